@@ -1,0 +1,9 @@
+// vornlog: makes a capture of the USB traffic between a PC and a QMR5V
+// controller readable, as a full-details report or as a steps CSV.
+#include "platform.h"
+#include "run.h"
+
+int main(int argc, char** argv)
+{
+    return vornlog::run(vornlog::commandLineArguments(argc, argv));
+}

@@ -1,0 +1,240 @@
+// Buffered output and the report's printf-style line formats.
+//
+// Every line of the report and of the steps CSV is written with
+// put<"format">(out, args...), where the format is the exact printf text of
+// the line ("     NBR=0x%08X -> %d pulses\n"). The format is parsed when the
+// program is compiled: the argument count is checked then, and at run time a
+// line costs a few copies of constant length, with no locale involved.
+//
+// Conversions understood: %d (signed 32-bit), %X with an optional width and
+// zero flag (%02X, %04X, %06X, %08X, %2X), %c (one raw byte), %s (raw text,
+// NUL bytes included), %.1f (one digit after the point, C locale) and %%.
+#pragma once
+
+#include <algorithm>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace vornlog {
+
+// A byte sink with a large buffer. It writes to a stdio stream in big
+// blocks, or collects everything in a string (tests). On Windows the
+// report is written as a text-mode stream writes it: every "\n" byte,
+// those carried in messages included, becomes "\r\n".
+class Out {
+public:
+    static constexpr std::size_t kBufferSize = 1 << 20;
+
+    explicit Out(std::FILE* file, bool crlf = platformCrlf());
+    explicit Out(std::string* collect, bool crlf = false);
+    ~Out();
+    Out(const Out&) = delete;
+    Out& operator=(const Out&) = delete;
+
+    // Room for n more bytes at pos(); flushes when the buffer is too full.
+    char* room(std::size_t n)
+    {
+        if (static_cast<std::size_t>(end_ - pos_) < n) drain(n);
+        return pos_;
+    }
+    void advance(char* p) { pos_ = p; }
+
+    void write(const char* s, std::size_t n);
+    void write(std::string_view s) { write(s.data(), s.size()); }
+
+    // Hands the buffered bytes on. Returns false once any write has failed.
+    bool flush();
+    bool failed() const { return failed_; }
+
+    static constexpr bool platformCrlf()
+    {
+#ifdef _WIN32
+        return true;
+#else
+        return false;
+#endif
+    }
+
+private:
+    void drain(std::size_t need);
+    void emit(const char* s, std::size_t n);
+
+    std::FILE* file_ = nullptr;
+    std::string* collect_ = nullptr;
+    bool crlf_ = false;
+    bool failed_ = false;
+    char* buf_;
+    char* pos_;
+    char* end_;
+};
+
+namespace fmt {
+
+template <std::size_t N>
+struct Text {
+    char s[N]{};
+    consteval Text(const char (&a)[N]) { std::copy_n(a, N, s); }
+    static constexpr std::size_t size = N - 1;
+};
+
+enum class Kind : char { Dec, Hex, Char, Str, Fixed1 };
+
+struct Conv {
+    Kind kind = Kind::Dec;
+    int width = 0;
+    bool zero = false;
+    constexpr bool operator==(const Conv&) const = default;
+};
+
+// The format cut into literal pieces and the conversions between them:
+// piece 0, conversion 0, piece 1, ..., conversion k-1, piece k.
+template <std::size_t N>
+struct Parsed {
+    char lit[N]{};                // all pieces, "%%" already reduced to "%"
+    std::size_t start[N + 1]{};   // where piece i begins in lit
+    std::size_t len[N + 1]{};
+    Conv conv[N]{};
+    std::size_t count = 0;        // number of conversions
+};
+
+template <std::size_t N>
+consteval Parsed<N> parse(const char (&s)[N])
+{
+    Parsed<N> p;
+    std::size_t out = 0, pieceStart = 0;
+    for (std::size_t i = 0; i + 1 < N; ++i) {
+        if (s[i] != '%') {
+            p.lit[out++] = s[i];
+            continue;
+        }
+        ++i;
+        if (s[i] == '%') {
+            p.lit[out++] = '%';
+            continue;
+        }
+        Conv c;
+        if (s[i] == '.') {
+            if (s[i + 1] != '1' || s[i + 2] != 'f') throw "unsupported precision";
+            c.kind = Kind::Fixed1;
+            i += 2;
+        } else {
+            if (s[i] == '0') { c.zero = true; ++i; }
+            while (s[i] >= '0' && s[i] <= '9') c.width = c.width * 10 + (s[i++] - '0');
+            switch (s[i]) {
+            case 'd': c.kind = Kind::Dec; break;
+            case 'X': c.kind = Kind::Hex; break;
+            case 'c': c.kind = Kind::Char; break;
+            case 's': c.kind = Kind::Str; break;
+            default: throw "unsupported conversion";
+            }
+        }
+        p.start[p.count] = pieceStart;
+        p.len[p.count] = out - pieceStart;
+        p.conv[p.count] = c;
+        ++p.count;
+        pieceStart = out;
+    }
+    p.start[p.count] = pieceStart;
+    p.len[p.count] = out - pieceStart;
+    return p;
+}
+
+template <Text F>
+inline constexpr auto parsed = parse(F.s);
+
+// Most bytes one conversion can write (a %s writes its own length).
+inline constexpr std::size_t kMaxConv = 24;
+
+inline char* hex(char* p, std::uint32_t v, int width, bool zero)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    char tmp[8];
+    int n = 0;
+    do {
+        tmp[n++] = digits[v & 15];
+        v >>= 4;
+    } while (v);
+    for (int i = n; i < width; ++i) *p++ = zero ? '0' : ' ';
+    while (n) *p++ = tmp[--n];
+    return p;
+}
+
+inline char* dec(char* p, std::int32_t v)
+{
+    return std::to_chars(p, p + 12, v).ptr;
+}
+
+inline char* fixed1(char* p, double v)
+{
+    return std::to_chars(p, p + kMaxConv, v, std::chars_format::fixed, 1).ptr;
+}
+
+template <Conv C, class A>
+inline char* convert(char* p, const A& a)
+{
+    if constexpr (C.kind == Kind::Dec) {
+        if constexpr (sizeof(A) > 4)
+            return std::to_chars(p, p + kMaxConv, static_cast<std::int64_t>(a)).ptr;
+        else
+            return dec(p, static_cast<std::int32_t>(a));
+    } else if constexpr (C.kind == Kind::Hex) {
+        return hex(p, static_cast<std::uint32_t>(a), C.width, C.zero);
+    } else if constexpr (C.kind == Kind::Char) {
+        *p = static_cast<char>(a);
+        return p + 1;
+    } else {
+        static_assert(C.kind == Kind::Fixed1);
+        return fixed1(p, static_cast<double>(a));
+    }
+}
+
+template <class A>
+inline std::size_t extra(const A&) { return 0; }
+inline std::size_t extra(std::string_view s) { return s.size(); }
+
+template <Text F, std::size_t I>
+inline char* piece(char* p)
+{
+    constexpr const auto& P = parsed<F>;
+    std::memcpy(p, P.lit + P.start[I], P.len[I]);
+    return p + P.len[I];
+}
+
+template <Text F, std::size_t I, class A>
+inline char* arg(char* p, const A& a)
+{
+    constexpr Conv C = parsed<F>.conv[I];
+    if constexpr (C.kind == Kind::Str) {
+        std::string_view s(a);
+        std::memcpy(p, s.data(), s.size());
+        return p + s.size();
+    } else {
+        return convert<C>(p, a);
+    }
+}
+
+} // namespace fmt
+
+// Writes one formatted piece of the report:
+//   put<"     BUF=0x%02X\t-> Buffer %d%%\n">(out, buf, buf * 100 / 7);
+template <fmt::Text F, class... A>
+inline void put(Out& out, const A&... args)
+{
+    constexpr const auto& P = fmt::parsed<F>;
+    static_assert(P.count == sizeof...(A), "argument count does not match the format");
+    const std::size_t need =
+        F.size + sizeof...(A) * fmt::kMaxConv + (std::size_t{0} + ... + fmt::extra(args));
+    char* p = out.room(need);
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        ((p = fmt::arg<F, I>(fmt::piece<F, I>(p), args)), ...);
+    }(std::index_sequence_for<A...>{});
+    out.advance(fmt::piece<F, P.count>(p));
+}
+
+} // namespace vornlog

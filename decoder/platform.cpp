@@ -1,0 +1,151 @@
+// The one place where the console program talks to the operating system.
+#include "platform.h"
+
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+extern char** environ;
+#endif
+
+namespace vornlog {
+
+namespace {
+
+std::filesystem::path toPath(const std::string& name)
+{
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
+}
+
+#ifdef _WIN32
+std::wstring wide(const std::string& s)
+{
+    if (s.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+// One argument of a Windows command line, quoted so that the program's
+// start-up code gives it back unchanged.
+std::wstring quoteArgument(const std::wstring& arg)
+{
+    std::wstring q = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        q.push_back(c);
+    }
+    q.append(backslashes * 2, L'\\');
+    q.push_back(L'"');
+    return q;
+}
+#endif
+
+} // namespace
+
+std::FILE* openFile(const std::string& name, const char* mode)
+{
+#ifdef _WIN32
+    return _wfopen(wide(name).c_str(), wide(mode).c_str());
+#else
+    std::FILE* file = std::fopen(name.c_str(), mode);
+    struct stat st;
+    if (file && mode[0] == 'r' && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return file;
+#endif
+}
+
+// The arguments after the program name, in UTF-8.
+std::vector<std::string> commandLineArguments(int argc, char** argv)
+{
+    std::vector<std::string> args;
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; wide && i < count; ++i) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+        args.push_back(arg);
+    }
+    LocalFree(wide);
+#else
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+#endif
+    return args;
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    const bool same = std::filesystem::equivalent(toPath(a), toPath(b), ec);
+    return !ec && same;
+}
+
+void showInViewer(const std::string& file, Viewer viewer)
+{
+#ifdef _WIN32
+    if (viewer == Viewer::Csv) {
+        ShellExecuteW(nullptr, L"open", wide(file).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        return;
+    }
+    std::wstring commandLine = L"notepad.exe " + quoteArgument(wide(file));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+#else
+#ifdef __APPLE__
+    const char* program = "open";
+    char textFlag[] = "-t";
+    char* argv[] = {const_cast<char*>(program), viewer == Viewer::Text ? textFlag : const_cast<char*>(file.c_str()),
+                    viewer == Viewer::Text ? const_cast<char*>(file.c_str()) : nullptr, nullptr};
+#else
+    (void)viewer; // the desktop picks the viewer by the file's type
+    const char* program = "xdg-open";
+    char* argv[] = {const_cast<char*>(program), const_cast<char*>(file.c_str()), nullptr};
+#endif
+    // The viewer gets no share of the console: its messages would land in
+    // the middle of the user's next command.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t pid;
+    posix_spawnp(&pid, program, &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+#endif
+}
+
+} // namespace vornlog

@@ -1,0 +1,32 @@
+// What the console program asks of the operating system: opening files by
+// their (UTF-8) names, telling whether two names are one file, and showing
+// the dest file on the desktop.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vornlog {
+
+// The arguments after the program name, in UTF-8 (on Windows read from
+// the wide command line, so that names such as "Données" arrive intact).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+
+// Opens a file in binary mode ("rb" or "wb"); null on failure. A folder
+// given as a file to read is refused here.
+std::FILE* openFile(const std::string& name, const char* mode);
+
+// True when both names lead to the same existing file (same path, a hard
+// link, a symbolic link).
+bool sameFile(const std::string& a, const std::string& b);
+
+enum class Viewer { Text, Csv };
+
+// Asks the desktop to show `file`: the report in the text viewer, the CSV
+// with the program associated with its type. The name is passed as one
+// argument, never through a command interpreter; the viewer is not waited
+// for and its failure is ignored.
+void showInViewer(const std::string& file, Viewer viewer);
+
+} // namespace vornlog

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the Debian 12 packages that building and testing
+# need and that the machine does not have yet. Run as root.
+set -euo pipefail
+
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev)
+missing=()
+for p in "${packages[@]}" "$@"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The main job: decodes the sample capture into a full-details report and a
+# steps CSV, in build/, with everything installed and built first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+bash scripts/build.sh
+./build/decoder/vornlog examples/session.txt build/session-report.txt
+echo
+./build/decoder/vornlog -s examples/session.txt build/session-steps.csv
+echo
+echo "Report:    build/session-report.txt"
+echo "Steps CSV: build/session-steps.csv"
