@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "run.h"
+
+using namespace vornlog;
+
+namespace {
+
+std::optional<Options> parse(std::vector<std::string> args) { return parseCommandLine(args); }
+
+} // namespace
+
+TEST(CommandLine, FewerThanTwoArgumentsShowTheUsage)
+{
+    EXPECT_FALSE(parse({}));
+    EXPECT_FALSE(parse({"a"}));
+}
+
+TEST(CommandLine, TheLastTwoArgumentsAreAlwaysTheFiles)
+{
+    auto plain = parse({"a", "b"});
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->mode, Mode::Report);
+    EXPECT_EQ(plain->dump, "a");
+    EXPECT_EQ(plain->dest, "b");
+
+    auto dashS = parse({"-s", "a"}); // -s is the dump file's name here
+    ASSERT_TRUE(dashS);
+    EXPECT_EQ(dashS->mode, Mode::Report);
+    EXPECT_EQ(dashS->dump, "-s");
+    EXPECT_EQ(dashS->dest, "a");
+}
+
+TEST(CommandLine, OptionsAreKnownByTwoCharactersAndTheLastOneCounts)
+{
+    EXPECT_EQ(parse({"-v", "a", "b"})->mode, Mode::Report);
+    EXPECT_EQ(parse({"-s", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-s", "-v", "a", "b"})->mode, Mode::Report);
+    EXPECT_EQ(parse({"-v", "-s", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-s", "-s", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-sfoo", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-verbose", "a", "b"})->mode, Mode::Report);
+}
+
+TEST(CommandLine, AnyOtherArgumentBeforeTheFilesShowsTheUsage)
+{
+    for (const char* bad : {"-h", "-x", "-", "x", "", "--s"})
+        EXPECT_FALSE(parse({bad, "a", "b"})) << '"' << bad << '"';
+    EXPECT_FALSE(parse({"-s", "-h", "a", "b"}));
+}

@@ -1,0 +1,177 @@
+// The console program as a user runs it: arguments, files, console output,
+// exit status and the viewer it starts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+#include "harness.h"
+
+using e2e::Result;
+using e2e::Sandbox;
+
+namespace {
+
+const std::string kBanner = "Vornlog (rel. 0.04)\n";
+const std::string kUsage = "\n"
+                           "Usage:\n"
+                           "   Vornlog [-s|-v] <dump file> <dest file>\n"
+                           "Options:\n"
+                           "   -s  extract steps information only in CSV format\n"
+                           "   -v  Full details on all instructions\n"
+                           "   -h  this help\n"
+                           "\n";
+const std::string kCsvHeader = "Cur_seg;Buffer;Nbr pulse;S1;S2;S3;S4;S5;PWM;F_ACC;F_DEC;Nbr dec\n";
+const std::string kLine = "1\tOUT\t2026-11-30 14:02:11.517\t2\t43 01\tC.\r\n";
+
+} // namespace
+
+TEST(CommandLine, WrongArgumentsShowTheUsageAndTouchNoFile)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {"a"}, {"-h", "a", "b"}, {"-x", "a", "b"}, {"-", "a", "b"}, {"x", "a", "b"}, {"-s", "-h", "a", "b"}};
+    for (const auto& args : cases) {
+        Sandbox box;
+        const Result r = box.run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, kBanner + kUsage);
+        EXPECT_EQ(r.err, "");
+        EXPECT_FALSE(box.exists("a") || box.exists("b"));
+    }
+}
+
+TEST(CommandLine, AMissingDumpFileIsReportedAndTheDestIsLeftAlone)
+{
+    Sandbox box;
+    box.write("out.txt", "the user's earlier report");
+    const Result r = box.run({"missing.txt", "out.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kBanner);
+    EXPECT_EQ(r.err, "Can't read the file: missing.txt\n");
+    EXPECT_EQ(box.read("out.txt"), "the user's earlier report");
+    EXPECT_TRUE(box.viewerCalls(0, 0).empty());
+}
+
+TEST(CommandLine, AFolderGivenAsTheDumpFileIsAReadError)
+{
+    Sandbox box;
+    std::filesystem::create_directory(box.path("folder"));
+    const Result r = box.run({"folder", "out.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Can't read the file: folder\n");
+    EXPECT_FALSE(box.exists("out.txt"));
+}
+
+TEST(CommandLine, ADestInAMissingFolderIsAWriteError)
+{
+    Sandbox box;
+    box.write("dump.txt", kLine);
+    const Result r = box.run({"dump.txt", "nofolder/out.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kBanner);
+    EXPECT_EQ(r.err, "Can't write to file: nofolder/out.txt\n");
+}
+
+TEST(CommandLine, TheCaptureItselfIsNeverTheDest)
+{
+    Sandbox box;
+    box.write("dump.txt", kLine);
+    std::filesystem::create_hard_link(box.path("dump.txt"), box.path("hard.txt"));
+    std::filesystem::create_symlink("dump.txt", box.path("soft.txt"));
+    for (const std::string& dest : std::vector<std::string>{"dump.txt", "./dump.txt", "hard.txt", "soft.txt", box.path("dump.txt")}) {
+        for (const char* mode : {"-v", "-s"}) {
+            const Result r = box.run({mode, "dump.txt", dest});
+            EXPECT_EQ(r.status, 1) << dest;
+            EXPECT_EQ(r.err, "Can't write to file: " + dest + "\n");
+            EXPECT_EQ(box.read("dump.txt"), kLine) << "the capture was touched through " << dest;
+        }
+    }
+    EXPECT_TRUE(box.viewerCalls(0, 0).empty());
+}
+
+TEST(CommandLine, AWriteErrorIsReportedAndNoViewerStarts)
+{
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
+    Sandbox box;
+    std::string capture;
+    for (int i = 0; i < 20000; ++i) capture += kLine;
+    box.write("dump.txt", capture);
+    for (const char* mode : {"-v", "-s"}) {
+        const Result r = box.run({mode, "dump.txt", "/dev/full"});
+        EXPECT_EQ(r.status, 1) << mode;
+        EXPECT_EQ(r.err, "Can't write to file: /dev/full\n");
+        EXPECT_EQ(r.out.find("Done"), std::string::npos);
+    }
+    EXPECT_TRUE(box.viewerCalls(1, 300).empty());
+}
+
+TEST(CommandLine, AnEmptyCaptureGivesAnEmptyReportThenDone)
+{
+    Sandbox box;
+    box.write("dump.txt", "");
+    const Result r = box.run({"dump.txt", "out.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + "\n\nDone");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(box.read("out.txt"), "");
+    const auto calls = box.viewerCalls(1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::vector<std::string>{"out.txt"});
+}
+
+TEST(CommandLine, ShortLinesAreCountedButWriteNothing)
+{
+    Sandbox box;
+    box.write("dump.txt", "1\tOUT\t0\t1\t56\tV\r\n2\tIN\t0\t1\t56\tV\r\n");
+    const Result r = box.run({"dump.txt", "out.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + "\rAnalyzing line: 1\rAnalyzing line: 2\n\nDone");
+    EXPECT_EQ(box.read("out.txt"), "");
+}
+
+TEST(CommandLine, NoOptionAndDashVWriteTheSameReport)
+{
+    Sandbox box;
+    box.write("dump.txt", kLine + kLine);
+    const Result plain = box.run({"dump.txt", "plain.txt"});
+    const Result verbose = box.run({"-v", "dump.txt", "verbose.txt"});
+    const Result both = box.run({"-s", "-v", "dump.txt", "both.txt"});
+    EXPECT_EQ(plain.out, verbose.out);
+    EXPECT_EQ(box.read("plain.txt"), "PC     :  43 01\n"
+                                     "   => ERROR: Unknown instruction...\n"
+                                     "PC     :  43 01\n"
+                                     "   => ERROR: Unknown instruction...\n");
+    EXPECT_EQ(box.read("verbose.txt"), box.read("plain.txt"));
+    EXPECT_EQ(box.read("both.txt"), box.read("plain.txt"));
+}
+
+TEST(CommandLine, DashSWritesTheStepsCsvAndAnEmptyConsoleLine)
+{
+    Sandbox box;
+    box.write("dump.txt", kLine);
+    const Result r = box.run({"-v", "-s", "dump.txt", "steps.csv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + "\n\rAnalyzing line: 1\n\nDone");
+    EXPECT_EQ(box.read("steps.csv"), kCsvHeader);
+    const auto calls = box.viewerCalls(1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::vector<std::string>{"steps.csv"});
+}
+
+TEST(CommandLine, TheViewerGetsTheDestNameAsOneArgumentAndNoShellSeesIt)
+{
+    Sandbox box;
+    box.write("dump.txt", kLine);
+    for (const std::string dest :
+         {"a b.txt", "x;y.txt", "a&b.txt", "$(touch pwned).txt", "`touch pwned`.txt", "q'uo\"te.txt", "-s"}) {
+        Sandbox one;
+        one.write("dump.txt", kLine);
+        const Result r = one.run({"dump.txt", dest});
+        ASSERT_EQ(r.status, 0) << dest;
+        const auto calls = one.viewerCalls(1);
+        ASSERT_EQ(calls.size(), 1u) << dest;
+        EXPECT_EQ(calls[0], std::vector<std::string>{dest});
+        EXPECT_EQ(one.viewerSaw(), one.read(dest)) << "the viewer started before the report was complete";
+        EXPECT_FALSE(one.exists("pwned")) << dest;
+    }
+}
