@@ -3,6 +3,7 @@
 // unknown-instruction line.
 #include <array>
 
+#include "control/control.h"
 #include "report.h"
 
 namespace vornlog {
@@ -11,7 +12,14 @@ namespace {
 
 constexpr Instruction kInstructions[] = {
     // code, instruction line, PC decoder, controller decoder
-    {0, nullptr, nullptr, nullptr}, // placeholder so the table is never empty
+    {0x46, "   => Inst 0x46=Flash Model\n", control::pcNoParameters, control::controllerFlashModel},
+    {0x47, "   => Inst 0x47=General input/output IO1\n", control::pcIo1, control::controllerIo1},
+    {0x4C, "   => Inst 0x4C=LCD\n", control::pcLcd, control::controllerLcd},
+    {0x4D, "   => Inst 0x4D=Motors ON/OFF\n", control::pcMotors, control::controllerMotors},
+    {0x4F, "   => Inst 0x4F=Override Origin/End\n", control::pcOverride, control::controllerOverride},
+    {0x50, "   => Inst 0x50=PWM\n", control::pcPwm, control::controllerPwm},
+    {0x56, "   => Inst 0x56=Version\n", control::pcNoParameters, control::controllerVersion},
+    {0x5A, "   => Inst 0x5A=Reset\n", control::pcReset, nullptr}, // the controller sends no Reset
 };
 
 struct DecoderTable {
