@@ -24,7 +24,7 @@ void controllerLcd(Message& message);
 
 // Reset (0x5A, from the PC only), Version (0x56) and Flash Model (0x46).
 void pcReset(Message& message);
-void pcNoParameters(Message& message); // Version and Flash Model asked by the PC
+void pcNoParameters(Message& message); // Version, Flash Model and Information asked by the PC
 void controllerVersion(Message& message);
 void controllerFlashModel(Message& message);
 
