@@ -6,6 +6,7 @@
 #include "control/control.h"
 #include "motion/motion.h"
 #include "report.h"
+#include "table/table.h"
 
 namespace vornlog {
 
@@ -23,6 +24,7 @@ constexpr Instruction kInstructions[] = {
     {0x4F, "   => Inst 0x4F=Override Origin/End\n", control::pcOverride, control::controllerOverride},
     {0x50, "   => Inst 0x50=PWM\n", control::pcPwm, control::controllerPwm},
     {0x53, "   => Inst 0x53=Stop\n", motion::pcStop, motion::controllerStop},
+    {0x54, "   => Inst 0x54=TABLE\n", table::pcTable, table::controllerTable},
     {0x56, "   => Inst 0x56=Version\n", control::pcNoParameters, control::controllerVersion},
     {0x5A, "   => Inst 0x5A=Reset\n", control::pcReset, nullptr}, // the controller sends no Reset
 };
