@@ -1,5 +1,9 @@
 #include "setup_fields.h"
 
+#include <string_view>
+
+#include "lines.h"
+
 namespace vornlog {
 
 namespace {
@@ -22,7 +26,7 @@ void putMoffLine(Out& out, std::uint8_t moff)
     else if (moff <= 127)
         put<"Auto motors on/off set to %d sec\n">(out, moff);
     else
-        put<"ERROR: invalid value\n">(out);
+        put<"%s">(out, std::string_view(kInvalidValue));
 }
 
 } // namespace vornlog

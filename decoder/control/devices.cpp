@@ -5,7 +5,7 @@
 
 #include "../setup_fields.h"
 #include "control.h"
-#include "lines.h"
+#include "../lines.h"
 
 namespace vornlog::control {
 
@@ -95,7 +95,7 @@ void pcMotors(Message& message)
 
 void controllerMotors(Message& message)
 {
-    putRetLine(message.out, message.u8(), kMotorsStates, "ERROR: invalid value\n");
+    putRetLine(message.out, message.u8(), kMotorsStates, kInvalidValue);
     putMoffLine(message.out, message.u8());
 }
 
@@ -126,16 +126,15 @@ void controllerPwm(Message& message)
     Out& out = message.out;
     const std::uint8_t state = message.u8();
     put<"     ST=0x%02X\t-> ">(out, state);
-    completeLine(out, kPwmStates, state, "ERROR: Unknown status\n");
+    completeLine(out, kPwmStates, state, kUnknownStatus);
 
     const std::uint8_t mode = message.u8();
     put<"     AMO=0x%02X\n">(out, mode);
     putBits(out, kPwmModeBits, mode);
 
     const std::uint8_t automatic = message.u8();
-    put<"     PWMA=0x%02X\t-> %d => %d%%\n">(out, automatic, automatic, pwmPercent(automatic));
     const std::uint8_t manual = message.u8();
-    put<"     PWMM=0x%02X\t-> %d => %d%%\n">(out, manual, manual, pwmPercent(manual));
+    putPwmValues(out, automatic, manual);
 }
 
 } // namespace vornlog::control

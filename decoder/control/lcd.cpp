@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "control.h"
-#include "lines.h"
+#include "../lines.h"
 
 namespace vornlog::control {
 

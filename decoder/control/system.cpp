@@ -1,7 +1,7 @@
 // Reset (0x5A, from the PC only), Version (0x56) and Flash Model (0x46):
 // messages about the controller itself.
 #include "control.h"
-#include "lines.h"
+#include "../lines.h"
 
 namespace vornlog::control {
 

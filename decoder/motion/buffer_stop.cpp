@@ -1,6 +1,6 @@
 // The messages around the stream of Data messages: Buffer Management (reset,
 // segment source, execute) and Stop.
-#include "../control/lines.h"
+#include "../lines.h"
 #include "motion.h"
 
 namespace vornlog::motion {
@@ -26,7 +26,7 @@ constexpr CodeText kBufferResults[] = {
 constexpr CodeText kStopCommands[] = {
     {0x00, "Fast stop\n"},
     {0x01, "Slow stop\n"},
-    {0x03, control::kGetStatus},
+    {0x03, kGetStatus},
 };
 
 } // namespace
@@ -34,7 +34,7 @@ constexpr CodeText kStopCommands[] = {
 void pcBufferManagement(Message& m)
 {
     const int cmd = m.u8();
-    if (!control::putCmdLine(m.out, cmd, kBufferCommands)) return;
+    if (!putCmdLine(m.out, cmd, kBufferCommands)) return;
     if (cmd == kSourceFlash) {
         // The place in the controller's flash memory the segments come from.
         const int bck = m.u8();
@@ -47,12 +47,12 @@ void pcBufferManagement(Message& m)
 void controllerBufferManagement(Message& m)
 {
     const int ret = m.u8() == 0 ? 0x00 : 0xFF;
-    control::putRetLine(m.out, ret, kBufferResults, control::kUnknownCommand);
+    putRetLine(m.out, ret, kBufferResults, kUnknownCommand);
 }
 
 void pcStop(Message& m)
 {
-    control::putCmdLine(m.out, m.u8(), kStopCommands);
+    putCmdLine(m.out, m.u8(), kStopCommands);
 }
 
 void controllerStop(Message& m)

@@ -1,7 +1,7 @@
 // The Data message that streams one motion segment into the controller's
 // buffer, and the controller's status replies (to Data and to Information),
 // which carry the status block.
-#include "../control/lines.h"
+#include "../lines.h"
 #include "motion.h"
 
 namespace vornlog::motion {
@@ -35,7 +35,6 @@ constexpr CodeText kDataStatus[] = {
     {0x01, "Data stored in Buffer\n"},
     {0xFF, "Buffer full, data not stored\n"},
 };
-constexpr char kUnknownStatus[] = "ERROR: Unknown status\n";
 
 // ST of the Information reply: any nonzero value is shown as 0xFF.
 constexpr CodeText kInformationStatus[] = {
@@ -95,10 +94,9 @@ void putStatusBlock(Message& m)
     const int input = m.u8();
     put<"     INPUT=0x%02X\n">(m.out, input);
     putBits(m.out, kInputBits, input);
-    const int pwma = m.u8();
-    put<"     PWMA=0x%02X\t-> %d => %d%%\n">(m.out, pwma, pwma, pwmPercent(pwma));
-    const int pwmm = m.u8();
-    put<"     PWMM=0x%02X\t-> %d => %d%%\n">(m.out, pwmm, pwmm, pwmPercent(pwmm));
+    const std::uint8_t pwma = m.u8();
+    const std::uint8_t pwmm = m.u8();
+    putPwmValues(m.out, pwma, pwmm);
     const int keyb = m.u8();
     put<"     KEYB=0x%02X\n">(m.out, keyb);
     putBits(m.out, kKeybBits, keyb);
@@ -165,7 +163,7 @@ void controllerStatus(Message& m)
         statuses = kInformationStatus;
     }
     put<"     ST=0x%02X\t-> ">(m.out, st);
-    control::completeLine(m.out, statuses, st, kUnknownStatus);
+    completeLine(m.out, statuses, st, kUnknownStatus);
     putStatusBlock(m);
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
+#include "../lines.h"
 #include "table_parts.h"
 
 namespace vornlog::table {
@@ -73,13 +75,6 @@ constexpr SubCommand kReplies[] = {
 // The tables in use are 0, 1 and 2.
 constexpr std::uint8_t kLastTableNumber = 2;
 
-// The sub-command of a PC message, or the one a reply echoes; its text
-// completes the line.
-void putCmdLine(Out& out, std::uint8_t cmd)
-{
-    put<"     CMD=0x%02X\t-> ">(out, cmd);
-}
-
 void putNbrLine(Out& out, std::uint8_t nbr)
 {
     if (nbr <= kLastTableNumber)
@@ -93,10 +88,10 @@ void putNbrLine(Out& out, std::uint8_t nbr)
 void pcTable(Message& message)
 {
     const std::uint8_t cmd = message.u8();
-    putCmdLine(message.out, cmd);
+    putCmdField(message.out, cmd);
     const SubCommand* entry = find(kPcSubCommands, cmd);
     if (!entry) {
-        put<"ERROR: Unknown command\n">(message.out);
+        put<"%s">(message.out, std::string_view(kUnknownCommand));
         return;
     }
     const std::uint8_t number = message.u8();
@@ -108,13 +103,14 @@ void pcTable(Message& message)
 void controllerTable(Message& message)
 {
     const std::uint8_t first = message.u8();
+    // A status shows on a RET line; an echoed sub-command on a CMD line.
     if (first == kWriteFailed || first == kWritten)
-        put<"     RET=0x%02X\t-> ">(message.out, first);
+        putRetField(message.out, first);
     else
-        putCmdLine(message.out, first);
+        putCmdField(message.out, first);
     const SubCommand* entry = find(kReplies, first);
     if (!entry) {
-        put<"ERROR: Invalid status\n">(message.out);
+        put<"%s">(message.out, std::string_view(kInvalidStatus));
         return;
     }
     const std::uint8_t number = message.u8();

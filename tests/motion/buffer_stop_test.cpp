@@ -1,7 +1,7 @@
 // Buffer Management, Information and Stop in the full-details report.
 #include <gtest/gtest.h>
 
-#include "control/decode.h"
+#include "decode.h"
 
 namespace vornlog {
 namespace {

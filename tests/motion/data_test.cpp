@@ -2,7 +2,7 @@
 // Information) in the full-details report.
 #include <gtest/gtest.h>
 
-#include "control/decode.h"
+#include "decode.h"
 
 namespace vornlog {
 namespace {

@@ -2,7 +2,11 @@
 
 #include <string_view>
 
-namespace vornlog::control {
+namespace vornlog {
+
+void putCmdField(Out& out, int cmd) { put<"     CMD=0x%02X\t-> ">(out, cmd); }
+
+void putRetField(Out& out, int ret) { put<"     RET=0x%02X\t-> ">(out, ret); }
 
 bool completeLine(Out& out, std::span<const CodeText> table, int code, const char* error)
 {
@@ -13,14 +17,20 @@ bool completeLine(Out& out, std::span<const CodeText> table, int code, const cha
 
 bool putCmdLine(Out& out, int cmd, std::span<const CodeText> commands)
 {
-    put<"     CMD=0x%02X\t-> ">(out, cmd);
+    putCmdField(out, cmd);
     return completeLine(out, commands, cmd, kUnknownCommand);
 }
 
 void putRetLine(Out& out, int ret, std::span<const CodeText> results, const char* error)
 {
-    put<"     RET=0x%02X\t-> ">(out, ret);
+    putRetField(out, ret);
     completeLine(out, results, ret, error);
 }
 
-} // namespace vornlog::control
+void putPwmValues(Out& out, std::uint8_t automatic, std::uint8_t manual)
+{
+    put<"     PWMA=0x%02X\t-> %d => %d%%\n">(out, automatic, automatic, pwmPercent(automatic));
+    put<"     PWMM=0x%02X\t-> %d => %d%%\n">(out, manual, manual, pwmPercent(manual));
+}
+
+} // namespace vornlog
