@@ -35,4 +35,8 @@ inline std::string report(std::initializer_list<std::string> lines)
 inline std::string fromPc(std::string_view bytes) { return report({captureLine(true, bytes)}); }
 inline std::string fromController(std::string_view bytes) { return report({captureLine(false, bytes)}); }
 
+// The echo lines that head the report of a message.
+inline std::string pcEcho(std::string_view field) { return "PC     :  " + std::string(field) + "\n"; }
+inline std::string controllerEcho(std::string_view field) { return " QMR5V :  " + std::string(field) + "\n"; }
+
 } // namespace vornlog::testing

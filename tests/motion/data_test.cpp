@@ -10,8 +10,8 @@ namespace {
 using testing::fromController;
 using testing::fromPc;
 
-std::string pcEcho(std::string_view field) { return "PC     :  " + std::string(field) + "\n"; }
-std::string controllerEcho(std::string_view field) { return " QMR5V :  " + std::string(field) + "\n"; }
+using testing::controllerEcho;
+using testing::pcEcho;
 
 // ---- Data message (PC) ----
 
