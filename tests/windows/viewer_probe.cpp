@@ -1,8 +1,9 @@
 // Stands in for the Windows viewers during the Wine check of vornlog.exe:
 // copied as notepad.exe beside vornlog.exe, and registered as the program
-// that opens .csv files. It appends each argument it was started with, one
-// per line in UTF-8, to "<its own name>.log" beside itself, after a line
-// "args=N", so that the check sees exactly what the viewer was handed.
+// that opens .csv files. For each start it appends one line to
+// "<its own name>.log" beside itself: the number of arguments, then each
+// argument in UTF-8, separated by tabs (no Windows file name holds a tab),
+// so that the check sees exactly what the viewer was handed.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -31,8 +32,9 @@ int main()
 
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::string text = "args=" + std::to_string(count > 0 ? count - 1 : 0) + "\n";
-    for (int i = 1; args && i < count; ++i) text += utf8(args[i]) + "\n";
+    std::string text = std::to_string(count > 0 ? count - 1 : 0);
+    for (int i = 1; args && i < count; ++i) text += "\t" + utf8(args[i]);
+    text += "\n";
     LocalFree(args);
 
     std::FILE* f = _wfopen(log.c_str(), L"ab");
