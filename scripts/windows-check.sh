@@ -140,7 +140,13 @@ both missing-folder "capture 1 é.txt" "absent é/rapport.txt"
 cp "$win/capture 1 é.txt" "$work/capture-before.txt"
 both dest-is-dump "capture 1 é.txt" "./capture 1 é.txt"
 cmp -s "$work/capture-before.txt" "$win/capture 1 é.txt" || fail "dest is dump: vornlog.exe changed the capture"
-for f in "$work"/{usage,missing,dest}*.win.status; do
+ln "$lin/capture 1 é.txt" "$lin/lien é.txt"
+ln "$win/capture 1 é.txt" "$win/lien é.txt"
+both dest-is-dump-link "capture 1 é.txt" "lien é.txt"
+cmp -s "$work/capture-before.txt" "$win/capture 1 é.txt" || fail "dest is a hard link of the dump: vornlog.exe changed the capture"
+mkdir "$lin/dossier é" "$win/dossier é"
+both dump-is-folder "dossier é" out.txt
+for f in "$work"/{usage,missing,dest,dump}*.win.status; do
   [[ $(cat "$f") == 1 ]] || fail "$(basename "$f" .win.status): exit status $(cat "$f"), not 1"
 done
 grep -q "Can't read the file: manquant é.txt" "$work/missing-dump.win.err" ||
@@ -172,4 +178,4 @@ if ((failures)); then
   echo "Windows check: $failures failures" >&2
   exit 1
 fi
-echo "Windows check passed: ${#captures[@]} captures in 3 modes, 9 error cases, both viewers"
+echo "Windows check passed: ${#captures[@]} captures in 3 modes, 11 error cases, both viewers"
