@@ -103,6 +103,23 @@ bool sameFile(const std::string& a, const std::string& b)
     return !ec && same;
 }
 
+void writeError(const std::string& text)
+{
+#ifdef _WIN32
+    std::fflush(stderr);
+    const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD consoleMode = 0;
+    if (handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &consoleMode)) {
+        // The console turns the line feed into a new line by itself.
+        const std::wstring w = wide(text);
+        DWORD written = 0;
+        if (WriteConsoleW(handle, w.data(), static_cast<DWORD>(w.size()), &written, nullptr)) return;
+    }
+#endif
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
 void showInViewer(const std::string& file, Viewer viewer)
 {
 #ifdef _WIN32

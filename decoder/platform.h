@@ -21,6 +21,11 @@ std::FILE* openFile(const std::string& name, const char* mode);
 // link, a symbolic link).
 bool sameFile(const std::string& a, const std::string& b);
 
+// Writes a message (UTF-8) on standard error. A Windows console gets it as
+// wide characters, so that a name such as "Données" shows as typed; a
+// redirected standard error gets the UTF-8 bytes.
+void writeError(const std::string& text);
+
 enum class Viewer { Text, Csv };
 
 // Asks the desktop to show `file`: the report in the text viewer, the CSV

@@ -33,10 +33,11 @@ void putUsage(Out& console)
 void complain(Out& console, std::string_view message, const std::string& name)
 {
     console.flush();
+    std::fflush(stdout);
     std::string text(message);
     text += name;
     text += '\n';
-    std::fputs(text.c_str(), stderr);
+    writeError(text);
 }
 
 } // namespace

@@ -1,0 +1,56 @@
+# Install rules and packages, included by the top-level CMakeLists.txt after
+# the programs' folders.
+#
+# Linux (cmake --install, cpack -G DEB): vornlog and VornlogRun in bin/, the
+# manual page vornlog(1), the launcher's desktop entry, and the README with
+# the sample capture under share/doc/vornlog/.
+# Windows (the MinGW-w64 build, cpack -G ZIP): vornlog.exe, README.md and
+# examples/session.txt at the top of the ZIP.
+include(GNUInstallDirs)
+
+set(VORNLOG_SAMPLE_CAPTURE ${PROJECT_SOURCE_DIR}/examples/session.txt)
+
+if(WIN32)
+  install(TARGETS vornlog RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
+    install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION examples)
+  endif()
+else()
+  install(TARGETS vornlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog)
+  if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
+    install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/examples)
+  endif()
+  # The launcher has its own option; when it is built, it is installed
+  # beside vornlog, which it starts.
+  if(TARGET VornlogRun)
+    install(TARGETS VornlogRun RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/VornlogRun.desktop
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  endif()
+endif()
+
+set(CPACK_PACKAGE_NAME vornlog)
+set(CPACK_PACKAGE_VENDOR "Vornlog")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Decoder of QMR5V stepper-motor controller USB captures")
+set(CPACK_PACKAGE_DESCRIPTION
+  "vornlog makes a capture of the USB traffic between a PC and a QMR5V\n\
+stepper-motor controller readable, as a full-details report or as a CSV of\n\
+the motion segments the controller stored. VornlogRun is its launcher window.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME vornlog-${PROJECT_VERSION}-windows-x86_64)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vornlog developers")
+  # The C++ runtime and Qt packages, as the programs are linked.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+include(CPack)

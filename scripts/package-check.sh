@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Builds the packages and checks them: the Debian package of vornlog (and
+# VornlogRun, when the launcher is built) must install with dpkg, bring its
+# manual page and desktop entry, and its vornlog must decode the sample
+# capture as the build tree's does; it is removed again afterwards. The ZIP
+# for Windows must hold vornlog.exe, the README and the sample capture.
+# Run as root on Debian 12.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/deps.sh dpkg-dev g++-mingw-w64-x86-64
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+sample=examples/session.txt
+[[ -f $sample ]] || sample=tests/windows/captures/session-crlf.txt
+
+echo "== Debian package"
+rm -f build-package/vornlog_*.deb
+cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_TESTS=OFF >/dev/null
+cmake --build build-package -j2 >/dev/null
+(cd build-package && cpack -G DEB >/dev/null)
+debs=(build-package/vornlog_*.deb)
+deb=${debs[0]}
+[[ -f $deb ]] || { echo "FAIL: cpack made no .deb" >&2; exit 1; }
+echo "   $deb"
+
+if dpkg-query -W -f='${Status}' vornlog 2>/dev/null | grep -q "install ok installed"; then
+  echo "FAIL: a vornlog package is installed already; remove it first" >&2
+  exit 1
+fi
+
+work=$(mktemp -d)
+cleanup() {
+  if dpkg-query -W -f='${Status}' vornlog 2>/dev/null | grep -q "installed"; then
+    dpkg -r vornlog >/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
+  # Missing dependencies: let apt bring them and finish the install.
+  apt-get -f install -y -qq >/dev/null
+fi
+dpkg-query -W -f='${Status}' vornlog | grep -q "install ok installed" || { cat "$work/dpkg.log" >&2; exit 1; }
+
+[[ $(command -v vornlog) == /usr/bin/vornlog ]] || fail "vornlog is not on PATH as /usr/bin/vornlog"
+[[ -f /usr/share/man/man1/vornlog.1 ]] || fail "no manual page vornlog(1)"
+if command -v man >/dev/null; then
+  warnings=$(MANWIDTH=80 man --warnings -l /usr/share/man/man1/vornlog.1 2>&1 >/dev/null)
+  [[ -z $warnings ]] || fail "the manual page has roff warnings: $warnings"
+fi
+[[ -f /usr/share/doc/vornlog/README.md ]] || fail "no README in /usr/share/doc/vornlog"
+if [[ -x build-package/launcher/VornlogRun ]]; then
+  [[ -x /usr/bin/VornlogRun ]] || fail "VornlogRun is not installed"
+  desktop=/usr/share/applications/VornlogRun.desktop
+  [[ -f $desktop ]] || fail "no desktop entry for VornlogRun"
+  grep -qx 'Exec=VornlogRun' "$desktop" 2>/dev/null || fail "the desktop entry does not start VornlogRun"
+fi
+
+# The installed program on the sample capture, in a folder of its own, with
+# a do-nothing viewer; its output must be the build tree's.
+mkdir -p "$work/bin" "$work/run"
+printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+cp "$sample" "$work/run/session.txt"
+for mode in report steps; do
+  opts=()
+  [[ $mode == steps ]] && opts=(-s)
+  (cd "$work/run" && PATH="$work/bin:$PATH" timeout 60 vornlog "${opts[@]}" session.txt "installed-$mode.txt" \
+     >/dev/null) || fail "the installed vornlog failed in $mode mode"
+  (cd "$work/run" && PATH="$work/bin:$PATH" timeout 60 "$root/build-package/decoder/vornlog" "${opts[@]}" \
+     session.txt "built-$mode.txt" >/dev/null) || fail "the built vornlog failed in $mode mode"
+  [[ -s $work/run/installed-$mode.txt ]] || fail "the installed vornlog wrote nothing in $mode mode"
+  cmp -s "$work/run/installed-$mode.txt" "$work/run/built-$mode.txt" ||
+    fail "the installed vornlog's $mode differs from the build tree's"
+done
+if [[ -f examples/session.txt ]]; then
+  cmp -s examples/session.txt /usr/share/doc/vornlog/examples/session.txt || fail "the sample capture is not installed"
+fi
+
+dpkg -r vornlog >/dev/null
+[[ ! -e /usr/bin/vornlog ]] || fail "/usr/bin/vornlog is left after removing the package"
+echo "   installed, decoded $sample, removed"
+
+echo "== Windows ZIP"
+rm -f build-windows/vornlog-*.zip
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=OFF -DVORNLOG_BUILD_TESTS=OFF >/dev/null
+cmake --build build-windows -j2 >/dev/null
+(cd build-windows && cpack -G ZIP >/dev/null)
+zips=(build-windows/vornlog-*.zip)
+zip=${zips[0]}
+if [[ ! -f $zip ]]; then
+  fail "cpack made no ZIP"
+else
+  echo "   $zip"
+  listing=$(cd "$work" && cmake -E tar tf "$root/$zip")
+  wanted=(vornlog.exe README.md)
+  [[ -f examples/session.txt ]] && wanted+=(examples/session.txt)
+  for f in "${wanted[@]}"; do
+    grep -q "/$f\$" <<<"$listing" || fail "the ZIP has no $f"
+  done
+fi
+
+if ((failures)); then
+  echo "Package check: $failures failures" >&2
+  exit 1
+fi
+echo "Package check passed"

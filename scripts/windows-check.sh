@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# Builds the Windows vornlog.exe with MinGW-w64 and checks it under Wine
+# against the Linux build: on the sample capture and the captures under
+# tests/, in report and CSV mode, each dest file must be the Linux one with
+# "\r\n" line ends, and the console, the exit status and the viewer's
+# argument must match. File and folder names carry an "é". Run as root on
+# Debian 12: installs g++-mingw-w64-x86-64 and wine64 when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/deps.sh g++-mingw-w64-x86-64 wine64
+
+echo "== Linux vornlog (reference)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target vornlog -j2 >/dev/null
+linux_exe=$root/build/decoder/vornlog
+
+echo "== vornlog.exe (MinGW-w64)"
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=OFF -DVORNLOG_BUILD_TESTS=OFF >/dev/null
+if cmake --build build-windows -j2 2>&1 | grep -E 'warning:|error:'; then
+  echo "FAIL: the Windows build is not warning-free" >&2
+  exit 1
+fi
+windows_exe=$root/build-windows/decoder/vornlog.exe
+imports=$(x86_64-w64-mingw32-objdump -p "$windows_exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+if [[ $imports != "kernel32.dll msvcrt.dll shell32.dll " ]]; then
+  echo "FAIL: vornlog.exe needs DLLs beyond Windows' own: $imports" >&2
+  exit 1
+fi
+
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=C.UTF-8
+# No desktop integration, no Mono or Gecko downloads, and no display: nothing
+# may pop up or wait for a person.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  timeout 30 "$wineserver" -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Every Wine call has a time limit: a hung program fails the check, never CI.
+w() { timeout -k 5 "${WINE_TIMEOUT:-60}" "$wine" "$@"; }
+
+echo "== Wine prefix"
+WINE_TIMEOUT=300 w wineboot --init >/dev/null 2>&1
+
+# The viewers: a probe that records its arguments, as notepad.exe beside
+# vornlog.exe (found there first) and as the program that opens .csv files.
+win="$work/win/Données é"
+lin="$work/linux/Données é"
+mkdir -p "$win" "$lin" "$work/bin"
+x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -static -o "$win/notepad.exe" \
+  tests/windows/viewer_probe.cpp -lshell32
+cp "$win/notepad.exe" "$work/csvview.exe"
+cp "$windows_exe" "$win/vornlog.exe"
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+w reg add 'HKCR\.csv' /ve /d VornlogCheck.csv /f >/dev/null 2>&1
+w reg add 'HKCR\VornlogCheck.csv\shell\open\command' /ve /d "\"$(winpath "$work/csvview.exe")\" \"%1\"" /f >/dev/null 2>&1
+
+# On Linux the viewer is a do-nothing xdg-open.
+printf '#!/bin/sh\nexit 0\n' > "$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+
+captures=()
+[[ -f examples/session.txt ]] && captures+=(examples/session.txt)
+while IFS= read -r -d '' f; do captures+=("$f"); done \
+  < <(find tests -path '*/captures/*' -type f -name '*.txt' -print0 | sort -z)
+if ((${#captures[@]} == 0)); then
+  echo "FAIL: no capture to check" >&2
+  exit 1
+fi
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+crlf() { perl -0777 -pe 's/\n/\r\n/g' "$1"; }
+lf() { perl -0777 -pe 's/\r\n/\n/g' "$1"; }
+
+# Runs one command line on both builds, each in its own folder; keeps the
+# console of each in NAME.{out,err,status}.
+both() {
+  local name=$1
+  shift
+  (cd "$lin" && PATH="$work/bin:$PATH" timeout 60 "$linux_exe" "$@" >"$work/$name.lin.out" 2>"$work/$name.lin.err"
+   echo $? >"$work/$name.lin.status") || true
+  (cd "$win" && w ./vornlog.exe "$@" >"$work/$name.win.out" 2>"$work/$name.win.err"
+   echo $? >"$work/$name.win.status") || true
+  cmp -s "$work/$name.lin.status" "$work/$name.win.status" ||
+    fail "$name: exit status $(cat "$work/$name.win.status") on Windows, $(cat "$work/$name.lin.status") on Linux"
+  cmp -s <(lf "$work/$name.win.out") "$work/$name.lin.out" || fail "$name: standard output differs"
+  cmp -s <(lf "$work/$name.win.err") "$work/$name.lin.err" || fail "$name: standard error differs"
+}
+
+expected_notepad=()
+expected_csv=()
+i=0
+for capture in "${captures[@]}"; do
+  i=$((i + 1))
+  dump="capture $i é.txt"
+  cp "$capture" "$lin/$dump"
+  cp "$capture" "$win/$dump"
+  for mode in report v s; do
+    case $mode in
+      report) opts=() dest="rapport $i é & co.txt" ;;
+      v) opts=(-v) dest="rapport $i -v é.txt" ;;
+      s) opts=(-s) dest="pas $i é.csv" ;;
+    esac
+    both "$i-$mode" "${opts[@]}" "$dump" "$dest"
+    if [[ ! -f $win/$dest ]]; then
+      fail "$capture ($mode): vornlog.exe wrote no dest file"
+    elif ! cmp -s <(crlf "$lin/$dest") "$win/$dest"; then
+      fail "$capture ($mode): the Windows dest file is not the Linux one with CRLF line ends"
+    fi
+    if [[ $mode == s ]]; then
+      expected_csv+=("1	$(winpath "$win/$dest")")
+    else
+      expected_notepad+=("1	$dest")
+    fi
+  done
+  echo "   $capture: report, -v and -s"
+done
+
+echo "== Error cases"
+touch "$lin/kept.txt" "$win/kept.txt"
+both usage-none
+both usage-one "capture 1 é.txt"
+both usage-h -h "capture 1 é.txt" out.txt
+both usage-x -x "capture 1 é.txt" out.txt
+both missing-dump "manquant é.txt" kept.txt
+both missing-dump-dest "manquant é.txt" "jamais créé.txt"
+[[ -e "$win/jamais créé.txt" ]] && fail "missing dump: vornlog.exe created the dest file"
+[[ -s "$win/kept.txt" ]] && fail "missing dump: vornlog.exe wrote to the dest file"
+both missing-folder "capture 1 é.txt" "absent é/rapport.txt"
+cp "$win/capture 1 é.txt" "$work/capture-before.txt"
+both dest-is-dump "capture 1 é.txt" "./capture 1 é.txt"
+cmp -s "$work/capture-before.txt" "$win/capture 1 é.txt" || fail "dest is dump: vornlog.exe changed the capture"
+ln "$lin/capture 1 é.txt" "$lin/lien é.txt"
+ln "$win/capture 1 é.txt" "$win/lien é.txt"
+both dest-is-dump-link "capture 1 é.txt" "lien é.txt"
+cmp -s "$work/capture-before.txt" "$win/capture 1 é.txt" || fail "dest is a hard link of the dump: vornlog.exe changed the capture"
+mkdir "$lin/dossier é" "$win/dossier é"
+both dump-is-folder "dossier é" out.txt
+for f in "$work"/{usage,missing,dest,dump}*.win.status; do
+  [[ $(cat "$f") == 1 ]] || fail "$(basename "$f" .win.status): exit status $(cat "$f"), not 1"
+done
+grep -q "Can't read the file: manquant é.txt" "$work/missing-dump.win.err" ||
+  fail "missing dump: the name with é is not shown as given"
+
+echo "== Viewers"
+# Not waited for by vornlog.exe: give them a moment to write their record.
+check_log() {
+  local log=$1 what=$2
+  shift 2
+  local expected
+  expected=$(printf '%s\n' "$@" | sort)
+  for _ in $(seq 1 50); do
+    [[ -f $log && $(wc -l <"$log") -ge $# ]] && break
+    sleep 0.2
+  done
+  if [[ "$(sort "$log" 2>/dev/null)" != "$expected" ]]; then
+    fail "$what was not started once per run with the dest file as its one argument"
+    echo "expected:" >&2
+    printf '%s\n' "$expected" >&2
+    echo "got:" >&2
+    cat "$log" >&2 2>/dev/null || true
+  fi
+}
+check_log "$win/notepad.log" "Notepad" "${expected_notepad[@]}"
+check_log "$work/csvview.log" "The CSV viewer" "${expected_csv[@]}"
+
+if ((failures)); then
+  echo "Windows check: $failures failures" >&2
+  exit 1
+fi
+echo "Windows check passed: ${#captures[@]} captures in 3 modes, 11 error cases, both viewers"
