@@ -1,0 +1,33 @@
+// The real desktop: Qt's file dialogs and message boxes, the decoder
+// started with QProcess, the sorted copy shown in the text viewer.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+
+#include "desktop.h"
+
+namespace vornlog {
+
+class QtDesktop : public Desktop {
+public:
+    QtDesktop() = default;
+    // Waits for the decoders still running: ending the launcher must not
+    // cut a report short.
+    ~QtDesktop() override;
+    QtDesktop(const QtDesktop&) = delete;
+    QtDesktop& operator=(const QtDesktop&) = delete;
+
+    QString chooseFile(const FileDialogRequest& request) override;
+    Answer showMessage(const MessageRequest& request) override;
+    Fault startProgram(const QString& program, const QStringList& arguments, const QString& folder) override;
+    void waitForProgram() override;
+    Fault showInTextViewer(const QString& file) override;
+
+private:
+    QObject programs_; // owns every started program until it has ended
+    QPointer<QProcess> last_;
+};
+
+} // namespace vornlog
