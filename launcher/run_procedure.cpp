@@ -36,19 +36,21 @@ void check(Fault fault)
     if (fault != Fault::None) throw RunFailure{fault};
 }
 
+// The filter and initial name of a dialog for text files and for CSV files.
+const QString txtFilter = QStringLiteral("Fichiers TXT (*.txt)|*.txt|");
+const QString txtName = QStringLiteral("*.txt");
+const QString csvFilter = QStringLiteral("Fichiers csv (*.csv)|*.csv|");
+const QString csvName = QStringLiteral("*.csv");
+
 FileDialogRequest dumpDialog()
 {
-    return {FileDialogRequest::Kind::Open, QStringLiteral("Fichiers TXT (*.txt)|*.txt|"), 1, QStringLiteral("*.txt"),
-            false};
+    return {FileDialogRequest::Kind::Open, txtFilter, 1, txtName, false};
 }
 
 FileDialogRequest destDialog(Output output)
 {
-    if (output == Output::StepsCsv)
-        return {FileDialogRequest::Kind::Save, QStringLiteral("Fichiers csv (*.csv)|*.csv|"), 1,
-                QStringLiteral("*.csv"), true};
-    return {FileDialogRequest::Kind::Save, QStringLiteral("Fichiers TXT (*.txt)|*.txt|"), 1, QStringLiteral("*.txt"),
-            true};
+    if (output == Output::StepsCsv) return {FileDialogRequest::Kind::Save, csvFilter, 1, csvName, true};
+    return {FileDialogRequest::Kind::Save, txtFilter, 1, txtName, true};
 }
 
 void refuseSpaces(Desktop& desktop)
