@@ -22,16 +22,20 @@ int hexDigit(unsigned char c)
 
 LineReader::LineReader(std::FILE* file) : file_(file)
 {
-    // One byte in front for a "\r" held over from the previous block.
-    buf_ = static_cast<char*>(std::malloc(kBlockSize + 1));
-    if (!buf_) throw std::bad_alloc();
+    allocate();
 }
 
 LineReader::LineReader(std::string_view text, std::size_t blockSize)
-    : LineReader(static_cast<std::FILE*>(nullptr))
+    : text_(text), blockSize_(std::min(std::max<std::size_t>(blockSize, 1), kBlockSize))
 {
-    text_ = text;
-    blockSize_ = std::min(std::max<std::size_t>(blockSize, 1), kBlockSize);
+    allocate();
+}
+
+void LineReader::allocate()
+{
+    // One byte in front for a "\r" held over from the previous block.
+    buf_ = static_cast<char*>(std::malloc(blockSize_ + 1));
+    if (!buf_) throw std::bad_alloc();
 }
 
 LineReader::~LineReader() { std::free(buf_); }

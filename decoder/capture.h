@@ -36,6 +36,7 @@ public:
     bool readError() const { return error_; }
 
 private:
+    void allocate();
     bool fill();
     std::size_t readRaw(char* dst, std::size_t n);
 

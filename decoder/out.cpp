@@ -20,10 +20,11 @@ Out::Out(std::FILE* file, bool crlf) : file_(file), crlf_(crlf)
     end_ = buf_ + kBufferSize;
 }
 
-Out::Out(std::string* collect, bool crlf) : collect_(collect), crlf_(crlf)
+Out::Out(std::string* collect, bool crlf, std::size_t bufferSize) : collect_(collect), crlf_(crlf)
 {
-    buf_ = pos_ = allocate(kBufferSize);
-    end_ = buf_ + kBufferSize;
+    bufferSize = std::max<std::size_t>(bufferSize, 1);
+    buf_ = pos_ = allocate(bufferSize);
+    end_ = buf_ + bufferSize;
 }
 
 Out::~Out()

@@ -32,7 +32,8 @@ public:
     static constexpr std::size_t kBufferSize = 1 << 20;
 
     explicit Out(std::FILE* file, bool crlf = platformCrlf());
-    explicit Out(std::string* collect, bool crlf = false);
+    // Tests may pick a small buffer, so that flushing happens often.
+    explicit Out(std::string* collect, bool crlf = false, std::size_t bufferSize = kBufferSize);
     ~Out();
     Out(const Out&) = delete;
     Out& operator=(const Out&) = delete;

@@ -1,0 +1,262 @@
+#include "fuzz_checks.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include "capture.h"
+#include "motion/steps_csv.h"
+#include "out.h"
+#include "progress.h"
+#include "report.h"
+
+namespace vornlog::fuzz {
+
+namespace {
+
+// The most report one capture line may give; far above what any message
+// of at most 83 bytes decodes to, low enough to catch a runaway loop.
+constexpr std::size_t kMaxLineReport = 64 * 1024;
+
+using Loop = std::function<void(LineReader&, Out& dest, Out& console, Progress&)>;
+
+struct Run {
+    std::string dest;
+    std::string console;
+};
+
+// Output buffers far smaller than the program's: the report is flushed
+// many times per input, and the fuzzer does not spend its time on pages.
+Run runLoop(LineReader& in, const Loop& loop, std::size_t outBuffer = 4096)
+{
+    Run run;
+    {
+        Out dest(&run.dest, false, outBuffer);
+        Out console(&run.console, false, outBuffer);
+        Progress progress(console);
+        loop(in, dest, console, progress);
+    }
+    return run;
+}
+
+// The capture as the program reads a dump file: through a stdio stream.
+Run runFromStream(std::string_view capture, const Loop& loop)
+{
+    std::FILE* file = capture.empty() ? std::fopen("/dev/null", "rb")
+                                      : fmemopen(const_cast<char*>(capture.data()), capture.size(), "rb");
+    if (!file) fail("cannot open the capture as a stream");
+    Run run;
+    {
+        LineReader in(file);
+        run = runLoop(in, loop);
+        if (in.readError()) fail("read error on an in-memory stream");
+    }
+    std::fclose(file);
+    return run;
+}
+
+// Every way of reading the capture must give the same output and console.
+Run runEveryWay(std::string_view capture, const Loop& loop)
+{
+    LineReader whole(capture);
+    const Run reference = runLoop(whole, loop);
+
+    const Run streamed = runFromStream(capture, loop);
+    if (streamed.dest != reference.dest) fail("stream and memory reading differ", reference.dest, streamed.dest);
+    if (streamed.console != reference.console) fail("console differs between stream and memory reading");
+
+    // Small blocks put block boundaries inside lines, inside "\r\n" pairs
+    // and right after 254-character pieces; the size is picked by the input.
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : capture) hash = (hash ^ c) * 16777619u;
+    for (const std::size_t block : {std::size_t{1}, std::size_t{2} + hash % 300}) {
+        LineReader in(capture, block);
+        const Run run = runLoop(in, loop, 64 + block);
+        if (run.dest != reference.dest) fail("reading in small blocks changes the output", reference.dest, run.dest);
+        if (run.console != reference.console) fail("reading in small blocks changes the console");
+    }
+    return reference;
+}
+
+std::string progressText(std::size_t lines)
+{
+    std::string text;
+    for (std::size_t i = 1; i <= lines; ++i) text += "\rAnalyzing line: " + std::to_string(i);
+    return text;
+}
+
+// The data field of a capture line by the column rules, or false when the
+// line holds no message (too short, or fewer than four tabs).
+bool referenceField(std::string_view line, bool& pc, std::string_view& field)
+{
+    if (line.size() <= kShortLineLength) return false;
+    std::size_t at = 0;
+    for (int tab = 1; tab <= 4; ++tab) {
+        const std::size_t t = line.find('\t', at);
+        if (t == std::string_view::npos) return false;
+        if (tab == 1) pc = t + 1 < line.size() && line[t + 1] == 'O';
+        at = t + 1;
+    }
+    field = line.substr(at);
+    field = field.substr(0, field.find('\t'));
+    return true;
+}
+
+bool isDecimal(std::string_view s, bool allowSign)
+{
+    if (allowSign && !s.empty() && s[0] == '-') {
+        s.remove_prefix(1);
+        if (s == "0") return false;
+    }
+    if (s.empty() || s.size() > 10 || (s[0] == '0' && s.size() > 1)) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+bool isByte(std::string_view s) { return isDecimal(s, false) && std::stol(std::string(s)) <= 255; }
+
+std::vector<std::string_view> splitFields(std::string_view row)
+{
+    std::vector<std::string_view> fields;
+    for (;;) {
+        const std::size_t semi = row.find(';');
+        fields.push_back(row.substr(0, semi));
+        if (semi == std::string_view::npos) return fields;
+        row.remove_prefix(semi + 1);
+    }
+}
+
+void checkRow(std::string_view row)
+{
+    const std::vector<std::string_view> f = splitFields(row);
+    if (f.size() == 2) {
+        if (!isDecimal(f[0], false) || f[1] != "-") fail("malformed end-of-data row", {}, row);
+        return;
+    }
+    if (f.size() != 12) fail("a CSV row has neither 12 nor 2 fields", {}, row);
+    if (!isDecimal(f[0], false) || std::stol(std::string(f[0])) > 0xFFFFFF) fail("bad Cur_seg", {}, row);
+    if (f[1].size() < 2 || f[1].back() != '%' || !isDecimal(f[1].substr(0, f[1].size() - 1), false))
+        fail("bad Buffer", {}, row);
+    for (int i = 2; i <= 7; ++i)
+        if (!isDecimal(f[i], true)) fail("bad pulse or step count", {}, row);
+    if (!f[8].empty() && !isByte(f[8])) fail("bad PWM", {}, row);
+    const bool acc = !f[9].empty() || !f[10].empty() || !f[11].empty();
+    if (acc && (!isByte(f[9]) || !isByte(f[10]) || !isDecimal(f[11], true)))
+        fail("acceleration fields neither all empty nor all set", {}, row);
+}
+
+} // namespace
+
+void fail(const char* what, std::string_view expected, std::string_view got)
+{
+    std::fprintf(stderr, "\nFUZZ CHECK FAILED: %s\n", what);
+    if (!expected.empty() || !got.empty())
+        std::fprintf(stderr, "--- expected (%zu bytes)\n%.*s\n--- got (%zu bytes)\n%.*s\n", expected.size(),
+                     static_cast<int>(std::min<std::size_t>(expected.size(), 4000)), expected.data(), got.size(),
+                     static_cast<int>(std::min<std::size_t>(got.size(), 4000)), got.data());
+    std::abort();
+}
+
+std::string foldLineEnds(std::string_view raw)
+{
+    std::string folded;
+    folded.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) folded += raw[i];
+    return folded;
+}
+
+std::vector<std::string_view> splitCapture(std::string_view folded, std::vector<std::string>& storage)
+{
+    storage.clear();
+    std::string piece;
+    for (char c : folded) {
+        piece += c;
+        if (c == '\n' || piece.size() == kMaxLineLength) {
+            storage.push_back(piece);
+            piece.clear();
+        }
+    }
+    if (!piece.empty()) storage.push_back(piece);
+    return {storage.begin(), storage.end()};
+}
+
+void checkReport(std::string_view capture)
+{
+    const Run run = runEveryWay(capture, [](LineReader& in, Out& dest, Out&, Progress& progress) {
+        writeReport(in, dest, progress);
+    });
+
+    const std::string folded = foldLineEnds(capture);
+    std::vector<std::string> storage;
+    const std::vector<std::string_view> lines = splitCapture(folded, storage);
+    if (run.console != progressText(lines.size())) fail("the progress line does not count every capture line");
+
+    // Decoded one by one, last line first: a decoder that kept anything from
+    // one message to the next would now give a different report.
+    std::vector<std::string> pieces(lines.size());
+    std::string all;
+    {
+        Out out(&all, false, 4096);
+        for (std::size_t i = lines.size(); i-- > 0;) {
+            const std::size_t before = all.size();
+            reportLine(lines[i], out);
+            out.flush();
+            pieces[i] = all.substr(before);
+        }
+    }
+    std::string joined;
+    for (const std::string& piece : pieces) joined += piece;
+    if (joined != run.dest) fail("the report is not the reports of its lines one after the other", joined, run.dest);
+
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& piece = pieces[i];
+        bool pc = false;
+        std::string_view field;
+        if (!referenceField(lines[i], pc, field)) {
+            if (!piece.empty()) fail("a line without a message writes to the report", lines[i], piece);
+            continue;
+        }
+        const std::string echo = (pc ? "PC     :  " : " QMR5V :  ") + std::string(field) + "\n";
+        if (piece.compare(0, echo.size(), echo) != 0) fail("the report of a line does not begin with its echo", echo, piece);
+        if (piece.size() == echo.size()) fail("a message has no instruction line", lines[i], piece);
+        if (piece.back() != '\n') fail("the report of a message ends inside a line", lines[i], piece);
+        if (piece.size() > kMaxLineReport) fail("the report of one line is unreasonably long", lines[i]);
+    }
+}
+
+void checkStepsCsv(std::string_view capture)
+{
+    const Run run = runEveryWay(capture, [](LineReader& in, Out& dest, Out& console, Progress& progress) {
+        writeStepsCsv(in, dest, console, progress);
+    });
+
+    const std::string folded = foldLineEnds(capture);
+    std::vector<std::string> storage;
+    const std::vector<std::string_view> lines = splitCapture(folded, storage);
+    if (run.console != "\n" + progressText(lines.size())) fail("the progress line does not count every capture line");
+
+    std::size_t replies = 0;
+    for (std::string_view line : lines) {
+        bool pc = false;
+        std::string_view field;
+        if (referenceField(line, pc, field) && !pc) ++replies;
+    }
+
+    static constexpr std::string_view kHeader = "Cur_seg;Buffer;Nbr pulse;S1;S2;S3;S4;S5;PWM;F_ACC;F_DEC;Nbr dec\n";
+    std::string_view csv = run.dest;
+    if (csv.substr(0, kHeader.size()) != kHeader) fail("the steps CSV does not begin with its header", kHeader, csv);
+    csv.remove_prefix(kHeader.size());
+    std::size_t rows = 0;
+    while (!csv.empty()) {
+        const std::size_t nl = csv.find('\n');
+        if (nl == std::string_view::npos) fail("the steps CSV ends inside a row", {}, csv);
+        checkRow(csv.substr(0, nl));
+        csv.remove_prefix(nl + 1);
+        ++rows;
+    }
+    if (rows > replies) fail("more CSV rows than controller messages");
+}
+
+} // namespace vornlog::fuzz

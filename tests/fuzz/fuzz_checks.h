@@ -1,0 +1,32 @@
+// What the fuzz targets hold every capture to, beyond "no crash": the
+// capture is read exactly as the program reads a dump file (from a stdio
+// stream, and from memory in blocks of many sizes, which must not change a
+// byte of the output), and the output is checked against rules that follow
+// from the capture alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vornlog::fuzz {
+
+// The capture lines of a dump file, split without LineReader: "\r\n" folded
+// into "\n" first, then lines cut after each "\n" and after 254 characters.
+std::vector<std::string_view> splitCapture(std::string_view folded, std::vector<std::string>& storage);
+std::string foldLineEnds(std::string_view raw);
+
+// The whole report of `capture` by every way of reading it; aborts with a
+// message when they differ or when the report breaks one of its rules.
+void checkReport(std::string_view capture);
+
+// The whole steps CSV, likewise: every way of reading gives the same CSV
+// and every line of it is a regular row of 12 fields or an end-of-data row.
+void checkStepsCsv(std::string_view capture);
+
+// Stops the run with `what` on standard error; libFuzzer keeps the input.
+[[noreturn]] void fail(const char* what, std::string_view expected = {}, std::string_view got = {});
+
+} // namespace vornlog::fuzz

@@ -1,0 +1,13 @@
+// Fuzz target: arbitrary bytes as a dump file, through the whole
+// full-details report.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "fuzz_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    vornlog::fuzz::checkReport(std::string_view(reinterpret_cast<const char*>(data), size));
+    return 0;
+}
