@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The hardening check, run by CI after the tests:
+#   1. every test again, built with AddressSanitizer and
+#      UndefinedBehaviorSanitizer (any report stops the test that made it);
+#   2. bounded fuzzing of the report and of the steps CSV (FUZZ_SECONDS
+#      each, 120 by default) from the seed captures, the saved findings,
+#      the sample capture and the test captures.
+# Anything found fails the check. A finding is kept in
+# build-fuzz/findings/; replay it with build/tests/fuzz/vornlog_replay_report
+# (or _steps) FILE, fix it, and add the file to tests/fuzz/regressions/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh clang libclang-rt-14-dev
+
+jobs="${JOBS:-2}"
+fuzz_seconds="${FUZZ_SECONDS:-120}"
+export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+echo "== Tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVORNLOG_SANITIZE=ON -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
+cmake --build build-sanitize -j"$jobs"
+(cd build-sanitize && ctest --output-on-failure -j"$jobs")
+
+echo "== Fuzzing, ${fuzz_seconds} s for each mode"
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVORNLOG_FUZZ=ON -DVORNLOG_BUILD_TESTS=OFF -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs"
+
+# Whole captures make poor fuzz inputs: they are cut into pieces of 40 lines.
+seeds=build-fuzz/seed-pieces
+rm -rf "$seeds" build-fuzz/findings
+mkdir -p "$seeds" build-fuzz/findings
+while IFS= read -r -d '' capture; do
+  if grep -qP '\t(OUT|IN)\t' "$capture"; then
+    split -l 40 -d -a 4 "$capture" "$seeds/$(echo "$capture" | tr '/' '_')-"
+  fi
+done < <(find examples tests -name '*.txt' -not -path 'tests/fuzz/*' -print0 2>/dev/null)
+
+for mode in report steps; do
+  corpus="build-fuzz/corpus-$mode"
+  mkdir -p "$corpus"
+  echo "-- $mode: $(find "$seeds" -type f | wc -l) seed pieces"
+  build-fuzz/tests/fuzz/vornlog_fuzz_$mode -dict=tests/fuzz/vornlog.dict -max_len=4096 -timeout=10 \
+    -rss_limit_mb=2048 -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+    -artifact_prefix="build-fuzz/findings/$mode-" \
+    "$corpus" tests/fuzz/seeds tests/fuzz/regressions "$seeds" 2>"build-fuzz/fuzz-$mode.log" || {
+      tail -n 60 "build-fuzz/fuzz-$mode.log"
+      echo "FUZZING FOUND A FAULT in the $mode mode: see build-fuzz/findings/" >&2
+      exit 1
+    }
+  grep -E '^(stat::number_of_executed_units|stat::new_units_added|Done)' "build-fuzz/fuzz-$mode.log" || true
+done
+echo "== Hardening check passed"
