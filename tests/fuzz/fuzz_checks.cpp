@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "capture.h"
+#include "capture_reference.h"
 #include "motion/steps_csv.h"
 #include "out.h"
 #include "progress.h"
@@ -78,30 +79,6 @@ Run runEveryWay(std::string_view capture, const Loop& loop)
     return reference;
 }
 
-std::string progressText(std::size_t lines)
-{
-    std::string text;
-    for (std::size_t i = 1; i <= lines; ++i) text += "\rAnalyzing line: " + std::to_string(i);
-    return text;
-}
-
-// The data field of a capture line by the column rules, or false when the
-// line holds no message (too short, or fewer than four tabs).
-bool referenceField(std::string_view line, bool& pc, std::string_view& field)
-{
-    if (line.size() <= kShortLineLength) return false;
-    std::size_t at = 0;
-    for (int tab = 1; tab <= 4; ++tab) {
-        const std::size_t t = line.find('\t', at);
-        if (t == std::string_view::npos) return false;
-        if (tab == 1) pc = t + 1 < line.size() && line[t + 1] == 'O';
-        at = t + 1;
-    }
-    field = line.substr(at);
-    field = field.substr(0, field.find('\t'));
-    return true;
-}
-
 bool isDecimal(std::string_view s, bool allowSign)
 {
     if (allowSign && !s.empty() && s[0] == '-') {
@@ -158,40 +135,14 @@ void fail(const char* what, std::string_view expected, std::string_view got)
     std::abort();
 }
 
-std::string foldLineEnds(std::string_view raw)
-{
-    std::string folded;
-    folded.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i)
-        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) folded += raw[i];
-    return folded;
-}
-
-std::vector<std::string_view> splitCapture(std::string_view folded, std::vector<std::string>& storage)
-{
-    storage.clear();
-    std::string piece;
-    for (char c : folded) {
-        piece += c;
-        if (c == '\n' || piece.size() == kMaxLineLength) {
-            storage.push_back(piece);
-            piece.clear();
-        }
-    }
-    if (!piece.empty()) storage.push_back(piece);
-    return {storage.begin(), storage.end()};
-}
-
 void checkReport(std::string_view capture)
 {
     const Run run = runEveryWay(capture, [](LineReader& in, Out& dest, Out&, Progress& progress) {
         writeReport(in, dest, progress);
     });
 
-    const std::string folded = foldLineEnds(capture);
-    std::vector<std::string> storage;
-    const std::vector<std::string_view> lines = splitCapture(folded, storage);
-    if (run.console != progressText(lines.size())) fail("the progress line does not count every capture line");
+    const std::vector<std::string> lines = reference::captureLines(capture);
+    if (run.console != reference::progressText(lines.size())) fail("the progress line does not count every capture line");
 
     // Decoded one by one, last line first: a decoder that kept anything from
     // one message to the next would now give a different report.
@@ -212,13 +163,11 @@ void checkReport(std::string_view capture)
 
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& piece = pieces[i];
-        bool pc = false;
-        std::string_view field;
-        if (!referenceField(lines[i], pc, field)) {
+        const std::string echo = reference::echoLine(lines[i]);
+        if (echo.empty()) {
             if (!piece.empty()) fail("a line without a message writes to the report", lines[i], piece);
             continue;
         }
-        const std::string echo = (pc ? "PC     :  " : " QMR5V :  ") + std::string(field) + "\n";
         if (piece.compare(0, echo.size(), echo) != 0) fail("the report of a line does not begin with its echo", echo, piece);
         if (piece.size() == echo.size()) fail("a message has no instruction line", lines[i], piece);
         if (piece.back() != '\n') fail("the report of a message ends inside a line", lines[i], piece);
@@ -232,16 +181,14 @@ void checkStepsCsv(std::string_view capture)
         writeStepsCsv(in, dest, console, progress);
     });
 
-    const std::string folded = foldLineEnds(capture);
-    std::vector<std::string> storage;
-    const std::vector<std::string_view> lines = splitCapture(folded, storage);
-    if (run.console != "\n" + progressText(lines.size())) fail("the progress line does not count every capture line");
+    const std::vector<std::string> lines = reference::captureLines(capture);
+    if (run.console != "\n" + reference::progressText(lines.size())) fail("the progress line does not count every capture line");
 
     std::size_t replies = 0;
-    for (std::string_view line : lines) {
+    for (const std::string& line : lines) {
         bool pc = false;
         std::string_view field;
-        if (referenceField(line, pc, field) && !pc) ++replies;
+        if (reference::dataField(line, pc, field) && !pc) ++replies;
     }
 
     static constexpr std::string_view kHeader = "Cur_seg;Buffer;Nbr pulse;S1;S2;S3;S4;S5;PWM;F_ACC;F_DEC;Nbr dec\n";

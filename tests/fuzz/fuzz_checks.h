@@ -5,18 +5,9 @@
 // from the capture alone.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace vornlog::fuzz {
-
-// The capture lines of a dump file, split without LineReader: "\r\n" folded
-// into "\n" first, then lines cut after each "\n" and after 254 characters.
-std::vector<std::string_view> splitCapture(std::string_view folded, std::vector<std::string>& storage);
-std::string foldLineEnds(std::string_view raw);
 
 // The whole report of `capture` by every way of reading it; aborts with a
 // message when they differ or when the report breaks one of its rules.
