@@ -1,0 +1,210 @@
+// Writes a deterministic, realistic capture of a session with the QMR5V
+// controller, as a Windows capture tool records it (six tab-separated
+// columns, CRLF line ends), with exactly the number of lines asked for:
+//
+//   make_capture LINES FILE
+//
+// The session is the one a machining job gives: version and flash model
+// queries, table reads, buffer reset and source choice, then a long stream
+// of Data messages each answered by the controller (now and then a "buffer
+// full" reply and the segment sent again), Information requests, PWM, IO1,
+// motors and LCD messages along the way, and an end of data and a stop.
+// It starts over until the capture has its lines. The same LINES always
+// give the same file.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Message = std::vector<std::uint8_t>;
+
+class Capture {
+public:
+    Capture(std::FILE* file, long lines) : file_(file), left_(lines) {}
+
+    bool full() const { return left_ <= 0; }
+
+    void pc(const Message& m) { line("OUT", m); }
+    void controller(const Message& m) { line("IN", m); }
+
+    std::uint32_t random() // xorshift32: the same sequence on every machine
+    {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return state_;
+    }
+    int between(int low, int high) { return low + static_cast<int>(random() % static_cast<std::uint32_t>(high - low + 1)); }
+
+private:
+    void line(const char* direction, const Message& m)
+    {
+        if (full()) return;
+        --left_;
+        ++sequence_;
+        milliseconds_ += 1 + random() % 9;
+        const long ms = milliseconds_;
+        char head[64];
+        const int n = std::snprintf(head, sizeof head, "%ld\t%s\t%02ld:%02ld:%02ld.%03ld\t%zu\t", sequence_, direction,
+                                    ms / 3600000 % 24, ms / 60000 % 60, ms / 1000 % 60, ms % 1000, m.size());
+        text_.assign(head, static_cast<std::size_t>(n));
+        static constexpr char digits[] = "0123456789ABCDEF";
+        for (std::size_t i = 0; i < m.size(); ++i) {
+            if (i) text_ += ' ';
+            text_ += digits[m[i] >> 4];
+            text_ += digits[m[i] & 15];
+        }
+        text_ += '\t';
+        for (std::uint8_t b : m) text_ += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '.';
+        text_ += "\r\n";
+        std::fwrite(text_.data(), 1, text_.size(), file_);
+    }
+
+    std::FILE* file_;
+    long left_;
+    long sequence_ = 0;
+    long milliseconds_ = 0;
+    std::uint32_t state_ = 2463534242u;
+    std::string text_;
+};
+
+void put(Message& m, std::uint32_t value, int width)
+{
+    for (int k = 0; k < width; ++k) m.push_back(static_cast<std::uint8_t>(value >> (8 * k)));
+}
+
+Message status(std::uint8_t code, std::uint8_t st, int buf, std::uint32_t seg, Capture& c)
+{
+    Message m{code, st, static_cast<std::uint8_t>(buf)};
+    put(m, seg, 3);
+    m.push_back(static_cast<std::uint8_t>(0x59 | (c.random() & 0x02))); // FLAG: steps, USB, motors on
+    m.push_back(static_cast<std::uint8_t>(0x26 | (c.random() & 0x10))); // INPUT
+    m.push_back(0x80);                                                   // PWMA
+    m.push_back(0x40);                                                   // PWMM
+    m.push_back(0x00);                                                   // KEYB
+    m.push_back(0x02);                                                   // STOP
+    put(m, static_cast<std::uint32_t>(c.between(0, 4000)), 4);
+    return m;
+}
+
+void preamble(Capture& c)
+{
+    c.pc({0x56});
+    c.controller({0x56, 'Q', 'M', 'R', '5', 'V', ' ', 'v', '1', '.', '0', '4'});
+    c.pc({0x46});
+    c.controller({0x46, 0xEF, 0x40, 0x17, 0x00});
+    c.pc({0x54, 0x00});
+    c.controller({0x54, 0x00, 0x01});
+    for (std::uint8_t part : {0x03, 0x05, 0x07}) {
+        c.pc({0x54, part, 0x01});
+        Message reply{0x54, part, 0x01};
+        if (part == 0x03) {
+            for (char ch : std::string("ROUTER  ")) reply.push_back(static_cast<std::uint8_t>(ch));
+            for (std::uint8_t axis : {0x58, 0x59, 0x5A, 0x41, 0x42}) reply.push_back(axis);
+            for (int out = 0; out < 10; ++out) reply.push_back(static_cast<std::uint8_t>(out));
+            for (std::uint8_t v : {0x0A, 0x04, 0xFF, 0x1E, 0x05, 0x01, 0x02}) reply.push_back(v);
+        } else {
+            const int n = part == 0x05 ? 30 : 10;
+            for (int i = 0; i < n; ++i) reply.push_back(static_cast<std::uint8_t>(c.random()));
+        }
+        c.controller(reply);
+    }
+    c.pc({0x4D, 0x01});
+    c.controller({0x4D, 0x01, 0x1E});
+    c.pc({0x4F, 0x02});
+    c.controller({0x4F, 0x0E});
+    c.pc({0x42, 0x00});
+    c.controller({0x42, 0xFF});
+    c.pc({0x42, 0x01});
+    c.controller({0x42, 0xFF});
+    c.pc({0x4C, 0x00, 0x00, 0x0C, 'J', 'o', 'b', ' ', 'r', 'u', 'n', 'n', 'i', 'n', 'g', '.'});
+    c.controller({0x4C, 0x01});
+}
+
+Message segment(Capture& c)
+{
+    std::uint8_t cmd = static_cast<std::uint8_t>(c.random() & 0x1F);
+    const int kind = c.between(0, 9);
+    if (kind < 3) cmd |= 0x20;               // acceleration group
+    if (kind == 3 || kind == 4) cmd |= 0x60; // PWM and acceleration
+    if (kind == 5) cmd |= 0x40;              // PWM alone
+    Message m{0x44, cmd};
+    put(m, static_cast<std::uint32_t>(c.between(50, 40000)), 4);
+    for (int axis = 0; axis < 5; ++axis) put(m, axis < 3 ? static_cast<std::uint32_t>(c.between(0, 20000)) : 0u, 4);
+    if (cmd & 0x40) m.push_back(static_cast<std::uint8_t>(c.random()));
+    if (cmd & 0x20) {
+        m.push_back(static_cast<std::uint8_t>(c.between(1, 40)));
+        m.push_back(static_cast<std::uint8_t>(c.between(1, 40)));
+        put(m, static_cast<std::uint32_t>(c.between(0, 5000)), 4);
+    }
+    return m;
+}
+
+void job(Capture& c)
+{
+    std::uint32_t seg = 0;
+    int buf = 0;
+    const int segments = c.between(2000, 6000);
+    for (int i = 0; i < segments && !c.full(); ++i) {
+        const Message data = segment(c);
+        c.pc(data);
+        if (buf >= 7) { // buffer full: the controller refuses, the PC sends it again
+            c.controller(status(0x44, 0xFF, 7, seg, c));
+            buf = c.between(3, 6);
+            c.pc(data);
+        }
+        ++seg;
+        c.controller(status(0x44, 0x01, buf, seg, c));
+        buf = std::min(7, buf + c.between(0, 2));
+        switch (c.between(0, 59)) {
+        case 0:
+            c.pc({0x49});
+            c.controller(status(0x49, 0x00, buf, seg, c));
+            break;
+        case 1:
+            c.pc({0x50, 0x01, static_cast<std::uint8_t>(c.random())});
+            c.controller({0x50, 0x01, 0x03, 0x80, 0x40});
+            break;
+        case 2:
+            c.pc({0x47, 0x01});
+            c.controller({0x47, 0x01, 0x04});
+            break;
+        case 3:
+            c.pc({0x53, 0x03});
+            c.controller({0x53, 0x02, static_cast<std::uint8_t>(seg), static_cast<std::uint8_t>(seg >> 8), 0x00, 0x10, 0x00,
+                          0x00, 0x00});
+            break;
+        default:
+            break;
+        }
+    }
+    c.pc({0x44, 0x80});
+    c.controller(status(0x44, 0x01, buf, seg + 1, c));
+    c.pc({0x53, 0x01});
+    c.controller({0x53, 0x86, static_cast<std::uint8_t>(seg), static_cast<std::uint8_t>(seg >> 8), 0x00, 0, 0, 0, 0});
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_capture LINES FILE\n");
+        return 2;
+    }
+    const long lines = std::strtol(argv[1], nullptr, 10);
+    std::FILE* file = std::fopen(argv[2], "wb");
+    if (!file || lines < 0) {
+        std::fprintf(stderr, "make_capture: cannot write %s\n", argv[2]);
+        return 1;
+    }
+    Capture capture(file, lines);
+    while (!capture.full()) {
+        preamble(capture);
+        job(capture);
+    }
+    return std::fclose(file) == 0 ? 0 : 1;
+}

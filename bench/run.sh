@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Benchmark of vornlog on generated captures of 10,000, 100,000 and
+# 1,000,000 lines (bench/make_capture.cpp: Data messages with their
+# replies, status and table traffic, CRLF line ends).
+#
+#   bash bench/run.sh [LINES ...]      (REPEAT=3 runs each, the best is kept)
+#
+# For each size it measures, with /usr/bin/time and bash's clock:
+#   report      vornlog DUMP REPORT
+#   steps       vornlog -s DUMP CSV
+#   I/O floor   cat DUMP > /dev/null; cat REPORT > COPY   (reading the
+#               capture and writing a report of the same size, nothing else)
+#   awk cut     awk -F'\t' 'length($0) > 40 {print $5}' DUMP > /dev/null
+# and prints wall time, MB/s and lines/s of the capture, peak resident
+# memory, and the ratios the targets are set on:
+#   report <= 2 x I/O floor, steps <= awk cut (1,000,000 lines);
+#   peak RSS < 8 MiB, the same for 10,000 and 1,000,000 lines;
+#   time per line the same at 100,000 and 1,000,000 lines (linear).
+# Everything is written to build-bench/. A fake xdg-open comes first on
+# PATH so that no viewer opens.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=build-bench
+repeat="${REPEAT:-3}"
+sizes=("$@")
+((${#sizes[@]})) || sizes=(10000 100000 1000000)
+
+if [[ ! -x /usr/bin/time ]]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
+fi
+bash scripts/deps.sh >/dev/null
+
+mkdir -p "$out/bin"
+printf '#!/bin/sh\nexit 0\n' > "$out/bin/xdg-open"
+chmod +x "$out/bin/xdg-open"
+export PATH="$root/$out/bin:$PATH"
+
+cmake -S . -B "$out/tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNLOG_BUILD_TESTS=OFF \
+  -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
+cmake --build "$out/tree" -j2 --target vornlog >/dev/null
+vornlog="$root/$out/tree/decoder/vornlog"
+g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
+
+# measure NAME COMMAND...: best wall time (s) of $repeat runs into $wall,
+# largest peak RSS (KiB) into $rss.
+measure() {
+  shift
+  wall="" rss=0
+  for ((i = 0; i < repeat; i++)); do
+    rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt"
+    local t0=$EPOCHREALTIME
+    /usr/bin/time -f '%M' -o "$out/time.txt" "$@" >/dev/null
+    local t1=$EPOCHREALTIME
+    local t k
+    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')
+    k=$(tail -n 1 "$out/time.txt")
+    [[ -z $wall ]] || awk -v a="$t" -v b="$wall" 'BEGIN { exit !(a < b) }' && wall=$t
+    ((k > rss)) && rss=$k
+  done
+  return 0
+}
+
+row() { # what lines bytes wall rss
+  awk -v what="$1" -v n="$2" -v bytes="$3" -v t="$4" -v kib="$5" 'BEGIN {
+    printf "%-10s %9d %9.3f %9.1f %12.0f %9.2f\n", what, n, t, bytes / 1e6 / t, n / t, kib / 1024 }'
+}
+
+echo "vornlog benchmark on $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "best of $repeat runs; MB/s and lines/s are of the capture read"
+printf "%-10s %9s %9s %9s %12s %9s\n" what lines "wall s" "MB/s" "lines/s" "RSS MiB"
+declare -A T R
+for n in "${sizes[@]}"; do
+  dump="$out/capture-$n.txt"
+  [[ -f $dump ]] || "$out/make_capture" "$n" "$dump"
+  bytes=$(stat -c %s "$dump")
+  cat "$dump" >/dev/null # in the page cache, like the runs that follow
+
+  # A report written outside the timing, for the I/O floor to copy.
+  "$vornlog" "$dump" "$out/report.keep" >/dev/null
+
+  measure report "$vornlog" "$dump" "$out/report.txt"
+  T[report,$n]=$wall R[report,$n]=$rss
+  row report "$n" "$bytes" "$wall" "$rss"
+  measure steps "$vornlog" -s "$dump" "$out/steps.csv"
+  T[steps,$n]=$wall R[steps,$n]=$rss
+  row steps "$n" "$bytes" "$wall" "$rss"
+  measure floor sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$dump" "$out/report.keep" "$out/copy.txt"
+  T[floor,$n]=$wall
+  row "I/O floor" "$n" "$bytes" "$wall" "$rss"
+  measure awk awk -F'\t' 'length($0) > 40 {print $5}' "$dump"
+  T[awk,$n]=$wall
+  row "awk cut" "$n" "$bytes" "$wall" "$rss"
+  echo "           report: $(stat -c %s "$out/report.keep") bytes"
+done
+rm -f "$out/report.keep" "$out/report.txt" "$out/copy.txt"
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+verdict() { awk -v r="$1" -v limit="$2" 'BEGIN { print (r <= limit ? "held" : "MISSED") }'; }
+
+echo
+big=${sizes[-1]}
+small=${sizes[0]}
+r=$(ratio "${T[report,$big]}" "${T[floor,$big]}")
+echo "report / I/O floor at $big lines:   $r   (target <= 2: $(verdict "$r" 2))"
+r=$(ratio "${T[steps,$big]}" "${T[awk,$big]}")
+echo "steps / awk cut at $big lines:      $r   (target <= 1: $(verdict "$r" 1))"
+for mode in report steps; do
+  mib=$(awk -v k="${R[$mode,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
+  r=$(ratio "${R[$mode,$big]}" "${R[$mode,$small]}")
+  echo "$mode peak RSS: $mib MiB at $big lines, $r x that of $small lines" \
+    "(target < 8 MiB and the same: $(awk -v m="$mib" -v r="$r" 'BEGIN { print (m < 8 && r < 1.1 ? "held" : "MISSED") }'))"
+done
+if ((${#sizes[@]} >= 2)); then
+  mid=${sizes[-2]}
+  for mode in report steps; do
+    a=$(awk -v t="${T[$mode,$mid]}" -v n="$mid" 'BEGIN { printf "%.3f", t / n * 1e6 }')
+    b=$(awk -v t="${T[$mode,$big]}" -v n="$big" 'BEGIN { printf "%.3f", t / n * 1e6 }')
+    r=$(ratio "$b" "$a")
+    echo "$mode time per line: $a us at $mid lines, $b us at $big lines, ratio $r" \
+      "(linear: $(awk -v r="$r" 'BEGIN { print (r < 1.25 ? "held" : "MISSED") }'))"
+  done
+fi
