@@ -37,19 +37,19 @@ public:
 
 private:
     void allocate();
-    bool fill();
+    void refill();
     std::size_t readRaw(char* dst, std::size_t n);
 
     std::FILE* file_ = nullptr;
     std::string_view text_;
     std::size_t blockSize_ = 1 << 20;
-    char* buf_ = nullptr;   // folded bytes not yet handed out: [pos_, len_)
+    // The bytes read and not yet handed out are [pos_, len_). "\r\n" is
+    // folded where a line is cut out, by turning the "\r" into the "\n".
+    char* buf_ = nullptr;
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
-    bool heldCr_ = false;   // a "\r" at the end of the last block, its fold still open
     bool eof_ = false;
     bool error_ = false;
-    char line_[kMaxLineLength];
 };
 
 // Where a capture line comes from, by its second column: "O..." is the PC.
@@ -67,10 +67,29 @@ struct CaptureLine {
 // to hold a message or has no data field (fewer than four tabs).
 bool parseCaptureLine(std::string_view line, CaptureLine& out);
 
+namespace detail {
+// The value of each character as a hex digit, -1 for any other character.
+inline constexpr auto kHexDigit = [] {
+    struct Table {
+        signed char value[256];
+    } t{};
+    for (int c = 0; c < 256; ++c)
+        t.value[c] = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    return t;
+}();
+inline int hexDigit(char c) { return kHexDigit.value[static_cast<unsigned char>(c)]; }
+} // namespace detail
+
 // The value of one hex pair as the controller's capture shows it: a pair
 // whose first character is not a hex digit reads 0, a pair whose second
 // character is not a hex digit (or is missing) reads as its first digit.
-std::uint8_t hexPair(std::string_view pair);
+inline std::uint8_t hexPair(std::string_view pair)
+{
+    const int high = pair.empty() ? -1 : detail::hexDigit(pair[0]);
+    if (high < 0) return 0;
+    const int low = pair.size() < 2 ? -1 : detail::hexDigit(pair[1]);
+    return static_cast<std::uint8_t>(low < 0 ? high : high * 16 + low);
+}
 
 // The message bytes of a data field, read front to back. Byte i is written
 // at characters 3i and 3i+1; bytes beyond the field's end read as 0.
@@ -79,11 +98,24 @@ public:
     explicit Bytes(std::string_view field) : field_(field) {}
 
     // Byte number `index` of the message, without moving the read position.
-    std::uint8_t at(std::size_t index) const;
+    std::uint8_t at(std::size_t index) const
+    {
+        const std::size_t pos = index * 3;
+        if (pos >= field_.size()) return 0;
+        const int high = detail::hexDigit(field_[pos]);
+        if (high < 0) return 0;
+        const int low = pos + 1 < field_.size() ? detail::hexDigit(field_[pos + 1]) : -1;
+        return static_cast<std::uint8_t>(low < 0 ? high : high * 16 + low);
+    }
     // The byte at the read position; the position moves on by one byte.
     std::uint8_t u8() { return at(next_++); }
     // A little-endian value of 1 to 4 bytes, with 32-bit wrap-around.
-    std::int32_t value(int width);
+    std::int32_t value(int width)
+    {
+        std::uint32_t sum = 0;
+        for (int k = 0; k < width; ++k) sum |= static_cast<std::uint32_t>(u8()) << (8 * k);
+        return static_cast<std::int32_t>(sum);
+    }
     // Skips to byte `index` (the next byte read is that one).
     void seek(std::size_t index) { next_ = index; }
     std::size_t position() const { return next_; }
