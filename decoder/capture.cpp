@@ -95,16 +95,17 @@ bool LineReader::next(std::string_view& line)
 bool parseCaptureLine(std::string_view line, CaptureLine& out)
 {
     if (line.size() <= kShortLineLength) return false;
-    std::size_t tab = 0;
-    for (int column = 1; column <= 4; ++column) {
-        tab = line.find('\t', column == 1 ? 0 : tab + 1);
-        if (tab == std::string_view::npos) return false;
-        if (column == 1)
-            out.direction = (tab + 1 < line.size() && line[tab + 1] == 'O') ? Direction::Pc : Direction::Controller;
+    // The first four columns are short: a plain scan beats a search call.
+    const char* const end = line.data() + line.size();
+    const char* p = line.data();
+    for (int tab = 1; tab <= 4; ++tab) {
+        while (p != end && *p != '\t') ++p;
+        if (p == end) return false;
+        ++p;
+        if (tab == 1) out.direction = (p != end && *p == 'O') ? Direction::Pc : Direction::Controller;
     }
-    const std::size_t begin = tab + 1;
-    const std::size_t end = line.find('\t', begin);
-    out.field = line.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin);
+    const char* fieldEnd = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
+    out.field = std::string_view(p, static_cast<std::size_t>((fieldEnd ? fieldEnd : end) - p));
     return true;
 }
 

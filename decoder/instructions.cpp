@@ -42,11 +42,11 @@ constexpr DecoderTable kTable;
 
 } // namespace
 
-Decoder findDecoder(Direction direction, std::uint8_t code, const char** line)
+Decoder findDecoder(Direction direction, std::uint8_t code, std::string_view* line)
 {
     const Instruction* instruction = kTable.byCode[code];
     if (!instruction) return nullptr;
-    *line = instruction->line;
+    *line = instruction->line.view();
     return direction == Direction::Pc ? instruction->pc : instruction->controller;
 }
 

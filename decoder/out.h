@@ -152,6 +152,19 @@ inline constexpr auto parsed = parse(F.s);
 // Most bytes one conversion can write (a %s writes its own length).
 inline constexpr std::size_t kMaxConv = 24;
 
+// The two hex digits of every byte value: "00", "01", ... "FF".
+inline constexpr auto kHexPairs = [] {
+    struct Table {
+        char pair[256][2];
+    } t{};
+    constexpr char digits[] = "0123456789ABCDEF";
+    for (int v = 0; v < 256; ++v) {
+        t.pair[v][0] = digits[v >> 4];
+        t.pair[v][1] = digits[v & 15];
+    }
+    return t;
+}();
+
 inline char* hex(char* p, std::uint32_t v, int width, bool zero)
 {
     static constexpr char digits[] = "0123456789ABCDEF";
@@ -166,8 +179,30 @@ inline char* hex(char* p, std::uint32_t v, int width, bool zero)
     return p;
 }
 
+// %02X, %04X, %06X, %08X: the digits two at a time when the value fits the
+// width, which is how the report's fields are nearly always written.
+template <int Width>
+inline char* hexZeroPadded(char* p, std::uint32_t v)
+{
+    if constexpr (Width % 2 == 0 && Width >= 2 && Width <= 8) {
+        constexpr std::uint64_t kLimit = std::uint64_t{1} << (4 * Width);
+        if (v < kLimit) {
+            for (int i = Width / 2 - 1; i >= 0; --i) {
+                std::memcpy(p + 2 * i, kHexPairs.pair[v & 0xFF], 2);
+                v >>= 8;
+            }
+            return p + Width;
+        }
+    }
+    return hex(p, v, Width, true);
+}
+
 inline char* dec(char* p, std::int32_t v)
 {
+    if (static_cast<std::uint32_t>(v) < 10) {
+        *p = static_cast<char>('0' + v);
+        return p + 1;
+    }
     return std::to_chars(p, p + 12, v).ptr;
 }
 
@@ -185,7 +220,10 @@ inline char* convert(char* p, const A& a)
         else
             return dec(p, static_cast<std::int32_t>(a));
     } else if constexpr (C.kind == Kind::Hex) {
-        return hex(p, static_cast<std::uint32_t>(a), C.width, C.zero);
+        if constexpr (C.zero)
+            return hexZeroPadded<C.width>(p, static_cast<std::uint32_t>(a));
+        else
+            return hex(p, static_cast<std::uint32_t>(a), C.width, C.zero);
     } else if constexpr (C.kind == Kind::Char) {
         *p = static_cast<char>(a);
         return p + 1;

@@ -15,7 +15,7 @@ void reportLine(std::string_view captureLine, Out& dest)
 
     Message message{Bytes(line.field), 0, dest};
     message.code = message.u8();
-    const char* instructionLine = nullptr;
+    std::string_view instructionLine;
     if (Decoder decode = findDecoder(line.direction, message.code, &instructionLine)) {
         dest.write(instructionLine);
         decode(message);

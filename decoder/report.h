@@ -6,6 +6,7 @@
 
 #include "capture.h"
 #include "out.h"
+#include "texts.h"
 
 namespace vornlog {
 
@@ -28,14 +29,14 @@ using Decoder = void (*)(Message&);
 // heads its decoded lines, and its decoder for each direction (null: none).
 struct Instruction {
     std::uint8_t code;
-    const char* line;
+    TableText line;
     Decoder pc;
     Decoder controller;
 };
 
 // The decoder for a message of `code` sent in `direction`; also gives the
 // instruction line. Null when the instruction has no decoder that way.
-Decoder findDecoder(Direction direction, std::uint8_t code, const char** line);
+Decoder findDecoder(Direction direction, std::uint8_t code, std::string_view* line);
 
 // Decodes one capture line into the report (nothing for a line that holds
 // no message).

@@ -15,8 +15,8 @@ void putBits(Out& out, std::span<const BitText> table, unsigned value)
 {
     for (const BitText& entry : table) {
         const int set = (value >> entry.bit) & 1;
-        const char* meaning = set ? entry.whenSet : entry.whenClear;
-        if (meaning) put<"       .%d=%d\t-> %s\n">(out, entry.bit, set, std::string_view(meaning));
+        const TableText& meaning = set ? entry.whenSet : entry.whenClear;
+        if (meaning) put<"       .%d=%d\t-> %s\n">(out, entry.bit, set, meaning.view());
     }
 }
 

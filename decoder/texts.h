@@ -6,8 +6,11 @@
 // A null text means that the value writes no line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "out.h"
 
@@ -21,10 +24,22 @@ struct CodeText {
 // The text of `code`, or null when the table does not name it.
 const char* lookup(std::span<const CodeText> table, int code);
 
+// A text of a table with its length, worked out when the program is
+// compiled (the tables are constexpr), so that writing it costs no strlen.
+struct TableText {
+    const char* text = nullptr;
+    std::size_t size = 0;
+    constexpr TableText() = default;
+    constexpr TableText(std::nullptr_t) {}
+    constexpr TableText(const char* s) : text(s), size(s ? std::char_traits<char>::length(s) : 0) {}
+    constexpr explicit operator bool() const { return text != nullptr; }
+    constexpr std::string_view view() const { return {text, size}; }
+};
+
 struct BitText {
     int bit;
-    const char* whenSet;   // meaning when the bit is 1, or null: no line
-    const char* whenClear; // meaning when the bit is 0, or null: no line
+    TableText whenSet;   // meaning when the bit is 1, or null: no line
+    TableText whenClear; // meaning when the bit is 0, or null: no line
 };
 
 // Writes the bit lines of `value`, one for each table entry in table order:
