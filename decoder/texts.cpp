@@ -1,6 +1,6 @@
 #include "texts.h"
 
-#include <string_view>
+#include <cstring>
 
 namespace vornlog {
 
@@ -13,11 +13,15 @@ const char* lookup(std::span<const CodeText> table, int code)
 
 void putBits(Out& out, std::span<const BitText> table, unsigned value)
 {
+    // Each line is copied whole and the end moved on by its size (0 for no
+    // line): no branch on the bit, no length to find.
+    char* p = out.room(table.size() * BitLine::kCapacity);
     for (const BitText& entry : table) {
-        const int set = (value >> entry.bit) & 1;
-        const TableText& meaning = set ? entry.whenSet : entry.whenClear;
-        if (meaning) put<"       .%d=%d\t-> %s\n">(out, entry.bit, set, meaning.view());
+        const BitLine& line = (value >> entry.bit) & 1 ? entry.whenSet : entry.whenClear;
+        std::memcpy(p, line.text, BitLine::kCapacity);
+        p += line.size;
     }
+    out.advance(p);
 }
 
 } // namespace vornlog

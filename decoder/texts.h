@@ -36,14 +36,35 @@ struct TableText {
     constexpr std::string_view view() const { return {text, size}; }
 };
 
-struct BitText {
-    int bit;
-    TableText whenSet;   // meaning when the bit is 1, or null: no line
-    TableText whenClear; // meaning when the bit is 0, or null: no line
+// A bit line, whole, as the program is compiled; size 0 means no line.
+struct BitLine {
+    static constexpr std::size_t kCapacity = 80;
+    char text[kCapacity]{};
+    std::size_t size = 0;
 };
 
-// Writes the bit lines of `value`, one for each table entry in table order:
-//   "       .3=1\t-> Source:USB\n"
+// A bit and its meaning when 1 and when 0 (null: no line). Both bit lines
+// "       .3=1\t-> Source:USB\n" are written out in the table itself, so
+// that putBits only copies them.
+struct BitText {
+    int bit;
+    BitLine whenSet;
+    BitLine whenClear;
+
+    constexpr BitText(int b, TableText set, TableText clear)
+        : bit(b), whenSet(line(b, 1, set)), whenClear(line(b, 0, clear)) {}
+
+private:
+    static constexpr BitLine line(int bit, int value, TableText meaning)
+    {
+        BitLine l;
+        if (meaning)
+            l.size = fmt::render<"       .%d=%d\t-> %s\n">(l.text, BitLine::kCapacity, bit, value, meaning.view());
+        return l;
+    }
+};
+
+// Writes the bit lines of `value`, one for each table entry in table order.
 void putBits(Out& out, std::span<const BitText> table, unsigned value);
 
 // The PWM percentage of a PWM byte: 255 is 100 %, truncated (128 gives 50).
