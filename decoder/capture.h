@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string_view>
 #include <algorithm>
+#include <array>
 
 namespace vornlog {
 
@@ -22,9 +23,13 @@ inline constexpr std::size_t kShortLineLength = 40;
 
 class LineReader {
 public:
+    // The dump file is read this many bytes at a time. Memory stays the
+    // same whatever the size of the capture.
+    static constexpr std::size_t kBlockSize = 1 << 18;
+
     explicit LineReader(std::FILE* file);
     // Reads a capture held in memory, `blockSize` bytes at a time.
-    explicit LineReader(std::string_view text, std::size_t blockSize = 1 << 20);
+    explicit LineReader(std::string_view text, std::size_t blockSize = kBlockSize);
     ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -42,7 +47,7 @@ private:
 
     std::FILE* file_ = nullptr;
     std::string_view text_;
-    std::size_t blockSize_ = 1 << 20;
+    std::size_t blockSize_ = kBlockSize;
     // The bytes read and not yet handed out are [pos_, len_). "\r\n" is
     // folded where a line is cut out, by turning the "\r" into the "\n".
     char* buf_ = nullptr;
@@ -68,28 +73,24 @@ struct CaptureLine {
 bool parseCaptureLine(std::string_view line, CaptureLine& out);
 
 namespace detail {
-// The value of each character as a hex digit, -1 for any other character.
-inline constexpr auto kHexDigit = [] {
-    struct Table {
-        signed char value[256];
-    } t{};
-    for (int c = 0; c < 256; ++c)
-        t.value[c] = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    return t;
-}();
-inline int hexDigit(char c) { return kHexDigit.value[static_cast<unsigned char>(c)]; }
+// The byte that two characters read as, indexed by first * 256 + second,
+// and the byte that a pair cut by the field's end reads as, by its one
+// character. One load per byte, whatever the characters are.
+extern const std::array<std::uint8_t, 1 << 16> kPairValue;
+extern const std::array<std::uint8_t, 256> kCutPairValue;
+
+inline std::uint8_t pairAt(std::string_view text, std::size_t pos)
+{
+    if (pos + 1 < text.size())
+        return kPairValue[static_cast<unsigned char>(text[pos]) << 8 | static_cast<unsigned char>(text[pos + 1])];
+    return pos < text.size() ? kCutPairValue[static_cast<unsigned char>(text[pos])] : 0;
+}
 } // namespace detail
 
 // The value of one hex pair as the controller's capture shows it: a pair
 // whose first character is not a hex digit reads 0, a pair whose second
 // character is not a hex digit (or is missing) reads as its first digit.
-inline std::uint8_t hexPair(std::string_view pair)
-{
-    const int high = pair.empty() ? -1 : detail::hexDigit(pair[0]);
-    if (high < 0) return 0;
-    const int low = pair.size() < 2 ? -1 : detail::hexDigit(pair[1]);
-    return static_cast<std::uint8_t>(low < 0 ? high : high * 16 + low);
-}
+inline std::uint8_t hexPair(std::string_view pair) { return detail::pairAt(pair.substr(0, 2), 0); }
 
 // The message bytes of a data field, read front to back. Byte i is written
 // at characters 3i and 3i+1; bytes beyond the field's end read as 0.
@@ -98,22 +99,23 @@ public:
     explicit Bytes(std::string_view field) : field_(field) {}
 
     // Byte number `index` of the message, without moving the read position.
-    std::uint8_t at(std::size_t index) const
-    {
-        const std::size_t pos = index * 3;
-        if (pos >= field_.size()) return 0;
-        const int high = detail::hexDigit(field_[pos]);
-        if (high < 0) return 0;
-        const int low = pos + 1 < field_.size() ? detail::hexDigit(field_[pos + 1]) : -1;
-        return static_cast<std::uint8_t>(low < 0 ? high : high * 16 + low);
-    }
+    std::uint8_t at(std::size_t index) const { return detail::pairAt(field_, index * 3); }
     // The byte at the read position; the position moves on by one byte.
     std::uint8_t u8() { return at(next_++); }
     // A little-endian value of 1 to 4 bytes, with 32-bit wrap-around.
     std::int32_t value(int width)
     {
         std::uint32_t sum = 0;
-        for (int k = 0; k < width; ++k) sum |= static_cast<std::uint32_t>(u8()) << (8 * k);
+        const std::size_t pos = next_ * 3;
+        if (width > 0 && pos + 3 * static_cast<std::size_t>(width) - 1 <= field_.size()) {
+            // Every pair of the value lies whole in the field.
+            const auto* p = reinterpret_cast<const unsigned char*>(field_.data() + pos);
+            for (int k = 0; k < width; ++k)
+                sum |= static_cast<std::uint32_t>(detail::kPairValue[p[3 * k] << 8 | p[3 * k + 1]]) << (8 * k);
+            next_ += static_cast<std::size_t>(width);
+        } else {
+            for (int k = 0; k < width; ++k) sum |= static_cast<std::uint32_t>(u8()) << (8 * k);
+        }
         return static_cast<std::int32_t>(sum);
     }
     // Skips to byte `index` (the next byte read is that one).

@@ -29,7 +29,7 @@ namespace vornlog {
 // those carried in messages included, becomes "\r\n".
 class Out {
 public:
-    static constexpr std::size_t kBufferSize = 1 << 20;
+    static constexpr std::size_t kBufferSize = 1 << 18;
 
     explicit Out(std::FILE* file, bool crlf = platformCrlf());
     // Tests may pick a small buffer, so that flushing happens often.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "out.h"
 
@@ -16,14 +17,29 @@ public:
     void count()
     {
         ++line_;
-        put<"\rAnalyzing line: %d">(console_, line_);
+        // The line number is kept as decimal text and counted up in place:
+        // cheaper than converting it anew for every line.
+        int i = kDigits - 1;
+        while (digits_[i] == '9') digits_[i--] = '0';
+        if (i < first_) {
+            first_ = i;
+            digits_[i] = '1';
+        } else {
+            ++digits_[i];
+        }
+        put<"\rAnalyzing line: %s">(console_, std::string_view(digits_ + first_, kDigits - first_));
         if (line_ % 512 == 0) console_.flush();
     }
     std::int64_t lines() const { return line_; }
 
 private:
+    static constexpr int kDigits = 20;
+
     Out& console_;
     std::int64_t line_ = 0;
+    char digits_[kDigits] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
+                             '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
+    int first_ = kDigits; // the number is digits_[first_, kDigits)
 };
 
 } // namespace vornlog
