@@ -107,11 +107,16 @@ public:
     {
         std::uint32_t sum = 0;
         const std::size_t pos = next_ * 3;
-        if (width > 0 && pos + 3 * static_cast<std::size_t>(width) - 1 <= field_.size()) {
+        if (width >= 1 && width <= 4 && pos + 3 * static_cast<std::size_t>(width) - 1 <= field_.size()) {
             // Every pair of the value lies whole in the field.
             const auto* p = reinterpret_cast<const unsigned char*>(field_.data() + pos);
-            for (int k = 0; k < width; ++k)
-                sum |= static_cast<std::uint32_t>(detail::kPairValue[p[3 * k] << 8 | p[3 * k + 1]]) << (8 * k);
+            auto byte = [p](int k) -> std::uint32_t { return detail::kPairValue[p[3 * k] << 8 | p[3 * k + 1]]; };
+            switch (width) { // straight-line code for each width
+            case 4: sum |= byte(3) << 24; [[fallthrough]];
+            case 3: sum |= byte(2) << 16; [[fallthrough]];
+            case 2: sum |= byte(1) << 8; [[fallthrough]];
+            case 1: sum |= byte(0);
+            }
             next_ += static_cast<std::size_t>(width);
         } else {
             for (int k = 0; k < width; ++k) sum |= static_cast<std::uint32_t>(u8()) << (8 * k);
