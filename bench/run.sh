@@ -11,8 +11,9 @@
 #   I/O floor   cat DUMP > /dev/null; cat REPORT > COPY   (reading the
 #               capture and writing a report of the same size, nothing else)
 #   awk cut     awk -F'\t' 'length($0) > 40 {print $5}' DUMP > /dev/null
-# and prints wall time, MB/s and lines/s of the capture, peak resident
-# memory, and the ratios the targets are set on:
+# taking turns, each after a sync outside the timing, and prints wall
+# time, MB/s and lines/s of the capture, peak resident memory, and the
+# ratios the targets are set on:
 #   report <= 2 x I/O floor, steps <= awk cut (1,000,000 lines);
 #   peak RSS < 8 MiB, the same for 10,000 and 1,000,000 lines (within the
 #   512 KiB of I/O buffers that a small capture does not fill);
@@ -43,22 +44,26 @@ cmake --build "$out/tree" -j2 --target vornlog >/dev/null
 vornlog="$root/$out/tree/decoder/vornlog"
 g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
 
-# measure NAME COMMAND...: best wall time (s) of $repeat runs into $wall,
-# largest peak RSS (KiB) into $rss.
-measure() {
-  shift
-  wall="" rss=0
-  for ((i = 0; i < repeat; i++)); do
-    rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt"
-    local t0=$EPOCHREALTIME
-    /usr/bin/time -f '%M' -o "$out/time.txt" "$@" >/dev/null
-    local t1=$EPOCHREALTIME
-    local t k
-    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')
-    k=$(tail -n 1 "$out/time.txt")
-    [[ -z $wall ]] || awk -v a="$t" -v b="$wall" 'BEGIN { exit !(a < b) }' && wall=$t
-    ((k > rss)) && rss=$k
-  done
+# once COMMAND...: one timed run; wall time (s) into $t, peak RSS (KiB)
+# into $k. The dest files are removed and dirty pages written back first,
+# outside the timing, so that every command starts from the same state and
+# none pays for the write-back of another.
+once() {
+  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt"
+  sync
+  local t0=$EPOCHREALTIME
+  /usr/bin/time -f '%M' -o "$out/time.txt" "$@" >/dev/null
+  local t1=$EPOCHREALTIME
+  t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')
+  k=$(tail -n 1 "$out/time.txt")
+}
+
+# keep NAME: the best time and the largest peak RSS of NAME so far.
+keep() {
+  if [[ -z ${T[$1,$n]:-} ]] || awk -v a="$t" -v b="${T[$1,$n]}" 'BEGIN { exit !(a < b) }'; then
+    T[$1,$n]=$t
+  fi
+  ((k > ${R[$1,$n]:-0})) && R[$1,$n]=$k
   return 0
 }
 
@@ -80,18 +85,17 @@ for n in "${sizes[@]}"; do
   # A report written outside the timing, for the I/O floor to copy.
   "$vornlog" "$dump" "$out/report.keep" >/dev/null
 
-  measure report "$vornlog" "$dump" "$out/report.txt"
-  T[report,$n]=$wall R[report,$n]=$rss
-  row report "$n" "$bytes" "$wall" "$rss"
-  measure steps "$vornlog" -s "$dump" "$out/steps.csv"
-  T[steps,$n]=$wall R[steps,$n]=$rss
-  row steps "$n" "$bytes" "$wall" "$rss"
-  measure floor sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$dump" "$out/report.keep" "$out/copy.txt"
-  T[floor,$n]=$wall
-  row "I/O floor" "$n" "$bytes" "$wall" "$rss"
-  measure awk awk -F'\t' 'length($0) > 40 {print $5}' "$dump"
-  T[awk,$n]=$wall
-  row "awk cut" "$n" "$bytes" "$wall" "$rss"
+  # The four commands take turns, so that they meet the same machine.
+  for ((i = 0; i < repeat; i++)); do
+    once "$vornlog" "$dump" "$out/report.txt"; keep report
+    once "$vornlog" -s "$dump" "$out/steps.csv"; keep steps
+    once sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$dump" "$out/report.keep" "$out/copy.txt"; keep floor
+    once awk -F'\t' 'length($0) > 40 {print $5}' "$dump"; keep awk
+  done
+  row report "$n" "$bytes" "${T[report,$n]}" "${R[report,$n]}"
+  row steps "$n" "$bytes" "${T[steps,$n]}" "${R[steps,$n]}"
+  row "I/O floor" "$n" "$bytes" "${T[floor,$n]}" "${R[floor,$n]}"
+  row "awk cut" "$n" "$bytes" "${T[awk,$n]}" "${R[awk,$n]}"
   echo "           report: $(stat -c %s "$out/report.keep") bytes"
 done
 rm -f "$out/report.keep" "$out/report.txt" "$out/copy.txt"
@@ -111,7 +115,7 @@ echo "steps / awk cut at $big lines:      $r   (target <= 1: $(verdict "$r" 1))"
 for mode in report steps; do
   mib=$(awk -v k="${R[$mode,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
   grow=$(awk -v a="${R[$mode,$big]}" -v b="${R[$mode,$small]}" 'BEGIN { printf "%d", a - b }')
-  echo "$mode peak RSS: $mib MiB at $big lines, $grow KiB more than at $small lines" \
+  echo "$mode peak RSS: $mib MiB at $big lines, $(awk -v k="${R[$mode,$small]}" 'BEGIN { printf "%.2f", k / 1024 }') MiB at $small lines" \
     "(target < 8 MiB and the same: $(awk -v m="$mib" -v g="$grow" 'BEGIN { print (m < 8 && g < 512 ? "held" : "MISSED") }'))"
 done
 if ((${#sizes[@]} >= 2)); then
