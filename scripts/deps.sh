@@ -3,7 +3,8 @@
 # need and that the machine does not have yet. Run as root.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev)
+# locales: the French locale that the speed test builds comes from it.
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev locales)
 missing=()
 for p in "${packages[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
