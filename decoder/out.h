@@ -152,26 +152,26 @@ inline constexpr auto parsed = parse(F.s);
 // Most bytes one conversion can write (a %s writes its own length).
 inline constexpr std::size_t kMaxConv = 24;
 
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 // The two hex digits of every byte value: "00", "01", ... "FF".
 inline constexpr auto kHexPairs = [] {
     struct Table {
         char pair[256][2];
     } t{};
-    constexpr char digits[] = "0123456789ABCDEF";
     for (int v = 0; v < 256; ++v) {
-        t.pair[v][0] = digits[v >> 4];
-        t.pair[v][1] = digits[v & 15];
+        t.pair[v][0] = kHexDigits[v >> 4];
+        t.pair[v][1] = kHexDigits[v & 15];
     }
     return t;
 }();
 
 inline char* hex(char* p, std::uint32_t v, int width, bool zero)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     char tmp[8];
     int n = 0;
     do {
-        tmp[n++] = digits[v & 15];
+        tmp[n++] = kHexDigits[v & 15];
         v >>= 4;
     } while (v);
     for (int i = n; i < width; ++i) *p++ = zero ? '0' : ' ';

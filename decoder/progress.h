@@ -30,7 +30,6 @@ public:
         put<"\rAnalyzing line: %s">(console_, std::string_view(digits_ + first_, kDigits - first_));
         if (line_ % 512 == 0) console_.flush();
     }
-    std::int64_t lines() const { return line_; }
 
 private:
     static constexpr int kDigits = 20;

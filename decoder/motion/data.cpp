@@ -25,9 +25,6 @@ constexpr BitText kDataCmdBits[] = {
 constexpr BitText kDataEndBit[] = {
     {7, "End of data", nullptr},
 };
-constexpr unsigned kAccelerationBit = 1u << 5;
-constexpr unsigned kPwmBit = 1u << 6;
-constexpr unsigned kEndOfDataBit = 1u << 7;
 
 // ST of the Data reply.
 constexpr CodeText kDataStatus[] = {
@@ -82,11 +79,10 @@ constexpr BitText kStopStateBitTable[] = {
     {7, "Stop is due to end of data processed from the buffer", nullptr},
 };
 
-// BUF counts the buffer's fill in sevenths; no upper bound is applied.
 void putStatusBlock(Message& m)
 {
     const int buf = m.u8();
-    put<"     BUF=0x%02X\t-> Buffer %d%%\n">(m.out, buf, buf * 100 / 7);
+    put<"     BUF=0x%02X\t-> Buffer %d%%\n">(m.out, buf, bufferPercent(buf));
     putSegmentLine(m);
     const int flag = m.u8();
     put<"     FLAG=0x%02X\n">(m.out, flag);

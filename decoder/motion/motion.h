@@ -11,6 +11,15 @@
 
 namespace vornlog::motion {
 
+// CMD bits of a Data message beyond the five axis directions.
+inline constexpr unsigned kAccelerationBit = 1u << 5; // F_ACC, F_DEC, NBR_DEC follow
+inline constexpr unsigned kPwmBit = 1u << 6;          // the PWM byte follows
+inline constexpr unsigned kEndOfDataBit = 1u << 7;    // nothing follows CMD
+
+// The fill of the segment buffer, BUF, counted in sevenths, as a
+// percentage truncated; no upper bound is applied (8 gives 114).
+constexpr int bufferPercent(int buf) { return buf * 100 / 7; }
+
 // Data (0x44): one motion segment from the PC; the controller's reply and
 // its reply to Information (0x49) both carry ST and the status block, told
 // apart by the instruction code.

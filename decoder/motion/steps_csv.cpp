@@ -4,17 +4,20 @@
 #include <optional>
 
 #include "../progress.h"
+#include "motion.h"
 
 namespace vornlog {
 
 namespace {
+
+using namespace motion;
 
 constexpr std::uint8_t kData = 0x44;
 constexpr std::uint8_t kStored = 0x01;
 
 // The last Data message the PC sent: the segment a stored-data reply confirms.
 struct Segment {
-    int cmd = 0;
+    unsigned cmd = 0;
     std::int32_t nbr = 0;
     std::int32_t steps[5]{};
     int pwm = 0;
@@ -29,8 +32,8 @@ Segment readSegment(Bytes& bytes)
     s.cmd = bytes.u8();
     s.nbr = bytes.value(4);
     for (std::int32_t& axis : s.steps) axis = bytes.value(4) / 2;
-    if (s.cmd & 0x40) s.pwm = bytes.u8();
-    if (s.cmd & 0x20) {
+    if (s.cmd & kPwmBit) s.pwm = bytes.u8();
+    if (s.cmd & kAccelerationBit) {
         s.fAcc = bytes.u8();
         s.fDec = bytes.u8();
         s.nbrDec = bytes.value(4);
@@ -40,7 +43,7 @@ Segment readSegment(Bytes& bytes)
 
 void writeRow(Out& dest, Segment s, int buf, std::int32_t seg)
 {
-    if (s.cmd & 0x80) {
+    if (s.cmd & kEndOfDataBit) {
         put<"%d;-\n">(dest, seg);
         return;
     }
@@ -49,13 +52,13 @@ void writeRow(Out& dest, Segment s, int buf, std::int32_t seg)
     // the same signs as the first.
     for (int n = 0; n < 5; ++n)
         if (!(s.cmd & (1 << n))) s.steps[n] = -s.steps[n];
-    put<"%d;%d%%;%d;%d;%d;%d;%d;%d">(dest, seg, buf * 100 / 7, s.nbr, s.steps[0], s.steps[1], s.steps[2],
+    put<"%d;%d%%;%d;%d;%d;%d;%d;%d">(dest, seg, bufferPercent(buf), s.nbr, s.steps[0], s.steps[1], s.steps[2],
                                     s.steps[3], s.steps[4]);
-    if (s.cmd & 0x40)
+    if (s.cmd & kPwmBit)
         put<";%d">(dest, s.pwm);
     else
         put<";">(dest);
-    if (s.cmd & 0x20)
+    if (s.cmd & kAccelerationBit)
         put<";%d;%d;%d">(dest, s.fAcc, s.fDec, s.nbrDec);
     else
         put<";;;">(dest);

@@ -1,8 +1,8 @@
 #include "table_parts.h"
 
 #include <cstdint>
-#include <string_view>
 
+#include "../lines.h"
 #include "../setup_fields.h"
 #include "../texts.h"
 
@@ -63,11 +63,7 @@ void putTableName(Message& m)
 void putAxisName(Out& out, int n, std::uint8_t code)
 {
     put<"     A%d=0x%02X->\t">(out, n, code);
-    const char* text = lookup(kAxisCodes, code);
-    if (text)
-        put<"%s">(out, std::string_view(text));
-    else
-        put<"Error: Unknown value...\n">(out);
+    completeLine(out, kAxisCodes, code, "Error: Unknown value...\n");
 }
 
 void putOutput(Out& out, int n, std::uint8_t signal)
