@@ -4,19 +4,17 @@
 
 namespace vornlog {
 
-void reportLine(std::string_view captureLine, Out& dest)
+void reportMessage(Direction direction, std::string_view field, Out& dest)
 {
-    CaptureLine line;
-    if (!parseCaptureLine(captureLine, line)) return;
-    if (line.direction == Direction::Pc)
-        put<"PC     :  %s\n">(dest, line.field);
+    if (direction == Direction::Pc)
+        put<"PC     :  %s\n">(dest, field);
     else
-        put<" QMR5V :  %s\n">(dest, line.field);
+        put<" QMR5V :  %s\n">(dest, field);
 
-    Message message{Bytes(line.field), 0, dest};
+    Message message{Bytes(field), 0, dest};
     message.code = message.u8();
     std::string_view instructionLine;
-    if (Decoder decode = findDecoder(line.direction, message.code, &instructionLine)) {
+    if (Decoder decode = findDecoder(direction, message.code, &instructionLine)) {
         dest.write(instructionLine);
         decode(message);
     } else {
@@ -24,13 +22,25 @@ void reportLine(std::string_view captureLine, Out& dest)
     }
 }
 
+void reportLine(std::string_view captureLine, Out& dest)
+{
+    CaptureLine line;
+    if (parseCaptureLine(captureLine, line)) reportMessage(line.direction, line.field, dest);
+}
+
+void writeReport(MessageSource& in, Out& dest, Progress& progress)
+{
+    CaptureRecord record;
+    while (!dest.failed() && in.next(record)) {
+        progress.count();
+        if (record.isMessage) reportMessage(record.direction, record.field, dest);
+    }
+}
+
 void writeReport(LineReader& in, Out& dest, Progress& progress)
 {
-    std::string_view captureLine;
-    while (!dest.failed() && in.next(captureLine)) {
-        progress.count();
-        reportLine(captureLine, dest);
-    }
+    TextDumpSource source(in);
+    writeReport(source, dest, progress);
 }
 
 } // namespace vornlog

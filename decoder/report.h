@@ -6,6 +6,7 @@
 
 #include "capture.h"
 #include "out.h"
+#include "source.h"
 #include "texts.h"
 
 namespace vornlog {
@@ -38,11 +39,17 @@ struct Instruction {
 // instruction line. Null when the instruction has no decoder that way.
 Decoder findDecoder(Direction direction, std::uint8_t code, std::string_view* line);
 
+// Decodes one message, given as the hex pairs of a data field, into the
+// report: its echo line, its instruction line and its decoded lines.
+void reportMessage(Direction direction, std::string_view field, Out& dest);
+
 // Decodes one capture line into the report (nothing for a line that holds
 // no message).
 void reportLine(std::string_view captureLine, Out& dest);
 
-// The report loop: every capture line of `in`, counted on the console.
+// The report loop: every record of `in`, counted on the console.
+void writeReport(MessageSource& in, Out& dest, Progress& progress);
+// The same over the capture lines of a text dump.
 void writeReport(LineReader& in, Out& dest, Progress& progress);
 
 } // namespace vornlog

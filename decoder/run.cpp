@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "report.h"
+#include "source.h"
 
 namespace vornlog {
 
@@ -88,7 +89,8 @@ int run(const std::vector<std::string>& args)
     bool readError = false;
     bool writeError = false;
     {
-        LineReader in(dump);
+        LineReader lines(dump);
+        TextDumpSource in(lines);
         Out out(dest);
         Progress progress(console);
         if (options->mode == Mode::Steps)

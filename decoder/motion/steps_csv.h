@@ -5,11 +5,14 @@
 
 #include "../capture.h"
 #include "../out.h"
+#include "../source.h"
 
 namespace vornlog {
 
 class Progress;
 
+void writeStepsCsv(MessageSource& in, Out& dest, Out& console, Progress& progress);
+// The same over the capture lines of a text dump.
 void writeStepsCsv(LineReader& in, Out& dest, Out& console, Progress& progress);
 
 } // namespace vornlog

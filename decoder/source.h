@@ -1,0 +1,75 @@
+// Where the messages of a run come from: the capture lines of a text dump,
+// or (beside it) the packets of a USB capture file. The loops of every run
+// mode read records from a MessageSource and never ask which kind it is.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "capture.h"
+
+namespace vornlog {
+
+// One record of a capture: a capture line of a text dump or a packet of a
+// USB capture file. Every record is counted in the progress line; only
+// those that hold a message are decoded.
+struct CaptureRecord {
+    // Its line or packet number, from 1.
+    std::uint64_t number = 0;
+    // False for a record that holds no message (a line that the length
+    // filter skips, a packet of another device or another kind).
+    bool isMessage = false;
+    Direction direction = Direction::Controller;
+    // The message as hex pairs, as a capture line writes its data field.
+    std::string_view field;
+    // Text dumps: the capture line as read (its line end included). Empty
+    // for a packet.
+    std::string_view line;
+    // USB capture files: when the packet was captured, in nanoseconds since
+    // 1970. Text dumps carry their time as text, in the line's third column.
+    bool hasTime = false;
+    std::int64_t timeNs = 0;
+};
+
+class MessageSource {
+public:
+    virtual ~MessageSource() = default;
+    // The next record; false at the end of the capture, on a read error or
+    // on a damaged file. The views stay valid until the next call.
+    virtual bool next(CaptureRecord& record) = 0;
+    // True when reading stopped on a read error of the file.
+    virtual bool readError() const = 0;
+    // What stopped the reading of a damaged capture file ("" when nothing
+    // did): the fault and its byte offset.
+    virtual std::string fault() const { return {}; }
+    // The capture's format, as the console and the summary name it.
+    virtual std::string_view format() const = 0;
+};
+
+// The capture lines of a text dump.
+class TextDumpSource final : public MessageSource {
+public:
+    explicit TextDumpSource(LineReader& lines) : lines_(lines) {}
+
+    bool next(CaptureRecord& record) override
+    {
+        std::string_view text;
+        if (!lines_.next(text)) return false;
+        record.number = ++number_;
+        record.line = text;
+        CaptureLine parsed;
+        record.isMessage = parseCaptureLine(text, parsed);
+        record.direction = parsed.direction;
+        record.field = parsed.field;
+        return true;
+    }
+    bool readError() const override { return lines_.readError(); }
+    std::string_view format() const override { return "text dump"; }
+
+private:
+    LineReader& lines_;
+    std::uint64_t number_ = 0;
+};
+
+} // namespace vornlog
