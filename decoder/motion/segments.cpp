@@ -7,7 +7,10 @@ namespace vornlog::motion {
 namespace {
 
 constexpr std::uint8_t kData = 0x44;
+// ST of the controller's Data reply.
+constexpr std::uint8_t kNotUsbMode = 0x00;
 constexpr std::uint8_t kStored = 0x01;
+constexpr std::uint8_t kBufferFull = 0xFF;
 
 Segment readSegment(Bytes& bytes)
 {
@@ -30,21 +33,28 @@ bool Segment::endOfData() const { return cmd & kEndOfDataBit; }
 bool Segment::hasPwm() const { return cmd & kPwmBit; }
 bool Segment::hasAcceleration() const { return cmd & kAccelerationBit; }
 
-bool StoredSegments::feed(Direction direction, Bytes bytes, StoredSegment& stored)
+DataEvent StoredSegments::feed(Direction direction, Bytes bytes, StoredSegment& stored)
 {
-    if (bytes.u8() != kData) return false;
+    if (bytes.u8() != kData) return DataEvent::None;
     if (direction == Direction::Pc) {
         pending_ = readSegment(bytes);
-        return false;
+        return DataEvent::Sent;
     }
-    if (bytes.u8() != kStored || !pending_) return false;
+    const std::uint8_t st = bytes.u8();
     stored.buf = bytes.u8();
     stored.seg = bytes.value(3);
+    switch (st) {
+    case kStored: break;
+    case kBufferFull: return DataEvent::BufferFull;
+    case kNotUsbMode: return DataEvent::NotUsbMode;
+    default: return DataEvent::OtherStatus;
+    }
+    if (!pending_) return DataEvent::StoredUnknown;
     stored.segment = *pending_;
     if (!stored.segment.endOfData())
         for (int n = 0; n < 5; ++n)
             if (!(stored.segment.cmd & (1u << n))) stored.segment.steps[n] = -stored.segment.steps[n];
-    return true;
+    return DataEvent::Stored;
 }
 
 } // namespace vornlog::motion

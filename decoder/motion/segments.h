@@ -40,13 +40,27 @@ struct StoredSegment {
     std::int32_t seg = 0;
 };
 
+// What one message is to the stream of motion segments.
+enum class DataEvent {
+    None,          // not a Data message
+    Sent,          // a PC Data message: the new pending segment
+    Stored,        // a reply "stored" that confirms the pending segment
+    StoredUnknown, // a reply "stored" before any Data message: confirms nothing
+    BufferFull,    // a reply "buffer full, data not stored"
+    NotUsbMode,    // a reply "not in USB mode"
+    OtherStatus,   // a reply with any other ST
+};
+
 class StoredSegments {
 public:
-    // Reads one message (its bytes from the instruction code on). True when
-    // it is a reply that confirms the pending segment as stored; `stored`
-    // is then filled. A second confirmation of the same segment gives the
-    // same signs as the first.
-    bool feed(Direction direction, Bytes bytes, StoredSegment& stored);
+    // Reads one message (its bytes from the instruction code on). For every
+    // Data reply, `stored.buf` and `stored.seg` get its BUF and SEG; for
+    // Stored, `stored.segment` is the confirmed segment with its signs. A
+    // second confirmation of the same segment gives the same signs as the
+    // first.
+    DataEvent feed(Direction direction, Bytes bytes, StoredSegment& stored);
+    // The last Data message the PC sent, if any.
+    const std::optional<Segment>& pending() const { return pending_; }
 
 private:
     std::optional<Segment> pending_;

@@ -42,7 +42,8 @@ void writeStepsCsv(MessageSource& in, Out& dest, Out& console, Progress& progres
     CaptureRecord record;
     while (!dest.failed() && in.next(record)) {
         progress.count();
-        if (record.isMessage && segments.feed(record.direction, Bytes(record.field), stored)) writeRow(dest, stored);
+        if (record.isMessage && segments.feed(record.direction, Bytes(record.field), stored) == DataEvent::Stored)
+            writeRow(dest, stored);
     }
 }
 
