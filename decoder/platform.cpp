@@ -1,11 +1,16 @@
 // The one place where the console program talks to the operating system.
 #include "platform.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 #else
 #include <cerrno>
@@ -56,7 +61,94 @@ std::wstring quoteArgument(const std::wstring& arg)
 }
 #endif
 
+// Which regular file a stream or a name leads to (device and file number);
+// nothing for a pipe, a terminal, a folder or a name that leads nowhere.
+using FileKey = std::pair<std::uint64_t, std::uint64_t>;
+
+#ifdef _WIN32
+std::optional<FileKey> keyOf(HANDLE handle)
+{
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr || GetFileType(handle) != FILE_TYPE_DISK) return {};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+    return FileKey{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+std::optional<FileKey> keyOf(std::FILE* file)
+{
+    return keyOf(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+}
+
+std::optional<FileKey> keyOf(const std::string& name)
+{
+    const HANDLE handle = CreateFileW(wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {};
+    const std::optional<FileKey> key = keyOf(handle);
+    CloseHandle(handle);
+    return key;
+}
+#else
+std::optional<FileKey> keyOf(const struct stat& st)
+{
+    if (!S_ISREG(st.st_mode)) return {};
+    return FileKey{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::optional<FileKey> keyOf(std::FILE* file)
+{
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0) return {};
+    return keyOf(st);
+}
+
+std::optional<FileKey> keyOf(const std::string& name)
+{
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) return {};
+    return keyOf(st);
+}
+#endif
+
 } // namespace
+
+std::FILE* standardInput()
+{
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    return stdin;
+}
+
+std::FILE* standardOutput()
+{
+#ifdef _WIN32
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    return stdout;
+}
+
+std::FILE* openNullDevice()
+{
+#ifdef _WIN32
+    return _wfopen(L"NUL", L"wb");
+#else
+    return std::fopen("/dev/null", "wb");
+#endif
+}
+
+bool sameFile(std::FILE* open, const std::string& name)
+{
+    const std::optional<FileKey> a = keyOf(open);
+    return a && a == keyOf(name);
+}
+
+bool sameFile(std::FILE* a, std::FILE* b)
+{
+    const std::optional<FileKey> key = keyOf(a);
+    return key && key == keyOf(b);
+}
 
 std::FILE* openFile(const std::string& name, const char* mode)
 {

@@ -21,6 +21,22 @@ std::FILE* openFile(const std::string& name, const char* mode);
 // link, a symbolic link).
 bool sameFile(const std::string& a, const std::string& b);
 
+// Standard input and standard output for a dump or dest file given as "-",
+// switched to binary mode: the capture's bytes and the report's line ends
+// pass exactly as they do through a file.
+std::FILE* standardInput();
+std::FILE* standardOutput();
+
+// The null device, opened for writing: the console of a quiet run. Null on
+// failure.
+std::FILE* openNullDevice();
+
+// True when an open stream and a file name, or two open streams, are the
+// same regular file. Pipes and terminals are never the same file as
+// anything: a run may read one terminal and write to it.
+bool sameFile(std::FILE* open, const std::string& name);
+bool sameFile(std::FILE* a, std::FILE* b);
+
 // Writes a message (UTF-8) on standard error. A Windows console gets it as
 // wide characters, so that a name such as "Données" shows as typed; a
 // redirected standard error gets the UTF-8 bytes.

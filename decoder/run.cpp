@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "capture.h"
+#include "help.h"
 #include "motion/steps_csv.h"
 #include "out.h"
 #include "platform.h"
@@ -54,6 +55,10 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Steps;
         else if (option[1] == 'v')
             options.mode = Mode::Report;
+        else if (option[1] == 'n')
+            options.viewer = false;
+        else if (option[1] == 'q')
+            options.quiet = true;
         else
             return std::nullopt;
     }
@@ -64,24 +69,65 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
 
 int run(const std::vector<std::string>& args)
 {
-    Out console(stdout, false);
-    put<"%s (rel. %s)\n">(console, kName, kRelease);
+    // --help and --version stand alone on the command line; anywhere else
+    // they are options like any other, known by "--", and unknown.
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "--version")) {
+        Out info(stdout, false);
+        if (args[0] == "--help")
+            putHelp(info);
+        else
+            put<"vornlog %s (%s rel. %s)\n">(info, packageVersion(), kName, kRelease);
+        return info.flush() ? 0 : 1;
+    }
 
     const std::optional<Options> options = parseCommandLine(args);
     if (!options) {
+        Out console(stdout, false);
+        put<"%s (rel. %s)\n">(console, kName, kRelease);
         putUsage(console);
         return 1;
     }
 
-    std::FILE* dump = openFile(options->dump, "rb");
+    // A dest file "-" is standard output: the console text moves to
+    // standard error. A quiet run writes it to the null device.
+    const bool dumpIsStdin = options->dump == "-";
+    const bool destIsStdout = options->dest == "-";
+    std::FILE* consoleFile = destIsStdout ? stderr : stdout;
+    if (options->quiet) {
+        consoleFile = openNullDevice();
+        if (!consoleFile) {
+            writeError("Can't write to file: the null device\n");
+            return 1;
+        }
+    }
+    struct CloseConsole {
+        std::FILE* file;
+        ~CloseConsole()
+        {
+            if (file != stdout && file != stderr) std::fclose(file);
+        }
+    } closeConsole{consoleFile};
+    Out console(consoleFile, false);
+    put<"%s (rel. %s)\n">(console, kName, kRelease);
+
+    std::FILE* dump = dumpIsStdin ? standardInput() : openFile(options->dump, "rb");
     if (!dump) {
         complain(console, "Can't read the file: ", options->dump);
         return 1;
     }
-    // Opening the capture itself for writing would empty it.
-    std::FILE* dest = sameFile(options->dump, options->dest) ? nullptr : openFile(options->dest, "wb");
+    // Opening the capture itself for writing would empty it; writing to a
+    // capture that is being read would make it grow as long as it is read.
+    // Standard input and output are checked as the files they stand for.
+    bool same = false;
+    if (destIsStdout)
+        same = sameFile(dump, stdout);
+    else if (dumpIsStdin)
+        same = sameFile(dump, options->dest);
+    else
+        same = sameFile(options->dump, options->dest);
+    std::FILE* dest = same ? nullptr : destIsStdout ? standardOutput() : openFile(options->dest, "wb");
     if (!dest) {
-        std::fclose(dump);
+        if (!dumpIsStdin) std::fclose(dump);
         complain(console, "Can't write to file: ", options->dest);
         return 1;
     }
@@ -100,8 +146,12 @@ int run(const std::vector<std::string>& args)
         readError = in.readError();
         writeError = !out.flush();
     }
-    std::fclose(dump);
-    if (std::fclose(dest) != 0) writeError = true;
+    if (!dumpIsStdin) std::fclose(dump);
+    if (destIsStdout) {
+        if (std::fflush(dest) != 0 || std::ferror(dest)) writeError = true;
+    } else if (std::fclose(dest) != 0) {
+        writeError = true;
+    }
 
     if (readError || writeError) {
         put<"\n">(console);
@@ -114,8 +164,9 @@ int run(const std::vector<std::string>& args)
 
     put<"\n\nDone">(console);
     console.flush();
-    std::fflush(stdout);
-    showInViewer(options->dest, options->mode == Mode::Steps ? Viewer::Csv : Viewer::Text);
+    std::fflush(consoleFile);
+    if (options->viewer && !destIsStdout)
+        showInViewer(options->dest, options->mode == Mode::Steps ? Viewer::Csv : Viewer::Text);
     return 0;
 }
 

@@ -12,14 +12,19 @@ enum class Mode { Report, Steps };
 
 struct Options {
     Mode mode = Mode::Report;
+    // -n: the dest file is not shown when the run is over.
+    bool viewer = true;
+    // -q: nothing on the console but the errors.
+    bool quiet = false;
     std::string dump;
     std::string dest;
 };
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
-// before them is -s or -v, known by its first two characters, and the last
-// one given counts. Empty when the usage text must be shown.
+// before them is an option known by its first two characters: -s or -v (the
+// last one given counts), -n or -q. Empty when the usage text must be shown.
+// A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.

@@ -48,3 +48,21 @@ TEST(CommandLine, AnyOtherArgumentBeforeTheFilesShowsTheUsage)
         EXPECT_FALSE(parse({bad, "a", "b"})) << '"' << bad << '"';
     EXPECT_FALSE(parse({"-s", "-h", "a", "b"}));
 }
+
+TEST(CommandLine, NoViewerAndQuietLeaveTheModeAlone)
+{
+    auto both = parse({"-s", "-n", "-q", "a", "b"});
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->mode, Mode::Steps);
+    EXPECT_FALSE(both->viewer);
+    EXPECT_TRUE(both->quiet);
+
+    auto packed = parse({"-nq", "a", "b"}); // two characters: -n alone
+    ASSERT_TRUE(packed);
+    EXPECT_FALSE(packed->viewer);
+    EXPECT_FALSE(packed->quiet);
+
+    auto plain = parse({"a", "b"});
+    EXPECT_TRUE(plain->viewer);
+    EXPECT_FALSE(plain->quiet);
+}

@@ -1,0 +1,70 @@
+#include "help.h"
+
+#ifndef VORNLOG_VERSION
+#define VORNLOG_VERSION "unknown"
+#endif
+
+namespace vornlog {
+
+namespace {
+
+constexpr std::string_view kHelp = R"(vornlog makes the USB traffic between a PC and a QMR5V stepper-motor
+controller readable.
+
+Usage:
+   vornlog [options] <dump file> <dest file>
+   vornlog --help | --version
+
+The last two arguments are always the dump file and the dest file. Every
+argument before them is an option, known by its first two characters: -sx
+counts as -s, and -nq as -n alone (write -n -q).
+
+Run modes (the last one given counts; without one, the report):
+   -v  full-details report: every message decoded field by field (default)
+         vornlog -v session.txt report.txt
+   -s  steps CSV: every motion segment the controller stored
+         vornlog -s session.txt steps.csv
+   -p  SVG picture of the motion: tool path, PWM and buffer fill
+         vornlog -p session.txt motion.svg
+   -t  session summary: messages, errors, the stream's health, reply times
+         vornlog -t session.txt summary.txt
+
+Other options:
+   -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture (found
+                by itself when not given; a text dump ignores it)
+         vornlog -d 1.7 session.pcapng report.txt
+   -n  no viewer: the dest file is not shown when the run is over
+         vornlog -n session.txt report.txt
+   -q  quiet: no banner, no progress, no "Done"; errors still go to
+       standard error, the exit status is the same
+         vornlog -q -n session.txt report.txt
+   -h  the short usage text, with exit status 1
+         vornlog -h
+   --help     this text (alone on the command line)
+         vornlog --help
+   --version  the program name, the package version and the decoder release
+         vornlog --version
+
+Files:
+   <dump file>  a text dump of the capture tool, or a pcap or pcapng USB
+                capture; - reads standard input
+         vornlog - report.txt < session.txt
+   <dest file>  the output, created or emptied; - writes standard output,
+                the console text then goes to standard error and no viewer
+                is started
+         vornlog -s - - < session.txt | sort
+
+Exit status:
+   0  the run completed, whatever the messages in the capture held
+   1  the usage text was shown, the dump file could not be read (or is a
+      damaged capture file), or the dest file could not be written (it is
+      the dump file, or the disk is full)
+)";
+
+} // namespace
+
+std::string_view packageVersion() { return VORNLOG_VERSION; }
+
+void putHelp(Out& out) { out.write(kHelp); }
+
+} // namespace vornlog
