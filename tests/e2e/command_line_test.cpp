@@ -29,7 +29,8 @@ const std::string kLine = "1\tOUT\t2026-11-30 14:02:11.517\t2\t43 01\tC.\r\n";
 TEST(CommandLine, WrongArgumentsShowTheUsageAndTouchNoFile)
 {
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"a"}, {"-h", "a", "b"}, {"-x", "a", "b"}, {"-", "a", "b"}, {"x", "a", "b"}, {"-s", "-h", "a", "b"}};
+        {}, {"a"}, {"-h", "a", "b"}, {"-x", "a", "b"}, {"-", "a", "b"}, {"x", "a", "b"}, {"-s", "-h", "a", "b"},
+        {"-h"}, {"--x"}, {"--help", "a", "b"}, {"--version", "a", "b"}};
     for (const auto& args : cases) {
         Sandbox box;
         const Result r = box.run(args);

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,16 +57,23 @@ std::string Sandbox::read(const std::string& name) const { return readFile(path(
 
 bool Sandbox::exists(const std::string& name) const { return fs::exists(fs::symlink_status(path(name))); }
 
-Result Sandbox::run(const std::vector<std::string>& args) const
+Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) const
 {
     const std::string outPath = bin_ + "/stdout", errPath = bin_ + "/stderr";
+    int feed[2] = {-1, -1};
+    if (io.pipeInput && pipe(feed) != 0) return {};
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir_.c_str()) != 0) _exit(127);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int in = io.pipeInput ? feed[0] : open(io.inputFile.empty() ? "/dev/null" : io.inputFile.c_str(), O_RDONLY);
+        int out = io.appendOutputTo.empty() ? open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                                            : open(io.appendOutputTo.c_str(), O_WRONLY | O_APPEND);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (io.pipeInput) close(feed[1]);
+        signal(SIGPIPE, SIG_DFL);
         const std::string pathVar = bin_ + ":/usr/bin:/bin";
         setenv("PATH", pathVar.c_str(), 1);
         std::vector<char*> argv;
@@ -75,11 +83,22 @@ Result Sandbox::run(const std::vector<std::string>& args) const
         execv(VORNLOG_EXE, argv.data());
         _exit(127);
     }
+    if (io.pipeInput) {
+        close(feed[0]);
+        // A program that stops reading early must not block the test.
+        signal(SIGPIPE, SIG_IGN);
+        for (std::size_t done = 0; done < io.input.size();) {
+            const ssize_t n = ::write(feed[1], io.input.data() + done, io.input.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        close(feed[1]);
+    }
     int status = 0;
     waitpid(pid, &status, 0);
     Result r;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readFile(outPath);
+    r.out = io.appendOutputTo.empty() ? readFile(outPath) : std::string();
     r.err = readFile(errPath);
     return r;
 }

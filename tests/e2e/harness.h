@@ -13,6 +13,19 @@ struct Result {
     std::string err;
 };
 
+// Where the program's standard input comes from and its standard output
+// goes, beside the defaults (no input; output collected in Result::out).
+struct Redirect {
+    // Fed through a pipe, as a shell pipeline feeds it.
+    bool pipeInput = false;
+    std::string input;
+    // A file in the sandbox as standard input (instead of the pipe).
+    std::string inputFile;
+    // A file in the sandbox that standard output is appended to
+    // (Result::out is then empty).
+    std::string appendOutputTo;
+};
+
 class Sandbox {
 public:
     Sandbox();
@@ -26,7 +39,7 @@ public:
     bool exists(const std::string& name) const;
 
     // Runs vornlog with these arguments, in the sandbox folder.
-    Result run(const std::vector<std::string>& args) const;
+    Result run(const std::vector<std::string>& args, const Redirect& io = {}) const;
 
     // The argument lists the fake viewer was started with, waiting up to a
     // few seconds for `count` of them to arrive.
