@@ -2,8 +2,9 @@
 # the programs' folders.
 #
 # Linux (cmake --install, cpack -G DEB): vornlog and VornlogRun in bin/, the
-# manual page vornlog(1), the launcher's desktop entry, and the README with
-# the sample capture under share/doc/vornlog/.
+# manual page vornlog(1), the bash completion of vornlog, the launcher's
+# desktop entry, and the README with the sample capture under
+# share/doc/vornlog/.
 # Windows (the MinGW-w64 build, cpack -G ZIP): vornlog.exe, README.md and
 # examples/session.txt at the top of the ZIP.
 include(GNUInstallDirs)
@@ -19,6 +20,8 @@ if(WIN32)
 else()
   install(TARGETS vornlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vornlog)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/examples)

@@ -55,6 +55,7 @@ if command -v man >/dev/null; then
   [[ -z $warnings ]] || fail "the manual page has roff warnings: $warnings"
 fi
 [[ -f /usr/share/doc/vornlog/README.md ]] || fail "no README in /usr/share/doc/vornlog"
+[[ -f /usr/share/bash-completion/completions/vornlog ]] || fail "no bash completion for vornlog"
 if [[ -x build-package/launcher/VornlogRun ]]; then
   [[ -x /usr/bin/VornlogRun ]] || fail "VornlogRun is not installed"
   desktop=/usr/share/applications/VornlogRun.desktop
