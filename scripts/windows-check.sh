@@ -152,6 +152,21 @@ done
 grep -q "Can't read the file: manquant é.txt" "$work/missing-dump.win.err" ||
   fail "missing dump: the name with é is not shown as given"
 
+echo "== Standard input and output, -n and -q"
+for mode in report s; do
+  if [[ $mode == s ]]; then opts=(-s) ref="$lin/pas 1 é.csv"; else opts=() ref="$lin/rapport 1 é & co.txt"; fi
+  # Through a pipe in and out: the dest file's bytes, and no viewer.
+  (cd "$win" && cat "capture 1 é.txt" | w ./vornlog.exe "${opts[@]}" - - >"$work/pipe-$mode.out" 2>/dev/null) ||
+    fail "- - ($mode): vornlog.exe failed"
+  cmp -s <(crlf "$ref") "$work/pipe-$mode.out" ||
+    fail "- - ($mode): standard output is not the Linux dest file with CRLF line ends"
+  # Quiet and without a viewer: nothing on the console, the same dest file.
+  (cd "$win" && w ./vornlog.exe -n -q "${opts[@]}" "capture 1 é.txt" "silencieux é.txt" >"$work/quiet-$mode.out" 2>&1) ||
+    fail "-n -q ($mode): vornlog.exe failed"
+  [[ -s $work/quiet-$mode.out ]] && fail "-n -q ($mode): vornlog.exe wrote to the console"
+  cmp -s <(crlf "$ref") "$win/silencieux é.txt" || fail "-n -q ($mode): the dest file differs"
+done
+
 echo "== Viewers"
 # Not waited for by vornlog.exe: give them a moment to write their record.
 check_log() {
@@ -178,4 +193,4 @@ if ((failures)); then
   echo "Windows check: $failures failures" >&2
   exit 1
 fi
-echo "Windows check passed: ${#captures[@]} captures in 3 modes, 11 error cases, both viewers"
+echo "Windows check passed: ${#captures[@]} captures in 3 modes, 11 error cases, standard input and output, both viewers"
