@@ -195,6 +195,12 @@ bool sameFile(const std::string& a, const std::string& b)
     return !ec && same;
 }
 
+std::string fileNamePart(const std::string& name)
+{
+    const std::u8string part = toPath(name).filename().u8string();
+    return std::string(reinterpret_cast<const char*>(part.data()), part.size());
+}
+
 void writeError(const std::string& text)
 {
 #ifdef _WIN32
@@ -215,7 +221,7 @@ void writeError(const std::string& text)
 void showInViewer(const std::string& file, Viewer viewer)
 {
 #ifdef _WIN32
-    if (viewer == Viewer::Csv) {
+    if (viewer != Viewer::Text) {
         ShellExecuteW(nullptr, L"open", wide(file).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         return;
     }

@@ -42,10 +42,14 @@ bool sameFile(std::FILE* a, std::FILE* b);
 // redirected standard error gets the UTF-8 bytes.
 void writeError(const std::string& text);
 
-enum class Viewer { Text, Csv };
+// The last part of a path: the file's own name ("session.txt" for
+// "jobs/session.txt"), split as the platform splits paths.
+std::string fileNamePart(const std::string& name);
+
+enum class Viewer { Text, Csv, Picture };
 
 // Asks the desktop to show `file`: the report in the text viewer, the CSV
-// with the program associated with its type. The name is passed as one
+// and the picture with the program associated with their type. The name is passed as one
 // argument, never through a command interpreter; the viewer is not waited
 // for and its failure is ignored.
 void showInViewer(const std::string& file, Viewer viewer);

@@ -5,6 +5,7 @@
 
 #include "capture.h"
 #include "help.h"
+#include "motion/picture.h"
 #include "motion/steps_csv.h"
 #include "out.h"
 #include "platform.h"
@@ -59,6 +60,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.viewer = false;
         else if (option[1] == 'q')
             options.quiet = true;
+        else if (option[1] == 'p')
+            options.mode = Mode::Picture;
         else
             return std::nullopt;
     }
@@ -141,6 +144,8 @@ int run(const std::vector<std::string>& args)
         Progress progress(console);
         if (options->mode == Mode::Steps)
             writeStepsCsv(in, out, console, progress);
+        else if (options->mode == Mode::Picture)
+            writePicture(in, out, progress, dumpIsStdin ? "standard input" : fileNamePart(options->dump));
         else
             writeReport(in, out, progress);
         readError = in.readError();
@@ -166,7 +171,9 @@ int run(const std::vector<std::string>& args)
     console.flush();
     std::fflush(consoleFile);
     if (options->viewer && !destIsStdout)
-        showInViewer(options->dest, options->mode == Mode::Steps ? Viewer::Csv : Viewer::Text);
+        showInViewer(options->dest, options->mode == Mode::Steps     ? Viewer::Csv
+                                    : options->mode == Mode::Picture ? Viewer::Picture
+                                                                     : Viewer::Text);
     return 0;
 }
 
