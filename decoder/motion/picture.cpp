@@ -4,7 +4,6 @@
 #include "picture.h"
 
 #include <algorithm>
-#include <numeric>
 
 #include "../progress.h"
 #include "motion.h"
@@ -16,18 +15,18 @@ namespace motion {
 void PlanPath::add(std::int32_t dx, std::int32_t dy, int pwm)
 {
     if (dx == 0 && dy == 0) return;
-    const std::int64_t g = std::gcd(static_cast<std::int64_t>(dx), static_cast<std::int64_t>(dy));
-    const std::int64_t rx = dx / g;
-    const std::int64_t ry = dy / g;
+    // Steps are at most 2^30 in size, so these products fit exactly.
+    const std::int64_t cross = std::int64_t{dirX_} * dy - std::int64_t{dirY_} * dx;
+    const std::int64_t dot = std::int64_t{dirX_} * dx + std::int64_t{dirY_} * dy;
+    dirX_ = dx;
+    dirY_ = dy;
     Vertex& last = vertices_.back();
-    if (vertices_.size() > 1 && rx == dirX_ && ry == dirY_ && pwm == last.pwm) {
+    if (vertices_.size() > 1 && cross == 0 && dot > 0 && pwm == last.pwm) {
         last.x += dx;
         last.y += dy;
         return;
     }
     vertices_.push_back(Vertex{last.x + dx, last.y + dy, pwm});
-    dirX_ = rx;
-    dirY_ = ry;
 }
 
 namespace {

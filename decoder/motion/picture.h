@@ -12,10 +12,10 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "../out.h"
 #include "../source.h"
@@ -46,14 +46,16 @@ public:
 
     void add(std::int32_t dx, std::int32_t dy, int pwm);
     // The start, then the end of each line.
-    const std::vector<Vertex>& vertices() const { return vertices_; }
+    const std::deque<Vertex>& vertices() const { return vertices_; }
 
 private:
-    std::vector<Vertex> vertices_{Vertex{}};
-    // The direction of the last line, reduced by its greatest common
-    // divisor, so that parallel steps compare equal exactly.
-    std::int64_t dirX_ = 0;
-    std::int64_t dirY_ = 0;
+    // A deque: it grows without moving what it holds, so the path never
+    // needs room for two copies of itself.
+    std::deque<Vertex> vertices_{Vertex{}};
+    // The steps of the last segment that moved S1 or S2: the next one goes
+    // on in the same direction when it is a positive multiple of them.
+    std::int32_t dirX_ = 0;
+    std::int32_t dirY_ = 0;
 };
 
 // A series of values along the segment number x (from 0, never going

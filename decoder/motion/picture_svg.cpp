@@ -157,16 +157,18 @@ private:
 
     void writeClass(Out& out, int colour) const
     {
-        const auto& v = path_.vertices();
-        bool open = false; // a path element has been started
+        bool open = false;    // a path element has been started
         bool drawing = false; // the line before was of this class
         std::int64_t lastX = 0, lastY = 0;
-        for (std::size_t i = 1; i < v.size(); ++i) {
-            if (colourClass(v[i].pwm) != colour) {
+        const PlanPath::Vertex* before = nullptr;
+        for (const PlanPath::Vertex& v : path_.vertices()) {
+            const PlanPath::Vertex* from = before;
+            before = &v;
+            if (!from || colourClass(v.pwm) != colour) {
                 drawing = false;
                 continue;
             }
-            const std::int64_t x = local(v[i].x - lowX_), y = local(highY_ - v[i].y);
+            const std::int64_t x = local(v.x - lowX_), y = local(highY_ - v.y);
             if (!drawing) {
                 if (!open) {
                     if (colour < 0)
@@ -175,8 +177,8 @@ private:
                         put<"<path stroke=\"%s\" stroke-width=\"22\" d=\"">(out, kBandColour[colour]);
                     open = true;
                 }
-                lastX = local(v[i - 1].x - lowX_);
-                lastY = local(highY_ - v[i - 1].y);
+                lastX = local(from->x - lowX_);
+                lastY = local(highY_ - from->y);
                 put<"M">(out);
                 pathNumber(out, lastX, true);
                 pathNumber(out, lastY, false);
