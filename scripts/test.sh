@@ -2,7 +2,9 @@
 # Installs what is missing, builds, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+# librsvg2-bin, libxml2-utils, imagemagick: the picture tests render the SVG,
+# validate it and read its pixels.
+bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -121,7 +121,8 @@ void pathNumber(Out& out, std::int64_t value, bool first)
 
 // The plan view. Its lines are drawn in tenths of a unit, whole numbers
 // relative to the point before, each colour class in one path: travel
-// first, then the bands of work from the lowest PWM up.
+// first, then the bands of work from the lowest PWM up, so that work lies
+// over travel and a higher PWM over a lower one.
 class PlanView {
 public:
     PlanView(const PlanPath& path, const std::int64_t* low, const std::int64_t* high)
@@ -284,7 +285,7 @@ void writePanelFrame(Out& out, const SegmentAxis& axis, const PanelScale& scale,
                      bool numbered)
 {
     frame(out, kPanelLeft, scale.top, kPanelWidth, kPanelHeight);
-    text(out, kPanelLeft, scale.top - 8, "start", 13, title);
+    text(out, kPanelLeft, scale.top - 12, "start", 13, title);
     const std::int64_t stepY = tickStep(static_cast<double>(scale.high - scale.low), 3);
     for (std::int64_t t = firstTick(static_cast<double>(scale.low), stepY); t <= scale.high; t += stepY) {
         const double y = scale.py(t);
@@ -399,10 +400,10 @@ void MotionPicture::write(Out& out, std::string_view captureName) const
         if (b.used) refusalMark(out, axis.px(b.xFirst), kBufferTop);
     // What the marks of the buffer panel mean.
     const double key = kPanelLeft + 220;
-    refusalMark(out, key, kBufferTop - 6);
-    text(out, key + 10, kBufferTop - 8, "start", 12, "Buffer full, data not stored");
-    line(out, key + 200, kBufferTop - 18, key + 200, kBufferTop - 6, "#000000");
-    text(out, key + 208, kBufferTop - 8, "start", 12, "End of data");
+    refusalMark(out, key, kBufferTop - 11);
+    text(out, key + 10, kBufferTop - 12, "start", 12, "Buffer full, data not stored");
+    line(out, key + 200, kBufferTop - 22, key + 200, kBufferTop - 12, "#000000");
+    text(out, key + 208, kBufferTop - 12, "start", 12, "End of data");
     text(out, kPanelLeft + kPanelWidth / 2, kBufferTop + kPanelHeight + 40, "middle", 13,
          "Segment number (row of the steps CSV)");
     put<"</svg>\n">(out);
