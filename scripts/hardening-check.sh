@@ -2,7 +2,7 @@
 # The hardening check, run by CI after the tests:
 #   1. every test again, built with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (any report stops the test that made it);
-#   2. bounded fuzzing of the report and of the steps CSV (FUZZ_SECONDS
+#   2. bounded fuzzing of the report, the steps CSV and the picture (FUZZ_SECONDS
 #      each, 120 by default) from the seed captures, the saved findings,
 #      the sample capture and the test captures.
 # Anything found fails the check. A finding is kept in
@@ -38,7 +38,7 @@ while IFS= read -r -d '' capture; do
   fi
 done < <(find examples tests -name '*.txt' -not -path 'tests/fuzz/*' -print0 2>/dev/null)
 
-for mode in report steps; do
+for mode in report steps picture; do
   corpus="build-fuzz/corpus-$mode"
   mkdir -p "$corpus"
   echo "-- $mode: $(find "$seeds" -type f | wc -l) seed pieces"

@@ -6,6 +6,7 @@
 
 #include "capture.h"
 #include "capture_reference.h"
+#include "motion/picture.h"
 #include "motion/steps_csv.h"
 #include "out.h"
 #include "progress.h"
@@ -204,6 +205,36 @@ void checkStepsCsv(std::string_view capture)
         ++rows;
     }
     if (rows > replies) fail("more CSV rows than controller messages");
+}
+
+void checkPicture(std::string_view capture)
+{
+    const Run run = runEveryWay(capture, [](LineReader& in, Out& dest, Out&, Progress& progress) {
+        TextDumpSource source(in);
+        writePicture(source, dest, progress, "fuzz.txt");
+    });
+    if (run.console != reference::progressText(reference::captureLines(capture).size()))
+        fail("the progress line does not count every capture line");
+
+    std::string csv;
+    {
+        LineReader in(capture);
+        Out dest(&csv, false, 4096);
+        std::string console;
+        Out consoleOut(&console, false, 4096);
+        Progress progress(consoleOut);
+        writeStepsCsv(in, dest, consoleOut, progress);
+    }
+    std::size_t segments = 0;
+    for (std::size_t at = csv.find('\n'); at != std::string::npos && at + 1 < csv.size(); at = csv.find('\n', at + 1))
+        if (csv.compare(csv.find(';', at + 1), 2, ";-") != 0) ++segments;
+    const std::string title = "fuzz.txt: " + std::to_string(segments) + (segments == 1 ? " segment stored<" : " segments stored<");
+    const std::string_view svg = run.dest;
+    if (svg.substr(0, 5) != "<?xml" || svg.size() < 7 || svg.substr(svg.size() - 7) != "</svg>\n")
+        fail("the picture is not a whole document", {}, svg);
+    if (svg.find(title) == std::string_view::npos) fail("the picture's title does not count the CSV's rows", title, svg);
+    if (svg.find("nan") != std::string_view::npos || svg.find("inf") != std::string_view::npos)
+        fail("the picture holds a number that is not one", {}, svg);
 }
 
 } // namespace vornlog::fuzz

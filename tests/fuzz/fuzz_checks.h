@@ -17,6 +17,11 @@ void checkReport(std::string_view capture);
 // and every line of it is a regular row of 12 fields or an end-of-data row.
 void checkStepsCsv(std::string_view capture);
 
+// The whole picture, likewise: every way of reading gives the same SVG, a
+// whole document whose title counts exactly the regular rows of the steps
+// CSV of the same capture.
+void checkPicture(std::string_view capture);
+
 // Stops the run with `what` on standard error; libFuzzer keeps the input.
 [[noreturn]] void fail(const char* what, std::string_view expected = {}, std::string_view got = {});
 
