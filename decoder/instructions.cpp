@@ -50,4 +50,15 @@ Decoder findDecoder(Direction direction, std::uint8_t code, std::string_view* li
     return direction == Direction::Pc ? instruction->pc : instruction->controller;
 }
 
+std::string_view instructionName(std::uint8_t code)
+{
+    const Instruction* instruction = kTable.byCode[code];
+    if (!instruction) return {};
+    // "   => Inst 0x42=Buffer Management\n": after the "=" that follows the
+    // code, up to the line end.
+    const std::string_view line = instruction->line.view();
+    const std::size_t start = line.find('=', line.find("0x")) + 1;
+    return line.substr(start, line.size() - 1 - start);
+}
+
 } // namespace vornlog

@@ -4,15 +4,35 @@
 
 namespace vornlog {
 
+namespace detail {
+ErrorObserver* errorObserver = nullptr;
+} // namespace detail
+
+ErrorObserver* setErrorObserver(ErrorObserver* observer)
+{
+    ErrorObserver* previous = detail::errorObserver;
+    detail::errorObserver = observer;
+    return previous;
+}
+
+void putErrorText(Out& out, const char* text)
+{
+    put<"%s">(out, std::string_view(text));
+    noteError(text);
+}
+
 void putCmdField(Out& out, int cmd) { put<"     CMD=0x%02X\t-> ">(out, cmd); }
 
 void putRetField(Out& out, int ret) { put<"     RET=0x%02X\t-> ">(out, ret); }
 
 bool completeLine(Out& out, std::span<const CodeText> table, int code, const char* error)
 {
-    const char* text = lookup(table, code);
-    put<"%s">(out, std::string_view(text ? text : error));
-    return text != nullptr;
+    if (const char* text = lookup(table, code)) {
+        put<"%s">(out, std::string_view(text));
+        return true;
+    }
+    putErrorText(out, error);
+    return false;
 }
 
 bool putCmdLine(Out& out, int cmd, std::span<const CodeText> commands)

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "out.h"
 #include "texts.h"
@@ -15,6 +16,45 @@ inline constexpr char kInvalidStatus[] = "ERROR: Invalid status\n";
 inline constexpr char kUnknownStatus[] = "ERROR: Unknown status\n";
 inline constexpr char kInvalidValue[] = "ERROR: invalid value\n";
 inline constexpr char kGetStatus[] = "Get status\n";
+// The line of an instruction that has no decoder (the frame writes it).
+inline constexpr char kUnknownInstruction[] = "   => ERROR: Unknown instruction...\n";
+
+// Every error text that the decoders write, for a value without a meaning,
+// passes through noteError, so that an observer (the session summary) can
+// count them; it is told the text, or the line format, as the decoder
+// writes it. The report installs no observer and pays one null check for
+// each error text, nothing for the other lines.
+class ErrorObserver {
+public:
+    virtual void onError(std::string_view text) = 0;
+
+protected:
+    ~ErrorObserver() = default;
+};
+
+namespace detail {
+extern ErrorObserver* errorObserver;
+} // namespace detail
+
+// Installs `observer` (null for none) and returns the one it replaces.
+ErrorObserver* setErrorObserver(ErrorObserver* observer);
+
+inline void noteError(std::string_view text)
+{
+    if (detail::errorObserver) detail::errorObserver->onError(text);
+}
+
+// Writes an error text that completes a line begun before.
+void putErrorText(Out& out, const char* text);
+
+// Writes an error line of its own, such as
+// "     ERROR invalid value POS=0x%2X=%d\n".
+template <fmt::Text F, class... A>
+void putError(Out& out, const A&... args)
+{
+    put<F>(out, args...);
+    noteError(std::string_view(F.s, F.size));
+}
 
 // The beginnings "     CMD=0x%02X\t-> " and "     RET=0x%02X\t-> ", which
 // the text of the sub-command or result completes on the same line.

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "lines.h"
 #include "progress.h"
 
 namespace vornlog {
@@ -18,7 +19,8 @@ void reportMessage(Direction direction, std::string_view field, Out& dest)
         dest.write(instructionLine);
         decode(message);
     } else {
-        dest.write("   => ERROR: Unknown instruction...\n");
+        dest.write(std::string_view(kUnknownInstruction));
+        noteError(kUnknownInstruction);
     }
 }
 

@@ -39,6 +39,10 @@ struct Instruction {
 // instruction line. Null when the instruction has no decoder that way.
 Decoder findDecoder(Direction direction, std::uint8_t code, std::string_view* line);
 
+// The name of instruction `code` as its instruction line gives it
+// ("Buffer Management" for 0x42); empty for a code the table does not know.
+std::string_view instructionName(std::uint8_t code);
+
 // Decodes one message, given as the hex pairs of a data field, into the
 // report: its echo line, its instruction line and its decoded lines.
 void reportMessage(Direction direction, std::string_view field, Out& dest);

@@ -26,7 +26,7 @@ void putMoffLine(Out& out, std::uint8_t moff)
     else if (moff <= 127)
         put<"Auto motors on/off set to %d sec\n">(out, moff);
     else
-        put<"%s">(out, std::string_view(kInvalidValue));
+        putErrorText(out, kInvalidValue);
 }
 
 } // namespace vornlog

@@ -47,13 +47,13 @@ void writeString(Message& message)
     if (pos < kLineLength)
         put<"     POS=0x%2X=%d\n">(out, pos, pos);
     else
-        put<"     ERROR invalid value POS=0x%2X=%d\n">(out, pos, pos);
+        putError<"     ERROR invalid value POS=0x%2X=%d\n">(out, pos, pos);
 
     const std::uint8_t length = message.u8();
     if (length >= 1 && length <= kLineLength)
         put<"     LEN=0x%2X=%d\n">(out, length, length);
     else
-        put<"     ERROR invalid value LEN=0x%2X=%d\n">(out, length, length);
+        putError<"     ERROR invalid value LEN=0x%2X=%d\n">(out, length, length);
 
     // The characters go out raw: control codes and zero bytes included.
     put<"     STRING=">(out);
@@ -69,7 +69,7 @@ void createCharacter(Message& message)
     if (character < kGraphicCharacters)
         put<"     CHAR=0x%2X=%d\n">(out, character, character);
     else
-        put<"     ERROR invalid character hex code value=0x%2X=%d\n">(out, character, character);
+        putError<"     ERROR invalid character hex code value=0x%2X=%d\n">(out, character, character);
 
     put<"     ">(out);
     for (int row = 0; row < kGraphicRows; ++row) put<"C%d=0x%2X ">(out, row, message.u8());

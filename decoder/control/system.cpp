@@ -23,7 +23,7 @@ void pcReset(Message& message)
 {
     Out& out = message.out;
     if (message.value(2) != kResetSequence) {
-        put<"     ERROR: Reset sequence 0xAA55 not present...\n">(out);
+        putError<"     ERROR: Reset sequence 0xAA55 not present...\n">(out);
         return;
     }
     put<"     Reset sequence 0xAA55 OK\n">(out);

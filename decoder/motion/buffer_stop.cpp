@@ -31,6 +31,8 @@ constexpr CodeText kStopCommands[] = {
 
 } // namespace
 
+const char* stopCommandText(int cmd) { return lookup(kStopCommands, cmd); }
+
 void pcBufferManagement(Message& m)
 {
     const int cmd = m.u8();

@@ -32,6 +32,10 @@ void controllerBufferManagement(Message& message);
 void pcStop(Message& message);
 void controllerStop(Message& message);
 
+// The text of a Stop command, CMD of the PC's Stop message ("Fast stop\n"),
+// or null for a value that is not a command.
+const char* stopCommandText(int cmd);
+
 // Bits of a stop state byte: STOP of the status block and RET of the Stop
 // reply.
 extern const std::span<const BitText> kStopStateBits;

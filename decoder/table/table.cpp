@@ -80,7 +80,7 @@ void putNbrLine(Out& out, std::uint8_t nbr)
     if (nbr <= kLastTableNumber)
         put<"     NBR=0x%02X\t-> table number %d\n">(out, nbr, nbr);
     else
-        put<"     ERROR: invalid number NBR=0x%02X\n">(out, nbr);
+        putError<"     ERROR: invalid number NBR=0x%02X\n">(out, nbr);
 }
 
 } // namespace
@@ -91,7 +91,7 @@ void pcTable(Message& message)
     putCmdField(message.out, cmd);
     const SubCommand* entry = find(kPcSubCommands, cmd);
     if (!entry) {
-        put<"%s">(message.out, std::string_view(kUnknownCommand));
+        putErrorText(message.out, kUnknownCommand);
         return;
     }
     const std::uint8_t number = message.u8();
@@ -110,7 +110,7 @@ void controllerTable(Message& message)
         putCmdField(message.out, first);
     const SubCommand* entry = find(kReplies, first);
     if (!entry) {
-        put<"%s">(message.out, std::string_view(kInvalidStatus));
+        putErrorText(message.out, kInvalidStatus);
         return;
     }
     const std::uint8_t number = message.u8();

@@ -73,7 +73,7 @@ void putOutput(Out& out, int n, std::uint8_t signal)
     if (axis == 0) {
         put<"       Axe is not used\n">(out);
     } else if (axis > kLastAxis) {
-        put<"       Axe %d is invalid\n">(out, axis);
+        putError<"       Axe %d is invalid\n">(out, axis);
     } else {
         put<"       Axe=%d\n">(out, axis);
         putBits(out, kOutSignalBits, signal);
@@ -95,7 +95,7 @@ void lowPart(Message& m)
     if (slope <= kSlowestSlope)
         put<"     SLOPE=0x%02X\t-> 0x00:fastest...0x0F:slowest\n">(m.out, slope);
     else
-        put<"     SLOPE=0x%02X\t-> ERROR: Invalid value...\n">(m.out, slope);
+        putError<"     SLOPE=0x%02X\t-> ERROR: Invalid value...\n">(m.out, slope);
 
     const std::uint8_t pwmMax = m.u8();
     put<"     PWM max=0x%02X -> %d => %d%%\n">(m.out, pwmMax, pwmMax, pwmPercent(pwmMax));
