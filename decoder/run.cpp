@@ -12,6 +12,7 @@
 #include "progress.h"
 #include "report.h"
 #include "source.h"
+#include "summary.h"
 
 namespace vornlog {
 
@@ -62,6 +63,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.quiet = true;
         else if (option[1] == 'p')
             options.mode = Mode::Picture;
+        else if (option[1] == 't')
+            options.mode = Mode::Summary;
         else
             return std::nullopt;
     }
@@ -146,6 +149,8 @@ int run(const std::vector<std::string>& args)
             writeStepsCsv(in, out, console, progress);
         else if (options->mode == Mode::Picture)
             writePicture(in, out, progress, dumpIsStdin ? "standard input" : fileNamePart(options->dump));
+        else if (options->mode == Mode::Summary)
+            writeSummary(in, dumpIsStdin ? "standard input" : options->dump, out, progress);
         else
             writeReport(in, out, progress);
         readError = in.readError();

@@ -8,7 +8,7 @@
 
 namespace vornlog {
 
-enum class Mode { Report, Steps, Picture };
+enum class Mode { Report, Steps, Picture, Summary };
 
 struct Options {
     Mode mode = Mode::Report;
@@ -22,7 +22,7 @@ struct Options {
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
-// before them is an option known by its first two characters: -s, -v or -p
+// before them is an option known by its first two characters: -s, -v, -p or -t
 // (the last one given counts), -n or -q. Empty when the usage text must be
 // shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
