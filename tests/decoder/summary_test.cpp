@@ -49,7 +49,7 @@ std::string data(const char* cmd, std::int32_t nbr, std::int32_t s1, std::int32_
 // A controller Data (or Information) reply: ST, BUF, SEG, then STOP.
 std::string reply(const char* code, const char* st, const char* buf, const char* seg, const char* stop)
 {
-    return std::string(code) + " " + st + " " + buf + " " + seg + " 00 00 59 2B C0 00 04 " + stop + " 00 00 00 00";
+    return std::string(code) + " " + st + " " + buf + " " + seg + " 59 2B C0 00 04 " + stop + " 00 00 00 00";
 }
 
 std::string summarize(const std::string& capture)
@@ -155,4 +155,49 @@ TEST(Summary, LeavesNoErrorObserverBehind)
     // The summary is gone after its run: a later report must not reach it.
     summarize(pc(1, "4C 07"));
     EXPECT_EQ(setErrorObserver(nullptr), nullptr);
+}
+
+TEST(Summary, FollowsTheMotionStreamThroughRefusedAndResentSegments)
+{
+    const std::string capture =
+        qmr(1, reply("44", "01", "02", "01 00 00", "00")) + // stored, but no Data message came yet
+        pc(2, data("1F", 100, 20, 0)) +                     // S1 10 steps forward
+        qmr(3, reply("44", "FF", "07", "02 00 00", "00")) + // buffer full
+        pc(4, data("1F", 100, 20, 0)) +                     // sent again
+        qmr(5, reply("44", "01", "06", "03 00 00", "00")) + // stored
+        pc(6, data("1E", 50, 8, 0)) +                       // S1 4 steps back
+        qmr(7, reply("44", "00", "06", "03 00 00", "00")) + // not in USB mode
+        pc(8, data("1C", 60, 8, 6)) +                       // another segment: S1 4 and S2 3 steps back
+        qmr(9, reply("44", "02", "05", "04 00 00", "00")) + // a status without a meaning
+        qmr(10, reply("44", "01", "05", "04 00 00", "00")) + // stored: the segment of line 8
+        pc(11, "44 80") +                                    // end of data
+        qmr(12, reply("44", "01", "04", "05 00 00", "80")) + // stored; the stream's end stops the motion
+        pc(13, "53 00") + qmr(14, "53 10 05 00 00 00 00 00 00") + // fast stop; an axis limit switch
+        pc(15, "53 02") + qmr(16, "53 10 05 00 00 00 00 00 00") + // no such command; the same stop
+        pc(17, "49") + qmr(18, reply("49", "00", "03", "05 00 00", "40")) + // the PROG/STOP button
+        pc(19, "53 03") + qmr(20, "53 50 05 00 00 00 00 00 00");  // a limit switch again
+    EXPECT_EQ(section(summarize(capture), "Motion stream", "Timing"),
+              "Motion stream\n"
+              "-------------\n"
+              "  Data messages sent                               5\n"
+              "    end-of-data marks among them                   1\n"
+              "  Data replies: stored                             3\n"
+              "    buffer full, not stored                        1\n"
+              "    not in USB mode                                1\n"
+              "    another status                                 1\n"
+              "  Stored before any Data message                   1\n"
+              "  Segments resent after a refusal                  1\n"
+              "  Segments stored                                  2\n"
+              "  End-of-data marks stored                         1\n"
+              "  Total pulses of the stored segments            160\n"
+              "  Final position in steps                 S1 6  S2 -3  S3 0  S4 0  S5 0\n"
+              "  Buffer fill (BUF of the replies)        least 2 (28%), mean 4.8 (67.9%), most 7 (100%), in 8 replies\n"
+              "  Stop messages                                    3\n"
+              "         1  Fast stop\n"
+              "         1  CMD=0x02, no command\n"
+              "         1  Get status\n"
+              "  Stops reported by the controller                 4  (each counted when its bit turns to 1)\n"
+              "         2  Stop is due to an axis limit switch\n"
+              "         1  Stop is due to PROG/STOP button\n"
+              "         1  Stop is due to end of data processed from the buffer\n");
 }
