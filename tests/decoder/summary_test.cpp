@@ -201,3 +201,96 @@ TEST(Summary, FollowsTheMotionStreamThroughRefusedAndResentSegments)
               "         1  Stop is due to PROG/STOP button\n"
               "         1  Stop is due to end of data processed from the buffer\n");
 }
+
+TEST(Summary, ReadsEveryTimeFormOfTheThirdColumn)
+{
+    struct Case {
+        const char* t0;
+        const char* t1;
+        const char* t2;
+        const char* start;
+        const char* end;
+    };
+    const Case cases[] = {
+        {"14:02:11.521", "14:02:11.621", "14:02:12.021", "14:02:11.521", "14:02:12.021"},
+        {"2026-11-30 23:59:59.900", "2026-12-01 00:00:00.000", "2026-12-01 00:00:00.400", "2026-11-30 23:59:59.900",
+         "2026-12-01 00:00:00.400"},
+        {"12.345678", "12.445678", "12.845678", "12.345678 s", "12.845678 s"},
+        // A time of day that passes midnight goes on counting the hours.
+        {"23:59:59.800", "23:59:59.900", "00:00:00.300", "23:59:59.800", "24:00:00.300"},
+    };
+    for (const Case& c : cases) {
+        const std::string capture =
+            pc(1, "56", c.t0) + qmr(2, "56 51 4D 52 35 56 20 76 31 2E 30 32", c.t1) + pc(3, "49", c.t2);
+        const std::string timing = section(summarize(capture), "Timing");
+        EXPECT_EQ(timing.substr(0, timing.find("\n\n")),
+                  std::string("Timing\n"
+                              "------\n"
+                              "  Start                                   ") + c.start + "\n"
+                  "  End                                     " + c.end + "\n"
+                  "  Duration                                0.500 s\n"
+                  "  Messages per second                     6.0")
+            << c.t0;
+        EXPECT_NE(timing.find("  0x56 V  Version                           1    100.000    100.000    100.000    100.000\n"),
+                  std::string::npos)
+            << timing;
+    }
+
+    // A third column that is no time (a dash, a count without a decimal
+    // point, a clock out of range) gives no times.
+    for (const char* none : {"-", "8", "25:00:00.000", "2026-13-01 10:00:00"}) {
+        const std::string capture = pc(1, "56", none) + qmr(2, "56 51 4D 52 35 56 20 76 31 2E 30 32", none);
+        EXPECT_EQ(section(summarize(capture), "Timing"), "Timing\n------\n  The capture has no times.\n") << none;
+    }
+}
+
+TEST(Summary, ReplyTimePercentilesAndTheLongestGapsOfTheDataStream)
+{
+    // Twenty Data messages 100 ms apart, with longer gaps after the 3rd
+    // (150 ms), the 7th (1 s) and the 12th (500 ms); the i-th reply comes
+    // after i ms.
+    auto seconds = [](std::int64_t us) {
+        std::string frac = std::to_string(us % 1000000);
+        return std::to_string(us / 1000000) + "." + std::string(6 - frac.size(), '0') + frac;
+    };
+    std::string capture;
+    std::int64_t t = 100'000'000;
+    for (int i = 1; i <= 20; ++i) {
+        capture += pc(2 * i - 1, data("1F", 10, 2, 2), seconds(t));
+        capture += qmr(2 * i, reply("44", "01", "03", "01 00 00", "00"), seconds(t + i * 1000));
+        t += 100'000 + (i == 3 ? 50'000 : 0) + (i == 7 ? 900'000 : 0) + (i == 12 ? 400'000 : 0);
+    }
+    const std::string timing = section(summarize(capture), "Timing");
+    EXPECT_NE(timing.find("  0x44 D  Data                             20      1.000     10.000     19.000     20.000\n"),
+              std::string::npos)
+        << timing;
+    EXPECT_NE(timing.find("  Longest gaps between one Data message and the next\n"
+                          "        1000.000 ms  lines 13 to 15\n"
+                          "         500.000 ms  lines 23 to 25\n"
+                          "         150.000 ms  lines 5 to 7\n"
+                          "         100.000 ms  lines 1 to 3\n"
+                          "         100.000 ms  lines 3 to 5\n"),
+              std::string::npos)
+        << timing;
+}
+
+TEST(Summary, CountsTheLinesTheLengthFilterPassesOverAndThoseThatLookLikeMessages)
+{
+    const std::string capture = "1\tOUT\t0\t1\t56\n"     // a Version request, too short for the filter
+                                "2\tIN\t0\t1\t56\n"      // and its reply
+                                "\n"
+                                "a line longer than forty characters, without any tab\n" +
+                                pc(5, "56");
+    EXPECT_EQ(section(summarize(capture), "Capture", "Messages"),
+              "Capture\n"
+              "-------\n"
+              "  File                                    crafted.txt\n"
+              "  Format                                  text dump\n"
+              "  Lines read                                       5\n"
+              "  Messages decoded                                 1\n"
+              "  Lines passed over                                4\n"
+              "    40 characters or fewer                         3\n"
+              "      of them with OUT or IN                       2  lines 1, 2\n"
+              "    without a data field                           1\n"
+              "  Note: 2 short lines look like messages; the report passes them over.\n");
+}
