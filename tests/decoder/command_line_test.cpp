@@ -40,6 +40,10 @@ TEST(CommandLine, OptionsAreKnownByTwoCharactersAndTheLastOneCounts)
     EXPECT_EQ(parse({"-s", "-s", "a", "b"})->mode, Mode::Steps);
     EXPECT_EQ(parse({"-sfoo", "a", "b"})->mode, Mode::Steps);
     EXPECT_EQ(parse({"-verbose", "a", "b"})->mode, Mode::Report);
+    EXPECT_EQ(parse({"-t", "a", "b"})->mode, Mode::Summary);
+    EXPECT_EQ(parse({"-tx", "a", "b"})->mode, Mode::Summary);
+    EXPECT_EQ(parse({"-t", "-s", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-s", "-t", "a", "b"})->mode, Mode::Summary);
 }
 
 TEST(CommandLine, AnyOtherArgumentBeforeTheFilesShowsTheUsage)

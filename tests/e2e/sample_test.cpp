@@ -46,3 +46,16 @@ TEST(SampleSession, UnixLineEndsGiveTheSameReport)
     ASSERT_EQ(box.run({"session.txt", "report.txt"}).status, 0);
     EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
 }
+
+TEST(SampleSession, SummaryMatchesTheCheckedSummaryAndOpensInTheTextViewer)
+{
+    Sandbox box;
+    box.write("session.txt", readFile(kSource + "/examples/session.txt"));
+    const auto r = box.run({"-s", "-t", "session.txt", "session-summary.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(box.read("session-summary.txt"), golden("session.summary.txt"));
+    const auto calls = box.viewerCalls(1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::vector<std::string>{"session-summary.txt"});
+}
