@@ -9,6 +9,7 @@
 #   report      vornlog DUMP REPORT
 #   steps       vornlog -s DUMP CSV
 #   picture     vornlog -p DUMP SVG
+#   summary     vornlog -t DUMP SUMMARY
 #   I/O floor   cat DUMP > /dev/null; cat REPORT > COPY   (reading the
 #               capture and writing a report of the same size, nothing else)
 #   awk cut     awk -F'\t' 'length($0) > 40 {print $5}' DUMP > /dev/null
@@ -19,7 +20,8 @@
 #   picture <= 2 x steps and its SVG under 10 MB (1,000,000 lines);
 #   peak RSS < 8 MiB, the same for 10,000 and 1,000,000 lines (within the
 #   512 KiB of I/O buffers that a small capture does not fill);
-#   time per line the same at 100,000 and 1,000,000 lines (linear).
+#   time per line the same at 100,000 and 1,000,000 lines (linear);
+#   summary <= report, summary peak RSS < 16 MiB (1,000,000 lines).
 # Everything is written to build-bench/. A fake xdg-open comes first on
 # PATH so that no viewer opens.
 set -euo pipefail
@@ -51,7 +53,7 @@ g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
 # outside the timing, so that every command starts from the same state and
 # none pays for the write-back of another.
 once() {
-  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt" "$out/picture.svg"
+  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt" "$out/picture.svg" "$out/summary.txt"
   sync
   local t0=$EPOCHREALTIME
   /usr/bin/time -f '%M' -o "$out/time.txt" "$@" >/dev/null
@@ -93,17 +95,19 @@ for n in "${sizes[@]}"; do
     once "$vornlog" -s "$dump" "$out/steps.csv"; keep steps
     once "$vornlog" -p "$dump" "$out/picture.svg"; keep picture
     S[$n]=$(stat -c %s "$out/picture.svg")
+    once "$vornlog" -t "$dump" "$out/summary.txt"; keep summary
     once sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$dump" "$out/report.keep" "$out/copy.txt"; keep floor
     once awk -F'\t' 'length($0) > 40 {print $5}' "$dump"; keep awk
   done
   row report "$n" "$bytes" "${T[report,$n]}" "${R[report,$n]}"
   row steps "$n" "$bytes" "${T[steps,$n]}" "${R[steps,$n]}"
   row picture "$n" "$bytes" "${T[picture,$n]}" "${R[picture,$n]}"
+  row summary "$n" "$bytes" "${T[summary,$n]}" "${R[summary,$n]}"
   row "I/O floor" "$n" "$bytes" "${T[floor,$n]}" "${R[floor,$n]}"
   row "awk cut" "$n" "$bytes" "${T[awk,$n]}" "${R[awk,$n]}"
   echo "           report: $(stat -c %s "$out/report.keep") bytes, picture: ${S[$n]} bytes"
 done
-rm -f "$out/report.keep" "$out/report.txt" "$out/copy.txt"
+rm -f "$out/report.keep" "$out/report.txt" "$out/copy.txt" "$out/summary.txt"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v limit="$2" 'BEGIN { print (r <= limit ? "held" : "MISSED") }'; }
@@ -118,6 +122,10 @@ echo "steps / awk cut at $big lines:      $r   (target <= 1: $(verdict "$r" 1))"
 r=$(ratio "${T[picture,$big]}" "${T[steps,$big]}")
 echo "picture / steps at $big lines:      $r   (target <= 2: $(verdict "$r" 2))"
 echo "picture SVG at $big lines: ${S[$big]} bytes (target < 10 MB: $(awk -v s="${S[$big]}" 'BEGIN { print (s < 10e6 ? "held" : "MISSED") }'))"
+r=$(ratio "${T[summary,$big]}" "${T[report,$big]}")
+echo "summary / report at $big lines:     $r   (target <= 1: $(verdict "$r" 1))"
+mib=$(awk -v k="${R[summary,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
+echo "summary peak RSS: $mib MiB at $big lines (target < 16 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 16 ? "held" : "MISSED") }'))"
 # "The same": the peak may differ by what a small capture leaves of the
 # 256 KiB input and output buffers untouched, never by more.
 for mode in report steps; do

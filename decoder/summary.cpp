@@ -317,13 +317,14 @@ private:
 // The third column of a capture line, without spaces around it.
 std::string_view thirdColumn(std::string_view line)
 {
-    std::size_t start = 0;
-    for (int tab = 0; tab < 2; ++tab) {
-        const std::size_t at = line.find('\t', start);
-        if (at == std::string_view::npos) return {};
-        start = at + 1;
-    }
-    std::string_view column = line.substr(start, line.find('\t', start) - std::min(start, line.size()));
+    // The columns are short: a plain scan beats a call for each tab.
+    std::size_t i = 0, tabs = 0;
+    while (i < line.size() && tabs < 2)
+        if (line[i++] == '\t') ++tabs;
+    if (tabs < 2) return {};
+    const std::size_t start = i;
+    while (i < line.size() && line[i] != '\t') ++i;
+    std::string_view column = line.substr(start, i - start);
     while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
         column.remove_suffix(1);
     while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
@@ -432,21 +433,22 @@ struct ErrorCount {
     std::uint64_t first = 0;
 };
 
-// A Data message's bytes, enough of them to tell a resent segment.
-struct DataBytes {
-    static constexpr std::size_t kKept = 64;
-    std::array<std::uint8_t, kKept> bytes{};
+// A Data message as its data field writes it, enough of it to tell a
+// segment sent again: a copy of the text is cheaper than reading the bytes.
+struct DataText {
+    static constexpr std::size_t kKept = 256; // a whole capture line
+    std::array<char, kKept> text{};
     std::size_t size = 0;
 
-    void read(std::string_view field)
+    void keep(std::string_view field)
     {
-        size = (field.size() + 1) / 3;
-        const Bytes b(field);
-        for (std::size_t i = 0; i < std::min(size, kKept); ++i) bytes[i] = b.at(i);
+        while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) field.remove_suffix(1);
+        size = field.size();
+        std::copy_n(field.data(), std::min(size, kKept), text.data());
     }
-    bool operator==(const DataBytes& other) const
+    bool operator==(const DataText& other) const
     {
-        return size == other.size && std::equal(bytes.begin(), bytes.begin() + std::min(size, kKept), other.bytes.begin());
+        return size == other.size && std::equal(text.begin(), text.begin() + std::min(size, kKept), other.text.begin());
     }
 };
 
@@ -528,7 +530,7 @@ private:
     std::uint64_t resent_ = 0, endSent_ = 0, endStored_ = 0, segmentsStored_ = 0;
     std::int64_t pulses_ = 0;
     std::int64_t position_[5]{};
-    DataBytes lastSent_, refused_;
+    DataText lastSent_, refused_;
     bool haveSent_ = false, refusedOpen_ = false;
     std::uint64_t fills_ = 0, fillSum_ = 0;
     int fillLeast_ = 0, fillMost_ = 0;
@@ -551,7 +553,7 @@ private:
 
     // The decoders write here; it is emptied after every message.
     std::string discarded_;
-    Out discard_{&discarded_, false, 1 << 16};
+    Out discard_{&discarded_, false, 1 << 14};
 };
 
 bool Summary::timeOf(const CaptureRecord& record, std::int64_t& ns)
@@ -684,11 +686,9 @@ void Summary::motion(const CaptureRecord& record, std::uint8_t code, bool timed,
     switch (segments_.feed(record.direction, bytes, stored)) {
     case motion::DataEvent::Sent: {
         ++sent_;
-        DataBytes sent;
-        sent.read(record.field);
-        if (refusedOpen_ && sent == refused_) ++resent_;
+        lastSent_.keep(record.field);
+        if (refusedOpen_ && lastSent_ == refused_) ++resent_;
         refusedOpen_ = false;
-        lastSent_ = sent;
         haveSent_ = true;
         if (segments_.pending() && segments_.pending()->endOfData()) ++endSent_;
         if (timed) {
