@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,16 @@ constexpr int kStopReasonBits[] = {2, 4, 5, 6, 7};
 
 constexpr std::int64_t kSecond = 1'000'000'000;
 constexpr std::int64_t kDay = 86'400 * kSecond;
+constexpr std::int64_t kMaxDays = 36'500;
+
+// b - a, held at the ends of the range: a damaged capture file may carry
+// any timestamps at all.
+std::int64_t elapsed(std::int64_t a, std::int64_t b)
+{
+    std::int64_t d;
+    if (__builtin_sub_overflow(b, a, &d)) return b > a ? INT64_MAX : INT64_MIN;
+    return d;
+}
 
 int side(Direction direction) { return direction == Direction::Pc ? 0 : 1; }
 
@@ -576,7 +587,9 @@ bool Summary::timeOf(const CaptureRecord& record, std::int64_t& ns)
     if (form == TimeForm::Clock) {
         // A time of day that runs back by more than half a day has passed
         // midnight.
-        if (ns + dayOffset_ < lastClock_ - kDay / 2) dayOffset_ += kDay;
+        // (Some hundred years of midnights at most: a capture whose times
+        // jump back and forth must not run the count out of range.)
+        if (ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
         ns += dayOffset_;
         lastClock_ = ns;
     }
@@ -635,7 +648,7 @@ void Summary::pair(Direction direction, std::uint8_t code, std::uint64_t where, 
         open_ = false;
         if (timed && openTimed_) {
             if (!replies_[code]) replies_[code] = std::make_unique<ReplyTimes>();
-            replies_[code]->add(ns - openNs_);
+            replies_[code]->add(elapsed(openNs_, ns));
         }
     } else {
         codes_[code].answersNothing.add(where);
@@ -692,7 +705,7 @@ void Summary::motion(const CaptureRecord& record, std::uint8_t code, bool timed,
         haveSent_ = true;
         if (segments_.pending() && segments_.pending()->endOfData()) ++endSent_;
         if (timed) {
-            if (dataTimed_) gap(ns - lastDataNs_, lastDataAt_, record.number);
+            if (dataTimed_) gap(elapsed(lastDataNs_, ns), lastDataAt_, record.number);
             dataTimed_ = true;
             lastDataNs_ = ns;
             lastDataAt_ = record.number;
@@ -773,7 +786,8 @@ std::string Summary::places(const Occurrences& o) const
 
 std::string Summary::stamp(std::int64_t ns) const
 {
-    const std::int64_t seconds = ns >= 0 ? ns / kSecond : -((-ns + kSecond - 1) / kSecond);
+    // Whole seconds and days rounded down, for times before 1970 too.
+    const std::int64_t seconds = ns / kSecond - (ns % kSecond < 0);
     const std::int64_t fraction = ns - seconds * kSecond;
     std::string frac;
     if (fractionDigits_ > 0) {
@@ -782,7 +796,7 @@ std::string Summary::stamp(std::int64_t ns) const
         frac = "." + zeros(fraction / scale, fractionDigits_);
     }
     if (form_ == TimeForm::Seconds) return number(seconds) + frac + " s";
-    const std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const std::int64_t days = seconds / 86400 - (seconds % 86400 < 0);
     const std::int64_t inDay = seconds - days * 86400;
     const std::int64_t hours = form_ == TimeForm::Clock ? seconds / 3600 : inDay / 3600;
     std::string clock = zeros(hours, 2) + ":" + zeros(inDay / 60 % 60, 2) + ":" + zeros(inDay % 60, 2) + frac;
@@ -1005,7 +1019,7 @@ void Summary::writeTiming(Out& out) const
         Row().text("  The capture has no times.").put(out);
         return;
     }
-    const std::int64_t duration = end_ - start_;
+    const std::int64_t duration = elapsed(start_, end_);
     textLine(out, "Start", stamp(start_));
     textLine(out, "End", stamp(end_));
     textLine(out, "Duration", seconds(duration) + " s");

@@ -11,6 +11,8 @@
 #include "out.h"
 #include "progress.h"
 #include "report.h"
+#include "source.h"
+#include "summary.h"
 
 namespace vornlog::fuzz {
 
@@ -124,6 +126,35 @@ void checkRow(std::string_view row)
         fail("acceleration fields neither all empty nor all set", {}, row);
 }
 
+// The number on the summary line that begins with `label`.
+std::string_view summaryCount(std::string_view summary, std::string_view label)
+{
+    const std::size_t at = summary.find("\n  " + std::string(label) + " ");
+    if (at == std::string_view::npos) fail("the summary has no line", label, summary);
+    std::string_view line = summary.substr(at + 1);
+    line = line.substr(0, line.find('\n'));
+    return line.substr(line.find_last_of(' ') + 1);
+}
+
+// The session summary of the same capture: it reads every line, and decodes
+// exactly the messages that the report echoes.
+void checkSummary(std::string_view capture, std::size_t lineCount, std::size_t messageCount)
+{
+    std::string summary, console;
+    {
+        LineReader lines(capture, 4096);
+        TextDumpSource in(lines);
+        Out dest(&summary);
+        Out con(&console);
+        Progress progress(con);
+        writeSummary(in, "capture.txt", dest, progress);
+    }
+    if (summaryCount(summary, "Lines read") != std::to_string(lineCount))
+        fail("the summary does not count every capture line", std::to_string(lineCount), summary);
+    if (summaryCount(summary, "Messages decoded") != std::to_string(messageCount))
+        fail("the summary does not decode the messages the report echoes", std::to_string(messageCount), summary);
+}
+
 } // namespace
 
 void fail(const char* what, std::string_view expected, std::string_view got)
@@ -162,9 +193,11 @@ void checkReport(std::string_view capture)
     for (const std::string& piece : pieces) joined += piece;
     if (joined != run.dest) fail("the report is not the reports of its lines one after the other", joined, run.dest);
 
+    std::size_t messages = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& piece = pieces[i];
         const std::string echo = reference::echoLine(lines[i]);
+        messages += !echo.empty();
         if (echo.empty()) {
             if (!piece.empty()) fail("a line without a message writes to the report", lines[i], piece);
             continue;
@@ -174,6 +207,7 @@ void checkReport(std::string_view capture)
         if (piece.back() != '\n') fail("the report of a message ends inside a line", lines[i], piece);
         if (piece.size() > kMaxLineReport) fail("the report of one line is unreasonably long", lines[i]);
     }
+    checkSummary(capture, lines.size(), messages);
 }
 
 void checkStepsCsv(std::string_view capture)

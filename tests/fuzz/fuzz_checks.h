@@ -11,6 +11,8 @@ namespace vornlog::fuzz {
 
 // The whole report of `capture` by every way of reading it; aborts with a
 // message when they differ or when the report breaks one of its rules.
+// The session summary of the capture is checked with it: it must count
+// the same lines and messages.
 void checkReport(std::string_view capture);
 
 // The whole steps CSV, likewise: every way of reading gives the same CSV
