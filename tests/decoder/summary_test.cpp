@@ -294,3 +294,76 @@ TEST(Summary, CountsTheLinesTheLengthFilterPassesOverAndThoseThatLookLikeMessage
               "    without a data field                           1\n"
               "  Note: 2 short lines look like messages; the report passes them over.\n");
 }
+
+namespace {
+
+// Packets of a USB capture file as its reader hands them on: numbered,
+// timed, without capture lines; the file ends damaged.
+class Packets final : public MessageSource {
+public:
+    bool next(CaptureRecord& record) override
+    {
+        static constexpr std::int64_t kStart = 1'700'000'000'000'000'000; // 2023-11-14 22:13:20 UTC
+        struct Packet {
+            bool message;
+            Direction direction;
+            std::string_view field;
+            std::int64_t afterNs;
+        };
+        static constexpr Packet kPackets[] = {
+            {false, Direction::Controller, "", 0},       // another device
+            {true, Direction::Pc, "56", 1'000'000},
+            {true, Direction::Controller, "56 51 4D 52 35 56 20 76 31 2E 30 32", 3'500'000},
+        };
+        if (n_ == std::size(kPackets)) return false;
+        const Packet& p = kPackets[n_++];
+        record = CaptureRecord{};
+        record.number = n_;
+        record.isMessage = p.message;
+        record.direction = p.direction;
+        record.field = p.field;
+        record.hasTime = true;
+        record.timeNs = kStart + p.afterNs;
+        return true;
+    }
+    bool readError() const override { return false; }
+    std::string fault() const override { return "a packet cut short at byte 4096"; }
+    std::string_view format() const override { return "pcapng"; }
+
+private:
+    std::size_t n_ = 0;
+};
+
+} // namespace
+
+TEST(Summary, CountsPacketsAndReadsTheirTimestampsInAUsbCaptureFile)
+{
+    Packets in;
+    std::string text, console;
+    {
+        Out out(&text);
+        Out con(&console);
+        Progress progress(con);
+        writeSummary(in, "session.pcapng", out, progress);
+    }
+    EXPECT_EQ(section(text, "Capture", "Messages"),
+              "Capture\n"
+              "-------\n"
+              "  File                                    session.pcapng\n"
+              "  Format                                  pcapng\n"
+              "  Packets read                                     3\n"
+              "  Messages decoded                                 2\n"
+              "  Packets without a message                        1\n"
+              "  Reading stopped                         a packet cut short at byte 4096\n");
+    const std::string timing = section(text, "Timing");
+    EXPECT_EQ(timing.substr(0, timing.find("\n\n")),
+              "Timing\n"
+              "------\n"
+              "  Start                                   2023-11-14 22:13:20.000000 UTC\n"
+              "  End                                     2023-11-14 22:13:20.003500 UTC\n"
+              "  Duration                                0.003 s\n"
+              "  Messages per second                     571.4");
+    EXPECT_NE(timing.find("  0x56 V  Version                           1      2.500      2.500      2.500      2.500\n"),
+              std::string::npos)
+        << timing;
+}
