@@ -84,6 +84,7 @@ void Out::emit(const char* s, std::size_t n)
         collect_->append(s, n);
         return;
     }
+    if (!file_) return; // a sink that keeps nothing
     if (std::fwrite(s, 1, n, file_) != n) failed_ = true;
 }
 

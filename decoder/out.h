@@ -32,7 +32,9 @@ public:
     static constexpr std::size_t kBufferSize = 1 << 18;
 
     explicit Out(std::FILE* file, bool crlf = platformCrlf());
-    // Tests may pick a small buffer, so that flushing happens often.
+    // Tests may pick a small buffer, so that flushing happens often. A null
+    // string keeps nothing: the bytes are dropped when the buffer is full
+    // (the summary decodes every message into such a sink).
     explicit Out(std::string* collect, bool crlf = false, std::size_t bufferSize = kBufferSize);
     ~Out();
     Out(const Out&) = delete;
