@@ -791,7 +791,7 @@ std::string Summary::stamp(std::int64_t ns) const
     if (fractionDigits_ > 0) {
         std::int64_t scale = kSecond;
         for (int i = 0; i < fractionDigits_; ++i) scale /= 10;
-        frac = "." + zeros(fraction / scale, fractionDigits_);
+        frac.assign(1, '.').append(zeros(fraction / scale, fractionDigits_));
     }
     if (form_ == TimeForm::Seconds) return number(seconds) + frac + " s";
     const std::int64_t days = seconds / 86400 - (seconds % 86400 < 0);
