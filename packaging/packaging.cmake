@@ -55,5 +55,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vornlog developers")
   # The C++ runtime and Qt packages, as the programs are linked.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The launcher's dialogs speak French with Qt's own translations.
+  if(TARGET VornlogRun)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
+  endif()
 endif()
 include(CPack)
