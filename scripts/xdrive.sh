@@ -58,7 +58,7 @@ click_in() {
 
 # Types $2 into window $1 (which gets the keyboard first), then Return.
 type_in() {
-  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1" 2>/dev/null || true
   sleep 0.3
   xdotool type --delay 20 "$2"
   xdotool key Return

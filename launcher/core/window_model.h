@@ -40,6 +40,10 @@ inline constexpr Colour red{255, 0, 0};
 // The window's font; the systems without it take the nearest sans serif.
 inline constexpr std::string_view fontFace = "MS Sans Serif";
 inline constexpr int fontPoints = 8;
+// The fonts of about the same widths, in order, for the systems without it
+// (the layout is made for its narrow letters).
+inline constexpr std::string_view fontSubstitutes[] = {"Microsoft Sans Serif", "Arial", "Liberation Sans",
+                                                        "DejaVu Sans Condensed"};
 
 struct Control {
     Role role;

@@ -73,8 +73,9 @@ VornlogRun::VornlogRun(Desktop& desktop, QWidget* parent)
     setObjectName(QStringLiteral("VornlogRun"));
     setWindowTitle(qt(frame.caption));
     // The window's own font; the systems without it get the nearest sans.
-    QFont::insertSubstitutions(qt(fontFace), {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
-                                              QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans Condensed")});
+    QStringList substitutes;
+    for (std::string_view face : fontSubstitutes) substitutes << qt(face);
+    QFont::insertSubstitutions(qt(fontFace), substitutes);
     setFont(QFont(qt(fontFace), fontPoints));
     setFixedSize(frame.width / twipsPerPixel, frame.height / twipsPerPixel);
     setMouseTracking(true);
