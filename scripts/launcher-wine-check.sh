@@ -82,6 +82,17 @@ for label in "Lancement du programme DOS VORNLOG" "Lancer Vornlog" "Garder toute
   grep -qF "$label" "$work/window.txt" || fail "the window read by OCR does not show \"$label\""
 done
 
+# The information line shows while the mouse is over the title, and hides
+# over the bare window.
+xdotool mousemove --window "$main" 288 30
+sleep 1
+info=$(ocr_quick "$main" "$work/info")
+grep -q 'juin 2012' <<<"$info" || fail "the information line does not show over the title"
+xdotool mousemove --window "$main" 20 300
+sleep 1
+info=$(ocr_quick "$main" "$work/no-info")
+grep -q 'juin 2012' <<<"$info" && fail "the information line stays over the bare window"
+
 # Places in pixels, from the window's table (15 twips to a pixel): the box
 # "Data" at 480, 6120 twips and "Lancer Vornlog" at 3480, 8880 (1695 x 495).
 click_in "$main" 40 416

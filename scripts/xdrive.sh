@@ -81,3 +81,12 @@ ocr_window() {
   done
   rm -f "$base-read.png"
 }
+
+# One quick reading of window $1 (enlarged three times), for a line that
+# comes and goes.
+ocr_quick() {
+  import -window "$1" "$2.png"
+  convert "$2.png" -resize 300% -colorspace Gray "$2-read.png"
+  tesseract "$2-read.png" - -l fra 2>/dev/null || true
+  rm -f "$2-read.png"
+}

@@ -394,22 +394,24 @@ private:
         refresh();
     }
 
-    // Shows the core's state of every control.
+    // Shows the core's state of every control; only what changed is
+    // touched, so that a move of the mouse makes nothing flicker.
     void refresh()
     {
         const std::vector<Control>& table = windowControls();
-        if (texts_.size() != table.size()) texts_.assign(table.size(), std::string(1, '\0'));
+        const bool first = shown_.size() != table.size();
+        if (first) shown_.resize(table.size());
         for (std::size_t i = 0; i < table.size(); ++i) {
             const ControlState& state = window_.state(i);
+            ControlState& shown = shown_[i];
             HWND control = controls_[i];
-            if (state.text != texts_[i]) {
-                SetWindowTextW(control, wide(state.text).c_str());
-                texts_[i] = state.text;
-            }
-            if (table[i].kind == ControlKind::CheckBox || table[i].kind == ControlKind::OptionButton)
+            if (first || state.text != shown.text) SetWindowTextW(control, wide(state.text).c_str());
+            const bool button = table[i].kind == ControlKind::CheckBox || table[i].kind == ControlKind::OptionButton;
+            if (button && (first || state.checked != shown.checked))
                 SendMessageW(control, BM_SETCHECK, state.checked ? BST_CHECKED : BST_UNCHECKED, 0);
-            EnableWindow(control, state.enabled);
-            ShowWindow(control, state.visible ? SW_SHOWNA : SW_HIDE);
+            if (first || state.enabled != shown.enabled) EnableWindow(control, state.enabled);
+            if (first || state.visible != shown.visible) ShowWindow(control, state.visible ? SW_SHOWNA : SW_HIDE);
+            shown = state;
         }
     }
 
@@ -417,7 +419,7 @@ private:
     LauncherWindow window_;
     HWND hwnd_ = nullptr;
     std::vector<HWND> controls_;       // one for each control of windowControls()
-    std::vector<std::string> texts_;   // the text each shows
+    std::vector<ControlState> shown_;  // what each shows
     std::vector<HFONT> fonts_;
     std::vector<std::wstring> tooltipTexts_;
 };

@@ -26,8 +26,8 @@ const char* const captions[] = {
 
 const char* const optionCaptions[] = {
     "Fichier de sortie  en format .txt",
-    "Fichier de sortie en format CVS qui permet d'extraire les informations des pas, accélération, PWM, % du "
-    "buffer, ...",
+    ("Fichier de sortie en format CVS qui permet d'extraire les informations des pas, accélération, PWM, % du "
+     "buffer, ..."),
     "Fichier de sortie en image SVG : trajectoire, PWM, % du buffer",
     "Fichier de sortie résumé de la session (.txt)",
 };
