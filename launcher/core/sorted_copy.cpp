@@ -115,6 +115,12 @@ Fault writeSortedCopy(const std::string& destPath, const std::string& sortedPath
         return Fault::PathAccess;
     }
     fs::rename(part, sorted, error);
+    // Where a rename does not replace a file, the earlier copy goes first.
+    if (error && fs::is_regular_file(sorted)) {
+        std::error_code removed;
+        fs::remove(sorted, removed);
+        fs::rename(part, sorted, error);
+    }
     if (error) {
         fs::remove(part, error);
         return Fault::PathAccess;
