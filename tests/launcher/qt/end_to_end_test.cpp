@@ -124,6 +124,36 @@ private slots:
         QVERIFY(!csv.contains("PC     :"));
     }
 
+    // The options the launcher gives for the picture and the summary are
+    // the decoder's.
+    void pictureAndSummary_areWrittenByTheDecoder()
+    {
+        const struct {
+            Output output;
+            const char* name;
+            QByteArray start, end;
+        } runs[] = {
+            {Output::Picture, "trajet.svg", "<?xml", "</svg>\n"},
+            {Output::Summary, "resume.txt", "Vornlog session summary\n", "\n"},
+        };
+        for (const auto& run : runs) {
+            vornlog::QtDesktop real;
+            FakeDesktop desktop;
+            desktop.realStarter = &real;
+            const QString dest = dir_.filePath(QStringLiteral("sortie/") + QLatin1String(run.name));
+            desktop.fileAnswers = {vornlog::utf8(capture()), vornlog::utf8(dest)};
+            vornlog::RunChoices choices;
+            choices.output = run.output;
+            choices.decoder = VORNLOG_EXE;
+            vornlog::CommandRun_Click(desktop, choices);
+            QCOMPARE(desktop.calls, (std::vector<std::string>{"dialog", "dialog", "start"}));
+
+            real.waitForProgram();
+            const QByteArray written = readFile(dest);
+            QVERIFY2(written.startsWith(run.start) && written.endsWith(run.end), written.left(200).constData());
+        }
+    }
+
     void startFailures_areTold()
     {
         vornlog::QtDesktop real;
