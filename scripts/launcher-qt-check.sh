@@ -7,6 +7,11 @@
 # before the first PC message and the Data blocks. Every step has a time
 # limit: a hung dialog fails the check. Run as root on Debian 12.
 set -euo pipefail
+# The whole drive has a time limit too; being stopped still cleans up.
+if [[ -z ${VORNLOG_DRIVE_LIMITED:-} ]]; then
+  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-1500}" bash "$0" "$@"
+fi
+trap 'exit 1' TERM INT
 cd "$(dirname "$0")/.."
 root=$PWD
 
@@ -66,8 +71,8 @@ ocr_window "$question" "$work/tri" >"$work/tri.txt" || true
 grep -q 'Oui' "$work/tri.txt" || fail "the question \"Tri\" offers no \"Oui\": $(tr '\n' ' ' <"$work/tri.txt")"
 grep -q 'Non' "$work/tri.txt" || fail "the question \"Tri\" offers no \"Non\""
 grep -qwE 'Yes|No' "$work/tri.txt" && fail "the question \"Tri\" speaks English"
-xdotool windowfocus --sync "$question" 2>/dev/null || true
-xdotool key Return
+xdo windowfocus --sync "$question" 2>/dev/null || true
+xdo key Return
 
 # The sorted copy, shown in the viewer once written.
 sorted=$work/sortie/rapportTrié.txt

@@ -9,6 +9,11 @@
 # its labels. Every step has a time limit: a hung dialog fails the check.
 # Run as root on Debian 12.
 set -euo pipefail
+# The whole drive has a time limit too; being stopped still cleans up.
+if [[ -z ${VORNLOG_DRIVE_LIMITED:-} ]]; then
+  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-1500}" bash "$0" "$@"
+fi
+trap 'exit 1' TERM INT
 cd "$(dirname "$0")/.."
 root=$PWD
 
@@ -84,11 +89,11 @@ done
 
 # The information line shows while the mouse is over the title, and hides
 # over the bare window.
-xdotool mousemove --window "$main" 288 30
+xdo mousemove --window "$main" 288 30
 sleep 1
 info=$(ocr_quick "$main" "$work/info")
 grep -q 'juin 2012' <<<"$info" || fail "the information line does not show over the title"
-xdotool mousemove --window "$main" 20 300
+xdo mousemove --window "$main" 20 300
 sleep 1
 info=$(ocr_quick "$main" "$work/no-info")
 grep -q 'juin 2012' <<<"$info" && fail "the information line stays over the bare window"
@@ -108,8 +113,8 @@ type_in "$dialog" "$(winpath "$win/rapport.txt")"
 
 question=$(wait_window '^Tri$' 30)
 sleep 0.5
-xdotool windowfocus --sync "$question" 2>/dev/null || true
-xdotool key Return
+xdo windowfocus --sync "$question" 2>/dev/null || true
+xdo key Return
 
 # The sorted copy, shown in Notepad once written.
 sorted_windows=$(winpath "$win/rapportTrié.txt")

@@ -2,6 +2,11 @@
 # windows found and clicked with xdotool, screenshots read back by OCR.
 # Every wait has a time limit, so a window that never comes fails the check.
 
+# xdotool, import and tesseract with a time limit each: none may hang.
+xdo() { timeout -k 2 15 xdotool "$@"; }
+shot() { timeout -k 2 30 import "$@"; }
+ocr() { timeout -k 2 60 tesseract "$@"; }
+
 # Starts Xvfb on a free display and exports DISPLAY; the caller's cleanup
 # calls stop_xvfb.
 start_xvfb() {
@@ -26,7 +31,7 @@ stop_xvfb() {
 wait_window() {
   local name=$1 limit=${2:-20} id
   for _ in $(seq 1 $((limit * 5))); do
-    id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | head -n1 || true)
+    id=$(xdo search --onlyvisible --name "$name" 2>/dev/null | head -n1 || true)
     [[ -n $id ]] && { echo "$id"; return 0; }
     sleep 0.2
   done
@@ -39,7 +44,7 @@ wait_window() {
 wait_new_window() {
   local id
   for _ in $(seq 1 100); do
-    for id in $(xdotool search --onlyvisible --name '.' 2>/dev/null || true); do
+    for id in $(xdo search --onlyvisible --name '.' 2>/dev/null || true); do
       local known=
       for k in "$@"; do [[ $id == "$k" ]] && known=1; done
       [[ -z $known ]] && { echo "$id"; return 0; }
@@ -52,16 +57,16 @@ wait_new_window() {
 
 # Clicks at x y inside window $1, as a person would with the mouse.
 click_in() {
-  xdotool mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
+  xdo mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
   sleep 0.3
 }
 
 # Types $2 into window $1 (which gets the keyboard first), then Return.
 type_in() {
-  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1" 2>/dev/null || true
+  xdo windowfocus --sync "$1" 2>/dev/null || xdo windowfocus "$1" 2>/dev/null || true
   sleep 0.3
-  xdotool type --delay 20 "$2"
-  xdotool key Return
+  xdo type --delay 20 "$2"
+  xdo key Return
 }
 
 # The text of window $1 as French OCR reads it: a screenshot enlarged and
@@ -70,13 +75,13 @@ type_in() {
 # screenshot stays as $2.png.
 ocr_window() {
   local id=$1 base=$2 scale treatment
-  import -window "$id" "$base.png"
+  shot -window "$id" "$base.png"
   for scale in 300 400; do
     for treatment in "" "-threshold 60%"; do
       # shellcheck disable=SC2086
       convert "$base.png" -resize "$scale%" -colorspace Gray $treatment "$base-read.png"
-      tesseract "$base-read.png" - -l fra 2>/dev/null || true
-      tesseract "$base-read.png" - -l fra --psm 11 2>/dev/null || true
+      ocr "$base-read.png" - -l fra 2>/dev/null || true
+      ocr "$base-read.png" - -l fra --psm 11 2>/dev/null || true
     done
   done
   rm -f "$base-read.png"
@@ -85,8 +90,8 @@ ocr_window() {
 # One quick reading of window $1 (enlarged three times), for a line that
 # comes and goes.
 ocr_quick() {
-  import -window "$1" "$2.png"
+  shot -window "$1" "$2.png"
   convert "$2.png" -resize 300% -colorspace Gray "$2-read.png"
-  tesseract "$2-read.png" - -l fra 2>/dev/null || true
+  ocr "$2-read.png" - -l fra 2>/dev/null || true
   rm -f "$2-read.png"
 }
