@@ -62,6 +62,9 @@ if [[ -x build-package/launcher/VornlogRun ]]; then
   desktop=/usr/share/applications/VornlogRun.desktop
   [[ -f $desktop ]] || fail "no desktop entry for VornlogRun"
   grep -qx 'Exec=VornlogRun' "$desktop" 2>/dev/null || fail "the desktop entry does not start VornlogRun"
+  # Qt's French texts for the launcher's dialogs.
+  depends=$(dpkg-deb -f "$deb" Depends)
+  grep -q 'qt6-translations-l10n' <<<"$depends" || fail "the package does not depend on qt6-translations-l10n"
 fi
 
 # The installed program on the sample capture, in a folder of its own, with
