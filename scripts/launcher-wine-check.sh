@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds VornlogRun.exe and vornlog.exe with MinGW-w64 and drives the
-# launcher under Wine and Xvfb as a person would: tick "Data", click
+# Builds VornlogRun.exe and vornlog.exe with MinGW-w64, runs the launcher
+# core's tests as a Windows program under Wine, and drives the launcher
+# under Wine and Xvfb as a person would: tick "Data", click
 # "Lancer Vornlog", type the capture's and the report's names into the
 # Windows file dialogs, answer the question "Tri" with Yes. The report must
 # be the Linux one with "\r\n" line ends, the sorted copy must hold exactly
@@ -63,6 +64,21 @@ trap cleanup EXIT
 
 echo "== Wine prefix"
 (unset DISPLAY WAYLAND_DISPLAY; timeout -k 5 300 "$wine" wineboot --init >/dev/null 2>&1)
+
+echo "== The launcher core's tests under Wine"
+cmake -S tests/launcher/windows -B build-windows/core-tests -DCMAKE_SYSTEM_NAME=Windows \
+  -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+if cmake --build build-windows/core-tests -j2 2>&1 | grep -E 'warning:|error:'; then
+  fail "the launcher core's tests do not build warning-free for Windows"
+fi
+mkdir -p "$work/core-tests"
+if ! (cd "$work/core-tests" && unset DISPLAY WAYLAND_DISPLAY &&
+  timeout -k 5 300 "$wine" "$root/build-windows/core-tests/launcher_core_tests.exe" >"$work/core-tests.log" 2>&1); then
+  grep -E 'FAILED|Failure' "$work/core-tests.log" >&2 || tail -20 "$work/core-tests.log" >&2
+  fail "the launcher core's tests fail on Windows"
+fi
+grep -E '^\[  PASSED  \]' "$work/core-tests.log" | sed 's/^/   /'
 
 # The folder of a user: both programs, Notepad as a probe that records its
 # arguments (found beside the programs first), and the capture.
