@@ -1,9 +1,8 @@
-# Cross-building the console program for 64-bit Windows with MinGW-w64
-# (Debian: g++-mingw-w64-x86-64). The result is one static vornlog.exe that
-# needs no DLL beside it:
+# Cross-building for 64-bit Windows with MinGW-w64 (Debian:
+# g++-mingw-w64-x86-64). The results are a static vornlog.exe and a static
+# VornlogRun.exe (the Win32 launcher) that need no DLL beside them:
 #   cmake -S . -B build-windows \
-#     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#     -DVORNLOG_BUILD_LAUNCHER=OFF -DVORNLOG_BUILD_TESTS=OFF
+#     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVORNLOG_BUILD_TESTS=OFF
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -5,14 +5,17 @@
 # manual page vornlog(1), the bash completion of vornlog, the launcher's
 # desktop entry, and the README with the sample capture under
 # share/doc/vornlog/.
-# Windows (the MinGW-w64 build, cpack -G ZIP): vornlog.exe, README.md and
-# examples/session.txt at the top of the ZIP.
+# Windows (the MinGW-w64 build, cpack -G ZIP): vornlog.exe, the launcher
+# VornlogRun.exe beside it, README.md and examples/session.txt.
 include(GNUInstallDirs)
 
 set(VORNLOG_SAMPLE_CAPTURE ${PROJECT_SOURCE_DIR}/examples/session.txt)
 
 if(WIN32)
   install(TARGETS vornlog RUNTIME DESTINATION .)
+  if(TARGET VornlogRun)
+    install(TARGETS VornlogRun RUNTIME DESTINATION .)
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION examples)
@@ -55,5 +58,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vornlog developers")
   # The C++ runtime and Qt packages, as the programs are linked.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The launcher's dialogs speak French with Qt's own translations.
+  if(TARGET VornlogRun)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
+  endif()
 endif()
 include(CPack)

@@ -3,7 +3,8 @@
 # VornlogRun, when the launcher is built) must install with dpkg, bring its
 # manual page and desktop entry, and its vornlog must decode the sample
 # capture as the build tree's does; it is removed again afterwards. The ZIP
-# for Windows must hold vornlog.exe, the README and the sample capture.
+# for Windows must hold vornlog.exe, VornlogRun.exe, the README and the
+# sample capture.
 # Run as root on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,6 +62,9 @@ if [[ -x build-package/launcher/VornlogRun ]]; then
   desktop=/usr/share/applications/VornlogRun.desktop
   [[ -f $desktop ]] || fail "no desktop entry for VornlogRun"
   grep -qx 'Exec=VornlogRun' "$desktop" 2>/dev/null || fail "the desktop entry does not start VornlogRun"
+  # Qt's French texts for the launcher's dialogs.
+  depends=$(dpkg-deb -f "$deb" Depends)
+  grep -q 'qt6-translations-l10n' <<<"$depends" || fail "the package does not depend on qt6-translations-l10n"
 fi
 
 # The installed program on the sample capture, in a folder of its own, with
@@ -91,7 +95,7 @@ echo "   installed, decoded $sample, removed"
 echo "== Windows ZIP"
 rm -f build-windows/vornlog-*.zip
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=OFF -DVORNLOG_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=ON -DVORNLOG_BUILD_TESTS=OFF >/dev/null
 cmake --build build-windows -j2 >/dev/null
 (cd build-windows && cpack -G ZIP >/dev/null)
 zips=(build-windows/vornlog-*.zip)
@@ -101,7 +105,7 @@ if [[ ! -f $zip ]]; then
 else
   echo "   $zip"
   listing=$(cd "$work" && cmake -E tar tf "$root/$zip")
-  wanted=(vornlog.exe README.md)
+  wanted=(vornlog.exe VornlogRun.exe README.md)
   [[ -f examples/session.txt ]] && wanted+=(examples/session.txt)
   for f in "${wanted[@]}"; do
     grep -q "/$f\$" <<<"$listing" || fail "the ZIP has no $f"

@@ -18,7 +18,7 @@ linux_exe=$root/build/decoder/vornlog
 
 echo "== vornlog.exe (MinGW-w64)"
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=OFF -DVORNLOG_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=ON -DVORNLOG_BUILD_TESTS=OFF >/dev/null
 if cmake --build build-windows -j2 2>&1 | grep -E 'warning:|error:'; then
   echo "FAIL: the Windows build is not warning-free" >&2
   exit 1

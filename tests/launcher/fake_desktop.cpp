@@ -3,38 +3,46 @@
 using vornlog::Answer;
 using vornlog::Fault;
 
-QString FakeDesktop::chooseFile(const vornlog::FileDialogRequest& request)
+std::string FakeDesktop::chooseFile(const vornlog::FileDialogRequest& request)
 {
-    calls << QStringLiteral("dialog");
-    dialogs << request;
-    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    calls.push_back("dialog");
+    dialogs.push_back(request);
+    if (fileAnswers.empty()) return {};
+    std::string answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    return answer;
 }
 
 Answer FakeDesktop::showMessage(const vornlog::MessageRequest& request)
 {
-    calls << QStringLiteral("message");
-    messages << request;
-    if (!messageAnswers.isEmpty()) return messageAnswers.takeFirst();
+    calls.push_back("message");
+    messages.push_back(request);
+    if (!messageAnswers.empty()) {
+        const Answer answer = messageAnswers.front();
+        messageAnswers.pop_front();
+        return answer;
+    }
     return request.buttons == vornlog::MessageRequest::Buttons::YesNo ? Answer::No : Answer::Ok;
 }
 
-Fault FakeDesktop::startProgram(const QString& program, const QStringList& arguments, const QString& folder)
+Fault FakeDesktop::startProgram(const std::string& program, const std::vector<std::string>& arguments,
+                                const std::string& folder)
 {
-    calls << QStringLiteral("start");
-    started << StartedProgram{program, arguments, folder};
+    calls.push_back("start");
+    started.push_back({program, arguments, folder});
     return realStarter ? realStarter->startProgram(program, arguments, folder) : startResult;
 }
 
 void FakeDesktop::waitForProgram()
 {
-    calls << QStringLiteral("wait");
+    calls.push_back("wait");
     if (realStarter) realStarter->waitForProgram();
     if (onWait) onWait();
 }
 
-Fault FakeDesktop::showInTextViewer(const QString& file)
+Fault FakeDesktop::showInTextViewer(const std::string& file)
 {
-    calls << QStringLiteral("view");
-    viewed << file;
+    calls.push_back("view");
+    viewed.push_back(file);
     return viewerResult;
 }

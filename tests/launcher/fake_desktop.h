@@ -2,26 +2,25 @@
 // script and records everything it was asked, in order.
 #pragma once
 
-#include <QList>
-#include <QString>
-#include <QStringList>
-
+#include <deque>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "desktop.h"
 
 struct StartedProgram {
-    QString program;
-    QStringList arguments;
-    QString folder;
+    std::string program;
+    std::vector<std::string> arguments;
+    std::string folder;
 };
 
 class FakeDesktop : public vornlog::Desktop {
 public:
     // Answers, taken in order. A file dialog with no answer left counts as
     // cancelled; a message box with no answer left gets OK (or No).
-    QStringList fileAnswers;
-    QList<vornlog::Answer> messageAnswers;
+    std::deque<std::string> fileAnswers;
+    std::deque<vornlog::Answer> messageAnswers;
     // What startProgram and showInTextViewer report.
     vornlog::Fault startResult = vornlog::Fault::None;
     vornlog::Fault viewerResult = vornlog::Fault::None;
@@ -30,17 +29,18 @@ public:
     // When set, programs are really started and waited for through it.
     vornlog::Desktop* realStarter = nullptr;
 
-    QList<vornlog::FileDialogRequest> dialogs;
-    QList<vornlog::MessageRequest> messages;
-    QList<StartedProgram> started;
-    QStringList viewed;
+    std::vector<vornlog::FileDialogRequest> dialogs;
+    std::vector<vornlog::MessageRequest> messages;
+    std::vector<StartedProgram> started;
+    std::vector<std::string> viewed;
     // One word for each call, in order: "dialog", "message", "start",
     // "wait", "view".
-    QStringList calls;
+    std::vector<std::string> calls;
 
-    QString chooseFile(const vornlog::FileDialogRequest& request) override;
+    std::string chooseFile(const vornlog::FileDialogRequest& request) override;
     vornlog::Answer showMessage(const vornlog::MessageRequest& request) override;
-    vornlog::Fault startProgram(const QString& program, const QStringList& arguments, const QString& folder) override;
+    vornlog::Fault startProgram(const std::string& program, const std::vector<std::string>& arguments,
+                                const std::string& folder) override;
     void waitForProgram() override;
-    vornlog::Fault showInTextViewer(const QString& file) override;
+    vornlog::Fault showInTextViewer(const std::string& file) override;
 };

@@ -1,14 +1,13 @@
 // The run procedure driven through the fake desktop.
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 #include "fake_desktop.h"
 #include "run_procedure.h"
 #include "settings.h"
+#include "test_files.h"
 
 using vornlog::Answer;
 using vornlog::Fault;
@@ -16,14 +15,15 @@ using vornlog::FileDialogRequest;
 using vornlog::MessageRequest;
 using vornlog::Output;
 using vornlog::RunChoices;
+using Strings = std::vector<std::string>;
 
 namespace {
 
-const QString decoder = QStringLiteral("/opt/vornlog/vornlog");
-const QString spaceRefusal =
-    QStringLiteral("Il y a des espaces dans le nom du fichier\r\n\r\nVornlog ne pourra pas fonctionner");
-const QByteArray report = "PC     :  44 01\n   => Inst 0x44=Data\n QMR5V :  44 00\n   => Inst 0x44=Data\n"
-                          "PC     :  56\n   => Inst 0x56=Version\n QMR5V :  56 31\n   => Inst 0x56=Version\n";
+const std::string decoder = "/opt/vornlog/vornlog";
+const std::string spaceRefusal = "Il y a des espaces dans le nom du fichier\r\n\r\nVornlog ne pourra pas fonctionner";
+const std::string dumpFilter = "Fichiers TXT (*.txt)|*.txt|Captures USB (*.pcap *.pcapng)|*.pcap;*.pcapng|";
+const std::string report = "PC     :  44 01\n   => Inst 0x44=Data\n QMR5V :  44 00\n   => Inst 0x44=Data\n"
+                           "PC     :  56\n   => Inst 0x56=Version\n QMR5V :  56 31\n   => Inst 0x56=Version\n";
 
 RunChoices choices(Output output)
 {
@@ -33,257 +33,265 @@ RunChoices choices(Output output)
     return c;
 }
 
-QString errorLine(int number, const char* description)
+std::string errorLine(int number, const std::string& description)
 {
-    return QStringLiteral("Error %1 (%2) in procedure CommandRun_Click of Feuille VornlogRun")
-        .arg(number)
-        .arg(QString::fromUtf8(description));
+    return "Error " + std::to_string(number) + " (" + description + ") in procedure CommandRun_Click of Feuille VornlogRun";
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
+bool sameFolder(const std::string& a, const std::string& b)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    return sameFile(a, b);
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+class RunProcedure : public ::testing::Test {
+protected:
+    TemporaryFolder dir_;
+    std::string path(std::string_view relative) const { return dir_.path(relative); }
+};
 
 } // namespace
 
-class RunProcedureTest : public QObject {
-    Q_OBJECT
+TEST_F(RunProcedure, ReportRun_AsksForBothFilesAndStartsTheDecoderWithBothOptions)
+{
+    std::filesystem::create_directories(vornlog::pathOf(path("mes captures")));
+    FakeDesktop desktop;
+    desktop.fileAnswers = {path("mes captures/essai.txt"), path("mes captures/rapport.txt")};
+    vornlog::CommandRun_Click(desktop, choices(Output::Report));
 
-    QTemporaryDir dir_;
+    ASSERT_EQ(desktop.dialogs.size(), 2u);
+    const FileDialogRequest& open = desktop.dialogs[0];
+    EXPECT_EQ(open.kind, FileDialogRequest::Kind::Open);
+    // Text dumps first, USB capture files beside them.
+    EXPECT_EQ(open.filter, dumpFilter);
+    EXPECT_EQ(open.initialName, "*.txt");
+    EXPECT_EQ(open.filterIndex, 1);
+    EXPECT_FALSE(open.confirmOverwrite);
+    const FileDialogRequest& save = desktop.dialogs[1];
+    EXPECT_EQ(save.kind, FileDialogRequest::Kind::Save);
+    EXPECT_EQ(save.filter, "Fichiers TXT (*.txt)|*.txt|");
+    EXPECT_EQ(save.initialName, "*.txt");
+    EXPECT_EQ(save.filterIndex, 1);
+    EXPECT_TRUE(save.confirmOverwrite);
 
-    // A path in the temporary folder, written the platform's way.
-    QString path(const QString& relative) const { return QDir::toNativeSeparators(dir_.filePath(relative)); }
+    // A space in the folder only is no reason to refuse; both files lie in
+    // the folder the decoder runs in, so it gets their bare names.
+    ASSERT_EQ(desktop.started.size(), 1u);
+    EXPECT_EQ(desktop.started[0].program, decoder);
+    EXPECT_EQ(desktop.started[0].arguments, (Strings{"-s", "-v", "essai.txt", "rapport.txt"}));
+    EXPECT_TRUE(sameFolder(desktop.started[0].folder, path("mes captures")));
 
-    void checkOneErrorBox(const FakeDesktop& desktop, const QString& text)
-    {
-        QCOMPARE(desktop.messages.size(), 1);
-        QCOMPARE(desktop.messages[0].text, text);
-        QCOMPARE(desktop.messages[0].title, vornlog::settings::applicationTitle);
-        QCOMPARE(desktop.messages[0].icon, MessageRequest::Icon::None);
-        QCOMPARE(desktop.messages[0].buttons, MessageRequest::Buttons::Ok);
-    }
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].title, "Tri");
+    EXPECT_EQ(desktop.messages[0].text, "Si Vornlog a créé le fichier, vous pouvez en faire une version\r\n"
+                                        "triée avec les exclusions mises en place");
+    EXPECT_EQ(desktop.messages[0].buttons, MessageRequest::Buttons::YesNo);
+    EXPECT_EQ(desktop.messages[0].icon, MessageRequest::Icon::None);
+    // No: only the unsorted report, which the decoder opens itself.
+    EXPECT_EQ(desktop.calls, (Strings{"dialog", "dialog", "start", "message"}));
+    EXPECT_FALSE(std::filesystem::exists(vornlog::pathOf(path("mes captures/rapportTrié.txt"))));
+}
 
-private slots:
-    void initTestCase() { QVERIFY(dir_.isValid()); }
-
-    void reportRun_asksForBothFilesAndStartsTheDecoderWithBothOptions()
-    {
+TEST_F(RunProcedure, OtherOutputs_StartTheDecoderWithTheirOptionAndAskNothing)
+{
+    struct Case {
+        Output output;
+        std::string filter, initialName, dest;
+        Strings options;
+    };
+    const Case cases[] = {
+        {Output::StepsCsv, "Fichiers csv (*.csv)|*.csv|", "*.csv", "pas.csv", {"-s"}},
+        {Output::Picture, "Fichiers SVG (*.svg)|*.svg|", "*.svg", "trajet.svg", {"-p"}},
+        {Output::Summary, "Fichiers TXT (*.txt)|*.txt|", "*.txt", "resume.txt", {"-t"}},
+    };
+    for (const Case& c : cases) {
         FakeDesktop desktop;
-        desktop.fileAnswers = {path("mes captures/essai.txt"), path("mes captures/rapport.txt")};
+        desktop.fileAnswers = {path("essai.pcapng"), path(c.dest)};
+        vornlog::CommandRun_Click(desktop, choices(c.output));
+
+        ASSERT_EQ(desktop.dialogs.size(), 2u) << c.dest;
+        EXPECT_EQ(desktop.dialogs[0].filter, dumpFilter);
+        EXPECT_EQ(desktop.dialogs[1].filter, c.filter);
+        EXPECT_EQ(desktop.dialogs[1].initialName, c.initialName);
+        EXPECT_TRUE(desktop.dialogs[1].confirmOverwrite);
+        ASSERT_EQ(desktop.started.size(), 1u) << c.dest;
+        Strings arguments = c.options;
+        arguments.insert(arguments.end(), {"essai.pcapng", c.dest});
+        EXPECT_EQ(desktop.started[0].arguments, arguments);
+        EXPECT_EQ(desktop.calls, (Strings{"dialog", "dialog", "start"})) << c.dest;
+    }
+}
+
+TEST_F(RunProcedure, DumpInAnotherFolder_IsPassedByItsFullPath)
+{
+    std::filesystem::create_directories(vornlog::pathOf(path("captures")));
+    std::filesystem::create_directories(vornlog::pathOf(path("sortie")));
+    FakeDesktop desktop;
+    desktop.fileAnswers = {path("captures/essai.txt"), path("sortie/rapport.txt")};
+    vornlog::CommandRun_Click(desktop, choices(Output::Report));
+
+    ASSERT_EQ(desktop.started.size(), 1u);
+    const Strings& arguments = desktop.started[0].arguments;
+    ASSERT_EQ(arguments.size(), 4u);
+    EXPECT_EQ(arguments[2], path("captures/essai.txt"));
+    EXPECT_TRUE(vornlog::pathOf(arguments[2]).is_absolute());
+    EXPECT_EQ(arguments[3], "rapport.txt");
+    EXPECT_TRUE(sameFolder(desktop.started[0].folder, path("sortie")));
+}
+
+TEST_F(RunProcedure, SpaceInABareName_IsRefusedAndNothingStarts)
+{
+    struct Case {
+        std::string dump, dest;
+        std::size_t dialogs;
+    };
+    const Case cases[] = {
+        {"capture/essai 1.txt", "", 1},
+        {"essai.txt", "mon rapport.txt", 2},
+    };
+    for (const Case& c : cases) {
+        FakeDesktop desktop;
+        desktop.fileAnswers = {path(c.dump), c.dest.empty() ? std::string() : path(c.dest)};
         vornlog::CommandRun_Click(desktop, choices(Output::Report));
 
-        QCOMPARE(desktop.dialogs.size(), 2);
-        const FileDialogRequest& open = desktop.dialogs[0];
-        QCOMPARE(open.kind, FileDialogRequest::Kind::Open);
-        QCOMPARE(open.filter, QStringLiteral("Fichiers TXT (*.txt)|*.txt|"));
-        QCOMPARE(open.initialName, QStringLiteral("*.txt"));
-        QCOMPARE(open.filterIndex, 1);
-        const FileDialogRequest& save = desktop.dialogs[1];
-        QCOMPARE(save.kind, FileDialogRequest::Kind::Save);
-        QCOMPARE(save.filter, QStringLiteral("Fichiers TXT (*.txt)|*.txt|"));
-        QCOMPARE(save.initialName, QStringLiteral("*.txt"));
-        QCOMPARE(save.filterIndex, 1);
-        QVERIFY(save.confirmOverwrite);
-
-        // A space in the folder only is no reason to refuse; both files lie
-        // in the folder the decoder runs in, so it gets their bare names.
-        QCOMPARE(desktop.started.size(), 1);
-        QCOMPARE(desktop.started[0].program, decoder);
-        QCOMPARE(desktop.started[0].arguments,
-                 (QStringList{"-s", "-v", QStringLiteral("essai.txt"), QStringLiteral("rapport.txt")}));
-        QCOMPARE(QDir(desktop.started[0].folder), QDir(dir_.filePath(QStringLiteral("mes captures"))));
-
-        QCOMPARE(desktop.messages.size(), 1);
-        QCOMPARE(desktop.messages[0].title, QStringLiteral("Tri"));
-        QCOMPARE(desktop.messages[0].text,
-                 QStringLiteral("Si Vornlog a créé le fichier, vous pouvez en faire une version\r\n"
-                                "triée avec les exclusions mises en place"));
-        QCOMPARE(desktop.messages[0].buttons, MessageRequest::Buttons::YesNo);
-        QCOMPARE(desktop.messages[0].icon, MessageRequest::Icon::None);
-        // No: only the unsorted report, which the decoder opens itself.
-        QCOMPARE(desktop.calls, (QStringList{"dialog", "dialog", "start", "message"}));
-        QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("mes captures/rapportTrié.txt"))));
+        EXPECT_EQ(desktop.dialogs.size(), c.dialogs);
+        EXPECT_TRUE(desktop.started.empty());
+        ASSERT_EQ(desktop.messages.size(), 1u);
+        EXPECT_EQ(desktop.messages[0].text, spaceRefusal);
+        EXPECT_EQ(desktop.messages[0].title, "Opération abandonnée");
+        EXPECT_EQ(desktop.messages[0].icon, MessageRequest::Icon::Critical);
+        EXPECT_EQ(desktop.messages[0].buttons, MessageRequest::Buttons::Ok);
     }
+}
 
-    void csvRun_startsTheDecoderWithStepsOnlyAndAsksNothing()
-    {
+TEST_F(RunProcedure, CancellingEitherDialog_EndsSilently)
+{
+    FakeDesktop first;
+    vornlog::CommandRun_Click(first, choices(Output::Report));
+    EXPECT_EQ(first.calls, Strings{"dialog"});
+
+    FakeDesktop second;
+    second.fileAnswers = {path("essai.txt")};
+    vornlog::CommandRun_Click(second, choices(Output::StepsCsv));
+    EXPECT_EQ(second.calls, (Strings{"dialog", "dialog"}));
+}
+
+TEST_F(RunProcedure, Yes_WaitsForTheDecoderThenWritesAndShowsTheSortedCopy)
+{
+    FakeDesktop desktop;
+    const std::string dest = path("tri/essai.txt");
+    const std::string sorted = path("tri/essaiTrié.txt");
+    writeFile(dest, "half a report\n");
+    // The decoder finishes its report while the procedure waits.
+    desktop.onWait = [&] { writeFile(dest, report); };
+    desktop.fileAnswers = {path("tri/capture.txt"), dest};
+    desktop.messageAnswers = {Answer::Yes};
+    RunChoices c = choices(Output::Report);
+    c.keep[vornlog::instructionLetters.find('D')] = true;
+    vornlog::CommandRun_Click(desktop, c);
+
+    EXPECT_EQ(desktop.calls, (Strings{"dialog", "dialog", "start", "message", "wait", "view"}));
+    EXPECT_EQ(readFile(sorted), "PC     :  44 01\n   => Inst 0x44=Data\n QMR5V :  44 00\n   => Inst 0x44=Data\n");
+    ASSERT_EQ(desktop.viewed.size(), 1u);
+    EXPECT_TRUE(sameFile(desktop.viewed[0], sorted));
+}
+
+TEST_F(RunProcedure, Errors_GoToTheOneErrorBox)
+{
+    struct Case {
+        const char* what;
+        std::string dest;
+        std::string decoderPath;
+        Fault startResult, viewerResult;
+        std::string expected;
+    };
+    const Fault none = Fault::None;
+    const Case cases[] = {
+        {"decoder found nowhere", "erreurs/essai.txt", "", none, none, errorLine(53, "Fichier introuvable")},
+        {"decoder may not be started", "erreurs/essai.txt", decoder, Fault::PermissionDenied, none,
+         errorLine(70, "Permission refusée")},
+        {"no report to sort", "erreurs/absent.txt", decoder, none, none, errorLine(53, "Fichier introuvable")},
+        {"dest name under four characters", "erreurs/abc", decoder, none, none,
+         errorLine(5, "Appel de procédure ou argument incorrect")},
+        {"sorted copy cannot be written", "erreurs/bloque.txt", decoder, none, none,
+         errorLine(75, "Erreur d'accès chemin/fichier")},
+        {"viewer cannot be started", "erreurs/essai.txt", decoder, none, Fault::NotFound,
+         errorLine(53, "Fichier introuvable")},
+    };
+    writeFile(path("erreurs/essai.txt"), report);
+    writeFile(path("erreurs/abc"), report);
+    writeFile(path("erreurs/bloque.txt"), report);
+    std::filesystem::create_directories(vornlog::pathOf(path("erreurs/bloqueTrié.txt")));
+
+    for (const Case& c : cases) {
         FakeDesktop desktop;
-        desktop.fileAnswers = {path("essai.txt"), path("pas.csv")};
-        vornlog::CommandRun_Click(desktop, choices(Output::StepsCsv));
-
-        QCOMPARE(desktop.dialogs.size(), 2);
-        QCOMPARE(desktop.dialogs[1].filter, QStringLiteral("Fichiers csv (*.csv)|*.csv|"));
-        QCOMPARE(desktop.dialogs[1].initialName, QStringLiteral("*.csv"));
-        QVERIFY(desktop.dialogs[1].confirmOverwrite);
-        QCOMPARE(desktop.started.size(), 1);
-        QCOMPARE(desktop.started[0].arguments, (QStringList{"-s", "essai.txt", "pas.csv"}));
-        QCOMPARE(desktop.calls, (QStringList{"dialog", "dialog", "start"}));
-    }
-
-    void dumpInAnotherFolder_isPassedByItsFullPath()
-    {
-        FakeDesktop desktop;
-        desktop.fileAnswers = {path("captures/essai.txt"), path("sortie/rapport.txt")};
-        vornlog::CommandRun_Click(desktop, choices(Output::Report));
-
-        QCOMPARE(desktop.started.size(), 1);
-        const QStringList& arguments = desktop.started[0].arguments;
-        QCOMPARE(arguments.size(), 4);
-        QCOMPARE(QFileInfo(arguments[2]), QFileInfo(dir_.filePath(QStringLiteral("captures/essai.txt"))));
-        QVERIFY(QFileInfo(arguments[2]).isAbsolute());
-        QCOMPARE(arguments[3], QStringLiteral("rapport.txt"));
-        QCOMPARE(QDir(desktop.started[0].folder), QDir(dir_.filePath(QStringLiteral("sortie"))));
-    }
-
-    void spaceInABareName_isRefusedAndNothingStarts_data()
-    {
-        QTest::addColumn<QString>("dump");
-        QTest::addColumn<QString>("dest");
-        QTest::addColumn<int>("dialogs");
-        QTest::newRow("dump") << QStringLiteral("capture/essai 1.txt") << QString() << 1;
-        QTest::newRow("dest") << QStringLiteral("essai.txt") << QStringLiteral("mon rapport.txt") << 2;
-    }
-
-    void spaceInABareName_isRefusedAndNothingStarts()
-    {
-        QFETCH(QString, dump);
-        QFETCH(QString, dest);
-        QFETCH(int, dialogs);
-        FakeDesktop desktop;
-        desktop.fileAnswers = {path(dump), dest.isEmpty() ? QString() : path(dest)};
-        vornlog::CommandRun_Click(desktop, choices(Output::Report));
-
-        QCOMPARE(desktop.dialogs.size(), dialogs);
-        QVERIFY(desktop.started.isEmpty());
-        QCOMPARE(desktop.messages.size(), 1);
-        QCOMPARE(desktop.messages[0].text, spaceRefusal);
-        QCOMPARE(desktop.messages[0].title, QStringLiteral("Opération abandonnée"));
-        QCOMPARE(desktop.messages[0].icon, MessageRequest::Icon::Critical);
-        QCOMPARE(desktop.messages[0].buttons, MessageRequest::Buttons::Ok);
-    }
-
-    void cancellingEitherDialog_endsSilently()
-    {
-        FakeDesktop first;
-        vornlog::CommandRun_Click(first, choices(Output::Report));
-        QCOMPARE(first.calls, QStringList{"dialog"});
-
-        FakeDesktop second;
-        second.fileAnswers = {path("essai.txt")};
-        vornlog::CommandRun_Click(second, choices(Output::StepsCsv));
-        QCOMPARE(second.calls, (QStringList{"dialog", "dialog"}));
-    }
-
-    void yes_waitsForTheDecoderThenWritesAndShowsTheSortedCopy()
-    {
-        FakeDesktop desktop;
-        const QString dest = dir_.filePath(QStringLiteral("tri/essai.txt"));
-        const QString sorted = dir_.filePath(QStringLiteral("tri/essaiTrié.txt"));
-        writeFile(dest, "half a report\n");
-        // The decoder finishes its report while the procedure waits.
-        desktop.onWait = [&] { writeFile(dest, report); };
-        desktop.fileAnswers = {path("tri/capture.txt"), QDir::toNativeSeparators(dest)};
+        desktop.fileAnswers = {path("erreurs/capture.txt"), path(c.dest)};
         desktop.messageAnswers = {Answer::Yes};
-        RunChoices c = choices(Output::Report);
-        c.keep[vornlog::instructionLetters.find('D')] = true;
-        vornlog::CommandRun_Click(desktop, c);
-
-        QCOMPARE(desktop.calls, (QStringList{"dialog", "dialog", "start", "message", "wait", "view"}));
-        QCOMPARE(readFile(sorted), QByteArray("PC     :  44 01\n   => Inst 0x44=Data\n QMR5V :  44 00\n"
-                                              "   => Inst 0x44=Data\n"));
-        QCOMPARE(QFileInfo(desktop.viewed.value(0)), QFileInfo(sorted));
-    }
-
-    void errors_goToTheOneErrorBox_data()
-    {
-        QTest::addColumn<QString>("dest");
-        QTest::addColumn<QString>("decoderPath");
-        QTest::addColumn<int>("startResult");
-        QTest::addColumn<int>("viewerResult");
-        QTest::addColumn<QString>("expected");
-        const int none = int(Fault::None);
-        QTest::newRow("decoder found nowhere")
-            << QStringLiteral("erreurs/essai.txt") << QString() << none << none << errorLine(53, "Fichier introuvable");
-        QTest::newRow("decoder may not be started") << QStringLiteral("erreurs/essai.txt") << decoder
-                                                    << int(Fault::PermissionDenied) << none
-                                                    << errorLine(70, "Permission refusée");
-        QTest::newRow("no report to sort") << QStringLiteral("erreurs/absent.txt") << decoder << none << none
-                                           << errorLine(53, "Fichier introuvable");
-        QTest::newRow("dest name under four characters")
-            << QStringLiteral("erreurs/abc") << decoder << none << none
-            << errorLine(5, "Appel de procédure ou argument incorrect");
-        QTest::newRow("sorted copy cannot be written") << QStringLiteral("erreurs/bloque.txt") << decoder << none
-                                                       << none << errorLine(75, "Erreur d'accès chemin/fichier");
-        QTest::newRow("viewer cannot be started") << QStringLiteral("erreurs/essai.txt") << decoder << none
-                                                  << int(Fault::NotFound) << errorLine(53, "Fichier introuvable");
-    }
-
-    void errors_goToTheOneErrorBox()
-    {
-        QFETCH(QString, dest);
-        QFETCH(QString, decoderPath);
-        QFETCH(int, startResult);
-        QFETCH(int, viewerResult);
-        QFETCH(QString, expected);
-        writeFile(dir_.filePath(QStringLiteral("erreurs/essai.txt")), report);
-        writeFile(dir_.filePath(QStringLiteral("erreurs/abc")), report);
-        writeFile(dir_.filePath(QStringLiteral("erreurs/bloque.txt")), report);
-        QDir(dir_.path()).mkpath(QStringLiteral("erreurs/bloqueTrié.txt"));
-
-        FakeDesktop desktop;
-        desktop.fileAnswers = {path("erreurs/capture.txt"), path(dest)};
-        desktop.messageAnswers = {Answer::Yes};
-        desktop.startResult = Fault(startResult);
-        desktop.viewerResult = Fault(viewerResult);
-        RunChoices c = choices(Output::Report);
-        c.decoder = decoderPath;
-        vornlog::CommandRun_Click(desktop, c);
+        desktop.startResult = c.startResult;
+        desktop.viewerResult = c.viewerResult;
+        RunChoices run = choices(Output::Report);
+        run.decoder = c.decoderPath;
+        vornlog::CommandRun_Click(desktop, run);
 
         // The error box is the last thing shown; it may follow the question.
-        QVERIFY(!desktop.messages.isEmpty());
-        QCOMPARE(desktop.messages.last().text, expected);
-        QCOMPARE(desktop.messages.last().title, vornlog::settings::applicationTitle);
-        QCOMPARE(desktop.messages.last().icon, MessageRequest::Icon::None);
-        QCOMPARE(desktop.messages.last().buttons, MessageRequest::Buttons::Ok);
-        QCOMPARE(desktop.calls.last(), QStringLiteral("message"));
-        if (QTest::currentDataTag() != QByteArrayLiteral("viewer cannot be started")) QVERIFY(desktop.viewed.isEmpty());
-    }
-
-    void decoder_isLookedForBesideTheLauncherFirst()
-    {
-        const QString suffix =
-#ifdef Q_OS_WIN
-            QStringLiteral(".exe");
-#else
-            QString();
-#endif
-        const QString beside = dir_.filePath(QStringLiteral("launcher/vornlog") + suffix);
-        const QString onPath = dir_.filePath(QStringLiteral("path/vornlog") + suffix);
-        for (const QString& file : {beside, onPath}) {
-            writeFile(file, "#!/bin/sh\n");
-            QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+        ASSERT_FALSE(desktop.messages.empty()) << c.what;
+        EXPECT_EQ(desktop.messages.back().text, c.expected) << c.what;
+        EXPECT_EQ(desktop.messages.back().title, vornlog::settings::applicationTitle) << c.what;
+        EXPECT_EQ(desktop.messages.back().icon, MessageRequest::Icon::None) << c.what;
+        EXPECT_EQ(desktop.messages.back().buttons, MessageRequest::Buttons::Ok) << c.what;
+        EXPECT_EQ(desktop.calls.back(), "message") << c.what;
+        if (c.viewerResult == none) {
+            EXPECT_TRUE(desktop.viewed.empty()) << c.what;
         }
-        const QByteArray oldPath = qgetenv("PATH");
-        qputenv("PATH", QDir::toNativeSeparators(dir_.filePath(QStringLiteral("path"))).toLocal8Bit() +
-                            QDir::listSeparator().toLatin1() + oldPath);
-        const QString found = vornlog::locateDecoder(dir_.filePath(QStringLiteral("launcher")));
-        const QString foundOnPath = vornlog::locateDecoder(dir_.filePath(QStringLiteral("elsewhere")));
-        qputenv("PATH", oldPath);
-
-        QCOMPARE(QFileInfo(found), QFileInfo(beside));
-        QCOMPARE(QFileInfo(foundOnPath), QFileInfo(onPath));
     }
-};
+}
 
-QTEST_GUILESS_MAIN(RunProcedureTest)
-#include "run_procedure_test.moc"
+TEST_F(RunProcedure, Decoder_IsLookedForBesideTheLauncherFirst)
+{
+#ifdef _WIN32
+    const std::string name = "vornlog.exe";
+    const char separator = ';';
+#else
+    const std::string name = "vornlog";
+    const char separator = ':';
+#endif
+    const std::string beside = path("launcher/" + name);
+    const std::string onPath = path("path/" + name);
+    for (const std::string& file : {beside, onPath}) {
+        writeFile(file, "#!/bin/sh\n");
+        std::filesystem::permissions(vornlog::pathOf(file), std::filesystem::perms::owner_exec,
+                                     std::filesystem::perm_options::add);
+    }
+    // A file of that name that may not be run is no decoder.
+    writeFile(path("plain/" + name), "#!/bin/sh\n");
+    const char* old = std::getenv("PATH");
+    const std::string oldPath = old ? old : "";
+    const std::string newPath = path("plain") + separator + path("path") + separator + oldPath;
+#ifdef _WIN32
+    _putenv_s("PATH", newPath.c_str());
+#else
+    setenv("PATH", newPath.c_str(), 1);
+#endif
+    const std::string found = vornlog::locateDecoder(path("launcher"));
+    const std::string foundOnPath = vornlog::locateDecoder(path("elsewhere"));
+#ifdef _WIN32
+    _putenv_s("PATH", oldPath.c_str());
+#else
+    setenv("PATH", oldPath.c_str(), 1);
+#endif
+
+    EXPECT_TRUE(sameFile(found, beside)) << found;
+#ifndef _WIN32
+    EXPECT_TRUE(sameFile(foundOnPath, onPath)) << foundOnPath;
+#endif
+}
+
+TEST(DialogFilter, SplitsIntoDescriptionsAndPatterns)
+{
+    const std::vector<vornlog::FilterPair> pairs = vornlog::filterPairs(dumpFilter);
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_EQ(pairs[0].description, "Fichiers TXT (*.txt)");
+    EXPECT_EQ(pairs[0].patterns, "*.txt");
+    EXPECT_EQ(pairs[1].description, "Captures USB (*.pcap *.pcapng)");
+    EXPECT_EQ(pairs[1].patterns, "*.pcap;*.pcapng");
+    EXPECT_EQ(vornlog::filterPairs("Seul|").size(), 0u);
+}

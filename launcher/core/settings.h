@@ -2,23 +2,24 @@
 // wrote it, its title and its version (the project's version in CMake).
 #pragma once
 
-#include <QString>
+#include <string>
+#include <string_view>
 
 namespace vornlog::settings {
 
-inline const QString contactAddress = QStringLiteral("bugs@vornlog.example");
-inline const QString authorName = QStringLiteral("L'équipe Vornlog");
+inline constexpr std::string_view contactAddress = "bugs@vornlog.example";
+inline constexpr std::string_view authorName = "L'équipe Vornlog";
 // The title of the error box and the name of the application.
-inline const QString applicationTitle = QStringLiteral("VornlogRun");
+inline constexpr std::string_view applicationTitle = "VornlogRun";
 
 inline constexpr int versionMajor = VORNLOG_VERSION_MAJOR;
 inline constexpr int versionMinor = VORNLOG_VERSION_MINOR;
 inline constexpr int versionRevision = VORNLOG_VERSION_PATCH;
 
 // "1.0.0": the three parts as plain decimals.
-inline QString versionText()
+inline std::string versionText()
 {
-    return QStringLiteral("%1.%2.%3").arg(versionMajor).arg(versionMinor).arg(versionRevision);
+    return std::to_string(versionMajor) + '.' + std::to_string(versionMinor) + '.' + std::to_string(versionRevision);
 }
 
 } // namespace vornlog::settings

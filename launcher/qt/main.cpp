@@ -4,13 +4,17 @@
 
 #include "qt_desktop.h"
 #include "settings.h"
+#include "text.h"
 #include "window.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(vornlog::settings::applicationTitle);
-    QApplication::setApplicationVersion(vornlog::settings::versionText());
+    QApplication::setApplicationName(vornlog::qt(vornlog::settings::applicationTitle));
+    QApplication::setApplicationVersion(vornlog::qt(vornlog::settings::versionText()));
+    // Without them Qt's dialogs speak English in a French window; the
+    // window works all the same.
+    vornlog::loadFrenchTranslations();
 
     vornlog::QtDesktop desktop;
     vornlog::VornlogRun window(desktop);

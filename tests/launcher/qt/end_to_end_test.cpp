@@ -9,6 +9,7 @@
 #include "fake_desktop.h"
 #include "qt_desktop.h"
 #include "run_procedure.h"
+#include "text.h"
 
 using vornlog::Answer;
 using vornlog::Output;
@@ -65,17 +66,19 @@ private slots:
         FakeDesktop desktop;
         desktop.realStarter = &real;
         const QString dest = dir_.filePath(QStringLiteral("sortie/rapport.txt"));
-        desktop.fileAnswers = {QDir::toNativeSeparators(capture()), QDir::toNativeSeparators(dest)};
+        desktop.fileAnswers = {vornlog::utf8(QDir::toNativeSeparators(capture())),
+                               vornlog::utf8(QDir::toNativeSeparators(dest))};
         desktop.messageAnswers = {Answer::Yes};
         vornlog::RunChoices choices;
         choices.output = Output::Report;
-        choices.decoder = QStringLiteral(VORNLOG_EXE);
+        choices.decoder = VORNLOG_EXE;
         for (char letter : {'V', 'D'}) choices.keep[vornlog::instructionLetters.find(letter)] = true;
         vornlog::CommandRun_Click(desktop, choices);
 
-        QCOMPARE(desktop.calls, (QStringList{"dialog", "dialog", "start", "message", "wait", "view"}));
+        QCOMPARE(desktop.calls, (std::vector<std::string>{"dialog", "dialog", "start", "message", "wait", "view"}));
         const QString sorted = dir_.filePath(QStringLiteral("sortie/rapportTrié.txt"));
-        QCOMPARE(QFileInfo(desktop.viewed.value(0)), QFileInfo(sorted));
+        QCOMPARE(desktop.viewed.size(), 1u);
+        QCOMPARE(QFileInfo(vornlog::qt(desktop.viewed[0])), QFileInfo(sorted));
 
         // The report holds every message; the copy is the report without
         // the Stop block and the block of the unknown X, which lie together.
@@ -108,12 +111,12 @@ private slots:
         FakeDesktop desktop;
         desktop.realStarter = &real;
         const QString dest = dir_.filePath(QStringLiteral("sortie/pas.csv"));
-        desktop.fileAnswers = {capture(), dest};
+        desktop.fileAnswers = {vornlog::utf8(capture()), vornlog::utf8(dest)};
         vornlog::RunChoices choices;
         choices.output = Output::StepsCsv;
-        choices.decoder = QStringLiteral(VORNLOG_EXE);
+        choices.decoder = VORNLOG_EXE;
         vornlog::CommandRun_Click(desktop, choices);
-        QCOMPARE(desktop.calls, (QStringList{"dialog", "dialog", "start"}));
+        QCOMPARE(desktop.calls, (std::vector<std::string>{"dialog", "dialog", "start"}));
 
         real.waitForProgram();
         const QByteArray csv = readFile(dest);
@@ -121,13 +124,44 @@ private slots:
         QVERIFY(!csv.contains("PC     :"));
     }
 
+    // The options the launcher gives for the picture and the summary are
+    // the decoder's.
+    void pictureAndSummary_areWrittenByTheDecoder()
+    {
+        const struct {
+            Output output;
+            const char* name;
+            QByteArray start, end;
+        } runs[] = {
+            {Output::Picture, "trajet.svg", "<?xml", "</svg>\n"},
+            {Output::Summary, "resume.txt", "Vornlog session summary\n", "\n"},
+        };
+        for (const auto& run : runs) {
+            vornlog::QtDesktop real;
+            FakeDesktop desktop;
+            desktop.realStarter = &real;
+            const QString dest = dir_.filePath(QStringLiteral("sortie/") + QLatin1String(run.name));
+            desktop.fileAnswers = {vornlog::utf8(capture()), vornlog::utf8(dest)};
+            vornlog::RunChoices choices;
+            choices.output = run.output;
+            choices.decoder = VORNLOG_EXE;
+            vornlog::CommandRun_Click(desktop, choices);
+            QCOMPARE(desktop.calls, (std::vector<std::string>{"dialog", "dialog", "start"}));
+
+            real.waitForProgram();
+            const QByteArray written = readFile(dest);
+            QVERIFY2(written.startsWith(run.start) && written.endsWith(run.end), written.left(200).constData());
+        }
+    }
+
     void startFailures_areTold()
     {
         vornlog::QtDesktop real;
-        const QString folder = dir_.path();
-        QCOMPARE(real.startProgram(dir_.filePath(QStringLiteral("absent")), {}, folder), vornlog::Fault::NotFound);
-        QCOMPARE(real.startProgram(capture(), {}, folder), vornlog::Fault::PermissionDenied);
-        QCOMPARE(real.startProgram(QStringLiteral(VORNLOG_EXE), {}, dir_.filePath(QStringLiteral("absent"))),
+        const std::string folder = vornlog::utf8(dir_.path());
+        QCOMPARE(real.startProgram(vornlog::utf8(dir_.filePath(QStringLiteral("absent"))), {}, folder),
+                 vornlog::Fault::NotFound);
+        QCOMPARE(real.startProgram(vornlog::utf8(capture()), {}, folder), vornlog::Fault::PermissionDenied);
+        QCOMPARE(real.startProgram(VORNLOG_EXE, {}, vornlog::utf8(dir_.filePath(QStringLiteral("absent")))),
                  vornlog::Fault::PathAccess);
     }
 };

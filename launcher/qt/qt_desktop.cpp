@@ -5,22 +5,28 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 #include <QUrl>
+
+#include "text.h"
 
 namespace vornlog {
 
 namespace {
 
-// "Fichiers TXT (*.txt)|*.txt|" as Qt's name filters: "Fichiers TXT (*.txt)".
-QStringList nameFilters(const QString& filter)
+// "Fichiers TXT (*.txt)|*.txt|" as Qt's name filters: "Fichiers TXT (*.txt)";
+// Qt reads the patterns between the parentheses, separated by spaces.
+QStringList nameFilters(const std::string& filter)
 {
-    const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString& description = parts[i];
-        const QString& pattern = parts[i + 1];
-        filters << (description.contains(pattern) ? description : description + QStringLiteral(" (") + pattern + u')');
+    for (const FilterPair& pair : filterPairs(filter)) {
+        const QString description = qt(pair.description);
+        const QString patterns = qt(pair.patterns).replace(u';', u' ');
+        const QString listed = QStringLiteral("(") + patterns + u')';
+        filters << (description.contains(listed) ? description : description + u' ' + listed);
     }
     return filters;
 }
@@ -52,7 +58,7 @@ QtDesktop::~QtDesktop()
     for (QProcess* program : programs_.findChildren<QProcess*>()) program->waitForFinished(-1);
 }
 
-QString QtDesktop::chooseFile(const FileDialogRequest& request)
+std::string QtDesktop::chooseFile(const FileDialogRequest& request)
 {
     const bool open = request.kind == FileDialogRequest::Kind::Open;
     QFileDialog dialog(QApplication::activeWindow());
@@ -63,17 +69,17 @@ QString QtDesktop::chooseFile(const FileDialogRequest& request)
     dialog.setNameFilters(filters);
     if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
         dialog.selectNameFilter(filters[request.filterIndex - 1]);
-    dialog.selectFile(request.initialName);
+    dialog.selectFile(qt(request.initialName));
     if (dialog.exec() != QDialog::Accepted) return {};
-    return dialog.selectedFiles().value(0);
+    return utf8(QDir::toNativeSeparators(dialog.selectedFiles().value(0)));
 }
 
 Answer QtDesktop::showMessage(const MessageRequest& request)
 {
     const bool yesNo = request.buttons == MessageRequest::Buttons::YesNo;
-    QString text = request.text;
+    QString text = qt(request.text);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(iconOf(request.icon), request.title, text,
+    QMessageBox box(iconOf(request.icon), qt(request.title), text,
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, QApplication::activeWindow());
     switch (box.exec()) {
     case QMessageBox::Yes: return Answer::Yes;
@@ -82,23 +88,24 @@ Answer QtDesktop::showMessage(const MessageRequest& request)
     }
 }
 
-Fault QtDesktop::startProgram(const QString& program, const QStringList& arguments, const QString& folder)
+Fault QtDesktop::startProgram(const std::string& program, const std::vector<std::string>& arguments,
+                              const std::string& folder)
 {
     // No command interpreter: the arguments reach the program exactly as
-    // given, spaces and all. A console program started from this window
-    // gets no console window on Windows (QProcess's default there), and its
-    // console output is thrown away.
+    // given, spaces and all. Its console output is thrown away.
+    QStringList list;
+    for (const std::string& argument : arguments) list << qt(argument);
     auto* process = new QProcess(&programs_);
-    process->setProgram(program);
-    process->setArguments(arguments);
-    process->setWorkingDirectory(folder);
+    process->setProgram(qt(program));
+    process->setArguments(list);
+    process->setWorkingDirectory(qt(folder));
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
     process->start();
     if (!process->waitForStarted(-1)) {
         delete process;
-        return startFault(program, folder);
+        return startFault(qt(program), qt(folder));
     }
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
     last_ = process;
@@ -115,14 +122,26 @@ void QtDesktop::waitForProgram()
 
 // The one platform-specific choice: Notepad on Windows, elsewhere whatever
 // the desktop opens text files with.
-Fault QtDesktop::showInTextViewer(const QString& file)
+Fault QtDesktop::showInTextViewer(const std::string& file)
 {
 #ifdef Q_OS_WIN
-    const bool started = QProcess::startDetached(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(file)});
+    const bool started = QProcess::startDetached(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(qt(file))});
 #else
-    const bool started = QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+    const bool started = QDesktopServices::openUrl(QUrl::fromLocalFile(qt(file)));
 #endif
     return started ? Fault::None : Fault::NotFound;
+}
+
+bool loadFrenchTranslations()
+{
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    return true;
 }
 
 } // namespace vornlog

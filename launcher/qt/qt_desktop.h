@@ -1,5 +1,5 @@
-// The real desktop: Qt's file dialogs and message boxes, the decoder
-// started with QProcess, the sorted copy shown in the text viewer.
+// The Qt desktop: Qt's file dialogs and message boxes, the decoder started
+// with QProcess, the sorted copy shown in the text viewer.
 #pragma once
 
 #include <QObject>
@@ -19,15 +19,21 @@ public:
     QtDesktop(const QtDesktop&) = delete;
     QtDesktop& operator=(const QtDesktop&) = delete;
 
-    QString chooseFile(const FileDialogRequest& request) override;
+    std::string chooseFile(const FileDialogRequest& request) override;
     Answer showMessage(const MessageRequest& request) override;
-    Fault startProgram(const QString& program, const QStringList& arguments, const QString& folder) override;
+    Fault startProgram(const std::string& program, const std::vector<std::string>& arguments,
+                       const std::string& folder) override;
     void waitForProgram() override;
-    Fault showInTextViewer(const QString& file) override;
+    Fault showInTextViewer(const std::string& file) override;
 
 private:
     QObject programs_; // owns every started program until it has ended
     QPointer<QProcess> last_;
 };
+
+// Qt's own texts (dialog labels, standard buttons) in French, whatever the
+// system's language: the whole window is French. False when Qt's French
+// translations are not installed.
+bool loadFrenchTranslations();
 
 } // namespace vornlog

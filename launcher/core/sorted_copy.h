@@ -6,11 +6,11 @@
 // all the decoded lines belong to the PC message they follow.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-
 #include <array>
 #include <cstddef>
+#include <istream>
+#include <ostream>
+#include <string>
 #include <string_view>
 
 #include "fault.h"
@@ -27,19 +27,21 @@ using KeptInstructions = std::array<bool, instructionCount>;
 // The instruction code of a PC echo line: its characters 11 and 12 (the
 // first hex pair of the data field) read as a hexadecimal number as far as
 // they are hex digits; 0 when the first one is not.
-int echoInstructionCode(const QByteArray& line);
+int echoInstructionCode(std::string_view line);
 
-// The sorted copy of `report`. Kept lines keep their bytes and their line
-// ends; a line ends at "\n" (a "\r" in front of it belongs to the line end).
-// A block whose instruction letter is none of the 18 is left out.
-QByteArray sortReport(const QByteArray& report, const KeptInstructions& keep);
+// Copies the sorted `report` to `sorted`, line by line. Kept lines keep
+// their bytes and their line ends; a line ends at "\n" (a "\r" in front of
+// it belongs to the line end). A block whose instruction letter is none of
+// the 18 is left out.
+void sortReport(std::istream& report, std::ostream& sorted, const KeptInstructions& keep);
+std::string sortReport(std::string_view report, const KeptInstructions& keep);
 
 // The dest file name without its last four characters, then "Trié.txt";
 // empty when the name is shorter than four characters.
-QString sortedFileName(const QString& destName);
+std::string sortedFileName(const std::string& destName);
 
 // Reads the report `destPath` and writes its sorted copy to `sortedPath`,
-// replacing a file of that name.
-Fault writeSortedCopy(const QString& destPath, const QString& sortedPath, const KeptInstructions& keep);
+// replacing a file of that name. Paths are UTF-8.
+Fault writeSortedCopy(const std::string& destPath, const std::string& sortedPath, const KeptInstructions& keep);
 
 } // namespace vornlog

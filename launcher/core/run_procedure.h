@@ -1,0 +1,58 @@
+// What a click on CommandRun ("Lancer Vornlog") does: ask for the dump file
+// and the dest file, start the decoder for the chosen output and, for a
+// report, offer the sorted copy and show it in the text viewer.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "desktop.h"
+#include "sorted_copy.h"
+
+namespace vornlog {
+
+// The outputs, in the order of their OptionParam buttons.
+enum class Output { Report, StepsCsv, Picture, Summary };
+
+// One output of the decoder as the window offers it: the caption of its
+// OptionParam button, the decoder's options, the save dialog of the dest
+// file, and whether the sorted copy is offered afterwards.
+struct OutputOption {
+    Output output;
+    std::string_view caption; // UTF-8
+    std::string_view tooltip;
+    int lines;                // the caption's height in lines of text
+    std::string_view options; // given to the decoder before the two names, separated by spaces
+    std::string_view saveFilter;
+    std::string_view saveName;
+    bool sortedCopy;
+};
+
+std::span<const OutputOption> outputOptions();
+const OutputOption& outputOption(Output output);
+
+// The capture dialog's filter: text dumps first, then USB capture files.
+inline constexpr std::string_view dumpFilter =
+    "Fichiers TXT (*.txt)|*.txt|Captures USB (*.pcap *.pcapng)|*.pcap;*.pcapng|";
+inline constexpr std::string_view dumpName = "*.txt";
+
+struct RunChoices {
+    Output output = Output::Report;
+    KeptInstructions keep{};
+    // The decoder program, empty when it was found nowhere.
+    std::string decoder;
+};
+
+// The run procedure. Every failure ends in the one error box; cancelling a
+// file dialog ends it silently.
+void CommandRun_Click(Desktop& desktop, const RunChoices& choices);
+
+// The decoder program: next to the launcher's own executable (in
+// `launcherFolder`) first, then on PATH; empty when it is in neither.
+std::string locateDecoder(const std::string& launcherFolder);
+
+// "Error 53 (Fichier introuvable) in procedure ..." for a fault.
+std::string errorText(Fault fault);
+
+} // namespace vornlog

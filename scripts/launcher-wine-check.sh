@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Builds VornlogRun.exe and vornlog.exe with MinGW-w64, runs the launcher
+# core's tests as a Windows program under Wine, and drives the launcher
+# under Wine and Xvfb as a person would: tick "Data", click
+# "Lancer Vornlog", type the capture's and the report's names into the
+# Windows file dialogs, answer the question "Tri" with Yes. The report must
+# be the Linux one with "\r\n" line ends, the sorted copy must hold exactly
+# the lines before the first PC message and the Data blocks and be shown in
+# Notepad, and a screenshot of the window read back by French OCR must show
+# its labels. Every step has a time limit: a hung dialog fails the check.
+# Run as root on Debian 12.
+set -euo pipefail
+# The whole drive has a time limit too; being stopped still cleans up.
+if [[ -z ${VORNLOG_DRIVE_LIMITED:-} ]]; then
+  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-1500}" bash "$0" "$@"
+fi
+trap 'exit 1' TERM INT
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/deps.sh g++-mingw-w64-x86-64 wine64 xvfb xdotool imagemagick tesseract-ocr tesseract-ocr-fra
+source scripts/xdrive.sh
+
+echo "== Linux vornlog (reference)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target vornlog -j2 >/dev/null
+
+echo "== VornlogRun.exe and vornlog.exe (MinGW-w64)"
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=ON -DVORNLOG_BUILD_TESTS=OFF >/dev/null
+if cmake --build build-windows -j2 2>&1 | grep -E 'warning:|error:'; then
+  echo "FAIL: the Windows build is not warning-free" >&2
+  exit 1
+fi
+launcher_exe=$root/build-windows/launcher/VornlogRun.exe
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# A GUI program that needs nothing beyond Windows' own DLLs.
+headers=$(x86_64-w64-mingw32-objdump -p "$launcher_exe")
+imports=$(sed -n 's/.*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+[[ $imports == "comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll " ]] ||
+  fail "VornlogRun.exe needs DLLs beyond Windows' own: $imports"
+grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" ||
+  fail "VornlogRun.exe is not a GUI program"
+
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
+# Screenshots and logs stay in the build folder for a look after a failure.
+work=$root/build-windows/launcher-wine-drive
+rm -rf "$work"
+mkdir -p "$work"
+export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=C.UTF-8
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+launcher_pid=
+cleanup() {
+  [[ -n $launcher_pid ]] && kill "$launcher_pid" 2>/dev/null || true
+  timeout 30 "$wineserver" -k >/dev/null 2>&1 || true
+  stop_xvfb
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+echo "== Wine prefix"
+(unset DISPLAY WAYLAND_DISPLAY; timeout -k 5 300 "$wine" wineboot --init >/dev/null 2>&1)
+
+echo "== The launcher core's tests under Wine"
+cmake -S tests/launcher/windows -B build-windows/core-tests -DCMAKE_SYSTEM_NAME=Windows \
+  -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+if cmake --build build-windows/core-tests -j2 2>&1 | grep -E 'warning:|error:'; then
+  fail "the launcher core's tests do not build warning-free for Windows"
+fi
+mkdir -p "$work/core-tests"
+if ! (cd "$work/core-tests" && unset DISPLAY WAYLAND_DISPLAY &&
+  timeout -k 5 300 "$wine" "$root/build-windows/core-tests/launcher_core_tests.exe" >"$work/core-tests.log" 2>&1); then
+  grep -E 'FAILED|Failure' "$work/core-tests.log" >&2 || tail -20 "$work/core-tests.log" >&2
+  fail "the launcher core's tests fail on Windows"
+fi
+grep -E '^\[  PASSED  \]' "$work/core-tests.log" | sed 's/^/   /'
+
+# The folder of a user: both programs, Notepad as a probe that records its
+# arguments (found beside the programs first), and the capture.
+win=$work/vornlog
+mkdir -p "$win"
+cp "$launcher_exe" "$root/build-windows/decoder/vornlog.exe" "$win/"
+x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -static -o "$win/notepad.exe" \
+  tests/windows/viewer_probe.cpp -lshell32
+cp examples/session.txt "$win/session.txt"
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+start_xvfb "$work"
+(cd "$win" && exec timeout -k 5 240 "$wine" VornlogRun.exe >"$work/launcher.log" 2>&1) &
+launcher_pid=$!
+
+echo "== Drive"
+main=$(wait_window '^Vornlog launcher$' 90)
+sleep 2
+ocr_window "$main" "$work/window" >"$work/window.txt"
+for label in "Lancement du programme DOS VORNLOG" "Lancer Vornlog" "Garder toutes les instructions" \
+  "image SVG" "Fichier de sortie"; do
+  grep -qF "$label" "$work/window.txt" || fail "the window read by OCR does not show \"$label\""
+done
+
+# The information line shows while the mouse is over the title, and hides
+# over the bare window.
+xdo mousemove --window "$main" 288 30
+sleep 1
+info=$(ocr_quick "$main" "$work/info")
+grep -q 'juin 2012' <<<"$info" || fail "the information line does not show over the title"
+xdo mousemove --window "$main" 20 300
+sleep 1
+info=$(ocr_quick "$main" "$work/no-info")
+grep -q 'juin 2012' <<<"$info" && fail "the information line stays over the bare window"
+
+# Places in pixels, from the window's table (15 twips to a pixel): the box
+# "Data" at 480, 6120 twips and "Lancer Vornlog" at 3480, 8880 (1695 x 495).
+click_in "$main" 40 416
+click_in "$main" 288 608
+
+# Wine's own dialogs, named in the language of the system.
+dialog=$(wait_window '^(Open|Ouvrir)$' 30)
+sleep 1
+type_in "$dialog" "$(winpath "$win/session.txt")"
+dialog=$(wait_window '^(Save As|Enregistrer sous)$' 30)
+sleep 1
+type_in "$dialog" "$(winpath "$win/rapport.txt")"
+
+question=$(wait_window '^Tri$' 30)
+sleep 0.5
+xdo windowfocus --sync "$question" 2>/dev/null || true
+xdo key Return
+
+# The sorted copy, shown in Notepad once written.
+sorted_windows=$(winpath "$win/rapportTrié.txt")
+for _ in $(seq 1 150); do
+  grep -qF "rapportTri" "$win/notepad.log" 2>/dev/null && break
+  sleep 0.2
+done
+grep -qxF "1	$sorted_windows" "$win/notepad.log" 2>/dev/null ||
+  fail "Notepad was not started with the sorted copy: $(cat "$win/notepad.log" 2>/dev/null)"
+
+# The report of the Linux build, with "\r\n" line ends; the sorted copy by
+# an awk of its own: a PC line starts a block, kept when its code is 44.
+mkdir -p "$work/linux" "$work/bin"
+printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+cp examples/session.txt "$work/linux/session.txt"
+(cd "$work/linux" && PATH="$work/bin:$PATH" timeout 60 "$root/build/decoder/vornlog" -s -v session.txt ref.txt \
+  >/dev/null)
+perl -0777 -pe 's/\n/\r\n/g' "$work/linux/ref.txt" >"$work/expected-report.txt"
+cmp -s "$work/expected-report.txt" "$win/rapport.txt" ||
+  fail "the report written under Wine is not the Linux one with \"\\r\\n\" line ends"
+awk 'BEGIN { keep = 1 } /^PC/ { keep = (toupper(substr($0, 11, 2)) == "44") } keep' "$work/expected-report.txt" \
+  >"$work/expected-sorted.txt"
+grep -q '^PC     :  44' "$work/expected-sorted.txt" || fail "the sample holds no Data message"
+cmp -s "$work/expected-sorted.txt" "$win/rapportTrié.txt" || fail "the sorted copy does not hold exactly the Data blocks"
+
+if ((failures)); then
+  echo "Wine launcher drive: $failures failures (screenshots and OCR in $work)" >&2
+  exit 1
+fi
+echo "Wine launcher drive passed: French window, report and sorted copy as on Linux"

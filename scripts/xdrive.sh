@@ -1,0 +1,97 @@
+# Shared by the launcher drives (sourced): a private X display under Xvfb,
+# windows found and clicked with xdotool, screenshots read back by OCR.
+# Every wait has a time limit, so a window that never comes fails the check.
+
+# xdotool, import and tesseract with a time limit each: none may hang.
+xdo() { timeout -k 2 15 xdotool "$@"; }
+shot() { timeout -k 2 30 import "$@"; }
+ocr() { timeout -k 2 60 tesseract "$@"; }
+
+# Starts Xvfb on a free display and exports DISPLAY; the caller's cleanup
+# calls stop_xvfb.
+start_xvfb() {
+  local fd_file=$1/display
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do
+    [[ -s $fd_file ]] && break
+    sleep 0.1
+  done
+  [[ -s $fd_file ]] || { echo "FAIL: Xvfb did not start" >&2; return 1; }
+  export DISPLAY=:$(head -n1 "$fd_file")
+}
+
+stop_xvfb() {
+  [[ -n ${xvfb_pid:-} ]] && kill "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=
+}
+
+# The first visible window whose name matches the regular expression $1,
+# waited for at most $2 seconds (20 by default).
+wait_window() {
+  local name=$1 limit=${2:-20} id
+  for _ in $(seq 1 $((limit * 5))); do
+    id=$(xdo search --onlyvisible --name "$name" 2>/dev/null | head -n1 || true)
+    [[ -n $id ]] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  echo "FAIL: no window named \"$name\" within ${limit}s" >&2
+  return 1
+}
+
+# A visible named window other than those given, waited for at most 20
+# seconds: the dialog that the program opened.
+wait_new_window() {
+  local id
+  for _ in $(seq 1 100); do
+    for id in $(xdo search --onlyvisible --name '.' 2>/dev/null || true); do
+      local known=
+      for k in "$@"; do [[ $id == "$k" ]] && known=1; done
+      [[ -z $known ]] && { echo "$id"; return 0; }
+    done
+    sleep 0.2
+  done
+  echo "FAIL: no new window within 20s" >&2
+  return 1
+}
+
+# Clicks at x y inside window $1, as a person would with the mouse.
+click_in() {
+  xdo mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
+  sleep 0.3
+}
+
+# Types $2 into window $1 (which gets the keyboard first), then Return.
+type_in() {
+  xdo windowfocus --sync "$1" 2>/dev/null || xdo windowfocus "$1" 2>/dev/null || true
+  sleep 0.3
+  xdo type --delay 20 "$2"
+  xdo key Return
+}
+
+# The text of window $1 as French OCR reads it: a screenshot enlarged and
+# read in a few ways (small button captions with an icon and an underlined
+# letter defeat any single one), the readings one after the other. The
+# screenshot stays as $2.png.
+ocr_window() {
+  local id=$1 base=$2 scale treatment
+  shot -window "$id" "$base.png"
+  for scale in 300 400; do
+    for treatment in "" "-threshold 60%"; do
+      # shellcheck disable=SC2086
+      convert "$base.png" -resize "$scale%" -colorspace Gray $treatment "$base-read.png"
+      ocr "$base-read.png" - -l fra 2>/dev/null || true
+      ocr "$base-read.png" - -l fra --psm 11 2>/dev/null || true
+    done
+  done
+  rm -f "$base-read.png"
+}
+
+# One quick reading of window $1 (enlarged three times), for a line that
+# comes and goes.
+ocr_quick() {
+  shot -window "$1" "$2.png"
+  convert "$2.png" -resize 300% -colorspace Gray "$2-read.png"
+  ocr "$2-read.png" - -l fra 2>/dev/null || true
+  rm -f "$2-read.png"
+}
