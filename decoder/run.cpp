@@ -143,7 +143,8 @@ int run(const std::vector<std::string>& args)
     {
         LineReader lines(dump);
         TextDumpSource in(lines);
-        Out out(dest);
+        // Written by a thread of its own while the decoding goes on.
+        Out out(dest, Out::platformCrlf(), Out::Writing::Background);
         Progress progress(console);
         if (options->mode == Mode::Steps)
             writeStepsCsv(in, out, console, progress);
