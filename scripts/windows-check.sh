@@ -72,6 +72,12 @@ captures=()
 [[ -f examples/session.txt ]] && captures+=(examples/session.txt)
 while IFS= read -r -d '' f; do captures+=("$f"); done \
   < <(find tests -path '*/captures/*' -type f -name '*.txt' -print0 | sort -z)
+# A capture whose report fills many output buffers, so that vornlog.exe's
+# writer thread writes most of it.
+if [[ -f examples/session.txt ]]; then
+  for _ in $(seq 1 60); do cat examples/session.txt; done >"$work/session-many.txt"
+  captures+=("$work/session-many.txt")
+fi
 if ((${#captures[@]} == 0)); then
   echo "FAIL: no capture to check" >&2
   exit 1
