@@ -8,16 +8,19 @@
 #include <string>
 
 #include "capture.h"
+#include "motion/picture.h"
 #include "motion/steps_csv.h"
 #include "out.h"
 #include "progress.h"
 #include "report.h"
+#include "source.h"
+#include "summary.h"
 
 using namespace vornlog;
 
 namespace {
 
-using Loop = std::function<void(LineReader&, Out& dest, Out& console, Progress&)>;
+using Loop = std::function<void(MessageSource&, Out& dest, Out& console, Progress&)>;
 
 std::string sampleCapture()
 {
@@ -42,7 +45,8 @@ std::string dest(const Loop& loop, const std::string& capture, std::size_t buffe
             bufferSize ? Out::Writing::Background : Out::Writing::InPlace);
         Out screen(&console);
         Progress progress(screen);
-        LineReader in(capture);
+        LineReader lines(capture);
+        TextDumpSource in(lines);
         loop(in, out, screen, progress);
         EXPECT_TRUE(out.flush());
     }
@@ -51,16 +55,19 @@ std::string dest(const Loop& loop, const std::string& capture, std::size_t buffe
 
 } // namespace
 
-TEST(WriterModes, ReportAndStepsCsvAreTheSameForEveryBufferSize)
+TEST(WriterModes, EveryModeWritesTheSameForEveryBufferSize)
 {
     const std::string session = sampleCapture();
     ASSERT_FALSE(session.empty());
     std::string capture;
     for (int i = 0; i < 40; ++i) capture += session; // a report of many default buffers
 
-    const Loop report = [](LineReader& in, Out& d, Out&, Progress& p) { writeReport(in, d, p); };
-    const Loop steps = [](LineReader& in, Out& d, Out& c, Progress& p) { writeStepsCsv(in, d, c, p); };
-    for (const auto& [name, loop] : {std::pair{"report", report}, std::pair{"steps", steps}}) {
+    const Loop report = [](MessageSource& in, Out& d, Out&, Progress& p) { writeReport(in, d, p); };
+    const Loop steps = [](MessageSource& in, Out& d, Out& c, Progress& p) { writeStepsCsv(in, d, c, p); };
+    const Loop picture = [](MessageSource& in, Out& d, Out&, Progress& p) { writePicture(in, d, p, "session.txt"); };
+    const Loop summary = [](MessageSource& in, Out& d, Out&, Progress& p) { writeSummary(in, "session.txt", d, p); };
+    for (const auto& [name, loop] : {std::pair{"report", report}, std::pair{"steps", steps},
+                                     std::pair{"picture", picture}, std::pair{"summary", summary}}) {
         for (const bool crlf : {false, true}) {
             const std::string expected = dest(loop, capture, 0, crlf);
             ASSERT_FALSE(expected.empty()) << name;
