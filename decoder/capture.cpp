@@ -55,6 +55,13 @@ LineReader::LineReader(std::FILE* file) : file_(file)
     allocate();
 }
 
+LineReader::LineReader(std::FILE* file, std::string_view head) : file_(file)
+{
+    allocate();
+    len_ = std::min(head.size(), blockSize_);
+    std::memcpy(buf_, head.data(), len_);
+}
+
 LineReader::LineReader(std::string_view text, std::size_t blockSize)
     : text_(text), blockSize_(std::min(std::max<std::size_t>(blockSize, 1), kBlockSize))
 {

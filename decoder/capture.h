@@ -28,6 +28,9 @@ public:
     static constexpr std::size_t kBlockSize = 1 << 18;
 
     explicit LineReader(std::FILE* file);
+    // Reads `file` whose first bytes, `head` (a few), were read already to
+    // tell its format.
+    LineReader(std::FILE* file, std::string_view head);
     // Reads a capture held in memory, `blockSize` bytes at a time.
     explicit LineReader(std::string_view text, std::size_t blockSize = kBlockSize);
     ~LineReader();

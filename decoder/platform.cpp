@@ -193,6 +193,17 @@ std::vector<std::string> commandLineArguments(int argc, char** argv)
     return args;
 }
 
+bool canSeek(std::FILE* file)
+{
+#ifdef _WIN32
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
+#else
+    struct stat st;
+    return fstat(fileno(file), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+#endif
+}
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     std::error_code ec;

@@ -19,6 +19,10 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // given as a file to read is refused here.
 std::FILE* openFile(const std::string& name, const char* mode);
 
+// True when `file` can be read again from its start (a file on a disk, not
+// a pipe or a terminal).
+bool canSeek(std::FILE* file);
+
 // True when both names lead to the same existing file (same path, a hard
 // link, a symbolic link).
 bool sameFile(const std::string& a, const std::string& b);

@@ -13,6 +13,7 @@
 #include "report.h"
 #include "source.h"
 #include "summary.h"
+#include "usb_source.h"
 
 namespace vornlog {
 
@@ -65,7 +66,16 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Picture;
         else if (option[1] == 't')
             options.mode = Mode::Summary;
-        else
+        else if (option[1] == 'd') {
+            // -d BUS.ADDR or -dBUS.ADDR; the value is never the dump file.
+            std::string_view value = std::string_view(option).substr(2);
+            if (value.empty()) {
+                if (i + 3 >= args.size()) return std::nullopt;
+                value = args[++i];
+            }
+            options.device = parseUsbDevice(value);
+            if (!options.device) return std::nullopt;
+        } else
             return std::nullopt;
     }
     options.dump = args[args.size() - 2];
@@ -121,6 +131,13 @@ int run(const std::vector<std::string>& args)
         complain(console, "Can't read the file: ", options->dump);
         return 1;
     }
+    // A USB capture is read through once before the dest file is touched.
+    DumpInput input(dump, options->device);
+    if (!input.problem().empty()) {
+        if (!dumpIsStdin) std::fclose(dump);
+        complain(console, input.problem(), options->dump);
+        return 1;
+    }
     // Opening the capture itself for writing would empty it; writing to a
     // capture that is being read would make it grow as long as it is read.
     // Standard input and output are checked as the files they stand for.
@@ -140,9 +157,10 @@ int run(const std::vector<std::string>& args)
 
     bool readError = false;
     bool writeError = false;
+    std::string fault;
+    input.announce(console);
     {
-        LineReader lines(dump);
-        TextDumpSource in(lines);
+        MessageSource& in = input.source();
         // Written by a thread of its own while the decoding goes on.
         Out out(dest, Out::platformCrlf(), Out::Writing::Background);
         Progress progress(console);
@@ -155,6 +173,7 @@ int run(const std::vector<std::string>& args)
         else
             writeReport(in, out, progress);
         readError = in.readError();
+        fault = in.fault();
         writeError = !out.flush();
     }
     if (!dumpIsStdin) std::fclose(dump);
@@ -164,12 +183,14 @@ int run(const std::vector<std::string>& args)
         writeError = true;
     }
 
-    if (readError || writeError) {
+    if (readError || writeError || !fault.empty()) {
         put<"\n">(console);
         if (readError)
             complain(console, "Can't read the file: ", options->dump);
-        else
+        else if (writeError)
             complain(console, "Can't write to file: ", options->dest);
+        else
+            complain(console, "Damaged capture file, " + fault + ": ", options->dump);
         return 1;
     }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "usb_capture.h"
+
 namespace vornlog {
 
 enum class Mode { Report, Steps, Picture, Summary };
@@ -18,13 +20,15 @@ struct Options {
     bool quiet = false;
     std::string dump;
     std::string dest;
+    // -d BUS.ADDR: the USB device whose messages a USB capture gives.
+    std::optional<UsbDevice> device;
 };
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
 // before them is an option known by its first two characters: -s, -v, -p or -t
-// (the last one given counts), -n or -q. Empty when the usage text must be
-// shown. A dump or dest file "-" is standard input or output.
+// (the last one given counts), -n or -q, or -d BUS.ADDR
+// (also -dBUS.ADDR). Empty when the usage text must be shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.

@@ -1,0 +1,366 @@
+#include "usb_capture.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace vornlog {
+
+namespace {
+
+constexpr std::uint32_t kPcapMicro = 0xA1B2C3D4;
+constexpr std::uint32_t kPcapNano = 0xA1B23C4D;
+constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
+constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
+constexpr std::uint32_t kInterfaceDescription = 1;
+constexpr std::uint32_t kObsoletePacket = 2;
+constexpr std::uint32_t kSimplePacket = 3;
+constexpr std::uint32_t kEnhancedPacket = 6;
+
+// A pcapng block that is read (not skipped) is at most this long: a packet
+// of the largest accepted length and room for its options.
+constexpr std::size_t kMaxBlockBody = kMaxCapturedLength + (64 << 10);
+constexpr std::size_t kBufferSize = kMaxBlockBody + 16;
+// The file is read this much at a time.
+constexpr std::size_t kChunk = 1 << 18;
+// More interfaces than this in one section make a damaged file.
+constexpr std::size_t kMaxInterfaces = 4096;
+
+std::uint32_t swap32(std::uint32_t v)
+{
+    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
+}
+
+std::uint32_t le32(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+// The minimum total length of a pcapng block of each type read here.
+std::uint32_t minimumBlockLength(std::uint32_t type)
+{
+    switch (type) {
+    case kSectionHeader: return 28;
+    case kInterfaceDescription: return 20;
+    case kObsoletePacket: return 32;
+    case kSimplePacket: return 16;
+    case kEnhancedPacket: return 32;
+    default: return 12;
+    }
+}
+
+} // namespace
+
+CaptureFormat detectCaptureFormat(const unsigned char* head, std::size_t size)
+{
+    if (size < 4) return CaptureFormat::TextDump;
+    const std::uint32_t magic = le32(head);
+    if (magic == kPcapMicro || magic == kPcapNano || magic == swap32(kPcapMicro) || magic == swap32(kPcapNano))
+        return CaptureFormat::Pcap;
+    if (magic == kSectionHeader) return CaptureFormat::Pcapng;
+    return CaptureFormat::TextDump;
+}
+
+bool carriesMessage(const UsbPacket& p)
+{
+    if (!p.isUsb || p.size == 0) return false;
+    if (p.transfer != kUsbBulk && p.transfer != kUsbInterrupt) return false;
+    if ((p.endpoint & 0x7F) == 0) return false;
+    return p.event == ((p.endpoint & 0x80) ? 'C' : 'S');
+}
+
+UsbCaptureReader::UsbCaptureReader(std::FILE* file, std::string_view head) : file_(file)
+{
+    buf_ = static_cast<std::uint8_t*>(std::malloc(kBufferSize));
+    if (!buf_) throw std::bad_alloc();
+    len_ = std::min(head.size(), kBufferSize);
+    std::memcpy(buf_, head.data(), len_);
+    // The format by the first four bytes; they stay in the buffer.
+    std::size_t got = 0;
+    take(4, got);
+    pos_ = 0;
+    offset_ = 0;
+    format_ = detectCaptureFormat(buf_, got);
+}
+
+UsbCaptureReader::UsbCaptureReader(std::string_view bytes) : memory_(bytes)
+{
+    format_ = detectCaptureFormat(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+UsbCaptureReader::~UsbCaptureReader() { std::free(buf_); }
+
+const std::uint8_t* UsbCaptureReader::take(std::size_t n, std::size_t& got)
+{
+    if (!buf_) { // in memory: the bytes are where they lie
+        got = std::min(n, memory_.size() - pos_);
+        const auto* p = reinterpret_cast<const std::uint8_t*>(memory_.data()) + pos_;
+        pos_ += got;
+        offset_ += got;
+        return p;
+    }
+    if (len_ - pos_ < n) {
+        // The bytes left move to the front and the file is read behind them.
+        std::memmove(buf_, buf_ + pos_, len_ - pos_);
+        len_ -= pos_;
+        pos_ = 0;
+        while (len_ < n && !eof_) {
+            const std::size_t want = std::min(kBufferSize - len_, std::max(kChunk, n - len_));
+            const std::size_t k = std::fread(buf_ + len_, 1, want, file_);
+            if (k < want) {
+                eof_ = true;
+                if (std::ferror(file_)) error_ = true;
+            }
+            len_ += k;
+        }
+    }
+    got = std::min(n, len_ - pos_);
+    const std::uint8_t* p = buf_ + pos_;
+    pos_ += got;
+    offset_ += got;
+    return p;
+}
+
+std::uint64_t UsbCaptureReader::skip(std::uint64_t n)
+{
+    std::uint64_t skipped = 0;
+    while (skipped < n) {
+        std::size_t got = 0;
+        take(static_cast<std::size_t>(std::min<std::uint64_t>(n - skipped, kChunk)), got);
+        if (got == 0) break;
+        skipped += got;
+    }
+    return skipped;
+}
+
+bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_t value, std::uint64_t limit)
+{
+    stopped_ = true;
+    if (error_) return false; // a read error is not a damaged file
+    // In `what`, "%s" stands for the value and "%l" for the limit.
+    fault_ = what;
+    if (const std::size_t v = fault_.find("%s"); v != std::string::npos) fault_.replace(v, 2, std::to_string(value));
+    if (const std::size_t l = fault_.find("%l"); l != std::string::npos) fault_.replace(l, 2, std::to_string(limit));
+    fault_ += " at byte offset " + std::to_string(offset);
+    return false;
+}
+
+std::uint16_t UsbCaptureReader::u16(const std::uint8_t* p) const
+{
+    return swap_ ? static_cast<std::uint16_t>(p[0] << 8 | p[1]) : le16(p);
+}
+
+std::uint32_t UsbCaptureReader::u32(const std::uint8_t* p) const { return swap_ ? swap32(le32(p)) : le32(p); }
+
+void UsbCaptureReader::declare(const Interface& interface)
+{
+    interfaces_.push_back(interface);
+    if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) sawUsbmon_ = true;
+    if (interface.linkType == kLinkUsbPcap) sawUsbPcap_ = true;
+}
+
+bool UsbCaptureReader::next(UsbPacket& packet)
+{
+    if (stopped_) return false;
+    if (format_ == CaptureFormat::Pcap) {
+        if (!started_ && !readPcapHeader()) return false;
+        started_ = true;
+        return nextPcap(packet);
+    }
+    if (format_ == CaptureFormat::Pcapng) return nextPcapng(packet);
+    stopped_ = true;
+    return false;
+}
+
+bool UsbCaptureReader::readPcapHeader()
+{
+    std::size_t got = 0;
+    const std::uint8_t* h = take(24, got);
+    if (got < 24) return fail("file header cut short", 0);
+    const std::uint32_t magic = le32(h);
+    swap_ = magic == swap32(kPcapMicro) || magic == swap32(kPcapNano);
+    Interface interface;
+    interface.unitsPerSecond = (magic == kPcapNano || magic == swap32(kPcapNano)) ? 1000000000 : 1000000;
+    interface.snapLength = u32(h + 16);
+    // The upper bits of the link type field carry other information.
+    interface.linkType = u32(h + 20) & 0xFFFF;
+    declare(interface);
+    return true;
+}
+
+bool UsbCaptureReader::nextPcap(UsbPacket& packet)
+{
+    const std::uint64_t at = offset_;
+    std::size_t got = 0;
+    const std::uint8_t* h = take(16, got);
+    if (got == 0) {
+        stopped_ = true;
+        return false;
+    }
+    if (got < 16) return fail("record header cut short", at);
+    const Interface& interface = interfaces_.front();
+    const std::uint64_t timestamp = std::uint64_t(u32(h)) * interface.unitsPerSecond + u32(h + 4);
+    const std::uint32_t captured = u32(h + 8);
+    if (captured > kMaxCapturedLength)
+        return fail("captured length %s above the bound of %l", at, captured, kMaxCapturedLength);
+    if (interface.snapLength != 0 && captured > interface.snapLength)
+        return fail("captured length %s above the snapshot length %l", at, captured, interface.snapLength);
+    const std::uint8_t* data = take(captured, got);
+    if (got < captured) return fail("record cut short", at);
+    this->packet(interface, timestamp, data, captured, packet);
+    return true;
+}
+
+bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
+{
+    for (;;) {
+        const std::uint64_t at = offset_;
+        std::size_t got = 0;
+        const std::uint8_t* h = take(8, got);
+        if (got == 0) {
+            stopped_ = true;
+            return false;
+        }
+        if (got < 8) return fail("block header cut short", at);
+        std::uint32_t type = le32(h); // a section header reads the same both ways
+        const std::uint32_t rawLength = le32(h + 4);
+        std::size_t bodyRead = 0;
+        if (type == kSectionHeader) {
+            const std::uint8_t* order = take(4, got);
+            if (got < 4) return fail("section header cut short", at);
+            const std::uint32_t magic = le32(order);
+            if (magic == kByteOrderMagic)
+                swap_ = false;
+            else if (magic == swap32(kByteOrderMagic))
+                swap_ = true;
+            else
+                return fail("section header without its byte-order magic", at);
+            interfaces_.clear();
+            bodyRead = 4;
+        } else {
+            type = swap_ ? swap32(type) : type;
+        }
+        const std::uint32_t length = swap_ ? swap32(rawLength) : rawLength;
+        const std::uint32_t minimum = minimumBlockLength(type);
+        if (length < minimum) return fail("block length %s below its minimum of %l", at, length, minimum);
+        const std::uint64_t body = std::uint64_t(length) - 12 - bodyRead;
+        const bool readHere = type == kSectionHeader || type == kInterfaceDescription || type == kObsoletePacket ||
+                              type == kSimplePacket || type == kEnhancedPacket;
+        if (!readHere) { // any other block is skipped by its length
+            if (skip(body + 4) < body + 4) return fail("block length %s runs past the end of the file", at, length);
+            continue;
+        }
+        if (body > kMaxBlockBody) return fail("block length %s above the bound of %l", at, length, kMaxBlockBody + 12);
+        const std::uint8_t* b = take(static_cast<std::size_t>(body) + 4, got);
+        if (got < body + 4) return fail("block length %s runs past the end of the file", at, length);
+        const std::uint32_t trailer = u32(b + body);
+        if (trailer != length)
+            return fail("block length %s differs from its copy at the block's end, %l", at, length, trailer);
+
+        if (type == kSectionHeader) {
+            if (u16(b) != 1) return fail("section header of an unknown major version %s", at, u16(b));
+            continue;
+        }
+        if (type == kInterfaceDescription) {
+            if (interfaces_.size() >= kMaxInterfaces) return fail("more than %l interfaces in one section", at, 0, kMaxInterfaces);
+            Interface interface;
+            interface.linkType = u16(b);
+            interface.snapLength = u32(b + 4);
+            // Options: the time stamp resolution (if_tsresol, code 9) matters.
+            std::size_t o = 8;
+            while (o + 4 <= body) {
+                const std::uint16_t code = u16(b + o), size = u16(b + o + 2);
+                if (code == 0 || o + 4 + size > body) break;
+                if (code == 9 && size >= 1) {
+                    const std::uint8_t r = b[o + 4];
+                    const unsigned n = r & 0x7F;
+                    if (r & 0x80)
+                        interface.unitsPerSecond = n < 64 ? std::uint64_t(1) << n : 0;
+                    else if (n <= 19) {
+                        interface.unitsPerSecond = 1;
+                        for (unsigned i = 0; i < n; ++i) interface.unitsPerSecond *= 10;
+                    } else {
+                        interface.unitsPerSecond = 0;
+                    }
+                }
+                o += 4 + ((size + 3u) & ~3u);
+            }
+            declare(interface);
+            continue;
+        }
+
+        // A packet block.
+        std::uint32_t id = 0, captured = 0;
+        std::uint64_t timestamp = 0;
+        bool hasTime = true;
+        std::size_t dataAt = 0;
+        if (type == kSimplePacket) {
+            hasTime = false;
+            dataAt = 4;
+            captured = static_cast<std::uint32_t>(std::min<std::uint64_t>(u32(b), body - 4));
+        } else {
+            id = type == kObsoletePacket ? u16(b) : u32(b);
+            timestamp = std::uint64_t(u32(b + 4)) << 32 | u32(b + 8);
+            captured = u32(b + 12);
+            dataAt = 20;
+        }
+        if (id >= interfaces_.size()) return fail("packet on interface %s that was never declared", at, id, 0);
+        const Interface& interface = interfaces_[id];
+        if (type == kSimplePacket && interface.snapLength != 0) captured = std::min(captured, interface.snapLength);
+        if (captured > kMaxCapturedLength)
+            return fail("captured length %s above the bound of %l", at, captured, kMaxCapturedLength);
+        if (interface.snapLength != 0 && captured > interface.snapLength)
+            return fail("captured length %s above the snapshot length %l", at, captured, interface.snapLength);
+        if (dataAt + captured > body) return fail("captured length %s runs past its block", at, captured, 0);
+        this->packet(interface, timestamp, b + dataAt, captured, packet);
+        packet.hasTime = hasTime && interface.unitsPerSecond != 0;
+        if (!packet.hasTime) packet.timeNs = 0;
+        return true;
+    }
+}
+
+void UsbCaptureReader::packet(const Interface& interface, std::uint64_t timestamp, const std::uint8_t* d,
+                              std::uint32_t size, UsbPacket& out)
+{
+    out = UsbPacket{};
+    out.number = ++packets_;
+    if (interface.unitsPerSecond != 0) {
+        const std::uint64_t units = interface.unitsPerSecond;
+        const unsigned __int128 ns =
+            static_cast<unsigned __int128>(timestamp / units) * 1000000000u +
+            static_cast<unsigned __int128>(timestamp % units) * 1000000000u / units;
+        out.hasTime = true;
+        out.timeNs = static_cast<std::int64_t>(std::min<unsigned __int128>(ns, INT64_MAX));
+    }
+    if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
+        // The usbmon header, in the byte order of the machine that captured.
+        const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;
+        if (size < header) return;
+        out.isUsb = true;
+        out.event = static_cast<char>(d[8]);
+        out.transfer = d[9];
+        out.endpoint = d[10];
+        out.device.address = d[11];
+        out.device.bus = u16(d + 12);
+        const std::uint32_t dataLength = u32(d + 36);
+        out.data = d + header;
+        out.size = std::min(size - header, dataLength);
+    } else if (interface.linkType == kLinkUsbPcap) {
+        // The USBPcap header, always little-endian; it gives its own length.
+        const std::uint16_t header = le16(d);
+        if (size < 27 || header < 27 || header > size) return;
+        out.isUsb = true;
+        out.event = (d[16] & 1) ? 'C' : 'S';
+        out.device.bus = le16(d + 17);
+        out.device.address = le16(d + 19);
+        out.endpoint = d[21];
+        out.transfer = d[22];
+        out.data = d + header;
+        out.size = std::min<std::uint32_t>(size - header, le32(d + 23));
+    }
+}
+
+} // namespace vornlog

@@ -1,0 +1,201 @@
+#include "usb_source.h"
+
+#include <charconv>
+#include <map>
+
+#include "platform.h"
+#include "report.h"
+
+namespace vornlog {
+
+namespace {
+
+// Devices counted while choosing; a file naming more is not a real bus.
+constexpr std::size_t kMaxDevices = 4096;
+
+bool isInstructionCode(std::uint8_t code)
+{
+    // Every instruction of the decoder table has a decoder for the PC's
+    // messages.
+    std::string_view line;
+    return findDecoder(Direction::Pc, code, &line) != nullptr;
+}
+
+std::uint32_t key(UsbDevice d) { return std::uint32_t(d.bus) << 16 | d.address; }
+
+} // namespace
+
+std::optional<UsbDevice> parseUsbDevice(std::string_view text)
+{
+    const std::size_t dot = text.find('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    auto number = [](std::string_view s, std::uint16_t& v) {
+        if (s.empty() || s.size() > 5) return false;
+        unsigned long n = 0;
+        const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
+        if (ec != std::errc() || end != s.data() + s.size() || n > 0xFFFF) return false;
+        v = static_cast<std::uint16_t>(n);
+        return true;
+    };
+    UsbDevice device;
+    if (!number(text.substr(0, dot), device.bus) || !number(text.substr(dot + 1), device.address)) return std::nullopt;
+    return device;
+}
+
+bool UsbCaptureSource::next(CaptureRecord& record)
+{
+    UsbPacket packet;
+    if (!reader_.next(packet)) return false;
+    record.number = packet.number;
+    record.line = {};
+    record.hasTime = packet.hasTime;
+    record.timeNs = packet.timeNs;
+    record.isMessage = device_ && packet.device == *device_ && carriesMessage(packet);
+    record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
+    if (!record.isMessage) {
+        record.field = {};
+        return true;
+    }
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    field_.resize(packet.size * 3 - 1);
+    char* p = field_.data();
+    for (std::size_t i = 0; i < packet.size; ++i) {
+        p[3 * i] = kDigits[packet.data[i] >> 4];
+        p[3 * i + 1] = kDigits[packet.data[i] & 15];
+        if (i + 1 < packet.size) p[3 * i + 2] = ' ';
+    }
+    record.field = field_;
+    return true;
+}
+
+DumpInput::DumpInput(std::FILE* dump, std::optional<UsbDevice> wanted) : dump_(dump)
+{
+    char head[4];
+    const std::size_t got = std::fread(head, 1, sizeof head, dump);
+    head_.assign(head, got);
+    if (detectCaptureFormat(reinterpret_cast<const unsigned char*>(head), got) == CaptureFormat::TextDump) {
+        // The bytes read to tell the format are the capture's first.
+        lines_ = std::make_unique<LineReader>(dump, head_);
+        source_ = std::make_unique<TextDumpSource>(*lines_);
+        return;
+    }
+    usb_ = true;
+    scanUsb(wanted);
+}
+
+DumpInput::~DumpInput()
+{
+    source_.reset();
+    packets_.reset();
+    if (spool_) std::fclose(spool_);
+}
+
+void DumpInput::scanUsb(std::optional<UsbDevice> wanted)
+{
+    std::FILE* file = dump_;
+    if (!canSeek(dump_)) {
+        // A pipe is read once: its bytes go to a temporary file that is
+        // read twice.
+        spool_ = std::tmpfile();
+        if (!spool_) {
+            problem_ = "Can't make a temporary copy of the capture file: ";
+            return;
+        }
+        bool ok = std::fwrite(head_.data(), 1, head_.size(), spool_) == head_.size();
+        std::string chunk(1 << 16, '\0');
+        while (ok) {
+            const std::size_t k = std::fread(chunk.data(), 1, chunk.size(), dump_);
+            if (k == 0) break;
+            ok = std::fwrite(chunk.data(), 1, k, spool_) == k;
+        }
+        if (std::ferror(dump_)) {
+            problem_ = "Can't read the file: ";
+            return;
+        }
+        if (!ok || std::fflush(spool_) != 0) {
+            problem_ = "Can't make a temporary copy of the capture file: ";
+            return;
+        }
+        file = spool_;
+    }
+
+    struct Count {
+        std::uint64_t messages = 0;
+        std::uint64_t instructions = 0; // those that begin with an instruction code
+    };
+    std::map<std::uint32_t, Count> devices;
+    std::string format;
+    {
+        if (std::fseek(file, 0, SEEK_SET) != 0) {
+            problem_ = "Can't read the file: ";
+            return;
+        }
+        UsbCaptureReader scan(file, {});
+        UsbPacket packet;
+        while (scan.next(packet)) {
+            if (!carriesMessage(packet)) continue;
+            auto it = devices.find(key(packet.device));
+            if (it == devices.end()) {
+                if (devices.size() >= kMaxDevices) continue;
+                it = devices.emplace(key(packet.device), Count{}).first;
+            }
+            ++it->second.messages;
+            if (isInstructionCode(packet.data[0])) ++it->second.instructions;
+        }
+        if (scan.readError()) {
+            problem_ = "Can't read the file: ";
+            return;
+        }
+        if (!scan.sawUsbmon() && !scan.sawUsbPcap()) {
+            problem_ = scan.fault().empty() ? "No USB interface (usbmon or USBPcap) in the capture file: "
+                                            : "No USB interface before the damage (" + scan.fault() +
+                                                  ") in the capture file: ";
+            return;
+        }
+        format = scan.format() == CaptureFormat::Pcap ? "pcap (" : "pcapng (";
+        if (scan.sawUsbmon()) format += "usbmon";
+        if (scan.sawUsbmon() && scan.sawUsbPcap()) format += ", ";
+        if (scan.sawUsbPcap()) format += "USBPcap";
+        format += ')';
+    }
+
+    if (wanted) {
+        device_ = wanted;
+    } else {
+        // The most instruction codes; on a tie the lowest bus, then address.
+        const Count* best = nullptr;
+        for (const auto& [k, count] : devices)
+            if (!best || count.instructions > best->instructions) {
+                best = &count;
+                device_ = UsbDevice{static_cast<std::uint16_t>(k >> 16), static_cast<std::uint16_t>(k & 0xFFFF)};
+            }
+    }
+    if (device_) {
+        const auto it = devices.find(key(*device_));
+        messages_ = it == devices.end() ? 0 : it->second.messages;
+    }
+
+    if (std::fseek(file, 0, SEEK_SET) != 0) {
+        problem_ = "Can't read the file: ";
+        return;
+    }
+    packets_ = std::make_unique<UsbCaptureReader>(file, std::string_view());
+    source_ = std::make_unique<UsbCaptureSource>(*packets_, device_, format);
+}
+
+void DumpInput::announce(Out& console) const
+{
+    if (!usb_) return;
+    if (!device_) {
+        put<"No USB device sent or received bulk or interrupt data\n">(console);
+        return;
+    }
+    const int bus = device_->bus, address = device_->address;
+    const int messages = static_cast<int>(std::min<std::uint64_t>(messages_, INT32_MAX));
+    if (messages == 1)
+        put<"USB device %d.%d (bus %d, address %d): 1 message\n">(console, bus, address, bus, address);
+    else
+        put<"USB device %d.%d (bus %d, address %d): %d messages\n">(console, bus, address, bus, address, messages);
+}
+
+} // namespace vornlog
