@@ -3,8 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # librsvg2-bin, libxml2-utils, imagemagick: the picture tests render the SVG,
-# validate it and read its pixels.
-bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick
+# validate it and read its pixels. tshark: it judges the USB capture fixtures.
+bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -70,3 +70,21 @@ TEST(CommandLine, NoViewerAndQuietLeaveTheModeAlone)
     EXPECT_TRUE(plain->viewer);
     EXPECT_FALSE(plain->quiet);
 }
+
+TEST(CommandLine, DashDNamesAUsbDeviceInBothSpellings)
+{
+    auto apart = parse({"-d", "1.7", "-s", "a", "b"});
+    ASSERT_TRUE(apart && apart->device);
+    EXPECT_EQ(*apart->device, (UsbDevice{1, 7}));
+    EXPECT_EQ(apart->mode, Mode::Steps);
+    EXPECT_EQ(apart->dump, "a");
+    auto joined = parse({"-d3.12", "-d65535.0", "a", "b"}); // the last one counts
+    ASSERT_TRUE(joined && joined->device);
+    EXPECT_EQ(*joined->device, (UsbDevice{65535, 0}));
+    EXPECT_FALSE(parse({"a", "b"})->device);
+    // The value never comes from the two file names, and must be BUS.ADDR.
+    for (std::vector<std::string> bad : {std::vector<std::string>{"-d", "1.7", "b"}, {"-d", "a", "b"},
+                                         {"-d", "1", "a", "b"}, {"-d1.", "a", "b"}, {"-d.7", "a", "b"},
+                                         {"-d1.7x", "a", "b"}, {"-d65536.1", "a", "b"}, {"-d-1.2", "a", "b"}})
+        EXPECT_FALSE(parse(bad)) << bad[0];
+}

@@ -1,0 +1,275 @@
+// USB capture files (pcap, pcapng; usbmon, USBPcap) decoded by the built
+// program: the sample session in every container gives the sample's report
+// and CSV byte for byte; the controller is found beside another device;
+// damaged files keep what was decoded and end with status 1.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "harness.h"
+
+using e2e::readFile;
+using e2e::Result;
+using e2e::Sandbox;
+
+namespace {
+
+const std::string kSource = VORNLOG_SOURCE_DIR;
+const std::string kDevice = "USB device 1.7 (bus 1, address 7): 73 messages\n";
+
+std::string golden(const std::string& name) { return readFile(kSource + "/tests/e2e/golden/" + name); }
+std::string fixture(const std::string& name) { return readFile(kSource + "/tests/usb/captures/" + name); }
+
+void le(std::string& s, std::uint64_t v, int width)
+{
+    for (int k = 0; k < width; ++k) s += static_cast<char>(v >> (8 * k));
+}
+
+std::uint32_t le32At(const std::string& s, std::size_t at)
+{
+    std::uint32_t v = 0;
+    for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<unsigned char>(s[at + k]);
+    return v;
+}
+
+void setLe32(std::string& s, std::size_t at, std::uint32_t v)
+{
+    for (int k = 0; k < 4; ++k) s[at + k] = static_cast<char>(v >> (8 * k));
+}
+
+// A little-endian usbmon pcap (48-byte headers) made here, for the cases the
+// fixtures do not hold.
+struct Pcap {
+    std::string bytes;
+    explicit Pcap(std::uint32_t snapLength = 262144, std::uint32_t link = 189)
+    {
+        le(bytes, 0xA1B2C3D4, 4);
+        le(bytes, 2, 2);
+        le(bytes, 4, 2);
+        le(bytes, 0, 8);
+        le(bytes, snapLength, 4);
+        le(bytes, link, 4);
+    }
+    // One usbmon event of bulk endpoint `endpoint` of device 1.7; `keep`
+    // data bytes of `data` are captured.
+    void event(char type, int endpoint, const std::vector<int>& data, std::size_t keep = SIZE_MAX)
+    {
+        std::string h;
+        le(h, 0x1234, 8);
+        h += type;
+        h += '\x03';
+        h += static_cast<char>(endpoint);
+        h += '\x07';
+        le(h, 1, 2);
+        h += "-=";
+        le(h, 0, 16); // time and status
+        le(h, data.size(), 4);
+        le(h, data.size(), 4);
+        le(h, 0, 8);
+        for (std::size_t i = 0; i < data.size() && i < keep; ++i) h += static_cast<char>(data[i]);
+        record(h);
+    }
+    void record(const std::string& packet, std::uint32_t captured = UINT32_MAX)
+    {
+        le(bytes, 1796047331, 4);
+        le(bytes, 0, 4);
+        le(bytes, captured == UINT32_MAX ? packet.size() : captured, 4);
+        le(bytes, packet.size(), 4);
+        bytes += packet;
+    }
+};
+
+// Where each pcapng block begins.
+std::vector<std::size_t> blocks(const std::string& pcapng)
+{
+    std::vector<std::size_t> at;
+    for (std::size_t p = 0; p + 8 <= pcapng.size(); p += le32At(pcapng, p + 4)) at.push_back(p);
+    return at;
+}
+
+// A damaged capture: the report keeps what was decoded, standard error
+// names the file, the fault and its offset, no "Done".
+void expectDamaged(const std::string& capture, const std::string& fault)
+{
+    Sandbox box;
+    box.write("damaged.pcapng", capture);
+    const Result r = box.run({"damaged.pcapng", "report.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Damaged capture file, " + fault + ": damaged.pcapng\n");
+    EXPECT_EQ(r.out.find("Done"), std::string::npos);
+    const std::string report = box.read("report.txt");
+    EXPECT_FALSE(report.empty());
+    EXPECT_EQ(golden("session.report.txt").compare(0, report.size(), report), 0) << "not the start of the report";
+    EXPECT_TRUE(box.viewerCalls(1, 300).empty());
+}
+
+} // namespace
+
+TEST(UsbCapture, TheSampleSessionInEveryContainerGivesTheSampleReportAndCsv)
+{
+    for (const std::string name : {"tests/usb/captures/session-usbmon220.pcap",
+                                   "tests/usb/captures/session-usbmon189-be.pcap",
+                                   "tests/usb/captures/session-usbmon189-ns.pcap",
+                                   "tests/usb/captures/session-usbpcap.pcapng", "examples/session.pcapng"}) {
+        SCOPED_TRACE(name);
+        Sandbox box;
+        box.write("capture", readFile(kSource + "/" + name));
+        const Result report = box.run({"capture", "report.txt"});
+        ASSERT_EQ(report.status, 0) << report.err;
+        EXPECT_EQ(report.err, "");
+        // Banner, the device, then every packet counted (two per message).
+        EXPECT_EQ(report.out.substr(0, 20 + kDevice.size()), "Vornlog (rel. 0.04)\n" + kDevice);
+        EXPECT_NE(report.out.find("\rAnalyzing line: 146\n\nDone"), std::string::npos);
+        EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
+        ASSERT_EQ(box.run({"-s", "capture", "steps.csv"}).status, 0);
+        EXPECT_EQ(box.read("steps.csv"), golden("session.steps.csv"));
+    }
+}
+
+TEST(UsbCapture, TheControllerIsFoundBesideAnotherDeviceAndDashDPicksOne)
+{
+    Sandbox box;
+    box.write("two.pcapng", fixture("two-devices.pcapng"));
+    const Result chosen = box.run({"two.pcapng", "auto.txt"});
+    ASSERT_EQ(chosen.status, 0) << chosen.err;
+    EXPECT_NE(chosen.out.find(kDevice), std::string::npos);
+    EXPECT_NE(chosen.out.find("\rAnalyzing line: 393\n"), std::string::npos);
+    EXPECT_EQ(box.read("auto.txt"), golden("session.report.txt"));
+
+    ASSERT_EQ(box.run({"-d", "1.7", "-s", "two.pcapng", "picked.csv"}).status, 0);
+    EXPECT_EQ(box.read("picked.csv"), golden("session.steps.csv"));
+
+    // The mouse: its interrupt reports, no control transfer.
+    const Result mouse = box.run({"-d1.3", "two.pcapng", "mouse.txt"});
+    ASSERT_EQ(mouse.status, 0);
+    EXPECT_NE(mouse.out.find("USB device 1.3 (bus 1, address 3): 120 messages\n"), std::string::npos);
+    const std::string report = box.read("mouse.txt");
+    EXPECT_EQ(report.substr(0, 50), " QMR5V :  44 00 00 00\n   => Inst 0x44=Data\n     ST");
+    EXPECT_EQ(report.find("PC "), std::string::npos);
+    EXPECT_EQ(report.find("12 01 00 02"), std::string::npos);
+
+    // A device that is not on the bus gives nothing; a text dump ignores -d.
+    const Result none = box.run({"-d", "2.9", "two.pcapng", "none.txt"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_NE(none.out.find("USB device 2.9 (bus 2, address 9): 0 messages\n"), std::string::npos);
+    EXPECT_EQ(box.read("none.txt"), "");
+    box.write("session.txt", readFile(kSource + "/examples/session.txt"));
+    const Result text = box.run({"-d", "2.9", "session.txt", "text.txt"});
+    EXPECT_EQ(text.out.find("USB device"), std::string::npos);
+    EXPECT_EQ(box.read("text.txt"), golden("session.report.txt"));
+}
+
+TEST(UsbCapture, EveryMessageIsDecodedWhateverItsLengthAndCutDataReadsAsZero)
+{
+    Pcap pcap;
+    pcap.event('S', 0x01, {0x56});             // a one-byte Version request
+    pcap.event('C', 0x01, {});                 // its data-less half
+    std::vector<int> data(100, 0x11);          // longer than a capture line holds
+    data[0] = 0x44;
+    data[1] = 0x00;
+    pcap.event('S', 0x02, data);
+    pcap.event('C', 0x81, {0x4D, 0x01, 0x1E}, 1); // the snapshot kept one byte
+    pcap.event('S', 0x81, {0x4D, 0x01});          // an IN submission is no message
+    pcap.event('E', 0x01, {0x56});                // nor is an error event
+    Sandbox box;
+    box.write("short.pcap", pcap.bytes);
+    const Result r = box.run({"short.pcap", "report.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("USB device 1.7 (bus 1, address 7): 3 messages\n"), std::string::npos);
+    const std::string report = box.read("report.txt");
+    EXPECT_EQ(report.substr(0, 36), "PC     :  56\n   => Inst 0x56=Version");
+    std::string longEcho = "PC     :  44 00";
+    for (int i = 2; i < 100; ++i) longEcho += " 11";
+    EXPECT_NE(report.find(longEcho + "\n   => Inst 0x44=Data\n"), std::string::npos);
+    EXPECT_NE(report.find(" QMR5V :  4D\n   => Inst 0x4D=Motors ON/OFF\n"), std::string::npos);
+    EXPECT_EQ(report.find(" QMR5V :  4D 01"), std::string::npos);
+}
+
+TEST(UsbCapture, DamagedFilesKeepWhatWasDecodedAndEndWithStatus1)
+{
+    const std::string pcap = fixture("session-usbmon220.pcap");
+    std::size_t last = 24;
+    while (last + 16 + le32At(pcap, last + 8) < pcap.size()) last += 16 + le32At(pcap, last + 8);
+    expectDamaged(pcap.substr(0, pcap.size() - 3), "record cut short at byte offset " + std::to_string(last));
+    expectDamaged(pcap.substr(0, last + 9), "record header cut short at byte offset " + std::to_string(last));
+
+    const std::string pcapng = readFile(kSource + "/examples/session.pcapng");
+    const std::vector<std::size_t> at = blocks(pcapng);
+    ASSERT_GT(at.size(), 100u);
+    const std::size_t b = at[60];
+    const std::string len = std::to_string(le32At(pcapng, b + 4));
+    const std::string where = " at byte offset " + std::to_string(b);
+    expectDamaged(pcapng.substr(0, at.back() + 40), "block length " + std::to_string(le32At(pcapng, at.back() + 4)) +
+                                                        " runs past the end of the file at byte offset " +
+                                                        std::to_string(at.back()));
+    std::string damaged = pcapng;
+    setLe32(damaged, b + 4, 16);
+    expectDamaged(damaged, "block length 16 below its minimum of 32" + where);
+    damaged = pcapng;
+    setLe32(damaged, b + 4, 0x7FFFFFF0);
+    expectDamaged(damaged, "block length 2147483632 above the bound of 1114124" + where);
+    damaged = pcapng;
+    setLe32(damaged, b + 8, 3);
+    expectDamaged(damaged, "packet on interface 3 that was never declared" + where);
+    damaged = pcapng;
+    setLe32(damaged, b + 20, 0x00200000);
+    expectDamaged(damaged, "captured length 2097152 above the bound of 1048576" + where);
+    damaged = pcapng;
+    setLe32(damaged, b + 8 + le32At(pcapng, b + 4) - 12, 20);
+    expectDamaged(damaged, "block length " + len + " differs from its copy at the block's end, 20" + where);
+
+    // A snapshot length of 64 and a record of 65 bytes.
+    Pcap small(64);
+    small.event('S', 0x01, {0x56});
+    small.event('S', 0x01, {0x56, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+    Sandbox box;
+    box.write("snap.pcap", small.bytes);
+    const Result r = box.run({"snap.pcap", "report.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Damaged capture file, captured length 65 above the snapshot length 64 at byte offset 89: snap.pcap\n");
+    EXPECT_EQ(box.read("report.txt"), "PC     :  56\n   => Inst 0x56=Version\n     No paramters\n");
+}
+
+TEST(UsbCapture, AFileWithoutUsbInterfaceIsRefusedBeforeTheDestIsTouched)
+{
+    Pcap ethernet(262144, 1);
+    ethernet.record(std::string(60, '\x01'));
+    Sandbox box;
+    box.write("ether.pcap", ethernet.bytes);
+    box.write("kept.txt", "kept");
+    for (const std::string dest : {"kept.txt", "new.txt"}) {
+        const Result r = box.run({"ether.pcap", dest});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "No USB interface (usbmon or USBPcap) in the capture file: ether.pcap\n");
+    }
+    EXPECT_EQ(box.read("kept.txt"), "kept");
+    EXPECT_FALSE(box.exists("new.txt"));
+    // Not even a whole file header: a damaged file, and nothing written.
+    box.write("cut.pcap", ethernet.bytes.substr(0, 10));
+    const Result r = box.run({"cut.pcap", "kept.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "No USB interface before the damage (file header cut short at byte offset 0) in the capture file: "
+                     "cut.pcap\n");
+    EXPECT_EQ(box.read("kept.txt"), "kept");
+}
+
+TEST(UsbCapture, CapturesAndTextDumpsReadFromAPipeDecodeTheSame)
+{
+    for (const std::string name : {"examples/session.pcapng", "examples/session.txt"}) {
+        SCOPED_TRACE(name);
+        Sandbox box;
+        ASSERT_EQ(mkfifo(box.path("pipe").c_str(), 0600), 0);
+        std::thread writer([&] { std::ofstream(box.path("pipe"), std::ios::binary) << readFile(kSource + "/" + name); });
+        const Result r = box.run({"pipe", "report.txt"});
+        writer.join();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
+    }
+}

@@ -1,0 +1,267 @@
+// Test helper: turns the messages of a text dump into the USB packets that
+// carried them, for the capture fixtures of tests/usb (make-fixtures.sh).
+//
+//   fixture_writer hex LINK DUMP          text2pcap input on standard output
+//   fixture_writer pcap-be LINK DUMP FILE a big-endian pcap, written whole
+//   fixture_writer other-device DUMP      text2pcap input (usbmon 220) of a
+//                                         second device on the same bus
+//
+// LINK is 189 or 220 (usbmon) or 249 (USBPcap). Every message becomes one
+// transfer of the controller (bus 1, address 7) on its bulk endpoints 0x01
+// (OUT, from the PC) and 0x81 (IN): a submission and a completion, the data
+// in the submission of an OUT transfer and in the completion of an IN one,
+// at the time of the capture line. The other device (bus 1, address 3) is a
+// mouse with interrupt reports and control transfers; for the controller it
+// adds a control transfer, an error event and a zero-length packet, none of
+// which is a message.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Packet {
+    std::int64_t timeUs = 0;
+    Bytes bytes; // USB header and data
+};
+
+struct Transfer {
+    std::int64_t timeUs = 0;
+    std::uint16_t bus = 1;
+    std::uint8_t device = 7;
+    std::uint8_t endpoint = 0x01;
+    std::uint8_t type = 3; // bulk
+    Bytes data;
+    std::uint32_t inLength = 64; // what an IN submission asks for
+};
+
+bool bigEndian = false;
+
+void put(Bytes& b, std::uint64_t v, int width)
+{
+    for (int k = 0; k < width; ++k) {
+        const int shift = bigEndian ? 8 * (width - 1 - k) : 8 * k;
+        b.push_back(static_cast<std::uint8_t>(v >> shift));
+    }
+}
+
+void putLe(Bytes& b, std::uint64_t v, int width)
+{
+    for (int k = 0; k < width; ++k) b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+}
+
+// Days since 1970-01-01 of a civil date.
+std::int64_t days(int y, int m, int d)
+{
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return std::int64_t(era) * 146097 + doe - 719468;
+}
+
+// "2026-11-30 14:02:11.521" in microseconds since 1970.
+std::int64_t parseTime(const std::string& t)
+{
+    int y, mo, d, h, mi, s, ms;
+    if (std::sscanf(t.c_str(), "%d-%d-%d %d:%d:%d.%d", &y, &mo, &d, &h, &mi, &s, &ms) != 7) return 0;
+    return ((days(y, mo, d) * 24 + h) * 60 + mi) * 60 * 1000000LL + s * 1000000LL + ms * 1000LL;
+}
+
+std::vector<Transfer> readDump(const char* name)
+{
+    std::ifstream in(name, std::ios::binary);
+    std::vector<Transfer> transfers;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> cols;
+        std::stringstream ss(line);
+        for (std::string c; std::getline(ss, c, '\t');) cols.push_back(c);
+        if (cols.size() < 5) continue;
+        Transfer t;
+        t.timeUs = parseTime(cols[2]);
+        t.endpoint = cols[1][0] == 'O' ? 0x01 : 0x81;
+        std::stringstream hex(cols[4]);
+        for (std::string pair; hex >> pair;) t.data.push_back(static_cast<std::uint8_t>(std::strtoul(pair.c_str(), nullptr, 16)));
+        transfers.push_back(t);
+    }
+    return transfers;
+}
+
+// One usbmon event: header (48 or 64 bytes) and the data it carries.
+Packet usbmon(int link, const Transfer& t, char event, std::int64_t timeUs, const Bytes& data, std::uint32_t length,
+              std::int32_t status, std::uint64_t id)
+{
+    Packet p;
+    p.timeUs = timeUs;
+    Bytes& b = p.bytes;
+    put(b, id, 8);
+    b.push_back(static_cast<std::uint8_t>(event));
+    b.push_back(t.type);
+    b.push_back(t.endpoint);
+    b.push_back(t.device);
+    put(b, t.bus, 2);
+    b.push_back(event == 'S' && t.type == 2 ? 0 : '-'); // flag_setup
+    b.push_back(data.empty() ? (event == 'S' ? '<' : '>') : '=');
+    put(b, static_cast<std::uint64_t>(timeUs / 1000000), 8);
+    put(b, static_cast<std::uint32_t>(timeUs % 1000000), 4);
+    put(b, static_cast<std::uint32_t>(status), 4);
+    put(b, length, 4);
+    put(b, data.size(), 4);
+    put(b, 0, 8); // setup packet
+    if (link == 220) {
+        put(b, t.type == 1 ? 8 : 0, 4); // interval
+        put(b, 0, 4);
+        put(b, 0, 4);
+        put(b, 0, 4);
+    }
+    b.insert(b.end(), data.begin(), data.end());
+    return p;
+}
+
+Packet usbpcap(const Transfer& t, bool completion, std::int64_t timeUs, const Bytes& data, std::uint64_t id)
+{
+    Packet p;
+    p.timeUs = timeUs;
+    Bytes& b = p.bytes;
+    putLe(b, 27, 2);
+    putLe(b, id, 8);
+    putLe(b, 0, 4);      // USBD_STATUS_SUCCESS
+    putLe(b, 0x0009, 2); // URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER
+    b.push_back(completion ? 1 : 0);
+    putLe(b, t.bus, 2);
+    putLe(b, t.device, 2);
+    b.push_back(t.endpoint);
+    b.push_back(t.type);
+    putLe(b, data.size(), 4);
+    b.insert(b.end(), data.begin(), data.end());
+    return p;
+}
+
+// The submission and the completion of a transfer.
+void transferPackets(int link, const Transfer& t, std::uint64_t id, std::vector<Packet>& out)
+{
+    const bool in = t.endpoint & 0x80;
+    const Bytes none;
+    const std::int64_t done = t.timeUs + 150;
+    if (link == 249) {
+        out.push_back(usbpcap(t, false, t.timeUs, in ? none : t.data, id));
+        out.push_back(usbpcap(t, true, done, in ? t.data : none, id));
+        return;
+    }
+    const std::uint32_t length = in ? t.inLength : static_cast<std::uint32_t>(t.data.size());
+    out.push_back(usbmon(link, t, 'S', t.timeUs, in ? none : t.data, length, -115, id));
+    out.push_back(usbmon(link, t, 'C', done, in ? t.data : none, static_cast<std::uint32_t>(t.data.size()), 0, id));
+}
+
+void writeHex(const std::vector<Packet>& packets)
+{
+    for (const Packet& p : packets) {
+        const std::int64_t s = p.timeUs / 1000000;
+        std::printf("%lld.%06lld\n", static_cast<long long>(s), static_cast<long long>(p.timeUs % 1000000));
+        for (std::size_t i = 0; i < p.bytes.size(); ++i) {
+            if (i % 16 == 0) std::printf("%s%06zx ", i ? "\n" : "", i);
+            std::printf(" %02x", p.bytes[i]);
+        }
+        std::printf("\n\n");
+    }
+}
+
+std::vector<Packet> sessionPackets(int link, const char* dump)
+{
+    std::vector<Packet> packets;
+    std::uint64_t id = 0xffff9a0c41f2b000ull;
+    for (const Transfer& t : readDump(dump)) transferPackets(link, t, id += 0x40, packets);
+    return packets;
+}
+
+// A mouse at address 3 and stray traffic of the controller that carries no
+// message, interleaved with the session by time.
+std::vector<Packet> otherDevice(const char* dump)
+{
+    std::vector<Packet> packets;
+    const std::vector<Transfer> session = readDump(dump);
+    std::uint64_t id = 0xffff9a0c52aa1000ull;
+    const std::int64_t start = session.front().timeUs - 5000;
+    // The controller's descriptor read on endpoint 0: a control transfer
+    // whose data begins like a Data message.
+    Transfer control;
+    control.timeUs = start;
+    control.type = 2;
+    control.endpoint = 0x80;
+    control.data = {0x44, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x40};
+    transferPackets(220, control, id += 0x40, packets);
+    // The same for the mouse.
+    control.device = 3;
+    control.timeUs = start + 1000;
+    control.data = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x08};
+    transferPackets(220, control, id += 0x40, packets);
+    // An error event and a zero-length OUT packet of the controller.
+    Transfer stray;
+    stray.timeUs = start + 2000;
+    packets.push_back(usbmon(220, stray, 'E', stray.timeUs, {}, 0, -71, id += 0x40));
+    stray.timeUs += 500;
+    transferPackets(220, stray, id += 0x40, packets);
+    // Mouse reports, more of them than the controller has messages; some
+    // begin with a byte that is an instruction code.
+    for (int i = 0; i < 120; ++i) {
+        Transfer report;
+        report.device = 3;
+        report.endpoint = 0x81;
+        report.type = 1;
+        report.inLength = 4;
+        report.timeUs = start + 3000 + i * 2500;
+        report.data = {static_cast<std::uint8_t>(i % 10 == 0 ? 0x44 : 0x01), static_cast<std::uint8_t>(i & 7),
+                       static_cast<std::uint8_t>(-(i & 3)), 0x00};
+        transferPackets(220, report, id += 0x40, packets);
+    }
+    return packets;
+}
+
+void writePcapBe(int link, const std::vector<Packet>& packets, const char* name)
+{
+    Bytes b;
+    put(b, 0xA1B2C3D4, 4);
+    put(b, 2, 2);
+    put(b, 4, 2);
+    put(b, 0, 4);
+    put(b, 0, 4);
+    put(b, 262144, 4);
+    put(b, static_cast<std::uint32_t>(link), 4);
+    for (const Packet& p : packets) {
+        put(b, static_cast<std::uint32_t>(p.timeUs / 1000000), 4);
+        put(b, static_cast<std::uint32_t>(p.timeUs % 1000000), 4);
+        put(b, p.bytes.size(), 4);
+        put(b, p.bytes.size(), 4);
+        b.insert(b.end(), p.bytes.begin(), p.bytes.end());
+    }
+    std::FILE* f = std::fopen(name, "wb");
+    if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) std::exit(1);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "hex" && argc == 4) {
+        writeHex(sessionPackets(std::atoi(argv[2]), argv[3]));
+    } else if (mode == "pcap-be" && argc == 5) {
+        bigEndian = true;
+        writePcapBe(std::atoi(argv[2]), sessionPackets(std::atoi(argv[2]), argv[3]), argv[4]);
+    } else if (mode == "other-device" && argc == 3) {
+        writeHex(otherDevice(argv[2]));
+    } else {
+        std::fprintf(stderr, "usage: fixture_writer hex LINK DUMP | pcap-be LINK DUMP FILE | other-device DUMP\n");
+        return 2;
+    }
+    return 0;
+}
