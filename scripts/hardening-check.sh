@@ -6,7 +6,9 @@
 #      ThreadSanitizer (the one place where two threads meet);
 #   3. bounded fuzzing of the report, the steps CSV and the picture (FUZZ_SECONDS
 #      each, 120 by default) from the seed captures, the saved findings,
-#      the sample capture and the test captures.
+#      the sample capture and the test captures; then the USB capture
+#      reader (pcap, pcapng) on its own, USB_FUZZ_SECONDS (60), from the
+#      USB capture fixtures.
 # Anything found fails the check. A finding is kept in
 # build-fuzz/findings/; replay it with build/tests/fuzz/vornlog_replay_report
 # (or _steps) FILE, fix it, and add the file to tests/fuzz/regressions/.
@@ -60,4 +62,18 @@ for mode in report steps picture; do
     }
   grep -E '^(stat::number_of_executed_units|stat::new_units_added|Done)' "build-fuzz/fuzz-$mode.log" || true
 done
+usb_seconds="${USB_FUZZ_SECONDS:-60}"
+corpus=build-fuzz/corpus-usb_capture
+usb_seeds=build-fuzz/seeds-usb_capture
+mkdir -p "$corpus" "$usb_seeds"
+cp tests/usb/captures/* examples/session.pcapng "$usb_seeds"/
+echo "-- USB capture reader: ${usb_seconds} s"
+build-fuzz/tests/fuzz/vornlog_fuzz_usb_capture -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
+  -max_total_time="$usb_seconds" -print_final_stats=1 -artifact_prefix="build-fuzz/findings/usb_capture-" \
+  "$corpus" "$usb_seeds" 2>"build-fuzz/fuzz-usb_capture.log" || {
+    tail -n 60 "build-fuzz/fuzz-usb_capture.log"
+    echo "FUZZING FOUND A FAULT in the USB capture reader: see build-fuzz/findings/" >&2
+    exit 1
+  }
+grep -E '^(stat::number_of_executed_units|stat::new_units_added|Done)' "build-fuzz/fuzz-usb_capture.log" || true
 echo "== Hardening check passed"
