@@ -2,7 +2,7 @@
 // controller, as a Windows capture tool records it (six tab-separated
 // columns, CRLF line ends), with exactly the number of lines asked for:
 //
-//   make_capture LINES FILE
+//   make_capture LINES FILE [PCAPNG]
 //
 // The session is the one a machining job gives: version and flash model
 // queries, table reads, buffer reset and source choice, then a long stream
@@ -10,7 +10,10 @@
 // full" reply and the segment sent again), Information requests, PWM, IO1,
 // motors and LCD messages along the way, and an end of data and a stop.
 // It starts over until the capture has its lines. The same LINES always
-// give the same file.
+// give the same file. With PCAPNG, the same messages are also written as
+// the pcapng file that tshark or dumpcap records on Linux's usbmon: each
+// message is a bulk transfer of the controller (bus 1, address 7), its
+// submission and its completion, with 64-byte usbmon headers.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +26,14 @@ using Message = std::vector<std::uint8_t>;
 
 class Capture {
 public:
-    Capture(std::FILE* file, long lines) : file_(file), left_(lines) {}
+    Capture(std::FILE* file, long lines, std::FILE* pcapng) : file_(file), pcapng_(pcapng), left_(lines)
+    {
+        if (!pcapng_) return;
+        // Section header (little-endian, version 1.0, length unknown) and
+        // one usbmon interface (link type 220, snapshot length 262144).
+        block(0x0A0D0D0A, {0x4D, 0x3C, 0x2B, 0x1A, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+        block(1, {220, 0, 0, 0, 0x00, 0x00, 0x04, 0x00});
+    }
 
     bool full() const { return left_ <= 0; }
 
@@ -61,14 +71,68 @@ private:
         for (std::uint8_t b : m) text_ += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '.';
         text_ += "\r\n";
         std::fwrite(text_.data(), 1, text_.size(), file_);
+        if (pcapng_) {
+            const bool in = direction[0] == 'I';
+            const std::uint64_t us = static_cast<std::uint64_t>(ms) * 1000;
+            const Message none;
+            urb(in ? 0x81 : 0x01, 'S', us, in ? none : m, in ? 64 : m.size());
+            urb(in ? 0x81 : 0x01, 'C', us + 120, in ? m : none, m.size());
+        }
+    }
+
+    static void le(Message& b, std::uint64_t v, int width)
+    {
+        for (int k = 0; k < width; ++k) b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+
+    void block(std::uint32_t type, const Message& body)
+    {
+        Message b;
+        const std::size_t length = 12 + (body.size() + 3) / 4 * 4;
+        le(b, type, 4);
+        le(b, length, 4);
+        b.insert(b.end(), body.begin(), body.end());
+        b.resize(length - 4, 0);
+        le(b, length, 4);
+        std::fwrite(b.data(), 1, b.size(), pcapng_);
+    }
+
+    // One usbmon event of the controller's bulk endpoint, in an Enhanced
+    // Packet Block.
+    void urb(std::uint8_t endpoint, char event, std::uint64_t us, const Message& data, std::size_t length)
+    {
+        packet_.clear();
+        le(packet_, 0, 4);                          // interface 0
+        le(packet_, us >> 32, 4);                   // time stamp, microseconds
+        le(packet_, us & 0xFFFFFFFF, 4);
+        le(packet_, 64 + data.size(), 4);           // captured
+        le(packet_, 64 + data.size(), 4);           // original
+        le(packet_, 0xffff9a0c41f2b000ull + static_cast<std::uint64_t>(sequence_) * 64, 8); // URB id
+        packet_.push_back(static_cast<std::uint8_t>(event));
+        packet_.push_back(3); // bulk
+        packet_.push_back(endpoint);
+        packet_.push_back(7);
+        le(packet_, 1, 2);
+        packet_.push_back('-');
+        packet_.push_back(data.empty() ? (event == 'S' ? '<' : '>') : '=');
+        le(packet_, us / 1000000, 8);
+        le(packet_, us % 1000000, 4);
+        le(packet_, event == 'S' ? static_cast<std::uint32_t>(-115) : 0, 4);
+        le(packet_, length, 4);
+        le(packet_, data.size(), 4);
+        le(packet_, 0, 24); // setup, interval, start frame, transfer flags, descriptors
+        packet_.insert(packet_.end(), data.begin(), data.end());
+        block(6, packet_);
     }
 
     std::FILE* file_;
+    std::FILE* pcapng_;
     long left_;
     long sequence_ = 0;
     long milliseconds_ = 0;
     std::uint32_t state_ = 2463534242u;
     std::string text_;
+    Message packet_;
 };
 
 void put(Message& m, std::uint32_t value, int width)
@@ -191,8 +255,8 @@ void job(Capture& c)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_capture LINES FILE\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: make_capture LINES FILE [PCAPNG]\n");
         return 2;
     }
     const long lines = std::strtol(argv[1], nullptr, 10);
@@ -201,10 +265,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "make_capture: cannot write %s\n", argv[2]);
         return 1;
     }
-    Capture capture(file, lines);
+    std::FILE* pcapng = argc == 4 ? std::fopen(argv[3], "wb") : nullptr;
+    if (argc == 4 && !pcapng) {
+        std::fprintf(stderr, "make_capture: cannot write %s\n", argv[3]);
+        return 1;
+    }
+    Capture capture(file, lines, pcapng);
     while (!capture.full()) {
         preamble(capture);
         job(capture);
     }
+    if (pcapng && std::fclose(pcapng) != 0) return 1;
     return std::fclose(file) == 0 ? 0 : 1;
 }

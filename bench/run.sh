@@ -13,12 +13,16 @@
 #   I/O floor   cat DUMP > /dev/null; cat REPORT > COPY   (reading the
 #               capture and writing a report of the same size, nothing else)
 #   awk cut     awk -F'\t' 'length($0) > 40 {print $5}' DUMP > /dev/null
+#   pcapng      vornlog PCAPNG REPORT, the same messages as a usbmon pcapng
+#               (two packets each: submission and completion)
+#   pcapng I/O  cat PCAPNG > /dev/null; cat ITS REPORT > COPY
 # taking turns, each after a sync outside the timing, and prints wall
 # time, MB/s and lines/s of the capture, peak resident memory, and the
 # ratios the targets are set on:
 #   report <= 1.1 x I/O floor (decoding and writing overlap),
 #   steps <= awk cut (1,000,000 lines);
 #   picture <= 2 x steps and its SVG under 10 MB (1,000,000 lines);
+#   pcapng <= report of the text dump and <= 1.25 x pcapng I/O;
 #   peak RSS < 8 MiB, the same for 10,000 and 1,000,000 lines (within the
 #   1.5 MiB of I/O buffers and writer thread that a small capture does not
 #   use);
@@ -84,12 +88,15 @@ printf "%-10s %9s %9s %9s %12s %9s\n" what lines "wall s" "MB/s" "lines/s" "RSS 
 declare -A T R S
 for n in "${sizes[@]}"; do
   dump="$out/capture-$n.txt"
-  [[ -f $dump ]] || "$out/make_capture" "$n" "$dump"
+  pcapng="$out/capture-$n.pcapng"
+  [[ -f $dump && -f $pcapng ]] || "$out/make_capture" "$n" "$dump" "$pcapng"
   bytes=$(stat -c %s "$dump")
-  cat "$dump" >/dev/null # in the page cache, like the runs that follow
+  usb_bytes=$(stat -c %s "$pcapng")
+  cat "$dump" "$pcapng" >/dev/null # in the page cache, like the runs that follow
 
-  # A report written outside the timing, for the I/O floor to copy.
+  # Reports written outside the timing, for the I/O floors to copy.
   "$vornlog" "$dump" "$out/report.keep" >/dev/null
+  "$vornlog" "$pcapng" "$out/usb-report.keep" >/dev/null
 
   # The four commands take turns, so that they meet the same machine.
   for ((i = 0; i < repeat; i++)); do
@@ -100,6 +107,8 @@ for n in "${sizes[@]}"; do
     once "$vornlog" -t "$dump" "$out/summary.txt"; keep summary
     once sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$dump" "$out/report.keep" "$out/copy.txt"; keep floor
     once awk -F'\t' 'length($0) > 40 {print $5}' "$dump"; keep awk
+    once "$vornlog" "$pcapng" "$out/report.txt"; keep pcapng
+    once sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$pcapng" "$out/usb-report.keep" "$out/copy.txt"; keep usbfloor
   done
   row report "$n" "$bytes" "${T[report,$n]}" "${R[report,$n]}"
   row steps "$n" "$bytes" "${T[steps,$n]}" "${R[steps,$n]}"
@@ -108,8 +117,11 @@ for n in "${sizes[@]}"; do
   row "I/O floor" "$n" "$bytes" "${T[floor,$n]}" "${R[floor,$n]}"
   row "awk cut" "$n" "$bytes" "${T[awk,$n]}" "${R[awk,$n]}"
   echo "           report: $(stat -c %s "$out/report.keep") bytes, picture: ${S[$n]} bytes"
+  row pcapng "$n" "$usb_bytes" "${T[pcapng,$n]}" "${R[pcapng,$n]}"
+  row "pcapng I/O" "$n" "$usb_bytes" "${T[usbfloor,$n]}" "${R[usbfloor,$n]}"
+  echo "           pcapng: $usb_bytes bytes, report: $(stat -c %s "$out/usb-report.keep") bytes"
 done
-rm -f "$out/report.keep" "$out/report.txt" "$out/copy.txt" "$out/summary.txt"
+rm -f "$out/report.keep" "$out/usb-report.keep" "$out/report.txt" "$out/copy.txt" "$out/summary.txt"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v limit="$2" 'BEGIN { print (r <= limit ? "held" : "MISSED") }'; }
@@ -128,11 +140,15 @@ r=$(ratio "${T[summary,$big]}" "${T[report,$big]}")
 echo "summary / report at $big lines:     $r   (target <= 1: $(verdict "$r" 1))"
 mib=$(awk -v k="${R[summary,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
 echo "summary peak RSS: $mib MiB at $big lines (target < 16 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 16 ? "held" : "MISSED") }'))"
+r=$(ratio "${T[pcapng,$big]}" "${T[report,$big]}")
+echo "pcapng / text report at $big:      $r   (target <= 1: $(verdict "$r" 1))"
+r=$(ratio "${T[pcapng,$big]}" "${T[usbfloor,$big]}")
+echo "pcapng / pcapng I/O at $big:       $r   (target <= 1.25: $(verdict "$r" 1.25))"
 # "The same": the peak may differ by what a small capture leaves untouched
 # of the 256 KiB input buffer and the four 256 KiB output buffers, and by
 # the writer thread's stack (a CSV of one buffer starts no thread), never
 # by more.
-for mode in report steps; do
+for mode in report steps pcapng; do
   mib=$(awk -v k="${R[$mode,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
   grow=$(awk -v a="${R[$mode,$big]}" -v b="${R[$mode,$small]}" 'BEGIN { printf "%d", a - b }')
   echo "$mode peak RSS: $mib MiB at $big lines, $(awk -v k="${R[$mode,$small]}" 'BEGIN { printf "%.2f", k / 1024 }') MiB at $small lines" \

@@ -7,9 +7,12 @@
 # share/doc/vornlog/.
 # Windows (the MinGW-w64 build, cpack -G ZIP): vornlog.exe, the launcher
 # VornlogRun.exe beside it, README.md and examples/session.txt.
+# The sample session as a USB capture, examples/session.pcapng, goes beside
+# session.txt in both.
 include(GNUInstallDirs)
 
 set(VORNLOG_SAMPLE_CAPTURE ${PROJECT_SOURCE_DIR}/examples/session.txt)
+set(VORNLOG_SAMPLE_USB_CAPTURE ${PROJECT_SOURCE_DIR}/examples/session.pcapng)
 
 if(WIN32)
   install(TARGETS vornlog RUNTIME DESTINATION .)
@@ -20,6 +23,9 @@ if(WIN32)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION examples)
   endif()
+  if(EXISTS ${VORNLOG_SAMPLE_USB_CAPTURE})
+    install(FILES ${VORNLOG_SAMPLE_USB_CAPTURE} DESTINATION examples)
+  endif()
 else()
   install(TARGETS vornlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -28,6 +34,9 @@ else()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/examples)
+  endif()
+  if(EXISTS ${VORNLOG_SAMPLE_USB_CAPTURE})
+    install(FILES ${VORNLOG_SAMPLE_USB_CAPTURE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/examples)
   endif()
   # The launcher has its own option; when it is built, it is installed
   # beside vornlog, which it starts.

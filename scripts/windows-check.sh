@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows vornlog.exe with MinGW-w64 and checks it under Wine
 # against the Linux build: on the sample capture and the captures under
-# tests/, in report and CSV mode, each dest file must be the Linux one with
+# tests/ (text dumps, and the pcap and pcapng USB captures), in report and
+# CSV mode, each dest file must be the Linux one with
 # "\r\n" line ends, and the console, the exit status and the viewer's
 # argument must match. File and folder names carry an "é". Run as root on
 # Debian 12: installs g++-mingw-w64-x86-64 and wine64 when missing.
@@ -72,6 +73,9 @@ captures=()
 [[ -f examples/session.txt ]] && captures+=(examples/session.txt)
 while IFS= read -r -d '' f; do captures+=("$f"); done \
   < <(find tests -path '*/captures/*' -type f -name '*.txt' -print0 | sort -z)
+[[ -f examples/session.pcapng ]] && captures+=(examples/session.pcapng)
+while IFS= read -r -d '' f; do captures+=("$f"); done \
+  < <(find tests -path '*/captures/*' -type f \( -name '*.pcap' -o -name '*.pcapng' \) -print0 | sort -z)
 # A capture whose report fills many output buffers, so that vornlog.exe's
 # writer thread writes most of it.
 if [[ -f examples/session.txt ]]; then
@@ -152,7 +156,13 @@ both dest-is-dump-link "capture 1 é.txt" "lien é.txt"
 cmp -s "$work/capture-before.txt" "$win/capture 1 é.txt" || fail "dest is a hard link of the dump: vornlog.exe changed the capture"
 mkdir "$lin/dossier é" "$win/dossier é"
 both dump-is-folder "dossier é" out.txt
-for f in "$work"/{usage,missing,dest,dump}*.win.status; do
+# A damaged USB capture: the same message and status 1 on both.
+head -c 4000 examples/session.pcapng >"$lin/abîmé.pcapng"
+cp "$lin/abîmé.pcapng" "$win/abîmé.pcapng"
+both damaged-capture "abîmé.pcapng" "rapport abîmé.txt"
+grep -q "Damaged capture file, .* at byte offset [0-9]*: abîmé.pcapng" "$work/damaged-capture.win.err" ||
+  fail "damaged capture: no message naming the fault, its offset and the file"
+for f in "$work"/{usage,missing,dest,dump,damaged}*.win.status; do
   [[ $(cat "$f") == 1 ]] || fail "$(basename "$f" .win.status): exit status $(cat "$f"), not 1"
 done
 grep -q "Can't read the file: manquant é.txt" "$work/missing-dump.win.err" ||
@@ -199,4 +209,4 @@ if ((failures)); then
   echo "Windows check: $failures failures" >&2
   exit 1
 fi
-echo "Windows check passed: ${#captures[@]} captures in 3 modes, 11 error cases, standard input and output, both viewers"
+echo "Windows check passed: ${#captures[@]} captures in 3 modes, 12 error cases, standard input and output, both viewers"
