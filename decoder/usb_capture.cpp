@@ -52,6 +52,18 @@ std::uint32_t minimumBlockLength(std::uint32_t type)
     }
 }
 
+// A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds
+// (kept within what 64 bits hold).
+std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
+{
+    constexpr std::uint64_t kLimit = INT64_MAX / 1000;
+    if (unitsPerSecond == 1000000 && timestamp <= kLimit) return static_cast<std::int64_t>(timestamp * 1000);
+    if (unitsPerSecond == 1000000000) return static_cast<std::int64_t>(std::min<std::uint64_t>(timestamp, INT64_MAX));
+    const unsigned __int128 ns = static_cast<unsigned __int128>(timestamp / unitsPerSecond) * 1000000000u +
+                                 static_cast<unsigned __int128>(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
+    return static_cast<std::int64_t>(std::min<unsigned __int128>(ns, INT64_MAX));
+}
+
 } // namespace
 
 CaptureFormat detectCaptureFormat(const unsigned char* head, std::size_t size)
@@ -93,7 +105,7 @@ UsbCaptureReader::UsbCaptureReader(std::string_view bytes) : memory_(bytes)
 
 UsbCaptureReader::~UsbCaptureReader() { std::free(buf_); }
 
-const std::uint8_t* UsbCaptureReader::take(std::size_t n, std::size_t& got)
+const std::uint8_t* UsbCaptureReader::takeSlow(std::size_t n, std::size_t& got)
 {
     if (!buf_) { // in memory: the bytes are where they lie
         got = std::min(n, memory_.size() - pos_);
@@ -147,13 +159,6 @@ bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_
     fault_ += " at byte offset " + std::to_string(offset);
     return false;
 }
-
-std::uint16_t UsbCaptureReader::u16(const std::uint8_t* p) const
-{
-    return swap_ ? static_cast<std::uint16_t>(p[0] << 8 | p[1]) : le16(p);
-}
-
-std::uint32_t UsbCaptureReader::u32(const std::uint8_t* p) const { return swap_ ? swap32(le32(p)) : le32(p); }
 
 void UsbCaptureReader::declare(const Interface& interface)
 {
@@ -328,12 +333,8 @@ void UsbCaptureReader::packet(const Interface& interface, std::uint64_t timestam
     out = UsbPacket{};
     out.number = ++packets_;
     if (interface.unitsPerSecond != 0) {
-        const std::uint64_t units = interface.unitsPerSecond;
-        const unsigned __int128 ns =
-            static_cast<unsigned __int128>(timestamp / units) * 1000000000u +
-            static_cast<unsigned __int128>(timestamp % units) * 1000000000u / units;
         out.hasTime = true;
-        out.timeNs = static_cast<std::int64_t>(std::min<unsigned __int128>(ns, INT64_MAX));
+        out.timeNs = nanoseconds(timestamp, interface.unitsPerSecond);
     }
     if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
         // The usbmon header, in the byte order of the machine that captured.

@@ -101,12 +101,30 @@ private:
 
     // Up to n bytes of the file, whole in memory until the next take; `got`
     // is less than n only at the end of the file.
-    const std::uint8_t* take(std::size_t n, std::size_t& got);
+    const std::uint8_t* take(std::size_t n, std::size_t& got)
+    {
+        if (buf_ && len_ - pos_ >= n) { // the bytes are in the buffer already
+            const std::uint8_t* p = buf_ + pos_;
+            pos_ += n;
+            offset_ += n;
+            got = n;
+            return p;
+        }
+        return takeSlow(n, got);
+    }
+    const std::uint8_t* takeSlow(std::size_t n, std::size_t& got);
     std::uint64_t skip(std::uint64_t n);
     bool fail(const char* what, std::uint64_t offset, std::uint64_t value = 0, std::uint64_t limit = 0);
 
-    std::uint16_t u16(const std::uint8_t* p) const;
-    std::uint32_t u32(const std::uint8_t* p) const;
+    std::uint16_t u16(const std::uint8_t* p) const
+    {
+        return swap_ ? static_cast<std::uint16_t>(p[0] << 8 | p[1]) : static_cast<std::uint16_t>(p[0] | p[1] << 8);
+    }
+    std::uint32_t u32(const std::uint8_t* p) const
+    {
+        return swap_ ? (std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3])
+                     : (std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0]);
+    }
 
     bool readPcapHeader();
     bool nextPcap(UsbPacket& packet);

@@ -1,6 +1,8 @@
 #include "usb_source.h"
 
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <map>
 
 #include "platform.h"
@@ -20,6 +22,18 @@ bool isInstructionCode(std::uint8_t code)
     std::string_view line;
     return findDecoder(Direction::Pc, code, &line) != nullptr;
 }
+
+struct HexPair {
+    char text[3];
+};
+constexpr std::array<HexPair, 256> makeHexPairs()
+{
+    constexpr char digits[] = "0123456789ABCDEF";
+    std::array<HexPair, 256> pairs{};
+    for (int b = 0; b < 256; ++b) pairs[b] = {{digits[b >> 4], digits[b & 15], ' '}};
+    return pairs;
+}
+constexpr std::array<HexPair, 256> kHexPairs = makeHexPairs();
 
 std::uint32_t key(UsbDevice d) { return std::uint32_t(d.bus) << 16 | d.address; }
 
@@ -56,15 +70,14 @@ bool UsbCaptureSource::next(CaptureRecord& record)
         record.field = {};
         return true;
     }
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    field_.resize(packet.size * 3 - 1);
-    char* p = field_.data();
-    for (std::size_t i = 0; i < packet.size; ++i) {
-        p[3 * i] = kDigits[packet.data[i] >> 4];
-        p[3 * i + 1] = kDigits[packet.data[i] & 15];
-        if (i + 1 < packet.size) p[3 * i + 2] = ' ';
+    // Each byte as "XX ", the last one's space left out.
+    if (packet.size * 3 > capacity_) {
+        capacity_ = packet.size * 3;
+        field_ = std::make_unique<char[]>(capacity_);
     }
-    record.field = field_;
+    char* p = field_.get();
+    for (std::size_t i = 0; i < packet.size; ++i) std::memcpy(p + 3 * i, kHexPairs[packet.data[i]].text, 3);
+    record.field = std::string_view(p, packet.size * 3 - 1);
     return true;
 }
 
@@ -132,15 +145,23 @@ void DumpInput::scanUsb(std::optional<UsbDevice> wanted)
         }
         UsbCaptureReader scan(file, {});
         UsbPacket packet;
+        // Messages mostly come from one device in a row: its count is kept
+        // at hand.
+        Count* last = nullptr;
+        std::uint32_t lastKey = 0;
         while (scan.next(packet)) {
             if (!carriesMessage(packet)) continue;
-            auto it = devices.find(key(packet.device));
-            if (it == devices.end()) {
-                if (devices.size() >= kMaxDevices) continue;
-                it = devices.emplace(key(packet.device), Count{}).first;
+            if (!last || key(packet.device) != lastKey) {
+                auto it = devices.find(key(packet.device));
+                if (it == devices.end()) {
+                    if (devices.size() >= kMaxDevices) continue;
+                    it = devices.emplace(key(packet.device), Count{}).first;
+                }
+                last = &it->second;
+                lastKey = key(packet.device);
             }
-            ++it->second.messages;
-            if (isInstructionCode(packet.data[0])) ++it->second.instructions;
+            ++last->messages;
+            if (isInstructionCode(packet.data[0])) ++last->instructions;
         }
         if (scan.readError()) {
             problem_ = "Can't read the file: ";

@@ -40,7 +40,9 @@ private:
     UsbCaptureReader& reader_;
     std::optional<UsbDevice> device_;
     std::string format_;
-    std::string field_;
+    // The field of the last message; it grows to the longest message met.
+    std::unique_ptr<char[]> field_;
+    std::size_t capacity_ = 0;
 };
 
 // The dump file of a run, whatever its kind. A USB capture is read through
