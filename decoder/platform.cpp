@@ -204,6 +204,24 @@ bool canSeek(std::FILE* file)
 #endif
 }
 
+std::FILE* openTemporaryFile()
+{
+#ifdef _WIN32
+    // The C library's tmpfile() writes to the root of the drive, where a
+    // user may not; the user's temporary folder is used instead. "D" removes
+    // the file when it is closed.
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+    if (n == 0 || n > MAX_PATH || GetTempFileNameW(folder, L"vrn", 0, name) == 0) return nullptr;
+    std::FILE* file = _wfopen(name, L"w+bD");
+    if (!file) DeleteFileW(name);
+    return file;
+#else
+    return std::tmpfile();
+#endif
+}
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     std::error_code ec;

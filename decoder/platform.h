@@ -23,6 +23,10 @@ std::FILE* openFile(const std::string& name, const char* mode);
 // a pipe or a terminal).
 bool canSeek(std::FILE* file);
 
+// A temporary file opened for writing and reading ("w+b"), removed when it
+// is closed; null on failure.
+std::FILE* openTemporaryFile();
+
 // True when both names lead to the same existing file (same path, a hard
 // link, a symbolic link).
 bool sameFile(const std::string& a, const std::string& b);

@@ -330,12 +330,11 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
 void UsbCaptureReader::packet(const Interface& interface, std::uint64_t timestamp, const std::uint8_t* d,
                               std::uint32_t size, UsbPacket& out)
 {
-    out = UsbPacket{};
     out.number = ++packets_;
-    if (interface.unitsPerSecond != 0) {
-        out.hasTime = true;
-        out.timeNs = nanoseconds(timestamp, interface.unitsPerSecond);
-    }
+    out.isUsb = false;
+    out.size = 0;
+    out.hasTime = interface.unitsPerSecond != 0;
+    out.timeNs = out.hasTime ? nanoseconds(timestamp, interface.unitsPerSecond) : 0;
     if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
         // The usbmon header, in the byte order of the machine that captured.
         const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;

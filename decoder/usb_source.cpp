@@ -109,7 +109,7 @@ void DumpInput::scanUsb(std::optional<UsbDevice> wanted)
     if (!canSeek(dump_)) {
         // A pipe is read once: its bytes go to a temporary file that is
         // read twice.
-        spool_ = std::tmpfile();
+        spool_ = openTemporaryFile();
         if (!spool_) {
             problem_ = "Can't make a temporary copy of the capture file: ";
             return;

@@ -133,6 +133,17 @@ TEST(UsbCapture, TheSampleSessionInEveryContainerGivesTheSampleReportAndCsv)
     }
 }
 
+TEST(UsbCapture, EachSectionOfAPcapngHasItsOwnInterfaces)
+{
+    // Two sections one after the other: usbmon, then USBPcap.
+    Sandbox box;
+    box.write("two.pcapng", readFile(kSource + "/examples/session.pcapng") + fixture("session-usbpcap.pcapng"));
+    const Result r = box.run({"two.pcapng", "report.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("USB device 1.7 (bus 1, address 7): 146 messages\n"), std::string::npos);
+    EXPECT_EQ(box.read("report.txt"), golden("session.report.txt") + golden("session.report.txt"));
+}
+
 TEST(UsbCapture, TheControllerIsFoundBesideAnotherDeviceAndDashDPicksOne)
 {
     Sandbox box;
