@@ -117,6 +117,7 @@ TEST(UsbCapture, TheSampleSessionInEveryContainerGivesTheSampleReportAndCsv)
     for (const std::string name : {"tests/usb/captures/session-usbmon220.pcap",
                                    "tests/usb/captures/session-usbmon189-be.pcap",
                                    "tests/usb/captures/session-usbmon189-ns.pcap",
+                                   "tests/usb/captures/session-usbmon220-be.pcapng",
                                    "tests/usb/captures/session-usbpcap.pcapng", "examples/session.pcapng"}) {
         SCOPED_TRACE(name);
         Sandbox box;

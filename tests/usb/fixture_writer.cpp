@@ -3,6 +3,7 @@
 //
 //   fixture_writer hex LINK DUMP          text2pcap input on standard output
 //   fixture_writer pcap-be LINK DUMP FILE a big-endian pcap, written whole
+//   fixture_writer pcapng-be LINK DUMP FILE  a big-endian pcapng, likewise
 //   fixture_writer other-device DUMP      text2pcap input (usbmon 220) of a
 //                                         second device on the same bus
 //
@@ -247,6 +248,44 @@ void writePcapBe(int link, const std::vector<Packet>& packets, const char* name)
     if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) std::exit(1);
 }
 
+// A pcapng block: type, length, body padded to 4 bytes, length again.
+void block(Bytes& out, std::uint32_t type, const Bytes& body)
+{
+    const std::size_t length = 12 + (body.size() + 3) / 4 * 4;
+    put(out, type, 4);
+    put(out, length, 4);
+    out.insert(out.end(), body.begin(), body.end());
+    out.resize(out.size() + (length - 12 - body.size()), 0);
+    put(out, length, 4);
+}
+
+void writePcapngBe(int link, const std::vector<Packet>& packets, const char* name)
+{
+    Bytes b, body;
+    put(body, 0x1A2B3C4D, 4); // byte-order magic
+    put(body, 1, 2);
+    put(body, 0, 2);
+    put(body, ~0ull, 8);
+    block(b, 0x0A0D0D0A, body);
+    body.clear();
+    put(body, static_cast<std::uint32_t>(link), 2);
+    put(body, 0, 2);
+    put(body, 262144, 4);
+    block(b, 1, body);
+    for (const Packet& p : packets) {
+        body.clear();
+        put(body, 0, 4);
+        put(body, static_cast<std::uint64_t>(p.timeUs) >> 32, 4);
+        put(body, static_cast<std::uint64_t>(p.timeUs) & 0xFFFFFFFF, 4);
+        put(body, p.bytes.size(), 4);
+        put(body, p.bytes.size(), 4);
+        body.insert(body.end(), p.bytes.begin(), p.bytes.end());
+        block(b, 6, body);
+    }
+    std::FILE* f = std::fopen(name, "wb");
+    if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) std::exit(1);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -257,10 +296,14 @@ int main(int argc, char** argv)
     } else if (mode == "pcap-be" && argc == 5) {
         bigEndian = true;
         writePcapBe(std::atoi(argv[2]), sessionPackets(std::atoi(argv[2]), argv[3]), argv[4]);
+    } else if (mode == "pcapng-be" && argc == 5) {
+        bigEndian = true;
+        writePcapngBe(std::atoi(argv[2]), sessionPackets(std::atoi(argv[2]), argv[3]), argv[4]);
     } else if (mode == "other-device" && argc == 3) {
         writeHex(otherDevice(argv[2]));
     } else {
-        std::fprintf(stderr, "usage: fixture_writer hex LINK DUMP | pcap-be LINK DUMP FILE | other-device DUMP\n");
+        std::fprintf(stderr, "usage: fixture_writer hex LINK DUMP | pcap-be LINK DUMP FILE | pcapng-be LINK DUMP FILE | "
+                             "other-device DUMP\n");
         return 2;
     }
     return 0;

@@ -2,12 +2,14 @@
 # Makes the USB capture fixtures of tests/usb/captures/ and
 # examples/session.pcapng from the sample session examples/session.txt,
 # with Wireshark's own tools where they can (text2pcap, editcap, mergecap)
-# and the helper fixture_writer.cpp where they cannot (big-endian usbmon).
+# and the helper fixture_writer.cpp where they cannot (big-endian usbmon,
+# pcap and pcapng).
 # The files are kept in the repository; run this again only to change them.
 #
 #   session-usbmon220.pcap      usbmon, 64-byte headers, little-endian pcap
 #   session-usbmon189-be.pcap   usbmon, 48-byte headers, big-endian pcap
 #   session-usbmon189-ns.pcap   usbmon, 48-byte headers, nanosecond pcap
+#   session-usbmon220-be.pcapng usbmon, 64-byte headers, big-endian pcapng
 #   session-usbpcap.pcapng      USBPcap, pcapng
 #   two-devices.pcapng          the session beside a mouse, with control
 #                               transfers, an error event and a zero-length
@@ -32,6 +34,7 @@ t2p() { text2pcap -q -t '%s.' "$@" 2>/dev/null; }
 
 t2p -F pcap -l 220 "$work/s220.hex" "$out/session-usbmon220.pcap"
 "$fw" pcap-be 189 "$session" "$out/session-usbmon189-be.pcap"
+"$fw" pcapng-be 220 "$session" "$out/session-usbmon220-be.pcapng"
 t2p -F pcap -l 189 "$work/s189.hex" "$work/s189.pcap"
 editcap -F nsecpcap "$work/s189.pcap" "$out/session-usbmon189-ns.pcap"
 t2p -l 249 "$work/s249.hex" "$out/session-usbpcap.pcapng"
