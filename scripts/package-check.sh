@@ -87,6 +87,10 @@ done
 if [[ -f examples/session.txt ]]; then
   cmp -s examples/session.txt /usr/share/doc/vornlog/examples/session.txt || fail "the sample capture is not installed"
 fi
+if [[ -f examples/session.pcapng ]]; then
+  cmp -s examples/session.pcapng /usr/share/doc/vornlog/examples/session.pcapng ||
+    fail "the sample USB capture is not installed"
+fi
 
 dpkg -r vornlog >/dev/null
 [[ ! -e /usr/bin/vornlog ]] || fail "/usr/bin/vornlog is left after removing the package"
@@ -107,6 +111,7 @@ else
   listing=$(cd "$work" && cmake -E tar tf "$root/$zip")
   wanted=(vornlog.exe VornlogRun.exe README.md)
   [[ -f examples/session.txt ]] && wanted+=(examples/session.txt)
+  [[ -f examples/session.pcapng ]] && wanted+=(examples/session.pcapng)
   for f in "${wanted[@]}"; do
     grep -q "/$f\$" <<<"$listing" || fail "the ZIP has no $f"
   done
