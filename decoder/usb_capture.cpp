@@ -59,9 +59,10 @@ std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
     constexpr std::uint64_t kLimit = INT64_MAX / 1000;
     if (unitsPerSecond == 1000000 && timestamp <= kLimit) return static_cast<std::int64_t>(timestamp * 1000);
     if (unitsPerSecond == 1000000000) return static_cast<std::int64_t>(std::min<std::uint64_t>(timestamp, INT64_MAX));
-    const unsigned __int128 ns = static_cast<unsigned __int128>(timestamp / unitsPerSecond) * 1000000000u +
-                                 static_cast<unsigned __int128>(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
-    return static_cast<std::int64_t>(std::min<unsigned __int128>(ns, INT64_MAX));
+    using Wide = unsigned __int128;
+    const Wide ns = Wide(timestamp / unitsPerSecond) * 1000000000u +
+                    Wide(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
+    return static_cast<std::int64_t>(std::min<Wide>(ns, INT64_MAX));
 }
 
 } // namespace
@@ -270,7 +271,8 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
             continue;
         }
         if (type == kInterfaceDescription) {
-            if (interfaces_.size() >= kMaxInterfaces) return fail("more than %l interfaces in one section", at, 0, kMaxInterfaces);
+            if (interfaces_.size() >= kMaxInterfaces)
+                return fail("more than %l interfaces in one section", at, 0, kMaxInterfaces);
             Interface interface;
             interface.linkType = u16(b);
             interface.snapLength = u32(b + 4);

@@ -240,12 +240,13 @@ TEST(UsbCapture, DamagedFilesKeepWhatWasDecodedAndEndWithStatus1)
     // A snapshot length of 64 and a record of 65 bytes.
     Pcap small(64);
     small.event('S', 0x01, {0x56});
-    small.event('S', 0x01, {0x56, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+    small.event('S', 0x01, std::vector<int>(17, 0x56));
     Sandbox box;
     box.write("snap.pcap", small.bytes);
     const Result r = box.run({"snap.pcap", "report.txt"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Damaged capture file, captured length 65 above the snapshot length 64 at byte offset 89: snap.pcap\n");
+    EXPECT_EQ(r.err,
+              "Damaged capture file, captured length 65 above the snapshot length 64 at byte offset 89: snap.pcap\n");
     EXPECT_EQ(box.read("report.txt"), "PC     :  56\n   => Inst 0x56=Version\n     No paramters\n");
 }
 
@@ -278,7 +279,8 @@ TEST(UsbCapture, CapturesAndTextDumpsReadFromAPipeDecodeTheSame)
         SCOPED_TRACE(name);
         Sandbox box;
         ASSERT_EQ(mkfifo(box.path("pipe").c_str(), 0600), 0);
-        std::thread writer([&] { std::ofstream(box.path("pipe"), std::ios::binary) << readFile(kSource + "/" + name); });
+        const std::string capture = readFile(kSource + "/" + name);
+        std::thread writer([&] { std::ofstream(box.path("pipe"), std::ios::binary) << capture; });
         const Result r = box.run({"pipe", "report.txt"});
         writer.join();
         ASSERT_EQ(r.status, 0) << r.err;

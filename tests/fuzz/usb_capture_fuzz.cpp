@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fromFile += "fault: " + reader.fault();
         }
         std::fclose(file);
-        if (fromFile != fromMemory) fuzz::fail("reading from a stream differs from reading from memory", fromMemory, fromFile);
+        if (fromFile != fromMemory)
+            fuzz::fail("reading from a stream differs from reading from memory", fromMemory, fromFile);
     }
     // The packets of device 1.7 through the report.
     UsbCaptureReader reader(bytes);

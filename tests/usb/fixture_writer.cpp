@@ -91,7 +91,8 @@ std::vector<Transfer> readDump(const char* name)
         t.timeUs = parseTime(cols[2]);
         t.endpoint = cols[1][0] == 'O' ? 0x01 : 0x81;
         std::stringstream hex(cols[4]);
-        for (std::string pair; hex >> pair;) t.data.push_back(static_cast<std::uint8_t>(std::strtoul(pair.c_str(), nullptr, 16)));
+        for (std::string pair; hex >> pair;)
+            t.data.push_back(static_cast<std::uint8_t>(std::strtoul(pair.c_str(), nullptr, 16)));
         transfers.push_back(t);
     }
     return transfers;
