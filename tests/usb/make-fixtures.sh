@@ -25,7 +25,7 @@ mkdir -p "$out"
 g++ -std=c++20 -O1 -o "$work/fixture_writer" tests/usb/fixture_writer.cpp
 fw=$work/fixture_writer
 session=examples/session.txt
-t2p() { text2pcap -q -t '%s.' "$@" 2>/dev/null; }
+t2p() { text2pcap -q -t '%s.%f' "$@" 2>/dev/null; }
 
 "$fw" hex 220 "$session" >"$work/s220.hex"
 "$fw" hex 189 "$session" >"$work/s189.hex"
