@@ -59,7 +59,7 @@ LineReader::LineReader(std::FILE* file, std::string_view head) : file_(file)
 {
     allocate();
     len_ = std::min(head.size(), blockSize_);
-    std::memcpy(buf_, head.data(), len_);
+    if (len_ != 0) std::memcpy(buf_, head.data(), len_);
 }
 
 LineReader::LineReader(std::string_view text, std::size_t blockSize)

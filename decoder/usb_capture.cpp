@@ -90,7 +90,7 @@ UsbCaptureReader::UsbCaptureReader(std::FILE* file, std::string_view head) : fil
     buf_ = static_cast<std::uint8_t*>(std::malloc(kBufferSize));
     if (!buf_) throw std::bad_alloc();
     len_ = std::min(head.size(), kBufferSize);
-    std::memcpy(buf_, head.data(), len_);
+    if (len_ != 0) std::memcpy(buf_, head.data(), len_);
     // The format by the first four bytes; they stay in the buffer.
     std::size_t got = 0;
     take(4, got);

@@ -29,7 +29,7 @@ std::string fixture(const std::string& name) { return readFile(kSource + "/tests
 
 void le(std::string& s, std::uint64_t v, int width)
 {
-    for (int k = 0; k < width; ++k) s += static_cast<char>(v >> (8 * k));
+    for (int k = 0; k < width; ++k) s += static_cast<char>(k < 8 ? v >> (8 * k) : 0);
 }
 
 std::uint32_t le32At(const std::string& s, std::size_t at)
