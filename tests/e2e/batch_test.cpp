@@ -68,11 +68,13 @@ TEST(Batch, QuietWritesNothingButErrors)
 
 TEST(Batch, StandardInputAndOutputCarryTheBytesOfFiles)
 {
-    const std::string session = readFile(kSource + "/examples/session.txt");
+    // A text dump and a USB capture file, each through a pipe as from a file.
+    for (const char* name : {"session.txt", "session.pcapng"})
     for (const char* mode : {"-v", "-s"}) {
+        const std::string session = readFile(kSource + "/examples/" + name);
         Sandbox box;
-        box.write("session.txt", session);
-        const Result files = box.run({"-n", mode, "session.txt", "files.out"});
+        box.write(name, session);
+        const Result files = box.run({"-n", mode, name, "files.out"});
         ASSERT_EQ(files.status, 0) << files.err;
         const std::string expected = box.read("files.out");
 
@@ -88,7 +90,7 @@ TEST(Batch, StandardInputAndOutputCarryTheBytesOfFiles)
         EXPECT_EQ(in.out, files.out);
         EXPECT_EQ(box.read("in.out"), expected) << mode;
 
-        const Result out = box.run({"-q", mode, "session.txt", "-"});
+        const Result out = box.run({"-q", mode, name, "-"});
         EXPECT_EQ(out.status, 0);
         EXPECT_EQ(out.out, expected) << mode;
         EXPECT_EQ(out.err, "");

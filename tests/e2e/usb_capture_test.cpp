@@ -287,3 +287,51 @@ TEST(UsbCapture, CapturesAndTextDumpsReadFromAPipeDecodeTheSame)
         EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
     }
 }
+
+// The summary of a USB capture counts what the summary of its text dump
+// counts, and the one-byte request that the text dump's length filter
+// passes over as well.
+TEST(UsbCapture, SummaryCountsTheMessagesOfTheTextDumpAndThoseItsFilterSkips)
+{
+    const std::vector<int> version = {0x56, 0x56, 0x31, 0x2E, 0x30, 0x34, 0x20, 0x51, 0x4D, 0x52, 0x35, 0x56};
+    const std::vector<int> motors = {0x4D, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    Pcap pcap;
+    pcap.event('S', 0x01, {0x56});
+    pcap.event('C', 0x01, {});
+    pcap.event('S', 0x81, {});
+    pcap.event('C', 0x81, version);
+    pcap.event('S', 0x02, motors);
+    pcap.event('C', 0x02, {});
+    pcap.event('S', 0x81, {});
+    pcap.event('C', 0x81, motors);
+    const std::string text = "1\tOUT\t00:00:01.000\t1\t56\r\n"
+                             "2\tIN\t00:00:01.004\t12\t56 56 31 2E 30 34 20 51 4D 52 35 56\r\n"
+                             "3\tOUT\t00:00:01.010\t8\t4D 01 00 00 00 00 00 00\r\n"
+                             "4\tIN\t00:00:01.014\t8\t4D 01 00 00 00 00 00 00\r\n";
+    Sandbox box;
+    box.write("exchange.pcap", pcap.bytes);
+    box.write("exchange.txt", text);
+    ASSERT_EQ(box.run({"-n", "-t", "exchange.pcap", "usb.txt"}).status, 0);
+    ASSERT_EQ(box.run({"-n", "-t", "exchange.txt", "text.txt"}).status, 0);
+    const std::string usb = box.read("usb.txt");
+    const std::string dump = box.read("text.txt");
+    auto row = [](const std::string& summary, const std::string& start) {
+        const std::size_t at = summary.find("\n" + start);
+        return at == std::string::npos ? std::string() : summary.substr(at + 1, summary.find('\n', at + 1) - at - 1);
+    };
+    auto counts = [](int pc, int qmr5v, int noReply, int answersNothing) {
+        char text[80];
+        std::snprintf(text, sizeof text, "%5d    %5d      %5d            %5d", pc, qmr5v, noReply, answersNothing);
+        return std::string(text);
+    };
+    EXPECT_EQ(row(usb, "  0x4D M"), row(dump, "  0x4D M"));
+    EXPECT_NE(row(dump, "  0x4D M").find(counts(1, 1, 0, 0)), std::string::npos) << dump;
+    // The text dump saw only the reply to the Version request; the USB
+    // capture sees both.
+    EXPECT_NE(row(dump, "  0x56 V").find(counts(0, 1, 0, 1)), std::string::npos) << dump;
+    EXPECT_NE(row(usb, "  0x56 V").find(counts(1, 1, 0, 0)), std::string::npos) << usb;
+    EXPECT_NE(row(dump, "    40 characters or fewer").find(" 1"), std::string::npos) << dump;
+    EXPECT_NE(row(dump, "      of them with OUT or IN").find(" 1"), std::string::npos) << dump;
+    EXPECT_NE(row(usb, "  Messages decoded").find(" 4"), std::string::npos) << usb;
+    EXPECT_NE(row(dump, "  Messages decoded").find(" 3"), std::string::npos) << dump;
+}
