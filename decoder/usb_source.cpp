@@ -23,14 +23,16 @@ bool isInstructionCode(std::uint8_t code)
     return findDecoder(Direction::Pc, code, &line) != nullptr;
 }
 
+// Each byte as its text "XX " and one byte more, so that a byte is written
+// with one 4-byte store (the next byte's store overwrites the fourth).
 struct HexPair {
-    char text[3];
+    char text[4];
 };
 constexpr std::array<HexPair, 256> makeHexPairs()
 {
     constexpr char digits[] = "0123456789ABCDEF";
     std::array<HexPair, 256> pairs{};
-    for (int b = 0; b < 256; ++b) pairs[b] = {{digits[b >> 4], digits[b & 15], ' '}};
+    for (int b = 0; b < 256; ++b) pairs[b] = {{digits[b >> 4], digits[b & 15], ' ', ' '}};
     return pairs;
 }
 constexpr std::array<HexPair, 256> kHexPairs = makeHexPairs();
@@ -71,12 +73,12 @@ bool UsbCaptureSource::next(CaptureRecord& record)
         return true;
     }
     // Each byte as "XX ", the last one's space left out.
-    if (packet.size * 3 > capacity_) {
-        capacity_ = packet.size * 3;
+    if (packet.size * 3 + 1 > capacity_) {
+        capacity_ = packet.size * 3 + 1;
         field_ = std::make_unique<char[]>(capacity_);
     }
     char* p = field_.get();
-    for (std::size_t i = 0; i < packet.size; ++i) std::memcpy(p + 3 * i, kHexPairs[packet.data[i]].text, 3);
+    for (std::size_t i = 0; i < packet.size; ++i) std::memcpy(p + 3 * i, kHexPairs[packet.data[i]].text, 4);
     record.field = std::string_view(p, packet.size * 3 - 1);
     return true;
 }
