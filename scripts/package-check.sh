@@ -98,9 +98,7 @@ echo "   installed, decoded $sample, removed"
 
 echo "== Windows ZIP"
 rm -f build-windows/vornlog-*.zip
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=ON -DVORNLOG_BUILD_TESTS=OFF >/dev/null
-cmake --build build-windows -j2 >/dev/null
+bash scripts/windows-build.sh
 (cd build-windows && cpack -G ZIP >/dev/null)
 zips=(build-windows/vornlog-*.zip)
 zip=${zips[0]}

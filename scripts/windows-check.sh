@@ -18,12 +18,7 @@ cmake --build build --target vornlog -j2 >/dev/null
 linux_exe=$root/build/decoder/vornlog
 
 echo "== vornlog.exe (MinGW-w64)"
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=ON -DVORNLOG_BUILD_TESTS=OFF >/dev/null
-if cmake --build build-windows -j2 2>&1 | grep -E 'warning:|error:'; then
-  echo "FAIL: the Windows build is not warning-free" >&2
-  exit 1
-fi
+bash scripts/windows-build.sh
 windows_exe=$root/build-windows/decoder/vornlog.exe
 imports=$(x86_64-w64-mingw32-objdump -p "$windows_exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
 if [[ $imports != "kernel32.dll msvcrt.dll shell32.dll " ]]; then

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Cross-builds vornlog.exe and VornlogRun.exe with MinGW-w64 into
+# build-windows/ and fails when the build is not warning-free. Called by the
+# Windows checks; the toolchain is installed by them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=ON -DVORNLOG_BUILD_TESTS=OFF >/dev/null
+if cmake --build build-windows -j2 2>&1 | grep -E 'warning:|error:'; then
+  echo "FAIL: the Windows build is not warning-free" >&2
+  exit 1
+fi
