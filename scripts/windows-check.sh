@@ -98,8 +98,13 @@ both() {
    echo $? >"$work/$name.win.status") || true
   cmp -s "$work/$name.lin.status" "$work/$name.win.status" ||
     fail "$name: exit status $(cat "$work/$name.win.status") on Windows, $(cat "$work/$name.lin.status") on Linux"
-  cmp -s <(lf "$work/$name.win.out") "$work/$name.lin.out" || fail "$name: standard output differs"
-  cmp -s <(lf "$work/$name.win.err") "$work/$name.lin.err" || fail "$name: standard error differs"
+  local stream
+  for stream in out err; do
+    if ! cmp -s <(lf "$work/$name.win.$stream") "$work/$name.lin.$stream"; then
+      fail "$name: standard $([[ $stream == out ]] && echo output || echo error) differs (< Windows, > Linux)"
+      diff <(lf "$work/$name.win.$stream") "$work/$name.lin.$stream" | head -n 8 >&2 || true
+    fi
+  done
 }
 
 expected_notepad=()
