@@ -254,8 +254,12 @@ public:
             if (!eat(' ') && !eat('T')) return false;
             std::int64_t clock;
             if (!readClock(2, fractionDigits, clock) || i_ != s_.size()) return false;
+            // Nanoseconds since 1970 reach about 292 years either way: a
+            // date beyond them is no time this summary can count with.
+            const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+            if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return false;
             form = TimeForm::DateClock;
-            ns = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kDay + clock;
+            ns = days * kDay + clock;
             return true;
         }
         if (s_.find(':') != std::string_view::npos) {

@@ -237,8 +237,9 @@ TEST(Summary, ReadsEveryTimeFormOfTheThirdColumn)
     }
 
     // A third column that is no time (a dash, a count without a decimal
-    // point, a clock out of range) gives no times.
-    for (const char* none : {"-", "8", "25:00:00.000", "2026-13-01 10:00:00"}) {
+    // point, a clock out of range, a date too far from 1970 to count in
+    // nanoseconds) gives no times.
+    for (const char* none : {"-", "8", "25:00:00.000", "2026-13-01 10:00:00", "1142-11-30 14:02:11.521"}) {
         const std::string capture = pc(1, "56", none) + qmr(2, "56 51 4D 52 35 56 20 76 31 2E 30 32", none);
         EXPECT_EQ(section(summarize(capture), "Timing"), "Timing\n------\n  The capture has no times.\n") << none;
     }
