@@ -12,14 +12,11 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,30 +27,15 @@ namespace vornlog {
 // blocks, or collects everything in a string (tests). On Windows the
 // report is written as a text-mode stream writes it: every "\n" byte,
 // those carried in messages included, becomes "\r\n".
-//
-// The dest file is written in the background: once its first buffer is
-// full, a writer thread takes the full buffers in turn while the decoding
-// goes on filling the next one (kBuffers buffers in all). Output that fits
-// one buffer starts no thread. The bytes and their order are the same
-// either way.
 class Out {
 public:
     static constexpr std::size_t kBufferSize = 1 << 18;
-    // Buffers of a sink written in the background: one being filled, the
-    // others being written or waiting for the writer thread.
-    static constexpr std::size_t kBuffers = 4;
 
-    // Where the bytes go: writes n bytes, true when all were written.
-    using Sink = std::function<bool(const char*, std::size_t)>;
-    enum class Writing { InPlace, Background };
-
-    explicit Out(std::FILE* file, bool crlf = platformCrlf(), Writing writing = Writing::InPlace);
+    explicit Out(std::FILE* file, bool crlf = platformCrlf());
     // Tests may pick a small buffer, so that flushing happens often. A null
     // string keeps nothing: the bytes are dropped when the buffer is full
     // (the summary decodes every message into such a sink).
     explicit Out(std::string* collect, bool crlf = false, std::size_t bufferSize = kBufferSize);
-    Out(Sink sink, bool crlf, std::size_t bufferSize, Writing writing);
-    // Writes what is left and ends the writer thread.
     ~Out();
     Out(const Out&) = delete;
     Out& operator=(const Out&) = delete;
@@ -69,13 +51,9 @@ public:
     void write(const char* s, std::size_t n);
     void write(std::string_view s) { write(s.data(), s.size()); }
 
-    // Writes out everything buffered and waits until it is written: the
-    // writer thread, if one runs, has ended when it returns, so the stream
-    // may be closed. Returns false once any write has failed.
+    // Hands the buffered bytes on. Returns false once any write has failed.
     bool flush();
-    // True once a write has failed (set by the writer thread as soon as
-    // its write fails, so that the loops stop). Nothing is written after.
-    bool failed() const { return failed_.load(std::memory_order_relaxed); }
+    bool failed() const { return failed_; }
 
     static constexpr bool platformCrlf()
     {
@@ -87,24 +65,13 @@ public:
     }
 
 private:
-    struct Relay;
-
     void drain(std::size_t need);
-    void reserve(std::size_t size);
-    bool startWriter();
-    void handOver(bool last);
-    void takeNextBuffer();
-    static void writerMain(void* self);
-    void writeBuffers();
-    bool deliver(const char* s, std::size_t n);
+    void emit(const char* s, std::size_t n);
 
-    Sink sink_;
+    std::FILE* file_ = nullptr;
+    std::string* collect_ = nullptr;
     bool crlf_ = false;
-    bool background_ = false;
-    std::atomic<bool> failed_{false};
-    std::size_t bufferSize_;
-    std::unique_ptr<Relay> relay_; // the writer thread and its buffers, once started
-    std::string crlfText_;         // a buffer with its "\r\n" line ends
+    bool failed_ = false;
     char* buf_;
     char* pos_;
     char* end_;

@@ -12,12 +12,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
-#include <process.h>
 #else
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
@@ -296,117 +291,5 @@ void showInViewer(const std::string& file, Viewer viewer)
     posix_spawn_file_actions_destroy(&actions);
 #endif
 }
-
-#ifdef _WIN32
-struct Semaphore::State {
-    HANDLE handle;
-};
-
-Semaphore::Semaphore(unsigned initial)
-    : state_(new State{CreateSemaphoreW(nullptr, static_cast<LONG>(initial), 0x7FFFFFFF, nullptr)})
-{
-}
-
-Semaphore::~Semaphore()
-{
-    if (state_->handle) CloseHandle(state_->handle);
-}
-
-bool Semaphore::ok() const { return state_->handle != nullptr; }
-void Semaphore::post() { ReleaseSemaphore(state_->handle, 1, nullptr); }
-void Semaphore::wait() { WaitForSingleObject(state_->handle, INFINITE); }
-
-namespace {
-// What a new thread runs.
-struct ThreadStart {
-    void (*run)(void*) = nullptr;
-    void* context = nullptr;
-};
-
-unsigned __stdcall threadEntry(void* start)
-{
-    const auto* s = static_cast<const ThreadStart*>(start);
-    s->run(s->context);
-    return 0;
-}
-} // namespace
-
-struct Thread::State {
-    HANDLE handle = nullptr;
-    ThreadStart start;
-};
-
-Thread::Thread() : state_(new State) {}
-Thread::~Thread() { join(); }
-
-bool Thread::start(void (*run)(void*), void* context)
-{
-    if (state_->handle) return false;
-    state_->start = {run, context};
-    // _beginthreadex rather than CreateThread: the thread writes through
-    // the C runtime's stdio.
-    const uintptr_t handle = _beginthreadex(nullptr, 0, threadEntry, &state_->start, 0, nullptr);
-    state_->handle = reinterpret_cast<HANDLE>(handle);
-    return state_->handle != nullptr;
-}
-
-void Thread::join()
-{
-    if (!state_->handle) return;
-    WaitForSingleObject(state_->handle, INFINITE);
-    CloseHandle(state_->handle);
-    state_->handle = nullptr;
-}
-#else
-struct Semaphore::State {
-    std::mutex mutex;
-    std::condition_variable changed;
-    unsigned count;
-};
-
-Semaphore::Semaphore(unsigned initial) : state_(new State{{}, {}, initial}) {}
-Semaphore::~Semaphore() = default;
-
-bool Semaphore::ok() const { return true; }
-
-void Semaphore::post()
-{
-    {
-        std::lock_guard<std::mutex> lock(state_->mutex);
-        ++state_->count;
-    }
-    state_->changed.notify_one();
-}
-
-void Semaphore::wait()
-{
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    state_->changed.wait(lock, [this] { return state_->count > 0; });
-    --state_->count;
-}
-
-struct Thread::State {
-    std::thread thread;
-};
-
-Thread::Thread() : state_(new State) {}
-Thread::~Thread() { join(); }
-
-bool Thread::start(void (*run)(void*), void* context)
-{
-    if (state_->thread.joinable()) return false;
-    try {
-        state_->thread = std::thread(run, context);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
-}
-
-void Thread::join()
-{
-    if (state_->thread.joinable()) state_->thread.join();
-}
-#endif
 
 } // namespace vornlog

@@ -1,11 +1,9 @@
 // What the console program asks of the operating system: opening files by
-// their (UTF-8) names, telling whether two names are one file, showing
-// the dest file on the desktop, and the thread that writes the dest file
-// while the decoding goes on.
+// their (UTF-8) names, telling whether two names are one file, and showing
+// the dest file on the desktop.
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,44 +61,5 @@ enum class Viewer { Text, Csv, Picture };
 // argument, never through a command interpreter; the viewer is not waited
 // for and its failure is ignored.
 void showInViewer(const std::string& file, Viewer viewer);
-
-// A counting semaphore: wait() takes one unit, waiting until there is one;
-// post() gives one back. The dest file's buffers go between the decoding
-// and its writer thread with two of them.
-class Semaphore {
-public:
-    explicit Semaphore(unsigned initial);
-    ~Semaphore();
-    Semaphore(const Semaphore&) = delete;
-    Semaphore& operator=(const Semaphore&) = delete;
-
-    // False when the system gave no semaphore; then it must not be used.
-    bool ok() const;
-    void post();
-    void wait();
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-// One thread of the program besides the main one (on Windows a thread of
-// the C runtime, so that the program needs no DLL beyond the system's).
-class Thread {
-public:
-    Thread();
-    ~Thread(); // joins a thread still running
-    Thread(const Thread&) = delete;
-    Thread& operator=(const Thread&) = delete;
-
-    // Runs run(context) in a new thread. False when the system gives none.
-    bool start(void (*run)(void*), void* context);
-    // Waits until the thread has returned; nothing when none was started.
-    void join();
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
 
 } // namespace vornlog

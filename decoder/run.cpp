@@ -161,8 +161,7 @@ int run(const std::vector<std::string>& args)
     input.announce(console);
     {
         MessageSource& in = input.source();
-        // Written by a thread of its own while the decoding goes on.
-        Out out(dest, Out::platformCrlf(), Out::Writing::Background);
+        Out out(dest);
         Progress progress(console);
         if (options->mode == Mode::Steps)
             writeStepsCsv(in, out, console, progress);

@@ -2,9 +2,7 @@
 # The hardening check, run by CI after the tests:
 #   1. every test again, built with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (any report stops the test that made it);
-#   2. the tests of the dest file's writer thread built with
-#      ThreadSanitizer (the one place where two threads meet);
-#   3. bounded fuzzing of the report, the steps CSV and the picture (FUZZ_SECONDS
+#   2. bounded fuzzing of the report, the steps CSV and the picture (FUZZ_SECONDS
 #      each, 120 by default) from the seed captures, the saved findings,
 #      the sample capture and the test captures; then the USB capture
 #      reader (pcap, pcapng) on its own, USB_FUZZ_SECONDS (60), from the
@@ -26,12 +24,6 @@ cmake -S . -B build-sanitize -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Rel
   -DVORNLOG_SANITIZE=ON -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ctest --output-on-failure -j"$jobs")
-
-echo "== The writer thread's tests with ThreadSanitizer"
-mkdir -p build-tsan
-clang++ -std=c++20 -fsanitize=thread -g -O1 -Wall -Wextra -Idecoder tests/decoder/out_writer_test.cpp \
-  decoder/out.cpp decoder/platform.cpp -lgtest -lgtest_main -pthread -o build-tsan/out_writer_tests
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" build-tsan/out_writer_tests --gtest_brief=1
 
 echo "== Fuzzing, ${fuzz_seconds} s for each mode"
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

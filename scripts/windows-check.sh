@@ -72,7 +72,7 @@ while IFS= read -r -d '' f; do captures+=("$f"); done \
 while IFS= read -r -d '' f; do captures+=("$f"); done \
   < <(find tests -path '*/captures/*' -type f \( -name '*.pcap' -o -name '*.pcapng' \) -print0 | sort -z)
 # A capture whose report fills many output buffers, so that vornlog.exe's
-# writer thread writes most of it.
+# output buffer holds only a part of it.
 if [[ -f examples/session.txt ]]; then
   for _ in $(seq 1 60); do cat examples/session.txt; done >"$work/session-many.txt"
   captures+=("$work/session-many.txt")
