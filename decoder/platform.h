@@ -45,6 +45,10 @@ std::FILE* openNullDevice();
 bool sameFile(std::FILE* open, const std::string& name);
 bool sameFile(std::FILE* a, std::FILE* b);
 
+// The two file errors of the console, completed by the file's name.
+inline constexpr char kCantRead[] = "Can't read the file: ";
+inline constexpr char kCantWrite[] = "Can't write to file: ";
+
 // Writes a message (UTF-8) on standard error. A Windows console gets it as
 // wide characters, so that a name such as "Données" shows as typed; a
 // redirected standard error gets the UTF-8 bytes.
@@ -54,10 +58,11 @@ void writeError(const std::string& text);
 // "jobs/session.txt"), split as the platform splits paths.
 std::string fileNamePart(const std::string& name);
 
-enum class Viewer { Text, Csv, Picture };
+// The text viewer (the report, the summary), or the program the desktop
+// associates with the file's type (the CSV, the picture).
+enum class Viewer { Text, ByType };
 
-// Asks the desktop to show `file`: the report in the text viewer, the CSV
-// and the picture with the program associated with their type. The name is passed as one
+// Asks the desktop to show `file` with the viewer given. The name is passed as one
 // argument, never through a command interpreter; the viewer is not waited
 // for and its failure is ignored.
 void showInViewer(const std::string& file, Viewer viewer);

@@ -112,7 +112,7 @@ int run(const std::vector<std::string>& args)
     if (options->quiet) {
         consoleFile = openNullDevice();
         if (!consoleFile) {
-            writeError("Can't write to file: the null device\n");
+            writeError(std::string(kCantWrite) + "the null device\n");
             return 1;
         }
     }
@@ -128,7 +128,7 @@ int run(const std::vector<std::string>& args)
 
     std::FILE* dump = dumpIsStdin ? standardInput() : openFile(options->dump, "rb");
     if (!dump) {
-        complain(console, "Can't read the file: ", options->dump);
+        complain(console, kCantRead, options->dump);
         return 1;
     }
     // A USB capture is read through once before the dest file is touched.
@@ -151,7 +151,7 @@ int run(const std::vector<std::string>& args)
     std::FILE* dest = same ? nullptr : destIsStdout ? standardOutput() : openFile(options->dest, "wb");
     if (!dest) {
         if (!dumpIsStdin) std::fclose(dump);
-        complain(console, "Can't write to file: ", options->dest);
+        complain(console, kCantWrite, options->dest);
         return 1;
     }
 
@@ -185,9 +185,9 @@ int run(const std::vector<std::string>& args)
     if (readError || writeError || !fault.empty()) {
         put<"\n">(console);
         if (readError)
-            complain(console, "Can't read the file: ", options->dump);
+            complain(console, kCantRead, options->dump);
         else if (writeError)
-            complain(console, "Can't write to file: ", options->dest);
+            complain(console, kCantWrite, options->dest);
         else
             complain(console, "Damaged capture file, " + fault + ": ", options->dump);
         return 1;
@@ -197,9 +197,8 @@ int run(const std::vector<std::string>& args)
     console.flush();
     std::fflush(consoleFile);
     if (options->viewer && !destIsStdout)
-        showInViewer(options->dest, options->mode == Mode::Steps     ? Viewer::Csv
-                                    : options->mode == Mode::Picture ? Viewer::Picture
-                                                                     : Viewer::Text);
+        showInViewer(options->dest, options->mode == Mode::Steps || options->mode == Mode::Picture ? Viewer::ByType
+                                                                                                   : Viewer::Text);
     return 0;
 }
 

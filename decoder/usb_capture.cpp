@@ -197,6 +197,17 @@ bool UsbCaptureReader::readPcapHeader()
     return true;
 }
 
+// A packet's captured length within the reader's bound and its
+// interface's snapshot length; a fault of the record at `at` otherwise.
+bool UsbCaptureReader::capturedLengthFits(const Interface& interface, std::uint32_t captured, std::uint64_t at)
+{
+    if (captured > kMaxCapturedLength)
+        return fail("captured length %s above the bound of %l", at, captured, kMaxCapturedLength);
+    if (interface.snapLength != 0 && captured > interface.snapLength)
+        return fail("captured length %s above the snapshot length %l", at, captured, interface.snapLength);
+    return true;
+}
+
 bool UsbCaptureReader::nextPcap(UsbPacket& packet)
 {
     const std::uint64_t at = offset_;
@@ -210,10 +221,7 @@ bool UsbCaptureReader::nextPcap(UsbPacket& packet)
     const Interface& interface = interfaces_.front();
     const std::uint64_t timestamp = std::uint64_t(u32(h)) * interface.unitsPerSecond + u32(h + 4);
     const std::uint32_t captured = u32(h + 8);
-    if (captured > kMaxCapturedLength)
-        return fail("captured length %s above the bound of %l", at, captured, kMaxCapturedLength);
-    if (interface.snapLength != 0 && captured > interface.snapLength)
-        return fail("captured length %s above the snapshot length %l", at, captured, interface.snapLength);
+    if (!capturedLengthFits(interface, captured, at)) return false;
     const std::uint8_t* data = take(captured, got);
     if (got < captured) return fail("record cut short", at);
     this->packet(interface, timestamp, data, captured, packet);
@@ -317,10 +325,7 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
         if (id >= interfaces_.size()) return fail("packet on interface %s that was never declared", at, id, 0);
         const Interface& interface = interfaces_[id];
         if (type == kSimplePacket && interface.snapLength != 0) captured = std::min(captured, interface.snapLength);
-        if (captured > kMaxCapturedLength)
-            return fail("captured length %s above the bound of %l", at, captured, kMaxCapturedLength);
-        if (interface.snapLength != 0 && captured > interface.snapLength)
-            return fail("captured length %s above the snapshot length %l", at, captured, interface.snapLength);
+        if (!capturedLengthFits(interface, captured, at)) return false;
         if (dataAt + captured > body) return fail("captured length %s runs past its block", at, captured, 0);
         this->packet(interface, timestamp, b + dataAt, captured, packet);
         packet.hasTime = hasTime && interface.unitsPerSecond != 0;

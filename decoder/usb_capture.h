@@ -126,6 +126,7 @@ private:
                      : (std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0]);
     }
 
+    bool capturedLengthFits(const Interface& interface, std::uint32_t captured, std::uint64_t at);
     bool readPcapHeader();
     bool nextPcap(UsbPacket& packet);
     bool nextPcapng(UsbPacket& packet);

@@ -12,6 +12,8 @@ namespace vornlog {
 
 namespace {
 
+constexpr char kCantCopy[] = "Can't make a temporary copy of the capture file: ";
+
 // Devices counted while choosing; a file naming more is not a real bus.
 constexpr std::size_t kMaxDevices = 4096;
 
@@ -113,7 +115,7 @@ void DumpInput::scanUsb(std::optional<UsbDevice> wanted)
         // read twice.
         spool_ = openTemporaryFile();
         if (!spool_) {
-            problem_ = "Can't make a temporary copy of the capture file: ";
+            problem_ = kCantCopy;
             return;
         }
         bool ok = std::fwrite(head_.data(), 1, head_.size(), spool_) == head_.size();
@@ -124,11 +126,11 @@ void DumpInput::scanUsb(std::optional<UsbDevice> wanted)
             ok = std::fwrite(chunk.data(), 1, k, spool_) == k;
         }
         if (std::ferror(dump_)) {
-            problem_ = "Can't read the file: ";
+            problem_ = kCantRead;
             return;
         }
         if (!ok || std::fflush(spool_) != 0) {
-            problem_ = "Can't make a temporary copy of the capture file: ";
+            problem_ = kCantCopy;
             return;
         }
         file = spool_;
@@ -142,7 +144,7 @@ void DumpInput::scanUsb(std::optional<UsbDevice> wanted)
     std::string format;
     {
         if (std::fseek(file, 0, SEEK_SET) != 0) {
-            problem_ = "Can't read the file: ";
+            problem_ = kCantRead;
             return;
         }
         UsbCaptureReader scan(file, {});
@@ -166,7 +168,7 @@ void DumpInput::scanUsb(std::optional<UsbDevice> wanted)
             if (isInstructionCode(packet.data[0])) ++last->instructions;
         }
         if (scan.readError()) {
-            problem_ = "Can't read the file: ";
+            problem_ = kCantRead;
             return;
         }
         if (!scan.sawUsbmon() && !scan.sawUsbPcap()) {
@@ -199,7 +201,7 @@ void DumpInput::scanUsb(std::optional<UsbDevice> wanted)
     }
 
     if (std::fseek(file, 0, SEEK_SET) != 0) {
-        problem_ = "Can't read the file: ";
+        problem_ = kCantRead;
         return;
     }
     packets_ = std::make_unique<UsbCaptureReader>(file, std::string_view());

@@ -22,7 +22,7 @@ namespace {
 
 // The outputs, one row each, in the order of their OptionParam buttons.
 constexpr OutputOption outputs[] = {
-    {Output::Report, "Fichier de sortie  en format .txt", "", 1, "-s -v", "Fichiers TXT (*.txt)|*.txt|", "*.txt",
+    {Output::Report, "Fichier de sortie  en format .txt", "", 1, "-s -v", textFilter, "*.txt",
      true},
     {Output::StepsCsv,
      "Fichier de sortie en format CVS qui permet d'extraire les informations des pas, accélération, PWM, % du "
@@ -30,7 +30,7 @@ constexpr OutputOption outputs[] = {
      "Le fichier sera ouvert sous Excel", 2, "-s", "Fichiers csv (*.csv)|*.csv|", "*.csv", false},
     {Output::Picture, "Fichier de sortie en image SVG : trajectoire, PWM, % du buffer", "", 1, "-p",
      "Fichiers SVG (*.svg)|*.svg|", "*.svg", false},
-    {Output::Summary, "Fichier de sortie résumé de la session (.txt)", "", 1, "-t", "Fichiers TXT (*.txt)|*.txt|",
+    {Output::Summary, "Fichier de sortie résumé de la session (.txt)", "", 1, "-t", textFilter,
      "*.txt", false},
 };
 
@@ -66,7 +66,8 @@ void check(Fault fault)
 
 FileDialogRequest dumpDialog()
 {
-    return {FileDialogRequest::Kind::Open, std::string(dumpFilter), 1, std::string(dumpName), false};
+    return {FileDialogRequest::Kind::Open, std::string(textFilter) + std::string(usbCaptureFilter), 1,
+            std::string(dumpName), false};
 }
 
 FileDialogRequest destDialog(const OutputOption& option)

@@ -32,9 +32,10 @@ struct OutputOption {
 std::span<const OutputOption> outputOptions();
 const OutputOption& outputOption(Output output);
 
-// The capture dialog's filter: text dumps first, then USB capture files.
-inline constexpr std::string_view dumpFilter =
-    "Fichiers TXT (*.txt)|*.txt|Captures USB (*.pcap *.pcapng)|*.pcap;*.pcapng|";
+// The dialog filter of text files: the report, the summary, and the text
+// dumps in the capture dialog, where USB capture files follow them.
+inline constexpr std::string_view textFilter = "Fichiers TXT (*.txt)|*.txt|";
+inline constexpr std::string_view usbCaptureFilter = "Captures USB (*.pcap *.pcapng)|*.pcap;*.pcapng|";
 inline constexpr std::string_view dumpName = "*.txt";
 
 struct RunChoices {
