@@ -83,8 +83,23 @@ template <std::size_t N>
 struct Text {
     char s[N]{};
     consteval Text(const char (&a)[N]) { std::copy_n(a, N, s); }
+    // The first N - 1 characters of a text known when compiling.
+    consteval explicit Text(std::string_view v) { std::copy_n(v.data(), N - 1, s); }
     static constexpr std::size_t size = N - 1;
+    constexpr std::string_view view() const { return {s, N - 1}; }
 };
+
+// A format made, when compiling, of a text that a constant holds:
+//   fmt::Text<view.size() + 1>(view)
+// and of two formats one after the other.
+template <std::size_t A, std::size_t B>
+consteval Text<A + B - 1> join(const Text<A>& a, const Text<B>& b)
+{
+    char joined[A + B - 1]{};
+    std::copy_n(a.s, A - 1, joined);
+    std::copy_n(b.s, B - 1, joined + A - 1);
+    return Text<A + B - 1>(std::string_view(joined, A + B - 2));
+}
 
 enum class Kind : char { Dec, Hex, Char, Str, Fixed1 };
 
@@ -305,6 +320,26 @@ constexpr std::size_t render(char* dst, std::size_t capacity, const A&... args)
     return n;
 }
 
+// The most bytes that F writes with these arguments.
+template <Text F, class... A>
+inline std::size_t bound(const A&... args)
+{
+    return F.size + sizeof...(A) * kMaxConv + (std::size_t{0} + ... + extra(args));
+}
+
+// Writes F with its arguments at p, which has room for bound<F>(args...)
+// bytes; returns the end of what it wrote.
+template <Text F, class... A>
+inline char* write(char* p, const A&... args)
+{
+    constexpr const auto& P = parsed<F>;
+    static_assert(P.count == sizeof...(A), "argument count does not match the format");
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        ((p = arg<F, I>(piece<F, I>(p), args)), ...);
+    }(std::index_sequence_for<A...>{});
+    return piece<F, P.count>(p);
+}
+
 } // namespace fmt
 
 // Writes one formatted piece of the report:
@@ -312,15 +347,7 @@ constexpr std::size_t render(char* dst, std::size_t capacity, const A&... args)
 template <fmt::Text F, class... A>
 inline void put(Out& out, const A&... args)
 {
-    constexpr const auto& P = fmt::parsed<F>;
-    static_assert(P.count == sizeof...(A), "argument count does not match the format");
-    const std::size_t need =
-        F.size + sizeof...(A) * fmt::kMaxConv + (std::size_t{0} + ... + fmt::extra(args));
-    char* p = out.room(need);
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((p = fmt::arg<F, I>(fmt::piece<F, I>(p), args)), ...);
-    }(std::index_sequence_for<A...>{});
-    out.advance(fmt::piece<F, P.count>(p));
+    out.advance(fmt::write<F>(out.room(fmt::bound<F>(args...)), args...));
 }
 
 } // namespace vornlog

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "instructions.h"
 #include "lines.h"
 #include "motion/motion.h"
 #include "motion/segments.h"
