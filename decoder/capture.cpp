@@ -1,5 +1,6 @@
 #include "capture.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -151,6 +152,176 @@ bool parseCaptureLine(std::string_view line, CaptureLine& out)
     }
     const char* fieldEnd = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
     out.field = std::string_view(p, static_cast<std::size_t>((fieldEnd ? fieldEnd : end) - p));
+    return true;
+}
+
+// ---- Times -------------------------------------------------------------------
+
+namespace {
+
+constexpr std::int64_t kSecond = 1'000'000'000;
+constexpr std::int64_t kDay = 86'400 * kSecond;
+// Some hundred years of midnights at most: a capture whose times of day
+// jump back and forth must not run the count out of range.
+constexpr std::int64_t kMaxDays = 36'500;
+
+bool leapYear(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned daysInMonth(std::int64_t y, unsigned m)
+{
+    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && leapYear(y) ? 29 : kDays[m - 1];
+}
+
+// Reads a time column; digits only where digits belong, nothing left over.
+class TimeText {
+public:
+    explicit TimeText(std::string_view s) : s_(s) {}
+
+    bool read(CaptureTime& time)
+    {
+        time.digits = 0;
+        if (s_.size() > 10 && s_[4] == '-') {
+            std::int64_t y, mo, d;
+            if (!digits(4, 4, y) || !eat('-') || !digits(2, 2, mo) || !eat('-') || !digits(2, 2, d)) return false;
+            if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, static_cast<unsigned>(mo))) return false;
+            if (!eat(' ') && !eat('T')) return false;
+            std::int64_t clock;
+            if (!readClock(2, time.digits, clock)) return false;
+            eat('Z');
+            if (i_ != s_.size()) return false;
+            // Nanoseconds since 1970 reach about 292 years either way: a
+            // date beyond them is no time that can be counted with.
+            const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+            if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return false;
+            time.form = TimeForm::DateClock;
+            time.ns = days * kDay + clock;
+            return true;
+        }
+        if (s_.find(':') != std::string_view::npos) {
+            if (!readClock(1, time.digits, time.ns) || i_ != s_.size()) return false;
+            time.form = TimeForm::Clock;
+            return true;
+        }
+        // Seconds: the decimal point is required, so that a column that
+        // counts lines or bytes is not taken for a time.
+        std::int64_t seconds;
+        if (!digits(1, 9, seconds) || i_ == s_.size() || s_[i_] != '.') return false;
+        std::int64_t fraction;
+        if (!readFraction(time.digits, fraction) || i_ != s_.size()) return false;
+        time.form = TimeForm::Seconds;
+        time.ns = seconds * kSecond + fraction;
+        return true;
+    }
+
+private:
+    bool eat(char c)
+    {
+        if (i_ < s_.size() && s_[i_] == c) {
+            ++i_;
+            return true;
+        }
+        return false;
+    }
+    bool digits(std::size_t least, std::size_t most, std::int64_t& v)
+    {
+        v = 0;
+        std::size_t n = 0;
+        while (n < most && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
+            v = v * 10 + (s_[i_++] - '0');
+            ++n;
+        }
+        return n >= least;
+    }
+    // ".fff": at least one digit; nanoseconds from the first nine.
+    bool readFraction(int& fractionDigits, std::int64_t& ns)
+    {
+        ns = 0;
+        if (!eat('.')) return true;
+        std::int64_t scale = kSecond;
+        int n = 0;
+        while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
+            if (n < 9) {
+                scale /= 10;
+                ns += (s_[i_] - '0') * scale;
+            }
+            ++n;
+            ++i_;
+        }
+        fractionDigits = std::min(n, 9);
+        return n > 0;
+    }
+    bool readClock(std::size_t hourDigits, int& fractionDigits, std::int64_t& ns)
+    {
+        std::int64_t h, m, s, fraction;
+        if (!digits(hourDigits, 2, h) || !eat(':') || !digits(2, 2, m) || !eat(':') || !digits(2, 2, s)) return false;
+        if (h > 23 || m > 59 || s > 59) return false;
+        if (!readFraction(fractionDigits, fraction)) return false;
+        ns = ((h * 60 + m) * 60 + s) * kSecond + fraction;
+        return true;
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+};
+
+} // namespace
+
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+CivilDate civilFromDays(std::int64_t z)
+{
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
+}
+
+bool parseDumpTime(std::string_view column, CaptureTime& time) { return TimeText(column).read(time); }
+
+std::string_view timeColumn(std::string_view line)
+{
+    // The columns are short: a plain scan beats a call for each tab.
+    std::size_t i = 0, tabs = 0;
+    while (i < line.size() && tabs < 2)
+        if (line[i++] == '\t') ++tabs;
+    if (tabs < 2) return {};
+    const std::size_t start = i;
+    while (i < line.size() && line[i] != '\t') ++i;
+    std::string_view column = line.substr(start, i - start);
+    while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
+        column.remove_suffix(1);
+    while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
+    return column;
+}
+
+bool DumpClock::read(std::string_view line, CaptureTime& time)
+{
+    if (!parseDumpTime(timeColumn(line), time)) return false;
+    if (form_ == TimeForm::None) {
+        form_ = time.form;
+        lastClock_ = time.ns;
+    } else if (time.form != form_) {
+        return false;
+    }
+    if (time.form == TimeForm::Clock) {
+        if (time.ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
+        time.ns += dayOffset_;
+        lastClock_ = time.ns;
+    }
     return true;
 }
 

@@ -75,6 +75,59 @@ struct CaptureLine {
 // to hold a message or has no data field (fewer than four tabs).
 bool parseCaptureLine(std::string_view line, CaptureLine& out);
 
+// ---- Times -------------------------------------------------------------------
+
+// How a capture writes its times.
+enum class TimeForm {
+    None,
+    Clock,     // a time of day, "HH:MM:SS.fff", in the third column of a text dump
+    DateClock, // a date and a time of day, "YYYY-MM-DD HH:MM:SS.fff" (or with T, and Z)
+    Seconds,   // seconds from some start, "12.345678"
+    Packet,    // a USB capture file's packet time stamps
+};
+
+struct CaptureTime {
+    TimeForm form = TimeForm::None;
+    // Digits after the decimal point that the capture gives (0 to 9).
+    int digits = 0;
+    // Nanoseconds: since 1970 UTC for a date and a time (a text dump's
+    // column carries no time zone: it is taken as UTC) and for a packet;
+    // since midnight for a time of day; as written for seconds.
+    std::int64_t ns = 0;
+};
+
+// Reads the time in a text dump's third column: every digit where a digit
+// belongs, nothing left over, a date that exists, hours, minutes and seconds
+// in their ranges. False when the column holds none of the forms.
+bool parseDumpTime(std::string_view column, CaptureTime& time);
+
+// The third column of a capture line, without spaces around it.
+std::string_view timeColumn(std::string_view line);
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and
+// back.
+std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day);
+struct CivilDate {
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+CivilDate civilFromDays(std::int64_t days);
+
+// The times of a text dump's lines, read one line after the other. The
+// first time sets the form: a time written another way is none. A time of
+// day that runs back by more than half a day has passed midnight, and goes
+// on counting from the first day's midnight.
+class DumpClock {
+public:
+    bool read(std::string_view line, CaptureTime& time);
+
+private:
+    TimeForm form_ = TimeForm::None;
+    std::int64_t dayOffset_ = 0;
+    std::int64_t lastClock_ = 0;
+};
+
 namespace detail {
 // The byte that two characters read as, indexed by first * 256 + second,
 // and the byte that a pair cut by the field's end reads as, by its one

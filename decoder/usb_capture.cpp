@@ -52,6 +52,15 @@ std::uint32_t minimumBlockLength(std::uint32_t type)
     }
 }
 
+// The decimals of a second that time stamps in units of 1/unitsPerSecond s
+// resolve: 6 for microseconds, 7 for 2^-20 s; nanoseconds at most.
+int fractionDigits(std::uint64_t unitsPerSecond)
+{
+    int digits = 0;
+    for (std::uint64_t resolved = 1; resolved < unitsPerSecond && digits < 9; resolved *= 10) ++digits;
+    return digits;
+}
+
 // A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds
 // (kept within what 64 bits hold).
 std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
@@ -164,6 +173,7 @@ bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_
 void UsbCaptureReader::declare(const Interface& interface)
 {
     interfaces_.push_back(interface);
+    interfaces_.back().timeDigits = fractionDigits(interface.unitsPerSecond);
     if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) sawUsbmon_ = true;
     if (interface.linkType == kLinkUsbPcap) sawUsbPcap_ = true;
 }
@@ -342,6 +352,7 @@ void UsbCaptureReader::packet(const Interface& interface, std::uint64_t timestam
     out.size = 0;
     out.hasTime = interface.unitsPerSecond != 0;
     out.timeNs = out.hasTime ? nanoseconds(timestamp, interface.unitsPerSecond) : 0;
+    out.timeDigits = interface.timeDigits;
     if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
         // The usbmon header, in the byte order of the machine that captured.
         const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;

@@ -50,6 +50,7 @@ struct UsbPacket {
     bool isUsb = false;
     bool hasTime = false;
     std::int64_t timeNs = 0; // since 1970
+    int timeDigits = 0;      // decimals of a second that the time stamps resolve
     UsbDevice device;
     std::uint8_t endpoint = 0; // with the direction bit 0x80 (IN)
     std::uint8_t transfer = 0;
@@ -97,6 +98,7 @@ private:
         std::uint32_t snapLength = 0; // 0: no limit
         // Time stamps count units of 1/unitsPerSecond, or of 2^-shift s.
         std::uint64_t unitsPerSecond = 1000000;
+        int timeDigits = 6; // the decimals of a second that they resolve
     };
 
     // Up to n bytes of the file, whole in memory until the next take; `got`

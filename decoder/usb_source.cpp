@@ -65,6 +65,10 @@ bool UsbCaptureSource::next(CaptureRecord& record)
     record.line = {};
     record.hasTime = packet.hasTime;
     record.timeNs = packet.timeNs;
+    record.timeForm = packet.hasTime ? TimeForm::Packet : TimeForm::None;
+    record.timeDigits = packet.timeDigits;
+    record.hasDevice = packet.isUsb;
+    record.device = packet.device;
     record.isMessage = device_ && packet.device == *device_ && carriesMessage(packet);
     record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
     if (!record.isMessage) {
