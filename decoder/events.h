@@ -11,6 +11,7 @@
 
 #include "emit.h"
 #include "fields.h"
+#include "lines.h"
 #include "out.h"
 #include "texts.h"
 
@@ -78,7 +79,12 @@ class EventSink {
 public:
     explicit EventSink(MessageEvents& events) : events_(events) {}
 
-    void instruction(std::uint8_t code, const Instruction* instruction) { events_.instruction(code, instruction); }
+    // The instruction; an unknown one is also an error, as in the report.
+    void instruction(std::uint8_t code, const Instruction* instruction)
+    {
+        events_.instruction(code, instruction);
+        if (!instruction) events_.error(detail::trimmedForm<kUnknownInstruction>.view());
+    }
 
     template <const Field& F, fmt::Text M, class... A>
     void field(const A&... args)

@@ -5,6 +5,7 @@
 
 #include "capture.h"
 #include "help.h"
+#include "json_lines.h"
 #include "motion/picture.h"
 #include "motion/steps_csv.h"
 #include "out.h"
@@ -66,6 +67,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Picture;
         else if (option[1] == 't')
             options.mode = Mode::Summary;
+        else if (option[1] == 'j')
+            options.mode = Mode::Json;
         else if (option[1] == 'd') {
             // -d BUS.ADDR or -dBUS.ADDR; the value is never the dump file.
             std::string_view value = std::string_view(option).substr(2);
@@ -169,6 +172,8 @@ int run(const std::vector<std::string>& args)
             writePicture(in, out, progress, dumpIsStdin ? "standard input" : fileNamePart(options->dump));
         else if (options->mode == Mode::Summary)
             writeSummary(in, dumpIsStdin ? "standard input" : options->dump, out, progress);
+        else if (options->mode == Mode::Json)
+            writeJsonLines(in, out, progress);
         else
             writeReport(in, out, progress);
         readError = in.readError();
