@@ -144,11 +144,14 @@ bool parseCaptureLine(std::string_view line, CaptureLine& out)
     // The first four columns are short: a plain scan beats a search call.
     const char* const end = line.data() + line.size();
     const char* p = line.data();
+    const char* time = p;
     for (int tab = 1; tab <= 4; ++tab) {
         while (p != end && *p != '\t') ++p;
         if (p == end) return false;
+        if (tab == 3) out.time = std::string_view(time, static_cast<std::size_t>(p - time));
         ++p;
         if (tab == 1) out.direction = (p != end && *p == 'O') ? Direction::Pc : Direction::Controller;
+        if (tab == 2) time = p;
     }
     const char* fieldEnd = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
     out.field = std::string_view(p, static_cast<std::size_t>((fieldEnd ? fieldEnd : end) - p));
@@ -233,6 +236,23 @@ private:
         }
         return n >= least;
     }
+    // "HH:MM:SS", the way nearly every capture writes it, read at its fixed
+    // places.
+    bool twoDigitClock(std::int64_t& h, std::int64_t& m, std::int64_t& s)
+    {
+        if (s_.size() - i_ < 8) return false;
+        const char* p = s_.data() + i_;
+        auto digit = [](char c) { return static_cast<unsigned>(c - '0'); };
+        if (p[2] != ':' || p[5] != ':') return false;
+        const unsigned d[] = {digit(p[0]), digit(p[1]), digit(p[3]), digit(p[4]), digit(p[6]), digit(p[7])};
+        for (unsigned v : d)
+            if (v > 9) return false;
+        h = d[0] * 10 + d[1];
+        m = d[2] * 10 + d[3];
+        s = d[4] * 10 + d[5];
+        i_ += 8;
+        return true;
+    }
     // ".fff": at least one digit; nanoseconds from the first nine.
     bool readFraction(int& fractionDigits, std::int64_t& ns)
     {
@@ -254,7 +274,9 @@ private:
     bool readClock(std::size_t hourDigits, int& fractionDigits, std::int64_t& ns)
     {
         std::int64_t h, m, s, fraction;
-        if (!digits(hourDigits, 2, h) || !eat(':') || !digits(2, 2, m) || !eat(':') || !digits(2, 2, s)) return false;
+        if (!twoDigitClock(h, m, s) &&
+            (!digits(hourDigits, 2, h) || !eat(':') || !digits(2, 2, m) || !eat(':') || !digits(2, 2, s)))
+            return false;
         if (h > 23 || m > 59 || s > 59) return false;
         if (!readFraction(fractionDigits, fraction)) return false;
         ns = ((h * 60 + m) * 60 + s) * kSecond + fraction;
@@ -301,16 +323,15 @@ std::string_view timeColumn(std::string_view line)
     if (tabs < 2) return {};
     const std::size_t start = i;
     while (i < line.size() && line[i] != '\t') ++i;
-    std::string_view column = line.substr(start, i - start);
+    return line.substr(start, i - start);
+}
+
+bool DumpClock::read(std::string_view column, CaptureTime& time)
+{
     while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
         column.remove_suffix(1);
     while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
-    return column;
-}
-
-bool DumpClock::read(std::string_view line, CaptureTime& time)
-{
-    if (!parseDumpTime(timeColumn(line), time)) return false;
+    if (!parseDumpTime(column, time)) return false;
     if (form_ == TimeForm::None) {
         form_ = time.form;
         lastClock_ = time.ns;

@@ -69,6 +69,8 @@ struct CaptureLine {
     // The data field: from after the fourth tab up to the next tab or the
     // end of the line's text (its line end included).
     std::string_view field;
+    // The third column, where a capture writes its time (as it is).
+    std::string_view time;
 };
 
 // Splits a capture line into its columns. False when the line is too short
@@ -101,7 +103,7 @@ struct CaptureTime {
 // in their ranges. False when the column holds none of the forms.
 bool parseDumpTime(std::string_view column, CaptureTime& time);
 
-// The third column of a capture line, without spaces around it.
+// The third column of a capture line, as the line holds it.
 std::string_view timeColumn(std::string_view line);
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and
@@ -120,7 +122,9 @@ CivilDate civilFromDays(std::int64_t days);
 // on counting from the first day's midnight.
 class DumpClock {
 public:
-    bool read(std::string_view line, CaptureTime& time);
+    // The time of the line whose third column is `column` (as the line
+    // holds it, or as timeColumn gives it).
+    bool read(std::string_view column, CaptureTime& time);
 
 private:
     TimeForm form_ = TimeForm::None;

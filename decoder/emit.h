@@ -51,6 +51,40 @@ struct Message {
 template <class S>
 using Decoder = void (*)(Message<S>&);
 
+namespace detail {
+
+// A form or an error text without the report's layout around it: leading
+// spaces and tabs, the frame's "=> ", the line end.
+consteval std::string_view trimmed(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    if (s.starts_with("=> ")) s.remove_prefix(3);
+    if (!s.empty() && s.back() == '\n') s.remove_suffix(1);
+    return s;
+}
+
+template <fmt::Text F>
+inline constexpr fmt::Text<trimmed(F.view()).size() + 1> trimmedForm{trimmed(F.view())};
+
+} // namespace detail
+
+// True for printable ASCII without a quote or a backslash: text that JSON
+// holds as it is.
+consteval bool plainText(std::string_view s)
+{
+    for (char c : s)
+        if (c == '"' || c == '\\' || c < 0x20 || c > 0x7E) return false;
+    return true;
+}
+
+// True when every text of a field's tables is plain.
+consteval bool plainTexts(const Field& field)
+{
+    for (const CodeText& entry : field.codes)
+        if (!plainText(entry.text.meaning())) return false;
+    return !field.unknown || plainText(TableText(field.unknown).meaning());
+}
+
 // The forms of a field, checked against its description when compiling.
 template <const Field& F>
 struct FieldForms {
@@ -60,6 +94,8 @@ struct FieldForms {
                   "a field's head converts its number, then its value");
     static_assert(F.head.find(F.name) != std::string_view::npos, "a field's head writes its name");
     static_assert(!F.numbered() || F.first <= F.last, "a numbered field gives its numbers");
+    static_assert(plainText(F.name), "a field's name is plain ASCII");
+    static_assert(plainTexts(F), "a field's texts are plain ASCII");
 };
 
 template <const Field& F>

@@ -24,8 +24,9 @@ struct FieldEvent {
     // Its description: the same object for every message, so that a
     // consumer can tell fields apart by it (&motion::kDataNbr).
     const Field* field = nullptr;
-    // Its name as the report writes it ("S1"), and its number (1) when the
-    // description's name has one, else 0.
+    // Its name as the report writes it ("S1"; plain ASCII, checked when
+    // compiling), and its number (1) when the description's name has one,
+    // else 0.
     std::string_view name;
     int number = 0;
     // Its value as the message holds it (the report's hexadecimal value),
@@ -57,22 +58,6 @@ protected:
     ~MessageEvents() = default;
 };
 
-namespace detail {
-
-// A form or an error text without the report's layout around it: leading
-// spaces and tabs, the frame's "=> ", the line end.
-consteval std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    if (s.starts_with("=> ")) s.remove_prefix(3);
-    if (!s.empty() && s.back() == '\n') s.remove_suffix(1);
-    return s;
-}
-
-template <fmt::Text F>
-inline constexpr fmt::Text<trimmed(F.view()).size() + 1> trimmedForm{trimmed(F.view())};
-
-} // namespace detail
 
 // The decoders' sink that turns what they find into events.
 class EventSink {

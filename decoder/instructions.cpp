@@ -69,7 +69,8 @@ constexpr bool agree()
     }
     return true;
 }
-static_assert(agree<ReportSink>() && agree<EventSink>(), "every instruction has its decoders, and only they");
+static_assert(agree<ReportSink>() && agree<EventSink>() && agree<JsonSink>(),
+              "every instruction has its decoders, and only they");
 
 } // namespace
 
@@ -94,5 +95,6 @@ void decodeMessage(Direction direction, std::string_view field, S& sink)
 
 template void decodeMessage(Direction, std::string_view, ReportSink&);
 template void decodeMessage(Direction, std::string_view, EventSink&);
+template void decodeMessage(Direction, std::string_view, JsonSink&);
 
 } // namespace vornlog

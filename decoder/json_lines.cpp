@@ -1,11 +1,12 @@
 #include "json_lines.h"
 
 #include <array>
+#include <charconv>
 #include <climits>
 #include <cstring>
 #include <string>
 
-#include "events.h"
+#include "json_sink.h"
 #include "instructions.h"
 #include "progress.h"
 #include "report.h"
@@ -57,146 +58,134 @@ int utf8Length(const unsigned char* s, std::size_t left)
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD
 
+
 constexpr std::int64_t kSecond = 1'000'000'000;
 
-// The digits of ns / 10^(9 - digits) after the point.
-void putFraction(Out& out, std::int64_t fraction, int digits)
+constexpr std::int64_t kPowersOf10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+
+// `value` in exactly `digits` decimal digits, zeros in front.
+char* fixedDigits(char* p, std::uint64_t value, int digits)
 {
-    if (digits <= 0) return;
-    char text[10];
-    text[0] = '.';
-    for (int i = 9; i > digits; --i) fraction /= 10;
-    for (int i = digits; i >= 1; --i) {
-        text[i] = static_cast<char>('0' + fraction % 10);
-        fraction /= 10;
+    char* const end = p + digits;
+    char* q = end;
+    for (; digits >= 2; digits -= 2) {
+        q -= 2;
+        std::memcpy(q, fmt::kDecimalPairs.pair[value % 100], 2);
+        value /= 100;
     }
-    out.write(text, static_cast<std::size_t>(digits) + 1);
+    if (digits) q[-1] = static_cast<char>('0' + value % 10);
+    return end;
 }
 
-class JsonLines final : public MessageEvents {
+// The decimals of a second: the first `digits` of the nanoseconds, after
+// the point (nothing for none).
+char* fraction(char* p, std::int64_t ns, int digits)
+{
+    if (digits <= 0) return p;
+    *p++ = '.';
+    const auto v = static_cast<std::uint64_t>(ns);
+    switch (digits) { // divisions by constants: the usual precisions cost a multiplication
+    case 3: return fixedDigits(p, v / 1000000, 3);
+    case 6: return fixedDigits(p, v / 1000, 6);
+    case 9: return fixedDigits(p, v, 9);
+    default: return fixedDigits(p, v / static_cast<std::uint64_t>(kPowersOf10[9 - digits]), digits);
+    }
+}
+
+template <std::size_t N>
+char* copy(char* p, const char (&text)[N])
+{
+    std::memcpy(p, text, N - 1);
+    return p + N - 1;
+}
+
+class JsonLines {
 public:
-    explicit JsonLines(Out& out) : out_(out), sink_(*this) {}
+    explicit JsonLines(Out& out) : out_(out), sink_(out) {}
 
     void message(const CaptureRecord& record)
     {
-        put<"{\"number\":%d,\"from\":\"%s\"">(out_, static_cast<long long>(record.number),
-                                              std::string_view(record.direction == Direction::Pc ? "PC" : "QMR5V"));
-        putTimes(record);
+        // The message's bytes as the decoder reads them: one for every pair
+        // the field begins, up to its last character that is not a space
+        // or a line end.
+        std::string_view field = record.field;
+        while (!field.empty() && (field.back() == ' ' || field.back() == '\n' || field.back() == '\r'))
+            field.remove_suffix(1);
+        const std::size_t count = (field.size() + 2) / 3;
+
+        char* p = out_.room(kHeadRoom + 2 * count);
+        p = copy(p, "{\"number\":");
+        p = record.number <= UINT32_MAX ? fmt::decimal(p, static_cast<std::uint32_t>(record.number))
+                                        : std::to_chars(p, p + 20, record.number).ptr;
+        p = record.direction == Direction::Pc ? copy(p, ",\"from\":\"PC\"") : copy(p, ",\"from\":\"QMR5V\"");
+        p = times(p, record);
         if (record.hasDevice) {
-            const int bus = record.device.bus, address = record.device.address;
-            put<",\"device\":\"%d.%d\"">(out_, bus, address);
+            p = copy(p, ",\"device\":\"");
+            p = fmt::decimal(p, record.device.bus);
+            *p++ = '.';
+            p = fmt::decimal(p, record.device.address);
+            *p++ = '"';
         }
-        putBytes(record.field);
-        fields_ = 0;
-        bitsOpen_ = false;
-        errorCount_ = 0;
+        p = copy(p, ",\"bytes\":\"");
+        const auto* pairs = reinterpret_cast<const unsigned char*>(field.data());
+        std::size_t i = 0;
+        for (; 3 * i + 1 < field.size(); ++i, p += 2) // the pairs that lie whole in the field
+            std::memcpy(p, fmt::kHexPairs.pair[detail::kPairValue[pairs[3 * i] << 8 | pairs[3 * i + 1]]], 2);
+        for (const Bytes bytes(field); i < count; ++i, p += 2)
+            std::memcpy(p, fmt::kHexPairs.pair[bytes.at(i)], 2);
+        *p++ = '"';
+        out_.advance(p);
+
+        sink_.begin();
         decodeMessage(record.direction, record.field, sink_);
-        closeField();
-        put<"],\"errors\":[">(out_);
-        if (errorCount_) {
-            errorOut_.flush();
-            out_.write(errors_);
-            errors_.clear();
-        }
-        put<"]}\n">(out_);
-    }
-
-    void instruction(std::uint8_t code, const Instruction* instruction) override
-    {
-        put<",\"code\":%d,\"instruction\":">(out_, code);
-        if (instruction) {
-            put<"\"%s\"">(out_, instruction->name);
-        } else {
-            put<"null">(out_);
-        }
-        put<",\"fields\":[">(out_);
-    }
-
-    void field(const FieldEvent& field) override
-    {
-        closeField();
-        if (fields_++) put<",">(out_);
-        put<"{\"name\":\"">(out_);
-        putJsonText(out_, field.name);
-        put<"\"">(out_);
-        if (field.hasValue) put<",\"raw\":%d">(out_, static_cast<long long>(field.value));
-        if (!field.text.empty()) {
-            put<",\"text\":\"">(out_);
-            putJsonText(out_, field.text);
-            put<"\"">(out_);
-        }
-    }
-
-    void bit(int bit, int value, std::string_view text) override
-    {
-        if (fields_ == 0) return; // a bit row always follows its field
-        if (bitsOpen_) {
-            put<",">(out_);
-        } else {
-            put<",\"bits\":[">(out_);
-            bitsOpen_ = true;
-        }
-        put<"{\"bit\":%d,\"value\":%d,\"text\":\"">(out_, bit, value);
-        putJsonText(out_, text);
-        put<"\"}">(out_);
-    }
-
-    void error(std::string_view text) override
-    {
-        // Kept aside: the errors come after the fields in the object.
-        if (errorCount_++) put<",">(errorOut_);
-        put<"\"">(errorOut_);
-        putJsonText(errorOut_, text);
-        put<"\"">(errorOut_);
+        sink_.end();
     }
 
 private:
-    void closeField()
-    {
-        if (fields_ == 0) return;
-        if (bitsOpen_) put<"]">(out_);
-        bitsOpen_ = false;
-        put<"}">(out_);
-    }
+    // What a message's keys, number, sender, times and device take at most.
+    static constexpr std::size_t kHeadRoom = 192;
 
-    void putTimes(const CaptureRecord& record)
+    char* times(char* p, const CaptureRecord& record)
     {
-        const bool dated = record.hasTime && (record.timeForm == TimeForm::DateClock ||
-                                              record.timeForm == TimeForm::Packet);
-        put<",\"time\":">(out_);
-        if (dated)
-            putDate(record.timeNs, record.timeDigits);
+        p = copy(p, ",\"time\":");
+        if (record.hasTime && (record.timeForm == TimeForm::DateClock || record.timeForm == TimeForm::Packet))
+            p = date(p, record.timeNs, record.timeDigits);
         else
-            put<"null">(out_);
+            p = copy(p, "null");
 
-        put<",\"t\":">(out_);
-        if (!record.hasTime) {
-            put<"null">(out_);
-            return;
-        }
+        p = copy(p, ",\"t\":");
+        if (!record.hasTime) return copy(p, "null");
         if (!started_) {
             started_ = true;
             startNs_ = record.timeNs;
             startDigits_ = record.timeDigits;
         }
-        // Exact in 128 bits, whatever times a damaged capture holds.
-        __int128 t = static_cast<__int128>(record.timeNs) - startNs_;
-        if (t < 0) {
-            put<"-">(out_);
-            t = -t;
+        const int digits = std::max(record.timeDigits, startDigits_);
+        std::int64_t t;
+        if (__builtin_sub_overflow(record.timeNs, startNs_, &t)) {
+            // Times of a damaged capture, further apart than 292 years.
+            const __int128 wide = static_cast<__int128>(record.timeNs) - startNs_;
+            const unsigned __int128 size = wide < 0 ? -static_cast<unsigned __int128>(wide) : wide;
+            if (wide < 0) *p++ = '-';
+            p = std::to_chars(p, p + 20, static_cast<std::uint64_t>(size / kSecond)).ptr;
+            return fraction(p, static_cast<std::int64_t>(size % kSecond), digits);
         }
-        put<"%d">(out_, static_cast<long long>(t / kSecond));
-        putFraction(out_, static_cast<std::int64_t>(t % kSecond), std::max(record.timeDigits, startDigits_));
+        if (t < 0) {
+            *p++ = '-';
+            t = -t; // INT64_MIN cannot be: it would have overflowed above
+        }
+        p = std::to_chars(p, p + 20, t / kSecond).ptr;
+        return fraction(p, t % kSecond, digits);
     }
 
     // RFC 3339 in UTC; null for a year that it cannot write (before 0 or
     // after 9999).
-    void putDate(std::int64_t ns, int digits)
+    char* date(char* p, std::int64_t ns, int digits)
     {
         std::int64_t seconds = ns / kSecond;
-        std::int64_t fraction = ns % kSecond;
-        if (fraction < 0) {
-            fraction += kSecond;
+        std::int64_t rest = ns % kSecond;
+        if (rest < 0) {
+            rest += kSecond;
             --seconds;
         }
         std::int64_t days = seconds / 86400;
@@ -205,80 +194,67 @@ private:
             inDay += 86400;
             --days;
         }
-        const CivilDate date = civilFromDays(days);
-        if (date.year < 0 || date.year > 9999) {
-            put<"null">(out_);
-            return;
+        if (days != day_) {
+            // The date's text, made once a day.
+            day_ = days;
+            const CivilDate civil = civilFromDays(days);
+            dayFits_ = civil.year >= 0 && civil.year <= 9999;
+            if (dayFits_) {
+                char* q = fixedDigits(dayText_, static_cast<std::uint64_t>(civil.year), 4);
+                *q++ = '-';
+                q = fixedDigits(q, civil.month, 2);
+                *q++ = '-';
+                q = fixedDigits(q, civil.day, 2);
+                *q = 'T';
+            }
         }
-        const int hour = static_cast<int>(inDay / 3600), minute = static_cast<int>(inDay / 60 % 60),
-                  second = static_cast<int>(inDay % 60);
-        put<"\"">(out_);
-        putDecimal(static_cast<int>(date.year), 4);
-        put<"-">(out_);
-        putDecimal(static_cast<int>(date.month), 2);
-        put<"-">(out_);
-        putDecimal(static_cast<int>(date.day), 2);
-        put<"T">(out_);
-        putDecimal(hour, 2);
-        put<":">(out_);
-        putDecimal(minute, 2);
-        put<":">(out_);
-        putDecimal(second, 2);
-        putFraction(out_, fraction, digits);
-        put<"Z\"">(out_);
-    }
-
-    void putDecimal(int v, int width)
-    {
-        char text[4];
-        for (int i = width - 1; i >= 0; --i) {
-            text[i] = static_cast<char>('0' + v % 10);
-            v /= 10;
-        }
-        out_.write(text, static_cast<std::size_t>(width));
-    }
-
-    // The message's bytes as the decoder reads them, in upper-case hex: one
-    // for every pair the field begins, up to its last character that is
-    // not a space or a line end.
-    void putBytes(std::string_view field)
-    {
-        while (!field.empty() && (field.back() == ' ' || field.back() == '\n' || field.back() == '\r'))
-            field.remove_suffix(1);
-        const std::size_t count = (field.size() + 2) / 3;
-        put<",\"bytes\":\"">(out_);
-        const Bytes bytes(field);
-        char* p = out_.room(2 * count);
-        for (std::size_t i = 0; i < count; ++i) {
-            std::memcpy(p, fmt::kHexPairs.pair[bytes.at(i)], 2);
-            p += 2;
-        }
-        out_.advance(p);
-        put<"\"">(out_);
+        if (!dayFits_) return copy(p, "null");
+        *p++ = '"';
+        std::memcpy(p, dayText_, sizeof dayText_);
+        p += sizeof dayText_;
+        p = fixedDigits(p, static_cast<std::uint64_t>(inDay / 3600), 2);
+        *p++ = ':';
+        p = fixedDigits(p, static_cast<std::uint64_t>(inDay / 60 % 60), 2);
+        *p++ = ':';
+        p = fixedDigits(p, static_cast<std::uint64_t>(inDay % 60), 2);
+        p = fraction(p, rest, digits);
+        return copy(p, "Z\"");
     }
 
     Out& out_;
-    EventSink sink_;
-    std::size_t fields_ = 0;
-    bool bitsOpen_ = false;
-    std::size_t errorCount_ = 0;
-    std::string errors_;
-    Out errorOut_{&errors_, false, 4096};
+    JsonSink sink_;
     bool started_ = false;
     std::int64_t startNs_ = 0;
     int startDigits_ = 0;
+    std::int64_t day_ = INT64_MIN;
+    bool dayFits_ = false;
+    char dayText_[11]{}; // "2026-11-30T"
 };
 
 } // namespace
 
-void putJsonText(Out& out, std::string_view text)
+char* writeJsonText(char* p, std::string_view text)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    std::size_t plain = 0; // the start of the run of plain bytes not written yet
-    for (std::size_t i = 0; i < n;) {
-        const std::uint8_t kind = kByteClass[s[i]];
+    std::size_t i = 0;
+    // Eight bytes at a time while none needs a look: no byte below 0x20 or
+    // above 0x7F, no quote, no backslash.
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    while (i + 8 <= n) {
+        std::uint64_t v;
+        std::memcpy(&v, s + i, 8);
+        if (((v | (v - kOnes * 0x20)) & kHigh) | hasZero(v ^ (kOnes * '"')) | hasZero(v ^ (kOnes * '\\'))) break;
+        i += 8;
+    }
+    std::memcpy(p, s, i);
+    p += i;
+    while (i < n) {
+        const unsigned char c = s[i];
+        const std::uint8_t kind = kByteClass[c];
         if (kind == kPlain) {
+            *p++ = static_cast<char>(c);
             ++i;
             continue;
         }
@@ -286,25 +262,95 @@ void putJsonText(Out& out, std::string_view text)
         if (kind == kMultiByte) {
             length = utf8Length(s + i, n - i);
             if (length > 0) {
+                std::memcpy(p, s + i, static_cast<std::size_t>(length));
+                p += length;
                 i += static_cast<std::size_t>(length);
                 continue;
             }
             length = -length;
+            std::memcpy(p, kReplacement, 3);
+            p += 3;
+        } else if (c == '"' || c == '\\') {
+            *p++ = '\\';
+            *p++ = static_cast<char>(c);
+        } else {
+            std::memcpy(p, "\\u00", 4);
+            std::memcpy(p + 4, fmt::kHexPairs.pair[c], 2);
+            p += 6;
         }
-        out.write(text.data() + plain, i - plain);
-        const unsigned char c = s[i];
-        if (kind == kMultiByte)
-            out.write(kReplacement, 3);
-        else if (c == '"')
-            out.write("\\\"", 2);
-        else if (c == '\\')
-            out.write("\\\\", 2);
-        else
-            put<"\\u00%s">(out, std::string_view(fmt::kHexPairs.pair[c], 2));
         i += static_cast<std::size_t>(length);
-        plain = i;
     }
-    out.write(text.data() + plain, n - plain);
+    return p;
+}
+
+void JsonSink::instruction(std::uint8_t code, const Instruction* instruction)
+{
+    char* p = out_.room(64 + (instruction ? instruction->name.size() : 0));
+    p = copy(p, ",\"code\":");
+    p = fmt::decimal(p, code);
+    if (instruction) {
+        p = copy(p, ",\"instruction\":\"");
+        p = copy(p, instruction->name);
+        p = copy(p, "\",\"fields\":[");
+    } else {
+        p = copy(p, ",\"instruction\":null,\"fields\":[");
+        addError(detail::trimmedForm<kUnknownInstruction>.view());
+    }
+    out_.advance(p);
+}
+
+void JsonSink::bits(std::span<const BitText> table, unsigned value)
+{
+    constexpr std::size_t kShortRow = 64;
+    // The rows, written out in the table, are copied whole, each after a
+    // comma; the first comma opens the array.
+    if (fields_ == 0) return; // a bit row always follows its field
+    char* const start = out_.room(8 + table.size() * BitJson::kCapacity);
+    char* p = start;
+    if (!bitsOpen_) p = copy(p, ",\"bits\":");
+    char* const first = p;
+    for (const BitText& entry : table) {
+        const BitJson& row = (value >> entry.bit) & 1 ? entry.jsonSet : entry.jsonClear;
+        // Most rows are short: their first part alone is copied.
+        std::memcpy(p, row.text, kShortRow);
+        if (row.size > kShortRow) std::memcpy(p + kShortRow, row.text + kShortRow, BitJson::kCapacity - kShortRow);
+        p += row.size;
+    }
+    if (p == first) {
+        out_.advance(start);
+        return;
+    }
+    if (!bitsOpen_) *first = '[';
+    bitsOpen_ = true;
+    out_.advance(p);
+}
+
+void JsonSink::end()
+{
+    char* p = out_.room(24 + errors_.size());
+    if (fields_) p = bitsOpen_ ? copy(p, "]}") : copy(p, "}");
+    p = copy(p, "],\"errors\":[");
+    p = copy(p, errors_);
+    out_.advance(copy(p, "]}\n"));
+}
+
+void JsonSink::addError(std::string_view text)
+{
+    if (!errors_.empty()) errors_ += ',';
+    errors_ += '"';
+    errors_ += text;
+    errors_ += '"';
+}
+
+char* JsonSink::scratch(std::size_t n)
+{
+    if (scratch_.size() < n) scratch_.resize(n);
+    return scratch_.data();
+}
+
+void putJsonText(Out& out, std::string_view text)
+{
+    out.advance(writeJsonText(out.room(kJsonTextGrowth * text.size()), text));
 }
 
 void writeJsonLines(MessageSource& in, Out& dest, Progress& progress)

@@ -31,7 +31,9 @@ class Progress;
 // the console.
 void writeJsonLines(MessageSource& in, Out& dest, Progress& progress);
 
-// Writes `text` as the contents of a JSON string (without its quotes).
+// Writes `text` as the contents of a JSON string (without its quotes):
+// valid UTF-8 as it is, but quotes, backslashes and control characters
+// escaped, and U+FFFD for bytes that are not UTF-8.
 void putJsonText(Out& out, std::string_view text);
 
 } // namespace vornlog

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -214,13 +215,51 @@ inline char* hexZeroPadded(char* p, std::uint32_t v)
     return hex(p, v, Width, true);
 }
 
-inline char* dec(char* p, std::int32_t v)
+// The two decimal digits of 0 to 99: "00", "01", ... "99".
+inline constexpr auto kDecimalPairs = [] {
+    struct Table {
+        char pair[100][2];
+    } t{};
+    for (int v = 0; v < 100; ++v) {
+        t.pair[v][0] = static_cast<char>('0' + v / 10);
+        t.pair[v][1] = static_cast<char>('0' + v % 10);
+    }
+    return t;
+}();
+
+// An unsigned number in decimal, two digits at a time from the end.
+inline char* decimal(char* p, std::uint32_t v)
 {
-    if (static_cast<std::uint32_t>(v) < 10) {
+    if (v < 10) {
         *p = static_cast<char>('0' + v);
         return p + 1;
     }
-    return std::to_chars(p, p + 12, v).ptr;
+    // Digits from the bit width: log10(2) is about 1233 / 4096.
+    constexpr std::uint32_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+    const int t = (std::bit_width(v) * 1233) >> 12;
+    const int digits = t + 1 - (v < kPowers[t]);
+    char* end = p + digits;
+    char* q = end;
+    while (v >= 100) {
+        q -= 2;
+        std::memcpy(q, kDecimalPairs.pair[v % 100], 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        std::memcpy(q - 2, kDecimalPairs.pair[v], 2);
+    } else {
+        q[-1] = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
+inline char* dec(char* p, std::int32_t v)
+{
+    if (v < 0) {
+        *p++ = '-';
+        return decimal(p, 0u - static_cast<std::uint32_t>(v));
+    }
+    return decimal(p, static_cast<std::uint32_t>(v));
 }
 
 inline char* fixed1(char* p, double v)

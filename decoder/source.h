@@ -76,7 +76,7 @@ public:
         record.field = parsed.field;
         if (times_) {
             CaptureTime time;
-            record.hasTime = clock_.read(text, time);
+            record.hasTime = clock_.read(record.isMessage ? parsed.time : timeColumn(text), time);
             record.timeNs = time.ns;
             record.timeForm = record.hasTime ? time.form : TimeForm::None;
             record.timeDigits = time.digits;

@@ -74,25 +74,36 @@ inline void putTableText(Out& out, const TableText& text, int number)
     put<"%s%d%s">(out, text.view().substr(0, text.number), number, text.view().substr(text.number + 2));
 }
 
-// A bit line, whole, as the program is compiled; size 0 means no line.
-struct BitLine {
-    static constexpr std::size_t kCapacity = 80;
-    char text[kCapacity]{};
+// A text made whole as the program is compiled; size 0 means none.
+template <std::size_t N>
+struct RenderedText {
+    static constexpr std::size_t kCapacity = N;
+    char text[N]{};
     std::size_t size = 0;
 };
 
+// A bit line of the report.
+using BitLine = RenderedText<80>;
+// A bit row of the JSON Lines, after a comma: ,{"bit":3,"value":1,"text":"Source:USB"}
+using BitJson = RenderedText<96>;
+
 // A bit and its meaning when 1 and when 0 (null: no line). Both bit lines
-// "       .3=1\t-> Source:USB\n" are written out in the table itself, so
-// that putBits only copies them.
+// "       .3=1\t-> Source:USB\n", and both rows of the JSON Lines, are
+// written out in the table itself, so that writing them is a copy.
 struct BitText {
     int bit;
     TableText set;
     TableText clear;
     BitLine whenSet;
     BitLine whenClear;
+    BitJson jsonSet;
+    BitJson jsonClear;
 
     constexpr BitText(int b, TableText s, TableText c)
-        : bit(b), set(s), clear(c), whenSet(line(b, 1, s)), whenClear(line(b, 0, c)) {}
+        : bit(b), set(s), clear(c), whenSet(line(b, 1, s)), whenClear(line(b, 0, c)), jsonSet(json(b, 1, s)),
+          jsonClear(json(b, 0, c))
+    {
+    }
 
     // The meaning of the bit at `value` (1 or 0); null for no line.
     constexpr const TableText& meaning(int value) const { return value ? set : clear; }
@@ -104,6 +115,17 @@ private:
         if (meaning)
             l.size = fmt::render<"       .%d=%d\t-> %s\n">(l.text, BitLine::kCapacity, bit, value, meaning.view());
         return l;
+    }
+    static constexpr BitJson json(int bit, int value, TableText meaning)
+    {
+        BitJson j;
+        for (char c : meaning.view())
+            if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+                throw "a bit's meaning is plain ASCII, written into JSON as it is";
+        if (meaning)
+            j.size = fmt::render<",{\"bit\":%d,\"value\":%d,\"text\":\"%s\"}">(j.text, BitJson::kCapacity, bit, value,
+                                                                           meaning.view());
+        return j;
     }
 };
 
