@@ -144,15 +144,22 @@ bool parseCaptureLine(std::string_view line, CaptureLine& out)
     // The first four columns are short: a plain scan beats a search call.
     const char* const end = line.data() + line.size();
     const char* p = line.data();
-    const char* time = p;
-    for (int tab = 1; tab <= 4; ++tab) {
-        while (p != end && *p != '\t') ++p;
-        if (p == end) return false;
-        if (tab == 3) out.time = std::string_view(time, static_cast<std::size_t>(p - time));
-        ++p;
-        if (tab == 1) out.direction = (p != end && *p == 'O') ? Direction::Pc : Direction::Controller;
-        if (tab == 2) time = p;
-    }
+    auto nextTab = [end](const char* q) {
+        while (q != end && *q != '\t') ++q;
+        return q;
+    };
+    const char* tab = nextTab(p);
+    if (tab == end) return false;
+    out.direction = (tab + 1 != end && tab[1] == 'O') ? Direction::Pc : Direction::Controller;
+    tab = nextTab(tab + 1);
+    if (tab == end) return false;
+    const char* time = tab + 1;
+    tab = nextTab(time);
+    if (tab == end) return false;
+    out.time = std::string_view(time, static_cast<std::size_t>(tab - time));
+    tab = nextTab(tab + 1);
+    if (tab == end) return false;
+    p = tab + 1;
     const char* fieldEnd = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
     out.field = std::string_view(p, static_cast<std::size_t>((fieldEnd ? fieldEnd : end) - p));
     return true;
@@ -201,7 +208,7 @@ public:
             time.ns = days * kDay + clock;
             return true;
         }
-        if (s_.find(':') != std::string_view::npos) {
+        if ((s_.size() > 2 && s_[2] == ':') || s_.find(':') != std::string_view::npos) {
             if (!readClock(1, time.digits, time.ns) || i_ != s_.size()) return false;
             time.form = TimeForm::Clock;
             return true;

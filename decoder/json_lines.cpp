@@ -301,7 +301,7 @@ void JsonSink::instruction(std::uint8_t code, const Instruction* instruction)
 
 void JsonSink::bits(std::span<const BitText> table, unsigned value)
 {
-    constexpr std::size_t kShortRow = 64;
+    constexpr std::size_t kShortRow = 48;
     // The rows, written out in the table, are copied whole, each after a
     // comma; the first comma opens the array.
     if (fields_ == 0) return; // a bit row always follows its field
