@@ -4,7 +4,7 @@ namespace vornlog {
 
 char* EventSink::room(std::size_t n)
 {
-    if (n > capacity_) {
+    if (n > capacity_ || !text_) {
         capacity_ = std::max<std::size_t>(n, 1024);
         text_ = std::make_unique<char[]>(capacity_);
     }

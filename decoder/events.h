@@ -186,7 +186,7 @@ private:
     template <fmt::Text M, class... A>
     void withMeaning(FieldEvent& e, const A&... meaning)
     {
-        e.text = render<detail::trimmedForm<M>>(meaning...);
+        if constexpr (detail::trimmedForm<M>.size != 0) e.text = render<detail::trimmedForm<M>>(meaning...);
         events_.field(e);
     }
 
