@@ -173,8 +173,9 @@ chroot_pids() {
   local p r
   for p in /proc/[0-9]*; do
     r=$(readlink "$p/root" 2>/dev/null) || continue
-    [[ $r == "$rootfs" || $r == "$rootfs"/* ]] && echo "${p#/proc/}"
+    if [[ $r == "$rootfs" || $r == "$rootfs"/* ]]; then echo "${p#/proc/}"; fi
   done
+  return 0
 }
 
 # Mount points at or under the work folder, deepest first.
@@ -186,34 +187,36 @@ mounts_under() {
 cleanup() {
   local status=$?
   trap - EXIT INT TERM
+  # To the end, whatever fails on the way.
+  set +e
   if [[ -n $step_pid ]]; then
-    kill -TERM "$step_pid" 2>/dev/null || true
-    wait "$step_pid" 2>/dev/null || true
+    kill -TERM "$step_pid" 2>/dev/null
+    wait "$step_pid" 2>/dev/null
   fi
   local pids
   pids=$(chroot_pids)
   if [[ -n $pids ]]; then
     # shellcheck disable=SC2086
-    kill -TERM $pids 2>/dev/null || true
+    kill -TERM $pids 2>/dev/null
     sleep 3
     pids=$(chroot_pids)
     # shellcheck disable=SC2086
-    [[ -z $pids ]] || kill -KILL $pids 2>/dev/null || true
-    sleep 1
+    [[ -n $pids ]] && kill -KILL $pids 2>/dev/null && sleep 1
   fi
   # The mounts live in the commands' own namespace; should one show here all
   # the same, it is unmounted, and the system is never removed through a
   # mount that is still there (a bound /dev above all).
   local m
   while IFS= read -r m; do
-    [[ -n $m ]] && { umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; }
+    umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null
   done < <(mounts_under)
-  if [[ -n $(mounts_under) ]]; then
+  if [[ ! -r /proc/self/mountinfo || -n $(mounts_under) ]]; then
     echo "FAIL: still mounted, so $work is left in place:" >&2
     mounts_under >&2
     status=1
-  else
-    rm -rf --one-file-system -- "$work"
+  elif ! rm -rf --one-file-system -- "$work"; then
+    echo "FAIL: $work could not be removed" >&2
+    status=1
   fi
   exit "$status"
 }
