@@ -165,7 +165,21 @@ bool parseCaptureLine(std::string_view line, CaptureLine& out)
     return true;
 }
 
-// ---- Times -------------------------------------------------------------------
+std::string_view timeColumn(std::string_view line)
+{
+    // The columns are short: a plain scan beats a call for each tab.
+    std::size_t i = 0, tabs = 0;
+    while (i < line.size() && tabs < 2)
+        if (line[i++] == '\t') ++tabs;
+    if (tabs < 2) return {};
+    const std::size_t start = i;
+    while (i < line.size() && line[i] != '\t') ++i;
+    std::string_view column = line.substr(start, i - start);
+    while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
+        column.remove_suffix(1);
+    while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
+    return column;
+}
 
 namespace {
 
@@ -175,53 +189,51 @@ constexpr std::int64_t kDay = 86'400 * kSecond;
 // jump back and forth must not run the count out of range.
 constexpr std::int64_t kMaxDays = 36'500;
 
-bool leapYear(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-unsigned daysInMonth(std::int64_t y, unsigned m)
+std::int64_t daysInMonth(std::int64_t y, std::int64_t m)
 {
-    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && leapYear(y) ? 29 : kDays[m - 1];
+    constexpr std::int64_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+    return m == 2 && leap ? 29 : days[m - 1];
 }
 
-// Reads a time column; digits only where digits belong, nothing left over.
+// Reads a time column front to back.
 class TimeText {
 public:
     explicit TimeText(std::string_view s) : s_(s) {}
 
-    bool read(CaptureTime& time)
+    std::optional<DumpTime> read()
     {
-        time.digits = 0;
+        DumpTime t;
         if (s_.size() > 10 && s_[4] == '-') {
             std::int64_t y, mo, d;
-            if (!digits(4, 4, y) || !eat('-') || !digits(2, 2, mo) || !eat('-') || !digits(2, 2, d)) return false;
-            if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, static_cast<unsigned>(mo))) return false;
-            if (!eat(' ') && !eat('T')) return false;
+            if (!digits(4, 4, y) || !eat('-') || !digits(2, 2, mo) || !eat('-') || !digits(2, 2, d)) return {};
+            if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo)) return {};
+            if (!eat(' ') && !eat('T')) return {};
             std::int64_t clock;
-            if (!readClock(2, time.digits, clock)) return false;
+            if (!readClock(2, t.fractionDigits, clock)) return {};
             eat('Z');
-            if (i_ != s_.size()) return false;
-            // Nanoseconds since 1970 reach about 292 years either way: a
-            // date beyond them is no time that can be counted with.
+            if (i_ != s_.size()) return {};
+            // Nanoseconds since 1970 reach about 292 years either way.
             const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-            if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return false;
-            time.form = TimeForm::DateClock;
-            time.ns = days * kDay + clock;
-            return true;
+            if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return {};
+            t.form = DumpTime::Form::DateClock;
+            t.ns = days * kDay + clock;
+            return t;
         }
         if ((s_.size() > 2 && s_[2] == ':') || s_.find(':') != std::string_view::npos) {
-            if (!readClock(1, time.digits, time.ns) || i_ != s_.size()) return false;
-            time.form = TimeForm::Clock;
-            return true;
+            if (!readClock(1, t.fractionDigits, t.ns) || i_ != s_.size()) return {};
+            t.form = DumpTime::Form::Clock;
+            return t;
         }
         // Seconds: the decimal point is required, so that a column that
         // counts lines or bytes is not taken for a time.
         std::int64_t seconds;
-        if (!digits(1, 9, seconds) || i_ == s_.size() || s_[i_] != '.') return false;
+        if (!digits(1, 9, seconds) || i_ == s_.size() || s_[i_] != '.') return {};
         std::int64_t fraction;
-        if (!readFraction(time.digits, fraction) || i_ != s_.size()) return false;
-        time.form = TimeForm::Seconds;
-        time.ns = seconds * kSecond + fraction;
-        return true;
+        if (!readFraction(t.fractionDigits, fraction) || i_ != s_.size()) return {};
+        t.form = DumpTime::Form::Seconds;
+        t.ns = seconds * kSecond + fraction;
+        return t;
     }
 
 private:
@@ -296,6 +308,11 @@ private:
 
 } // namespace
 
+std::optional<DumpTime> parseDumpTime(std::string_view column)
+{
+    return TimeText(column).read();
+}
+
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
 {
     y -= m <= 2;
@@ -319,38 +336,25 @@ CivilDate civilFromDays(std::int64_t z)
     return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
 }
 
-bool parseDumpTime(std::string_view column, CaptureTime& time) { return TimeText(column).read(time); }
-
-std::string_view timeColumn(std::string_view line)
-{
-    // The columns are short: a plain scan beats a call for each tab.
-    std::size_t i = 0, tabs = 0;
-    while (i < line.size() && tabs < 2)
-        if (line[i++] == '\t') ++tabs;
-    if (tabs < 2) return {};
-    const std::size_t start = i;
-    while (i < line.size() && line[i] != '\t') ++i;
-    return line.substr(start, i - start);
-}
-
-bool DumpClock::read(std::string_view column, CaptureTime& time)
+std::optional<DumpTime> DumpClock::read(std::string_view column)
 {
     while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
         column.remove_suffix(1);
     while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
-    if (!parseDumpTime(column, time)) return false;
-    if (form_ == TimeForm::None) {
-        form_ = time.form;
-        lastClock_ = time.ns;
-    } else if (time.form != form_) {
-        return false;
+    std::optional<DumpTime> time = parseDumpTime(column);
+    if (!time) return time;
+    if (!form_) {
+        form_ = time->form;
+        lastClock_ = time->ns;
+    } else if (time->form != *form_) {
+        return std::nullopt;
     }
-    if (time.form == TimeForm::Clock) {
-        if (time.ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
-        time.ns += dayOffset_;
-        lastClock_ = time.ns;
+    if (time->form == DumpTime::Form::Clock) {
+        if (time->ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
+        time->ns += dayOffset_;
+        lastClock_ = time->ns;
     }
-    return true;
+    return time;
 }
 
 } // namespace vornlog

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 #include <algorithm>
 #include <array>
@@ -77,34 +78,49 @@ struct CaptureLine {
 // to hold a message or has no data field (fewer than four tabs).
 bool parseCaptureLine(std::string_view line, CaptureLine& out);
 
-// ---- Times -------------------------------------------------------------------
+// The third column of a capture line, where the capture tool writes the
+// time: without spaces around it and without the line end.
+std::string_view timeColumn(std::string_view line);
 
-// How a capture writes its times.
+// A time as the third column writes it.
+struct DumpTime {
+    enum class Form {
+        Clock,     // "HH:MM:SS.fff" (the hour may have one digit): a time of day
+        DateClock, // "YYYY-MM-DD HH:MM:SS.fff", or with "T" for the space and
+                   // a "Z" after it
+        Seconds,   // "12.345678": seconds since the capture began
+    };
+    Form form = Form::Clock;
+    // Nanoseconds: since 1970-01-01 00:00 (UTC, or the capture's own clock
+    // when no "Z" says so) for a date, since midnight for a time of day,
+    // as written for seconds.
+    std::int64_t ns = 0;
+    // Digits written after the decimal point, at most the nine that count.
+    int fractionDigits = 0;
+};
+
+// Reads a time column: digits only where digits belong, a date that exists
+// (no February 30th), nothing left over. Nothing when the text is none of
+// the forms, or a date more than some 292 years from 1970 that nanoseconds
+// cannot count.
+std::optional<DumpTime> parseDumpTime(std::string_view column);
+
+// How a record's time is written: a text dump's forms, or a USB capture
+// file's packet time stamps.
 enum class TimeForm {
     None,
-    Clock,     // a time of day, "HH:MM:SS.fff", in the third column of a text dump
-    DateClock, // a date and a time of day, "YYYY-MM-DD HH:MM:SS.fff" (or with T, and Z)
-    Seconds,   // seconds from some start, "12.345678"
-    Packet,    // a USB capture file's packet time stamps
+    Clock,     // a time of day
+    DateClock, // a date and a time of day
+    Seconds,   // seconds since the capture began
+    Packet,    // since 1970, UTC
 };
 
-struct CaptureTime {
-    TimeForm form = TimeForm::None;
-    // Digits after the decimal point that the capture gives (0 to 9).
-    int digits = 0;
-    // Nanoseconds: since 1970 UTC for a date and a time (a text dump's
-    // column carries no time zone: it is taken as UTC) and for a packet;
-    // since midnight for a time of day; as written for seconds.
-    std::int64_t ns = 0;
-};
-
-// Reads the time in a text dump's third column: every digit where a digit
-// belongs, nothing left over, a date that exists, hours, minutes and seconds
-// in their ranges. False when the column holds none of the forms.
-bool parseDumpTime(std::string_view column, CaptureTime& time);
-
-// The third column of a capture line, as the line holds it.
-std::string_view timeColumn(std::string_view line);
+constexpr TimeForm timeFormOf(DumpTime::Form form)
+{
+    return form == DumpTime::Form::Clock ? TimeForm::Clock
+           : form == DumpTime::Form::DateClock ? TimeForm::DateClock
+                                                : TimeForm::Seconds;
+}
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and
 // back.
@@ -123,11 +139,11 @@ CivilDate civilFromDays(std::int64_t days);
 class DumpClock {
 public:
     // The time of the line whose third column is `column` (as the line
-    // holds it, or as timeColumn gives it).
-    bool read(std::string_view column, CaptureTime& time);
+    // holds it: spaces and the line end around it are left out here).
+    std::optional<DumpTime> read(std::string_view column);
 
 private:
-    TimeForm form_ = TimeForm::None;
+    std::optional<DumpTime::Form> form_;
     std::int64_t dayOffset_ = 0;
     std::int64_t lastClock_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "capture.h"
@@ -135,10 +136,10 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
     // A USB capture is read through once before the dest file is touched.
-    DumpInput input(dump, options->device);
-    if (!input.problem().empty()) {
+    std::optional<DumpInput> input(std::in_place, dump, options->device);
+    if (!input->problem().empty()) {
         if (!dumpIsStdin) std::fclose(dump);
-        complain(console, input.problem(), options->dump);
+        complain(console, input->problem(), options->dump);
         return 1;
     }
     // Opening the capture itself for writing would empty it; writing to a
@@ -161,9 +162,9 @@ int run(const std::vector<std::string>& args)
     bool readError = false;
     bool writeError = false;
     std::string fault;
-    input.announce(console);
+    input->announce(console);
     {
-        MessageSource& in = input.source();
+        MessageSource& in = input->source();
         Out out(dest);
         Progress progress(console);
         if (options->mode == Mode::Steps)
@@ -180,6 +181,9 @@ int run(const std::vector<std::string>& args)
         fault = in.fault();
         writeError = !out.flush();
     }
+    // Everything read is closed before the viewer starts: it gets no handle
+    // on the capture nor on a copy of it.
+    input.reset();
     if (!dumpIsStdin) std::fclose(dump);
     if (destIsStdout) {
         if (std::fflush(dest) != 0 || std::ferror(dest)) writeError = true;

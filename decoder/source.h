@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -75,11 +76,11 @@ public:
         record.direction = parsed.direction;
         record.field = parsed.field;
         if (times_) {
-            CaptureTime time;
-            record.hasTime = clock_.read(record.isMessage ? parsed.time : timeColumn(text), time);
-            record.timeNs = time.ns;
-            record.timeForm = record.hasTime ? time.form : TimeForm::None;
-            record.timeDigits = time.digits;
+            const std::optional<DumpTime> time = clock_.read(record.isMessage ? parsed.time : timeColumn(text));
+            record.hasTime = time.has_value();
+            record.timeNs = time ? time->ns : 0;
+            record.timeForm = time ? timeFormOf(time->form) : TimeForm::None;
+            record.timeDigits = time ? time->fractionDigits : 0;
         }
         return true;
     }

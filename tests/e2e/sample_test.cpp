@@ -57,7 +57,7 @@ TEST(SampleSession, SummaryMatchesTheCheckedSummaryAndOpensInTheTextViewer)
     EXPECT_EQ(box.read("session-summary.txt"), golden("session.summary.txt"));
     const auto calls = box.viewerCalls(1);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::vector<std::string>{"session-summary.txt"});
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("session-summary.txt")});
 }
 
 TEST(SampleSession, JsonLinesMatchTheCheckedLinesWhereverTheyGoAndOpenInTheTextViewer)
@@ -72,7 +72,7 @@ TEST(SampleSession, JsonLinesMatchTheCheckedLinesWhereverTheyGoAndOpenInTheTextV
     EXPECT_EQ(box.read("session.jsonl"), golden("session.jsonl"));
     const auto calls = box.viewerCalls(1);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::vector<std::string>{"session.jsonl"});
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("session.jsonl")});
 
     e2e::Redirect io;
     io.pipeInput = true;
