@@ -336,25 +336,79 @@ CivilDate civilFromDays(std::int64_t z)
     return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
 }
 
-std::optional<DumpTime> DumpClock::read(std::string_view column)
+namespace {
+
+// The forms that nearly every capture writes, "HH:MM:SS.fff" and
+// "YYYY-MM-DD HH:MM:SS.fff", read at their fixed places; false for any
+// other text, which parseDumpTime then reads (the same result when this
+// reads it).
+bool readCommonTime(std::string_view s, DumpTime& time)
+{
+    auto digit = [&s](std::size_t i) { return static_cast<unsigned>(s[i] - '0'); };
+    auto two = [&](std::size_t i, unsigned& v) {
+        const unsigned a = digit(i), b = digit(i + 1);
+        v = a * 10 + b;
+        return a <= 9 && b <= 9;
+    };
+    std::size_t at = 0;
+    std::int64_t days = 0;
+    time.form = DumpTime::Form::Clock;
+    if (s.size() >= 19 && s[4] == '-' && s[7] == '-' && s[10] == ' ') {
+        unsigned century, year, month, day;
+        if (!two(0, century) || !two(2, year) || !two(5, month) || !two(8, day)) return false;
+        const std::int64_t y = century * 100 + year;
+        if (month < 1 || month > 12 || day < 1 || day > daysInMonth(y, month)) return false;
+        days = daysFromCivil(y, month, day);
+        if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return false;
+        time.form = DumpTime::Form::DateClock;
+        at = 11;
+    }
+    unsigned h, m, sec;
+    if (s.size() < at + 8 || s[at + 2] != ':' || s[at + 5] != ':' || !two(at, h) || !two(at + 3, m) ||
+        !two(at + 6, sec) || h > 23 || m > 59 || sec > 59)
+        return false;
+    at += 8;
+    std::int64_t fraction = 0;
+    int digits = 0;
+    if (at < s.size()) {
+        if (s[at++] != '.') return false;
+        std::int64_t scale = kSecond;
+        for (; at < s.size(); ++at, ++digits) {
+            const unsigned d = digit(at);
+            if (d > 9) return false;
+            if (digits < 9) fraction += d * (scale /= 10);
+        }
+        if (digits == 0) return false;
+    }
+    time.fractionDigits = std::min(digits, 9);
+    time.ns = days * kDay + ((h * 60 + m) * 60 + sec) * kSecond + fraction;
+    return true;
+}
+
+} // namespace
+
+bool DumpClock::read(std::string_view column, DumpTime& time)
 {
     while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
         column.remove_suffix(1);
     while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
-    std::optional<DumpTime> time = parseDumpTime(column);
-    if (!time) return time;
+    if (!readCommonTime(column, time)) {
+        const std::optional<DumpTime> other = parseDumpTime(column);
+        if (!other) return false;
+        time = *other;
+    }
     if (!form_) {
-        form_ = time->form;
-        lastClock_ = time->ns;
-    } else if (time->form != *form_) {
-        return std::nullopt;
+        form_ = time.form;
+        lastClock_ = time.ns;
+    } else if (time.form != *form_) {
+        return false;
     }
-    if (time->form == DumpTime::Form::Clock) {
-        if (time->ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
-        time->ns += dayOffset_;
-        lastClock_ = time->ns;
+    if (time.form == DumpTime::Form::Clock) {
+        if (time.ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
+        time.ns += dayOffset_;
+        lastClock_ = time.ns;
     }
-    return time;
+    return true;
 }
 
 } // namespace vornlog

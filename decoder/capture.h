@@ -139,8 +139,9 @@ CivilDate civilFromDays(std::int64_t days);
 class DumpClock {
 public:
     // The time of the line whose third column is `column` (as the line
-    // holds it: spaces and the line end around it are left out here).
-    std::optional<DumpTime> read(std::string_view column);
+    // holds it: spaces and the line end around it are left out here);
+    // false for none.
+    bool read(std::string_view column, DumpTime& time);
 
 private:
     std::optional<DumpTime::Form> form_;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -76,11 +75,11 @@ public:
         record.direction = parsed.direction;
         record.field = parsed.field;
         if (times_) {
-            const std::optional<DumpTime> time = clock_.read(record.isMessage ? parsed.time : timeColumn(text));
-            record.hasTime = time.has_value();
-            record.timeNs = time ? time->ns : 0;
-            record.timeForm = time ? timeFormOf(time->form) : TimeForm::None;
-            record.timeDigits = time ? time->fractionDigits : 0;
+            DumpTime time;
+            record.hasTime = clock_.read(record.isMessage ? parsed.time : timeColumn(text), time);
+            record.timeNs = record.hasTime ? time.ns : 0;
+            record.timeForm = record.hasTime ? timeFormOf(time.form) : TimeForm::None;
+            record.timeDigits = record.hasTime ? time.fractionDigits : 0;
         }
         return true;
     }
