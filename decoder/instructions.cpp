@@ -69,7 +69,7 @@ constexpr bool agree()
     }
     return true;
 }
-static_assert(agree<ReportSink>() && agree<EventSink>() && agree<JsonSink>(),
+static_assert(agree<ReportSink>() && agree<EventSink>() && agree<JsonSink>() && agree<ValueSink>(),
               "every instruction has its decoders, and only they");
 
 } // namespace
@@ -96,5 +96,6 @@ void decodeMessage(Direction direction, std::string_view field, S& sink)
 template void decodeMessage(Direction, std::string_view, ReportSink&);
 template void decodeMessage(Direction, std::string_view, EventSink&);
 template void decodeMessage(Direction, std::string_view, JsonSink&);
+template void decodeMessage(Direction, std::string_view, ValueSink&);
 
 } // namespace vornlog

@@ -72,6 +72,10 @@ inline constexpr Instruction kInstructions[] = {
     {0x5A, "Reset", control::kResetFields, {}, true},
 };
 
+// The instruction code of a message given as the hex pairs of a data field:
+// its first byte.
+inline std::uint8_t instructionCode(std::string_view field) { return Bytes(field).at(0); }
+
 // The instruction of `code`, or null for a code the table does not know.
 const Instruction* findInstruction(std::uint8_t code);
 

@@ -34,8 +34,7 @@ public:
 
     explicit Out(std::FILE* file, bool crlf = platformCrlf());
     // Tests may pick a small buffer, so that flushing happens often. A null
-    // string keeps nothing: the bytes are dropped when the buffer is full
-    // (the summary decodes every message into such a sink).
+    // string keeps nothing: the bytes are dropped when the buffer is full.
     explicit Out(std::string* collect, bool crlf = false, std::size_t bufferSize = kBufferSize);
     ~Out();
     Out(const Out&) = delete;
@@ -253,7 +252,7 @@ inline char* decimal(char* p, std::uint32_t v)
     return end;
 }
 
-inline char* dec(char* p, std::int32_t v)
+[[gnu::always_inline]] inline char* dec(char* p, std::int32_t v)
 {
     if (v < 0) {
         *p++ = '-';

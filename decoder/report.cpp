@@ -11,7 +11,6 @@ void ReportSink::instruction(std::uint8_t, const Instruction* instruction)
         out_.write(instruction->instructionLine());
     } else {
         out_.write(std::string_view(kUnknownInstruction));
-        noteError(kUnknownInstruction);
     }
 }
 

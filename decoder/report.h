@@ -19,8 +19,7 @@ struct Instruction;
 
 // Writes what the decoders find as the report's lines: a field's line is
 // its head and its meaning joined into one format when compiling, so that
-// a line costs what it did when the decoders wrote it themselves. Every
-// error text is told to noteError.
+// a line costs what it did when the decoders wrote it themselves.
 class ReportSink {
 public:
     explicit ReportSink(Out& out) : out_(out) {}
@@ -42,15 +41,13 @@ public:
             putTableText(out_, *text, number);
         } else if constexpr (F.unknown != nullptr) {
             out_.write(std::string_view(F.unknown));
-            noteError(F.unknown);
         }
     }
 
     template <const Field& F, fmt::Text E, class... A>
     void fieldError(const A&... args)
     {
-        put<errorLine<F, E>>(out_, args...);
-        noteError(errorLine<F, E>.view());
+        put<fmt::join(FieldForms<F>::head, E)>(out_, args...);
     }
 
     template <const Field& F, class... A>
@@ -64,7 +61,6 @@ public:
     void error(const A&... args)
     {
         put<E>(out_, args...);
-        noteError(E.view());
     }
 
     template <fmt::Text T, class... A>
@@ -74,11 +70,6 @@ public:
     }
 
 private:
-    // A field's head completed by an error: the line, and the text that
-    // the error count knows it by.
-    template <const Field& F, fmt::Text E>
-    static constexpr auto errorLine = fmt::join(FieldForms<F>::head, E);
-
     Out& out_;
 };
 

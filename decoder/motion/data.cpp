@@ -3,6 +3,7 @@
 // which carry the status block.
 #include "../sinks.h"
 #include "motion.h"
+#include "segments.h"
 
 namespace vornlog::motion {
 
@@ -54,7 +55,7 @@ void pcData(Message<S>& m)
     field<kDataNbr>(m, nbr, nbr);
     for (int axis = 1; axis <= 5; ++axis) {
         const std::int32_t v = m.value(4);
-        field<kDataSteps>(m, axis, v, v / 2);
+        field<kDataSteps>(m, axis, v, stepsOf(v));
     }
     if (cmd & kPwmBit) {
         const int pwm = m.u8();
@@ -83,5 +84,16 @@ void controllerStatus(Message<S>& m)
 
 VORNLOG_DECODER(pcData);
 VORNLOG_DECODER(controllerStatus);
+
+[[gnu::flatten]] void decodeData(Direction direction, std::string_view field, SegmentSink& sink)
+{
+    Message<SegmentSink> m{Bytes(field), 0, sink};
+    m.code = m.u8();
+    sink.instruction(m.code, findInstruction(m.code));
+    if (direction == Direction::Pc)
+        pcData(m);
+    else
+        controllerStatus(m);
+}
 
 } // namespace vornlog::motion

@@ -11,6 +11,8 @@ namespace vornlog::motion {
 
 // ---- Data (0x44) from the PC -----------------------------------------------
 
+inline constexpr std::uint8_t kDataCode = 0x44;
+
 // CMD bits of a Data message beyond the five axis directions.
 inline constexpr unsigned kAccelerationBit = 1u << 5; // F_ACC, F_DEC, NBR_DEC follow
 inline constexpr unsigned kPwmBit = 1u << 6;          // the PWM byte follows
@@ -35,6 +37,7 @@ inline constexpr Field kDataCmd{.name = "CMD", .head = "     CMD=0x%02X\n", .bit
 inline constexpr Field kDataNbr{.name = "NBR", .width = 4, .head = "     NBR=0x%08X -> ", .meaning = "%d pulses\n"};
 // The steps of an axis are half its value, truncated toward zero; the
 // direction bits do not change the sign shown here.
+constexpr std::int32_t stepsOf(std::int32_t value) { return value / 2; }
 inline constexpr Field kDataSteps{
     .name = "S%d", .first = 1, .last = 5, .width = 4, .head = "     S%d=0x%08X -> ", .meaning = "%d steps\n"};
 inline constexpr Field kDataPwm{.name = "PWM", .head = "     PWM=0x%02X\t-> ", .meaning = "%d => %d%%\n"};

@@ -21,12 +21,4 @@ template <class S> void controllerBufferManagement(Message<S>& message);
 template <class S> void pcStop(Message<S>& message);
 template <class S> void controllerStop(Message<S>& message);
 
-// The text of a Stop command, CMD of the PC's Stop message ("Fast stop\n"),
-// or null for a value that is not a command.
-inline const char* stopCommandText(int cmd)
-{
-    const TableText* text = lookup(kStopCommands, cmd);
-    return text ? text->text : nullptr;
-}
-
 } // namespace vornlog::motion

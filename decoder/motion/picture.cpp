@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "../progress.h"
+#include "../instructions.h"
 #include "motion.h"
 
 namespace vornlog {
@@ -170,14 +171,17 @@ std::string xmlText(std::string_view text)
 
 void writePicture(MessageSource& in, Out& dest, Progress& progress, std::string_view captureName)
 {
+    // Only the Data messages and replies are decoded, into their values.
+    motion::SegmentSink data;
     motion::StoredSegments segments;
     motion::StoredSegment stored;
     motion::MotionPicture picture;
     CaptureRecord record;
     while (in.next(record)) {
         progress.count();
-        if (!record.isMessage) continue;
-        const motion::DataEvent event = segments.feed(record.direction, Bytes(record.field), stored);
+        if (!record.isMessage || instructionCode(record.field) != motion::kDataCode) continue;
+        motion::decodeData(record.direction, record.field, data);
+        const motion::DataEvent event = segments.feed(record.direction, data.message(), stored);
         if (event != motion::DataEvent::None) picture.add(event, stored);
     }
     picture.write(dest, captureName);

@@ -1,45 +1,46 @@
 #include "segments.h"
 
+#include <utility>
+
 #include "motion.h"
 
 namespace vornlog::motion {
 
 namespace {
 
-constexpr std::uint8_t kData = 0x44;
-
-Segment readSegment(Bytes& bytes)
+template <const Field& F>
+void fromValues(DataMessage& d, const FieldValues& values)
 {
-    Segment s;
-    s.cmd = bytes.u8();
-    s.nbr = bytes.value(4);
-    for (std::int32_t& axis : s.steps) axis = bytes.value(4) / 2;
-    if (s.cmd & kPwmBit) s.pwm = bytes.u8();
-    if (s.cmd & kAccelerationBit) {
-        s.fAcc = bytes.u8();
-        s.fDec = bytes.u8();
-        s.nbrDec = bytes.value(4);
-    }
-    return s;
+    if constexpr (kDataPart<F>)
+        for (int number = F.first; number <= F.last; ++number)
+            if (values.has<F>(number)) dataField<F>(d, number, values.value<F>(number));
+}
+
+template <const auto& List, std::size_t... I>
+void fromValues(DataMessage& d, const FieldValues& values, std::index_sequence<I...>)
+{
+    (fromValues<*List[I]>(d, values), ...);
 }
 
 } // namespace
 
-bool Segment::endOfData() const { return cmd & kEndOfDataBit; }
-bool Segment::hasPwm() const { return cmd & kPwmBit; }
-bool Segment::hasAcceleration() const { return cmd & kAccelerationBit; }
-
-DataEvent StoredSegments::feed(Direction direction, Bytes bytes, StoredSegment& stored)
+DataMessage DataMessage::of(const FieldValues& values)
 {
-    if (bytes.u8() != kData) return DataEvent::None;
+    DataMessage d;
+    fromValues<kDataFields>(d, values, std::make_index_sequence<std::size(kDataFields)>());
+    fromValues<kDataReplyFields>(d, values, std::make_index_sequence<std::size(kDataReplyFields)>());
+    return d;
+}
+
+DataEvent StoredSegments::feed(Direction direction, const DataMessage& message, StoredSegment& stored)
+{
     if (direction == Direction::Pc) {
-        pending_ = readSegment(bytes);
+        pending_ = message.segment;
         return DataEvent::Sent;
     }
-    const std::uint8_t st = bytes.u8();
-    stored.buf = bytes.u8();
-    stored.seg = bytes.value(3);
-    switch (st) {
+    stored.buf = message.buf;
+    stored.seg = message.seg;
+    switch (message.st) {
     case kStored: break;
     case kBufferFull: return DataEvent::BufferFull;
     case kNotUsbMode: return DataEvent::NotUsbMode;

@@ -1,5 +1,6 @@
 #include "steps_csv.h"
 
+#include "../instructions.h"
 #include "../progress.h"
 #include "motion.h"
 #include "segments.h"
@@ -37,13 +38,17 @@ void writeStepsCsv(MessageSource& in, Out& dest, Out& console, Progress& progres
     put<"Cur_seg;Buffer;Nbr pulse;S1;S2;S3;S4;S5;PWM;F_ACC;F_DEC;Nbr dec\n">(dest);
     put<"\n">(console);
 
+    // Only the Data messages and replies are decoded, into the values that
+    // segments are made of.
+    SegmentSink data;
     StoredSegments segments;
     StoredSegment stored;
     CaptureRecord record;
     while (!dest.failed() && in.next(record)) {
         progress.count();
-        if (record.isMessage && segments.feed(record.direction, Bytes(record.field), stored) == DataEvent::Stored)
-            writeRow(dest, stored);
+        if (!record.isMessage || instructionCode(record.field) != kDataCode) continue;
+        decodeData(record.direction, record.field, data);
+        if (segments.feed(record.direction, data.message(), stored) == DataEvent::Stored) writeRow(dest, stored);
     }
 }
 

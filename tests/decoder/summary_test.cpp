@@ -150,13 +150,6 @@ TEST(Summary, CountsEveryErrorTextOfTheLcdDecoderAndOfTheFrameAsTheReportWritesT
     EXPECT_EQ(errors, 9);
 }
 
-TEST(Summary, LeavesNoErrorObserverBehind)
-{
-    // The summary is gone after its run: a later report must not reach it.
-    summarize(pc(1, "4C 07"));
-    EXPECT_EQ(setErrorObserver(nullptr), nullptr);
-}
-
 TEST(Summary, FollowsTheMotionStreamThroughRefusedAndResentSegments)
 {
     const std::string capture =

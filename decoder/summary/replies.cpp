@@ -1,0 +1,144 @@
+// "Messages": every message by instruction and direction, and how the PC's
+// messages were answered.
+#include <algorithm>
+#include <bit>
+
+#include "taps.h"
+
+namespace vornlog::summary {
+
+std::int64_t elapsed(std::int64_t a, std::int64_t b)
+{
+    std::int64_t d;
+    if (__builtin_sub_overflow(b, a, &d)) return b > a ? INT64_MAX : INT64_MIN;
+    return d;
+}
+
+void ReplyTimes::add(std::int64_t ns)
+{
+    ns = std::max<std::int64_t>(ns, 0);
+    if (count_ == 0 || ns < least_) least_ = ns;
+    if (count_ == 0 || ns > most_) most_ = ns;
+    ++count_;
+    const auto us = static_cast<std::uint64_t>(ns / 1000);
+    Bucket& b = bucket_[index(us)];
+    ++b.count;
+    b.sum += us;
+}
+
+std::int64_t ReplyTimes::percentile(unsigned percent) const
+{
+    const std::uint64_t rank = std::max<std::uint64_t>(1, (count_ * percent + 99) / 100);
+    std::uint64_t seen = 0;
+    for (const Bucket& b : bucket_) {
+        seen += b.count;
+        if (b.count && seen >= rank)
+            return std::clamp<std::int64_t>(static_cast<std::int64_t>(b.sum / b.count) * 1000, least_, most_);
+    }
+    return most_;
+}
+
+int ReplyTimes::index(std::uint64_t us)
+{
+    if (us < kSteps) return static_cast<int>(us);
+    const int top = std::bit_width(us) - 1; // kStepBits or more
+    if (top > kLastDoubling) return kBuckets - 1;
+    const int shift = top - kStepBits;
+    return kSteps + shift * kSteps + static_cast<int>((us >> shift) & (kSteps - 1));
+}
+
+void Replies::add(const Tapped& t)
+{
+    if (!t.record.isMessage) return;
+    const std::uint8_t code = t.message.code();
+    if (t.record.direction == Direction::Pc) {
+        ++codes_[code].messages[0];
+        if (const auto unanswered = pairing_.request({code, t.record.number, t.timed, t.ns}))
+            codes_[unanswered->code].noReply.add(unanswered->at);
+        return;
+    }
+    ++codes_[code].messages[1];
+    const auto answered = pairing_.reply(code);
+    if (!answered) {
+        codes_[code].answersNothing.add(t.record.number);
+    } else if (t.timed && answered->timed) {
+        if (!times_[code]) times_[code] = std::make_unique<ReplyTimes>();
+        times_[code]->add(elapsed(answered->ns, t.ns));
+    }
+}
+
+void Replies::finish()
+{
+    if (const auto unanswered = pairing_.finish()) codes_[unanswered->code].noReply.add(unanswered->at);
+}
+
+void Replies::write(Out& out) const
+{
+    heading(out, "Messages");
+    constexpr std::size_t kCount = 9;
+    Row()
+        .text("  ")
+        .left("Code", kCodeColumn)
+        .left("Instruction", kNameColumn)
+        .right("PC", kCount)
+        .right("QMR5V", kCount)
+        .right("No reply", kCount + 2)
+        .right("Answers nothing", kCount + 8)
+        .put(out);
+    std::uint64_t total[2]{}, noReply = 0, answersNothing = 0;
+    for (int code = 0; code < 256; ++code) {
+        const CodeCounts& c = codes_[code];
+        if (c.messages[0] + c.messages[1] == 0) continue;
+        Row()
+            .text("  ")
+            .left(codeCell(static_cast<std::uint8_t>(code)), kCodeColumn)
+            .left(nameCell(static_cast<std::uint8_t>(code)), kNameColumn)
+            .right(static_cast<std::int64_t>(c.messages[0]), kCount)
+            .right(static_cast<std::int64_t>(c.messages[1]), kCount)
+            .right(static_cast<std::int64_t>(c.noReply.count), kCount + 2)
+            .right(static_cast<std::int64_t>(c.answersNothing.count), kCount + 8)
+            .put(out);
+        total[0] += c.messages[0];
+        total[1] += c.messages[1];
+        noReply += c.noReply.count;
+        answersNothing += c.answersNothing.count;
+    }
+    Row()
+        .text("  ")
+        .left("Total", kCodeColumn + kNameColumn)
+        .right(static_cast<std::int64_t>(total[0]), kCount)
+        .right(static_cast<std::int64_t>(total[1]), kCount)
+        .right(static_cast<std::int64_t>(noReply), kCount + 2)
+        .right(static_cast<std::int64_t>(answersNothing), kCount + 8)
+        .put(out);
+
+    Row().put(out);
+    Row()
+        .text("  PC messages without a reply (no controller message of their code before the next PC message): ")
+        .text(number(static_cast<std::int64_t>(noReply)))
+        .put(out);
+    writeOccurrences(out, &CodeCounts::noReply);
+    Row()
+        .text("  Controller messages that answer nothing: ")
+        .text(number(static_cast<std::int64_t>(answersNothing)))
+        .put(out);
+    writeOccurrences(out, &CodeCounts::answersNothing);
+}
+
+void Replies::writeOccurrences(Out& out, Occurrences CodeCounts::* what) const
+{
+    for (int code = 0; code < 256; ++code) {
+        const Occurrences& o = codes_[code].*what;
+        if (o.count == 0) continue;
+        Row()
+            .text("    ")
+            .left(codeCell(static_cast<std::uint8_t>(code)), kCodeColumn)
+            .left(nameCell(static_cast<std::uint8_t>(code)), kNameColumn)
+            .right(static_cast<std::int64_t>(o.count), 9)
+            .text("  ")
+            .text(places(o, textDump_))
+            .put(out);
+    }
+}
+
+} // namespace vornlog::summary
