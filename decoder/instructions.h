@@ -15,6 +15,7 @@
 #include "control/fields.h"
 #include "fields.h"
 #include "motion/fields.h"
+#include "protocol/instruction_set.h"
 #include "table/fields.h"
 
 namespace vornlog {
@@ -32,8 +33,9 @@ struct Instruction {
     char line[64]{};
     std::size_t lineSize = 0;
 
-    constexpr Instruction(std::uint8_t c, std::string_view n, FieldList pc, FieldList controller, bool onlyPc = false)
-        : code(c), name(n), pcFields(pc), controllerFields(controller), pcOnly(onlyPc)
+    // The name is the instruction set's.
+    constexpr Instruction(std::uint8_t c, FieldList pc, FieldList controller, bool onlyPc = false)
+        : code(c), name(nameOf(c)), pcFields(pc), controllerFields(controller), pcOnly(onlyPc)
     {
         constexpr std::string_view start = "   => Inst 0x";
         if (start.size() + 2 + 1 + name.size() + 1 > sizeof line) throw "instruction name too long";
@@ -54,27 +56,47 @@ struct Instruction {
     {
         return direction == Direction::Pc ? pcFields : controllerFields;
     }
+
+private:
+    static constexpr std::string_view nameOf(std::uint8_t code)
+    {
+        const InstructionName* known = findInstructionName(code);
+        if (!known || !known->decoded) throw "a decoded instruction of the instruction set";
+        return known->name;
+    }
 };
 
 inline constexpr Instruction kInstructions[] = {
-    {0x42, "Buffer Management", motion::kBufferFields, motion::kBufferReplyFields},
-    {0x44, "Data", motion::kDataFields, motion::kDataReplyFields},
-    {0x46, "Flash Model", {}, control::kFlashModelReplyFields},
-    {0x47, "General input/output IO1", control::kIo1Fields, control::kIo1ReplyFields},
-    {0x49, "Information", {}, motion::kInformationReplyFields},
-    {0x4C, "LCD", control::kLcdFields, control::kLcdReplyFields},
-    {0x4D, "Motors ON/OFF", control::kMotorsFields, control::kMotorsReplyFields},
-    {0x4F, "Override Origin/End", control::kOverrideFields, control::kOverrideReplyFields},
-    {0x50, "PWM", control::kPwmFields, control::kPwmReplyFields},
-    {0x53, "Stop", motion::kStopFields, motion::kStopReplyFields},
-    {0x54, "TABLE", table::kTableFields, table::kTableReplyFields},
-    {0x56, "Version", {}, control::kVersionReplyFields},
-    {0x5A, "Reset", control::kResetFields, {}, true},
+    {0x42, motion::kBufferFields, motion::kBufferReplyFields},
+    {0x44, motion::kDataFields, motion::kDataReplyFields},
+    {0x46, {}, control::kFlashModelReplyFields},
+    {0x47, control::kIo1Fields, control::kIo1ReplyFields},
+    {0x49, {}, motion::kInformationReplyFields},
+    {0x4C, control::kLcdFields, control::kLcdReplyFields},
+    {0x4D, control::kMotorsFields, control::kMotorsReplyFields},
+    {0x4F, control::kOverrideFields, control::kOverrideReplyFields},
+    {0x50, control::kPwmFields, control::kPwmReplyFields},
+    {0x53, motion::kStopFields, motion::kStopReplyFields},
+    {0x54, table::kTableFields, table::kTableReplyFields},
+    {0x56, {}, control::kVersionReplyFields},
+    {0x5A, control::kResetFields, {}, true},
 };
 
 // The instruction code of a message given as the hex pairs of a data field:
 // its first byte.
 inline std::uint8_t instructionCode(std::string_view field) { return Bytes(field).at(0); }
+
+// Every instruction that the instruction set calls decoded is in the table.
+constexpr bool decodesTheInstructionSet()
+{
+    for (const InstructionName& named : kInstructionSet) {
+        int entries = 0;
+        for (const Instruction& instruction : kInstructions) entries += instruction.code == named.code;
+        if (entries != (named.decoded ? 1 : 0)) return false;
+    }
+    return true;
+}
+static_assert(decodesTheInstructionSet(), "the decoder table and the instruction set name the same instructions");
 
 // The instruction of `code`, or null for a code the table does not know.
 const Instruction* findInstruction(std::uint8_t code);

@@ -46,8 +46,8 @@ bool isPcEchoLine(std::string_view line)
 
 bool isKept(int code, const KeptInstructions& keep)
 {
-    const std::size_t index = instructionLetters.find(static_cast<char>(code));
-    return index != std::string_view::npos && keep[index];
+    const int box = instructionBox(code);
+    return box >= 0 && keep[static_cast<std::size_t>(box)];
 }
 
 Fault openFault(int error)

@@ -14,12 +14,9 @@
 #include <string_view>
 
 #include "fault.h"
+#include "instruction_boxes.h"
 
 namespace vornlog {
-
-// One letter for each CheckAGarder box, in the boxes' order.
-inline constexpr std::string_view instructionLetters = "VBDISTPMGOLZFREWCY";
-inline constexpr std::size_t instructionCount = instructionLetters.size();
 
 // The CheckAGarder boxes: true for a ticked box.
 using KeptInstructions = std::array<bool, instructionCount>;
@@ -31,8 +28,8 @@ int echoInstructionCode(std::string_view line);
 
 // Copies the sorted `report` to `sorted`, line by line. Kept lines keep
 // their bytes and their line ends; a line ends at "\n" (a "\r" in front of
-// it belongs to the line end). A block whose instruction letter is none of
-// the 18 is left out.
+// it belongs to the line end). A block whose code is no instruction is left
+// out.
 void sortReport(std::istream& report, std::ostream& sorted, const KeptInstructions& keep);
 std::string sortReport(std::string_view report, const KeptInstructions& keep);
 

@@ -22,36 +22,7 @@ constexpr int optionGap = 345;
 // Where the instruction boxes began below the first two options.
 constexpr int firstTwoOptionsBottom = 3000 + 495;
 
-struct InstructionBox {
-    std::string_view caption; // UTF-8
-    int column;               // 1 to 3
-    int row;                  // 1 to 6
-};
-
-// The CheckAGarder boxes, in the order of their instruction letters
-// "VBDISTPMGOLZFREWCY".
-constexpr InstructionBox instructionBoxes[] = {
-    {"Version", 1, 1},
-    {"Buffer", 1, 2},
-    {"Data", 1, 3},
-    {"Informations", 1, 4},
-    {"Stop", 1, 5},
-    {"Table", 1, 6},
-    {"PWM", 2, 1},
-    {"Motors", 2, 2},
-    {"Géneral input/output", 2, 3},
-    {"Override", 2, 4},
-    {"LCD", 2, 5},
-    {"Reset", 2, 6},
-    {"Flash Model", 3, 1},
-    {"Flash Read", 3, 2},
-    {"Flash Block Erase", 3, 3},
-    {"Flash Write", 3, 4},
-    {"ZQ3107 Programmig", 3, 6},
-    {"Flash Content", 3, 5},
-};
-static_assert(std::size(instructionBoxes) == instructionCount);
-
+// The CheckAGarder boxes (instruction_boxes.h) in their grid.
 constexpr int boxColumns[] = {480, 3240, 6000};
 constexpr int boxRows[] = {4200, 4560, 4920, 5280, 5640, 6000};
 constexpr int boxWidth = 2655;

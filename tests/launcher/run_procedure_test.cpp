@@ -186,7 +186,7 @@ TEST_F(RunProcedure, Yes_WaitsForTheDecoderThenWritesAndShowsTheSortedCopy)
     desktop.fileAnswers = {path("tri/capture.txt"), dest};
     desktop.messageAnswers = {Answer::Yes};
     RunChoices c = choices(Output::Report);
-    c.keep[vornlog::instructionLetters.find('D')] = true;
+    c.keep[vornlog::instructionBox('D')] = true;
     vornlog::CommandRun_Click(desktop, c);
 
     EXPECT_EQ(desktop.calls, (Strings{"dialog", "dialog", "start", "message", "wait", "view"}));

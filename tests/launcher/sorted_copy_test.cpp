@@ -14,7 +14,7 @@ namespace {
 KeptInstructions keepOnly(std::string_view letters)
 {
     KeptInstructions keep{};
-    for (char letter : letters) keep[vornlog::instructionLetters.find(letter)] = true;
+    for (char letter : letters) keep[vornlog::instructionBox(letter)] = true;
     return keep;
 }
 

@@ -72,7 +72,7 @@ private slots:
         vornlog::RunChoices choices;
         choices.output = Output::Report;
         choices.decoder = VORNLOG_EXE;
-        for (char letter : {'V', 'D'}) choices.keep[vornlog::instructionLetters.find(letter)] = true;
+        for (char letter : {'V', 'D'}) choices.keep[vornlog::instructionBox(letter)] = true;
         vornlog::CommandRun_Click(desktop, choices);
 
         QCOMPARE(desktop.calls, (std::vector<std::string>{"dialog", "dialog", "start", "message", "wait", "view"}));
