@@ -45,6 +45,8 @@ public:
     virtual std::string fault() const { return {}; }
     // The capture's format, as the console and the summary name it.
     virtual std::string_view format() const = 0;
+    // True when reading stopped because it was interrupted (Ctrl-C).
+    virtual bool interrupted() const { return false; }
 };
 
 // The capture lines of a text dump.
@@ -66,6 +68,7 @@ public:
     }
     bool readError() const override { return lines_.readError(); }
     std::string_view format() const override { return "text dump"; }
+    bool interrupted() const override { return lines_.interrupted(); }
 
 private:
     LineReader& lines_;

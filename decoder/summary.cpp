@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "instruction_filter.h"
 #include "lines.h"
 #include "motion/motion.h"
 #include "motion/segments.h"
@@ -478,11 +479,12 @@ struct CodeCounts {
 
 class Summary final : public ErrorObserver {
 public:
-    explicit Summary(bool textDump) : textDump_(textDump) {}
+    Summary(bool textDump, const InstructionFilter* keep) : textDump_(textDump), keep_(keep) {}
 
     void feed(const CaptureRecord& record);
     // The end of the capture: the last PC message is settled.
     void finish();
+    void interruptedAfter(std::uint64_t record) { interruptedAfter_ = record; }
     void write(Out& out, std::string_view name, std::string_view format, std::string_view fault) const;
 
     void onError(std::string_view text) override;
@@ -513,9 +515,14 @@ private:
     std::string stamp(std::int64_t ns) const;
 
     const bool textDump_;
+    // -i: the instructions kept (null: all).
+    const InstructionFilter* keep_;
+    // Reading was interrupted after this line or packet (0: it was not).
+    std::uint64_t interruptedAfter_ = 0;
 
     // Capture
     std::uint64_t records_ = 0;
+    std::uint64_t leftOut_ = 0;
     std::uint64_t messages_ = 0;
     std::uint64_t skipped_ = 0;
     std::uint64_t short_ = 0;
@@ -620,8 +627,12 @@ void Summary::feed(const CaptureRecord& record)
         }
         return;
     }
-    ++messages_;
     const std::uint8_t code = Bytes(record.field).at(0);
+    if (keep_ && !keep_->keeps(code)) {
+        ++leftOut_;
+        return;
+    }
+    ++messages_;
     ++codes_[code].messages[side(record.direction)];
     pair(record.direction, code, record.number, timed, ns);
 
@@ -847,7 +858,12 @@ void Summary::writeCapture(Out& out, std::string_view name, std::string_view for
         countLine(out, "Messages decoded", static_cast<std::int64_t>(messages_));
         countLine(out, "Packets without a message", skipped);
     }
+    if (keep_) {
+        textLine(out, "Instructions kept (-i)", keep_->describe());
+        countLine(out, "Messages of the others, left out", static_cast<std::int64_t>(leftOut_));
+    }
     if (!fault.empty()) textLine(out, "Reading stopped", fault);
+    if (interruptedAfter_) textLine(out, "Reading interrupted", "after " + where(interruptedAfter_));
 }
 
 void Summary::writeMessages(Out& out) const
@@ -1093,10 +1109,11 @@ private:
 
 } // namespace
 
-void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress)
+void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress,
+                  const InstructionFilter* keep)
 {
     // Fixed tables of some 100 KiB: on the heap, not the stack.
-    auto summary = std::make_unique<Summary>(in.format() == "text dump");
+    auto summary = std::make_unique<Summary>(in.format() == "text dump", keep);
     {
         ObserverScope scope(summary.get());
         CaptureRecord record;
@@ -1106,6 +1123,7 @@ void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Pr
         }
     }
     summary->finish();
+    if (in.interrupted()) summary->interruptedAfter(static_cast<std::uint64_t>(progress.lines()));
     summary->write(dest, captureName, in.format(), in.fault());
 }
 

@@ -85,7 +85,15 @@ bool carriesMessage(const UsbPacket& p)
     return p.event == ((p.endpoint & 0x80) ? 'C' : 'S');
 }
 
-UsbCaptureReader::UsbCaptureReader(std::FILE* file, std::string_view head) : file_(file)
+UsbCaptureReader::UsbCaptureReader(std::FILE* file, std::string_view head)
+    : own_(std::make_unique<StdioStream>(file)), stream_(own_.get())
+{
+    start(head);
+}
+
+UsbCaptureReader::UsbCaptureReader(ByteStream& stream, std::string_view head) : stream_(&stream) { start(head); }
+
+void UsbCaptureReader::start(std::string_view head)
 {
     buf_ = static_cast<std::uint8_t*>(std::malloc(kBufferSize));
     if (!buf_) throw std::bad_alloc();
@@ -122,10 +130,11 @@ const std::uint8_t* UsbCaptureReader::takeSlow(std::size_t n, std::size_t& got)
         pos_ = 0;
         while (len_ < n && !eof_) {
             const std::size_t want = std::min(kBufferSize - len_, std::max(kChunk, n - len_));
-            const std::size_t k = std::fread(buf_ + len_, 1, want, file_);
-            if (k < want) {
+            const std::size_t k = stream_->read(buf_ + len_, want);
+            if (k == 0) {
                 eof_ = true;
-                if (std::ferror(file_)) error_ = true;
+                error_ = stream_->readError();
+                interrupted_ = stream_->interrupted();
             }
             len_ += k;
         }
@@ -152,7 +161,9 @@ std::uint64_t UsbCaptureReader::skip(std::uint64_t n)
 bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_t value, std::uint64_t limit)
 {
     stopped_ = true;
-    if (error_) return false; // a read error is not a damaged file
+    // A read error is not a damaged file, nor is a record whose end had
+    // not come when reading was interrupted.
+    if (error_ || interrupted_) return false;
     // In `what`, "%s" stands for the value and "%l" for the limit.
     fault_ = what;
     if (const std::size_t v = fault_.find("%s"); v != std::string::npos) fault_.replace(v, 2, std::to_string(value));

@@ -12,9 +12,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "input.h"
 
 namespace vornlog {
 
@@ -69,8 +72,9 @@ bool carriesMessage(const UsbPacket& packet);
 
 class UsbCaptureReader {
 public:
-    // Reads `file` whose first bytes, `head`, were read already (empty
-    // when the file is read from its start).
+    // Reads `stream` (or `file`) whose first bytes, `head`, were read
+    // already (empty when it is read from its start).
+    UsbCaptureReader(ByteStream& stream, std::string_view head);
     UsbCaptureReader(std::FILE* file, std::string_view head);
     // Reads a capture held in memory.
     explicit UsbCaptureReader(std::string_view bytes);
@@ -79,10 +83,15 @@ public:
     UsbCaptureReader& operator=(const UsbCaptureReader&) = delete;
 
     // The next packet; false at the end of the file, on a read error or at
-    // a fault of the file (fault() says which).
+    // a fault of the file (fault() says which). When reading was
+    // interrupted, a block or record whose bytes had not all come is no
+    // fault: reading just stops before it.
     bool next(UsbPacket& packet);
 
     bool readError() const { return error_; }
+    bool interrupted() const { return interrupted_; }
+    // True once the reader has stopped (the end, an error, a fault).
+    bool stopped() const { return stopped_; }
     // What is wrong with a damaged file and its byte offset; "" if nothing.
     const std::string& fault() const { return fault_; }
     CaptureFormat format() const { return format_; }
@@ -112,6 +121,7 @@ private:
         }
         return takeSlow(n, got);
     }
+    void start(std::string_view head);
     const std::uint8_t* takeSlow(std::size_t n, std::size_t& got);
     std::uint64_t skip(std::uint64_t n);
     bool fail(const char* what, std::uint64_t offset, std::uint64_t value = 0, std::uint64_t limit = 0);
@@ -134,13 +144,15 @@ private:
     void packet(const Interface& interface, std::uint64_t timestamp, const std::uint8_t* data, std::uint32_t size,
                 UsbPacket& out);
 
-    std::FILE* file_ = nullptr;
+    std::unique_ptr<StdioStream> own_;
+    ByteStream* stream_ = nullptr;
     std::string_view memory_;
     std::uint8_t* buf_ = nullptr;
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
     bool eof_ = false;
     bool error_ = false;
+    bool interrupted_ = false;
     std::uint64_t offset_ = 0; // bytes of the file handed out so far
 
     CaptureFormat format_ = CaptureFormat::TextDump;

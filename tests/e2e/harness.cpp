@@ -7,8 +7,11 @@
 #include <sstream>
 #include <thread>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,12 +65,27 @@ Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) co
     const std::string outPath = bin_ + "/stdout", errPath = bin_ + "/stderr";
     int feed[2] = {-1, -1};
     if (io.pipeInput && pipe(feed) != 0) return {};
+    int terminal = -1;
+    std::string terminalName;
+    if (io.terminalOutput) {
+        terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return {};
+        terminalName = ptsname(terminal);
+    }
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir_.c_str()) != 0) _exit(127);
         int in = io.pipeInput ? feed[0] : open(io.inputFile.empty() ? "/dev/null" : io.inputFile.c_str(), O_RDONLY);
         int out = io.appendOutputTo.empty() ? open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
                                             : open(io.appendOutputTo.c_str(), O_WRONLY | O_APPEND);
+        if (io.terminalOutput) {
+            out = open(terminalName.c_str(), O_RDWR | O_NOCTTY);
+            struct termios raw;
+            tcgetattr(out, &raw);
+            cfmakeraw(&raw);
+            tcsetattr(out, TCSANOW, &raw);
+            close(terminal);
+        }
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(in, 0);
         dup2(out, 1);
@@ -94,11 +112,19 @@ Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) co
         }
         close(feed[1]);
     }
+    std::string shown;
+    if (io.terminalOutput) {
+        // Until the program's end closes the terminal.
+        char chunk[4096];
+        for (ssize_t n; (n = ::read(terminal, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR);)
+            if (n > 0) shown.append(chunk, static_cast<std::size_t>(n));
+        close(terminal);
+    }
     int status = 0;
     waitpid(pid, &status, 0);
     Result r;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = io.appendOutputTo.empty() ? readFile(outPath) : std::string();
+    r.out = io.terminalOutput ? shown : io.appendOutputTo.empty() ? readFile(outPath) : std::string();
     r.err = readFile(errPath);
     return r;
 }

@@ -24,6 +24,9 @@ struct Redirect {
     // A file in the sandbox that standard output is appended to
     // (Result::out is then empty).
     std::string appendOutputTo;
+    // Standard output is a terminal (a pseudo-terminal in raw mode, read
+    // into Result::out).
+    bool terminalOutput = false;
 };
 
 class Sandbox {
