@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include <cerrno>
 #include <csignal>
@@ -36,7 +37,12 @@ Sandbox::Sandbox()
     // Each call: one line per argument, then a line "--".
     const std::string viewer = bin_ + "/xdg-open";
     // It also keeps a copy of the file it was asked to show, as it was then.
+    // And what its open files lead to, one "NUMBER TARGET" line each
+    // (looked at before any redirection of the script opens files of its
+    // own).
     std::ofstream(viewer) << "#!/bin/sh\n"
+                          << "fds=$(for f in /proc/$$/fd/*; do printf '%s %s\\n' \"${f##*/}\" \"$(readlink \"$f\")\"; done)\n"
+                          << "printf '%s\\n' \"$fds\" > '" << bin_ << "/fds'\n"
                           << "cat -- \"$1\" > '" << bin_ << "/seen' 2>/dev/null\n"
                              "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '"
                           << bin_ << "/calls'; done\n"
@@ -60,18 +66,23 @@ std::string Sandbox::read(const std::string& name) const { return readFile(path(
 
 bool Sandbox::exists(const std::string& name) const { return fs::exists(fs::symlink_status(path(name))); }
 
-Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) const
+Running Sandbox::start(const std::vector<std::string>& args, const Redirect& io) const
 {
-    const std::string outPath = bin_ + "/stdout", errPath = bin_ + "/stderr";
+    Running running;
+    running.outPath_ = bin_ + "/stdout";
+    running.errPath_ = bin_ + "/stderr";
+    running.appended_ = !io.appendOutputTo.empty();
     int feed[2] = {-1, -1};
-    if (io.pipeInput && pipe(feed) != 0) return {};
+    if (io.pipeInput && pipe(feed) != 0) return running;
     int terminal = -1;
     std::string terminalName;
     if (io.terminalOutput) {
         terminal = posix_openpt(O_RDWR | O_NOCTTY);
-        if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return {};
+        if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return running;
         terminalName = ptsname(terminal);
     }
+    const std::string& outPath = running.outPath_;
+    const std::string& errPath = running.errPath_;
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir_.c_str()) != 0) _exit(127);
@@ -90,8 +101,11 @@ Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) co
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (io.pipeInput) close(feed[1]);
+        // The program starts with its three standard streams alone, as
+        // from a shell: what its viewer inherits is then its own doing.
+        closefrom(3);
         signal(SIGPIPE, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
         const std::string pathVar = bin_ + ":/usr/bin:/bin";
         setenv("PATH", pathVar.c_str(), 1);
         std::vector<char*> argv;
@@ -101,35 +115,97 @@ Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) co
         execv(VORNLOG_EXE, argv.data());
         _exit(127);
     }
+    running.pid_ = pid;
+    running.terminal_ = terminal;
     if (io.pipeInput) {
         close(feed[0]);
+        running.input_ = feed[1];
         // A program that stops reading early must not block the test.
         signal(SIGPIPE, SIG_IGN);
-        for (std::size_t done = 0; done < io.input.size();) {
-            const ssize_t n = ::write(feed[1], io.input.data() + done, io.input.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        close(feed[1]);
     }
+    return running;
+}
+
+Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) const
+{
+    Running running = start(args, io);
+    running.feed(io.input);
+    return running.wait();
+}
+
+Running::Running(Running&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), input_(std::exchange(other.input_, -1)),
+      terminal_(std::exchange(other.terminal_, -1)), outPath_(std::move(other.outPath_)),
+      errPath_(std::move(other.errPath_)), appended_(other.appended_)
+{
+}
+
+Running::~Running()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+void Running::feed(std::string_view bytes)
+{
+    for (std::size_t done = 0; input_ >= 0 && done < bytes.size();) {
+        const ssize_t n = ::write(input_, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void Running::closeInput()
+{
+    if (input_ >= 0) close(input_);
+    input_ = -1;
+}
+
+void Running::signal(int number) const
+{
+    if (pid_ > 0) kill(pid_, number);
+}
+
+std::string Running::out() const { return readFile(outPath_); }
+
+Result Running::wait()
+{
+    closeInput();
     std::string shown;
-    if (io.terminalOutput) {
+    if (terminal_ >= 0) {
         // Until the program's end closes the terminal.
         char chunk[4096];
-        for (ssize_t n; (n = ::read(terminal, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR);)
+        for (ssize_t n; (n = ::read(terminal_, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR);)
             if (n > 0) shown.append(chunk, static_cast<std::size_t>(n));
-        close(terminal);
+        close(terminal_);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
     Result r;
+    if (pid_ <= 0) return r;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = io.terminalOutput ? shown : io.appendOutputTo.empty() ? readFile(outPath) : std::string();
-    r.err = readFile(errPath);
+    r.out = terminal_ >= 0 ? shown : appended_ ? std::string() : readFile(outPath_);
+    r.err = readFile(errPath_);
+    terminal_ = -1;
     return r;
 }
 
+bool eventually(const std::function<bool()>& done, int waitMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 std::string Sandbox::viewerSaw() const { return readFile(bin_ + "/seen"); }
+
+std::string Sandbox::viewerFiles() const { return readFile(bin_ + "/fds"); }
 
 std::vector<std::vector<std::string>> Sandbox::viewerCalls(std::size_t count, int waitMs) const
 {

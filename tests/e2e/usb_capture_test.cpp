@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -337,4 +338,32 @@ TEST(UsbCapture, SummaryCountsTheMessagesOfTheTextDumpAndThoseItsFilterSkips)
     EXPECT_NE(row(dump, "      of them with OUT or IN").find(" 1"), std::string::npos) << dump;
     EXPECT_NE(row(usb, "  Messages decoded").find(" 4"), std::string::npos) << usb;
     EXPECT_NE(row(dump, "  Messages decoded").find(" 3"), std::string::npos) << dump;
+}
+
+// A capture through a pipe is read in one pass: no file is made beside the
+// dest, and the viewer inherits none of the program's files (the quiet
+// console, the capture, the dest).
+TEST(UsbCapture, APipedCaptureLeavesNoFileAndTheViewerInheritsNone)
+{
+    Sandbox box;
+    e2e::Redirect io;
+    io.pipeInput = true;
+    io.input = fixture("two-devices.pcapng");
+    const Result r = box.run({"-q", "-", "report.txt"}, io);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
+    ASSERT_EQ(box.viewerCalls(1).size(), 1u);
+    std::istringstream files(box.viewerFiles());
+    int count = 0;
+    for (std::string line; std::getline(files, line); ++count) {
+        const std::string number = line.substr(0, line.find(' '));
+        const std::string target = line.substr(number.size() + 1);
+        if (std::stoi(number) <= 2) continue;
+        EXPECT_NE(target, "/dev/null") << number;
+        EXPECT_EQ(target.find("(deleted)"), std::string::npos) << number << " " << target;
+        if (target.find("/.bin/") == std::string::npos) { // the viewer's own script
+            EXPECT_NE(target.rfind(box.dir(), 0), 0u) << number << " " << target;
+        }
+    }
+    EXPECT_GE(count, 3);
 }
