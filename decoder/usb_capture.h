@@ -68,7 +68,13 @@ struct UsbPacket {
 // True for the packets that carry a message: the data of a bulk or
 // interrupt transfer on an endpoint other than 0, taken at its submission
 // for an OUT transfer and at its completion for an IN transfer.
-bool carriesMessage(const UsbPacket& packet);
+inline bool carriesMessage(const UsbPacket& p)
+{
+    if (!p.isUsb || p.size == 0) return false;
+    if (p.transfer != kUsbBulk && p.transfer != kUsbInterrupt) return false;
+    if ((p.endpoint & 0x7F) == 0) return false;
+    return p.event == ((p.endpoint & 0x80) ? 'C' : 'S');
+}
 
 class UsbCaptureReader {
 public:
@@ -126,11 +132,11 @@ private:
     std::uint64_t skip(std::uint64_t n);
     bool fail(const char* what, std::uint64_t offset, std::uint64_t value = 0, std::uint64_t limit = 0);
 
-    std::uint16_t u16(const std::uint8_t* p) const
+    [[gnu::always_inline]] std::uint16_t u16(const std::uint8_t* p) const
     {
         return swap_ ? static_cast<std::uint16_t>(p[0] << 8 | p[1]) : static_cast<std::uint16_t>(p[0] | p[1] << 8);
     }
-    std::uint32_t u32(const std::uint8_t* p) const
+    [[gnu::always_inline]] std::uint32_t u32(const std::uint8_t* p) const
     {
         return swap_ ? (std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3])
                      : (std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0]);

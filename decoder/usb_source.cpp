@@ -1,6 +1,7 @@
 #include "usb_source.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -22,19 +23,26 @@ bool isInstructionCode(std::uint8_t code)
     return findDecoder(Direction::Pc, code, &line) != nullptr;
 }
 
-// Each byte as its text "XX " and one byte more, so that a byte is written
-// with one 4-byte store (the next byte's store overwrites the fourth).
-struct HexPair {
-    char text[4];
-};
-constexpr std::array<HexPair, 256> makeHexPairs()
+// Each byte as its text "XX " in the low three bytes of a word (the first
+// character lowest), so that two bytes make "XX XX " in one 8-byte store.
+constexpr std::array<std::uint64_t, 256> makeHexPairs()
 {
     constexpr char digits[] = "0123456789ABCDEF";
-    std::array<HexPair, 256> pairs{};
-    for (int b = 0; b < 256; ++b) pairs[b] = {{digits[b >> 4], digits[b & 15], ' ', ' '}};
+    std::array<std::uint64_t, 256> pairs{};
+    for (int b = 0; b < 256; ++b)
+        pairs[b] = std::uint64_t(static_cast<unsigned char>(digits[b >> 4])) |
+                   std::uint64_t(static_cast<unsigned char>(digits[b & 15])) << 8 | std::uint64_t(' ') << 16;
     return pairs;
 }
-constexpr std::array<HexPair, 256> kHexPairs = makeHexPairs();
+constexpr std::array<std::uint64_t, 256> kHexPairs = makeHexPairs();
+
+// The little-endian bytes of a word, so that the store writes the first
+// character first on any machine.
+void storeText(char* p, std::uint64_t v)
+{
+    if constexpr (std::endian::native != std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
+}
 
 std::uint32_t key(UsbDevice d) { return std::uint32_t(d.bus) << 16 | d.address; }
 
@@ -64,17 +72,38 @@ UsbCaptureSource::UsbCaptureSource(UsbCaptureReader& reader, std::optional<UsbDe
 
 std::string_view UsbCaptureSource::field(const std::uint8_t* data, std::size_t size)
 {
-    // Each byte as "XX ", the last one's space left out.
-    if (size * 3 + 1 > capacity_) {
-        capacity_ = size * 3 + 1;
+    // Each byte as "XX ", the last one's space left out; two bytes at a
+    // time, the last store reaching at most 8 bytes past the field's start
+    // of its pair.
+    if (size * 3 + 8 > capacity_) {
+        capacity_ = size * 3 + 8;
         field_ = std::make_unique<char[]>(capacity_);
     }
     char* p = field_.get();
-    for (std::size_t i = 0; i < size; ++i) std::memcpy(p + 3 * i, kHexPairs[data[i]].text, 4);
-    return std::string_view(p, size * 3 - 1);
+    std::size_t i = 0;
+    for (; i + 2 <= size; i += 2, p += 6) storeText(p, kHexPairs[data[i]] | kHexPairs[data[i + 1]] << 24);
+    if (i < size) storeText(p, kHexPairs[data[i]]);
+    return std::string_view(field_.get(), size * 3 - 1);
 }
 
 bool UsbCaptureSource::next(CaptureRecord& record)
+{
+    if (!held_.empty() || !device_) [[unlikely]]
+        return nextHeld(record);
+    UsbPacket packet;
+    if (!reader_.next(packet)) return false;
+    record.number = packet.number;
+    record.line = {};
+    record.hasTime = packet.hasTime;
+    record.timeNs = packet.timeNs;
+    record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
+    record.isMessage = packet.device == *device_ && carriesMessage(packet);
+    record.field = record.isMessage ? field(packet.data, packet.size) : std::string_view();
+    messages_ += record.isMessage;
+    return true;
+}
+
+bool UsbCaptureSource::nextHeld(CaptureRecord& record)
 {
     if (!known_) readAhead();
     if (!held_.empty()) {
@@ -94,18 +123,8 @@ bool UsbCaptureSource::next(CaptureRecord& record)
         held_.pop_front();
         return true;
     }
-    if (!known_) return false; // the capture ended before the device was known
-    UsbPacket packet;
-    if (!reader_.next(packet)) return false;
-    record.number = packet.number;
-    record.line = {};
-    record.hasTime = packet.hasTime;
-    record.timeNs = packet.timeNs;
-    record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
-    record.isMessage = device_ && packet.device == *device_ && carriesMessage(packet);
-    record.field = record.isMessage ? field(packet.data, packet.size) : std::string_view();
-    if (record.isMessage) ++messages_;
-    return true;
+    if (!device_) return false; // the capture ended and no device was found
+    return next(record);
 }
 
 void UsbCaptureSource::readAhead()

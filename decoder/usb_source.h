@@ -89,6 +89,7 @@ private:
         std::uint64_t missed = 0;       // messages handed on before it was known
     };
 
+    bool nextHeld(CaptureRecord& record);
     void hold(const UsbPacket& packet);
     void weigh(const UsbPacket& packet);
     void chooseAtEnd();
