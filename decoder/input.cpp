@@ -22,9 +22,10 @@ std::size_t DumpStream::read(void* dst, std::size_t n)
         // A file on a disk never waits; anything else may.
         if (kind_ != InputKind::File && !waitForInput(file_, 0)) {
             waiting();
-            while (!waitForInput(file_, kWaitMs) && !interruptRequested()) {
+            bool ready = false;
+            while (!(ready = waitForInput(file_, kWaitMs)) && !interruptRequested()) {
             }
-            continue;
+            if (!ready) continue;
         }
         const long long got = readSome(file_, dst, n);
         if (got > 0) return static_cast<std::size_t>(got);
@@ -33,6 +34,9 @@ std::size_t DumpStream::read(void* dst, std::size_t n)
             waitForInput(file_, kWaitMs);
             continue;
         }
+        // A read that Ctrl-C ended (a console's, a pipe's whose writer
+        // Ctrl-C ended too) is an interruption.
+        if (interruptRequested()) continue;
         if (got == kReadFailed) {
             error_ = ended_ = true;
             break;

@@ -280,7 +280,13 @@ bool waitForInput(std::FILE* file, int ms)
     const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(ms);
     for (;;) {
         DWORD available = 0;
-        if (!PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr) || available > 0) return true;
+        if (!PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr)) {
+            // The writer closed its end: the read gives the end at once. A
+            // pipe that cannot be looked into (Wine's pipes from a Unix
+            // program) is treated like a console: the read itself waits.
+            return GetLastError() == ERROR_BROKEN_PIPE || ms > 0;
+        }
+        if (available > 0) return true;
         const ULONGLONG now = GetTickCount64();
         if (now >= until || interruptRequested()) return false;
         Sleep(static_cast<DWORD>(std::min<ULONGLONG>(10, until - now)));
