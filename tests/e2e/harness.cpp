@@ -83,6 +83,9 @@ Running Sandbox::start(const std::vector<std::string>& args, const Redirect& io)
     }
     const std::string& outPath = running.outPath_;
     const std::string& errPath = running.errPath_;
+    // Emptied now: what the run has written is all that out() shows.
+    std::ofstream(outPath, std::ios::trunc);
+    std::ofstream(errPath, std::ios::trunc);
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir_.c_str()) != 0) _exit(127);

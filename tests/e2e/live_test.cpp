@@ -150,6 +150,29 @@ TEST(Live, AFollowedFileIsDecodedAsItGrowsAndCtrlCEndsTheRunWithStatus0)
     }
 }
 
+// The summary and the picture are written at the end, and Ctrl-C is one.
+TEST(Live, CtrlCWritesTheSummaryAndThePictureOfWhatWasRead)
+{
+    Sandbox box;
+    box.write("session.txt", readFile(kSource + "/examples/session.txt"));
+    for (const std::string mode : {"-t", "-p"}) {
+        Running run = box.start({"-n", "-f", mode, "session.txt", "out"});
+        // The console is handed on when the reading first waits: at the
+        // end of the file, with Ctrl-C caught.
+        EXPECT_TRUE(eventually([&] { return run.out().starts_with("Vornlog (rel. 0.04)\n"); }, kPatienceMs));
+        run.signal(SIGINT);
+        const Result r = run.wait();
+        EXPECT_EQ(r.status, 0) << mode;
+        const std::string out = box.read("out");
+        if (mode == "-t") {
+            EXPECT_NE(out.find("  Lines read                                      73\n"), std::string::npos) << out;
+            EXPECT_NE(out.find("  Reading interrupted                     after line 73\n"), std::string::npos) << out;
+        } else {
+            EXPECT_TRUE(out.ends_with("</svg>\n")) << out;
+        }
+    }
+}
+
 TEST(Live, ACaptureWhoseFeederDiesInThePacketKeepsWhatWasWholeAndNamesTheDamage)
 {
     const Capture capture = twoDevices();
