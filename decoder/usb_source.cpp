@@ -262,14 +262,11 @@ DumpInput::DumpInput(DumpStream& stream, std::optional<UsbDevice> wanted, Out& c
     packets_ = std::make_unique<UsbCaptureReader>(stream, head_);
     usb_ = std::make_unique<UsbCaptureSource>(*packets_, wanted);
     source_ = usb_.get();
-    if (wanted) {
-        putDevice(console, *wanted);
-        put<"\n">(console);
-    }
     // Named before decoding starts, or, when it takes more than what is
     // held to recognise it, on a line of its own after the progress line.
     usb_->onChoice([this, &console](UsbDevice device) {
-        if (decoding_) put<"\n">(console);
+        if (!decoding_) return; // named below, once the capture is known to be sound
+        put<"\n">(console);
         putDevice(console, device);
         put<"\n">(console);
     });
@@ -283,6 +280,9 @@ DumpInput::DumpInput(DumpStream& stream, std::optional<UsbDevice> wanted, Out& c
         problem_ = reader.fault().empty() ? "No USB interface (usbmon or USBPcap) in the capture file: "
                                           : "No USB interface before the damage (" + reader.fault() +
                                                 ") in the capture file: ";
+    } else if (usb_->device()) {
+        putDevice(console, *usb_->device());
+        put<"\n">(console);
     }
 }
 
