@@ -16,12 +16,11 @@ constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr std::uint32_t kInterfaceDescription = 1;
 constexpr std::uint32_t kObsoletePacket = 2;
 constexpr std::uint32_t kSimplePacket = 3;
-constexpr std::uint32_t kEnhancedPacket = 6;
+constexpr std::uint32_t kEnhancedPacket = UsbCaptureReader::kEnhancedPacketBlock;
 
 // A pcapng block that is read (not skipped) is at most this long: a packet
 // of the largest accepted length and room for its options.
-constexpr std::size_t kMaxBlockBody = kMaxCapturedLength + (64 << 10);
-constexpr std::size_t kBufferSize = kMaxBlockBody + 16;
+constexpr std::size_t kBufferSize = UsbCaptureReader::kMaxBlockBody + 16;
 // The file is read this much at a time.
 constexpr std::size_t kChunk = 1 << 18;
 // More interfaces than this in one section make a damaged file.
@@ -37,7 +36,6 @@ std::uint32_t le32(const unsigned char* p)
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 // The minimum total length of a pcapng block of each type read here.
 std::uint32_t minimumBlockLength(std::uint32_t type)
@@ -50,25 +48,6 @@ std::uint32_t minimumBlockLength(std::uint32_t type)
     case kEnhancedPacket: return 32;
     default: return 12;
     }
-}
-
-// A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds
-// (kept within what 64 bits hold).
-[[gnu::noinline]] std::int64_t nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
-{
-    if (unitsPerSecond == 1000000000) return static_cast<std::int64_t>(std::min<std::uint64_t>(timestamp, INT64_MAX));
-    using Wide = unsigned __int128;
-    const Wide ns = Wide(timestamp / unitsPerSecond) * 1000000000u +
-                    Wide(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
-    return static_cast<std::int64_t>(std::min<Wide>(ns, INT64_MAX));
-}
-
-// Microseconds, as usbmon captures count, are the common case.
-std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
-{
-    constexpr std::uint64_t kLimit = INT64_MAX / 1000;
-    if (unitsPerSecond == 1000000 && timestamp <= kLimit) return static_cast<std::int64_t>(timestamp * 1000);
-    return nanosecondsOtherwise(timestamp, unitsPerSecond);
 }
 
 } // namespace
@@ -156,6 +135,15 @@ std::uint64_t UsbCaptureReader::skip(std::uint64_t n)
     return skipped;
 }
 
+std::int64_t UsbCaptureReader::nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
+{
+    if (unitsPerSecond == 1000000000) return static_cast<std::int64_t>(std::min<std::uint64_t>(timestamp, INT64_MAX));
+    using Wide = unsigned __int128;
+    const Wide ns = Wide(timestamp / unitsPerSecond) * 1000000000u +
+                    Wide(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
+    return static_cast<std::int64_t>(std::min<Wide>(ns, INT64_MAX));
+}
+
 bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_t value, std::uint64_t limit)
 {
     stopped_ = true;
@@ -177,7 +165,7 @@ void UsbCaptureReader::declare(const Interface& interface)
     if (interface.linkType == kLinkUsbPcap) sawUsbPcap_ = true;
 }
 
-bool UsbCaptureReader::next(UsbPacket& packet)
+bool UsbCaptureReader::nextRecord(UsbPacket& packet)
 {
     if (stopped_) return false;
     if (format_ == CaptureFormat::Pcap) {
@@ -239,28 +227,6 @@ bool UsbCaptureReader::nextPcap(UsbPacket& packet)
 
 bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
 {
-    // Nearly every block is an Enhanced Packet Block that lies whole in the
-    // buffer, and sound: it is read here at once. Any other block, and any
-    // fault, takes the way below, which tells what is wrong.
-    if (buf_ && len_ - pos_ >= 32) {
-        const std::uint8_t* h = buf_ + pos_;
-        const std::uint32_t length = u32(h + 4);
-        if (u32(h) == kEnhancedPacket && length >= 32 && length - 12 <= kMaxBlockBody && len_ - pos_ >= length) {
-            const std::uint8_t* b = h + 8;
-            const std::uint32_t body = length - 12;
-            const std::uint32_t id = u32(b), captured = u32(b + 12);
-            if (u32(b + body) == length && id < interfaces_.size() && captured <= body - 20 &&
-                captured <= kMaxCapturedLength) {
-                const Interface& interface = interfaces_[id];
-                if (interface.snapLength == 0 || captured <= interface.snapLength) {
-                    pos_ += length;
-                    offset_ += length;
-                    this->packet(interface, std::uint64_t(u32(b + 4)) << 32 | u32(b + 8), b + 20, captured, packet);
-                    return true;
-                }
-            }
-        }
-    }
     for (;;) {
         const std::uint64_t at = offset_;
         std::size_t got = 0;
@@ -362,42 +328,6 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
         packet.hasTime = hasTime && interface.unitsPerSecond != 0;
         if (!packet.hasTime) packet.timeNs = 0;
         return true;
-    }
-}
-
-void UsbCaptureReader::packet(const Interface& interface, std::uint64_t timestamp, const std::uint8_t* d,
-                              std::uint32_t size, UsbPacket& out)
-{
-    out.number = ++packets_;
-    out.isUsb = false;
-    out.size = 0;
-    out.hasTime = interface.unitsPerSecond != 0;
-    out.timeNs = out.hasTime ? nanoseconds(timestamp, interface.unitsPerSecond) : 0;
-    if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
-        // The usbmon header, in the byte order of the machine that captured.
-        const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;
-        if (size < header) return;
-        out.isUsb = true;
-        out.event = static_cast<char>(d[8]);
-        out.transfer = d[9];
-        out.endpoint = d[10];
-        out.device.address = d[11];
-        out.device.bus = u16(d + 12);
-        const std::uint32_t dataLength = u32(d + 36);
-        out.data = d + header;
-        out.size = std::min(size - header, dataLength);
-    } else if (interface.linkType == kLinkUsbPcap) {
-        // The USBPcap header, always little-endian; it gives its own length.
-        const std::uint16_t header = le16(d);
-        if (size < 27 || header < 27 || header > size) return;
-        out.isUsb = true;
-        out.event = (d[16] & 1) ? 'C' : 'S';
-        out.device.bus = le16(d + 17);
-        out.device.address = le16(d + 19);
-        out.endpoint = d[21];
-        out.transfer = d[22];
-        out.data = d + header;
-        out.size = std::min<std::uint32_t>(size - header, le32(d + 23));
     }
 }
 
