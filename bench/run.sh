@@ -86,12 +86,12 @@ keep() {
 
 row() { # what lines bytes wall rss
   awk -v what="$1" -v n="$2" -v bytes="$3" -v t="$4" -v kib="$5" 'BEGIN {
-    printf "%-10s %9d %9.3f %9.1f %12.0f %9.2f\n", what, n, t, bytes / 1e6 / t, n / t, kib / 1024 }'
+    printf "%-12s %9d %9.3f %9.1f %12.0f %9.2f\n", what, n, t, bytes / 1e6 / t, n / t, kib / 1024 }'
 }
 
 echo "vornlog benchmark on $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "best of $repeat runs; MB/s and lines/s are of the capture read"
-printf "%-10s %9s %9s %9s %12s %9s\n" what lines "wall s" "MB/s" "lines/s" "RSS MiB"
+printf "%-12s %9s %9s %9s %12s %9s\n" what lines "wall s" "MB/s" "lines/s" "RSS MiB"
 declare -A T R S
 big=${sizes[-1]}
 small=${sizes[0]}
