@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 #include <algorithm>
 #include <array>
@@ -83,6 +84,33 @@ struct CaptureLine {
 // Splits a capture line into its columns. False when the line is too short
 // to hold a message or has no data field (fewer than four tabs).
 bool parseCaptureLine(std::string_view line, CaptureLine& out);
+
+// The third column of a capture line, where the capture tool writes the
+// time: without spaces around it and without the line end.
+std::string_view timeColumn(std::string_view line);
+
+// A time as the third column writes it.
+struct DumpTime {
+    enum class Form {
+        Clock,     // "HH:MM:SS.fff" (the hour may have one digit): a time of day
+        DateClock, // "YYYY-MM-DD HH:MM:SS.fff", or with "T" for the space and
+                   // a "Z" after it
+        Seconds,   // "12.345678": seconds since the capture began
+    };
+    Form form = Form::Clock;
+    // Nanoseconds: since 1970-01-01 00:00 (UTC, or the capture's own clock
+    // when no "Z" says so) for a date, since midnight for a time of day,
+    // as written for seconds.
+    std::int64_t ns = 0;
+    // Digits written after the decimal point, at most the nine that count.
+    int fractionDigits = 0;
+};
+
+// Reads a time column: digits only where digits belong, a date that exists
+// (no February 30th), nothing left over. Nothing when the text is none of
+// the forms, or a date more than some 292 years from 1970 that nanoseconds
+// cannot count.
+std::optional<DumpTime> parseDumpTime(std::string_view column);
 
 namespace detail {
 // The byte that two characters read as, indexed by first * 256 + second,

@@ -1,6 +1,7 @@
 // What the console program asks of the operating system: opening files by
-// their (UTF-8) names, telling whether two names are one file, and showing
-// the dest file on the desktop.
+// their (UTF-8) names, telling whether two names are one file, reading a
+// dump file as its bytes come, catching Ctrl-C, and showing the dest file
+// on the desktop.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,8 @@ namespace vornlog {
 std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 // Opens a file in binary mode ("rb" or "wb"); null on failure. A folder
-// given as a file to read is refused here.
+// given as a file to read is refused here. The files this program opens
+// are its own: no program it starts inherits them.
 std::FILE* openFile(const std::string& name, const char* mode);
 
 // What a dump file is read from: a file on a disk, a pipe (or a socket),
@@ -51,7 +53,7 @@ void catchInterrupts();
 bool interruptRequested();
 
 // True when both names lead to the same existing file (same path, a hard
-// link, a symbolic link).
+// link, a symbolic link, another drive letter for the same folder).
 bool sameFile(const std::string& a, const std::string& b);
 
 // Standard input and standard output for a dump or dest file given as "-",
@@ -87,9 +89,9 @@ std::string fileNamePart(const std::string& name);
 // associates with the file's type (the CSV, the picture).
 enum class Viewer { Text, ByType };
 
-// Asks the desktop to show `file` with the viewer given. The name is passed as one
-// argument, never through a command interpreter; the viewer is not waited
-// for and its failure is ignored.
-void showInViewer(const std::string& file, Viewer viewer);
+// Asks the desktop to show the file `name` with the viewer given. The
+// file's full path is passed as one argument, never through a command
+// interpreter; the viewer is not waited for and its failure is ignored.
+void showInViewer(const std::string& name, Viewer viewer);
 
 } // namespace vornlog

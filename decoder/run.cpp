@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "capture.h"
@@ -156,10 +157,10 @@ int run(const std::vector<std::string>& args)
     });
     // A USB capture is read until its device is known before the dest file
     // is touched.
-    DumpInput input(stream, options->device, console);
-    if (!input.problem().empty()) {
+    std::optional<DumpInput> input(std::in_place, stream, options->device, console);
+    if (!input->problem().empty()) {
         if (!dumpIsStdin) std::fclose(dump);
-        complain(console, input.problem(), options->dump);
+        complain(console, input->problem(), options->dump);
         return 1;
     }
     // Opening the capture itself for writing would empty it; writing to a
@@ -184,7 +185,7 @@ int run(const std::vector<std::string>& args)
     bool interrupted = false;
     std::string fault;
     {
-        MessageSource& in = input.source();
+        MessageSource& in = input->source();
         Out out(dest);
         stream.onWait([&] {
             out.flush();
@@ -214,14 +215,17 @@ int run(const std::vector<std::string>& args)
         interrupted = in.interrupted();
         writeError = !out.flush();
         if (interrupted) {
-            const char* what = input.usb() ? "packet" : "line";
+            const char* what = input->usb() ? "packet" : "line";
             if (progress.lines() == 0)
                 put<"\nReading interrupted before the first %s">(console, std::string_view(what));
             else
                 put<"\nReading interrupted after %s %d">(console, std::string_view(what), progress.lines());
         }
-        input.conclude(console);
+        input->conclude(console);
     }
+    // Everything read is closed before the viewer starts: it gets no handle
+    // on the capture nor on a copy of it.
+    input.reset();
     if (!dumpIsStdin) std::fclose(dump);
     if (destIsStdout) {
         if (std::fflush(dest) != 0 || std::ferror(dest)) writeError = true;

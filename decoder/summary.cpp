@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -215,16 +216,6 @@ enum class TimeForm {
     Packet,    // a USB capture file's packet timestamps
 };
 
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 std::string civilFromDays(std::int64_t z)
 {
     z += 719468;
@@ -237,114 +228,6 @@ std::string civilFromDays(std::int64_t z)
     const unsigned m = mp < 10 ? mp + 3 : mp - 9;
     const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
     return zeros(y, 4) + "-" + zeros(m, 2) + "-" + zeros(d, 2);
-}
-
-// Reads a time column; digits only where digits belong, nothing left over.
-class TimeText {
-public:
-    explicit TimeText(std::string_view s) : s_(s) {}
-
-    // Reads the time; false when the text is none of the forms.
-    bool read(TimeForm& form, int& fractionDigits, std::int64_t& ns)
-    {
-        fractionDigits = 0;
-        if (s_.size() > 10 && s_[4] == '-') {
-            std::int64_t y, mo, d;
-            if (!digits(4, 4, y) || !eat('-') || !digits(2, 2, mo) || !eat('-') || !digits(2, 2, d)) return false;
-            if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
-            if (!eat(' ') && !eat('T')) return false;
-            std::int64_t clock;
-            if (!readClock(2, fractionDigits, clock) || i_ != s_.size()) return false;
-            // Nanoseconds since 1970 reach about 292 years either way: a
-            // date beyond them is no time this summary can count with.
-            const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-            if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return false;
-            form = TimeForm::DateClock;
-            ns = days * kDay + clock;
-            return true;
-        }
-        if (s_.find(':') != std::string_view::npos) {
-            if (!readClock(1, fractionDigits, ns) || i_ != s_.size()) return false;
-            form = TimeForm::Clock;
-            return true;
-        }
-        // Seconds: the decimal point is required, so that a column that
-        // counts lines or bytes is not taken for a time.
-        std::int64_t seconds;
-        if (!digits(1, 9, seconds) || i_ == s_.size() || s_[i_] != '.') return false;
-        std::int64_t fraction;
-        if (!readFraction(fractionDigits, fraction) || i_ != s_.size()) return false;
-        form = TimeForm::Seconds;
-        ns = seconds * kSecond + fraction;
-        return true;
-    }
-
-private:
-    bool eat(char c)
-    {
-        if (i_ < s_.size() && s_[i_] == c) {
-            ++i_;
-            return true;
-        }
-        return false;
-    }
-    bool digits(std::size_t least, std::size_t most, std::int64_t& v)
-    {
-        v = 0;
-        std::size_t n = 0;
-        while (n < most && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
-            v = v * 10 + (s_[i_++] - '0');
-            ++n;
-        }
-        return n >= least;
-    }
-    // ".fff": at least one digit; nanoseconds from the first nine.
-    bool readFraction(int& fractionDigits, std::int64_t& ns)
-    {
-        ns = 0;
-        if (!eat('.')) return true;
-        std::int64_t scale = kSecond;
-        int n = 0;
-        while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
-            if (n < 9) {
-                scale /= 10;
-                ns += (s_[i_] - '0') * scale;
-            }
-            ++n;
-            ++i_;
-        }
-        fractionDigits = std::min(n, 9);
-        return n > 0;
-    }
-    bool readClock(std::size_t hourDigits, int& fractionDigits, std::int64_t& ns)
-    {
-        std::int64_t h, m, s, fraction;
-        if (!digits(hourDigits, 2, h) || !eat(':') || !digits(2, 2, m) || !eat(':') || !digits(2, 2, s)) return false;
-        if (h > 23 || m > 59 || s > 59) return false;
-        if (!readFraction(fractionDigits, fraction)) return false;
-        ns = ((h * 60 + m) * 60 + s) * kSecond + fraction;
-        return true;
-    }
-
-    std::string_view s_;
-    std::size_t i_ = 0;
-};
-
-// The third column of a capture line, without spaces around it.
-std::string_view thirdColumn(std::string_view line)
-{
-    // The columns are short: a plain scan beats a call for each tab.
-    std::size_t i = 0, tabs = 0;
-    while (i < line.size() && tabs < 2)
-        if (line[i++] == '\t') ++tabs;
-    if (tabs < 2) return {};
-    const std::size_t start = i;
-    while (i < line.size() && line[i] != '\t') ++i;
-    std::string_view column = line.substr(start, i - start);
-    while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
-        column.remove_suffix(1);
-    while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
-    return column;
 }
 
 // The second column, as the capture tool writes the direction.
@@ -583,8 +466,14 @@ bool Summary::timeOf(const CaptureRecord& record, std::int64_t& ns)
     int fractionDigits = 6;
     if (record.hasTime) {
         ns = record.timeNs;
-    } else if (record.line.empty() || !TimeText(thirdColumn(record.line)).read(form, fractionDigits, ns)) {
-        return false;
+    } else {
+        const std::optional<DumpTime> time = record.line.empty() ? std::nullopt : parseDumpTime(timeColumn(record.line));
+        if (!time) return false;
+        form = time->form == DumpTime::Form::Clock       ? TimeForm::Clock
+               : time->form == DumpTime::Form::DateClock ? TimeForm::DateClock
+                                                         : TimeForm::Seconds;
+        fractionDigits = time->fractionDigits;
+        ns = time->ns;
     }
     // The first time sets the form; a time written another way is none.
     if (form_ == TimeForm::None) {

@@ -50,6 +50,14 @@ std::uint32_t minimumBlockLength(std::uint32_t type)
     }
 }
 
+// Seconds in nanoseconds, held at the ends of the range.
+std::int64_t secondsInNanoseconds(std::int64_t seconds)
+{
+    std::int64_t ns;
+    if (__builtin_mul_overflow(seconds, std::int64_t{1000000000}, &ns)) return seconds > 0 ? INT64_MAX : INT64_MIN;
+    return ns;
+}
+
 } // namespace
 
 CaptureFormat detectCaptureFormat(const unsigned char* head, std::size_t size)
@@ -281,7 +289,9 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
             Interface interface;
             interface.linkType = u16(b);
             interface.snapLength = u32(b + 4);
-            // Options: the time stamp resolution (if_tsresol, code 9) matters.
+            // Options: the time stamp resolution (if_tsresol, code 9) and
+            // the seconds added to every time stamp (if_tsoffset, code 14)
+            // matter.
             std::size_t o = 8;
             while (o + 4 <= body) {
                 const std::uint16_t code = u16(b + o), size = u16(b + o + 2);
@@ -298,6 +308,8 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
                         interface.unitsPerSecond = 0;
                     }
                 }
+                if (code == 14 && size >= 8)
+                    interface.offsetNs = secondsInNanoseconds(static_cast<std::int64_t>(u64(b + o + 4)));
                 o += 4 + ((size + 3u) & ~3u);
             }
             declare(interface);

@@ -121,6 +121,8 @@ private:
         std::uint32_t snapLength = 0; // 0: no limit
         // Time stamps count units of 1/unitsPerSecond, or of 2^-shift s.
         std::uint64_t unitsPerSecond = 1000000;
+        // Added to every time stamp (pcapng's if_tsoffset), in nanoseconds.
+        std::int64_t offsetNs = 0;
     };
 
     // Up to n bytes of the file, whole in memory until the next take; `got`
@@ -179,6 +181,10 @@ private:
         std::memcpy(&v, p, 4);
         return swap_ != (std::endian::native == std::endian::big) ? __builtin_bswap32(v) : v;
     }
+    std::uint64_t u64(const std::uint8_t* p) const
+    {
+        return swap_ ? std::uint64_t(u32(p)) << 32 | u32(p + 4) : std::uint64_t(u32(p + 4)) << 32 | u32(p);
+    }
 
     bool capturedLengthFits(const Interface& interface, std::uint32_t captured, std::uint64_t at);
     bool readPcapHeader();
@@ -197,6 +203,14 @@ private:
     }
     [[gnu::noinline]] static std::int64_t nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond);
 
+    // a + b, held at the ends of the range.
+    static std::int64_t plus(std::int64_t a, std::int64_t b)
+    {
+        std::int64_t sum;
+        if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
+        return sum;
+    }
+
     static std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
     static std::uint32_t le32(const std::uint8_t* p)
     {
@@ -213,7 +227,7 @@ private:
         UsbPacket p;
         p.number = ++packets_;
         p.hasTime = interface.unitsPerSecond != 0;
-        p.timeNs = p.hasTime ? nanoseconds(timestamp, interface.unitsPerSecond) : 0;
+        p.timeNs = p.hasTime ? plus(nanoseconds(timestamp, interface.unitsPerSecond), interface.offsetNs) : 0;
         if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
             // The usbmon header, in the byte order of the machine that captured.
             const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;

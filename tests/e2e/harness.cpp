@@ -36,13 +36,10 @@ Sandbox::Sandbox()
     fs::create_directories(bin_);
     // Each call: one line per argument, then a line "--".
     const std::string viewer = bin_ + "/xdg-open";
-    // It also keeps a copy of the file it was asked to show, as it was then.
-    // And what its open files lead to, one "NUMBER TARGET" line each
-    // (looked at before any redirection of the script opens files of its
-    // own).
+    // It also keeps a copy of the file it was asked to show, as it was then,
+    // and what each of its open descriptors leads to.
     std::ofstream(viewer) << "#!/bin/sh\n"
-                          << "fds=$(for f in /proc/$$/fd/*; do printf '%s %s\\n' \"${f##*/}\" \"$(readlink \"$f\")\"; done)\n"
-                          << "printf '%s\\n' \"$fds\" > '" << bin_ << "/fds'\n"
+                          << "ls -l /proc/$$/fd | sed -n 's/.* -> //p' > '" << bin_ << "/files'\n"
                           << "cat -- \"$1\" > '" << bin_ << "/seen' 2>/dev/null\n"
                              "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '"
                           << bin_ << "/calls'; done\n"
@@ -208,7 +205,13 @@ bool eventually(const std::function<bool()>& done, int waitMs)
 
 std::string Sandbox::viewerSaw() const { return readFile(bin_ + "/seen"); }
 
-std::string Sandbox::viewerFiles() const { return readFile(bin_ + "/fds"); }
+std::vector<std::string> Sandbox::viewerFiles() const
+{
+    std::vector<std::string> files;
+    std::istringstream in(readFile(bin_ + "/files"));
+    for (std::string line; std::getline(in, line);) files.push_back(line);
+    return files;
+}
 
 std::vector<std::vector<std::string>> Sandbox::viewerCalls(std::size_t count, int waitMs) const
 {

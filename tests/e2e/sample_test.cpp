@@ -57,5 +57,5 @@ TEST(SampleSession, SummaryMatchesTheCheckedSummaryAndOpensInTheTextViewer)
     EXPECT_EQ(box.read("session-summary.txt"), golden("session.summary.txt"));
     const auto calls = box.viewerCalls(1);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::vector<std::string>{"session-summary.txt"});
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("session-summary.txt")});
 }
