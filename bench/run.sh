@@ -10,6 +10,7 @@
 #   steps       vornlog -s DUMP CSV
 #   picture     vornlog -p DUMP SVG
 #   summary     vornlog -t DUMP SUMMARY
+#   json        vornlog -j DUMP JSONL
 #   I/O floor   cat DUMP > /dev/null; cat REPORT > COPY   (reading the
 #               capture and writing a report of the same size, nothing else)
 #   awk cut     awk -F'\t' 'length($0) > 40 {print $5}' DUMP > /dev/null
@@ -29,6 +30,7 @@
 #   512 KiB of I/O buffers that a small capture does not fill);
 #   time per line the same at 100,000 and 1,000,000 lines (linear);
 #   summary <= report, summary peak RSS < 16 MiB (1,000,000 lines);
+#   json <= 1.5 x report, json peak RSS < 8 MiB (1,000,000 lines).
 #   pcapng pipe peak RSS < 8 MiB and no file written but the dest.
 # BASELINE=PATH/TO/vornlog also times another build (say, the one before a
 # change) in every mode, in turns with this one, and prints each mode's
@@ -66,7 +68,7 @@ g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
 # outside the timing, so that every command starts from the same state and
 # none pays for the write-back of another.
 once() {
-  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt" "$out/picture.svg" "$out/summary.txt"
+  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt" "$out/picture.svg" "$out/summary.txt" "$out/json.jsonl"
   sync
   local t0=$EPOCHREALTIME
   /usr/bin/time -f '%M' -o "$out/time.txt" "$@" >/dev/null
@@ -92,7 +94,7 @@ row() { # what lines bytes wall rss
 echo "vornlog benchmark on $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "best of $repeat runs; MB/s and lines/s are of the capture read"
 printf "%-12s %9s %9s %9s %12s %9s\n" what lines "wall s" "MB/s" "lines/s" "RSS MiB"
-declare -A T R S
+declare -A T R S J
 big=${sizes[-1]}
 small=${sizes[0]}
 for n in "${sizes[@]}"; do
@@ -114,6 +116,8 @@ for n in "${sizes[@]}"; do
     once "$vornlog" -p "$dump" "$out/picture.svg"; keep picture
     S[$n]=$(stat -c %s "$out/picture.svg")
     once "$vornlog" -t "$dump" "$out/summary.txt"; keep summary
+    once "$vornlog" -j "$dump" "$out/json.jsonl"; keep json
+    J[$n]=$(stat -c %s "$out/json.jsonl")
     once sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$dump" "$out/report.keep" "$out/copy.txt"; keep floor
     once awk -F'\t' 'length($0) > 40 {print $5}' "$dump"; keep awk
     once "$vornlog" "$pcapng" "$out/report.txt"; keep pcapng
@@ -124,6 +128,7 @@ for n in "${sizes[@]}"; do
       once "$baseline" -s "$dump" "$out/steps.csv"; keep old-steps
       once "$baseline" -p "$dump" "$out/picture.svg"; keep old-picture
       once "$baseline" -t "$dump" "$out/summary.txt"; keep old-summary
+      once "$baseline" -j "$dump" "$out/json.jsonl"; keep old-json
       once "$baseline" "$pcapng" "$out/report.txt"; keep old-pcapng
     fi
   done
@@ -131,15 +136,16 @@ for n in "${sizes[@]}"; do
   row steps "$n" "$bytes" "${T[steps,$n]}" "${R[steps,$n]}"
   row picture "$n" "$bytes" "${T[picture,$n]}" "${R[picture,$n]}"
   row summary "$n" "$bytes" "${T[summary,$n]}" "${R[summary,$n]}"
+  row json "$n" "$bytes" "${T[json,$n]}" "${R[json,$n]}"
   row "I/O floor" "$n" "$bytes" "${T[floor,$n]}" "${R[floor,$n]}"
   row "awk cut" "$n" "$bytes" "${T[awk,$n]}" "${R[awk,$n]}"
-  echo "           report: $(stat -c %s "$out/report.keep") bytes, picture: ${S[$n]} bytes"
+  echo "           report: $(stat -c %s "$out/report.keep") bytes, picture: ${S[$n]} bytes, JSON Lines: ${J[$n]} bytes"
   row pcapng "$n" "$usb_bytes" "${T[pcapng,$n]}" "${R[pcapng,$n]}"
   row "pcapng I/O" "$n" "$usb_bytes" "${T[usbfloor,$n]}" "${R[usbfloor,$n]}"
   row "pcapng pipe" "$n" "$usb_bytes" "${T[pipe,$n]}" "${R[pipe,$n]}"
   echo "           pcapng: $usb_bytes bytes, report: $(stat -c %s "$out/usb-report.keep") bytes"
   if [[ -n $baseline ]]; then
-    for mode in report steps picture summary pcapng; do
+    for mode in report steps picture summary json pcapng; do
       row "old $mode" "$n" "$([[ $mode == pcapng ]] && echo "$usb_bytes" || echo "$bytes")" "${T[old-$mode,$n]}" "${R[old-$mode,$n]}"
     done
   fi
@@ -150,7 +156,7 @@ strace -f -qq -e trace=open,openat,creat -o "$out/strace.txt" "$vornlog" - "$out
   < <(cat "$out/capture-$small.pcapng") >/dev/null
 written=$(grep -E 'O_WRONLY|O_RDWR|O_CREAT|O_TMPFILE|creat\(' "$out/strace.txt" | grep -v '= -1' |
   grep -v -F "\"$out/report.txt\"" | grep -v -F '"/dev/null"' || true)
-rm -f "$out/report.keep" "$out/usb-report.keep" "$out/report.txt" "$out/copy.txt" "$out/summary.txt"
+rm -f "$out/report.keep" "$out/usb-report.keep" "$out/report.txt" "$out/copy.txt" "$out/summary.txt" "$out/json.jsonl"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v limit="$2" 'BEGIN { print (r <= limit ? "held" : "MISSED") }'; }
@@ -168,6 +174,10 @@ r=$(ratio "${T[summary,$big]}" "${T[report,$big]}")
 echo "summary / report at $big lines:     $r   (target <= 1: $(verdict "$r" 1))"
 mib=$(awk -v k="${R[summary,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
 echo "summary peak RSS: $mib MiB at $big lines (target < 16 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 16 ? "held" : "MISSED") }'))"
+r=$(ratio "${T[json,$big]}" "${T[report,$big]}")
+echo "json / report at $big lines:        $r   (target <= 1.5: $(verdict "$r" 1.5))"
+mib=$(awk -v k="${R[json,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
+echo "json peak RSS: $mib MiB at $big lines (target < 8 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 8 ? "held" : "MISSED") }'))"
 r=$(ratio "${T[pcapng,$big]}" "${T[report,$big]}")
 echo "pcapng / text report at $big:      $r   (target <= 1: $(verdict "$r" 1))"
 r=$(ratio "${T[pcapng,$big]}" "${T[usbfloor,$big]}")
@@ -182,7 +192,7 @@ else
   echo "$written"
 fi
 if [[ -n $baseline ]]; then
-  for mode in report steps picture summary pcapng; do
+  for mode in report steps picture summary json pcapng; do
     r=$(ratio "${T[$mode,$big]}" "${T[old-$mode,$big]}")
     echo "$mode / baseline at $big:  $r   (target <= 1, within the noise: $(verdict "$r" 1.05))"
   done

@@ -28,15 +28,20 @@ Run modes (the last one given counts; without one, the report):
          vornlog -p session.txt motion.svg
    -t  session summary: messages, errors, the stream's health, reply times
          vornlog -t session.txt summary.txt
+   -j  JSON Lines: one JSON object per message, one line each, with its
+       number, sender, time, bytes, instruction, fields (name, raw value,
+       meaning, bit rows) and errors, for jq, Python or pandas
+         vornlog -j session.txt session.jsonl
 
 Other options:
    -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture;
                 without it, the first device that answers an instruction
                 of the PC with the same instruction (a text dump ignores it)
          vornlog -d 1.7 session.pcapng report.txt
-   -i LIST  keep only these instructions, both ways, in the report and the
-            summary: letters (-iDS, -i D,S) or codes (-i 0x44); the steps
-            CSV and the picture need every Data message and keep all
+   -i LIST  keep only these instructions, both ways, in the report, the
+            JSON Lines and the summary: letters (-iDS, -i D,S) or codes
+            (-i 0x44); the steps CSV and the picture need every Data
+            message and keep all
          vornlog -i D,S session.txt data-and-stop.txt
    -f  follow: at the end of the dump file, wait for it to grow (as
        tail -f does) until Ctrl-C; a record still being written is waited for

@@ -1,13 +1,13 @@
 #include "instruction_filter.h"
 
-#include "report.h"
+#include "instructions.h"
 
 namespace vornlog {
 
 namespace {
 
 // An instruction of the decoder table by its code.
-bool known(unsigned code) { return code < 256 && !instructionName(static_cast<std::uint8_t>(code)).empty(); }
+bool known(unsigned code) { return code < 256 && findInstruction(static_cast<std::uint8_t>(code)) != nullptr; }
 
 int hexDigit(char c)
 {
@@ -55,13 +55,14 @@ std::string InstructionFilter::describe() const
     for (unsigned code = 0; code < 256; ++code) {
         if (!keep_[code]) continue;
         if (!text.empty()) text += ", ";
+        const Instruction& instruction = *findInstruction(static_cast<std::uint8_t>(code));
         text += "0x";
-        text += "0123456789ABCDEF"[code >> 4];
-        text += "0123456789ABCDEF"[code & 15];
+        text += fmt::kHexDigits[code >> 4];
+        text += fmt::kHexDigits[code & 15];
         text += ' ';
-        text += static_cast<char>(code);
+        text += instruction.letter();
         text += ' ';
-        text += instructionName(static_cast<std::uint8_t>(code));
+        text += instruction.name;
     }
     return text;
 }

@@ -1,7 +1,8 @@
 // -i LIST: the instructions whose messages a report keeps. LIST names them
 // by their letters ("DS", "D,S") or their codes ("0x44"), in any mix,
-// separated by commas or spaces; only instructions of the decoder table
-// are known. Both directions of an instruction are kept.
+// separated by commas or spaces; only the instructions of the decoder
+// table (kInstructions) are known. Both directions of an instruction are
+// kept.
 #pragma once
 
 #include <array>
@@ -47,6 +48,7 @@ public:
     std::string fault() const override { return in_.fault(); }
     std::string_view format() const override { return in_.format(); }
     bool interrupted() const override { return in_.interrupted(); }
+    void readTimes() override { in_.readTimes(); }
 
 private:
     MessageSource& in_;

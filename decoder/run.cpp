@@ -8,6 +8,7 @@
 #include "help.h"
 #include "input.h"
 #include "instruction_filter.h"
+#include "json_lines.h"
 #include "motion/picture.h"
 #include "motion/steps_csv.h"
 #include "out.h"
@@ -72,6 +73,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Picture;
         else if (option[1] == 't')
             options.mode = Mode::Summary;
+        else if (option[1] == 'j')
+            options.mode = Mode::Json;
         else if (option[1] == 'f')
             options.follow = true;
         else if (option[1] == 'd' || option[1] == 'i') {
@@ -206,6 +209,8 @@ int run(const std::vector<std::string>& args)
         else if (options->mode == Mode::Summary)
             writeSummary(in, dumpIsStdin ? "standard input" : options->dump, out, progress,
                          options->keep ? &*options->keep : nullptr);
+        else if (options->mode == Mode::Json)
+            writeJsonLines(in, out, progress, options->keep ? &*options->keep : nullptr);
         else
             writeReport(report, out, progress);
         stream.onWait(nullptr);

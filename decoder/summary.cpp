@@ -7,12 +7,12 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "capture.h"
 #include "instruction_filter.h"
+#include "instructions.h"
 #include "lines.h"
 #include "motion/motion.h"
 #include "motion/segments.h"
@@ -33,8 +33,6 @@ constexpr std::size_t kStopStateByte = 11;
 constexpr int kStopReasonBits[] = {2, 4, 5, 6, 7};
 
 constexpr std::int64_t kSecond = 1'000'000'000;
-constexpr std::int64_t kDay = 86'400 * kSecond;
-constexpr std::int64_t kMaxDays = 36'500;
 
 // b - a, held at the ends of the range: a damaged capture file may carry
 // any timestamps at all.
@@ -207,27 +205,10 @@ std::string_view bitMeaning(const BitLine& line)
 
 // ---- Times ---------------------------------------------------------------
 
-// How the capture writes its times.
-enum class TimeForm {
-    None,
-    Clock,     // "HH:MM:SS.fff" in the third column of a text dump
-    DateClock, // "YYYY-MM-DD HH:MM:SS.fff"
-    Seconds,   // "12.345678"
-    Packet,    // a USB capture file's packet timestamps
-};
-
-std::string civilFromDays(std::int64_t z)
+std::string dateText(std::int64_t days)
 {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
-    return zeros(y, 4) + "-" + zeros(m, 2) + "-" + zeros(d, 2);
+    const CivilDate date = civilFromDays(days);
+    return zeros(date.year, 4) + "-" + zeros(date.month, 2) + "-" + zeros(date.day, 2);
 }
 
 // The second column, as the capture tool writes the direction.
@@ -446,7 +427,6 @@ private:
     // Timing
     TimeForm form_ = TimeForm::None;
     int fractionDigits_ = 0;
-    std::int64_t dayOffset_ = 0, lastClock_ = 0;
     std::int64_t start_ = 0, end_ = 0;
     // Made for a code when its first reply time comes.
     std::unique_ptr<ReplyTimes> replies_[256];
@@ -462,35 +442,18 @@ private:
 
 bool Summary::timeOf(const CaptureRecord& record, std::int64_t& ns)
 {
-    TimeForm form = TimeForm::Packet;
-    int fractionDigits = 6;
-    if (record.hasTime) {
-        ns = record.timeNs;
-    } else {
-        const std::optional<DumpTime> time = record.line.empty() ? std::nullopt : parseDumpTime(timeColumn(record.line));
-        if (!time) return false;
-        form = time->form == DumpTime::Form::Clock       ? TimeForm::Clock
-               : time->form == DumpTime::Form::DateClock ? TimeForm::DateClock
-                                                         : TimeForm::Seconds;
-        fractionDigits = time->fractionDigits;
-        ns = time->ns;
-    }
+    if (!record.hasTime) return false;
+    ns = record.timeNs;
+    // Packet times are shown to the microsecond.
+    const TimeForm form = record.timeForm;
+    const int fractionDigits = form == TimeForm::Packet ? 6 : record.timeDigits;
     // The first time sets the form; a time written another way is none.
     if (form_ == TimeForm::None) {
         form_ = form;
         fractionDigits_ = fractionDigits;
-        start_ = end_ = lastClock_ = ns;
+        start_ = end_ = ns;
     } else if (form != form_) {
         return false;
-    }
-    if (form == TimeForm::Clock) {
-        // A time of day that runs back by more than half a day has passed
-        // midnight.
-        // (Some hundred years of midnights at most: a capture whose times
-        // jump back and forth must not run the count out of range.)
-        if (ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
-        ns += dayOffset_;
-        lastClock_ = ns;
     }
     fractionDigits_ = std::max(fractionDigits_, fractionDigits);
     start_ = std::min(start_, ns);
@@ -703,7 +666,7 @@ std::string Summary::stamp(std::int64_t ns) const
     const std::int64_t hours = form_ == TimeForm::Clock ? seconds / 3600 : inDay / 3600;
     std::string clock = zeros(hours, 2) + ":" + zeros(inDay / 60 % 60, 2) + ":" + zeros(inDay % 60, 2) + frac;
     if (form_ == TimeForm::Clock) return clock;
-    std::string s = civilFromDays(days) + " " + clock;
+    std::string s = dateText(days) + " " + clock;
     if (form_ == TimeForm::Packet) s += " UTC";
     return s;
 }
@@ -1003,6 +966,7 @@ void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Pr
 {
     // Fixed tables of some 100 KiB: on the heap, not the stack.
     auto summary = std::make_unique<Summary>(in.format() == "text dump", keep);
+    in.readTimes();
     {
         ObserverScope scope(summary.get());
         CaptureRecord record;

@@ -50,6 +50,15 @@ std::uint32_t minimumBlockLength(std::uint32_t type)
     }
 }
 
+// The decimals of a second that time stamps in units of 1/unitsPerSecond s
+// resolve: 6 for microseconds, 7 for 2^-20 s; nanoseconds at most.
+int fractionDigits(std::uint64_t unitsPerSecond)
+{
+    int digits = 0;
+    for (std::uint64_t resolved = 1; resolved < unitsPerSecond && digits < 9; resolved *= 10) ++digits;
+    return digits;
+}
+
 // Seconds in nanoseconds, held at the ends of the range.
 std::int64_t secondsInNanoseconds(std::int64_t seconds)
 {
@@ -169,6 +178,7 @@ bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_
 void UsbCaptureReader::declare(const Interface& interface)
 {
     interfaces_.push_back(interface);
+    interfaces_.back().timeDigits = fractionDigits(interface.unitsPerSecond);
     if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) sawUsbmon_ = true;
     if (interface.linkType == kLinkUsbPcap) sawUsbPcap_ = true;
 }

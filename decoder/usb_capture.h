@@ -57,6 +57,7 @@ struct UsbPacket {
     bool isUsb = false;
     bool hasTime = false;
     std::int64_t timeNs = 0; // since 1970
+    int timeDigits = 0;      // decimals of a second that the time stamps resolve
     UsbDevice device;
     std::uint8_t endpoint = 0; // with the direction bit 0x80 (IN)
     std::uint8_t transfer = 0;
@@ -121,6 +122,7 @@ private:
         std::uint32_t snapLength = 0; // 0: no limit
         // Time stamps count units of 1/unitsPerSecond, or of 2^-shift s.
         std::uint64_t unitsPerSecond = 1000000;
+        int timeDigits = 6; // the decimals of a second that they resolve
         // Added to every time stamp (pcapng's if_tsoffset), in nanoseconds.
         std::int64_t offsetNs = 0;
     };
@@ -228,6 +230,7 @@ private:
         p.number = ++packets_;
         p.hasTime = interface.unitsPerSecond != 0;
         p.timeNs = p.hasTime ? plus(nanoseconds(timestamp, interface.unitsPerSecond), interface.offsetNs) : 0;
+        p.timeDigits = interface.timeDigits;
         if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
             // The usbmon header, in the byte order of the machine that captured.
             const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform.h"
-#include "report.h"
+#include "instructions.h"
 
 namespace vornlog {
 
@@ -17,10 +17,7 @@ constexpr std::size_t kMaxDevices = 4096;
 
 bool isInstructionCode(std::uint8_t code)
 {
-    // Every instruction of the decoder table has a decoder for the PC's
-    // messages.
-    std::string_view line;
-    return findDecoder(Direction::Pc, code, &line) != nullptr;
+    return findInstruction(code) != nullptr;
 }
 
 // Each byte as its text "XX " in the low three bytes of a word (the first
@@ -96,6 +93,10 @@ bool UsbCaptureSource::next(CaptureRecord& record)
     record.line = {};
     record.hasTime = packet.hasTime;
     record.timeNs = packet.timeNs;
+    record.timeForm = packet.hasTime ? TimeForm::Packet : TimeForm::None;
+    record.timeDigits = packet.timeDigits;
+    record.hasDevice = packet.isUsb;
+    record.device = packet.device;
     record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
     record.isMessage = packet.device == *device_ && carriesMessage(packet);
     record.field = record.isMessage ? field(packet.data, packet.size) : std::string_view();
@@ -112,6 +113,10 @@ bool UsbCaptureSource::nextHeld(CaptureRecord& record)
         record.line = {};
         record.hasTime = h.hasTime;
         record.timeNs = h.timeNs;
+        record.timeForm = h.hasTime ? TimeForm::Packet : TimeForm::None;
+        record.timeDigits = h.timeDigits;
+        record.hasDevice = h.isUsb;
+        record.device = h.device;
         record.direction = (h.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
         record.isMessage = h.message && device_ && h.device == *device_;
         record.field = record.isMessage ? field(reinterpret_cast<const std::uint8_t*>(h.data.data()), h.data.size())
@@ -149,6 +154,8 @@ void UsbCaptureSource::hold(const UsbPacket& packet)
     h.number = packet.number;
     h.timeNs = packet.timeNs;
     h.hasTime = packet.hasTime;
+    h.timeDigits = packet.timeDigits;
+    h.isUsb = packet.isUsb;
     h.message = carriesMessage(packet);
     h.device = packet.device;
     h.endpoint = packet.endpoint;

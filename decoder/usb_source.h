@@ -76,6 +76,8 @@ private:
         std::uint64_t number = 0;
         std::int64_t timeNs = 0;
         bool hasTime = false;
+        int timeDigits = 0;
+        bool isUsb = false;
         bool message = false; // it carries a message (of whichever device)
         UsbDevice device;
         std::uint8_t endpoint = 0;

@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 # validate it and read its pixels. tshark: it judges the USB capture fixtures.
 # qt6-translations-l10n: Qt's own French texts in the launcher's dialogs.
 # bash-completion: the completion is also tried with its helpers loaded.
-bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion
+# jq and python3: they read the JSON Lines.
+bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq python3
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

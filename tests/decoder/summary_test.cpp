@@ -329,6 +329,7 @@ public:
         record.direction = p.direction;
         record.field = p.field;
         record.hasTime = true;
+        record.timeForm = TimeForm::Packet;
         record.timeNs = kStart + p.afterNs;
         return true;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <unistd.h>
 
 #include "harness.h"
@@ -186,8 +187,9 @@ TEST(CommandLine, TheViewerGetsTheDestFilesPathAsOneArgumentAndNoShellSeesIt)
     }
 }
 
-// -i keeps the messages of some instructions, both ways, in the report and
-// the summary; the steps CSV needs every Data message and ignores it.
+// -i keeps the messages of some instructions, both ways, in the report, the
+// JSON Lines and the summary; the steps CSV needs every Data message and
+// ignores it.
 TEST(CommandLine, DashIKeepsTheInstructionsNamedByLetterOrCode)
 {
     const std::string source = VORNLOG_SOURCE_DIR;
@@ -212,6 +214,14 @@ TEST(CommandLine, DashIKeepsTheInstructionsNamedByLetterOrCode)
         ASSERT_EQ(box.run(args).status, 0);
         EXPECT_EQ(box.read("report.txt"), expected) << option.back();
     }
+    // The JSON Lines: the lines of those messages, as without -i.
+    ASSERT_EQ(box.run({"-n", "-j", "-iDS", "session.txt", "lines.jsonl"}).status, 0);
+    std::string lines;
+    std::istringstream all(e2e::readFile(source + "/tests/e2e/golden/session.jsonl"));
+    for (std::string line; std::getline(all, line);)
+        if (line.find(",\"code\":68,") != std::string::npos || line.find(",\"code\":83,") != std::string::npos)
+            lines += line + "\n";
+    EXPECT_EQ(box.read("lines.jsonl"), lines);
     ASSERT_EQ(box.run({"-n", "-iD", "-s", "session.txt", "steps.csv"}).status, 0);
     EXPECT_EQ(box.read("steps.csv"), e2e::readFile(source + "/tests/e2e/golden/session.steps.csv"));
     ASSERT_EQ(box.run({"-n", "-t", "-iDS", "session.txt", "summary.txt"}).status, 0);

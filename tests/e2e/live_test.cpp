@@ -1,7 +1,7 @@
 // A capture decoded while it is being made: fed through a pipe in pieces,
 // or followed (-f) while it grows, then ended with Ctrl-C. What each piece
-// holds shows before the next one comes, and the end is the output of the
-// whole capture read from a file, byte for byte. Time limits are generous:
+// holds shows before the next one comes (report, CSV, JSON Lines), and the
+// end is the output of the whole capture read from a file, byte for byte. Time limits are generous:
 // only "before the next piece" is checked, never how soon.
 #include <gtest/gtest.h>
 
@@ -100,7 +100,7 @@ std::string outputOfWholeRecords(const Capture& c, std::size_t bytes, const std:
 TEST(Live, APipeFedInPiecesShowsEachPieceBeforeTheNextAndEndsAsAFile)
 {
     for (const Capture& capture : {textDump(), twoDevices()}) {
-        for (const std::string mode : {"", "-s"}) {
+        for (const std::string mode : {"", "-s", "-j"}) {
             SCOPED_TRACE(capture.name + " " + mode);
             Sandbox box;
             Redirect io;
@@ -120,7 +120,10 @@ TEST(Live, APipeFedInPiecesShowsEachPieceBeforeTheNextAndEndsAsAFile)
             run.feed(parts.back());
             const Result r = run.wait();
             EXPECT_EQ(r.status, 0) << r.err;
-            EXPECT_EQ(box.read("out"), golden(mode.empty() ? "session.report.txt" : "session.steps.csv"));
+            EXPECT_EQ(box.read("out"), outputOfWholeRecords(capture, capture.bytes.size(), mode));
+            if (mode != "-j") {
+                EXPECT_EQ(box.read("out"), golden(mode.empty() ? "session.report.txt" : "session.steps.csv"));
+            }
         }
     }
 }
