@@ -199,9 +199,10 @@ int run(const std::vector<std::string>& args)
         // A console that is not a terminal gets the progress line now and
         // then, not for every line.
         Progress progress(console, isTerminal(consoleFile));
+        // -i: the report gets the messages of the instructions kept alone.
         std::optional<FilteredSource> kept;
         if (options->keep) kept.emplace(in, *options->keep);
-        MessageSource& report = kept ? static_cast<MessageSource&>(*kept) : in;
+        MessageSource& reported = kept ? static_cast<MessageSource&>(*kept) : in;
         if (options->mode == Mode::Steps)
             writeStepsCsv(in, out, console, progress);
         else if (options->mode == Mode::Picture)
@@ -212,7 +213,7 @@ int run(const std::vector<std::string>& args)
         else if (options->mode == Mode::Json)
             writeJsonLines(in, out, progress, options->keep ? &*options->keep : nullptr);
         else
-            writeReport(report, out, progress);
+            writeReport(reported, out, progress);
         stream.onWait(nullptr);
         progress.finish();
         readError = in.readError();
@@ -229,7 +230,7 @@ int run(const std::vector<std::string>& args)
         input->conclude(console);
     }
     // Everything read is closed before the viewer starts: it gets no handle
-    // on the capture nor on a copy of it.
+    // on the capture.
     input.reset();
     if (!dumpIsStdin) std::fclose(dump);
     if (destIsStdout) {

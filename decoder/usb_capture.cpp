@@ -18,8 +18,7 @@ constexpr std::uint32_t kObsoletePacket = 2;
 constexpr std::uint32_t kSimplePacket = 3;
 constexpr std::uint32_t kEnhancedPacket = UsbCaptureReader::kEnhancedPacketBlock;
 
-// A pcapng block that is read (not skipped) is at most this long: a packet
-// of the largest accepted length and room for its options.
+// The buffer holds the longest block that is read (not skipped), whole.
 constexpr std::size_t kBufferSize = UsbCaptureReader::kMaxBlockBody + 16;
 // The file is read this much at a time.
 constexpr std::size_t kChunk = 1 << 18;
@@ -35,7 +34,6 @@ std::uint32_t le32(const unsigned char* p)
 {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
-
 
 // The minimum total length of a pcapng block of each type read here.
 std::uint32_t minimumBlockLength(std::uint32_t type)
