@@ -220,45 +220,41 @@ private:
     }
 
     // The packet of `size` bytes at `d`, as its interface's link type lays
-    // it out. Everything is read first and stored last: a store through a
-    // character may alias anything, and would make every value be read
-    // again.
+    // it out.
     [[gnu::always_inline]] void packet(const Interface& interface, std::uint64_t timestamp, const std::uint8_t* d,
                                        std::uint32_t size, UsbPacket& out)
     {
-        UsbPacket p;
-        p.number = ++packets_;
-        p.hasTime = interface.unitsPerSecond != 0;
-        p.timeNs = p.hasTime ? plus(nanoseconds(timestamp, interface.unitsPerSecond), interface.offsetNs) : 0;
-        p.timeDigits = interface.timeDigits;
+        out.number = ++packets_;
+        out.isUsb = false;
+        out.size = 0;
+        out.hasTime = interface.unitsPerSecond != 0;
+        out.timeNs = out.hasTime ? plus(nanoseconds(timestamp, interface.unitsPerSecond), interface.offsetNs) : 0;
+        out.timeDigits = interface.timeDigits;
         if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
             // The usbmon header, in the byte order of the machine that captured.
             const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;
-            if (size >= header) {
-                p.isUsb = true;
-                p.event = static_cast<char>(d[8]);
-                p.transfer = d[9];
-                p.endpoint = d[10];
-                p.device.address = d[11];
-                p.device.bus = u16(d + 12);
-                p.data = d + header;
-                p.size = std::min(size - header, u32(d + 36));
-            }
+            if (size < header) return;
+            out.isUsb = true;
+            out.event = static_cast<char>(d[8]);
+            out.transfer = d[9];
+            out.endpoint = d[10];
+            // One store for the device: it is read back whole.
+            out.device = UsbDevice{u16(d + 12), d[11]};
+            const std::uint32_t dataLength = u32(d + 36);
+            out.data = d + header;
+            out.size = std::min(size - header, dataLength);
         } else if (interface.linkType == kLinkUsbPcap) {
             // The USBPcap header, always little-endian; it gives its own length.
             const std::uint16_t header = le16(d);
-            if (size >= 27 && header >= 27 && header <= size) {
-                p.isUsb = true;
-                p.event = (d[16] & 1) ? 'C' : 'S';
-                p.device.bus = le16(d + 17);
-                p.device.address = le16(d + 19);
-                p.endpoint = d[21];
-                p.transfer = d[22];
-                p.data = d + header;
-                p.size = std::min<std::uint32_t>(size - header, le32(d + 23));
-            }
+            if (size < 27 || header < 27 || header > size) return;
+            out.isUsb = true;
+            out.event = (d[16] & 1) ? 'C' : 'S';
+            out.device = UsbDevice{le16(d + 17), le16(d + 19)};
+            out.endpoint = d[21];
+            out.transfer = d[22];
+            out.data = d + header;
+            out.size = std::min<std::uint32_t>(size - header, le32(d + 23));
         }
-        out = p;
     }
 
     std::unique_ptr<StdioStream> own_;
