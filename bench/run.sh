@@ -10,6 +10,7 @@
 #   steps       vornlog -s DUMP CSV
 #   picture     vornlog -p DUMP SVG
 #   summary     vornlog -t DUMP SUMMARY
+#   json        vornlog -j DUMP JSONL
 #   I/O floor   cat DUMP > /dev/null; cat REPORT > COPY   (reading the
 #               capture and writing a report of the same size, nothing else)
 #   awk cut     awk -F'\t' 'length($0) > 40 {print $5}' DUMP > /dev/null
@@ -25,7 +26,8 @@
 #   peak RSS < 8 MiB, the same for 10,000 and 1,000,000 lines (within the
 #   512 KiB of I/O buffers that a small capture does not fill);
 #   time per line the same at 100,000 and 1,000,000 lines (linear);
-#   summary <= report, summary peak RSS < 16 MiB (1,000,000 lines).
+#   summary <= report, summary peak RSS < 16 MiB (1,000,000 lines);
+#   json <= 1.5 x report, json peak RSS < 8 MiB (1,000,000 lines).
 # Everything is written to build-bench/. A fake xdg-open comes first on
 # PATH so that no viewer opens.
 set -euo pipefail
@@ -57,7 +59,7 @@ g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
 # outside the timing, so that every command starts from the same state and
 # none pays for the write-back of another.
 once() {
-  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt" "$out/picture.svg" "$out/summary.txt"
+  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt" "$out/picture.svg" "$out/summary.txt" "$out/json.jsonl"
   sync
   local t0=$EPOCHREALTIME
   /usr/bin/time -f '%M' -o "$out/time.txt" "$@" >/dev/null
@@ -83,7 +85,7 @@ row() { # what lines bytes wall rss
 echo "vornlog benchmark on $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "best of $repeat runs; MB/s and lines/s are of the capture read"
 printf "%-10s %9s %9s %9s %12s %9s\n" what lines "wall s" "MB/s" "lines/s" "RSS MiB"
-declare -A T R S
+declare -A T R S J
 for n in "${sizes[@]}"; do
   dump="$out/capture-$n.txt"
   pcapng="$out/capture-$n.pcapng"
@@ -103,6 +105,8 @@ for n in "${sizes[@]}"; do
     once "$vornlog" -p "$dump" "$out/picture.svg"; keep picture
     S[$n]=$(stat -c %s "$out/picture.svg")
     once "$vornlog" -t "$dump" "$out/summary.txt"; keep summary
+    once "$vornlog" -j "$dump" "$out/json.jsonl"; keep json
+    J[$n]=$(stat -c %s "$out/json.jsonl")
     once sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$dump" "$out/report.keep" "$out/copy.txt"; keep floor
     once awk -F'\t' 'length($0) > 40 {print $5}' "$dump"; keep awk
     once "$vornlog" "$pcapng" "$out/report.txt"; keep pcapng
@@ -112,14 +116,15 @@ for n in "${sizes[@]}"; do
   row steps "$n" "$bytes" "${T[steps,$n]}" "${R[steps,$n]}"
   row picture "$n" "$bytes" "${T[picture,$n]}" "${R[picture,$n]}"
   row summary "$n" "$bytes" "${T[summary,$n]}" "${R[summary,$n]}"
+  row json "$n" "$bytes" "${T[json,$n]}" "${R[json,$n]}"
   row "I/O floor" "$n" "$bytes" "${T[floor,$n]}" "${R[floor,$n]}"
   row "awk cut" "$n" "$bytes" "${T[awk,$n]}" "${R[awk,$n]}"
-  echo "           report: $(stat -c %s "$out/report.keep") bytes, picture: ${S[$n]} bytes"
+  echo "           report: $(stat -c %s "$out/report.keep") bytes, picture: ${S[$n]} bytes, JSON Lines: ${J[$n]} bytes"
   row pcapng "$n" "$usb_bytes" "${T[pcapng,$n]}" "${R[pcapng,$n]}"
   row "pcapng I/O" "$n" "$usb_bytes" "${T[usbfloor,$n]}" "${R[usbfloor,$n]}"
   echo "           pcapng: $usb_bytes bytes, report: $(stat -c %s "$out/usb-report.keep") bytes"
 done
-rm -f "$out/report.keep" "$out/usb-report.keep" "$out/report.txt" "$out/copy.txt" "$out/summary.txt"
+rm -f "$out/report.keep" "$out/usb-report.keep" "$out/report.txt" "$out/copy.txt" "$out/summary.txt" "$out/json.jsonl"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v limit="$2" 'BEGIN { print (r <= limit ? "held" : "MISSED") }'; }
@@ -138,6 +143,10 @@ r=$(ratio "${T[summary,$big]}" "${T[report,$big]}")
 echo "summary / report at $big lines:     $r   (target <= 1: $(verdict "$r" 1))"
 mib=$(awk -v k="${R[summary,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
 echo "summary peak RSS: $mib MiB at $big lines (target < 16 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 16 ? "held" : "MISSED") }'))"
+r=$(ratio "${T[json,$big]}" "${T[report,$big]}")
+echo "json / report at $big lines:        $r   (target <= 1.5: $(verdict "$r" 1.5))"
+mib=$(awk -v k="${R[json,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
+echo "json peak RSS: $mib MiB at $big lines (target < 8 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 8 ? "held" : "MISSED") }'))"
 r=$(ratio "${T[pcapng,$big]}" "${T[report,$big]}")
 echo "pcapng / text report at $big:      $r   (target <= 1: $(verdict "$r" 1))"
 r=$(ratio "${T[pcapng,$big]}" "${T[usbfloor,$big]}")

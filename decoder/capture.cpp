@@ -1,5 +1,6 @@
 #include "capture.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -143,14 +144,270 @@ bool parseCaptureLine(std::string_view line, CaptureLine& out)
     // The first four columns are short: a plain scan beats a search call.
     const char* const end = line.data() + line.size();
     const char* p = line.data();
-    for (int tab = 1; tab <= 4; ++tab) {
-        while (p != end && *p != '\t') ++p;
-        if (p == end) return false;
-        ++p;
-        if (tab == 1) out.direction = (p != end && *p == 'O') ? Direction::Pc : Direction::Controller;
-    }
+    auto nextTab = [end](const char* q) {
+        while (q != end && *q != '\t') ++q;
+        return q;
+    };
+    const char* tab = nextTab(p);
+    if (tab == end) return false;
+    out.direction = (tab + 1 != end && tab[1] == 'O') ? Direction::Pc : Direction::Controller;
+    tab = nextTab(tab + 1);
+    if (tab == end) return false;
+    const char* time = tab + 1;
+    tab = nextTab(time);
+    if (tab == end) return false;
+    out.time = std::string_view(time, static_cast<std::size_t>(tab - time));
+    tab = nextTab(tab + 1);
+    if (tab == end) return false;
+    p = tab + 1;
     const char* fieldEnd = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
     out.field = std::string_view(p, static_cast<std::size_t>((fieldEnd ? fieldEnd : end) - p));
+    return true;
+}
+
+std::string_view timeColumn(std::string_view line)
+{
+    // The columns are short: a plain scan beats a call for each tab.
+    std::size_t i = 0, tabs = 0;
+    while (i < line.size() && tabs < 2)
+        if (line[i++] == '\t') ++tabs;
+    if (tabs < 2) return {};
+    const std::size_t start = i;
+    while (i < line.size() && line[i] != '\t') ++i;
+    std::string_view column = line.substr(start, i - start);
+    while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
+        column.remove_suffix(1);
+    while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
+    return column;
+}
+
+namespace {
+
+constexpr std::int64_t kSecond = 1'000'000'000;
+constexpr std::int64_t kDay = 86'400 * kSecond;
+// Some hundred years of midnights at most: a capture whose times of day
+// jump back and forth must not run the count out of range.
+constexpr std::int64_t kMaxDays = 36'500;
+
+std::int64_t daysInMonth(std::int64_t y, std::int64_t m)
+{
+    constexpr std::int64_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+    return m == 2 && leap ? 29 : days[m - 1];
+}
+
+// Reads a time column front to back.
+class TimeText {
+public:
+    explicit TimeText(std::string_view s) : s_(s) {}
+
+    std::optional<DumpTime> read()
+    {
+        DumpTime t;
+        if (s_.size() > 10 && s_[4] == '-') {
+            std::int64_t y, mo, d;
+            if (!digits(4, 4, y) || !eat('-') || !digits(2, 2, mo) || !eat('-') || !digits(2, 2, d)) return {};
+            if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo)) return {};
+            if (!eat(' ') && !eat('T')) return {};
+            std::int64_t clock;
+            if (!readClock(2, t.fractionDigits, clock)) return {};
+            eat('Z');
+            if (i_ != s_.size()) return {};
+            // Nanoseconds since 1970 reach about 292 years either way.
+            const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+            if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return {};
+            t.form = DumpTime::Form::DateClock;
+            t.ns = days * kDay + clock;
+            return t;
+        }
+        if ((s_.size() > 2 && s_[2] == ':') || s_.find(':') != std::string_view::npos) {
+            if (!readClock(1, t.fractionDigits, t.ns) || i_ != s_.size()) return {};
+            t.form = DumpTime::Form::Clock;
+            return t;
+        }
+        // Seconds: the decimal point is required, so that a column that
+        // counts lines or bytes is not taken for a time.
+        std::int64_t seconds;
+        if (!digits(1, 9, seconds) || i_ == s_.size() || s_[i_] != '.') return {};
+        std::int64_t fraction;
+        if (!readFraction(t.fractionDigits, fraction) || i_ != s_.size()) return {};
+        t.form = DumpTime::Form::Seconds;
+        t.ns = seconds * kSecond + fraction;
+        return t;
+    }
+
+private:
+    bool eat(char c)
+    {
+        if (i_ < s_.size() && s_[i_] == c) {
+            ++i_;
+            return true;
+        }
+        return false;
+    }
+    bool digits(std::size_t least, std::size_t most, std::int64_t& v)
+    {
+        v = 0;
+        std::size_t n = 0;
+        while (n < most && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
+            v = v * 10 + (s_[i_++] - '0');
+            ++n;
+        }
+        return n >= least;
+    }
+    // "HH:MM:SS", the way nearly every capture writes it, read at its fixed
+    // places.
+    bool twoDigitClock(std::int64_t& h, std::int64_t& m, std::int64_t& s)
+    {
+        if (s_.size() - i_ < 8) return false;
+        const char* p = s_.data() + i_;
+        auto digit = [](char c) { return static_cast<unsigned>(c - '0'); };
+        if (p[2] != ':' || p[5] != ':') return false;
+        const unsigned d[] = {digit(p[0]), digit(p[1]), digit(p[3]), digit(p[4]), digit(p[6]), digit(p[7])};
+        for (unsigned v : d)
+            if (v > 9) return false;
+        h = d[0] * 10 + d[1];
+        m = d[2] * 10 + d[3];
+        s = d[4] * 10 + d[5];
+        i_ += 8;
+        return true;
+    }
+    // ".fff": at least one digit; nanoseconds from the first nine.
+    bool readFraction(int& fractionDigits, std::int64_t& ns)
+    {
+        ns = 0;
+        if (!eat('.')) return true;
+        std::int64_t scale = kSecond;
+        int n = 0;
+        while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
+            if (n < 9) {
+                scale /= 10;
+                ns += (s_[i_] - '0') * scale;
+            }
+            ++n;
+            ++i_;
+        }
+        fractionDigits = std::min(n, 9);
+        return n > 0;
+    }
+    bool readClock(std::size_t hourDigits, int& fractionDigits, std::int64_t& ns)
+    {
+        std::int64_t h, m, s, fraction;
+        if (!twoDigitClock(h, m, s) &&
+            (!digits(hourDigits, 2, h) || !eat(':') || !digits(2, 2, m) || !eat(':') || !digits(2, 2, s)))
+            return false;
+        if (h > 23 || m > 59 || s > 59) return false;
+        if (!readFraction(fractionDigits, fraction)) return false;
+        ns = ((h * 60 + m) * 60 + s) * kSecond + fraction;
+        return true;
+    }
+
+    std::string_view s_;
+    std::size_t i_ = 0;
+};
+
+} // namespace
+
+std::optional<DumpTime> parseDumpTime(std::string_view column)
+{
+    return TimeText(column).read();
+}
+
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+CivilDate civilFromDays(std::int64_t z)
+{
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
+}
+
+namespace {
+
+// The forms that nearly every capture writes, "HH:MM:SS.fff" and
+// "YYYY-MM-DD HH:MM:SS.fff", read at their fixed places; false for any
+// other text, which parseDumpTime then reads (the same result when this
+// reads it).
+bool readCommonTime(std::string_view s, DumpTime& time)
+{
+    auto digit = [&s](std::size_t i) { return static_cast<unsigned>(s[i] - '0'); };
+    auto two = [&](std::size_t i, unsigned& v) {
+        const unsigned a = digit(i), b = digit(i + 1);
+        v = a * 10 + b;
+        return a <= 9 && b <= 9;
+    };
+    std::size_t at = 0;
+    std::int64_t days = 0;
+    time.form = DumpTime::Form::Clock;
+    if (s.size() >= 19 && s[4] == '-' && s[7] == '-' && s[10] == ' ') {
+        unsigned century, year, month, day;
+        if (!two(0, century) || !two(2, year) || !two(5, month) || !two(8, day)) return false;
+        const std::int64_t y = century * 100 + year;
+        if (month < 1 || month > 12 || day < 1 || day > daysInMonth(y, month)) return false;
+        days = daysFromCivil(y, month, day);
+        if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return false;
+        time.form = DumpTime::Form::DateClock;
+        at = 11;
+    }
+    unsigned h, m, sec;
+    if (s.size() < at + 8 || s[at + 2] != ':' || s[at + 5] != ':' || !two(at, h) || !two(at + 3, m) ||
+        !two(at + 6, sec) || h > 23 || m > 59 || sec > 59)
+        return false;
+    at += 8;
+    std::int64_t fraction = 0;
+    int digits = 0;
+    if (at < s.size()) {
+        if (s[at++] != '.') return false;
+        std::int64_t scale = kSecond;
+        for (; at < s.size(); ++at, ++digits) {
+            const unsigned d = digit(at);
+            if (d > 9) return false;
+            if (digits < 9) fraction += d * (scale /= 10);
+        }
+        if (digits == 0) return false;
+    }
+    time.fractionDigits = std::min(digits, 9);
+    time.ns = days * kDay + ((h * 60 + m) * 60 + sec) * kSecond + fraction;
+    return true;
+}
+
+} // namespace
+
+bool DumpClock::read(std::string_view column, DumpTime& time)
+{
+    while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
+        column.remove_suffix(1);
+    while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
+    if (!readCommonTime(column, time)) {
+        const std::optional<DumpTime> other = parseDumpTime(column);
+        if (!other) return false;
+        time = *other;
+    }
+    if (!form_) {
+        form_ = time.form;
+        lastClock_ = time.ns;
+    } else if (time.form != *form_) {
+        return false;
+    }
+    if (time.form == DumpTime::Form::Clock) {
+        if (time.ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
+        time.ns += dayOffset_;
+        lastClock_ = time.ns;
+    }
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 #include <algorithm>
 #include <array>
@@ -69,11 +70,84 @@ struct CaptureLine {
     // The data field: from after the fourth tab up to the next tab or the
     // end of the line's text (its line end included).
     std::string_view field;
+    // The third column, where a capture writes its time (as it is).
+    std::string_view time;
 };
 
 // Splits a capture line into its columns. False when the line is too short
 // to hold a message or has no data field (fewer than four tabs).
 bool parseCaptureLine(std::string_view line, CaptureLine& out);
+
+// The third column of a capture line, where the capture tool writes the
+// time: without spaces around it and without the line end.
+std::string_view timeColumn(std::string_view line);
+
+// A time as the third column writes it.
+struct DumpTime {
+    enum class Form {
+        Clock,     // "HH:MM:SS.fff" (the hour may have one digit): a time of day
+        DateClock, // "YYYY-MM-DD HH:MM:SS.fff", or with "T" for the space and
+                   // a "Z" after it
+        Seconds,   // "12.345678": seconds since the capture began
+    };
+    Form form = Form::Clock;
+    // Nanoseconds: since 1970-01-01 00:00 (UTC, or the capture's own clock
+    // when no "Z" says so) for a date, since midnight for a time of day,
+    // as written for seconds.
+    std::int64_t ns = 0;
+    // Digits written after the decimal point, at most the nine that count.
+    int fractionDigits = 0;
+};
+
+// Reads a time column: digits only where digits belong, a date that exists
+// (no February 30th), nothing left over. Nothing when the text is none of
+// the forms, or a date more than some 292 years from 1970 that nanoseconds
+// cannot count.
+std::optional<DumpTime> parseDumpTime(std::string_view column);
+
+// How a record's time is written: a text dump's forms, or a USB capture
+// file's packet time stamps.
+enum class TimeForm {
+    None,
+    Clock,     // a time of day
+    DateClock, // a date and a time of day
+    Seconds,   // seconds since the capture began
+    Packet,    // since 1970, UTC
+};
+
+constexpr TimeForm timeFormOf(DumpTime::Form form)
+{
+    return form == DumpTime::Form::Clock ? TimeForm::Clock
+           : form == DumpTime::Form::DateClock ? TimeForm::DateClock
+                                                : TimeForm::Seconds;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and
+// back.
+std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day);
+struct CivilDate {
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+CivilDate civilFromDays(std::int64_t days);
+
+// The times of a text dump's lines, read one line after the other. The
+// first time sets the form: a time written another way is none. A time of
+// day that runs back by more than half a day has passed midnight, and goes
+// on counting from the first day's midnight.
+class DumpClock {
+public:
+    // The time of the line whose third column is `column` (as the line
+    // holds it: spaces and the line end around it are left out here);
+    // false for none.
+    bool read(std::string_view column, DumpTime& time);
+
+private:
+    std::optional<DumpTime::Form> form_;
+    std::int64_t dayOffset_ = 0;
+    std::int64_t lastClock_ = 0;
+};
 
 namespace detail {
 // The byte that two characters read as, indexed by first * 256 + second,

@@ -28,6 +28,10 @@ Run modes (the last one given counts; without one, the report):
          vornlog -p session.txt motion.svg
    -t  session summary: messages, errors, the stream's health, reply times
          vornlog -t session.txt summary.txt
+   -j  JSON Lines: one JSON object per message, one line each, with its
+       number, sender, time, bytes, instruction, fields (name, raw value,
+       meaning, bit rows) and errors, for jq, Python or pandas
+         vornlog -j session.txt session.jsonl
 
 Other options:
    -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture (found

@@ -1,64 +1,100 @@
 // The decoder table: which decoder reads a message, by instruction code and
-// direction. Every code and direction not named here gets the
-// unknown-instruction line.
+// direction, for each sink. Every code and direction without a decoder gets
+// the unknown instruction.
+#include "instructions.h"
+
 #include <array>
 
 #include "control/control.h"
 #include "motion/motion.h"
-#include "report.h"
+#include "sinks.h"
 #include "table/table.h"
+#include "table/table_parts.h"
 
 namespace vornlog {
 
 namespace {
 
-constexpr Instruction kInstructions[] = {
-    // code, instruction line, PC decoder, controller decoder
-    {0x42, "   => Inst 0x42=Buffer Management\n", motion::pcBufferManagement, motion::controllerBufferManagement},
-    {0x44, "   => Inst 0x44=Data\n", motion::pcData, motion::controllerStatus},
-    {0x46, "   => Inst 0x46=Flash Model\n", control::pcNoParameters, control::controllerFlashModel},
-    {0x47, "   => Inst 0x47=General input/output IO1\n", control::pcIo1, control::controllerIo1},
-    {0x49, "   => Inst 0x49=Information\n", control::pcNoParameters, motion::controllerStatus},
-    {0x4C, "   => Inst 0x4C=LCD\n", control::pcLcd, control::controllerLcd},
-    {0x4D, "   => Inst 0x4D=Motors ON/OFF\n", control::pcMotors, control::controllerMotors},
-    {0x4F, "   => Inst 0x4F=Override Origin/End\n", control::pcOverride, control::controllerOverride},
-    {0x50, "   => Inst 0x50=PWM\n", control::pcPwm, control::controllerPwm},
-    {0x53, "   => Inst 0x53=Stop\n", motion::pcStop, motion::controllerStop},
-    {0x54, "   => Inst 0x54=TABLE\n", table::pcTable, table::controllerTable},
-    {0x56, "   => Inst 0x56=Version\n", control::pcNoParameters, control::controllerVersion},
-    {0x5A, "   => Inst 0x5A=Reset\n", control::pcReset, nullptr}, // the controller sends no Reset
+template <class S>
+struct Decoders {
+    Decoder<S> pc = nullptr;
+    Decoder<S> controller = nullptr;
 };
 
-struct DecoderTable {
-    std::array<const Instruction*, 256> byCode{};
-    constexpr DecoderTable()
-    {
-        for (const Instruction& instruction : kInstructions)
-            if (instruction.line) byCode[instruction.code] = &instruction;
+template <class S>
+constexpr Decoders<S> decodersOf(std::uint8_t code)
+{
+    using namespace control;
+    using namespace motion;
+    switch (code) {
+    case 0x42: return {pcBufferManagement<S>, controllerBufferManagement<S>};
+    case 0x44: return {pcData<S>, controllerStatus<S>};
+    case 0x46: return {pcNoParameters<S>, controllerFlashModel<S>};
+    case 0x47: return {pcIo1<S>, controllerIo1<S>};
+    case 0x49: return {pcNoParameters<S>, controllerStatus<S>};
+    case 0x4C: return {pcLcd<S>, controllerLcd<S>};
+    case 0x4D: return {pcMotors<S>, controllerMotors<S>};
+    case 0x4F: return {pcOverride<S>, controllerOverride<S>};
+    case 0x50: return {pcPwm<S>, controllerPwm<S>};
+    case 0x53: return {pcStop<S>, controllerStop<S>};
+    case 0x54: return {table::pcTable<S>, table::controllerTable<S>};
+    case 0x56: return {pcNoParameters<S>, controllerVersion<S>};
+    case 0x5A: return {pcReset<S>, nullptr}; // the controller sends no Reset
+    default: return {};
     }
-};
+}
 
-constexpr DecoderTable kTable;
+constexpr auto kByCode = [] {
+    std::array<const Instruction*, 256> byCode{};
+    for (const Instruction& instruction : kInstructions) byCode[instruction.code] = &instruction;
+    return byCode;
+}();
+
+template <class S>
+constexpr auto kDecoders = [] {
+    std::array<Decoders<S>, 256> table{};
+    for (int code = 0; code < 256; ++code) table[code] = decodersOf<S>(static_cast<std::uint8_t>(code));
+    return table;
+}();
+
+// The instructions and the decoders name the same codes and directions.
+template <class S>
+constexpr bool agree()
+{
+    for (int code = 0; code < 256; ++code) {
+        const Instruction* instruction = kByCode[code];
+        const Decoders<S>& d = kDecoders<S>[code];
+        if ((d.pc != nullptr) != (instruction && instruction->decoded(Direction::Pc))) return false;
+        if ((d.controller != nullptr) != (instruction && instruction->decoded(Direction::Controller))) return false;
+    }
+    return true;
+}
+static_assert(agree<ReportSink>() && agree<EventSink>() && agree<JsonSink>(),
+              "every instruction has its decoders, and only they");
 
 } // namespace
 
-Decoder findDecoder(Direction direction, std::uint8_t code, std::string_view* line)
-{
-    const Instruction* instruction = kTable.byCode[code];
-    if (!instruction) return nullptr;
-    *line = instruction->line.view();
-    return direction == Direction::Pc ? instruction->pc : instruction->controller;
-}
+const Instruction* findInstruction(std::uint8_t code) { return kByCode[code]; }
 
 std::string_view instructionName(std::uint8_t code)
 {
-    const Instruction* instruction = kTable.byCode[code];
-    if (!instruction) return {};
-    // "   => Inst 0x42=Buffer Management\n": after the "=" that follows the
-    // code, up to the line end.
-    const std::string_view line = instruction->line.view();
-    const std::size_t start = line.find('=', line.find("0x")) + 1;
-    return line.substr(start, line.size() - 1 - start);
+    const Instruction* instruction = kByCode[code];
+    return instruction ? instruction->name : std::string_view();
 }
+
+template <class S>
+void decodeMessage(Direction direction, std::string_view field, S& sink)
+{
+    Message<S> message{Bytes(field), 0, sink};
+    message.code = message.u8();
+    const Decoders<S>& decoders = kDecoders<S>[message.code];
+    const Decoder<S> decode = direction == Direction::Pc ? decoders.pc : decoders.controller;
+    sink.instruction(message.code, decode ? kByCode[message.code] : nullptr);
+    if (decode) decode(message);
+}
+
+template void decodeMessage(Direction, std::string_view, ReportSink&);
+template void decodeMessage(Direction, std::string_view, EventSink&);
+template void decodeMessage(Direction, std::string_view, JsonSink&);
 
 } // namespace vornlog

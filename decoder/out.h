@@ -12,6 +12,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -83,8 +84,23 @@ template <std::size_t N>
 struct Text {
     char s[N]{};
     consteval Text(const char (&a)[N]) { std::copy_n(a, N, s); }
+    // The first N - 1 characters of a text known when compiling.
+    consteval explicit Text(std::string_view v) { std::copy_n(v.data(), N - 1, s); }
     static constexpr std::size_t size = N - 1;
+    constexpr std::string_view view() const { return {s, N - 1}; }
 };
+
+// A format made, when compiling, of a text that a constant holds:
+//   fmt::Text<view.size() + 1>(view)
+// and of two formats one after the other.
+template <std::size_t A, std::size_t B>
+consteval Text<A + B - 1> join(const Text<A>& a, const Text<B>& b)
+{
+    char joined[A + B - 1]{};
+    std::copy_n(a.s, A - 1, joined);
+    std::copy_n(b.s, B - 1, joined + A - 1);
+    return Text<A + B - 1>(std::string_view(joined, A + B - 2));
+}
 
 enum class Kind : char { Dec, Hex, Char, Str, Fixed1 };
 
@@ -199,13 +215,51 @@ inline char* hexZeroPadded(char* p, std::uint32_t v)
     return hex(p, v, Width, true);
 }
 
-inline char* dec(char* p, std::int32_t v)
+// The two decimal digits of 0 to 99: "00", "01", ... "99".
+inline constexpr auto kDecimalPairs = [] {
+    struct Table {
+        char pair[100][2];
+    } t{};
+    for (int v = 0; v < 100; ++v) {
+        t.pair[v][0] = static_cast<char>('0' + v / 10);
+        t.pair[v][1] = static_cast<char>('0' + v % 10);
+    }
+    return t;
+}();
+
+// An unsigned number in decimal, two digits at a time from the end.
+inline char* decimal(char* p, std::uint32_t v)
 {
-    if (static_cast<std::uint32_t>(v) < 10) {
+    if (v < 10) {
         *p = static_cast<char>('0' + v);
         return p + 1;
     }
-    return std::to_chars(p, p + 12, v).ptr;
+    // Digits from the bit width: log10(2) is about 1233 / 4096.
+    constexpr std::uint32_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+    const int t = (std::bit_width(v) * 1233) >> 12;
+    const int digits = t + 1 - (v < kPowers[t]);
+    char* end = p + digits;
+    char* q = end;
+    while (v >= 100) {
+        q -= 2;
+        std::memcpy(q, kDecimalPairs.pair[v % 100], 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        std::memcpy(q - 2, kDecimalPairs.pair[v], 2);
+    } else {
+        q[-1] = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
+inline char* dec(char* p, std::int32_t v)
+{
+    if (v < 0) {
+        *p++ = '-';
+        return decimal(p, 0u - static_cast<std::uint32_t>(v));
+    }
+    return decimal(p, static_cast<std::uint32_t>(v));
 }
 
 inline char* fixed1(char* p, double v)
@@ -305,6 +359,26 @@ constexpr std::size_t render(char* dst, std::size_t capacity, const A&... args)
     return n;
 }
 
+// The most bytes that F writes with these arguments.
+template <Text F, class... A>
+inline std::size_t bound(const A&... args)
+{
+    return F.size + sizeof...(A) * kMaxConv + (std::size_t{0} + ... + extra(args));
+}
+
+// Writes F with its arguments at p, which has room for bound<F>(args...)
+// bytes; returns the end of what it wrote.
+template <Text F, class... A>
+inline char* write(char* p, const A&... args)
+{
+    constexpr const auto& P = parsed<F>;
+    static_assert(P.count == sizeof...(A), "argument count does not match the format");
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        ((p = arg<F, I>(piece<F, I>(p), args)), ...);
+    }(std::index_sequence_for<A...>{});
+    return piece<F, P.count>(p);
+}
+
 } // namespace fmt
 
 // Writes one formatted piece of the report:
@@ -312,15 +386,7 @@ constexpr std::size_t render(char* dst, std::size_t capacity, const A&... args)
 template <fmt::Text F, class... A>
 inline void put(Out& out, const A&... args)
 {
-    constexpr const auto& P = fmt::parsed<F>;
-    static_assert(P.count == sizeof...(A), "argument count does not match the format");
-    const std::size_t need =
-        F.size + sizeof...(A) * fmt::kMaxConv + (std::size_t{0} + ... + fmt::extra(args));
-    char* p = out.room(need);
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((p = fmt::arg<F, I>(fmt::piece<F, I>(p), args)), ...);
-    }(std::index_sequence_for<A...>{});
-    out.advance(fmt::piece<F, P.count>(p));
+    out.advance(fmt::write<F>(out.room(fmt::bound<F>(args...)), args...));
 }
 
 } // namespace vornlog

@@ -110,6 +110,17 @@ std::optional<FileKey> keyOf(const std::string& name)
 }
 #endif
 
+#ifndef _WIN32
+// Marks a file the program opened as its own: the viewer and whatever it
+// starts get no handle on it. (The program has one thread: nothing is
+// started between the opening and the marking.)
+std::FILE* closeOnExec(std::FILE* file)
+{
+    if (file) fcntl(fileno(file), F_SETFD, fcntl(fileno(file), F_GETFD) | FD_CLOEXEC);
+    return file;
+}
+#endif
+
 } // namespace
 
 std::FILE* standardInput()
@@ -134,7 +145,7 @@ std::FILE* openNullDevice()
 #ifdef _WIN32
     return _wfopen(L"NUL", L"wb");
 #else
-    return std::fopen("/dev/null", "wb");
+    return closeOnExec(std::fopen("/dev/null", "wb"));
 #endif
 }
 
@@ -155,7 +166,7 @@ std::FILE* openFile(const std::string& name, const char* mode)
 #ifdef _WIN32
     return _wfopen(wide(name).c_str(), wide(mode).c_str());
 #else
-    std::FILE* file = std::fopen(name.c_str(), mode);
+    std::FILE* file = closeOnExec(std::fopen(name.c_str(), mode));
     struct stat st;
     if (file && mode[0] == 'r' && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
         std::fclose(file);
@@ -210,18 +221,30 @@ std::FILE* openTemporaryFile()
     const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
     if (n == 0 || n > MAX_PATH || GetTempFileNameW(folder, L"vrn", 0, name) == 0) return nullptr;
     std::FILE* file = _wfopen(name, L"w+bD");
-    if (!file) DeleteFileW(name);
+    if (!file) {
+        DeleteFileW(name);
+        return nullptr;
+    }
+    // No program started later inherits it.
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), HANDLE_FLAG_INHERIT, 0);
     return file;
 #else
-    return std::tmpfile();
+    return closeOnExec(std::tmpfile());
 #endif
 }
 
 bool sameFile(const std::string& a, const std::string& b)
 {
-    std::error_code ec;
-    const bool same = std::filesystem::equivalent(toPath(a), toPath(b), ec);
-    return !ec && same;
+#ifdef _WIN32
+    // The volume's serial number and the file's index: exact whichever
+    // drive letter, share or link leads to the file.
+    const std::optional<FileKey> key = keyOf(a);
+    return key && key == keyOf(b);
+#else
+    // Any kind of file: two names of one pipe are one pipe.
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+#endif
 }
 
 std::string fileNamePart(const std::string& name)
@@ -247,18 +270,32 @@ void writeError(const std::string& text)
     std::fflush(stderr);
 }
 
-void showInViewer(const std::string& file, Viewer viewer)
+void showInViewer(const std::string& name, Viewer viewer)
 {
+    // The file by its full path: a name such as "-x.svg" is no option of
+    // the viewer then, and "mailto:x.csv" no address.
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(toPath(name), ec);
+    const std::u8string text = ec ? (toPath(".") / toPath(name)).u8string() : absolute.u8string();
+    const std::string file(reinterpret_cast<const char*>(text.data()), text.size());
 #ifdef _WIN32
     if (viewer != Viewer::Text) {
         ShellExecuteW(nullptr, L"open", wide(file).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         return;
     }
-    std::wstring commandLine = L"notepad.exe " + quoteArgument(wide(file));
+    // Notepad by its full path in the system folder: a program given by
+    // its bare name is looked for in this program's folder and in the
+    // current folder before the system folder, and a notepad.exe could lie
+    // there beside a capture.
+    wchar_t system[MAX_PATH + 1];
+    const UINT n = GetSystemDirectoryW(system, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH) return;
+    const std::wstring notepad = std::wstring(system, n) + L"\\notepad.exe";
+    std::wstring commandLine = quoteArgument(notepad) + L" " + quoteArgument(wide(file));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (CreateProcessW(notepad.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                        &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);

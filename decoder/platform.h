@@ -14,7 +14,8 @@ namespace vornlog {
 std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 // Opens a file in binary mode ("rb" or "wb"); null on failure. A folder
-// given as a file to read is refused here.
+// given as a file to read is refused here. The files this program opens
+// are its own: no program it starts inherits them.
 std::FILE* openFile(const std::string& name, const char* mode);
 
 // True when `file` can be read again from its start (a file on a disk, not
@@ -26,7 +27,7 @@ bool canSeek(std::FILE* file);
 std::FILE* openTemporaryFile();
 
 // True when both names lead to the same existing file (same path, a hard
-// link, a symbolic link).
+// link, a symbolic link, another drive letter for the same folder).
 bool sameFile(const std::string& a, const std::string& b);
 
 // Standard input and standard output for a dump or dest file given as "-",
@@ -62,9 +63,9 @@ std::string fileNamePart(const std::string& name);
 // associates with the file's type (the CSV, the picture).
 enum class Viewer { Text, ByType };
 
-// Asks the desktop to show `file` with the viewer given. The name is passed as one
-// argument, never through a command interpreter; the viewer is not waited
-// for and its failure is ignored.
-void showInViewer(const std::string& file, Viewer viewer);
+// Asks the desktop to show the file `name` with the viewer given. The
+// file's full path is passed as one argument, never through a command
+// interpreter; the viewer is not waited for and its failure is ignored.
+void showInViewer(const std::string& name, Viewer viewer);
 
 } // namespace vornlog

@@ -1,9 +1,19 @@
 #include "report.h"
 
-#include "lines.h"
+#include "instructions.h"
 #include "progress.h"
 
 namespace vornlog {
+
+void ReportSink::instruction(std::uint8_t, const Instruction* instruction)
+{
+    if (instruction) {
+        out_.write(instruction->instructionLine());
+    } else {
+        out_.write(std::string_view(kUnknownInstruction));
+        noteError(kUnknownInstruction);
+    }
+}
 
 void reportMessage(Direction direction, std::string_view field, Out& dest)
 {
@@ -11,17 +21,8 @@ void reportMessage(Direction direction, std::string_view field, Out& dest)
         put<"PC     :  %s\n">(dest, field);
     else
         put<" QMR5V :  %s\n">(dest, field);
-
-    Message message{Bytes(field), 0, dest};
-    message.code = message.u8();
-    std::string_view instructionLine;
-    if (Decoder decode = findDecoder(direction, message.code, &instructionLine)) {
-        dest.write(instructionLine);
-        decode(message);
-    } else {
-        dest.write(std::string_view(kUnknownInstruction));
-        noteError(kUnknownInstruction);
-    }
+    ReportSink sink(dest);
+    decodeMessage(direction, field, sink);
 }
 
 void reportLine(std::string_view captureLine, Out& dest)

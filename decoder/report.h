@@ -1,10 +1,13 @@
 // The full-details report: for each message of the capture, its echo line
-// with the sender, then the lines of the decoder of its instruction.
+// with the sender, then the lines of what its decoder found, rendered by
+// the report's sink.
 #pragma once
 
 #include <cstdint>
 
 #include "capture.h"
+#include "emit.h"
+#include "lines.h"
 #include "out.h"
 #include "source.h"
 #include "texts.h"
@@ -12,39 +15,80 @@
 namespace vornlog {
 
 class Progress;
+struct Instruction;
 
-// One message as a decoder sees it: its bytes with the read position on
-// byte 1 (the instruction code is read), and the report it is written to.
-struct Message {
-    Bytes bytes;
-    std::uint8_t code;
-    Out& out;
+// Writes what the decoders find as the report's lines: a field's line is
+// its head and its meaning joined into one format when compiling, so that
+// a line costs what it did when the decoders wrote it themselves. Every
+// error text is told to noteError.
+class ReportSink {
+public:
+    explicit ReportSink(Out& out) : out_(out) {}
 
-    std::uint8_t u8() { return bytes.u8(); }
-    std::int32_t value(int width) { return bytes.value(width); }
+    // The instruction line, or the unknown-instruction line (null).
+    void instruction(std::uint8_t code, const Instruction* instruction);
+
+    template <const Field& F, fmt::Text M, class... A>
+    void field(const A&... args)
+    {
+        put<fmt::join(FieldForms<F>::head, M)>(out_, args...);
+    }
+
+    template <const Field& F, class... A>
+    void codeField(const TableText* text, int number, const A&... numberAndValue)
+    {
+        put<FieldForms<F>::head>(out_, numberAndValue...);
+        if (text) {
+            putTableText(out_, *text, number);
+        } else if constexpr (F.unknown != nullptr) {
+            out_.write(std::string_view(F.unknown));
+            noteError(F.unknown);
+        }
+    }
+
+    template <const Field& F, fmt::Text E, class... A>
+    void fieldError(const A&... args)
+    {
+        put<errorLine<F, E>>(out_, args...);
+        noteError(errorLine<F, E>.view());
+    }
+
+    template <const Field& F, class... A>
+    void valueOnly(const A&...)
+    {
+    }
+
+    void bits(std::span<const BitText> table, unsigned value) { putBits(out_, table, value); }
+
+    template <fmt::Text E, class... A>
+    void error(const A&... args)
+    {
+        put<E>(out_, args...);
+        noteError(E.view());
+    }
+
+    template <fmt::Text T, class... A>
+    void line(const A&... args)
+    {
+        put<T>(out_, args...);
+    }
+
+private:
+    // A field's head completed by an error: the line, and the text that
+    // the error count knows it by.
+    template <const Field& F, fmt::Text E>
+    static constexpr auto errorLine = fmt::join(FieldForms<F>::head, E);
+
+    Out& out_;
 };
 
-using Decoder = void (*)(Message&);
+// Decodes one message, given as the hex pairs of a data field, into
+// `sink`: the instruction, then what its decoder finds (instructions.cpp).
+template <class S>
+void decodeMessage(Direction direction, std::string_view field, S& sink);
 
-// One instruction of the controller: its code, the instruction line that
-// heads its decoded lines, and its decoder for each direction (null: none).
-struct Instruction {
-    std::uint8_t code;
-    TableText line;
-    Decoder pc;
-    Decoder controller;
-};
-
-// The decoder for a message of `code` sent in `direction`; also gives the
-// instruction line. Null when the instruction has no decoder that way.
-Decoder findDecoder(Direction direction, std::uint8_t code, std::string_view* line);
-
-// The name of instruction `code` as its instruction line gives it
-// ("Buffer Management" for 0x42); empty for a code the table does not know.
-std::string_view instructionName(std::uint8_t code);
-
-// Decodes one message, given as the hex pairs of a data field, into the
-// report: its echo line, its instruction line and its decoded lines.
+// Decodes one message into the report: its echo line, its instruction line
+// and its decoded lines.
 void reportMessage(Direction direction, std::string_view field, Out& dest);
 
 // Decodes one capture line into the report (nothing for a line that holds

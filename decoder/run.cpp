@@ -1,10 +1,12 @@
 #include "run.h"
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "capture.h"
 #include "help.h"
+#include "json_lines.h"
 #include "motion/picture.h"
 #include "motion/steps_csv.h"
 #include "out.h"
@@ -66,6 +68,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Picture;
         else if (option[1] == 't')
             options.mode = Mode::Summary;
+        else if (option[1] == 'j')
+            options.mode = Mode::Json;
         else if (option[1] == 'd') {
             // -d BUS.ADDR or -dBUS.ADDR; the value is never the dump file.
             std::string_view value = std::string_view(option).substr(2);
@@ -132,10 +136,10 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
     // A USB capture is read through once before the dest file is touched.
-    DumpInput input(dump, options->device);
-    if (!input.problem().empty()) {
+    std::optional<DumpInput> input(std::in_place, dump, options->device);
+    if (!input->problem().empty()) {
         if (!dumpIsStdin) std::fclose(dump);
-        complain(console, input.problem(), options->dump);
+        complain(console, input->problem(), options->dump);
         return 1;
     }
     // Opening the capture itself for writing would empty it; writing to a
@@ -158,9 +162,9 @@ int run(const std::vector<std::string>& args)
     bool readError = false;
     bool writeError = false;
     std::string fault;
-    input.announce(console);
+    input->announce(console);
     {
-        MessageSource& in = input.source();
+        MessageSource& in = input->source();
         Out out(dest);
         Progress progress(console);
         if (options->mode == Mode::Steps)
@@ -169,12 +173,17 @@ int run(const std::vector<std::string>& args)
             writePicture(in, out, progress, dumpIsStdin ? "standard input" : fileNamePart(options->dump));
         else if (options->mode == Mode::Summary)
             writeSummary(in, dumpIsStdin ? "standard input" : options->dump, out, progress);
+        else if (options->mode == Mode::Json)
+            writeJsonLines(in, out, progress);
         else
             writeReport(in, out, progress);
         readError = in.readError();
         fault = in.fault();
         writeError = !out.flush();
     }
+    // Everything read is closed before the viewer starts: it gets no handle
+    // on the capture nor on a copy of it.
+    input.reset();
     if (!dumpIsStdin) std::fclose(dump);
     if (destIsStdout) {
         if (std::fflush(dest) != 0 || std::ferror(dest)) writeError = true;

@@ -10,7 +10,7 @@
 
 namespace vornlog {
 
-enum class Mode { Report, Steps, Picture, Summary };
+enum class Mode { Report, Steps, Picture, Summary, Json };
 
 struct Options {
     Mode mode = Mode::Report;
@@ -26,8 +26,8 @@ struct Options {
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
-// before them is an option known by its first two characters: -s, -v, -p or -t
-// (the last one given counts), -n or -q, or -d BUS.ADDR
+// before them is an option known by its first two characters: -s, -v, -p, -t
+// or -j (the last one given counts), -n or -q, or -d BUS.ADDR
 // (also -dBUS.ADDR). Empty when the usage text must be shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 

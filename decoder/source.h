@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "capture.h"
+#include "usb_capture.h"
 
 namespace vornlog {
 
@@ -26,10 +27,17 @@ struct CaptureRecord {
     // Text dumps: the capture line as read (its line end included). Empty
     // for a packet.
     std::string_view line;
-    // USB capture files: when the packet was captured, in nanoseconds since
-    // 1970. Text dumps carry their time as text, in the line's third column.
+    // When the record was captured (CaptureTime): always for a packet of
+    // a USB capture file whose interface gives times; for a text dump's
+    // line only when its source was asked to read times, from its third
+    // column.
     bool hasTime = false;
     std::int64_t timeNs = 0;
+    TimeForm timeForm = TimeForm::None;
+    int timeDigits = 0;
+    // USB capture files: the device the packet comes from.
+    bool hasDevice = false;
+    UsbDevice device;
 };
 
 class MessageSource {
@@ -45,6 +53,10 @@ public:
     virtual std::string fault() const { return {}; }
     // The capture's format, as the console and the summary name it.
     virtual std::string_view format() const = 0;
+    // Asks for the time of every record from now on. A text dump reads its
+    // lines' time column only when asked; a USB capture always gives its
+    // packets' times.
+    virtual void readTimes() {}
 };
 
 // The capture lines of a text dump.
@@ -62,14 +74,24 @@ public:
         record.isMessage = parseCaptureLine(text, parsed);
         record.direction = parsed.direction;
         record.field = parsed.field;
+        if (times_) {
+            DumpTime time;
+            record.hasTime = clock_.read(record.isMessage ? parsed.time : timeColumn(text), time);
+            record.timeNs = record.hasTime ? time.ns : 0;
+            record.timeForm = record.hasTime ? timeFormOf(time.form) : TimeForm::None;
+            record.timeDigits = record.hasTime ? time.fractionDigits : 0;
+        }
         return true;
     }
     bool readError() const override { return lines_.readError(); }
     std::string_view format() const override { return "text dump"; }
+    void readTimes() override { times_ = true; }
 
 private:
     LineReader& lines_;
     std::uint64_t number_ = 0;
+    bool times_ = false;
+    DumpClock clock_;
 };
 
 } // namespace vornlog

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "instructions.h"
 #include "lines.h"
 #include "motion/motion.h"
 #include "motion/segments.h"
@@ -31,8 +32,6 @@ constexpr std::size_t kStopStateByte = 11;
 constexpr int kStopReasonBits[] = {2, 4, 5, 6, 7};
 
 constexpr std::int64_t kSecond = 1'000'000'000;
-constexpr std::int64_t kDay = 86'400 * kSecond;
-constexpr std::int64_t kMaxDays = 36'500;
 
 // b - a, held at the ends of the range: a damaged capture file may carry
 // any timestamps at all.
@@ -205,145 +204,10 @@ std::string_view bitMeaning(const BitLine& line)
 
 // ---- Times ---------------------------------------------------------------
 
-// How the capture writes its times.
-enum class TimeForm {
-    None,
-    Clock,     // "HH:MM:SS.fff" in the third column of a text dump
-    DateClock, // "YYYY-MM-DD HH:MM:SS.fff"
-    Seconds,   // "12.345678"
-    Packet,    // a USB capture file's packet timestamps
-};
-
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
+std::string dateText(std::int64_t days)
 {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-std::string civilFromDays(std::int64_t z)
-{
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
-    return zeros(y, 4) + "-" + zeros(m, 2) + "-" + zeros(d, 2);
-}
-
-// Reads a time column; digits only where digits belong, nothing left over.
-class TimeText {
-public:
-    explicit TimeText(std::string_view s) : s_(s) {}
-
-    // Reads the time; false when the text is none of the forms.
-    bool read(TimeForm& form, int& fractionDigits, std::int64_t& ns)
-    {
-        fractionDigits = 0;
-        if (s_.size() > 10 && s_[4] == '-') {
-            std::int64_t y, mo, d;
-            if (!digits(4, 4, y) || !eat('-') || !digits(2, 2, mo) || !eat('-') || !digits(2, 2, d)) return false;
-            if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
-            if (!eat(' ') && !eat('T')) return false;
-            std::int64_t clock;
-            if (!readClock(2, fractionDigits, clock) || i_ != s_.size()) return false;
-            // Nanoseconds since 1970 reach about 292 years either way: a
-            // date beyond them is no time this summary can count with.
-            const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-            if (days > INT64_MAX / kDay - 1 || days < -(INT64_MAX / kDay - 1)) return false;
-            form = TimeForm::DateClock;
-            ns = days * kDay + clock;
-            return true;
-        }
-        if (s_.find(':') != std::string_view::npos) {
-            if (!readClock(1, fractionDigits, ns) || i_ != s_.size()) return false;
-            form = TimeForm::Clock;
-            return true;
-        }
-        // Seconds: the decimal point is required, so that a column that
-        // counts lines or bytes is not taken for a time.
-        std::int64_t seconds;
-        if (!digits(1, 9, seconds) || i_ == s_.size() || s_[i_] != '.') return false;
-        std::int64_t fraction;
-        if (!readFraction(fractionDigits, fraction) || i_ != s_.size()) return false;
-        form = TimeForm::Seconds;
-        ns = seconds * kSecond + fraction;
-        return true;
-    }
-
-private:
-    bool eat(char c)
-    {
-        if (i_ < s_.size() && s_[i_] == c) {
-            ++i_;
-            return true;
-        }
-        return false;
-    }
-    bool digits(std::size_t least, std::size_t most, std::int64_t& v)
-    {
-        v = 0;
-        std::size_t n = 0;
-        while (n < most && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
-            v = v * 10 + (s_[i_++] - '0');
-            ++n;
-        }
-        return n >= least;
-    }
-    // ".fff": at least one digit; nanoseconds from the first nine.
-    bool readFraction(int& fractionDigits, std::int64_t& ns)
-    {
-        ns = 0;
-        if (!eat('.')) return true;
-        std::int64_t scale = kSecond;
-        int n = 0;
-        while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
-            if (n < 9) {
-                scale /= 10;
-                ns += (s_[i_] - '0') * scale;
-            }
-            ++n;
-            ++i_;
-        }
-        fractionDigits = std::min(n, 9);
-        return n > 0;
-    }
-    bool readClock(std::size_t hourDigits, int& fractionDigits, std::int64_t& ns)
-    {
-        std::int64_t h, m, s, fraction;
-        if (!digits(hourDigits, 2, h) || !eat(':') || !digits(2, 2, m) || !eat(':') || !digits(2, 2, s)) return false;
-        if (h > 23 || m > 59 || s > 59) return false;
-        if (!readFraction(fractionDigits, fraction)) return false;
-        ns = ((h * 60 + m) * 60 + s) * kSecond + fraction;
-        return true;
-    }
-
-    std::string_view s_;
-    std::size_t i_ = 0;
-};
-
-// The third column of a capture line, without spaces around it.
-std::string_view thirdColumn(std::string_view line)
-{
-    // The columns are short: a plain scan beats a call for each tab.
-    std::size_t i = 0, tabs = 0;
-    while (i < line.size() && tabs < 2)
-        if (line[i++] == '\t') ++tabs;
-    if (tabs < 2) return {};
-    const std::size_t start = i;
-    while (i < line.size() && line[i] != '\t') ++i;
-    std::string_view column = line.substr(start, i - start);
-    while (!column.empty() && (column.back() == '\n' || column.back() == '\r' || column.back() == ' '))
-        column.remove_suffix(1);
-    while (!column.empty() && column.front() == ' ') column.remove_prefix(1);
-    return column;
+    const CivilDate date = civilFromDays(days);
+    return zeros(date.year, 4) + "-" + zeros(date.month, 2) + "-" + zeros(date.day, 2);
 }
 
 // The second column, as the capture tool writes the direction.
@@ -556,7 +420,6 @@ private:
     // Timing
     TimeForm form_ = TimeForm::None;
     int fractionDigits_ = 0;
-    std::int64_t dayOffset_ = 0, lastClock_ = 0;
     std::int64_t start_ = 0, end_ = 0;
     // Made for a code when its first reply time comes.
     std::unique_ptr<ReplyTimes> replies_[256];
@@ -572,29 +435,18 @@ private:
 
 bool Summary::timeOf(const CaptureRecord& record, std::int64_t& ns)
 {
-    TimeForm form = TimeForm::Packet;
-    int fractionDigits = 6;
-    if (record.hasTime) {
-        ns = record.timeNs;
-    } else if (record.line.empty() || !TimeText(thirdColumn(record.line)).read(form, fractionDigits, ns)) {
-        return false;
-    }
+    if (!record.hasTime) return false;
+    ns = record.timeNs;
+    // Packet times are shown to the microsecond.
+    const TimeForm form = record.timeForm;
+    const int fractionDigits = form == TimeForm::Packet ? 6 : record.timeDigits;
     // The first time sets the form; a time written another way is none.
     if (form_ == TimeForm::None) {
         form_ = form;
         fractionDigits_ = fractionDigits;
-        start_ = end_ = lastClock_ = ns;
+        start_ = end_ = ns;
     } else if (form != form_) {
         return false;
-    }
-    if (form == TimeForm::Clock) {
-        // A time of day that runs back by more than half a day has passed
-        // midnight.
-        // (Some hundred years of midnights at most: a capture whose times
-        // jump back and forth must not run the count out of range.)
-        if (ns + dayOffset_ < lastClock_ - kDay / 2 && dayOffset_ < kMaxDays * kDay) dayOffset_ += kDay;
-        ns += dayOffset_;
-        lastClock_ = ns;
     }
     fractionDigits_ = std::max(fractionDigits_, fractionDigits);
     start_ = std::min(start_, ns);
@@ -803,7 +655,7 @@ std::string Summary::stamp(std::int64_t ns) const
     const std::int64_t hours = form_ == TimeForm::Clock ? seconds / 3600 : inDay / 3600;
     std::string clock = zeros(hours, 2) + ":" + zeros(inDay / 60 % 60, 2) + ":" + zeros(inDay % 60, 2) + frac;
     if (form_ == TimeForm::Clock) return clock;
-    std::string s = civilFromDays(days) + " " + clock;
+    std::string s = dateText(days) + " " + clock;
     if (form_ == TimeForm::Packet) s += " UTC";
     return s;
 }
@@ -1097,6 +949,7 @@ void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Pr
 {
     // Fixed tables of some 100 KiB: on the heap, not the stack.
     auto summary = std::make_unique<Summary>(in.format() == "text dump");
+    in.readTimes();
     {
         ObserverScope scope(summary.get());
         CaptureRecord record;

@@ -4,13 +4,6 @@
 
 namespace vornlog {
 
-const char* lookup(std::span<const CodeText> table, int code)
-{
-    for (const CodeText& entry : table)
-        if (entry.code == code) return entry.text;
-    return nullptr;
-}
-
 void putBits(Out& out, std::span<const BitText> table, unsigned value)
 {
     // Each line is copied whole and the end moved on by its size (0 for no

@@ -52,6 +52,15 @@ std::uint32_t minimumBlockLength(std::uint32_t type)
     }
 }
 
+// The decimals of a second that time stamps in units of 1/unitsPerSecond s
+// resolve: 6 for microseconds, 7 for 2^-20 s; nanoseconds at most.
+int fractionDigits(std::uint64_t unitsPerSecond)
+{
+    int digits = 0;
+    for (std::uint64_t resolved = 1; resolved < unitsPerSecond && digits < 9; resolved *= 10) ++digits;
+    return digits;
+}
+
 // A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds
 // (kept within what 64 bits hold).
 std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
@@ -63,6 +72,22 @@ std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
     const Wide ns = Wide(timestamp / unitsPerSecond) * 1000000000u +
                     Wide(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
     return static_cast<std::int64_t>(std::min<Wide>(ns, INT64_MAX));
+}
+
+// a + b, held at the ends of the range.
+std::int64_t plus(std::int64_t a, std::int64_t b)
+{
+    std::int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
+    return sum;
+}
+
+// Seconds in nanoseconds, held at the ends of the range.
+std::int64_t secondsInNanoseconds(std::int64_t seconds)
+{
+    std::int64_t ns;
+    if (__builtin_mul_overflow(seconds, std::int64_t{1000000000}, &ns)) return seconds > 0 ? INT64_MAX : INT64_MIN;
+    return ns;
 }
 
 } // namespace
@@ -164,6 +189,7 @@ bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_
 void UsbCaptureReader::declare(const Interface& interface)
 {
     interfaces_.push_back(interface);
+    interfaces_.back().timeDigits = fractionDigits(interface.unitsPerSecond);
     if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) sawUsbmon_ = true;
     if (interface.linkType == kLinkUsbPcap) sawUsbPcap_ = true;
 }
@@ -284,7 +310,9 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
             Interface interface;
             interface.linkType = u16(b);
             interface.snapLength = u32(b + 4);
-            // Options: the time stamp resolution (if_tsresol, code 9) matters.
+            // Options: the time stamp resolution (if_tsresol, code 9) and
+            // the seconds added to every time stamp (if_tsoffset, code 14)
+            // matter.
             std::size_t o = 8;
             while (o + 4 <= body) {
                 const std::uint16_t code = u16(b + o), size = u16(b + o + 2);
@@ -301,6 +329,8 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
                         interface.unitsPerSecond = 0;
                     }
                 }
+                if (code == 14 && size >= 8)
+                    interface.offsetNs = secondsInNanoseconds(static_cast<std::int64_t>(u64(b + o + 4)));
                 o += 4 + ((size + 3u) & ~3u);
             }
             declare(interface);
@@ -341,7 +371,8 @@ void UsbCaptureReader::packet(const Interface& interface, std::uint64_t timestam
     out.isUsb = false;
     out.size = 0;
     out.hasTime = interface.unitsPerSecond != 0;
-    out.timeNs = out.hasTime ? nanoseconds(timestamp, interface.unitsPerSecond) : 0;
+    out.timeNs = out.hasTime ? plus(nanoseconds(timestamp, interface.unitsPerSecond), interface.offsetNs) : 0;
+    out.timeDigits = interface.timeDigits;
     if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
         // The usbmon header, in the byte order of the machine that captured.
         const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;

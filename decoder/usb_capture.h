@@ -50,6 +50,7 @@ struct UsbPacket {
     bool isUsb = false;
     bool hasTime = false;
     std::int64_t timeNs = 0; // since 1970
+    int timeDigits = 0;      // decimals of a second that the time stamps resolve
     UsbDevice device;
     std::uint8_t endpoint = 0; // with the direction bit 0x80 (IN)
     std::uint8_t transfer = 0;
@@ -97,6 +98,9 @@ private:
         std::uint32_t snapLength = 0; // 0: no limit
         // Time stamps count units of 1/unitsPerSecond, or of 2^-shift s.
         std::uint64_t unitsPerSecond = 1000000;
+        int timeDigits = 6; // the decimals of a second that they resolve
+        // Added to every time stamp (pcapng's if_tsoffset), in nanoseconds.
+        std::int64_t offsetNs = 0;
     };
 
     // Up to n bytes of the file, whole in memory until the next take; `got`
@@ -124,6 +128,10 @@ private:
     {
         return swap_ ? (std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3])
                      : (std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0]);
+    }
+    std::uint64_t u64(const std::uint8_t* p) const
+    {
+        return swap_ ? std::uint64_t(u32(p)) << 32 | u32(p + 4) : std::uint64_t(u32(p + 4)) << 32 | u32(p);
     }
 
     bool capturedLengthFits(const Interface& interface, std::uint32_t captured, std::uint64_t at);

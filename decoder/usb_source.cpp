@@ -6,7 +6,7 @@
 #include <map>
 
 #include "platform.h"
-#include "report.h"
+#include "instructions.h"
 
 namespace vornlog {
 
@@ -19,10 +19,7 @@ constexpr std::size_t kMaxDevices = 4096;
 
 bool isInstructionCode(std::uint8_t code)
 {
-    // Every instruction of the decoder table has a decoder for the PC's
-    // messages.
-    std::string_view line;
-    return findDecoder(Direction::Pc, code, &line) != nullptr;
+    return findInstruction(code) != nullptr;
 }
 
 // Each byte as its text "XX " and one byte more, so that a byte is written
@@ -68,6 +65,10 @@ bool UsbCaptureSource::next(CaptureRecord& record)
     record.line = {};
     record.hasTime = packet.hasTime;
     record.timeNs = packet.timeNs;
+    record.timeForm = packet.hasTime ? TimeForm::Packet : TimeForm::None;
+    record.timeDigits = packet.timeDigits;
+    record.hasDevice = packet.isUsb;
+    record.device = packet.device;
     record.isMessage = device_ && packet.device == *device_ && carriesMessage(packet);
     record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
     if (!record.isMessage) {

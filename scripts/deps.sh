@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian 12 packages that building and testing
-# need and that the machine does not have yet. Run as root.
+# need and that the machine does not have yet. Run as root. Waits up to ten
+# minutes for another apt-get or dpkg to finish rather than failing.
 set -euo pipefail
 
 # locales: the French locale that the speed test builds comes from it.
@@ -12,6 +13,6 @@ done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

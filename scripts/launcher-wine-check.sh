@@ -5,10 +5,13 @@
 # "Lancer Vornlog", type the capture's and the report's names into the
 # Windows file dialogs, answer the question "Tri" with Yes. The report must
 # be the Linux one with "\r\n" line ends, the sorted copy must hold exactly
-# the lines before the first PC message and the Data blocks and be shown in
-# Notepad, and a screenshot of the window read back by French OCR must show
-# its labels. Every step has a time limit: a hung dialog fails the check.
-# Run as root on Debian 12.
+# the lines before the first PC message and the Data blocks, replace last
+# session's copy and be shown in the system's Notepad (never in a
+# notepad.exe lying in the user's folder), and a screenshot of the window
+# read back by French OCR must show its labels. A second run on a capture
+# the decoder refuses must show the decoder's message in the error box and
+# make no sorted copy. Every step has a time limit: a hung dialog fails the
+# check. Run as root on Debian 12.
 set -euo pipefail
 # The whole drive has a time limit too; being stopped still cleans up.
 if [[ -z ${VORNLOG_DRIVE_LIMITED:-} ]]; then
@@ -47,7 +50,8 @@ work=$root/build-windows/launcher-wine-drive
 rm -rf "$work"
 mkdir -p "$work"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+# Notepad is the probe below, not Wine's own.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d;notepad.exe=n"
 launcher_pid=
 cleanup() {
   [[ -n $launcher_pid ]] && kill "$launcher_pid" 2>/dev/null || true
@@ -75,14 +79,19 @@ if ! (cd "$work/core-tests" && unset DISPLAY WAYLAND_DISPLAY &&
 fi
 grep -E '^\[  PASSED  \]' "$work/core-tests.log" | sed 's/^/   /'
 
-# The folder of a user: both programs, Notepad as a probe that records its
-# arguments (found beside the programs first), and the capture.
+# The folder of a user: both programs, the capture and last session's
+# sorted copy. Notepad is a probe that records its arguments, in the system
+# folder; another copy lies in the user's folder, where a program started
+# by its bare name would be found first, and must never run.
 win=$work/vornlog
 mkdir -p "$win"
 cp "$launcher_exe" "$root/build-windows/decoder/vornlog.exe" "$win/"
+system32=$WINEPREFIX/drive_c/windows/system32
 x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -static -o "$win/notepad.exe" \
   tests/windows/viewer_probe.cpp -lshell32
+cp "$win/notepad.exe" "$system32/notepad.exe"
 cp examples/session.txt "$win/session.txt"
+printf 'last session\r\n' >"$win/rapportTrié.txt"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 start_xvfb "$work"
@@ -130,11 +139,42 @@ xdo key Return
 # The sorted copy, shown in Notepad once written.
 sorted_windows=$(winpath "$win/rapportTrié.txt")
 for _ in $(seq 1 150); do
-  grep -qF "rapportTri" "$win/notepad.log" 2>/dev/null && break
+  grep -qF "rapportTri" "$system32/notepad.log" 2>/dev/null && break
   sleep 0.2
 done
-grep -qxF "1	$sorted_windows" "$win/notepad.log" 2>/dev/null ||
-  fail "Notepad was not started with the sorted copy: $(cat "$win/notepad.log" 2>/dev/null)"
+grep -qxF "1	$sorted_windows" "$system32/notepad.log" 2>/dev/null ||
+  fail "Notepad was not started with the sorted copy: $(cat "$system32/notepad.log" 2>/dev/null)"
+compgen -G "$win/*.part" >/dev/null && fail "a part file was left beside the sorted copy: $(ls "$win")"
+
+# A second run on a capture the decoder refuses (a pcap of Ethernet
+# frames): its message in the error box, and no sorted copy.
+printf '\xd4\xc3\xb2\xa1\x02\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x04\x00\x01\x00\x00\x00' \
+  >"$win/ether.txt"
+click_in "$main" 288 608
+dialog=$(wait_window '^(Open|Ouvrir)$' 30)
+sleep 1
+type_in "$dialog" "$(winpath "$win/ether.txt")"
+dialog=$(wait_window '^(Save As|Enregistrer sous)$' 30)
+sleep 1
+type_in "$dialog" "$(winpath "$win/refus.txt")"
+question=$(wait_window '^Tri$' 30)
+sleep 0.5
+xdo windowfocus --sync "$question" 2>/dev/null || true
+xdo key Return
+if box=$(wait_window '^VornlogRun$' 30); then
+  sleep 1
+  ocr_window "$box" "$work/error-box" >"$work/error-box.txt"
+  grep -qF "USB interface" "$work/error-box.txt" && grep -qF "ether.txt" "$work/error-box.txt" ||
+    fail "the error box read by OCR does not show the decoder's message: $(tr '\n' ' ' <"$work/error-box.txt")"
+  xdo windowfocus --sync "$box" 2>/dev/null || true
+  xdo key Return
+else
+  fail "no error box after a refused capture"
+fi
+sleep 1
+[[ -e "$win/refusTrié.txt" ]] && fail "a sorted copy was made after the decoder failed"
+grep -qF "refus" "$system32/notepad.log" && fail "Notepad was started after the decoder failed"
+[[ -e $win/notepad.log ]] && fail "the notepad.exe in the user's folder was started: $(cat "$win/notepad.log")"
 
 # The report of the Linux build, with "\r\n" line ends; the sorted copy by
 # an awk of its own: a PC line starts a block, kept when its code is 44.
@@ -156,4 +196,4 @@ if ((failures)); then
   echo "Wine launcher drive: $failures failures (screenshots and OCR in $work)" >&2
   exit 1
 fi
-echo "Wine launcher drive passed: French window, report and sorted copy as on Linux"
+echo "Wine launcher drive passed: French window, report and sorted copy as on Linux, the system's Notepad, the decoder's message after a refused capture"

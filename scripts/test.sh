@@ -4,7 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # librsvg2-bin, libxml2-utils, imagemagick: the picture tests render the SVG,
 # validate it and read its pixels. tshark: it judges the USB capture fixtures.
-bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark
+# qt6-translations-l10n: Qt's own French texts in the launcher's dialogs.
+# bash-completion: the completion is also tried with its helpers loaded.
+# jq and python3: they read the JSON Lines.
+bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq python3
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -4,8 +4,11 @@
 # tests/ (text dumps, and the pcap and pcapng USB captures), in report and
 # CSV mode, each dest file must be the Linux one with
 # "\r\n" line ends, and the console, the exit status and the viewer's
-# argument must match. File and folder names carry an "é". Run as root on
-# Debian 12: installs g++-mingw-w64-x86-64 and wine64 when missing.
+# argument (the dest file's full path) must match. Notepad must be the
+# system's, not a notepad.exe lying beside vornlog.exe and the capture; a
+# dest file that is the capture reached through another drive letter must
+# be refused. File and folder names carry an "é". Run as root on Debian 12:
+# installs g++-mingw-w64-x86-64 and wine64 when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,8 +35,8 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=C.UTF-8
 # No desktop integration, no Mono or Gecko downloads, and no display: nothing
-# may pop up or wait for a person.
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+# may pop up or wait for a person. Notepad is the probe below, not Wine's own.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d;notepad.exe=n"
 unset DISPLAY WAYLAND_DISPLAY
 cleanup() {
   timeout 30 "$wineserver" -k >/dev/null 2>&1 || true
@@ -47,14 +50,18 @@ w() { timeout -k 5 "${WINE_TIMEOUT:-60}" "$wine" "$@"; }
 echo "== Wine prefix"
 WINE_TIMEOUT=300 w wineboot --init >/dev/null 2>&1
 
-# The viewers: a probe that records its arguments, as notepad.exe beside
-# vornlog.exe (found there first) and as the program that opens .csv files.
+# The viewers: a probe that records its arguments, as Notepad in the system
+# folder and as the program that opens .csv files. Another copy lies as
+# notepad.exe beside vornlog.exe, in the folder it runs in: a program
+# started by its bare name would be that one, and it must never run.
 win="$work/win/Données é"
 lin="$work/linux/Données é"
 mkdir -p "$win" "$lin" "$work/bin"
-x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -static -o "$win/notepad.exe" \
+system32=$WINEPREFIX/drive_c/windows/system32
+x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -static -o "$work/csvview.exe" \
   tests/windows/viewer_probe.cpp -lshell32
-cp "$win/notepad.exe" "$work/csvview.exe"
+cp "$work/csvview.exe" "$system32/notepad.exe"
+cp "$work/csvview.exe" "$win/notepad.exe"
 cp "$windows_exe" "$win/vornlog.exe"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 w reg add 'HKCR\.csv' /ve /d VornlogCheck.csv /f >/dev/null 2>&1
@@ -130,7 +137,7 @@ for capture in "${captures[@]}"; do
     if [[ $mode == s ]]; then
       expected_csv+=("1	$(winpath "$win/$dest")")
     else
-      expected_notepad+=("1	$dest")
+      expected_notepad+=("1	$(winpath "$win/$dest")")
     fi
   done
   echo "   $capture: report, -v and -s"
@@ -154,6 +161,15 @@ ln "$lin/capture 1 é.txt" "$lin/lien é.txt"
 ln "$win/capture 1 é.txt" "$win/lien é.txt"
 both dest-is-dump-link "capture 1 é.txt" "lien é.txt"
 cmp -s "$work/capture-before.txt" "$win/capture 1 é.txt" || fail "dest is a hard link of the dump: vornlog.exe changed the capture"
+# The capture's folder as drive Y: too (as SUBST or a mapped drive gives it).
+ln -s "$win" "$WINEPREFIX/dosdevices/y:"
+(cd "$win" && w ./vornlog.exe "$(winpath "$win/capture 1 é.txt")" 'Y:\capture 1 é.txt' >/dev/null \
+   2>"$work/dest-is-dump-drive.win.err"
+ echo $? >"$work/dest-is-dump-drive.win.status") || true
+cmp -s "$work/capture-before.txt" "$win/capture 1 é.txt" ||
+  fail "dest is the dump through another drive letter: vornlog.exe changed the capture"
+[[ $(lf "$work/dest-is-dump-drive.win.err") == "Can't write to file: Y:\capture 1 é.txt" ]] ||
+  fail "dest is the dump through another drive letter: not refused ($(cat "$work/dest-is-dump-drive.win.err"))"
 mkdir "$lin/dossier é" "$win/dossier é"
 both dump-is-folder "dossier é" out.txt
 # A damaged USB capture: the same message and status 1 on both.
@@ -202,11 +218,12 @@ check_log() {
     cat "$log" >&2 2>/dev/null || true
   fi
 }
-check_log "$win/notepad.log" "Notepad" "${expected_notepad[@]}"
+check_log "$system32/notepad.log" "Notepad" "${expected_notepad[@]}"
 check_log "$work/csvview.log" "The CSV viewer" "${expected_csv[@]}"
+[[ -e $win/notepad.log ]] && fail "the notepad.exe beside vornlog.exe was started: $(cat "$win/notepad.log")"
 
 if ((failures)); then
   echo "Windows check: $failures failures" >&2
   exit 1
 fi
-echo "Windows check passed: ${#captures[@]} captures in 3 modes, 12 error cases, standard input and output, both viewers"
+echo "Windows check passed: ${#captures[@]} captures in 3 modes, 13 error cases, standard input and output, both viewers (Notepad the system's)"

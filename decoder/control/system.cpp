@@ -1,57 +1,52 @@
 // Reset (0x5A, from the PC only), Version (0x56) and Flash Model (0x46):
 // messages about the controller itself.
+#include <string_view>
+
+#include "../sinks.h"
 #include "control.h"
-#include "../lines.h"
 
 namespace vornlog::control {
 
-namespace {
-
-// The two bytes a Reset must carry, read as a little-endian value: 55 AA.
-constexpr std::int32_t kResetSequence = 0xAA55;
-
-constexpr CodeText kRebootModes[] = {
-    {0x00, "Reboot in Normal mode\n"},
-    {0x01, "Reboot in Boot Loader mode\n"},
-};
-
-constexpr int kVersionLength = 11;
-
-} // namespace
-
-void pcReset(Message& message)
+template <class S>
+void pcReset(Message<S>& m)
 {
-    Out& out = message.out;
-    if (message.value(2) != kResetSequence) {
-        putError<"     ERROR: Reset sequence 0xAA55 not present...\n">(out);
+    const std::int32_t sequence = m.value(2);
+    if (sequence != kResetSequence) {
+        valueOnly<kResetSequenceField>(m, sequence);
+        error<"     ERROR: Reset sequence 0xAA55 not present...\n">(m);
         return;
     }
-    put<"     Reset sequence 0xAA55 OK\n">(out);
-    const std::uint8_t bootLoader = message.u8();
-    put<"     BLDR=0x%02X\t-> ">(out, bootLoader);
-    completeLine(out, kRebootModes, bootLoader, kUnknownCommand);
+    field<kResetSequenceField>(m, sequence);
+    codeField<kBootLoader>(m, m.u8());
 }
 
-void pcNoParameters(Message& message)
+template <class S>
+void pcNoParameters(Message<S>& m)
 {
-    put<"     No paramters\n">(message.out);
+    line<"     No paramters\n">(m);
 }
 
-void controllerVersion(Message& message)
+template <class S>
+void controllerVersion(Message<S>& m)
 {
     // Exactly eleven characters, written raw: no stop at a zero byte.
-    put<"     Version=\t">(message.out);
-    for (int i = 0; i < kVersionLength; ++i) put<"%c">(message.out, message.u8());
-    put<"\n">(message.out);
+    char version[kVersionLength];
+    for (char& c : version) c = static_cast<char>(m.u8());
+    field<kVersion>(m, std::string_view(version, kVersionLength));
 }
 
-void controllerFlashModel(Message& message)
+template <class S>
+void controllerFlashModel(Message<S>& m)
 {
-    Out& out = message.out;
-    put<"     ID=\t0x%02X\n">(out, message.u8());
-    put<"     TYPE=\t0x%02X\n">(out, message.u8());
-    put<"     SIZE=\t0x%02X\n">(out, message.u8());
-    put<"     WPS=\t0x%02X\n">(out, message.u8());
+    field<kFlashId>(m, m.u8());
+    field<kFlashType>(m, m.u8());
+    field<kFlashSize>(m, m.u8());
+    field<kFlashWps>(m, m.u8());
 }
+
+VORNLOG_DECODER(pcReset);
+VORNLOG_DECODER(pcNoParameters);
+VORNLOG_DECODER(controllerVersion);
+VORNLOG_DECODER(controllerFlashModel);
 
 } // namespace vornlog::control

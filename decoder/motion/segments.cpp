@@ -7,10 +7,6 @@ namespace vornlog::motion {
 namespace {
 
 constexpr std::uint8_t kData = 0x44;
-// ST of the controller's Data reply.
-constexpr std::uint8_t kNotUsbMode = 0x00;
-constexpr std::uint8_t kStored = 0x01;
-constexpr std::uint8_t kBufferFull = 0xFF;
 
 Segment readSegment(Bytes& bytes)
 {

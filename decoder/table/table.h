@@ -4,13 +4,14 @@
 // for.
 #pragma once
 
-#include "../report.h"
+#include "../emit.h"
+#include "fields.h"
 
 namespace vornlog::table {
 
 // Message decoders of the Table instruction, one for each direction. Both
 // start on byte 1 (the sub-command or the reply's status).
-void pcTable(Message& message);
-void controllerTable(Message& message);
+template <class S> void pcTable(Message<S>& message);
+template <class S> void controllerTable(Message<S>& message);
 
 } // namespace vornlog::table

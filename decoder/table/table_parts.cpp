@@ -1,150 +1,115 @@
 #include "table_parts.h"
 
 #include <cstdint>
+#include <string_view>
 
-#include "../lines.h"
 #include "../setup_fields.h"
-#include "../texts.h"
+#include "../sinks.h"
 
 namespace vornlog::table {
 
 namespace {
 
-constexpr int kAxes = 5;
-constexpr int kOutputs = 10;
-constexpr int kNameLength = 8;
-
-// Axis names A1 to A5. Codes 0 to 3 all mean an axis that is not used;
-// codes missing here have no meaning.
-constexpr const char* kAxisNotUsed = "Not used\n";
-constexpr CodeText kAxisCodes[] = {
-    {0x00, kAxisNotUsed}, {0x01, kAxisNotUsed}, {0x02, kAxisNotUsed}, {0x03, kAxisNotUsed},
-    {0x04, "X\n"},        {0x05, "XL\n"},       {0x06, "XR\n"},
-    {0x08, "Y\n"},        {0x09, "YL\n"},       {0x0A, "YR\n"},
-    {0x0C, "Z\n"},        {0x0D, "ZL\n"},       {0x0E, "ZR\n"},
-    {0x10, "A\n"},        {0x11, "B\n"},        {0x12, "C\n"},
-    {0x20, "R\n"},        {0x21, "RX\n"},       {0x22, "RY\n"},       {0x23, "RZ\n"},
-    {0x30, "U\n"},        {0x31, "V\n"},        {0x32, "W\n"},
-};
-
-// An OUTn byte: bits 0 to 2 are the axis whose signal the output carries
-// (0 none, 6 and 7 invalid), bits 7 and 6 say which signal and how.
-constexpr unsigned kOutAxisMask = 0x07;
-constexpr unsigned kLastAxis = 5;
-constexpr BitText kOutSignalBits[] = {
-    {7, "STEP", "DIR"},
-    {6, "reversed signal", "normal signal"},
-};
-
-// Bits 0 to 2 of FLAGS (bits 3 to 7 are not shown).
-constexpr BitText kFlagsBits[] = {
-    {0, "Origin/End switches enabled", "Origin/End switches disabled"},
-    {1, "Table orientation reversed", "Table orientation normal"},
-    {2, "M_ON/OFF reversed", "M_ON/OFF normal"},
-};
-
-constexpr std::uint8_t kSlowestSlope = 0x0F;
-
-// Eight raw characters, or the empty-name line when the first is 0; the
-// rest of the name is then skipped.
-void putTableName(Message& m)
+// Eight raw characters, or the empty name when the first is 0; the rest of
+// the name is then skipped.
+template <class S>
+void tableName(Message<S>& m)
 {
-    const std::uint8_t first = m.u8();
-    if (first == 0) {
-        put<"     Table name:\tempty name...\n">(m.out);
+    char name[kNameLength];
+    name[0] = static_cast<char>(m.u8());
+    if (name[0] == 0) {
+        field<kTableName, "empty name...\n">(m);
         m.bytes.seek(m.bytes.position() + kNameLength - 1);
         return;
     }
-    put<"     Table name:\t%c">(m.out, first);
-    for (int i = 1; i < kNameLength; ++i) put<"%c">(m.out, m.u8());
-    put<"\n">(m.out);
+    for (int i = 1; i < kNameLength; ++i) name[i] = static_cast<char>(m.u8());
+    field<kTableName>(m, std::string_view(name, kNameLength));
 }
 
-void putAxisName(Out& out, int n, std::uint8_t code)
+template <class S>
+void output(Message<S>& m, int n, std::uint8_t signal)
 {
-    put<"     A%d=0x%02X->\t">(out, n, code);
-    completeLine(out, kAxisCodes, code, "Error: Unknown value...\n");
-}
-
-void putOutput(Out& out, int n, std::uint8_t signal)
-{
-    put<"     OUT%d=\t0x%02X\n">(out, n, signal);
     const unsigned axis = signal & kOutAxisMask;
     if (axis == 0) {
-        put<"       Axe is not used\n">(out);
+        field<kOutput, "       Axe is not used\n">(m, n, signal);
     } else if (axis > kLastAxis) {
-        putError<"       Axe %d is invalid\n">(out, axis);
+        field<kOutput>(m, n, signal);
+        error<"       Axe %d is invalid\n">(m, axis);
     } else {
-        put<"       Axe=%d\n">(out, axis);
-        putBits(out, kOutSignalBits, signal);
+        field<kOutput, "       Axe=%d\n">(m, n, signal, axis);
+        bits(m, kOutSignalBits, signal);
     }
 }
 
 } // namespace
 
-void lowPart(Message& m)
+template <class S>
+void lowPart(Message<S>& m)
 {
-    putTableName(m);
-    for (int n = 1; n <= kAxes; ++n) putAxisName(m.out, n, m.u8());
-    for (int n = 1; n <= kOutputs; ++n) putOutput(m.out, n, m.u8());
+    tableName(m);
+    for (int n = 1; n <= kAxes; ++n) codeFieldAt<kAxisName>(m, n, m.u8());
+    for (int n = 1; n <= kOutputs; ++n) output(m, n, m.u8());
 
-    const std::uint8_t freq = m.u8(); // in units of 10 kHz
-    put<"     FREQ=0x%02X\t-> %dkHz\n">(m.out, freq, freq * 10);
+    const std::uint8_t freq = m.u8();
+    field<kFreq>(m, freq, freq * 10);
 
     const std::uint8_t slope = m.u8();
     if (slope <= kSlowestSlope)
-        put<"     SLOPE=0x%02X\t-> 0x00:fastest...0x0F:slowest\n">(m.out, slope);
+        field<kSlope>(m, slope);
     else
-        putError<"     SLOPE=0x%02X\t-> ERROR: Invalid value...\n">(m.out, slope);
+        fieldError<kSlope, "ERROR: Invalid value...\n">(m, slope);
 
     const std::uint8_t pwmMax = m.u8();
-    put<"     PWM max=0x%02X -> %d => %d%%\n">(m.out, pwmMax, pwmMax, pwmPercent(pwmMax));
+    field<kPwmMax>(m, pwmMax, pwmMax, pwmPercent(pwmMax));
 
-    putMoffLine(m.out, m.u8());
+    moffField(m, m.u8());
 
     const std::uint8_t flags = m.u8();
-    put<"     FLAGS=0x%02X\n">(m.out, flags);
-    putBits(m.out, kFlagsBits, flags);
+    field<kFlags>(m, flags);
+    bits(m, kFlagsBits, flags);
 
     const std::uint8_t io1 = m.u8();
-    put<"     IO1=0x%02X\n">(m.out, io1);
-    putBits(m.out, kIo1Bits, io1);
+    field<kIo1Setting>(m, io1);
+    bits(m, kIo1Bits, io1);
 
-    put<"     LANG=0x%02X\n">(m.out, m.u8());
+    field<kLanguage>(m, m.u8());
 }
 
-void highPart(Message& m)
+template <class S>
+void highPart(Message<S>& m)
 {
-    // The steps for 1 mm of each axis turn that axis's speeds into mm/s.
     // An axis with 0 steps for 1 mm shows no speed lines.
     std::int32_t steps[kAxes];
     for (int n = 1; n <= kAxes; ++n) {
         const std::int32_t s = m.value(2);
         steps[n - 1] = s;
-        put<"     S%d=0x%04X\t-> %d steps for 1mm\n">(m.out, n, s, s);
+        field<kStepsPerMm>(m, n, s, s);
     }
     for (int n = 1; n <= kAxes; ++n) {
         const std::int32_t speed = m.value(2);
         const std::int32_t s = steps[n - 1];
         if (s == 0) continue;
-        put<"     V%dM=0x%04X\t-> %d steps/s -> %.1f mm/s without acceleration\n">(
-            m.out, n, speed, speed, static_cast<double>(speed) / s);
+        field<kSpeed>(m, n, speed, speed, static_cast<double>(speed) / s);
     }
     for (int n = 1; n <= kAxes; ++n) {
         const std::int32_t speed = m.value(2);
         const std::int32_t s = steps[n - 1];
         if (s == 0) continue;
-        put<"     V%dMA=0x%04X -> %d steps/s -> %.1f mm/s with acceleration\n">(
-            m.out, n, speed, speed, static_cast<double>(speed) / s);
+        field<kSpeedWithAcceleration>(m, n, speed, speed, static_cast<double>(speed) / s);
     }
 }
 
-void upperPart(Message& m)
+template <class S>
+void upperPart(Message<S>& m)
 {
     for (int n = 1; n <= kAxes; ++n) {
         const std::int32_t ori = m.value(2);
-        put<"     ORI%d=0x%04X\t-> %d steps from Origin switch\n">(m.out, n, ori, ori);
+        field<kOrigin>(m, n, ori, ori);
     }
 }
+
+VORNLOG_DECODER(lowPart);
+VORNLOG_DECODER(highPart);
+VORNLOG_DECODER(upperPart);
 
 } // namespace vornlog::table

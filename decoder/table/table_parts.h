@@ -3,7 +3,8 @@
 // serves the PC's write and the controller's answer to a read.
 #pragma once
 
-#include "../report.h"
+#include "../emit.h"
+#include "fields.h"
 
 namespace vornlog::table {
 
@@ -11,10 +12,10 @@ namespace vornlog::table {
 
 // Name, axis names, outputs, frequency, slope, PWM max, MOFF, flags, IO1
 // setting and language: 30 bytes.
-void lowPart(Message& message);
+template <class S> void lowPart(Message<S>& message);
 // Steps for 1 mm and the speeds without and with acceleration: 30 bytes.
-void highPart(Message& message);
+template <class S> void highPart(Message<S>& message);
 // Distances from the Origin switch: 10 bytes.
-void upperPart(Message& message);
+template <class S> void upperPart(Message<S>& message);
 
 } // namespace vornlog::table

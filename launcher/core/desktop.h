@@ -1,6 +1,6 @@
 // The desktop as the run procedure and the sorted copy use it: file dialogs,
 // message boxes, starting a program, showing a file in the text viewer and
-// waiting for a program with a busy cursor. Each front end hands over its
+// waiting for a program with a busy cursor, then learning how it ended. Each front end hands over its
 // own (the Qt one, the Win32 one); the tests hand over a fake that answers
 // from a script. Every text and path is UTF-8.
 #pragma once
@@ -35,6 +35,15 @@ struct MessageRequest {
 
 enum class Answer { Ok, Yes, No };
 
+// How a program ended.
+struct ProgramEnd {
+    // Its exit status: 0 when it succeeded; not 0 when it failed or was
+    // stopped.
+    int status = 0;
+    // What it wrote on its standard error (UTF-8).
+    std::string errorText;
+};
+
 // One description and its patterns of a dialog filter.
 struct FilterPair {
     std::string description;
@@ -52,12 +61,15 @@ public:
     virtual std::string chooseFile(const FileDialogRequest& request) = 0;
     virtual Answer showMessage(const MessageRequest& request) = 0;
     // Starts `program` with exactly `arguments`, in `folder`, without a
-    // window and without waiting for it.
+    // window and without waiting for it. What it writes on its standard
+    // error is kept (its first few kilobytes); its standard output is
+    // thrown away.
     virtual Fault startProgram(const std::string& program, const std::vector<std::string>& arguments,
                                const std::string& folder) = 0;
     // Waits, with a busy cursor, until the program that startProgram
-    // started last has ended; returns at once when it already has.
-    virtual void waitForProgram() = 0;
+    // started last has ended (returns at once when it already has), and
+    // tells how it ended.
+    virtual ProgramEnd waitForProgram() = 0;
     // Shows a text file in the text viewer, without waiting for it.
     virtual Fault showInTextViewer(const std::string& file) = 0;
 };

@@ -56,8 +56,33 @@ constexpr FaultText faultTexts[] = {
 
 // Ends the procedure and goes to the error box.
 struct RunFailure {
+    explicit RunFailure(Fault f, std::string t = {}) : fault(f), text(std::move(t)) {}
     Fault fault;
+    // The box's text when the fault's own is not enough.
+    std::string text;
 };
+
+std::string errorLine(const std::string& number, std::string_view description)
+{
+    return "Error " + number + " (" + std::string(description) + ") in procedure CommandRun_Click of Feuille VornlogRun";
+}
+
+// A decoder run that failed: its exit status as the error's number, and
+// its own message (its standard error, one line as a rule) as the
+// description.
+std::string decoderFailureText(const ProgramEnd& end)
+{
+    std::string message;
+    for (char c : end.errorText) {
+        if (c == '\r') continue;
+        if (c == '\n') message += '\r';
+        message += c;
+    }
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty()) message = "Vornlog s'est arrêté sur une erreur";
+    return errorLine(std::to_string(end.status), message);
+}
 
 void check(Fault fault)
 {
@@ -116,6 +141,13 @@ bool hasSpace(const std::string& name)
     return name.find(' ') != std::string::npos;
 }
 
+// A bare name as the decoder is to read it: "-" would be standard input or
+// output there, "./-" is the file.
+std::string asFileName(const std::string& name)
+{
+    return name == "-" ? utf8Of(fs::path(".") / pathOf(name)) : name;
+}
+
 std::vector<std::string> words(std::string_view text)
 {
     std::vector<std::string> result;
@@ -151,11 +183,12 @@ void run(Desktop& desktop, const RunChoices& choices)
     // its bare name; the dump file too when it lies there, its full path
     // otherwise. For a report it gets both -s and -v: the last option
     // given counts.
-    const std::string dumpArgument =
-        sameFolder(dump.folder, dest.folder) ? dump.name : utf8Of((dump.folder / pathOf(dump.name)).make_preferred());
+    const std::string dumpArgument = sameFolder(dump.folder, dest.folder)
+                                         ? asFileName(dump.name)
+                                         : utf8Of((dump.folder / pathOf(dump.name)).make_preferred());
     std::vector<std::string> arguments = words(option.options);
     arguments.push_back(dumpArgument);
-    arguments.push_back(dest.name);
+    arguments.push_back(asFileName(dest.name));
 
     if (choices.decoder.empty()) throw RunFailure{Fault::NotFound};
     check(desktop.startProgram(choices.decoder, arguments, utf8Of(dest.folder)));
@@ -167,10 +200,16 @@ void run(Desktop& desktop, const RunChoices& choices)
     const std::string sortedName = sortedFileName(dest.name);
     if (sortedName.empty()) throw RunFailure{Fault::BadArgument};
     // Reading the report while the decoder still writes it would give a
-    // copy of half a report.
-    desktop.waitForProgram();
+    // copy of half a report. A decoder that failed left no report of this
+    // run (at most an earlier one): its own message says why.
+    const ProgramEnd end = desktop.waitForProgram();
+    if (end.status != 0) throw RunFailure{Fault::PathAccess, decoderFailureText(end)};
     const std::string sortedPath = utf8Of(dest.folder / pathOf(sortedName));
-    check(writeSortedCopy(utf8Of(dest.folder / pathOf(dest.name)), sortedPath, choices.keep));
+    const SortedCopyResult copy = writeSortedCopy(utf8Of(dest.folder / pathOf(dest.name)), sortedPath, choices.keep);
+    if (!copy.leftAt.empty())
+        throw RunFailure{copy.fault, errorText(copy.fault) + "\r\n\r\nLa copie triée est restée dans le fichier " +
+                                         copy.leftAt};
+    check(copy.fault);
     check(desktop.showInTextViewer(sortedPath));
 }
 
@@ -218,8 +257,7 @@ std::string errorText(Fault fault)
         if (t.fault == fault) text = &t;
     // Anything without a number of its own is a file access error.
     if (!text) return errorText(Fault::PathAccess);
-    return "Error " + std::to_string(text->number) + " (" + std::string(text->description) +
-           ") in procedure CommandRun_Click of Feuille VornlogRun";
+    return errorLine(std::to_string(text->number), text->description);
 }
 
 void CommandRun_Click(Desktop& desktop, const RunChoices& choices)
@@ -227,8 +265,9 @@ void CommandRun_Click(Desktop& desktop, const RunChoices& choices)
     try {
         run(desktop, choices);
     } catch (const RunFailure& failure) {
-        desktop.showMessage({errorText(failure.fault), std::string(settings::applicationTitle),
-                             MessageRequest::Icon::None, MessageRequest::Buttons::Ok});
+        desktop.showMessage({failure.text.empty() ? errorText(failure.fault) : failure.text,
+                             std::string(settings::applicationTitle), MessageRequest::Icon::None,
+                             MessageRequest::Buttons::Ok});
     }
 }
 

@@ -40,8 +40,19 @@ std::string sortReport(std::string_view report, const KeptInstructions& keep);
 // empty when the name is shorter than four characters.
 std::string sortedFileName(const std::string& destName);
 
+// What became of a sorted copy.
+struct SortedCopyResult {
+    Fault fault = Fault::None;
+    // The copy was written whole but could not take its name: the file it
+    // was left in (UTF-8), empty otherwise.
+    std::string leftAt;
+};
+
 // Reads the report `destPath` and writes its sorted copy to `sortedPath`,
-// replacing a file of that name. Paths are UTF-8.
-Fault writeSortedCopy(const std::string& destPath, const std::string& sortedPath, const KeptInstructions& keep);
+// replacing a file of that name in one step: the copy is written to a new
+// file of its own beside it, then takes the name. An earlier copy stays
+// until then. Paths are UTF-8.
+SortedCopyResult writeSortedCopy(const std::string& destPath, const std::string& sortedPath,
+                                 const KeptInstructions& keep);
 
 } // namespace vornlog

@@ -13,9 +13,16 @@
 
 #include "text.h"
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace vornlog {
 
 namespace {
+
+// The part of a program's standard error that is kept: its message.
+constexpr qsizetype kMaxErrorText = 4096;
 
 // "Fichiers TXT (*.txt)|*.txt|" as Qt's name filters: "Fichiers TXT (*.txt)";
 // Qt reads the patterns between the parentheses, separated by spaces.
@@ -92,7 +99,9 @@ Fault QtDesktop::startProgram(const std::string& program, const std::vector<std:
                               const std::string& folder)
 {
     // No command interpreter: the arguments reach the program exactly as
-    // given, spaces and all. Its console output is thrown away.
+    // given, spaces and all. Its console output is thrown away; its
+    // standard error is read as it comes, and kept for the program started
+    // last.
     QStringList list;
     for (const std::string& argument : arguments) list << qt(argument);
     auto* process = new QProcess(&programs_);
@@ -101,23 +110,38 @@ Fault QtDesktop::startProgram(const std::string& program, const std::vector<std:
     process->setWorkingDirectory(qt(folder));
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
     process->start();
     if (!process->waitForStarted(-1)) {
         delete process;
         return startFault(qt(program), qt(folder));
     }
-    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
     last_ = process;
+    lastErrors_.clear();
+    lastEnd_.reset();
+    const auto readErrors = [this, process] {
+        const QByteArray bytes = process->readAllStandardError();
+        if (process == last_) lastErrors_ += bytes.left(kMaxErrorText - lastErrors_.size());
+    };
+    QObject::connect(process, &QProcess::readyReadStandardError, process, readErrors);
+    QObject::connect(process, &QProcess::finished, process,
+                     [this, process, readErrors](int code, QProcess::ExitStatus status) {
+                         readErrors();
+                         if (process == last_)
+                             lastEnd_ = ProgramEnd{status == QProcess::NormalExit ? code : -1,
+                                                   lastErrors_.toStdString()};
+                         process->deleteLater();
+                     });
     return Fault::None;
 }
 
-void QtDesktop::waitForProgram()
+ProgramEnd QtDesktop::waitForProgram()
 {
-    if (!last_ || last_->state() == QProcess::NotRunning) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    last_->waitForFinished(-1);
-    QApplication::restoreOverrideCursor();
+    if (last_ && last_->state() != QProcess::NotRunning) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        last_->waitForFinished(-1);
+        QApplication::restoreOverrideCursor();
+    }
+    return lastEnd_.value_or(ProgramEnd{});
 }
 
 // The one platform-specific choice: Notepad on Windows, elsewhere whatever
@@ -125,7 +149,14 @@ void QtDesktop::waitForProgram()
 Fault QtDesktop::showInTextViewer(const std::string& file)
 {
 #ifdef Q_OS_WIN
-    const bool started = QProcess::startDetached(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(qt(file))});
+    // Notepad by its full path in the system folder: a program given by its
+    // bare name is looked for in the launcher's folder and in the current
+    // folder first, and a notepad.exe could lie there beside a capture.
+    wchar_t system[MAX_PATH + 1];
+    const UINT n = GetSystemDirectoryW(system, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH) return Fault::NotFound;
+    const QString notepad = QString::fromWCharArray(system, static_cast<qsizetype>(n)) + QStringLiteral("\\notepad.exe");
+    const bool started = QProcess::startDetached(notepad, {QDir::toNativeSeparators(qt(file))});
 #else
     const bool started = QDesktopServices::openUrl(QUrl::fromLocalFile(qt(file)));
 #endif

@@ -1,10 +1,14 @@
 // The Qt desktop: Qt's file dialogs and message boxes, the decoder started
-// with QProcess, the sorted copy shown in the text viewer.
+// with QProcess (its exit status and standard error read back), the sorted
+// copy shown in the text viewer.
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+
+#include <optional>
 
 #include "desktop.h"
 
@@ -23,12 +27,16 @@ public:
     Answer showMessage(const MessageRequest& request) override;
     Fault startProgram(const std::string& program, const std::vector<std::string>& arguments,
                        const std::string& folder) override;
-    void waitForProgram() override;
+    ProgramEnd waitForProgram() override;
     Fault showInTextViewer(const std::string& file) override;
 
 private:
     QObject programs_; // owns every started program until it has ended
+    // The program started last, its standard error so far, and how it
+    // ended once it has.
     QPointer<QProcess> last_;
+    QByteArray lastErrors_;
+    std::optional<ProgramEnd> lastEnd_;
 };
 
 // Qt's own texts (dialog labels, standard buttons) in French, whatever the

@@ -1,8 +1,8 @@
 // VornlogRun for Windows: the launcher's window drawn with the Windows API
 // from the core's table of controls, and the desktop of the run procedure:
 // the common open and save dialogs, message boxes, the decoder started as a
-// hidden console process, the busy cursor while it is waited for, and
-// Notepad for the sorted copy.
+// hidden console process whose standard error is read back, the busy cursor
+// while it is waited for, and Notepad for the sorted copy.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -75,6 +75,9 @@ Fault faultOf(DWORD error)
     }
 }
 
+// The part of a program's standard error that is kept: its message.
+constexpr std::size_t maxErrorText = 4096;
+
 class Win32Desktop : public Desktop {
 public:
     Win32Desktop() = default;
@@ -84,9 +87,9 @@ public:
     // leave a report half written by a process nobody waits for.
     ~Win32Desktop() override
     {
-        for (HANDLE process : running_) {
-            WaitForSingleObject(process, INFINITE);
-            CloseHandle(process);
+        for (Running& program : running_) {
+            while (WaitForSingleObject(program.process, 50) == WAIT_TIMEOUT) readErrors(program);
+            close(program);
         }
     }
 
@@ -147,45 +150,96 @@ public:
         appendArgument(line, application);
         for (const std::string& argument : arguments) appendArgument(line, wide(argument));
 
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-        PROCESS_INFORMATION started{};
-        if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                            wide(folder).c_str(), &startup, &started)) {
+        // Its console output goes to the null device, its standard error
+        // into a pipe that is read back; it inherits these two handles and
+        // no other.
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        HANDLE errorsRead = nullptr, errorsWrite = nullptr;
+        if (!CreatePipe(&errorsRead, &errorsWrite, &inheritable, 1 << 16)) return faultOf(GetLastError());
+        SetHandleInformation(errorsRead, HANDLE_FLAG_INHERIT, 0);
+        HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inheritable, OPEN_EXISTING, 0, nullptr);
+        if (nul == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
+            CloseHandle(errorsRead);
+            CloseHandle(errorsWrite);
+            return faultOf(error);
+        }
+        HANDLE inherited[] = {nul, errorsWrite};
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        std::vector<unsigned char> attributes(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+        const bool listed = InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+                            UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                                      sizeof inherited, nullptr, nullptr);
+
+        STARTUPINFOEXW startup{};
+        startup.StartupInfo.cb = sizeof startup;
+        startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+        startup.StartupInfo.wShowWindow = SW_HIDE;
+        startup.StartupInfo.hStdInput = nul;
+        startup.StartupInfo.hStdOutput = nul;
+        startup.StartupInfo.hStdError = errorsWrite;
+        startup.lpAttributeList = listed ? list : nullptr;
+        PROCESS_INFORMATION started{};
+        const BOOL ok = listed && CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                                 CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                                 wide(folder).c_str(), &startup.StartupInfo, &started);
+        const DWORD error = GetLastError();
+        if (listed) DeleteProcThreadAttributeList(list);
+        CloseHandle(errorsWrite);
+        CloseHandle(nul);
+        if (!ok) {
+            CloseHandle(errorsRead);
             if (GetFileAttributesW(wide(folder).c_str()) == INVALID_FILE_ATTRIBUTES) return Fault::PathAccess;
             return faultOf(error);
         }
         CloseHandle(started.hThread);
         forgetEnded();
-        running_.push_back(started.hProcess);
+        running_.push_back({started.hProcess, errorsRead, {}});
         return Fault::None;
     }
 
-    void waitForProgram() override
+    ProgramEnd waitForProgram() override
     {
-        if (running_.empty()) return;
-        HANDLE last = running_.back();
-        if (WaitForSingleObject(last, 0) != WAIT_TIMEOUT) return;
-        HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-        WaitForSingleObject(last, INFINITE);
-        SetCursor(previous);
+        if (running_.empty()) return {};
+        Running& last = running_.back();
+        // Its standard error is read while it runs: a full pipe would stop it.
+        HCURSOR previous = nullptr;
+        bool busy = false;
+        while (WaitForSingleObject(last.process, 50) == WAIT_TIMEOUT) {
+            if (!busy) previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            busy = true;
+            readErrors(last);
+        }
+        readErrors(last);
+        if (busy) SetCursor(previous);
+        DWORD status = 0;
+        if (!GetExitCodeProcess(last.process, &status)) status = 1;
+        return {static_cast<int>(status), last.errors};
     }
 
     Fault showInTextViewer(const std::string& file) override
     {
-        // Notepad, looked for beside the launcher first, then in Windows'
-        // own folders.
-        std::wstring line = L"notepad.exe";
+        // Notepad by its full path in the system folder: a program given by
+        // its bare name is looked for in the launcher's folder and in the
+        // current folder first, and a notepad.exe could lie there beside a
+        // capture.
+        wchar_t system[MAX_PATH + 1];
+        const UINT n = GetSystemDirectoryW(system, MAX_PATH + 1);
+        if (n == 0 || n > MAX_PATH) return Fault::NotFound;
+        const std::wstring notepad = std::wstring(system, n) + L"\\notepad.exe";
+        std::wstring line;
+        appendArgument(line, notepad);
         appendArgument(line, wide(file));
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_SHOWNORMAL;
         PROCESS_INFORMATION started{};
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        if (!CreateProcessW(notepad.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &started))
             return faultOf(GetLastError());
         CloseHandle(started.hThread);
         CloseHandle(started.hProcess);
@@ -193,17 +247,45 @@ public:
     }
 
 private:
+    // A started program, the pipe of its standard error and what came
+    // through it.
+    struct Running {
+        HANDLE process;
+        HANDLE errorPipe;
+        std::string errors;
+    };
+
+    // Reads what waits in the pipe, without waiting for more.
+    static void readErrors(Running& program)
+    {
+        DWORD waiting = 0;
+        while (PeekNamedPipe(program.errorPipe, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
+            char buffer[4096];
+            DWORD got = 0;
+            if (!ReadFile(program.errorPipe, buffer, std::min<DWORD>(waiting, sizeof buffer), &got, nullptr) ||
+                got == 0)
+                return;
+            program.errors.append(buffer, std::min<std::size_t>(got, maxErrorText - program.errors.size()));
+        }
+    }
+
+    static void close(Running& program)
+    {
+        CloseHandle(program.process);
+        CloseHandle(program.errorPipe);
+    }
+
     void forgetEnded()
     {
-        std::erase_if(running_, [](HANDLE process) {
-            if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) return false;
-            CloseHandle(process);
+        std::erase_if(running_, [](Running& program) {
+            if (WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT) return false;
+            close(program);
             return true;
         });
     }
 
     HWND owner_ = nullptr;
-    std::vector<HANDLE> running_;
+    std::vector<Running> running_;
 };
 
 constexpr int firstControlId = 100;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -153,4 +156,38 @@ TEST(LineReader, LastLineWithoutLineEndAndEmptyCapture)
     EXPECT_EQ(readAll("one\ntwo"), (std::vector<std::string>{"one\n", "two"}));
     EXPECT_TRUE(readAll("").empty());
     EXPECT_EQ(readAll("\n\n"), (std::vector<std::string>{"\n", "\n"}));
+}
+
+TEST(DumpClock, ReadsEveryColumnAsTheTimeColumnReaderDoes)
+{
+    // The common forms have a reader of their own: on columns close to
+    // them, right and wrong, a fresh clock gives what parseDumpTime gives.
+    std::uint32_t state = 12345;
+    auto random = [&state](std::uint32_t n) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<int>(state % n);
+    };
+    for (int i = 0; i < 100000; ++i) {
+        char clock[32], date[16];
+        std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", random(26), random(62), random(62));
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d", 1650 + random(700), random(14), random(33));
+        std::string column = random(2) ? std::string(date) + (random(8) ? " " : "T") + clock : clock;
+        if (random(4)) column += ".";
+        for (int k = random(12); k > 0; --k) column += static_cast<char>('0' + random(10));
+        if (!random(10)) column += "Z";
+        if (!random(20)) column[static_cast<std::size_t>(random(static_cast<std::uint32_t>(column.size())))] = 'x';
+
+        DumpClock fresh;
+        DumpTime time;
+        const bool read = fresh.read(" " + column + "\r\n", time);
+        const std::optional<DumpTime> expected = parseDumpTime(column);
+        ASSERT_EQ(read, expected.has_value()) << column;
+        if (read) {
+            EXPECT_EQ(time.ns, expected->ns) << column;
+            EXPECT_EQ(time.form, expected->form) << column;
+            EXPECT_EQ(time.fractionDigits, expected->fractionDigits) << column;
+        }
+    }
 }

@@ -44,6 +44,9 @@ TEST(CommandLine, OptionsAreKnownByTwoCharactersAndTheLastOneCounts)
     EXPECT_EQ(parse({"-tx", "a", "b"})->mode, Mode::Summary);
     EXPECT_EQ(parse({"-t", "-s", "a", "b"})->mode, Mode::Steps);
     EXPECT_EQ(parse({"-s", "-t", "a", "b"})->mode, Mode::Summary);
+    EXPECT_EQ(parse({"-jsonl", "a", "b"})->mode, Mode::Json);
+    EXPECT_EQ(parse({"-j", "-v", "a", "b"})->mode, Mode::Report);
+    EXPECT_EQ(parse({"-p", "-j", "a", "b"})->mode, Mode::Json);
 }
 
 TEST(CommandLine, AnyOtherArgumentBeforeTheFilesShowsTheUsage)

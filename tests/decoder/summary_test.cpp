@@ -215,6 +215,9 @@ TEST(Summary, ReadsEveryTimeFormOfTheThirdColumn)
         {"14:02:11.521", "14:02:11.621", "14:02:12.021", "14:02:11.521", "14:02:12.021"},
         {"2026-11-30 23:59:59.900", "2026-12-01 00:00:00.000", "2026-12-01 00:00:00.400", "2026-11-30 23:59:59.900",
          "2026-12-01 00:00:00.400"},
+        // February 29th of a leap year; "T" and a "Z" for UTC.
+        {"2028-02-28T23:59:59.900Z", "2028-02-29T00:00:00.000Z", "2028-02-29T00:00:00.400Z",
+         "2028-02-28 23:59:59.900", "2028-02-29 00:00:00.400"},
         {"12.345678", "12.445678", "12.845678", "12.345678 s", "12.845678 s"},
         // A time of day that passes midnight goes on counting the hours.
         {"23:59:59.800", "23:59:59.900", "00:00:00.300", "23:59:59.800", "24:00:00.300"},
@@ -238,8 +241,10 @@ TEST(Summary, ReadsEveryTimeFormOfTheThirdColumn)
 
     // A third column that is no time (a dash, a count without a decimal
     // point, a clock out of range, a date too far from 1970 to count in
-    // nanoseconds) gives no times.
-    for (const char* none : {"-", "8", "25:00:00.000", "2026-13-01 10:00:00", "1142-11-30 14:02:11.521"}) {
+    // nanoseconds, a day the month does not have) gives no times.
+    for (const char* none : {"-", "8", "25:00:00.000", "2026-13-01 10:00:00", "1142-11-30 14:02:11.521",
+                             "2026-02-31 10:00:00.000", "2026-02-29 10:00:00.000", "2026-04-31T10:00:00Z",
+                             "14:02:11.521Z"}) {
         const std::string capture = pc(1, "56", none) + qmr(2, "56 51 4D 52 35 56 20 76 31 2E 30 32", none);
         EXPECT_EQ(section(summarize(capture), "Timing"), "Timing\n------\n  The capture has no times.\n") << none;
     }
@@ -324,6 +329,7 @@ public:
         record.direction = p.direction;
         record.field = p.field;
         record.hasTime = true;
+        record.timeForm = TimeForm::Packet;
         record.timeNs = kStart + p.afterNs;
         return true;
     }

@@ -53,7 +53,7 @@ TEST(Batch, QuietWritesNothingButErrors)
     // -q alone still shows the result.
     const auto calls = box.viewerCalls(1);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::vector<std::string>{"out.txt"});
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("out.txt")});
 
     const Result steps = box.run({"-q", "-s", "-n", "dump.txt", "steps.csv"});
     EXPECT_EQ(steps.status, 0);

@@ -117,7 +117,7 @@ TEST(CommandLine, AnEmptyCaptureGivesAnEmptyReportThenDone)
     EXPECT_EQ(box.read("out.txt"), "");
     const auto calls = box.viewerCalls(1);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::vector<std::string>{"out.txt"});
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("out.txt")});
 }
 
 TEST(CommandLine, ShortLinesAreCountedButWriteNothing)
@@ -156,22 +156,24 @@ TEST(CommandLine, DashSWritesTheStepsCsvAndAnEmptyConsoleLine)
     EXPECT_EQ(box.read("steps.csv"), kCsvHeader);
     const auto calls = box.viewerCalls(1);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::vector<std::string>{"steps.csv"});
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("steps.csv")});
 }
 
-TEST(CommandLine, TheViewerGetsTheDestNameAsOneArgumentAndNoShellSeesIt)
+// The viewer gets the dest file's full path: a name such as "-x.svg" is no
+// option of the viewer then, and "mailto:x.csv" no address.
+TEST(CommandLine, TheViewerGetsTheDestFilesPathAsOneArgumentAndNoShellSeesIt)
 {
     Sandbox box;
     box.write("dump.txt", kLine);
-    for (const std::string dest :
-         {"a b.txt", "x;y.txt", "a&b.txt", "$(touch pwned).txt", "`touch pwned`.txt", "q'uo\"te.txt", "-s"}) {
+    for (const std::string dest : {"a b.txt", "x;y.txt", "a&b.txt", "$(touch pwned).txt", "`touch pwned`.txt",
+                                   "q'uo\"te.txt", "-s", "mailto:x.csv"}) {
         Sandbox one;
         one.write("dump.txt", kLine);
         const Result r = one.run({"dump.txt", dest});
         ASSERT_EQ(r.status, 0) << dest;
         const auto calls = one.viewerCalls(1);
         ASSERT_EQ(calls.size(), 1u) << dest;
-        EXPECT_EQ(calls[0], std::vector<std::string>{dest});
+        EXPECT_EQ(calls[0], std::vector<std::string>{one.path(dest)});
         EXPECT_EQ(one.viewerSaw(), one.read(dest)) << "the viewer started before the report was complete";
         EXPECT_FALSE(one.exists("pwned")) << dest;
     }

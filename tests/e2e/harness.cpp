@@ -32,8 +32,10 @@ Sandbox::Sandbox()
     fs::create_directories(bin_);
     // Each call: one line per argument, then a line "--".
     const std::string viewer = bin_ + "/xdg-open";
-    // It also keeps a copy of the file it was asked to show, as it was then.
+    // It also keeps a copy of the file it was asked to show, as it was then,
+    // and what each of its open descriptors leads to.
     std::ofstream(viewer) << "#!/bin/sh\n"
+                          << "ls -l /proc/$$/fd | sed -n 's/.* -> //p' > '" << bin_ << "/files'\n"
                           << "cat -- \"$1\" > '" << bin_ << "/seen' 2>/dev/null\n"
                              "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '"
                           << bin_ << "/calls'; done\n"
@@ -72,6 +74,9 @@ Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) co
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        // The program gets these three and nothing else of the test.
+        for (int fd : {in, out, err})
+            if (fd > 2) close(fd);
         if (io.pipeInput) close(feed[1]);
         signal(SIGPIPE, SIG_DFL);
         const std::string pathVar = bin_ + ":/usr/bin:/bin";
@@ -104,6 +109,14 @@ Result Sandbox::run(const std::vector<std::string>& args, const Redirect& io) co
 }
 
 std::string Sandbox::viewerSaw() const { return readFile(bin_ + "/seen"); }
+
+std::vector<std::string> Sandbox::viewerFiles() const
+{
+    std::vector<std::string> files;
+    std::istringstream in(readFile(bin_ + "/files"));
+    for (std::string line; std::getline(in, line);) files.push_back(line);
+    return files;
+}
 
 std::vector<std::vector<std::string>> Sandbox::viewerCalls(std::size_t count, int waitMs) const
 {

@@ -48,6 +48,10 @@ public:
     // What the file the viewer was asked to show held when it looked.
     std::string viewerSaw() const;
 
+    // What the viewer's open descriptors led to when it started, in its
+    // last call (as /proc shows them: a path, "pipe:[...]", "... (deleted)").
+    std::vector<std::string> viewerFiles() const;
+
 private:
     std::string dir_;
     std::string bin_;

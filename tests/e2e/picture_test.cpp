@@ -310,7 +310,7 @@ TEST(Picture, OpensInTheViewerAfterDoneAndTheLastModeWins)
     EXPECT_NE(r.out.find("\rAnalyzing line: 8\n"), std::string::npos) << "every line counted";
     const auto calls = box.viewerCalls(1);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::vector<std::string>{"job.svg"});
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("job.svg")});
     EXPECT_EQ(box.viewerSaw().substr(0, 5), "<?xml");
     // -p then -s: the steps CSV.
     Sandbox csv;

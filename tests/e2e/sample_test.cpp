@@ -57,5 +57,27 @@ TEST(SampleSession, SummaryMatchesTheCheckedSummaryAndOpensInTheTextViewer)
     EXPECT_EQ(box.read("session-summary.txt"), golden("session.summary.txt"));
     const auto calls = box.viewerCalls(1);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::vector<std::string>{"session-summary.txt"});
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("session-summary.txt")});
+}
+
+TEST(SampleSession, JsonLinesMatchTheCheckedLinesWhereverTheyGoAndOpenInTheTextViewer)
+{
+    Sandbox box;
+    box.write("session.txt", readFile(kSource + "/examples/session.txt"));
+    // The last mode given counts, as with the other modes.
+    const auto r = box.run({"-t", "-j", "session.txt", "session.jsonl"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.out.ends_with("\rAnalyzing line: 73\n\nDone")) << r.out;
+    EXPECT_EQ(box.read("session.jsonl"), golden("session.jsonl"));
+    const auto calls = box.viewerCalls(1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::vector<std::string>{box.path("session.jsonl")});
+
+    e2e::Redirect io;
+    io.pipeInput = true;
+    io.input = readFile(kSource + "/examples/session.txt");
+    const auto piped = box.run({"-jsonl", "-", "-"}, io);
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, golden("session.jsonl"));
 }

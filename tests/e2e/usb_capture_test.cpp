@@ -285,6 +285,60 @@ TEST(UsbCapture, CapturesAndTextDumpsReadFromAPipeDecodeTheSame)
         writer.join();
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
+        // The viewer holds nothing of the run: neither the capture, nor
+        // the report, nor a temporary copy of what the pipe brought.
+        ASSERT_EQ(box.viewerCalls(1).size(), 1u);
+        const std::vector<std::string> files = box.viewerFiles();
+        EXPECT_FALSE(files.empty());
+        for (const std::string& file : files) {
+            EXPECT_EQ(file.find("(deleted)"), std::string::npos) << file;
+            EXPECT_TRUE(!file.starts_with(box.dir()) || file == box.path(".bin/xdg-open")) << file;
+        }
+    }
+}
+
+TEST(UsbCapture, TheInterfacesTimeOffsetIsAddedToEveryTimeStamp)
+{
+    // The fixture's interface block (the second block) again, with an
+    // if_tsoffset option before its end of options.
+    const std::string pcapng = fixture("session-usbpcap.pcapng");
+    const std::size_t idb = blocks(pcapng).at(1);
+    const std::uint32_t length = le32At(pcapng, idb + 4);
+    auto withOffset = [&](std::int64_t seconds) {
+        std::string block = pcapng.substr(idb, length - 8);
+        le(block, 14, 2);
+        le(block, 8, 2);
+        le(block, static_cast<std::uint64_t>(seconds), 8);
+        le(block, 0, 4);
+        le(block, length + 12, 4);
+        setLe32(block, 4, length + 12);
+        return pcapng.substr(0, idb) + block + pcapng.substr(idb + length);
+    };
+    auto startAndEnd = [](const std::string& summary) {
+        const std::size_t at = summary.find("  Start ");
+        return at == std::string::npos ? summary : summary.substr(at, summary.find("  Duration") - at);
+    };
+    const struct {
+        std::int64_t seconds;
+        const char* start;
+        const char* end;
+    } cases[] = {
+        {86400, "2026-12-01 14:02:11.521000", "2026-12-01 14:02:13.334150"},
+        // 2026-01-01 back to 1970-01-01.
+        {-1767225600, "1970-11-30 14:02:11.521000", "1970-11-30 14:02:13.334150"},
+    };
+    for (const auto& c : cases) {
+        Sandbox box;
+        box.write("offset.pcapng", withOffset(c.seconds));
+        const Result r = box.run({"-n", "-t", "offset.pcapng", "summary.txt"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(startAndEnd(box.read("summary.txt")),
+                  std::string("  Start                                   ") + c.start + " UTC\n" +
+                      "  End                                     " + c.end + " UTC\n")
+            << c.seconds;
+        // The report does not show times.
+        ASSERT_EQ(box.run({"-n", "offset.pcapng", "report.txt"}).status, 0);
+        EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
     }
 }
 

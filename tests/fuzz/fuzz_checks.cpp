@@ -6,6 +6,7 @@
 
 #include "capture.h"
 #include "capture_reference.h"
+#include "json_lines.h"
 #include "motion/picture.h"
 #include "motion/steps_csv.h"
 #include "out.h"
@@ -155,6 +156,56 @@ void checkSummary(std::string_view capture, std::size_t lineCount, std::size_t m
         fail("the summary does not decode the messages the report echoes", std::to_string(messageCount), summary);
 }
 
+// True when `text` is well-formed UTF-8.
+bool validUtf8(std::string_view text)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0, n = text.size(); i < n;) {
+        const unsigned char b = s[i];
+        const std::size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
+                                                : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        if (length == 0 || i + length > n) return false;
+        std::uint32_t cp = length == 1 ? b : b & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (s[i + k] & 0x3F);
+        }
+        constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+// The JSON Lines of the same capture: one line for each message that the
+// report echoes, each an object on one line, in UTF-8, with no control
+// character left unescaped.
+void checkJsonLines(std::string_view capture, std::size_t messageCount)
+{
+    std::string json, console;
+    {
+        LineReader lines(capture, 4096);
+        TextDumpSource in(lines);
+        Out dest(&json, false, 4096);
+        Out con(&console);
+        Progress progress(con);
+        writeJsonLines(in, dest, progress);
+    }
+    if (!validUtf8(json)) fail("the JSON Lines are not UTF-8", {}, json);
+    std::size_t count = 0;
+    for (std::string_view rest = json; !rest.empty(); ++count) {
+        const std::size_t nl = rest.find('\n');
+        if (nl == std::string_view::npos) fail("the JSON Lines end inside a line", {}, json);
+        const std::string_view line = rest.substr(0, nl);
+        if (!line.starts_with("{\"number\":") || !line.ends_with("]}")) fail("a JSON line is no message object", {}, line);
+        for (char c : line)
+            if (static_cast<unsigned char>(c) < 0x20) fail("a JSON line holds a control character", {}, line);
+        rest.remove_prefix(nl + 1);
+    }
+    if (count != messageCount)
+        fail("the JSON Lines do not hold the messages the report echoes", std::to_string(messageCount), json);
+}
+
 } // namespace
 
 void fail(const char* what, std::string_view expected, std::string_view got)
@@ -208,6 +259,7 @@ void checkReport(std::string_view capture)
         if (piece.size() > kMaxLineReport) fail("the report of one line is unreasonably long", lines[i]);
     }
     checkSummary(capture, lines.size(), messages);
+    checkJsonLines(capture, messages);
 }
 
 void checkStepsCsv(std::string_view capture)

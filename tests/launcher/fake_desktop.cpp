@@ -33,11 +33,12 @@ Fault FakeDesktop::startProgram(const std::string& program, const std::vector<st
     return realStarter ? realStarter->startProgram(program, arguments, folder) : startResult;
 }
 
-void FakeDesktop::waitForProgram()
+vornlog::ProgramEnd FakeDesktop::waitForProgram()
 {
     calls.push_back("wait");
-    if (realStarter) realStarter->waitForProgram();
+    const vornlog::ProgramEnd end = realStarter ? realStarter->waitForProgram() : programEnd;
     if (onWait) onWait();
+    return end;
 }
 
 Fault FakeDesktop::showInTextViewer(const std::string& file)

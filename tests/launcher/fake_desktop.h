@@ -24,8 +24,10 @@ public:
     // What startProgram and showInTextViewer report.
     vornlog::Fault startResult = vornlog::Fault::None;
     vornlog::Fault viewerResult = vornlog::Fault::None;
-    // Run when the procedure waits for the decoder, as the decoder ending.
+    // Run when the procedure waits for the decoder, as the decoder ending;
+    // then the end that waitForProgram reports.
     std::function<void()> onWait;
+    vornlog::ProgramEnd programEnd;
     // When set, programs are really started and waited for through it.
     vornlog::Desktop* realStarter = nullptr;
 
@@ -41,6 +43,6 @@ public:
     vornlog::Answer showMessage(const vornlog::MessageRequest& request) override;
     vornlog::Fault startProgram(const std::string& program, const std::vector<std::string>& arguments,
                                 const std::string& folder) override;
-    void waitForProgram() override;
+    vornlog::ProgramEnd waitForProgram() override;
     vornlog::Fault showInTextViewer(const std::string& file) override;
 };

@@ -203,8 +203,10 @@ TEST_F(RunProcedure, Errors_GoToTheOneErrorBox)
         std::string decoderPath;
         Fault startResult, viewerResult;
         std::string expected;
+        vornlog::ProgramEnd end = {};
     };
     const Fault none = Fault::None;
+    const std::string leftCopy = "\r\n\r\nLa copie triée est restée dans le fichier " + path("erreurs/bloqueTrié.txt.");
     const Case cases[] = {
         {"decoder found nowhere", "erreurs/essai.txt", "", none, none, errorLine(53, "Fichier introuvable")},
         {"decoder may not be started", "erreurs/essai.txt", decoder, Fault::PermissionDenied, none,
@@ -212,10 +214,17 @@ TEST_F(RunProcedure, Errors_GoToTheOneErrorBox)
         {"no report to sort", "erreurs/absent.txt", decoder, none, none, errorLine(53, "Fichier introuvable")},
         {"dest name under four characters", "erreurs/abc", decoder, none, none,
          errorLine(5, "Appel de procédure ou argument incorrect")},
-        {"sorted copy cannot be written", "erreurs/bloque.txt", decoder, none, none,
-         errorLine(75, "Erreur d'accès chemin/fichier")},
+        // The copy is written, but a folder holds its name.
+        {"sorted copy cannot take its name", "erreurs/bloque.txt", decoder, none, none,
+         errorLine(75, "Erreur d'accès chemin/fichier") + leftCopy},
         {"viewer cannot be started", "erreurs/essai.txt", decoder, none, Fault::NotFound,
          errorLine(53, "Fichier introuvable")},
+        // The decoder's own message, or none.
+        {"decoder failed", "erreurs/essai.txt", decoder, none, none,
+         errorLine(1, "No USB interface (usbmon or USBPcap) in the capture file: capture.txt"),
+         {1, "No USB interface (usbmon or USBPcap) in the capture file: capture.txt\r\n"}},
+        {"decoder stopped", "erreurs/essai.txt", decoder, none, none,
+         errorLine(-1, "Vornlog s'est arrêté sur une erreur"), {-1, ""}},
     };
     writeFile(path("erreurs/essai.txt"), report);
     writeFile(path("erreurs/abc"), report);
@@ -228,13 +237,23 @@ TEST_F(RunProcedure, Errors_GoToTheOneErrorBox)
         desktop.messageAnswers = {Answer::Yes};
         desktop.startResult = c.startResult;
         desktop.viewerResult = c.viewerResult;
+        desktop.programEnd = c.end;
         RunChoices run = choices(Output::Report);
         run.decoder = c.decoderPath;
         vornlog::CommandRun_Click(desktop, run);
 
         // The error box is the last thing shown; it may follow the question.
+        // A copy left aside is named in full: its name ends in ".part".
         ASSERT_FALSE(desktop.messages.empty()) << c.what;
-        EXPECT_EQ(desktop.messages.back().text, c.expected) << c.what;
+        const std::string& text = desktop.messages.back().text;
+        EXPECT_EQ(text.substr(0, c.expected.size()), c.expected) << c.what;
+        if (c.expected.ends_with(leftCopy)) {
+            EXPECT_TRUE(text.ends_with(".part")) << text;
+            // The copy with no box ticked: nothing comes before the first PC line.
+            EXPECT_EQ(readFile(text.substr(text.find(path("erreurs/")))), "");
+        } else {
+            EXPECT_EQ(text, c.expected) << c.what;
+        }
         EXPECT_EQ(desktop.messages.back().title, vornlog::settings::applicationTitle) << c.what;
         EXPECT_EQ(desktop.messages.back().icon, MessageRequest::Icon::None) << c.what;
         EXPECT_EQ(desktop.messages.back().buttons, MessageRequest::Buttons::Ok) << c.what;
@@ -243,6 +262,38 @@ TEST_F(RunProcedure, Errors_GoToTheOneErrorBox)
             EXPECT_TRUE(desktop.viewed.empty()) << c.what;
         }
     }
+}
+
+TEST_F(RunProcedure, AFailedDecoder_LeavesTheEarlierReportUnsortedAndShowsNothing)
+{
+    // Last session's report and its sorted copy are still there.
+    FakeDesktop desktop;
+    const std::string dest = path("echec/essai.txt");
+    writeFile(dest, report);
+    writeFile(path("echec/essaiTrié.txt"), "last session's copy\n");
+    desktop.fileAnswers = {path("echec/capture.pcapng"), dest};
+    desktop.messageAnswers = {Answer::Yes};
+    desktop.programEnd = {1, "Damaged capture file, record cut short at byte offset 24: capture.pcapng\n"};
+    RunChoices c = choices(Output::Report);
+    c.keep.fill(true);
+    vornlog::CommandRun_Click(desktop, c);
+
+    EXPECT_EQ(desktop.calls, (Strings{"dialog", "dialog", "start", "message", "wait", "message"}));
+    EXPECT_EQ(desktop.messages.back().text,
+              errorLine(1, "Damaged capture file, record cut short at byte offset 24: capture.pcapng"));
+    EXPECT_EQ(readFile(path("echec/essaiTrié.txt")), "last session's copy\n");
+    EXPECT_TRUE(desktop.viewed.empty());
+}
+
+TEST_F(RunProcedure, AFileNamedDash_ReachesTheDecoderAsAFile)
+{
+    // "-" alone would be standard input or output.
+    FakeDesktop desktop;
+    desktop.fileAnswers = {path("-"), path("-")};
+    vornlog::CommandRun_Click(desktop, choices(Output::StepsCsv));
+    ASSERT_EQ(desktop.started.size(), 1u);
+    const std::string dash = vornlog::utf8Of(std::filesystem::path(".") / "-");
+    EXPECT_EQ(desktop.started[0].arguments, (Strings{"-s", dash, dash}));
 }
 
 TEST_F(RunProcedure, Decoder_IsLookedForBesideTheLauncherFirst)

@@ -125,7 +125,7 @@ TEST(SortedCopy, WritesTheCopyFromFileToFile)
     for (int i = 0; i < 100; ++i) earlier += "earlier copy\n";
     writeFile(sorted, earlier);
 
-    EXPECT_EQ(vornlog::writeSortedCopy(dest, sorted, keepOnly("S")), Fault::None);
+    EXPECT_EQ(vornlog::writeSortedCopy(dest, sorted, keepOnly("S")).fault, Fault::None);
     EXPECT_EQ(readFile(sorted), preamble + stopBlock);
     EXPECT_EQ(readFile(dest), report);
     // Nothing is left beside the copy.
@@ -140,12 +140,41 @@ TEST(SortedCopy, ReportsWhatKeepsTheCopyFromBeingWritten)
     const std::string dest = dir.path("essai.txt");
     const std::string sorted = dir.path("essaiTrié.txt");
 
-    EXPECT_EQ(vornlog::writeSortedCopy(dest, sorted, keepAll()), Fault::NotFound);
+    EXPECT_EQ(vornlog::writeSortedCopy(dest, sorted, keepAll()).fault, Fault::NotFound);
     EXPECT_FALSE(std::filesystem::exists(vornlog::pathOf(sorted)));
 
+    EXPECT_EQ(vornlog::writeSortedCopy(dir.path(), dir.path("x.txt"), keepAll()).fault, Fault::PathAccess);
+
+    // A copy that cannot take its name (a folder holds it) is kept whole
+    // under the name it was written to, and that name is told.
     writeFile(dest, report);
     std::filesystem::create_directory(vornlog::pathOf(sorted));
-    EXPECT_EQ(vornlog::writeSortedCopy(dest, sorted, keepAll()), Fault::PathAccess);
-
-    EXPECT_EQ(vornlog::writeSortedCopy(dir.path(), dir.path("x.txt"), keepAll()), Fault::PathAccess);
+    const vornlog::SortedCopyResult result = vornlog::writeSortedCopy(dest, sorted, keepAll());
+    EXPECT_EQ(result.fault, Fault::PathAccess);
+    ASSERT_FALSE(result.leftAt.empty());
+    EXPECT_EQ(readFile(result.leftAt), report);
+    EXPECT_EQ(result.leftAt.substr(0, sorted.size() + 1), sorted + ".");
+    EXPECT_TRUE(result.leftAt.ends_with(".part")) << result.leftAt;
 }
+
+#ifndef _WIN32
+TEST(SortedCopy, FollowsNoLinkPlantedInTheFolder)
+{
+    // Links where the copy was once written aside and where it goes, both
+    // to a file of someone else: that file stays as it is, and the copy
+    // takes the name of the link.
+    TemporaryFolder dir;
+    const std::string dest = dir.path("essai.txt");
+    const std::string sorted = dir.path("essaiTrié.txt");
+    const std::string other = dir.path("autre.txt");
+    writeFile(dest, report);
+    writeFile(other, "someone else's file\n");
+    std::filesystem::create_symlink(vornlog::pathOf(other), vornlog::pathOf(sorted + ".part"));
+    std::filesystem::create_symlink(vornlog::pathOf(other), vornlog::pathOf(sorted));
+
+    EXPECT_EQ(vornlog::writeSortedCopy(dest, sorted, keepOnly("S")).fault, Fault::None);
+    EXPECT_EQ(readFile(other), "someone else's file\n");
+    EXPECT_FALSE(std::filesystem::is_symlink(vornlog::pathOf(sorted)));
+    EXPECT_EQ(readFile(sorted), preamble + stopBlock);
+}
+#endif

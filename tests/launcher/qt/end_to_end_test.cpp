@@ -154,6 +154,22 @@ private slots:
         }
     }
 
+    // How the decoder ended comes back: its exit status and its message.
+    void decoderEnd_isReadBack()
+    {
+        vornlog::QtDesktop real;
+        const std::string folder = vornlog::utf8(dir_.path());
+        QCOMPARE(real.startProgram(VORNLOG_EXE, {"-n", "absent é.txt", "out.txt"}, folder), vornlog::Fault::None);
+        const vornlog::ProgramEnd failed = real.waitForProgram();
+        QCOMPARE(failed.status, 1);
+        QCOMPARE(failed.errorText, std::string("Can't read the file: absent é.txt\n"));
+        QCOMPARE(real.startProgram(VORNLOG_EXE, {"-n", vornlog::utf8(capture()), "ok.txt"}, folder),
+                 vornlog::Fault::None);
+        const vornlog::ProgramEnd succeeded = real.waitForProgram();
+        QCOMPARE(succeeded.status, 0);
+        QCOMPARE(succeeded.errorText, std::string());
+    }
+
     void startFailures_areTold()
     {
         vornlog::QtDesktop real;

@@ -1,0 +1,147 @@
+// The decoders' findings as events (EventSink), against the instruction
+// table that describes the protocol and against the JSON Lines' sink: every
+// field a decoder reports is listed for its instruction and direction, and
+// the events hold exactly what the JSON holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "events.h"
+#include "instructions.h"
+#include "json_lines.h"
+#include "json_sink.h"
+#include "report.h"
+
+using namespace vornlog;
+
+namespace {
+
+// Writes the events as the JSON Lines write a message's decoded part.
+class Recorder final : public MessageEvents {
+public:
+    explicit Recorder(Direction direction) : direction_(direction) {}
+
+    void instruction(std::uint8_t code, const Instruction* instruction) override
+    {
+        code_ = code;
+        text_ = ",\"code\":" + std::to_string(code) + ",\"instruction\":" +
+                (instruction ? "\"" + std::string(instruction->name) + "\"" : std::string("null")) + ",\"fields\":[";
+    }
+    void field(const FieldEvent& f) override
+    {
+        const Instruction* instruction = findInstruction(code_);
+        ASSERT_NE(instruction, nullptr);
+        bool listed = false;
+        for (const Field* known : instruction->fields(direction_)) listed |= known == f.field;
+        EXPECT_TRUE(listed) << f.name << " of instruction " << int(code_) << " is not in its list of fields";
+        if (f.field->numbered()) {
+            EXPECT_GE(f.number, f.field->first) << f.name;
+            EXPECT_LE(f.number, f.field->last) << f.name;
+        }
+        EXPECT_EQ(f.hasValue, f.field->hasValue()) << f.name;
+        if (f.hasValue) {
+            EXPECT_LT(std::uint64_t{f.value}, std::uint64_t{1} << (8 * f.field->width)) << f.name;
+        }
+
+        close();
+        text_ += (fields_++ ? ",{" : "{") + std::string("\"name\":\"") + std::string(f.name) + "\"";
+        if (f.hasValue) text_ += ",\"raw\":" + std::to_string(f.value);
+        if (!f.text.empty()) text_ += ",\"text\":\"" + json(f.text) + "\"";
+    }
+    void bit(int bit, int value, std::string_view text) override
+    {
+        text_ += bits_++ ? "," : ",\"bits\":[";
+        text_ += "{\"bit\":" + std::to_string(bit) + ",\"value\":" + std::to_string(value) + ",\"text\":\"" +
+                 json(text) + "\"}";
+    }
+    void error(std::string_view text) override { errors_.push_back(std::string(text)); }
+
+    std::string finish()
+    {
+        close();
+        text_ += "],\"errors\":[";
+        for (std::size_t i = 0; i < errors_.size(); ++i) text_ += (i ? ",\"" : "\"") + json(errors_[i]) + "\"";
+        return text_ + "]}\n";
+    }
+
+private:
+    static std::string json(std::string_view text)
+    {
+        std::string s;
+        {
+            Out out(&s);
+            putJsonText(out, text);
+        }
+        return s;
+    }
+    void close()
+    {
+        if (fields_ == 0) return;
+        text_ += bits_ ? "]}" : "}";
+        bits_ = 0;
+    }
+
+    Direction direction_;
+    std::uint8_t code_ = 0;
+    std::string text_;
+    std::size_t fields_ = 0;
+    std::size_t bits_ = 0;
+    std::vector<std::string> errors_;
+};
+
+std::string hexPairs(const std::vector<std::uint8_t>& bytes)
+{
+    std::string s;
+    for (std::uint8_t b : bytes) {
+        if (!s.empty()) s += ' ';
+        s += fmt::kHexPairs.pair[b][0];
+        s += fmt::kHexPairs.pair[b][1];
+    }
+    return s;
+}
+
+} // namespace
+
+TEST(Fields, EveryFieldDecodedIsListedForItsInstructionAndTheEventsHoldWhatTheJsonHolds)
+{
+    std::uint32_t state = 2463534242u; // xorshift32: the same messages every run
+    auto random = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<std::uint8_t>(state);
+    };
+    std::size_t messages = 0, fields = 0;
+    for (const Instruction& instruction : kInstructions) {
+        for (Direction direction : {Direction::Pc, Direction::Controller}) {
+            // Every value of byte 1 (the sub-command, status or first value),
+            // the rest at random, at every length up to past the longest layout.
+            for (int first = 0; first < 256; ++first) {
+                std::vector<std::uint8_t> bytes = {instruction.code, static_cast<std::uint8_t>(first)};
+                const std::size_t length = 2 + (first * 7 + instruction.code) % 44;
+                while (bytes.size() < length) bytes.push_back(random());
+                const std::string field = hexPairs(bytes);
+
+                Recorder recorder(direction);
+                EventSink events(recorder);
+                decodeMessage(direction, field, events);
+
+                std::string json;
+                {
+                    Out out(&json);
+                    JsonSink sink(out);
+                    sink.begin();
+                    decodeMessage(direction, field, sink);
+                    sink.end();
+                }
+                ASSERT_EQ(recorder.finish(), json) << field;
+                ++messages;
+                fields += static_cast<std::size_t>(std::count(json.begin(), json.end(), '{'));
+            }
+        }
+    }
+    EXPECT_GT(fields, 4 * messages); // the messages were decoded, not refused
+}
