@@ -15,13 +15,29 @@
 --     every field a direction's messages may hold, as the decoder describes
 --     it: its name, its width, the form of its meaning, its code texts with
 --     the error for a code they do not name, its bit rows (false: no row);
---   G.say.<name> = the report's texts that the decoder chooses among
---     ("Auto motors on/off disabled").
--- A text fixed in the decoder is thus fixed here too. Only the Lua API that
--- Wireshark 4.0 to 4.4 share is used: no bit32, no integer division
--- operator, no bitwise operators.
+--   G.say.<name> = texts that several messages share ("ERROR: invalid
+--     value").
+-- A text fixed in the decoder's tables is thus fixed here too. Only the Lua
+-- API that Wireshark 4.0 to 4.4 share is used: no bit32, no integer
+-- division operator, no bitwise operators.
 
+-- The texts that the layouts choose beside the fields' own: the decoders
+-- write them where they choose them, not in a table.
 local S = G.say
+for name, text in pairs({
+    no_parameters = "No paramters",
+    empty_name = "empty name...",
+    axis_not_used = "Axe is not used",
+    axis_invalid = "Axe %d is invalid",
+    axis = "Axe=%d",
+    invalid_slope = "ERROR: Invalid value...",
+    invalid_table_number = "ERROR: invalid number NBR=0x%02X",
+    invalid_position = "ERROR invalid value POS=0x%2X=%d",
+    invalid_length = "ERROR invalid value LEN=0x%2X=%d",
+    invalid_character = "ERROR invalid character hex code value=0x%2X=%d",
+    no_reset_sequence = "ERROR: Reset sequence 0xAA55 not present...",
+    unknown_instruction_name = "Unknown instruction",
+}) do S[name] = text end
 
 ---------------------------------------------------------------------------
 -- The protocol and its fields
@@ -294,34 +310,34 @@ layouts[0x53] = {
     end,
 }
 
--- The three parts of a table, one layout for both directions.
-local function moff(v)
-    if v == 0 then return {text = S.moff_disabled} end
-    if v <= 127 then return {text = string.format(S.moff_delay, v)} end
-    return {error = S.invalid_value}
+-- MOFF: 0 is its code's text, 1 to 127 a delay in its meaning's form,
+-- anything above its error.
+local function moff(m, v)
+    if v >= 1 and v <= 127 then return {text = string.format(m.fields.MOFF.meaning, v)} end
+    return {}
 end
 
+-- The three parts of a table, one layout for both directions.
 local function low_part(m)
     m:text("Table name", nil, S.empty_name)
     for n = 1, 5 do m:field("A" .. n) end
+    -- OUTn's meaning is the axis of bits 0 to 2, its signal bits follow.
     for n = 1, 10 do
-        local v, item, range = m:field("OUT" .. n, {bits = false})
+        local v = m:byte(m.pos)
         local axis = v % 8
         if axis == 0 then
-            m:line(S.axis_not_used, item)
+            m:field("OUT" .. n, {text = S.axis_not_used, bits = false})
         elseif axis > 5 then
-            local text = string.format(S.axis_invalid, axis)
-            m:error(m:line(text, item), text)
+            m:field("OUT" .. n, {error = string.format(S.axis_invalid, axis), bits = false})
         else
-            m:line(string.format(S.axis, axis), item)
-            m:bits(item, v, m.fields["OUT" .. n].bits, range)
+            m:field("OUT" .. n, {text = string.format(S.axis, axis)})
         end
     end
     m:field("FREQ", {args = function(v) return v * 10 end})
     local slope = m:byte(m.pos)
     m:field("SLOPE", slope <= 0x0F and {} or {error = S.invalid_slope})
     m:field("PWM max", {args = pwm_percent})
-    m:field("MOFF", moff(m:byte(m.pos)))
+    m:field("MOFF", moff(m, m:byte(m.pos)))
     m:field("FLAGS")
     m:field("IO1")
     m:field("LANG")
@@ -384,11 +400,11 @@ layouts[0x47] = {
 
 layouts[0x4D] = {
     pc = function(m)
-        if m:field("CMD") == 0x03 then m:field("MOFF", moff(m:byte(2))) end
+        if m:field("CMD") == 0x03 then m:field("MOFF", moff(m, m:byte(2))) end
     end,
     controller = function(m)
         m:field("RET")
-        m:field("MOFF", moff(m:byte(2)))
+        m:field("MOFF", moff(m, m:byte(2)))
     end,
 }
 
@@ -439,7 +455,7 @@ layouts[0x5A] = {
             m:field("Reset sequence", {error = S.no_reset_sequence})
             return
         end
-        m:field("Reset sequence", {text = S.reset_ok})
+        m:field("Reset sequence")
         m:field("BLDR")
     end,
 }

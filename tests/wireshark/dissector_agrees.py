@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
 """tshark with the QMR5V dissector against vornlog's JSON Lines.
 
-    dissector_agrees.py VORNLOG LUA CAPTURE[@BUS.ADDR] ...
+    dissector_agrees.py VORNLOG LUA CAPTURE[@BUS.ADDR] ... [--random N]
+                        [--writer FIXTURE_WRITER SEED ...]
 
 For each capture, vornlog -j lists the controller's messages (of device
-BUS.ADDR when one is given) and tshark dissects the capture with the Lua
-dissector loaded, in two passes (-2) and in one. With two passes, the frame of
+BUS.ADDR when one is given, which the dissector's preference then names too)
+and tshark dissects the capture with the Lua dissector loaded, in two passes
+(-2) and in one. --random adds N captures of random messages of all kinds
+(device 1.7 named); --writer adds, for each seed, a capture of random
+requests and replies beside a mouse and a disk, where the dissector finds the
+controller itself. With two passes, the frame of
 every message is dissected as qmr5v, with the message's sender and code, and
 each of its fields that has a value shows that value (and the meaning, when it
 gives one) under qmr5v.<instruction>.<field>, in order; a message with errors
@@ -17,10 +22,14 @@ dissector's fields must be registered.
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
 import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "json"))
+import random_captures  # noqa: E402
 
 
 def filter_name(name):
@@ -35,9 +44,10 @@ def tshark(lua, args, first=()):
     return run.returncode, run.stdout, err
 
 
-def dissected(lua, capture, two_pass):
+def dissected(lua, capture, device, two_pass):
     """{frame number: {"fields": [(abbr, value, label)], "warnings": n}} of the qmr5v frames."""
-    status, out, err = tshark(lua, (["-2"] if two_pass else []) + ["-r", capture, "-T", "pdml", "-Y", "qmr5v"])
+    args = (["-2"] if two_pass else []) + (["-o", "qmr5v.device:" + device] if device else [])
+    status, out, err = tshark(lua, args + ["-r", capture, "-T", "pdml", "-Y", "qmr5v"])
     if status != 0 or err:
         raise AssertionError("tshark failed on %s: %s" % (capture, "\n".join(err)))
     frames = {}
@@ -106,8 +116,8 @@ def check(vornlog, lua, arg):
     capture, _, device = arg.partition("@")
     capture = os.path.abspath(capture)
     listed = messages(vornlog, capture, device)
-    two = dissected(lua, capture, True)
-    one = dissected(lua, capture, False)
+    two = dissected(lua, capture, device, True)
+    one = dissected(lua, capture, device, False)
     faults = []
     numbers = [m["number"] for m in listed]
     for message in listed:
@@ -137,7 +147,30 @@ def check(vornlog, lua, arg):
 
 
 def main():
-    vornlog, lua, captures = sys.argv[1], sys.argv[2], sys.argv[3:]
+    if not shutil.which("tshark"):
+        print("tshark is not installed", file=sys.stderr)
+        return 77
+    args = sys.argv[1:]
+    extra = []
+    work = tempfile.TemporaryDirectory()
+    if "--writer" in args:
+        i = args.index("--writer")
+        writer, seeds = args[i + 1], args[i + 2:]
+        del args[i:]
+        for seed in seeds:
+            path = os.path.join(work.name, "devices-%s.pcapng" % seed)
+            subprocess.run([writer, "random", seed, path], check=True)
+            extra.append(path)
+    if "--random" in args:
+        i = args.index("--random")
+        for n in range(1, int(args[i + 1]) + 1):
+            rng, listed = random_captures.session(n)
+            path = os.path.join(work.name, "random-%d.pcapng" % n)
+            with open(path, "wb") as f:
+                f.write(random_captures.pcapng(rng, listed))
+            extra.append(path + "@1.7")
+        del args[i:i + 2]
+    vornlog, lua, captures = args[0], args[1], args[2:] + extra
     status, out, err = tshark(lua, [], first=["-G", "fields"])
     ok = status == 0 and not err and b"\tqmr5v.code\t" in out and b"\tqmr5v.data.nbr\t" in out
     if not ok:
