@@ -62,7 +62,11 @@ local all_fields = {f_code, f_from}
 -- ProtoField. Both directions of an instruction share a filter name for a
 -- field of the same name and kind ("qmr5v.data.nbr").
 local described = {}
-for code, instruction in pairs(G.instructions) do
+local codes = {}
+for code in pairs(G.instructions) do codes[#codes + 1] = code end
+table.sort(codes) -- the fields registered in the order of the codes
+for _, code in ipairs(codes) do
+    local instruction = G.instructions[code]
     local stem = "qmr5v." .. filter_name(instruction.name) .. "."
     local shared = {}
     described[code] = {}
