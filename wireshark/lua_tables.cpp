@@ -103,12 +103,11 @@ void writeTables(std::ostream& out)
             writeFields(out, "controller", i.controllerFields);
         out << "}\n";
     }
-    // The texts shared by several messages that the layouts choose.
+    // The error of a message whose code no instruction has.
     std::string_view unknown = kUnknownInstruction;
     unknown.remove_prefix(unknown.find("ERROR"));
     out << "\nG.say = {\n"
         << "  unknown_instruction = " << quoted(unknown) << ",\n"
-        << "  invalid_value = " << quoted(std::string_view(kInvalidValue)) << ",\n"
         << "}\n\n";
 }
 

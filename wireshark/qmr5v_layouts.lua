@@ -15,8 +15,7 @@
 --     every field a direction's messages may hold, as the decoder describes
 --     it: its name, its width, the form of its meaning, its code texts with
 --     the error for a code they do not name, its bit rows (false: no row);
---   G.say.<name> = texts that several messages share ("ERROR: invalid
---     value").
+--   G.say.unknown_instruction = the error of a code no instruction has.
 -- A text fixed in the decoder's tables is thus fixed here too. Only the Lua
 -- API that Wireshark 4.0 to 4.4 share is used: no bit32, no integer
 -- division operator, no bitwise operators.
