@@ -17,6 +17,9 @@
 #   pcapng      vornlog PCAPNG REPORT, the same messages as a usbmon pcapng
 #               (two packets each: submission and completion)
 #   pcapng I/O  cat PCAPNG > /dev/null; cat ITS REPORT > COPY
+#   pcapng pipe vornlog - REPORT < <(cat PCAPNG): read in one pass from a
+#               pipe; once more under strace, outside the timing, to list
+#               every file it opens for writing (the dest alone)
 # taking turns, each after a sync outside the timing, and prints wall
 # time, MB/s and lines/s of the capture, peak resident memory, and the
 # ratios the targets are set on:
@@ -28,6 +31,10 @@
 #   time per line the same at 100,000 and 1,000,000 lines (linear);
 #   summary <= report, summary peak RSS < 16 MiB (1,000,000 lines);
 #   json <= 1.5 x report, json peak RSS < 8 MiB (1,000,000 lines).
+#   pcapng pipe peak RSS < 8 MiB and no file written but the dest.
+# BASELINE=PATH/TO/vornlog also times another build (say, the one before a
+# change) in every mode, in turns with this one, and prints each mode's
+# time against it: decoding files must stay as fast.
 # Everything is written to build-bench/. A fake xdg-open comes first on
 # PATH so that no viewer opens.
 set -euo pipefail
@@ -41,6 +48,8 @@ sizes=("$@")
 if [[ ! -x /usr/bin/time ]]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
 fi
+command -v strace >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq strace >/dev/null
+baseline="${BASELINE:-}"
 bash scripts/deps.sh >/dev/null
 
 mkdir -p "$out/bin"
@@ -79,13 +88,15 @@ keep() {
 
 row() { # what lines bytes wall rss
   awk -v what="$1" -v n="$2" -v bytes="$3" -v t="$4" -v kib="$5" 'BEGIN {
-    printf "%-10s %9d %9.3f %9.1f %12.0f %9.2f\n", what, n, t, bytes / 1e6 / t, n / t, kib / 1024 }'
+    printf "%-12s %9d %9.3f %9.1f %12.0f %9.2f\n", what, n, t, bytes / 1e6 / t, n / t, kib / 1024 }'
 }
 
 echo "vornlog benchmark on $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "best of $repeat runs; MB/s and lines/s are of the capture read"
-printf "%-10s %9s %9s %9s %12s %9s\n" what lines "wall s" "MB/s" "lines/s" "RSS MiB"
+printf "%-12s %9s %9s %9s %12s %9s\n" what lines "wall s" "MB/s" "lines/s" "RSS MiB"
 declare -A T R S J
+big=${sizes[-1]}
+small=${sizes[0]}
 for n in "${sizes[@]}"; do
   dump="$out/capture-$n.txt"
   pcapng="$out/capture-$n.pcapng"
@@ -111,6 +122,15 @@ for n in "${sizes[@]}"; do
     once awk -F'\t' 'length($0) > 40 {print $5}' "$dump"; keep awk
     once "$vornlog" "$pcapng" "$out/report.txt"; keep pcapng
     once sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$pcapng" "$out/usb-report.keep" "$out/copy.txt"; keep usbfloor
+    once "$vornlog" - "$out/report.txt" < <(cat "$pcapng"); keep pipe
+    if [[ -n $baseline ]]; then
+      once "$baseline" "$dump" "$out/report.txt"; keep old-report
+      once "$baseline" -s "$dump" "$out/steps.csv"; keep old-steps
+      once "$baseline" -p "$dump" "$out/picture.svg"; keep old-picture
+      once "$baseline" -t "$dump" "$out/summary.txt"; keep old-summary
+      once "$baseline" -j "$dump" "$out/json.jsonl"; keep old-json
+      once "$baseline" "$pcapng" "$out/report.txt"; keep old-pcapng
+    fi
   done
   row report "$n" "$bytes" "${T[report,$n]}" "${R[report,$n]}"
   row steps "$n" "$bytes" "${T[steps,$n]}" "${R[steps,$n]}"
@@ -122,16 +142,27 @@ for n in "${sizes[@]}"; do
   echo "           report: $(stat -c %s "$out/report.keep") bytes, picture: ${S[$n]} bytes, JSON Lines: ${J[$n]} bytes"
   row pcapng "$n" "$usb_bytes" "${T[pcapng,$n]}" "${R[pcapng,$n]}"
   row "pcapng I/O" "$n" "$usb_bytes" "${T[usbfloor,$n]}" "${R[usbfloor,$n]}"
+  row "pcapng pipe" "$n" "$usb_bytes" "${T[pipe,$n]}" "${R[pipe,$n]}"
   echo "           pcapng: $usb_bytes bytes, report: $(stat -c %s "$out/usb-report.keep") bytes"
+  if [[ -n $baseline ]]; then
+    for mode in report steps picture summary json pcapng; do
+      row "old $mode" "$n" "$([[ $mode == pcapng ]] && echo "$usb_bytes" || echo "$bytes")" "${T[old-$mode,$n]}" "${R[old-$mode,$n]}"
+    done
+  fi
 done
+# Every file the piped run opens for writing, by strace: the dest alone.
+rm -f "$out/report.txt"
+strace -f -qq -e trace=open,openat,creat -o "$out/strace.txt" "$vornlog" - "$out/report.txt" \
+  < <(cat "$out/capture-$small.pcapng") >/dev/null
+written=$(grep -E 'O_WRONLY|O_RDWR|O_CREAT|O_TMPFILE|creat\(' "$out/strace.txt" | grep -v '= -1' |
+  grep -v -F "\"$out/report.txt\"" | grep -v -F '"/dev/null"' || true)
 rm -f "$out/report.keep" "$out/usb-report.keep" "$out/report.txt" "$out/copy.txt" "$out/summary.txt" "$out/json.jsonl"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v limit="$2" 'BEGIN { print (r <= limit ? "held" : "MISSED") }'; }
 
 echo
-big=${sizes[-1]}
-small=${sizes[0]}
+
 r=$(ratio "${T[report,$big]}" "${T[floor,$big]}")
 echo "report / I/O floor at $big lines:   $r   (target <= 2: $(verdict "$r" 2))"
 r=$(ratio "${T[steps,$big]}" "${T[awk,$big]}")
@@ -151,6 +182,21 @@ r=$(ratio "${T[pcapng,$big]}" "${T[report,$big]}")
 echo "pcapng / text report at $big:      $r   (target <= 1: $(verdict "$r" 1))"
 r=$(ratio "${T[pcapng,$big]}" "${T[usbfloor,$big]}")
 echo "pcapng / pcapng I/O at $big:       $r   (target <= 1.25: $(verdict "$r" 1.25))"
+mib=$(awk -v k="${R[pipe,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
+echo "pcapng pipe peak RSS: $mib MiB at $big, $(awk -v k="${R[pipe,$small]}" 'BEGIN { printf "%.2f", k / 1024 }') MiB at $small" \
+  "(target < 8 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 8 ? "held" : "MISSED") }'))"
+if [[ -z $written ]]; then
+  echo "pcapng pipe files written: the dest alone (held)"
+else
+  echo "pcapng pipe files written beside the dest (MISSED):"
+  echo "$written"
+fi
+if [[ -n $baseline ]]; then
+  for mode in report steps picture summary json pcapng; do
+    r=$(ratio "${T[$mode,$big]}" "${T[old-$mode,$big]}")
+    echo "$mode / baseline at $big:  $r   (target <= 1, within the noise: $(verdict "$r" 1.05))"
+  done
+fi
 # "The same": the peak may differ by what a small capture leaves of the
 # 256 KiB input and output buffers untouched, never by more.
 for mode in report steps pcapng; do

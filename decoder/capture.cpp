@@ -51,12 +51,12 @@ constexpr std::array<std::uint8_t, 256> kCutPairValue = makeCutPairValues();
 
 } // namespace detail
 
-LineReader::LineReader(std::FILE* file) : file_(file)
+LineReader::LineReader(std::FILE* file) : own_(std::make_unique<StdioStream>(file)), stream_(own_.get())
 {
     allocate();
 }
 
-LineReader::LineReader(std::FILE* file, std::string_view head) : file_(file)
+LineReader::LineReader(ByteStream& stream, std::string_view head) : stream_(&stream)
 {
     allocate();
     len_ = std::min(head.size(), blockSize_);
@@ -80,14 +80,17 @@ LineReader::~LineReader() { std::free(buf_); }
 
 std::size_t LineReader::readRaw(char* dst, std::size_t n)
 {
-    if (!file_) {
+    if (!stream_) {
         const std::size_t k = std::min(n, text_.size());
         std::memcpy(dst, text_.data(), k);
         text_.remove_prefix(k);
         return k;
     }
-    const std::size_t k = std::fread(dst, 1, n, file_);
-    if (k < n && std::ferror(file_)) error_ = true;
+    const std::size_t k = stream_->read(dst, n);
+    if (k == 0) {
+        error_ = stream_->readError();
+        interrupted_ = stream_->interrupted();
+    }
     return k;
 }
 
@@ -127,7 +130,7 @@ bool LineReader::next(std::string_view& line)
         }
         // No line end among the next 254 characters: a piece of its own.
         // A "\r" that ends the capture stays a character.
-        if (left > kMaxLineLength || (eof_ && left > 0)) {
+        if (left > kMaxLineLength || (eof_ && left > 0 && !interrupted_)) {
             const std::size_t take = std::min(left, kMaxLineLength);
             pos_ += take;
             line = std::string_view(p, take);

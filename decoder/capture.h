@@ -15,6 +15,9 @@
 #include <string_view>
 #include <algorithm>
 #include <array>
+#include <memory>
+
+#include "input.h"
 
 namespace vornlog {
 
@@ -29,9 +32,9 @@ public:
     static constexpr std::size_t kBlockSize = 1 << 18;
 
     explicit LineReader(std::FILE* file);
-    // Reads `file` whose first bytes, `head` (a few), were read already to
+    // Reads `stream` whose first bytes, `head` (a few), were read already to
     // tell its format.
-    LineReader(std::FILE* file, std::string_view head);
+    LineReader(ByteStream& stream, std::string_view head);
     // Reads a capture held in memory, `blockSize` bytes at a time.
     explicit LineReader(std::string_view text, std::size_t blockSize = kBlockSize);
     ~LineReader();
@@ -39,17 +42,22 @@ public:
     LineReader& operator=(const LineReader&) = delete;
 
     // The next capture line; false at the end of the capture or on a read
-    // error. The view stays valid until the next call.
+    // error. The view stays valid until the next call. When reading was
+    // interrupted, an unfinished last line is left out: its end had not
+    // come yet.
     bool next(std::string_view& line);
     // True when reading stopped on a read error rather than at the end.
     bool readError() const { return error_; }
+    // True when reading stopped because it was interrupted.
+    bool interrupted() const { return interrupted_; }
 
 private:
     void allocate();
     void refill();
     std::size_t readRaw(char* dst, std::size_t n);
 
-    std::FILE* file_ = nullptr;
+    std::unique_ptr<StdioStream> own_;
+    ByteStream* stream_ = nullptr;
     std::string_view text_;
     std::size_t blockSize_ = kBlockSize;
     // The bytes read and not yet handed out are [pos_, len_). "\r\n" is
@@ -59,6 +67,7 @@ private:
     std::size_t len_ = 0;
     bool eof_ = false;
     bool error_ = false;
+    bool interrupted_ = false;
 };
 
 // Where a capture line comes from, by its second column: "O..." is the PC.

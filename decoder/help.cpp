@@ -34,9 +34,18 @@ Run modes (the last one given counts; without one, the report):
          vornlog -j session.txt session.jsonl
 
 Other options:
-   -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture (found
-                by itself when not given; a text dump ignores it)
+   -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture;
+                without it, the first device that answers an instruction
+                of the PC with the same instruction (a text dump ignores it)
          vornlog -d 1.7 session.pcapng report.txt
+   -i LIST  keep only these instructions, both ways, in the report, the
+            JSON Lines and the summary: letters (-iDS, -i D,S) or codes
+            (-i 0x44); the steps CSV and the picture need every Data
+            message and keep all
+         vornlog -i D,S session.txt data-and-stop.txt
+   -f  follow: at the end of the dump file, wait for it to grow (as
+       tail -f does) until Ctrl-C; a record still being written is waited for
+         vornlog -f session.pcapng report.txt
    -n  no viewer: the dest file is not shown when the run is over
          vornlog -n session.txt report.txt
    -q  quiet: no banner, no progress, no "Done"; errors still go to
@@ -58,11 +67,21 @@ Files:
                 is started
          vornlog -s - - < session.txt | sort
 
+Watching a live session:
+   A pipe, a terminal or a followed file (-f) is decoded as its bytes come:
+   each message reaches the dest file as soon as it has arrived. Ctrl-C
+   (or SIGTERM) ends the reading; what was read is written out as at the
+   end of a capture (the CSV, the picture, the summary), and the console
+   says after which line or packet.
+         dumpcap -i usbmon1 -w - | vornlog -n - -
+
 Exit status:
    0  the run completed, whatever the messages in the capture held
    1  the usage text was shown, the dump file could not be read (or is a
       damaged capture file), or the dest file could not be written (it is
       the dump file, or the disk is full)
+   130  Ctrl-C cut short the decoding of a file on a disk (interrupting a
+        pipe, a terminal or -f ends the run with 0)
 )";
 
 } // namespace

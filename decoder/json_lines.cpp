@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "instruction_filter.h"
 #include "json_sink.h"
 #include "instructions.h"
 #include "progress.h"
@@ -102,6 +103,15 @@ char* copy(char* p, const char (&text)[N])
 class JsonLines {
 public:
     explicit JsonLines(Out& out) : out_(out), sink_(out) {}
+
+    // A message left out (-i): its time may still be where t starts.
+    void leaveOut(const CaptureRecord& record)
+    {
+        if (!record.hasTime || started_) return;
+        started_ = true;
+        startNs_ = record.timeNs;
+        startDigits_ = record.timeDigits;
+    }
 
     void message(const CaptureRecord& record)
     {
@@ -353,14 +363,18 @@ void putJsonText(Out& out, std::string_view text)
     out.advance(writeJsonText(out.room(kJsonTextGrowth * text.size()), text));
 }
 
-void writeJsonLines(MessageSource& in, Out& dest, Progress& progress)
+void writeJsonLines(MessageSource& in, Out& dest, Progress& progress, const InstructionFilter* keep)
 {
     in.readTimes();
     JsonLines json(dest);
     CaptureRecord record;
     while (!dest.failed() && in.next(record)) {
         progress.count();
-        if (record.isMessage) json.message(record);
+        if (!record.isMessage) continue;
+        if (keep && !keep->keeps(Bytes(record.field).at(0)))
+            json.leaveOut(record);
+        else
+            json.message(record);
     }
 }
 

@@ -1,6 +1,8 @@
 // The one place where the console program talks to the operating system.
 #include "platform.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -14,10 +16,13 @@
 #include <shellapi.h>
 #else
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 extern char** environ;
 #endif
 
@@ -199,39 +204,133 @@ std::vector<std::string> commandLineArguments(int argc, char** argv)
     return args;
 }
 
-bool canSeek(std::FILE* file)
+namespace {
+
+// Set by Ctrl-C or a request to end, read by the reading loop.
+std::atomic<int> gInterrupted{0};
+
+#ifdef _WIN32
+HANDLE handleOf(std::FILE* file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
+
+BOOL WINAPI onConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    // The second one ends the program as if there were no handler.
+    return gInterrupted.exchange(1) == 0 ? TRUE : FALSE;
+}
+#else
+extern "C" void onInterruptSignal(int) { gInterrupted.store(1); }
+#endif
+
+} // namespace
+
+InputKind inputKind(std::FILE* file)
 {
 #ifdef _WIN32
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
+    switch (GetFileType(handleOf(file))) {
+    case FILE_TYPE_PIPE: return InputKind::Pipe;
+    case FILE_TYPE_CHAR: return InputKind::Terminal;
+    default: return InputKind::File;
+    }
 #else
     struct stat st;
-    return fstat(fileno(file), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+    if (fstat(fileno(file), &st) != 0 || S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return InputKind::File;
+    return S_ISCHR(st.st_mode) ? InputKind::Terminal : InputKind::Pipe;
 #endif
 }
 
-std::FILE* openTemporaryFile()
+bool isTerminal(std::FILE* file)
 {
 #ifdef _WIN32
-    // The C library's tmpfile() writes to the root of the drive, where a
-    // user may not; the user's temporary folder is used instead. "D" removes
-    // the file when it is closed.
-    wchar_t folder[MAX_PATH + 1];
-    wchar_t name[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
-    if (n == 0 || n > MAX_PATH || GetTempFileNameW(folder, L"vrn", 0, name) == 0) return nullptr;
-    std::FILE* file = _wfopen(name, L"w+bD");
-    if (!file) {
-        DeleteFileW(name);
-        return nullptr;
-    }
-    // No program started later inherits it.
-    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), HANDLE_FLAG_INHERIT, 0);
-    return file;
+    DWORD mode = 0;
+    return GetConsoleMode(handleOf(file), &mode) != 0;
 #else
-    return closeOnExec(std::tmpfile());
+    return isatty(fileno(file)) != 0;
 #endif
 }
+
+long long readSome(std::FILE* file, void* dst, std::size_t n)
+{
+    n = std::min<std::size_t>(n, std::size_t{1} << 30);
+#ifdef _WIN32
+    DWORD got = 0;
+    if (ReadFile(handleOf(file), dst, static_cast<DWORD>(n), &got, nullptr)) return got;
+    switch (GetLastError()) {
+    case ERROR_BROKEN_PIPE: // the writer closed its end
+    case ERROR_HANDLE_EOF: return 0;
+    case ERROR_OPERATION_ABORTED: return kNothingYet; // a console read that Ctrl-C stopped
+    default: return kReadFailed;
+    }
+#else
+    for (;;) {
+        const ssize_t got = ::read(fileno(file), dst, n);
+        if (got >= 0) return got;
+        if (errno == EINTR && !interruptRequested()) continue;
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return kNothingYet;
+        return kReadFailed;
+    }
+#endif
+}
+
+bool waitForInput(std::FILE* file, int ms)
+{
+#ifdef _WIN32
+    const HANDLE handle = handleOf(file);
+    const DWORD type = GetFileType(handle);
+    if (type == FILE_TYPE_CHAR) return ms > 0; // a console: the read itself waits for a line
+    if (type != FILE_TYPE_PIPE) return true;
+    // A pipe has no waitable state: it is looked at every 10 ms.
+    const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(ms);
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr)) {
+            // The writer closed its end: the read gives the end at once. A
+            // pipe that cannot be looked into (Wine's pipes from a Unix
+            // program) is treated like a console: the read itself waits.
+            return GetLastError() == ERROR_BROKEN_PIPE || ms > 0;
+        }
+        if (available > 0) return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= until || interruptRequested()) return false;
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(10, until - now)));
+    }
+#else
+    struct pollfd fd = {fileno(file), POLLIN, 0};
+    const int ready = ::poll(&fd, 1, ms);
+    // A failure of poll itself is left to the read to report.
+    return ready > 0 || (ready < 0 && errno != EINTR);
+#endif
+}
+
+void pause(int ms)
+{
+#ifdef _WIN32
+    for (int slept = 0; slept < ms && !interruptRequested(); slept += 10) Sleep(10);
+#else
+    ::poll(nullptr, 0, ms); // a signal ends it early
+#endif
+}
+
+void catchInterrupts()
+{
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+#else
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction before{};
+        if (sigaction(signal, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;
+        struct sigaction action{};
+        action.sa_handler = onInterruptSignal;
+        sigemptyset(&action.sa_mask);
+        // Writes go on where they were (SA_RESTART), a wait for input ends
+        // (poll is never restarted); the second signal finds the default.
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigaction(signal, &action, nullptr);
+    }
+#endif
+}
+
+bool interruptRequested() { return gInterrupted.load() != 0; }
 
 bool sameFile(const std::string& a, const std::string& b)
 {

@@ -1,8 +1,10 @@
 // What the console program asks of the operating system: opening files by
-// their (UTF-8) names, telling whether two names are one file, and showing
-// the dest file on the desktop.
+// their (UTF-8) names, telling whether two names are one file, reading a
+// dump file as its bytes come, catching Ctrl-C, and showing the dest file
+// on the desktop.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,13 +20,37 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // are its own: no program it starts inherits them.
 std::FILE* openFile(const std::string& name, const char* mode);
 
-// True when `file` can be read again from its start (a file on a disk, not
-// a pipe or a terminal).
-bool canSeek(std::FILE* file);
+// What a dump file is read from: a file on a disk, a pipe (or a socket),
+// or a terminal (a console, a character device).
+enum class InputKind { File, Pipe, Terminal };
+InputKind inputKind(std::FILE* file);
 
-// A temporary file opened for writing and reading ("w+b"), removed when it
-// is closed; null on failure.
-std::FILE* openTemporaryFile();
+// True when the stream is a terminal (the console shows what it is written).
+bool isTerminal(std::FILE* file);
+
+// One read of at most n bytes from the descriptor under `file` (its stdio
+// buffer is never used): fewer than n when a pipe holds fewer; 0 at the end;
+// kNothingYet when the descriptor has nothing now and would have to wait;
+// kReadFailed on a read error.
+inline constexpr long long kNothingYet = -2;
+inline constexpr long long kReadFailed = -1;
+long long readSome(std::FILE* file, void* dst, std::size_t n);
+
+// Waits at most `ms` milliseconds (0: not at all) until a read of `file`
+// would not wait: bytes, the end or an error are there. A file on a disk
+// is always ready. Returns early, false, when reading is interrupted.
+bool waitForInput(std::FILE* file, int ms);
+
+// Sleeps `ms` milliseconds, or less when reading is interrupted.
+void pause(int ms);
+
+// From now on Ctrl-C and a request to end (SIGINT and SIGTERM; on Windows
+// Ctrl-C and Ctrl-Break) interrupt reading instead of ending the program;
+// a second one ends it at once. A signal that was ignored when the program
+// started stays ignored.
+void catchInterrupts();
+// True once reading was asked to stop.
+bool interruptRequested();
 
 // True when both names lead to the same existing file (same path, a hard
 // link, a symbolic link, another drive letter for the same folder).

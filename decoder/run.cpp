@@ -6,6 +6,8 @@
 
 #include "capture.h"
 #include "help.h"
+#include "input.h"
+#include "instruction_filter.h"
 #include "json_lines.h"
 #include "motion/picture.h"
 #include "motion/steps_csv.h"
@@ -23,6 +25,9 @@ namespace {
 
 constexpr std::string_view kName = "Vornlog";
 constexpr std::string_view kRelease = "0.04";
+// The exit status of a file whose decoding was interrupted (as a shell
+// gives a program that Ctrl-C ended).
+constexpr int kInterruptedStatus = 130;
 
 void putUsage(Out& console)
 {
@@ -70,15 +75,23 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Summary;
         else if (option[1] == 'j')
             options.mode = Mode::Json;
-        else if (option[1] == 'd') {
-            // -d BUS.ADDR or -dBUS.ADDR; the value is never the dump file.
+        else if (option[1] == 'f')
+            options.follow = true;
+        else if (option[1] == 'd' || option[1] == 'i') {
+            // -d BUS.ADDR or -dBUS.ADDR, -i LIST or -iLIST; the value is
+            // never the dump file.
             std::string_view value = std::string_view(option).substr(2);
             if (value.empty()) {
                 if (i + 3 >= args.size()) return std::nullopt;
                 value = args[++i];
             }
-            options.device = parseUsbDevice(value);
-            if (!options.device) return std::nullopt;
+            if (option[1] == 'd') {
+                options.device = parseUsbDevice(value);
+                if (!options.device) return std::nullopt;
+            } else {
+                options.keep = InstructionFilter::parse(value);
+                if (!options.keep) return std::nullopt;
+            }
         } else
             return std::nullopt;
     }
@@ -135,8 +148,19 @@ int run(const std::vector<std::string>& args)
         complain(console, kCantRead, options->dump);
         return 1;
     }
-    // A USB capture is read through once before the dest file is touched.
-    std::optional<DumpInput> input(std::in_place, dump, options->device);
+    // From here on Ctrl-C ends the reading, not the run: what was read is
+    // decoded and written as at the end of the capture.
+    catchInterrupts();
+    DumpStream stream(dump, options->follow);
+    // Before the reading waits for more of a live capture, everything
+    // written so far goes out.
+    stream.onWait([&console, consoleFile] {
+        console.flush();
+        std::fflush(consoleFile);
+    });
+    // A USB capture is read until its device is known before the dest file
+    // is touched.
+    std::optional<DumpInput> input(std::in_place, stream, options->device, console);
     if (!input->problem().empty()) {
         if (!dumpIsStdin) std::fclose(dump);
         complain(console, input->problem(), options->dump);
@@ -161,28 +185,52 @@ int run(const std::vector<std::string>& args)
 
     bool readError = false;
     bool writeError = false;
+    bool interrupted = false;
     std::string fault;
-    input->announce(console);
     {
         MessageSource& in = input->source();
         Out out(dest);
-        Progress progress(console);
+        stream.onWait([&] {
+            out.flush();
+            std::fflush(dest);
+            console.flush();
+            std::fflush(consoleFile);
+        });
+        // A console that is not a terminal gets the progress line now and
+        // then, not for every line.
+        Progress progress(console, isTerminal(consoleFile));
+        // -i: the report gets the messages of the instructions kept alone.
+        std::optional<FilteredSource> kept;
+        if (options->keep) kept.emplace(in, *options->keep);
+        MessageSource& reported = kept ? static_cast<MessageSource&>(*kept) : in;
         if (options->mode == Mode::Steps)
             writeStepsCsv(in, out, console, progress);
         else if (options->mode == Mode::Picture)
             writePicture(in, out, progress, dumpIsStdin ? "standard input" : fileNamePart(options->dump));
         else if (options->mode == Mode::Summary)
-            writeSummary(in, dumpIsStdin ? "standard input" : options->dump, out, progress);
+            writeSummary(in, dumpIsStdin ? "standard input" : options->dump, out, progress,
+                         options->keep ? &*options->keep : nullptr);
         else if (options->mode == Mode::Json)
-            writeJsonLines(in, out, progress);
+            writeJsonLines(in, out, progress, options->keep ? &*options->keep : nullptr);
         else
-            writeReport(in, out, progress);
+            writeReport(reported, out, progress);
+        stream.onWait(nullptr);
+        progress.finish();
         readError = in.readError();
         fault = in.fault();
+        interrupted = in.interrupted();
         writeError = !out.flush();
+        if (interrupted) {
+            const char* what = input->usb() ? "packet" : "line";
+            if (progress.lines() == 0)
+                put<"\nReading interrupted before the first %s">(console, std::string_view(what));
+            else
+                put<"\nReading interrupted after %s %d">(console, std::string_view(what), progress.lines());
+        }
+        input->conclude(console);
     }
     // Everything read is closed before the viewer starts: it gets no handle
-    // on the capture nor on a copy of it.
+    // on the capture.
     input.reset();
     if (!dumpIsStdin) std::fclose(dump);
     if (destIsStdout) {
@@ -200,6 +248,14 @@ int run(const std::vector<std::string>& args)
         else
             complain(console, "Damaged capture file, " + fault + ": ", options->dump);
         return 1;
+    }
+    // Interrupting is how a live capture ends; the decoding of a file on a
+    // disk that was cut short must not pass for a whole run.
+    if (interrupted && !stream.live()) {
+        put<"\n">(console);
+        console.flush();
+        std::fflush(consoleFile);
+        return kInterruptedStatus;
     }
 
     put<"\n\nDone">(console);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "instruction_filter.h"
 #include "usb_capture.h"
 
 namespace vornlog {
@@ -22,13 +23,18 @@ struct Options {
     std::string dest;
     // -d BUS.ADDR: the USB device whose messages a USB capture gives.
     std::optional<UsbDevice> device;
+    // -f: at the end of the dump file, wait for it to grow, until Ctrl-C.
+    bool follow = false;
+    // -i LIST: the instructions the report and the summary keep.
+    std::optional<InstructionFilter> keep;
 };
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
 // before them is an option known by its first two characters: -s, -v, -p, -t
-// or -j (the last one given counts), -n or -q, or -d BUS.ADDR
-// (also -dBUS.ADDR). Empty when the usage text must be shown. A dump or dest file "-" is standard input or output.
+// or -j (the last one given counts), -n, -q or -f, -d BUS.ADDR (also
+// -dBUS.ADDR) or -i LIST (also -iLIST). Empty when the usage text must be
+// shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.

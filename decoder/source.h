@@ -53,6 +53,8 @@ public:
     virtual std::string fault() const { return {}; }
     // The capture's format, as the console and the summary name it.
     virtual std::string_view format() const = 0;
+    // True when reading stopped because it was interrupted (Ctrl-C).
+    virtual bool interrupted() const { return false; }
     // Asks for the time of every record from now on. A text dump reads its
     // lines' time column only when asked; a USB capture always gives its
     // packets' times.
@@ -85,6 +87,7 @@ public:
     }
     bool readError() const override { return lines_.readError(); }
     std::string_view format() const override { return "text dump"; }
+    bool interrupted() const override { return lines_.interrupted(); }
     void readTimes() override { times_ = true; }
 
 private:

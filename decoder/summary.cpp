@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "instructions.h"
 #include "progress.h"
 #include "report.h"
 #include "summary/taps.h"
@@ -12,18 +13,19 @@ namespace {
 
 // The parts of the summary, fed one record after the other.
 struct Summary {
-    explicit Summary(bool textDump)
-        : capture(textDump), replies(textDump), errors(textDump), timing(textDump)
+    Summary(bool textDump, const InstructionFilter* keep)
+        : capture(textDump, keep), replies(textDump), errors(textDump), timing(textDump)
     {
     }
 
     void feed(const CaptureRecord& record)
     {
-        // Every message is decoded once, into its values and error kinds.
-        if (record.isMessage) decodeMessage(record.direction, record.field, message);
         summary::Tapped t{record, message};
         t.timed = timing.time(record, t.ns);
-        capture.add(t);
+        // A message left out (-i) is counted, not decoded; every other is
+        // decoded once, into its values and error kinds.
+        if (!capture.add(t)) return;
+        if (record.isMessage) decodeMessage(record.direction, record.field, message);
         replies.add(t);
         errors.add(t);
         motion.add(t);
@@ -52,16 +54,18 @@ struct Summary {
 
 } // namespace
 
-void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress)
+void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress,
+                  const InstructionFilter* keep)
 {
     // Fixed tables of some 100 KiB: on the heap, not the stack.
-    auto summary = std::make_unique<Summary>(in.format() == "text dump");
+    auto summary = std::make_unique<Summary>(in.format() == "text dump", keep);
     in.readTimes();
     CaptureRecord record;
     while (in.next(record)) {
         progress.count();
         summary->feed(record);
     }
+    if (in.interrupted()) summary->capture.interruptedAfter(static_cast<std::uint64_t>(progress.lines()));
     summary->write(dest, captureName, in.format(), in.fault());
 }
 

@@ -16,12 +16,10 @@ constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr std::uint32_t kInterfaceDescription = 1;
 constexpr std::uint32_t kObsoletePacket = 2;
 constexpr std::uint32_t kSimplePacket = 3;
-constexpr std::uint32_t kEnhancedPacket = 6;
+constexpr std::uint32_t kEnhancedPacket = UsbCaptureReader::kEnhancedPacketBlock;
 
-// A pcapng block that is read (not skipped) is at most this long: a packet
-// of the largest accepted length and room for its options.
-constexpr std::size_t kMaxBlockBody = kMaxCapturedLength + (64 << 10);
-constexpr std::size_t kBufferSize = kMaxBlockBody + 16;
+// The buffer holds the longest block that is read (not skipped), whole.
+constexpr std::size_t kBufferSize = UsbCaptureReader::kMaxBlockBody + 16;
 // The file is read this much at a time.
 constexpr std::size_t kChunk = 1 << 18;
 // More interfaces than this in one section make a damaged file.
@@ -36,8 +34,6 @@ std::uint32_t le32(const unsigned char* p)
 {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
-
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 // The minimum total length of a pcapng block of each type read here.
 std::uint32_t minimumBlockLength(std::uint32_t type)
@@ -61,27 +57,6 @@ int fractionDigits(std::uint64_t unitsPerSecond)
     return digits;
 }
 
-// A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds
-// (kept within what 64 bits hold).
-std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
-{
-    constexpr std::uint64_t kLimit = INT64_MAX / 1000;
-    if (unitsPerSecond == 1000000 && timestamp <= kLimit) return static_cast<std::int64_t>(timestamp * 1000);
-    if (unitsPerSecond == 1000000000) return static_cast<std::int64_t>(std::min<std::uint64_t>(timestamp, INT64_MAX));
-    using Wide = unsigned __int128;
-    const Wide ns = Wide(timestamp / unitsPerSecond) * 1000000000u +
-                    Wide(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
-    return static_cast<std::int64_t>(std::min<Wide>(ns, INT64_MAX));
-}
-
-// a + b, held at the ends of the range.
-std::int64_t plus(std::int64_t a, std::int64_t b)
-{
-    std::int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
-    return sum;
-}
-
 // Seconds in nanoseconds, held at the ends of the range.
 std::int64_t secondsInNanoseconds(std::int64_t seconds)
 {
@@ -102,15 +77,15 @@ CaptureFormat detectCaptureFormat(const unsigned char* head, std::size_t size)
     return CaptureFormat::TextDump;
 }
 
-bool carriesMessage(const UsbPacket& p)
+UsbCaptureReader::UsbCaptureReader(std::FILE* file, std::string_view head)
+    : own_(std::make_unique<StdioStream>(file)), stream_(own_.get())
 {
-    if (!p.isUsb || p.size == 0) return false;
-    if (p.transfer != kUsbBulk && p.transfer != kUsbInterrupt) return false;
-    if ((p.endpoint & 0x7F) == 0) return false;
-    return p.event == ((p.endpoint & 0x80) ? 'C' : 'S');
+    start(head);
 }
 
-UsbCaptureReader::UsbCaptureReader(std::FILE* file, std::string_view head) : file_(file)
+UsbCaptureReader::UsbCaptureReader(ByteStream& stream, std::string_view head) : stream_(&stream) { start(head); }
+
+void UsbCaptureReader::start(std::string_view head)
 {
     buf_ = static_cast<std::uint8_t*>(std::malloc(kBufferSize));
     if (!buf_) throw std::bad_alloc();
@@ -147,10 +122,11 @@ const std::uint8_t* UsbCaptureReader::takeSlow(std::size_t n, std::size_t& got)
         pos_ = 0;
         while (len_ < n && !eof_) {
             const std::size_t want = std::min(kBufferSize - len_, std::max(kChunk, n - len_));
-            const std::size_t k = std::fread(buf_ + len_, 1, want, file_);
-            if (k < want) {
+            const std::size_t k = stream_->read(buf_ + len_, want);
+            if (k == 0) {
                 eof_ = true;
-                if (std::ferror(file_)) error_ = true;
+                error_ = stream_->readError();
+                interrupted_ = stream_->interrupted();
             }
             len_ += k;
         }
@@ -174,10 +150,21 @@ std::uint64_t UsbCaptureReader::skip(std::uint64_t n)
     return skipped;
 }
 
+std::int64_t UsbCaptureReader::nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
+{
+    if (unitsPerSecond == 1000000000) return static_cast<std::int64_t>(std::min<std::uint64_t>(timestamp, INT64_MAX));
+    using Wide = unsigned __int128;
+    const Wide ns = Wide(timestamp / unitsPerSecond) * 1000000000u +
+                    Wide(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
+    return static_cast<std::int64_t>(std::min<Wide>(ns, INT64_MAX));
+}
+
 bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_t value, std::uint64_t limit)
 {
     stopped_ = true;
-    if (error_) return false; // a read error is not a damaged file
+    // A read error is not a damaged file, nor is a record whose end had
+    // not come when reading was interrupted.
+    if (error_ || interrupted_) return false;
     // In `what`, "%s" stands for the value and "%l" for the limit.
     fault_ = what;
     if (const std::size_t v = fault_.find("%s"); v != std::string::npos) fault_.replace(v, 2, std::to_string(value));
@@ -194,7 +181,7 @@ void UsbCaptureReader::declare(const Interface& interface)
     if (interface.linkType == kLinkUsbPcap) sawUsbPcap_ = true;
 }
 
-bool UsbCaptureReader::next(UsbPacket& packet)
+bool UsbCaptureReader::nextRecord(UsbPacket& packet)
 {
     if (stopped_) return false;
     if (format_ == CaptureFormat::Pcap) {
@@ -361,43 +348,6 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
         packet.hasTime = hasTime && interface.unitsPerSecond != 0;
         if (!packet.hasTime) packet.timeNs = 0;
         return true;
-    }
-}
-
-void UsbCaptureReader::packet(const Interface& interface, std::uint64_t timestamp, const std::uint8_t* d,
-                              std::uint32_t size, UsbPacket& out)
-{
-    out.number = ++packets_;
-    out.isUsb = false;
-    out.size = 0;
-    out.hasTime = interface.unitsPerSecond != 0;
-    out.timeNs = out.hasTime ? plus(nanoseconds(timestamp, interface.unitsPerSecond), interface.offsetNs) : 0;
-    out.timeDigits = interface.timeDigits;
-    if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
-        // The usbmon header, in the byte order of the machine that captured.
-        const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;
-        if (size < header) return;
-        out.isUsb = true;
-        out.event = static_cast<char>(d[8]);
-        out.transfer = d[9];
-        out.endpoint = d[10];
-        out.device.address = d[11];
-        out.device.bus = u16(d + 12);
-        const std::uint32_t dataLength = u32(d + 36);
-        out.data = d + header;
-        out.size = std::min(size - header, dataLength);
-    } else if (interface.linkType == kLinkUsbPcap) {
-        // The USBPcap header, always little-endian; it gives its own length.
-        const std::uint16_t header = le16(d);
-        if (size < 27 || header < 27 || header > size) return;
-        out.isUsb = true;
-        out.event = (d[16] & 1) ? 'C' : 'S';
-        out.device.bus = le16(d + 17);
-        out.device.address = le16(d + 19);
-        out.endpoint = d[21];
-        out.transfer = d[22];
-        out.data = d + header;
-        out.size = std::min<std::uint32_t>(size - header, le32(d + 23));
     }
 }
 

@@ -9,12 +9,19 @@
 // read into one buffer of fixed size.
 #pragma once
 
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "input.h"
 
 namespace vornlog {
 
@@ -66,12 +73,19 @@ struct UsbPacket {
 // True for the packets that carry a message: the data of a bulk or
 // interrupt transfer on an endpoint other than 0, taken at its submission
 // for an OUT transfer and at its completion for an IN transfer.
-bool carriesMessage(const UsbPacket& packet);
+inline bool carriesMessage(const UsbPacket& p)
+{
+    if (!p.isUsb || p.size == 0) return false;
+    if (p.transfer != kUsbBulk && p.transfer != kUsbInterrupt) return false;
+    if ((p.endpoint & 0x7F) == 0) return false;
+    return p.event == ((p.endpoint & 0x80) ? 'C' : 'S');
+}
 
 class UsbCaptureReader {
 public:
-    // Reads `file` whose first bytes, `head`, were read already (empty
-    // when the file is read from its start).
+    // Reads `stream` (or `file`) whose first bytes, `head`, were read
+    // already (empty when it is read from its start).
+    UsbCaptureReader(ByteStream& stream, std::string_view head);
     UsbCaptureReader(std::FILE* file, std::string_view head);
     // Reads a capture held in memory.
     explicit UsbCaptureReader(std::string_view bytes);
@@ -80,10 +94,15 @@ public:
     UsbCaptureReader& operator=(const UsbCaptureReader&) = delete;
 
     // The next packet; false at the end of the file, on a read error or at
-    // a fault of the file (fault() says which).
-    bool next(UsbPacket& packet);
+    // a fault of the file (fault() says which). When reading was
+    // interrupted, a block or record whose bytes had not all come is no
+    // fault: reading just stops before it.
+    bool next(UsbPacket& packet) { return nextInBuffer(packet) || nextRecord(packet); }
 
     bool readError() const { return error_; }
+    bool interrupted() const { return interrupted_; }
+    // True once the reader has stopped (the end, an error, a fault).
+    bool stopped() const { return stopped_; }
     // What is wrong with a damaged file and its byte offset; "" if nothing.
     const std::string& fault() const { return fault_; }
     CaptureFormat format() const { return format_; }
@@ -91,6 +110,11 @@ public:
     // declared.
     bool sawUsbmon() const { return sawUsbmon_; }
     bool sawUsbPcap() const { return sawUsbPcap_; }
+
+    // A pcapng block that is read (not skipped) is at most this long: a
+    // packet of the largest accepted length and room for its options.
+    static constexpr std::size_t kMaxBlockBody = kMaxCapturedLength + (64 << 10);
+    static constexpr std::uint32_t kEnhancedPacketBlock = 6;
 
 private:
     struct Interface {
@@ -116,18 +140,48 @@ private:
         }
         return takeSlow(n, got);
     }
+    void start(std::string_view head);
+
+    // Nearly every block of a pcapng is an Enhanced Packet Block that lies
+    // whole in the buffer, and sound: it is read here, in line with the
+    // caller. Anything else, and any fault, is left to nextRecord, which
+    // reads every kind of record and tells what is wrong.
+    [[gnu::always_inline]] bool nextInBuffer(UsbPacket& packet)
+    {
+        if (format_ != CaptureFormat::Pcapng || stopped_ || !buf_ || len_ - pos_ < 32) return false;
+        const std::uint8_t* h = buf_ + pos_;
+        const std::uint32_t length = u32(h + 4);
+        if (u32(h) != kEnhancedPacketBlock || length < 32 || length - 12 > kMaxBlockBody || len_ - pos_ < length)
+            return false;
+        const std::uint8_t* b = h + 8;
+        const std::uint32_t body = length - 12, id = u32(b), captured = u32(b + 12);
+        if (u32(b + body) != length || id >= interfaces_.size() || captured > body - 20 || captured > kMaxCapturedLength)
+            return false;
+        const Interface& interface = interfaces_[id];
+        if (interface.snapLength != 0 && captured > interface.snapLength) return false;
+        pos_ += length;
+        offset_ += length;
+        this->packet(interface, std::uint64_t(u32(b + 4)) << 32 | u32(b + 8), b + 20, captured, packet);
+        return true;
+    }
+    bool nextRecord(UsbPacket& packet);
     const std::uint8_t* takeSlow(std::size_t n, std::size_t& got);
     std::uint64_t skip(std::uint64_t n);
     bool fail(const char* what, std::uint64_t offset, std::uint64_t value = 0, std::uint64_t limit = 0);
 
-    std::uint16_t u16(const std::uint8_t* p) const
+    // Values in the byte order of the file (or section): one load, turned
+    // round when that order is not the machine's.
+    [[gnu::always_inline]] std::uint16_t u16(const std::uint8_t* p) const
     {
-        return swap_ ? static_cast<std::uint16_t>(p[0] << 8 | p[1]) : static_cast<std::uint16_t>(p[0] | p[1] << 8);
+        std::uint16_t v;
+        std::memcpy(&v, p, 2);
+        return swap_ != (std::endian::native == std::endian::big) ? __builtin_bswap16(v) : v;
     }
-    std::uint32_t u32(const std::uint8_t* p) const
+    [[gnu::always_inline]] std::uint32_t u32(const std::uint8_t* p) const
     {
-        return swap_ ? (std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3])
-                     : (std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0]);
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return swap_ != (std::endian::native == std::endian::big) ? __builtin_bswap32(v) : v;
     }
     std::uint64_t u64(const std::uint8_t* p) const
     {
@@ -139,16 +193,79 @@ private:
     bool nextPcap(UsbPacket& packet);
     bool nextPcapng(UsbPacket& packet);
     void declare(const Interface& interface);
-    void packet(const Interface& interface, std::uint64_t timestamp, const std::uint8_t* data, std::uint32_t size,
-                UsbPacket& out);
 
-    std::FILE* file_ = nullptr;
+    // A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds
+    // (kept within what 64 bits hold). Microseconds, as usbmon counts, are
+    // the common case.
+    static std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
+    {
+        constexpr std::uint64_t kLimit = INT64_MAX / 1000;
+        if (unitsPerSecond == 1000000 && timestamp <= kLimit) return static_cast<std::int64_t>(timestamp * 1000);
+        return nanosecondsOtherwise(timestamp, unitsPerSecond);
+    }
+    [[gnu::noinline]] static std::int64_t nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond);
+
+    // a + b, held at the ends of the range.
+    static std::int64_t plus(std::int64_t a, std::int64_t b)
+    {
+        std::int64_t sum;
+        if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
+        return sum;
+    }
+
+    static std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+    static std::uint32_t le32(const std::uint8_t* p)
+    {
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+    }
+
+    // The packet of `size` bytes at `d`, as its interface's link type lays
+    // it out.
+    [[gnu::always_inline]] void packet(const Interface& interface, std::uint64_t timestamp, const std::uint8_t* d,
+                                       std::uint32_t size, UsbPacket& out)
+    {
+        out.number = ++packets_;
+        out.isUsb = false;
+        out.size = 0;
+        out.hasTime = interface.unitsPerSecond != 0;
+        out.timeNs = out.hasTime ? plus(nanoseconds(timestamp, interface.unitsPerSecond), interface.offsetNs) : 0;
+        out.timeDigits = interface.timeDigits;
+        if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
+            // The usbmon header, in the byte order of the machine that captured.
+            const std::uint32_t header = interface.linkType == kLinkUsbLinux ? 48 : 64;
+            if (size < header) return;
+            out.isUsb = true;
+            out.event = static_cast<char>(d[8]);
+            out.transfer = d[9];
+            out.endpoint = d[10];
+            // One store for the device: it is read back whole.
+            out.device = UsbDevice{u16(d + 12), d[11]};
+            const std::uint32_t dataLength = u32(d + 36);
+            out.data = d + header;
+            out.size = std::min(size - header, dataLength);
+        } else if (interface.linkType == kLinkUsbPcap) {
+            // The USBPcap header, always little-endian; it gives its own length.
+            const std::uint16_t header = le16(d);
+            if (size < 27 || header < 27 || header > size) return;
+            out.isUsb = true;
+            out.event = (d[16] & 1) ? 'C' : 'S';
+            out.device = UsbDevice{le16(d + 17), le16(d + 19)};
+            out.endpoint = d[21];
+            out.transfer = d[22];
+            out.data = d + header;
+            out.size = std::min<std::uint32_t>(size - header, le32(d + 23));
+        }
+    }
+
+    std::unique_ptr<StdioStream> own_;
+    ByteStream* stream_ = nullptr;
     std::string_view memory_;
     std::uint8_t* buf_ = nullptr;
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
     bool eof_ = false;
     bool error_ = false;
+    bool interrupted_ = false;
     std::uint64_t offset_ = 0; // bytes of the file handed out so far
 
     CaptureFormat format_ = CaptureFormat::TextDump;

@@ -7,6 +7,10 @@
 # share/doc/vornlog/.
 # Windows (the MinGW-w64 build, cpack -G ZIP): vornlog.exe, the launcher
 # VornlogRun.exe beside it, README.md and examples/session.txt.
+# The Wireshark dissector qmr5v.lua: in Linux, in Wireshark's global Lua
+# plugins folder (tshark -G folders), where Wireshark loads it without any
+# step; in the ZIP, beside the programs, for the user to copy into the
+# personal plugins folder.
 # The sample session as a USB capture, examples/session.pcapng, goes beside
 # session.txt in both.
 include(GNUInstallDirs)
@@ -26,6 +30,9 @@ if(WIN32)
   if(EXISTS ${VORNLOG_SAMPLE_USB_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_USB_CAPTURE} DESTINATION examples)
   endif()
+  if(TARGET qmr5v_dissector)
+    install(FILES ${VORNLOG_DISSECTOR} DESTINATION .)
+  endif()
 else()
   install(TARGETS vornlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -37,6 +44,14 @@ else()
   endif()
   if(EXISTS ${VORNLOG_SAMPLE_USB_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_USB_CAPTURE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/examples)
+  endif()
+  if(TARGET qmr5v_dissector)
+    if(CMAKE_LIBRARY_ARCHITECTURE)
+      set(VORNLOG_LUA_PLUGINS lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+    else()
+      set(VORNLOG_LUA_PLUGINS lib/wireshark/plugins)
+    endif()
+    install(FILES ${VORNLOG_DISSECTOR} DESTINATION ${VORNLOG_LUA_PLUGINS})
   endif()
   # The launcher has its own option; when it is built, it is installed
   # beside vornlog, which it starts.
@@ -67,6 +82,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vornlog developers")
   # The C++ runtime and Qt packages, as the programs are linked.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The dissector is loaded by Wireshark or tshark when either is installed.
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wireshark | tshark")
   # The launcher's dialogs speak French with Qt's own translations.
   if(TARGET VornlogRun)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")

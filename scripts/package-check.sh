@@ -2,15 +2,16 @@
 # Builds the packages and checks them: the Debian package of vornlog (and
 # VornlogRun, when the launcher is built) must install with dpkg, bring its
 # manual page and desktop entry, and its vornlog must decode the sample
-# capture as the build tree's does; it is removed again afterwards. The ZIP
-# for Windows must hold vornlog.exe, VornlogRun.exe, the README and the
-# sample capture.
+# capture as the build tree's does, and tshark must load the Wireshark
+# dissector from the installed place and decode the sample with it; the
+# package is removed again afterwards. The ZIP for Windows must hold
+# vornlog.exe, VornlogRun.exe, the README, the sample capture and qmr5v.lua.
 # Run as root on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/deps.sh dpkg-dev g++-mingw-w64-x86-64
+bash scripts/deps.sh dpkg-dev g++-mingw-w64-x86-64 tshark
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -92,6 +93,18 @@ if [[ -f examples/session.pcapng ]]; then
     fail "the sample USB capture is not installed"
 fi
 
+# The dissector, in the folder where Wireshark looks for Lua plugins, loaded
+# by tshark without any option: it lists it among its plugins and decodes the
+# sample's controller messages with it.
+lua_plugins=$(tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p')
+[[ -f $lua_plugins/qmr5v.lua ]] || fail "qmr5v.lua is not in Wireshark's Lua plugins folder $lua_plugins"
+tshark -G plugins 2>/dev/null | grep -q "	$lua_plugins/qmr5v.lua\$" || fail "tshark does not load $lua_plugins/qmr5v.lua"
+if [[ -f examples/session.pcapng ]]; then
+  count=$(tshark -2 -r examples/session.pcapng -Y 'qmr5v.code == 0x44' 2>/dev/null | wc -l)
+  ((count > 0)) || fail "tshark decodes no Data message of the sample with the installed dissector"
+  echo "   tshark loads $lua_plugins/qmr5v.lua: $count Data messages in the sample"
+fi
+
 dpkg -r vornlog >/dev/null
 [[ ! -e /usr/bin/vornlog ]] || fail "/usr/bin/vornlog is left after removing the package"
 echo "   installed, decoded $sample, removed"
@@ -107,7 +120,7 @@ if [[ ! -f $zip ]]; then
 else
   echo "   $zip"
   listing=$(cd "$work" && cmake -E tar tf "$root/$zip")
-  wanted=(vornlog.exe VornlogRun.exe README.md)
+  wanted=(vornlog.exe VornlogRun.exe README.md qmr5v.lua)
   [[ -f examples/session.txt ]] && wanted+=(examples/session.txt)
   [[ -f examples/session.pcapng ]] && wanted+=(examples/session.pcapng)
   for f in "${wanted[@]}"; do

@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # librsvg2-bin, libxml2-utils, imagemagick: the picture tests render the SVG,
-# validate it and read its pixels. tshark: it judges the USB capture fixtures.
+# validate it and read its pixels. tshark: it judges the USB capture fixtures
+# and runs the Wireshark dissector.
 # qt6-translations-l10n: Qt's own French texts in the launcher's dialogs.
 # bash-completion: the completion is also tried with its helpers loaded.
 # jq and python3: they read the JSON Lines.

@@ -7,8 +7,11 @@
 # argument (the dest file's full path) must match. Notepad must be the
 # system's, not a notepad.exe lying beside vornlog.exe and the capture; a
 # dest file that is the capture reached through another drive letter must
-# be refused. File and folder names carry an "é". Run as root on Debian 12:
-# installs g++-mingw-w64-x86-64 and wine64 when missing.
+# be refused. A text dump and a pcapng are also fed through a pipe in
+# pieces and followed (-f) as they grow, then interrupted (Ctrl-C, which
+# Wine hands to the console's control handler). File and folder names carry
+# an "é". Run as root on Debian 12: installs g++-mingw-w64-x86-64 and wine64
+# when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -199,6 +202,65 @@ for mode in report s; do
   cmp -s <(crlf "$ref") "$win/silencieux é.txt" || fail "-n -q ($mode): the dest file differs"
 done
 
+echo "== Live input: a pipe fed in pieces, a followed file, Ctrl-C"
+# Where the records of a capture end: after a line of a text dump, after a
+# block of a pcapng. The half-way one.
+halfway() {
+  perl -0777 -ne '
+    my @ends;
+    if (substr($_, 0, 4) eq "\x0a\x0d\x0d\x0a") {
+      for (my $p = 0; $p + 8 <= length; $p += unpack("V", substr($_, $p + 4, 4))) { push @ends, $p + unpack("V", substr($_, $p + 4, 4)); }
+    } else {
+      while (/\n/g) { push @ends, pos; }
+    }
+    print $ends[int(@ends / 2)];' "$1"
+}
+# Waits up to 30 s for FILE to hold what EXPECTED holds.
+holds() {
+  for _ in $(seq 1 150); do
+    cmp -s "$1" "$2" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+for capture in examples/session.txt tests/usb/captures/two-devices.pcapng; do
+  name=$(basename "$capture")
+  half=$(halfway "$capture")
+  live="$work/live-$name"
+  mkdir -p "$live"
+  head -c "$half" "$capture" >"$live/part"
+  (cd "$live" && PATH="$work/bin:$PATH" "$linux_exe" -n part part.lin >/dev/null)
+  crlf "$live/part.lin" >"$live/part.expected"
+  crlf "$root/tests/e2e/golden/session.report.txt" >"$live/whole.expected"
+
+  # A pipe: the first piece ends a little way into a record; its whole
+  # records show before the rest is sent.
+  rm -f "$live/go"
+  { head -c $((half + 5)) "$capture"; while [[ ! -e $live/go ]]; do sleep 0.1; done; tail -c +$((half + 6)) "$capture"; } |
+    (cd "$live" && w "$win/vornlog.exe" -n - piped.txt >piped.console 2>&1; echo $? >piped.status) &
+  feeder=$!
+  holds "$live/piped.txt" "$live/part.expected" || fail "$name through a pipe: the first piece did not show before the rest was sent"
+  touch "$live/go"
+  wait "$feeder" || true
+  [[ $(cat "$live/piped.status") == 0 ]] || fail "$name through a pipe: exit status $(cat "$live/piped.status")"
+  cmp -s "$live/piped.txt" "$live/whole.expected" || fail "$name through a pipe: the report is not the Linux one with CRLF line ends"
+
+  # -f on a file that grows, then Ctrl-C: status 0 and the whole report.
+  head -c $((half + 5)) "$capture" >"$live/growing"
+  (cd "$live" && exec timeout -k 5 60 "$wine" "$win/vornlog.exe" -n -f growing followed.txt >followed.console 2>&1) &
+  follower=$!
+  holds "$live/followed.txt" "$live/part.expected" || fail "$name followed: the first piece did not show"
+  tail -c +$((half + 6)) "$capture" >>"$live/growing"
+  holds "$live/followed.txt" "$live/whole.expected" || fail "$name followed: the rest did not show"
+  kill -INT "$follower"
+  status=0
+  wait "$follower" || status=$?
+  [[ $status == 0 ]] || fail "$name followed: exit status $status after Ctrl-C"
+  grep -q "Reading interrupted after " "$live/followed.console" || fail "$name followed: the console does not say where reading stopped"
+  cmp -s "$live/followed.txt" "$live/whole.expected" || fail "$name followed: the report is not the Linux one with CRLF line ends"
+  echo "   $name: through a pipe in pieces, and followed (-f) then interrupted"
+done
+
 echo "== Viewers"
 # Not waited for by vornlog.exe: give them a moment to write their record.
 check_log() {
@@ -226,4 +288,4 @@ if ((failures)); then
   echo "Windows check: $failures failures" >&2
   exit 1
 fi
-echo "Windows check passed: ${#captures[@]} captures in 3 modes, 13 error cases, standard input and output, both viewers (Notepad the system's)"
+echo "Windows check passed: ${#captures[@]} captures in 3 modes, 13 error cases, standard input and output, live input, both viewers (Notepad the system's)"

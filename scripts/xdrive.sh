@@ -7,11 +7,11 @@ xdo() { timeout -k 2 15 xdotool "$@"; }
 shot() { timeout -k 2 30 import "$@"; }
 ocr() { timeout -k 2 60 tesseract "$@"; }
 
-# Starts Xvfb on a free display and exports DISPLAY; the caller's cleanup
-# calls stop_xvfb.
+# Starts Xvfb on a free display (1024x768, or the size $2 gives) and
+# exports DISPLAY; the caller's cleanup calls stop_xvfb.
 start_xvfb() {
   local fd_file=$1/display
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${2:-1024x768}x24" -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 1 100); do
     [[ -s $fd_file ]] && break

@@ -33,10 +33,10 @@ for helpers in none /usr/share/bash-completion/bash_completion; do
   [[ $loaded == "complete -F _vornlog vornlog" ]] || fail "($helpers) loading said: $loaded"
 
   got=$(candidates vornlog -)
-  want=$(printf '%s\n' --help --version -d -h -j -n -p -q -s -t -v | sort)
+  want=$(printf '%s\n' --help --version -d -f -h -i -j -n -p -q -s -t -v | sort)
   [[ $got == "$want" ]] || fail "($helpers) first option: got [$got]"
   got=$(candidates vornlog -s -)
-  want=$(printf '%s\n' -d -h -j -n -p -q -s -t -v | sort)
+  want=$(printf '%s\n' -d -f -h -i -j -n -p -q -s -t -v | sort)
   [[ $got == "$want" ]] || fail "($helpers) second option: got [$got]"
   got=$(candidates vornlog -n -q)
   [[ $got == "-q" ]] || fail "($helpers) -q: got [$got]"
@@ -47,6 +47,8 @@ for helpers in none /usr/share/bash-completion/bash_completion; do
   [[ $got == "steps.csv" ]] || fail "($helpers) dest file: got [$got]"
   got=$(candidates vornlog -d "")
   [[ -z $got ]] || fail "($helpers) after -d: got [$got]"
+  got=$(candidates vornlog -i "")
+  [[ -z $got ]] || fail "($helpers) after -i: got [$got]"
 done
 
 ((failures == 0)) || exit 1

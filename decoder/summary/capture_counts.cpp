@@ -1,4 +1,5 @@
 // "Capture": what was read, what was decoded and what was passed over.
+#include "../instructions.h"
 #include "taps.h"
 
 namespace vornlog::summary {
@@ -18,16 +19,20 @@ std::string_view secondColumn(std::string_view line)
 
 } // namespace
 
-void CaptureCounts::add(const Tapped& t)
+bool CaptureCounts::add(const Tapped& t)
 {
     ++records_;
     if (t.record.isMessage) {
+        if (keep_ && !keep_->keeps(instructionCode(t.record.field))) {
+            ++leftOut_;
+            return false;
+        }
         ++messages_;
-        return;
+        return true;
     }
     ++skipped_;
     const std::string_view line = t.record.line;
-    if (line.empty()) return;
+    if (line.empty()) return true;
     if (line.size() <= kShortLineLength) {
         ++short_;
         const std::string_view column = secondColumn(line);
@@ -35,6 +40,7 @@ void CaptureCounts::add(const Tapped& t)
     } else {
         ++withoutField_;
     }
+    return true;
 }
 
 void CaptureCounts::write(Out& out, std::string_view name, std::string_view format, std::string_view fault) const
@@ -65,7 +71,14 @@ void CaptureCounts::write(Out& out, std::string_view name, std::string_view form
         countLine(out, "Messages decoded", static_cast<std::int64_t>(messages_));
         countLine(out, "Packets without a message", skipped);
     }
+    if (keep_) {
+        textLine(out, "Instructions kept (-i)", keep_->describe());
+        countLine(out, "Messages of the others, left out", static_cast<std::int64_t>(leftOut_));
+    }
     if (!fault.empty()) textLine(out, "Reading stopped", fault);
+    if (interruptedAfter_)
+        textLine(out, "Reading interrupted",
+                 (textDump_ ? "after line " : "after packet ") + number(static_cast<std::int64_t>(interruptedAfter_)));
 }
 
 } // namespace vornlog::summary

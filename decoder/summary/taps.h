@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "../capture.h"
+#include "../instruction_filter.h"
 #include "../motion/segments.h"
 #include "../out.h"
 #include "../pairing.h"
@@ -41,14 +42,22 @@ std::int64_t elapsed(std::int64_t a, std::int64_t b);
 
 class CaptureCounts {
 public:
-    explicit CaptureCounts(bool textDump) : textDump_(textDump) {}
-    void add(const Tapped& t);
+    // With `keep` (-i), the messages of the other instructions are left
+    // out: counted here, and seen by no other part.
+    CaptureCounts(bool textDump, const InstructionFilter* keep) : textDump_(textDump), keep_(keep) {}
+    // Whether the other parts see record `t` (before its decoding).
+    bool add(const Tapped& t);
+    void interruptedAfter(std::uint64_t record) { interruptedAfter_ = record; }
     void write(Out& out, std::string_view name, std::string_view format, std::string_view fault) const;
     std::uint64_t messages() const { return messages_; }
 
 private:
     bool textDump_;
+    const InstructionFilter* keep_;
+    // Reading was interrupted after this line or packet (0: it was not).
+    std::uint64_t interruptedAfter_ = 0;
     std::uint64_t records_ = 0;
+    std::uint64_t leftOut_ = 0;
     std::uint64_t messages_ = 0;
     std::uint64_t skipped_ = 0;
     std::uint64_t short_ = 0;

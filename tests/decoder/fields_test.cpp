@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -145,3 +148,25 @@ TEST(Fields, EveryFieldDecodedIsListedForItsInstructionAndTheEventsHoldWhatTheJs
     }
     EXPECT_GT(fields, 4 * messages); // the messages were decoded, not refused
 }
+
+#ifdef VORNLOG_DISSECTOR
+// The Wireshark dissector is written by the build from these tables: its
+// table of the Table instruction's sub-commands is the decoder's, text for
+// text.
+TEST(DissectorTables, AreTheDecodersTables)
+{
+    std::ifstream file(VORNLOG_DISSECTOR, std::ios::binary);
+    ASSERT_TRUE(file) << VORNLOG_DISSECTOR;
+    const std::string lua{std::istreambuf_iterator<char>(file), {}};
+    std::string codes = "codes = {";
+    for (const CodeText& c : table::kTableCommands) {
+        char code[16];
+        std::snprintf(code, sizeof code, "[0x%02X] = \"", c.code);
+        codes += code + std::string(c.text.meaning()) + "\", ";
+    }
+    codes += "}";
+    const std::size_t at = lua.find("G.instructions[0x54]");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(lua.find(codes, at), lua.find("codes = {", at)) << codes;
+}
+#endif

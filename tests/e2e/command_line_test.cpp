@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <unistd.h>
 
 #include "harness.h"
@@ -124,9 +125,16 @@ TEST(CommandLine, ShortLinesAreCountedButWriteNothing)
 {
     Sandbox box;
     box.write("dump.txt", "1\tOUT\t0\t1\t56\tV\r\n2\tIN\t0\t1\t56\tV\r\n");
-    const Result r = box.run({"dump.txt", "out.txt"});
+    // On a terminal every line is counted; a console that is a file gets
+    // the last count alone.
+    e2e::Redirect terminal;
+    terminal.terminalOutput = true;
+    Result r = box.run({"dump.txt", "out.txt"}, terminal);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, kBanner + "\rAnalyzing line: 1\rAnalyzing line: 2\n\nDone");
+    r = box.run({"dump.txt", "out.txt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kBanner + "\rAnalyzing line: 2\n\nDone");
     EXPECT_EQ(box.read("out.txt"), "");
 }
 
@@ -177,4 +185,58 @@ TEST(CommandLine, TheViewerGetsTheDestFilesPathAsOneArgumentAndNoShellSeesIt)
         EXPECT_EQ(one.viewerSaw(), one.read(dest)) << "the viewer started before the report was complete";
         EXPECT_FALSE(one.exists("pwned")) << dest;
     }
+}
+
+// -i keeps the messages of some instructions, both ways, in the report, the
+// JSON Lines and the summary; the steps CSV needs every Data message and
+// ignores it.
+TEST(CommandLine, DashIKeepsTheInstructionsNamedByLetterOrCode)
+{
+    const std::string source = VORNLOG_SOURCE_DIR;
+    Sandbox box;
+    box.write("session.txt", e2e::readFile(source + "/examples/session.txt"));
+    // The checked report, its messages of Data (0x44) and Stop (0x53) alone.
+    const std::string golden = e2e::readFile(source + "/tests/e2e/golden/session.report.txt");
+    std::string expected;
+    bool keep = false;
+    for (std::size_t at = 0; at < golden.size();) {
+        const std::size_t end = golden.find('\n', at) + 1;
+        const std::string line = golden.substr(at, end - at);
+        if (line.starts_with("PC     :  ") || line.starts_with(" QMR5V :  "))
+            keep = line.compare(10, 2, "44") == 0 || line.compare(10, 2, "53") == 0;
+        if (keep) expected += line;
+        at = end;
+    }
+    ASSERT_NE(expected.find(" QMR5V :  53"), std::string::npos);
+    for (const std::vector<std::string>& option : {std::vector<std::string>{"-iDS"}, {"-i", "D,S"}, {"-i", "0x44,s"}}) {
+        std::vector<std::string> args = option;
+        args.insert(args.end(), {"-n", "session.txt", "report.txt"});
+        ASSERT_EQ(box.run(args).status, 0);
+        EXPECT_EQ(box.read("report.txt"), expected) << option.back();
+    }
+    // The JSON Lines: the lines of those messages, as without -i.
+    ASSERT_EQ(box.run({"-n", "-j", "-iDS", "session.txt", "lines.jsonl"}).status, 0);
+    std::string lines;
+    std::istringstream all(e2e::readFile(source + "/tests/e2e/golden/session.jsonl"));
+    for (std::string line; std::getline(all, line);)
+        if (line.find(",\"code\":68,") != std::string::npos || line.find(",\"code\":83,") != std::string::npos)
+            lines += line + "\n";
+    EXPECT_EQ(box.read("lines.jsonl"), lines);
+    ASSERT_EQ(box.run({"-n", "-iD", "-s", "session.txt", "steps.csv"}).status, 0);
+    EXPECT_EQ(box.read("steps.csv"), e2e::readFile(source + "/tests/e2e/golden/session.steps.csv"));
+    ASSERT_EQ(box.run({"-n", "-t", "-iDS", "session.txt", "summary.txt"}).status, 0);
+    const std::string summary = box.read("summary.txt");
+    EXPECT_NE(summary.find("  Instructions kept (-i)                  0x44 D Data, 0x53 S Stop\n"
+                           "  Messages of the others, left out                51\n"),
+              std::string::npos)
+        << summary;
+    EXPECT_EQ(summary.find("0x56 V"), std::string::npos) << "a message left out is summed up";
+
+    // A letter or a code that is not an instruction: the usage text.
+    for (const std::string list : {"X", "D,Q", "0x41", "0x", "", "44"}) {
+        const Result r = box.run({"-i", list, "session.txt", "out.txt"});
+        EXPECT_EQ(r.status, 1) << list;
+        EXPECT_EQ(r.out, kBanner + kUsage) << list;
+    }
+    EXPECT_FALSE(box.exists("out.txt"));
 }

@@ -4,6 +4,7 @@
 // damaged files keep what was decoded and end with status 1.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -22,6 +23,9 @@ using e2e::Sandbox;
 namespace {
 
 const std::string kSource = VORNLOG_SOURCE_DIR;
+// The console names the device when it is known, and its message count at
+// the end.
+const std::string kChosen = "USB device 1.7 (bus 1, address 7)\n";
 const std::string kDevice = "USB device 1.7 (bus 1, address 7): 73 messages\n";
 
 std::string golden(const std::string& name) { return readFile(kSource + "/tests/e2e/golden/" + name); }
@@ -57,16 +61,16 @@ struct Pcap {
         le(bytes, snapLength, 4);
         le(bytes, link, 4);
     }
-    // One usbmon event of bulk endpoint `endpoint` of device 1.7; `keep`
-    // data bytes of `data` are captured.
-    void event(char type, int endpoint, const std::vector<int>& data, std::size_t keep = SIZE_MAX)
+    // One usbmon event of bulk endpoint `endpoint` of device 1.7 (or of
+    // bus 1's `address`); `keep` data bytes of `data` are captured.
+    void event(char type, int endpoint, const std::vector<int>& data, std::size_t keep = SIZE_MAX, int address = 7)
     {
         std::string h;
         le(h, 0x1234, 8);
         h += type;
         h += '\x03';
         h += static_cast<char>(endpoint);
-        h += '\x07';
+        h += static_cast<char>(address);
         le(h, 1, 2);
         h += "-=";
         le(h, 0, 16); // time and status
@@ -125,9 +129,9 @@ TEST(UsbCapture, TheSampleSessionInEveryContainerGivesTheSampleReportAndCsv)
         const Result report = box.run({"capture", "report.txt"});
         ASSERT_EQ(report.status, 0) << report.err;
         EXPECT_EQ(report.err, "");
-        // Banner, the device, then every packet counted (two per message).
-        EXPECT_EQ(report.out.substr(0, 20 + kDevice.size()), "Vornlog (rel. 0.04)\n" + kDevice);
-        EXPECT_NE(report.out.find("\rAnalyzing line: 146\n\nDone"), std::string::npos);
+        // Banner, the device, the packets counted (two per message), the
+        // device's message count.
+        EXPECT_EQ(report.out, "Vornlog (rel. 0.04)\n" + kChosen + "\rAnalyzing line: 146\n" + kDevice + "\nDone");
         EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
         ASSERT_EQ(box.run({"-s", "capture", "steps.csv"}).status, 0);
         EXPECT_EQ(box.read("steps.csv"), golden("session.steps.csv"));
@@ -388,4 +392,79 @@ TEST(UsbCapture, SummaryCountsTheMessagesOfTheTextDumpAndThoseItsFilterSkips)
     EXPECT_NE(row(dump, "      of them with OUT or IN").find(" 1"), std::string::npos) << dump;
     EXPECT_NE(row(usb, "  Messages decoded").find(" 4"), std::string::npos) << usb;
     EXPECT_NE(row(dump, "  Messages decoded").find(" 3"), std::string::npos) << dump;
+}
+
+// A quiet run's console is the null device: the viewer inherits it no
+// more than the capture or the dest (its standard streams are the null
+// device too, and nothing else is).
+TEST(UsbCapture, TheViewerOfAQuietRunInheritsNoFileOfIt)
+{
+    Sandbox box;
+    e2e::Redirect io;
+    io.pipeInput = true;
+    io.input = fixture("two-devices.pcapng");
+    const Result r = box.run({"-q", "-", "report.txt"}, io);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(box.read("report.txt"), golden("session.report.txt"));
+    ASSERT_EQ(box.viewerCalls(1).size(), 1u);
+    const std::vector<std::string> files = box.viewerFiles();
+    EXPECT_EQ(std::count(files.begin(), files.end(), "/dev/null"), 3) << "beside its standard streams";
+    for (const std::string& file : files) {
+        EXPECT_EQ(file.find("(deleted)"), std::string::npos) << file;
+        EXPECT_TRUE(!file.starts_with(box.dir()) || file == box.path(".bin/xdg-open")) << file;
+    }
+}
+
+// The device is recognised by its first answer, however late; the packets
+// held before it are bounded, and a message of it pushed out of them is
+// counted on the console. A capture without an answer takes the device that
+// sent instruction codes alone, never the mouse.
+TEST(UsbCapture, TheDeviceIsTheFirstThatAnswersAnInstruction)
+{
+    const std::vector<int> version = {0x56, 0x51, 0x4D, 0x52, 0x35, 0x56};
+    auto mouse = [](Pcap& pcap, int reports) {
+        for (int i = 0; i < reports; ++i) pcap.event('C', 0x81, {0x44, 0x00, 0x01, 0x00}, SIZE_MAX, 3);
+    };
+    {
+        Pcap pcap;
+        pcap.event('C', 0x81, version); // a reply whose request came before the capture
+        mouse(pcap, 17000);             // more than the packets held
+        pcap.event('S', 0x01, {0x56});
+        pcap.event('C', 0x81, version);
+        Sandbox box;
+        box.write("late.pcap", pcap.bytes);
+        const Result r = box.run({"-n", "late.pcap", "report.txt"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("\nUSB device 1.7 (bus 1, address 7)\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\rAnalyzing line: 17003\nUSB device 1.7 (bus 1, address 7): 2 messages (and 1 before it "
+                             "was recognised, passed over)\n\nDone"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(box.read("report.txt").substr(0, 36), "PC     :  56\n   => Inst 0x56=Version");
+    }
+    {
+        Pcap pcap; // the PC's requests alone, and the mouse
+        mouse(pcap, 3);
+        pcap.event('S', 0x01, {0x56});
+        pcap.event('S', 0x01, {0x46});
+        Sandbox box;
+        box.write("requests.pcap", pcap.bytes);
+        const Result r = box.run({"-n", "requests.pcap", "report.txt"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(kChosen + "\rAnalyzing line: 5\nUSB device 1.7 (bus 1, address 7): 2 messages\n"),
+                  std::string::npos)
+            << r.out;
+    }
+    {
+        Pcap pcap; // the mouse alone, though its reports begin with 0x44
+        mouse(pcap, 3);
+        Sandbox box;
+        box.write("mouse.pcap", pcap.bytes);
+        const Result r = box.run({"-n", "mouse.pcap", "report.txt"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("\nNo USB device answered the PC's instructions: -d BUS.ADDR names the one to decode\n"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(box.read("report.txt"), "");
+    }
 }

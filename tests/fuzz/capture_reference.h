@@ -64,11 +64,14 @@ inline std::string echoLine(std::string_view line)
     return (pc ? "PC     :  " : " QMR5V :  ") + std::string(field) + "\n";
 }
 
-// What the console shows while `lines` capture lines are read.
-inline std::string progressText(std::size_t lines)
+// What the console shows while `lines` capture lines are read: every
+// line's number on a terminal; on any other console every `every`th and
+// the last.
+inline std::string progressText(std::size_t lines, std::size_t every = 1)
 {
     std::string text;
-    for (std::size_t i = 1; i <= lines; ++i) text += "\rAnalyzing line: " + std::to_string(i);
+    for (std::size_t i = 1; i <= lines; ++i)
+        if (i % every == 0 || i == lines) text += "\rAnalyzing line: " + std::to_string(i);
     return text;
 }
 

@@ -6,6 +6,9 @@
 //   fixture_writer pcapng-be LINK DUMP FILE  a big-endian pcapng, likewise
 //   fixture_writer other-device DUMP      text2pcap input (usbmon 220) of a
 //                                         second device on the same bus
+//   fixture_writer random SEED FILE       a pcapng (usbmon 220) of random
+//                                         controller traffic beside a mouse
+//                                         and a disk
 //
 // LINK is 189 or 220 (usbmon) or 249 (USBPcap). Every message becomes one
 // transfer of the controller (bus 1, address 7) on its bulk endpoints 0x01
@@ -19,7 +22,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -228,6 +233,90 @@ std::vector<Packet> otherDevice(const char* dump)
     return packets;
 }
 
+// Random messages of the controller (1.7), every instruction in both
+// directions with sub-commands that mean something and some that do not,
+// short and long, an unknown code now and then, most requests answered with
+// their code; beside them a mouse (1.3) and a disk on another bus at the
+// same address (2.7) whose data may begin with an instruction code.
+std::vector<Packet> randomDevices(unsigned seed)
+{
+    std::mt19937 random(seed);
+    auto below = [&random](unsigned n) { return static_cast<unsigned>(random() % n); };
+    const std::uint8_t codes[] = {0x42, 0x44, 0x46, 0x47, 0x49, 0x4C, 0x4D, 0x4F, 0x50, 0x53, 0x54, 0x56, 0x5A, 0x41};
+    const std::uint8_t firsts[] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x10, 0x11, 0x1F, 0x61, 0x80, 0xFF};
+    const std::size_t lengths[] = {1, 2, 3, 4, 5, 9, 11, 12, 13, 16, 26, 27, 32, 33};
+    auto message = [&](std::uint8_t code) {
+        Bytes b{code};
+        const std::size_t length = below(4) == 0 ? 1 + below(40) : lengths[below(std::size(lengths))];
+        for (std::size_t i = 1; i < length; ++i) {
+            std::uint8_t v = static_cast<std::uint8_t>(random());
+            if (i == 1 && below(4) != 0) v = firsts[below(std::size(firsts))];
+            if (code == 0x5A && i <= 2 && below(3) != 0) v = i == 1 ? 0x55 : 0xAA; // the reset sequence
+            if (i > 2 && below(3) == 0) v = static_cast<std::uint8_t>(below(4)); // small values: valid counts
+            b.push_back(v);
+        }
+        return b;
+    };
+
+    std::vector<Packet> packets;
+    std::uint64_t id = 0xffff9a0c41f2b000ull;
+    const std::int64_t start = 1796220000000000LL;
+    std::int64_t t = start;
+    for (int i = 0; i < 150; ++i) {
+        Transfer request;
+        request.timeUs = t += 1000 + below(3000);
+        const bool interrupt = below(10) == 0;
+        request.type = interrupt ? 1 : 3;
+        request.endpoint = interrupt ? 0x02 : 0x01;
+        const std::uint8_t code = below(12) == 0 ? static_cast<std::uint8_t>(random()) : codes[below(std::size(codes))];
+        request.data = message(code);
+        transferPackets(220, request, id += 0x40, packets);
+        if (below(10) == 0) continue; // no answer
+        Transfer reply = request;
+        reply.timeUs = t += 500 + below(1000);
+        reply.endpoint = interrupt ? 0x82 : 0x81;
+        reply.data = message(below(15) == 0 ? codes[below(std::size(codes))] : code);
+        transferPackets(220, reply, id += 0x40, packets);
+    }
+    const std::int64_t end = t;
+    for (t = start; t < end; t += 2000 + below(6000)) {
+        Transfer report; // the mouse
+        report.device = 3;
+        report.endpoint = 0x81;
+        report.type = 1;
+        report.inLength = 4;
+        report.timeUs = t;
+        report.data = {below(3) == 0 ? codes[below(std::size(codes))] : std::uint8_t(below(8)),
+                       static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()), 0};
+        transferPackets(220, report, id += 0x40, packets);
+    }
+    for (t = start + 700; t < end; t += 5000 + below(9000)) {
+        // The disk: a command block, data one way or the other, a status.
+        Transfer disk;
+        disk.bus = 2;
+        disk.device = 7;
+        disk.timeUs = t;
+        disk.endpoint = 0x02;
+        disk.data = {'U', 'S', 'B', 'C'};
+        disk.data.resize(31, 0);
+        transferPackets(220, disk, id += 0x40, packets);
+        disk.timeUs += 300;
+        disk.endpoint = below(2) ? 0x02 : 0x81;
+        disk.data.assign(16 + below(48), 0);
+        for (auto& v : disk.data) v = static_cast<std::uint8_t>(random());
+        disk.data[0] = codes[below(std::size(codes))];
+        disk.inLength = static_cast<std::uint32_t>(disk.data.size());
+        transferPackets(220, disk, id += 0x40, packets);
+        disk.timeUs += 300;
+        disk.endpoint = 0x81;
+        disk.data = {'U', 'S', 'B', 'S'};
+        disk.data.resize(13, 0);
+        transferPackets(220, disk, id += 0x40, packets);
+    }
+    std::stable_sort(packets.begin(), packets.end(), [](const Packet& a, const Packet& b) { return a.timeUs < b.timeUs; });
+    return packets;
+}
+
 void writePcapBe(int link, const std::vector<Packet>& packets, const char* name)
 {
     Bytes b;
@@ -260,7 +349,8 @@ void block(Bytes& out, std::uint32_t type, const Bytes& body)
     put(out, length, 4);
 }
 
-void writePcapngBe(int link, const std::vector<Packet>& packets, const char* name)
+// A pcapng in the byte order `bigEndian` says.
+void writePcapng(int link, const std::vector<Packet>& packets, const char* name)
 {
     Bytes b, body;
     put(body, 0x1A2B3C4D, 4); // byte-order magic
@@ -299,12 +389,14 @@ int main(int argc, char** argv)
         writePcapBe(std::atoi(argv[2]), sessionPackets(std::atoi(argv[2]), argv[3]), argv[4]);
     } else if (mode == "pcapng-be" && argc == 5) {
         bigEndian = true;
-        writePcapngBe(std::atoi(argv[2]), sessionPackets(std::atoi(argv[2]), argv[3]), argv[4]);
+        writePcapng(std::atoi(argv[2]), sessionPackets(std::atoi(argv[2]), argv[3]), argv[4]);
+    } else if (mode == "random" && argc == 4) {
+        writePcapng(220, randomDevices(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10))), argv[3]);
     } else if (mode == "other-device" && argc == 3) {
         writeHex(otherDevice(argv[2]));
     } else {
         std::fprintf(stderr, "usage: fixture_writer hex LINK DUMP | pcap-be LINK DUMP FILE | pcapng-be LINK DUMP FILE | "
-                             "other-device DUMP\n");
+                             "other-device DUMP | random SEED FILE\n");
         return 2;
     }
     return 0;
