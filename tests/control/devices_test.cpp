@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "decode.h"
+#include "capture_builder.h"
 
 using vornlog::testing::fromController;
 using vornlog::testing::fromPc;

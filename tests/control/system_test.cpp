@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "decode.h"
+#include "capture_builder.h"
 
 using namespace std::string_literals;
 using vornlog::testing::fromController;

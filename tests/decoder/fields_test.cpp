@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_builder.h"
 #include "events.h"
 #include "instructions.h"
 #include "json_lines.h"
@@ -95,17 +96,6 @@ private:
     std::vector<std::string> errors_;
 };
 
-std::string hexPairs(const std::vector<std::uint8_t>& bytes)
-{
-    std::string s;
-    for (std::uint8_t b : bytes) {
-        if (!s.empty()) s += ' ';
-        s += fmt::kHexPairs.pair[b][0];
-        s += fmt::kHexPairs.pair[b][1];
-    }
-    return s;
-}
-
 } // namespace
 
 TEST(Fields, EveryFieldDecodedIsListedForItsInstructionAndTheEventsHoldWhatTheJsonHolds)
@@ -126,7 +116,7 @@ TEST(Fields, EveryFieldDecodedIsListedForItsInstructionAndTheEventsHoldWhatTheJs
                 std::vector<std::uint8_t> bytes = {instruction.code, static_cast<std::uint8_t>(first)};
                 const std::size_t length = 2 + (first * 7 + instruction.code) % 44;
                 while (bytes.size() < length) bytes.push_back(random());
-                const std::string field = hexPairs(bytes);
+                const std::string field = vornlog::testing::hexPairs(bytes);
 
                 Recorder recorder(direction);
                 EventSink events(recorder);

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "capture_builder.h"
 #include "capture.h"
 #include "lines.h"
 #include "out.h"
@@ -16,16 +17,8 @@ using namespace vornlog;
 
 namespace {
 
-// A capture line: number, OUT or IN, time, byte count, hex pairs and a
-// sixth column that keeps short messages over the length filter.
-std::string line(int n, bool pc, std::string_view time, std::string_view hex)
-{
-    std::string s = std::to_string(n) + (pc ? "\tOUT\t" : "\tIN\t") + std::string(time) + "\t" +
-                    std::to_string((hex.size() + 1) / 3) + "\t" + std::string(hex) + "\tcaptured by the USB monitor of the PC\n";
-    return s;
-}
-std::string pc(int n, std::string_view hex, std::string_view time = "-") { return line(n, true, time, hex); }
-std::string qmr(int n, std::string_view hex, std::string_view time = "-") { return line(n, false, time, hex); }
+std::string pc(int n, std::string_view hex, std::string_view time = "-") { return vornlog::testing::captureLine(n, true, time, hex); }
+std::string qmr(int n, std::string_view hex, std::string_view time = "-") { return vornlog::testing::captureLine(n, false, time, hex); }
 
 std::string hex32(std::int32_t v)
 {

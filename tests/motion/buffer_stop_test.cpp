@@ -1,7 +1,7 @@
 // Buffer Management, Information and Stop in the full-details report.
 #include <gtest/gtest.h>
 
-#include "decode.h"
+#include "capture_builder.h"
 
 namespace vornlog {
 namespace {

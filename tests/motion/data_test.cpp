@@ -2,7 +2,7 @@
 // Information) in the full-details report.
 #include <gtest/gtest.h>
 
-#include "decode.h"
+#include "capture_builder.h"
 
 namespace vornlog {
 namespace {

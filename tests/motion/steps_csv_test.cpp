@@ -7,6 +7,7 @@
 
 #include "capture.h"
 #include "motion/steps_csv.h"
+#include "capture_builder.h"
 #include "out.h"
 #include "progress.h"
 
@@ -15,8 +16,8 @@ namespace {
 
 constexpr std::string_view kHeader = "Cur_seg;Buffer;Nbr pulse;S1;S2;S3;S4;S5;PWM;F_ACC;F_DEC;Nbr dec\n";
 
-std::string pc(std::string_view field) { return "3\tOUT\t00:00:01.250\t33\t" + std::string(field) + "\n"; }
-std::string qmr(std::string_view field) { return "4\tIN\t00:00:01.254\t16\t" + std::string(field) + "\n"; }
+std::string pc(std::string_view field) { return vornlog::testing::captureLine(true, field); }
+std::string qmr(std::string_view field) { return vornlog::testing::captureLine(false, field); }
 
 // The worked Data message: CMD 0x61, NBR 1000, S1 100, S2 50, PWM 128,
 // F_ACC 10, F_DEC 12, NBR_DEC 200.

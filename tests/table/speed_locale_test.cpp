@@ -18,7 +18,7 @@
 extern char** environ;
 #endif
 
-#include "table_capture.h"
+#include "capture_builder.h"
 
 namespace vornlog::testing {
 namespace {
@@ -131,7 +131,7 @@ TEST_F(FrenchSystem, SpeedsKeepTheirDecimalPoint)
         RecordProperty("c_locale", "no French locale on this system and none could be built");
     }
 
-    EXPECT_EQ(reportController(kHighPartRead), kHighPartLines);
+    EXPECT_EQ(fromController(kHighPartRead), kHighPartLines);
 }
 
 } // namespace

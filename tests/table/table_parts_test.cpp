@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "table_capture.h"
+#include "capture_builder.h"
 
 namespace vornlog::testing {
 namespace {
@@ -254,7 +254,7 @@ TEST(TableUpperPart, PcWriteShowsFiveDistancesAndNothingAfterThem)
 
 TEST(TableUpperPart, ShortReplyReadsMissingBytesAsZero)
 {
-    EXPECT_EQ(reportController("54 07 02 10 27"), " QMR5V :  54 07 02 10 27\n   => Inst 0x54=TABLE\n"
+    EXPECT_EQ(fromController("54 07 02 10 27"), " QMR5V :  54 07 02 10 27\n   => Inst 0x54=TABLE\n"
                                                   "     CMD=0x07\t-> Read upper part of table 2\n"
                                                   "     ORI1=0x2710\t-> 10000 steps from Origin switch\n"
                                                   "     ORI2=0x0000\t-> 0 steps from Origin switch\n"
