@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "out.h"
-#include "report.h"
+#include "output/out.h"
+#include "output/report.h"
 
 namespace vornlog::testing {
 

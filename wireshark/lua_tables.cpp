@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "instructions.h"
-#include "lines.h"
+#include "protocol/instructions.h"
+#include "protocol/lines.h"
 
 namespace {
 

@@ -4,16 +4,16 @@
 #include <cstdlib>
 #include <functional>
 
-#include "capture.h"
+#include "capture/capture.h"
+#include "capture/source.h"
 #include "capture_reference.h"
-#include "json_lines.h"
-#include "motion/picture.h"
-#include "motion/steps_csv.h"
-#include "out.h"
-#include "progress.h"
-#include "report.h"
-#include "source.h"
-#include "summary.h"
+#include "output/json_lines.h"
+#include "output/out.h"
+#include "output/picture.h"
+#include "output/report.h"
+#include "output/steps_csv.h"
+#include "output/summary.h"
+#include "program/progress.h"
 
 namespace vornlog::fuzz {
 

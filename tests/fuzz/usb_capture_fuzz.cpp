@@ -12,11 +12,11 @@
 #include <string>
 #include <string_view>
 
+#include "capture/usb_capture.h"
+#include "capture/usb_source.h"
 #include "fuzz_checks.h"
-#include "progress.h"
-#include "report.h"
-#include "usb_capture.h"
-#include "usb_source.h"
+#include "output/report.h"
+#include "program/progress.h"
 
 using namespace vornlog;
 

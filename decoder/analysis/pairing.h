@@ -1,0 +1,56 @@
+// Which controller message answers which PC message. A PC message waits
+// for the controller's next message of its instruction code; the next PC
+// message ends the wait, and the one that waited got no reply. A controller
+// message of another code, or one that comes when nothing waits, answers
+// nothing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "capture/capture.h"
+
+namespace vornlog {
+
+class RequestPairing {
+public:
+    // A PC message that waits for its reply.
+    struct Request {
+        std::uint8_t code = 0;
+        // Its record number, and its time when it has one.
+        std::uint64_t at = 0;
+        bool timed = false;
+        std::int64_t ns = 0;
+    };
+
+    // A PC message: it waits from now on. Returns the one that waited
+    // before it, which got no reply.
+    std::optional<Request> request(const Request& next)
+    {
+        const std::optional<Request> unanswered = waiting_;
+        waiting_ = next;
+        return unanswered;
+    }
+
+    // A controller message of `code`: the PC message it answers, if any.
+    std::optional<Request> reply(std::uint8_t code)
+    {
+        if (!waiting_ || waiting_->code != code) return std::nullopt;
+        const std::optional<Request> answered = waiting_;
+        waiting_.reset();
+        return answered;
+    }
+
+    // The end of the capture: the PC message that still waits got no reply.
+    std::optional<Request> finish()
+    {
+        const std::optional<Request> unanswered = waiting_;
+        waiting_.reset();
+        return unanswered;
+    }
+
+private:
+    std::optional<Request> waiting_;
+};
+
+} // namespace vornlog

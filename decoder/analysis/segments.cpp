@@ -1,0 +1,57 @@
+#include "segments.h"
+
+#include <utility>
+
+#include "protocol/motion/motion.h"
+
+namespace vornlog::motion {
+
+namespace {
+
+template <const Field& F>
+void fromValues(DataMessage& d, const FieldValues& values)
+{
+    if constexpr (kDataPart<F>)
+        for (int number = F.first; number <= F.last; ++number)
+            if (values.has<F>(number)) dataField<F>(d, number, values.value<F>(number));
+}
+
+template <const auto& List, std::size_t... I>
+void fromValues(DataMessage& d, const FieldValues& values, std::index_sequence<I...>)
+{
+    (fromValues<*List[I]>(d, values), ...);
+}
+
+} // namespace
+
+DataMessage DataMessage::of(const FieldValues& values)
+{
+    DataMessage d;
+    fromValues<kDataFields>(d, values, std::make_index_sequence<std::size(kDataFields)>());
+    fromValues<kDataReplyFields>(d, values, std::make_index_sequence<std::size(kDataReplyFields)>());
+    return d;
+}
+
+DataEvent StoredSegments::feed(Direction direction, const DataMessage& message, StoredSegment& stored)
+{
+    if (direction == Direction::Pc) {
+        pending_ = message.segment;
+        return DataEvent::Sent;
+    }
+    stored.buf = message.buf;
+    stored.seg = message.seg;
+    switch (message.st) {
+    case kStored: break;
+    case kBufferFull: return DataEvent::BufferFull;
+    case kNotUsbMode: return DataEvent::NotUsbMode;
+    default: return DataEvent::OtherStatus;
+    }
+    if (!pending_) return DataEvent::StoredUnknown;
+    stored.segment = *pending_;
+    if (!stored.segment.endOfData())
+        for (int n = 0; n < 5; ++n)
+            if (!(stored.segment.cmd & (1u << n))) stored.segment.steps[n] = -stored.segment.steps[n];
+    return DataEvent::Stored;
+}
+
+} // namespace vornlog::motion

@@ -1,0 +1,242 @@
+// The decoders' sink that writes the decoded part of a message's JSON line
+// (json_lines.h): the instruction, the fields with their raw values,
+// meanings and bit rows, and the errors. Like the report's sink, it knows
+// each field's name, keys and forms when compiling: a field costs a few
+// copies, and only the characters that a message carries are looked at for
+// escaping (names and table texts are plain ASCII, checked when compiling).
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "out.h"
+#include "protocol/emit.h"
+#include "protocol/fields.h"
+#include "protocol/texts.h"
+
+namespace vornlog {
+
+struct Instruction;
+
+// The same as putJsonText (json_lines.h) at p, which has room for
+// kJsonTextGrowth bytes for each byte of `text`; returns the end.
+inline constexpr std::size_t kJsonTextGrowth = 6; // \u0000
+char* writeJsonText(char* p, std::string_view text);
+
+namespace detail {
+
+// "name":"NBR" in two pieces, around the field's number when its name has
+// one ("name":"S and ").
+template <const Field& F>
+struct JsonName {
+    static constexpr std::size_t at = F.numbered() ? F.name.find("%d") : F.name.size();
+    static constexpr std::string_view afterNumber = F.numbered() ? F.name.substr(at + 2) : std::string_view();
+    static constexpr auto before =
+        fmt::join(fmt::Text("\"name\":\""), fmt::Text<at + 1>{F.name.substr(0, at)});
+    static constexpr auto after = fmt::join(fmt::Text<afterNumber.size() + 1>{afterNumber}, fmt::Text("\""));
+};
+
+// Whether a form writes characters of the message (%s, %c), which JSON may
+// have to escape.
+template <fmt::Text F>
+consteval bool carriesText()
+{
+    for (std::size_t i = 0; i < fmt::parsed<F>.count; ++i)
+        if (fmt::parsed<F>.conv[i].kind == fmt::Kind::Str || fmt::parsed<F>.conv[i].kind == fmt::Kind::Char)
+            return true;
+    return false;
+}
+
+} // namespace detail
+
+class JsonSink {
+public:
+    explicit JsonSink(Out& out) : out_(out) {}
+
+    // A message begins; `end` closes its fields and writes its errors.
+    void begin()
+    {
+        fields_ = 0;
+        bitsOpen_ = false;
+        errors_.clear();
+    }
+    void end();
+
+    void instruction(std::uint8_t code, const Instruction* instruction);
+
+    template <const Field& F, fmt::Text M, class... A>
+    void field(const A&... args)
+    {
+        if constexpr (F.numbered())
+            fieldAt<F, M>(args...);
+        else
+            fieldAt<F, M>(0, args...);
+    }
+
+    template <const Field& F, class... A>
+    void codeField(const TableText* text, int number, const A&... numberAndValue)
+    {
+        char* p = head<F>(out_.room(kHeadRoom + F.name.size() + (text ? text->size + 24 : 0)), numberAndValue...);
+        if (text && !text->meaning().empty()) {
+            p = copy(p, ",\"text\":\"");
+            const std::string_view meaning = text->meaning();
+            if (text->number == TableText::kNoNumber) {
+                p = copy(p, meaning);
+            } else {
+                p = copy(p, meaning.substr(0, text->number));
+                p = fmt::dec(p, number);
+                p = copy(p, meaning.substr(text->number + 2));
+            }
+            *p++ = '"';
+        }
+        out_.advance(p);
+        if constexpr (F.unknown != nullptr)
+            if (!text) addError(TableText(F.unknown).meaning());
+    }
+
+    template <const Field& F, fmt::Text E, class... A>
+    void fieldError(const A&... args)
+    {
+        valueOnly<F>(args...);
+        addError(detail::trimmedForm<E>.view());
+    }
+
+    template <const Field& F, class... A>
+    void valueOnly(const A&... numberAndValue)
+    {
+        out_.advance(head<F>(out_.room(kHeadRoom + F.name.size()), numberAndValue...));
+    }
+
+    void bits(std::span<const BitText> table, unsigned value);
+
+    template <fmt::Text E, class... A>
+    void error(const A&... args)
+    {
+        constexpr const auto& T = detail::trimmedForm<E>;
+        static_assert(plainText(T.view()) && !detail::carriesText<T>(), "an error text is plain ASCII");
+        char text[kErrorRoom];
+        static_assert(T.size + sizeof...(A) * fmt::kMaxConv <= kErrorRoom);
+        addError(std::string_view(text, static_cast<std::size_t>(fmt::write<T>(text, args...) - text)));
+    }
+
+    template <fmt::Text T, class... A>
+    void line(const A&...)
+    {
+    }
+
+private:
+    // The most that a field's keys, name without its number, and value take.
+    static constexpr std::size_t kHeadRoom = 64;
+    static constexpr std::size_t kErrorRoom = 160;
+
+    template <std::size_t N>
+    static char* copy(char* p, const char (&text)[N])
+    {
+        std::memcpy(p, text, N - 1);
+        return p + N - 1;
+    }
+    static char* copy(char* p, std::string_view text)
+    {
+        std::memcpy(p, text.data(), text.size());
+        return p + text.size();
+    }
+
+    template <class A, class... R>
+    static const A& first(const A& a, const R&...)
+    {
+        return a;
+    }
+
+    template <class A, class... R>
+    static const auto& last(const A& a, const R&... rest)
+    {
+        if constexpr (sizeof...(R) == 0)
+            return a;
+        else
+            return last(rest...);
+    }
+
+    // Closes the field before, opens this one and writes its name and, for
+    // a field with a value, its value (the last argument).
+    template <const Field& F, class... A>
+    char* head(char* p, const A&... numberAndValue)
+    {
+        if (fields_++) {
+            if (bitsOpen_) *p++ = ']';
+            bitsOpen_ = false;
+            p = copy(p, "},");
+        }
+        *p++ = '{';
+        using Name = detail::JsonName<F>;
+        p = copy(p, Name::before.view());
+        if constexpr (F.numbered()) {
+            static_assert(sizeof...(A) == 2);
+            p = fmt::dec(p, static_cast<std::int32_t>(first(numberAndValue...)));
+        }
+        p = copy(p, Name::after.view());
+        if constexpr (F.hasValue()) {
+            p = copy(p, ",\"raw\":");
+            p = fmt::decimal(p, static_cast<std::uint32_t>(last(numberAndValue...)));
+        }
+        return p;
+    }
+
+    template <const Field& F, fmt::Text M, class N, class... A>
+    void fieldAt(const N& number, const A&... args)
+    {
+        if constexpr (F.hasValue())
+            withValue<F, M>(number, args...);
+        else
+            withMeaning<F, M>(number, 0u, args...);
+    }
+
+    template <const Field& F, fmt::Text M, class N, class V, class... A>
+    void withValue(const N& number, const V& value, const A&... meaning)
+    {
+        withMeaning<F, M>(number, value, meaning...);
+    }
+
+    template <const Field& F, fmt::Text M, class N, class V, class... A>
+    void withMeaning(const N& number, const V& value, const A&... meaning)
+    {
+        constexpr const auto& T = detail::trimmedForm<M>;
+        constexpr bool carries = detail::carriesText<T>();
+        static_assert(plainText(T.view()), "a meaning's form is plain ASCII");
+        const std::size_t textRoom = T.size == 0 ? 0 : 12 + fmt::bound<T>(meaning...) * (carries ? kJsonTextGrowth : 1);
+        char* p = out_.room(kHeadRoom + F.name.size() + textRoom);
+        if constexpr (F.numbered())
+            p = head<F>(p, number, value);
+        else
+            p = head<F>(p, value);
+        if constexpr (T.size != 0) {
+            char* const key = p;
+            p = copy(p, ",\"text\":\"");
+            if constexpr (carries) {
+                char* const raw = scratch(fmt::bound<T>(meaning...));
+                const std::string_view text(raw, static_cast<std::size_t>(fmt::write<T>(raw, meaning...) - raw));
+                p = text.empty() ? key : writeJsonText(p, text);
+                if (!text.empty()) *p++ = '"';
+            } else {
+                p = fmt::write<T>(p, meaning...);
+                *p++ = '"';
+            }
+        }
+        out_.advance(p);
+    }
+
+    void addError(std::string_view text);
+    char* scratch(std::size_t n);
+
+    Out& out_;
+    std::size_t fields_ = 0;
+    bool bitsOpen_ = false;
+    // The errors' part of the line: they come after the fields.
+    std::string errors_;
+    std::string scratch_;
+};
+
+} // namespace vornlog

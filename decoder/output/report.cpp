@@ -1,0 +1,48 @@
+#include "report.h"
+
+#include "program/progress.h"
+#include "protocol/instructions.h"
+
+namespace vornlog {
+
+void ReportSink::instruction(std::uint8_t, const Instruction* instruction)
+{
+    if (instruction) {
+        out_.write(instruction->instructionLine());
+    } else {
+        out_.write(std::string_view(kUnknownInstruction));
+    }
+}
+
+void reportMessage(Direction direction, std::string_view field, Out& dest)
+{
+    if (direction == Direction::Pc)
+        put<"PC     :  %s\n">(dest, field);
+    else
+        put<" QMR5V :  %s\n">(dest, field);
+    ReportSink sink(dest);
+    decodeMessage(direction, field, sink);
+}
+
+void reportLine(std::string_view captureLine, Out& dest)
+{
+    CaptureLine line;
+    if (parseCaptureLine(captureLine, line)) reportMessage(line.direction, line.field, dest);
+}
+
+void writeReport(MessageSource& in, Out& dest, Progress& progress)
+{
+    CaptureRecord record;
+    while (!dest.failed() && in.next(record)) {
+        progress.count();
+        if (record.isMessage) reportMessage(record.direction, record.field, dest);
+    }
+}
+
+void writeReport(LineReader& in, Out& dest, Progress& progress)
+{
+    TextDumpSource source(in);
+    writeReport(source, dest, progress);
+}
+
+} // namespace vornlog

@@ -1,0 +1,94 @@
+// The full-details report: for each message of the capture, its echo line
+// with the sender, then the lines of what its decoder found, rendered by
+// the report's sink.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/capture.h"
+#include "capture/source.h"
+#include "out.h"
+#include "protocol/emit.h"
+#include "protocol/lines.h"
+#include "protocol/texts.h"
+
+namespace vornlog {
+
+class Progress;
+struct Instruction;
+
+// Writes what the decoders find as the report's lines: a field's line is
+// its head and its meaning joined into one format when compiling, so that
+// a line costs what it did when the decoders wrote it themselves.
+class ReportSink {
+public:
+    explicit ReportSink(Out& out) : out_(out) {}
+
+    // The instruction line, or the unknown-instruction line (null).
+    void instruction(std::uint8_t code, const Instruction* instruction);
+
+    template <const Field& F, fmt::Text M, class... A>
+    void field(const A&... args)
+    {
+        put<fmt::join(FieldForms<F>::head, M)>(out_, args...);
+    }
+
+    template <const Field& F, class... A>
+    void codeField(const TableText* text, int number, const A&... numberAndValue)
+    {
+        put<FieldForms<F>::head>(out_, numberAndValue...);
+        if (text) {
+            putTableText(out_, *text, number);
+        } else if constexpr (F.unknown != nullptr) {
+            out_.write(std::string_view(F.unknown));
+        }
+    }
+
+    template <const Field& F, fmt::Text E, class... A>
+    void fieldError(const A&... args)
+    {
+        put<fmt::join(FieldForms<F>::head, E)>(out_, args...);
+    }
+
+    template <const Field& F, class... A>
+    void valueOnly(const A&...)
+    {
+    }
+
+    void bits(std::span<const BitText> table, unsigned value) { putBits(out_, table, value); }
+
+    template <fmt::Text E, class... A>
+    void error(const A&... args)
+    {
+        put<E>(out_, args...);
+    }
+
+    template <fmt::Text T, class... A>
+    void line(const A&... args)
+    {
+        put<T>(out_, args...);
+    }
+
+private:
+    Out& out_;
+};
+
+// Decodes one message, given as the hex pairs of a data field, into
+// `sink`: the instruction, then what its decoder finds (instructions.cpp).
+template <class S>
+void decodeMessage(Direction direction, std::string_view field, S& sink);
+
+// Decodes one message into the report: its echo line, its instruction line
+// and its decoded lines.
+void reportMessage(Direction direction, std::string_view field, Out& dest);
+
+// Decodes one capture line into the report (nothing for a line that holds
+// no message).
+void reportLine(std::string_view captureLine, Out& dest);
+
+// The report loop: every record of `in`, counted on the console.
+void writeReport(MessageSource& in, Out& dest, Progress& progress);
+// The same over the capture lines of a text dump.
+void writeReport(LineReader& in, Out& dest, Progress& progress);
+
+} // namespace vornlog

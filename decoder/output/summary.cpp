@@ -1,0 +1,72 @@
+#include "summary.h"
+
+#include <memory>
+
+#include "output/summary/taps.h"
+#include "program/progress.h"
+#include "protocol/instructions.h"
+#include "report.h"
+
+namespace vornlog {
+
+namespace {
+
+// The parts of the summary, fed one record after the other.
+struct Summary {
+    Summary(bool textDump, const InstructionFilter* keep)
+        : capture(textDump, keep), replies(textDump), errors(textDump), timing(textDump)
+    {
+    }
+
+    void feed(const CaptureRecord& record)
+    {
+        summary::Tapped t{record, message};
+        t.timed = timing.time(record, t.ns);
+        // A message left out (-i) is counted, not decoded; every other is
+        // decoded once, into its values and error kinds.
+        if (!capture.add(t)) return;
+        if (record.isMessage) decodeMessage(record.direction, record.field, message);
+        replies.add(t);
+        errors.add(t);
+        motion.add(t);
+        timing.add(t);
+    }
+
+    void write(Out& out, std::string_view name, std::string_view format, std::string_view fault)
+    {
+        replies.finish();
+        summary::Row().text("Vornlog session summary").put(out);
+        summary::Row().text("=======================").put(out);
+        capture.write(out, name, format, fault);
+        replies.write(out);
+        errors.write(out);
+        motion.write(out);
+        timing.write(out, capture.messages(), replies);
+    }
+
+    ValueSink message;
+    summary::CaptureCounts capture;
+    summary::Replies replies;
+    summary::ErrorCensus errors;
+    summary::MotionTally motion;
+    summary::Timing timing;
+};
+
+} // namespace
+
+void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress,
+                  const InstructionFilter* keep)
+{
+    // Fixed tables of some 100 KiB: on the heap, not the stack.
+    auto summary = std::make_unique<Summary>(in.format() == "text dump", keep);
+    in.readTimes();
+    CaptureRecord record;
+    while (in.next(record)) {
+        progress.count();
+        summary->feed(record);
+    }
+    if (in.interrupted()) summary->capture.interruptedAfter(static_cast<std::uint64_t>(progress.lines()));
+    summary->write(dest, captureName, in.format(), in.fault());
+}
+
+} // namespace vornlog

@@ -1,0 +1,111 @@
+#include "page.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "protocol/instructions.h"
+
+namespace vornlog::summary {
+
+std::string number(std::int64_t v)
+{
+    char text[24];
+    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+std::string zeros(std::int64_t v, int digits)
+{
+    std::string s = number(v);
+    if (static_cast<int>(s.size()) < digits) s.insert(0, static_cast<std::size_t>(digits) - s.size(), '0');
+    return s;
+}
+
+std::string oneDecimal(double v)
+{
+    char text[48];
+    return std::string(text, std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 1).ptr);
+}
+
+std::string milliseconds(std::int64_t ns)
+{
+    const std::int64_t us = std::max<std::int64_t>(ns, 0) / 1000;
+    return number(us / 1000) + "." + zeros(us % 1000, 3);
+}
+
+std::string seconds(std::int64_t ns)
+{
+    const std::int64_t ms = std::max<std::int64_t>(ns, 0) / 1'000'000;
+    return number(ms / 1000) + "." + zeros(ms % 1000, 3);
+}
+
+Row& Row::left(std::string_view text, std::size_t width)
+{
+    s_ += text;
+    if (text.size() < width) s_.append(width - text.size(), ' ');
+    return *this;
+}
+
+Row& Row::right(std::string_view text, std::size_t width)
+{
+    if (text.size() < width) s_.append(width - text.size(), ' ');
+    s_ += text;
+    return *this;
+}
+
+void Row::put(Out& out)
+{
+    while (!s_.empty() && s_.back() == ' ') s_.pop_back();
+    s_ += '\n';
+    out.write(s_);
+    s_.clear();
+}
+
+void heading(Out& out, std::string_view title)
+{
+    Row().text("\n").text(title).put(out);
+    Row().text(std::string(title.size(), '-')).put(out);
+}
+
+void countLine(Out& out, std::string_view label, std::int64_t v, std::string_view note)
+{
+    Row row;
+    row.text("  ").left(label, kLabel).right(v, kValue);
+    if (!note.empty()) row.text("  ").text(note);
+    row.put(out);
+}
+
+void textLine(Out& out, std::string_view label, std::string_view value)
+{
+    Row().text("  ").left(label, kLabel).text(value).put(out);
+}
+
+std::string codeCell(std::uint8_t code)
+{
+    std::string s = "0x";
+    s += fmt::kHexDigits[code >> 4];
+    s += fmt::kHexDigits[code & 15];
+    if (code > 0x20 && code < 0x7F) {
+        s += ' ';
+        s += static_cast<char>(code);
+    }
+    return s;
+}
+
+std::string nameCell(std::uint8_t code)
+{
+    const std::string_view name = instructionName(code);
+    return name.empty() ? std::string("(unknown instruction)") : std::string(name);
+}
+
+std::string places(const Occurrences& o, bool textDump)
+{
+    std::string s = textDump ? (o.count > 1 ? "lines " : "line ") : (o.count > 1 ? "packets " : "packet ");
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(o.count, Occurrences::kFirstFew); ++i) {
+        if (i) s += ", ";
+        s += number(static_cast<std::int64_t>(o.first[i]));
+    }
+    if (o.count > Occurrences::kFirstFew) s += ", ...";
+    return s;
+}
+
+} // namespace vornlog::summary

@@ -1,0 +1,76 @@
+// The session summary's page: numbers and durations as it writes them, its
+// lines of padded cells, headings, counts and the places where something
+// happened. Every part of the summary lays its section out with these.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "output/out.h"
+
+namespace vornlog::summary {
+
+std::string number(std::int64_t v);
+// v with `digits` digits, zeros in front.
+std::string zeros(std::int64_t v, int digits);
+std::string oneDecimal(double v);
+// A duration in milliseconds with three decimals (microseconds).
+std::string milliseconds(std::int64_t ns);
+// A duration in seconds with three decimals.
+std::string seconds(std::int64_t ns);
+
+// One line of the page, built from cells padded to their columns; the
+// spaces at its end are left out.
+class Row {
+public:
+    Row& left(std::string_view text, std::size_t width);
+    Row& right(std::string_view text, std::size_t width);
+    Row& right(std::int64_t v, std::size_t width) { return right(number(v), width); }
+    Row& text(std::string_view text)
+    {
+        s_ += text;
+        return *this;
+    }
+    void put(Out& out);
+
+private:
+    std::string s_;
+};
+
+// A section's title, underlined, after an empty line.
+void heading(Out& out, std::string_view title);
+
+// "  Label ....... value": a label and its number, right-aligned.
+inline constexpr std::size_t kLabel = 40;
+inline constexpr std::size_t kItem = 8;
+inline constexpr std::size_t kValue = 10;
+
+void countLine(Out& out, std::string_view label, std::int64_t v, std::string_view note = {});
+void textLine(Out& out, std::string_view label, std::string_view value);
+
+// The columns of a table by instruction: "0x44 D" (the code and its
+// letter), and the instruction's name.
+inline constexpr std::size_t kCodeColumn = 8;
+inline constexpr std::size_t kNameColumn = 26;
+std::string codeCell(std::uint8_t code);
+std::string nameCell(std::uint8_t code);
+
+// How often something happened, and where the first few times.
+struct Occurrences {
+    static constexpr int kFirstFew = 3;
+    std::uint64_t count = 0;
+    std::uint64_t first[kFirstFew]{};
+
+    void add(std::uint64_t where)
+    {
+        if (count < kFirstFew) first[count] = where;
+        ++count;
+    }
+};
+
+// "lines 4, 9, 12, ...": the first few places, as lines of a text dump or
+// packets of a capture file.
+std::string places(const Occurrences& o, bool textDump);
+
+} // namespace vornlog::summary

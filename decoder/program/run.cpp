@@ -1,0 +1,270 @@
+#include "run.h"
+
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "capture/capture.h"
+#include "capture/input.h"
+#include "capture/instruction_filter.h"
+#include "capture/source.h"
+#include "capture/usb_source.h"
+#include "help.h"
+#include "output/json_lines.h"
+#include "output/out.h"
+#include "output/picture.h"
+#include "output/report.h"
+#include "output/steps_csv.h"
+#include "output/summary.h"
+#include "platform.h"
+#include "progress.h"
+
+namespace vornlog {
+
+namespace {
+
+constexpr std::string_view kName = "Vornlog";
+constexpr std::string_view kRelease = "0.04";
+// The exit status of a file whose decoding was interrupted (as a shell
+// gives a program that Ctrl-C ended).
+constexpr int kInterruptedStatus = 130;
+
+void putUsage(Out& console)
+{
+    put<"\n">(console);
+    put<"Usage:\n">(console);
+    put<"   %s [-s|-v] <dump file> <dest file>\n">(console, kName);
+    put<"Options:\n">(console);
+    put<"   -s  extract steps information only in CSV format\n">(console);
+    put<"   -v  Full details on all instructions\n">(console);
+    put<"   -h  this help\n">(console);
+    put<"\n">(console);
+}
+
+// A message on standard error, after what the console already shows.
+void complain(Out& console, std::string_view message, const std::string& name)
+{
+    console.flush();
+    std::fflush(stdout);
+    std::string text(message);
+    text += name;
+    text += '\n';
+    writeError(text);
+}
+
+} // namespace
+
+std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
+{
+    if (args.size() < 2) return std::nullopt;
+    Options options;
+    for (std::size_t i = 0; i + 2 < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (option.size() < 2 || option[0] != '-') return std::nullopt;
+        if (option[1] == 's')
+            options.mode = Mode::Steps;
+        else if (option[1] == 'v')
+            options.mode = Mode::Report;
+        else if (option[1] == 'n')
+            options.viewer = false;
+        else if (option[1] == 'q')
+            options.quiet = true;
+        else if (option[1] == 'p')
+            options.mode = Mode::Picture;
+        else if (option[1] == 't')
+            options.mode = Mode::Summary;
+        else if (option[1] == 'j')
+            options.mode = Mode::Json;
+        else if (option[1] == 'f')
+            options.follow = true;
+        else if (option[1] == 'd' || option[1] == 'i') {
+            // -d BUS.ADDR or -dBUS.ADDR, -i LIST or -iLIST; the value is
+            // never the dump file.
+            std::string_view value = std::string_view(option).substr(2);
+            if (value.empty()) {
+                if (i + 3 >= args.size()) return std::nullopt;
+                value = args[++i];
+            }
+            if (option[1] == 'd') {
+                options.device = parseUsbDevice(value);
+                if (!options.device) return std::nullopt;
+            } else {
+                options.keep = InstructionFilter::parse(value);
+                if (!options.keep) return std::nullopt;
+            }
+        } else
+            return std::nullopt;
+    }
+    options.dump = args[args.size() - 2];
+    options.dest = args[args.size() - 1];
+    return options;
+}
+
+int run(const std::vector<std::string>& args)
+{
+    // --help and --version stand alone on the command line; anywhere else
+    // they are options like any other, known by "--", and unknown.
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "--version")) {
+        Out info(stdout, false);
+        if (args[0] == "--help")
+            putHelp(info);
+        else
+            put<"vornlog %s (%s rel. %s)\n">(info, packageVersion(), kName, kRelease);
+        return info.flush() ? 0 : 1;
+    }
+
+    const std::optional<Options> options = parseCommandLine(args);
+    if (!options) {
+        Out console(stdout, false);
+        put<"%s (rel. %s)\n">(console, kName, kRelease);
+        putUsage(console);
+        return 1;
+    }
+
+    // A dest file "-" is standard output: the console text moves to
+    // standard error. A quiet run writes it to the null device.
+    const bool dumpIsStdin = options->dump == "-";
+    const bool destIsStdout = options->dest == "-";
+    std::FILE* consoleFile = destIsStdout ? stderr : stdout;
+    if (options->quiet) {
+        consoleFile = openNullDevice();
+        if (!consoleFile) {
+            writeError(std::string(kCantWrite) + "the null device\n");
+            return 1;
+        }
+    }
+    struct CloseConsole {
+        std::FILE* file;
+        ~CloseConsole()
+        {
+            if (file != stdout && file != stderr) std::fclose(file);
+        }
+    } closeConsole{consoleFile};
+    Out console(consoleFile, false);
+    put<"%s (rel. %s)\n">(console, kName, kRelease);
+
+    std::FILE* dump = dumpIsStdin ? standardInput() : openFile(options->dump, "rb");
+    if (!dump) {
+        complain(console, kCantRead, options->dump);
+        return 1;
+    }
+    // From here on Ctrl-C ends the reading, not the run: what was read is
+    // decoded and written as at the end of the capture.
+    catchInterrupts();
+    DumpStream stream(dump, options->follow);
+    // Before the reading waits for more of a live capture, everything
+    // written so far goes out.
+    stream.onWait([&console, consoleFile] {
+        console.flush();
+        std::fflush(consoleFile);
+    });
+    // A USB capture is read until its device is known before the dest file
+    // is touched.
+    std::optional<DumpInput> input(std::in_place, stream, options->device, console);
+    if (!input->problem().empty()) {
+        if (!dumpIsStdin) std::fclose(dump);
+        complain(console, input->problem(), options->dump);
+        return 1;
+    }
+    // Opening the capture itself for writing would empty it; writing to a
+    // capture that is being read would make it grow as long as it is read.
+    // Standard input and output are checked as the files they stand for.
+    bool same = false;
+    if (destIsStdout)
+        same = sameFile(dump, stdout);
+    else if (dumpIsStdin)
+        same = sameFile(dump, options->dest);
+    else
+        same = sameFile(options->dump, options->dest);
+    std::FILE* dest = same ? nullptr : destIsStdout ? standardOutput() : openFile(options->dest, "wb");
+    if (!dest) {
+        if (!dumpIsStdin) std::fclose(dump);
+        complain(console, kCantWrite, options->dest);
+        return 1;
+    }
+
+    bool readError = false;
+    bool writeError = false;
+    bool interrupted = false;
+    std::string fault;
+    {
+        MessageSource& in = input->source();
+        Out out(dest);
+        stream.onWait([&] {
+            out.flush();
+            std::fflush(dest);
+            console.flush();
+            std::fflush(consoleFile);
+        });
+        // A console that is not a terminal gets the progress line now and
+        // then, not for every line.
+        Progress progress(console, isTerminal(consoleFile));
+        // -i: the report gets the messages of the instructions kept alone.
+        std::optional<FilteredSource> kept;
+        if (options->keep) kept.emplace(in, *options->keep);
+        MessageSource& reported = kept ? static_cast<MessageSource&>(*kept) : in;
+        if (options->mode == Mode::Steps)
+            writeStepsCsv(in, out, console, progress);
+        else if (options->mode == Mode::Picture)
+            writePicture(in, out, progress, dumpIsStdin ? "standard input" : fileNamePart(options->dump));
+        else if (options->mode == Mode::Summary)
+            writeSummary(in, dumpIsStdin ? "standard input" : options->dump, out, progress,
+                         options->keep ? &*options->keep : nullptr);
+        else if (options->mode == Mode::Json)
+            writeJsonLines(in, out, progress, options->keep ? &*options->keep : nullptr);
+        else
+            writeReport(reported, out, progress);
+        stream.onWait(nullptr);
+        progress.finish();
+        readError = in.readError();
+        fault = in.fault();
+        interrupted = in.interrupted();
+        writeError = !out.flush();
+        if (interrupted) {
+            const char* what = input->usb() ? "packet" : "line";
+            if (progress.lines() == 0)
+                put<"\nReading interrupted before the first %s">(console, std::string_view(what));
+            else
+                put<"\nReading interrupted after %s %d">(console, std::string_view(what), progress.lines());
+        }
+        input->conclude(console);
+    }
+    // Everything read is closed before the viewer starts: it gets no handle
+    // on the capture.
+    input.reset();
+    if (!dumpIsStdin) std::fclose(dump);
+    if (destIsStdout) {
+        if (std::fflush(dest) != 0 || std::ferror(dest)) writeError = true;
+    } else if (std::fclose(dest) != 0) {
+        writeError = true;
+    }
+
+    if (readError || writeError || !fault.empty()) {
+        put<"\n">(console);
+        if (readError)
+            complain(console, kCantRead, options->dump);
+        else if (writeError)
+            complain(console, kCantWrite, options->dest);
+        else
+            complain(console, "Damaged capture file, " + fault + ": ", options->dump);
+        return 1;
+    }
+    // Interrupting is how a live capture ends; the decoding of a file on a
+    // disk that was cut short must not pass for a whole run.
+    if (interrupted && !stream.live()) {
+        put<"\n">(console);
+        console.flush();
+        std::fflush(consoleFile);
+        return kInterruptedStatus;
+    }
+
+    put<"\n\nDone">(console);
+    console.flush();
+    std::fflush(consoleFile);
+    if (options->viewer && !destIsStdout)
+        showInViewer(options->dest, options->mode == Mode::Steps || options->mode == Mode::Picture ? Viewer::ByType
+                                                                                                   : Viewer::Text);
+    return 0;
+}
+
+} // namespace vornlog

@@ -1,0 +1,43 @@
+// The run of the console program: banner, command line, files, one pass
+// over the capture, closing message and the viewer.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/instruction_filter.h"
+#include "capture/usb_capture.h"
+
+namespace vornlog {
+
+enum class Mode { Report, Steps, Picture, Summary, Json };
+
+struct Options {
+    Mode mode = Mode::Report;
+    // -n: the dest file is not shown when the run is over.
+    bool viewer = true;
+    // -q: nothing on the console but the errors.
+    bool quiet = false;
+    std::string dump;
+    std::string dest;
+    // -d BUS.ADDR: the USB device whose messages a USB capture gives.
+    std::optional<UsbDevice> device;
+    // -f: at the end of the dump file, wait for it to grow, until Ctrl-C.
+    bool follow = false;
+    // -i LIST: the instructions the report and the summary keep.
+    std::optional<InstructionFilter> keep;
+};
+
+// Reads the command line (the arguments after the program name). The last
+// two arguments are always the dump file and the dest file; each argument
+// before them is an option known by its first two characters: -s, -v, -p, -t
+// or -j (the last one given counts), -n, -q or -f, -d BUS.ADDR (also
+// -dBUS.ADDR) or -i LIST (also -iLIST). Empty when the usage text must be
+// shown. A dump or dest file "-" is standard input or output.
+std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
+
+// The whole run; returns the exit status.
+int run(const std::vector<std::string>& args);
+
+} // namespace vornlog

@@ -1,0 +1,211 @@
+// What the decoders find, as values and texts for any consumer: the JSON
+// Lines, and whatever else needs a message's fields without reading the
+// report back. EventSink is the decoders' sink that makes them; a
+// MessageEvents receives them, in message order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "emit.h"
+#include "fields.h"
+#include "lines.h"
+#include "output/out.h"
+#include "texts.h"
+
+namespace vornlog {
+
+struct Instruction;
+
+// A field as the report shows it.
+struct FieldEvent {
+    // Its description: the same object for every message, so that a
+    // consumer can tell fields apart by it (&motion::kDataNbr).
+    const Field* field = nullptr;
+    // Its name as the report writes it ("S1"; plain ASCII, checked when
+    // compiling), and its number (1) when the description's name has one,
+    // else 0.
+    std::string_view name;
+    int number = 0;
+    // Its value as the message holds it (the report's hexadecimal value),
+    // when it has one.
+    bool hasValue = false;
+    std::uint32_t value = 0;
+    // Its meaning as the report gives it, without the arrow and the line
+    // end ("800 pulses"); empty when it gives none. Characters of the
+    // message (a name, a version) are as they are, any bytes at all.
+    std::string_view text;
+};
+
+class MessageEvents {
+public:
+    // The message's instruction, or null for a code (or direction) that no
+    // decoder reads. First for every message.
+    virtual void instruction(std::uint8_t code, const Instruction* instruction) = 0;
+    virtual void field(const FieldEvent& field) = 0;
+    // A bit row under the last field.
+    virtual void bit(int bit, int value, std::string_view text) = 0;
+    // An error text, as the report writes it without its indentation and
+    // line end ("ERROR: Unknown command").
+    virtual void error(std::string_view text) = 0;
+    // A line of the report that is neither a field nor an error ("No
+    // paramters"), likewise trimmed.
+    virtual void line(std::string_view text) { (void)text; }
+
+protected:
+    ~MessageEvents() = default;
+};
+
+
+// The decoders' sink that turns what they find into events.
+class EventSink {
+public:
+    explicit EventSink(MessageEvents& events) : events_(events) {}
+
+    // The instruction; an unknown one is also an error, as in the report.
+    void instruction(std::uint8_t code, const Instruction* instruction)
+    {
+        events_.instruction(code, instruction);
+        if (!instruction) events_.error(detail::trimmedForm<kUnknownInstruction>.view());
+    }
+
+    template <const Field& F, fmt::Text M, class... A>
+    void field(const A&... args)
+    {
+        FieldEvent e = start<F>(args...);
+        if constexpr (F.numbered())
+            valueAndMeaning<F, M>(e, args...);
+        else
+            valueAndMeaning<F, M>(e, 0, args...);
+    }
+
+    template <const Field& F, class... A>
+    void codeField(const TableText* text, int number, const A&... numberAndValue)
+    {
+        FieldEvent e = start<F>(numberAndValue...);
+        e.hasValue = true;
+        e.value = static_cast<std::uint32_t>(last(numberAndValue...));
+        if (text) e.text = tableText(*text, number);
+        events_.field(e);
+        if constexpr (F.unknown != nullptr)
+            if (!text) events_.error(TableText(F.unknown).meaning());
+    }
+
+    template <const Field& F, fmt::Text E, class... A>
+    void fieldError(const A&... args)
+    {
+        static_assert(sizeof...(A) == std::size_t{F.numbered()} + 1, "the error has no values of its own");
+        valueOnly<F>(args...);
+        events_.error(detail::trimmedForm<E>.view());
+    }
+
+    template <const Field& F, class... A>
+    void valueOnly(const A&... numberAndValue)
+    {
+        FieldEvent e = start<F>(numberAndValue...);
+        e.hasValue = true;
+        e.value = static_cast<std::uint32_t>(last(numberAndValue...));
+        events_.field(e);
+    }
+
+    void bits(std::span<const BitText> table, unsigned value)
+    {
+        for (const BitText& entry : table) {
+            const int v = (value >> entry.bit) & 1;
+            if (const TableText& meaning = entry.meaning(v)) events_.bit(entry.bit, v, meaning.view());
+        }
+    }
+
+    template <fmt::Text E, class... A>
+    void error(const A&... args)
+    {
+        events_.error(render<detail::trimmedForm<E>>(args...));
+    }
+
+    template <fmt::Text T, class... A>
+    void line(const A&... args)
+    {
+        const std::string_view text = render<detail::trimmedForm<T>>(args...);
+        if (!text.empty()) events_.line(text);
+    }
+
+private:
+    template <class A, class... R>
+    static const auto& last(const A& a, const R&... rest)
+    {
+        if constexpr (sizeof...(R) == 0)
+            return a;
+        else
+            return last(rest...);
+    }
+
+    // The event with the field's name, numbered by the first argument when
+    // the name has a number.
+    template <const Field& F, class... A>
+    FieldEvent start(const A&... args)
+    {
+        FieldEvent e;
+        e.field = &F;
+        if constexpr (F.numbered()) {
+            constexpr std::size_t at = F.name.find("%d");
+            static_assert(F.name.size() < sizeof name_ - 10);
+            e.number = static_cast<int>(first(args...));
+            char* p = fmt::write<"%s%d%s">(name_, F.name.substr(0, at), e.number, F.name.substr(at + 2));
+            e.name = std::string_view(name_, static_cast<std::size_t>(p - name_));
+        } else {
+            e.name = F.name;
+        }
+        return e;
+    }
+
+    template <class A, class... R>
+    static const A& first(const A& a, const R&...)
+    {
+        return a;
+    }
+
+    template <const Field& F, fmt::Text M, class N, class... A>
+    void valueAndMeaning(FieldEvent& e, const N&, const A&... args)
+    {
+        if constexpr (F.hasValue())
+            withValue<M>(e, args...);
+        else
+            withMeaning<M>(e, args...);
+    }
+
+    template <fmt::Text M, class V, class... A>
+    void withValue(FieldEvent& e, const V& value, const A&... meaning)
+    {
+        e.hasValue = true;
+        e.value = static_cast<std::uint32_t>(value);
+        withMeaning<M>(e, meaning...);
+    }
+
+    template <fmt::Text M, class... A>
+    void withMeaning(FieldEvent& e, const A&... meaning)
+    {
+        if constexpr (detail::trimmedForm<M>.size != 0) e.text = render<detail::trimmedForm<M>>(meaning...);
+        events_.field(e);
+    }
+
+    std::string_view tableText(const TableText& text, int number);
+
+    template <fmt::Text F, class... A>
+    std::string_view render(const A&... args)
+    {
+        char* p = room(fmt::bound<F>(args...));
+        return std::string_view(p, static_cast<std::size_t>(fmt::write<F>(p, args...) - p));
+    }
+
+    // Room for n bytes of text; what it held before is gone.
+    char* room(std::size_t n);
+
+    MessageEvents& events_;
+    char name_[32]{};
+    std::unique_ptr<char[]> text_;
+    std::size_t capacity_ = 0;
+};
+
+} // namespace vornlog

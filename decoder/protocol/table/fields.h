@@ -1,0 +1,168 @@
+// The fields and tables of the Table instruction (0x54, T) and of the three
+// parts in which a table travels.
+#pragma once
+
+#include "protocol/fields.h"
+#include "protocol/lines.h"
+#include "protocol/setup_fields.h"
+#include "protocol/texts.h"
+
+namespace vornlog::table {
+
+// ---- The sub-commands and replies -------------------------------------------
+
+// Read sub-commands are odd, write sub-commands even; the writes of a part
+// carry it from byte 3. "%d" is byte 2, the table's number.
+inline constexpr std::uint8_t kWriteTableNumber = 0x01;
+inline constexpr std::uint8_t kReadLow = 0x03;
+inline constexpr std::uint8_t kWriteLow = 0x04;
+inline constexpr std::uint8_t kReadHigh = 0x05;
+inline constexpr std::uint8_t kWriteHigh = 0x06;
+inline constexpr std::uint8_t kReadUpper = 0x07;
+inline constexpr std::uint8_t kWriteUpper = 0x08;
+
+inline constexpr CodeText kTableCommands[] = {
+    {0x00, "Read table number from EEPROM\n"},
+    {kWriteTableNumber, "Write table number to use in EEPROM and load it\n"},
+    {kReadLow, "Read low part of table %d\n"},
+    {kWriteLow, "Write low part of table %d\n"},
+    {kReadHigh, "Read high part of table %d\n"},
+    {kWriteHigh, "Write high part of table %d\n"},
+    {kReadUpper, "Read upper part of table %d\n"},
+    {kWriteUpper, "Write upper part of table %d\n"},
+};
+
+// Byte 1 of a reply: a status (0x00, 0xFF) or the read sub-command it
+// answers, followed by the part that was read. The read requests of the PC
+// and the answers to them share their texts.
+inline constexpr std::uint8_t kWriteFailed = 0x00;
+inline constexpr std::uint8_t kWritten = 0xFF;
+
+inline constexpr CodeText kTableReplies[] = {
+    {kWriteFailed, "Write failed or table number %d in use\n"},
+    {kReadLow, "Read low part of table %d\n"},
+    {kReadHigh, "Read high part of table %d\n"},
+    {kReadUpper, "Read upper part of table %d\n"},
+    {kWritten, "Table successfully written in EEPROM\n"},
+};
+
+// The tables in use are 0, 1 and 2.
+inline constexpr std::uint8_t kLastTableNumber = 2;
+
+inline constexpr Field kTableCmd{
+    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableCommands, .unknown = kUnknownCommand};
+inline constexpr Field kTableNumber{.name = "NBR", .head = "     NBR=0x%02X\t-> ", .meaning = "table number %d\n"};
+// A status shows on a RET line, an echoed sub-command on a CMD line.
+inline constexpr Field kTableReplyRet{
+    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kTableReplies, .unknown = kInvalidStatus};
+inline constexpr Field kTableReplyCmd{
+    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableReplies, .unknown = kInvalidStatus};
+
+// ---- Low part: 30 bytes ------------------------------------------------------
+
+inline constexpr int kAxes = 5;
+inline constexpr int kOutputs = 10;
+inline constexpr int kNameLength = 8;
+
+// Axis names A1 to A5. Codes 0 to 3 all mean an axis that is not used;
+// codes missing here have no meaning.
+inline constexpr const char* kAxisNotUsed = "Not used\n";
+inline constexpr CodeText kAxisCodes[] = {
+    {0x00, kAxisNotUsed}, {0x01, kAxisNotUsed}, {0x02, kAxisNotUsed}, {0x03, kAxisNotUsed},
+    {0x04, "X\n"},        {0x05, "XL\n"},       {0x06, "XR\n"},
+    {0x08, "Y\n"},        {0x09, "YL\n"},       {0x0A, "YR\n"},
+    {0x0C, "Z\n"},        {0x0D, "ZL\n"},       {0x0E, "ZR\n"},
+    {0x10, "A\n"},        {0x11, "B\n"},        {0x12, "C\n"},
+    {0x20, "R\n"},        {0x21, "RX\n"},       {0x22, "RY\n"},       {0x23, "RZ\n"},
+    {0x30, "U\n"},        {0x31, "V\n"},        {0x32, "W\n"},
+};
+
+// An OUTn byte: bits 0 to 2 are the axis whose signal the output carries
+// (0 none, 6 and 7 invalid), bits 7 and 6 say which signal and how.
+inline constexpr unsigned kOutAxisMask = 0x07;
+inline constexpr unsigned kLastAxis = 5;
+inline constexpr BitText kOutSignalBits[] = {
+    {7, "STEP", "DIR"},
+    {6, "reversed signal", "normal signal"},
+};
+
+// Bits 0 to 2 of FLAGS (bits 3 to 7 are not shown).
+inline constexpr BitText kFlagsBits[] = {
+    {0, "Origin/End switches enabled", "Origin/End switches disabled"},
+    {1, "Table orientation reversed", "Table orientation normal"},
+    {2, "M_ON/OFF reversed", "M_ON/OFF normal"},
+};
+
+inline constexpr std::uint8_t kSlowestSlope = 0x0F;
+
+// Eight characters, or "empty name..." when the first is 0.
+inline constexpr Field kTableName{.name = "Table name",
+                                  .kind = FieldKind::Text,
+                                  .width = kNameLength,
+                                  .head = "     Table name:\t",
+                                  .meaning = "%s\n"};
+inline constexpr Field kAxisName{.name = "A%d",
+                                 .first = 1,
+                                 .last = kAxes,
+                                 .head = "     A%d=0x%02X->\t",
+                                 .codes = kAxisCodes,
+                                 .unknown = "Error: Unknown value...\n"};
+// Its meaning, on the line below, is the axis of bits 0 to 2.
+inline constexpr Field kOutput{
+    .name = "OUT%d", .first = 1, .last = kOutputs, .head = "     OUT%d=\t0x%02X\n", .bits = kOutSignalBits};
+// In units of 10 kHz.
+inline constexpr Field kFreq{.name = "FREQ", .head = "     FREQ=0x%02X\t-> ", .meaning = "%dkHz\n"};
+inline constexpr Field kSlope{
+    .name = "SLOPE", .head = "     SLOPE=0x%02X\t-> ", .meaning = "0x00:fastest...0x0F:slowest\n"};
+inline constexpr Field kPwmMax{.name = "PWM max", .head = "     PWM max=0x%02X -> ", .meaning = "%d => %d%%\n"};
+inline constexpr Field kFlags{.name = "FLAGS", .head = "     FLAGS=0x%02X\n", .bits = kFlagsBits};
+inline constexpr Field kIo1Setting{.name = "IO1", .head = "     IO1=0x%02X\n", .bits = kIo1Bits};
+inline constexpr Field kLanguage{.name = "LANG", .head = "     LANG=0x%02X\n"};
+
+inline constexpr const Field* kLowPartFields[] = {&kTableName, &kAxisName, &kOutput, &kFreq, &kSlope,
+                                                  &kPwmMax,    &kMoff,     &kFlags,  &kIo1Setting, &kLanguage};
+
+// ---- High part: 30 bytes -----------------------------------------------------
+
+// The steps for 1 mm of each axis turn that axis's speeds into mm/s.
+inline constexpr Field kStepsPerMm{.name = "S%d",
+                                   .first = 1,
+                                   .last = kAxes,
+                                   .width = 2,
+                                   .head = "     S%d=0x%04X\t-> ",
+                                   .meaning = "%d steps for 1mm\n"};
+inline constexpr Field kSpeed{.name = "V%dM",
+                              .first = 1,
+                              .last = kAxes,
+                              .width = 2,
+                              .head = "     V%dM=0x%04X\t-> ",
+                              .meaning = "%d steps/s -> %.1f mm/s without acceleration\n"};
+inline constexpr Field kSpeedWithAcceleration{.name = "V%dMA",
+                                              .first = 1,
+                                              .last = kAxes,
+                                              .width = 2,
+                                              .head = "     V%dMA=0x%04X -> ",
+                                              .meaning = "%d steps/s -> %.1f mm/s with acceleration\n"};
+
+inline constexpr const Field* kHighPartFields[] = {&kStepsPerMm, &kSpeed, &kSpeedWithAcceleration};
+
+// ---- Upper part: 10 bytes ----------------------------------------------------
+
+inline constexpr Field kOrigin{.name = "ORI%d",
+                               .first = 1,
+                               .last = kAxes,
+                               .width = 2,
+                               .head = "     ORI%d=0x%04X\t-> ",
+                               .meaning = "%d steps from Origin switch\n"};
+
+inline constexpr const Field* kUpperPartFields[] = {&kOrigin};
+
+// ---- Each direction ----------------------------------------------------------
+
+inline constexpr const Field* kTableHead[] = {&kTableCmd, &kTableNumber};
+inline constexpr const Field* kTableReplyHead[] = {&kTableReplyRet, &kTableReplyCmd};
+inline constexpr auto kTableFields = joinFields(kTableHead, kLowPartFields, kHighPartFields, kUpperPartFields);
+inline constexpr auto kTableReplyFields =
+    joinFields(kTableReplyHead, kLowPartFields, kHighPartFields, kUpperPartFields);
+
+} // namespace vornlog::table

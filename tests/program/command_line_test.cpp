@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include "program/run.h"
+
+using namespace vornlog;
+
+namespace {
+
+std::optional<Options> parse(std::vector<std::string> args) { return parseCommandLine(args); }
+
+} // namespace
+
+TEST(CommandLine, FewerThanTwoArgumentsShowTheUsage)
+{
+    EXPECT_FALSE(parse({}));
+    EXPECT_FALSE(parse({"a"}));
+}
+
+TEST(CommandLine, TheLastTwoArgumentsAreAlwaysTheFiles)
+{
+    auto plain = parse({"a", "b"});
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->mode, Mode::Report);
+    EXPECT_EQ(plain->dump, "a");
+    EXPECT_EQ(plain->dest, "b");
+
+    auto dashS = parse({"-s", "a"}); // -s is the dump file's name here
+    ASSERT_TRUE(dashS);
+    EXPECT_EQ(dashS->mode, Mode::Report);
+    EXPECT_EQ(dashS->dump, "-s");
+    EXPECT_EQ(dashS->dest, "a");
+}
+
+TEST(CommandLine, OptionsAreKnownByTwoCharactersAndTheLastOneCounts)
+{
+    EXPECT_EQ(parse({"-v", "a", "b"})->mode, Mode::Report);
+    EXPECT_EQ(parse({"-s", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-s", "-v", "a", "b"})->mode, Mode::Report);
+    EXPECT_EQ(parse({"-v", "-s", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-s", "-s", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-sfoo", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-verbose", "a", "b"})->mode, Mode::Report);
+    EXPECT_EQ(parse({"-t", "a", "b"})->mode, Mode::Summary);
+    EXPECT_EQ(parse({"-tx", "a", "b"})->mode, Mode::Summary);
+    EXPECT_EQ(parse({"-t", "-s", "a", "b"})->mode, Mode::Steps);
+    EXPECT_EQ(parse({"-s", "-t", "a", "b"})->mode, Mode::Summary);
+    EXPECT_EQ(parse({"-jsonl", "a", "b"})->mode, Mode::Json);
+    EXPECT_EQ(parse({"-j", "-v", "a", "b"})->mode, Mode::Report);
+    EXPECT_EQ(parse({"-p", "-j", "a", "b"})->mode, Mode::Json);
+}
+
+TEST(CommandLine, AnyOtherArgumentBeforeTheFilesShowsTheUsage)
+{
+    for (const char* bad : {"-h", "-x", "-", "x", "", "--s"})
+        EXPECT_FALSE(parse({bad, "a", "b"})) << '"' << bad << '"';
+    EXPECT_FALSE(parse({"-s", "-h", "a", "b"}));
+}
+
+TEST(CommandLine, NoViewerAndQuietLeaveTheModeAlone)
+{
+    auto both = parse({"-s", "-n", "-q", "a", "b"});
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->mode, Mode::Steps);
+    EXPECT_FALSE(both->viewer);
+    EXPECT_TRUE(both->quiet);
+
+    auto packed = parse({"-nq", "a", "b"}); // two characters: -n alone
+    ASSERT_TRUE(packed);
+    EXPECT_FALSE(packed->viewer);
+    EXPECT_FALSE(packed->quiet);
+
+    auto plain = parse({"a", "b"});
+    EXPECT_TRUE(plain->viewer);
+    EXPECT_FALSE(plain->quiet);
+}
+
+TEST(CommandLine, DashDNamesAUsbDeviceInBothSpellings)
+{
+    auto apart = parse({"-d", "1.7", "-s", "a", "b"});
+    ASSERT_TRUE(apart && apart->device);
+    EXPECT_EQ(*apart->device, (UsbDevice{1, 7}));
+    EXPECT_EQ(apart->mode, Mode::Steps);
+    EXPECT_EQ(apart->dump, "a");
+    auto joined = parse({"-d3.12", "-d65535.0", "a", "b"}); // the last one counts
+    ASSERT_TRUE(joined && joined->device);
+    EXPECT_EQ(*joined->device, (UsbDevice{65535, 0}));
+    EXPECT_FALSE(parse({"a", "b"})->device);
+    // The value never comes from the two file names, and must be BUS.ADDR.
+    for (std::vector<std::string> bad : {std::vector<std::string>{"-d", "1.7", "b"}, {"-d", "a", "b"},
+                                         {"-d", "1", "a", "b"}, {"-d1.", "a", "b"}, {"-d.7", "a", "b"},
+                                         {"-d1.7x", "a", "b"}, {"-d65536.1", "a", "b"}, {"-d-1.2", "a", "b"}})
+        EXPECT_FALSE(parse(bad)) << bad[0];
+}
