@@ -252,7 +252,7 @@ inline char* decimal(char* p, std::uint32_t v)
     return end;
 }
 
-[[gnu::always_inline]] inline char* dec(char* p, std::int32_t v)
+inline char* dec(char* p, std::int32_t v)
 {
     if (v < 0) {
         *p++ = '-';

@@ -8,9 +8,14 @@
 // each sink (VORNLOG_DECODER):
 //   ReportSink  the full-details report's lines, from formats parsed when
 //               compiling, exactly as they have always been (report.h);
+//   JsonSink    the JSON Lines (output/json_sink.h);
+//   ValueSink   each field's raw value by its description and the kind of
+//               each error text, no text (values.h): the session summary;
+//   SegmentSink the parts of a Data message or reply that segments are
+//               made of (analysis/segments.h), for the Data decoders
+//               alone: the steps CSV, the picture;
 //   EventSink   the same findings as names, values and texts, handed to a
-//               MessageEvents (events.h): the JSON Lines, and any other
-//               consumer of decoded fields.
+//               MessageEvents (events.h), for any other consumer.
 //
 // The calls, with [number] for a field whose name has one (S%d) and
 // [value] for a field that has a value:
