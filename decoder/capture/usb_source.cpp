@@ -43,6 +43,22 @@ void storeText(char* p, std::uint64_t v)
 
 std::uint32_t key(UsbDevice d) { return std::uint32_t(d.bus) << 16 | d.address; }
 
+// What a record tells of its packet, read or held: number, time, device and
+// direction (the endpoint's IN bit).
+template <class P>
+void describe(const P& packet, CaptureRecord& record)
+{
+    record.number = packet.number;
+    record.line = {};
+    record.hasTime = packet.hasTime;
+    record.timeNs = packet.timeNs;
+    record.timeForm = packet.hasTime ? TimeForm::Packet : TimeForm::None;
+    record.timeDigits = packet.timeDigits;
+    record.hasDevice = packet.isUsb;
+    record.device = packet.device;
+    record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
+}
+
 } // namespace
 
 std::optional<UsbDevice> parseUsbDevice(std::string_view text)
@@ -89,15 +105,7 @@ bool UsbCaptureSource::next(CaptureRecord& record)
         return nextHeld(record);
     UsbPacket packet;
     if (!reader_.next(packet)) return false;
-    record.number = packet.number;
-    record.line = {};
-    record.hasTime = packet.hasTime;
-    record.timeNs = packet.timeNs;
-    record.timeForm = packet.hasTime ? TimeForm::Packet : TimeForm::None;
-    record.timeDigits = packet.timeDigits;
-    record.hasDevice = packet.isUsb;
-    record.device = packet.device;
-    record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
+    describe(packet, record);
     record.isMessage = packet.device == *device_ && carriesMessage(packet);
     record.field = record.isMessage ? field(packet.data, packet.size) : std::string_view();
     messages_ += record.isMessage;
@@ -109,15 +117,7 @@ bool UsbCaptureSource::nextHeld(CaptureRecord& record)
     if (!known_) readAhead();
     if (!held_.empty()) {
         const Held& h = held_.front();
-        record.number = h.number;
-        record.line = {};
-        record.hasTime = h.hasTime;
-        record.timeNs = h.timeNs;
-        record.timeForm = h.hasTime ? TimeForm::Packet : TimeForm::None;
-        record.timeDigits = h.timeDigits;
-        record.hasDevice = h.isUsb;
-        record.device = h.device;
-        record.direction = (h.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
+        describe(h, record);
         record.isMessage = h.message && device_ && h.device == *device_;
         record.field = record.isMessage ? field(reinterpret_cast<const std::uint8_t*>(h.data.data()), h.data.size())
                                         : std::string_view();

@@ -145,20 +145,7 @@ private:
         return p + text.size();
     }
 
-    template <class A, class... R>
-    static const A& first(const A& a, const R&...)
-    {
-        return a;
-    }
 
-    template <class A, class... R>
-    static const auto& last(const A& a, const R&... rest)
-    {
-        if constexpr (sizeof...(R) == 0)
-            return a;
-        else
-            return last(rest...);
-    }
 
     // Closes the field before, opens this one and writes its name and, for
     // a field with a value, its value (the last argument).
@@ -175,12 +162,12 @@ private:
         p = copy(p, Name::before.view());
         if constexpr (F.numbered()) {
             static_assert(sizeof...(A) == 2);
-            p = fmt::dec(p, static_cast<std::int32_t>(first(numberAndValue...)));
+            p = fmt::dec(p, static_cast<std::int32_t>(detail::firstArg(numberAndValue...)));
         }
         p = copy(p, Name::after.view());
         if constexpr (F.hasValue()) {
             p = copy(p, ",\"raw\":");
-            p = fmt::decimal(p, static_cast<std::uint32_t>(last(numberAndValue...)));
+            p = fmt::decimal(p, static_cast<std::uint32_t>(detail::lastArg(numberAndValue...)));
         }
         return p;
     }

@@ -71,6 +71,23 @@ consteval std::string_view trimmed(std::string_view s)
 template <fmt::Text F>
 inline constexpr fmt::Text<trimmed(F.view()).size() + 1> trimmedForm{trimmed(F.view())};
 
+// The first and the last of a field call's arguments: a numbered field's
+// number comes first, its value last.
+template <class A, class... R>
+constexpr const A& firstArg(const A& a, const R&...)
+{
+    return a;
+}
+
+template <class A, class... R>
+constexpr const auto& lastArg(const A& a, const R&... rest)
+{
+    if constexpr (sizeof...(R) == 0)
+        return a;
+    else
+        return lastArg(rest...);
+}
+
 } // namespace detail
 
 // True for printable ASCII without a quote or a backslash: text that JSON

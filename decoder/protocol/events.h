@@ -86,7 +86,7 @@ public:
     {
         FieldEvent e = start<F>(numberAndValue...);
         e.hasValue = true;
-        e.value = static_cast<std::uint32_t>(last(numberAndValue...));
+        e.value = static_cast<std::uint32_t>(detail::lastArg(numberAndValue...));
         if (text) e.text = tableText(*text, number);
         events_.field(e);
         if constexpr (F.unknown != nullptr)
@@ -106,7 +106,7 @@ public:
     {
         FieldEvent e = start<F>(numberAndValue...);
         e.hasValue = true;
-        e.value = static_cast<std::uint32_t>(last(numberAndValue...));
+        e.value = static_cast<std::uint32_t>(detail::lastArg(numberAndValue...));
         events_.field(e);
     }
 
@@ -132,14 +132,6 @@ public:
     }
 
 private:
-    template <class A, class... R>
-    static const auto& last(const A& a, const R&... rest)
-    {
-        if constexpr (sizeof...(R) == 0)
-            return a;
-        else
-            return last(rest...);
-    }
 
     // The event with the field's name, numbered by the first argument when
     // the name has a number.
@@ -151,7 +143,7 @@ private:
         if constexpr (F.numbered()) {
             constexpr std::size_t at = F.name.find("%d");
             static_assert(F.name.size() < sizeof name_ - 10);
-            e.number = static_cast<int>(first(args...));
+            e.number = static_cast<int>(detail::firstArg(args...));
             char* p = fmt::write<"%s%d%s">(name_, F.name.substr(0, at), e.number, F.name.substr(at + 2));
             e.name = std::string_view(name_, static_cast<std::size_t>(p - name_));
         } else {
@@ -160,11 +152,6 @@ private:
         return e;
     }
 
-    template <class A, class... R>
-    static const A& first(const A& a, const R&...)
-    {
-        return a;
-    }
 
     template <const Field& F, fmt::Text M, class N, class... A>
     void valueAndMeaning(FieldEvent& e, const N&, const A&... args)
