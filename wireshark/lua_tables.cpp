@@ -14,8 +14,11 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/control/fields.h"
+#include "protocol/emit.h"
 #include "protocol/instructions.h"
 #include "protocol/lines.h"
+#include "protocol/table/fields.h"
 
 namespace {
 
@@ -87,6 +90,12 @@ void writeFields(std::ostream& out, const char* direction, FieldList fields)
     out << "  },\n";
 }
 
+template <fmt::Text T>
+void say(std::ostream& out, const char* name)
+{
+    out << "  " << name << " = " << quoted(detail::trimmedForm<T>.view()) << ",\n";
+}
+
 void writeTables(std::ostream& out)
 {
     out << "-- Written by the build from the decoder's tables: do not edit; the\n"
@@ -103,12 +112,23 @@ void writeTables(std::ostream& out)
             writeFields(out, "controller", i.controllerFields);
         out << "}\n";
     }
-    // The error of a message whose code no instruction has.
-    std::string_view unknown = kUnknownInstruction;
-    unknown.remove_prefix(unknown.find("ERROR"));
-    out << "\nG.say = {\n"
-        << "  unknown_instruction = " << quoted(unknown) << ",\n"
-        << "}\n\n";
+    // The texts that the decoders write beside the fields' own, without the
+    // report's layout around them: the error of a message whose code no
+    // instruction has, and those the layouts choose.
+    out << "\nG.say = {\n";
+    say<kUnknownInstruction>(out, "unknown_instruction");
+    say<control::kNoParameters>(out, "no_parameters");
+    say<table::kEmptyTableName>(out, "empty_name");
+    say<table::kOutputAxisNotUsed>(out, "axis_not_used");
+    say<table::kOutputAxisInvalid>(out, "axis_invalid");
+    say<table::kOutputAxis>(out, "axis");
+    say<table::kInvalidSlope>(out, "invalid_slope");
+    say<table::kInvalidTableNumber>(out, "invalid_table_number");
+    say<control::kInvalidLcdPos>(out, "invalid_position");
+    say<control::kInvalidLcdLength>(out, "invalid_length");
+    say<control::kInvalidLcdCharacter>(out, "invalid_character");
+    say<control::kNoResetSequence>(out, "no_reset_sequence");
+    out << "}\n\n";
 }
 
 } // namespace

@@ -15,28 +15,19 @@
 --     every field a direction's messages may hold, as the decoder describes
 --     it: its name, its width, the form of its meaning, its code texts with
 --     the error for a code they do not name, its bit rows (false: no row);
---   G.say.unknown_instruction = the error of a code no instruction has.
+--   G.say = {unknown_instruction = "ERROR: Unknown instruction...",
+--            no_parameters = "No paramters", axis = "Axe=%d", ...}
+--     the texts that the decoders write beside the fields' own (the error
+--     of a code no instruction has, the lines and errors the layouts
+--     choose), without the report's layout around them.
 -- A text fixed in the decoder's tables is thus fixed here too. Only the Lua
 -- API that Wireshark 4.0 to 4.4 share is used: no bit32, no integer
 -- division operator, no bitwise operators.
 
--- The texts that the layouts choose beside the fields' own: the decoders
--- write them where they choose them, not in a table.
+-- The one text of the layouts that no decoder writes: the name of a
+-- message whose code no instruction has.
 local S = G.say
-for name, text in pairs({
-    no_parameters = "No paramters",
-    empty_name = "empty name...",
-    axis_not_used = "Axe is not used",
-    axis_invalid = "Axe %d is invalid",
-    axis = "Axe=%d",
-    invalid_slope = "ERROR: Invalid value...",
-    invalid_table_number = "ERROR: invalid number NBR=0x%02X",
-    invalid_position = "ERROR invalid value POS=0x%2X=%d",
-    invalid_length = "ERROR invalid value LEN=0x%2X=%d",
-    invalid_character = "ERROR invalid character hex code value=0x%2X=%d",
-    no_reset_sequence = "ERROR: Reset sequence 0xAA55 not present...",
-    unknown_instruction_name = "Unknown instruction",
-}) do S[name] = text end
+S.unknown_instruction_name = "Unknown instruction"
 
 ---------------------------------------------------------------------------
 -- The protocol and its fields

@@ -153,6 +153,11 @@ inline constexpr Field kLcdRow{.name = "C%d", .first = 0, .last = kGraphicRows -
 inline constexpr Field kLcdRet{
     .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kLcdStates, .unknown = kInvalidStatus};
 
+// The errors of a write-string or create-character value out of range.
+inline constexpr char kInvalidLcdPos[] = "     ERROR invalid value POS=0x%2X=%d\n";
+inline constexpr char kInvalidLcdLength[] = "     ERROR invalid value LEN=0x%2X=%d\n";
+inline constexpr char kInvalidLcdCharacter[] = "     ERROR invalid character hex code value=0x%2X=%d\n";
+
 inline constexpr const Field* kLcdFields[] = {&kLcdLine, &kLcdPos,       &kLcdLength, &kLcdString,
                                               &kLcdCmd,  &kLcdCharacter, &kLcdRow};
 inline constexpr const Field* kLcdReplyFields[] = {&kLcdRet};
@@ -161,6 +166,10 @@ inline constexpr const Field* kLcdReplyFields[] = {&kLcdRet};
 
 // The two bytes a Reset must carry, read as a little-endian value: 55 AA.
 inline constexpr std::int32_t kResetSequence = 0xAA55;
+inline constexpr char kNoResetSequence[] = "     ERROR: Reset sequence 0xAA55 not present...\n";
+
+// The line of a request that carries nothing after its code.
+inline constexpr char kNoParameters[] = "     No paramters\n";
 
 inline constexpr CodeText kRebootModes[] = {
     {0x00, "Reboot in Normal mode\n"},

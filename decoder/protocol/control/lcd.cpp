@@ -20,7 +20,7 @@ void writeString(Message<S>& m)
         field<kLcdPos>(m, pos, pos);
     } else {
         valueOnly<kLcdPos>(m, pos);
-        error<"     ERROR invalid value POS=0x%2X=%d\n">(m, pos, pos);
+        error<kInvalidLcdPos>(m, pos, pos);
     }
 
     const std::uint8_t length = m.u8();
@@ -28,7 +28,7 @@ void writeString(Message<S>& m)
         field<kLcdLength>(m, length, length);
     } else {
         valueOnly<kLcdLength>(m, length);
-        error<"     ERROR invalid value LEN=0x%2X=%d\n">(m, length, length);
+        error<kInvalidLcdLength>(m, length, length);
     }
 
     // The characters go out raw: control codes and zero bytes included.
@@ -46,7 +46,7 @@ void createCharacter(Message<S>& m)
         field<kLcdCharacter>(m, character, character);
     } else {
         valueOnly<kLcdCharacter>(m, character);
-        error<"     ERROR invalid character hex code value=0x%2X=%d\n">(m, character, character);
+        error<kInvalidLcdCharacter>(m, character, character);
     }
 
     line<"     ">(m);

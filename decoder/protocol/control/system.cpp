@@ -13,7 +13,7 @@ void pcReset(Message<S>& m)
     const std::int32_t sequence = m.value(2);
     if (sequence != kResetSequence) {
         valueOnly<kResetSequenceField>(m, sequence);
-        error<"     ERROR: Reset sequence 0xAA55 not present...\n">(m);
+        error<kNoResetSequence>(m);
         return;
     }
     field<kResetSequenceField>(m, sequence);
@@ -23,7 +23,7 @@ void pcReset(Message<S>& m)
 template <class S>
 void pcNoParameters(Message<S>& m)
 {
-    line<"     No paramters\n">(m);
+    line<kNoParameters>(m);
 }
 
 template <class S>

@@ -48,6 +48,7 @@ inline constexpr CodeText kTableReplies[] = {
 
 // The tables in use are 0, 1 and 2.
 inline constexpr std::uint8_t kLastTableNumber = 2;
+inline constexpr char kInvalidTableNumber[] = "     ERROR: invalid number NBR=0x%02X\n";
 
 inline constexpr Field kTableCmd{
     .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableCommands, .unknown = kUnknownCommand};
@@ -95,7 +96,8 @@ inline constexpr BitText kFlagsBits[] = {
 
 inline constexpr std::uint8_t kSlowestSlope = 0x0F;
 
-// Eight characters, or "empty name..." when the first is 0.
+// Eight characters, or the empty name when the first is 0.
+inline constexpr char kEmptyTableName[] = "empty name...\n";
 inline constexpr Field kTableName{.name = "Table name",
                                   .kind = FieldKind::Text,
                                   .width = kNameLength,
@@ -110,10 +112,14 @@ inline constexpr Field kAxisName{.name = "A%d",
 // Its meaning, on the line below, is the axis of bits 0 to 2.
 inline constexpr Field kOutput{
     .name = "OUT%d", .first = 1, .last = kOutputs, .head = "     OUT%d=\t0x%02X\n", .bits = kOutSignalBits};
+inline constexpr char kOutputAxisNotUsed[] = "       Axe is not used\n";
+inline constexpr char kOutputAxisInvalid[] = "       Axe %d is invalid\n";
+inline constexpr char kOutputAxis[] = "       Axe=%d\n";
 // In units of 10 kHz.
 inline constexpr Field kFreq{.name = "FREQ", .head = "     FREQ=0x%02X\t-> ", .meaning = "%dkHz\n"};
 inline constexpr Field kSlope{
     .name = "SLOPE", .head = "     SLOPE=0x%02X\t-> ", .meaning = "0x00:fastest...0x0F:slowest\n"};
+inline constexpr char kInvalidSlope[] = "ERROR: Invalid value...\n";
 inline constexpr Field kPwmMax{.name = "PWM max", .head = "     PWM max=0x%02X -> ", .meaning = "%d => %d%%\n"};
 inline constexpr Field kFlags{.name = "FLAGS", .head = "     FLAGS=0x%02X\n", .bits = kFlagsBits};
 inline constexpr Field kIo1Setting{.name = "IO1", .head = "     IO1=0x%02X\n", .bits = kIo1Bits};

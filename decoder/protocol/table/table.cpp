@@ -50,7 +50,7 @@ void pcTable(Message<S>& message)
             field<kTableNumber>(message, number, number);
         } else {
             valueOnly<kTableNumber>(message, number);
-            error<"     ERROR: invalid number NBR=0x%02X\n">(message, number);
+            error<kInvalidTableNumber>(message, number);
         }
     }
     writtenPart(message, cmd);

@@ -18,7 +18,7 @@ void tableName(Message<S>& m)
     char name[kNameLength];
     name[0] = static_cast<char>(m.u8());
     if (name[0] == 0) {
-        field<kTableName, "empty name...\n">(m);
+        field<kTableName, kEmptyTableName>(m);
         m.bytes.seek(m.bytes.position() + kNameLength - 1);
         return;
     }
@@ -31,12 +31,12 @@ void output(Message<S>& m, int n, std::uint8_t signal)
 {
     const unsigned axis = signal & kOutAxisMask;
     if (axis == 0) {
-        field<kOutput, "       Axe is not used\n">(m, n, signal);
+        field<kOutput, kOutputAxisNotUsed>(m, n, signal);
     } else if (axis > kLastAxis) {
         field<kOutput>(m, n, signal);
-        error<"       Axe %d is invalid\n">(m, axis);
+        error<kOutputAxisInvalid>(m, axis);
     } else {
-        field<kOutput, "       Axe=%d\n">(m, n, signal, axis);
+        field<kOutput, kOutputAxis>(m, n, signal, axis);
         bits(m, kOutSignalBits, signal);
     }
 }
@@ -57,7 +57,7 @@ void lowPart(Message<S>& m)
     if (slope <= kSlowestSlope)
         field<kSlope>(m, slope);
     else
-        fieldError<kSlope, "ERROR: Invalid value...\n">(m, slope);
+        fieldError<kSlope, kInvalidSlope>(m, slope);
 
     const std::uint8_t pwmMax = m.u8();
     field<kPwmMax>(m, pwmMax, pwmMax, pwmPercent(pwmMax));
