@@ -50,9 +50,9 @@ void CaptureCounts::write(Out& out, std::string_view name, std::string_view form
     textLine(out, "Format", format);
     const auto records = static_cast<std::int64_t>(records_);
     const auto skipped = static_cast<std::int64_t>(skipped_);
+    countLine(out, textDump_ ? "Lines read" : "Packets read", records);
+    countLine(out, "Messages decoded", static_cast<std::int64_t>(messages_));
     if (textDump_) {
-        countLine(out, "Lines read", records);
-        countLine(out, "Messages decoded", static_cast<std::int64_t>(messages_));
         countLine(out, "Lines passed over", skipped);
         countLine(out, "  40 characters or fewer", static_cast<std::int64_t>(short_));
         const Occurrences& looking = shortLookingLikeMessages_;
@@ -67,8 +67,6 @@ void CaptureCounts::write(Out& out, std::string_view name, std::string_view form
                                          : " short lines look like messages; the report passes them over.")
                 .put(out);
     } else {
-        countLine(out, "Packets read", records);
-        countLine(out, "Messages decoded", static_cast<std::int64_t>(messages_));
         countLine(out, "Packets without a message", skipped);
     }
     if (keep_) {
