@@ -227,7 +227,7 @@ inline constexpr auto kDecimalPairs = [] {
 }();
 
 // An unsigned number in decimal, two digits at a time from the end.
-inline char* decimal(char* p, std::uint32_t v)
+[[gnu::always_inline]] inline char* decimal(char* p, std::uint32_t v)
 {
     if (v < 10) {
         *p = static_cast<char>('0' + v);
@@ -252,7 +252,7 @@ inline char* decimal(char* p, std::uint32_t v)
     return end;
 }
 
-inline char* dec(char* p, std::int32_t v)
+[[gnu::always_inline]] inline char* dec(char* p, std::int32_t v)
 {
     if (v < 0) {
         *p++ = '-';
@@ -267,7 +267,7 @@ inline char* fixed1(char* p, double v)
 }
 
 template <Conv C, class A>
-inline char* convert(char* p, const A& a)
+[[gnu::always_inline]] inline char* convert(char* p, const A& a)
 {
     if constexpr (C.kind == Kind::Dec) {
         if constexpr (sizeof(A) > 4)

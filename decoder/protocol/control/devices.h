@@ -8,6 +8,8 @@
 
 namespace vornlog::control {
 
+namespace {
+
 // An IO1 setting byte: its field line, then the bit lines of bits 0 to 2.
 template <class S>
 void io1Setting(Message<S>& m, std::uint8_t value)
@@ -15,6 +17,8 @@ void io1Setting(Message<S>& m, std::uint8_t value)
     field<kIo1Value>(m, value);
     bits(m, kIo1Bits, value);
 }
+
+} // namespace
 
 template <class S>
 void pcIo1(Message<S>& m)

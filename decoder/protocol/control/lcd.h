@@ -9,6 +9,8 @@
 
 namespace vornlog::control {
 
+namespace {
+
 // POS, LEN and STRING of a write-string message. Out-of-range values are
 // shown as errors and used as they are: the string has LEN characters.
 template <class S>
@@ -52,6 +54,8 @@ void createCharacter(Message<S>& m)
     for (int row = 0; row < kGraphicRows; ++row) field<kLcdRow>(m, row, m.u8());
     line<"\n">(m);
 }
+
+} // namespace
 
 template <class S>
 void pcLcd(Message<S>& m)

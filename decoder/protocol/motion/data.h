@@ -7,6 +7,8 @@
 
 namespace vornlog::motion {
 
+namespace {
+
 constexpr std::uint8_t kInformation = 0x49;
 
 template <class S>
@@ -35,6 +37,8 @@ void statusBlock(Message<S>& m)
     const std::int32_t nbr = m.value(4);
     field<kPulsesLeft>(m, nbr, nbr);
 }
+
+} // namespace
 
 template <class S>
 void pcData(Message<S>& m)

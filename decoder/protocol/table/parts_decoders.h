@@ -10,6 +10,8 @@
 
 namespace vornlog::table {
 
+namespace {
+
 // Eight raw characters, or the empty name when the first is 0; the rest of
 // the name is then skipped.
 template <class S>
@@ -40,6 +42,8 @@ void output(Message<S>& m, int n, std::uint8_t signal)
         bits(m, kOutSignalBits, signal);
     }
 }
+
+} // namespace
 
 template <class S>
 void lowPart(Message<S>& m)

@@ -10,6 +10,8 @@
 
 namespace vornlog::table {
 
+namespace {
+
 // The part that a write of the PC carries from byte 3.
 template <class S>
 void writtenPart(Message<S>& message, std::uint8_t cmd)
@@ -33,6 +35,8 @@ void readPart(Message<S>& message, std::uint8_t echoed)
     default: break;
     }
 }
+
+} // namespace
 
 template <class S>
 void pcTable(Message<S>& message)
