@@ -47,7 +47,7 @@ def interrupt(data):
     return packet(t, "C", 0x82, data, transfer=1)
 
 
-out += pc(b"\x56") + interrupt(b"\0\0") + qmr(b"\x56QMR5V 2.14")
+out += pc(b"\x56") + interrupt(b"\0\0") + qmr(b"\x56QMR5V v2.14")
 out += pc(b"\x53\x00") + interrupt(b"\0\0") + qmr(b"\x53\x00")
 here = os.path.dirname(os.path.abspath(__file__))
 with open(os.path.join(here, "captures", "interrupt-between-request-and-reply.pcapng"), "wb") as f:
