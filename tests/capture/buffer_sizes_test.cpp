@@ -10,12 +10,12 @@
 
 #include "capture/capture.h"
 #include "capture/source.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "output/picture.h"
 #include "output/report.h"
 #include "output/steps_csv.h"
 #include "output/summary.h"
-#include "program/progress.h"
+#include "output/progress.h"
 
 using namespace vornlog;
 
