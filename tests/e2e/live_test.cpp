@@ -235,3 +235,18 @@ TEST(Live, CtrlCOnAFileEndsWithTheMessagesReadAndStatus130)
     ASSERT_EQ(box.run({"-n", "part.txt", "part-report.txt"}).status, 0);
     EXPECT_EQ(report, box.read("part-report.txt"));
 }
+
+TEST(Live, CtrlCOnACapturePipeBeforeItsInterfaceEndsAsOnATextPipe)
+{
+    const Capture capture = twoDevices();
+    Sandbox box;
+    Redirect io;
+    io.pipeInput = true;
+    Running run = box.start({"-n", "-", "report.txt"}, io);
+    run.feed(capture.bytes.substr(0, le32At(capture.bytes, 4))); // the section header alone
+    EXPECT_TRUE(eventually([&] { return run.out().starts_with("Vornlog (rel. 0.04)\n"); }, kPatienceMs));
+    run.signal(SIGINT);
+    const Result r = run.wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
