@@ -145,6 +145,27 @@ std::FILE* standardOutput()
     return stdout;
 }
 
+std::optional<std::uint64_t> fileSize(std::FILE* file)
+{
+#ifdef _WIN32
+    struct _stati64 st;
+    if (_fstati64(_fileno(file), &st) != 0) return {};
+#else
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0) return {};
+#endif
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool seekToStart(std::FILE* file)
+{
+#ifdef _WIN32
+    return _lseeki64(_fileno(file), 0, SEEK_SET) == 0;
+#else
+    return lseek(fileno(file), 0, SEEK_SET) == 0;
+#endif
+}
+
 void holdStandardStreams()
 {
 #ifndef _WIN32
