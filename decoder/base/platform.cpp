@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #else
 #include <cerrno>
 #include <csignal>
