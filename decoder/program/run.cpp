@@ -158,6 +158,7 @@ int run(const std::vector<std::string>& args)
         console.flush();
         std::fflush(consoleFile);
     });
+    stream.onTruncated([&console] { put<"\nFile truncated: read again from its start\n">(console); });
     // A USB capture is read until its device is known before the dest file
     // is touched.
     std::optional<DumpInput> input(std::in_place, stream, options->device, console);
