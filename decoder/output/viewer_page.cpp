@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "gzip.h"
+
 namespace vornlog {
 
 namespace {
@@ -74,8 +76,8 @@ void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& d
     putAttribute(dest, capture.device);
     dest.write(R"(" data-keep=")");
     putAttribute(dest, capture.keep);
-    dest.write("\">\n");
-    putBase64(dest, capture.bytes);
+    dest.write("\" data-encoding=\"gzip\">\n");
+    putBase64(dest, gzip(capture.bytes));
     dest.write("</script>");
     dest.write(page.substr(at + kEmptyCapture.size()));
 }

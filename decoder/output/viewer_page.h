@@ -27,8 +27,8 @@ struct ViewerCapture {
 // once.
 bool isViewerPage(std::string_view page);
 
-// Writes `page` with the capture in its capture element: the bytes in
-// base64, the texts as attribute values (escaped; never markup).
+// Writes `page` with the capture in its capture element: the bytes
+// gzipped, in base64, the texts as attribute values (escaped; never markup).
 void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest);
 
 } // namespace vornlog

@@ -12,7 +12,10 @@ network request.
 
     viewer_test.py VORNLOG EMPTY_PAGE EXAMPLES_DIR RANDOM_CAPTURES_PY
 """
+import base64
+import gzip
 import json
+import random
 import os
 import re
 import subprocess
@@ -53,7 +56,18 @@ def page_of(capture):
     r = run("-w", capture, dest)
     if r.returncode != 0:
         fail(f"vornlog -w {capture}: exit {r.returncode}: {r.stderr.decode()}")
+    embedded_is(dest, capture)
     return dest
+
+
+def embedded_is(page, capture):
+    """The page carries the capture's very bytes (gzip, base64)."""
+    with open(page, encoding="utf-8") as f:
+        m = re.search(r'id="capture"[^>]*data-encoding="gzip">\n([^<]*)</script>', f.read())
+    with open(capture, "rb") as f:
+        want = f.read()
+    if not m or gzip.decompress(base64.b64decode(m.group(1))) != want:
+        fail(f"vornlog -w {capture}: the page does not carry the capture's bytes")
 
 
 def start_browser():
@@ -66,6 +80,21 @@ def start_browser():
     o.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=o)
 
+
+# The embedded capture on bytes that the sample does not have: long
+# repeats, matches as far back as the compressor's window reaches, random
+# bytes, nothing.
+rng = random.Random(27)
+for i, blob in enumerate([
+        b"", b"x", bytes(rng.randrange(256) for _ in range(70000)),
+        b"".join(b"%06d\tOUT\t%s\r\n" % (k, bytes(rng.choice(b"0123456789ABCDEF ") for _ in range(rng.randrange(60))))
+                 for k in range(40000)),
+        (bytes(rng.randrange(256) for _ in range(40000)) * 3) + b"\0" * 100000]):
+    path = os.path.join(work, f"bytes-{i}.bin")
+    with open(path, "wb") as f:
+        f.write(blob)
+    page_of(path)
+print("ok: -w carries the capture's bytes")
 
 driver = start_browser()
 
