@@ -81,6 +81,7 @@ def start_browser():
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=o)
 
 
+sample = os.path.join(examples, "session.txt")
 # The embedded capture on bytes that the sample does not have: long
 # repeats, matches as far back as the compressor's window reaches, random
 # bytes, nothing.
@@ -94,6 +95,27 @@ for i, blob in enumerate([
     with open(path, "wb") as f:
         f.write(blob)
     page_of(path)
+# From a pipe, with -d and -i: the same bytes, and the options in the page.
+sample_pcapng = os.path.join(examples, "session.pcapng")
+piped = os.path.join(work, "piped.html")
+with open(sample_pcapng, "rb") as f:
+    r = subprocess.run([vornlog, "-n", "-q", "-d", "1.7", "-iD,S", "-w", "-", piped], stdin=f, capture_output=True)
+if r.returncode != 0:
+    fail(f"vornlog -w - from a pipe: exit {r.returncode}")
+embedded_is(piped, sample_pcapng)
+with open(piped, encoding="utf-8") as f:
+    if 'data-name="standard input" data-device="1.7" data-keep="D,S"' not in f.read():
+        fail("vornlog -d 1.7 -iD,S -w -: the page does not carry the device and the instructions")
+# Without the page beside it (nor in ../share/vornlog or ../viewer), -w
+# says so and fails, and writes nothing.
+alone = os.path.join(work, "alone", "bin")
+os.makedirs(alone)
+subprocess.run(["cp", vornlog, alone], check=True)
+r = subprocess.run([os.path.join(alone, "vornlog"), "-n", "-q", "-w", sample, os.path.join(work, "none.html")],
+                   capture_output=True)
+if r.returncode != 1 or b"Can't find the viewer page vornlog-viewer.html" not in r.stderr \
+        or os.path.exists(os.path.join(work, "none.html")):
+    fail(f"vornlog -w without its page: exit {r.returncode}, {r.stderr!r}")
 print("ok: -w carries the capture's bytes")
 
 driver = start_browser()
