@@ -110,7 +110,7 @@ cmp -s build-package/viewer/vornlog-viewer.html /usr/share/vornlog/vornlog-viewe
   fail "the viewer page is not installed as /usr/share/vornlog/vornlog-viewer.html"
 (cd "$work/run" && PATH="$work/bin:$PATH" timeout 60 vornlog -n -q -w session.txt installed-page.html) ||
   fail "the installed vornlog -w failed"
-grep -q 'id="capture"[^>]*data-encoding="gzip"' "$work/run/installed-page.html" 2>/dev/null ||
+grep -q 'id="capture"[^>]*data-encoding="deflate"' "$work/run/installed-page.html" 2>/dev/null ||
   fail "the installed vornlog -w wrote no page with the capture"
 
 dpkg -r vornlog >/dev/null

@@ -13,23 +13,18 @@ bash scripts/deps.sh chromium chromium-driver python3-selenium
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 build/decoder/vornlog -n -q -w examples/session.txt "$work/session.html"
-/usr/bin/python3 - "$work" "$root/docs" <<'PY'
-import sys, tempfile
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+/usr/bin/python3 - "$work" "$root/docs" "$root" <<'PY'
+import os, sys
+sys.path.insert(0, os.path.join(sys.argv[3], "tests", "viewer"))
+from browser import Browser
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 work, docs = sys.argv[1:3]
-o = webdriver.ChromeOptions()
-o.binary_location = "/usr/bin/chromium"
-for a in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-          "--user-data-dir=" + tempfile.mkdtemp(dir=work), "--window-size=1400,900", "--hide-scrollbars"]:
-    o.add_argument(a)
-d = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=o)
+browser = Browser(work, extra=["--hide-scrollbars"])
+d = browser.driver
 ready = lambda: WebDriverWait(d, 120, 0.1).until(
     lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-state") == "ready")
 shown = lambda n: WebDriverWait(d, 30, 0.05).until(
@@ -50,6 +45,6 @@ ActionChains(d).move_to_element_with_offset(t, int(-w * 0.25), 0).key_down(Keys.
 d.execute_script("location.hash = '#m=63'")
 shown("63")
 d.save_screenshot(docs + "/viewer-filtered.png")
-d.quit()
+browser.quit()
 PY
 echo "docs/viewer-session.png and docs/viewer-filtered.png written"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "gzip.h"
+#include "deflate.h"
 
 namespace vornlog {
 
@@ -76,8 +76,8 @@ void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& d
     putAttribute(dest, capture.device);
     dest.write(R"(" data-keep=")");
     putAttribute(dest, capture.keep);
-    dest.write("\" data-encoding=\"gzip\">\n");
-    putBase64(dest, gzip(capture.bytes));
+    dest.write("\" data-encoding=\"deflate\">\n");
+    putBase64(dest, zlibCompress(capture.bytes));
     dest.write("</script>");
     dest.write(page.substr(at + kEmptyCapture.size()));
 }

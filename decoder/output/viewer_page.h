@@ -28,7 +28,7 @@ struct ViewerCapture {
 bool isViewerPage(std::string_view page);
 
 // Writes `page` with the capture in its capture element: the bytes
-// gzipped, in base64, the texts as attribute values (escaped; never markup).
+// compressed (zlib), in base64, the texts as attribute values (escaped; never markup).
 void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest);
 
 } // namespace vornlog

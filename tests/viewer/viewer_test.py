@@ -13,7 +13,7 @@ network request.
     viewer_test.py VORNLOG EMPTY_PAGE EXAMPLES_DIR RANDOM_CAPTURES_PY
 """
 import base64
-import gzip
+import zlib
 import json
 import random
 import os
@@ -23,8 +23,7 @@ import sys
 import tempfile
 
 try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
+    from browser import Browser
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
@@ -61,64 +60,17 @@ def page_of(capture):
 
 
 def embedded_is(page, capture):
-    """The page carries the capture's very bytes (gzip, base64)."""
+    """The page carries the capture's very bytes (zlib, base64)."""
     with open(page, encoding="utf-8") as f:
-        m = re.search(r'id="capture"[^>]*data-encoding="gzip">\n([^<]*)</script>', f.read())
+        m = re.search(r'id="capture"[^>]*data-encoding="deflate">\n([^<]*)</script>', f.read())
     with open(capture, "rb") as f:
         want = f.read()
-    if not m or gzip.decompress(base64.b64decode(m.group(1))) != want:
+    if not m or zlib.decompress(base64.b64decode(m.group(1))) != want:
         fail(f"vornlog -w {capture}: the page does not carry the capture's bytes")
 
 
-def start_browser():
-    o = webdriver.ChromeOptions()
-    o.binary_location = "/usr/bin/chromium"
-    for a in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-              "--disable-background-networking", "--disable-component-update", "--disable-sync",
-              "--user-data-dir=" + tempfile.mkdtemp(prefix="chromium-", dir=work), "--window-size=1400,900"]:
-        o.add_argument(a)
-    o.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=o)
-
-
-sample = os.path.join(examples, "session.txt")
-# The embedded capture on bytes that the sample does not have: long
-# repeats, matches as far back as the compressor's window reaches, random
-# bytes, nothing.
-rng = random.Random(27)
-for i, blob in enumerate([
-        b"", b"x", bytes(rng.randrange(256) for _ in range(70000)),
-        b"".join(b"%06d\tOUT\t%s\r\n" % (k, bytes(rng.choice(b"0123456789ABCDEF ") for _ in range(rng.randrange(60))))
-                 for k in range(40000)),
-        (bytes(rng.randrange(256) for _ in range(40000)) * 3) + b"\0" * 100000]):
-    path = os.path.join(work, f"bytes-{i}.bin")
-    with open(path, "wb") as f:
-        f.write(blob)
-    page_of(path)
-# From a pipe, with -d and -i: the same bytes, and the options in the page.
-sample_pcapng = os.path.join(examples, "session.pcapng")
-piped = os.path.join(work, "piped.html")
-with open(sample_pcapng, "rb") as f:
-    r = subprocess.run([vornlog, "-n", "-q", "-d", "1.7", "-iD,S", "-w", "-", piped], stdin=f, capture_output=True)
-if r.returncode != 0:
-    fail(f"vornlog -w - from a pipe: exit {r.returncode}")
-embedded_is(piped, sample_pcapng)
-with open(piped, encoding="utf-8") as f:
-    if 'data-name="standard input" data-device="1.7" data-keep="D,S"' not in f.read():
-        fail("vornlog -d 1.7 -iD,S -w -: the page does not carry the device and the instructions")
-# Without the page beside it (nor in ../share/vornlog or ../viewer), -w
-# says so and fails, and writes nothing.
-alone = os.path.join(work, "alone", "bin")
-os.makedirs(alone)
-subprocess.run(["cp", vornlog, alone], check=True)
-r = subprocess.run([os.path.join(alone, "vornlog"), "-n", "-q", "-w", sample, os.path.join(work, "none.html")],
-                   capture_output=True)
-if r.returncode != 1 or b"Can't find the viewer page vornlog-viewer.html" not in r.stderr \
-        or os.path.exists(os.path.join(work, "none.html")):
-    fail(f"vornlog -w without its page: exit {r.returncode}, {r.stderr!r}")
-print("ok: -w carries the capture's bytes")
-
-driver = start_browser()
+browser = Browser(work)
+driver = browser.driver
 
 
 def wait_ready(limit=300):
@@ -339,7 +291,7 @@ else:
     compare_details("damaged capture", native_json(damaged))
 check_console_and_network("damaged capture")
 
-driver.quit()
+browser.quit()
 if failures:
     print(f"{len(failures)} failures")
     sys.exit(1)

@@ -19,6 +19,7 @@
   let S = null; // the decoded session
   let shown = null; // indices of the messages the filters let through (Int32Array)
   let selected = -1; // index of the selected message
+  let generation = 0; // counts the captures decoded: the canvases' layers are kept per capture
   const utf8 = new TextDecoder('utf-8');
 
   // ---------------------------------------------------------------- decoding
@@ -35,7 +36,7 @@
   }
 
   async function inflate(bytes) {
-    const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
+    const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate'));
     return new Uint8Array(await new Response(stream).arrayBuffer());
   }
 
@@ -77,6 +78,9 @@
         setStatus('The decoder failed: ' + m.text, true);
       } else if (m.type === 'done') {
         bar.hidden = true;
+        // Its memory (the module's, grown to the capture) goes with it.
+        w.terminate();
+        worker = null;
         loaded(m, name, performance.now() - began);
       }
     };
@@ -108,9 +112,14 @@
       if (!holds(json, start[i], start[i + 1], noErrors)) m.marks[i] |= 16;
     }
     S = Object.assign(m, { n, start, name, range: null, parsed: new Map() });
+    generation++;
+    selected = -1;
     const timed = n > 0 && m.time.every((t) => !Number.isNaN(t));
     S.timed = timed;
     S.x = timed ? m.time : Float64Array.from(m.number);
+    let segMax = 1;
+    for (let i = 0; i < n; i++) if (m.segment[i] > segMax) segMax = m.segment[i];
+    S.segMax = segMax;
     buildPath();
     $('summary').textContent = m.summary;
     applyFilters();
@@ -436,6 +445,28 @@
     return { g, w, h };
   }
 
+  // A canvas drawn in two layers: what changes with the view alone (kept
+  // in an offscreen canvas under `key`, drawn again when the key changes)
+  // and, over it, what changes with the selection.
+  function layered(canvas, key, paintBase) {
+    const { g, w, h } = fit(canvas);
+    const fullKey = key + '|' + canvas.width + 'x' + canvas.height;
+    if (canvas.baseKey !== fullKey) {
+      const base = canvas.base || document.createElement('canvas');
+      base.width = canvas.width;
+      base.height = canvas.height;
+      const bg = base.getContext('2d');
+      const ratio = canvas.width / Math.max(1, w);
+      bg.setTransform(ratio, 0, 0, ratio, 0, 0);
+      bg.clearRect(0, 0, w, h);
+      paintBase(bg, w, h);
+      canvas.base = base;
+      canvas.baseKey = fullKey;
+    }
+    g.drawImage(canvas.base, 0, 0, w, h);
+    return { g, w, h };
+  }
+
   // The timeline: buffer fill, the segment being processed, Data messages
   // per second and reply delays along the session's time (or message
   // number when the capture has no times), with markers below.
@@ -498,9 +529,7 @@
       return lo;
     }
 
-    function draw() {
-      const { g, w, h } = fit(canvas);
-      if (!S || !view) return;
+    function paint(g, w, h) {
       const plotH = h - pad.t - pad.b;
       const y = (share) => pad.t + plotH * (1 - share);
       const cols = Math.max(1, Math.floor(w - pad.l - pad.r));
@@ -529,7 +558,7 @@
         if (m & MARK.noReply) marks[2][c] = 1;
         if (m & MARK.stop) marks[3][c] = 1;
       }
-      for (let i = 0; i < S.n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
+      segMax = Math.max(1, S.segMax);
       for (let c = 0; c < cols; c++) if (delay[c] > delayMax) delayMax = delay[c];
       // Data messages per second (per message number without times).
       const perUnit = S.timed ? 1 / span : 1 / span;
@@ -589,6 +618,12 @@
         g.fillStyle = colours[key];
         for (let c = 0; c < cols; c++) if (marks[r][c]) g.fillRect(pad.l + c - 1, h - pad.b + 3 + r * 5, 3, 4);
       }
+    }
+
+    function draw() {
+      if (!S || !view) { fit(canvas); return; }
+      const range = S.range ? S.range.join(',') : '';
+      const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + generation, paint);
       if (selected >= 0) {
         const px = toX(S.x[selected], w);
         if (px >= pad.l && px <= w - pad.r) {
@@ -703,17 +738,9 @@
       return m >= 0 && S.x[m] >= S.range[0] && S.x[m] <= S.range[1];
     }
 
-    function draw() {
-      const a = fit(plan);
-      const b = fit(s3);
-      if (!S || !S.path) return;
+    // The plan's scale and the S3 panel's extent, for the path as a whole.
+    function frame(w, h) {
       const { rows, x, y, z } = S.path;
-      plan.dataset.rows = String(rows);
-      if (!rows) {
-        a.g.fillStyle = '#777';
-        a.g.fillText('No stored segment in this capture.', 10, 20);
-        return;
-      }
       let x0 = 0, x1 = 0, y0 = 0, y1 = 0, z0 = 0, z1 = 0;
       for (let r = 0; r <= rows; r++) {
         if (x[r] < x0) x0 = x[r];
@@ -723,19 +750,19 @@
         if (z[r] < z0) z0 = z[r];
         if (z[r] > z1) z1 = z[r];
       }
-      const scale = Math.min((a.w - 2 * margin) / Math.max(1, x1 - x0), (a.h - 2 * margin) / Math.max(1, y1 - y0));
-      const ox = margin + ((a.w - 2 * margin) - (x1 - x0) * scale) / 2 - x0 * scale;
-      const oy = a.h - margin - ((a.h - 2 * margin) - (y1 - y0) * scale) / 2 + y0 * scale;
-      t = { scale, ox, oy };
-      // Where (0, 0) is and how many CSS pixels a step is: for scripts.
-      plan.dataset.originX = ox.toFixed(3);
-      plan.dataset.originY = oy.toFixed(3);
-      plan.dataset.scale = String(scale);
-      const g = a.g;
+      const scale = Math.min((w - 2 * margin) / Math.max(1, x1 - x0), (h - 2 * margin) / Math.max(1, y1 - y0));
+      const ox = margin + ((w - 2 * margin) - (x1 - x0) * scale) / 2 - x0 * scale;
+      const oy = h - margin - ((h - 2 * margin) - (y1 - y0) * scale) / 2 + y0 * scale;
+      return { scale, ox, oy, z0, z1 };
+    }
+
+    function paintPlan(g, w, h) {
+      const { rows, x, y } = S.path;
+      const { scale, ox, oy } = t;
       g.strokeStyle = '#eee';
       g.beginPath();
-      g.moveTo(0, oy + 0.5); g.lineTo(a.w, oy + 0.5);
-      g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, a.h);
+      g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
+      g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
       g.stroke();
       const stroke = (colour, only) => {
         g.strokeStyle = colour;
@@ -754,6 +781,48 @@
       g.lineWidth = 1.2;
       stroke(S.range ? '#c9c9c9' : '#2a6fdb');
       if (S.range) stroke('#2a6fdb', inRange);
+    }
+
+    function paintS3(h, w, hh) {
+      const { rows, z } = S.path;
+      const zs = (v) => hh - 6 - ((v - t.z0) / Math.max(1, t.z1 - t.z0)) * (hh - 12);
+      const xs = (r) => 6 + (r / rows) * (w - 12);
+      h.strokeStyle = '#8e44ad';
+      h.beginPath();
+      h.moveTo(xs(0), zs(z[0]));
+      const step = Math.max(1, Math.floor(rows / (w * 2)));
+      for (let r = 1; r <= rows; r += step) h.lineTo(xs(r), zs(z[r]));
+      h.lineTo(xs(rows), zs(z[rows]));
+      h.stroke();
+      h.fillStyle = '#555';
+      h.font = '10px system-ui, sans-serif';
+      h.fillText('S3 ' + t.z0 + ' .. ' + t.z1, 8, 12);
+    }
+
+    function draw() {
+      if (!S || !S.path) { fit(plan); fit(s3); return; }
+      const { rows, x, y } = S.path;
+      plan.dataset.rows = String(rows);
+      if (!rows) {
+        const a = fit(plan);
+        fit(s3);
+        a.g.fillStyle = '#777';
+        a.g.fillText('No stored segment in this capture.', 10, 20);
+        return;
+      }
+      const w = plan.clientWidth, h = plan.clientHeight;
+      const key = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h;
+      if (!t || t.key !== key) {
+        t = frame(w, h);
+        t.key = key;
+      }
+      // Where (0, 0) is and how many CSS pixels a step is: for scripts.
+      plan.dataset.originX = t.ox.toFixed(3);
+      plan.dataset.originY = t.oy.toFixed(3);
+      plan.dataset.scale = String(t.scale);
+      const a = layered(plan, key, paintPlan);
+      const g = a.g;
+      const { scale, ox, oy } = t;
       const mark = (r, colour, width) => {
         if (r < 0) return;
         g.strokeStyle = colour;
@@ -766,23 +835,10 @@
       const sel = selectedRow();
       mark(hover, '#ff9f1c', 4);
       mark(sel, '#e0245e', 3);
-      // S3 by row.
-      const h = b.g;
-      const zs = (v) => b.h - 6 - ((v - z0) / Math.max(1, z1 - z0)) * (b.h - 12);
-      const xs = (r) => 6 + (r / rows) * (b.w - 12);
-      h.strokeStyle = '#8e44ad';
-      h.beginPath();
-      h.moveTo(xs(0), zs(z[0]));
-      const step = Math.max(1, Math.floor(rows / (b.w * 2)));
-      for (let r = 1; r <= rows; r += step) h.lineTo(xs(r), zs(z[r]));
-      h.lineTo(xs(rows), zs(z[rows]));
-      h.stroke();
-      h.fillStyle = '#555';
-      h.font = '10px system-ui, sans-serif';
-      h.fillText('S3 ' + z0 + ' .. ' + z1, 8, 12);
+      const b = layered(s3, key, paintS3);
       if (sel >= 0) {
-        h.fillStyle = '#e0245e';
-        h.fillRect(xs(sel + 1) - 1, 0, 2, b.h);
+        b.g.fillStyle = '#e0245e';
+        b.g.fillRect(6 + ((sel + 1) / rows) * (b.w - 12) - 1, 0, 2, b.h);
       }
     }
 
@@ -879,7 +935,7 @@
     if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
     const raw = base64Bytes(embedded.textContent);
     const name = embedded.dataset.name || 'capture';
-    if (embedded.dataset.encoding === 'gzip') {
+    if (embedded.dataset.encoding === 'deflate') {
       inflate(raw).then((bytes) => decode(bytes, name), (e) => setStatus('The embedded capture is damaged: ' + e, true));
     } else {
       decode(raw, name);

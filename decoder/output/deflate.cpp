@@ -1,7 +1,9 @@
-#include "gzip.h"
+#include "deflate.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -14,7 +16,9 @@ constexpr std::size_t kMinMatch = 3;
 constexpr std::size_t kMaxMatch = 258;
 constexpr int kHashBits = 15;
 // How many earlier places with the same hash are tried for a match.
-constexpr int kChain = 12;
+constexpr int kChain = 2;
+// Matches up to this long have every place inside them hashed.
+constexpr std::size_t kInsertWithin = 4;
 
 constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -92,61 +96,98 @@ const FixedCodes& fixedCodes()
     return codes;
 }
 
+// Bits into a buffer that has room for the worst case (every byte a 9-bit
+// literal), from the first bit of each byte on.
 class BitWriter {
 public:
-    explicit BitWriter(std::string& out) : out_(out) {}
+    explicit BitWriter(char* out) : out_(out) {}
     void put(std::uint32_t value, int bits)
     {
         acc_ |= static_cast<std::uint64_t>(value) << used_;
         used_ += bits;
-        while (used_ >= 8) {
-            out_.push_back(static_cast<char>(acc_ & 0xFF));
+        if (used_ >= 32) {
+            const auto word = static_cast<std::uint32_t>(acc_);
+            for (int i = 0; i < 4; ++i) *out_++ = static_cast<char>((word >> (8 * i)) & 0xFF);
+            acc_ >>= 32;
+            used_ -= 32;
+        }
+    }
+    // The last bits; returns the end of what was written.
+    char* finish()
+    {
+        while (used_ > 0) {
+            *out_++ = static_cast<char>(acc_ & 0xFF);
             acc_ >>= 8;
             used_ -= 8;
         }
-    }
-    void finish()
-    {
-        if (used_ > 0) out_.push_back(static_cast<char>(acc_ & 0xFF));
-        acc_ = 0;
         used_ = 0;
+        return out_;
     }
 
 private:
-    std::string& out_;
+    char* out_;
     std::uint64_t acc_ = 0;
     int used_ = 0;
 };
 
-std::uint32_t crc32(std::string_view bytes)
+// How many bytes from a and b are equal, up to limit.
+std::size_t matchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit)
 {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
+    std::size_t n = 0;
+    while (n + 8 <= limit) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y) {
+            if constexpr (std::endian::native == std::endian::little)
+                return n + static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
+            break;
         }
-        return t;
-    }();
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (unsigned char b : bytes) c = table[(c ^ b) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
 }
 
-void putLe32(std::string& out, std::uint32_t v)
+std::uint32_t adler32(std::string_view bytes)
 {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    constexpr std::uint32_t kBase = 65521;
+    // The most bytes whose sums cannot overflow 32 bits before the modulo.
+    constexpr std::size_t kRun = 5552;
+    std::uint32_t a = 1;
+    std::uint32_t b = 0;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    std::size_t n = bytes.size();
+    while (n > 0) {
+        const std::size_t run = n < kRun ? n : kRun;
+        for (std::size_t i = 0; i < run; ++i) {
+            a += p[i];
+            b += a;
+        }
+        a %= kBase;
+        b %= kBase;
+        p += run;
+        n -= run;
+    }
+    return (b << 16) | a;
+}
+
+void putBe32(std::string& out, std::uint32_t v)
+{
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
 } // namespace
 
-std::string gzip(std::string_view bytes)
+std::string zlibCompress(std::string_view bytes)
 {
     const FixedCodes& f = fixedCodes();
-    std::string out = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, '\xff'};
-    out.reserve(out.size() + bytes.size() / 3 + 64);
-    BitWriter bits(out);
+    // Deflate, a 32K window, no dictionary (0x78 0x01: a multiple of 31).
+    constexpr char kHeader[] = {'\x78', '\x01'};
+    std::string out(sizeof kHeader + bytes.size() + bytes.size() / 8 + 64, '\0');
+    std::memcpy(out.data(), kHeader, sizeof kHeader);
+    BitWriter bits(out.data() + sizeof kHeader);
     bits.put(1, 1); // the last block
     bits.put(1, 2); // fixed Huffman codes
 
@@ -177,8 +218,7 @@ std::string gzip(std::string_view bytes)
                 const std::size_t distance = i - candidate;
                 if (distance == 0 || distance > kWindow) break;
                 if (p[candidate + bestLength] == p[i + bestLength]) {
-                    std::size_t length = 0;
-                    while (length < limit && p[candidate + length] == p[i + length]) ++length;
+                    const std::size_t length = matchLength(p + candidate, p + i, limit);
                     if (length > bestLength) {
                         bestLength = length;
                         bestDistance = distance;
@@ -202,15 +242,16 @@ std::string gzip(std::string_view bytes)
         const int ds = f.distanceCode(static_cast<std::uint32_t>(bestDistance));
         bits.put(f.distance[ds], 5);
         if (kDistanceExtra[ds]) bits.put(static_cast<std::uint32_t>(bestDistance - kDistanceBase[ds]), kDistanceExtra[ds]);
-        // The places inside the match are hashed too (but the last two,
-        // which have no three bytes of their own to the end).
-        for (std::size_t k = i + 1; k < i + bestLength && k + kMinMatch <= n; ++k) insert(k);
+        // The places inside a short match are hashed too (but the last
+        // two, which have no three bytes of their own to the end); a long
+        // one is passed over, as its bytes will be matched as a whole.
+        if (bestLength <= kInsertWithin)
+            for (std::size_t k = i + 1; k < i + bestLength && k + kMinMatch <= n; ++k) insert(k);
         i += bestLength;
     }
     bits.put(f.code[256], f.bits[256]); // end of block
-    bits.finish();
-    putLe32(out, crc32(bytes));
-    putLe32(out, static_cast<std::uint32_t>(bytes.size()));
+    out.resize(static_cast<std::size_t>(bits.finish() - out.data()));
+    putBe32(out, adler32(bytes));
     return out;
 }
 
