@@ -183,6 +183,12 @@ def summary_count(summary, pattern):
 
 def check_markers(what, capture, objects):
     summary = run("-t", capture, "-").stdout.decode()
+    # The summary panel: the -t page, but for the file's name (the page
+    # knows the file's own name, the console the path it was given).
+    WebDriverWait(driver, 300, 0.05).until(lambda d: d.find_element(By.ID, "summary").get_attribute("data-ready"))
+    panel = driver.find_element(By.ID, "summary").get_attribute("textContent")
+    if panel.replace(os.path.basename(capture), capture, 1) != summary:
+        fail(f"{what}: the summary panel is not the -t page")
     got = timeline_counts()
     want = {
         "errors": sum(1 for o in objects if o["errors"]),

@@ -71,17 +71,20 @@
     w.onmessage = (event) => {
       const m = event.data;
       if (m.type === 'progress') {
-        bar.value = m.pass === 1 ? m.share * 0.8 : 0.8 + m.share * 0.2;
+        if (m.pass === 1) bar.value = m.share;
       } else if (m.type === 'failed') {
         bar.hidden = true;
         body.dataset.state = 'failed';
         setStatus('The decoder failed: ' + m.text, true);
       } else if (m.type === 'done') {
         bar.hidden = true;
+        loaded(m, name, performance.now() - began);
+      } else if (m.type === 'summary') {
+        $('summary').textContent = m.summary;
+        $('summary').dataset.ready = 'true';
         // Its memory (the module's, grown to the capture) goes with it.
         w.terminate();
         worker = null;
-        loaded(m, name, performance.now() - began);
       }
     };
     w.onerror = (e) => {
@@ -121,7 +124,8 @@
     for (let i = 0; i < n; i++) if (m.segment[i] > segMax) segMax = m.segment[i];
     S.segMax = segMax;
     buildPath();
-    $('summary').textContent = m.summary;
+    $('summary').textContent = 'The summary is being written...';
+    delete $('summary').dataset.ready;
     applyFilters();
     timeline.reset();
     pathView.reset();

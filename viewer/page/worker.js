@@ -33,14 +33,12 @@ onmessage = async (event) => {
     M.FS.writeFile('/capture', new Uint8Array(bytes));
     postMessage({ type: 'progress', pass: 1, share: 0 });
     const status = M.ccall('vornlog_decode', 'number', ['string', 'string', 'string'], ['/capture', name, device || '']);
-    M.FS.unlink('/capture');
     const n = M._vornlog_messages();
     const rows = M._vornlog_rows();
     const result = {
       type: 'done',
       status,
       problem: M.UTF8ToString(M._vornlog_problem()),
-      summary: M.UTF8ToString(M._vornlog_summary()),
       json: copyOut(M, Uint8Array, M._vornlog_json(), M._vornlog_json_size()),
       number: copyOut(M, Float64Array, M._vornlog_number(), n),
       time: copyOut(M, Float64Array, M._vornlog_time(), n),
@@ -59,6 +57,12 @@ onmessage = async (event) => {
     M._vornlog_release();
     const transfer = Object.values(result).filter((v) => ArrayBuffer.isView(v)).map((v) => v.buffer);
     postMessage(result, transfer);
+    // Then the summary, which the page shows when it comes.
+    M.ccall('vornlog_summarize', null, ['string', 'string', 'string'], ['/capture', name, device || '']);
+    const summary = M.UTF8ToString(M._vornlog_summary());
+    M._vornlog_release();
+    M.FS.unlink('/capture');
+    postMessage({ type: 'summary', summary });
   } catch (e) {
     postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
   }

@@ -2,13 +2,13 @@
 // capture readers, decoders and outputs, run in the browser on a capture
 // that the page has written into the module's memory file system.
 //
-// One pass writes the JSON Lines (the details of every message, as -j
+// One pass (vornlog_decode) writes the JSON Lines (the details of every message, as -j
 // writes them) and, beside them, what the views need for each message in
 // columns of numbers: its number, time, sender and code, the reply delay
 // of a reply, the buffer fill and segment of a Data reply, the marks of a
 // refusal or a request left without a reply; and the stored segments of
-// the steps CSV with the message that sent each. A second pass writes the
-// session summary (-t).
+// the steps CSV with the message that sent each. A second pass
+// (vornlog_summarize) writes the session summary (-t).
 //
 // The page reads the results through the vornlog_* functions below, then
 // frees them with vornlog_release.
@@ -234,8 +234,16 @@ EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, cons
         columns.finish();
         json.flush();
     });
-    if (results.number.empty() && !results.problem.empty()) return 1;
-    const std::string problem = results.problem;
+    return whole ? 0 : 1;
+}
+
+// The session summary of the same capture (after vornlog_decode and
+// vornlog_release: the page is ready before it), in vornlog_summary.
+EMSCRIPTEN_KEEPALIVE void vornlog_summarize(const char* path, const char* name, const char* device)
+{
+    results = Results{};
+    std::optional<UsbDevice> wanted;
+    if (device && *device) wanted = parseUsbDevice(device);
     onePass(path, name, wanted, [name](MessageSource& in, std::FILE* file, long size) {
         Columns counted(in, file, size, 2);
         Out out(&results.summary);
@@ -245,8 +253,6 @@ EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, cons
         writeSummary(counted, name, out, progress);
         out.flush();
     });
-    results.problem = problem;
-    return whole ? 0 : 1;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* vornlog_json() { return results.json.data(); }
