@@ -20,7 +20,6 @@
   let shown = null; // indices of the messages the filters let through (Int32Array)
   let selected = -1; // index of the selected message
   let generation = 0; // counts the captures decoded: the canvases' layers are kept per capture
-  const utf8 = new TextDecoder('utf-8');
 
   // ---------------------------------------------------------------- decoding
   let worker = null;
@@ -82,9 +81,13 @@
       } else if (m.type === 'summary') {
         $('summary').textContent = m.summary;
         $('summary').dataset.ready = 'true';
-        // Its memory (the module's, grown to the capture) goes with it.
-        w.terminate();
-        worker = null;
+      } else if (m.type === 'lines') {
+        answered(m);
+      } else if (m.type === 'search') {
+        if (S && m.id === searchAsked) {
+          S.search = { query: searchQuery, hits: m.hits };
+          applyFilters();
+        }
       }
     };
     w.onerror = (e) => {
@@ -93,30 +96,15 @@
       setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
     const copy = bytes.buffer.byteLength === bytes.byteLength ? bytes.buffer : bytes.slice().buffer;
-    w.postMessage({ wasm: wasmBytes, bytes: copy, name, device: $('device').value.trim() }, [copy]);
+    w.postMessage({ type: 'decode', wasm: wasmBytes, bytes: copy, name, device: $('device').value.trim() }, [copy]);
   }
 
   function loaded(m, name, ms) {
     const n = m.number.length;
-    // Where each message's JSON line starts, and which lines hold errors.
-    const json = m.json;
-    const start = new Uint32Array(n + 1);
-    let line = 0;
-    let from = 0;
-    while (line < n) {
-      start[line++] = from;
-      const end = json.indexOf(10, from);
-      if (end < 0) break;
-      from = end + 1;
-    }
-    start[n] = json.length;
-    const noErrors = new TextEncoder().encode('"errors":[]');
-    for (let i = 0; i < n; i++) {
-      if (!holds(json, start[i], start[i + 1], noErrors)) m.marks[i] |= 16;
-    }
-    S = Object.assign(m, { n, start, name, range: null, parsed: new Map() });
+    S = Object.assign(m, { n, name, range: null, parsed: new Map(), search: null });
     generation++;
     selected = -1;
+    asked.clear();
     const timed = n > 0 && m.time.every((t) => !Number.isNaN(t));
     S.timed = timed;
     S.x = timed ? m.time : Float64Array.from(m.number);
@@ -137,27 +125,39 @@
     if (selected < 0 && shown.length) select(shown[0], false);
   }
 
-  // True when the bytes [from, to) of `a` hold `needle`, looked for near
-  // the end (where a JSON line keeps its errors).
-  function holds(a, from, to, needle) {
-    const first = needle[0];
-    for (let i = Math.max(from, to - 96); i + needle.length <= to; i++) {
-      if (a[i] !== first) continue;
-      let k = 1;
-      while (k < needle.length && a[i + k] === needle[k]) k++;
-      if (k === needle.length) return true;
-    }
-    return false;
-  }
+  // A message's JSON line, parsed: from the worker, which writes it as
+  // vornlog -j does when asked. Null until it has come; then the rows in
+  // view and the details are drawn again.
+  const asked = new Set();
+  let askedId = 0;
+  let detailsWanted = -1;
 
   function message(i) {
-    let o = S.parsed.get(i);
-    if (!o) {
-      o = JSON.parse(utf8.decode(S.json.subarray(S.start[i], S.start[i + 1])));
-      if (S.parsed.size > 4000) S.parsed.clear();
-      S.parsed.set(i, o);
+    return S.parsed.get(i) || null;
+  }
+
+  function ask(indices) {
+    const wanted = indices.filter((i) => !S.parsed.has(i) && !asked.has(i));
+    if (!wanted.length || !worker) return;
+    for (const i of wanted) asked.add(i);
+    worker.postMessage({ type: 'lines', id: ++askedId, generation, indices: Int32Array.from(wanted) });
+  }
+
+  function answered(m) {
+    if (!S) return;
+    if (S.parsed.size > 20000) S.parsed.clear();
+    m.indices.forEach((i, k) => {
+      asked.delete(i);
+      if (m.lines[k]) S.parsed.set(i, JSON.parse(m.lines[k]));
+    });
+    for (const [, row] of rendered) row.remove();
+    rendered = new Map();
+    renderList();
+    if (detailsWanted >= 0 && S.parsed.has(detailsWanted)) {
+      const i = detailsWanted;
+      detailsWanted = -1;
+      renderDetails(i);
     }
-    return o;
   }
 
   const errorText = (e) => (e && typeof e === 'object' ? e.text : e);
@@ -181,8 +181,11 @@
   const space = $('list-space');
   let rendered = new Map();
 
+  let missing = [];
+
   function renderList() {
     if (!S) return;
+    missing = [];
     space.style.height = shown.length * ROW + 'px';
     const first = Math.max(0, Math.floor(list.scrollTop / ROW) - 5);
     const last = Math.min(shown.length, Math.ceil((list.scrollTop + list.clientHeight) / ROW) + 5);
@@ -198,17 +201,19 @@
     for (const [i, row] of rendered) if (!keep.has(i)) row.remove();
     for (const [, row] of keep) if (!row.parentNode) space.appendChild(row);
     rendered = keep;
+    if (missing.length) ask(missing);
   }
 
   function makeRow(i) {
     const o = message(i);
+    if (!o) missing.push(i);
     const row = document.createElement('div');
     row.className = 'row' + (S.from[i] === 0 ? ' pc' : '') + (S.marks[i] & 16 ? ' err' : '');
     row.dataset.number = String(S.number[i]);
     row.dataset.index = String(i);
     const t = S.time[i];
-    const cells = [String(S.number[i]), Number.isNaN(t) ? '' : t.toFixed(3), o.from,
-      o.instruction === null ? hex(o.code) : o.instruction, summaryOf(o)];
+    const cells = [String(S.number[i]), Number.isNaN(t) ? '' : t.toFixed(3), S.from[i] === 0 ? 'PC' : 'QMR5V',
+      o ? (o.instruction === null ? hex(o.code) : o.instruction) : hex(S.code[i]), o ? summaryOf(o) : ''];
     for (const c of cells) {
       const span = document.createElement('span');
       span.textContent = c;
@@ -261,7 +266,15 @@
     const sender = $('f-sender').value;
     const errorsOnly = $('f-errors').checked;
     const query = $('f-search').value;
-    const found = query ? search(query) : null;
+    if (query && (!S.search || S.search.query !== query)) {
+      // The worker looks; the list is filtered when it answers.
+      searchQuery = query;
+      searchAsked++;
+      worker.postMessage({ type: 'search', id: searchAsked, query: JSON.stringify(query).slice(1, -1) });
+      $('f-count').textContent = 'searching...';
+      return;
+    }
+    const found = query ? S.search.hits : null;
     const range = S.range;
     const out = new Int32Array(S.n);
     let k = 0;
@@ -282,28 +295,8 @@
     pathView.draw();
   }
 
-  // The messages whose JSON line holds `query` (its bytes, as UTF-8).
-  function search(query) {
-    const needle = new TextEncoder().encode(JSON.stringify(query).slice(1, -1));
-    const hits = new Uint8Array(S.n);
-    const a = S.json;
-    let i = 0;
-    let line = 0;
-    while (needle.length) {
-      i = a.indexOf(needle[0], i);
-      if (i < 0) break;
-      let k = 1;
-      while (k < needle.length && a[i + k] === needle[k]) k++;
-      if (k === needle.length) {
-        while (S.start[line + 1] <= i) line++;
-        hits[line] = 1;
-        i = S.start[line + 1];
-      } else {
-        i++;
-      }
-    }
-    return hits;
-  }
+  let searchQuery = '';
+  let searchAsked = 0;
 
   for (const id of ['f-instructions', 'f-search']) $(id).addEventListener('input', applyFilters);
   for (const id of ['f-sender', 'f-errors']) $(id).addEventListener('change', applyFilters);
@@ -311,6 +304,11 @@
   // ---------------------------------------------------------------- details
   function renderDetails(i) {
     const o = message(i);
+    if (!o) {
+      detailsWanted = i;
+      ask([i]);
+      return;
+    }
     const box = document.createElement('div');
     box.dataset.message = String(o.number);
     const head = document.createElement('div');

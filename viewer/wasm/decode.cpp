@@ -2,16 +2,19 @@
 // capture readers, decoders and outputs, run in the browser on a capture
 // that the page has written into the module's memory file system.
 //
-// One pass (vornlog_decode) writes the JSON Lines (the details of every message, as -j
-// writes them) and, beside them, what the views need for each message in
-// columns of numbers: its number, time, sender and code, the reply delay
+// One pass (vornlog_decode) keeps every message's record (its bytes, time
+// and sender: far less than its JSON line) and takes what the views need
+// for each message in columns of numbers: its number, time, sender and code, the reply delay
 // of a reply, the buffer fill and segment of a Data reply, the marks of a
 // refusal or a request left without a reply; and the stored segments of
 // the steps CSV with the message that sent each. A second pass
 // (vornlog_summarize) writes the session summary (-t).
 //
-// The page reads the results through the vornlog_* functions below, then
-// frees them with vornlog_release.
+// A message's details are its JSON line, as -j writes it, written when the
+// page asks (vornlog_lines) from the record kept; a text search writes them
+// all once more (vornlog_search) and keeps none. The page reads the columns
+// through the vornlog_* functions below, then frees them with
+// vornlog_release.
 #include <emscripten/emscripten.h>
 
 #include <cmath>
@@ -47,10 +50,38 @@ enum Mark : std::uint8_t {
     kNoReply = 2,  // a PC message that got no reply
     kStop = 4,     // a Stop message
     kOtherSt = 8,  // a Data reply that neither stored nor refused
+    kErrors = 16,  // a message whose JSON line has errors
 };
 
+// A message's record as the JSON line needs it; its data field is kept in
+// one text for all.
+struct Kept {
+    double number = 0;
+    std::int64_t timeNs = 0;
+    std::uint32_t fieldAt = 0;
+    std::uint32_t fieldSize = 0;
+    Direction direction = Direction::Controller;
+    bool hasTime = false;
+    bool hasDevice = false;
+    TimeForm timeForm = TimeForm::None;
+    int timeDigits = 0;
+    UsbDevice device;
+};
+
+// Every message of the capture decoded last, and the first with a time
+// (its JSON t counts from it).
+struct Capture {
+    std::vector<Kept> messages;
+    std::string fields;
+    std::optional<std::size_t> firstTimed;
+};
+
+Capture capture;
+
+// Scratch text handed to the page (JSON lines, search hits).
+std::string scratch;
+
 struct Results {
-    std::string json;
     std::vector<double> number;
     std::vector<double> time; // seconds since the first timed message; NaN without
     std::vector<std::uint8_t> from; // 0 PC, 1 controller
@@ -84,14 +115,16 @@ long fileSize(std::FILE* f)
 // the way from the same records.
 class Columns final : public MessageSource {
 public:
-    // `pass` 1 takes the columns; pass 2 (the summary) only shows progress.
-    Columns(MessageSource& in, std::FILE* file, long size, int pass)
-        : in_(in), file_(file), size_(size), pass_(pass)
+    // `pass` 1 takes the columns, and reads the JSON lines written to
+    // `json` for their errors; pass 2 (the summary) only shows progress.
+    Columns(MessageSource& in, std::FILE* file, long size, int pass, Out* json = nullptr, std::string* text = nullptr)
+        : in_(in), file_(file), size_(size), pass_(pass), json_(json), text_(text)
     {
     }
 
     bool next(CaptureRecord& record) override
     {
+        if (json_) scanLines();
         if (!in_.next(record)) return false;
         if (++records_ % 8192 == 0) progress();
         if (pass_ == 1 && record.isMessage) take(record);
@@ -103,8 +136,25 @@ public:
     bool interrupted() const override { return in_.interrupted(); }
     void readTimes() override { in_.readTimes(); }
 
+    // The lines written so far: a line without "errors":[] has errors
+    // (those bytes are in no JSON string: a string's quotes are escaped).
+    void scanLines()
+    {
+        json_->flush();
+        std::size_t from = 0;
+        for (std::size_t end = text_->find('\n'); end != std::string::npos; end = text_->find('\n', from)) {
+            const std::string_view line(text_->data() + from, end - from);
+            if (line.find("\"errors\":[]") == std::string_view::npos && scanned_ < results.marks.size())
+                results.marks[scanned_] |= kErrors;
+            ++scanned_;
+            from = end + 1;
+        }
+        text_->erase(0, from);
+    }
+
     void finish()
     {
+        if (json_) scanLines();
         if (const auto unanswered = pairing_.finish()) results.marks[unanswered->at] |= kNoReply;
     }
 
@@ -120,6 +170,20 @@ private:
         const std::uint8_t code = instructionCode(record.field);
         const bool pc = record.direction == Direction::Pc;
         results.number.push_back(static_cast<double>(record.number));
+        Kept kept;
+        kept.number = static_cast<double>(record.number);
+        kept.timeNs = record.timeNs;
+        kept.fieldAt = static_cast<std::uint32_t>(capture.fields.size());
+        kept.fieldSize = static_cast<std::uint32_t>(record.field.size());
+        kept.direction = record.direction;
+        kept.hasTime = record.hasTime;
+        kept.hasDevice = record.hasDevice;
+        kept.timeForm = record.timeForm;
+        kept.timeDigits = record.timeDigits;
+        kept.device = record.device;
+        capture.fields.append(record.field);
+        capture.messages.push_back(kept);
+        if (record.hasTime && !capture.firstTimed) capture.firstTimed = index;
         if (record.hasTime && !firstTime_) firstTime_ = record.timeNs;
         results.time.push_back(record.hasTime ? static_cast<double>(record.timeNs - *firstTime_) / 1e9 : NAN);
         results.from.push_back(pc ? 0 : 1);
@@ -163,6 +227,9 @@ private:
     std::FILE* file_;
     long size_;
     int pass_;
+    Out* json_;
+    std::string* text_;
+    std::size_t scanned_ = 0;
     std::uint64_t records_ = 0;
     std::optional<std::int64_t> firstTime_;
     RequestPairing pairing_;
@@ -205,9 +272,131 @@ bool onePass(const char* path, const char* name, const std::optional<UsbDevice>&
     return ok;
 }
 
+// The kept records of some messages, as a capture gives them.
+class Replay final : public MessageSource {
+public:
+    explicit Replay(std::vector<std::size_t> which) : which_(std::move(which)) {}
+
+    bool next(CaptureRecord& record) override
+    {
+        if (at_ == which_.size()) return false;
+        const Kept& k = capture.messages[which_[at_++]];
+        record = CaptureRecord{};
+        record.number = static_cast<std::uint64_t>(k.number);
+        record.isMessage = true;
+        record.direction = k.direction;
+        record.field = std::string_view(capture.fields).substr(k.fieldAt, k.fieldSize);
+        record.hasTime = k.hasTime;
+        record.timeNs = k.timeNs;
+        record.timeForm = k.timeForm;
+        record.timeDigits = k.timeDigits;
+        record.hasDevice = k.hasDevice;
+        record.device = k.device;
+        return true;
+    }
+    bool readError() const override { return false; }
+    std::string_view format() const override { return {}; }
+
+private:
+    std::vector<std::size_t> which_;
+    std::size_t at_ = 0;
+};
+
+// The JSON line of message i, as -j writes it: the capture's first timed
+// message goes first (t counts from it), its line is left out.
+void putLine(std::size_t i)
+{
+    std::vector<std::size_t> which;
+    if (capture.firstTimed && *capture.firstTimed < i) which.push_back(*capture.firstTimed);
+    which.push_back(i);
+    Replay replay(std::move(which));
+    std::string text;
+    {
+        Out out(&text, false);
+        std::string consoleText;
+        Out console(&consoleText);
+        Progress progress(console, false);
+        writeJsonLines(replay, out, progress);
+        out.flush();
+    }
+    const std::size_t last = text.rfind('\n', text.size() >= 2 ? text.size() - 2 : 0);
+    scratch.append(last == std::string::npos || text.size() < 2 ? text : text.substr(last + 1));
+}
+
 } // namespace
 
 extern "C" {
+
+// The JSON lines of `count` messages (indices), one line each, in that
+// order, in vornlog_scratch.
+EMSCRIPTEN_KEEPALIVE void vornlog_lines(const std::int32_t* indices, int count)
+{
+    scratch.clear();
+    for (int k = 0; k < count; ++k) {
+        const auto i = static_cast<std::size_t>(indices[k]);
+        if (i < capture.messages.size()) putLine(i);
+        else scratch += "null\n";
+    }
+}
+
+// One byte for each message: 1 when its JSON line holds `query` (UTF-8, as
+// the line writes it), in vornlog_scratch.
+EMSCRIPTEN_KEEPALIVE void vornlog_search(const char* query, int size)
+{
+    const std::string_view needle(query, static_cast<std::size_t>(size));
+    const std::size_t n = capture.messages.size();
+    std::string hits(n, '\0');
+    std::vector<std::size_t> all(n);
+    for (std::size_t i = 0; i < n; ++i) all[i] = i;
+    Replay replay(std::move(all));
+    std::string text;
+    std::size_t line = 0;
+    Out out(&text, false, 1 << 16);
+    // The lines are looked at as they are written, a block at a time.
+    struct Lines final : public MessageSource {
+        Lines(Replay& r, Out& o, std::string& t, std::string& h, std::string_view q, std::size_t& l)
+            : replay(r), out(o), text(t), hits(h), query(q), line(l)
+        {
+        }
+        bool next(CaptureRecord& record) override
+        {
+            if ((line & 255) == 0) scan();
+            ++line;
+            return replay.next(record);
+        }
+        void scan()
+        {
+            out.flush();
+            std::size_t from = 0;
+            for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', from)) {
+                if (std::string_view(text.data() + from, end - from).find(query) != std::string_view::npos &&
+                    scanned < hits.size())
+                    hits[scanned] = 1;
+                ++scanned;
+                from = end + 1;
+            }
+            text.erase(0, from);
+        }
+        bool readError() const override { return false; }
+        std::string_view format() const override { return {}; }
+        Replay& replay;
+        Out& out;
+        std::string& text;
+        std::string& hits;
+        std::string_view query;
+        std::size_t& line;
+        std::size_t scanned = 0;
+    } lines(replay, out, text, hits, needle, line);
+    std::string consoleText;
+    Out console(&consoleText);
+    Progress progress(console, false);
+    writeJsonLines(lines, out, progress);
+    lines.scan();
+    scratch = std::move(hits);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* vornlog_scratch() { return scratch.data(); }
+EMSCRIPTEN_KEEPALIVE std::size_t vornlog_scratch_size() { return scratch.size(); }
 
 // Decodes the capture at `path` (named `name` in the summary and in the
 // messages), from USB device `device` ("BUS.ADDR", or "" for the one the
@@ -216,6 +405,7 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, const char* device)
 {
     results = Results{};
+    capture = Capture{};
     std::optional<UsbDevice> wanted;
     if (device && *device) {
         wanted = parseUsbDevice(device);
@@ -225,14 +415,14 @@ EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, cons
         }
     }
     const bool whole = onePass(path, name, wanted, [](MessageSource& in, std::FILE* file, long size) {
-        Columns columns(in, file, size, 1);
-        Out json(&results.json);
+        std::string text;
+        Out json(&text, false, 1 << 16);
+        Columns columns(in, file, size, 1, &json, &text);
         std::string consoleText;
         Out console(&consoleText);
         Progress progress(console, false);
         writeJsonLines(columns, json, progress);
         columns.finish();
-        json.flush();
     });
     return whole ? 0 : 1;
 }
@@ -255,8 +445,6 @@ EMSCRIPTEN_KEEPALIVE void vornlog_summarize(const char* path, const char* name, 
     });
 }
 
-EMSCRIPTEN_KEEPALIVE const char* vornlog_json() { return results.json.data(); }
-EMSCRIPTEN_KEEPALIVE std::size_t vornlog_json_size() { return results.json.size(); }
 EMSCRIPTEN_KEEPALIVE std::size_t vornlog_messages() { return results.number.size(); }
 EMSCRIPTEN_KEEPALIVE const double* vornlog_number() { return results.number.data(); }
 EMSCRIPTEN_KEEPALIVE const double* vornlog_time() { return results.time.data(); }
