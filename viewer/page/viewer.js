@@ -25,10 +25,10 @@
   let worker = null;
   let wasmBytes = null;
 
+  // Base64 to bytes; both decoders pass over the line ends.
   function base64Bytes(text) {
-    const clean = text.replace(/\s+/g, '');
-    if (typeof Uint8Array.fromBase64 === 'function') return Uint8Array.fromBase64(clean);
-    const binary = atob(clean);
+    if (typeof Uint8Array.fromBase64 === 'function') return Uint8Array.fromBase64(text);
+    const binary = atob(text);
     const bytes = new Uint8Array(binary.length);
     for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
     return bytes;
@@ -932,10 +932,12 @@
 
   // A capture that vornlog -w put in the page.
   const embedded = $('capture');
-  if (embedded.textContent.trim()) {
+  if (embedded.firstChild) {
     if (embedded.dataset.device) $('device').value = embedded.dataset.device;
     if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
     const raw = base64Bytes(embedded.textContent);
+    // The text is not needed any more: its memory goes.
+    embedded.textContent = '';
     const name = embedded.dataset.name || 'capture';
     if (embedded.dataset.encoding === 'deflate') {
       inflate(raw).then((bytes) => decode(bytes, name), (e) => setStatus('The embedded capture is damaged: ' + e, true));
