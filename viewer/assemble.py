@@ -39,7 +39,6 @@ def main():
         "script-src " + sha256(main_script) + " 'wasm-unsafe-eval'",
         "style-src " + sha256(style),
         "worker-src blob:",
-        "img-src data:",
     ])
     page = read(template)
     for key, value in (("@CSP@", csp), ("@STYLE@", style), ("@SCRIPT@", main_script),
