@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "out.h"
+#include "base/out.h"
 #include "protocol/emit.h"
 #include "protocol/fields.h"
 #include "protocol/texts.h"

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "out.h"
+#include "base/out.h"
 
 namespace vornlog {
 

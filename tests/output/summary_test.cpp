@@ -7,10 +7,10 @@
 #include "capture/capture.h"
 #include "capture/source.h"
 #include "capture_builder.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "output/report.h"
 #include "output/summary.h"
-#include "program/progress.h"
+#include "output/progress.h"
 #include "protocol/lines.h"
 
 using namespace vornlog;

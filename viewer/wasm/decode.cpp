@@ -26,16 +26,17 @@
 
 #include "analysis/pairing.h"
 #include "analysis/segments.h"
+#include "base/out.h"
+#include "base/platform.h" // the console's texts only: no platform call is linked
 #include "capture/input.h"
 #include "capture/source.h"
 #include "capture/usb_source.h"
 #include "output/json_lines.h"
-#include "output/out.h"
+#include "output/progress.h"
 #include "output/summary.h"
-#include "program/platform.h"
-#include "program/progress.h"
+#include "program/dump_input.h"
 #include "protocol/instructions.h"
-#include "protocol/motion/fields.h"
+#include "protocol/motion/motion_fields.h"
 
 using namespace vornlog;
 
@@ -249,7 +250,7 @@ bool onePass(const char* path, const char* name, const std::optional<UsbDevice>&
         return false;
     }
     const long size = fileSize(file);
-    DumpStream stream(file, false);
+    StdioStream stream(file);
     std::string consoleText;
     Out console(&consoleText);
     DumpInput input(stream, device, console);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "output/out.h"
+#include "base/out.h"
 #include "protocol/instructions.h"
 
 namespace vornlog::summary {

@@ -2,7 +2,7 @@
 // to answer each instruction, and the longest pauses of the Data stream.
 #include <algorithm>
 
-#include "protocol/motion/fields.h"
+#include "protocol/motion/motion_fields.h"
 #include "taps.h"
 
 namespace vornlog::summary {

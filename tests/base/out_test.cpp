@@ -6,7 +6,7 @@
 #include <vector>
 #include <string>
 
-#include "output/out.h"
+#include "base/out.h"
 
 using namespace vornlog;
 

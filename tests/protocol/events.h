@@ -9,11 +9,11 @@
 #include <span>
 #include <string_view>
 
-#include "emit.h"
-#include "fields.h"
-#include "lines.h"
-#include "output/out.h"
-#include "texts.h"
+#include "protocol/emit.h"
+#include "protocol/fields.h"
+#include "protocol/lines.h"
+#include "base/out.h"
+#include "protocol/texts.h"
 
 namespace vornlog {
 
