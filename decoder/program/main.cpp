@@ -5,5 +5,6 @@
 
 int main(int argc, char** argv)
 {
+    vornlog::holdStandardStreams();
     return vornlog::run(vornlog::commandLineArguments(argc, argv));
 }
