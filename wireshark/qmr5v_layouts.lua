@@ -85,7 +85,7 @@ local e_error = ProtoExpert.new("qmr5v.error", "Value without a meaning",
 local e_unknown = ProtoExpert.new("qmr5v.unknown_instruction", "Unknown instruction",
     expert.group.UNDECODED, expert.severity.WARN)
 local e_short = ProtoExpert.new("qmr5v.short", "Past the end of the message",
-    expert.group.MALFORMED, expert.severity.NOTE)
+    expert.group.PROTOCOL, expert.severity.NOTE)
 qmr5v.experts = {e_error, e_unknown, e_short}
 
 ---------------------------------------------------------------------------
