@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #else
 #include <cerrno>
 #include <csignal>
@@ -143,6 +145,27 @@ std::FILE* standardOutput()
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     return stdout;
+}
+
+std::optional<std::uint64_t> fileSize(std::FILE* file)
+{
+#ifdef _WIN32
+    struct _stati64 st;
+    if (_fstati64(_fileno(file), &st) != 0) return {};
+#else
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0) return {};
+#endif
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool seekToStart(std::FILE* file)
+{
+#ifdef _WIN32
+    return _lseeki64(_fileno(file), 0, SEEK_SET) == 0;
+#else
+    return lseek(fileno(file), 0, SEEK_SET) == 0;
+#endif
 }
 
 void holdStandardStreams()

@@ -78,6 +78,9 @@ std::string findViewerPage(std::string& page)
     return {};
 }
 
+// A followed file that became shorter is read again from its start.
+void putTruncated(Out& console) { put<"\nFile truncated: read again from its start\n">(console); }
+
 // -w: the capture's bytes, as they are read (up to the end, or to Ctrl-C
 // with -f or a pipe), put in the viewer page written to the dest file. The
 // page decodes them itself; the console shows the bytes read.
@@ -87,6 +90,11 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
     const bool dumpIsStdin = options.dump == "-";
     const bool destIsStdout = options.dest == "-";
     std::string bytes;
+    // A followed file read again from its start: the page gets it from there.
+    stream.onTruncated([&console, &bytes] {
+        putTruncated(console);
+        bytes.clear();
+    });
     char block[1 << 16];
     std::size_t n = 0;
     std::int64_t shown = 0;
@@ -264,6 +272,7 @@ int run(const std::vector<std::string>& args)
         console.flush();
         std::fflush(consoleFile);
     });
+    stream.onTruncated([&console] { putTruncated(console); });
     if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile, dump, stream);
     // A USB capture is read until its device is known before the dest file
     // is touched.
