@@ -407,6 +407,29 @@ void writeError(const std::string& text)
     std::fflush(stderr);
 }
 
+std::string programFolder()
+{
+    std::error_code ec;
+#ifdef _WIN32
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::filesystem::path exe(path);
+#else
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+#endif
+    const std::u8string text = exe.parent_path().u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
 void showInViewer(const std::string& name, Viewer viewer)
 {
     // The file by its full path: a name such as "-x.svg" is no option of

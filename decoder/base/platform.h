@@ -98,6 +98,9 @@ void writeError(const std::string& text);
 // "jobs/session.txt"), split as the platform splits paths.
 std::string fileNamePart(const std::string& name);
 
+// The folder of this program's executable file (UTF-8), "" when unknown.
+std::string programFolder();
+
 // The text viewer (the report, the summary), or the program the desktop
 // associates with the file's type (the CSV, the picture).
 enum class Viewer { Text, ByType };
