@@ -7,8 +7,10 @@ cd "$(dirname "$0")/.."
 # and runs the Wireshark dissector.
 # qt6-translations-l10n: Qt's own French texts in the launcher's dialogs.
 # bash-completion: the completion is also tried with its helpers loaded.
-# jq and python3: they read the JSON Lines.
-bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq python3
+# jq and python3: they read the JSON Lines; python3-jsonschema checks them
+# against their JSON Schema.
+bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq python3 \
+  python3-jsonschema
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

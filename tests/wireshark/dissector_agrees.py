@@ -93,7 +93,7 @@ def check_message(message, frame):
     # Each field of the message, in order, among the dissector's fields.
     at = 0
     for field in message["fields"]:
-        if "raw" not in field:
+        if field["raw"] is None:
             continue
         suffix = "." + filter_name(field["name"])
         while at < len(fields) and not (fields[at][0].endswith(suffix) and fields[at][0].count(".") == 2):
@@ -105,7 +105,7 @@ def check_message(message, frame):
         at += 1
         if number_value(value) != field["raw"]:
             faults.append("%s = %s, not %#x" % (abbr, value, field["raw"]))
-        if "text" in field and not label.endswith(" -> " + field["text"]):
+        if field["text"] is not None and not label.endswith(" -> " + field["text"]):
             faults.append("%s reads \"%s\", not the meaning \"%s\"" % (abbr, label, field["text"]))
     if frame["warnings"] != len(message["errors"]):
         faults.append("%d expert warnings for the errors %s" % (frame["warnings"], message["errors"]))
