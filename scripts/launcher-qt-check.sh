@@ -55,8 +55,7 @@ click_in "$main" 62 416
 click_in "$main" 288 608
 
 dialog=$(wait_new_window "$main")
-sleep 0.5
-ocr_window "$dialog" "$work/open" >"$work/open.txt" || true
+ocr_until "$dialog" "$work/open" 60 'Annuler' >"$work/open.txt" || true
 grep -q 'Annuler' "$work/open.txt" || fail "the capture dialog does not say \"Annuler\": $(tr '\n' ' ' <"$work/open.txt")"
 grep -qi 'Cancel' "$work/open.txt" && fail "the capture dialog says \"Cancel\""
 type_in "$dialog" "$work/captures/session.txt"
@@ -66,8 +65,7 @@ dialog=$(wait_new_window "$main")
 type_in "$dialog" "$work/sortie/rapport.txt"
 
 question=$(wait_window '^Tri$')
-sleep 0.5
-ocr_window "$question" "$work/tri" >"$work/tri.txt" || true
+ocr_until "$question" "$work/tri" 60 'Oui' 'Non' >"$work/tri.txt" || true
 grep -q 'Oui' "$work/tri.txt" || fail "the question \"Tri\" offers no \"Oui\": $(tr '\n' ' ' <"$work/tri.txt")"
 grep -q 'Non' "$work/tri.txt" || fail "the question \"Tri\" offers no \"Non\""
 grep -qwE 'Yes|No' "$work/tri.txt" && fail "the question \"Tri\" speaks English"
@@ -76,7 +74,7 @@ xdo key Return
 
 # The sorted copy, shown in the viewer once written.
 sorted=$work/sortie/rapportTrié.txt
-for _ in $(seq 1 100); do
+for _ in $(seq 1 600); do
     [[ -f $sorted ]] && grep -q 'rapportTri' "$work/viewer.log" 2>/dev/null && break
   sleep 0.2
 done

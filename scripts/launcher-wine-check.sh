@@ -100,8 +100,8 @@ launcher_pid=$!
 
 echo "== Drive"
 main=$(wait_window '^Vornlog launcher$' 90)
-sleep 2
-ocr_window "$main" "$work/window" >"$work/window.txt"
+ocr_until "$main" "$work/window" 60 "Lancement du programme DOS VORNLOG" "Lancer Vornlog" \
+  "Garder toutes les instructions" "image SVG" "Fichier de sortie" >"$work/window.txt"
 for label in "Lancement du programme DOS VORNLOG" "Lancer Vornlog" "Garder toutes les instructions" \
   "image SVG" "Fichier de sortie"; do
   grep -qF "$label" "$work/window.txt" || fail "the window read by OCR does not show \"$label\""
@@ -110,12 +110,10 @@ done
 # The information line shows while the mouse is over the title, and hides
 # over the bare window.
 xdo mousemove --window "$main" 288 30
-sleep 1
-info=$(ocr_quick "$main" "$work/info")
+info=$(ocr_quick_until "$main" "$work/info" 'juin 2012' present)
 grep -q 'juin 2012' <<<"$info" || fail "the information line does not show over the title"
 xdo mousemove --window "$main" 20 300
-sleep 1
-info=$(ocr_quick "$main" "$work/no-info")
+info=$(ocr_quick_until "$main" "$work/no-info" 'juin 2012' absent)
 grep -q 'juin 2012' <<<"$info" && fail "the information line stays over the bare window"
 
 # Places in pixels, from the window's table (15 twips to a pixel): the box
@@ -138,7 +136,7 @@ xdo key Return
 
 # The sorted copy, shown in Notepad once written.
 sorted_windows=$(winpath "$win/rapportTrié.txt")
-for _ in $(seq 1 150); do
+for _ in $(seq 1 600); do
   grep -qF "rapportTri" "$system32/notepad.log" 2>/dev/null && break
   sleep 0.2
 done
@@ -162,8 +160,7 @@ sleep 0.5
 xdo windowfocus --sync "$question" 2>/dev/null || true
 xdo key Return
 if box=$(wait_window '^VornlogRun$' 30); then
-  sleep 1
-  ocr_window "$box" "$work/error-box" >"$work/error-box.txt"
+  ocr_until "$box" "$work/error-box" 60 "USB interface" "ether.txt" >"$work/error-box.txt"
   grep -qF "USB interface" "$work/error-box.txt" && grep -qF "ether.txt" "$work/error-box.txt" ||
     fail "the error box read by OCR does not show the decoder's message: $(tr '\n' ' ' <"$work/error-box.txt")"
   xdo windowfocus --sync "$box" 2>/dev/null || true

@@ -95,3 +95,40 @@ ocr_quick() {
   ocr "$2-read.png" - -l fra 2>/dev/null || true
   rm -f "$2-read.png"
 }
+
+# Reads window $1 as ocr_window does (screenshot $2.png) until every
+# extended regular expression after the first three arguments is found in
+# the reading, for at most $3 seconds; prints the last reading. A window
+# still being drawn on a busy machine is read again, not judged at once.
+ocr_until() {
+  local id=$1 base=$2 limit=$3 text pattern found start=$SECONDS
+  shift 3
+  while :; do
+    text=$(ocr_window "$id" "$base")
+    found=1
+    for pattern in "$@"; do
+      grep -qE "$pattern" <<<"$text" || { found=; break; }
+    done
+    [[ -n $found ]] || ((SECONDS - start >= limit)) && break
+    sleep 0.5
+  done
+  printf '%s\n' "$text"
+}
+
+# Reads window $1 as ocr_quick does until the reading matches the extended
+# regular expression $3 (or, with $4 "absent", until it no longer does),
+# for at most $5 seconds (30 by default); prints the last reading.
+ocr_quick_until() {
+  local id=$1 base=$2 pattern=$3 want=${4:-present} limit=${5:-30} text start=$SECONDS
+  while :; do
+    text=$(ocr_quick "$id" "$base")
+    if grep -qE "$pattern" <<<"$text"; then
+      [[ $want == present ]] && break
+    else
+      [[ $want == absent ]] && break
+    fi
+    ((SECONDS - start >= limit)) && break
+    sleep 0.3
+  done
+  printf '%s\n' "$text"
+}

@@ -240,20 +240,26 @@ private:
             out.endpoint = d[10];
             // One store for the device: it is read back whole.
             out.device = UsbDevice{u16(d + 12), d[11]};
-            const std::uint32_t dataLength = u32(d + 36);
+            // The data are the bytes after the header, as many as were
+            // captured: the header's own count (len_cap) is not trusted
+            // where the bytes say otherwise.
             out.data = d + header;
-            out.size = std::min(size - header, dataLength);
+            out.size = size - header;
         } else if (interface.linkType == kLinkUsbPcap) {
             // The USBPcap header, always little-endian; it gives its own length.
+            // Its length is read only once the 27 bytes it needs are there.
+            if (size < 27) return;
             const std::uint16_t header = le16(d);
-            if (size < 27 || header < 27 || header > size) return;
+            if (header < 27 || header > size) return;
             out.isUsb = true;
             out.event = (d[16] & 1) ? 'C' : 'S';
             out.device = UsbDevice{le16(d + 17), le16(d + 19)};
             out.endpoint = d[21];
             out.transfer = d[22];
+            // The data are the bytes after the header, whatever its data
+            // length field says.
             out.data = d + header;
-            out.size = std::min<std::uint32_t>(size - header, le32(d + 23));
+            out.size = size - header;
         }
     }
 

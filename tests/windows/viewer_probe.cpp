@@ -3,11 +3,12 @@
 // that opens .csv files. For each start it appends one line to
 // "<its own name>.log" beside itself: the number of arguments, then each
 // argument in UTF-8, separated by tabs (no Windows file name holds a tab),
-// so that the check sees exactly what the viewer was handed.
+// so that the check sees exactly what the viewer was handed. Viewers
+// started one after another may run at once: each holds the log alone
+// while it appends its line, so no line is lost or written over.
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -37,8 +38,16 @@ int main()
     text += "\n";
     LocalFree(args);
 
-    std::FILE* f = _wfopen(log.c_str(), L"ab");
-    if (!f) return 1;
-    std::fwrite(text.data(), 1, text.size(), f);
-    return std::fclose(f) == 0 ? 0 : 1;
+    // Opened for appending only and shared with nobody: another start
+    // waits (a sharing violation) until this one has written its line.
+    HANDLE f = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 60000; ++tries) {
+        f = CreateFileW(log.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+        Sleep(5);
+    }
+    if (f == INVALID_HANDLE_VALUE) return 1;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    return CloseHandle(f) && ok && written == text.size() ? 0 : 1;
 }
