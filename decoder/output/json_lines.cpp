@@ -304,7 +304,7 @@ void JsonSink::instruction(std::uint8_t code, const Instruction* instruction)
         p = copy(p, "\",\"fields\":[");
     } else {
         p = copy(p, ",\"instruction\":null,\"fields\":[");
-        addError(errorKindOf(kUnknownInstruction).name, false, detail::trimmedForm<kUnknownInstruction>.view());
+        addError(kKindOf<kUnknownInstruction>, false, detail::trimmedForm<kUnknownInstruction>.view());
     }
     out_.advance(p);
 }

@@ -106,14 +106,14 @@ public:
         }
         out_.advance(p);
         if constexpr (F.unknown != nullptr)
-            if (!text) addError(errorKindOf(F.unknown).name, true, TableText(F.unknown).meaning());
+            if (!text) addError(kUnknownKind<F>, true, TableText(F.unknown).meaning());
     }
 
     template <const Field& F, fmt::Text E, class... A>
     void fieldError(const A&... args)
     {
         valueOnly<F>(args...);
-        addError(errorKindOf(E.view()).name, true, detail::trimmedForm<E>.view());
+        addError(kKindOf<E>, true, detail::trimmedForm<E>.view());
     }
 
     template <const Field& F, class... A>
@@ -134,7 +134,7 @@ public:
         char text[kErrorRoom];
         static_assert(T.size + sizeof...(A) * fmt::kMaxConv <= kErrorRoom);
         // An error line of its own belongs to the field just before it.
-        addError(errorKindOf(E.view()).name, fields_ != 0,
+        addError(kKindOf<E>, fields_ != 0,
                  std::string_view(text, static_cast<std::size_t>(fmt::write<T>(text, args...) - text)));
     }
 

@@ -49,7 +49,7 @@ inline constexpr ErrorKindName kErrorKinds[] = {
 namespace detail {
 
 // A form without its indentation, the frame's "=> " and its line end.
-consteval std::string_view bareForm(std::string_view s)
+constexpr std::string_view bareForm(std::string_view s)
 {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     if (s.starts_with("=> ")) s.remove_prefix(3);
@@ -60,11 +60,19 @@ consteval std::string_view bareForm(std::string_view s)
 } // namespace detail
 
 // The kind of an error form; a form without a kind does not compile.
-consteval const ErrorKindName& errorKindOf(std::string_view form)
+constexpr const ErrorKindName& errorKindOf(std::string_view form)
 {
     for (const ErrorKindName& kind : kErrorKinds)
         if (detail::bareForm(kind.form) == detail::bareForm(form)) return kind;
     throw "every error text the decoders write has a kind in kErrorKinds";
 }
+
+// The kind of the error of field F's value that its table does not name.
+template <const Field& F>
+inline constexpr std::string_view kUnknownKind = errorKindOf(TableText(F.unknown).view()).name;
+
+// The kind of error form E.
+template <fmt::Text E>
+inline constexpr std::string_view kKindOf = errorKindOf(E.view()).name;
 
 } // namespace vornlog

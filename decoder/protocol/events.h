@@ -90,7 +90,7 @@ public:
         events_.instruction(code, instruction);
         last_ = {};
         cmd_ = 0;
-        if (!instruction) events_.error({errorKindOf(kUnknownInstruction).name, {}, detail::trimmedForm<kUnknownInstruction>.view()});
+        if (!instruction) events_.error({kKindOf<kUnknownInstruction>, {}, detail::trimmedForm<kUnknownInstruction>.view()});
     }
 
     template <const Field& F, fmt::Text M, class... A>
@@ -112,7 +112,7 @@ public:
         if (text) e.text = tableText(*text, number);
         events_.field(e);
         if constexpr (F.unknown != nullptr)
-            if (!text) events_.error({errorKindOf(F.unknown).name, last_, TableText(F.unknown).meaning()});
+            if (!text) events_.error({kUnknownKind<F>, last_, TableText(F.unknown).meaning()});
     }
 
     template <const Field& F, fmt::Text E, class... A>
@@ -120,7 +120,7 @@ public:
     {
         static_assert(sizeof...(A) == std::size_t{F.numbered()} + 1, "the error has no values of its own");
         valueOnly<F>(args...);
-        events_.error({errorKindOf(E.view()).name, last_, detail::trimmedForm<E>.view()});
+        events_.error({kKindOf<E>, last_, detail::trimmedForm<E>.view()});
     }
 
     template <const Field& F, class... A>
@@ -144,7 +144,7 @@ public:
     void error(const A&... args)
     {
         // An error line of its own belongs to the field just before it.
-        events_.error({errorKindOf(E.view()).name, last_, render<detail::trimmedForm<E>>(args...)});
+        events_.error({kKindOf<E>, last_, render<detail::trimmedForm<E>>(args...)});
     }
 
     template <fmt::Text T, class... A>

@@ -80,7 +80,7 @@ consteval auto censusOf()
 template <fmt::Text T, fmt::Text K = T>
 struct ErrorKindOf {
     static constexpr auto census = censusOf<T>();
-    static constexpr ErrorKind kind{T.view(), std::string_view(census.text, census.size), errorKindOf(K.view()).name};
+    static constexpr ErrorKind kind{T.view(), std::string_view(census.text, census.size), kKindOf<K>};
 };
 
 // The error text of a field's value that its table does not name.
