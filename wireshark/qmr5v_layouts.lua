@@ -479,13 +479,31 @@ local f_address = Field.new("usb.device_address")
 local BULK, INTERRUPT = 3, 1
 local SUBMISSION, COMPLETION = 83, 67 -- usbmon's 'S' and 'C'
 
+-- The USB address that the USB dissector gives a side of the packet:
+-- "BUS.ADDR" and the endpoint for a device ("1.7.1"), nil for the host.
+local function usb_address(address)
+    local bus, device, endpoint = tostring(address):match("^(%d+)%.(%d+)%.(%d+)$")
+    if not bus then return nil end
+    return bus .. "." .. device, tonumber(endpoint)
+end
+
 -- "PC" or "QMR5V" when the packet carries a message: the data of a bulk or
 -- interrupt transfer on an endpoint other than 0, at its submission for an
 -- OUT transfer and at its completion for an IN transfer. Nil otherwise.
-local function sender(tvb)
+-- Without a protocol tree (tshark's first pass when no filter needs one)
+-- the USB fields have no values: the packet's addresses tell the direction
+-- then, and only the transfer that carries data comes with data (an OUT
+-- submission, an IN completion).
+local function sender(tvb, pinfo)
     if tvb:len() == 0 then return nil end
     local transfer, endpoint = f_transfer(), f_endpoint()
-    if not transfer or not endpoint then return nil end
+    if not transfer or not endpoint then
+        local from_device, from_endpoint = usb_address(pinfo.src)
+        local to_device, to_endpoint = usb_address(pinfo.dst)
+        if from_device and from_endpoint % 128 ~= 0 then return "QMR5V" end
+        if to_device and to_endpoint % 128 ~= 0 then return "PC" end
+        return nil
+    end
     if transfer.value ~= BULK and transfer.value ~= INTERRUPT then return nil end
     local ep = endpoint.value
     if ep % 128 == 0 then return nil end
@@ -506,9 +524,9 @@ local function sender(tvb)
     return nil
 end
 
-local function device_of()
+local function device_of(pinfo)
     local bus, address = f_bus(), f_address()
-    if not bus or not address then return nil end
+    if not bus or not address then return usb_address(pinfo.src) or usb_address(pinfo.dst) end
     return bus.value .. "." .. address.value
 end
 
@@ -581,9 +599,9 @@ local function is_controller(pinfo, device, from, code)
 end
 
 local function heuristic(tvb, pinfo, tree)
-    local from = sender(tvb)
+    local from = sender(tvb, pinfo)
     if not from then return false end
-    local device = device_of()
+    local device = device_of(pinfo)
     if not device or not is_controller(pinfo, device, from, tvb(0, 1):uint()) then return false end
     dissect_message(tvb, pinfo, tree, from)
     return true
@@ -592,7 +610,7 @@ end
 -- Called through a dissector table (Decode As, the interface class):
 -- every message of the device is the controller's.
 function qmr5v.dissector(tvb, pinfo, tree)
-    local from = sender(tvb)
+    local from = sender(tvb, pinfo)
     if not from then return 0 end
     return dissect_message(tvb, pinfo, tree, from)
 end
