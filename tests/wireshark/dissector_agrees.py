@@ -92,6 +92,11 @@ def check_message(message, frame):
         faults.append("code %s, not %#x" % (by_abbr.get("qmr5v.code"), message["code"]))
     if by_abbr.get("qmr5v.from", ("", ""))[0] != message["from"]:
         faults.append("sender %s, not %s" % (by_abbr.get("qmr5v.from"), message["from"]))
+    # The expert information: one qmr5v.error.<kind> for each error, in order.
+    kinds = [abbr for abbr, _, _ in fields if abbr.startswith("qmr5v.error.")]
+    if kinds != ["qmr5v.error." + e["kind"] for e in message["errors"]]:
+        faults.append("expert fields %s for the errors %s" % (kinds, message["errors"]))
+    fields = [f for f in fields if not f[0].startswith("qmr5v.error.") and f[0] != "qmr5v.short"]
     # Each field of the message, in order, among the dissector's fields.
     at = 0
     for field in message["fields"]:
@@ -109,6 +114,19 @@ def check_message(message, frame):
             faults.append("%s = %s, not %#x" % (abbr, value, field["raw"]))
         if field["text"] is not None and not label.endswith(" -> " + field["text"]):
             faults.append("%s reads \"%s\", not the meaning \"%s\"" % (abbr, label, field["text"]))
+        # Under it: its quantity (.value), a Data axis's move (.move), a
+        # boolean field for each bit row.
+        below = []
+        while at < len(fields) and fields[at][0].startswith(abbr + "."):
+            below.append(fields[at])
+            at += 1
+        values = {a[len(abbr) + 1:]: v for a, v, _ in below}
+        for key in ("value", "move"):
+            got = int(values.pop(key)) if key in values else None
+            if got != field[key]:
+                faults.append("%s.%s = %s, not %s" % (abbr, key, got, field[key]))
+        if len(values) != len(field["bits"]):
+            faults.append("%s has the bit fields %s, not the rows %s" % (abbr, sorted(values), field["bits"]))
     if frame["warnings"] != len(message["errors"]):
         faults.append("%d expert warnings for the errors %s" % (frame["warnings"], message["errors"]))
     return faults
