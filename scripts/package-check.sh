@@ -110,6 +110,11 @@ fi
 # The dissector, in the folder where Wireshark looks for Lua plugins, loaded
 # by tshark without any option: it lists it among its plugins and decodes the
 # sample's controller messages with it.
+# tshark gets a home of its own: a personal copy of the plugin or personal
+# preferences must not sway the check.
+tshark_home=$work/tshark-home
+mkdir -p "$tshark_home/.config"
+tshark() { HOME=$tshark_home XDG_CONFIG_HOME=$tshark_home/.config command tshark "$@"; }
 lua_plugins=$(tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p')
 [[ -f $lua_plugins/qmr5v.lua ]] || fail "qmr5v.lua is not in Wireshark's Lua plugins folder $lua_plugins"
 tshark -G plugins 2>/dev/null | grep -q "	$lua_plugins/qmr5v.lua\$" || fail "tshark does not load $lua_plugins/qmr5v.lua"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "output/out.h"
+#include "base/out.h"
 #include "output/report.h"
 
 namespace vornlog::testing {

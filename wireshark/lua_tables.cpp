@@ -14,12 +14,12 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/control/fields.h"
+#include "protocol/control/control_fields.h"
 #include "protocol/emit.h"
 #include "protocol/errors.h"
 #include "protocol/instructions.h"
 #include "protocol/lines.h"
-#include "protocol/table/fields.h"
+#include "protocol/table/table_fields.h"
 
 namespace {
 

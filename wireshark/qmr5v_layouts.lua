@@ -646,9 +646,10 @@ qmr5v.prefs.interface_class = Pref.uint("Interface class", 0,
     "specific) as the controller's messages, when the capture holds the device's descriptors. 0: none.")
 
 -- Devices recognised as the controller, by "BUS.ADDR": the number of the
--- frame that showed it. A device is recognised when a PC message that begins
--- with an instruction code is answered, in the device's next IN message, by
--- the same code. Filled in the first pass over the file only, so that every
+-- frame that showed it. A device is recognised when an IN message of it
+-- begins with the instruction code of its last PC message: IN messages of
+-- other codes between them (an interrupt endpoint's) change nothing, as in
+-- vornlog. Filled in the first pass over the file only, so that every
 -- later pass (tshark -2, Wireshark's details pane) sees the whole file's
 -- answer and decodes the messages before the first answer too.
 local recognised = {}
@@ -668,7 +669,6 @@ local function is_controller(pinfo, device, from, code)
             pending[device] = instruction and instruction.pc and code or nil
         else
             if pending[device] == code then recognised[device] = pinfo.number end
-            pending[device] = nil
         end
     end
     return recognised[device] ~= nil

@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "capture/capture.h"
-
 namespace vornlog {
 
 class RequestPairing {

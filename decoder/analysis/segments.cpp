@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "protocol/motion/motion.h"
+#include "protocol/instructions.h"
+#include "protocol/motion/data.h"
 
 namespace vornlog::motion {
 
@@ -52,6 +53,17 @@ DataEvent StoredSegments::feed(Direction direction, const DataMessage& message, 
         for (int n = 0; n < 5; ++n)
             if (!(stored.segment.cmd & (1u << n))) stored.segment.steps[n] = -stored.segment.steps[n];
     return DataEvent::Stored;
+}
+
+[[gnu::flatten]] void decodeData(Direction direction, std::string_view field, SegmentSink& sink)
+{
+    Message<SegmentSink> m{Bytes(field), 0, sink};
+    m.code = m.u8();
+    sink.instruction(m.code, findInstruction(m.code));
+    if (direction == Direction::Pc)
+        pcData(m);
+    else
+        controllerStatus(m);
 }
 
 } // namespace vornlog::motion

@@ -15,9 +15,9 @@
 #include <optional>
 #include <string_view>
 
-#include "capture/capture.h"
+#include "base/bytes.h"
 #include "protocol/emit.h"
-#include "protocol/motion/fields.h"
+#include "protocol/motion/motion_fields.h"
 #include "protocol/values.h"
 
 namespace vornlog::motion {

@@ -17,6 +17,7 @@
 #include <array>
 #include <memory>
 
+#include "base/bytes.h"
 #include "input.h"
 
 namespace vornlog {
@@ -69,9 +70,6 @@ private:
     bool error_ = false;
     bool interrupted_ = false;
 };
-
-// Where a capture line comes from, by its second column: "O..." is the PC.
-enum class Direction { Controller, Pc };
 
 // The parts of a capture line that decoding uses.
 struct CaptureLine {
@@ -156,66 +154,6 @@ private:
     std::optional<DumpTime::Form> form_;
     std::int64_t dayOffset_ = 0;
     std::int64_t lastClock_ = 0;
-};
-
-namespace detail {
-// The byte that two characters read as, indexed by first * 256 + second,
-// and the byte that a pair cut by the field's end reads as, by its one
-// character. One load per byte, whatever the characters are.
-extern const std::array<std::uint8_t, 1 << 16> kPairValue;
-extern const std::array<std::uint8_t, 256> kCutPairValue;
-
-inline std::uint8_t pairAt(std::string_view text, std::size_t pos)
-{
-    if (pos + 1 < text.size())
-        return kPairValue[static_cast<unsigned char>(text[pos]) << 8 | static_cast<unsigned char>(text[pos + 1])];
-    return pos < text.size() ? kCutPairValue[static_cast<unsigned char>(text[pos])] : 0;
-}
-} // namespace detail
-
-// The value of one hex pair as the controller's capture shows it: a pair
-// whose first character is not a hex digit reads 0, a pair whose second
-// character is not a hex digit (or is missing) reads as its first digit.
-inline std::uint8_t hexPair(std::string_view pair) { return detail::pairAt(pair.substr(0, 2), 0); }
-
-// The message bytes of a data field, read front to back. Byte i is written
-// at characters 3i and 3i+1; bytes beyond the field's end read as 0.
-class Bytes {
-public:
-    explicit Bytes(std::string_view field) : field_(field) {}
-
-    // Byte number `index` of the message, without moving the read position.
-    std::uint8_t at(std::size_t index) const { return detail::pairAt(field_, index * 3); }
-    // The byte at the read position; the position moves on by one byte.
-    std::uint8_t u8() { return at(next_++); }
-    // A little-endian value of 1 to 4 bytes, with 32-bit wrap-around.
-    std::int32_t value(int width)
-    {
-        std::uint32_t sum = 0;
-        const std::size_t pos = next_ * 3;
-        if (width >= 1 && width <= 4 && pos + 3 * static_cast<std::size_t>(width) - 1 <= field_.size()) {
-            // Every pair of the value lies whole in the field.
-            const auto* p = reinterpret_cast<const unsigned char*>(field_.data() + pos);
-            auto byte = [p](int k) -> std::uint32_t { return detail::kPairValue[p[3 * k] << 8 | p[3 * k + 1]]; };
-            switch (width) { // straight-line code for each width
-            case 4: sum |= byte(3) << 24; [[fallthrough]];
-            case 3: sum |= byte(2) << 16; [[fallthrough]];
-            case 2: sum |= byte(1) << 8; [[fallthrough]];
-            case 1: sum |= byte(0);
-            }
-            next_ += static_cast<std::size_t>(width);
-        } else {
-            for (int k = 0; k < width; ++k) sum |= static_cast<std::uint32_t>(u8()) << (8 * k);
-        }
-        return static_cast<std::int32_t>(sum);
-    }
-    // Skips to byte `index` (the next byte read is that one).
-    void seek(std::size_t index) { next_ = index; }
-    std::size_t position() const { return next_; }
-
-private:
-    std::string_view field_;
-    std::size_t next_ = 0;
 };
 
 } // namespace vornlog

@@ -1,5 +1,6 @@
 #include "instruction_filter.h"
 
+#include "base/out.h"
 #include "protocol/instructions.h"
 
 namespace vornlog {

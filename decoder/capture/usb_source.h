@@ -14,7 +14,6 @@
 
 #include "capture.h"
 #include "input.h"
-#include "output/out.h"
 #include "source.h"
 #include "usb_capture.h"
 
@@ -111,36 +110,6 @@ private:
     // The field of the last message; it grows to the longest message met.
     std::unique_ptr<char[]> field_;
     std::size_t capacity_ = 0;
-};
-
-// The dump file of a run, whatever its kind, told by its first bytes: a
-// text dump or a USB capture. A USB capture is read ahead until its device
-// is known (or the capture ends) before the dest file is touched, and the
-// console names the device as soon as it is known.
-class DumpInput {
-public:
-    DumpInput(DumpStream& stream, std::optional<UsbDevice> wanted, Out& console);
-    DumpInput(const DumpInput&) = delete;
-    DumpInput& operator=(const DumpInput&) = delete;
-
-    // Why the dump cannot be decoded ("" when it can), as a message that
-    // the dump file's name completes.
-    const std::string& problem() const { return problem_; }
-    MessageSource& source() { return *source_; }
-    bool usb() const { return usb_ != nullptr; }
-    // The console's last words on the device: its message count (USB
-    // captures only), on a line of its own after the progress line.
-    void conclude(Out& console) const;
-
-private:
-    std::string head_;
-    std::string problem_;
-    std::unique_ptr<LineReader> lines_;
-    std::unique_ptr<UsbCaptureReader> packets_;
-    std::unique_ptr<UsbCaptureSource> usb_;
-    std::unique_ptr<MessageSource> text_;
-    MessageSource* source_ = nullptr;
-    bool decoding_ = false;
 };
 
 } // namespace vornlog

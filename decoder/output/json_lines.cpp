@@ -8,9 +8,9 @@
 
 #include "capture/instruction_filter.h"
 #include "json_sink.h"
-#include "program/progress.h"
+#include "output/progress.h"
+#include "protocol/decode.h"
 #include "protocol/instructions.h"
-#include "report.h"
 
 namespace vornlog {
 

@@ -21,7 +21,7 @@
 #include <string_view>
 
 #include "capture/source.h"
-#include "out.h"
+#include "base/out.h"
 
 namespace vornlog {
 

@@ -18,11 +18,11 @@
 #include <tuple>
 #include <type_traits>
 
-#include "out.h"
+#include "base/out.h"
 #include "protocol/emit.h"
 #include "protocol/errors.h"
 #include "protocol/fields.h"
-#include "protocol/motion/fields.h"
+#include "protocol/motion/motion_fields.h"
 #include "protocol/texts.h"
 
 namespace vornlog {

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "program/progress.h"
+#include "output/progress.h"
 #include "protocol/instructions.h"
 #include "protocol/motion/motion.h"
 

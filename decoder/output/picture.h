@@ -19,7 +19,7 @@
 
 #include "analysis/segments.h"
 #include "capture/source.h"
-#include "out.h"
+#include "base/out.h"
 
 namespace vornlog {
 

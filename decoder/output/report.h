@@ -7,7 +7,7 @@
 
 #include "capture/capture.h"
 #include "capture/source.h"
-#include "out.h"
+#include "base/out.h"
 #include "protocol/emit.h"
 #include "protocol/lines.h"
 #include "protocol/texts.h"
@@ -16,6 +16,19 @@ namespace vornlog {
 
 class Progress;
 struct Instruction;
+
+// Writes a table text, with `number` in place of its "%d".
+inline void putTableText(Out& out, const TableText& text, int number)
+{
+    if (text.number == TableText::kNoNumber) {
+        out.write(text.text, text.size);
+        return;
+    }
+    put<"%s%d%s">(out, text.view().substr(0, text.number), number, text.view().substr(text.number + 2));
+}
+
+// Writes the bit lines of `value`, one for each table entry in table order.
+void putBits(Out& out, std::span<const BitText> table, unsigned value);
 
 // Writes what the decoders find as the report's lines: a field's line is
 // its head and its meaning joined into one format when compiling, so that
@@ -72,11 +85,6 @@ public:
 private:
     Out& out_;
 };
-
-// Decodes one message, given as the hex pairs of a data field, into
-// `sink`: the instruction, then what its decoder finds (instructions.cpp).
-template <class S>
-void decodeMessage(Direction direction, std::string_view field, S& sink);
 
 // Decodes one message into the report: its echo line, its instruction line
 // and its decoded lines.

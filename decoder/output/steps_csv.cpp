@@ -1,7 +1,7 @@
 #include "steps_csv.h"
 
 #include "analysis/segments.h"
-#include "program/progress.h"
+#include "output/progress.h"
 #include "protocol/instructions.h"
 #include "protocol/motion/motion.h"
 

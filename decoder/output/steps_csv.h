@@ -5,7 +5,7 @@
 
 #include "capture/capture.h"
 #include "capture/source.h"
-#include "out.h"
+#include "base/out.h"
 
 namespace vornlog {
 

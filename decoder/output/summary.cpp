@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "output/summary/taps.h"
-#include "program/progress.h"
+#include "output/progress.h"
+#include "protocol/decode.h"
 #include "protocol/instructions.h"
-#include "report.h"
 
 namespace vornlog {
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "output/out.h"
+#include "base/out.h"
 
 namespace vornlog {
 

@@ -5,19 +5,19 @@
 #include <string_view>
 
 #include "capture/capture.h"
-#include "capture/input.h"
+#include "dump_stream.h"
 #include "capture/instruction_filter.h"
 #include "capture/source.h"
-#include "capture/usb_source.h"
+#include "dump_input.h"
 #include "help.h"
 #include "output/json_lines.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "output/picture.h"
 #include "output/report.h"
 #include "output/steps_csv.h"
 #include "output/summary.h"
-#include "platform.h"
-#include "progress.h"
+#include "base/platform.h"
+#include "output/progress.h"
 
 namespace vornlog {
 

@@ -4,18 +4,16 @@
 // none of these. A decoder never writes text itself: it hands what it found
 // to a sink, and the sink renders it.
 //
-// Decoders are written once as templates over their sink and compiled for
-// each sink (VORNLOG_DECODER):
+// Decoders are written once as templates over their sink (the Sink concept
+// of decode.h) and compiled for each sink where it calls decodeMessage:
 //   ReportSink  the full-details report's lines, from formats parsed when
-//               compiling, exactly as they have always been (report.h);
+//               compiling, exactly as they have always been (output/report.h);
 //   JsonSink    the JSON Lines (output/json_sink.h);
 //   ValueSink   each field's raw value by its description and the kind of
 //               each error text, no text (values.h): the session summary;
 //   SegmentSink the parts of a Data message or reply that segments are
 //               made of (analysis/segments.h), for the Data decoders
-//               alone: the steps CSV, the picture;
-//   EventSink   the same findings as names, values and texts, handed to a
-//               MessageEvents (events.h), for any other consumer.
+//               alone: the steps CSV, the picture.
 //
 // The calls, with [number] for a field whose name has one (S%d) and
 // [value] for a field that has a value:
@@ -34,9 +32,9 @@
 #include <span>
 #include <string_view>
 
-#include "capture/capture.h"
+#include "base/bytes.h"
 #include "fields.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "texts.h"
 
 namespace vornlog {

@@ -12,9 +12,9 @@
 
 #include <string_view>
 
-#include "control/fields.h"
+#include "control/control_fields.h"
 #include "lines.h"
-#include "table/fields.h"
+#include "table/table_fields.h"
 
 namespace vornlog {
 

@@ -11,12 +11,12 @@
 #include <cstdint>
 #include <string_view>
 
-#include "capture/capture.h"
+#include "base/bytes.h"
 #include "fields.h"
 #include "instruction_set.h"
-#include "protocol/control/fields.h"
-#include "protocol/motion/fields.h"
-#include "protocol/table/fields.h"
+#include "protocol/control/control_fields.h"
+#include "protocol/motion/motion_fields.h"
+#include "protocol/table/table_fields.h"
 
 namespace vornlog {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "output/out.h"
+#include "base/out.h"
 
 namespace vornlog {
 
@@ -62,16 +62,6 @@ constexpr const TableText* lookup(std::span<const CodeText> table, int code)
     for (const CodeText& entry : table)
         if (entry.code == code) return &entry.text;
     return nullptr;
-}
-
-// Writes a table text, with `number` in place of its "%d".
-inline void putTableText(Out& out, const TableText& text, int number)
-{
-    if (text.number == TableText::kNoNumber) {
-        out.write(text.text, text.size);
-        return;
-    }
-    put<"%s%d%s">(out, text.view().substr(0, text.number), number, text.view().substr(text.number + 2));
 }
 
 // A text made whole as the program is compiled; size 0 means none.
@@ -128,9 +118,6 @@ private:
         return j;
     }
 };
-
-// Writes the bit lines of `value`, one for each table entry in table order.
-void putBits(Out& out, std::span<const BitText> table, unsigned value);
 
 // The PWM percentage of a PWM byte: 255 is 100 %, truncated (128 gives 50).
 constexpr int pwmPercent(int value) { return value * 100 / 255; }

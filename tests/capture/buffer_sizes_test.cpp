@@ -10,12 +10,13 @@
 
 #include "capture/capture.h"
 #include "capture/source.h"
-#include "output/out.h"
+#include "base/out.h"
+#include "output/json_lines.h"
 #include "output/picture.h"
 #include "output/report.h"
 #include "output/steps_csv.h"
 #include "output/summary.h"
-#include "program/progress.h"
+#include "output/progress.h"
 
 using namespace vornlog;
 
@@ -61,8 +62,10 @@ TEST(BufferSizes, EveryModeWritesTheSameForEveryBufferSize)
     const Loop steps = [](MessageSource& in, Out& d, Out& c, Progress& p) { writeStepsCsv(in, d, c, p); };
     const Loop picture = [](MessageSource& in, Out& d, Out&, Progress& p) { writePicture(in, d, p, "session.txt"); };
     const Loop summary = [](MessageSource& in, Out& d, Out&, Progress& p) { writeSummary(in, "session.txt", d, p); };
+    const Loop json = [](MessageSource& in, Out& d, Out&, Progress& p) { writeJsonLines(in, d, p); };
     for (const auto& [name, loop] : {std::pair{"report", report}, std::pair{"steps", steps},
-                                     std::pair{"picture", picture}, std::pair{"summary", summary}}) {
+                                     std::pair{"picture", picture}, std::pair{"summary", summary},
+                                     std::pair{"json", json}}) {
         for (const bool crlf : {false, true}) {
             const std::string expected = dest(loop, capture, Out::kBufferSize, crlf);
             ASSERT_FALSE(expected.empty()) << name;

@@ -107,6 +107,23 @@ TEST(CommandLine, AWriteErrorIsReportedAndNoViewerStarts)
     EXPECT_TRUE(box.viewerCalls(1, 300).empty());
 }
 
+TEST(CommandLine, AClosedStandardOutputIsAWriteErrorEvenWithDashQ)
+{
+    // -q opens the null device for the console: it must not take the
+    // closed descriptor 1 and swallow the JSON Lines meant for it.
+    Sandbox box;
+    box.write("dump.txt", kLine);
+    for (const bool quiet : {false, true}) {
+        std::vector<std::string> args{"-n", "-j", "dump.txt", "-"};
+        if (quiet) args.insert(args.begin(), "-q");
+        e2e::Redirect io;
+        io.closedOutput = true;
+        const Result r = box.run(args, io);
+        EXPECT_EQ(r.status, 1) << quiet;
+        EXPECT_TRUE(r.err.ends_with("Can't write to file: -\n")) << r.err;
+    }
+}
+
 TEST(CommandLine, AnEmptyCaptureGivesAnEmptyReportThenDone)
 {
     Sandbox box;

@@ -101,6 +101,7 @@ Running Sandbox::start(const std::vector<std::string>& args, const Redirect& io)
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (io.closedOutput) close(1);
         // The program starts with its three standard streams alone, as
         // from a shell: what its viewer inherits is then its own doing.
         closefrom(3);

@@ -29,6 +29,8 @@ struct Redirect {
     // Standard output is a terminal (a pseudo-terminal in raw mode, read
     // into Result::out).
     bool terminalOutput = false;
+    // Standard output closed when the program starts (a shell's ">&-").
+    bool closedOutput = false;
 };
 
 // A run of vornlog that goes on while the test feeds it, signals it and

@@ -16,12 +16,12 @@
 #include "capture/usb_capture.h"
 #include "capture/usb_source.h"
 #include "output/json_lines.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "output/picture.h"
 #include "output/report.h"
 #include "output/steps_csv.h"
 #include "output/summary.h"
-#include "program/progress.h"
+#include "output/progress.h"
 
 using namespace vornlog;
 

@@ -8,12 +8,12 @@
 #include "capture/source.h"
 #include "capture_reference.h"
 #include "output/json_lines.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "output/picture.h"
 #include "output/report.h"
 #include "output/steps_csv.h"
 #include "output/summary.h"
-#include "program/progress.h"
+#include "output/progress.h"
 
 namespace vornlog::fuzz {
 

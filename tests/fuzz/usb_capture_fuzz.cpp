@@ -16,7 +16,7 @@
 #include "capture/usb_source.h"
 #include "fuzz_checks.h"
 #include "output/report.h"
-#include "program/progress.h"
+#include "output/progress.h"
 
 using namespace vornlog;
 

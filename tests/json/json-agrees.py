@@ -171,11 +171,22 @@ def dump_time(column):
     return f"{m.group(1)}T{m.group(2)}{m.group(3) or ''}Z" if m else None
 
 
+HOME = tempfile.TemporaryDirectory()
+
+
+def own_home():
+    """tshark's environment with a home of its own: no personal plugin or
+    preference sways it."""
+    config = os.path.join(HOME.name, ".config")
+    os.makedirs(config, exist_ok=True)
+    return dict(os.environ, HOME=HOME.name, XDG_CONFIG_HOME=config)
+
+
 def tshark_frames(capture):
     """frame number -> (time in ns, "BUS.ADDR", payload in hex)."""
     out = subprocess.run(["tshark", "-r", capture, "-T", "fields", "-e", "frame.number", "-e", "frame.time_epoch",
                           "-e", "usb.bus_id", "-e", "usb.device_address", "-e", "usb.capdata"],
-                         capture_output=True, text=True, check=True).stdout
+                         capture_output=True, text=True, check=True, env=own_home()).stdout
     frames = {}
     for row in out.splitlines():
         number, epoch, bus, address, data = (row.split("\t") + [""] * 5)[:5]

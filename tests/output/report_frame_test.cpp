@@ -3,7 +3,7 @@
 #include <string>
 
 #include "output/report.h"
-#include "program/progress.h"
+#include "output/progress.h"
 
 using namespace vornlog;
 

@@ -7,9 +7,9 @@
 
 #include "capture/capture.h"
 #include "capture_builder.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "output/steps_csv.h"
-#include "program/progress.h"
+#include "output/progress.h"
 
 namespace vornlog {
 namespace {

@@ -3,14 +3,15 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "capture/capture.h"
 #include "capture/source.h"
 #include "capture_builder.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "output/report.h"
 #include "output/summary.h"
-#include "program/progress.h"
+#include "output/progress.h"
 #include "protocol/lines.h"
 
 using namespace vornlog;
@@ -264,6 +265,33 @@ TEST(Summary, ReplyTimePercentilesAndTheLongestGapsOfTheDataStream)
                           "         100.000 ms  lines 3 to 5\n"),
               std::string::npos)
         << timing;
+}
+
+TEST(Summary, ReplyTimeColumnsWidenForTimesOfTenMillionMilliseconds)
+{
+    // Replies after 1 ms and after 10,000 s (10,000,000.000 ms): every cell
+    // stays apart, and the heading's columns end where the row's do.
+    std::string capture = pc(1, data("1F", 10, 2, 2), "100.000000") + qmr(2, reply("44", "01", "03", "01 00 00", "00"), "100.001000");
+    capture += pc(3, data("1F", 10, 2, 2), "200.000000") + qmr(4, reply("44", "01", "03", "01 00 00", "00"), "10200.000000");
+    const std::string timing = section(summarize(capture), "Timing");
+    const std::size_t at = timing.find("  0x44 D  Data");
+    ASSERT_NE(at, std::string::npos) << timing;
+    const std::string row = timing.substr(at, timing.find('\n', at) - at);
+    std::vector<std::string> cells;
+    for (std::size_t i = 0; i < row.size();) {
+        const std::size_t start = row.find_first_not_of(' ', i);
+        if (start == std::string::npos) break;
+        const std::size_t end = std::min(row.find(' ', start), row.size());
+        cells.push_back(row.substr(start, end - start));
+        i = end;
+    }
+    ASSERT_EQ(cells.size(), 8u) << row;
+    EXPECT_EQ(cells[3], "2");
+    EXPECT_EQ(cells[4], "1.000");
+    EXPECT_EQ(cells[7], "10000000.000");
+    const std::size_t head = timing.find("  Code");
+    const std::string heading = timing.substr(head, timing.find('\n', head) - head);
+    EXPECT_EQ(heading.size(), row.size()) << heading << "\n" << row;
 }
 
 TEST(Summary, CountsTheLinesTheLengthFilterPassesOverAndThoseThatLookLikeMessages)

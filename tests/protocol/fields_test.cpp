@@ -16,6 +16,7 @@
 #include "output/json_lines.h"
 #include "output/json_sink.h"
 #include "output/report.h"
+#include "protocol/decode.h"
 #include "protocol/errors.h"
 #include "protocol/events.h"
 #include "protocol/instructions.h"

@@ -21,6 +21,9 @@ bash scripts/deps.sh tshark wireshark-common g++
 out=tests/usb/captures
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Wireshark's tools get a home of their own: no personal setting sways them.
+mkdir -p "$work/home/.config"
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p "$out"
 g++ -std=c++20 -O1 -o "$work/fixture_writer" tests/usb/fixture_writer.cpp
 fw=$work/fixture_writer

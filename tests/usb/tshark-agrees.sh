@@ -17,6 +17,9 @@ command -v tshark >/dev/null || { echo "tshark is not installed" >&2; exit 77; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# tshark gets a home of its own: no personal plugin or preference sways it.
+mkdir -p "$work/home/.config"
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p "$work/bin"
 printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"

@@ -36,8 +36,20 @@ def filter_name(name):
     return re.sub(r"[^a-z0-9]+", "_", name.lower()).strip("_")
 
 
+HOME = tempfile.TemporaryDirectory()
+
+
+def own_home():
+    """tshark's environment with a home of its own: no personal plugin or
+    preference sways it."""
+    config = os.path.join(HOME.name, ".config")
+    os.makedirs(config, exist_ok=True)
+    return dict(os.environ, HOME=HOME.name, XDG_CONFIG_HOME=config)
+
+
 def tshark(lua, args, first=()):
-    run = subprocess.run(["tshark"] + list(first) + ["-X", "lua_script:" + lua] + args, capture_output=True)
+    run = subprocess.run(["tshark"] + list(first) + ["-X", "lua_script:" + lua] + args, capture_output=True,
+                         env=own_home())
     # tshark warns of running as root on its standard error: that line alone
     # is not the dissector's.
     err = [l for l in run.stderr.decode(errors="replace").splitlines() if "Running as user" not in l]

@@ -48,6 +48,8 @@ Row& Row::left(std::string_view text, std::size_t width)
 Row& Row::right(std::string_view text, std::size_t width)
 {
     if (text.size() < width) s_.append(width - text.size(), ' ');
+    // A number too wide for its column never runs into the cell before it.
+    else if (!s_.empty() && s_.back() != ' ') s_ += ' ';
     s_ += text;
     return *this;
 }

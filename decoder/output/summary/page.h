@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "output/out.h"
+#include "base/out.h"
 
 namespace vornlog::summary {
 

@@ -20,7 +20,7 @@
 #include "capture/capture.h"
 #include "capture/instruction_filter.h"
 #include "capture/source.h"
-#include "output/out.h"
+#include "base/out.h"
 #include "page.h"
 #include "protocol/values.h"
 

@@ -1,8 +1,8 @@
 // "Timing": when the capture began and ended, how long the controller took
 // to answer each instruction, and the longest pauses of the Data stream.
-#include <algorithm>
 
-#include "protocol/motion/fields.h"
+
+#include "protocol/motion/motion_fields.h"
 #include "taps.h"
 
 namespace vornlog::summary {
@@ -103,7 +103,16 @@ void Timing::write(Out& out, std::uint64_t messages, const Replies& replies) con
 
     Row().put(out);
     Row().text("  Reply times in ms, from a PC message to the controller's message of the same code").put(out);
-    constexpr std::size_t kCount = 9, kTime = 11;
+    // The columns widen, all rows alike, for a time or count too wide for
+    // them, keeping a space between cells.
+    std::size_t kCount = 9, kTime = 11;
+    for (int code = 0; code < 256; ++code) {
+        const ReplyTimes* r = replies.times(static_cast<std::uint8_t>(code));
+        if (!r) continue;
+        kCount = std::max(kCount, number(static_cast<std::int64_t>(r->count())).size() + 1);
+        for (const std::int64_t t : {r->least(), r->percentile(50), r->percentile(95), r->most()})
+            kTime = std::max(kTime, milliseconds(t).size() + 1);
+    }
     Row()
         .text("  ")
         .left("Code", kCodeColumn)

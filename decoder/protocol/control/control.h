@@ -3,7 +3,7 @@
 // version and flash model. Each reports what follows the instruction code.
 #pragma once
 
-#include "fields.h"
+#include "control_fields.h"
 #include "protocol/emit.h"
 
 namespace vornlog::control {

@@ -4,7 +4,7 @@
 // Information request has no parameters: control::pcNoParameters reads it.
 #pragma once
 
-#include "fields.h"
+#include "motion_fields.h"
 #include "protocol/emit.h"
 
 namespace vornlog::motion {

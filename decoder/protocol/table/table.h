@@ -4,7 +4,7 @@
 // for.
 #pragma once
 
-#include "fields.h"
+#include "table_fields.h"
 #include "protocol/emit.h"
 
 namespace vornlog::table {

@@ -3,7 +3,7 @@
 // serves the PC's write and the controller's answer to a read.
 #pragma once
 
-#include "fields.h"
+#include "table_fields.h"
 #include "protocol/emit.h"
 
 namespace vornlog::table {

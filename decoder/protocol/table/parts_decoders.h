@@ -1,14 +1,14 @@
+// The decoders of the three parts a table travels in.
+#pragma once
+
 #include "table_parts.h"
 
 #include <cstdint>
 #include <string_view>
 
 #include "protocol/setup_fields.h"
-#include "protocol/sinks.h"
 
 namespace vornlog::table {
-
-namespace {
 
 // Eight raw characters, or the empty name when the first is 0; the rest of
 // the name is then skipped.
@@ -40,8 +40,6 @@ void output(Message<S>& m, int n, std::uint8_t signal)
         bits(m, kOutSignalBits, signal);
     }
 }
-
-} // namespace
 
 template <class S>
 void lowPart(Message<S>& m)
@@ -107,9 +105,5 @@ void upperPart(Message<S>& m)
         field<kOrigin>(m, n, ori, ori);
     }
 }
-
-VORNLOG_DECODER(lowPart);
-VORNLOG_DECODER(highPart);
-VORNLOG_DECODER(upperPart);
 
 } // namespace vornlog::table

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "output/out.h"
+#include "base/out.h"
 
 using vornlog::Out;
 using vornlog::put;

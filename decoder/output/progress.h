@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "output/out.h"
+#include "base/out.h"
 
 namespace vornlog {
 

@@ -1,14 +1,13 @@
 // LCD (0x4C). The PC's byte 1 is either a line code, and the message writes
 // a string on that line, or a command code. The controller answers with the
 // state of its interface default display.
+#pragma once
+
 #include <string_view>
 
 #include "control.h"
-#include "protocol/sinks.h"
 
 namespace vornlog::control {
-
-namespace {
 
 // POS, LEN and STRING of a write-string message. Out-of-range values are
 // shown as errors and used as they are: the string has LEN characters.
@@ -54,8 +53,6 @@ void createCharacter(Message<S>& m)
     line<"\n">(m);
 }
 
-} // namespace
-
 template <class S>
 void pcLcd(Message<S>& m)
 {
@@ -74,8 +71,5 @@ void controllerLcd(Message<S>& m)
 {
     codeField<kLcdRet>(m, m.u8());
 }
-
-VORNLOG_DECODER(pcLcd);
-VORNLOG_DECODER(controllerLcd);
 
 } // namespace vornlog::control

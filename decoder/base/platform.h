@@ -15,6 +15,12 @@ namespace vornlog {
 // the wide command line, so that names such as "Données" arrive intact).
 std::vector<std::string> commandLineArguments(int argc, char** argv);
 
+// Run first: a standard input, output or error that was closed when the
+// program started gets a stand-in that fails every read or write, so that
+// no file the program opens takes its place (the report would go into it)
+// and writing to a closed standard output fails as it should.
+void holdStandardStreams();
+
 // Opens a file in binary mode ("rb" or "wb"); null on failure. A folder
 // given as a file to read is refused here. The files this program opens
 // are its own: no program it starts inherits them.

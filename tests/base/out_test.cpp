@@ -3,7 +3,7 @@
 #include <clocale>
 #include <string>
 
-#include "output/out.h"
+#include "base/out.h"
 
 using namespace vornlog;
 

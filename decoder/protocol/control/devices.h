@@ -1,13 +1,12 @@
 // IO1 (0x47), Motors ON/OFF (0x4D), Override Origin/End (0x4F) and PWM
 // (0x50): a one-byte command from the PC, the resulting state from the
 // controller. A reply is decoded by itself, whatever the PC asked.
+#pragma once
+
 #include "control.h"
 #include "protocol/setup_fields.h"
-#include "protocol/sinks.h"
 
 namespace vornlog::control {
-
-namespace {
 
 // An IO1 setting byte: its field line, then the bit lines of bits 0 to 2.
 template <class S>
@@ -16,8 +15,6 @@ void io1Setting(Message<S>& m, std::uint8_t value)
     field<kIo1Value>(m, value);
     bits(m, kIo1Bits, value);
 }
-
-} // namespace
 
 template <class S>
 void pcIo1(Message<S>& m)
@@ -88,14 +85,5 @@ void controllerPwm(Message<S>& m)
     const std::uint8_t manual = m.u8();
     field<motion::kPwmm>(m, manual, manual, pwmPercent(manual));
 }
-
-VORNLOG_DECODER(pcIo1);
-VORNLOG_DECODER(controllerIo1);
-VORNLOG_DECODER(pcMotors);
-VORNLOG_DECODER(controllerMotors);
-VORNLOG_DECODER(pcOverride);
-VORNLOG_DECODER(controllerOverride);
-VORNLOG_DECODER(pcPwm);
-VORNLOG_DECODER(controllerPwm);
 
 } // namespace vornlog::control

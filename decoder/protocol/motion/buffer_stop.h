@@ -1,7 +1,8 @@
 // The messages around the stream of Data messages: Buffer Management (reset,
 // segment source, execute) and Stop.
+#pragma once
+
 #include "motion.h"
-#include "protocol/sinks.h"
 
 namespace vornlog::motion {
 
@@ -41,10 +42,5 @@ void controllerStop(Message<S>& m)
     const std::int32_t nbr = m.value(4);
     field<kPulsesLeft>(m, nbr, nbr);
 }
-
-VORNLOG_DECODER(pcBufferManagement);
-VORNLOG_DECODER(controllerBufferManagement);
-VORNLOG_DECODER(pcStop);
-VORNLOG_DECODER(controllerStop);
 
 } // namespace vornlog::motion

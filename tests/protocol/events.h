@@ -10,13 +10,13 @@
 #include <string_view>
 #include <tuple>
 
-#include "emit.h"
-#include "errors.h"
-#include "fields.h"
-#include "lines.h"
-#include "motion/fields.h"
-#include "output/out.h"
-#include "texts.h"
+#include "base/out.h"
+#include "protocol/emit.h"
+#include "protocol/errors.h"
+#include "protocol/fields.h"
+#include "protocol/lines.h"
+#include "protocol/motion/motion_fields.h"
+#include "protocol/texts.h"
 
 namespace vornlog {
 

@@ -1,4 +1,4 @@
-#include "events.h"
+#include "protocol/events.h"
 
 namespace vornlog {
 

@@ -1,9 +1,10 @@
 // Reset (0x5A, from the PC only), Version (0x56) and Flash Model (0x46):
 // messages about the controller itself.
+#pragma once
+
 #include <string_view>
 
 #include "control.h"
-#include "protocol/sinks.h"
 
 namespace vornlog::control {
 
@@ -43,10 +44,5 @@ void controllerFlashModel(Message<S>& m)
     field<kFlashSize>(m, m.u8());
     field<kFlashWps>(m, m.u8());
 }
-
-VORNLOG_DECODER(pcReset);
-VORNLOG_DECODER(pcNoParameters);
-VORNLOG_DECODER(controllerVersion);
-VORNLOG_DECODER(controllerFlashModel);
 
 } // namespace vornlog::control

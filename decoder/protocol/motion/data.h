@@ -1,13 +1,11 @@
 // The Data message that streams one motion segment into the controller's
 // buffer, and the controller's status replies (to Data and to Information),
 // which carry the status block.
-#include "analysis/segments.h"
+#pragma once
+
 #include "motion.h"
-#include "protocol/sinks.h"
 
 namespace vornlog::motion {
-
-namespace {
 
 constexpr std::uint8_t kInformation = 0x49;
 
@@ -37,8 +35,6 @@ void statusBlock(Message<S>& m)
     const std::int32_t nbr = m.value(4);
     field<kPulsesLeft>(m, nbr, nbr);
 }
-
-} // namespace
 
 template <class S>
 void pcData(Message<S>& m)
@@ -80,20 +76,6 @@ void controllerStatus(Message<S>& m)
     else
         codeField<kDataStatusSt>(m, st);
     statusBlock(m);
-}
-
-VORNLOG_DECODER(pcData);
-VORNLOG_DECODER(controllerStatus);
-
-[[gnu::flatten]] void decodeData(Direction direction, std::string_view field, SegmentSink& sink)
-{
-    Message<SegmentSink> m{Bytes(field), 0, sink};
-    m.code = m.u8();
-    sink.instruction(m.code, findInstruction(m.code));
-    if (direction == Direction::Pc)
-        pcData(m);
-    else
-        controllerStatus(m);
 }
 
 } // namespace vornlog::motion

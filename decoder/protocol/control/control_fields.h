@@ -4,7 +4,7 @@
 
 #include "protocol/fields.h"
 #include "protocol/lines.h"
-#include "protocol/motion/fields.h"
+#include "protocol/motion/motion_fields.h"
 #include "protocol/setup_fields.h"
 #include "protocol/texts.h"
 

@@ -145,6 +145,21 @@ std::FILE* standardOutput()
     return stdout;
 }
 
+void holdStandardStreams()
+{
+#ifndef _WIN32
+    // open() takes the lowest free descriptor: checked from 0 up, each
+    // closed one is the one the null device lands on. Opened for the other
+    // direction, it fails every read (standard input) or write (output,
+    // error) with EBADF, as the closed descriptor would have.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int held = open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+        if (held != fd && held != -1) close(held);
+    }
+#endif
+}
+
 std::FILE* openNullDevice()
 {
 #ifdef _WIN32

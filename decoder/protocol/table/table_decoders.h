@@ -1,13 +1,14 @@
+// The Table instruction's decoders: the PC's reads and writes, the controller's
+// status or part.
+#pragma once
+
 #include "table.h"
 
 #include <cstdint>
 
-#include "protocol/sinks.h"
 #include "table_parts.h"
 
 namespace vornlog::table {
-
-namespace {
 
 // The part that a write of the PC carries from byte 3.
 template <class S>
@@ -32,8 +33,6 @@ void readPart(Message<S>& message, std::uint8_t echoed)
     default: break;
     }
 }
-
-} // namespace
 
 template <class S>
 void pcTable(Message<S>& message)
@@ -73,8 +72,5 @@ void controllerTable(Message<S>& message)
         codeField<kTableReplyCmd>(message, first, number);
     readPart(message, first);
 }
-
-VORNLOG_DECODER(pcTable);
-VORNLOG_DECODER(controllerTable);
 
 } // namespace vornlog::table

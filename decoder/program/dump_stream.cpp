@@ -1,0 +1,47 @@
+#include "dump_stream.h"
+
+namespace vornlog {
+
+DumpStream::DumpStream(std::FILE* file, bool follow) : file_(file), kind_(inputKind(file)), follow_(follow) {}
+
+std::size_t DumpStream::read(void* dst, std::size_t n)
+{
+    while (!ended_) {
+        if (interruptRequested()) {
+            interrupted_ = ended_ = true;
+            break;
+        }
+        // A file on a disk never waits; anything else may.
+        if (kind_ != InputKind::File && !waitForInput(file_, 0)) {
+            waiting();
+            bool ready = false;
+            while (!(ready = waitForInput(file_, kWaitMs)) && !interruptRequested()) {
+            }
+            if (!ready) continue;
+        }
+        const long long got = readSome(file_, dst, n);
+        if (got > 0) return static_cast<std::size_t>(got);
+        if (got == kNothingYet) {
+            waiting();
+            waitForInput(file_, kWaitMs);
+            continue;
+        }
+        // A read that Ctrl-C ended (a console's, a pipe's whose writer
+        // Ctrl-C ended too) is an interruption.
+        if (interruptRequested()) continue;
+        if (got == kReadFailed) {
+            error_ = ended_ = true;
+            break;
+        }
+        // The end of what there is: a followed file may grow.
+        if (!follow_ || kind_ != InputKind::File) {
+            ended_ = true;
+            break;
+        }
+        waiting();
+        pause(kFollowMs);
+    }
+    return 0;
+}
+
+} // namespace vornlog
