@@ -137,12 +137,11 @@ void writeTables(std::ostream& out)
     say<control::kNoResetSequence>(out, "no_reset_sequence");
     out << "}\n\n";
     // The kinds of error, by their text without the report's layout (a
-    // form with its values as conversions); malformed: the message itself.
+    // form with its values as conversions).
     out << "G.kinds = {\n";
     for (const ErrorKindName& kind : kErrorKinds)
         out << "  [" << quoted(detail::bareForm(kind.form)) << "] = {name = " << quoted(kind.name)
-            << ", meaning = " << quoted(kind.meaning) << ", malformed = " << (kind.malformed ? "true" : "false")
-            << "},\n";
+            << ", meaning = " << quoted(kind.meaning) << "},\n";
     out << "}\n\n";
 }
 

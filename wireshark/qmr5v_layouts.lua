@@ -122,7 +122,9 @@ end
 qmr5v.fields = all_fields
 
 -- One expert field for each kind of error, "qmr5v.error.<kind>": the kinds
--- of vornlog's JSON Lines and summary.
+-- of vornlog's JSON Lines and summary. Each is a value without a meaning in
+-- a message that is read whole (a short one too), so the group is
+-- Protocol, never Malformed.
 local e_kinds = {}
 local all_experts = {}
 local kind_names = {}
@@ -131,11 +133,11 @@ table.sort(kind_names)
 for _, form in ipairs(kind_names) do
     local kind = G.kinds[form]
     e_kinds[kind.name] = ProtoExpert.new("qmr5v.error." .. kind.name, kind.meaning,
-        kind.malformed and expert.group.MALFORMED or expert.group.PROTOCOL, expert.severity.WARN)
+        expert.group.PROTOCOL, expert.severity.WARN)
     all_experts[#all_experts + 1] = e_kinds[kind.name]
 end
 local e_short = ProtoExpert.new("qmr5v.short", "Past the end of the message",
-    expert.group.MALFORMED, expert.severity.NOTE)
+    expert.group.PROTOCOL, expert.severity.NOTE)
 all_experts[#all_experts + 1] = e_short
 qmr5v.experts = all_experts
 

@@ -22,8 +22,10 @@ constexpr std::uint32_t kEnhancedPacket = UsbCaptureReader::kEnhancedPacketBlock
 constexpr std::size_t kBufferSize = UsbCaptureReader::kMaxBlockBody + 16;
 // The file is read this much at a time.
 constexpr std::size_t kChunk = 1 << 18;
-// More interfaces than this in one section make a damaged file.
-constexpr std::size_t kMaxInterfaces = 4096;
+// More interfaces than this in one section make a damaged file: far beyond
+// any capture (a machine has a few dozen USB buses), it only bounds what a
+// hostile file can make the reader hold. The fault names the bound.
+constexpr std::size_t kMaxInterfaces = 1 << 20;
 
 std::uint32_t swap32(std::uint32_t v)
 {
@@ -204,8 +206,12 @@ bool UsbCaptureReader::readPcapHeader()
     Interface interface;
     interface.unitsPerSecond = (magic == kPcapNano || magic == swap32(kPcapNano)) ? 1000000000 : 1000000;
     interface.snapLength = u32(h + 16);
-    // The upper bits of the link type field carry other information.
-    interface.linkType = u32(h + 20) & 0xFFFF;
+    // The upper bits of the link type field carry other information (the
+    // frame check sequence's length); bits 16 to 25 are reserved and must
+    // be zero, as Wireshark also asks.
+    const std::uint32_t linkField = u32(h + 20);
+    if (linkField & 0x03FF0000) return fail("link type field %s with reserved bits set", 20, linkField);
+    interface.linkType = linkField & 0xFFFF;
     declare(interface);
     return true;
 }
@@ -273,6 +279,7 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
         const std::uint32_t length = swap_ ? swap32(rawLength) : rawLength;
         const std::uint32_t minimum = minimumBlockLength(type);
         if (length < minimum) return fail("block length %s below its minimum of %l", at, length, minimum);
+        if (length % 4 != 0) return fail("block length %s not a multiple of 4", at, length);
         const std::uint64_t body = std::uint64_t(length) - 12 - bodyRead;
         const bool readHere = type == kSectionHeader || type == kInterfaceDescription || type == kObsoletePacket ||
                               type == kSimplePacket || type == kEnhancedPacket;
@@ -303,7 +310,8 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
             std::size_t o = 8;
             while (o + 4 <= body) {
                 const std::uint16_t code = u16(b + o), size = u16(b + o + 2);
-                if (code == 0 || o + 4 + size > body) break;
+                if (code == 0) break;
+                if (o + 4 + size > body) return fail("option length %s runs past its block", at, size);
                 if (code == 9 && size >= 1) {
                     const std::uint8_t r = b[o + 4];
                     const unsigned n = r & 0x7F;
@@ -332,7 +340,9 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
         if (type == kSimplePacket) {
             hasTime = false;
             dataAt = 4;
-            captured = static_cast<std::uint32_t>(std::min<std::uint64_t>(u32(b), body - 4));
+            // Its original length is all it has: it must fit the bounds
+            // (as Wireshark asks) before the block's own length cuts it.
+            captured = u32(b);
         } else {
             id = type == kObsoletePacket ? u16(b) : u32(b);
             timestamp = std::uint64_t(u32(b + 4)) << 32 | u32(b + 8);
@@ -343,6 +353,7 @@ bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
         const Interface& interface = interfaces_[id];
         if (type == kSimplePacket && interface.snapLength != 0) captured = std::min(captured, interface.snapLength);
         if (!capturedLengthFits(interface, captured, at)) return false;
+        if (type == kSimplePacket) captured = static_cast<std::uint32_t>(std::min<std::uint64_t>(captured, body - 4));
         if (dataAt + captured > body) return fail("captured length %s runs past its block", at, captured, 0);
         this->packet(interface, timestamp, b + dataAt, captured, packet);
         packet.hasTime = hasTime && interface.unitsPerSecond != 0;

@@ -151,7 +151,8 @@ private:
         if (format_ != CaptureFormat::Pcapng || stopped_ || !buf_ || len_ - pos_ < 32) return false;
         const std::uint8_t* h = buf_ + pos_;
         const std::uint32_t length = u32(h + 4);
-        if (u32(h) != kEnhancedPacketBlock || length < 32 || length - 12 > kMaxBlockBody || len_ - pos_ < length)
+        if (u32(h) != kEnhancedPacketBlock || length < 32 || length % 4 != 0 || length - 12 > kMaxBlockBody ||
+            len_ - pos_ < length)
             return false;
         const std::uint8_t* b = h + 8;
         const std::uint32_t body = length - 12, id = u32(b), captured = u32(b + 12);

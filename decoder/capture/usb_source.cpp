@@ -12,7 +12,6 @@ namespace vornlog {
 namespace {
 
 // Devices counted while choosing; a file naming more is not a real bus.
-constexpr std::size_t kMaxDevices = 4096;
 
 bool isInstructionCode(std::uint8_t code)
 {
@@ -174,7 +173,10 @@ void UsbCaptureSource::weigh(const UsbPacket& packet)
     if (!carriesMessage(packet)) return;
     auto it = evidence_.find(key(packet.device));
     if (it == evidence_.end()) {
-        if (evidence_.size() >= kMaxDevices) return;
+        if (evidence_.size() >= kMaxDevices) {
+            tooManyDevices_ = true;
+            return;
+        }
         it = evidence_.emplace(key(packet.device), Evidence{}).first;
     }
     Evidence& e = it->second;

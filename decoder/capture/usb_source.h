@@ -44,6 +44,10 @@ class UsbCaptureSource final : public MessageSource {
 public:
     static constexpr std::size_t kMaxHeld = 16384;
     static constexpr std::size_t kMaxHeldBytes = 1 << 20;
+    // The devices weighed as the controller: far beyond any capture (a bus
+    // holds at most 127 devices), a bound on what a hostile file can make
+    // the source hold. Reached, the run says so at its end.
+    static constexpr std::size_t kMaxDevices = 1 << 20;
 
     UsbCaptureSource(UsbCaptureReader& reader, std::optional<UsbDevice> wanted);
 
@@ -68,6 +72,8 @@ public:
     std::uint64_t missed() const;
     // True when any packet carried a message, of any device.
     bool sawMessages() const { return sawMessages_; }
+    // True once more devices sent messages than the source weighs.
+    bool tooManyDevices() const { return tooManyDevices_; }
 
 private:
     // A packet read before the device was known.
@@ -103,6 +109,7 @@ private:
     std::deque<Held> held_;
     std::size_t heldBytes_ = 0;
     std::map<std::uint32_t, Evidence> evidence_;
+    bool tooManyDevices_ = false;
     std::function<void(UsbDevice)> onChoice_;
     std::uint64_t messages_ = 0;
     bool sawMessages_ = false;

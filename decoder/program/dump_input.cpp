@@ -71,6 +71,9 @@ void DumpInput::conclude(Out& console) const
 {
     if (!usb_) return;
     const std::optional<UsbDevice>& device = usb_->device();
+    if (usb_->tooManyDevices())
+        put<"\nMore than %d USB devices: the later ones were not weighed as the controller">(
+            console, static_cast<int>(UsbCaptureSource::kMaxDevices));
     if (!device) {
         if (usb_->sawMessages())
             put<"\nNo USB device answered the PC's instructions: -d BUS.ADDR names the one to decode">(console);

@@ -25,9 +25,6 @@ struct ErrorKindName {
     std::string_view name;
     // What it means, in a sentence (the README, the JSON Schema, Wireshark).
     std::string_view meaning;
-    // Whether the message itself is malformed (a length, a required
-    // sequence), rather than a value without a meaning in its place.
-    bool malformed = false;
 };
 
 inline constexpr ErrorKindName kErrorKinds[] = {
@@ -41,9 +38,9 @@ inline constexpr ErrorKindName kErrorKinds[] = {
     {table::kOutputAxisInvalid, "invalid_axis", "an output OUT1 to OUT10 of a table on an axis above 5"},
     {table::kInvalidTableNumber, "invalid_table_number", "a table number above 2 (NBR)"},
     {control::kInvalidLcdPos, "invalid_position", "an LCD position POS above 19"},
-    {control::kInvalidLcdLength, "invalid_length", "an LCD string length LEN of 0 or above 20", true},
+    {control::kInvalidLcdLength, "invalid_length", "an LCD string length LEN of 0 or above 20"},
     {control::kInvalidLcdCharacter, "invalid_character", "an LCD graphic character number CHAR above 7"},
-    {control::kNoResetSequence, "no_reset_sequence", "a Reset message without its sequence 0xAA55", true},
+    {control::kNoResetSequence, "no_reset_sequence", "a Reset message without its sequence 0xAA55"},
 };
 
 namespace detail {

@@ -63,7 +63,8 @@ struct Pcap {
     }
     // One usbmon event of bulk endpoint `endpoint` of device 1.7 (or of
     // bus 1's `address`); `keep` data bytes of `data` are captured.
-    void event(char type, int endpoint, const std::vector<int>& data, std::size_t keep = SIZE_MAX, int address = 7)
+    void event(char type, int endpoint, const std::vector<int>& data, std::size_t keep = SIZE_MAX, int address = 7,
+               int bus = 1)
     {
         std::string h;
         le(h, 0x1234, 8);
@@ -71,7 +72,7 @@ struct Pcap {
         h += '\x03';
         h += static_cast<char>(endpoint);
         h += static_cast<char>(address);
-        le(h, 1, 2);
+        le(h, bus, 2);
         h += "-=";
         le(h, 0, 16); // time and status
         le(h, data.size(), 4);
@@ -466,5 +467,41 @@ TEST(UsbCapture, TheDeviceIsTheFirstThatAnswersAnInstruction)
                   std::string::npos)
             << r.out;
         EXPECT_EQ(box.read("report.txt"), "");
+    }
+}
+
+TEST(UsbCapture, WiresharksStructuralChecksAndNoLimitThatChangesTheDevice)
+{
+    const std::string pcapng = readFile(kSource + "/examples/session.pcapng");
+    const std::vector<std::size_t> at = blocks(pcapng);
+    ASSERT_GT(at.size(), 100u);
+    const std::size_t b = at[60];
+    const std::string where = " at byte offset " + std::to_string(b);
+    std::string damaged = pcapng;
+    const std::uint32_t len = le32At(pcapng, b + 4);
+    setLe32(damaged, b + 4, len + 2);
+    expectDamaged(damaged, "block length " + std::to_string(len + 2) + " not a multiple of 4" + where);
+    {
+        Pcap pcap(262144, 189 | 0x00010000); // a reserved bit of the link type field
+        pcap.event('S', 0x01, {0x56});
+        Sandbox box;
+        box.write("reserved.pcap", pcap.bytes);
+        const Result r = box.run({"reserved.pcap", "report.txt"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "No USB interface before the damage (link type field 65725 with reserved bits set at byte offset "
+                         "20) in the capture file: reserved.pcap\n");
+    }
+    {
+        // 4,100 devices send an instruction code first; the controller, met
+        // after them, is still the one that answers.
+        Pcap pcap;
+        for (int d = 0; d < 4100; ++d) pcap.event('S', 0x01, {0x53, 0x00}, SIZE_MAX, 1 + d % 127, 2 + d / 127);
+        pcap.event('S', 0x01, {0x56}, SIZE_MAX, 9, 40);
+        pcap.event('C', 0x81, {0x56, 0x51, 0x4D, 0x52, 0x35, 0x56}, SIZE_MAX, 9, 40);
+        Sandbox box;
+        box.write("many.pcap", pcap.bytes);
+        const Result r = box.run({"-n", "many.pcap", "report.txt"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("USB device 40.9 (bus 40, address 9): 2 messages"), std::string::npos) << r.out;
     }
 }

@@ -175,6 +175,13 @@ def check(vornlog, lua, arg):
         faults.append("in one pass, no frame is dissected")
     if not listed:
         faults.append("vornlog lists no message")
+    # A short message is valid (its missing bytes read as 0): no frame of
+    # the capture is filed as malformed.
+    args = ["-2"] + (["-o", "qmr5v.device:" + device] if device else [])
+    status, out, err = tshark(lua, args + ["-r", capture, "-Y", "_ws.malformed", "-T", "fields", "-e", "frame.number"])
+    malformed = out.decode().split()
+    if malformed:
+        faults.append("frames %s are filed as malformed" % malformed[:10])
     for f in faults[:20]:
         print("FAIL: %s: %s" % (arg, f), file=sys.stderr)
     if not faults:
