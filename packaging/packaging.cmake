@@ -12,6 +12,9 @@
 # plugins folder (tshark -G folders), where Wireshark loads it without any
 # step; in the ZIP, beside the programs, for the user to copy into the
 # personal plugins folder.
+# The empty viewer page vornlog-viewer.html (which vornlog -w fills): in
+# share/vornlog/ in Linux, beside the programs in the ZIP; where vornlog
+# looks for it.
 # The sample session as a USB capture, examples/session.pcapng, goes beside
 # session.txt in both.
 include(GNUInstallDirs)
@@ -35,6 +38,9 @@ if(WIN32)
   if(TARGET qmr5v_dissector)
     install(FILES ${VORNLOG_DISSECTOR} DESTINATION .)
   endif()
+  if(TARGET viewer_page)
+    install(FILES ${VORNLOG_VIEWER_OUTPUT} DESTINATION .)
+  endif()
 else()
   install(TARGETS vornlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -55,6 +61,9 @@ else()
       set(VORNLOG_LUA_PLUGINS lib/wireshark/plugins)
     endif()
     install(FILES ${VORNLOG_DISSECTOR} DESTINATION ${VORNLOG_LUA_PLUGINS})
+  endif()
+  if(TARGET viewer_page)
+    install(FILES ${VORNLOG_VIEWER_OUTPUT} DESTINATION ${CMAKE_INSTALL_DATADIR}/vornlog)
   endif()
   # The launcher has its own option; when it is built, it is installed
   # beside vornlog, which it starts.

@@ -6,13 +6,18 @@
 #      each, 120 by default) from the seed captures, the saved findings,
 #      the sample capture and the test captures; then the USB capture
 #      reader (pcap, pcapng) on its own, USB_FUZZ_SECONDS (60), from the
-#      USB capture fixtures.
+#      USB capture fixtures;
+#   3. the fast targets (one output each, decoded once from memory),
+#      FAST_FUZZ_SECONDS (20) each, from the corpus kept in tests/fuzz/corpus/;
+#   4. the Wireshark dissector through tshark on random controller payloads
+#      of every code and every length: no Lua error.
+# Long campaigns: scripts/fuzz-campaign.sh MINUTES.
 # Anything found fails the check. A finding is kept in
 # build-fuzz/findings/; replay it with build/tests/fuzz/vornlog_replay_report
 # (or _steps) FILE, fix it, and add the file to tests/fuzz/regressions/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh clang libclang-rt-14-dev
+bash scripts/deps.sh clang libclang-rt-14-dev tshark
 
 jobs="${JOBS:-2}"
 fuzz_seconds="${FUZZ_SECONDS:-120}"
@@ -68,4 +73,29 @@ build-fuzz/tests/fuzz/vornlog_fuzz_usb_capture -max_len=16384 -timeout=10 -rss_l
     exit 1
   }
 grep -E '^(stat::number_of_executed_units|stat::new_units_added|Done)' "build-fuzz/fuzz-usb_capture.log" || true
+
+fast_seconds="${FAST_FUZZ_SECONDS:-20}"
+for mode in report steps picture summary json usb; do
+  corpus="build-fuzz/corpus-fast_$mode"
+  mkdir -p "$corpus" "tests/fuzz/corpus/$mode"
+  if [[ "$mode" == usb ]]; then
+    inputs=(-dict=tests/fuzz/usb.dict -max_len=16384 "$corpus" tests/fuzz/corpus/usb tests/fuzz/regressions-usb "$usb_seeds")
+  else
+    inputs=(-dict=tests/fuzz/vornlog.dict -max_len=4096 "$corpus" "tests/fuzz/corpus/$mode" tests/fuzz/seeds tests/fuzz/regressions)
+  fi
+  echo "-- fast $mode: ${fast_seconds} s"
+  build-fuzz/tests/fuzz/vornlog_fuzz_fast_$mode -timeout=10 -rss_limit_mb=2048 -max_total_time="$fast_seconds" \
+    -print_final_stats=1 -artifact_prefix="build-fuzz/findings/fast_$mode-" "${inputs[@]}" \
+    2>"build-fuzz/fuzz-fast_$mode.log" || {
+      tail -n 60 "build-fuzz/fuzz-fast_$mode.log"
+      echo "FUZZING FOUND A FAULT in the fast $mode target: see build-fuzz/findings/" >&2
+      exit 1
+    }
+  grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "build-fuzz/fuzz-fast_$mode.log" || true
+done
+
+echo "== The Wireshark dissector on random controller payloads"
+seed=$(( $(date +%s) % 100000 ))
+echo "seed $seed"
+python3 tests/wireshark/dissector_fuzz.py build-fuzz/wireshark/qmr5v.lua "$seed" 90
 echo "== Hardening check passed"

@@ -50,9 +50,9 @@ launcher_pid=$!
 
 main=$(wait_window '^Vornlog launcher$')
 # Places in pixels, from the window's table (15 twips to a pixel): the box
-# "Data" at 480, 6120 twips and "Lancer Vornlog" at 3480, 8880 (1695 x 495).
-click_in "$main" 62 416
-click_in "$main" 288 608
+# "Data" at 480, 6720 twips and "Lancer Vornlog" at 3480, 9480 (1695 x 495).
+click_in "$main" 62 456
+click_in "$main" 288 648
 
 dialog=$(wait_new_window "$main")
 ocr_until "$dialog" "$work/open" 60 'Annuler' >"$work/open.txt" || true

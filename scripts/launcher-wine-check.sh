@@ -117,9 +117,9 @@ info=$(ocr_quick_until "$main" "$work/no-info" 'juin 2012' absent)
 grep -q 'juin 2012' <<<"$info" && fail "the information line stays over the bare window"
 
 # Places in pixels, from the window's table (15 twips to a pixel): the box
-# "Data" at 480, 6120 twips and "Lancer Vornlog" at 3480, 8880 (1695 x 495).
-click_in "$main" 40 416
-click_in "$main" 288 608
+# "Data" at 480, 6720 twips and "Lancer Vornlog" at 3480, 9480 (1695 x 495).
+click_in "$main" 40 456
+click_in "$main" 288 648
 
 # Wine's own dialogs, named in the language of the system.
 dialog=$(wait_window '^(Open|Ouvrir)$' 30)
@@ -148,7 +148,7 @@ compgen -G "$win/*.part" >/dev/null && fail "a part file was left beside the sor
 # frames): its message in the error box, and no sorted copy.
 printf '\xd4\xc3\xb2\xa1\x02\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x04\x00\x01\x00\x00\x00' \
   >"$win/ether.txt"
-click_in "$main" 288 608
+click_in "$main" 288 648
 dialog=$(wait_window '^(Open|Ouvrir)$' 30)
 sleep 1
 type_in "$dialog" "$(winpath "$win/ether.txt")"

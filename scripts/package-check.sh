@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/deps.sh dpkg-dev g++-mingw-w64-x86-64 tshark
+bash scripts/deps.sh dpkg-dev g++-mingw-w64-x86-64 tshark emscripten
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -124,6 +124,14 @@ if [[ -f examples/session.pcapng ]]; then
   echo "   tshark loads $lua_plugins/qmr5v.lua: $count Data messages in the sample"
 fi
 
+# The viewer page, where the installed vornlog -w finds it.
+cmp -s build-package/viewer/vornlog-viewer.html /usr/share/vornlog/vornlog-viewer.html ||
+  fail "the viewer page is not installed as /usr/share/vornlog/vornlog-viewer.html"
+(cd "$work/run" && PATH="$work/bin:$PATH" timeout 60 vornlog -n -q -w session.txt installed-page.html) ||
+  fail "the installed vornlog -w failed"
+grep -q 'id="capture"[^>]*data-encoding="deflate"' "$work/run/installed-page.html" 2>/dev/null ||
+  fail "the installed vornlog -w wrote no page with the capture"
+
 dpkg -r vornlog >/dev/null
 [[ ! -e /usr/bin/vornlog ]] || fail "/usr/bin/vornlog is left after removing the package"
 echo "   installed, decoded $sample, removed"
@@ -139,7 +147,7 @@ if [[ ! -f $zip ]]; then
 else
   echo "   $zip"
   listing=$(cd "$work" && cmake -E tar tf "$root/$zip")
-  wanted=(vornlog.exe VornlogRun.exe README.md CHANGELOG.md vornlog-jsonl.schema.json qmr5v.lua)
+  wanted=(vornlog.exe VornlogRun.exe README.md CHANGELOG.md vornlog-jsonl.schema.json qmr5v.lua vornlog-viewer.html)
   [[ -f examples/session.txt ]] && wanted+=(examples/session.txt)
   [[ -f examples/session.pcapng ]] && wanted+=(examples/session.pcapng)
   for f in "${wanted[@]}"; do

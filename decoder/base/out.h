@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -261,9 +262,54 @@ inline char* dec(char* p, std::int32_t v)
     return decimal(p, static_cast<std::uint32_t>(v));
 }
 
+// v with one digit after the point, rounded to the nearest (an exact tie to
+// the even digit), as printf's "%.1f" writes it in the C locale. Worked out
+// from the double's own bits in integers, so that every build writes the
+// same text whether or not its library converts floating point.
 inline char* fixed1(char* p, double v)
 {
-    return std::to_chars(p, p + kMaxConv, v, std::chars_format::fixed, 1).ptr;
+    if (std::signbit(v)) {
+        *p++ = '-';
+        v = -v;
+    }
+    if (!(v < 1e18)) {
+        // Infinity, NaN and the very large: the C library's text, with its
+        // decimal point, whatever the locale names it, as a point.
+        // (A number too long for a conversion's room is left out.)
+        char text[400];
+        const int n = std::snprintf(text, sizeof text, "%.1f", v);
+        if (n <= 0 || n + 2 > static_cast<int>(kMaxConv)) return p;
+        int digits = 0;
+        while (digits < n && text[digits] >= '0' && text[digits] <= '9') ++digits;
+        if (digits == 0 || digits == n) {
+            std::memcpy(p, text, static_cast<std::size_t>(n));
+            return p + n;
+        }
+        std::memcpy(p, text, static_cast<std::size_t>(digits));
+        p[digits] = '.';
+        p[digits + 1] = text[n - 1];
+        return p + digits + 2;
+    }
+    // v = m x 2^e exactly, m below 2^53.
+    int e = 0;
+    const double f = std::frexp(v, &e);
+    const auto m = static_cast<std::uint64_t>(std::ldexp(f, 53));
+    e -= 53;
+    std::uint64_t tenths = 0;
+    if (e >= 0) {
+        tenths = (m << e) * 10; // v below 10^18: no overflow
+    } else if (-e < 64) {
+        const std::uint64_t scaled = m * 10; // below 2^57
+        const int shift = -e;
+        tenths = scaled >> shift;
+        const std::uint64_t rest = scaled - (tenths << shift);
+        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (tenths & 1))) ++tenths;
+    } // else: below 2^-10, rounds to 0.0
+    p = std::to_chars(p, p + kMaxConv, tenths / 10).ptr;
+    *p++ = '.';
+    *p++ = static_cast<char>('0' + tenths % 10);
+    return p;
 }
 
 template <Conv C, class A>

@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #else
 #include <cerrno>
 #include <csignal>
@@ -143,6 +145,27 @@ std::FILE* standardOutput()
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     return stdout;
+}
+
+std::optional<std::uint64_t> fileSize(std::FILE* file)
+{
+#ifdef _WIN32
+    struct _stati64 st;
+    if (_fstati64(_fileno(file), &st) != 0) return {};
+#else
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0) return {};
+#endif
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool seekToStart(std::FILE* file)
+{
+#ifdef _WIN32
+    return _lseeki64(_fileno(file), 0, SEEK_SET) == 0;
+#else
+    return lseek(fileno(file), 0, SEEK_SET) == 0;
+#endif
 }
 
 void holdStandardStreams()
@@ -382,6 +405,29 @@ void writeError(const std::string& text)
 #endif
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
+}
+
+std::string programFolder()
+{
+    std::error_code ec;
+#ifdef _WIN32
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::filesystem::path exe(path);
+#else
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+#endif
+    const std::u8string text = exe.parent_path().u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
 void showInViewer(const std::string& name, Viewer viewer)

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,11 @@ long long readSome(std::FILE* file, void* dst, std::size_t n);
 // would not wait: bytes, the end or an error are there. A file on a disk
 // is always ready. Returns early, false, when reading is interrupted.
 bool waitForInput(std::FILE* file, int ms);
+
+// The size of the file on a disk under `file`; nothing when it cannot be
+// told. And a move of its descriptor back to the file's start.
+std::optional<std::uint64_t> fileSize(std::FILE* file);
+bool seekToStart(std::FILE* file);
 
 // Sleeps `ms` milliseconds, or less when reading is interrupted.
 void pause(int ms);
@@ -90,6 +97,9 @@ void writeError(const std::string& text);
 // The last part of a path: the file's own name ("session.txt" for
 // "jobs/session.txt"), split as the platform splits paths.
 std::string fileNamePart(const std::string& name);
+
+// The folder of this program's executable file (UTF-8), "" when unknown.
+std::string programFolder();
 
 // The text viewer (the report, the summary), or the program the desktop
 // associates with the file's type (the CSV, the picture).

@@ -57,7 +57,9 @@ DumpInput::DumpInput(ByteStream& stream, std::optional<UsbDevice> wanted, Out& c
     const UsbCaptureReader& reader = *packets_;
     if (reader.readError()) {
         problem_ = kCantRead;
-    } else if (!reader.sawUsbmon() && !reader.sawUsbPcap()) {
+    } else if (!reader.sawUsbmon() && !reader.sawUsbPcap() && !reader.interrupted()) {
+        // (Interrupted before any interface came, the capture simply ends
+        // there, as a text dump read from a pipe does.)
         problem_ = reader.fault().empty() ? "No USB interface (usbmon or USBPcap) in the capture file: "
                                           : "No USB interface before the damage (" + reader.fault() +
                                                 ") in the capture file: ";

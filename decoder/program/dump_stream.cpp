@@ -20,7 +20,10 @@ std::size_t DumpStream::read(void* dst, std::size_t n)
             if (!ready) continue;
         }
         const long long got = readSome(file_, dst, n);
-        if (got > 0) return static_cast<std::size_t>(got);
+        if (got > 0) {
+            consumed_ += static_cast<std::uint64_t>(got);
+            return static_cast<std::size_t>(got);
+        }
         if (got == kNothingYet) {
             waiting();
             waitForInput(file_, kWaitMs);
@@ -37,6 +40,14 @@ std::size_t DumpStream::read(void* dst, std::size_t n)
         if (!follow_ || kind_ != InputKind::File) {
             ended_ = true;
             break;
+        }
+        // A followed file shorter than what was read of it was truncated
+        // (a capture started anew under the same name): read again from
+        // its start.
+        if (const std::optional<std::uint64_t> size = fileSize(file_); size && *size < consumed_ && seekToStart(file_)) {
+            consumed_ = 0;
+            if (onTruncated_) onTruncated_();
+            continue;
         }
         waiting();
         pause(kFollowMs);

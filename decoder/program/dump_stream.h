@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 
@@ -25,6 +26,9 @@ public:
     bool readError() const override { return error_; }
     bool interrupted() const override { return interrupted_; }
 
+    // Called when a followed file was found shorter than what was read of
+    // it (truncated and written anew): it is read again from its start.
+    void onTruncated(std::function<void()> hook) { onTruncated_ = std::move(hook); }
     // Called before every read that may have to wait for bytes.
     void onWait(std::function<void()> hook) { onWait_ = std::move(hook); }
     // A pipe, a terminal or a followed file: its end is not known in advance.
@@ -48,6 +52,8 @@ private:
     bool error_ = false;
     bool interrupted_ = false;
     std::function<void()> onWait_;
+    std::function<void()> onTruncated_;
+    std::uint64_t consumed_ = 0; // bytes read from the descriptor since its start
 };
 
 } // namespace vornlog

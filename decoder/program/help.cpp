@@ -32,6 +32,10 @@ Run modes (the last one given counts; without one, the report):
        number, sender, time, bytes, instruction, fields (name, raw value,
        meaning, bit rows) and errors, for jq, Python or pandas
          vornlog -j session.txt session.jsonl
+   -w  viewer page: one HTML file with the capture in it that decodes and
+       shows the session in the browser (timeline, tool path, messages,
+       summary); opened in the default browser unless -n
+         vornlog -w session.pcapng session.html
 
 Other options:
    -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture;
@@ -39,9 +43,9 @@ Other options:
                 of the PC with the same instruction (a text dump ignores it)
          vornlog -d 1.7 session.pcapng report.txt
    -i LIST  keep only these instructions, both ways, in the report, the
-            JSON Lines and the summary: letters (-iDS, -i D,S) or codes
-            (-i 0x44); the steps CSV and the picture need every Data
-            message and keep all
+            JSON Lines and the summary (the viewer page starts filtered
+            so): letters (-iDS, -i D,S) or codes (-i 0x44); the steps CSV
+            and the picture need every Data message and keep all
          vornlog -i D,S session.txt data-and-stop.txt
    -f  follow: at the end of the dump file, wait for it to grow (as
        tail -f does) until Ctrl-C; a record still being written is waited for

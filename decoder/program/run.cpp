@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include "output/summary.h"
 #include "base/platform.h"
 #include "output/progress.h"
+#include "output/viewer_page.h"
 
 namespace vornlog {
 
@@ -52,6 +54,105 @@ void complain(Out& console, std::string_view message, const std::string& name)
     writeError(text);
 }
 
+// The viewer page that -w fills: beside the program (the Windows ZIP), in
+// the share folder beside its bin folder (an installed package), or in the
+// build's viewer folder (a build tree). Empty, with the places looked at,
+// when none is there.
+std::string findViewerPage(std::string& page)
+{
+    const std::string folder = programFolder();
+    const std::string name(kViewerPageName);
+    const std::string places[] = {folder + "/" + name, folder + "/../share/vornlog/" + name,
+                                  folder + "/../viewer/" + name};
+    for (const std::string& place : places) {
+        std::FILE* file = folder.empty() ? nullptr : openFile(place, "rb");
+        if (!file) continue;
+        page.clear();
+        char block[1 << 16];
+        std::size_t n = 0;
+        while ((n = std::fread(block, 1, sizeof block, file)) > 0) page.append(block, n);
+        const bool read = !std::ferror(file);
+        std::fclose(file);
+        if (read && isViewerPage(page)) return place;
+    }
+    return {};
+}
+
+// A followed file that became shorter is read again from its start.
+void putTruncated(Out& console) { put<"\nFile truncated: read again from its start\n">(console); }
+
+// -w: the capture's bytes, as they are read (up to the end, or to Ctrl-C
+// with -f or a pipe), put in the viewer page written to the dest file. The
+// page decodes them itself; the console shows the bytes read.
+int writeViewer(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, std::FILE* dump,
+                DumpStream& stream)
+{
+    const bool dumpIsStdin = options.dump == "-";
+    const bool destIsStdout = options.dest == "-";
+    std::string bytes;
+    // A followed file read again from its start: the page gets it from there.
+    stream.onTruncated([&console, &bytes] {
+        putTruncated(console);
+        bytes.clear();
+    });
+    char block[1 << 16];
+    std::size_t n = 0;
+    std::int64_t shown = 0;
+    while ((n = stream.read(block, sizeof block)) > 0) {
+        bytes.append(block, n);
+        const auto read = static_cast<std::int64_t>(bytes.size());
+        if (read - shown >= (1 << 24)) {
+            put<"\rBytes read: %d">(console, read);
+            shown = read;
+        }
+    }
+    put<"\rBytes read: %d">(console, static_cast<std::int64_t>(bytes.size()));
+    const bool readError = stream.readError();
+    const bool same = destIsStdout ? sameFile(dump, stdout)
+                      : dumpIsStdin ? sameFile(dump, options.dest)
+                                    : sameFile(options.dump, options.dest);
+    if (!dumpIsStdin) std::fclose(dump);
+    if (readError) {
+        put<"\n">(console);
+        complain(console, kCantRead, options.dump);
+        return 1;
+    }
+    if (stream.interrupted() && !stream.live()) {
+        put<"\n">(console);
+        console.flush();
+        std::fflush(consoleFile);
+        return kInterruptedStatus;
+    }
+    std::FILE* dest = same ? nullptr : destIsStdout ? standardOutput() : openFile(options.dest, "wb");
+    if (!dest) {
+        put<"\n">(console);
+        complain(console, kCantWrite, options.dest);
+        return 1;
+    }
+    bool writeError = false;
+    {
+        Out out(dest, false);
+        const std::string name = dumpIsStdin ? "standard input" : fileNamePart(options.dump);
+        writeViewerPage(page, ViewerCapture{bytes, name, options.deviceText, options.keepText}, out);
+        writeError = !out.flush();
+    }
+    if (destIsStdout) {
+        if (std::fflush(dest) != 0 || std::ferror(dest)) writeError = true;
+    } else if (std::fclose(dest) != 0) {
+        writeError = true;
+    }
+    if (writeError) {
+        put<"\n">(console);
+        complain(console, kCantWrite, options.dest);
+        return 1;
+    }
+    put<"\n\nDone">(console);
+    console.flush();
+    std::fflush(consoleFile);
+    if (options.viewer && !destIsStdout) showInViewer(options.dest, Viewer::ByType);
+    return 0;
+}
+
 } // namespace
 
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
@@ -75,6 +176,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Summary;
         else if (option[1] == 'j')
             options.mode = Mode::Json;
+        else if (option[1] == 'w')
+            options.mode = Mode::Viewer;
         else if (option[1] == 'f')
             options.follow = true;
         else if (option[1] == 'd' || option[1] == 'i') {
@@ -88,9 +191,11 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             if (option[1] == 'd') {
                 options.device = parseUsbDevice(value);
                 if (!options.device) return std::nullopt;
+                options.deviceText = value;
             } else {
                 options.keep = InstructionFilter::parse(value);
                 if (!options.keep) return std::nullopt;
+                options.keepText = value;
             }
         } else
             return std::nullopt;
@@ -143,6 +248,15 @@ int run(const std::vector<std::string>& args)
     Out console(consoleFile, false);
     put<"%s (rel. %s)\n">(console, kName, kRelease);
 
+    // -w: the viewer page is found before anything is read or written.
+    std::string page;
+    if (options->mode == Mode::Viewer && findViewerPage(page).empty()) {
+        complain(console, "Can't find the viewer page " + std::string(kViewerPageName) +
+                              " beside the program, in ../share/vornlog or in ../viewer from: ",
+                 programFolder());
+        return 1;
+    }
+
     std::FILE* dump = dumpIsStdin ? standardInput() : openFile(options->dump, "rb");
     if (!dump) {
         complain(console, kCantRead, options->dump);
@@ -158,6 +272,8 @@ int run(const std::vector<std::string>& args)
         console.flush();
         std::fflush(consoleFile);
     });
+    stream.onTruncated([&console] { putTruncated(console); });
+    if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile, dump, stream);
     // A USB capture is read until its device is known before the dest file
     // is touched.
     std::optional<DumpInput> input(std::in_place, stream, options->device, console);

@@ -11,7 +11,7 @@
 
 namespace vornlog {
 
-enum class Mode { Report, Steps, Picture, Summary, Json };
+enum class Mode { Report, Steps, Picture, Summary, Json, Viewer };
 
 struct Options {
     Mode mode = Mode::Report;
@@ -27,12 +27,15 @@ struct Options {
     bool follow = false;
     // -i LIST: the instructions the report and the summary keep.
     std::optional<InstructionFilter> keep;
+    // -d and -i as given, for the viewer page (-w).
+    std::string deviceText;
+    std::string keepText;
 };
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
-// before them is an option known by its first two characters: -s, -v, -p, -t
-// or -j (the last one given counts), -n, -q or -f, -d BUS.ADDR (also
+// before them is an option known by its first two characters: -s, -v, -p, -t,
+// -j or -w (the last one given counts), -n, -q or -f, -d BUS.ADDR (also
 // -dBUS.ADDR) or -i LIST (also -iLIST). Empty when the usage text must be
 // shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);

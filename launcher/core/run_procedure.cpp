@@ -32,6 +32,8 @@ constexpr OutputOption outputs[] = {
      "Fichiers SVG (*.svg)|*.svg|", "*.svg", false},
     {Output::Summary, "Fichier de sortie résumé de la session (.txt)", "", 1, "-t", textFilter,
      "*.txt", false},
+    {Output::Viewer, "Fichier de sortie page HTML : la session dans le navigateur",
+     "La page s'ouvrira dans le navigateur", 1, "-w", "Pages HTML (*.html)|*.html|", "*.html", false},
 };
 
 #ifdef _WIN32

@@ -235,3 +235,43 @@ TEST(Live, CtrlCOnAFileEndsWithTheMessagesReadAndStatus130)
     ASSERT_EQ(box.run({"-n", "part.txt", "part-report.txt"}).status, 0);
     EXPECT_EQ(report, box.read("part-report.txt"));
 }
+
+TEST(Live, CtrlCOnACapturePipeBeforeItsInterfaceEndsAsOnATextPipe)
+{
+    const Capture capture = twoDevices();
+    Sandbox box;
+    Redirect io;
+    io.pipeInput = true;
+    Running run = box.start({"-n", "-", "report.txt"}, io);
+    run.feed(capture.bytes.substr(0, le32At(capture.bytes, 4))); // the section header alone
+    EXPECT_TRUE(eventually([&] { return run.out().starts_with("Vornlog (rel. 0.04)\n"); }, kPatienceMs));
+    run.signal(SIGINT);
+    const Result r = run.wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Live, AFollowedFileTruncatedAndWrittenAnewIsReadAgainFromItsStart)
+{
+    for (const Capture& capture : {textDump(), twoDevices()}) {
+        SCOPED_TRACE(capture.name);
+        const std::string old = capture.bytes.substr(0, capture.ends[capture.ends.size() / 2]);
+        const std::string oldReport = outputOfWholeRecords(capture, old.size(), "");
+        Sandbox box;
+        box.write("capture", old);
+        Running run = box.start({"-n", "-f", "capture", "report.txt"});
+        EXPECT_TRUE(eventually([&] { return box.read("report.txt") == oldReport; }, kPatienceMs));
+        box.write("capture", ""); // truncated, as a capture started anew under the same name
+        EXPECT_TRUE(eventually([&] { return run.out().find("\nFile truncated: read again from its start\n") !=
+                                            std::string::npos; },
+                               kPatienceMs))
+            << run.out();
+        std::ofstream(box.path("capture"), std::ios::binary | std::ios::app) << capture.bytes;
+        const std::string expected = oldReport + golden("session.report.txt");
+        EXPECT_TRUE(eventually([&] { return box.read("report.txt") == expected; }, kPatienceMs));
+        run.signal(SIGINT);
+        const Result r = run.wait();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(box.read("report.txt"), expected);
+    }
+}

@@ -102,6 +102,7 @@ TEST_F(RunProcedure, OtherOutputs_StartTheDecoderWithTheirOptionAndAskNothing)
         {Output::StepsCsv, "Fichiers csv (*.csv)|*.csv|", "*.csv", "pas.csv", {"-s"}},
         {Output::Picture, "Fichiers SVG (*.svg)|*.svg|", "*.svg", "trajet.svg", {"-p"}},
         {Output::Summary, "Fichiers TXT (*.txt)|*.txt|", "*.txt", "resume.txt", {"-t"}},
+        {Output::Viewer, "Pages HTML (*.html)|*.html|", "*.html", "session.html", {"-w"}},
     };
     for (const Case& c : cases) {
         FakeDesktop desktop;

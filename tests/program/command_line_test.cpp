@@ -47,6 +47,9 @@ TEST(CommandLine, OptionsAreKnownByTwoCharactersAndTheLastOneCounts)
     EXPECT_EQ(parse({"-jsonl", "a", "b"})->mode, Mode::Json);
     EXPECT_EQ(parse({"-j", "-v", "a", "b"})->mode, Mode::Report);
     EXPECT_EQ(parse({"-p", "-j", "a", "b"})->mode, Mode::Json);
+    EXPECT_EQ(parse({"-web", "a", "b"})->mode, Mode::Viewer);
+    EXPECT_EQ(parse({"-w", "-j", "a", "b"})->mode, Mode::Json);
+    EXPECT_EQ(parse({"-j", "-w", "a", "b"})->mode, Mode::Viewer);
 }
 
 TEST(CommandLine, AnyOtherArgumentBeforeTheFilesShowsTheUsage)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/out.h"
 #include "protocol/instructions.h"
 
 namespace vornlog::summary {
@@ -22,8 +23,8 @@ std::string zeros(std::int64_t v, int digits)
 
 std::string oneDecimal(double v)
 {
-    char text[48];
-    return std::string(text, std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 1).ptr);
+    char text[fmt::kMaxConv];
+    return std::string(text, fmt::fixed1(text, v));
 }
 
 std::string milliseconds(std::int64_t ns)

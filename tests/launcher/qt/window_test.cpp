@@ -152,6 +152,9 @@ private slots:
         QVERIFY(!box(3)->isEnabled());
         QTest::mouseClick(option(3), Qt::LeftButton);
         QCOMPARE(window_->runChoices().output, vornlog::Output::Summary);
+        QTest::mouseClick(option(4), Qt::LeftButton);
+        QCOMPARE(window_->runChoices().output, vornlog::Output::Viewer);
+        QVERIFY(!box(3)->isEnabled());
 
         QTest::mouseClick(option(0), Qt::LeftButton);
         QVERIFY(checkToutes()->isEnabled());

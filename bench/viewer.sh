@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Benchmark of the viewer page on the benchmark's generated capture
+# (bench/make_capture.cpp; 1,000,000 lines unless LINES is given):
+#
+#   bash bench/viewer.sh [LINES]
+#
+# Prints: vornlog -w against the report (wall time, best of REPEAT=3, in
+# turns); the page's size against the text dump's and the empty page's; then
+# in Debian's headless Chromium (chromium-driver, python3-selenium): the time
+# from opening the page to data-state="ready" (list and timeline drawn), the
+# time from a #m= change to the details of that message (the median of 20
+# messages spread over the capture), the time to filter the list by
+# instruction (D, then all again) and by "errors only", and the browser's
+# memory at the end (the resident memory of all its processes, and the
+# page's JavaScript heap). Writes to build-bench/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=build-bench
+lines=${1:-1000000}
+repeat=${REPEAT:-3}
+bash scripts/deps.sh emscripten chromium chromium-driver python3-selenium >/dev/null
+mkdir -p "$out/bin"
+printf '#!/bin/sh\nexit 0\n' > "$out/bin/xdg-open"
+chmod +x "$out/bin/xdg-open"
+export PATH="$root/$out/bin:$PATH"
+
+cmake -S . -B "$out/tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNLOG_BUILD_TESTS=OFF \
+  -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
+cmake --build "$out/tree" -j2 --target vornlog viewer_page >/dev/null
+vornlog="$root/$out/tree/decoder/vornlog"
+empty="$root/$out/tree/viewer/vornlog-viewer.html"
+g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
+dump="$out/capture-$lines.txt"
+[[ -f $dump ]] || "$out/make_capture" "$lines" "$dump" "$out/capture-$lines.pcapng"
+cat "$dump" >/dev/null
+
+best() { # NAME SECONDS
+  if [[ -z ${B[$1]:-} ]] || awk -v a="$2" -v b="${B[$1]}" 'BEGIN { exit !(a < b) }'; then B[$1]=$2; fi
+}
+timed() {
+  sync
+  local t0=$EPOCHREALTIME
+  "$@" >/dev/null
+  local t1=$EPOCHREALTIME
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'
+}
+declare -A B
+for ((i = 0; i < repeat; i++)); do
+  best report "$(timed "$vornlog" -n "$dump" "$out/report.txt")"
+  best page "$(timed "$vornlog" -n -w "$dump" "$out/session.html")"
+done
+rm -f "$out/report.txt"
+dump_bytes=$(stat -c %s "$dump")
+page_bytes=$(stat -c %s "$out/session.html")
+empty_bytes=$(stat -c %s "$empty")
+echo "viewer benchmark, $lines lines ($((dump_bytes / 1000000)) MB text dump), $(nproc) cores"
+printf '  vornlog -w        %8.3f s   (report %.3f s)\n' "${B[page]}" "${B[report]}"
+printf '  page              %8.1f MB  (text dump / 2 + empty page = %.1f MB; empty page %.2f MB)\n' \
+  "$(awk -v b="$page_bytes" 'BEGIN { print b / 1e6 }')" \
+  "$(awk -v d="$dump_bytes" -v e="$empty_bytes" 'BEGIN { print (d / 2 + e) / 1e6 }')" \
+  "$(awk -v e="$empty_bytes" 'BEGIN { print e / 1e6 }')"
+
+/usr/bin/python3 - "$root/$out/session.html" "$root" "$root/$dump" <<'PY'
+import os, sys, tempfile, time
+sys.path.insert(0, os.path.join(sys.argv[2], "tests", "viewer"))
+from browser import Browser
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+page, root, dump = sys.argv[1:4]
+work = tempfile.mkdtemp(prefix="viewer-bench-")
+# 20 messages spread over the capture: a text dump's message number is its
+# line, and a line of more than 40 characters holds a message.
+with open(dump, "rb") as f:
+    lengths = [len(line.rstrip(b"\r\n")) for line in f]
+targets = []
+for k in range(1, 21):
+    i = k * len(lengths) // 21
+    while lengths[i] <= 40:
+        i += 1
+    targets.append(i + 1)
+browser = Browser(work, extra=["--enable-precise-memory-info"])
+profile = browser.profile
+d = browser.driver
+d.set_script_timeout(600)
+d.get("about:blank")
+t0 = time.monotonic()
+d.get("file://" + page)
+WebDriverWait(d, 600, 0.02).until(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-state") == "ready")
+ready = time.monotonic() - t0
+n = int(d.find_element(By.TAG_NAME, "body").get_attribute("data-messages"))
+print(f"  ready             {ready:8.2f} s   ({n} messages, from opening the page; selenium's polling included)")
+# Inside the page: from setting #m= to its details in the page.
+select_ms = d.execute_async_script("""
+const targets = arguments[0], done = arguments[arguments.length - 1];
+(async () => {
+  const times = [];
+  for (const n of targets) {
+    const target = String(n);
+    const t0 = performance.now();
+    location.hash = '#m=' + target;
+    for (;;) {
+      const box = document.querySelector('#details [data-message]');
+      if (box && box.dataset.message === target) break;
+      if (performance.now() - t0 > 10000) break;
+      await new Promise((r) => setTimeout(r, 0));
+    }
+    times.push(performance.now() - t0);
+  }
+  times.sort((a, b) => a - b);
+  done([times[10], times[19]]);
+})();
+""", targets)
+print(f"  select (#m=)      {select_ms[0]:8.1f} ms  median, {select_ms[1]:.1f} ms slowest of 20")
+filter_ms = d.execute_script("""
+const input = (id, v) => { const e = document.getElementById(id); e.value = v; e.dispatchEvent(new Event('input')); };
+const t = [];
+let t0 = performance.now(); input('f-instructions', 'D'); t.push(performance.now() - t0);
+const shown = document.getElementById('f-count').textContent;
+t0 = performance.now(); input('f-instructions', ''); t.push(performance.now() - t0);
+const e = document.getElementById('f-errors');
+t0 = performance.now(); e.checked = true; e.dispatchEvent(new Event('change')); t.push(performance.now() - t0);
+e.checked = false; e.dispatchEvent(new Event('change'));
+t0 = performance.now(); input('f-search', 'Buffer full'); t.push(performance.now() - t0);
+input('f-search', '');
+return [t, shown];
+""")
+t, shown = filter_ms
+print(f"  filter -i D       {t[0]:8.1f} ms  ({shown}); all again {t[1]:.1f} ms; errors only {t[2]:.1f} ms; "
+      f"search \"Buffer full\" {t[3]:.1f} ms")
+heap = d.execute_script("return performance.memory ? performance.memory.usedJSHeapSize : 0")
+# The resident memory of the browser's processes: the one started with our
+# profile and everything under it.
+parent, rss_of, ours = {}, {}, set()
+for pid in filter(str.isdigit, os.listdir("/proc")):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            parent[int(pid)] = int(f.read().rsplit(")", 1)[1].split()[1])
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            if profile.encode() in f.read():
+                ours.add(int(pid))
+        with open(f"/proc/{pid}/status") as f:
+            rss_of[int(pid)] = next((int(l.split()[1]) for l in f if l.startswith("VmRSS:")), 0)
+    except (OSError, IndexError, ValueError):
+        pass
+def under(pid):
+    while pid > 1:
+        if pid in ours:
+            return True
+        pid = parent.get(pid, 0)
+    return False
+rss = sum(k for pid, k in rss_of.items() if under(pid))
+print(f"  memory            {rss / 1024:8.0f} MiB resident (all Chromium processes), page heap {heap / 2**20:.0f} MiB")
+browser.quit()
+PY

@@ -1,0 +1,34 @@
+// The viewer page with a capture in it (-w): the page that the build makes
+// (vornlog-viewer.html, which decodes a capture in the browser with this
+// decoder compiled to WebAssembly) written out with the capture's own bytes
+// in its capture element, so that the page shows the session by itself.
+#pragma once
+
+#include <string_view>
+
+#include "base/out.h"
+
+namespace vornlog {
+
+// The file name of the page, beside the program or in its share folder.
+inline constexpr std::string_view kViewerPageName = "vornlog-viewer.html";
+
+// What the page is told besides the capture: its file name, the USB device
+// asked for (-d, "BUS.ADDR") and the instructions kept (-i, as given);
+// each may be empty.
+struct ViewerCapture {
+    std::string_view bytes;
+    std::string_view name;
+    std::string_view device;
+    std::string_view keep;
+};
+
+// True when `page` is a viewer page: it holds its empty capture element
+// once.
+bool isViewerPage(std::string_view page);
+
+// Writes `page` with the capture in its capture element: the bytes
+// compressed (zlib), in base64, the texts as attribute values (escaped; never markup).
+void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest);
+
+} // namespace vornlog

@@ -1,0 +1,107 @@
+"""Debian's headless Chromium, driven through Debian's chromedriver, for
+the viewer's test, its screenshots and its benchmark.
+
+Chromium and chromedriver are started here and spoken to at 127.0.0.1:
+chromedriver would speak to both at "localhost", which a minimal system
+without /etc/hosts cannot resolve. Chromium picks its DevTools port and
+writes it into its profile (DevToolsActivePort); chromedriver attaches to
+it there.
+"""
+import atexit
+import os
+import socket
+import subprocess
+import tempfile
+import time
+import urllib.request
+
+from selenium import webdriver
+from selenium.webdriver.remote.file_detector import UselessFileDetector
+
+
+def wait_for(what, check, process, log):
+    """check() until it gives something; a limit only against a program
+    that never starts."""
+    deadline = time.monotonic() + 120
+    while True:
+        value = check()
+        if value:
+            return value
+        if process.poll() is not None or time.monotonic() > deadline:
+            raise RuntimeError(f"{what} did not start; see {log}")
+        time.sleep(0.05)
+
+
+class Browser:
+    def __init__(self, work, size="1400,900", extra=()):
+        self.profile = tempfile.mkdtemp(prefix="chromium-", dir=work)
+        self.logs = []
+        self.processes = []
+        chromium_log = self._log("chromium")
+        self.chromium = subprocess.Popen(
+            ["/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--disable-dev-shm-usage", "--user-data-dir=" + self.profile, "--window-size=" + size,
+             "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0", *extra, "about:blank"],
+            stdout=chromium_log, stderr=subprocess.STDOUT)
+        self.processes.append(self.chromium)
+        active = os.path.join(self.profile, "DevToolsActivePort")
+
+        def devtools_port():
+            try:
+                with open(active) as f:
+                    first = f.readline().strip()
+                return int(first) if first.isdigit() else None
+            except OSError:
+                return None
+
+        port = wait_for("chromium", devtools_port, self.chromium, chromium_log.name)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            driver_port = s.getsockname()[1]
+        driver_log = self._log("chromedriver")
+        self.service = subprocess.Popen(["/usr/bin/chromedriver", f"--port={driver_port}"],
+                                        stdout=driver_log, stderr=subprocess.STDOUT)
+        self.processes.append(self.service)
+        url = f"http://127.0.0.1:{driver_port}"
+
+        def listening():
+            try:
+                return urllib.request.urlopen(url + "/status", timeout=5).read()
+            except OSError:
+                return None
+
+        wait_for("chromedriver", listening, self.service, driver_log.name)
+        o = webdriver.ChromeOptions()
+        o.debugger_address = f"127.0.0.1:{port}"
+        o.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
+        # Whatever happens to the script, its browser ends with it.
+        atexit.register(self.quit)
+        self.driver = webdriver.Remote(command_executor=url, options=o)
+        # File inputs get the local path itself, as with a local driver.
+        self.driver.file_detector = UselessFileDetector()
+
+    def _log(self, name):
+        f = open(os.path.join(self.profile + "." + name + ".log"), "wb")
+        self.logs.append(f)
+        return f
+
+    def quit(self):
+        if not self.processes:
+            return
+        try:
+            self.driver.quit()
+        except Exception:  # the browser may have gone already
+            pass
+        finally:
+            for p in reversed(self.processes):
+                if p.poll() is None:
+                    p.terminate()
+                    try:
+                        p.wait(timeout=60)
+                    except subprocess.TimeoutExpired:
+                        p.kill()
+                        p.wait()
+            for f in self.logs:
+                f.close()
+            self.processes = []

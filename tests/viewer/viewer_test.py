@@ -1,0 +1,305 @@
+#!/usr/bin/env python3
+"""The viewer page in Debian's headless Chromium, judged against the native
+decoder: every message's details (data-field, data-raw, data-text, data-bit,
+data-value, data-error) must say what vornlog -j says of it, on -w pages of
+the sample text dump and pcapng, of random captures, and on the empty page
+given a capture through its file input. Also: clicking a tool-path segment
+selects the Data message of that steps CSV row; the timeline counts the
+errors, refusals and requests without a reply that -j and the summary count;
+texts from a capture are shown as text, never as markup; a damaged capture
+shows what was decoded and the console's message; no console error and no
+network request.
+
+    viewer_test.py VORNLOG EMPTY_PAGE EXAMPLES_DIR RANDOM_CAPTURES_PY
+"""
+import base64
+import zlib
+import json
+import random
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+try:
+    from browser import Browser
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    print("SKIP: python3-selenium is not installed")
+    sys.exit(77)
+
+vornlog, empty_page, examples, random_captures = sys.argv[1:5]
+work = tempfile.mkdtemp(prefix="viewer-test-")
+failures = []
+
+
+def fail(text):
+    failures.append(text)
+    print("FAIL:", text)
+
+
+def run(*args, **kw):
+    return subprocess.run([vornlog, "-n", "-q", *args], capture_output=True, **kw)
+
+
+def native_json(capture):
+    out = run("-j", capture, "-").stdout.decode()
+    return [json.loads(line) for line in out.splitlines()]
+
+
+def page_of(capture):
+    dest = os.path.join(work, os.path.basename(capture) + ".html")
+    r = run("-w", capture, dest)
+    if r.returncode != 0:
+        fail(f"vornlog -w {capture}: exit {r.returncode}: {r.stderr.decode()}")
+    embedded_is(dest, capture)
+    return dest
+
+
+def embedded_is(page, capture):
+    """The page carries the capture's very bytes (zlib, base64)."""
+    with open(page, encoding="utf-8") as f:
+        m = re.search(r'id="capture"[^>]*data-encoding="deflate">\n([^<]*)</script>', f.read())
+    with open(capture, "rb") as f:
+        want = f.read()
+    if not m or zlib.decompress(base64.b64decode(m.group(1))) != want:
+        fail(f"vornlog -w {capture}: the page does not carry the capture's bytes")
+
+
+browser = Browser(work)
+driver = browser.driver
+
+
+def wait_ready(limit=300):
+    WebDriverWait(driver, limit, poll_frequency=0.1).until(
+        lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-state") in ("ready", "failed"))
+    return driver.find_element(By.TAG_NAME, "body").get_attribute("data-state")
+
+
+# Every message's details, read in the page: each number given to #m=, and
+# the details element read once it shows that message.
+READ_ALL = """
+const numbers = arguments[0], done = arguments[arguments.length - 1];
+const out = [];
+(async () => {
+  for (const n of numbers) {
+    location.hash = '#m=' + n;
+    let box = null;
+    for (let tries = 0; tries < 2000; tries++) {
+      box = document.querySelector('#details [data-message]');
+      if (box && box.dataset.message === String(n)) break;
+      await new Promise((r) => setTimeout(r, 0));
+    }
+    if (!box || box.dataset.message !== String(n)) { out.push(null); continue; }
+    const fields = [], errors = [];
+    for (const el of box.children) {
+      if ('field' in el.dataset) {
+        const f = { name: el.dataset.field };
+        if ('raw' in el.dataset) f.raw = el.dataset.raw;
+        if ('text' in el.dataset) f.text = el.dataset.text;
+        const bits = [...el.querySelectorAll('[data-bit]')].map((b) => [b.dataset.bit, b.dataset.value, b.dataset.text]);
+        if (bits.length) f.bits = bits;
+        fields.push(f);
+      } else if ('error' in el.dataset) {
+        errors.push(el.dataset.error);
+      }
+    }
+    out.push({ number: box.dataset.message, fields, errors });
+  }
+  done(out);
+})();
+"""
+
+
+def expected(o):
+    fields = []
+    for f in o["fields"]:
+        e = {"name": f["name"]}
+        # Every field has every key; the page reads a null as "null".
+        if "raw" in f:
+            e["raw"] = "null" if f["raw"] is None else str(f["raw"])
+        if "text" in f:
+            e["text"] = "null" if f["text"] is None else f["text"]
+        if f.get("bits"):
+            e["bits"] = [[str(b["bit"]), str(b["value"]), b["text"]] for b in f["bits"]]
+        fields.append(e)
+    errors = [e["text"] if isinstance(e, dict) else e for e in o["errors"]]
+    return {"number": str(o["number"]), "fields": fields, "errors": errors}
+
+
+def compare_details(what, objects):
+    n = driver.find_element(By.TAG_NAME, "body").get_attribute("data-messages")
+    if n != str(len(objects)):
+        fail(f"{what}: the page has {n} messages, vornlog -j {len(objects)}")
+        return
+    driver.set_script_timeout(600)
+    got = driver.execute_async_script(READ_ALL, [o["number"] for o in objects])
+    wrong = 0
+    for o, g in zip(objects, got):
+        if g != expected(o):
+            wrong += 1
+            if wrong <= 3:
+                fail(f"{what}: message {o['number']}: the page shows {json.dumps(g)}, vornlog -j {json.dumps(expected(o))}")
+    if wrong > 3:
+        fail(f"{what}: {wrong} messages differ in all")
+    rows = driver.execute_script("return [...document.querySelectorAll('#list [data-number]')].length")
+    if not rows:
+        fail(f"{what}: the list shows no row with data-number")
+    print(f"ok: {what}: {len(objects)} messages, every one's details as vornlog -j")
+
+
+def check_console_and_network(what):
+    for e in driver.get_log("browser"):
+        if e["level"] in ("SEVERE", "WARNING"):
+            fail(f"{what}: console: {e['message']}")
+    pages = 0
+    for e in driver.get_log("performance"):
+        m = json.loads(e["message"])["message"]
+        if m["method"] == "Network.requestWillBeSent":
+            url = m["params"]["request"]["url"]
+            if m["params"].get("documentURL", "").startswith("chrome://") or url.startswith("chrome://"):
+                continue  # the browser's own start page, not the viewer's
+            if not (url.startswith("file://") or url.startswith("blob:")):
+                fail(f"{what}: network request for {url}")
+            elif url.startswith("file://") and not url.split("#")[0].endswith(".html"):
+                fail(f"{what}: the page read {url}")
+            elif url.startswith("file://"):
+                pages += 1
+    if pages == 0:
+        fail(f"{what}: the browser's network log does not even show the page being opened")
+
+
+def timeline_counts():
+    c = driver.find_element(By.ID, "timeline")
+    return {k: int(c.get_attribute("data-" + k)) for k in ("errors", "refusals", "no-reply", "stops")}
+
+
+def summary_count(summary, pattern):
+    m = re.search(pattern, summary, re.M)
+    return int(m.group(1)) if m else 0
+
+
+def check_markers(what, capture, objects):
+    summary = run("-t", capture, "-").stdout.decode()
+    # The summary panel: the -t page, but for the file's name (the page
+    # knows the file's own name, the console the path it was given).
+    WebDriverWait(driver, 300, 0.05).until(lambda d: d.find_element(By.ID, "summary").get_attribute("data-ready"))
+    panel = driver.find_element(By.ID, "summary").get_attribute("textContent")
+    if panel.replace(os.path.basename(capture), capture, 1) != summary:
+        fail(f"{what}: the summary panel is not the -t page")
+    got = timeline_counts()
+    want = {
+        "errors": sum(1 for o in objects if o["errors"]),
+        "refusals": summary_count(summary, r"^\s*buffer full, not stored\s+(\d+)"),
+        "no-reply": summary_count(summary, r"^\s*PC messages without a reply[^:]*: (\d+)"),
+    }
+    for k, v in want.items():
+        if got[k] != v:
+            fail(f"{what}: the timeline marks {got[k]} {k}, the JSON Lines and summary count {v}")
+
+
+def open_page(path, fragment=""):
+    driver.get("file://" + path + fragment)
+    return wait_ready()
+
+
+# -w pages: the sample, the random captures.
+subprocess.run([sys.executable, random_captures, work, "2", "27"], check=True)
+captures = [os.path.join(examples, "session.txt"), os.path.join(examples, "session.pcapng")]
+captures += [os.path.join(work, f"random-{i}.{ext}") for i in (1, 2) for ext in ("txt", "pcapng")]
+for capture in captures:
+    what = "-w " + os.path.basename(capture)
+    objects = native_json(capture)
+    state = open_page(page_of(capture))
+    if state != "ready":
+        fail(f"{what}: the page is {state}: {driver.find_element(By.ID, 'status').text}")
+        continue
+    compare_details(what, objects)
+    check_markers(what, capture, objects)
+    check_console_and_network(what)
+
+# The sample's tool path: a click on the middle of each stored segment that
+# moves S1 or S2 selects a PC Data message with that row's steps.
+sample = os.path.join(examples, "session.txt")
+open_page(page_of(sample))
+csv = run("-s", sample, "-").stdout.decode().splitlines()[1:]
+plan = driver.find_element(By.ID, "plan")
+ox, oy, scale = (float(plan.get_attribute(a)) for a in ("data-origin-x", "data-origin-y", "data-scale"))
+width, height = plan.size["width"], plan.size["height"]
+x = y = 0
+clicked = 0
+for row in csv:
+    cells = row.split(";")
+    if cells[1] == "-":
+        continue
+    s1, s2, s3 = int(cells[3]), int(cells[4]), int(cells[5])
+    mx, my = ox + (x + s1 / 2) * scale, oy - (y + s2 / 2) * scale
+    x, y = x + s1, y + s2
+    if s1 == 0 and s2 == 0:
+        continue
+    ActionChains(driver).move_to_element_with_offset(plan, int(mx - width / 2), int(my - height / 2)).click().perform()
+    box = driver.find_element(By.CSS_SELECTOR, "#details [data-message]")
+    texts = {el.get_attribute("data-field"): el.get_attribute("data-text")
+             for el in box.find_elements(By.CSS_SELECTOR, "[data-field]")}
+    head = box.find_element(By.CLASS_NAME, "head").text
+    want = {"S1": f"{abs(s1)} steps", "S2": f"{abs(s2)} steps", "S3": f"{abs(s3)} steps"}
+    if " PC " not in " " + head + " " or "Data" not in head or any(texts.get(k) != v for k, v in want.items()):
+        fail(f"tool path: row {row!r} selected {head!r} {texts}")
+    clicked += 1
+if clicked < 3:
+    fail(f"tool path: only {clicked} segments clicked")
+print(f"ok: tool path: {clicked} segments clicked, each selects its Data message")
+
+# The empty page, given the sample through its file input; #m= given
+# before the capture is there selects once it is decoded.
+driver.get("file://" + empty_page + "#m=35")
+driver.find_element(By.ID, "file").send_keys(sample)
+if wait_ready() != "ready":
+    fail("empty page: the sample was not decoded")
+else:
+    if driver.find_element(By.CSS_SELECTOR, "#details [data-message]").get_attribute("data-message") != "35":
+        fail("empty page: #m=35 did not select message 35")
+    compare_details("empty page + file input", native_json(sample))
+check_console_and_network("empty page")
+
+# Markup in a capture and in its file name: shown as those characters.
+markup = os.path.join(work, "<b onmouseover=a>.txt")
+lcd = b"<i onerror=a>"
+with open(markup, "wb") as f:
+    body = bytes([0x4C, 0x00, 0x00, len(lcd)]) + lcd
+    f.write(b"000001\tOUT\t2026-11-30 14:02:11.899\t%d\t%s\tL\r\n" % (len(body), " ".join("%02X" % b for b in body).encode()))
+    f.write(b"000002\tIN\t2026-11-30 14:02:11.903\t2\t4C 00\tL.\r\n")
+open_page(page_of(markup), "#m=1")
+text = driver.find_element(By.ID, "details").text
+if "<i onerror=a>" not in text or driver.find_elements(By.CSS_SELECTOR, "i, b"):
+    fail(f"markup capture: the LCD text is not shown as text: {text!r}")
+if driver.find_element(By.ID, "capture-name").text != "<b onmouseover=a>.txt":
+    fail("markup capture: the file name is not shown as text")
+compare_details("markup capture", native_json(markup))
+check_console_and_network("markup capture")
+
+# A damaged capture: the pcapng cut short in a block. The page shows the
+# messages before the damage and the console's message.
+damaged = os.path.join(work, "damaged.pcapng")
+with open(os.path.join(examples, "session.pcapng"), "rb") as f:
+    whole = f.read()
+with open(damaged, "wb") as f:
+    f.write(whole[: len(whole) * 2 // 3])
+console = run("-j", damaged, os.devnull).stderr.decode().strip()
+state = open_page(page_of(damaged))
+status = driver.find_element(By.ID, "status").text
+fault = console[: -len(damaged)] if console.endswith(damaged) else "?"
+if state != "ready" or fault not in status:
+    fail(f"damaged capture: state {state}, status {status!r}, console {console!r}")
+else:
+    compare_details("damaged capture", native_json(damaged))
+check_console_and_network("damaged capture")
+
+browser.quit()
+if failures:
+    print(f"{len(failures)} failures")
+    sys.exit(1)
+print("viewer: all checks passed")

@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""Writes the viewer page: one HTML file with its style, its script, the
+worker's script and the decoder's WebAssembly (base64) inside it, and a
+Content-Security-Policy that lets in only those: the inline script and
+style by their hashes, WebAssembly, and the worker made from a blob.
+
+usage: assemble.py TEMPLATE CSS SCRIPT WORKER GLUE WASM OUTPUT
+"""
+import base64
+import hashlib
+import sys
+
+
+def sha256(text):
+    return "'sha256-" + base64.b64encode(hashlib.sha256(text.encode()).digest()).decode() + "'"
+
+
+def inline(name, text):
+    # The HTML parser ends a script or style element at the first "</" of
+    # its name, and "<!--" changes how it reads a script: neither may occur.
+    lower = text.lower()
+    for bad in ("</script", "</style", "<!--"):
+        if bad in lower:
+            sys.exit(f"assemble.py: {name} holds {bad!r}, which would end its element in the page")
+    return text
+
+
+def main():
+    if len(sys.argv) != 8:
+        sys.exit(__doc__)
+    template, css, script, worker, glue, wasm, output = sys.argv[1:]
+    read = lambda p: open(p, encoding="utf-8").read()
+    style = inline(css, read(css))
+    main_script = inline(script, read(script))
+    worker_source = inline(glue, read(glue)) + "\n" + inline(worker, read(worker))
+    wasm_text = base64.b64encode(open(wasm, "rb").read()).decode()
+    csp = "; ".join([
+        "default-src 'none'",
+        "script-src " + sha256(main_script) + " 'wasm-unsafe-eval'",
+        "style-src " + sha256(style),
+        "worker-src blob:",
+    ])
+    page = read(template)
+    for key, value in (("@CSP@", csp), ("@STYLE@", style), ("@SCRIPT@", main_script),
+                       ("@WORKER@", worker_source), ("@WASM@", wasm_text),
+                       ("@CAPTURE_NAME@", ""), ("@CAPTURE_DEVICE@", ""), ("@CAPTURE@", "")):
+        if page.count(key) != 1:
+            sys.exit(f"assemble.py: {template} must hold {key} once")
+        page = page.replace(key, value)
+    # The place where vornlog -w puts a capture: exactly once in the page.
+    marker = '<script type="application/octet-stream" id="capture" data-name="" data-device=""></script>'
+    if page.count(marker) != 1:
+        sys.exit("assemble.py: the capture's element is not in the page once")
+    with open(output + ".part", "w", encoding="utf-8", newline="\n") as f:
+        f.write(page)
+    import os
+    os.replace(output + ".part", output)
+
+
+main()

@@ -1,0 +1,468 @@
+// The viewer's decoding, compiled to WebAssembly: the console program's own
+// capture readers, decoders and outputs, run in the browser on a capture
+// that the page has written into the module's memory file system.
+//
+// One pass (vornlog_decode) keeps every message's record (its bytes, time
+// and sender: far less than its JSON line) and takes what the views need
+// for each message in columns of numbers: its number, time, sender and code, the reply delay
+// of a reply, the buffer fill and segment of a Data reply, the marks of a
+// refusal or a request left without a reply; and the stored segments of
+// the steps CSV with the message that sent each. A second pass
+// (vornlog_summarize) writes the session summary (-t).
+//
+// A message's details are its JSON line, as -j writes it, written when the
+// page asks (vornlog_lines) from the record kept; a text search writes them
+// all once more (vornlog_search) and keeps none. The page reads the columns
+// through the vornlog_* functions below, then frees them with
+// vornlog_release.
+#include <emscripten/emscripten.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/pairing.h"
+#include "analysis/segments.h"
+#include "base/out.h"
+#include "base/platform.h" // the console's texts only: no platform call is linked
+#include "capture/input.h"
+#include "capture/source.h"
+#include "capture/usb_source.h"
+#include "output/json_lines.h"
+#include "output/progress.h"
+#include "output/summary.h"
+#include "program/dump_input.h"
+#include "protocol/instructions.h"
+#include "protocol/motion/motion_fields.h"
+
+using namespace vornlog;
+
+// The page's progress bar: the share of the capture read, from 0 to 1, and
+// the pass (1: messages, 2: summary).
+EM_JS(void, vornlog_progress, (int pass, double share), { if (Module.onDecodeProgress) Module.onDecodeProgress(pass, share); });
+
+namespace {
+
+enum Mark : std::uint8_t {
+    kRefusal = 1,  // a Data reply "buffer full, data not stored"
+    kNoReply = 2,  // a PC message that got no reply
+    kStop = 4,     // a Stop message
+    kOtherSt = 8,  // a Data reply that neither stored nor refused
+    kErrors = 16,  // a message whose JSON line has errors
+};
+
+// A message's record as the JSON line needs it; its data field is kept in
+// one text for all.
+struct Kept {
+    double number = 0;
+    std::int64_t timeNs = 0;
+    std::uint32_t fieldAt = 0;
+    std::uint32_t fieldSize = 0;
+    Direction direction = Direction::Controller;
+    bool hasTime = false;
+    bool hasDevice = false;
+    TimeForm timeForm = TimeForm::None;
+    int timeDigits = 0;
+    UsbDevice device;
+};
+
+// Every message of the capture decoded last, and the first with a time
+// (its JSON t counts from it).
+struct Capture {
+    std::vector<Kept> messages;
+    std::string fields;
+    std::optional<std::size_t> firstTimed;
+};
+
+Capture capture;
+
+// Scratch text handed to the page (JSON lines, search hits).
+std::string scratch;
+
+struct Results {
+    std::vector<double> number;
+    std::vector<double> time; // seconds since the first timed message; NaN without
+    std::vector<std::uint8_t> from; // 0 PC, 1 controller
+    std::vector<std::uint8_t> code;
+    std::vector<std::uint8_t> marks;
+    std::vector<float> delay;      // ms from the request to this reply; NaN
+    std::vector<std::int8_t> buffer; // percent, Data replies; -1
+    std::vector<std::int32_t> segment; // SEG of a Data reply; -1
+    // Stored segments, rows of the steps CSV: the PC Data message (its index
+    // among the messages) and S1, S2, S3 with their signs, and PWM.
+    std::vector<std::int32_t> rowMessage;
+    std::vector<std::int32_t> rowSteps; // three per row
+    std::vector<std::int32_t> rowPwm;
+    std::vector<std::int32_t> rowSeg;
+    std::vector<std::uint8_t> rowEnd; // 1: an end-of-data row
+    std::string summary;
+    std::string problem;
+};
+
+Results results;
+
+long fileSize(std::FILE* f)
+{
+    if (std::fseek(f, 0, SEEK_END) != 0) return 0;
+    const long size = std::ftell(f);
+    std::rewind(f);
+    return size;
+}
+
+// The messages as writeJsonLines reads them, with their columns taken on
+// the way from the same records.
+class Columns final : public MessageSource {
+public:
+    // `pass` 1 takes the columns, and reads the JSON lines written to
+    // `json` for their errors; pass 2 (the summary) only shows progress.
+    Columns(MessageSource& in, std::FILE* file, long size, int pass, Out* json = nullptr, std::string* text = nullptr)
+        : in_(in), file_(file), size_(size), pass_(pass), json_(json), text_(text)
+    {
+    }
+
+    bool next(CaptureRecord& record) override
+    {
+        if (json_) scanLines();
+        if (!in_.next(record)) return false;
+        if (++records_ % 8192 == 0) progress();
+        if (pass_ == 1 && record.isMessage) take(record);
+        return true;
+    }
+    bool readError() const override { return in_.readError(); }
+    std::string fault() const override { return in_.fault(); }
+    std::string_view format() const override { return in_.format(); }
+    bool interrupted() const override { return in_.interrupted(); }
+    void readTimes() override { in_.readTimes(); }
+
+    // The lines written so far: a line without "errors":[] has errors
+    // (those bytes are in no JSON string: a string's quotes are escaped).
+    void scanLines()
+    {
+        json_->flush();
+        std::size_t from = 0;
+        for (std::size_t end = text_->find('\n'); end != std::string::npos; end = text_->find('\n', from)) {
+            const std::string_view line(text_->data() + from, end - from);
+            if (line.find("\"errors\":[]") == std::string_view::npos && scanned_ < results.marks.size())
+                results.marks[scanned_] |= kErrors;
+            ++scanned_;
+            from = end + 1;
+        }
+        text_->erase(0, from);
+    }
+
+    void finish()
+    {
+        if (json_) scanLines();
+        if (const auto unanswered = pairing_.finish()) results.marks[unanswered->at] |= kNoReply;
+    }
+
+private:
+    void progress() const
+    {
+        if (size_ > 0) vornlog_progress(pass_, static_cast<double>(std::ftell(file_)) / static_cast<double>(size_));
+    }
+
+    void take(const CaptureRecord& record)
+    {
+        const std::size_t index = results.number.size();
+        const std::uint8_t code = instructionCode(record.field);
+        const bool pc = record.direction == Direction::Pc;
+        results.number.push_back(static_cast<double>(record.number));
+        Kept kept;
+        kept.number = static_cast<double>(record.number);
+        kept.timeNs = record.timeNs;
+        kept.fieldAt = static_cast<std::uint32_t>(capture.fields.size());
+        kept.fieldSize = static_cast<std::uint32_t>(record.field.size());
+        kept.direction = record.direction;
+        kept.hasTime = record.hasTime;
+        kept.hasDevice = record.hasDevice;
+        kept.timeForm = record.timeForm;
+        kept.timeDigits = record.timeDigits;
+        kept.device = record.device;
+        capture.fields.append(record.field);
+        capture.messages.push_back(kept);
+        if (record.hasTime && !capture.firstTimed) capture.firstTimed = index;
+        if (record.hasTime && !firstTime_) firstTime_ = record.timeNs;
+        results.time.push_back(record.hasTime ? static_cast<double>(record.timeNs - *firstTime_) / 1e9 : NAN);
+        results.from.push_back(pc ? 0 : 1);
+        results.code.push_back(code);
+        results.marks.push_back(pc && code == 'S' ? kStop : 0);
+        results.delay.push_back(NAN);
+        results.buffer.push_back(-1);
+        results.segment.push_back(-1);
+
+        if (pc) {
+            RequestPairing::Request request{code, index, record.hasTime, record.timeNs};
+            if (const auto unanswered = pairing_.request(request)) results.marks[unanswered->at] |= kNoReply;
+        } else if (const auto answered = pairing_.reply(code)) {
+            if (answered->timed && record.hasTime)
+                results.delay[index] = static_cast<float>(static_cast<double>(record.timeNs - answered->ns) / 1e6);
+        }
+
+        if (code != motion::kDataCode) return;
+        if (pc) lastData_ = static_cast<std::int32_t>(index);
+        motion::decodeData(record.direction, record.field, sink_);
+        motion::StoredSegment stored;
+        const motion::DataEvent event = segments_.feed(record.direction, sink_.message(), stored);
+        if (!pc) {
+            results.buffer[index] = static_cast<std::int8_t>(motion::bufferPercent(stored.buf));
+            results.segment[index] = stored.seg;
+        }
+        if (event == motion::DataEvent::BufferFull) results.marks[index] |= kRefusal;
+        if (event == motion::DataEvent::NotUsbMode || event == motion::DataEvent::OtherStatus)
+            results.marks[index] |= kOtherSt;
+        if (event == motion::DataEvent::Stored) {
+            const motion::Segment& s = stored.segment;
+            results.rowMessage.push_back(lastData_);
+            results.rowEnd.push_back(s.endOfData() ? 1 : 0);
+            for (int axis = 0; axis < 3; ++axis) results.rowSteps.push_back(s.endOfData() ? 0 : s.steps[axis]);
+            results.rowPwm.push_back(s.hasPwm() ? s.pwm : -1);
+            results.rowSeg.push_back(stored.seg);
+        }
+    }
+
+    MessageSource& in_;
+    std::FILE* file_;
+    long size_;
+    int pass_;
+    Out* json_;
+    std::string* text_;
+    std::size_t scanned_ = 0;
+    std::uint64_t records_ = 0;
+    std::optional<std::int64_t> firstTime_;
+    RequestPairing pairing_;
+    motion::SegmentSink sink_;
+    motion::StoredSegments segments_;
+    std::int32_t lastData_ = -1;
+};
+
+// One pass over the capture at `path`: false, with results.problem, when
+// it cannot be read. What was decoded before a fault stays.
+template <class Pass>
+bool onePass(const char* path, const char* name, const std::optional<UsbDevice>& device, Pass pass)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        results.problem = std::string(kCantRead) + name;
+        return false;
+    }
+    const long size = fileSize(file);
+    StdioStream stream(file);
+    std::string consoleText;
+    Out console(&consoleText);
+    DumpInput input(stream, device, console);
+    if (!input.problem().empty()) {
+        results.problem = input.problem() + name;
+        std::fclose(file);
+        return false;
+    }
+    MessageSource& in = input.source();
+    pass(in, file, size);
+    bool ok = true;
+    if (in.readError()) {
+        results.problem = std::string(kCantRead) + name;
+        ok = false;
+    } else if (!in.fault().empty()) {
+        results.problem = "Damaged capture file, " + in.fault() + ": " + name;
+        ok = false;
+    }
+    std::fclose(file);
+    return ok;
+}
+
+// The kept records of some messages, as a capture gives them.
+class Replay final : public MessageSource {
+public:
+    explicit Replay(std::vector<std::size_t> which) : which_(std::move(which)) {}
+
+    bool next(CaptureRecord& record) override
+    {
+        if (at_ == which_.size()) return false;
+        const Kept& k = capture.messages[which_[at_++]];
+        record = CaptureRecord{};
+        record.number = static_cast<std::uint64_t>(k.number);
+        record.isMessage = true;
+        record.direction = k.direction;
+        record.field = std::string_view(capture.fields).substr(k.fieldAt, k.fieldSize);
+        record.hasTime = k.hasTime;
+        record.timeNs = k.timeNs;
+        record.timeForm = k.timeForm;
+        record.timeDigits = k.timeDigits;
+        record.hasDevice = k.hasDevice;
+        record.device = k.device;
+        return true;
+    }
+    bool readError() const override { return false; }
+    std::string_view format() const override { return {}; }
+
+private:
+    std::vector<std::size_t> which_;
+    std::size_t at_ = 0;
+};
+
+// The JSON line of message i, as -j writes it: the capture's first timed
+// message goes first (t counts from it), its line is left out.
+void putLine(std::size_t i)
+{
+    std::vector<std::size_t> which;
+    if (capture.firstTimed && *capture.firstTimed < i) which.push_back(*capture.firstTimed);
+    which.push_back(i);
+    Replay replay(std::move(which));
+    std::string text;
+    {
+        Out out(&text, false);
+        std::string consoleText;
+        Out console(&consoleText);
+        Progress progress(console, false);
+        writeJsonLines(replay, out, progress);
+        out.flush();
+    }
+    const std::size_t last = text.rfind('\n', text.size() >= 2 ? text.size() - 2 : 0);
+    scratch.append(last == std::string::npos || text.size() < 2 ? text : text.substr(last + 1));
+}
+
+} // namespace
+
+extern "C" {
+
+// The JSON lines of `count` messages (indices), one line each, in that
+// order, in vornlog_scratch.
+EMSCRIPTEN_KEEPALIVE void vornlog_lines(const std::int32_t* indices, int count)
+{
+    scratch.clear();
+    for (int k = 0; k < count; ++k) {
+        const auto i = static_cast<std::size_t>(indices[k]);
+        if (i < capture.messages.size()) putLine(i);
+        else scratch += "null\n";
+    }
+}
+
+// One byte for each message: 1 when its JSON line holds `query` (UTF-8, as
+// the line writes it), in vornlog_scratch.
+EMSCRIPTEN_KEEPALIVE void vornlog_search(const char* query, int size)
+{
+    const std::string_view needle(query, static_cast<std::size_t>(size));
+    const std::size_t n = capture.messages.size();
+    std::string hits(n, '\0');
+    std::vector<std::size_t> all(n);
+    for (std::size_t i = 0; i < n; ++i) all[i] = i;
+    Replay replay(std::move(all));
+    std::string text;
+    std::size_t line = 0;
+    Out out(&text, false, 1 << 16);
+    // The lines are looked at as they are written, a block at a time.
+    struct Lines final : public MessageSource {
+        Lines(Replay& r, Out& o, std::string& t, std::string& h, std::string_view q, std::size_t& l)
+            : replay(r), out(o), text(t), hits(h), query(q), line(l)
+        {
+        }
+        bool next(CaptureRecord& record) override
+        {
+            if ((line & 255) == 0) scan();
+            ++line;
+            return replay.next(record);
+        }
+        void scan()
+        {
+            out.flush();
+            std::size_t from = 0;
+            for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', from)) {
+                if (std::string_view(text.data() + from, end - from).find(query) != std::string_view::npos &&
+                    scanned < hits.size())
+                    hits[scanned] = 1;
+                ++scanned;
+                from = end + 1;
+            }
+            text.erase(0, from);
+        }
+        bool readError() const override { return false; }
+        std::string_view format() const override { return {}; }
+        Replay& replay;
+        Out& out;
+        std::string& text;
+        std::string& hits;
+        std::string_view query;
+        std::size_t& line;
+        std::size_t scanned = 0;
+    } lines(replay, out, text, hits, needle, line);
+    std::string consoleText;
+    Out console(&consoleText);
+    Progress progress(console, false);
+    writeJsonLines(lines, out, progress);
+    lines.scan();
+    scratch = std::move(hits);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* vornlog_scratch() { return scratch.data(); }
+EMSCRIPTEN_KEEPALIVE std::size_t vornlog_scratch_size() { return scratch.size(); }
+
+// Decodes the capture at `path` (named `name` in the summary and in the
+// messages), from USB device `device` ("BUS.ADDR", or "" for the one the
+// console would recognise). Returns 0, or 1 when the capture could not be
+// decoded to its end (vornlog_problem says why, as the console would).
+EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, const char* device)
+{
+    results = Results{};
+    capture = Capture{};
+    std::optional<UsbDevice> wanted;
+    if (device && *device) {
+        wanted = parseUsbDevice(device);
+        if (!wanted) {
+            results.problem = std::string("Not a USB device (BUS.ADDR): ") + device;
+            return 1;
+        }
+    }
+    const bool whole = onePass(path, name, wanted, [](MessageSource& in, std::FILE* file, long size) {
+        std::string text;
+        Out json(&text, false, 1 << 16);
+        Columns columns(in, file, size, 1, &json, &text);
+        std::string consoleText;
+        Out console(&consoleText);
+        Progress progress(console, false);
+        writeJsonLines(columns, json, progress);
+        columns.finish();
+    });
+    return whole ? 0 : 1;
+}
+
+// The session summary of the same capture (after vornlog_decode and
+// vornlog_release: the page is ready before it), in vornlog_summary.
+EMSCRIPTEN_KEEPALIVE void vornlog_summarize(const char* path, const char* name, const char* device)
+{
+    results = Results{};
+    std::optional<UsbDevice> wanted;
+    if (device && *device) wanted = parseUsbDevice(device);
+    onePass(path, name, wanted, [name](MessageSource& in, std::FILE* file, long size) {
+        Columns counted(in, file, size, 2);
+        Out out(&results.summary);
+        std::string consoleText;
+        Out console(&consoleText);
+        Progress progress(console, false);
+        writeSummary(counted, name, out, progress);
+        out.flush();
+    });
+}
+
+EMSCRIPTEN_KEEPALIVE std::size_t vornlog_messages() { return results.number.size(); }
+EMSCRIPTEN_KEEPALIVE const double* vornlog_number() { return results.number.data(); }
+EMSCRIPTEN_KEEPALIVE const double* vornlog_time() { return results.time.data(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_from() { return results.from.data(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_code() { return results.code.data(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_marks() { return results.marks.data(); }
+EMSCRIPTEN_KEEPALIVE const float* vornlog_delay() { return results.delay.data(); }
+EMSCRIPTEN_KEEPALIVE const std::int8_t* vornlog_buffer() { return results.buffer.data(); }
+EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_segment() { return results.segment.data(); }
+EMSCRIPTEN_KEEPALIVE std::size_t vornlog_rows() { return results.rowMessage.size(); }
+EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_message() { return results.rowMessage.data(); }
+EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_steps() { return results.rowSteps.data(); }
+EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_pwm() { return results.rowPwm.data(); }
+EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_seg() { return results.rowSeg.data(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_row_end() { return results.rowEnd.data(); }
+EMSCRIPTEN_KEEPALIVE const char* vornlog_summary() { return results.summary.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* vornlog_problem() { return results.problem.c_str(); }
+EMSCRIPTEN_KEEPALIVE void vornlog_release() { results = Results{}; }
+
+} // extern "C"
