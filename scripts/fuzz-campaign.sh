@@ -62,8 +62,8 @@ for pid in "${pids[@]}"; do wait "$pid" || status=1; done
 printf '%-14s %12s %10s %8s %8s %8s %s\n' target executions exec/s cov ft corpus findings
 for target in $targets; do
   log="$out/$target.log"
-  runs=$(grep -oP '^stat::number_of_executed_units: \K\d+' "$log" || echo "?")
-  rate=$(grep -oP '^stat::average_exec_per_sec: \K\d+' "$log" || echo "?")
+  runs=$(grep -oP '^stat::number_of_executed_units:\s+\K\d+' "$log" || echo "?")
+  rate=$(grep -oP '^stat::average_exec_per_sec:\s+\K\d+' "$log" || echo "?")
   last=$(grep -P '^#\d+\s' "$log" | tail -n 1)
   cov=$(grep -oP 'cov: \K\d+' <<<"$last" || echo "?")
   ft=$(grep -oP 'ft: \K\d+' <<<"$last" || echo "?")

@@ -85,6 +85,22 @@ void Out::emit(const char* s, std::size_t n)
         return;
     }
     if (!file_) return; // a sink that keeps nothing
+    if (escape_) {
+        const char* from = s;
+        for (const char* p = s; p < s + n; ++p) {
+            const unsigned char c = static_cast<unsigned char>(*p);
+            if ((c >= 0x20 && c != 0x7F) || c == '\t' || c == '\n' || c == '\r') continue;
+            if (p > from && std::fwrite(from, 1, static_cast<std::size_t>(p - from), file_) != static_cast<std::size_t>(p - from))
+                failed_ = true;
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            const char escaped[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+            if (std::fwrite(escaped, 1, 4, file_) != 4) failed_ = true;
+            from = p + 1;
+        }
+        if (s + n > from && std::fwrite(from, 1, static_cast<std::size_t>(s + n - from), file_) != static_cast<std::size_t>(s + n - from))
+            failed_ = true;
+        return;
+    }
     if (std::fwrite(s, 1, n, file_) != n) failed_ = true;
 }
 

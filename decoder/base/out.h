@@ -55,6 +55,11 @@ public:
     // Hands the buffered bytes on. Returns false once any write has failed.
     bool flush();
     bool failed() const { return failed_; }
+    // For a terminal: the control bytes a capture may carry (all but tab,
+    // line feed and carriage return) go out escaped as \xHH, so that no
+    // text of a capture can drive the terminal. A file or a pipe gets the
+    // exact bytes.
+    void escapeControls(bool on) { escape_ = on; }
 
     static constexpr bool platformCrlf()
     {
@@ -73,6 +78,7 @@ private:
     std::string* collect_ = nullptr;
     bool crlf_ = false;
     bool failed_ = false;
+    bool escape_ = false;
     char* buf_;
     char* pos_;
     char* end_;

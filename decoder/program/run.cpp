@@ -306,6 +306,7 @@ int run(const std::vector<std::string>& args)
     {
         MessageSource& in = input->source();
         Out out(dest);
+        out.escapeControls(isTerminal(dest));
         stream.onWait([&] {
             out.flush();
             std::fflush(dest);

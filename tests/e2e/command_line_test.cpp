@@ -257,3 +257,20 @@ TEST(CommandLine, DashIKeepsTheInstructionsNamedByLetterOrCode)
     }
     EXPECT_FALSE(box.exists("out.txt"));
 }
+
+TEST(CommandLine, ControlBytesOfTheCaptureReachATerminalEscapedAndAFileExact)
+{
+    // A Version reply whose text sets a terminal's title: ESC ] 0 ; hi BEL.
+    Sandbox box;
+    box.write("dump.txt", "2\tIN\t2026-11-30 14:02:11.518\t12\t56 1B 5D 30 3B 68 69 07 41 42 43 44\t.\r\n");
+    e2e::Redirect io;
+    io.terminalOutput = true;
+    const Result shown = box.run({"-n", "-q", "dump.txt", "-"}, io);
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("\\x1B]0;hi\\x07ABCD"), std::string::npos) << shown.out;
+    EXPECT_EQ(shown.out.find('\x1B'), std::string::npos);
+    EXPECT_EQ(shown.out.find('\x07'), std::string::npos);
+    const Result saved = box.run({"-n", "dump.txt", "report.txt"});
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_NE(box.read("report.txt").find("\x1B]0;hi\x07" "ABCD"), std::string::npos);
+}
