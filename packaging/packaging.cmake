@@ -3,10 +3,11 @@
 #
 # Linux (cmake --install, cpack -G DEB): vornlog and VornlogRun in bin/, the
 # manual page vornlog(1), the bash completion of vornlog, the launcher's
-# desktop entry, and the README with the sample capture under
-# share/doc/vornlog/.
+# desktop entry, and the README, the changelog and the JSON Schema of the
+# JSON Lines with the sample capture under share/doc/vornlog/.
 # Windows (the MinGW-w64 build, cpack -G ZIP): vornlog.exe, the launcher
-# VornlogRun.exe beside it, README.md and examples/session.txt.
+# VornlogRun.exe beside it, README.md, CHANGELOG.md,
+# vornlog-jsonl.schema.json and examples/session.txt.
 # The Wireshark dissector qmr5v.lua: in Linux, in Wireshark's global Lua
 # plugins folder (tshark -G folders), where Wireshark loads it without any
 # step; in the ZIP, beside the programs, for the user to copy into the
@@ -26,7 +27,8 @@ if(WIN32)
   if(TARGET VornlogRun)
     install(TARGETS VornlogRun RUNTIME DESTINATION .)
   endif()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+    ${PROJECT_SOURCE_DIR}/docs/vornlog-jsonl.schema.json DESTINATION .)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION examples)
   endif()
@@ -44,7 +46,8 @@ else()
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vornlog)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+    ${PROJECT_SOURCE_DIR}/docs/vornlog-jsonl.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/examples)
   endif()

@@ -56,7 +56,21 @@ if command -v man >/dev/null; then
   warnings=$(MANWIDTH=80 man --warnings -l /usr/share/man/man1/vornlog.1 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "the manual page has roff warnings: $warnings"
 fi
-[[ -f /usr/share/doc/vornlog/README.md ]] || fail "no README in /usr/share/doc/vornlog"
+for doc in README.md CHANGELOG.md vornlog-jsonl.schema.json; do
+  [[ -f /usr/share/doc/vornlog/$doc ]] || fail "no $doc in /usr/share/doc/vornlog"
+done
+# The installed schema is the repository's, and the installed vornlog's JSON
+# Lines of the sample are valid against it.
+cmp -s docs/vornlog-jsonl.schema.json /usr/share/doc/vornlog/vornlog-jsonl.schema.json ||
+  fail "the installed JSON Schema is not docs/vornlog-jsonl.schema.json"
+if python3 -c 'import jsonschema' 2>/dev/null; then
+  vornlog -n -q -j "$sample" - | python3 -c '
+import json, sys, jsonschema
+v = jsonschema.Draft202012Validator(json.load(open(sys.argv[1])))
+bad = [e.message for line in sys.stdin for e in v.iter_errors(json.loads(line))]
+sys.exit(bad[0] if bad else 0)' /usr/share/doc/vornlog/vornlog-jsonl.schema.json ||
+    fail "the installed vornlog's JSON Lines are not valid against the installed schema"
+fi
 [[ -f /usr/share/bash-completion/completions/vornlog ]] || fail "no bash completion for vornlog"
 if [[ -x build-package/launcher/VornlogRun ]]; then
   [[ -x /usr/bin/VornlogRun ]] || fail "VornlogRun is not installed"
@@ -133,7 +147,7 @@ if [[ ! -f $zip ]]; then
 else
   echo "   $zip"
   listing=$(cd "$work" && cmake -E tar tf "$root/$zip")
-  wanted=(vornlog.exe VornlogRun.exe README.md qmr5v.lua vornlog-viewer.html)
+  wanted=(vornlog.exe VornlogRun.exe README.md CHANGELOG.md vornlog-jsonl.schema.json qmr5v.lua vornlog-viewer.html)
   [[ -f examples/session.txt ]] && wanted+=(examples/session.txt)
   [[ -f examples/session.pcapng ]] && wanted+=(examples/session.pcapng)
   for f in "${wanted[@]}"; do

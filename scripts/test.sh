@@ -7,12 +7,13 @@ cd "$(dirname "$0")/.."
 # and runs the Wireshark dissector.
 # qt6-translations-l10n: Qt's own French texts in the launcher's dialogs.
 # bash-completion: the completion is also tried with its helpers loaded.
-# jq and python3: they read the JSON Lines.
+# jq and python3: they read the JSON Lines; python3-jsonschema checks them
+# against their JSON Schema.
 # emscripten: the viewer page's decoder as WebAssembly (Debian's em++ comes
 # with its system libraries built); chromium, chromium-driver and
 # python3-selenium: the page's test in headless Chromium.
 bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq python3 \
-  emscripten chromium chromium-driver python3-selenium
+  python3-jsonschema emscripten chromium chromium-driver python3-selenium
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -16,6 +16,7 @@
 
 #include "protocol/control/control_fields.h"
 #include "protocol/emit.h"
+#include "protocol/errors.h"
 #include "protocol/instructions.h"
 #include "protocol/lines.h"
 #include "protocol/table/table_fields.h"
@@ -70,7 +71,13 @@ void writeField(std::ostream& out, const Field& f, int n)
         }
         out << "}";
     }
-    if (f.unknown) out << ", unknown = " << quoted(std::string_view(f.unknown));
+    if (f.unknown)
+        out << ", unknown = " << quoted(std::string_view(f.unknown))
+            << ", unknown_kind = " << quoted(errorKindOf(f.unknown).name);
+    if (f.hasQuantity()) {
+        out << ", quantity = " << f.quantity + 1;
+        if (!f.unit.empty()) out << ", unit = " << quoted(f.unit);
+    }
     if (!f.bits.empty()) {
         out << ",\n     bits = {";
         for (const BitText& b : f.bits) out << "{" << b.bit << ", " << quotedOrFalse(b.set) << ", " << quotedOrFalse(b.clear) << "}, ";
@@ -128,6 +135,13 @@ void writeTables(std::ostream& out)
     say<control::kInvalidLcdLength>(out, "invalid_length");
     say<control::kInvalidLcdCharacter>(out, "invalid_character");
     say<control::kNoResetSequence>(out, "no_reset_sequence");
+    out << "}\n\n";
+    // The kinds of error, by their text without the report's layout (a
+    // form with its values as conversions).
+    out << "G.kinds = {\n";
+    for (const ErrorKindName& kind : kErrorKinds)
+        out << "  [" << quoted(detail::bareForm(kind.form)) << "] = {name = " << quoted(kind.name)
+            << ", meaning = " << quoted(kind.meaning) << "},\n";
     out << "}\n\n";
 }
 

@@ -48,9 +48,37 @@ local f_code = ProtoField.uint8("qmr5v.code", "Instruction", base.HEX)
 local f_from = ProtoField.string("qmr5v.from", "From")
 local all_fields = {f_code, f_from}
 
+-- The boolean field of a bit row, under its field's name, named after the
+-- row's text for a 1 (its text for a 0 when it has none): true when the
+-- text it is named after applies ("qmr5v.data.flag.motors_on",
+-- "qmr5v.data.cmd.s3_reversed").
+-- A bit row's key: its bit and texts, the same in both directions.
+local function row_key(row) return row[1] .. "|" .. tostring(row[2]) .. "|" .. tostring(row[3]) end
+
+-- Adds the bit fields of description d to `fields` (by row_key), made
+-- under `abbr`.
+local function bit_fields(abbr, d, fields)
+    fields = fields or {taken = {}}
+    for _, row in ipairs(d.bits or {}) do
+        local key = row_key(row)
+        if not fields[key] then
+            local text = row[2] or row[3]
+            local name = abbr .. "." .. filter_name(text)
+            if fields.taken[name] then name = name .. "_bit" .. row[1] end
+            fields.taken[name] = true
+            local labels = row[2] and {row[2], row[3] or ("not " .. row[2])} or {row[3], "not " .. row[3]}
+            fields[key] = ProtoField.bool(name, text, 8 * d.width, labels, 2 ^ row[1])
+            all_fields[#all_fields + 1] = fields[key]
+        end
+    end
+    return fields
+end
+
 -- described[code][direction][name]: the field's description, with its
--- ProtoField. Both directions of an instruction share a filter name for a
--- field of the same name and kind ("qmr5v.data.nbr").
+-- ProtoField, the decimal field of its quantity (".value"), of a Data
+-- message's move (".move") and its bit fields. Both directions of an
+-- instruction share a filter name for a field of the same name and kind
+-- ("qmr5v.data.nbr").
 local described = {}
 local codes = {}
 for code in pairs(G.instructions) do codes[#codes + 1] = code end
@@ -70,23 +98,48 @@ for _, code in ipairs(codes) do
                 if same then abbr = abbr .. "_" .. direction end
                 local f = d.text and ProtoField.string(abbr, d.name) or number_field[d.width](abbr, d.name, base.HEX)
                 all_fields[#all_fields + 1] = f
-                same = {kind = kind, field = f}
+                same = {kind = kind, field = f, abbr = abbr, bit_fields = bit_fields(abbr, d)}
+                if d.quantity then
+                    same.value_field = ProtoField.int32(abbr .. ".value",
+                        d.name .. " value" .. (d.unit and (" (" .. d.unit .. ")") or ""), base.DEC)
+                    all_fields[#all_fields + 1] = same.value_field
+                end
+                if code == 0x44 and direction == "pc" and d.name:match("^S%d$") then
+                    same.move_field = ProtoField.int32(abbr .. ".move", d.name .. " move (steps, signed by CMD)", base.DEC)
+                    all_fields[#all_fields + 1] = same.move_field
+                end
                 shared[d.name] = same
+            else
+                bit_fields(same.abbr, d, same.bit_fields)
             end
-            by_name[d.name] = setmetatable({field = same.field}, {__index = d})
+            by_name[d.name] = setmetatable({field = same.field, value_field = same.value_field,
+                                            move_field = same.move_field, bit_fields = same.bit_fields},
+                                           {__index = d})
         end
         described[code][direction] = by_name
     end
 end
 qmr5v.fields = all_fields
 
-local e_error = ProtoExpert.new("qmr5v.error", "Value without a meaning",
-    expert.group.PROTOCOL, expert.severity.WARN)
-local e_unknown = ProtoExpert.new("qmr5v.unknown_instruction", "Unknown instruction",
-    expert.group.UNDECODED, expert.severity.WARN)
+-- One expert field for each kind of error, "qmr5v.error.<kind>": the kinds
+-- of vornlog's JSON Lines and summary. Each is a value without a meaning in
+-- a message that is read whole (a short one too), so the group is
+-- Protocol, never Malformed.
+local e_kinds = {}
+local all_experts = {}
+local kind_names = {}
+for form, kind in pairs(G.kinds) do kind_names[#kind_names + 1] = form end
+table.sort(kind_names)
+for _, form in ipairs(kind_names) do
+    local kind = G.kinds[form]
+    e_kinds[kind.name] = ProtoExpert.new("qmr5v.error." .. kind.name, kind.meaning,
+        expert.group.PROTOCOL, expert.severity.WARN)
+    all_experts[#all_experts + 1] = e_kinds[kind.name]
+end
 local e_short = ProtoExpert.new("qmr5v.short", "Past the end of the message",
     expert.group.PROTOCOL, expert.severity.NOTE)
-qmr5v.experts = {e_error, e_unknown, e_short}
+all_experts[#all_experts + 1] = e_short
+qmr5v.experts = all_experts
 
 ---------------------------------------------------------------------------
 -- Reading a message: bytes in message order, little-endian values, bytes
@@ -131,9 +184,13 @@ end
 
 function Message:skip(width) self.pos = self.pos + width end
 
-function Message:error(item, text)
-    item:add_proto_expert_info(e_error, text)
+-- An error on `item`, its expert field that of its kind, which its form
+-- (the text before its values are filled in) names.
+local function add_error(item, text, form)
+    item:add_proto_expert_info(e_kinds[G.kinds[form or text].name], text)
 end
+
+function Message:error(item, text, form) add_error(item, text, form) end
 
 local function conversions(form)
     local count = 0
@@ -156,7 +213,8 @@ function Message:field(name, how)
     if how.show then value = how.show end
     local item = range and self.tree:add(d.field, range, value) or self.tree:add(d.field, value)
 
-    local text, err = how.text, how.error
+    local text, err, err_form = how.text, how.error, how.error_form
+    local shown -- the values that the meaning's form shows
     if not text and not err then
         local form = d.meaning
         if d.codes then
@@ -165,19 +223,31 @@ function Message:field(name, how)
         end
         if form and form ~= "" then
             if conversions(form) > 0 then
-                text = string.format(form, (how.args or function(v) return v end)(value))
+                shown = {(how.args or function(v) return v end)(value)}
+                text = string.format(form, (table.unpack or unpack)(shown))
             else
                 text = form
             end
         end
     end
+    -- A quantity: the number that the field's own meaning shows (or that
+    -- the layout gives with the meaning it chose).
+    local quantity = how.quantity
+    if quantity == nil and d.quantity and shown and not how.text and not how.error and d.codes == nil then
+        quantity = shown[d.quantity]
+    end
     local label = string.format("%s: 0x%0" .. (2 * d.width) .. "X", name, value)
     if text or err then label = label .. " -> " .. (text or err) end
     item:set_text(label)
-    if err then self:error(item, err) end
+    if quantity ~= nil then
+        local add = range and function(f, v) return item:add(f, range, v) end or function(f, v) return item:add(f, v) end
+        add(d.value_field, quantity):set_generated()
+        if d.move_field and how.move then add(d.move_field, how.move(value)):set_generated() end
+    end
+    if err then self:error(item, err, err_form) end
     if short then item:add_proto_expert_info(e_short, "Past the end of the message: read as 0") end
     if self.summary == nil then self.summary = text or err or false end
-    if d.bits and how.bits ~= false then self:bits(item, value, d.bits, range) end
+    if d.bits and how.bits ~= false then self:bits(item, value, d.bits, range, d.bit_fields) end
     return value, item, range
 end
 
@@ -207,8 +277,8 @@ function Message:text(name, count, empty)
 end
 
 -- The bit rows of `value` under `item`, one for each row that has a text
--- for the bit's value: ".... 1... = Source:USB".
-function Message:bits(item, value, rows, range)
+-- for the bit's value: ".... 1... = Source:USB", each its boolean field.
+function Message:bits(item, value, rows, range, fields)
     for _, row in ipairs(rows) do
         local n = row[1]
         local set = bit_of(value, n)
@@ -221,7 +291,11 @@ function Message:bits(item, value, rows, range)
                 if k == 4 then mask[#mask + 1] = " " end
             end
             local label = table.concat(mask) .. " = " .. text
-            if range then item:add(range, label) else item:add(label) end
+            -- True when the text the field is named after applies.
+            local applies = (row[2] and set == 1) or (not row[2] and set == 0)
+            local f, v = fields[row_key(row)], applies and 2 ^ n or 0
+            local row_item = range and item:add(f, range, v) or item:add(f, v)
+            row_item:set_text(label)
         end
     end
 end
@@ -261,14 +335,17 @@ layouts[0x44] = {
         if bit_of(cmd, 7) == 1 then -- the end of the data: its bit alone, nothing follows
             local _, item, range = m:field("CMD", {bits = false})
             local last = m.fields.CMD.bits[#m.fields.CMD.bits]
-            m:bits(item, cmd, {last}, range)
+            m:bits(item, cmd, {last}, range, m.fields.CMD.bit_fields)
             m.summary = last[2]
             return
         end
         m:field("CMD")
         m.summary = nil -- the pulses tell more
         m:field("NBR", {args = signed32})
-        for n = 1, 5 do m:field("S" .. n, {args = steps}) end
+        for n = 1, 5 do
+            local bit = bit_of(cmd, n - 1) -- 0: the axis reversed, its move negative
+            m:field("S" .. n, {args = steps, move = function(v) return bit == 1 and steps(v) or -steps(v) end})
+        end
         if bit_of(cmd, 6) == 1 then m:field("PWM", {args = pwm_percent}) end
         if bit_of(cmd, 5) == 1 then
             m:field("F_ACC")
@@ -307,7 +384,7 @@ layouts[0x53] = {
 -- MOFF: 0 is its code's text, 1 to 127 a delay in its meaning's form,
 -- anything above its error.
 local function moff(m, v)
-    if v >= 1 and v <= 127 then return {text = string.format(m.fields.MOFF.meaning, v)} end
+    if v >= 1 and v <= 127 then return {text = string.format(m.fields.MOFF.meaning, v), quantity = v} end
     return {}
 end
 
@@ -322,7 +399,7 @@ local function low_part(m)
         if axis == 0 then
             m:field("OUT" .. n, {text = S.axis_not_used, bits = false})
         elseif axis > 5 then
-            m:field("OUT" .. n, {error = string.format(S.axis_invalid, axis), bits = false})
+            m:field("OUT" .. n, {error = string.format(S.axis_invalid, axis), error_form = S.axis_invalid, bits = false})
         else
             m:field("OUT" .. n, {text = string.format(S.axis, axis)})
         end
@@ -365,7 +442,8 @@ layouts[0x54] = {
         local cmd = m:field("CMD", {args = function() return number end})
         if not m.fields.CMD.codes[cmd] then return end
         if cmd == 0x01 then
-            m:field("NBR", number <= 2 and {} or {error = string.format(S.invalid_table_number, number)})
+            m:field("NBR", number <= 2 and {} or
+                {error = string.format(S.invalid_table_number, number), error_form = S.invalid_table_number})
         else
             m:skip(1)
         end
@@ -423,7 +501,7 @@ layouts[0x50] = {
 -- LCD: byte 1 is a line code (a string follows) or a command code.
 local function bounded(v, low, high, error_form)
     if v >= low and v <= high then return {} end
-    return {error = string.format(error_form, v, v)}
+    return {error = string.format(error_form, v, v), error_form = error_form}
 end
 
 layouts[0x4C] = {
@@ -479,13 +557,31 @@ local f_address = Field.new("usb.device_address")
 local BULK, INTERRUPT = 3, 1
 local SUBMISSION, COMPLETION = 83, 67 -- usbmon's 'S' and 'C'
 
+-- The USB address that the USB dissector gives a side of the packet:
+-- "BUS.ADDR" and the endpoint for a device ("1.7.1"), nil for the host.
+local function usb_address(address)
+    local bus, device, endpoint = tostring(address):match("^(%d+)%.(%d+)%.(%d+)$")
+    if not bus then return nil end
+    return bus .. "." .. device, tonumber(endpoint)
+end
+
 -- "PC" or "QMR5V" when the packet carries a message: the data of a bulk or
 -- interrupt transfer on an endpoint other than 0, at its submission for an
 -- OUT transfer and at its completion for an IN transfer. Nil otherwise.
-local function sender(tvb)
+-- Without a protocol tree (tshark's first pass when no filter needs one)
+-- the USB fields have no values: the packet's addresses tell the direction
+-- then, and only the transfer that carries data comes with data (an OUT
+-- submission, an IN completion).
+local function sender(tvb, pinfo)
     if tvb:len() == 0 then return nil end
     local transfer, endpoint = f_transfer(), f_endpoint()
-    if not transfer or not endpoint then return nil end
+    if not transfer or not endpoint then
+        local from_device, from_endpoint = usb_address(pinfo.src)
+        local to_device, to_endpoint = usb_address(pinfo.dst)
+        if from_device and from_endpoint % 128 ~= 0 then return "QMR5V" end
+        if to_device and to_endpoint % 128 ~= 0 then return "PC" end
+        return nil
+    end
     if transfer.value ~= BULK and transfer.value ~= INTERRUPT then return nil end
     local ep = endpoint.value
     if ep % 128 == 0 then return nil end
@@ -506,9 +602,9 @@ local function sender(tvb)
     return nil
 end
 
-local function device_of()
+local function device_of(pinfo)
     local bus, address = f_bus(), f_address()
-    if not bus or not address then return nil end
+    if not bus or not address then return usb_address(pinfo.src) or usb_address(pinfo.dst) end
     return bus.value .. "." .. address.value
 end
 
@@ -532,7 +628,7 @@ local function dissect_message(tvb, pinfo, tree, from)
         layout(m)
         summary = m.summary
     else
-        code_item:add_proto_expert_info(e_unknown, S.unknown_instruction)
+        add_error(code_item, S.unknown_instruction)
     end
     local info = from .. ": " .. name
     if summary and summary ~= "" then info = info .. ", " .. summary end
@@ -581,9 +677,9 @@ local function is_controller(pinfo, device, from, code)
 end
 
 local function heuristic(tvb, pinfo, tree)
-    local from = sender(tvb)
+    local from = sender(tvb, pinfo)
     if not from then return false end
-    local device = device_of()
+    local device = device_of(pinfo)
     if not device or not is_controller(pinfo, device, from, tvb(0, 1):uint()) then return false end
     dissect_message(tvb, pinfo, tree, from)
     return true
@@ -592,7 +688,7 @@ end
 -- Called through a dissector table (Decode As, the interface class):
 -- every message of the device is the controller's.
 function qmr5v.dissector(tvb, pinfo, tree)
-    local from = sender(tvb)
+    local from = sender(tvb, pinfo)
     if not from then return 0 end
     return dissect_message(tvb, pinfo, tree, from)
 end

@@ -304,7 +304,7 @@ void JsonSink::instruction(std::uint8_t code, const Instruction* instruction)
         p = copy(p, "\",\"fields\":[");
     } else {
         p = copy(p, ",\"instruction\":null,\"fields\":[");
-        addError(detail::trimmedForm<kUnknownInstruction>.view());
+        addError(kKindOf<kUnknownInstruction>, false, detail::trimmedForm<kUnknownInstruction>.view());
     }
     out_.advance(p);
 }
@@ -337,19 +337,34 @@ void JsonSink::bits(std::span<const BitText> table, unsigned value)
 
 void JsonSink::end()
 {
-    char* p = out_.room(24 + errors_.size());
-    if (fields_) p = bitsOpen_ ? copy(p, "]}") : copy(p, "}");
+    char* p = out_.room(32 + errors_.size());
+    if (fields_) p = closeField(p);
     p = copy(p, "],\"errors\":[");
     p = copy(p, errors_);
     out_.advance(copy(p, "]}\n"));
 }
 
-void JsonSink::addError(std::string_view text)
+void JsonSink::addError(std::string_view kind, bool ofField, std::string_view text)
 {
     if (!errors_.empty()) errors_ += ',';
-    errors_ += '"';
+    errors_ += "{\"kind\":\"";
+    errors_ += kind;
+    errors_ += "\",\"field\":";
+    if (ofField) {
+        errors_ += '"';
+        errors_ += lastBefore_;
+        if (lastNumber_ >= 0) {
+            char number[12];
+            errors_.append(number, static_cast<std::size_t>(fmt::dec(number, lastNumber_) - number));
+        }
+        errors_ += lastAfter_;
+        errors_ += '"';
+    } else {
+        errors_ += "null";
+    }
+    errors_ += ",\"text\":\"";
     errors_ += text;
-    errors_ += '"';
+    errors_ += "\"}";
 }
 
 char* JsonSink::scratch(std::size_t n)

@@ -1,6 +1,9 @@
 // The decoders' sink that writes the decoded part of a message's JSON line
 // (json_lines.h): the instruction, the fields with their raw values,
-// meanings and bit rows, and the errors. Like the report's sink, it knows
+// quantities, meanings and bit rows, and the errors with their kinds.
+// Every field has the same keys:
+//   {"name":"S3","raw":7,"value":3,"unit":"steps","move":-3,"text":"3 steps","bits":[]}
+// null where a field has no such thing. Like the report's sink, it knows
 // each field's name, keys and forms when compiling: a field costs a few
 // copies, and only the characters that a message carries are looked at for
 // escaping (names and table texts are plain ASCII, checked when compiling).
@@ -12,10 +15,14 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 
 #include "base/out.h"
 #include "protocol/emit.h"
+#include "protocol/errors.h"
 #include "protocol/fields.h"
+#include "protocol/motion/motion_fields.h"
 #include "protocol/texts.h"
 
 namespace vornlog {
@@ -62,6 +69,7 @@ public:
     {
         fields_ = 0;
         bitsOpen_ = false;
+        cmd_ = 0;
         errors_.clear();
     }
     void end();
@@ -81,6 +89,7 @@ public:
     void codeField(const TableText* text, int number, const A&... numberAndValue)
     {
         char* p = head<F>(out_.room(kHeadRoom + F.name.size() + (text ? text->size + 24 : 0)), numberAndValue...);
+        p = copy(p, kNoQuantity);
         if (text && !text->meaning().empty()) {
             p = copy(p, ",\"text\":\"");
             const std::string_view meaning = text->meaning();
@@ -92,23 +101,27 @@ public:
                 p = copy(p, meaning.substr(text->number + 2));
             }
             *p++ = '"';
+        } else {
+            p = copy(p, kNoText);
         }
         out_.advance(p);
         if constexpr (F.unknown != nullptr)
-            if (!text) addError(TableText(F.unknown).meaning());
+            if (!text) addError(kUnknownKind<F>, true, TableText(F.unknown).meaning());
     }
 
     template <const Field& F, fmt::Text E, class... A>
     void fieldError(const A&... args)
     {
         valueOnly<F>(args...);
-        addError(detail::trimmedForm<E>.view());
+        addError(kKindOf<E>, true, detail::trimmedForm<E>.view());
     }
 
     template <const Field& F, class... A>
     void valueOnly(const A&... numberAndValue)
     {
-        out_.advance(head<F>(out_.room(kHeadRoom + F.name.size()), numberAndValue...));
+        char* p = head<F>(out_.room(kHeadRoom + F.name.size()), numberAndValue...);
+        p = copy(p, kNoQuantity);
+        out_.advance(copy(p, kNoText));
     }
 
     void bits(std::span<const BitText> table, unsigned value);
@@ -120,7 +133,9 @@ public:
         static_assert(plainText(T.view()) && !detail::carriesText<T>(), "an error text is plain ASCII");
         char text[kErrorRoom];
         static_assert(T.size + sizeof...(A) * fmt::kMaxConv <= kErrorRoom);
-        addError(std::string_view(text, static_cast<std::size_t>(fmt::write<T>(text, args...) - text)));
+        // An error line of its own belongs to the field just before it.
+        addError(kKindOf<E>, fields_ != 0,
+                 std::string_view(text, static_cast<std::size_t>(fmt::write<T>(text, args...) - text)));
     }
 
     template <fmt::Text T, class... A>
@@ -130,7 +145,9 @@ public:
 
 private:
     // The most that a field's keys, name without its number, and value take.
-    static constexpr std::size_t kHeadRoom = 64;
+    static constexpr std::size_t kHeadRoom = 192;
+    static constexpr char kNoQuantity[] = ",\"value\":null,\"unit\":null,\"move\":null";
+    static constexpr char kNoText[] = ",\"text\":null";
     static constexpr std::size_t kErrorRoom = 160;
 
     template <std::size_t N>
@@ -153,21 +170,28 @@ private:
     char* head(char* p, const A&... numberAndValue)
     {
         if (fields_++) {
-            if (bitsOpen_) *p++ = ']';
-            bitsOpen_ = false;
-            p = copy(p, "},");
+            p = closeField(p);
+            *p++ = ',';
         }
         *p++ = '{';
         using Name = detail::JsonName<F>;
         p = copy(p, Name::before.view());
+        lastBefore_ = F.name.substr(0, Name::at);
+        lastAfter_ = Name::afterNumber;
+        lastNumber_ = -1;
         if constexpr (F.numbered()) {
             static_assert(sizeof...(A) == 2);
-            p = fmt::dec(p, static_cast<std::int32_t>(detail::firstArg(numberAndValue...)));
+            lastNumber_ = static_cast<std::int32_t>(detail::firstArg(numberAndValue...));
+            p = fmt::dec(p, lastNumber_);
         }
         p = copy(p, Name::after.view());
         if constexpr (F.hasValue()) {
+            const auto value = static_cast<std::uint32_t>(detail::lastArg(numberAndValue...));
+            if constexpr (&F == &motion::kDataCmd) cmd_ = value;
             p = copy(p, ",\"raw\":");
-            p = fmt::decimal(p, static_cast<std::uint32_t>(detail::lastArg(numberAndValue...)));
+            p = fmt::decimal(p, value);
+        } else {
+            p = copy(p, ",\"raw\":null");
         }
         return p;
     }
@@ -199,28 +223,81 @@ private:
             p = head<F>(p, number, value);
         else
             p = head<F>(p, value);
+        p = quantity<F, M>(p, number, value, meaning...);
         if constexpr (T.size != 0) {
             char* const key = p;
             p = copy(p, ",\"text\":\"");
             if constexpr (carries) {
                 char* const raw = scratch(fmt::bound<T>(meaning...));
                 const std::string_view text(raw, static_cast<std::size_t>(fmt::write<T>(raw, meaning...) - raw));
-                p = text.empty() ? key : writeJsonText(p, text);
-                if (!text.empty()) *p++ = '"';
+                if (text.empty()) {
+                    p = copy(key, kNoText);
+                } else {
+                    p = writeJsonText(p, text);
+                    *p++ = '"';
+                }
             } else {
                 p = fmt::write<T>(p, meaning...);
                 *p++ = '"';
             }
+        } else {
+            p = copy(p, kNoText);
         }
         out_.advance(p);
     }
 
-    void addError(std::string_view text);
+    // The number that the field's own meaning shows, its unit, and for the
+    // axes of a Data message their move, signed by CMD's direction bits.
+    template <const Field& F, fmt::Text M, class N, class V, class... A>
+    char* quantity(char* p, const N& number, const V& value, const A&... meaning)
+    {
+        if constexpr (F.hasQuantity() && M.view() == F.meaning) {
+            static_assert(static_cast<std::size_t>(F.quantity) < sizeof...(A), "a quantity is one of the meaning's values");
+            const auto& shown = std::get<static_cast<std::size_t>(F.quantity)>(std::forward_as_tuple(meaning...));
+            static_assert(std::is_integral_v<std::remove_cvref_t<decltype(shown)>>, "a quantity is a whole number");
+            p = copy(p, ",\"value\":");
+            p = fmt::dec(p, static_cast<std::int32_t>(shown));
+            if constexpr (F.unit.empty()) {
+                p = copy(p, ",\"unit\":null");
+            } else {
+                static_assert(plainText(F.unit));
+                static constexpr auto unit =
+                    fmt::join(fmt::join(fmt::Text(",\"unit\":\""), fmt::Text<F.unit.size() + 1>{F.unit}), fmt::Text("\""));
+                p = copy(p, unit.view());
+            }
+            if constexpr (&F == &motion::kDataSteps) {
+                p = copy(p, ",\"move\":");
+                p = fmt::dec(p, motion::moveOf(cmd_, static_cast<int>(number), static_cast<std::int32_t>(value)));
+            } else {
+                p = copy(p, ",\"move\":null");
+            }
+            return p;
+        } else {
+            return copy(p, kNoQuantity);
+        }
+    }
+
+    // Ends the field before: its bit rows, an empty array when it had none.
+    char* closeField(char* p)
+    {
+        p = bitsOpen_ ? copy(p, "]}") : copy(p, ",\"bits\":[]}");
+        bitsOpen_ = false;
+        return p;
+    }
+
+    // An error of `kind`; `ofField`: it belongs to the field written last.
+    void addError(std::string_view kind, bool ofField, std::string_view text);
     char* scratch(std::size_t n);
 
     Out& out_;
     std::size_t fields_ = 0;
     bool bitsOpen_ = false;
+    // CMD of a Data message, which signs the moves of its axes.
+    unsigned cmd_ = 0;
+    // The name of the field written last: before its number, the number
+    // (-1: none), after it.
+    std::string_view lastBefore_, lastAfter_;
+    std::int32_t lastNumber_ = -1;
     // The errors' part of the line: they come after the fields.
     std::string errors_;
     std::string scratch_;

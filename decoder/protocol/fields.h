@@ -61,9 +61,17 @@ struct Field {
     // The bit rows written under the field's line, for the bits that have a
     // meaning.
     std::span<const BitText> bits{};
+    // A meaning that shows a quantity ("800 steps", "192 => 75%"): which
+    // of its form's conversions is the number (-1: none), and its unit
+    // (empty for a bare number: a segment number, a position). Only the
+    // field's own meaning shows it, not a form or a code text the decoder
+    // chooses instead.
+    int quantity = -1;
+    std::string_view unit{};
 
     constexpr bool numbered() const { return name.find("%d") != std::string_view::npos; }
     constexpr bool hasValue() const { return kind == FieldKind::Number; }
+    constexpr bool hasQuantity() const { return quantity >= 0; }
 };
 
 // The fields that one direction of one instruction may hold, in the order

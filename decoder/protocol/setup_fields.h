@@ -27,7 +27,9 @@ inline constexpr Field kMoff{.name = "MOFF",
                              .head = "     MOFF=0x%02X\t-> ",
                              .meaning = "Auto motors on/off set to %d sec\n",
                              .codes = kMoffDisabled,
-                             .unknown = kInvalidValue};
+                             .unknown = kInvalidValue,
+                             .quantity = 0,
+                             .unit = "s"};
 
 inline constexpr int kLongestMoff = 127;
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "emit.h"
+#include "errors.h"
 #include "instructions.h"
 
 namespace vornlog {
@@ -34,6 +35,8 @@ struct ErrorKind {
     // the frame's "=> " and the line end, tabs as spaces and each value as
     // "?" ("ERROR invalid value POS=0x?=?").
     std::string_view census;
+    // Its stable name ("unknown_status", errors.h).
+    std::string_view name;
 };
 
 namespace detail {
@@ -72,10 +75,12 @@ consteval auto censusOf()
     return c;
 }
 
-template <fmt::Text T>
+// The kind of error text T, whose own error text (its form without the
+// field's head) is K.
+template <fmt::Text T, fmt::Text K = T>
 struct ErrorKindOf {
     static constexpr auto census = censusOf<T>();
-    static constexpr ErrorKind kind{T.view(), std::string_view(census.text, census.size)};
+    static constexpr ErrorKind kind{T.view(), std::string_view(census.text, census.size), kKindOf<K>};
 };
 
 // The error text of a field's value that its table does not name.
@@ -221,7 +226,7 @@ public:
     void fieldError(const A&... numberAndValue)
     {
         keep<F>(numberAndValue...);
-        addError<fmt::join(FieldForms<F>::head, E)>();
+        addError<fmt::join(FieldForms<F>::head, E), E>();
     }
 
     template <const Field& F, class... A>
@@ -256,10 +261,10 @@ private:
             put(place<F>(0), static_cast<std::uint32_t>(std::get<0>(all)));
     }
 
-    template <fmt::Text T>
+    template <fmt::Text T, fmt::Text K = T>
     void addError()
     {
-        errors_.push_back(&detail::ErrorKindOf<T>::kind);
+        errors_.push_back(&detail::ErrorKindOf<T, K>::kind);
     }
 };
 

@@ -2,7 +2,7 @@
 """The JSON Lines of vornlog (-j) judged with tools nobody here wrote (jq,
 Python's json module, tshark) and against vornlog's own report:
 
-    json-agrees.py VORNLOG CAPTURE[@BUS.ADDR] ... [--random N]
+    json-agrees.py VORNLOG CAPTURE[@BUS.ADDR] ... [--random N] [--schema SCHEMA]
 
 For each capture (and N random text dumps and pcapng files), every line of
 the JSON Lines must be one JSON object, valid UTF-8, that jq and Python both
@@ -12,7 +12,11 @@ report shows of it: the instruction, every field line's name and hex value
 and exactly the report's error texts. The number of a text dump's message is
 the capture line that holds it, and its time is that line's date and time;
 the number of a pcapng message is the frame that tshark shows with the same
-bytes, device and time.
+bytes, device and time. Every field object has the same keys; a quantity's
+`value` is the number its text shows, in the unit it names; the moves of the
+Data messages that the controller stored are the steps CSV's rows (vornlog
+-s); every error has a kind that the README lists. With --schema, every line
+is valid against the JSON Schema (python3-jsonschema, draft 2020-12).
 """
 import datetime
 import json
@@ -294,10 +298,90 @@ def check(vornlog, arg):
         if not any(i[0] == "instruction" for i in items) and o["instruction"] is not None:
             fail(at, "an instruction the report does not know")
         for f in fields:
-            if "report bits" in f and f["report bits"] != f.get("bits", []):
-                fail(at, f"field {f['name']}: bits {f.get('bits')}, the report has {f['report bits']}")
-        if errors != o["errors"]:
+            if "report bits" in f and f.pop("report bits") != f.get("bits"):
+                fail(at, f"field {f['name']}: bits {f.get('bits')}, the report has them otherwise")
+        if [e.get("text") for e in o["errors"]] != errors:
             fail(at, f"errors {o['errors']}, the report has {errors}")
+        check_values(at, o)
+    check_moves(where, objects, run(vornlog, options + ["-s", capture]))
+    if VALIDATOR is not None:
+        for o in objects:
+            for e in VALIDATOR.iter_errors(o):
+                fail(f"{where} message {o.get('number')}", f"not valid against the schema: {e.message}")
+                break
+
+
+FIELD_KEYS = ["name", "raw", "value", "unit", "move", "text", "bits"]
+ERROR_KEYS = ["kind", "field", "text"]
+# The word that a quantity's text shows for each unit.
+UNIT_WORDS = {"pulses": "pulses", "steps": "steps", "%": "%", "kHz": "kHz", "steps/mm": "steps for 1mm",
+              "steps/s": "steps/s", "s": "sec", None: ""}
+
+
+def check_values(at, o):
+    names = [f["name"] for f in o["fields"]]
+    for f in o["fields"]:
+        if list(f) != FIELD_KEYS:
+            fail(at, f"field keys {list(f)}")
+            continue
+        text = f["text"] or ""
+        if f["value"] is None:
+            if f["unit"] is not None or f["move"] is not None:
+                fail(at, f"field {f['name']}: a unit or a move without a value")
+            continue
+        # The number the text shows: the percentage of "192 => 75%", else its first number.
+        numbers = re.findall(r"-?\d+(?=%)" if f["unit"] == "%" else r"-?\d+", text)
+        if not numbers or int(numbers[0]) != f["value"]:
+            fail(at, f"field {f['name']}: value {f['value']}, its text says {text!r}")
+        if f["unit"] not in UNIT_WORDS or UNIT_WORDS[f["unit"]] not in text:
+            fail(at, f"field {f['name']}: unit {f['unit']!r}, its text says {text!r}")
+        if (f["move"] is not None) != (o["instruction"] == "Data" and o["from"] == "PC" and f["name"] in AXES):
+            fail(at, f"field {f['name']}: move {f['move']}")
+    for e in o["errors"]:
+        if list(e) != ERROR_KEYS or e["kind"] not in KINDS or (e["field"] is not None and e["field"] not in names):
+            fail(at, f"error {e}: keys, a kind that the README lists, a field of the message")
+
+
+AXES = ["S1", "S2", "S3", "S4", "S5"]
+
+
+def check_moves(where, objects, csv):
+    """The stored segments summed up from the JSON: the PC's last Data
+    message, confirmed by a Data reply whose ST is 1, gives the steps CSV's
+    next row: the moves of S1 to S5, with the reply's SEG and BUF."""
+    rows = csv.decode("latin-1").splitlines()[1:]
+    pending, expected = None, []
+    for o in objects:
+        if o["instruction"] != "Data":
+            continue
+        fields = {f["name"]: f for f in o["fields"]}
+        if o["from"] == "PC":
+            pending = o
+        elif "ST" in fields and fields["ST"]["raw"] == 1 and pending is not None:
+            seg = fields["SEG"]["raw"]
+            moves = [f["move"] for f in pending["fields"] if f["name"] in AXES]
+            if not moves:  # the end of the data
+                expected.append(f"{seg};-")
+            else:
+                expected.append(f"{seg};{fields['BUF']['value']}%;" + ";".join(str(m) for m in moves))
+    got = [r if r.endswith(";-") else ";".join(r.split(";")[:2] + r.split(";")[3:8]) for r in rows]
+    if got != expected:
+        diff = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+        fail(where, f"the moves of the stored Data messages are not the steps CSV: row {diff + 1}: "
+                    f"{got[diff:diff + 1]} against {expected[diff:diff + 1]} ({len(got)} rows, {len(expected)} stored)")
+
+
+def readme_kinds():
+    """The error kinds that the README's table lists: | `kind` | meaning |."""
+    readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+    text = open(readme, encoding="utf-8").read()
+    section = text[text.index("### Error kinds"):]
+    section = section[:section.index("\n## ")]
+    return set(re.findall(r"^\| `([a-z_]+)` \|", section, re.M))
+
+
+KINDS = readme_kinds()
+VALIDATOR = None
 
 
 def main():
@@ -306,6 +390,18 @@ def main():
     if "--random" in args:
         i = args.index("--random")
         count = int(args[i + 1])
+        del args[i:i + 2]
+    if "--schema" in args:
+        i = args.index("--schema")
+        global VALIDATOR
+        try:
+            import jsonschema
+        except ImportError:
+            print("python3-jsonschema is not installed", file=sys.stderr)
+            return 77
+        schema = json.load(open(args[i + 1], encoding="utf-8"))
+        jsonschema.Draft202012Validator.check_schema(schema)
+        VALIDATOR = jsonschema.Draft202012Validator(schema)
         del args[i:i + 2]
     vornlog, captures = args[0], args[1:]
     if not shutil.which("jq"):
@@ -326,7 +422,8 @@ def main():
         print("FAIL:", f, file=sys.stderr)
     if failures:
         return 1
-    print(f"JSON Lines agree with the report on {len(captures)} captures"
+    print(f"JSON Lines agree with the report and the steps CSV on {len(captures)} captures"
+          + (", and the schema" if VALIDATOR else "")
           + ("" if shutil.which("tshark") else " (tshark missing: frames not compared)"))
     return 0
 

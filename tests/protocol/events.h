@@ -8,11 +8,14 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <tuple>
 
+#include "base/out.h"
 #include "protocol/emit.h"
+#include "protocol/errors.h"
 #include "protocol/fields.h"
 #include "protocol/lines.h"
-#include "base/out.h"
+#include "protocol/motion/motion_fields.h"
 #include "protocol/texts.h"
 
 namespace vornlog {
@@ -37,6 +40,25 @@ struct FieldEvent {
     // end ("800 pulses"); empty when it gives none. Characters of the
     // message (a name, a version) are as they are, any bytes at all.
     std::string_view text;
+    // The number that its meaning shows and its unit (empty for none), when
+    // the meaning is a quantity ("800 steps": 800, "steps").
+    bool hasQuantity = false;
+    std::int32_t quantity = 0;
+    std::string_view unit;
+    // The move of an axis of a Data message, signed by CMD's direction bits.
+    bool hasMove = false;
+    std::int32_t move = 0;
+};
+
+// An error text of the report.
+struct ErrorEvent {
+    // Its stable kind ("unknown_status", errors.h).
+    std::string_view kind;
+    // The field it belongs to ("ST"), empty when none.
+    std::string_view field;
+    // As the report writes it, without its indentation and line end
+    // ("ERROR: Unknown command").
+    std::string_view text;
 };
 
 class MessageEvents {
@@ -47,9 +69,7 @@ public:
     virtual void field(const FieldEvent& field) = 0;
     // A bit row under the last field.
     virtual void bit(int bit, int value, std::string_view text) = 0;
-    // An error text, as the report writes it without its indentation and
-    // line end ("ERROR: Unknown command").
-    virtual void error(std::string_view text) = 0;
+    virtual void error(const ErrorEvent& error) = 0;
     // A line of the report that is neither a field nor an error ("No
     // paramters"), likewise trimmed.
     virtual void line(std::string_view text) { (void)text; }
@@ -68,7 +88,9 @@ public:
     void instruction(std::uint8_t code, const Instruction* instruction)
     {
         events_.instruction(code, instruction);
-        if (!instruction) events_.error(detail::trimmedForm<kUnknownInstruction>.view());
+        last_ = {};
+        cmd_ = 0;
+        if (!instruction) events_.error({kKindOf<kUnknownInstruction>, {}, detail::trimmedForm<kUnknownInstruction>.view()});
     }
 
     template <const Field& F, fmt::Text M, class... A>
@@ -90,7 +112,7 @@ public:
         if (text) e.text = tableText(*text, number);
         events_.field(e);
         if constexpr (F.unknown != nullptr)
-            if (!text) events_.error(TableText(F.unknown).meaning());
+            if (!text) events_.error({kUnknownKind<F>, last_, TableText(F.unknown).meaning()});
     }
 
     template <const Field& F, fmt::Text E, class... A>
@@ -98,7 +120,7 @@ public:
     {
         static_assert(sizeof...(A) == std::size_t{F.numbered()} + 1, "the error has no values of its own");
         valueOnly<F>(args...);
-        events_.error(detail::trimmedForm<E>.view());
+        events_.error({kKindOf<E>, last_, detail::trimmedForm<E>.view()});
     }
 
     template <const Field& F, class... A>
@@ -121,7 +143,8 @@ public:
     template <fmt::Text E, class... A>
     void error(const A&... args)
     {
-        events_.error(render<detail::trimmedForm<E>>(args...));
+        // An error line of its own belongs to the field just before it.
+        events_.error({kKindOf<E>, last_, render<detail::trimmedForm<E>>(args...)});
     }
 
     template <fmt::Text T, class... A>
@@ -149,6 +172,7 @@ private:
         } else {
             e.name = F.name;
         }
+        last_ = e.name;
         return e;
     }
 
@@ -157,16 +181,26 @@ private:
     void valueAndMeaning(FieldEvent& e, const N&, const A&... args)
     {
         if constexpr (F.hasValue())
-            withValue<M>(e, args...);
+            withValue<F, M>(e, args...);
         else
             withMeaning<M>(e, args...);
     }
 
-    template <fmt::Text M, class V, class... A>
+    template <const Field& F, fmt::Text M, class V, class... A>
     void withValue(FieldEvent& e, const V& value, const A&... meaning)
     {
         e.hasValue = true;
         e.value = static_cast<std::uint32_t>(value);
+        if constexpr (&F == &motion::kDataCmd) cmd_ = e.value;
+        if constexpr (F.hasQuantity() && M.view() == F.meaning) {
+            e.hasQuantity = true;
+            e.quantity = static_cast<std::int32_t>(std::get<static_cast<std::size_t>(F.quantity)>(std::forward_as_tuple(meaning...)));
+            e.unit = F.unit;
+            if constexpr (&F == &motion::kDataSteps) {
+                e.hasMove = true;
+                e.move = motion::moveOf(cmd_, e.number, static_cast<std::int32_t>(value));
+            }
+        }
         withMeaning<M>(e, meaning...);
     }
 
@@ -190,6 +224,9 @@ private:
     char* room(std::size_t n);
 
     MessageEvents& events_;
+    // The name of the last field, which an error line of its own belongs to.
+    std::string_view last_;
+    unsigned cmd_ = 0;
     char name_[32]{};
     std::unique_ptr<char[]> text_;
     std::size_t capacity_ = 0;

@@ -17,6 +17,7 @@
 #include "output/json_sink.h"
 #include "output/report.h"
 #include "protocol/decode.h"
+#include "protocol/errors.h"
 #include "protocol/events.h"
 #include "protocol/instructions.h"
 
@@ -53,8 +54,14 @@ public:
 
         close();
         text_ += (fields_++ ? ",{" : "{") + std::string("\"name\":\"") + std::string(f.name) + "\"";
-        if (f.hasValue) text_ += ",\"raw\":" + std::to_string(f.value);
-        if (!f.text.empty()) text_ += ",\"text\":\"" + json(f.text) + "\"";
+        text_ += ",\"raw\":" + (f.hasValue ? std::to_string(f.value) : "null");
+        text_ += ",\"value\":" + (f.hasQuantity ? std::to_string(f.quantity) : "null");
+        text_ += ",\"unit\":" + (f.unit.empty() ? "null" : "\"" + std::string(f.unit) + "\"");
+        text_ += ",\"move\":" + (f.hasMove ? std::to_string(f.move) : "null");
+        text_ += ",\"text\":" + (f.text.empty() ? "null" : "\"" + json(f.text) + "\"");
+        if (f.hasQuantity) { // the number its text shows
+            EXPECT_NE(f.text.find(std::to_string(f.quantity)), std::string_view::npos) << f.name << ": " << f.text;
+        }
     }
     void bit(int bit, int value, std::string_view text) override
     {
@@ -62,13 +69,18 @@ public:
         text_ += "{\"bit\":" + std::to_string(bit) + ",\"value\":" + std::to_string(value) + ",\"text\":\"" +
                  json(text) + "\"}";
     }
-    void error(std::string_view text) override { errors_.push_back(std::string(text)); }
+    void error(const ErrorEvent& e) override
+    {
+        errors_.push_back("{\"kind\":\"" + std::string(e.kind) + "\",\"field\":" +
+                          (e.field.empty() ? "null" : "\"" + std::string(e.field) + "\"") + ",\"text\":\"" +
+                          json(e.text) + "\"}");
+    }
 
     std::string finish()
     {
         close();
         text_ += "],\"errors\":[";
-        for (std::size_t i = 0; i < errors_.size(); ++i) text_ += (i ? ",\"" : "\"") + json(errors_[i]) + "\"";
+        for (std::size_t i = 0; i < errors_.size(); ++i) text_ += (i ? "," : "") + errors_[i];
         return text_ + "]}\n";
     }
 
@@ -85,7 +97,7 @@ private:
     void close()
     {
         if (fields_ == 0) return;
-        text_ += bits_ ? "]}" : "}";
+        text_ += bits_ ? "]}" : ",\"bits\":[]}";
         bits_ = 0;
     }
 
@@ -138,6 +150,31 @@ TEST(Fields, EveryFieldDecodedIsListedForItsInstructionAndTheEventsHoldWhatTheJs
         }
     }
     EXPECT_GT(fields, 4 * messages); // the messages were decoded, not refused
+}
+
+// Every error kind of the decoders is in the README's table and in the JSON
+// Schema's list, and nothing else is.
+TEST(ErrorKinds, AreTheReadmesAndTheSchemas)
+{
+    auto read = [](const char* path) {
+        std::ifstream file(std::string(VORNLOG_SOURCE_DIR) + "/" + path, std::ios::binary);
+        return std::string{std::istreambuf_iterator<char>(file), {}};
+    };
+    const std::string readme = read("README.md");
+    const std::string schema = read("docs/vornlog-jsonl.schema.json");
+    const std::size_t table = readme.find("### Error kinds");
+    ASSERT_NE(table, std::string::npos);
+    const std::size_t enumAt = schema.find("\"enum\": [\"unknown_instruction\"");
+    ASSERT_NE(enumAt, std::string::npos);
+    const std::string list = schema.substr(enumAt, schema.find(']', enumAt) - enumAt);
+    std::size_t listed = 0;
+    for (const ErrorKindName& kind : kErrorKinds) {
+        EXPECT_NE(readme.find("| `" + std::string(kind.name) + "` |", table), std::string::npos) << kind.name;
+        EXPECT_NE(list.find("\"" + std::string(kind.name) + "\""), std::string::npos) << kind.name;
+        for (const ErrorKindName& other : kErrorKinds) EXPECT_TRUE(&kind == &other || kind.name != other.name);
+        ++listed;
+    }
+    EXPECT_EQ(static_cast<std::size_t>(std::count(list.begin(), list.end(), ',')) + 1, listed) << list;
 }
 
 #ifdef VORNLOG_DISSECTOR

@@ -118,10 +118,11 @@ def expected(o):
     fields = []
     for f in o["fields"]:
         e = {"name": f["name"]}
+        # Every field has every key; the page reads a null as "null".
         if "raw" in f:
-            e["raw"] = str(f["raw"])
+            e["raw"] = "null" if f["raw"] is None else str(f["raw"])
         if "text" in f:
-            e["text"] = f["text"]
+            e["text"] = "null" if f["text"] is None else f["text"]
         if f.get("bits"):
             e["bits"] = [[str(b["bit"]), str(b["value"]), b["text"]] for b in f["bits"]]
         fields.append(e)

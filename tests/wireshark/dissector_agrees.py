@@ -7,7 +7,7 @@
 For each capture, vornlog -j lists the controller's messages (of device
 BUS.ADDR when one is given, which the dissector's preference then names too)
 and tshark dissects the capture with the Lua dissector loaded, in two passes
-(-2) and in one. --random adds N captures of random messages of all kinds
+(-2), with and without a display filter, and in one. --random adds N captures of random messages of all kinds
 (device 1.7 named); --writer adds, for each seed, a capture of random
 requests and replies beside a mouse and a disk, where the dissector finds the
 controller itself. With two passes, the frame of
@@ -56,10 +56,11 @@ def tshark(lua, args, first=()):
     return run.returncode, run.stdout, err
 
 
-def dissected(lua, capture, device, two_pass):
-    """{frame number: {"fields": [(abbr, value, label)], "warnings": n}} of the qmr5v frames."""
+def dissected(lua, capture, device, two_pass, filtered=True):
+    """{frame number: {"fields": [(abbr, value, label)], "warnings": n}} of the qmr5v frames,
+    chosen by a display filter or, without one, from every frame."""
     args = (["-2"] if two_pass else []) + (["-o", "qmr5v.device:" + device] if device else [])
-    status, out, err = tshark(lua, args + ["-r", capture, "-T", "pdml", "-Y", "qmr5v"])
+    status, out, err = tshark(lua, args + ["-r", capture, "-T", "pdml"] + (["-Y", "qmr5v"] if filtered else []))
     if status != 0 or err:
         raise AssertionError("tshark failed on %s: %s" % (capture, "\n".join(err)))
     frames = {}
@@ -76,7 +77,8 @@ def dissected(lua, capture, device, two_pass):
                         fields.append((name, f.get("show"), f.get("showname")))
                     if name == "_ws.expert.severity" and f.get("show") == str(0x00600000):
                         warnings += 1
-        frames[number] = {"fields": fields, "warnings": warnings}
+        if any(proto.get("name") == "qmr5v" for proto in packet.iter("proto")):
+            frames[number] = {"fields": fields, "warnings": warnings}
     return frames
 
 
@@ -102,10 +104,15 @@ def check_message(message, frame):
         faults.append("code %s, not %#x" % (by_abbr.get("qmr5v.code"), message["code"]))
     if by_abbr.get("qmr5v.from", ("", ""))[0] != message["from"]:
         faults.append("sender %s, not %s" % (by_abbr.get("qmr5v.from"), message["from"]))
+    # The expert information: one qmr5v.error.<kind> for each error, in order.
+    kinds = [abbr for abbr, _, _ in fields if abbr.startswith("qmr5v.error.")]
+    if kinds != ["qmr5v.error." + e["kind"] for e in message["errors"]]:
+        faults.append("expert fields %s for the errors %s" % (kinds, message["errors"]))
+    fields = [f for f in fields if not f[0].startswith("qmr5v.error.") and f[0] != "qmr5v.short"]
     # Each field of the message, in order, among the dissector's fields.
     at = 0
     for field in message["fields"]:
-        if "raw" not in field:
+        if field["raw"] is None:
             continue
         suffix = "." + filter_name(field["name"])
         while at < len(fields) and not (fields[at][0].endswith(suffix) and fields[at][0].count(".") == 2):
@@ -117,8 +124,21 @@ def check_message(message, frame):
         at += 1
         if number_value(value) != field["raw"]:
             faults.append("%s = %s, not %#x" % (abbr, value, field["raw"]))
-        if "text" in field and not label.endswith(" -> " + field["text"]):
+        if field["text"] is not None and not label.endswith(" -> " + field["text"]):
             faults.append("%s reads \"%s\", not the meaning \"%s\"" % (abbr, label, field["text"]))
+        # Under it: its quantity (.value), a Data axis's move (.move), a
+        # boolean field for each bit row.
+        below = []
+        while at < len(fields) and fields[at][0].startswith(abbr + "."):
+            below.append(fields[at])
+            at += 1
+        values = {a[len(abbr) + 1:]: v for a, v, _ in below}
+        for key in ("value", "move"):
+            got = int(values.pop(key)) if key in values else None
+            if got != field[key]:
+                faults.append("%s.%s = %s, not %s" % (abbr, key, got, field[key]))
+        if len(values) != len(field["bits"]):
+            faults.append("%s has the bit fields %s, not the rows %s" % (abbr, sorted(values), field["bits"]))
     if frame["warnings"] != len(message["errors"]):
         faults.append("%d expert warnings for the errors %s" % (frame["warnings"], message["errors"]))
     return faults
@@ -131,6 +151,10 @@ def check(vornlog, lua, arg):
     two = dissected(lua, capture, device, True)
     one = dissected(lua, capture, device, False)
     faults = []
+    # Two passes without a display filter: tshark's first pass builds no
+    # protocol tree then, and the dissector must still find the controller.
+    if dissected(lua, capture, device, True, filtered=False) != two:
+        faults.append("with -2 and no display filter, the frames differ from those with -Y qmr5v")
     numbers = [m["number"] for m in listed]
     for message in listed:
         frame = two.get(message["number"])

@@ -9,7 +9,8 @@ namespace vornlog::summary {
 
 namespace {
 
-bool sameKind(const ErrorKind* a, const ErrorKind* b) { return a == b || a->form == b->form; }
+// One kind of error text: one name, one form.
+bool sameKind(const ErrorKind* a, const ErrorKind* b) { return a == b || a->name == b->name; }
 
 } // namespace
 

@@ -100,7 +100,7 @@ inline constexpr BitText kPwmModeBits[] = {
 
 inline constexpr Field kPwmCmd{
     .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kPwmCommands, .unknown = kUnknownCommand};
-inline constexpr Field kPwmValue{.name = "VAL", .head = "     VAL=0x%02X\t-> ", .meaning = "%d => %d%%\n"};
+inline constexpr Field kPwmValue{.name = "VAL", .head = "     VAL=0x%02X\t-> ", .meaning = "%d => %d%%\n", .quantity = 1, .unit = "%"};
 inline constexpr Field kPwmSt{
     .name = "ST", .head = "     ST=0x%02X\t-> ", .codes = kPwmStates, .unknown = kUnknownStatus};
 inline constexpr Field kPwmMode{.name = "AMO", .head = "     AMO=0x%02X\n", .bits = kPwmModeBits};
@@ -141,13 +141,13 @@ inline constexpr int kGraphicRows = 8;
 // POS, LEN, CHAR and the rows of a graphic character show their hexadecimal
 // value two characters wide, padded with a space and not a zero ("0x 5").
 inline constexpr Field kLcdLine{.name = "LINE", .head = "     LINE=0x%02X\t-> ", .codes = kLcdLines};
-inline constexpr Field kLcdPos{.name = "POS", .head = "     POS=0x%2X=", .meaning = "%d\n"};
-inline constexpr Field kLcdLength{.name = "LEN", .head = "     LEN=0x%2X=", .meaning = "%d\n"};
+inline constexpr Field kLcdPos{.name = "POS", .head = "     POS=0x%2X=", .meaning = "%d\n", .quantity = 0};
+inline constexpr Field kLcdLength{.name = "LEN", .head = "     LEN=0x%2X=", .meaning = "%d\n", .quantity = 0};
 inline constexpr Field kLcdString{
     .name = "STRING", .kind = FieldKind::Text, .width = 0, .head = "     STRING=", .meaning = "%s\n"};
 inline constexpr Field kLcdCmd{
     .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kLcdCommands, .unknown = kUnknownCommand};
-inline constexpr Field kLcdCharacter{.name = "CHAR", .head = "     CHAR=0x%2X=", .meaning = "%d\n"};
+inline constexpr Field kLcdCharacter{.name = "CHAR", .head = "     CHAR=0x%2X=", .meaning = "%d\n", .quantity = 0};
 // The rows of a graphic character, all on one line.
 inline constexpr Field kLcdRow{.name = "C%d", .first = 0, .last = kGraphicRows - 1, .head = "C%d=0x%2X "};
 inline constexpr Field kLcdRet{

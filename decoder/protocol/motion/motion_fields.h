@@ -34,17 +34,24 @@ inline constexpr BitText kDataCmdBits[] = {
 inline constexpr std::span<const BitText> kDataEndBits = std::span(kDataCmdBits).last(1);
 
 inline constexpr Field kDataCmd{.name = "CMD", .head = "     CMD=0x%02X\n", .bits = kDataCmdBits};
-inline constexpr Field kDataNbr{.name = "NBR", .width = 4, .head = "     NBR=0x%08X -> ", .meaning = "%d pulses\n"};
+inline constexpr Field kDataNbr{.name = "NBR", .width = 4, .head = "     NBR=0x%08X -> ", .meaning = "%d pulses\n", .quantity = 0, .unit = "pulses"};
 // The steps of an axis are half its value, truncated toward zero; the
 // direction bits do not change the sign shown here.
 constexpr std::int32_t stepsOf(std::int32_t value) { return value / 2; }
+// The move of axis `axis` (1 to 5) as the steps CSV signs it: its steps,
+// negative when its direction bit in CMD is 0 (the axis reversed).
+constexpr std::int32_t moveOf(unsigned cmd, int axis, std::int32_t value)
+{
+    const std::int32_t steps = stepsOf(value);
+    return cmd & (1u << (axis - 1)) ? steps : -steps;
+}
 inline constexpr Field kDataSteps{
-    .name = "S%d", .first = 1, .last = 5, .width = 4, .head = "     S%d=0x%08X -> ", .meaning = "%d steps\n"};
-inline constexpr Field kDataPwm{.name = "PWM", .head = "     PWM=0x%02X\t-> ", .meaning = "%d => %d%%\n"};
-inline constexpr Field kDataFAcc{.name = "F_ACC", .head = "     F_ACC=0x%02X=", .meaning = "%d\n"};
-inline constexpr Field kDataFDec{.name = "F_DEC", .head = "     F_DEC=0x%02X=", .meaning = "%d\n"};
+    .name = "S%d", .first = 1, .last = 5, .width = 4, .head = "     S%d=0x%08X -> ", .meaning = "%d steps\n", .quantity = 0, .unit = "steps"};
+inline constexpr Field kDataPwm{.name = "PWM", .head = "     PWM=0x%02X\t-> ", .meaning = "%d => %d%%\n", .quantity = 1, .unit = "%"};
+inline constexpr Field kDataFAcc{.name = "F_ACC", .head = "     F_ACC=0x%02X=", .meaning = "%d\n", .quantity = 0};
+inline constexpr Field kDataFDec{.name = "F_DEC", .head = "     F_DEC=0x%02X=", .meaning = "%d\n", .quantity = 0};
 inline constexpr Field kDataNbrDec{
-    .name = "NBR_DEC", .width = 4, .head = "     NBR_DEC=0x%08X -> ", .meaning = "%d pulses\n"};
+    .name = "NBR_DEC", .width = 4, .head = "     NBR_DEC=0x%08X -> ", .meaning = "%d pulses\n", .quantity = 0, .unit = "pulses"};
 
 inline constexpr const Field* kDataFields[] = {&kDataCmd, &kDataNbr, &kDataSteps, &kDataPwm,
                                                &kDataFAcc, &kDataFDec, &kDataNbrDec};
@@ -116,21 +123,21 @@ inline constexpr Field kDataStatusSt{
     .name = "ST", .head = "     ST=0x%02X\t-> ", .codes = kDataStatus, .unknown = kUnknownStatus};
 inline constexpr Field kInformationSt{
     .name = "ST", .head = "     ST=0x%02X\t-> ", .codes = kInformationStatus, .unknown = kUnknownStatus};
-inline constexpr Field kBuf{.name = "BUF", .head = "     BUF=0x%02X\t-> ", .meaning = "Buffer %d%%\n"};
+inline constexpr Field kBuf{.name = "BUF", .head = "     BUF=0x%02X\t-> ", .meaning = "Buffer %d%%\n", .quantity = 0, .unit = "%"};
 // The segment being processed and the pulses left for it, as the status
 // block and the Stop reply show them.
 inline constexpr Field kSeg{
-    .name = "SEG", .width = 3, .head = "     SEG=0x%06X\t-> ", .meaning = "segment number being processed:%d\n"};
+    .name = "SEG", .width = 3, .head = "     SEG=0x%06X\t-> ", .meaning = "segment number being processed:%d\n", .quantity = 0};
 inline constexpr Field kFlag{.name = "FLAG", .head = "     FLAG=0x%02X\n", .bits = kFlagBits};
 inline constexpr Field kInput{.name = "INPUT", .head = "     INPUT=0x%02X\n", .bits = kInputBits};
 // The PWM values of the automatic and the manual mode, as the status block
 // and the PWM reply show them.
-inline constexpr Field kPwma{.name = "PWMA", .head = "     PWMA=0x%02X\t-> ", .meaning = "%d => %d%%\n"};
-inline constexpr Field kPwmm{.name = "PWMM", .head = "     PWMM=0x%02X\t-> ", .meaning = "%d => %d%%\n"};
+inline constexpr Field kPwma{.name = "PWMA", .head = "     PWMA=0x%02X\t-> ", .meaning = "%d => %d%%\n", .quantity = 1, .unit = "%"};
+inline constexpr Field kPwmm{.name = "PWMM", .head = "     PWMM=0x%02X\t-> ", .meaning = "%d => %d%%\n", .quantity = 1, .unit = "%"};
 inline constexpr Field kKeyb{.name = "KEYB", .head = "     KEYB=0x%02X\n", .bits = kKeybBits};
 inline constexpr Field kStop{.name = "STOP", .head = "     STOP=0x%02X\n", .bits = kStopStateBits};
 inline constexpr Field kPulsesLeft{
-    .name = "NBR", .width = 4, .head = "     NBR=0x%08X -> ", .meaning = "%d pulses left for the current segment\n"};
+    .name = "NBR", .width = 4, .head = "     NBR=0x%08X -> ", .meaning = "%d pulses left for the current segment\n", .quantity = 0, .unit = "pulses"};
 
 inline constexpr const Field* kDataReplyFields[] = {&kDataStatusSt, &kBuf, &kSeg, &kFlag, &kInput,
                                                     &kPwma, &kPwmm, &kKeyb, &kStop, &kPulsesLeft};

@@ -52,7 +52,7 @@ inline constexpr char kInvalidTableNumber[] = "     ERROR: invalid number NBR=0x
 
 inline constexpr Field kTableCmd{
     .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableCommands, .unknown = kUnknownCommand};
-inline constexpr Field kTableNumber{.name = "NBR", .head = "     NBR=0x%02X\t-> ", .meaning = "table number %d\n"};
+inline constexpr Field kTableNumber{.name = "NBR", .head = "     NBR=0x%02X\t-> ", .meaning = "table number %d\n", .quantity = 0};
 // A status shows on a RET line, an echoed sub-command on a CMD line.
 inline constexpr Field kTableReplyRet{
     .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kTableReplies, .unknown = kInvalidStatus};
@@ -103,12 +103,13 @@ inline constexpr Field kTableName{.name = "Table name",
                                   .width = kNameLength,
                                   .head = "     Table name:\t",
                                   .meaning = "%s\n"};
+inline constexpr char kUnknownAxisCode[] = "Error: Unknown value...\n";
 inline constexpr Field kAxisName{.name = "A%d",
                                  .first = 1,
                                  .last = kAxes,
                                  .head = "     A%d=0x%02X->\t",
                                  .codes = kAxisCodes,
-                                 .unknown = "Error: Unknown value...\n"};
+                                 .unknown = kUnknownAxisCode};
 // Its meaning, on the line below, is the axis of bits 0 to 2.
 inline constexpr Field kOutput{
     .name = "OUT%d", .first = 1, .last = kOutputs, .head = "     OUT%d=\t0x%02X\n", .bits = kOutSignalBits};
@@ -116,11 +117,11 @@ inline constexpr char kOutputAxisNotUsed[] = "       Axe is not used\n";
 inline constexpr char kOutputAxisInvalid[] = "       Axe %d is invalid\n";
 inline constexpr char kOutputAxis[] = "       Axe=%d\n";
 // In units of 10 kHz.
-inline constexpr Field kFreq{.name = "FREQ", .head = "     FREQ=0x%02X\t-> ", .meaning = "%dkHz\n"};
+inline constexpr Field kFreq{.name = "FREQ", .head = "     FREQ=0x%02X\t-> ", .meaning = "%dkHz\n", .quantity = 0, .unit = "kHz"};
 inline constexpr Field kSlope{
     .name = "SLOPE", .head = "     SLOPE=0x%02X\t-> ", .meaning = "0x00:fastest...0x0F:slowest\n"};
 inline constexpr char kInvalidSlope[] = "ERROR: Invalid value...\n";
-inline constexpr Field kPwmMax{.name = "PWM max", .head = "     PWM max=0x%02X -> ", .meaning = "%d => %d%%\n"};
+inline constexpr Field kPwmMax{.name = "PWM max", .head = "     PWM max=0x%02X -> ", .meaning = "%d => %d%%\n", .quantity = 1, .unit = "%"};
 inline constexpr Field kFlags{.name = "FLAGS", .head = "     FLAGS=0x%02X\n", .bits = kFlagsBits};
 inline constexpr Field kIo1Setting{.name = "IO1", .head = "     IO1=0x%02X\n", .bits = kIo1Bits};
 inline constexpr Field kLanguage{.name = "LANG", .head = "     LANG=0x%02X\n"};
@@ -136,19 +137,19 @@ inline constexpr Field kStepsPerMm{.name = "S%d",
                                    .last = kAxes,
                                    .width = 2,
                                    .head = "     S%d=0x%04X\t-> ",
-                                   .meaning = "%d steps for 1mm\n"};
+                                   .meaning = "%d steps for 1mm\n", .quantity = 0, .unit = "steps/mm"};
 inline constexpr Field kSpeed{.name = "V%dM",
                               .first = 1,
                               .last = kAxes,
                               .width = 2,
                               .head = "     V%dM=0x%04X\t-> ",
-                              .meaning = "%d steps/s -> %.1f mm/s without acceleration\n"};
+                              .meaning = "%d steps/s -> %.1f mm/s without acceleration\n", .quantity = 0, .unit = "steps/s"};
 inline constexpr Field kSpeedWithAcceleration{.name = "V%dMA",
                                               .first = 1,
                                               .last = kAxes,
                                               .width = 2,
                                               .head = "     V%dMA=0x%04X -> ",
-                                              .meaning = "%d steps/s -> %.1f mm/s with acceleration\n"};
+                                              .meaning = "%d steps/s -> %.1f mm/s with acceleration\n", .quantity = 0, .unit = "steps/s"};
 
 inline constexpr const Field* kHighPartFields[] = {&kStepsPerMm, &kSpeed, &kSpeedWithAcceleration};
 
@@ -159,7 +160,7 @@ inline constexpr Field kOrigin{.name = "ORI%d",
                                .last = kAxes,
                                .width = 2,
                                .head = "     ORI%d=0x%04X\t-> ",
-                               .meaning = "%d steps from Origin switch\n"};
+                               .meaning = "%d steps from Origin switch\n", .quantity = 0, .unit = "steps"};
 
 inline constexpr const Field* kUpperPartFields[] = {&kOrigin};
 
