@@ -31,9 +31,9 @@ private:
 
 // The records of `in` with the messages of the instructions left out
 // turned into records without a message: they are counted, not decoded.
-class FilteredSource final : public MessageSource {
+class FilteredSource final : public ForwardingSource {
 public:
-    FilteredSource(MessageSource& in, const InstructionFilter& filter) : in_(in), filter_(filter) {}
+    FilteredSource(MessageSource& in, const InstructionFilter& filter) : ForwardingSource(in), filter_(filter) {}
 
     bool next(CaptureRecord& record) override
     {
@@ -44,14 +44,8 @@ public:
         }
         return true;
     }
-    bool readError() const override { return in_.readError(); }
-    std::string fault() const override { return in_.fault(); }
-    std::string_view format() const override { return in_.format(); }
-    bool interrupted() const override { return in_.interrupted(); }
-    void readTimes() override { in_.readTimes(); }
 
 private:
-    MessageSource& in_;
     const InstructionFilter& filter_;
 };
 

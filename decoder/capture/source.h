@@ -61,6 +61,22 @@ public:
     virtual void readTimes() {}
 };
 
+// A source that passes on the records of another, changed or looked at on
+// the way: everything but `next` is the other source's.
+class ForwardingSource : public MessageSource {
+public:
+    explicit ForwardingSource(MessageSource& in) : in_(in) {}
+
+    bool readError() const override { return in_.readError(); }
+    std::string fault() const override { return in_.fault(); }
+    std::string_view format() const override { return in_.format(); }
+    bool interrupted() const override { return in_.interrupted(); }
+    void readTimes() override { in_.readTimes(); }
+
+protected:
+    MessageSource& in_;
+};
+
 // The capture lines of a text dump.
 class TextDumpSource final : public MessageSource {
 public:

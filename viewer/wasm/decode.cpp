@@ -114,12 +114,12 @@ long fileSize(std::FILE* f)
 
 // The messages as writeJsonLines reads them, with their columns taken on
 // the way from the same records.
-class Columns final : public MessageSource {
+class Columns final : public ForwardingSource {
 public:
     // `pass` 1 takes the columns, and reads the JSON lines written to
     // `json` for their errors; pass 2 (the summary) only shows progress.
     Columns(MessageSource& in, std::FILE* file, long size, int pass, Out* json = nullptr, std::string* text = nullptr)
-        : in_(in), file_(file), size_(size), pass_(pass), json_(json), text_(text)
+        : ForwardingSource(in), file_(file), size_(size), pass_(pass), json_(json), text_(text)
     {
     }
 
@@ -131,11 +131,6 @@ public:
         if (pass_ == 1 && record.isMessage) take(record);
         return true;
     }
-    bool readError() const override { return in_.readError(); }
-    std::string fault() const override { return in_.fault(); }
-    std::string_view format() const override { return in_.format(); }
-    bool interrupted() const override { return in_.interrupted(); }
-    void readTimes() override { in_.readTimes(); }
 
     // The lines written so far: a line without "errors":[] has errors
     // (those bytes are in no JSON string: a string's quotes are escaped).
@@ -224,7 +219,6 @@ private:
         }
     }
 
-    MessageSource& in_;
     std::FILE* file_;
     long size_;
     int pass_;
