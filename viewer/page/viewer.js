@@ -54,10 +54,13 @@
     $('status').classList.toggle('problem', !!problem);
   }
 
+  // The capture shown, to decode again for another device: its name and
+  // how to get its bytes once more (from the file, or inflated again from
+  // the page), so that no copy of it is kept.
   let lastCapture = null;
 
-  function decode(bytes, name) {
-    lastCapture = { bytes: bytes.slice(), name };
+  function decode(bytes, name, again) {
+    lastCapture = { name, again };
     body.dataset.state = 'decoding';
     $('capture-name').textContent = name;
     document.title = name + ' - Vornlog viewer';
@@ -77,7 +80,10 @@
         setStatus('The decoder failed: ' + m.text, true);
       } else if (m.type === 'done') {
         bar.hidden = true;
+        performance.mark('vornlog-decoded', { detail: m.timing });
         loaded(m, name, performance.now() - began);
+      } else if (m.type === 'devices') {
+        listDevices(m.devices);
       } else if (m.type === 'summary') {
         $('summary').textContent = m.summary;
         $('summary').dataset.ready = 'true';
@@ -99,6 +105,27 @@
     w.postMessage({ type: 'decode', wasm: wasmBytes, bytes: copy, name, device: $('device').value.trim() }, [copy]);
   }
 
+  // The USB device choice, as the console's: the one recognised (named once
+  // known), or one of the capture's devices, as -d takes it.
+  let recognised = '';
+
+  function deviceOption(value, text) {
+    const o = document.createElement('option');
+    o.value = value;
+    o.textContent = text;
+    return o;
+  }
+
+  function listDevices(devices) {
+    const box = $('device');
+    const asked = box.value;
+    const options = [deviceOption('', recognised ? 'recognised: ' + recognised : 'recognised')];
+    for (const d of devices) options.push(deviceOption(d.device, d.device + ': ' + d.packets + ' data packets'));
+    if (asked && !devices.some((d) => d.device === asked)) options.push(deviceOption(asked, asked + ': no data packet'));
+    box.replaceChildren(...options);
+    box.value = asked;
+  }
+
   function loaded(m, name, ms) {
     const n = m.number.length;
     S = Object.assign(m, { n, name, range: null, parsed: new Map(), search: null });
@@ -118,9 +145,17 @@
     timeline.reset();
     pathView.reset();
     const problem = m.problem;
-    setStatus(n + ' messages, decoded in ' + (ms / 1000).toFixed(1) + ' s' + (problem ? '. ' + problem : ''), !!problem);
+    // What the console says of a USB capture's device: which it decoded, or
+    // that none answered the PC.
+    const said = m.console.split('\n').filter(Boolean).pop() || '';
+    const device = /^USB device (\d+\.\d+)/.exec(said);
+    recognised = device && !$('device').value ? device[1] : '';
+    $('device').options[0].textContent = recognised ? 'recognised: ' + recognised : 'recognised';
+    setStatus(n + ' messages, decoded in ' + (ms / 1000).toFixed(1) + ' s' + (said ? '. ' + said : '') +
+      (problem ? '. ' + problem : ''), !!problem);
     body.dataset.messages = String(n);
     body.dataset.state = 'ready';
+    performance.mark('vornlog-ready');
     fromHash();
     if (selected < 0 && shown.length) select(shown[0], false);
   }
@@ -916,8 +951,8 @@
   // ------------------------------------------------------------------ input
   function readFile(file) {
     if (!file) return;
-    file.arrayBuffer().then((buffer) => decode(new Uint8Array(buffer), file.name),
-      () => setStatus("Can't read the file: " + file.name, true));
+    const again = () => file.arrayBuffer().then((buffer) => new Uint8Array(buffer));
+    again().then((bytes) => decode(bytes, file.name, again), () => setStatus("Can't read the file: " + file.name, true));
   }
   $('file').addEventListener('change', (e) => readFile(e.target.files[0]));
   document.addEventListener('dragover', (e) => { e.preventDefault(); body.classList.add('dragging'); });
@@ -928,21 +963,34 @@
     if (e.dataTransfer.files.length) readFile(e.dataTransfer.files[0]);
   });
   // Another device asked for: the same capture decoded again.
-  $('device').addEventListener('change', () => { if (lastCapture) decode(lastCapture.bytes.slice(), lastCapture.name); });
+  $('device').addEventListener('change', () => {
+    if (!lastCapture) return;
+    const { name, again } = lastCapture;
+    again().then((bytes) => decode(bytes, name, again), (e) => setStatus("Can't read the capture again: " + e, true));
+  });
 
   // A capture that vornlog -w put in the page.
   const embedded = $('capture');
   if (embedded.firstChild) {
-    if (embedded.dataset.device) $('device').value = embedded.dataset.device;
+    if (embedded.dataset.device) {
+      $('device').appendChild(deviceOption(embedded.dataset.device, embedded.dataset.device));
+      $('device').value = embedded.dataset.device;
+    }
     if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
+    performance.mark('vornlog-start');
     const raw = base64Bytes(embedded.textContent);
     // The text is not needed any more: its memory goes.
     embedded.textContent = '';
+    performance.mark('vornlog-base64');
     const name = embedded.dataset.name || 'capture';
     if (embedded.dataset.encoding === 'deflate') {
-      inflate(raw).then((bytes) => decode(bytes, name), (e) => setStatus('The embedded capture is damaged: ' + e, true));
+      const again = () => inflate(raw);
+      again().then((bytes) => {
+        performance.mark('vornlog-inflated');
+        decode(bytes, name, again);
+      }, (e) => setStatus('The embedded capture is damaged: ' + e, true));
     } else {
-      decode(raw, name);
+      decode(raw.slice(), name, () => Promise.resolve(raw.slice()));
     }
   } else {
     timeline.reset();
