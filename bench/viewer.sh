@@ -62,7 +62,7 @@ printf '  page              %8.1f MB  (text dump / 2 + empty page = %.1f MB; emp
   "$(awk -v e="$empty_bytes" 'BEGIN { print e / 1e6 }')"
 
 /usr/bin/python3 - "$root/$out/session.html" "$root" "$root/$dump" <<'PY'
-import os, sys, tempfile, time
+import os, re, sys, tempfile, time
 sys.path.insert(0, os.path.join(sys.argv[2], "tests", "viewer"))
 from browser import Browser
 from selenium.webdriver.common.by import By
@@ -156,11 +156,13 @@ for pid in filter(str.isdigit, os.listdir("/proc")):
     try:
         with open(f"/proc/{pid}/stat") as f:
             parent[int(pid)] = int(f.read().rsplit(")", 1)[1].split()[1])
+        # (Chromium's children write their arguments anew, as one text.)
         with open(f"/proc/{pid}/cmdline", "rb") as f:
-            args = f.read().split(b"\0")
-        if any(profile.encode() in a for a in args):
+            args = f.read()
+        if profile.encode() in args:
             ours.add(int(pid))
-        kind_of[int(pid)] = next((a[7:].decode() for a in args if a.startswith(b"--type=")), "browser")
+        kind = re.search(rb"--type=([\w-]+)", args)
+        kind_of[int(pid)] = kind.group(1).decode() if kind else "browser"
     except (OSError, IndexError, ValueError):
         pass
 def under(pid):

@@ -801,18 +801,30 @@
       g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
       g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
       g.stroke();
+      // The path goes to the canvas only where it moves by a quarter of a
+      // pixel or more: a million segments become as many points as the
+      // drawing can show, and the stroke stays quick.
       const stroke = (colour, only) => {
         g.strokeStyle = colour;
         g.beginPath();
-        let lastPx = NaN, lastPy = NaN;
+        let lastPx = NaN, lastPy = NaN; // where the path is
+        let drawnPx = NaN, drawnPy = NaN; // its last point given to the canvas
         for (let r = 0; r < rows; r++) {
           if (only && !only(r)) continue;
           const px1 = ox + x[r] * scale, py1 = oy - y[r] * scale;
           const px2 = ox + x[r + 1] * scale, py2 = oy - y[r + 1] * scale;
-          if (px1 !== lastPx || py1 !== lastPy) g.moveTo(px1, py1);
-          g.lineTo(px2, py2);
+          if (px1 !== lastPx || py1 !== lastPy) {
+            if (r > 0 && (lastPx !== drawnPx || lastPy !== drawnPy)) g.lineTo(lastPx, lastPy);
+            g.moveTo(px1, py1);
+            drawnPx = px1; drawnPy = py1;
+          }
           lastPx = px2; lastPy = py2;
+          if (Math.abs(px2 - drawnPx) >= 0.25 || Math.abs(py2 - drawnPy) >= 0.25) {
+            g.lineTo(px2, py2);
+            drawnPx = px2; drawnPy = py2;
+          }
         }
+        if (lastPx !== drawnPx || lastPy !== drawnPy) g.lineTo(lastPx, lastPy);
         g.stroke();
       };
       g.lineWidth = 1.2;

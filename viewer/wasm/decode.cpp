@@ -220,6 +220,25 @@ private:
     std::int32_t lastData_ = -1;
 };
 
+// Room for what a capture of `size` bytes can give at most, taken at once:
+// growing by doubling would leave every smaller copy behind in the
+// module's memory, which never shrinks. (Room that is never written costs
+// the browser nothing.) A text dump's message takes a line of more than
+// 40 characters, a USB capture's a packet of more than 40 bytes.
+void reserveFor(long size)
+{
+    if (size <= 0 || size > (1L << 28)) return;
+    const auto bytes = static_cast<std::size_t>(size);
+    const std::size_t most = bytes / 40 + 1;
+    capture.fields.reserve(bytes);
+    capture.messages.reserve(most);
+    for (auto* v : {&results.number, &results.time}) v->reserve(most);
+    for (auto* v : {&results.from, &results.code, &results.marks}) v->reserve(most);
+    results.delay.reserve(most);
+    results.buffer.reserve(most);
+    results.segment.reserve(most);
+}
+
 // One pass over the capture at `path`: false, with results.problem, when
 // it cannot be read. What was decoded before a fault stays.
 template <class Pass>
@@ -411,6 +430,7 @@ EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, cons
     }
     const bool whole = onePass(path, name, wanted, [](MessageSource& in, std::FILE* file, long size) {
         in.readTimes();
+        reserveFor(size);
         Columns columns(in, file, size, 1);
         CaptureRecord record;
         while (columns.next(record)) {
