@@ -204,10 +204,32 @@ bool sameFile(std::FILE* a, std::FILE* b)
     return key && key == keyOf(b);
 }
 
+bool nameLeadsElsewhere(std::FILE* open, const std::string& name)
+{
+    const std::optional<FileKey> named = keyOf(name);
+    const std::optional<FileKey> held = keyOf(open);
+    return named && held && named != held;
+}
+
 std::FILE* openFile(const std::string& name, const char* mode)
 {
 #ifdef _WIN32
-    return _wfopen(wide(name).c_str(), wide(mode).c_str());
+    if (mode[0] != 'r') return _wfopen(wide(name).c_str(), wide(mode).c_str());
+    // Shared for deleting too (_wfopen does not share it): the writer of a
+    // followed capture may rename it and start a new one under its name.
+    // A folder cannot be opened this way.
+    const HANDLE handle = CreateFileW(wide(name).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "rb");
+    if (!file) _close(fd);
+    return file;
 #else
     std::FILE* file = closeOnExec(std::fopen(name.c_str(), mode));
     struct stat st;

@@ -25,7 +25,9 @@ void holdStandardStreams();
 
 // Opens a file in binary mode ("rb" or "wb"); null on failure. A folder
 // given as a file to read is refused here. The files this program opens
-// are its own: no program it starts inherits them.
+// are its own: no program it starts inherits them. A file opened for
+// reading can still be renamed or deleted by others (on Windows too), so
+// that a capture program can start a new file under the name being read.
 std::FILE* openFile(const std::string& name, const char* mode);
 
 // What a dump file is read from: a file on a disk, a pipe (or a socket),
@@ -84,6 +86,11 @@ std::FILE* openNullDevice();
 // anything: a run may read one terminal and write to it.
 bool sameFile(std::FILE* open, const std::string& name);
 bool sameFile(std::FILE* a, std::FILE* b);
+
+// True when `name` now leads to a regular file other than the open one
+// (it was renamed or deleted and the name given to a new file); false when
+// it leads to that file, or to nothing yet.
+bool nameLeadsElsewhere(std::FILE* open, const std::string& name);
 
 // The two file errors of the console, completed by the file's name.
 inline constexpr char kCantRead[] = "Can't read the file: ";

@@ -58,8 +58,17 @@ void LineReader::refill()
     if (pos_ != 0) std::memmove(buf_, buf_ + pos_, left);
     pos_ = 0;
     len_ = left;
+    const std::uint64_t restarts = stream_ ? stream_->restarts() : 0;
     const std::size_t got = error_ ? 0 : readRaw(buf_ + len_, blockSize_);
     if (got == 0) eof_ = true;
+    if (got != 0 && stream_ && stream_->restarts() != restarts) {
+        // New content: what is left of the old ends as the capture's end
+        // does (an unfinished last line read as far as it goes), and the
+        // new bytes wait until then.
+        fresh_.assign(buf_ + len_, got);
+        eof_ = true;
+        return;
+    }
     len_ += got;
 }
 
@@ -92,7 +101,15 @@ bool LineReader::next(std::string_view& line)
             line = std::string_view(p, take);
             return true;
         }
-        if (eof_) return false;
+        if (eof_ && fresh_.empty()) return false;
+        if (eof_) { // the old content is over: the new one starts
+            std::memcpy(buf_, fresh_.data(), fresh_.size());
+            pos_ = 0;
+            len_ = fresh_.size();
+            fresh_.clear();
+            eof_ = false;
+            continue;
+        }
         refill();
     }
 }

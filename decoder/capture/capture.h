@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <algorithm>
 #include <array>
@@ -69,6 +70,9 @@ private:
     bool eof_ = false;
     bool error_ = false;
     bool interrupted_ = false;
+    // The first bytes of new content (the stream restarted), held until
+    // the old content's last line is handed out.
+    std::string fresh_;
 };
 
 // The parts of a capture line that decoding uses.

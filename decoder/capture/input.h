@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 namespace vornlog {
@@ -18,6 +19,12 @@ public:
     // far are an unfinished record, not a damaged one.
     virtual bool readError() const = 0;
     virtual bool interrupted() const { return false; }
+    // How many times the stream started again with new content (a followed
+    // file truncated, or its name given to a new file): the bytes of a read
+    // after a change of this count are the new content's first. What was
+    // left of the old content before them is its end: a record cut there is
+    // neither decoded nor a damage, and the new content begins afresh.
+    virtual std::uint64_t restarts() const { return 0; }
 };
 
 // A stdio stream read with fread (captures held in memory, tests).

@@ -124,11 +124,18 @@ const std::uint8_t* UsbCaptureReader::takeSlow(std::size_t n, std::size_t& got)
         pos_ = 0;
         while (len_ < n && !eof_) {
             const std::size_t want = std::min(kBufferSize - len_, std::max(kChunk, n - len_));
+            const std::uint64_t restarts = stream_->restarts();
             const std::size_t k = stream_->read(buf_ + len_, want);
             if (k == 0) {
                 eof_ = true;
                 error_ = stream_->readError();
                 interrupted_ = stream_->interrupted();
+            } else if (stream_->restarts() != restarts) {
+                // New content: the old one ends here, as a file does, and
+                // the new bytes wait until it has (beginAgain).
+                fresh_.assign(reinterpret_cast<const char*>(buf_ + len_), k);
+                eof_ = true;
+                break;
             }
             len_ += k;
         }
@@ -165,8 +172,9 @@ bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_
 {
     stopped_ = true;
     // A read error is not a damaged file, nor is a record whose end had
-    // not come when reading was interrupted.
-    if (error_ || interrupted_) return false;
+    // not come when reading was interrupted, nor the unfinished last record
+    // of content that new content replaced.
+    if (error_ || interrupted_ || !fresh_.empty()) return false;
     // In `what`, "%s" stands for the value and "%l" for the limit.
     fault_ = what;
     if (const std::size_t v = fault_.find("%s"); v != std::string::npos) fault_.replace(v, 2, std::to_string(value));
@@ -185,15 +193,43 @@ void UsbCaptureReader::declare(const Interface& interface)
 
 bool UsbCaptureReader::nextRecord(UsbPacket& packet)
 {
-    if (stopped_) return false;
-    if (format_ == CaptureFormat::Pcap) {
-        if (!started_ && !readPcapHeader()) return false;
-        started_ = true;
-        return nextPcap(packet);
+    // Every way of not giving a packet stops the reader: then new content,
+    // if any came, is read from its own start.
+    for (;;) {
+        if (stopped_ && !beginAgain()) return false;
+        if (format_ == CaptureFormat::Pcap) {
+            if (!started_ && !readPcapHeader()) continue;
+            started_ = true;
+            if (nextPcap(packet)) return true;
+        } else if (format_ == CaptureFormat::Pcapng) {
+            if (nextPcapng(packet)) return true;
+        } else {
+            stopped_ = true;
+        }
     }
-    if (format_ == CaptureFormat::Pcapng) return nextPcapng(packet);
-    stopped_ = true;
-    return false;
+}
+
+bool UsbCaptureReader::beginAgain()
+{
+    if (fresh_.empty() || error_ || interrupted_) return false;
+    // A file of its own: its header, its sections and interfaces, its byte
+    // order and its offsets; the packets go on being counted.
+    std::memcpy(buf_, fresh_.data(), fresh_.size());
+    pos_ = 0;
+    len_ = fresh_.size();
+    fresh_.clear();
+    eof_ = false;
+    stopped_ = false;
+    started_ = false;
+    swap_ = false;
+    fault_.clear();
+    interfaces_.clear();
+    std::size_t got = 0;
+    take(4, got);
+    pos_ = 0;
+    offset_ = 0;
+    format_ = detectCaptureFormat(buf_, got);
+    return true;
 }
 
 bool UsbCaptureReader::readPcapHeader()

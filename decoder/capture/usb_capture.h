@@ -166,6 +166,9 @@ private:
         return true;
     }
     bool nextRecord(UsbPacket& packet);
+    // Moves on to the new content that replaced the stream's old one; false
+    // when none came.
+    bool beginAgain();
     const std::uint8_t* takeSlow(std::size_t n, std::size_t& got);
     std::uint64_t skip(std::uint64_t n);
     bool fail(const char* what, std::uint64_t offset, std::uint64_t value = 0, std::uint64_t limit = 0);
@@ -274,6 +277,9 @@ private:
     bool error_ = false;
     bool interrupted_ = false;
     std::uint64_t offset_ = 0; // bytes of the file handed out so far
+    // The first bytes of new content (the stream restarted), held until
+    // the old content has ended.
+    std::string fresh_;
 
     CaptureFormat format_ = CaptureFormat::TextDump;
     bool started_ = false;

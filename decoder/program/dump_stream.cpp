@@ -2,7 +2,10 @@
 
 namespace vornlog {
 
-DumpStream::DumpStream(std::FILE* file, bool follow) : file_(file), kind_(inputKind(file)), follow_(follow) {}
+DumpStream::DumpStream(std::FILE* file, bool follow, std::string name)
+    : file_(file), kind_(inputKind(file)), follow_(follow), name_(std::move(name))
+{
+}
 
 std::size_t DumpStream::read(void* dst, std::size_t n)
 {
@@ -41,18 +44,48 @@ std::size_t DumpStream::read(void* dst, std::size_t n)
             ended_ = true;
             break;
         }
-        // A followed file shorter than what was read of it was truncated
-        // (a capture started anew under the same name): read again from
-        // its start.
-        if (const std::optional<std::uint64_t> size = fileSize(file_); size && *size < consumed_ && seekToStart(file_)) {
-            consumed_ = 0;
-            if (onTruncated_) onTruncated_();
-            continue;
-        }
+        if (startAgain()) continue;
         waiting();
         pause(kFollowMs);
     }
     return 0;
+}
+
+bool DumpStream::startAgain()
+{
+    // A followed file shorter than what was read of it was truncated (a
+    // capture started anew under the same name): read again from its
+    // start.
+    if (const std::optional<std::uint64_t> size = fileSize(file_); size && *size < consumed_ && seekToStart(file_)) {
+        consumed_ = 0;
+        ++restarts_;
+        if (onTruncated_) onTruncated_();
+        return true;
+    }
+    if (name_.empty()) return false;
+    if (!nameMoved_) {
+        // The name leads to another file (the capture was renamed or
+        // deleted, and a new one started under the name): what the writer
+        // put in the old file before it moved on is read to its end first.
+        nameMoved_ = nameLeadsElsewhere(file_, name_);
+        return nameMoved_;
+    }
+    // The old file is read to its end: on to the new one. A name gone
+    // again, or that leads back to the same file, is waited on.
+    std::FILE* next = openFile(name_, "rb");
+    if (!next) return false;
+    if (sameFile(next, file_) || inputKind(next) != InputKind::File) {
+        std::fclose(next);
+        nameMoved_ = false;
+        return false;
+    }
+    std::fclose(file_);
+    file_ = next;
+    nameMoved_ = false;
+    consumed_ = 0;
+    ++restarts_;
+    if (onReplaced_) onReplaced_();
+    return true;
 }
 
 } // namespace vornlog

@@ -50,6 +50,11 @@ Other options:
    -f  follow: at the end of the dump file, wait for it to grow (as
        tail -f does) until Ctrl-C; a record still being written is waited for
          vornlog -f session.pcapng report.txt
+   -F  follow the name (as tail -F does): like -f, and when the name comes
+       to lead to a new file (the capture renamed or deleted and started
+       anew), the old one is read to its end and the new one from its
+       start; on standard input or a pipe, as -f
+         vornlog -F session.pcapng report.txt
    -n  no viewer: the dest file is not shown when the run is over
          vornlog -n session.txt report.txt
    -q  quiet: no banner, no progress, no "Done"; errors still go to
@@ -72,7 +77,7 @@ Files:
          vornlog -s - - < session.txt | sort
 
 Watching a live session:
-   A pipe, a terminal or a followed file (-f) is decoded as its bytes come:
+   A pipe, a terminal or a followed file (-f, -F) is decoded as its bytes come:
    each message reaches the dest file as soon as it has arrived. Ctrl-C
    (or SIGTERM) ends the reading; what was read is written out as at the
    end of a capture (the CSV, the picture, the summary), and the console
@@ -85,7 +90,7 @@ Exit status:
       damaged capture file), or the dest file could not be written (it is
       the dump file, or the disk is full)
    130  Ctrl-C cut short the decoding of a file on a disk (interrupting a
-        pipe, a terminal or -f ends the run with 0)
+        pipe, a terminal, -f or -F ends the run with 0)
 )";
 
 } // namespace

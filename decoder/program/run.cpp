@@ -80,6 +80,9 @@ std::string findViewerPage(std::string& page)
 
 // A followed file that became shorter is read again from its start.
 void putTruncated(Out& console) { put<"\nFile truncated: read again from its start\n">(console); }
+// A followed name that came to lead to a new file (-F): the new one is read
+// from its start.
+void putReplaced(Out& console) { put<"\nFile replaced: read the new file from its start\n">(console); }
 
 // Everything the console got so far goes out.
 void flushConsole(Out& console, std::FILE* consoleFile)
@@ -159,14 +162,18 @@ int interruptedStatus(Out& console, std::FILE* consoleFile)
 // -w: the capture's bytes, as they are read (up to the end, or to Ctrl-C
 // with -f or a pipe), put in the viewer page written to the dest file. The
 // page decodes them itself; the console shows the bytes read.
-int writeViewer(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, std::FILE* dump,
-                DumpStream& stream)
+int writeViewer(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, DumpStream& stream)
 {
     const bool dumpIsStdin = options.dump == "-";
     std::string bytes;
-    // A followed file read again from its start: the page gets it from there.
+    // A followed file read again from its start, or a new file under its
+    // name: the page gets it from there.
     stream.onTruncated([&console, &bytes] {
         putTruncated(console);
+        bytes.clear();
+    });
+    stream.onReplaced([&console, &bytes] {
+        putReplaced(console);
         bytes.clear();
     });
     char block[1 << 16];
@@ -182,6 +189,7 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
     }
     put<"\rBytes read: %d">(console, static_cast<std::int64_t>(bytes.size()));
     const bool readError = stream.readError();
+    std::FILE* const dump = stream.file();
     const bool isDump = destIsDump(options, dump);
     if (!dumpIsStdin) std::fclose(dump);
     if (readError) {
@@ -308,6 +316,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Viewer;
         else if (option[1] == 'f')
             options.follow = true;
+        else if (option[1] == 'F')
+            options.follow = options.followName = true;
         else if (option[1] == 'd' || option[1] == 'i') {
             // -d BUS.ADDR or -dBUS.ADDR, -i LIST or -iLIST; the value is
             // never the dump file.
@@ -380,23 +390,25 @@ int run(const std::vector<std::string>& args)
     // From here on Ctrl-C ends the reading, not the run: what was read is
     // decoded and written as at the end of the capture.
     catchInterrupts();
-    DumpStream stream(dump, options->follow);
+    // -F follows the name of a file on a disk; standard input has none.
+    DumpStream stream(dump, options->follow, options->followName && !dumpIsStdin ? options->dump : std::string());
     // Before the reading waits for more of a live capture, everything
     // written so far goes out.
     stream.onWait([&console, &consoleFile] { flushConsole(console, consoleFile.get()); });
     stream.onTruncated([&console] { putTruncated(console); });
-    if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile.get(), dump, stream);
+    stream.onReplaced([&console] { putReplaced(console); });
+    if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile.get(), stream);
     // A USB capture is read until its device is known before the dest file
     // is touched.
     std::optional<DumpInput> input(std::in_place, stream, options->device, console);
     if (!input->problem().empty()) {
-        if (!dumpIsStdin) std::fclose(dump);
+        if (!dumpIsStdin) std::fclose(stream.file());
         complain(console, input->problem(), options->dump);
         return 1;
     }
-    std::FILE* dest = openDest(*options, destIsDump(*options, dump));
+    std::FILE* dest = openDest(*options, destIsDump(*options, stream.file()));
     if (!dest) {
-        if (!dumpIsStdin) std::fclose(dump);
+        if (!dumpIsStdin) std::fclose(stream.file());
         complain(console, kCantWrite, options->dest);
         return 1;
     }
@@ -405,7 +417,7 @@ int run(const std::vector<std::string>& args)
     // Everything read is closed before the viewer starts: it gets no handle
     // on the capture.
     input.reset();
-    if (!dumpIsStdin) std::fclose(dump);
+    if (!dumpIsStdin) std::fclose(stream.file());
     if (!closeDest(*options, dest)) decoded.writeError = true;
 
     if (decoded.readError || decoded.writeError || !decoded.fault.empty()) {

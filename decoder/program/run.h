@@ -25,6 +25,9 @@ struct Options {
     std::optional<UsbDevice> device;
     // -f: at the end of the dump file, wait for it to grow, until Ctrl-C.
     bool follow = false;
+    // -F: follow the name: when it comes to lead to a new file (the capture
+    // was renamed or deleted and started anew), the new one is read.
+    bool followName = false;
     // -i LIST: the instructions the report and the summary keep.
     std::optional<InstructionFilter> keep;
     // -d and -i as given, for the viewer page (-w).
@@ -35,7 +38,7 @@ struct Options {
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
 // before them is an option known by its first two characters: -s, -v, -p, -t,
-// -j or -w (the last one given counts), -n, -q or -f, -d BUS.ADDR (also
+// -j or -w (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
 // -dBUS.ADDR) or -i LIST (also -iLIST). Empty when the usage text must be
 // shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);

@@ -64,6 +64,15 @@ Capture twoDevices()
     return c;
 }
 
+// The sample session as classic pcap (usbmon, 64-byte headers): a file
+// header, then records.
+Capture pcapSession()
+{
+    Capture c{"session.pcap", readFile(kSource + "/tests/usb/captures/session-usbmon220.pcap"), {}};
+    for (std::size_t p = 24; p + 16 <= c.bytes.size(); p += 16 + le32At(c.bytes, p + 8)) c.ends.push_back(p + 16 + le32At(c.bytes, p + 8));
+    return c;
+}
+
 // The pieces of a capture: each ends a little way into a record, so that
 // the reader has a record's beginning and must wait for the rest.
 std::vector<std::string> pieces(const Capture& c, std::size_t count)
@@ -253,7 +262,7 @@ TEST(Live, CtrlCOnACapturePipeBeforeItsInterfaceEndsAsOnATextPipe)
 
 TEST(Live, AFollowedFileTruncatedAndWrittenAnewIsReadAgainFromItsStart)
 {
-    for (const Capture& capture : {textDump(), twoDevices()}) {
+    for (const Capture& capture : {textDump(), twoDevices(), pcapSession()}) {
         SCOPED_TRACE(capture.name);
         const std::string old = capture.bytes.substr(0, capture.ends[capture.ends.size() / 2]);
         const std::string oldReport = outputOfWholeRecords(capture, old.size(), "");
@@ -272,6 +281,58 @@ TEST(Live, AFollowedFileTruncatedAndWrittenAnewIsReadAgainFromItsStart)
         run.signal(SIGINT);
         const Result r = run.wait();
         EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(box.read("report.txt"), expected);
+    }
+}
+
+// -F: the name is followed. The old file is read to its end (what its writer
+// added after renaming it too), then the new one from its start; a name
+// deleted and given to a new file is waited for; the unfinished last record
+// of a file left behind ends as a file's end does, and the new file's first
+// records are whole.
+TEST(Live, AFollowedNameGivenToANewFileReadsTheOldToItsEndThenTheNewFromItsStart)
+{
+    for (const Capture& capture : {textDump(), twoDevices(), pcapSession()}) {
+        SCOPED_TRACE(capture.name);
+        const std::size_t half = capture.ends[capture.ends.size() / 2];
+        const std::string cut = capture.bytes.substr(0, half + 5); // ends a little way into a record
+        const std::string whole = golden("session.report.txt");
+        Sandbox box;
+        box.write("cut", cut);
+        ASSERT_TRUE(box.run({"-n", "cut", "cut.txt"}).status >= 0);
+        const std::string cutAsAFile = box.read("cut.txt"); // its last record as the file's end leaves it
+        box.write("capture", cut);
+        Running run = box.start({"-n", "-F", "capture", "report.txt"});
+        std::string expected = outputOfWholeRecords(capture, cut.size(), "");
+        EXPECT_TRUE(eventually([&] { return box.read("report.txt") == expected; }, kPatienceMs));
+
+        // Rotated by renaming; the writer finishes the old file, then starts
+        // the new one.
+        ASSERT_EQ(std::rename(box.path("capture").c_str(), box.path("capture.1").c_str()), 0);
+        std::ofstream(box.path("capture.1"), std::ios::binary | std::ios::app) << capture.bytes.substr(cut.size());
+        box.write("capture", capture.bytes);
+        expected = whole + whole;
+        EXPECT_TRUE(eventually([&] { return box.read("report.txt") == expected; }, kPatienceMs));
+        EXPECT_TRUE(eventually([&] { return run.out().find("\nFile replaced: read the new file from its start\n") !=
+                                            std::string::npos; },
+                               kPatienceMs))
+            << run.out();
+
+        // Deleted and started anew, twice: the second file is left with a
+        // record unfinished.
+        ASSERT_EQ(std::remove(box.path("capture").c_str()), 0);
+        box.write("capture", cut);
+        expected += outputOfWholeRecords(capture, cut.size(), "");
+        EXPECT_TRUE(eventually([&] { return box.read("report.txt") == expected; }, kPatienceMs));
+        ASSERT_EQ(std::remove(box.path("capture").c_str()), 0);
+        box.write("capture", capture.bytes);
+        expected = whole + whole + cutAsAFile + whole;
+        EXPECT_TRUE(eventually([&] { return box.read("report.txt") == expected; }, kPatienceMs));
+
+        run.signal(SIGINT);
+        const Result r = run.wait();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
         EXPECT_EQ(box.read("report.txt"), expected);
     }
 }
