@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "base/out.h"
 #include "protocol/emit.h"
@@ -44,6 +45,15 @@ struct JsonName {
         fmt::join(fmt::Text("\"name\":\""), fmt::Text<at + 1>{F.name.substr(0, at)});
     static constexpr auto after = fmt::join(fmt::Text<afterNumber.size() + 1>{afterNumber}, fmt::Text("\""));
 };
+
+// Whether a meaning's one conversion is a plain %d of a number of 32 bits
+// at most: the text of a quantity that the form shows alone.
+template <fmt::Text F, class... A>
+consteval bool quantityAlone()
+{
+    return sizeof...(A) == 1 && ((std::is_integral_v<A> && sizeof(A) <= 4) && ...) && fmt::parsed<F>.count == 1 &&
+           fmt::parsed<F>.conv[0] == fmt::Conv{};
+}
 
 // Whether a form writes characters of the message (%s, %c), which JSON may
 // have to escape.
@@ -82,11 +92,19 @@ public:
         static_assert(plainText(T.view()), "a meaning's form is plain ASCII");
         const std::size_t textRoom = T.size == 0 ? 0 : 12 + fmt::bound<T>(meaning...) * (carries ? kJsonTextGrowth : 1);
         char* p = head<F>(out_.room(kHeadRoom + F.name.size() + textRoom), read);
-        p = quantity<F, M>(p, read);
+        std::string_view shown;
+        p = quantity<F, M>(p, read, shown);
         if constexpr (T.size != 0) {
             char* const key = p;
             p = copy(p, ",\"text\":\"");
-            if constexpr (carries) {
+            if constexpr (detail::quantityAlone<T, A...>() && kShowsQuantity<F, M>) {
+                // The quantity's digits, just written, are the text's number.
+                constexpr const auto& P = fmt::parsed<T>;
+                p = copy(p, std::string_view(P.lit + P.start[0], P.len[0]));
+                p = copyDigits(p, shown);
+                p = copy(p, std::string_view(P.lit + P.start[1], P.len[1]));
+                *p++ = '"';
+            } else if constexpr (carries) {
                 char* const raw = scratch(fmt::bound<T>(meaning...));
                 const std::string_view text(raw, static_cast<std::size_t>(fmt::write<T>(raw, meaning...) - raw));
                 if (text.empty()) {
@@ -181,6 +199,17 @@ private:
         std::memcpy(p, text.data(), text.size());
         return p + text.size();
     }
+    // A number's digits written a little before p in the same room (at
+    // most 11 characters): moved in one piece of fixed size, which the
+    // room leaves space for.
+    static char* copyDigits(char* p, std::string_view digits)
+    {
+        char number[kMostDigits];
+        std::memcpy(number, digits.data(), kMostDigits);
+        std::memcpy(p, number, kMostDigits);
+        return p + digits.size();
+    }
+    static constexpr std::size_t kMostDigits = 12;
 
 
 
@@ -214,14 +243,17 @@ private:
         return p;
     }
 
-    // The number that the field's own meaning shows, its unit, and for the
-    // axes of a Data message their move, signed by CMD's direction bits.
+    // The number that the field's own meaning shows (its digits in
+    // `shown`), its unit, and for the axes of a Data message their move,
+    // signed by CMD's direction bits.
     template <const Field& F, fmt::Text M>
-    char* quantity(char* p, FieldRead read)
+    char* quantity(char* p, FieldRead read, std::string_view& shown)
     {
         if constexpr (kShowsQuantity<F, M>) {
             p = copy(p, ",\"value\":");
+            char* const digits = p;
             p = fmt::dec(p, read.quantity);
+            shown = std::string_view(digits, static_cast<std::size_t>(p - digits));
             if constexpr (F.unit.empty()) {
                 p = copy(p, ",\"unit\":null");
             } else {
@@ -232,7 +264,17 @@ private:
             }
             if constexpr (&F == &motion::kDataSteps) {
                 p = copy(p, ",\"move\":");
-                p = fmt::dec(p, motion::moveOf(cmd_, read.number, static_cast<std::int32_t>(read.value)));
+                // The steps, or the steps reversed: most often the digits
+                // just written.
+                const std::int32_t move = motion::moveOf(cmd_, read.number, static_cast<std::int32_t>(read.value));
+                if (move == read.quantity) {
+                    p = copyDigits(p, shown);
+                } else if (read.quantity > 0 && move == -read.quantity) {
+                    *p++ = '-';
+                    p = copyDigits(p, shown);
+                } else {
+                    p = fmt::dec(p, move);
+                }
             } else {
                 p = copy(p, ",\"move\":null");
             }
