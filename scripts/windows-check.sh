@@ -9,7 +9,10 @@
 # dest file that is the capture reached through another drive letter must
 # be refused. A text dump and a pcapng are also fed through a pipe in
 # pieces and followed (-f) as they grow, then interrupted (Ctrl-C, which
-# Wine hands to the console's control handler). File and folder names carry
+# Wine hands to the console's control handler); followed while truncated
+# and written anew (-f), and while renamed or deleted and started anew by
+# Windows programs (-F). vornlog.exe started without its standard output
+# or input must fail to write or read them as on Linux. File and folder names carry
 # an "é". Run as root on Debian 12: installs g++-mingw-w64-x86-64 and wine64
 # when missing.
 set -euo pipefail
@@ -224,6 +227,14 @@ holds() {
   done
   return 1
 }
+# Waits up to two minutes for FILE to hold the line TEXT.
+says() {
+  for _ in $(seq 1 600); do
+    lf "$1" | grep -qxF "$2" && return 0
+    sleep 0.2
+  done
+  return 1
+}
 for capture in examples/session.txt tests/usb/captures/two-devices.pcapng; do
   name=$(basename "$capture")
   half=$(halfway "$capture")
@@ -262,8 +273,83 @@ for capture in examples/session.txt tests/usb/captures/two-devices.pcapng; do
   [[ $status == 0 ]] || fail "$name followed: exit status $status after Ctrl-C"
   grep -q "Reading interrupted after " "$live/followed.console" || fail "$name followed: the console does not say where reading stopped"
   cmp -s "$live/followed.txt" "$live/whole.expected" || fail "$name followed: the report is not the Linux one with CRLF line ends"
-  echo "   $name: through a pipe in pieces, and followed (-f) then interrupted"
+
+  # -f on a file truncated and written anew: read again from its start.
+  head -c "$half" "$capture" >"$live/truncated"
+  (cd "$live" && exec timeout -k 5 120 "$wine" "$win/vornlog.exe" -n -f truncated truncated.txt >truncated.console 2>&1) &
+  follower=$!
+  holds "$live/truncated.txt" "$live/part.expected" || fail "$name truncated: the first part did not show"
+  : >"$live/truncated"
+  says "$live/truncated.console" "File truncated: read again from its start" || fail "$name truncated: the console does not say so"
+  cat "$capture" >>"$live/truncated"
+  cat "$live/part.expected" "$live/whole.expected" >"$live/truncated.expected"
+  holds "$live/truncated.txt" "$live/truncated.expected" || fail "$name truncated: the new content did not show from its start"
+  pkill -INT -P "$follower"
+  status=0
+  wait "$follower" || status=$?
+  [[ $status == 0 ]] || fail "$name truncated: exit status $status after Ctrl-C"
+  cmp -s "$live/truncated.txt" "$live/truncated.expected" || fail "$name truncated: the report is not the old part then the whole"
+
+  # -F on a name given to new files: the followed file renamed by a Windows
+  # program (Wine's cmd, which honours the sharing of vornlog.exe's handle)
+  # while vornlog.exe reads it, finished by its writer, and a new one
+  # started; then deleted and started anew. The deletion is rm's: Windows 10
+  # and later take the name away at once, as rm does, while Wine keeps it
+  # until the last handle is closed (a new file under it would be the old
+  # one).
+  head -c $((half + 5)) "$capture" >"$live/rotated"
+  (cd "$live" && exec timeout -k 5 180 "$wine" "$win/vornlog.exe" -n -F rotated rotated.txt >rotated.console 2>&1) &
+  follower=$!
+  holds "$live/rotated.txt" "$live/part.expected" || fail "$name rotated: the first part did not show"
+  (cd "$live" && w cmd /c move rotated rotated.1 >/dev/null 2>&1) || true
+  if [[ -e $live/rotated || ! -e $live/rotated.1 ]]; then
+    fail "$name rotated: the followed file could not be renamed while vornlog.exe read it"
+  else
+    tail -c +$((half + 6)) "$capture" >>"$live/rotated.1"
+    cp "$capture" "$live/rotated"
+    cat "$live/whole.expected" "$live/whole.expected" >"$live/rotated.expected"
+    holds "$live/rotated.txt" "$live/rotated.expected" || fail "$name rotated: the old file's end and the new file did not show"
+    says "$live/rotated.console" "File replaced: read the new file from its start" || fail "$name rotated: the console does not say so"
+    rm "$live/rotated"
+    cp "$capture" "$live/rotated"
+    cat "$live/whole.expected" >>"$live/rotated.expected"
+    holds "$live/rotated.txt" "$live/rotated.expected" || fail "$name rotated: the file started after the deletion did not show"
+  fi
+  pkill -INT -P "$follower"
+  status=0
+  wait "$follower" || status=$?
+  [[ $status == 0 ]] || fail "$name rotated: exit status $status after Ctrl-C"
+  cmp -s "$live/rotated.txt" "$live/rotated.expected" || fail "$name rotated: the report is not each file's in turn"
+  echo "   $name: through a pipe in pieces, followed (-f) then interrupted, truncated (-f), renamed and deleted (-F)"
 done
+
+echo "== Standard handles missing at start"
+# vornlog.exe started without its standard output (or input): the files it
+# opens never take its place, and writing to it (or reading it) fails with
+# the usual message and status 1, as on Linux.
+x86_64-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -static -o "$win/sans-std.exe" \
+  tests/windows/no_std_handle_probe.cpp -lshell32
+nostd() {
+  local name=$1
+  shift
+  (cd "$win" && w ./sans-std.exe "$@" >/dev/null 2>"$work/$name.err"; echo $? >"$work/$name.status") || true
+}
+for quiet in "" -q; do
+  nostd "no-out$quiet" out vornlog.exe -n $quiet -j "capture 1 é.txt" -
+  [[ $(cat "$work/no-out$quiet.status") == 1 ]] ||
+    fail "no standard output ($quiet): exit status $(cat "$work/no-out$quiet.status"), not 1"
+  [[ $(lf "$work/no-out$quiet.err" | tail -n 1) == "Can't write to file: -" ]] ||
+    fail "no standard output ($quiet): not the usual message ($(cat "$work/no-out$quiet.err"))"
+done
+nostd no-out-file out vornlog.exe -n -q "capture 1 é.txt" "sans sortie é.txt"
+[[ $(cat "$work/no-out-file.status") == 0 ]] || fail "no standard output, a dest file: exit status $(cat "$work/no-out-file.status")"
+cmp -s <(crlf "$lin/rapport 1 é & co.txt") "$win/sans sortie é.txt" ||
+  fail "no standard output, a dest file: the dest file differs"
+nostd no-in in vornlog.exe -n - "depuis rien é.txt"
+[[ $(cat "$work/no-in.status") == 1 ]] || fail "no standard input: exit status $(cat "$work/no-in.status"), not 1"
+[[ $(lf "$work/no-in.err" | tail -n 1) == "Can't read the file: -" ]] ||
+  fail "no standard input: not the usual message ($(cat "$work/no-in.err"))"
+echo "   without standard output (report to -, -q, a dest file) and without standard input"
 
 echo "== Viewers"
 # vornlog.exe does not wait for its viewers: wait until every program of the
@@ -290,4 +376,4 @@ if ((failures)); then
   echo "Windows check: $failures failures" >&2
   exit 1
 fi
-echo "Windows check passed: ${#captures[@]} captures in 3 modes, 13 error cases, standard input and output, live input, both viewers (Notepad the system's)"
+echo "Windows check passed: ${#captures[@]} captures in 3 modes, 13 error cases, standard input and output, live input (pipe, -f, truncated, -F), missing standard handles, both viewers (Notepad the system's)"

@@ -170,7 +170,40 @@ bool seekToStart(std::FILE* file)
 
 void holdStandardStreams()
 {
-#ifndef _WIN32
+#ifdef _WIN32
+    // A process started without a standard handle (closed, or never given)
+    // has a C descriptor 0, 1 or 2 that leads to no handle. The null device
+    // goes there, opened for the other direction: every read (standard
+    // input) or write (output, error) fails, as on the missing handle, and
+    // the stand-in holds the place so that no file the program opens is
+    // taken for it.
+    for (int fd = 0; fd <= 2; ++fd) {
+        const intptr_t osf = _get_osfhandle(fd);
+        const HANDLE handle = reinterpret_cast<HANDLE>(osf);
+        bool closed = osf == -1 || osf == -2 || handle == nullptr;
+        if (!closed) {
+            SetLastError(NO_ERROR);
+            closed = GetFileType(handle) == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR;
+        }
+        if (!closed) continue;
+        const HANDLE null = CreateFileW(L"NUL", fd == 0 ? GENERIC_WRITE : GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (null == INVALID_HANDLE_VALUE) continue;
+        const int held = _open_osfhandle(reinterpret_cast<intptr_t>(null), (fd == 0 ? _O_WRONLY : _O_RDONLY) | _O_BINARY);
+        if (held == -1) {
+            CloseHandle(null);
+            continue;
+        }
+        if (held != fd) {
+            _dup2(held, fd);
+            _close(held);
+        }
+        // The Windows standard handle too: what is written to it (an error
+        // message on the console's wide path) fails the same way.
+        const DWORD which = fd == 0 ? STD_INPUT_HANDLE : fd == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+        SetStdHandle(which, reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    }
+#else
     // open() takes the lowest free descriptor: checked from 0 up, each
     // closed one is the one the null device lands on. Opened for the other
     // direction, it fails every read (standard input) or write (output,

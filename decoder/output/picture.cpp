@@ -50,11 +50,15 @@ void Envelope::add(std::int64_t x, std::int64_t value)
 {
     if (x < 0) x = 0;
     while (x / width_ >= static_cast<std::int64_t>(kBuckets)) {
-        for (std::size_t i = 0; i < kBuckets / 2; ++i) buckets_[i] = merged(buckets_[2 * i], buckets_[2 * i + 1]);
-        std::fill(buckets_.begin() + kBuckets / 2, buckets_.end(), Bucket{});
+        const std::size_t n = buckets_.size(), half = (n + 1) / 2;
+        for (std::size_t i = 0; i < half; ++i)
+            buckets_[i] = 2 * i + 1 < n ? merged(buckets_[2 * i], buckets_[2 * i + 1]) : buckets_[2 * i];
+        buckets_.resize(half);
         width_ *= 2;
     }
-    Bucket& b = buckets_[static_cast<std::size_t>(x / width_)];
+    const auto at = static_cast<std::size_t>(x / width_);
+    if (at >= buckets_.size()) buckets_.resize(at + 1);
+    Bucket& b = buckets_[at];
     if (!b.used) {
         b = Bucket{true, x, x, value, value, value, value};
     } else {

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/segments.h"
 #include "capture/source.h"
@@ -63,7 +64,7 @@ private:
 // and last value with their x and the least and greatest value; when x
 // outgrows the buckets, neighbours are merged two by two and each bucket
 // covers twice as many segment numbers. Up to kBuckets segment numbers
-// every value is kept.
+// every value is kept. Buckets past the last one used are left out.
 class Envelope {
 public:
     static constexpr std::size_t kBuckets = 1024;
@@ -88,7 +89,9 @@ public:
     std::int64_t lastX() const { return lastX_; }
 
 private:
-    std::array<Bucket, kBuckets> buckets_{};
+    // Grown up to the last bucket used (at most kBuckets): a short session
+    // does not clear and walk the buckets it never reaches.
+    std::vector<Bucket> buckets_;
     std::int64_t width_ = 1;
     bool any_ = false;
     std::int64_t min_ = 0;

@@ -38,7 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     UsbCaptureSource source(reader, std::nullopt);
     writeReport(source, dest, progress);
 #else
-    LineReader lines(bytes);
+    // A block no larger than the input: a large one would be a fresh
+    // mapping (and its page faults) on every run under AddressSanitizer.
+    LineReader lines(bytes, bytes.size());
     TextDumpSource source(lines);
 #if VORNLOG_FAST_MODE == 1
     writeReport(source, dest, progress);

@@ -94,10 +94,10 @@ std::string codeCell(std::uint8_t code)
     return s;
 }
 
-std::string nameCell(std::uint8_t code)
+std::string_view nameCell(std::uint8_t code)
 {
     const std::string_view name = instructionName(code);
-    return name.empty() ? std::string("(unknown instruction)") : std::string(name);
+    return name.empty() ? std::string_view("(unknown instruction)") : name;
 }
 
 std::string places(const Occurrences& o, bool textDump)

@@ -24,6 +24,8 @@ std::string seconds(std::int64_t ns);
 // spaces at its end are left out.
 class Row {
 public:
+    // Room for a usual line, so that building one allocates once.
+    Row() { s_.reserve(128); }
     Row& left(std::string_view text, std::size_t width);
     Row& right(std::string_view text, std::size_t width);
     Row& right(std::int64_t v, std::size_t width) { return right(number(v), width); }
@@ -54,7 +56,7 @@ void textLine(Out& out, std::string_view label, std::string_view value);
 inline constexpr std::size_t kCodeColumn = 8;
 inline constexpr std::size_t kNameColumn = 26;
 std::string codeCell(std::uint8_t code);
-std::string nameCell(std::uint8_t code);
+std::string_view nameCell(std::uint8_t code);
 
 // How often something happened, and where the first few times.
 struct Occurrences {

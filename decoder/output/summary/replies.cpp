@@ -30,7 +30,10 @@ std::int64_t ReplyTimes::percentile(unsigned percent) const
 {
     const std::uint64_t rank = std::max<std::uint64_t>(1, (count_ * percent + 99) / 100);
     std::uint64_t seen = 0;
-    for (const Bucket& b : bucket_) {
+    // Only the buckets from the least time's to the most's can be used.
+    const int low = index(static_cast<std::uint64_t>(least_ / 1000)), high = index(static_cast<std::uint64_t>(most_ / 1000));
+    for (int i = low; i <= high; ++i) {
+        const Bucket& b = bucket_[i];
         seen += b.count;
         if (b.count && seen >= rank)
             return std::clamp<std::int64_t>(static_cast<std::int64_t>(b.sum / b.count) * 1000, least_, most_);

@@ -1,6 +1,8 @@
 // "Timing": when the capture began and ended, how long the controller took
 // to answer each instruction, and the longest pauses of the Data stream.
-
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "protocol/motion/motion_fields.h"
 #include "taps.h"
@@ -106,12 +108,18 @@ void Timing::write(Out& out, std::uint64_t messages, const Replies& replies) con
     // The columns widen, all rows alike, for a time or count too wide for
     // them, keeping a space between cells.
     std::size_t kCount = 9, kTime = 11;
+    struct Cells {
+        std::string count, least, median, p95, most;
+    };
+    std::vector<std::pair<std::uint8_t, Cells>> rows;
     for (int code = 0; code < 256; ++code) {
         const ReplyTimes* r = replies.times(static_cast<std::uint8_t>(code));
         if (!r) continue;
-        kCount = std::max(kCount, number(static_cast<std::int64_t>(r->count())).size() + 1);
-        for (const std::int64_t t : {r->least(), r->percentile(50), r->percentile(95), r->most()})
-            kTime = std::max(kTime, milliseconds(t).size() + 1);
+        Cells c{number(static_cast<std::int64_t>(r->count())), milliseconds(r->least()), milliseconds(r->percentile(50)),
+                milliseconds(r->percentile(95)), milliseconds(r->most())};
+        kCount = std::max(kCount, c.count.size() + 1);
+        for (const std::string* t : {&c.least, &c.median, &c.p95, &c.most}) kTime = std::max(kTime, t->size() + 1);
+        rows.emplace_back(static_cast<std::uint8_t>(code), std::move(c));
     }
     Row()
         .text("  ")
@@ -123,23 +131,18 @@ void Timing::write(Out& out, std::uint64_t messages, const Replies& replies) con
         .right("95%", kTime)
         .right("Most", kTime)
         .put(out);
-    bool any = false;
-    for (int code = 0; code < 256; ++code) {
-        const ReplyTimes* r = replies.times(static_cast<std::uint8_t>(code));
-        if (!r) continue;
-        any = true;
+    for (const auto& [code, c] : rows)
         Row()
             .text("  ")
-            .left(codeCell(static_cast<std::uint8_t>(code)), kCodeColumn)
-            .left(nameCell(static_cast<std::uint8_t>(code)), kNameColumn)
-            .right(static_cast<std::int64_t>(r->count()), kCount)
-            .right(milliseconds(r->least()), kTime)
-            .right(milliseconds(r->percentile(50)), kTime)
-            .right(milliseconds(r->percentile(95)), kTime)
-            .right(milliseconds(r->most()), kTime)
+            .left(codeCell(code), kCodeColumn)
+            .left(nameCell(code), kNameColumn)
+            .right(c.count, kCount)
+            .right(c.least, kTime)
+            .right(c.median, kTime)
+            .right(c.p95, kTime)
+            .right(c.most, kTime)
             .put(out);
-    }
-    if (!any) Row().text("  (no reply with a time)").put(out);
+    if (rows.empty()) Row().text("  (no reply with a time)").put(out);
     Row()
         .text("  Least and most are exact. The median and the 95th percentile come from a histogram of")
         .put(out);
