@@ -5,18 +5,25 @@
 #include <cstring>
 #include <new>
 
+#include "base/out.h"
+
 namespace vornlog {
 
 namespace {
 
 constexpr std::uint32_t kPcapMicro = 0xA1B2C3D4;
 constexpr std::uint32_t kPcapNano = 0xA1B23C4D;
-constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
+constexpr std::uint32_t kSectionHeader = UsbCaptureReader::kSectionHeaderBlock;
 constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr std::uint32_t kInterfaceDescription = 1;
-constexpr std::uint32_t kObsoletePacket = 2;
-constexpr std::uint32_t kSimplePacket = 3;
-constexpr std::uint32_t kEnhancedPacket = UsbCaptureReader::kEnhancedPacketBlock;
+constexpr std::uint32_t kInterfaceDescription = UsbCaptureReader::kInterfaceDescriptionBlock;
+constexpr std::uint32_t kSimplePacket = UsbCaptureReader::kSimplePacketBlock;
+
+// Option codes.
+constexpr std::uint16_t kEndOfOptions = 0;
+constexpr std::uint16_t kTimeResolution = 9; // if_tsresol
+constexpr std::uint16_t kTimeOffset = 14;    // if_tsoffset, seconds
+// Options of packet blocks whose value has a fixed length.
+constexpr std::uint16_t kPacketFlags = 2, kDropCount = 4, kPacketId = 5, kQueue = 6, kVerdict = 7;
 
 // The buffer holds the longest block that is read (not skipped), whole.
 constexpr std::size_t kBufferSize = UsbCaptureReader::kMaxBlockBody + 16;
@@ -35,19 +42,6 @@ std::uint32_t swap32(std::uint32_t v)
 std::uint32_t le32(const unsigned char* p)
 {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-// The minimum total length of a pcapng block of each type read here.
-std::uint32_t minimumBlockLength(std::uint32_t type)
-{
-    switch (type) {
-    case kSectionHeader: return 28;
-    case kInterfaceDescription: return 20;
-    case kObsoletePacket: return 32;
-    case kSimplePacket: return 16;
-    case kEnhancedPacket: return 32;
-    default: return 12;
-    }
 }
 
 // The decimals of a second that time stamps in units of 1/unitsPerSecond s
@@ -168,18 +162,44 @@ std::int64_t UsbCaptureReader::nanosecondsOtherwise(std::uint64_t timestamp, std
     return static_cast<std::int64_t>(std::min<Wide>(ns, INT64_MAX));
 }
 
-bool UsbCaptureReader::fail(const char* what, std::uint64_t offset, std::uint64_t value, std::uint64_t limit)
+bool UsbCaptureReader::fail(const Fault& fault, std::uint64_t at)
 {
     stopped_ = true;
     // A read error is not a damaged file, nor is a record whose end had
     // not come when reading was interrupted, nor the unfinished last record
     // of content that new content replaced.
     if (error_ || interrupted_ || !fresh_.empty()) return false;
-    // In `what`, "%s" stands for the value and "%l" for the limit.
-    fault_ = what;
-    if (const std::size_t v = fault_.find("%s"); v != std::string::npos) fault_.replace(v, 2, std::to_string(value));
-    if (const std::size_t l = fault_.find("%l"); l != std::string::npos) fault_.replace(l, 2, std::to_string(limit));
-    fault_ += " at byte offset " + std::to_string(offset);
+    fault_.clear();
+    Out out(&fault_, false, 256);
+    const std::uint64_t value = fault.value, limit = fault.limit;
+    switch (fault.kind) {
+    case Fault::None: break;
+    case Fault::FileHeaderCutShort: put<"file header cut short">(out); break;
+    case Fault::ReservedLinkTypeBits: put<"link type field %d with reserved bits set">(out, value); break;
+    case Fault::RecordHeaderCutShort: put<"record header cut short">(out); break;
+    case Fault::RecordCutShort: put<"record cut short">(out); break;
+    case Fault::BlockHeaderCutShort: put<"block header cut short">(out); break;
+    case Fault::SectionHeaderCutShort: put<"section header cut short">(out); break;
+    case Fault::NoByteOrderMagic: put<"section header without its byte-order magic">(out); break;
+    case Fault::UnknownMajorVersion: put<"section header of an unknown major version %d">(out, value); break;
+    case Fault::LengthBelowMinimum: put<"block length %d below its minimum of %d">(out, value, limit); break;
+    case Fault::LengthNotMultipleOf4: put<"block length %d not a multiple of 4">(out, value); break;
+    case Fault::LengthAboveBound: put<"block length %d above the bound of %d">(out, value, limit); break;
+    case Fault::LengthPastEndOfFile: put<"block length %d runs past the end of the file">(out, value); break;
+    case Fault::LengthCopyDiffers:
+        put<"block length %d differs from its copy at the block's end, %d">(out, value, limit);
+        break;
+    case Fault::TooManyInterfaces: put<"more than %d interfaces in one section">(out, limit); break;
+    case Fault::UndeclaredInterface: put<"packet on interface %d that was never declared">(out, value); break;
+    case Fault::CapturedAboveBound: put<"captured length %d above the bound of %d">(out, value, limit); break;
+    case Fault::CapturedAboveSnapshot: put<"captured length %d above the snapshot length %d">(out, value, limit); break;
+    case Fault::CapturedPastBlock: put<"captured length %d runs past its block">(out, value); break;
+    case Fault::OptionPastBlock: put<"option length %d runs past its block">(out, value); break;
+    case Fault::OptionLengthNot: put<"option %d of length %d, not %d">(out, fault.code, value, limit); break;
+    case Fault::OptionLengthBelow: put<"option %d of length %d, below %d">(out, fault.code, value, limit); break;
+    }
+    put<" at byte offset %d">(out, at);
+    out.flush();
     return false;
 }
 
@@ -236,7 +256,7 @@ bool UsbCaptureReader::readPcapHeader()
 {
     std::size_t got = 0;
     const std::uint8_t* h = take(24, got);
-    if (got < 24) return fail("file header cut short", 0);
+    if (got < 24) return fail({Fault::FileHeaderCutShort}, 0);
     const std::uint32_t magic = le32(h);
     swap_ = magic == swap32(kPcapMicro) || magic == swap32(kPcapNano);
     Interface interface;
@@ -246,20 +266,9 @@ bool UsbCaptureReader::readPcapHeader()
     // frame check sequence's length); bits 16 to 25 are reserved and must
     // be zero, as Wireshark also asks.
     const std::uint32_t linkField = u32(h + 20);
-    if (linkField & 0x03FF0000) return fail("link type field %s with reserved bits set", 20, linkField);
+    if (linkField & 0x03FF0000) return fail({Fault::ReservedLinkTypeBits, linkField}, 20);
     interface.linkType = linkField & 0xFFFF;
     declare(interface);
-    return true;
-}
-
-// A packet's captured length within the reader's bound and its
-// interface's snapshot length; a fault of the record at `at` otherwise.
-bool UsbCaptureReader::capturedLengthFits(const Interface& interface, std::uint32_t captured, std::uint64_t at)
-{
-    if (captured > kMaxCapturedLength)
-        return fail("captured length %s above the bound of %l", at, captured, kMaxCapturedLength);
-    if (interface.snapLength != 0 && captured > interface.snapLength)
-        return fail("captured length %s above the snapshot length %l", at, captured, interface.snapLength);
     return true;
 }
 
@@ -272,130 +281,186 @@ bool UsbCaptureReader::nextPcap(UsbPacket& packet)
         stopped_ = true;
         return false;
     }
-    if (got < 16) return fail("record header cut short", at);
+    if (got < 16) return fail({Fault::RecordHeaderCutShort}, at);
     const Interface& interface = interfaces_.front();
     const std::uint64_t timestamp = std::uint64_t(u32(h)) * interface.unitsPerSecond + u32(h + 4);
     const std::uint32_t captured = u32(h + 8);
-    if (!capturedLengthFits(interface, captured, at)) return false;
+    if (const Fault fault = capturedFault(interface, captured)) return fail(fault, at);
     const std::uint8_t* data = take(captured, got);
-    if (got < captured) return fail("record cut short", at);
+    if (got < captured) return fail({Fault::RecordCutShort}, at);
     this->packet(interface, timestamp, data, captured, packet);
     return true;
 }
 
 bool UsbCaptureReader::nextPcapng(UsbPacket& packet)
 {
+    Block block;
     for (;;) {
-        const std::uint64_t at = offset_;
+        if (!readBlock(block)) return false;
+        switch (block.type) {
+        case kSectionHeader:
+            if (!readSectionHeader(block)) return false;
+            break;
+        case kInterfaceDescription:
+            if (!readInterface(block)) return false;
+            break;
+        default: return readPacket(block, packet);
+        }
+    }
+}
+
+// The next block that is read here, whole in memory, its lengths checked;
+// any other block is passed over by its length.
+bool UsbCaptureReader::readBlock(Block& block)
+{
+    for (;;) {
+        block.at = offset_;
         std::size_t got = 0;
         const std::uint8_t* h = take(8, got);
         if (got == 0) {
             stopped_ = true;
             return false;
         }
-        if (got < 8) return fail("block header cut short", at);
-        std::uint32_t type = le32(h); // a section header reads the same both ways
+        if (got < 8) return fail({Fault::BlockHeaderCutShort}, block.at);
+        block.type = le32(h); // a section header reads the same both ways
         const std::uint32_t rawLength = le32(h + 4);
         std::size_t bodyRead = 0;
-        if (type == kSectionHeader) {
+        if (block.type == kSectionHeader) {
+            // Its byte-order magic gives the byte order of its length and of
+            // every block of the section.
             const std::uint8_t* order = take(4, got);
-            if (got < 4) return fail("section header cut short", at);
+            if (got < 4) return fail({Fault::SectionHeaderCutShort}, block.at);
             const std::uint32_t magic = le32(order);
             if (magic == kByteOrderMagic)
                 swap_ = false;
             else if (magic == swap32(kByteOrderMagic))
                 swap_ = true;
             else
-                return fail("section header without its byte-order magic", at);
-            interfaces_.clear();
+                return fail({Fault::NoByteOrderMagic}, block.at);
             bodyRead = 4;
-        } else {
-            type = swap_ ? swap32(type) : type;
+        } else if (swap_) {
+            block.type = swap32(block.type);
         }
-        const std::uint32_t length = swap_ ? swap32(rawLength) : rawLength;
-        const std::uint32_t minimum = minimumBlockLength(type);
-        if (length < minimum) return fail("block length %s below its minimum of %l", at, length, minimum);
-        if (length % 4 != 0) return fail("block length %s not a multiple of 4", at, length);
-        const std::uint64_t body = std::uint64_t(length) - 12 - bodyRead;
-        const bool readHere = type == kSectionHeader || type == kInterfaceDescription || type == kObsoletePacket ||
-                              type == kSimplePacket || type == kEnhancedPacket;
-        if (!readHere) { // any other block is skipped by its length
-            if (skip(body + 4) < body + 4) return fail("block length %s runs past the end of the file", at, length);
+        block.length = swap_ ? swap32(rawLength) : rawLength;
+        if (const Fault fault = lengthFault(block.type, block.length)) return fail(fault, block.at);
+        const std::uint64_t rest = std::uint64_t(block.length) - 8 - bodyRead; // the body left and the copy
+        if (!readHere(block.type)) {
+            if (skip(rest) < rest) return fail({Fault::LengthPastEndOfFile, block.length}, block.at);
             continue;
         }
-        if (body > kMaxBlockBody) return fail("block length %s above the bound of %l", at, length, kMaxBlockBody + 12);
-        const std::uint8_t* b = take(static_cast<std::size_t>(body) + 4, got);
-        if (got < body + 4) return fail("block length %s runs past the end of the file", at, length);
-        const std::uint32_t trailer = u32(b + body);
-        if (trailer != length)
-            return fail("block length %s differs from its copy at the block's end, %l", at, length, trailer);
-
-        if (type == kSectionHeader) {
-            if (u16(b) != 1) return fail("section header of an unknown major version %s", at, u16(b));
-            continue;
-        }
-        if (type == kInterfaceDescription) {
-            if (interfaces_.size() >= kMaxInterfaces)
-                return fail("more than %l interfaces in one section", at, 0, kMaxInterfaces);
-            Interface interface;
-            interface.linkType = u16(b);
-            interface.snapLength = u32(b + 4);
-            // Options: the time stamp resolution (if_tsresol, code 9) and
-            // the seconds added to every time stamp (if_tsoffset, code 14)
-            // matter.
-            std::size_t o = 8;
-            while (o + 4 <= body) {
-                const std::uint16_t code = u16(b + o), size = u16(b + o + 2);
-                if (code == 0) break;
-                if (o + 4 + size > body) return fail("option length %s runs past its block", at, size);
-                if (code == 9 && size >= 1) {
-                    const std::uint8_t r = b[o + 4];
-                    const unsigned n = r & 0x7F;
-                    if (r & 0x80)
-                        interface.unitsPerSecond = n < 64 ? std::uint64_t(1) << n : 0;
-                    else if (n <= 19) {
-                        interface.unitsPerSecond = 1;
-                        for (unsigned i = 0; i < n; ++i) interface.unitsPerSecond *= 10;
-                    } else {
-                        interface.unitsPerSecond = 0;
-                    }
-                }
-                if (code == 14 && size >= 8)
-                    interface.offsetNs = secondsInNanoseconds(static_cast<std::int64_t>(u64(b + o + 4)));
-                o += 4 + ((size + 3u) & ~3u);
-            }
-            declare(interface);
-            continue;
-        }
-
-        // A packet block.
-        std::uint32_t id = 0, captured = 0;
-        std::uint64_t timestamp = 0;
-        bool hasTime = true;
-        std::size_t dataAt = 0;
-        if (type == kSimplePacket) {
-            hasTime = false;
-            dataAt = 4;
-            // Its original length is all it has: it must fit the bounds
-            // (as Wireshark asks) before the block's own length cuts it.
-            captured = u32(b);
-        } else {
-            id = type == kObsoletePacket ? u16(b) : u32(b);
-            timestamp = std::uint64_t(u32(b + 4)) << 32 | u32(b + 8);
-            captured = u32(b + 12);
-            dataAt = 20;
-        }
-        if (id >= interfaces_.size()) return fail("packet on interface %s that was never declared", at, id, 0);
-        const Interface& interface = interfaces_[id];
-        if (type == kSimplePacket && interface.snapLength != 0) captured = std::min(captured, interface.snapLength);
-        if (!capturedLengthFits(interface, captured, at)) return false;
-        if (type == kSimplePacket) captured = static_cast<std::uint32_t>(std::min<std::uint64_t>(captured, body - 4));
-        if (dataAt + captured > body) return fail("captured length %s runs past its block", at, captured, 0);
-        this->packet(interface, timestamp, b + dataAt, captured, packet);
-        packet.hasTime = hasTime && interface.unitsPerSecond != 0;
-        if (!packet.hasTime) packet.timeNs = 0;
+        const std::uint8_t* b = take(static_cast<std::size_t>(rest), got);
+        if (got < rest) return fail({Fault::LengthPastEndOfFile, block.length}, block.at);
+        // A section header's body is taken as what follows its magic.
+        block.body = b;
+        block.size = block.length - 12 - bodyRead;
+        if (const Fault fault = copyFault(block)) return fail(fault, block.at);
         return true;
     }
+}
+
+bool UsbCaptureReader::readSectionHeader(const Block& block)
+{
+    interfaces_.clear();
+    if (u16(block.body) != 1) return fail({Fault::UnknownMajorVersion, u16(block.body)}, block.at);
+    return true;
+}
+
+bool UsbCaptureReader::readInterface(const Block& block)
+{
+    if (interfaces_.size() >= kMaxInterfaces) return fail({Fault::TooManyInterfaces, 0, kMaxInterfaces}, block.at);
+    Interface interface;
+    interface.linkType = u16(block.body);
+    interface.snapLength = u32(block.body + 4);
+    if (const Fault fault = readInterfaceOptions(block, interface)) return fail(fault, block.at);
+    declare(interface);
+    return true;
+}
+
+// Of an interface's options, the time stamp resolution and the seconds
+// added to every time stamp matter.
+UsbCaptureReader::Fault UsbCaptureReader::readInterfaceOptions(const Block& block, Interface& interface) const
+{
+    return forEachOption(block, 8, [&](std::uint16_t code, const std::uint8_t* value, std::uint16_t size) {
+        if (code == kTimeResolution && size >= 1) {
+            // 10^-n s, or 2^-n s when the top bit is set.
+            const unsigned n = value[0] & 0x7F;
+            if (value[0] & 0x80)
+                interface.unitsPerSecond = n < 64 ? std::uint64_t(1) << n : 0;
+            else if (n <= 19) {
+                interface.unitsPerSecond = 1;
+                for (unsigned i = 0; i < n; ++i) interface.unitsPerSecond *= 10;
+            } else {
+                interface.unitsPerSecond = 0;
+            }
+        }
+        if (code == kTimeOffset && size >= 8)
+            interface.offsetNs = secondsInNanoseconds(static_cast<std::int64_t>(u64(value)));
+        return Fault{};
+    });
+}
+
+template <class Each>
+UsbCaptureReader::Fault UsbCaptureReader::forEachOption(const Block& block, std::size_t from, Each each) const
+{
+    // An option: its code, its length and its value, padded to 4 bytes. The
+    // block's body is a multiple of 4 long, and so is what the options
+    // have left: a header always fits.
+    for (std::size_t o = from; o + 4 <= block.size;) {
+        const std::uint16_t code = u16(block.body + o), size = u16(block.body + o + 2);
+        if (code == kEndOfOptions) break; // whatever follows it is not read
+        if (o + 4 + size > block.size) return {Fault::OptionPastBlock, size};
+        if (const Fault fault = each(code, block.body + o + 4, size)) return fault;
+        o += 4 + ((size + 3u) & ~3u);
+    }
+    return {};
+}
+
+// The options of a packet block are not used, but a file where one of
+// them does not have the length its kind gives is damaged.
+UsbCaptureReader::Fault UsbCaptureReader::packetOptionsFault(const Block& block, std::size_t from) const
+{
+    return forEachOption(block, from, [](std::uint16_t code, const std::uint8_t*, std::uint16_t size) -> Fault {
+        switch (code) {
+        case kPacketFlags:
+        case kQueue:
+            if (size != 4) return {Fault::OptionLengthNot, size, 4, code};
+            break;
+        case kDropCount:
+        case kPacketId:
+            if (size != 8) return {Fault::OptionLengthNot, size, 8, code};
+            break;
+        case kVerdict:
+            if (size < 1) return {Fault::OptionLengthBelow, size, 1, code};
+            break;
+        default: break;
+        }
+        return {};
+    });
+}
+
+bool UsbCaptureReader::readPacket(const Block& block, UsbPacket& packet)
+{
+    PacketFields f;
+    if (block.type == kSimplePacket) {
+        // Its original length is all it has: it must fit the bounds (as
+        // Wireshark asks) before the block's own length cuts it.
+        f.captured = u32(block.body);
+        f.dataAt = 4;
+        f.timed = false;
+        if (!interfaces_.empty() && interfaces_[0].snapLength != 0)
+            f.captured = std::min(f.captured, interfaces_[0].snapLength);
+        if (!interfaces_.empty())
+            if (const Fault fault = capturedFault(interfaces_[0], f.captured)) return fail(fault, block.at);
+        f.captured = static_cast<std::uint32_t>(std::min<std::size_t>(f.captured, block.size - 4));
+    } else {
+        f = packetFields(block);
+    }
+    if (const Fault fault = packetFault(block, f)) return fail(fault, block.at);
+    const Interface& interface = interfaces_[f.interface];
+    this->packet(interface, f.timestamp, block.body + f.dataAt, f.captured, packet);
+    packet.hasTime = f.timed && interface.unitsPerSecond != 0;
+    if (!packet.hasTime) packet.timeNs = 0;
+    return true;
 }
 
 } // namespace vornlog

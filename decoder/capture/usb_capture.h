@@ -114,6 +114,11 @@ public:
     // A pcapng block that is read (not skipped) is at most this long: a
     // packet of the largest accepted length and room for its options.
     static constexpr std::size_t kMaxBlockBody = kMaxCapturedLength + (64 << 10);
+    // The pcapng blocks that are read; any other is passed over.
+    static constexpr std::uint32_t kSectionHeaderBlock = 0x0A0D0D0A;
+    static constexpr std::uint32_t kInterfaceDescriptionBlock = 1;
+    static constexpr std::uint32_t kObsoletePacketBlock = 2;
+    static constexpr std::uint32_t kSimplePacketBlock = 3;
     static constexpr std::uint32_t kEnhancedPacketBlock = 6;
 
 private:
@@ -142,27 +147,157 @@ private:
     }
     void start(std::string_view head);
 
+    // One pcapng block, whole in memory: its type, where it begins in the
+    // file, its length and its body (the bytes between the length and its
+    // copy at the block's end; for a section header, those after its
+    // byte-order magic).
+    struct Block {
+        std::uint32_t type = 0;
+        std::uint32_t length = 0;
+        std::uint64_t at = 0;
+        const std::uint8_t* body = nullptr;
+        std::size_t size = 0;
+    };
+    // The fixed fields of a packet block.
+    struct PacketFields {
+        std::uint32_t interface = 0;
+        std::uint64_t timestamp = 0;
+        std::uint32_t captured = 0;
+        std::size_t dataAt = 0;  // where the data begin in the body
+        bool timed = true;       // a Simple Packet Block has no time stamp
+    };
+
+    // What is wrong with a file; its text is written by fail(). `value`,
+    // `limit` and `code` fill the text's numbers.
+    struct Fault {
+        enum Kind : std::uint8_t {
+            None,
+            FileHeaderCutShort,
+            ReservedLinkTypeBits,
+            RecordHeaderCutShort,
+            RecordCutShort,
+            BlockHeaderCutShort,
+            SectionHeaderCutShort,
+            NoByteOrderMagic,
+            UnknownMajorVersion,
+            LengthBelowMinimum,
+            LengthNotMultipleOf4,
+            LengthAboveBound,
+            LengthPastEndOfFile,
+            LengthCopyDiffers,
+            TooManyInterfaces,
+            UndeclaredInterface,
+            CapturedAboveBound,
+            CapturedAboveSnapshot,
+            CapturedPastBlock,
+            OptionPastBlock,
+            OptionLengthNot,
+            OptionLengthBelow,
+        } kind = None;
+        std::uint64_t value = 0;
+        std::uint64_t limit = 0;
+        std::uint64_t code = 0;
+        explicit operator bool() const { return kind != None; }
+    };
+
+    // The minimum total length of a pcapng block of each type read here.
+    static constexpr std::uint32_t minimumBlockLength(std::uint32_t type)
+    {
+        switch (type) {
+        case kSectionHeaderBlock: return 28;
+        case kInterfaceDescriptionBlock: return 20;
+        case kObsoletePacketBlock: return 32;
+        case kSimplePacketBlock: return 16;
+        case kEnhancedPacketBlock: return 32;
+        default: return 12;
+        }
+    }
+    static constexpr bool readHere(std::uint32_t type)
+    {
+        return type == kSectionHeaderBlock || type == kInterfaceDescriptionBlock || type == kObsoletePacketBlock ||
+               type == kSimplePacketBlock || type == kEnhancedPacketBlock;
+    }
+
+    // The checks a block's length meets, on its header alone: above its
+    // type's minimum, a multiple of 4 and, for a block that is read, within
+    // the reader's bound.
+    [[gnu::always_inline]] static Fault lengthFault(std::uint32_t type, std::uint32_t length)
+    {
+        const std::uint32_t minimum = minimumBlockLength(type);
+        if (length < minimum) return {Fault::LengthBelowMinimum, length, minimum};
+        if (length % 4 != 0) return {Fault::LengthNotMultipleOf4, length};
+        if (readHere(type) && length - 12 > kMaxBlockBody) return {Fault::LengthAboveBound, length, kMaxBlockBody + 12};
+        return {};
+    }
+    // Once the whole block is in memory: its length's copy at its end.
+    [[gnu::always_inline]] Fault copyFault(const Block& block) const
+    {
+        const std::uint32_t copy = u32(block.body + block.size);
+        if (copy != block.length) return {Fault::LengthCopyDiffers, block.length, copy};
+        return {};
+    }
+    // A packet's captured length within the reader's bound and its
+    // interface's snapshot length.
+    [[gnu::always_inline]] static Fault capturedFault(const Interface& interface, std::uint32_t captured)
+    {
+        if (captured > kMaxCapturedLength) return {Fault::CapturedAboveBound, captured, kMaxCapturedLength};
+        if (interface.snapLength != 0 && captured > interface.snapLength)
+            return {Fault::CapturedAboveSnapshot, captured, interface.snapLength};
+        return {};
+    }
+    // The fixed fields of an Enhanced or obsolete Packet Block.
+    [[gnu::always_inline]] PacketFields packetFields(const Block& block) const
+    {
+        const std::uint8_t* b = block.body;
+        PacketFields f;
+        f.interface = block.type == kObsoletePacketBlock ? u16(b) : u32(b);
+        f.timestamp = std::uint64_t(u32(b + 4)) << 32 | u32(b + 8);
+        f.captured = u32(b + 12);
+        f.dataAt = 20;
+        return f;
+    }
+    // A packet block's checks: its interface declared, its captured length
+    // within the bounds and within the block, its options sound.
+    [[gnu::always_inline]] Fault packetFault(const Block& block, const PacketFields& f) const
+    {
+        if (f.interface >= interfaces_.size()) return {Fault::UndeclaredInterface, f.interface};
+        if (const Fault fault = capturedFault(interfaces_[f.interface], f.captured)) return fault;
+        if (f.dataAt + f.captured > block.size) return {Fault::CapturedPastBlock, f.captured};
+        // The options follow the data and their padding (a Simple Packet
+        // Block has none).
+        if (block.type == kSimplePacketBlock) return {};
+        const std::size_t options = f.dataAt + ((std::size_t{f.captured} + 3) & ~std::size_t{3});
+        (void)options;
+        return {};
+    }
+    Fault packetOptionsFault(const Block& block, std::size_t from) const;
+    // Calls each(code, value, length) for every option of the block from
+    // `from` up to its end or to opt_endofopt; the fault of an option that
+    // runs past its block, or the first that `each` returns.
+    template <class Each>
+    Fault forEachOption(const Block& block, std::size_t from, Each each) const;
+
     // Nearly every block of a pcapng is an Enhanced Packet Block that lies
     // whole in the buffer, and sound: it is read here, in line with the
-    // caller. Anything else, and any fault, is left to nextRecord, which
-    // reads every kind of record and tells what is wrong.
+    // caller, after the same checks as any other block. Anything else, and
+    // any fault, is left to nextRecord, which reads every kind of block and
+    // tells what is wrong.
     [[gnu::always_inline]] bool nextInBuffer(UsbPacket& packet)
     {
-        if (format_ != CaptureFormat::Pcapng || stopped_ || !buf_ || len_ - pos_ < 32) return false;
-        const std::uint8_t* h = buf_ + pos_;
-        const std::uint32_t length = u32(h + 4);
-        if (u32(h) != kEnhancedPacketBlock || length < 32 || length % 4 != 0 || length - 12 > kMaxBlockBody ||
-            len_ - pos_ < length)
+        if (format_ != CaptureFormat::Pcapng || stopped_ || !buf_ || len_ - pos_ < 8) return false;
+        Block block;
+        block.type = u32(buf_ + pos_);
+        block.length = u32(buf_ + pos_ + 4);
+        if (block.type != kEnhancedPacketBlock || lengthFault(block.type, block.length) ||
+            len_ - pos_ < block.length)
             return false;
-        const std::uint8_t* b = h + 8;
-        const std::uint32_t body = length - 12, id = u32(b), captured = u32(b + 12);
-        if (u32(b + body) != length || id >= interfaces_.size() || captured > body - 20 || captured > kMaxCapturedLength)
-            return false;
-        const Interface& interface = interfaces_[id];
-        if (interface.snapLength != 0 && captured > interface.snapLength) return false;
-        pos_ += length;
-        offset_ += length;
-        this->packet(interface, std::uint64_t(u32(b + 4)) << 32 | u32(b + 8), b + 20, captured, packet);
+        block.body = buf_ + pos_ + 8;
+        block.size = block.length - 12;
+        const PacketFields f = packetFields(block);
+        if (copyFault(block) || packetFault(block, f)) return false;
+        pos_ += block.length;
+        offset_ += block.length;
+        this->packet(interfaces_[f.interface], f.timestamp, block.body + f.dataAt, f.captured, packet);
         return true;
     }
     bool nextRecord(UsbPacket& packet);
@@ -171,7 +306,8 @@ private:
     bool beginAgain();
     const std::uint8_t* takeSlow(std::size_t n, std::size_t& got);
     std::uint64_t skip(std::uint64_t n);
-    bool fail(const char* what, std::uint64_t offset, std::uint64_t value = 0, std::uint64_t limit = 0);
+    // Stops the reader at the fault of the block or record at `at`; false.
+    bool fail(const Fault& fault, std::uint64_t at);
 
     // Values in the byte order of the file (or section): one load, turned
     // round when that order is not the machine's.
@@ -192,10 +328,14 @@ private:
         return swap_ ? std::uint64_t(u32(p)) << 32 | u32(p + 4) : std::uint64_t(u32(p + 4)) << 32 | u32(p);
     }
 
-    bool capturedLengthFits(const Interface& interface, std::uint32_t captured, std::uint64_t at);
     bool readPcapHeader();
     bool nextPcap(UsbPacket& packet);
     bool nextPcapng(UsbPacket& packet);
+    bool readBlock(Block& block);
+    bool readSectionHeader(const Block& block);
+    bool readInterface(const Block& block);
+    Fault readInterfaceOptions(const Block& block, Interface& interface) const;
+    bool readPacket(const Block& block, UsbPacket& packet);
     void declare(const Interface& interface);
 
     // A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds
