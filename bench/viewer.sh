@@ -62,7 +62,7 @@ printf '  page              %8.1f MB  (text dump / 2 + empty page = %.1f MB; emp
   "$(awk -v e="$empty_bytes" 'BEGIN { print e / 1e6 }')"
 
 /usr/bin/python3 - "$root/$out/session.html" "$root" "$root/$dump" <<'PY'
-import os, sys, tempfile, time
+import os, re, sys, tempfile, time
 sys.path.insert(0, os.path.join(sys.argv[2], "tests", "viewer"))
 from browser import Browser
 from selenium.webdriver.common.by import By
@@ -91,6 +91,23 @@ WebDriverWait(d, 600, 0.02).until(lambda d: d.find_element(By.TAG_NAME, "body").
 ready = time.monotonic() - t0
 n = int(d.find_element(By.TAG_NAME, "body").get_attribute("data-messages"))
 print(f"  ready             {ready:8.2f} s   ({n} messages, from opening the page; selenium's polling included)")
+# Where the time went, from the page's own marks (ms since the page was
+# asked for): the HTML read, the capture's base64 decoded, inflated, the
+# worker's module and decoding, then the columns taken and the first draw.
+t = d.execute_script("""
+const nav = performance.getEntriesByType('navigation')[0];
+const m = {};
+for (const e of performance.getEntriesByType('mark')) m[e.name] = { at: e.startTime, detail: e.detail };
+return { parsed: nav.domInteractive, marks: m };
+""")
+mk = t["marks"]
+at = lambda k: mk[k]["at"] / 1000 if k in mk else float("nan")
+w = mk.get("vornlog-decoded", {}).get("detail") or {}
+print(f"    page read {at('vornlog-start'):.2f} s, base64 {at('vornlog-base64') - at('vornlog-start'):.2f} s, "
+      f"inflate {at('vornlog-inflated') - at('vornlog-base64'):.2f} s, worker: module and capture "
+      f"{w.get('module', float('nan')) / 1000:.2f} s, decoding {w.get('decode', float('nan')) / 1000:.2f} s; "
+      f"columns and first draw {at('vornlog-ready') - at('vornlog-decoded'):.2f} s; "
+      f"module memory {w.get('memory', 0) / 2**20:.0f} MiB")
 # Inside the page: from setting #m= to its details in the page.
 select_ms = d.execute_async_script("""
 const targets = arguments[0], done = arguments[arguments.length - 1];
@@ -130,18 +147,22 @@ t, shown = filter_ms
 print(f"  filter -i D       {t[0]:8.1f} ms  ({shown}); all again {t[1]:.1f} ms; errors only {t[2]:.1f} ms; "
       f"search \"Buffer full\" {t[3]:.1f} ms")
 heap = d.execute_script("return performance.memory ? performance.memory.usedJSHeapSize : 0")
-# The resident memory of the browser's processes: the one started with our
-# profile and everything under it.
-parent, rss_of, ours = {}, {}, set()
+# The browser's processes: the one started with our profile and everything
+# under it, each by its kind (--type=: renderer, gpu-process, utility; none
+# for the browser itself). Resident memory counts the libraries a process
+# shares in every process; proportional memory (Pss) shares them out.
+parent, ours, kind_of = {}, set(), {}
 for pid in filter(str.isdigit, os.listdir("/proc")):
     try:
         with open(f"/proc/{pid}/stat") as f:
             parent[int(pid)] = int(f.read().rsplit(")", 1)[1].split()[1])
+        # (Chromium's children write their arguments anew, as one text.)
         with open(f"/proc/{pid}/cmdline", "rb") as f:
-            if profile.encode() in f.read():
-                ours.add(int(pid))
-        with open(f"/proc/{pid}/status") as f:
-            rss_of[int(pid)] = next((int(l.split()[1]) for l in f if l.startswith("VmRSS:")), 0)
+            args = f.read()
+        if profile.encode() in args:
+            ours.add(int(pid))
+        kind = re.search(rb"--type=([\w-]+)", args)
+        kind_of[int(pid)] = kind.group(1).decode() if kind else "browser"
     except (OSError, IndexError, ValueError):
         pass
 def under(pid):
@@ -150,7 +171,31 @@ def under(pid):
             return True
         pid = parent.get(pid, 0)
     return False
-rss = sum(k for pid, k in rss_of.items() if under(pid))
-print(f"  memory            {rss / 1024:8.0f} MiB resident (all Chromium processes), page heap {heap / 2**20:.0f} MiB")
+def memory(pid):
+    rss = pss = 0
+    try:
+        with open(f"/proc/{pid}/smaps_rollup") as f:
+            for line in f:
+                if line.startswith("Rss:"):
+                    rss = int(line.split()[1])
+                elif line.startswith("Pss:"):
+                    pss = int(line.split()[1])
+    except OSError:
+        pass
+    return rss, pss
+by_kind = {}
+page = (0, 0)  # the largest renderer: the page's (the others are blank)
+for pid in kind_of:
+    if under(pid) and kind_of[pid] != "browser" or pid in ours and kind_of[pid] == "browser":
+        rss, pss = memory(pid)
+        r, p, c = by_kind.get(kind_of[pid], (0, 0, 0))
+        by_kind[kind_of[pid]] = (r + rss, p + pss, c + 1)
+        if kind_of[pid] == "renderer" and rss > page[0]:
+            page = (rss, pss)
+total = [sum(v[i] for v in by_kind.values()) for i in (0, 1)]
+print(f"  memory            {page[0] / 1024:8.0f} MiB resident in the page's renderer ({page[1] / 1024:.0f} MiB proportional; "
+      f"main thread's JavaScript heap {heap / 2**20:.0f} MiB)")
+print("    all Chromium processes: " + ", ".join(f"{k} x{c} {r / 1024:.0f} MiB" for k, (r, p, c) in sorted(by_kind.items()))
+      + f"; together {total[0] / 1024:.0f} MiB resident, {total[1] / 1024:.0f} MiB proportional")
 browser.quit()
 PY

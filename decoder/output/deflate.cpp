@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace vornlog {
@@ -12,13 +13,11 @@ namespace vornlog {
 namespace {
 
 constexpr std::size_t kWindow = 1 << 15;
-constexpr std::size_t kMinMatch = 3;
+// Shorter matches are left as literals: in a capture's hex text the short
+// ones are everywhere, and taking them makes the stream longer.
+constexpr std::size_t kMinMatch = 6;
 constexpr std::size_t kMaxMatch = 258;
-constexpr int kHashBits = 15;
-// How many earlier places with the same hash are tried for a match.
-constexpr int kChain = 2;
-// Matches up to this long have every place inside them hashed.
-constexpr std::size_t kInsertWithin = 4;
+constexpr int kHashBits = 16;
 
 constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -30,63 +29,52 @@ constexpr std::array<std::uint16_t, 30> kDistanceBase = {1,    2,    3,    4,   
 constexpr std::array<std::uint8_t, 30> kDistanceExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                                          6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
-std::uint32_t reverse(std::uint32_t code, int bits)
+constexpr std::uint32_t reverse(std::uint32_t code, int bits)
 {
     std::uint32_t r = 0;
     for (int i = 0; i < bits; ++i) r |= ((code >> i) & 1u) << (bits - 1 - i);
     return r;
 }
 
-// The fixed Huffman code of every literal and length symbol, bits reversed
-// (a deflate stream takes Huffman codes from their first bit).
+// Some bits as they go into the stream: the value, first bit first, and
+// how many.
+struct Code {
+    std::uint32_t value = 0;
+    std::uint32_t bits = 0;
+};
+
+// The fixed Huffman code of a literal or length symbol, bits reversed (a
+// deflate stream takes Huffman codes from their first bit).
+constexpr Code fixedCode(int s)
+{
+    if (s < 144) return {reverse(0x30 + s, 8), 8};
+    if (s < 256) return {reverse(0x190 + (s - 144), 9), 9};
+    if (s < 280) return {reverse(s - 256, 7), 7};
+    return {reverse(0xC0 + (s - 280), 8), 8};
+}
+
+// Every literal's code; every match length's code with its extra bits; and
+// every distance's, each written with one call.
 struct FixedCodes {
-    std::array<std::uint16_t, 288> code{};
-    std::array<std::uint8_t, 288> bits{};
-    std::array<std::uint8_t, 30> distance{};
-    // Symbol of each match length 3 to 258, and of each distance 1 to 32768.
-    std::array<std::uint16_t, kMaxMatch + 1> lengthSymbol{};
-    std::array<std::uint8_t, 512> distanceSymbol{};
+    std::array<Code, 257> literal{}; // and the end of the block
+    std::array<Code, kMaxMatch + 1> length{};
+    std::array<Code, kWindow + 1> distance{};
 
     FixedCodes()
     {
-        for (int s = 0; s < 288; ++s) {
-            std::uint32_t c = 0;
-            int n = 0;
-            if (s < 144) {
-                c = 0x30 + s;
-                n = 8;
-            } else if (s < 256) {
-                c = 0x190 + (s - 144);
-                n = 9;
-            } else if (s < 280) {
-                c = s - 256;
-                n = 7;
-            } else {
-                c = 0xC0 + (s - 280);
-                n = 8;
-            }
-            code[s] = static_cast<std::uint16_t>(reverse(c, n));
-            bits[s] = static_cast<std::uint8_t>(n);
-        }
-        for (int d = 0; d < 30; ++d) distance[d] = static_cast<std::uint8_t>(reverse(d, 5));
+        for (int s = 0; s <= 256; ++s) literal[s] = fixedCode(s);
         for (int i = 0; i < 29; ++i)
-            for (std::size_t len = kLengthBase[i]; len < kLengthBase[i] + (1u << kLengthExtra[i]) && len <= kMaxMatch; ++len)
-                lengthSymbol[len] = static_cast<std::uint16_t>(i);
-        lengthSymbol[kMaxMatch] = 28;
-        // Distances up to 256 directly, beyond by (distance - 1) / 128: the
-        // codes beyond 256 begin at multiples of 128.
-        for (int i = 0; i < 30; ++i)
-            for (std::uint32_t d = kDistanceBase[i]; d < kDistanceBase[i] + (1u << kDistanceExtra[i]); ++d) {
-                if (d <= 256)
-                    distanceSymbol[d - 1] = static_cast<std::uint8_t>(i);
-                else
-                    distanceSymbol[256 + ((d - 1) >> 7)] = static_cast<std::uint8_t>(i);
+            for (std::uint32_t len = kLengthBase[i]; len < kLengthBase[i] + (1u << kLengthExtra[i]) && len <= kMaxMatch;
+                 ++len) {
+                const Code c = fixedCode(257 + i);
+                length[len] = {c.value | ((len - kLengthBase[i]) << c.bits), c.bits + kLengthExtra[i]};
             }
-    }
-
-    int distanceCode(std::uint32_t d) const
-    {
-        return d <= 256 ? distanceSymbol[d - 1] : distanceSymbol[256 + ((d - 1) >> 7)];
+        const Code last = fixedCode(257 + 28); // 258 has a code of its own, without extra bits
+        length[kMaxMatch] = last;
+        for (int i = 0; i < 30; ++i)
+            for (std::uint32_t d = kDistanceBase[i]; d < kDistanceBase[i] + (1u << kDistanceExtra[i]); ++d)
+                distance[d] = {reverse(static_cast<std::uint32_t>(i), 5) | ((d - kDistanceBase[i]) << 5),
+                               5u + kDistanceExtra[i]};
     }
 };
 
@@ -96,39 +84,16 @@ const FixedCodes& fixedCodes()
     return codes;
 }
 
-// Bits into a buffer that has room for the worst case (every byte a 9-bit
-// literal), from the first bit of each byte on.
-class BitWriter {
-public:
-    explicit BitWriter(char* out) : out_(out) {}
-    void put(std::uint32_t value, int bits)
-    {
-        acc_ |= static_cast<std::uint64_t>(value) << used_;
-        used_ += bits;
-        if (used_ >= 32) {
-            const auto word = static_cast<std::uint32_t>(acc_);
-            for (int i = 0; i < 4; ++i) *out_++ = static_cast<char>((word >> (8 * i)) & 0xFF);
-            acc_ >>= 32;
-            used_ -= 32;
-        }
-    }
-    // The last bits; returns the end of what was written.
-    char* finish()
-    {
-        while (used_ > 0) {
-            *out_++ = static_cast<char>(acc_ & 0xFF);
-            acc_ >>= 8;
-            used_ -= 8;
-        }
-        used_ = 0;
-        return out_;
-    }
-
-private:
-    char* out_;
-    std::uint64_t acc_ = 0;
-    int used_ = 0;
-};
+// The first kMinMatch bytes at p (eight are read).
+std::uint64_t firstBytes(const std::uint8_t* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        return v & ((std::uint64_t{1} << (8 * kMinMatch)) - 1);
+    else
+        return v >> (64 - 8 * kMinMatch);
+}
 
 // How many bytes from a and b are equal, up to limit.
 std::size_t matchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit)
@@ -160,98 +125,117 @@ std::uint32_t adler32(std::string_view bytes)
     const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
     std::size_t n = bytes.size();
     while (n > 0) {
-        const std::size_t run = n < kRun ? n : kRun;
-        for (std::size_t i = 0; i < run; ++i) {
-            a += p[i];
+        std::size_t run = n < kRun ? n : kRun;
+        n -= run;
+        // Eight bytes at a time: b gains eight times a, then each byte
+        // weighted by the steps left after it.
+        for (; run >= 8; run -= 8, p += 8) {
+            b += 8 * a + 8u * p[0] + 7u * p[1] + 6u * p[2] + 5u * p[3] + 4u * p[4] + 3u * p[5] + 2u * p[6] + p[7];
+            a += 0u + p[0] + p[1] + p[2] + p[3] + p[4] + p[5] + p[6] + p[7];
+        }
+        for (; run > 0; --run) {
+            a += *p++;
             b += a;
         }
         a %= kBase;
         b %= kBase;
-        p += run;
-        n -= run;
     }
     return (b << 16) | a;
 }
 
-void putBe32(std::string& out, std::uint32_t v)
-{
-    for (int i = 3; i >= 0; --i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+// The compressed bytes are handed on when this many are waiting.
+constexpr std::size_t kBlock = 1 << 18;
+// Room beyond a block for what one step writes at most (a match's 31 bits,
+// or the end) before the block is handed on.
+constexpr std::size_t kSlack = 64;
 
 } // namespace
 
-std::string zlibCompress(std::string_view bytes)
+void zlibCompress(std::string_view bytes, const std::function<void(std::string_view)>& put)
 {
     const FixedCodes& f = fixedCodes();
+    const auto buffer = std::make_unique<char[]>(kBlock + kSlack);
+    // The bits go out from the first bit of each byte on, through a 64-bit
+    // accumulator that holds less than 32 between steps. (Local variables,
+    // not members: the compiler keeps them in registers.)
+    char* out = buffer.get();
+    std::uint64_t acc = 0;
+    std::uint32_t used = 0;
+    const auto bits = [&](Code c) {
+        acc |= static_cast<std::uint64_t>(c.value) << used;
+        used += c.bits;
+        if (used >= 32) {
+            for (int k = 0; k < 4; ++k) out[k] = static_cast<char>((acc >> (8 * k)) & 0xFF);
+            out += 4;
+            acc >>= 32;
+            used -= 32;
+        }
+    };
+    const auto handOn = [&] {
+        put(std::string_view(buffer.get(), static_cast<std::size_t>(out - buffer.get())));
+        out = buffer.get();
+    };
     // Deflate, a 32K window, no dictionary (0x78 0x01: a multiple of 31).
-    constexpr char kHeader[] = {'\x78', '\x01'};
-    std::string out(sizeof kHeader + bytes.size() + bytes.size() / 8 + 64, '\0');
-    std::memcpy(out.data(), kHeader, sizeof kHeader);
-    BitWriter bits(out.data() + sizeof kHeader);
-    bits.put(1, 1); // the last block
-    bits.put(1, 2); // fixed Huffman codes
+    bits({0x0178, 16});
+    bits({0b011, 3}); // the last block, fixed Huffman codes
 
     const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const std::size_t n = bytes.size();
-    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-    std::vector<std::uint32_t> head(std::size_t{1} << kHashBits, kNone);
-    std::vector<std::uint32_t> previous(kWindow, kNone);
-    const auto hash = [p](std::size_t i) {
-        const std::uint32_t v = p[i] | (std::uint32_t{p[i + 1]} << 8) | (std::uint32_t{p[i + 2]} << 16);
-        return (v * 2654435761u) >> (32 - kHashBits);
+    // The last place where each hash of kMinMatch bytes was seen (its
+    // offset, modulo 2^32: a wrong one is caught by comparing the bytes).
+    std::vector<std::uint32_t> head(std::size_t{1} << kHashBits, 0);
+    const auto hash = [](std::uint64_t v) {
+        return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15u) >> (64 - kHashBits));
     };
-    const auto insert = [&](std::size_t i) {
-        const std::uint32_t h = hash(i);
-        previous[i & (kWindow - 1)] = head[h];
-        head[h] = static_cast<std::uint32_t>(i);
-    };
-    const auto literal = [&](std::uint8_t b) { bits.put(f.code[b], f.bits[b]); };
 
     std::size_t i = 0;
-    while (i < n) {
-        std::size_t bestLength = 0;
-        std::size_t bestDistance = 0;
-        if (i + kMinMatch <= n) {
-            const std::size_t limit = std::min(kMaxMatch, n - i);
-            std::uint32_t candidate = head[hash(i)];
-            for (int tries = 0; tries < kChain && candidate != kNone; ++tries) {
-                const std::size_t distance = i - candidate;
-                if (distance == 0 || distance > kWindow) break;
-                if (p[candidate + bestLength] == p[i + bestLength]) {
-                    const std::size_t length = matchLength(p + candidate, p + i, limit);
-                    if (length > bestLength) {
-                        bestLength = length;
-                        bestDistance = distance;
-                        if (length == limit) break;
-                    }
-                }
-                const std::uint32_t next = previous[candidate & (kWindow - 1)];
-                if (next == kNone || next >= candidate) break;
-                candidate = next;
+    while (i + 8 <= n) {
+        // A block's worth of steps between looks at the buffer: one step
+        // writes four bytes at most.
+        const std::size_t stop = std::min(n - 8, i + (kBlock - static_cast<std::size_t>(out - buffer.get())) / 4);
+        while (i <= stop) {
+            const std::uint64_t v = firstBytes(p + i);
+            const std::uint32_t h = hash(v);
+            const std::uint32_t distance = static_cast<std::uint32_t>(i) - head[h];
+            head[h] = static_cast<std::uint32_t>(i);
+            if (distance - 1 < kWindow && distance <= i && firstBytes(p + i - distance) == v) {
+                const std::size_t limit = std::min(kMaxMatch, n - i);
+                const std::size_t length =
+                    kMinMatch + matchLength(p + i - distance + kMinMatch, p + i + kMinMatch, limit - kMinMatch);
+                const Code l = f.length[length];
+                const Code d = f.distance[distance];
+                bits({l.value | (d.value << l.bits), l.bits + d.bits});
+                // The end of a match is hashed too: what follows often
+                // repeats from there.
+                const std::size_t end = i + length;
+                if (end + 6 <= n) head[hash(firstBytes(p + end - 2))] = static_cast<std::uint32_t>(end - 2);
+                i = end;
+            } else {
+                bits(f.literal[p[i]]);
+                ++i;
             }
-            insert(i);
         }
-        if (bestLength < kMinMatch) {
-            literal(p[i]);
-            ++i;
-            continue;
-        }
-        const int ls = f.lengthSymbol[bestLength];
-        bits.put(f.code[257 + ls], f.bits[257 + ls]);
-        if (kLengthExtra[ls]) bits.put(static_cast<std::uint32_t>(bestLength - kLengthBase[ls]), kLengthExtra[ls]);
-        const int ds = f.distanceCode(static_cast<std::uint32_t>(bestDistance));
-        bits.put(f.distance[ds], 5);
-        if (kDistanceExtra[ds]) bits.put(static_cast<std::uint32_t>(bestDistance - kDistanceBase[ds]), kDistanceExtra[ds]);
-        // The places inside a short match are hashed too (but the last
-        // two, which have no three bytes of their own to the end); a long
-        // one is passed over, as its bytes will be matched as a whole.
-        if (bestLength <= kInsertWithin)
-            for (std::size_t k = i + 1; k < i + bestLength && k + kMinMatch <= n; ++k) insert(k);
-        i += bestLength;
+        if (static_cast<std::size_t>(out - buffer.get()) + 4 * 64 >= kBlock) handOn();
     }
-    bits.put(f.code[256], f.bits[256]); // end of block
-    out.resize(static_cast<std::size_t>(bits.finish() - out.data()));
-    putBe32(out, adler32(bytes));
+    for (; i < n; ++i) {
+        bits(f.literal[p[i]]);
+        if (static_cast<std::size_t>(out - buffer.get()) >= kBlock) handOn();
+    }
+    bits(f.literal[256]); // end of block
+    while (used > 0) { // the last bits, to a whole byte
+        *out++ = static_cast<char>(acc & 0xFF);
+        acc >>= 8;
+        used = used > 8 ? used - 8 : 0;
+    }
+    const std::uint32_t check = adler32(bytes);
+    for (int k = 3; k >= 0; --k) *out++ = static_cast<char>((check >> (8 * k)) & 0xFF);
+    handOn();
+}
+
+std::string zlibCompress(std::string_view bytes)
+{
+    std::string out;
+    zlibCompress(bytes, [&out](std::string_view block) { out.append(block); });
     return out;
 }
 

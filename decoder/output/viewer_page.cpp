@@ -1,6 +1,8 @@
 #include "viewer_page.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "deflate.h"
 
@@ -26,37 +28,79 @@ void putAttribute(Out& out, std::string_view text)
     }
 }
 
-// Base64, in lines of 76 characters.
-void putBase64(Out& out, std::string_view bytes)
-{
-    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    constexpr std::size_t kLine = 57; // bytes: 76 characters
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    std::size_t n = bytes.size();
-    while (n > 0) {
-        const std::size_t take = n < kLine ? n : kLine;
-        char* q = out.room(kLine / 3 * 4 + 1);
-        std::size_t i = 0;
-        for (; i + 3 <= take; i += 3) {
-            const std::uint32_t v = (std::uint32_t{p[i]} << 16) | (std::uint32_t{p[i + 1]} << 8) | p[i + 2];
-            *q++ = kDigits[v >> 18];
-            *q++ = kDigits[(v >> 12) & 63];
-            *q++ = kDigits[(v >> 6) & 63];
-            *q++ = kDigits[v & 63];
+// Base64 in lines of 76 characters, of bytes that come in blocks: what
+// does not fill a line waits for the next block.
+class Base64Lines {
+public:
+    explicit Base64Lines(Out& out) : out_(out) {}
+
+    void add(std::string_view bytes)
+    {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        std::size_t n = bytes.size();
+        if (waiting_ > 0) {
+            const std::size_t take = std::min(n, kLine - waiting_);
+            std::memcpy(line_ + waiting_, p, take);
+            waiting_ += take;
+            p += take;
+            n -= take;
+            if (waiting_ < kLine) return;
+            putLines(line_, kLine);
+            waiting_ = 0;
         }
-        if (i < take) {
-            const std::uint32_t v = (std::uint32_t{p[i]} << 16) | (i + 1 < take ? std::uint32_t{p[i + 1]} << 8 : 0);
-            *q++ = kDigits[v >> 18];
-            *q++ = kDigits[(v >> 12) & 63];
-            *q++ = i + 1 < take ? kDigits[(v >> 6) & 63] : '=';
-            *q++ = '=';
-        }
-        *q++ = '\n';
-        out.advance(q);
-        p += take;
-        n -= take;
+        const std::size_t whole = n - n % kLine;
+        putLines(p, whole);
+        std::memcpy(line_, p + whole, n - whole);
+        waiting_ = n - whole;
     }
-}
+
+    void finish()
+    {
+        if (waiting_ > 0) putLines(line_, waiting_);
+        waiting_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kLine = 57; // bytes: 76 characters
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+    // Whole lines, and at the end the last one, shorter.
+    void putLines(const std::uint8_t* p, std::size_t n)
+    {
+        while (n > 0) {
+            const std::size_t lines = std::min<std::size_t>((n + kLine - 1) / kLine, 1024);
+            char* q = out_.room(lines * (kLine / 3 * 4 + 1));
+            for (std::size_t l = 0; l < lines; ++l) {
+                const std::size_t take = n < kLine ? n : kLine;
+                std::size_t i = 0;
+                for (; i + 3 <= take; i += 3) {
+                    const std::uint32_t v = (std::uint32_t{p[i]} << 16) | (std::uint32_t{p[i + 1]} << 8) | p[i + 2];
+                    q[0] = kDigits[v >> 18];
+                    q[1] = kDigits[(v >> 12) & 63];
+                    q[2] = kDigits[(v >> 6) & 63];
+                    q[3] = kDigits[v & 63];
+                    q += 4;
+                }
+                if (i < take) {
+                    const std::uint32_t v =
+                        (std::uint32_t{p[i]} << 16) | (i + 1 < take ? std::uint32_t{p[i + 1]} << 8 : 0);
+                    *q++ = kDigits[v >> 18];
+                    *q++ = kDigits[(v >> 12) & 63];
+                    *q++ = i + 1 < take ? kDigits[(v >> 6) & 63] : '=';
+                    *q++ = '=';
+                }
+                *q++ = '\n';
+                p += take;
+                n -= take;
+            }
+            out_.advance(q);
+        }
+    }
+
+    Out& out_;
+    std::uint8_t line_[kLine]{};
+    std::size_t waiting_ = 0;
+};
 
 } // namespace
 
@@ -77,7 +121,9 @@ void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& d
     dest.write(R"(" data-keep=")");
     putAttribute(dest, capture.keep);
     dest.write("\" data-encoding=\"deflate\">\n");
-    putBase64(dest, zlibCompress(capture.bytes));
+    Base64Lines base64(dest);
+    zlibCompress(capture.bytes, [&base64](std::string_view block) { base64.add(block); });
+    base64.finish();
     dest.write("</script>");
     dest.write(page.substr(at + kEmptyCapture.size()));
 }

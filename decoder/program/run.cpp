@@ -102,6 +102,10 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         putReplaced(console);
         bytes.clear();
     });
+    // A file's bytes go in one piece of its size (a pipe's, or a followed
+    // file's growth, as they come).
+    if (const auto size = fileSize(stream.file()); size && *size > 0 && *size < (std::uint64_t{1} << 40))
+        bytes.reserve(static_cast<std::size_t>(*size));
     char block[1 << 16];
     std::size_t n = 0;
     std::int64_t shown = 0;

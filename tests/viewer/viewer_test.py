@@ -21,10 +21,12 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 
 try:
     from browser import Browser
     from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.common.exceptions import TimeoutException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
@@ -130,13 +132,19 @@ def expected(o):
     return {"number": str(o["number"]), "fields": fields, "errors": errors}
 
 
-def compare_details(what, objects):
-    n = driver.find_element(By.TAG_NAME, "body").get_attribute("data-messages")
+def compare_details(what, objects, firefox=None):
+    if firefox:
+        n = firefox.script("return document.body.dataset.messages")
+    else:
+        n = driver.find_element(By.TAG_NAME, "body").get_attribute("data-messages")
     if n != str(len(objects)):
         fail(f"{what}: the page has {n} messages, vornlog -j {len(objects)}")
         return
-    driver.set_script_timeout(600)
-    got = driver.execute_async_script(READ_ALL, [o["number"] for o in objects])
+    if firefox:
+        got = firefox.async_script(READ_ALL, [o["number"] for o in objects])
+    else:
+        driver.set_script_timeout(600)
+        got = driver.execute_async_script(READ_ALL, [o["number"] for o in objects])
     wrong = 0
     for o, g in zip(objects, got):
         if g != expected(o):
@@ -145,7 +153,8 @@ def compare_details(what, objects):
                 fail(f"{what}: message {o['number']}: the page shows {json.dumps(g)}, vornlog -j {json.dumps(expected(o))}")
     if wrong > 3:
         fail(f"{what}: {wrong} messages differ in all")
-    rows = driver.execute_script("return [...document.querySelectorAll('#list [data-number]')].length")
+    rows = (firefox.script if firefox else driver.execute_script)(
+        "return [...document.querySelectorAll('#list [data-number]')].length")
     if not rows:
         fail(f"{what}: the list shows no row with data-number")
     print(f"ok: {what}: {len(objects)} messages, every one's details as vornlog -j")
@@ -195,6 +204,7 @@ def check_markers(what, capture, objects):
         "errors": sum(1 for o in objects if o["errors"]),
         "refusals": summary_count(summary, r"^\s*buffer full, not stored\s+(\d+)"),
         "no-reply": summary_count(summary, r"^\s*PC messages without a reply[^:]*: (\d+)"),
+        "stops": summary_count(summary, r"^\s*Stop messages\s+(\d+)"),
     }
     for k, v in want.items():
         if got[k] != v:
@@ -222,7 +232,8 @@ for capture in captures:
     check_console_and_network(what)
 
 # The sample's tool path: a click on the middle of each stored segment that
-# moves S1 or S2 selects a PC Data message with that row's steps.
+# moves S1 or S2 (by 8 pixels or more) selects a PC Data message with that
+# row's steps.
 sample = os.path.join(examples, "session.txt")
 open_page(page_of(sample))
 csv = run("-s", sample, "-").stdout.decode().splitlines()[1:]
@@ -238,16 +249,27 @@ for row in csv:
     s1, s2, s3 = int(cells[3]), int(cells[4]), int(cells[5])
     mx, my = ox + (x + s1 / 2) * scale, oy - (y + s2 / 2) * scale
     x, y = x + s1, y + s2
-    if s1 == 0 and s2 == 0:
+    # A segment a few pixels long cannot be told from its neighbours by a
+    # click in whole pixels.
+    if (s1 * s1 + s2 * s2) ** 0.5 * scale < 8:
         continue
     ActionChains(driver).move_to_element_with_offset(plan, int(mx - width / 2), int(my - height / 2)).click().perform()
-    box = driver.find_element(By.CSS_SELECTOR, "#details [data-message]")
-    texts = {el.get_attribute("data-field"): el.get_attribute("data-text")
-             for el in box.find_elements(By.CSS_SELECTOR, "[data-field]")}
-    head = box.find_element(By.CLASS_NAME, "head").text
     want = {"S1": f"{abs(s1)} steps", "S2": f"{abs(s2)} steps", "S3": f"{abs(s3)} steps"}
-    if " PC " not in " " + head + " " or "Data" not in head or any(texts.get(k) != v for k, v in want.items()):
-        fail(f"tool path: row {row!r} selected {head!r} {texts}")
+
+    def shown(d):
+        # The details come from the worker: the message selected, once there.
+        box = d.find_element(By.CSS_SELECTOR, "#details [data-message]")
+        texts = {el.get_attribute("data-field"): el.get_attribute("data-text")
+                 for el in box.find_elements(By.CSS_SELECTOR, "[data-field]")}
+        return box.find_element(By.CLASS_NAME, "head").text, texts
+
+    def selected(d):
+        head, texts = shown(d)
+        return " PC " in " " + head + " " and "Data" in head and all(texts.get(k) == v for k, v in want.items())
+    try:
+        WebDriverWait(driver, 30, 0.02).until(selected)
+    except TimeoutException:
+        fail(f"tool path: row {row!r} selected {shown(driver)}")
     clicked += 1
 if clicked < 3:
     fail(f"tool path: only {clicked} segments clicked")
@@ -281,6 +303,38 @@ if driver.find_element(By.ID, "capture-name").text != "<b onmouseover=a>.txt":
 compare_details("markup capture", native_json(markup))
 check_console_and_network("markup capture")
 
+# Text search, A to Z as a to z: the messages whose JSON line holds the text.
+open_page(page_of(sample))
+lines = run("-j", sample, "-").stdout.decode().splitlines()
+for query in ("BUFFER full", "slow STOP", "zz-nowhere"):
+    driver.execute_script("const e = document.getElementById('f-search'); e.value = arguments[0];"
+                          "e.dispatchEvent(new Event('input'));", query)
+    WebDriverWait(driver, 60, 0.05).until(lambda d: d.find_element(By.ID, "f-count").text != "searching...")
+    want = sum(1 for line in lines if query.lower() in line.lower())
+    if driver.find_element(By.ID, "f-count").text != f"{want} of {len(lines)} messages":
+        fail(f"search {query!r}: {driver.find_element(By.ID, 'f-count').text!r}, -j lines holding it: {want}")
+
+# The USB device choice, as the console's: the one recognised, or one of the
+# capture's devices; picking one decodes it as -d does.
+two = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "usb", "captures", "two-devices.pcapng")
+open_page(page_of(two))
+console = subprocess.run([vornlog, "-n", "-j", two, os.devnull], capture_output=True)
+said = re.search(r"USB device (\d+\.\d+)", (console.stdout + console.stderr).decode())
+WebDriverWait(driver, 60, 0.05).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#device option")) > 1)
+options = [(o.get_attribute("value"), o.text) for o in driver.find_elements(By.CSS_SELECTOR, "#device option")]
+devices = [v for v, _ in options if v]
+if not said or options[0] != ("", "recognised: " + said.group(1)) or said.group(1) not in devices or len(devices) < 2:
+    fail(f"device choice: {options}, the console: {said and said.group(0)}")
+else:
+    other = next(d for d in devices if d != said.group(1))
+    driver.execute_script("const e = document.getElementById('device'); e.value = arguments[0];"
+                          "e.dispatchEvent(new Event('change'));", other)
+    objects = [json.loads(line) for line in run("-j", "-d", other, two, "-").stdout.decode().splitlines()]
+    body_is = lambda d: (d.find_element(By.TAG_NAME, "body").get_attribute("data-state"),
+                         d.find_element(By.TAG_NAME, "body").get_attribute("data-messages"))
+    WebDriverWait(driver, 120, 0.05).until(lambda d: body_is(d) == ("ready", str(len(objects))))
+    compare_details(f"device {other} picked", objects)
+
 # A damaged capture: the pcapng cut short in a block. The page shows the
 # messages before the damage and the console's message.
 damaged = os.path.join(work, "damaged.pcapng")
@@ -299,6 +353,31 @@ else:
 check_console_and_network("damaged capture")
 
 browser.quit()
+
+# Firefox ESR (through its own remote protocol): the -w pages of the sample
+# text dump and pcapng decode there too, every message's details as -j.
+if os.path.exists("/usr/bin/firefox-esr"):
+    from firefox import Firefox
+    firefox = Firefox(work)
+    for capture in captures[:2]:
+        what = "Firefox: -w " + os.path.basename(capture)
+        firefox.get("file://" + page_of(capture))
+        # A limit only against a page that never gets there.
+        deadline = time.monotonic() + 300
+        while firefox.script("return document.body.dataset.state") not in ("ready", "failed"):
+            if time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
+        state = firefox.script("return document.body.dataset.state")
+        if state != "ready":
+            status = firefox.script("return document.getElementById('status').textContent")
+            fail(f"{what}: the page is {state}: {status}")
+            continue
+        compare_details(what, native_json(capture), firefox)
+    firefox.quit()
+else:
+    print("SKIP: Firefox: firefox-esr is not installed")
+
 if failures:
     print(f"{len(failures)} failures")
     sys.exit(1)

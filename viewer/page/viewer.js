@@ -54,10 +54,13 @@
     $('status').classList.toggle('problem', !!problem);
   }
 
+  // The capture shown, to decode again for another device: its name and
+  // how to get its bytes once more (from the file, or inflated again from
+  // the page), so that no copy of it is kept.
   let lastCapture = null;
 
-  function decode(bytes, name) {
-    lastCapture = { bytes: bytes.slice(), name };
+  function decode(bytes, name, again) {
+    lastCapture = { name, again };
     body.dataset.state = 'decoding';
     $('capture-name').textContent = name;
     document.title = name + ' - Vornlog viewer';
@@ -77,7 +80,10 @@
         setStatus('The decoder failed: ' + m.text, true);
       } else if (m.type === 'done') {
         bar.hidden = true;
+        performance.mark('vornlog-decoded', { detail: m.timing });
         loaded(m, name, performance.now() - began);
+      } else if (m.type === 'devices') {
+        listDevices(m.devices);
       } else if (m.type === 'summary') {
         $('summary').textContent = m.summary;
         $('summary').dataset.ready = 'true';
@@ -99,6 +105,27 @@
     w.postMessage({ type: 'decode', wasm: wasmBytes, bytes: copy, name, device: $('device').value.trim() }, [copy]);
   }
 
+  // The USB device choice, as the console's: the one recognised (named once
+  // known), or one of the capture's devices, as -d takes it.
+  let recognised = '';
+
+  function deviceOption(value, text) {
+    const o = document.createElement('option');
+    o.value = value;
+    o.textContent = text;
+    return o;
+  }
+
+  function listDevices(devices) {
+    const box = $('device');
+    const asked = box.value;
+    const options = [deviceOption('', recognised ? 'recognised: ' + recognised : 'recognised')];
+    for (const d of devices) options.push(deviceOption(d.device, d.device + ': ' + d.packets + ' data packets'));
+    if (asked && !devices.some((d) => d.device === asked)) options.push(deviceOption(asked, asked + ': no data packet'));
+    box.replaceChildren(...options);
+    box.value = asked;
+  }
+
   function loaded(m, name, ms) {
     const n = m.number.length;
     S = Object.assign(m, { n, name, range: null, parsed: new Map(), search: null });
@@ -118,9 +145,17 @@
     timeline.reset();
     pathView.reset();
     const problem = m.problem;
-    setStatus(n + ' messages, decoded in ' + (ms / 1000).toFixed(1) + ' s' + (problem ? '. ' + problem : ''), !!problem);
+    // What the console says of a USB capture's device: which it decoded, or
+    // that none answered the PC.
+    const said = m.console.split('\n').filter(Boolean).pop() || '';
+    const device = /^USB device (\d+\.\d+)/.exec(said);
+    recognised = device && !$('device').value ? device[1] : '';
+    $('device').options[0].textContent = recognised ? 'recognised: ' + recognised : 'recognised';
+    setStatus(n + ' messages, decoded in ' + (ms / 1000).toFixed(1) + ' s' + (said ? '. ' + said : '') +
+      (problem ? '. ' + problem : ''), !!problem);
     body.dataset.messages = String(n);
     body.dataset.state = 'ready';
+    performance.mark('vornlog-ready');
     fromHash();
     if (selected < 0 && shown.length) select(shown[0], false);
   }
@@ -766,18 +801,30 @@
       g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
       g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
       g.stroke();
+      // The path goes to the canvas only where it moves by a quarter of a
+      // pixel or more: a million segments become as many points as the
+      // drawing can show, and the stroke stays quick.
       const stroke = (colour, only) => {
         g.strokeStyle = colour;
         g.beginPath();
-        let lastPx = NaN, lastPy = NaN;
+        let lastPx = NaN, lastPy = NaN; // where the path is
+        let drawnPx = NaN, drawnPy = NaN; // its last point given to the canvas
         for (let r = 0; r < rows; r++) {
           if (only && !only(r)) continue;
           const px1 = ox + x[r] * scale, py1 = oy - y[r] * scale;
           const px2 = ox + x[r + 1] * scale, py2 = oy - y[r + 1] * scale;
-          if (px1 !== lastPx || py1 !== lastPy) g.moveTo(px1, py1);
-          g.lineTo(px2, py2);
+          if (px1 !== lastPx || py1 !== lastPy) {
+            if (r > 0 && (lastPx !== drawnPx || lastPy !== drawnPy)) g.lineTo(lastPx, lastPy);
+            g.moveTo(px1, py1);
+            drawnPx = px1; drawnPy = py1;
+          }
           lastPx = px2; lastPy = py2;
+          if (Math.abs(px2 - drawnPx) >= 0.25 || Math.abs(py2 - drawnPy) >= 0.25) {
+            g.lineTo(px2, py2);
+            drawnPx = px2; drawnPy = py2;
+          }
         }
+        if (lastPx !== drawnPx || lastPy !== drawnPy) g.lineTo(lastPx, lastPy);
         g.stroke();
       };
       g.lineWidth = 1.2;
@@ -916,8 +963,8 @@
   // ------------------------------------------------------------------ input
   function readFile(file) {
     if (!file) return;
-    file.arrayBuffer().then((buffer) => decode(new Uint8Array(buffer), file.name),
-      () => setStatus("Can't read the file: " + file.name, true));
+    const again = () => file.arrayBuffer().then((buffer) => new Uint8Array(buffer));
+    again().then((bytes) => decode(bytes, file.name, again), () => setStatus("Can't read the file: " + file.name, true));
   }
   $('file').addEventListener('change', (e) => readFile(e.target.files[0]));
   document.addEventListener('dragover', (e) => { e.preventDefault(); body.classList.add('dragging'); });
@@ -928,21 +975,34 @@
     if (e.dataTransfer.files.length) readFile(e.dataTransfer.files[0]);
   });
   // Another device asked for: the same capture decoded again.
-  $('device').addEventListener('change', () => { if (lastCapture) decode(lastCapture.bytes.slice(), lastCapture.name); });
+  $('device').addEventListener('change', () => {
+    if (!lastCapture) return;
+    const { name, again } = lastCapture;
+    again().then((bytes) => decode(bytes, name, again), (e) => setStatus("Can't read the capture again: " + e, true));
+  });
 
   // A capture that vornlog -w put in the page.
   const embedded = $('capture');
   if (embedded.firstChild) {
-    if (embedded.dataset.device) $('device').value = embedded.dataset.device;
+    if (embedded.dataset.device) {
+      $('device').appendChild(deviceOption(embedded.dataset.device, embedded.dataset.device));
+      $('device').value = embedded.dataset.device;
+    }
     if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
+    performance.mark('vornlog-start');
     const raw = base64Bytes(embedded.textContent);
     // The text is not needed any more: its memory goes.
     embedded.textContent = '';
+    performance.mark('vornlog-base64');
     const name = embedded.dataset.name || 'capture';
     if (embedded.dataset.encoding === 'deflate') {
-      inflate(raw).then((bytes) => decode(bytes, name), (e) => setStatus('The embedded capture is damaged: ' + e, true));
+      const again = () => inflate(raw);
+      again().then((bytes) => {
+        performance.mark('vornlog-inflated');
+        decode(bytes, name, again);
+      }, (e) => setStatus('The embedded capture is damaged: ' + e, true));
     } else {
-      decode(raw, name);
+      decode(raw.slice(), name, () => Promise.resolve(raw.slice()));
     }
   } else {
     timeline.reset();

@@ -30,16 +30,20 @@ function copyOut(M, Type, pointer, n) {
 
 const utf8 = new TextDecoder('utf-8');
 
-async function decode(M, { bytes, name, device }) {
-  M.FS.writeFile('/capture', new Uint8Array(bytes));
+async function decode(M, { bytes, name, device }, began) {
+  // The file system keeps the capture's own buffer: no copy of it.
+  M.FS.writeFile('/capture', new Uint8Array(bytes), { canOwn: true });
   postMessage({ type: 'progress', pass: 1, share: 0 });
+  const loaded = performance.now();
   const status = M.ccall('vornlog_decode', 'number', ['string', 'string', 'string'], ['/capture', name, device || '']);
+  const decoded = performance.now();
   const n = M._vornlog_messages();
   const rows = M._vornlog_rows();
   const result = {
     type: 'done',
     status,
     problem: M.UTF8ToString(M._vornlog_problem()),
+    console: M.UTF8ToString(M._vornlog_console()),
     number: copyOut(M, Float64Array, M._vornlog_number(), n),
     time: copyOut(M, Float64Array, M._vornlog_time(), n),
     from: copyOut(M, Uint8Array, M._vornlog_from(), n),
@@ -53,6 +57,9 @@ async function decode(M, { bytes, name, device }) {
     rowPwm: copyOut(M, Int32Array, M._vornlog_row_pwm(), rows),
     rowSeg: copyOut(M, Int32Array, M._vornlog_row_seg(), rows),
     rowEnd: copyOut(M, Uint8Array, M._vornlog_row_end(), rows),
+    // Where the worker's time went, in ms: the module made ready, the decoding;
+    // and the module's memory then, in bytes.
+    timing: { module: loaded - began, decode: decoded - loaded, memory: M.HEAPU8.length },
   };
   M._vornlog_release();
   const transfer = Object.values(result).filter((v) => ArrayBuffer.isView(v)).map((v) => v.buffer);
@@ -61,8 +68,13 @@ async function decode(M, { bytes, name, device }) {
   M.ccall('vornlog_summarize', null, ['string', 'string', 'string'], ['/capture', name, device || '']);
   const summary = M.UTF8ToString(M._vornlog_summary());
   M._vornlog_release();
-  M.FS.unlink('/capture');
   postMessage({ type: 'summary', summary });
+  // Then the USB devices of the capture, for the page's choice.
+  M.ccall('vornlog_devices', null, ['string'], ['/capture']);
+  const devices = M.UTF8ToString(M._vornlog_scratch(), M._vornlog_scratch_size()).split('\n').filter(Boolean)
+    .map((line) => { const [device, packets] = line.split(' '); return { device, packets: Number(packets) }; });
+  M.FS.unlink('/capture');
+  postMessage({ type: 'devices', devices });
 }
 
 function lines(M, { id, indices }) {
@@ -90,8 +102,9 @@ onmessage = (event) => {
   // One question at a time, in the order asked.
   queue = queue.then(async () => {
     try {
+      const began = performance.now();
       const M = await loadModule(m.wasm || null);
-      if (m.type === 'decode') await decode(M, m);
+      if (m.type === 'decode') await decode(M, m, began);
       else if (m.type === 'lines') lines(M, m);
       else if (m.type === 'search') search(M, m);
     } catch (e) {

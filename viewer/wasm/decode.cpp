@@ -6,7 +6,8 @@
 // and sender: far less than its JSON line) and takes what the views need
 // for each message in columns of numbers: its number, time, sender and code, the reply delay
 // of a reply, the buffer fill and segment of a Data reply, the marks of a
-// refusal or a request left without a reply; and the stored segments of
+// refusal, a request left without a reply or errors (those its JSON line
+// lists: the decoding's own, taken without writing the line); and the stored segments of
 // the steps CSV with the message that sent each. A second pass
 // (vornlog_summarize) writes the session summary (-t).
 //
@@ -17,6 +18,7 @@
 // vornlog_release.
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -30,12 +32,15 @@
 #include "base/platform.h" // the console's texts only: no platform call is linked
 #include "capture/input.h"
 #include "capture/source.h"
+#include "capture/usb_capture.h"
 #include "capture/usb_source.h"
 #include "output/json_lines.h"
 #include "output/progress.h"
 #include "output/summary.h"
 #include "program/dump_input.h"
+#include "protocol/decode.h"
 #include "protocol/instructions.h"
+#include "protocol/values.h"
 #include "protocol/motion/motion_fields.h"
 
 using namespace vornlog;
@@ -100,6 +105,7 @@ struct Results {
     std::vector<std::uint8_t> rowEnd; // 1: an end-of-data row
     std::string summary;
     std::string problem;
+    std::string console; // what the console says of the USB device
 };
 
 Results results;
@@ -112,45 +118,25 @@ long fileSize(std::FILE* f)
     return size;
 }
 
-// The messages as writeJsonLines reads them, with their columns taken on
-// the way from the same records.
+// The messages of the capture, with their columns taken on the way.
 class Columns final : public ForwardingSource {
 public:
-    // `pass` 1 takes the columns, and reads the JSON lines written to
-    // `json` for their errors; pass 2 (the summary) only shows progress.
-    Columns(MessageSource& in, std::FILE* file, long size, int pass, Out* json = nullptr, std::string* text = nullptr)
-        : ForwardingSource(in), file_(file), size_(size), pass_(pass), json_(json), text_(text)
+    // `pass` 1 takes the columns; pass 2 (the summary) only shows progress.
+    Columns(MessageSource& in, std::FILE* file, long size, int pass)
+        : ForwardingSource(in), file_(file), size_(size), pass_(pass)
     {
     }
 
     bool next(CaptureRecord& record) override
     {
-        if (json_) scanLines();
         if (!in_.next(record)) return false;
         if (++records_ % 8192 == 0) progress();
         if (pass_ == 1 && record.isMessage) take(record);
         return true;
     }
 
-    // The lines written so far: a line without "errors":[] has errors
-    // (those bytes are in no JSON string: a string's quotes are escaped).
-    void scanLines()
-    {
-        json_->flush();
-        std::size_t from = 0;
-        for (std::size_t end = text_->find('\n'); end != std::string::npos; end = text_->find('\n', from)) {
-            const std::string_view line(text_->data() + from, end - from);
-            if (line.find("\"errors\":[]") == std::string_view::npos && scanned_ < results.marks.size())
-                results.marks[scanned_] |= kErrors;
-            ++scanned_;
-            from = end + 1;
-        }
-        text_->erase(0, from);
-    }
-
     void finish()
     {
-        if (json_) scanLines();
         if (const auto unanswered = pairing_.finish()) results.marks[unanswered->at] |= kNoReply;
     }
 
@@ -188,6 +174,9 @@ private:
         results.delay.push_back(NAN);
         results.buffer.push_back(-1);
         results.segment.push_back(-1);
+        // Its JSON line has errors when its decoding gives any.
+        decodeMessage(record.direction, record.field, values_);
+        if (!values_.errors().empty()) results.marks[index] |= kErrors;
 
         if (pc) {
             RequestPairing::Request request{code, index, record.hasTime, record.timeNs};
@@ -222,9 +211,7 @@ private:
     std::FILE* file_;
     long size_;
     int pass_;
-    Out* json_;
-    std::string* text_;
-    std::size_t scanned_ = 0;
+    ValueSink values_;
     std::uint64_t records_ = 0;
     std::optional<std::int64_t> firstTime_;
     RequestPairing pairing_;
@@ -232,6 +219,25 @@ private:
     motion::StoredSegments segments_;
     std::int32_t lastData_ = -1;
 };
+
+// Room for what a capture of `size` bytes can give at most, taken at once:
+// growing by doubling would leave every smaller copy behind in the
+// module's memory, which never shrinks. (Room that is never written costs
+// the browser nothing.) A text dump's message takes a line of more than
+// 40 characters, a USB capture's a packet of more than 40 bytes.
+void reserveFor(long size)
+{
+    if (size <= 0 || size > (1L << 28)) return;
+    const auto bytes = static_cast<std::size_t>(size);
+    const std::size_t most = bytes / 40 + 1;
+    capture.fields.reserve(bytes);
+    capture.messages.reserve(most);
+    for (auto* v : {&results.number, &results.time}) v->reserve(most);
+    for (auto* v : {&results.from, &results.code, &results.marks}) v->reserve(most);
+    results.delay.reserve(most);
+    results.buffer.reserve(most);
+    results.segment.reserve(most);
+}
 
 // One pass over the capture at `path`: false, with results.problem, when
 // it cannot be read. What was decoded before a fault stays.
@@ -255,6 +261,10 @@ bool onePass(const char* path, const char* name, const std::optional<UsbDevice>&
     }
     MessageSource& in = input.source();
     pass(in, file, size);
+    // The console's lines on a USB capture's device.
+    input.conclude(console);
+    console.flush();
+    results.console = consoleText;
     bool ok = true;
     if (in.readError()) {
         results.problem = std::string(kCantRead) + name;
@@ -318,6 +328,13 @@ void putLine(std::size_t i)
     scratch.append(last == std::string::npos || text.size() < 2 ? text : text.substr(last + 1));
 }
 
+// A to Z as a to z, every other byte as it is (UTF-8 sequences too).
+void lowerAscii(std::string& text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+}
+
 } // namespace
 
 extern "C" {
@@ -335,10 +352,11 @@ EMSCRIPTEN_KEEPALIVE void vornlog_lines(const std::int32_t* indices, int count)
 }
 
 // One byte for each message: 1 when its JSON line holds `query` (UTF-8, as
-// the line writes it), in vornlog_scratch.
+// the line writes it), A to Z matching a to z, in vornlog_scratch.
 EMSCRIPTEN_KEEPALIVE void vornlog_search(const char* query, int size)
 {
-    const std::string_view needle(query, static_cast<std::size_t>(size));
+    std::string needle(query, static_cast<std::size_t>(size));
+    lowerAscii(needle);
     const std::size_t n = capture.messages.size();
     std::string hits(n, '\0');
     std::vector<std::size_t> all(n);
@@ -362,6 +380,7 @@ EMSCRIPTEN_KEEPALIVE void vornlog_search(const char* query, int size)
         void scan()
         {
             out.flush();
+            lowerAscii(text);
             std::size_t from = 0;
             for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', from)) {
                 if (std::string_view(text.data() + from, end - from).find(query) != std::string_view::npos &&
@@ -410,13 +429,12 @@ EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, cons
         }
     }
     const bool whole = onePass(path, name, wanted, [](MessageSource& in, std::FILE* file, long size) {
-        std::string text;
-        Out json(&text, false, 1 << 16);
-        Columns columns(in, file, size, 1, &json, &text);
-        std::string consoleText;
-        Out console(&consoleText);
-        Progress progress(console, false);
-        writeJsonLines(columns, json, progress);
+        in.readTimes();
+        reserveFor(size);
+        Columns columns(in, file, size, 1);
+        CaptureRecord record;
+        while (columns.next(record)) {
+        }
         columns.finish();
     });
     return whole ? 0 : 1;
@@ -457,6 +475,38 @@ EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_seg() { return results.rowS
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_row_end() { return results.rowEnd.data(); }
 EMSCRIPTEN_KEEPALIVE const char* vornlog_summary() { return results.summary.c_str(); }
 EMSCRIPTEN_KEEPALIVE const char* vornlog_problem() { return results.problem.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* vornlog_console() { return results.console.c_str(); }
+
+// The USB devices whose packets carry messages in the capture at `path`
+// (none in a text dump), in the order they first send or receive one: a
+// line "BUS.ADDR PACKETS" each, in vornlog_scratch. The page offers them
+// as -d would take them.
+EMSCRIPTEN_KEEPALIVE void vornlog_devices(const char* path)
+{
+    scratch.clear();
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return;
+    unsigned char head[4];
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    if (detectCaptureFormat(head, got) != CaptureFormat::TextDump) {
+        std::rewind(file);
+        UsbCaptureReader reader(file, "");
+        std::vector<std::pair<UsbDevice, std::uint64_t>> found;
+        UsbPacket packet;
+        while (reader.next(packet)) {
+            if (!packet.isUsb || !carriesMessage(packet)) continue;
+            auto at = std::find_if(found.begin(), found.end(), [&](const auto& f) { return f.first == packet.device; });
+            if (at != found.end())
+                ++at->second;
+            else if (found.size() < 1000) // a bound against a hostile file; a bus has 127 devices
+                found.emplace_back(packet.device, 1);
+        }
+        for (const auto& [device, packets] : found)
+            scratch += std::to_string(device.bus) + "." + std::to_string(device.address) + " " +
+                       std::to_string(packets) + "\n";
+    }
+    std::fclose(file);
+}
 EMSCRIPTEN_KEEPALIVE void vornlog_release() { results = Results{}; }
 
 } // extern "C"

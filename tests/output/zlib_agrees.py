@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""The capture compressed for the viewer page, inflated by Python's zlib
+(the same inflate as the browser's): the very bytes must come back, for
+what breaks a compressor: nothing, a byte, runs longer than a match, repeats
+at the window's edge, noise, output spread over several blocks, the sample
+dump and pcapng.
+
+    zlib_agrees.py ZLIB_TOOL EXAMPLES_DIR
+"""
+import os
+import random
+import subprocess
+import sys
+import tempfile
+import zlib
+
+tool, examples = sys.argv[1:3]
+rng = random.Random(27)
+hexline = lambda: " ".join("%02X" % rng.randrange(256) for _ in range(rng.randrange(1, 40))).encode()
+cases = {
+    "empty": b"",
+    "one byte": b"A",
+    "seven bytes": b"0123456",
+    "eight bytes": b"01234567",
+    "zeros": bytes(300_000),
+    "period 32768": bytes(rng.randrange(256) for _ in range(32768)) * 3,
+    "period 32769": bytes(rng.randrange(256) for _ in range(32769)) * 3,
+    "noise": rng.randbytes(1_500_000),
+    "hex lines": b"\r\n".join(b"%d\tOUT\t00:00:%02d.%03d\t%s" % (i, i // 1000 % 60, i % 1000, hexline())
+                              for i in range(40_000)),
+    "sample dump": open(os.path.join(examples, "session.txt"), "rb").read(),
+    "sample pcapng": open(os.path.join(examples, "session.pcapng"), "rb").read(),
+}
+failed = 0
+with tempfile.TemporaryDirectory() as work:
+    for name, data in cases.items():
+        path = os.path.join(work, "in")
+        with open(path, "wb") as f:
+            f.write(data)
+        z = subprocess.run([tool, path], capture_output=True, check=True).stdout
+        try:
+            back = zlib.decompress(z)
+        except zlib.error as e:
+            back = e
+        if back != data:
+            failed += 1
+            print(f"FAIL: {name}: {len(data)} bytes, inflated: {back if isinstance(back, Exception) else len(back)}")
+        else:
+            print(f"ok: {name}: {len(data)} bytes -> {len(z)}")
+sys.exit(1 if failed else 0)
