@@ -92,24 +92,24 @@ public:
     void instruction(std::uint8_t, const Instruction*) { message_ = DataMessage{}; }
 
     template <const Field& F, fmt::Text M, class... A>
-    void field(const A&... args)
+    void field(FieldRead read, const A&...)
     {
-        if constexpr (F.hasValue()) take<F>(args...);
+        if constexpr (F.hasValue()) take<F>(read);
     }
-    template <const Field& F, class... A>
-    void codeField(const TableText*, int, const A&... numberAndValue)
+    template <const Field& F>
+    void codeField(FieldRead read, const TableText*, int)
     {
-        take<F>(numberAndValue...);
+        take<F>(read);
     }
-    template <const Field& F, fmt::Text E, class... A>
-    void fieldError(const A&... numberAndValue)
+    template <const Field& F, fmt::Text E>
+    void fieldError(FieldRead read)
     {
-        take<F>(numberAndValue...);
+        take<F>(read);
     }
-    template <const Field& F, class... A>
-    void valueOnly(const A&... numberAndValue)
+    template <const Field& F>
+    void valueOnly(FieldRead read)
     {
-        take<F>(numberAndValue...);
+        take<F>(read);
     }
     void bits(std::span<const BitText>, unsigned) {}
     template <fmt::Text E, class... A>
@@ -122,17 +122,10 @@ public:
     }
 
 private:
-    // The field's number when its name has one, then its value, then its
-    // meaning (not kept).
-    template <const Field& F, class N, class... A>
-    void take(const N& first, const A&... rest)
+    template <const Field& F>
+    void take(FieldRead read)
     {
-        if constexpr (!kDataPart<F>) {
-        } else if constexpr (F.numbered()) {
-            dataField<F>(message_, static_cast<int>(first), static_cast<std::uint32_t>(std::get<0>(std::tie(rest...))));
-        } else {
-            dataField<F>(message_, 0, static_cast<std::uint32_t>(first));
-        }
+        if constexpr (kDataPart<F>) dataField<F>(message_, read.number, read.value);
     }
 
     DataMessage message_;

@@ -29,8 +29,9 @@ private:
     std::array<bool, 256> keep_{};
 };
 
-// The records of `in` with the messages of the instructions left out
-// turned into records without a message: they are counted, not decoded.
+// -i, the one way every mode that lists messages gets it: the records of
+// `in` with the messages of the instructions left out turned into records
+// without a message, marked `leftOut`: they are counted, not decoded.
 class FilteredSource final : public ForwardingSource {
 public:
     FilteredSource(MessageSource& in, const InstructionFilter& filter) : ForwardingSource(in), filter_(filter) {}
@@ -38,12 +39,14 @@ public:
     bool next(CaptureRecord& record) override
     {
         if (!in_.next(record)) return false;
-        if (record.isMessage && !filter_.keeps(Bytes(record.field).at(0))) {
+        record.leftOut = record.isMessage && !filter_.keeps(Bytes(record.field).at(0));
+        if (record.leftOut) {
             record.isMessage = false;
             record.field = {};
         }
         return true;
     }
+    std::string keptInstructions() const override { return filter_.describe(); }
 
 private:
     const InstructionFilter& filter_;

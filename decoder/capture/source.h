@@ -21,6 +21,9 @@ struct CaptureRecord {
     // False for a record that holds no message (a line that the length
     // filter skips, a packet of another device or another kind).
     bool isMessage = false;
+    // A message of an instruction that -i leaves out: no longer a message
+    // (isMessage false, no field), counted as one apart.
+    bool leftOut = false;
     Direction direction = Direction::Controller;
     // The message as hex pairs, as a capture line writes its data field.
     std::string_view field;
@@ -59,6 +62,10 @@ public:
     // lines' time column only when asked; a USB capture always gives its
     // packets' times.
     virtual void readTimes() {}
+    // The instructions whose messages this source gives when it leaves the
+    // others out (-i), as "0x44 D Data, 0x53 S Stop"; empty when it gives
+    // every message.
+    virtual std::string keptInstructions() const { return {}; }
 };
 
 // A source that passes on the records of another, changed or looked at on
@@ -72,6 +79,7 @@ public:
     std::string_view format() const override { return in_.format(); }
     bool interrupted() const override { return in_.interrupted(); }
     void readTimes() override { in_.readTimes(); }
+    std::string keptInstructions() const override { return in_.keptInstructions(); }
 
 protected:
     MessageSource& in_;

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "capture/instruction_filter.h"
 #include "json_sink.h"
 #include "output/progress.h"
 #include "protocol/decode.h"
@@ -378,18 +377,17 @@ void putJsonText(Out& out, std::string_view text)
     out.advance(writeJsonText(out.room(kJsonTextGrowth * text.size()), text));
 }
 
-void writeJsonLines(MessageSource& in, Out& dest, Progress& progress, const InstructionFilter* keep)
+void writeJsonLines(MessageSource& in, Out& dest, Progress& progress)
 {
     in.readTimes();
     JsonLines json(dest);
     CaptureRecord record;
     while (!dest.failed() && in.next(record)) {
         progress.count();
-        if (!record.isMessage) continue;
-        if (keep && !keep->keeps(Bytes(record.field).at(0)))
-            json.leaveOut(record);
-        else
+        if (record.isMessage)
             json.message(record);
+        else if (record.leftOut)
+            json.leaveOut(record);
     }
 }
 

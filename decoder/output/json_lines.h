@@ -25,14 +25,13 @@
 
 namespace vornlog {
 
-class InstructionFilter;
 class Progress;
 
 // Writes the JSON line of every message of `in`, counting each record on
-// the console. With `keep` (-i), only the messages of the instructions it
-// keeps get their line, the same line as without it (t counts from the
-// capture's first message all the same).
-void writeJsonLines(MessageSource& in, Out& dest, Progress& progress, const InstructionFilter* keep = nullptr);
+// the console. When `in` leaves some instructions out (-i), only the
+// messages of those it keeps get their line, the same line as without it
+// (t counts from the capture's first message all the same).
+void writeJsonLines(MessageSource& in, Out& dest, Progress& progress);
 
 // Writes `text` as the contents of a JSON string (without its quotes):
 // valid UTF-8 as it is, but quotes, backslashes and control characters

@@ -15,7 +15,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <type_traits>
 
 #include "base/out.h"
@@ -47,6 +46,15 @@ struct JsonName {
     static constexpr auto after = fmt::join(fmt::Text<afterNumber.size() + 1>{afterNumber}, fmt::Text("\""));
 };
 
+// Whether a meaning's one conversion is a plain %d of a number of 32 bits
+// at most: the text of a quantity that the form shows alone.
+template <fmt::Text F, class... A>
+consteval bool quantityAlone()
+{
+    return sizeof...(A) == 1 && ((std::is_integral_v<A> && sizeof(A) <= 4) && ...) && fmt::parsed<F>.count == 1 &&
+           fmt::parsed<F>.conv[0] == fmt::Conv{};
+}
+
 // Whether a form writes characters of the message (%s, %c), which JSON may
 // have to escape.
 template <fmt::Text F>
@@ -77,18 +85,48 @@ public:
     void instruction(std::uint8_t code, const Instruction* instruction);
 
     template <const Field& F, fmt::Text M, class... A>
-    void field(const A&... args)
+    void field(FieldRead read, const A&... meaning)
     {
-        if constexpr (F.numbered())
-            fieldAt<F, M>(args...);
-        else
-            fieldAt<F, M>(0, args...);
+        constexpr const auto& T = detail::trimmedForm<M>;
+        constexpr bool carries = detail::carriesText<T>();
+        static_assert(plainText(T.view()), "a meaning's form is plain ASCII");
+        const std::size_t textRoom = T.size == 0 ? 0 : 12 + fmt::bound<T>(meaning...) * (carries ? kJsonTextGrowth : 1);
+        char* p = head<F>(out_.room(kHeadRoom + F.name.size() + textRoom), read);
+        std::string_view shown;
+        p = quantity<F, M>(p, read, shown);
+        if constexpr (T.size != 0) {
+            char* const key = p;
+            p = copy(p, ",\"text\":\"");
+            if constexpr (detail::quantityAlone<T, A...>() && kShowsQuantity<F, M>) {
+                // The quantity's digits, just written, are the text's number.
+                constexpr const auto& P = fmt::parsed<T>;
+                p = copy(p, std::string_view(P.lit + P.start[0], P.len[0]));
+                p = copyDigits(p, shown);
+                p = copy(p, std::string_view(P.lit + P.start[1], P.len[1]));
+                *p++ = '"';
+            } else if constexpr (carries) {
+                char* const raw = scratch(fmt::bound<T>(meaning...));
+                const std::string_view text(raw, static_cast<std::size_t>(fmt::write<T>(raw, meaning...) - raw));
+                if (text.empty()) {
+                    p = copy(key, kNoText);
+                } else {
+                    p = writeJsonText(p, text);
+                    *p++ = '"';
+                }
+            } else {
+                p = fmt::write<T>(p, meaning...);
+                *p++ = '"';
+            }
+        } else {
+            p = copy(p, kNoText);
+        }
+        out_.advance(p);
     }
 
-    template <const Field& F, class... A>
-    void codeField(const TableText* text, int number, const A&... numberAndValue)
+    template <const Field& F>
+    void codeField(FieldRead read, const TableText* text, int number)
     {
-        char* p = head<F>(out_.room(kHeadRoom + F.name.size() + (text ? text->size + 24 : 0)), numberAndValue...);
+        char* p = head<F>(out_.room(kHeadRoom + F.name.size() + (text ? text->size + 24 : 0)), read);
         p = copy(p, kNoQuantity);
         if (text && !text->meaning().empty()) {
             p = copy(p, ",\"text\":\"");
@@ -109,17 +147,17 @@ public:
             if (!text) addError(kUnknownKind<F>, true, TableText(F.unknown).meaning());
     }
 
-    template <const Field& F, fmt::Text E, class... A>
-    void fieldError(const A&... args)
+    template <const Field& F, fmt::Text E>
+    void fieldError(FieldRead read)
     {
-        valueOnly<F>(args...);
+        valueOnly<F>(read);
         addError(kKindOf<E>, true, detail::trimmedForm<E>.view());
     }
 
-    template <const Field& F, class... A>
-    void valueOnly(const A&... numberAndValue)
+    template <const Field& F>
+    void valueOnly(FieldRead read)
     {
-        char* p = head<F>(out_.room(kHeadRoom + F.name.size()), numberAndValue...);
+        char* p = head<F>(out_.room(kHeadRoom + F.name.size()), read);
         p = copy(p, kNoQuantity);
         out_.advance(copy(p, kNoText));
     }
@@ -161,13 +199,24 @@ private:
         std::memcpy(p, text.data(), text.size());
         return p + text.size();
     }
+    // A number's digits written a little before p in the same room (at
+    // most 11 characters): moved in one piece of fixed size, which the
+    // room leaves space for.
+    static char* copyDigits(char* p, std::string_view digits)
+    {
+        char number[kMostDigits];
+        std::memcpy(number, digits.data(), kMostDigits);
+        std::memcpy(p, number, kMostDigits);
+        return p + digits.size();
+    }
+    static constexpr std::size_t kMostDigits = 12;
 
 
 
     // Closes the field before, opens this one and writes its name and, for
-    // a field with a value, its value (the last argument).
-    template <const Field& F, class... A>
-    char* head(char* p, const A&... numberAndValue)
+    // a field with a value, its value.
+    template <const Field& F>
+    char* head(char* p, FieldRead read)
     {
         if (fields_++) {
             p = closeField(p);
@@ -180,83 +229,31 @@ private:
         lastAfter_ = Name::afterNumber;
         lastNumber_ = -1;
         if constexpr (F.numbered()) {
-            static_assert(sizeof...(A) == 2);
-            lastNumber_ = static_cast<std::int32_t>(detail::firstArg(numberAndValue...));
+            lastNumber_ = read.number;
             p = fmt::dec(p, lastNumber_);
         }
         p = copy(p, Name::after.view());
         if constexpr (F.hasValue()) {
-            const auto value = static_cast<std::uint32_t>(detail::lastArg(numberAndValue...));
-            if constexpr (&F == &motion::kDataCmd) cmd_ = value;
+            if constexpr (&F == &motion::kDataCmd) cmd_ = read.value;
             p = copy(p, ",\"raw\":");
-            p = fmt::decimal(p, value);
+            p = fmt::decimal(p, read.value);
         } else {
             p = copy(p, ",\"raw\":null");
         }
         return p;
     }
 
-    template <const Field& F, fmt::Text M, class N, class... A>
-    void fieldAt(const N& number, const A&... args)
+    // The number that the field's own meaning shows (its digits in
+    // `shown`), its unit, and for the axes of a Data message their move,
+    // signed by CMD's direction bits.
+    template <const Field& F, fmt::Text M>
+    char* quantity(char* p, FieldRead read, std::string_view& shown)
     {
-        if constexpr (F.hasValue())
-            withValue<F, M>(number, args...);
-        else
-            withMeaning<F, M>(number, 0u, args...);
-    }
-
-    template <const Field& F, fmt::Text M, class N, class V, class... A>
-    void withValue(const N& number, const V& value, const A&... meaning)
-    {
-        withMeaning<F, M>(number, value, meaning...);
-    }
-
-    template <const Field& F, fmt::Text M, class N, class V, class... A>
-    void withMeaning(const N& number, const V& value, const A&... meaning)
-    {
-        constexpr const auto& T = detail::trimmedForm<M>;
-        constexpr bool carries = detail::carriesText<T>();
-        static_assert(plainText(T.view()), "a meaning's form is plain ASCII");
-        const std::size_t textRoom = T.size == 0 ? 0 : 12 + fmt::bound<T>(meaning...) * (carries ? kJsonTextGrowth : 1);
-        char* p = out_.room(kHeadRoom + F.name.size() + textRoom);
-        if constexpr (F.numbered())
-            p = head<F>(p, number, value);
-        else
-            p = head<F>(p, value);
-        p = quantity<F, M>(p, number, value, meaning...);
-        if constexpr (T.size != 0) {
-            char* const key = p;
-            p = copy(p, ",\"text\":\"");
-            if constexpr (carries) {
-                char* const raw = scratch(fmt::bound<T>(meaning...));
-                const std::string_view text(raw, static_cast<std::size_t>(fmt::write<T>(raw, meaning...) - raw));
-                if (text.empty()) {
-                    p = copy(key, kNoText);
-                } else {
-                    p = writeJsonText(p, text);
-                    *p++ = '"';
-                }
-            } else {
-                p = fmt::write<T>(p, meaning...);
-                *p++ = '"';
-            }
-        } else {
-            p = copy(p, kNoText);
-        }
-        out_.advance(p);
-    }
-
-    // The number that the field's own meaning shows, its unit, and for the
-    // axes of a Data message their move, signed by CMD's direction bits.
-    template <const Field& F, fmt::Text M, class N, class V, class... A>
-    char* quantity(char* p, const N& number, const V& value, const A&... meaning)
-    {
-        if constexpr (F.hasQuantity() && M.view() == F.meaning) {
-            static_assert(static_cast<std::size_t>(F.quantity) < sizeof...(A), "a quantity is one of the meaning's values");
-            const auto& shown = std::get<static_cast<std::size_t>(F.quantity)>(std::forward_as_tuple(meaning...));
-            static_assert(std::is_integral_v<std::remove_cvref_t<decltype(shown)>>, "a quantity is a whole number");
+        if constexpr (kShowsQuantity<F, M>) {
             p = copy(p, ",\"value\":");
-            p = fmt::dec(p, static_cast<std::int32_t>(shown));
+            char* const digits = p;
+            p = fmt::dec(p, read.quantity);
+            shown = std::string_view(digits, static_cast<std::size_t>(p - digits));
             if constexpr (F.unit.empty()) {
                 p = copy(p, ",\"unit\":null");
             } else {
@@ -267,7 +264,17 @@ private:
             }
             if constexpr (&F == &motion::kDataSteps) {
                 p = copy(p, ",\"move\":");
-                p = fmt::dec(p, motion::moveOf(cmd_, static_cast<int>(number), static_cast<std::int32_t>(value)));
+                // The steps, or the steps reversed: most often the digits
+                // just written.
+                const std::int32_t move = motion::moveOf(cmd_, read.number, static_cast<std::int32_t>(read.value));
+                if (move == read.quantity) {
+                    p = copyDigits(p, shown);
+                } else if (read.quantity > 0 && move == -read.quantity) {
+                    *p++ = '-';
+                    p = copyDigits(p, shown);
+                } else {
+                    p = fmt::dec(p, move);
+                }
             } else {
                 p = copy(p, ",\"move\":null");
             }

@@ -41,15 +41,15 @@ public:
     void instruction(std::uint8_t code, const Instruction* instruction);
 
     template <const Field& F, fmt::Text M, class... A>
-    void field(const A&... args)
+    void field(FieldRead read, const A&... meaning)
     {
-        put<fmt::join(FieldForms<F>::head, M)>(out_, args...);
+        putLine<F, fmt::join(FieldForms<F>::head, M)>(read, meaning...);
     }
 
-    template <const Field& F, class... A>
-    void codeField(const TableText* text, int number, const A&... numberAndValue)
+    template <const Field& F>
+    void codeField(FieldRead read, const TableText* text, int number)
     {
-        put<FieldForms<F>::head>(out_, numberAndValue...);
+        putLine<F, FieldForms<F>::head>(read);
         if (text) {
             putTableText(out_, *text, number);
         } else if constexpr (F.unknown != nullptr) {
@@ -57,14 +57,14 @@ public:
         }
     }
 
-    template <const Field& F, fmt::Text E, class... A>
-    void fieldError(const A&... args)
+    template <const Field& F, fmt::Text E>
+    void fieldError(FieldRead read)
     {
-        put<fmt::join(FieldForms<F>::head, E)>(out_, args...);
+        putLine<F, fmt::join(FieldForms<F>::head, E)>(read);
     }
 
-    template <const Field& F, class... A>
-    void valueOnly(const A&...)
+    template <const Field& F>
+    void valueOnly(FieldRead)
     {
     }
 
@@ -83,6 +83,21 @@ public:
     }
 
 private:
+    // Writes form L, which begins with F's head: the field's number and
+    // value where the head converts them, then the rest's conversions.
+    template <const Field& F, fmt::Text L, class... A>
+    void putLine(FieldRead read, const A&... rest)
+    {
+        if constexpr (F.numbered() && F.hasValue())
+            put<L>(out_, read.number, read.value, rest...);
+        else if constexpr (F.numbered())
+            put<L>(out_, read.number, rest...);
+        else if constexpr (F.hasValue())
+            put<L>(out_, read.value, rest...);
+        else
+            put<L>(out_, rest...);
+    }
+
     Out& out_;
 };
 

@@ -1,6 +1,8 @@
 #include "summary.h"
 
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "output/summary/taps.h"
 #include "output/progress.h"
@@ -13,8 +15,8 @@ namespace {
 
 // The parts of the summary, fed one record after the other.
 struct Summary {
-    Summary(bool textDump, const InstructionFilter* keep)
-        : capture(textDump, keep), replies(textDump), errors(textDump), timing(textDump)
+    Summary(bool textDump, std::string kept)
+        : capture(textDump, std::move(kept)), replies(textDump), errors(textDump), timing(textDump)
     {
     }
 
@@ -54,11 +56,10 @@ struct Summary {
 
 } // namespace
 
-void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress,
-                  const InstructionFilter* keep)
+void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress)
 {
     // Fixed tables of some 100 KiB: on the heap, not the stack.
-    auto summary = std::make_unique<Summary>(in.format() == "text dump", keep);
+    auto summary = std::make_unique<Summary>(in.format() == "text dump", in.keptInstructions());
     in.readTimes();
     CaptureRecord record;
     while (in.next(record)) {

@@ -19,13 +19,10 @@ namespace vornlog {
 
 class Progress;
 
-class InstructionFilter;
-
 // Writes the summary of every record of `in` to `dest`, counting each
 // record on the console. `captureName` is the capture's file name as the
-// user gave it. With `keep` (-i), only the messages of the instructions it
-// keeps are summed up, and the summary names them.
-void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress,
-                  const InstructionFilter* keep = nullptr);
+// user gave it. When `in` leaves some instructions out (-i), only the
+// messages of those it keeps are summed up, and the summary names them.
+void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress);
 
 } // namespace vornlog

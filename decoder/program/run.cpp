@@ -84,13 +84,87 @@ void putTruncated(Out& console) { put<"\nFile truncated: read again from its sta
 // from its start.
 void putReplaced(Out& console) { put<"\nFile replaced: read the new file from its start\n">(console); }
 
+// Everything the console got so far goes out.
+void flushConsole(Out& console, std::FILE* consoleFile)
+{
+    console.flush();
+    std::fflush(consoleFile);
+}
+
+// The console's file: standard output, standard error when the dest file
+// is standard output ("-"), the null device for a quiet run (null when it
+// cannot be opened). Closed at the end of the run when it was opened.
+class ConsoleFile {
+public:
+    explicit ConsoleFile(const Options& options)
+        : file_(options.quiet ? openNullDevice() : options.dest == "-" ? stderr : stdout)
+    {
+    }
+    ConsoleFile(const ConsoleFile&) = delete;
+    ConsoleFile& operator=(const ConsoleFile&) = delete;
+    ~ConsoleFile()
+    {
+        if (file_ && file_ != stdout && file_ != stderr) std::fclose(file_);
+    }
+    std::FILE* get() const { return file_; }
+
+private:
+    std::FILE* file_;
+};
+
+// The same-file guard: opening the capture itself for writing would empty
+// it; writing to a capture that is being read would make it grow as long
+// as it is read. Standard input and output are checked as the files they
+// stand for.
+bool destIsDump(const Options& options, std::FILE* dump)
+{
+    if (options.dest == "-") return sameFile(dump, stdout);
+    if (options.dump == "-") return sameFile(dump, options.dest);
+    return sameFile(options.dump, options.dest);
+}
+
+// The dest file open for writing: standard output for "-"; null when it is
+// the dump file or cannot be opened.
+std::FILE* openDest(const Options& options, bool isDump)
+{
+    if (isDump) return nullptr;
+    return options.dest == "-" ? standardOutput() : openFile(options.dest, "wb");
+}
+
+// Closes the dest file (standard output is flushed, not closed); false when
+// what was written did not all reach it.
+bool closeDest(const Options& options, std::FILE* dest)
+{
+    if (options.dest == "-") return std::fflush(dest) == 0 && !std::ferror(dest);
+    return std::fclose(dest) == 0;
+}
+
+// The end of a run that wrote its dest file: the closing words, the dest
+// file in its viewer.
+int done(const Options& options, Out& console, std::FILE* consoleFile, Viewer viewer)
+{
+    put<"\n\nDone">(console);
+    flushConsole(console, consoleFile);
+    if (options.viewer && options.dest != "-") showInViewer(options.dest, viewer);
+    return 0;
+}
+
+// A file on a disk whose reading was interrupted: its decoding was cut
+// short and must not pass for a whole run. (Interrupting is how a live
+// capture ends.)
+int interruptedStatus(Out& console, std::FILE* consoleFile)
+{
+    put<"\n">(console);
+    flushConsole(console, consoleFile);
+    return kInterruptedStatus;
+}
+
 // -w: the capture's bytes, as they are read (up to the end, or to Ctrl-C
 // with -f or a pipe), put in the viewer page written to the dest file. The
 // page decodes them itself; the console shows the bytes read.
 int writeViewer(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, DumpStream& stream)
 {
     const bool dumpIsStdin = options.dump == "-";
-    const bool destIsStdout = options.dest == "-";
     std::string bytes;
     // A followed file read again from its start, or a new file under its
     // name: the page gets it from there.
@@ -120,22 +194,15 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
     put<"\rBytes read: %d">(console, static_cast<std::int64_t>(bytes.size()));
     const bool readError = stream.readError();
     std::FILE* const dump = stream.file();
-    const bool same = destIsStdout ? sameFile(dump, stdout)
-                      : dumpIsStdin ? sameFile(dump, options.dest)
-                                    : sameFile(options.dump, options.dest);
+    const bool isDump = destIsDump(options, dump);
     if (!dumpIsStdin) std::fclose(dump);
     if (readError) {
         put<"\n">(console);
         complain(console, kCantRead, options.dump);
         return 1;
     }
-    if (stream.interrupted() && !stream.live()) {
-        put<"\n">(console);
-        console.flush();
-        std::fflush(consoleFile);
-        return kInterruptedStatus;
-    }
-    std::FILE* dest = same ? nullptr : destIsStdout ? standardOutput() : openFile(options.dest, "wb");
+    if (stream.interrupted() && !stream.live()) return interruptedStatus(console, consoleFile);
+    std::FILE* dest = openDest(options, isDump);
     if (!dest) {
         put<"\n">(console);
         complain(console, kCantWrite, options.dest);
@@ -148,21 +215,82 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         writeViewerPage(page, ViewerCapture{bytes, name, options.deviceText, options.keepText}, out);
         writeError = !out.flush();
     }
-    if (destIsStdout) {
-        if (std::fflush(dest) != 0 || std::ferror(dest)) writeError = true;
-    } else if (std::fclose(dest) != 0) {
-        writeError = true;
-    }
+    if (!closeDest(options, dest)) writeError = true;
     if (writeError) {
         put<"\n">(console);
         complain(console, kCantWrite, options.dest);
         return 1;
     }
-    put<"\n\nDone">(console);
-    console.flush();
-    std::fflush(consoleFile);
-    if (options.viewer && !destIsStdout) showInViewer(options.dest, Viewer::ByType);
-    return 0;
+    return done(options, console, consoleFile, Viewer::ByType);
+}
+
+// Whether a mode lists the capture's messages, which -i chooses among; the
+// steps CSV and the picture show the motion, made of every Data message.
+bool listsMessages(Mode mode) { return mode == Mode::Report || mode == Mode::Summary || mode == Mode::Json; }
+
+// The mode's writer over the records of `in`: -i leaves the other
+// instructions out of every mode that lists messages, one way for all.
+void writeMode(const Options& options, MessageSource& in, Out& dest, Out& console, Progress& progress)
+{
+    std::optional<FilteredSource> kept;
+    if (options.keep && listsMessages(options.mode)) kept.emplace(in, *options.keep);
+    MessageSource& source = kept ? static_cast<MessageSource&>(*kept) : in;
+    const bool dumpIsStdin = options.dump == "-";
+    switch (options.mode) {
+    case Mode::Steps: writeStepsCsv(source, dest, console, progress); break;
+    case Mode::Picture:
+        writePicture(source, dest, progress, dumpIsStdin ? "standard input" : fileNamePart(options.dump));
+        break;
+    case Mode::Summary: writeSummary(source, dumpIsStdin ? "standard input" : options.dump, dest, progress); break;
+    case Mode::Json: writeJsonLines(source, dest, progress); break;
+    case Mode::Report:
+    case Mode::Viewer: writeReport(source, dest, progress); break;
+    }
+}
+
+// How the decoding of the capture ended.
+struct Decoded {
+    bool readError = false;
+    bool writeError = false;
+    bool interrupted = false;
+    std::string fault;
+};
+
+// Decodes the capture into the dest file in the run's mode, with the
+// progress line and the console's last words on the reading. Before the
+// reading waits for more of a live capture, the dest file and the console
+// get everything written so far.
+Decoded decodeCapture(const Options& options, DumpInput& input, DumpStream& stream, std::FILE* dest, Out& console,
+                      std::FILE* consoleFile)
+{
+    Decoded result;
+    MessageSource& in = input.source();
+    Out out(dest);
+    out.escapeControls(isTerminal(dest));
+    stream.onWait([&] {
+        out.flush();
+        std::fflush(dest);
+        flushConsole(console, consoleFile);
+    });
+    // A console that is not a terminal gets the progress line now and
+    // then, not for every line.
+    Progress progress(console, isTerminal(consoleFile));
+    writeMode(options, in, out, console, progress);
+    stream.onWait(nullptr);
+    progress.finish();
+    result.readError = in.readError();
+    result.fault = in.fault();
+    result.interrupted = in.interrupted();
+    result.writeError = !out.flush();
+    if (result.interrupted) {
+        const char* what = input.usb() ? "packet" : "line";
+        if (progress.lines() == 0)
+            put<"\nReading interrupted before the first %s">(console, std::string_view(what));
+        else
+            put<"\nReading interrupted after %s %d">(console, std::string_view(what), progress.lines());
+    }
+    input.conclude(console);
+    return result;
 }
 
 } // namespace
@@ -240,26 +368,13 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
 
-    // A dest file "-" is standard output: the console text moves to
-    // standard error. A quiet run writes it to the null device.
     const bool dumpIsStdin = options->dump == "-";
-    const bool destIsStdout = options->dest == "-";
-    std::FILE* consoleFile = destIsStdout ? stderr : stdout;
-    if (options->quiet) {
-        consoleFile = openNullDevice();
-        if (!consoleFile) {
-            writeError(std::string(kCantWrite) + "the null device\n");
-            return 1;
-        }
+    const ConsoleFile consoleFile(*options);
+    if (!consoleFile.get()) {
+        writeError(std::string(kCantWrite) + "the null device\n");
+        return 1;
     }
-    struct CloseConsole {
-        std::FILE* file;
-        ~CloseConsole()
-        {
-            if (file != stdout && file != stderr) std::fclose(file);
-        }
-    } closeConsole{consoleFile};
-    Out console(consoleFile, false);
+    Out console(consoleFile.get(), false);
     put<"%s (rel. %s)\n">(console, kName, kRelease);
 
     // -w: the viewer page is found before anything is read or written.
@@ -283,13 +398,10 @@ int run(const std::vector<std::string>& args)
     DumpStream stream(dump, options->follow, options->followName && !dumpIsStdin ? options->dump : std::string());
     // Before the reading waits for more of a live capture, everything
     // written so far goes out.
-    stream.onWait([&console, consoleFile] {
-        console.flush();
-        std::fflush(consoleFile);
-    });
+    stream.onWait([&console, &consoleFile] { flushConsole(console, consoleFile.get()); });
     stream.onTruncated([&console] { putTruncated(console); });
     stream.onReplaced([&console] { putReplaced(console); });
-    if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile, stream);
+    if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile.get(), stream);
     // A USB capture is read until its device is known before the dest file
     // is touched.
     std::optional<DumpInput> input(std::in_place, stream, options->device, console);
@@ -298,106 +410,33 @@ int run(const std::vector<std::string>& args)
         complain(console, input->problem(), options->dump);
         return 1;
     }
-    // Opening the capture itself for writing would empty it; writing to a
-    // capture that is being read would make it grow as long as it is read.
-    // Standard input and output are checked as the files they stand for.
-    bool same = false;
-    if (destIsStdout)
-        same = sameFile(stream.file(), stdout);
-    else if (dumpIsStdin)
-        same = sameFile(dump, options->dest);
-    else
-        same = sameFile(options->dump, options->dest);
-    std::FILE* dest = same ? nullptr : destIsStdout ? standardOutput() : openFile(options->dest, "wb");
+    std::FILE* dest = openDest(*options, destIsDump(*options, stream.file()));
     if (!dest) {
         if (!dumpIsStdin) std::fclose(stream.file());
         complain(console, kCantWrite, options->dest);
         return 1;
     }
 
-    bool readError = false;
-    bool writeError = false;
-    bool interrupted = false;
-    std::string fault;
-    {
-        MessageSource& in = input->source();
-        Out out(dest);
-        out.escapeControls(isTerminal(dest));
-        stream.onWait([&] {
-            out.flush();
-            std::fflush(dest);
-            console.flush();
-            std::fflush(consoleFile);
-        });
-        // A console that is not a terminal gets the progress line now and
-        // then, not for every line.
-        Progress progress(console, isTerminal(consoleFile));
-        // -i: the report gets the messages of the instructions kept alone.
-        std::optional<FilteredSource> kept;
-        if (options->keep) kept.emplace(in, *options->keep);
-        MessageSource& reported = kept ? static_cast<MessageSource&>(*kept) : in;
-        if (options->mode == Mode::Steps)
-            writeStepsCsv(in, out, console, progress);
-        else if (options->mode == Mode::Picture)
-            writePicture(in, out, progress, dumpIsStdin ? "standard input" : fileNamePart(options->dump));
-        else if (options->mode == Mode::Summary)
-            writeSummary(in, dumpIsStdin ? "standard input" : options->dump, out, progress,
-                         options->keep ? &*options->keep : nullptr);
-        else if (options->mode == Mode::Json)
-            writeJsonLines(in, out, progress, options->keep ? &*options->keep : nullptr);
-        else
-            writeReport(reported, out, progress);
-        stream.onWait(nullptr);
-        progress.finish();
-        readError = in.readError();
-        fault = in.fault();
-        interrupted = in.interrupted();
-        writeError = !out.flush();
-        if (interrupted) {
-            const char* what = input->usb() ? "packet" : "line";
-            if (progress.lines() == 0)
-                put<"\nReading interrupted before the first %s">(console, std::string_view(what));
-            else
-                put<"\nReading interrupted after %s %d">(console, std::string_view(what), progress.lines());
-        }
-        input->conclude(console);
-    }
+    Decoded decoded = decodeCapture(*options, *input, stream, dest, console, consoleFile.get());
     // Everything read is closed before the viewer starts: it gets no handle
     // on the capture.
     input.reset();
     if (!dumpIsStdin) std::fclose(stream.file());
-    if (destIsStdout) {
-        if (std::fflush(dest) != 0 || std::ferror(dest)) writeError = true;
-    } else if (std::fclose(dest) != 0) {
-        writeError = true;
-    }
+    if (!closeDest(*options, dest)) decoded.writeError = true;
 
-    if (readError || writeError || !fault.empty()) {
+    if (decoded.readError || decoded.writeError || !decoded.fault.empty()) {
         put<"\n">(console);
-        if (readError)
+        if (decoded.readError)
             complain(console, kCantRead, options->dump);
-        else if (writeError)
+        else if (decoded.writeError)
             complain(console, kCantWrite, options->dest);
         else
-            complain(console, "Damaged capture file, " + fault + ": ", options->dump);
+            complain(console, "Damaged capture file, " + decoded.fault + ": ", options->dump);
         return 1;
     }
-    // Interrupting is how a live capture ends; the decoding of a file on a
-    // disk that was cut short must not pass for a whole run.
-    if (interrupted && !stream.live()) {
-        put<"\n">(console);
-        console.flush();
-        std::fflush(consoleFile);
-        return kInterruptedStatus;
-    }
-
-    put<"\n\nDone">(console);
-    console.flush();
-    std::fflush(consoleFile);
-    if (options->viewer && !destIsStdout)
-        showInViewer(options->dest, options->mode == Mode::Steps || options->mode == Mode::Picture ? Viewer::ByType
-                                                                                                   : Viewer::Text);
-    return 0;
+    if (decoded.interrupted && !stream.live()) return interruptedStatus(console, consoleFile.get());
+    return done(*options, console, consoleFile.get(),
+                options->mode == Mode::Steps || options->mode == Mode::Picture ? Viewer::ByType : Viewer::Text);
 }
 
 } // namespace vornlog

@@ -41,41 +41,40 @@ inline constexpr auto kInstructionByCode = [] {
 } // namespace detail
 
 // What a sink is: where a decoder hands what it finds, in message order.
-// Every call a decoder makes, and the arguments it gets:
+// Every call a decoder makes, and the arguments it gets (emit.h makes them
+// from the decoders' calls; a sink never unpacks anything):
 //   instruction(code, instruction)        first, for every message: the
 //                                         instruction, or null for a code
 //                                         without a decoder
-//   field<F, M>(args...)                  a field's line: F's head, then the
-//                                         meaning M; args are the conversions
-//                                         of both in order: the field's
-//                                         number (when F is numbered), its
-//                                         value (when it has one), then the
-//                                         meaning's
-//   codeField<F>(text, n, args...)        a field whose meaning F.codes
+//   field<F, M>(read, meaning...)         a field's line: F's head, then the
+//                                         meaning M; `read` has the field's
+//                                         number, value and the quantity M
+//                                         shows (FieldRead), `meaning` the
+//                                         conversions of M in order
+//   codeField<F>(read, text, n)           a field whose meaning F.codes
 //                                         gives: `text` (null: the value is
 //                                         unknown, F.unknown completes the
-//                                         line), `n` for the text's "%d",
-//                                         then the head's conversions
-//   fieldError<F, E>(args...)             a field's line completed by the
-//                                         error E: the head's conversions,
-//                                         then E's
-//   valueOnly<F>(args...)                 a value the error line that
-//                                         follows shows: the head's
-//                                         conversions
+//                                         line), `n` for the text's "%d"
+//   fieldError<F, E>(read)                a field's line completed by the
+//                                         error E, a text without values
+//   valueOnly<F>(read)                    a value the error line that
+//                                         follows shows
 //   bits(table, value)                    the bit rows of the field above
-//   error<E>(args...)                     an error line of its own
-//   line<T>(args...)                      report text that is none of these
-// Formats are fixed when compiling; the arguments are their conversions
-// in the format's order, always: a sink that does not write the text
-// takes them by position (the number first, the value last).
+//   error<E>(args...)                     an error line of its own, `args`
+//                                         the conversions of E in order
+//   line<T>(args...)                      report text that is none of these,
+//                                         `args` the conversions of T
+// Forms are fixed when compiling. A field's head converts its number (when
+// F is numbered), then its value (when it has one): a sink that writes the
+// report's line takes them from `read`.
 template <class S>
 concept Sink = requires(S& s, std::uint8_t code, const Instruction* instruction, const TableText* text,
-                        std::span<const BitText> table, unsigned value, int n) {
+                        std::span<const BitText> table, FieldRead read, unsigned value, int n) {
     s.instruction(code, instruction);
-    s.template field<detail::kSinkProbe, "%d\n">(n, n, n);
-    s.template codeField<detail::kSinkProbe>(text, n, n, value);
-    s.template fieldError<detail::kSinkProbe, " ERROR %d\n">(n, n, n);
-    s.template valueOnly<detail::kSinkProbe>(n, n);
+    s.template field<detail::kSinkProbe, "%d\n">(read, n);
+    s.template codeField<detail::kSinkProbe>(read, text, n);
+    s.template fieldError<detail::kSinkProbe, " ERROR\n">(read);
+    s.template valueOnly<detail::kSinkProbe>(read);
     s.bits(table, value);
     s.template error<"ERROR %d\n">(n);
     s.template line<"text\n">();

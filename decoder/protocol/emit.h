@@ -16,7 +16,8 @@
 //               alone: the steps CSV, the picture.
 //
 // The calls, with [number] for a field whose name has one (S%d) and
-// [value] for a field that has a value:
+// [value] for a field that has a value, in the order the report's line
+// converts them:
 //   field<F>(m, [number], [value], meaning...)       head and F's meaning
 //   field<F, "form\n">(m, [number], [value], ...)    head and another meaning
 //   codeField<F>(m, value [, n])                     head and F.codes' text (with n for its "%d"),
@@ -26,11 +27,16 @@
 //   bits(m, table, value)                            the bit rows of the field above
 //   error<"     ERROR ... %d\n">(m, ...)             an error line of its own
 //   line<"     No paramters\n">(m, ...)              report text that is neither
+// Here, and only here, those arguments become what a sink gets (the Sink
+// concept, decode.h): the field's number and value in a FieldRead, then
+// the conversions of the meaning's form.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 
 #include "base/bytes.h"
 #include "fields.h"
@@ -69,23 +75,6 @@ consteval std::string_view trimmed(std::string_view s)
 template <fmt::Text F>
 inline constexpr fmt::Text<trimmed(F.view()).size() + 1> trimmedForm{trimmed(F.view())};
 
-// The first and the last of a field call's arguments: a numbered field's
-// number comes first, its value last.
-template <class A, class... R>
-constexpr const A& firstArg(const A& a, const R&...)
-{
-    return a;
-}
-
-template <class A, class... R>
-constexpr const auto& lastArg(const A& a, const R&... rest)
-{
-    if constexpr (sizeof...(R) == 0)
-        return a;
-    else
-        return lastArg(rest...);
-}
-
 } // namespace detail
 
 // True for printable ASCII without a quote or a backslash: text that JSON
@@ -121,10 +110,93 @@ struct FieldForms {
 template <const Field& F>
 inline constexpr auto meaningOf = FieldForms<F>::meaning;
 
+// True when a field's line shows its quantity: the field has one and the
+// meaning is its own form, not one the decoder chose instead.
+template <const Field& F, fmt::Text M>
+inline constexpr bool kShowsQuantity = F.hasQuantity() && M.view() == F.meaning;
+
+// What a decoder read of a field, besides the text of its meaning: the
+// same for every sink and every call about a field.
+struct FieldRead {
+    // The field's number when its name has one (S3: 3), else 0.
+    int number = 0;
+    // Its value as the message holds it (the report's hexadecimal); 0 for
+    // a field without one (a text).
+    std::uint32_t value = 0;
+    // The number that its meaning shows, when kShowsQuantity ("800 steps":
+    // 800); else 0.
+    std::int32_t quantity = 0;
+};
+
+namespace detail {
+
+// A field's number and value from the arguments that the head of its line
+// converts: [number], [value].
+template <const Field& F>
+constexpr FieldRead readOf()
+{
+    static_assert(!F.numbered() && !F.hasValue(), "a field's number and value come first");
+    return {};
+}
+
+template <const Field& F, class A>
+constexpr FieldRead readOf(const A& numberOrValue)
+{
+    static_assert(F.numbered() != F.hasValue(), "a field's number and value come first");
+    if constexpr (F.numbered())
+        return {.number = static_cast<int>(numberOrValue)};
+    else
+        return {.value = static_cast<std::uint32_t>(numberOrValue)};
+}
+
+template <const Field& F, class N, class V>
+constexpr FieldRead readOf(const N& number, const V& value)
+{
+    static_assert(F.numbered() && F.hasValue(), "a field's number and value come first");
+    return {.number = static_cast<int>(number), .value = static_cast<std::uint32_t>(value)};
+}
+
+template <const Field& F, fmt::Text M, class S, class... A>
+inline void fieldWithMeaning(S& sink, FieldRead read, const A&... meaning)
+{
+    if constexpr (kShowsQuantity<F, M>) {
+        static_assert(static_cast<std::size_t>(F.quantity) < sizeof...(A), "a quantity is one of the meaning's values");
+        const auto& shown = std::get<static_cast<std::size_t>(F.quantity)>(std::forward_as_tuple(meaning...));
+        static_assert(std::is_integral_v<std::remove_cvref_t<decltype(shown)>>, "a quantity is a whole number");
+        read.quantity = static_cast<std::int32_t>(shown);
+    }
+    sink.template field<F, M>(read, meaning...);
+}
+
+template <const Field& F, fmt::Text M, class S, class... A>
+inline void fieldAfter0(S& sink, const A&... meaning)
+{
+    fieldWithMeaning<F, M>(sink, readOf<F>(), meaning...);
+}
+
+template <const Field& F, fmt::Text M, class S, class H, class... A>
+inline void fieldAfter1(S& sink, const H& head, const A&... meaning)
+{
+    fieldWithMeaning<F, M>(sink, readOf<F>(head), meaning...);
+}
+
+template <const Field& F, fmt::Text M, class S, class N, class V, class... A>
+inline void fieldAfter2(S& sink, const N& number, const V& value, const A&... meaning)
+{
+    fieldWithMeaning<F, M>(sink, readOf<F>(number, value), meaning...);
+}
+
+} // namespace detail
+
 template <const Field& F, fmt::Text M = meaningOf<F>, class S, class... A>
 inline void field(Message<S>& m, const A&... args)
 {
-    m.sink.template field<F, M>(args...);
+    if constexpr (F.numbered() && F.hasValue())
+        detail::fieldAfter2<F, M>(m.sink, args...);
+    else if constexpr (F.numbered() || F.hasValue())
+        detail::fieldAfter1<F, M>(m.sink, args...);
+    else
+        detail::fieldAfter0<F, M>(m.sink, args...);
 }
 
 template <const Field& F, class S>
@@ -132,7 +204,7 @@ inline bool codeField(Message<S>& m, unsigned value, int number = 0)
 {
     static_assert(!F.numbered());
     const TableText* text = lookup(F.codes, static_cast<int>(value));
-    m.sink.template codeField<F>(text, number, value);
+    m.sink.template codeField<F>(FieldRead{.value = value}, text, number);
     return text != nullptr;
 }
 
@@ -141,20 +213,21 @@ inline bool codeFieldAt(Message<S>& m, int index, unsigned value)
 {
     static_assert(F.numbered());
     const TableText* text = lookup(F.codes, static_cast<int>(value));
-    m.sink.template codeField<F>(text, 0, index, value);
+    m.sink.template codeField<F>(FieldRead{.number = index, .value = value}, text, 0);
     return text != nullptr;
 }
 
 template <const Field& F, fmt::Text E, class S, class... A>
-inline void fieldError(Message<S>& m, const A&... args)
+inline void fieldError(Message<S>& m, const A&... numberAndValue)
 {
-    m.sink.template fieldError<F, E>(args...);
+    static_assert(fmt::parsed<E>.count == 0, "a field's error has no values of its own");
+    m.sink.template fieldError<F, E>(detail::readOf<F>(numberAndValue...));
 }
 
 template <const Field& F, class S, class... A>
-inline void valueOnly(Message<S>& m, const A&... args)
+inline void valueOnly(Message<S>& m, const A&... numberAndValue)
 {
-    m.sink.template valueOnly<F>(args...);
+    m.sink.template valueOnly<F>(detail::readOf<F>(numberAndValue...));
 }
 
 template <class S>

@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include "emit.h"
@@ -209,30 +208,30 @@ public:
     }
 
     template <const Field& F, fmt::Text M, class... A>
-    void field(const A&... args)
+    void field(FieldRead read, const A&...)
     {
-        if constexpr (F.hasValue()) keep<F>(args...);
+        if constexpr (F.hasValue()) keep<F>(read);
     }
 
-    template <const Field& F, class... A>
-    void codeField(const TableText* text, int, const A&... numberAndValue)
+    template <const Field& F>
+    void codeField(FieldRead read, const TableText* text, int)
     {
-        keep<F>(numberAndValue...);
+        keep<F>(read);
         if constexpr (F.unknown != nullptr)
             if (!text) addError<detail::unknownText<F>>();
     }
 
-    template <const Field& F, fmt::Text E, class... A>
-    void fieldError(const A&... numberAndValue)
+    template <const Field& F, fmt::Text E>
+    void fieldError(FieldRead read)
     {
-        keep<F>(numberAndValue...);
+        keep<F>(read);
         addError<fmt::join(FieldForms<F>::head, E), E>();
     }
 
-    template <const Field& F, class... A>
-    void valueOnly(const A&... numberAndValue)
+    template <const Field& F>
+    void valueOnly(FieldRead read)
     {
-        keep<F>(numberAndValue...);
+        keep<F>(read);
     }
 
     void bits(std::span<const BitText>, unsigned) {}
@@ -249,16 +248,10 @@ public:
     }
 
 private:
-    // A field's number when its name has one, then its value; what follows
-    // is its meaning, which is not kept.
-    template <const Field& F, class... A>
-    void keep(const A&... args)
+    template <const Field& F>
+    void keep(FieldRead read)
     {
-        const auto all = std::forward_as_tuple(args...);
-        if constexpr (F.numbered())
-            put(place<F>(static_cast<int>(std::get<0>(all))), static_cast<std::uint32_t>(std::get<1>(all)));
-        else
-            put(place<F>(0), static_cast<std::uint32_t>(std::get<0>(all)));
+        put(place<F>(read.number), read.value);
     }
 
     template <fmt::Text T, fmt::Text K = T>

@@ -248,6 +248,16 @@ TEST(CommandLine, DashIKeepsTheInstructionsNamedByLetterOrCode)
               std::string::npos)
         << summary;
     EXPECT_EQ(summary.find("0x56 V"), std::string::npos) << "a message left out is summed up";
+    // A message left out is no line passed over: those counts are the same as without -i.
+    ASSERT_EQ(box.run({"-n", "-t", "session.txt", "all.txt"}).status, 0);
+    const auto passedOver = [](const std::string& page) { // its line and the three under it
+        std::size_t end = page.find("  Lines passed over");
+        const std::size_t at = end;
+        for (int line = 0; line < 4 && end != std::string::npos; ++line) end = page.find('\n', end + 1);
+        return at == std::string::npos || end == std::string::npos ? std::string() : page.substr(at, end - at);
+    };
+    EXPECT_NE(passedOver(summary), "");
+    EXPECT_EQ(passedOver(summary), passedOver(box.read("all.txt")));
 
     // A letter or a code that is not an instruction: the usage text.
     for (const std::string list : {"X", "D,Q", "0x41", "0x", "", "44"}) {

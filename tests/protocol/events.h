@@ -8,7 +8,6 @@
 #include <memory>
 #include <span>
 #include <string_view>
-#include <tuple>
 
 #include "base/out.h"
 #include "protocol/emit.h"
@@ -94,41 +93,52 @@ public:
     }
 
     template <const Field& F, fmt::Text M, class... A>
-    void field(const A&... args)
+    void field(FieldRead read, const A&... meaning)
     {
-        FieldEvent e = start<F>(args...);
-        if constexpr (F.numbered())
-            valueAndMeaning<F, M>(e, args...);
-        else
-            valueAndMeaning<F, M>(e, 0, args...);
+        FieldEvent e = start<F>(read);
+        if constexpr (F.hasValue()) {
+            e.hasValue = true;
+            e.value = read.value;
+            if constexpr (&F == &motion::kDataCmd) cmd_ = e.value;
+        }
+        if constexpr (kShowsQuantity<F, M>) {
+            e.hasQuantity = true;
+            e.quantity = read.quantity;
+            e.unit = F.unit;
+            if constexpr (&F == &motion::kDataSteps) {
+                e.hasMove = true;
+                e.move = motion::moveOf(cmd_, e.number, static_cast<std::int32_t>(read.value));
+            }
+        }
+        if constexpr (detail::trimmedForm<M>.size != 0) e.text = render<detail::trimmedForm<M>>(meaning...);
+        events_.field(e);
     }
 
-    template <const Field& F, class... A>
-    void codeField(const TableText* text, int number, const A&... numberAndValue)
+    template <const Field& F>
+    void codeField(FieldRead read, const TableText* text, int number)
     {
-        FieldEvent e = start<F>(numberAndValue...);
+        FieldEvent e = start<F>(read);
         e.hasValue = true;
-        e.value = static_cast<std::uint32_t>(detail::lastArg(numberAndValue...));
+        e.value = read.value;
         if (text) e.text = tableText(*text, number);
         events_.field(e);
         if constexpr (F.unknown != nullptr)
             if (!text) events_.error({kUnknownKind<F>, last_, TableText(F.unknown).meaning()});
     }
 
-    template <const Field& F, fmt::Text E, class... A>
-    void fieldError(const A&... args)
+    template <const Field& F, fmt::Text E>
+    void fieldError(FieldRead read)
     {
-        static_assert(sizeof...(A) == std::size_t{F.numbered()} + 1, "the error has no values of its own");
-        valueOnly<F>(args...);
+        valueOnly<F>(read);
         events_.error({kKindOf<E>, last_, detail::trimmedForm<E>.view()});
     }
 
-    template <const Field& F, class... A>
-    void valueOnly(const A&... numberAndValue)
+    template <const Field& F>
+    void valueOnly(FieldRead read)
     {
-        FieldEvent e = start<F>(numberAndValue...);
+        FieldEvent e = start<F>(read);
         e.hasValue = true;
-        e.value = static_cast<std::uint32_t>(detail::lastArg(numberAndValue...));
+        e.value = read.value;
         events_.field(e);
     }
 
@@ -156,17 +166,16 @@ public:
 
 private:
 
-    // The event with the field's name, numbered by the first argument when
-    // the name has a number.
-    template <const Field& F, class... A>
-    FieldEvent start(const A&... args)
+    // The event with the field's name, with its number when it has one.
+    template <const Field& F>
+    FieldEvent start(FieldRead read)
     {
         FieldEvent e;
         e.field = &F;
         if constexpr (F.numbered()) {
             constexpr std::size_t at = F.name.find("%d");
             static_assert(F.name.size() < sizeof name_ - 10);
-            e.number = static_cast<int>(detail::firstArg(args...));
+            e.number = read.number;
             char* p = fmt::write<"%s%d%s">(name_, F.name.substr(0, at), e.number, F.name.substr(at + 2));
             e.name = std::string_view(name_, static_cast<std::size_t>(p - name_));
         } else {
@@ -174,41 +183,6 @@ private:
         }
         last_ = e.name;
         return e;
-    }
-
-
-    template <const Field& F, fmt::Text M, class N, class... A>
-    void valueAndMeaning(FieldEvent& e, const N&, const A&... args)
-    {
-        if constexpr (F.hasValue())
-            withValue<F, M>(e, args...);
-        else
-            withMeaning<M>(e, args...);
-    }
-
-    template <const Field& F, fmt::Text M, class V, class... A>
-    void withValue(FieldEvent& e, const V& value, const A&... meaning)
-    {
-        e.hasValue = true;
-        e.value = static_cast<std::uint32_t>(value);
-        if constexpr (&F == &motion::kDataCmd) cmd_ = e.value;
-        if constexpr (F.hasQuantity() && M.view() == F.meaning) {
-            e.hasQuantity = true;
-            e.quantity = static_cast<std::int32_t>(std::get<static_cast<std::size_t>(F.quantity)>(std::forward_as_tuple(meaning...)));
-            e.unit = F.unit;
-            if constexpr (&F == &motion::kDataSteps) {
-                e.hasMove = true;
-                e.move = motion::moveOf(cmd_, e.number, static_cast<std::int32_t>(value));
-            }
-        }
-        withMeaning<M>(e, meaning...);
-    }
-
-    template <fmt::Text M, class... A>
-    void withMeaning(FieldEvent& e, const A&... meaning)
-    {
-        if constexpr (detail::trimmedForm<M>.size != 0) e.text = render<detail::trimmedForm<M>>(meaning...);
-        events_.field(e);
     }
 
     std::string_view tableText(const TableText& text, int number);

@@ -22,11 +22,11 @@ std::string_view secondColumn(std::string_view line)
 bool CaptureCounts::add(const Tapped& t)
 {
     ++records_;
+    if (t.record.leftOut) {
+        ++leftOut_;
+        return false;
+    }
     if (t.record.isMessage) {
-        if (keep_ && !keep_->keeps(instructionCode(t.record.field))) {
-            ++leftOut_;
-            return false;
-        }
         ++messages_;
         return true;
     }
@@ -69,8 +69,8 @@ void CaptureCounts::write(Out& out, std::string_view name, std::string_view form
     } else {
         countLine(out, "Packets without a message", skipped);
     }
-    if (keep_) {
-        textLine(out, "Instructions kept (-i)", keep_->describe());
+    if (!kept_.empty()) {
+        textLine(out, "Instructions kept (-i)", kept_);
         countLine(out, "Messages of the others, left out", static_cast<std::int64_t>(leftOut_));
     }
     if (!fault.empty()) textLine(out, "Reading stopped", fault);

@@ -13,12 +13,13 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "analysis/pairing.h"
 #include "analysis/segments.h"
 #include "capture/capture.h"
-#include "capture/instruction_filter.h"
 #include "capture/source.h"
 #include "base/out.h"
 #include "page.h"
@@ -42,9 +43,10 @@ std::int64_t elapsed(std::int64_t a, std::int64_t b);
 
 class CaptureCounts {
 public:
-    // With `keep` (-i), the messages of the other instructions are left
-    // out: counted here, and seen by no other part.
-    CaptureCounts(bool textDump, const InstructionFilter* keep) : textDump_(textDump), keep_(keep) {}
+    // `kept`: the instructions a source that leaves the others out (-i)
+    // gives, empty when it gives every message. The messages left out are
+    // counted here, and seen by no other part.
+    CaptureCounts(bool textDump, std::string kept) : textDump_(textDump), kept_(std::move(kept)) {}
     // Whether the other parts see record `t` (before its decoding).
     bool add(const Tapped& t);
     void interruptedAfter(std::uint64_t record) { interruptedAfter_ = record; }
@@ -53,7 +55,7 @@ public:
 
 private:
     bool textDump_;
-    const InstructionFilter* keep_;
+    std::string kept_;
     // Reading was interrupted after this line or packet (0: it was not).
     std::uint64_t interruptedAfter_ = 0;
     std::uint64_t records_ = 0;
