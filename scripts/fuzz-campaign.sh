@@ -2,8 +2,10 @@
 # A fuzzing campaign: every fuzz target runs MINUTES minutes of wall time,
 # all at once and at the lowest priority (the machine stays usable), from
 # the corpus kept in tests/fuzz/corpus/, the seeds and the saved findings.
-# At the end it prints, for each target, the executions a second, the
-# coverage (edges, features), the corpus size and the findings.
+# At the end it prints, for each target, the executions a second of wall
+# time and of its own processor time (the targets share the cores, so the
+# second is the target's speed alone), the coverage (edges, features), the
+# corpus size and the findings.
 #   bash scripts/fuzz-campaign.sh 60        # an hour
 #   TARGETS="fast_report fast_usb" bash scripts/fuzz-campaign.sh 10
 #   MERGE=1 ...: the campaign's corpus minimised back into tests/fuzz/corpus/
@@ -13,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes="${1:?usage: fuzz-campaign.sh MINUTES}"
 [[ "$minutes" =~ ^[0-9]+$ ]] || { echo "MINUTES must be a whole number" >&2; exit 2; }
-bash scripts/deps.sh clang libclang-rt-14-dev
+bash scripts/deps.sh clang libclang-rt-14-dev time
 export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
@@ -51,7 +53,8 @@ for target in $targets; do
   fi
   # A target stops at its first finding (kept in findings/); the others
   # go on. New inputs go to the campaign's corpus, the first folder named.
-  nice -n 19 "build-fuzz/tests/fuzz/vornlog_fuzz_$target" -timeout=10 -rss_limit_mb=2048 \
+  nice -n 19 /usr/bin/time -f "%U %S" -o "$out/$target.cpu" \
+    "build-fuzz/tests/fuzz/vornlog_fuzz_$target" -timeout=10 -rss_limit_mb=2048 \
     -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$out/findings/$target-" \
     "${args[@]}" >"$out/$target.log" 2>&1 &
   pids+=($!)
@@ -59,7 +62,7 @@ done
 status=0
 for pid in "${pids[@]}"; do wait "$pid" || status=1; done
 
-printf '%-14s %12s %10s %8s %8s %8s %s\n' target executions exec/s cov ft corpus findings
+printf '%-14s %12s %10s %12s %8s %8s %8s %s\n' target executions exec/s exec/cpu-s cov ft corpus findings
 for target in $targets; do
   log="$out/$target.log"
   runs=$(grep -oP '^stat::number_of_executed_units:\s+\K\d+' "$log" || echo "?")
@@ -69,7 +72,9 @@ for target in $targets; do
   ft=$(grep -oP 'ft: \K\d+' <<<"$last" || echo "?")
   corpus=$(find "$out/corpus-$target" -type f | wc -l)
   found=$(find "$out/findings" -name "$target-*" -type f | wc -l)
-  printf '%-14s %12s %10s %8s %8s %8s %s\n' "$target" "$runs" "$rate" "$cov" "$ft" "$corpus" "$found"
+  cpu=$(tail -n 1 "$out/$target.cpu" 2>/dev/null | awk '{ print $1 + $2 }')
+  per_cpu=$(awk -v r="$runs" -v c="$cpu" 'BEGIN { if (c > 0 && r ~ /^[0-9]+$/) printf "%d", r / c; else print "?" }')
+  printf '%-14s %12s %10s %12s %8s %8s %8s %s\n' "$target" "$runs" "$rate" "$per_cpu" "$cov" "$ft" "$corpus" "$found"
 done
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 

@@ -171,7 +171,7 @@ bool UsbCaptureReader::fail(const Fault& fault, std::uint64_t at)
     if (error_ || interrupted_ || !fresh_.empty()) return false;
     fault_.clear();
     Out out(&fault_, false, 256);
-    const std::uint64_t value = fault.value, limit = fault.limit;
+    const std::uint64_t value = fault.value, limit = fault.limit, code = fault.code;
     switch (fault.kind) {
     case Fault::None: break;
     case Fault::FileHeaderCutShort: put<"file header cut short">(out); break;
@@ -195,8 +195,8 @@ bool UsbCaptureReader::fail(const Fault& fault, std::uint64_t at)
     case Fault::CapturedAboveSnapshot: put<"captured length %d above the snapshot length %d">(out, value, limit); break;
     case Fault::CapturedPastBlock: put<"captured length %d runs past its block">(out, value); break;
     case Fault::OptionPastBlock: put<"option length %d runs past its block">(out, value); break;
-    case Fault::OptionLengthNot: put<"option %d of length %d, not %d">(out, fault.code, value, limit); break;
-    case Fault::OptionLengthBelow: put<"option %d of length %d, below %d">(out, fault.code, value, limit); break;
+    case Fault::OptionLengthNot: put<"option %d of length %d, not %d">(out, code, value, limit); break;
+    case Fault::OptionLengthBelow: put<"option %d of length %d, below %d">(out, code, value, limit); break;
     }
     put<" at byte offset %d">(out, at);
     out.flush();
@@ -362,6 +362,12 @@ bool UsbCaptureReader::readSectionHeader(const Block& block)
 {
     interfaces_.clear();
     if (u16(block.body) != 1) return fail({Fault::UnknownMajorVersion, u16(block.body)}, block.at);
+    // Options after the version and the section's length: none is used, but
+    // their lengths must fit the block.
+    if (const Fault fault = forEachOption(block, 12, [](std::uint16_t, const std::uint8_t*, std::uint16_t) {
+            return Fault{};
+        }))
+        return fail(fault, block.at);
     return true;
 }
 
@@ -407,8 +413,11 @@ UsbCaptureReader::Fault UsbCaptureReader::forEachOption(const Block& block, std:
     // have left: a header always fits.
     for (std::size_t o = from; o + 4 <= block.size;) {
         const std::uint16_t code = u16(block.body + o), size = u16(block.body + o + 2);
-        if (code == kEndOfOptions) break; // whatever follows it is not read
         if (o + 4 + size > block.size) return {Fault::OptionPastBlock, size};
+        if (code == kEndOfOptions) break; // whatever follows it is not read
+        // Custom options begin with their owner's enterprise number.
+        if ((code == 2988 || code == 2989 || code == 19372 || code == 19373) && size < 4)
+            return {Fault::OptionLengthBelow, size, 4, code};
         if (const Fault fault = each(code, block.body + o + 4, size)) return fault;
         o += 4 + ((size + 3u) & ~3u);
     }
@@ -417,9 +426,9 @@ UsbCaptureReader::Fault UsbCaptureReader::forEachOption(const Block& block, std:
 
 // The options of a packet block are not used, but a file where one of
 // them does not have the length its kind gives is damaged.
-UsbCaptureReader::Fault UsbCaptureReader::packetOptionsFault(const Block& block, std::size_t from) const
+UsbCaptureReader::Fault UsbCaptureReader::packetOptionsFault(const Block& block, const PacketFields& f) const
 {
-    return forEachOption(block, from, [](std::uint16_t code, const std::uint8_t*, std::uint16_t size) -> Fault {
+    return forEachOption(block, (f.dataAt + f.captured + 3) & ~std::size_t{3}, [](std::uint16_t code, const std::uint8_t*, std::uint16_t size) -> Fault {
         switch (code) {
         case kPacketFlags:
         case kQueue:
@@ -456,6 +465,8 @@ bool UsbCaptureReader::readPacket(const Block& block, UsbPacket& packet)
         f = packetFields(block);
     }
     if (const Fault fault = packetFault(block, f)) return fail(fault, block.at);
+    if (hasOptions(block, f))
+        if (const Fault fault = packetOptionsFault(block, f)) return fail(fault, block.at);
     const Interface& interface = interfaces_[f.interface];
     this->packet(interface, f.timestamp, block.body + f.dataAt, f.captured, packet);
     packet.hasTime = f.timed && interface.unitsPerSecond != 0;

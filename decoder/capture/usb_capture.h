@@ -194,9 +194,10 @@ private:
             OptionLengthNot,
             OptionLengthBelow,
         } kind = None;
-        std::uint64_t value = 0;
-        std::uint64_t limit = 0;
-        std::uint64_t code = 0;
+        // Small enough to come back in registers.
+        std::uint32_t value = 0;
+        std::uint32_t limit = 0;
+        std::uint16_t code = 0;
         explicit operator bool() const { return kind != None; }
     };
 
@@ -226,7 +227,8 @@ private:
         const std::uint32_t minimum = minimumBlockLength(type);
         if (length < minimum) return {Fault::LengthBelowMinimum, length, minimum};
         if (length % 4 != 0) return {Fault::LengthNotMultipleOf4, length};
-        if (readHere(type) && length - 12 > kMaxBlockBody) return {Fault::LengthAboveBound, length, kMaxBlockBody + 12};
+        if (readHere(type) && length - 12 > kMaxBlockBody)
+            return {Fault::LengthAboveBound, length, std::uint32_t{kMaxBlockBody + 12}};
         return {};
     }
     // Once the whole block is in memory: its length's copy at its end.
@@ -257,20 +259,21 @@ private:
         return f;
     }
     // A packet block's checks: its interface declared, its captured length
-    // within the bounds and within the block, its options sound.
+    // within the bounds and within the block.
     [[gnu::always_inline]] Fault packetFault(const Block& block, const PacketFields& f) const
     {
         if (f.interface >= interfaces_.size()) return {Fault::UndeclaredInterface, f.interface};
         if (const Fault fault = capturedFault(interfaces_[f.interface], f.captured)) return fault;
         if (f.dataAt + f.captured > block.size) return {Fault::CapturedPastBlock, f.captured};
-        // The options follow the data and their padding (a Simple Packet
-        // Block has none).
-        if (block.type == kSimplePacketBlock) return {};
-        const std::size_t options = f.dataAt + ((std::size_t{f.captured} + 3) & ~std::size_t{3});
-        (void)options;
         return {};
     }
-    Fault packetOptionsFault(const Block& block, std::size_t from) const;
+    // Options follow the data and their padding when the block has 4 bytes
+    // or more after the data (a Simple Packet Block has none).
+    [[gnu::always_inline]] static bool hasOptions(const Block& block, const PacketFields& f)
+    {
+        return block.size - (f.dataAt + f.captured) >= 4 && block.type != kSimplePacketBlock;
+    }
+    Fault packetOptionsFault(const Block& block, const PacketFields& f) const;
     // Calls each(code, value, length) for every option of the block from
     // `from` up to its end or to opt_endofopt; the fault of an option that
     // runs past its block, or the first that `each` returns.
@@ -278,10 +281,10 @@ private:
     Fault forEachOption(const Block& block, std::size_t from, Each each) const;
 
     // Nearly every block of a pcapng is an Enhanced Packet Block that lies
-    // whole in the buffer, and sound: it is read here, in line with the
-    // caller, after the same checks as any other block. Anything else, and
-    // any fault, is left to nextRecord, which reads every kind of block and
-    // tells what is wrong.
+    // whole in the buffer, sound and without options: it is read here, in
+    // line with the caller, after the same checks as any other block.
+    // Anything else, and any fault, is left to nextRecord, which reads
+    // every kind of block and tells what is wrong.
     [[gnu::always_inline]] bool nextInBuffer(UsbPacket& packet)
     {
         if (format_ != CaptureFormat::Pcapng || stopped_ || !buf_ || len_ - pos_ < 8) return false;
@@ -294,7 +297,7 @@ private:
         block.body = buf_ + pos_ + 8;
         block.size = block.length - 12;
         const PacketFields f = packetFields(block);
-        if (copyFault(block) || packetFault(block, f)) return false;
+        if (copyFault(block) || packetFault(block, f) || hasOptions(block, f)) return false;
         pos_ += block.length;
         offset_ += block.length;
         this->packet(interfaces_[f.interface], f.timestamp, block.body + f.dataAt, f.captured, packet);

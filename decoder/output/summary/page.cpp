@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "base/out.h"
 #include "protocol/instructions.h"
@@ -39,28 +40,52 @@ std::string seconds(std::int64_t ns)
     return number(ms / 1000) + "." + zeros(ms % 1000, 3);
 }
 
+void Row::append(const char* p, std::size_t n, bool spaces)
+{
+    if (!long_ && n <= kInPlace - size_) {
+        if (spaces)
+            std::memset(place_ + size_, ' ', n);
+        else if (n != 0)
+            std::memcpy(place_ + size_, p, n);
+        size_ += n;
+        return;
+    }
+    if (!long_) {
+        more_.assign(place_, size_);
+        long_ = true;
+    }
+    if (spaces)
+        more_.append(n, ' ');
+    else
+        more_.append(p, n);
+}
+
 Row& Row::left(std::string_view text, std::size_t width)
 {
-    s_ += text;
-    if (text.size() < width) s_.append(width - text.size(), ' ');
+    append(text.data(), text.size(), false);
+    if (text.size() < width) append(nullptr, width - text.size(), true);
     return *this;
 }
 
 Row& Row::right(std::string_view text, std::size_t width)
 {
-    if (text.size() < width) s_.append(width - text.size(), ' ');
+    const std::string_view line = view();
+    if (text.size() < width) append(nullptr, width - text.size(), true);
     // A number too wide for its column never runs into the cell before it.
-    else if (!s_.empty() && s_.back() != ' ') s_ += ' ';
-    s_ += text;
+    else if (!line.empty() && line.back() != ' ') append(" ", 1, false);
+    append(text.data(), text.size(), false);
     return *this;
 }
 
 void Row::put(Out& out)
 {
-    while (!s_.empty() && s_.back() == ' ') s_.pop_back();
-    s_ += '\n';
-    out.write(s_);
-    s_.clear();
+    std::string_view line = view();
+    while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
+    out.write(line);
+    out.write("\n", 1);
+    size_ = 0;
+    long_ = false;
+    more_.clear();
 }
 
 void heading(Out& out, std::string_view title)

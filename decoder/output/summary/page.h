@@ -21,23 +21,30 @@ std::string milliseconds(std::int64_t ns);
 std::string seconds(std::int64_t ns);
 
 // One line of the page, built from cells padded to their columns; the
-// spaces at its end are left out.
+// spaces at its end are left out. A usual line is built in place, without
+// an allocation; a longer one goes on in a string.
 class Row {
 public:
-    // Room for a usual line, so that building one allocates once.
-    Row() { s_.reserve(128); }
     Row& left(std::string_view text, std::size_t width);
     Row& right(std::string_view text, std::size_t width);
     Row& right(std::int64_t v, std::size_t width) { return right(number(v), width); }
     Row& text(std::string_view text)
     {
-        s_ += text;
+        append(text.data(), text.size(), false);
         return *this;
     }
     void put(Out& out);
 
 private:
-    std::string s_;
+    // n bytes of p, or n spaces when `spaces`.
+    void append(const char* p, std::size_t n, bool spaces);
+    std::string_view view() const { return long_ ? std::string_view(more_) : std::string_view(place_, size_); }
+
+    static constexpr std::size_t kInPlace = 192;
+    char place_[kInPlace];
+    std::size_t size_ = 0;
+    bool long_ = false; // the line so far is in more_
+    std::string more_;
 };
 
 // A section's title, underlined, after an empty line.
