@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/bytes.h"
+
 namespace vornlog {
 
 class RequestPairing {
@@ -18,7 +20,7 @@ public:
         // Its record number, and its time when it has one.
         std::uint64_t at = 0;
         bool timed = false;
-        std::int64_t ns = 0;
+        TimeNs ns = 0;
     };
 
     // A PC message: it waits from now on. Returns the one that waited

@@ -10,6 +10,10 @@
 namespace vornlog {
 
 // Where a capture line comes from, by its second column: "O..." is the PC.
+// A time in nanoseconds since 1970, wide enough for every time stamp a
+// capture file can give (64 bits of nanoseconds end in 2262).
+using TimeNs = __int128;
+
 enum class Direction { Controller, Pc };
 
 namespace detail {

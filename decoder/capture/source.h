@@ -35,7 +35,7 @@ struct CaptureRecord {
     // line only when its source was asked to read times, from its third
     // column.
     bool hasTime = false;
-    std::int64_t timeNs = 0;
+    TimeNs timeNs = 0;
     TimeForm timeForm = TimeForm::None;
     int timeDigits = 0;
     // USB capture files: the device the packet comes from.

@@ -53,14 +53,6 @@ int fractionDigits(std::uint64_t unitsPerSecond)
     return digits;
 }
 
-// Seconds in nanoseconds, held at the ends of the range.
-std::int64_t secondsInNanoseconds(std::int64_t seconds)
-{
-    std::int64_t ns;
-    if (__builtin_mul_overflow(seconds, std::int64_t{1000000000}, &ns)) return seconds > 0 ? INT64_MAX : INT64_MIN;
-    return ns;
-}
-
 } // namespace
 
 CaptureFormat detectCaptureFormat(const unsigned char* head, std::size_t size)
@@ -153,13 +145,13 @@ std::uint64_t UsbCaptureReader::skip(std::uint64_t n)
     return skipped;
 }
 
-std::int64_t UsbCaptureReader::nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
+TimeNs UsbCaptureReader::nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
 {
-    if (unitsPerSecond == 1000000000) return static_cast<std::int64_t>(std::min<std::uint64_t>(timestamp, INT64_MAX));
+    if (unitsPerSecond == 1000000000) return timestamp;
     using Wide = unsigned __int128;
     const Wide ns = Wide(timestamp / unitsPerSecond) * 1000000000u +
                     Wide(timestamp % unitsPerSecond) * 1000000000u / unitsPerSecond;
-    return static_cast<std::int64_t>(std::min<Wide>(ns, INT64_MAX));
+    return static_cast<TimeNs>(ns);
 }
 
 bool UsbCaptureReader::fail(const Fault& fault, std::uint64_t at)
@@ -400,7 +392,7 @@ UsbCaptureReader::Fault UsbCaptureReader::readInterfaceOptions(const Block& bloc
             }
         }
         if (code == kTimeOffset && size >= 8)
-            interface.offsetNs = secondsInNanoseconds(static_cast<std::int64_t>(u64(value)));
+            interface.offsetNs = TimeNs{static_cast<std::int64_t>(u64(value))} * 1000000000;
         return Fault{};
     });
 }

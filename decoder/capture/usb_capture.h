@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/bytes.h"
 #include "input.h"
 
 namespace vornlog {
@@ -56,7 +57,7 @@ struct UsbPacket {
     // header is cut short; then nothing below is filled in.
     bool isUsb = false;
     bool hasTime = false;
-    std::int64_t timeNs = 0; // since 1970
+    TimeNs timeNs = 0; // since 1970
     int timeDigits = 0;      // decimals of a second that the time stamps resolve
     UsbDevice device;
     std::uint8_t endpoint = 0; // with the direction bit 0x80 (IN)
@@ -129,7 +130,7 @@ private:
         std::uint64_t unitsPerSecond = 1000000;
         int timeDigits = 6; // the decimals of a second that they resolve
         // Added to every time stamp (pcapng's if_tsoffset), in nanoseconds.
-        std::int64_t offsetNs = 0;
+        TimeNs offsetNs = 0;
     };
 
     // Up to n bytes of the file, whole in memory until the next take; `got`
@@ -341,24 +342,15 @@ private:
     bool readPacket(const Block& block, UsbPacket& packet);
     void declare(const Interface& interface);
 
-    // A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds
-    // (kept within what 64 bits hold). Microseconds, as usbmon counts, are
-    // the common case.
-    static std::int64_t nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
+    // A time stamp counted in units of 1/unitsPerSecond s, in nanoseconds.
+    // Microseconds, as usbmon counts, are the common case.
+    static TimeNs nanoseconds(std::uint64_t timestamp, std::uint64_t unitsPerSecond)
     {
         constexpr std::uint64_t kLimit = INT64_MAX / 1000;
         if (unitsPerSecond == 1000000 && timestamp <= kLimit) return static_cast<std::int64_t>(timestamp * 1000);
         return nanosecondsOtherwise(timestamp, unitsPerSecond);
     }
-    [[gnu::noinline]] static std::int64_t nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond);
-
-    // a + b, held at the ends of the range.
-    static std::int64_t plus(std::int64_t a, std::int64_t b)
-    {
-        std::int64_t sum;
-        if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
-        return sum;
-    }
+    [[gnu::noinline]] static TimeNs nanosecondsOtherwise(std::uint64_t timestamp, std::uint64_t unitsPerSecond);
 
     static std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
     static std::uint32_t le32(const std::uint8_t* p)
@@ -375,7 +367,9 @@ private:
         out.isUsb = false;
         out.size = 0;
         out.hasTime = interface.unitsPerSecond != 0;
-        out.timeNs = out.hasTime ? plus(nanoseconds(timestamp, interface.unitsPerSecond), interface.offsetNs) : 0;
+        // Whatever the time stamp and the offset, the sum fits: both are
+        // below 2^64 s.
+        out.timeNs = out.hasTime ? nanoseconds(timestamp, interface.unitsPerSecond) + interface.offsetNs : 0;
         out.timeDigits = interface.timeDigits;
         if (interface.linkType == kLinkUsbLinux || interface.linkType == kLinkUsbLinuxMmapped) {
             // The usbmon header, in the byte order of the machine that captured.

@@ -79,7 +79,7 @@ private:
     // A packet read before the device was known.
     struct Held {
         std::uint64_t number = 0;
-        std::int64_t timeNs = 0;
+        TimeNs timeNs = 0;
         bool hasTime = false;
         int timeDigits = 0;
         bool isUsb = false;

@@ -152,7 +152,7 @@ public:
 
 private:
     // What a message's keys, number, sender, times and device take at most.
-    static constexpr std::size_t kHeadRoom = 192;
+    static constexpr std::size_t kHeadRoom = 224;
 
     char* times(char* p, const CaptureRecord& record)
     {
@@ -170,13 +170,13 @@ private:
             startDigits_ = record.timeDigits;
         }
         const int digits = std::max(record.timeDigits, startDigits_);
-        std::int64_t t;
-        if (__builtin_sub_overflow(record.timeNs, startNs_, &t)) {
-            // Times of a damaged capture, further apart than 292 years.
-            const __int128 wide = static_cast<__int128>(record.timeNs) - startNs_;
-            const unsigned __int128 size = wide < 0 ? -static_cast<unsigned __int128>(wide) : wide;
-            if (wide < 0) *p++ = '-';
-            p = std::to_chars(p, p + 20, static_cast<std::uint64_t>(size / kSecond)).ptr;
+        const TimeNs since = record.timeNs - startNs_;
+        std::int64_t t = static_cast<std::int64_t>(since);
+        if (t != since) {
+            // Times further apart than 292 years.
+            const unsigned __int128 size = since < 0 ? -static_cast<unsigned __int128>(since) : since;
+            if (since < 0) *p++ = '-';
+            p = wideDecimal(p, size / kSecond);
             return fraction(p, static_cast<std::int64_t>(size % kSecond), digits);
         }
         if (t < 0) {
@@ -189,10 +189,36 @@ private:
 
     // RFC 3339 in UTC; null for a year that it cannot write (before 0 or
     // after 9999).
-    char* date(char* p, std::int64_t ns, int digits)
+    char* date(char* p, TimeNs wide, int digits)
     {
+        // Up to 2262 in 64 bits, as nearly every capture is; beyond, the
+        // seconds are worked out wide, as far as a date can be written.
+        std::int64_t ns = static_cast<std::int64_t>(wide);
+        if (ns != wide) return farDate(p, wide, digits);
         std::int64_t seconds = ns / kSecond;
         std::int64_t rest = ns % kSecond;
+        return date(p, seconds, rest, digits);
+    }
+    [[gnu::noinline]] char* farDate(char* p, TimeNs wide, int digits)
+    {
+        // Year 0 to year 9999, and a little more on both sides.
+        constexpr TimeNs kFar = TimeNs{400000000000} * kSecond;
+        if (wide > kFar || wide < -kFar) return copy(p, "null");
+        return date(p, static_cast<std::int64_t>(wide / kSecond), static_cast<std::int64_t>(wide % kSecond), digits);
+    }
+    static char* wideDecimal(char* p, unsigned __int128 v)
+    {
+        char digits[40];
+        int n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + static_cast<int>(v % 10));
+            v /= 10;
+        } while (v != 0);
+        while (n != 0) *p++ = digits[--n];
+        return p;
+    }
+    char* date(char* p, std::int64_t seconds, std::int64_t rest, int digits)
+    {
         if (rest < 0) {
             rest += kSecond;
             --seconds;
@@ -233,7 +259,7 @@ private:
     Out& out_;
     JsonSink sink_;
     bool started_ = false;
-    std::int64_t startNs_ = 0;
+    TimeNs startNs_ = 0;
     int startDigits_ = 0;
     std::int64_t day_ = INT64_MIN;
     bool dayFits_ = false;

@@ -27,7 +27,7 @@ std::string describe(const UsbPacket& p)
     std::string s = std::to_string(p.number) + (p.isUsb ? " usb " : " other ");
     s += std::to_string(p.device.bus) + "." + std::to_string(p.device.address) + " ep " + std::to_string(p.endpoint) +
          " t " + std::to_string(p.transfer) + " " + std::string(1, p.event) + " n " + std::to_string(p.size) + " " +
-         std::to_string(p.hasTime) + ":" + std::to_string(p.timeNs) + " ";
+         std::to_string(p.hasTime) + ":" + std::to_string(static_cast<long long>(p.timeNs / 1000000000)) + "." + std::to_string(static_cast<long long>(p.timeNs % 1000000000)) + " ";
     if (p.size) s.append(reinterpret_cast<const char*>(p.data), p.size);
     return s;
 }

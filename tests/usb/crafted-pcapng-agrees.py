@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Crafted pcapng files judged by tshark, block options:
+"""Crafted pcapng files judged by tshark, block options and time stamps:
 
     crafted-pcapng-agrees.py VORNLOG
 
@@ -8,9 +8,12 @@ under test, then another request and reply. Where tshark refuses the file
 as damaged, vornlog must end with "Damaged capture file", the block's byte
 offset and status 1, having written the messages before it; where tshark
 reads the file, vornlog must read it too and list the very messages tshark
-shows.
+shows. A capture whose interface adds 9223372036 s to its time stamps (past
+what 64-bit nanoseconds hold) must get, in the JSON Lines and the summary,
+the times tshark shows, and `t` counted from the first message.
 Exits 77 (skipped) when tshark is not installed.
 """
+import datetime
 import json
 import os
 import shutil
@@ -170,6 +173,56 @@ for number, (name, under_test) in enumerate(CASES.items()):
         fail(name, "tshark shows %s, vornlog %s" % (shown, listed))
     else:
         print("ok: %s: %d messages, as tshark shows" % (name, len(listed)))
+
+# Times past what 64-bit nanoseconds hold: the interface adds 9223372036 s
+# (if_tsoffset) to time stamps of milliseconds (if_tsresol 3).
+stamps = [0, 1, 2, 3]
+blocks = b""
+for i, ms in enumerate(stamps):
+    packet = usbmon(b"S", 0x01, REQUEST) if i % 2 == 0 else usbmon(b"C", 0x81, REPLY)
+    stamp = 1796047331000 + ms
+    blocks += block(6, struct.pack("<IIIII", 0, stamp >> 32, stamp & 0xFFFFFFFF, len(packet), len(packet)) + pad(packet))
+offset = option(9, b"\x03") + option(14, struct.pack("<q", 9223372036)) + option(0, b"")
+path = os.path.join(work, "far.pcapng")
+with open(path, "wb") as f:
+    f.write(shb() + idb(offset) + blocks)
+r = run(["tshark", "-r", path, "-T", "fields", "-e", "frame.time_epoch"])
+epochs = [line.strip() for line in r.stdout.splitlines() if line.strip()]
+r2 = run(["tshark", "-r", path, "-t", "ud"])
+tshark_dates = [" ".join(line.split()[1:3]) for line in r2.stdout.splitlines()]
+r, lines = vornlog_json(path)
+if r.returncode != 0 or len(lines) != len(stamps) or len(epochs) != len(stamps):
+    fail("far times", "vornlog %d %r, %d lines; tshark %d frames" % (r.returncode, r.stderr, len(lines), len(epochs)))
+else:
+    ok = True
+    first = None
+    for line, epoch, shown in zip(lines, epochs, tshark_dates):
+        seconds, _, fraction = epoch.partition(".")
+        day = datetime.datetime(1970, 1, 1) + datetime.timedelta(seconds=int(seconds))
+        expected = day.strftime("%Y-%m-%dT%H:%M:%S") + "." + (fraction + "000000000")[:3] + "Z"
+        # tshark's own line shows the same date and time, to the millisecond.
+        if not shown.startswith(expected[:10] + " " + expected[11:23]):
+            fail("far times", "tshark's fields %s and its line %s disagree" % (expected, shown))
+            ok = False
+        if first is None:
+            first = int(seconds) * 1000 + int((fraction + "000")[:3])
+        ms = int(seconds) * 1000 + int((fraction + "000")[:3]) - first
+        if line["time"] != expected or line["t"] != ms / 1000:
+            fail("far times", "tshark shows %s (t %.3f), vornlog %r (t %r)" % (expected, ms / 1000, line["time"], line["t"]))
+            ok = False
+    # The summary's start and end, to the microsecond.
+    run([vornlog, "-n", "-t", path, "summary.txt"])
+    with open(os.path.join(work, "summary.txt")) as f:
+        summary = f.read()
+    for label, epoch in (("Start", epochs[0]), ("End", epochs[-1])):
+        seconds, _, fraction = epoch.partition(".")
+        day = datetime.datetime(1970, 1, 1) + datetime.timedelta(seconds=int(seconds))
+        expected = day.strftime("%Y-%m-%d %H:%M:%S") + "." + (fraction + "000000")[:6] + " UTC"
+        if not any(line.startswith("  " + label + " ") and line.endswith(" " + expected) for line in summary.splitlines()):
+            fail("far times", "the summary's %s is not %s:\n%s" % (label, expected, summary))
+            ok = False
+    if ok:
+        print("ok: far times: %s ... as tshark shows, in the JSON Lines and the summary" % lines[0]["time"])
 
 shutil.rmtree(work)
 sys.exit(1 if failures else 0)

@@ -63,7 +63,7 @@ enum Mark : std::uint8_t {
 // one text for all.
 struct Kept {
     double number = 0;
-    std::int64_t timeNs = 0;
+    TimeNs timeNs = 0;
     std::uint32_t fieldAt = 0;
     std::uint32_t fieldSize = 0;
     Direction direction = Direction::Controller;
@@ -213,7 +213,7 @@ private:
     int pass_;
     ValueSink values_;
     std::uint64_t records_ = 0;
-    std::optional<std::int64_t> firstTime_;
+    std::optional<TimeNs> firstTime_;
     RequestPairing pairing_;
     motion::SegmentSink sink_;
     motion::StoredSegments segments_;

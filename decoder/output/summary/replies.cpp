@@ -7,11 +7,12 @@
 
 namespace vornlog::summary {
 
-std::int64_t elapsed(std::int64_t a, std::int64_t b)
+std::int64_t elapsed(TimeNs a, TimeNs b)
 {
-    std::int64_t d;
-    if (__builtin_sub_overflow(b, a, &d)) return b > a ? INT64_MAX : INT64_MIN;
-    return d;
+    const TimeNs d = b - a;
+    if (d > INT64_MAX) return INT64_MAX;
+    if (d < INT64_MIN) return INT64_MIN;
+    return static_cast<std::int64_t>(d);
 }
 
 void ReplyTimes::add(std::int64_t ns)

@@ -34,12 +34,12 @@ struct Tapped {
     const ValueSink& message;
     // Its time, when it has one written as the capture's first time is.
     bool timed = false;
-    std::int64_t ns = 0;
+    TimeNs ns = 0;
 };
 
 // b - a, held at the ends of the range: a damaged capture file may carry
 // any timestamps at all.
-std::int64_t elapsed(std::int64_t a, std::int64_t b);
+std::int64_t elapsed(TimeNs a, TimeNs b);
 
 class CaptureCounts {
 public:
@@ -202,7 +202,7 @@ class Timing {
 public:
     explicit Timing(bool textDump) : textDump_(textDump) {}
     // The time of `record` in the capture's form; false for none.
-    bool time(const CaptureRecord& record, std::int64_t& ns);
+    bool time(const CaptureRecord& record, TimeNs& ns);
     void add(const Tapped& t);
     void write(Out& out, std::uint64_t messages, const Replies& replies) const;
 
@@ -213,14 +213,14 @@ private:
         std::uint64_t to = 0;
     };
     void gap(const Gap& g);
-    std::string stamp(std::int64_t ns) const;
+    std::string stamp(TimeNs ns) const;
 
     bool textDump_;
     TimeForm form_ = TimeForm::None;
     int fractionDigits_ = 0;
-    std::int64_t start_ = 0, end_ = 0;
+    TimeNs start_ = 0, end_ = 0;
     bool dataTimed_ = false;
-    std::int64_t lastDataNs_ = 0;
+    TimeNs lastDataNs_ = 0;
     std::uint64_t lastDataAt_ = 0;
     std::array<Gap, 5> gaps_{};
     std::size_t gapCount_ = 0;

@@ -21,7 +21,7 @@ std::string dateText(std::int64_t days)
 
 } // namespace
 
-bool Timing::time(const CaptureRecord& record, std::int64_t& ns)
+bool Timing::time(const CaptureRecord& record, TimeNs& ns)
 {
     if (!record.hasTime) return false;
     ns = record.timeNs;
@@ -66,11 +66,14 @@ void Timing::gap(const Gap& g)
                      [](const Gap& a, const Gap& b) { return a.ns > b.ns; });
 }
 
-std::string Timing::stamp(std::int64_t ns) const
+std::string Timing::stamp(TimeNs ns) const
 {
     // Whole seconds and days rounded down, for times before 1970 too.
-    const std::int64_t seconds = ns / kSecond - (ns % kSecond < 0);
-    const std::int64_t fraction = ns - seconds * kSecond;
+    const TimeNs wideSeconds = ns / kSecond - (ns % kSecond < 0);
+    const std::int64_t fraction = static_cast<std::int64_t>(ns - wideSeconds * kSecond);
+    // Beyond what 64 bits of seconds hold, no date can be written.
+    if (wideSeconds > INT64_MAX / 2 || wideSeconds < INT64_MIN / 2) return "(not representable)";
+    const std::int64_t seconds = static_cast<std::int64_t>(wideSeconds);
     std::string frac;
     if (fractionDigits_ > 0) {
         std::int64_t scale = kSecond;
