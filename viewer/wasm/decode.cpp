@@ -72,6 +72,40 @@ struct Kept {
     TimeForm timeForm = TimeForm::None;
     int timeDigits = 0;
     UsbDevice device;
+
+    // A message as its record gives it, its data field kept in `fields`.
+    static Kept of(const CaptureRecord& record, std::string& fields)
+    {
+        Kept k;
+        k.number = static_cast<double>(record.number);
+        k.timeNs = record.timeNs;
+        k.fieldAt = static_cast<std::uint32_t>(fields.size());
+        k.fieldSize = static_cast<std::uint32_t>(record.field.size());
+        k.direction = record.direction;
+        k.hasTime = record.hasTime;
+        k.hasDevice = record.hasDevice;
+        k.timeForm = record.timeForm;
+        k.timeDigits = record.timeDigits;
+        k.device = record.device;
+        fields.append(record.field);
+        return k;
+    }
+    // The record again, its data field read from `fields`.
+    CaptureRecord record(std::string_view fields) const
+    {
+        CaptureRecord r;
+        r.number = static_cast<std::uint64_t>(number);
+        r.isMessage = true;
+        r.direction = direction;
+        r.field = fields.substr(fieldAt, fieldSize);
+        r.hasTime = hasTime;
+        r.timeNs = timeNs;
+        r.timeForm = timeForm;
+        r.timeDigits = timeDigits;
+        r.hasDevice = hasDevice;
+        r.device = device;
+        return r;
+    }
 };
 
 // Every message of the capture decoded last, and the first with a time
@@ -152,19 +186,7 @@ private:
         const std::uint8_t code = instructionCode(record.field);
         const bool pc = record.direction == Direction::Pc;
         results.number.push_back(static_cast<double>(record.number));
-        Kept kept;
-        kept.number = static_cast<double>(record.number);
-        kept.timeNs = record.timeNs;
-        kept.fieldAt = static_cast<std::uint32_t>(capture.fields.size());
-        kept.fieldSize = static_cast<std::uint32_t>(record.field.size());
-        kept.direction = record.direction;
-        kept.hasTime = record.hasTime;
-        kept.hasDevice = record.hasDevice;
-        kept.timeForm = record.timeForm;
-        kept.timeDigits = record.timeDigits;
-        kept.device = record.device;
-        capture.fields.append(record.field);
-        capture.messages.push_back(kept);
+        capture.messages.push_back(Kept::of(record, capture.fields));
         if (record.hasTime && !capture.firstTimed) capture.firstTimed = index;
         if (record.hasTime && !firstTime_) firstTime_ = record.timeNs;
         results.time.push_back(record.hasTime ? static_cast<double>(record.timeNs - *firstTime_) / 1e9 : NAN);
@@ -285,18 +307,7 @@ public:
     bool next(CaptureRecord& record) override
     {
         if (at_ == which_.size()) return false;
-        const Kept& k = capture.messages[which_[at_++]];
-        record = CaptureRecord{};
-        record.number = static_cast<std::uint64_t>(k.number);
-        record.isMessage = true;
-        record.direction = k.direction;
-        record.field = std::string_view(capture.fields).substr(k.fieldAt, k.fieldSize);
-        record.hasTime = k.hasTime;
-        record.timeNs = k.timeNs;
-        record.timeForm = k.timeForm;
-        record.timeDigits = k.timeDigits;
-        record.hasDevice = k.hasDevice;
-        record.device = k.device;
+        record = capture.messages[which_[at_++]].record(capture.fields);
         return true;
     }
     bool readError() const override { return false; }
