@@ -212,7 +212,7 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
     {
         Out out(dest, false);
         const std::string name = dumpIsStdin ? "standard input" : fileNamePart(options.dump);
-        writeViewerPage(page, ViewerCapture{bytes, name, options.deviceText, options.keepText}, out);
+        writeViewerPage(page, ViewerCapture{bytes, name, options.deviceText, options.keepText}, out, runTogether);
         writeError = !out.flush();
     }
     if (!closeDest(options, dest)) writeError = true;
