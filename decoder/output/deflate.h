@@ -28,14 +28,16 @@ public:
 
     std::size_t count() const { return checks_.size(); }
 
-    // Part k's compressed bytes, into `out` (the zlib header comes with the
-    // first part). Touches part k's own state only: two parts can be made
-    // at once on two threads.
-    void compress(std::size_t k, std::string& out);
+    // Part k's compressed bytes (the zlib header comes with the first
+    // part), made at the start of `room`, which grows to fit and never
+    // shrinks: a room used again for the next part costs no clearing.
+    // Touches part k's own state only: two parts can be made at once on
+    // two threads, each in its own room.
+    std::string_view compress(std::size_t k, std::string& room);
 
-    // The stream's end (the checksum), appended to `out` once every part
-    // is made.
-    void finish(std::string& out) const;
+    // The stream's end (the checksum of the whole), once every part is
+    // made.
+    std::string end() const;
 
 private:
     std::string_view bytes_;
@@ -47,8 +49,8 @@ private:
 // threads where the program can start one, or one after the other.
 using RunTogether = std::function<void(const std::function<void()>&, const std::function<void()>&)>;
 
-// Hands the compressed bytes on, in order, a part at a time, through `put`;
-// two parts at a time are made through `together` when it is given.
+// Hands the compressed bytes on, in order, through `put`; the parts are
+// made on two threads through `together` when it is given.
 void zlibCompress(std::string_view bytes, const std::function<void(std::string_view)>& put,
                   const RunTogether& together = nullptr, std::size_t partSize = kZlibPart);
 

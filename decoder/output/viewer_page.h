@@ -30,7 +30,7 @@ bool isViewerPage(std::string_view page);
 
 // Writes `page` with the capture in its capture element: the bytes
 // compressed (zlib), in base64, the texts as attribute values (escaped; never markup).
-// The compression runs two parts at a time through `together` when given.
+// The compression runs on two threads through `together` when given.
 void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest,
                      const RunTogether& together = nullptr);
 
