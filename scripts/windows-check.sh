@@ -253,6 +253,16 @@ says() {
   done
   return 1
 }
+# One Ctrl-C to the follower started last, to Wine alone: timeout would
+# hand it on to Wine twice (itself and its process group), and a second
+# Ctrl-C ends the program at once, as it should, before it has said where
+# reading stopped. It must then end with status 0.
+interrupt() { # WHAT
+  pkill -INT -P "$follower"
+  local status=0
+  wait "$follower" || status=$?
+  [[ $status == 0 ]] || fail "$1: exit status $status after Ctrl-C"
+}
 for capture in examples/session.txt tests/usb/captures/two-devices.pcapng; do
   name=$(basename "$capture")
   half=$(halfway "$capture")
@@ -282,13 +292,7 @@ for capture in examples/session.txt tests/usb/captures/two-devices.pcapng; do
   holds "$live/followed.txt" "$live/part.expected" || fail "$name followed: the first piece did not show"
   tail -c +$((half + 6)) "$capture" >>"$live/growing"
   holds "$live/followed.txt" "$live/whole.expected" || fail "$name followed: the rest did not show"
-  # One Ctrl-C, to Wine alone: timeout would hand it on to Wine twice
-  # (itself and its process group), and a second Ctrl-C ends the program
-  # at once, as it should, before it has said where reading stopped.
-  pkill -INT -P "$follower"
-  status=0
-  wait "$follower" || status=$?
-  [[ $status == 0 ]] || fail "$name followed: exit status $status after Ctrl-C"
+  interrupt "$name followed"
   grep -q "Reading interrupted after " "$live/followed.console" || fail "$name followed: the console does not say where reading stopped"
   cmp -s "$live/followed.txt" "$live/whole.expected" || fail "$name followed: the report is not the Linux one with CRLF line ends"
 
@@ -302,10 +306,7 @@ for capture in examples/session.txt tests/usb/captures/two-devices.pcapng; do
   cat "$capture" >>"$live/truncated"
   cat "$live/part.expected" "$live/whole.expected" >"$live/truncated.expected"
   holds "$live/truncated.txt" "$live/truncated.expected" || fail "$name truncated: the new content did not show from its start"
-  pkill -INT -P "$follower"
-  status=0
-  wait "$follower" || status=$?
-  [[ $status == 0 ]] || fail "$name truncated: exit status $status after Ctrl-C"
+  interrupt "$name truncated"
   cmp -s "$live/truncated.txt" "$live/truncated.expected" || fail "$name truncated: the report is not the old part then the whole"
 
   # -F on a name given to new files: the followed file renamed by a Windows
@@ -333,10 +334,7 @@ for capture in examples/session.txt tests/usb/captures/two-devices.pcapng; do
     cat "$live/whole.expected" >>"$live/rotated.expected"
     holds "$live/rotated.txt" "$live/rotated.expected" || fail "$name rotated: the file started after the deletion did not show"
   fi
-  pkill -INT -P "$follower"
-  status=0
-  wait "$follower" || status=$?
-  [[ $status == 0 ]] || fail "$name rotated: exit status $status after Ctrl-C"
+  interrupt "$name rotated"
   cmp -s "$live/rotated.txt" "$live/rotated.expected" || fail "$name rotated: the report is not each file's in turn"
   echo "   $name: through a pipe in pieces, followed (-f) then interrupted, truncated (-f), renamed and deleted (-F)"
 done
