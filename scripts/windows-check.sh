@@ -11,7 +11,8 @@
 # pieces and followed (-f) as they grow, then interrupted (Ctrl-C, which
 # Wine hands to the console's control handler); followed while truncated
 # and written anew (-f), and while renamed or deleted and started anew by
-# Windows programs (-F). vornlog.exe started without its standard output
+# Windows programs (-F). The viewer page (-w) of a capture compressed on two
+# threads must carry its bytes. vornlog.exe started without its standard output
 # or input must fail to write or read them as on Linux. File and folder names carry
 # an "é". Run as root on Debian 12: installs g++-mingw-w64-x86-64 and wine64
 # when missing.
@@ -19,11 +20,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/deps.sh g++-mingw-w64-x86-64 wine64 procps
+# (emscripten: the viewer page that vornlog.exe -w fills.)
+bash scripts/deps.sh g++-mingw-w64-x86-64 wine64 procps emscripten python3
 
 echo "== Linux vornlog (reference)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target vornlog -j2 >/dev/null
+cmake --build build --target vornlog viewer_page -j2 >/dev/null
 linux_exe=$root/build/decoder/vornlog
 
 echo "== vornlog.exe (MinGW-w64)"
@@ -189,6 +191,22 @@ for f in "$work"/{usage,missing,dest,dump,damaged}*.win.status; do
 done
 grep -q "Can't read the file: manquant é.txt" "$work/missing-dump.win.err" ||
   fail "missing dump: the name with é is not shown as given"
+
+echo "== The viewer page (-w)"
+# A capture of several compression parts, which vornlog.exe compresses two
+# at a time on two threads: the page must carry its very bytes.
+cp build-windows/viewer/vornlog-viewer.html "$win/"
+for _ in $(seq 1 1000); do cat examples/session.txt; done >"$lin/grand é.txt"
+cp "$lin/grand é.txt" "$win/grand é.txt"
+# (-n: which browser Wine would start is not the question here.)
+both viewer-page -n -w "grand é.txt" "page é.html"
+[[ $(cat "$work/viewer-page.win.status") == 0 ]] || fail "-w: exit status $(cat "$work/viewer-page.win.status")"
+python3 - "$win/page é.html" "$win/grand é.txt" <<'PY' || fail "-w: the page does not carry the capture's bytes"
+import base64, re, sys, zlib
+page = open(sys.argv[1], encoding="utf-8").read()
+m = re.search(r'id="capture"[^>]*data-encoding="deflate">\r?\n([^<]*)</script>', page)
+sys.exit(0 if m and zlib.decompress(base64.b64decode(m.group(1))) == open(sys.argv[2], "rb").read() else 1)
+PY
 
 echo "== Standard input and output, -n and -q"
 for mode in report s; do
@@ -376,4 +394,4 @@ if ((failures)); then
   echo "Windows check: $failures failures" >&2
   exit 1
 fi
-echo "Windows check passed: ${#captures[@]} captures in 3 modes, 13 error cases, standard input and output, live input (pipe, -f, truncated, -F), missing standard handles, both viewers (Notepad the system's)"
+echo "Windows check passed: ${#captures[@]} captures in 3 modes, 13 error cases, standard input and output, the viewer page (-w) compressed on two threads, live input (pipe, -f, truncated, -F), missing standard handles, both viewers (Notepad the system's)"

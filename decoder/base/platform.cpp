@@ -21,6 +21,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -541,6 +542,50 @@ void showInViewer(const std::string& name, Viewer viewer)
     posix_spawnp(&pid, program, &actions, &attributes, argv, environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+#endif
+}
+
+namespace {
+
+// A thread's start: the work it was given.
+#ifdef _WIN32
+DWORD WINAPI runWork(void* work)
+{
+    (*static_cast<const std::function<void()>*>(work))();
+    return 0;
+}
+#else
+void* runWork(void* work)
+{
+    (*static_cast<const std::function<void()>*>(work))();
+    return nullptr;
+}
+#endif
+
+} // namespace
+
+void runTogether(const std::function<void()>& first, const std::function<void()>& second)
+{
+#ifdef _WIN32
+    // (The Windows cross-compiler's library has no std::thread.)
+    HANDLE thread = CreateThread(nullptr, 0, runWork, const_cast<std::function<void()>*>(&first), 0, nullptr);
+    if (!thread) {
+        first();
+        second();
+        return;
+    }
+    second();
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+#else
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, runWork, const_cast<std::function<void()>*>(&first)) != 0) {
+        first();
+        second();
+        return;
+    }
+    second();
+    pthread_join(thread, nullptr);
 #endif
 }
 

@@ -1,12 +1,13 @@
 // What the console program asks of the operating system: opening files by
 // their (UTF-8) names, telling whether two names are one file, reading a
 // dump file as its bytes come, catching Ctrl-C, and showing the dest file
-// on the desktop.
+// on the desktop, and running two pieces of work at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -116,5 +117,10 @@ enum class Viewer { Text, ByType };
 // file's full path is passed as one argument, never through a command
 // interpreter; the viewer is not waited for and its failure is ignored.
 void showInViewer(const std::string& name, Viewer viewer);
+
+// Runs `first` on a thread of its own and `second` on this one, and returns
+// once both are done: the two processors of a usual PC share the work. When
+// no thread can be started, runs one after the other.
+void runTogether(const std::function<void()>& first, const std::function<void()>& second);
 
 } // namespace vornlog

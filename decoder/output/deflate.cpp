@@ -143,93 +143,154 @@ std::uint32_t adler32(std::string_view bytes)
     return (b << 16) | a;
 }
 
-// The compressed bytes are handed on when this many are waiting.
-constexpr std::size_t kBlock = 1 << 18;
-// Room beyond a block for what one step writes at most (a match's 31 bits,
-// or the end) before the block is handed on.
+// The bits of a deflate stream, from the first bit of each byte on, kept
+// in a 64-bit accumulator that holds fewer than 8 between steps: each step
+// stores eight bytes and moves on by the whole ones. (Local variables in
+// the caller, not members: the compiler keeps them in registers.)
+struct BitWriter {
+    std::uint8_t*& out;
+    std::uint64_t& acc;
+    std::uint32_t& used;
+
+    void put(Code c) const
+    {
+        acc |= static_cast<std::uint64_t>(c.value) << used;
+        used += c.bits;
+        for (int k = 0; k < 8; ++k) out[k] = static_cast<std::uint8_t>(acc >> (8 * k));
+        out += used >> 3;
+        acc >>= used & ~7u;
+        used &= 7;
+    }
+};
+
+// Room beyond the compressed bytes of a part for the last store of eight
+// bytes and the part's end.
 constexpr std::size_t kSlack = 64;
 
 } // namespace
 
-void zlibCompress(std::string_view bytes, const std::function<void(std::string_view)>& put)
+ZlibParts::ZlibParts(std::string_view bytes, std::size_t partSize)
+    : bytes_(bytes), partSize_(std::max<std::size_t>(partSize, 1)),
+      checks_((bytes.size() + partSize_ - 1) / partSize_ + (bytes.empty() ? 1 : 0), 1)
+{
+}
+
+std::string_view ZlibParts::compress(std::size_t k, std::string& room)
 {
     const FixedCodes& f = fixedCodes();
-    const auto buffer = std::make_unique<char[]>(kBlock + kSlack);
-    // The bits go out from the first bit of each byte on, through a 64-bit
-    // accumulator that holds less than 32 between steps. (Local variables,
-    // not members: the compiler keeps them in registers.)
-    char* out = buffer.get();
+    const std::size_t from = std::min(k * partSize_, bytes_.size());
+    const std::size_t to = std::min(from + partSize_, bytes_.size());
+    const bool last = k + 1 == count();
+    // Fixed codes take at most 9 bits for a byte.
+    const std::size_t most = (to - from) / 8 * 9 + kSlack + 16;
+    if (room.size() < most) room.resize(most);
+    auto* start = reinterpret_cast<std::uint8_t*>(room.data());
+    std::uint8_t* o = start;
     std::uint64_t acc = 0;
     std::uint32_t used = 0;
-    const auto bits = [&](Code c) {
-        acc |= static_cast<std::uint64_t>(c.value) << used;
-        used += c.bits;
-        if (used >= 32) {
-            for (int k = 0; k < 4; ++k) out[k] = static_cast<char>((acc >> (8 * k)) & 0xFF);
-            out += 4;
-            acc >>= 32;
-            used -= 32;
-        }
-    };
-    const auto handOn = [&] {
-        put(std::string_view(buffer.get(), static_cast<std::size_t>(out - buffer.get())));
-        out = buffer.get();
-    };
+    const BitWriter bits{o, acc, used};
     // Deflate, a 32K window, no dictionary (0x78 0x01: a multiple of 31).
-    bits({0x0178, 16});
-    bits({0b011, 3}); // the last block, fixed Huffman codes
+    if (k == 0) bits.put({0x0178, 16});
+    bits.put({last ? 0b011u : 0b010u, 3}); // a block of fixed Huffman codes, the last one or not
 
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const std::size_t n = bytes.size();
-    // The last place where each hash of kMinMatch bytes was seen (its
-    // offset, modulo 2^32: a wrong one is caught by comparing the bytes).
-    std::vector<std::uint32_t> head(std::size_t{1} << kHashBits, 0);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes_.data());
+    const std::size_t n = to;
+    // The last place where each hash of kMinMatch bytes was seen in this
+    // part (its offset, modulo 2^32: a wrong one is caught by comparing the
+    // bytes). A match may reach back before the part: the bytes are there.
+    std::vector<std::uint32_t> head(std::size_t{1} << kHashBits, static_cast<std::uint32_t>(from));
     const auto hash = [](std::uint64_t v) {
         return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15u) >> (64 - kHashBits));
     };
-
-    std::size_t i = 0;
-    while (i + 8 <= n) {
-        // A block's worth of steps between looks at the buffer: one step
-        // writes four bytes at most.
-        const std::size_t stop = std::min(n - 8, i + (kBlock - static_cast<std::size_t>(out - buffer.get())) / 4);
-        while (i <= stop) {
-            const std::uint64_t v = firstBytes(p + i);
-            const std::uint32_t h = hash(v);
-            const std::uint32_t distance = static_cast<std::uint32_t>(i) - head[h];
-            head[h] = static_cast<std::uint32_t>(i);
-            if (distance - 1 < kWindow && distance <= i && firstBytes(p + i - distance) == v) {
-                const std::size_t limit = std::min(kMaxMatch, n - i);
-                const std::size_t length =
-                    kMinMatch + matchLength(p + i - distance + kMinMatch, p + i + kMinMatch, limit - kMinMatch);
-                const Code l = f.length[length];
-                const Code d = f.distance[distance];
-                bits({l.value | (d.value << l.bits), l.bits + d.bits});
-                // The end of a match is hashed too: what follows often
-                // repeats from there.
-                const std::size_t end = i + length;
-                if (end + 6 <= n) head[hash(firstBytes(p + end - 2))] = static_cast<std::uint32_t>(end - 2);
-                i = end;
-            } else {
-                bits(f.literal[p[i]]);
-                ++i;
-            }
+    // Eight bytes are read at each place: the last few of the whole input
+    // go as literals.
+    const std::size_t scanned = bytes_.size() >= 8 ? std::min(n, bytes_.size() - 7) : 0;
+    std::size_t i = from;
+    while (i < scanned) {
+        const std::uint64_t v = firstBytes(p + i);
+        const std::uint32_t h = hash(v);
+        const std::uint32_t distance = static_cast<std::uint32_t>(i) - head[h];
+        head[h] = static_cast<std::uint32_t>(i);
+        // A match ends with the part.
+        const std::size_t limit = std::min(kMaxMatch, n - i);
+        if (distance - 1 < kWindow && distance <= i && limit >= kMinMatch && firstBytes(p + i - distance) == v) {
+            const std::size_t length =
+                kMinMatch + matchLength(p + i - distance + kMinMatch, p + i + kMinMatch, limit - kMinMatch);
+            const Code l = f.length[length];
+            const Code d = f.distance[distance];
+            bits.put({l.value | (d.value << l.bits), l.bits + d.bits});
+            // The end of a match is hashed too: what follows often
+            // repeats from there.
+            const std::size_t end = i + length;
+            if (end + 6 <= bytes_.size()) head[hash(firstBytes(p + end - 2))] = static_cast<std::uint32_t>(end - 2);
+            i = end;
+        } else {
+            bits.put(f.literal[p[i]]);
+            ++i;
         }
-        if (static_cast<std::size_t>(out - buffer.get()) + 4 * 64 >= kBlock) handOn();
     }
-    for (; i < n; ++i) {
-        bits(f.literal[p[i]]);
-        if (static_cast<std::size_t>(out - buffer.get()) >= kBlock) handOn();
+    for (; i < n; ++i) bits.put(f.literal[p[i]]);
+    bits.put(f.literal[256]); // end of block
+    if (!last) {
+        // An empty stored block brings the next part to a whole byte.
+        bits.put({0b000, 3});
+        if (used > 0) bits.put({0, 8 - used});
+        bits.put({0xFFFF0000u, 32});
+    } else if (used > 0) {
+        bits.put({0, 8 - used}); // the last bits, to a whole byte
     }
-    bits(f.literal[256]); // end of block
-    while (used > 0) { // the last bits, to a whole byte
-        *out++ = static_cast<char>(acc & 0xFF);
-        acc >>= 8;
-        used = used > 8 ? used - 8 : 0;
+    checks_[k] = adler32(bytes_.substr(from, to - from));
+    return {room.data(), static_cast<std::size_t>(o - start)};
+}
+
+std::string ZlibParts::end() const
+{
+    // The checksum of the whole from those of its parts: a part of n bytes
+    // whose sums began at 1 and 0 adds (a - 1) to a and n * (a - 1) to b,
+    // where a is the sum before it.
+    constexpr std::uint64_t kBase = 65521;
+    std::uint64_t a = 1;
+    std::uint64_t b = 0;
+    for (std::size_t k = 0; k < checks_.size(); ++k) {
+        const std::uint64_t size = std::min(partSize_, bytes_.size() - std::min(k * partSize_, bytes_.size()));
+        const std::uint64_t pa = checks_[k] & 0xFFFF;
+        const std::uint64_t pb = checks_[k] >> 16;
+        b = (b + pb + (size % kBase) * ((a + kBase - 1) % kBase)) % kBase;
+        a = (a + pa + kBase - 1) % kBase;
     }
-    const std::uint32_t check = adler32(bytes);
-    for (int k = 3; k >= 0; --k) *out++ = static_cast<char>((check >> (8 * k)) & 0xFF);
-    handOn();
+    const std::uint32_t check = static_cast<std::uint32_t>((b << 16) | a);
+    std::string out;
+    for (int k = 3; k >= 0; --k) out.push_back(static_cast<char>((check >> (8 * k)) & 0xFF));
+    return out;
+}
+
+void zlibCompress(std::string_view bytes, const std::function<void(std::string_view)>& put,
+                  const RunTogether& together, std::size_t partSize)
+{
+    ZlibParts parts(bytes, partSize);
+    const std::size_t count = parts.count();
+    // With two threads, this one makes the first parts and hands each on
+    // as it is made, while the other makes the rest, kept until then.
+    // Handing a part on takes about a seventh of making it: this thread
+    // takes a little less than half.
+    const std::size_t split = together && count > 1 ? std::max<std::size_t>(count * 15 / 32, 1) : count;
+    std::string room;
+    const auto makeFirst = [&] {
+        for (std::size_t k = 0; k < split; ++k) put(parts.compress(k, room));
+    };
+    if (split == count) {
+        makeFirst();
+    } else {
+        std::string rest;
+        rest.reserve((count - split) * partSize / 2);
+        const auto makeRest = [&] {
+            std::string restRoom;
+            for (std::size_t k = split; k < count; ++k) rest.append(parts.compress(k, restRoom));
+        };
+        together(makeRest, makeFirst);
+        put(rest);
+    }
+    put(parts.end());
 }
 
 std::string zlibCompress(std::string_view bytes)

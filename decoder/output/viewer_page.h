@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/out.h"
+#include "deflate.h"
 
 namespace vornlog {
 
@@ -29,6 +30,8 @@ bool isViewerPage(std::string_view page);
 
 // Writes `page` with the capture in its capture element: the bytes
 // compressed (zlib), in base64, the texts as attribute values (escaped; never markup).
-void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest);
+// The compression runs on two threads through `together` when given.
+void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest,
+                     const RunTogether& together = nullptr);
 
 } // namespace vornlog

@@ -176,15 +176,19 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         putReplaced(console);
         bytes.clear();
     });
-    // A file's bytes go in one piece of its size (a pipe's, or a followed
-    // file's growth, as they come).
+    // The bytes are read straight into the string, a megabyte at a time at
+    // most: a file's go in one piece of its size and one read more (a
+    // pipe's, or a followed file's growth, as they come).
+    constexpr std::size_t kRead = std::size_t{1} << 20;
     if (const auto size = fileSize(stream.file()); size && *size > 0 && *size < (std::uint64_t{1} << 40))
-        bytes.reserve(static_cast<std::size_t>(*size));
-    char block[1 << 16];
-    std::size_t n = 0;
+        bytes.reserve(static_cast<std::size_t>(*size) + kRead);
     std::int64_t shown = 0;
-    while ((n = stream.read(block, sizeof block)) > 0) {
-        bytes.append(block, n);
+    for (;;) {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + kRead);
+        const std::size_t n = stream.read(bytes.data() + at, kRead);
+        bytes.resize(at + n);
+        if (n == 0) break;
         const auto read = static_cast<std::int64_t>(bytes.size());
         if (read - shown >= (1 << 24)) {
             put<"\rBytes read: %d">(console, read);
@@ -212,7 +216,7 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
     {
         Out out(dest, false);
         const std::string name = dumpIsStdin ? "standard input" : fileNamePart(options.dump);
-        writeViewerPage(page, ViewerCapture{bytes, name, options.deviceText, options.keepText}, out);
+        writeViewerPage(page, ViewerCapture{bytes, name, options.deviceText, options.keepText}, out, runTogether);
         writeError = !out.flush();
     }
     if (!closeDest(options, dest)) writeError = true;

@@ -3,7 +3,8 @@
 (the same inflate as the browser's): the very bytes must come back, for
 what breaks a compressor: nothing, a byte, runs longer than a match, repeats
 at the window's edge, noise, output spread over several blocks, the sample
-dump and pcapng.
+dump and pcapng; each whole, then in parts of a few kilobytes (a part
+ends on a match's way).
 
     zlib_agrees.py ZLIB_TOOL EXAMPLES_DIR
 """
@@ -37,14 +38,16 @@ with tempfile.TemporaryDirectory() as work:
         path = os.path.join(work, "in")
         with open(path, "wb") as f:
             f.write(data)
-        z = subprocess.run([tool, path], capture_output=True, check=True).stdout
-        try:
-            back = zlib.decompress(z)
-        except zlib.error as e:
-            back = e
-        if back != data:
-            failed += 1
-            print(f"FAIL: {name}: {len(data)} bytes, inflated: {back if isinstance(back, Exception) else len(back)}")
-        else:
-            print(f"ok: {name}: {len(data)} bytes -> {len(z)}")
+        for parts in ([], ["4099"], ["32768"]):
+            z = subprocess.run([tool, path] + parts, capture_output=True, check=True).stdout
+            try:
+                back = zlib.decompress(z)
+            except zlib.error as e:
+                back = e
+            what = f"{name}" + (f" in parts of {parts[0]}" if parts else "")
+            if back != data:
+                failed += 1
+                print(f"FAIL: {what}: {len(data)} bytes, inflated: {back if isinstance(back, Exception) else len(back)}")
+            else:
+                print(f"ok: {what}: {len(data)} bytes -> {len(z)}")
 sys.exit(1 if failed else 0)

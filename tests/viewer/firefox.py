@@ -52,7 +52,10 @@ class Firefox:
                 pass
             if port is None:
                 if self.process.poll() is not None or time.monotonic() > deadline:
-                    raise FirefoxError(f"firefox did not start; see {self.log.name}")
+                    self.log.flush()
+                    with open(self.log.name, "rb") as f:
+                        said = f.read()[-2000:].decode(errors="replace")
+                    raise FirefoxError(f"firefox did not start; it said:\n{said}")
                 time.sleep(0.05)
         self.socket = socket.create_connection(("127.0.0.1", port), timeout=600)
         self.buffer = b""
