@@ -81,6 +81,10 @@ async function decode(M, { bytes, name, device }, began) {
 const kSliceMs = 8;
 const kStep = 2048; // records (or packets) for one call into the decoder
 let running = null; // the passes after the decoding, while they run: { stopped }
+// After a question, the passes wait a little: the page draws the answer
+// (and asks the next question) with the processor to itself.
+const kQuietMs = 50;
+let quietUntil = 0;
 
 // The next turn of the worker's event loop: the questions that came in the
 // meantime are answered first.
@@ -100,6 +104,11 @@ async function slices(run, step) {
   for (;;) {
     await nextTurn();
     if (run.stopped) return false;
+    const quiet = quietUntil - performance.now();
+    if (quiet > 0) {
+      await new Promise((resolve) => setTimeout(resolve, quiet));
+      continue;
+    }
     const began = performance.now();
     do {
       if (step()) return true;
@@ -164,8 +173,11 @@ onmessage = (event) => {
       const began = performance.now();
       const M = await loadModule(m.wasm || null);
       if (m.type === 'decode') await decode(M, m, began);
-      else if (m.type === 'lines') lines(M, m);
-      else if (m.type === 'search') search(M, m);
+      else if (m.type === 'lines' || m.type === 'search') {
+        if (m.type === 'lines') lines(M, m);
+        else search(M, m);
+        quietUntil = performance.now() + kQuietMs;
+      }
     } catch (e) {
       postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
     }
