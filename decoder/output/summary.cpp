@@ -11,11 +11,9 @@
 
 namespace vornlog {
 
-namespace {
-
 // The parts of the summary, fed one record after the other.
-struct Summary {
-    Summary(bool textDump, std::string kept)
+struct SessionSummary::Parts {
+    Parts(bool textDump, std::string kept)
         : capture(textDump, std::move(kept)), replies(textDump), errors(textDump), timing(textDump)
     {
     }
@@ -54,20 +52,35 @@ struct Summary {
     summary::Timing timing;
 };
 
-} // namespace
+SessionSummary::SessionSummary(const MessageSource& in)
+    : parts_(std::make_unique<Parts>(in.format() == "text dump", in.keptInstructions()))
+{
+}
+
+SessionSummary::~SessionSummary() = default;
+
+void SessionSummary::feed(const CaptureRecord& record)
+{
+    ++fed_;
+    parts_->feed(record);
+}
+
+void SessionSummary::write(const MessageSource& in, std::string_view captureName, Out& dest)
+{
+    if (in.interrupted()) parts_->capture.interruptedAfter(fed_);
+    parts_->write(dest, captureName, in.format(), in.fault());
+}
 
 void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Progress& progress)
 {
-    // Fixed tables of some 100 KiB: on the heap, not the stack.
-    auto summary = std::make_unique<Summary>(in.format() == "text dump", in.keptInstructions());
+    SessionSummary summary(in);
     in.readTimes();
     CaptureRecord record;
     while (in.next(record)) {
         progress.count();
-        summary->feed(record);
+        summary.feed(record);
     }
-    if (in.interrupted()) summary->capture.interruptedAfter(static_cast<std::uint64_t>(progress.lines()));
-    summary->write(dest, captureName, in.format(), in.fault());
+    summary.write(in, captureName, dest);
 }
 
 } // namespace vornlog

@@ -10,6 +10,8 @@
 // what went wrong and the five longest gaps of the Data stream.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "capture/source.h"
@@ -18,6 +20,31 @@
 namespace vornlog {
 
 class Progress;
+
+// The summary of a capture fed to it one record at a time, in the order the
+// capture gives them, then written once. For a caller that reads the
+// capture in steps of its own (the viewer); writeSummary is the whole
+// pass. Made for the records of `in` before any is read: it takes the
+// capture's kind and the instructions `in` keeps (-i).
+class SessionSummary {
+public:
+    explicit SessionSummary(const MessageSource& in);
+    ~SessionSummary();
+    SessionSummary(const SessionSummary&) = delete;
+    SessionSummary& operator=(const SessionSummary&) = delete;
+
+    void feed(const CaptureRecord& record);
+    // Writes the summary of the records fed, once `in` has given its last:
+    // `captureName` is the capture's file name as the user gave it; the
+    // summary tells the capture's format and fault, and where reading
+    // stopped when it was interrupted.
+    void write(const MessageSource& in, std::string_view captureName, Out& dest);
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_; // fixed tables of some 100 KiB: on the heap, not the stack
+    std::uint64_t fed_ = 0;
+};
 
 // Writes the summary of every record of `in` to `dest`, counting each
 // record on the console. `captureName` is the capture's file name as the

@@ -287,6 +287,52 @@ else:
     compare_details("empty page + file input", native_json(sample))
 check_console_and_network("empty page")
 
+# The worker, driven as the page drives it: a question asked while a long
+# capture is decoded is answered as soon as the decoding is done, before
+# the summary that follows it; another capture given while that summary
+# is written stops it, and the summary and devices that come are the new
+# capture's.
+long_dump = os.path.join(work, "long.txt")
+with open(sample, "rb") as f:
+    one = f.read()
+with open(long_dump, "wb") as f:
+    f.write(one * 2000)
+pcapng = os.path.join(examples, "session.pcapng")
+with open(pcapng, "rb") as f:
+    second = f.read()
+driver.set_script_timeout(600)
+seen = driver.execute_async_script("""
+const [one, times, second, secondName] = arguments, done = arguments[arguments.length - 1];
+const bytes = (text) => Uint8Array.from(atob(text.replace(/\\s/g, '')), (c) => c.charCodeAt(0));
+const first = bytes(one);
+const long = new Uint8Array(first.length * times);
+for (let k = 0; k < times; k++) long.set(first, k * first.length);
+const source = document.getElementById('worker-source').textContent;
+const w = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+const seen = [];
+let decoded = 0;
+w.onmessage = (e) => {
+  const m = e.data;
+  if (m.type === 'progress') return;
+  seen.push(m.type === 'lines' ? 'lines ' + m.lines[0] : m.type === 'summary' ? 'summary ' + m.summary : m.type);
+  if (m.type === 'done' && ++decoded === 1)
+    w.postMessage({ type: 'decode', bytes: bytes(second).buffer, name: secondName, device: '' });
+  else if (m.type === 'devices') w.postMessage({ type: 'lines', id: 2, indices: Int32Array.of(0) });
+  else if (m.type === 'lines' && m.id === 2 || m.type === 'failed' || seen.length > 20) { w.terminate(); done(seen); }
+};
+w.postMessage({ type: 'decode', wasm: bytes(document.getElementById('decoder').textContent).buffer,
+  bytes: long.buffer, name: 'long.txt', device: '' });
+w.postMessage({ type: 'lines', id: 1, indices: Int32Array.of(0) });
+""", base64.b64encode(one).decode(), 2000, base64.b64encode(second).decode(), "session.pcapng")
+first_line = lambda capture: run("-j", capture, "-").stdout.decode().splitlines()[0]
+want = ["done", "lines " + first_line(long_dump), "done",
+        "summary " + run("-t", pcapng, "-").stdout.decode().replace(pcapng, "session.pcapng", 1),
+        "devices", "lines " + first_line(pcapng)]
+if seen != want:
+    fail("worker: questions during the summary, another capture: " + repr([t[:80] for t in seen]))
+else:
+    print("ok: worker: a question answered before the summary; another capture stops the last one's summary")
+
 # Markup in a capture and in its file name: shown as those characters.
 markup = os.path.join(work, "<b onmouseover=a>.txt")
 lcd = b"<i onerror=a>"

@@ -1,6 +1,7 @@
 // The viewer's worker: runs the decoder (the WebAssembly module built from
 // the console program's sources) on one capture, sends the page the views'
-// columns, then the summary, and answers the page's questions: the JSON
+// columns, then the summary and the USB devices (written in the
+// background), and answers the page's questions as they come: the JSON
 // lines of some messages (their details, as vornlog -j writes them) and the
 // messages whose line holds a text. The module's JavaScript glue comes
 // before this text in the same script; its WebAssembly bytes are handed
@@ -31,6 +32,7 @@ function copyOut(M, Type, pointer, n) {
 const utf8 = new TextDecoder('utf-8');
 
 async function decode(M, { bytes, name, device }, began) {
+  stopRunning(M);
   // The file system keeps the capture's own buffer: no copy of it.
   M.FS.writeFile('/capture', new Uint8Array(bytes), { canOwn: true });
   postMessage({ type: 'progress', pass: 1, share: 0 });
@@ -64,17 +66,82 @@ async function decode(M, { bytes, name, device }, began) {
   M._vornlog_release();
   const transfer = Object.values(result).filter((v) => ArrayBuffer.isView(v)).map((v) => v.buffer);
   postMessage(result, transfer);
-  // Then the summary, which the page shows when it comes.
-  M.ccall('vornlog_summarize', null, ['string', 'string', 'string'], ['/capture', name, device || '']);
+  // Then the summary and the USB devices, in the background.
+  const run = { stopped: false };
+  running = run;
+  afterDecoding(M, run, name, device || '').catch((e) => {
+    if (!run.stopped) postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
+  });
+}
+
+// The summary and the device scan each read the whole capture once more:
+// they run in slices of some milliseconds, one event of the worker each,
+// so that a question of the page (a message's details, a search) waits for
+// one slice at most, not for the whole pass.
+const kSliceMs = 8;
+const kStep = 2048; // records (or packets) for one call into the decoder
+let running = null; // the passes after the decoding, while they run: { stopped }
+// After a question, the passes wait a little: the page draws the answer
+// (and asks the next question) with the processor to itself.
+const kQuietMs = 50;
+let quietUntil = 0;
+
+// The next turn of the worker's event loop: the questions that came in the
+// meantime are answered first.
+const turns = new MessageChannel();
+const waiting = [];
+turns.port1.onmessage = () => waiting.shift()();
+function nextTurn() {
+  return new Promise((resolve) => {
+    waiting.push(resolve);
+    turns.port2.postMessage(null);
+  });
+}
+
+// Runs `step` slice after slice until it says it is done (true), or the
+// run is stopped (false).
+async function slices(run, step) {
+  for (;;) {
+    await nextTurn();
+    if (run.stopped) return false;
+    const quiet = quietUntil - performance.now();
+    if (quiet > 0) {
+      await new Promise((resolve) => setTimeout(resolve, quiet));
+      continue;
+    }
+    const began = performance.now();
+    do {
+      if (step()) return true;
+    } while (performance.now() - began < kSliceMs);
+  }
+}
+
+async function afterDecoding(M, run, name, device) {
+  // The summary, which the page shows when it comes.
+  M.ccall('vornlog_summary_begin', null, ['string', 'string', 'string'], ['/capture', name, device]);
+  if (!await slices(run, () => M._vornlog_summary_step(kStep))) return;
+  M._vornlog_summary_finish();
   const summary = M.UTF8ToString(M._vornlog_summary());
   M._vornlog_release();
   postMessage({ type: 'summary', summary });
-  // Then the USB devices of the capture, for the page's choice.
-  M.ccall('vornlog_devices', null, ['string'], ['/capture']);
+  // The USB devices of the capture, for the page's choice.
+  M.ccall('vornlog_devices_begin', null, ['string'], ['/capture']);
+  if (!await slices(run, () => M._vornlog_devices_step(kStep))) return;
+  M._vornlog_devices_finish();
   const devices = M.UTF8ToString(M._vornlog_scratch(), M._vornlog_scratch_size()).split('\n').filter(Boolean)
     .map((line) => { const [device, packets] = line.split(' '); return { device, packets: Number(packets) }; });
   M.FS.unlink('/capture');
+  running = null;
   postMessage({ type: 'devices', devices });
+}
+
+// A new capture stops the passes of the last one before its file is
+// replaced.
+function stopRunning(M) {
+  if (!running) return;
+  running.stopped = true;
+  running = null;
+  M._vornlog_background_stop();
 }
 
 function lines(M, { id, indices }) {
@@ -99,14 +166,18 @@ function search(M, { id, query }) {
 let queue = Promise.resolve();
 onmessage = (event) => {
   const m = event.data;
-  // One question at a time, in the order asked.
+  // One question at a time, in the order asked; a question asked while a
+  // capture is decoded waits for its decoding, not for its summary.
   queue = queue.then(async () => {
     try {
       const began = performance.now();
       const M = await loadModule(m.wasm || null);
       if (m.type === 'decode') await decode(M, m, began);
-      else if (m.type === 'lines') lines(M, m);
-      else if (m.type === 'search') search(M, m);
+      else if (m.type === 'lines' || m.type === 'search') {
+        if (m.type === 'lines') lines(M, m);
+        else search(M, m);
+        quietUntil = performance.now() + kQuietMs;
+      }
     } catch (e) {
       postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
     }

@@ -9,7 +9,9 @@
 // refusal, a request left without a reply or errors (those its JSON line
 // lists: the decoding's own, taken without writing the line); and the stored segments of
 // the steps CSV with the message that sent each. A second pass
-// (vornlog_summarize) writes the session summary (-t).
+// (vornlog_summary_*) writes the session summary (-t), and a third
+// (vornlog_devices_*) lists the capture's USB devices; both run in steps,
+// so that the page's questions are answered while they run.
 //
 // A message's details are its JSON line, as -j writes it, written when the
 // page asks (vornlog_lines) from the record kept; a text search writes them
@@ -22,6 +24,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -261,43 +264,187 @@ void reserveFor(long size)
     results.segment.reserve(most);
 }
 
+// The capture at `path` opened for one pass: its reader, whatever its
+// kind, and the console's lines on it. Not to be moved: the reader holds
+// the stream and the console.
+class CapturePass {
+public:
+    CapturePass(const char* path, const char* name, const std::optional<UsbDevice>& device)
+        : name_(name), file_(std::fopen(path, "rb")), stream_(file_)
+    {
+        if (!file_) {
+            problem_ = std::string(kCantRead) + name_;
+            return;
+        }
+        size_ = fileSize(file_);
+        input_ = std::make_unique<DumpInput>(stream_, device, console_);
+        if (!input_->problem().empty()) problem_ = input_->problem() + name_;
+    }
+    ~CapturePass()
+    {
+        input_.reset();
+        if (file_) std::fclose(file_);
+    }
+    CapturePass(const CapturePass&) = delete;
+    CapturePass& operator=(const CapturePass&) = delete;
+
+    // Why the capture cannot be decoded at all ("" when it can); nothing
+    // else may be asked then.
+    const std::string& problem() const { return problem_; }
+    MessageSource& source() { return input_->source(); }
+    std::FILE* file() const { return file_; }
+    long size() const { return size_; }
+
+    // After the last record: the console's lines on a USB capture's device,
+    // and false, with problem(), when the capture was not read to its end.
+    bool finish()
+    {
+        input_->conclude(console_);
+        console_.flush();
+        const MessageSource& in = input_->source();
+        if (in.readError())
+            problem_ = std::string(kCantRead) + name_;
+        else if (!in.fault().empty())
+            problem_ = "Damaged capture file, " + in.fault() + ": " + name_;
+        return problem_.empty();
+    }
+    const std::string& console() const { return consoleText_; }
+
+private:
+    std::string name_;
+    std::FILE* file_;
+    long size_ = 0;
+    StdioStream stream_;
+    std::string consoleText_;
+    Out console_{&consoleText_};
+    std::string problem_;
+    std::unique_ptr<DumpInput> input_;
+};
+
 // One pass over the capture at `path`: false, with results.problem, when
 // it cannot be read. What was decoded before a fault stays.
 template <class Pass>
 bool onePass(const char* path, const char* name, const std::optional<UsbDevice>& device, Pass pass)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        results.problem = std::string(kCantRead) + name;
+    CapturePass open(path, name, device);
+    if (!open.problem().empty()) {
+        results.problem = open.problem();
         return false;
     }
-    const long size = fileSize(file);
-    StdioStream stream(file);
-    std::string consoleText;
-    Out console(&consoleText);
-    DumpInput input(stream, device, console);
-    if (!input.problem().empty()) {
-        results.problem = input.problem() + name;
-        std::fclose(file);
-        return false;
-    }
-    MessageSource& in = input.source();
-    pass(in, file, size);
-    // The console's lines on a USB capture's device.
-    input.conclude(console);
-    console.flush();
-    results.console = consoleText;
-    bool ok = true;
-    if (in.readError()) {
-        results.problem = std::string(kCantRead) + name;
-        ok = false;
-    } else if (!in.fault().empty()) {
-        results.problem = "Damaged capture file, " + in.fault() + ": " + name;
-        ok = false;
-    }
-    std::fclose(file);
-    return ok;
+    pass(open.source(), open.file(), open.size());
+    const bool whole = open.finish();
+    results.console = open.console();
+    results.problem = open.problem();
+    return whole;
 }
+
+// The session summary of the capture (-t), written a few records at a
+// time, so that the page's questions are answered between the steps.
+class SummaryPass {
+public:
+    SummaryPass(const char* path, const char* name, const std::optional<UsbDevice>& device)
+        : name_(name), open_(path, name, device)
+    {
+        if (!open_.problem().empty()) return;
+        counted_.emplace(open_.source(), open_.file(), open_.size(), 2);
+        summary_.emplace(*counted_);
+        counted_->readTimes();
+    }
+
+    // Feeds up to `records` more records; true once the capture has given
+    // its last.
+    bool step(int records)
+    {
+        for (int k = 0; k < records && !done_; ++k) {
+            if (counted_ && counted_->next(record_))
+                summary_->feed(record_);
+            else
+                done_ = true;
+        }
+        return done_;
+    }
+
+    // The summary of the records fed (nothing for a capture that could
+    // not be opened).
+    std::string finish()
+    {
+        std::string text;
+        if (!counted_) return text;
+        Out out(&text);
+        summary_->write(*counted_, name_, out);
+        out.flush();
+        open_.finish();
+        return text;
+    }
+
+private:
+    std::string name_;
+    CapturePass open_;
+    std::optional<Columns> counted_;
+    std::optional<SessionSummary> summary_;
+    CaptureRecord record_;
+    bool done_ = false;
+};
+
+// The USB devices whose packets carry messages in a capture (none in a
+// text dump), in the order they first send or receive one, scanned a few
+// packets at a time.
+class DeviceScan {
+public:
+    explicit DeviceScan(const char* path) : file_(std::fopen(path, "rb"))
+    {
+        if (!file_) return;
+        unsigned char head[4];
+        const std::size_t got = std::fread(head, 1, sizeof head, file_);
+        if (detectCaptureFormat(head, got) == CaptureFormat::TextDump) return;
+        std::rewind(file_);
+        reader_ = std::make_unique<UsbCaptureReader>(file_, "");
+    }
+    ~DeviceScan()
+    {
+        reader_.reset();
+        if (file_) std::fclose(file_);
+    }
+    DeviceScan(const DeviceScan&) = delete;
+    DeviceScan& operator=(const DeviceScan&) = delete;
+
+    // Reads up to `packets` more packets; true at the capture's end.
+    bool step(int packets)
+    {
+        UsbPacket packet;
+        for (int k = 0; k < packets && reader_; ++k) {
+            if (!reader_->next(packet)) {
+                reader_.reset();
+                break;
+            }
+            if (!packet.isUsb || !carriesMessage(packet)) continue;
+            auto at = std::find_if(found_.begin(), found_.end(), [&](const auto& f) { return f.first == packet.device; });
+            if (at != found_.end())
+                ++at->second;
+            else if (found_.size() < 1000) // a bound against a hostile file; a bus has 127 devices
+                found_.emplace_back(packet.device, 1);
+        }
+        return !reader_;
+    }
+
+    // A line "BUS.ADDR PACKETS" for each device found.
+    std::string finish() const
+    {
+        std::string text;
+        for (const auto& [device, packets] : found_)
+            text += std::to_string(device.bus) + "." + std::to_string(device.address) + " " + std::to_string(packets) + "\n";
+        return text;
+    }
+
+private:
+    std::FILE* file_;
+    std::unique_ptr<UsbCaptureReader> reader_;
+    std::vector<std::pair<UsbDevice, std::uint64_t>> found_;
+};
+
+// The passes that follow the decoding, while one runs.
+std::unique_ptr<SummaryPass> summaryPass;
+std::unique_ptr<DeviceScan> deviceScan;
 
 // The kept records of some messages, as a capture gives them.
 class Replay final : public MessageSource {
@@ -429,6 +576,8 @@ EMSCRIPTEN_KEEPALIVE std::size_t vornlog_scratch_size() { return scratch.size();
 // decoded to its end (vornlog_problem says why, as the console would).
 EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, const char* device)
 {
+    summaryPass.reset();
+    deviceScan.reset();
     results = Results{};
     capture = Capture{};
     std::optional<UsbDevice> wanted;
@@ -451,22 +600,23 @@ EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, cons
     return whole ? 0 : 1;
 }
 
-// The session summary of the same capture (after vornlog_decode and
-// vornlog_release: the page is ready before it), in vornlog_summary.
-EMSCRIPTEN_KEEPALIVE void vornlog_summarize(const char* path, const char* name, const char* device)
+// The session summary of the capture decoded last (after vornlog_release:
+// the page is ready before it), in steps: begin, then step until it says
+// it is done (1), each step reading up to `records` records; then finish
+// writes the summary in vornlog_summary. A capture that cannot be opened
+// gives no summary.
+EMSCRIPTEN_KEEPALIVE void vornlog_summary_begin(const char* path, const char* name, const char* device)
 {
     results = Results{};
     std::optional<UsbDevice> wanted;
     if (device && *device) wanted = parseUsbDevice(device);
-    onePass(path, name, wanted, [name](MessageSource& in, std::FILE* file, long size) {
-        Columns counted(in, file, size, 2);
-        Out out(&results.summary);
-        std::string consoleText;
-        Out console(&consoleText);
-        Progress progress(console, false);
-        writeSummary(counted, name, out, progress);
-        out.flush();
-    });
+    summaryPass = std::make_unique<SummaryPass>(path, name, wanted);
+}
+EMSCRIPTEN_KEEPALIVE int vornlog_summary_step(int records) { return !summaryPass || summaryPass->step(records); }
+EMSCRIPTEN_KEEPALIVE void vornlog_summary_finish()
+{
+    if (summaryPass) results.summary = summaryPass->finish();
+    summaryPass.reset();
 }
 
 EMSCRIPTEN_KEEPALIVE std::size_t vornlog_messages() { return results.number.size(); }
@@ -489,35 +639,26 @@ EMSCRIPTEN_KEEPALIVE const char* vornlog_problem() { return results.problem.c_st
 EMSCRIPTEN_KEEPALIVE const char* vornlog_console() { return results.console.c_str(); }
 
 // The USB devices whose packets carry messages in the capture at `path`
-// (none in a text dump), in the order they first send or receive one: a
-// line "BUS.ADDR PACKETS" each, in vornlog_scratch. The page offers them
-// as -d would take them.
-EMSCRIPTEN_KEEPALIVE void vornlog_devices(const char* path)
+// (none in a text dump), in the order they first send or receive one, in
+// steps as the summary: begin, step (up to `packets` packets) until done,
+// then finish writes a line "BUS.ADDR PACKETS" each in vornlog_scratch.
+// The page offers them as -d would take them.
+EMSCRIPTEN_KEEPALIVE void vornlog_devices_begin(const char* path) { deviceScan = std::make_unique<DeviceScan>(path); }
+EMSCRIPTEN_KEEPALIVE int vornlog_devices_step(int packets) { return !deviceScan || deviceScan->step(packets); }
+EMSCRIPTEN_KEEPALIVE void vornlog_devices_finish()
 {
-    scratch.clear();
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return;
-    unsigned char head[4];
-    const std::size_t got = std::fread(head, 1, sizeof head, file);
-    if (detectCaptureFormat(head, got) != CaptureFormat::TextDump) {
-        std::rewind(file);
-        UsbCaptureReader reader(file, "");
-        std::vector<std::pair<UsbDevice, std::uint64_t>> found;
-        UsbPacket packet;
-        while (reader.next(packet)) {
-            if (!packet.isUsb || !carriesMessage(packet)) continue;
-            auto at = std::find_if(found.begin(), found.end(), [&](const auto& f) { return f.first == packet.device; });
-            if (at != found.end())
-                ++at->second;
-            else if (found.size() < 1000) // a bound against a hostile file; a bus has 127 devices
-                found.emplace_back(packet.device, 1);
-        }
-        for (const auto& [device, packets] : found)
-            scratch += std::to_string(device.bus) + "." + std::to_string(device.address) + " " +
-                       std::to_string(packets) + "\n";
-    }
-    std::fclose(file);
+    scratch = deviceScan ? deviceScan->finish() : std::string();
+    deviceScan.reset();
 }
+
+// Stops the summary or the device scan that still runs, closing the
+// capture file (before it is replaced by another).
+EMSCRIPTEN_KEEPALIVE void vornlog_background_stop()
+{
+    summaryPass.reset();
+    deviceScan.reset();
+}
+
 EMSCRIPTEN_KEEPALIVE void vornlog_release() { results = Results{}; }
 
 } // extern "C"
