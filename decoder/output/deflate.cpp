@@ -167,20 +167,16 @@ struct BitWriter {
 // bytes and the part's end.
 constexpr std::size_t kSlack = 64;
 
-} // namespace
-
-ZlibParts::ZlibParts(std::string_view bytes, std::size_t partSize)
-    : bytes_(bytes), partSize_(std::max<std::size_t>(partSize, 1)),
-      checks_((bytes.size() + partSize_ - 1) / partSize_ + (bytes.empty() ? 1 : 0), 1)
-{
-}
-
-std::string_view ZlibParts::compress(std::size_t k, std::string& room)
+// Compresses base[from, to) as one block of fixed codes: base[0, from) is
+// what came before it, which matches may reach back into. `first`: the
+// zlib header comes first; `last`: the stream's last block, else the block
+// ends on a whole byte (an empty stored block), so that the next one can
+// be made apart and joined. The bytes are made at the start of `room`,
+// which grows to fit and never shrinks.
+std::string_view compressBlock(const std::uint8_t* base, std::size_t from, std::size_t to, bool first, bool last,
+                               std::string& room)
 {
     const FixedCodes& f = fixedCodes();
-    const std::size_t from = std::min(k * partSize_, bytes_.size());
-    const std::size_t to = std::min(from + partSize_, bytes_.size());
-    const bool last = k + 1 == count();
     // Fixed codes take at most 9 bits for a byte.
     const std::size_t most = (to - from) / 8 * 9 + kSlack + 16;
     if (room.size() < most) room.resize(most);
@@ -190,30 +186,29 @@ std::string_view ZlibParts::compress(std::size_t k, std::string& room)
     std::uint32_t used = 0;
     const BitWriter bits{o, acc, used};
     // Deflate, a 32K window, no dictionary (0x78 0x01: a multiple of 31).
-    if (k == 0) bits.put({0x0178, 16});
+    if (first) bits.put({0x0178, 16});
     bits.put({last ? 0b011u : 0b010u, 3}); // a block of fixed Huffman codes, the last one or not
 
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes_.data());
+    const std::uint8_t* p = base;
     const std::size_t n = to;
     // The last place where each hash of kMinMatch bytes was seen in this
-    // part (its offset, modulo 2^32: a wrong one is caught by comparing the
-    // bytes). A match may reach back before the part: the bytes are there.
+    // block (its offset, modulo 2^32: a wrong one is caught by comparing
+    // the bytes).
     std::vector<std::uint32_t> head(std::size_t{1} << kHashBits, static_cast<std::uint32_t>(from));
     const auto hash = [](std::uint64_t v) {
         return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15u) >> (64 - kHashBits));
     };
-    // Eight bytes are read at each place: the last few of the whole input
-    // go as literals.
-    const std::size_t scanned = bytes_.size() >= 8 ? std::min(n, bytes_.size() - 7) : 0;
+    // Eight bytes are read at each place: the block's last seven go as
+    // literals.
+    const std::size_t scanned = n >= 7 ? n - 7 : 0;
     std::size_t i = from;
     while (i < scanned) {
         const std::uint64_t v = firstBytes(p + i);
         const std::uint32_t h = hash(v);
         const std::uint32_t distance = static_cast<std::uint32_t>(i) - head[h];
         head[h] = static_cast<std::uint32_t>(i);
-        // A match ends with the part.
         const std::size_t limit = std::min(kMaxMatch, n - i);
-        if (distance - 1 < kWindow && distance <= i && limit >= kMinMatch && firstBytes(p + i - distance) == v) {
+        if (distance - 1 < kWindow && distance <= i && firstBytes(p + i - distance) == v) {
             const std::size_t length =
                 kMinMatch + matchLength(p + i - distance + kMinMatch, p + i + kMinMatch, limit - kMinMatch);
             const Code l = f.length[length];
@@ -222,9 +217,9 @@ std::string_view ZlibParts::compress(std::size_t k, std::string& room)
             // The end of a match is hashed too: what follows often
             // repeats from there.
             const std::size_t end = i + length;
-            if (end + 6 <= bytes_.size()) head[hash(firstBytes(p + end - 2))] = static_cast<std::uint32_t>(end - 2);
+            if (end + 6 <= n) head[hash(firstBytes(p + end - 2))] = static_cast<std::uint32_t>(end - 2);
             i = end;
-        } else if (i + 1 < n) {
+        } else {
             // No match here: this byte and the next go as literals, and
             // the next is not looked up. A match that would have begun
             // there begins a byte later; a capture's hex text grows by a
@@ -233,73 +228,107 @@ std::string_view ZlibParts::compress(std::size_t k, std::string& room)
             const Code b = f.literal[p[i + 1]];
             bits.put({a.value | (b.value << a.bits), a.bits + b.bits});
             i += 2;
-        } else {
-            bits.put(f.literal[p[i]]);
-            ++i;
         }
     }
     for (; i < n; ++i) bits.put(f.literal[p[i]]);
     bits.put(f.literal[256]); // end of block
     if (!last) {
-        // An empty stored block brings the next part to a whole byte.
+        // An empty stored block brings the next block to a whole byte.
         bits.put({0b000, 3});
         if (used > 0) bits.put({0, 8 - used});
         bits.put({0xFFFF0000u, 32});
     } else if (used > 0) {
         bits.put({0, 8 - used}); // the last bits, to a whole byte
     }
-    checks_[k] = adler32(bytes_.substr(from, to - from));
     return {room.data(), static_cast<std::size_t>(o - start)};
 }
 
-std::string ZlibParts::end() const
+} // namespace
+
+ZlibWriter::ZlibWriter(RunTogether together, std::size_t partSize)
+    : together_(std::move(together)), partSize_(std::max<std::size_t>(partSize, 1))
 {
+}
+
+void ZlibWriter::add(std::string_view bytes)
+{
+    added_ += bytes.size();
+    const std::size_t batch = together_ ? 2 * partSize_ : partSize_;
+    while (!bytes.empty()) {
+        const std::size_t take = std::min(bytes.size(), history_ + batch - window_.size());
+        window_.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        if (window_.size() == history_ + batch) makeParts(false);
+    }
+}
+
+void ZlibWriter::restart()
+{
+    window_.clear();
+    history_ = 0;
+    made_.clear();
+    checks_.clear();
+    added_ = 0;
+}
+
+void ZlibWriter::finish(const std::function<void(std::string_view)>& put)
+{
+    makeParts(true);
+    put(made_);
     // The checksum of the whole from those of its parts: a part of n bytes
     // whose sums began at 1 and 0 adds (a - 1) to a and n * (a - 1) to b,
     // where a is the sum before it.
     constexpr std::uint64_t kBase = 65521;
     std::uint64_t a = 1;
     std::uint64_t b = 0;
-    for (std::size_t k = 0; k < checks_.size(); ++k) {
-        const std::uint64_t size = std::min(partSize_, bytes_.size() - std::min(k * partSize_, bytes_.size()));
-        const std::uint64_t pa = checks_[k] & 0xFFFF;
-        const std::uint64_t pb = checks_[k] >> 16;
+    for (const auto& [check, size] : checks_) {
+        const std::uint64_t pa = check & 0xFFFF;
+        const std::uint64_t pb = check >> 16;
         b = (b + pb + (size % kBase) * ((a + kBase - 1) % kBase)) % kBase;
         a = (a + pa + kBase - 1) % kBase;
     }
     const std::uint32_t check = static_cast<std::uint32_t>((b << 16) | a);
-    std::string out;
-    for (int k = 3; k >= 0; --k) out.push_back(static_cast<char>((check >> (8 * k)) & 0xFF));
-    return out;
+    char end[4];
+    for (int k = 0; k < 4; ++k) end[k] = static_cast<char>((check >> (8 * (3 - k))) & 0xFF);
+    put(std::string_view(end, 4));
+    restart();
+}
+
+void ZlibWriter::makeParts(bool last)
+{
+    const auto* base = reinterpret_cast<const std::uint8_t*>(window_.data());
+    const std::size_t from = history_;
+    const std::size_t to = window_.size();
+    const bool first = checks_.empty();
+    // One part, or two made at once: the second reaches back into the
+    // first, which lies before it in the window.
+    const std::size_t middle = together_ && to - from > partSize_ ? from + partSize_ : to;
+    std::string_view made[2];
+    std::uint32_t check[2] = {1, 1};
+    const auto part = [&](int k, std::size_t a, std::size_t b, bool isFirst, bool isLast) {
+        made[k] = compressBlock(base, a, b, isFirst, isLast, rooms_[k]);
+        check[k] = adler32(std::string_view(window_).substr(a, b - a));
+    };
+    if (middle < to)
+        together_([&] { part(1, middle, to, false, last); }, [&] { part(0, from, middle, first, false); });
+    else
+        part(0, from, to, first, last);
+    for (int k = 0; k < (middle < to ? 2 : 1); ++k) {
+        made_.append(made[k]);
+        checks_.emplace_back(check[k], k == 0 ? middle - from : to - middle);
+    }
+    // The window keeps what the next part's matches may reach back into.
+    const std::size_t keep = std::min(to, kWindow);
+    window_.erase(0, to - keep);
+    history_ = keep;
 }
 
 void zlibCompress(std::string_view bytes, const std::function<void(std::string_view)>& put,
                   const RunTogether& together, std::size_t partSize)
 {
-    ZlibParts parts(bytes, partSize);
-    const std::size_t count = parts.count();
-    // With two threads, this one makes the first parts and hands each on
-    // as it is made, while the other makes the rest, kept until then.
-    // Handing a part on takes about a seventh of making it: this thread
-    // takes a little less than half.
-    const std::size_t split = together && count > 1 ? std::max<std::size_t>(count * 15 / 32, 1) : count;
-    std::string room;
-    const auto makeFirst = [&] {
-        for (std::size_t k = 0; k < split; ++k) put(parts.compress(k, room));
-    };
-    if (split == count) {
-        makeFirst();
-    } else {
-        std::string rest;
-        rest.reserve((count - split) * partSize / 2);
-        const auto makeRest = [&] {
-            std::string restRoom;
-            for (std::size_t k = split; k < count; ++k) rest.append(parts.compress(k, restRoom));
-        };
-        together(makeRest, makeFirst);
-        put(rest);
-    }
-    put(parts.end());
+    ZlibWriter writer(together, partSize);
+    writer.add(bytes);
+    writer.finish(put);
 }
 
 std::string zlibCompress(std::string_view bytes)

@@ -22,32 +22,45 @@ namespace vornlog {
 // lost at its start cost nothing to speak of.
 inline constexpr std::size_t kZlibPart = std::size_t{1} << 21;
 
-class ZlibParts {
-public:
-    explicit ZlibParts(std::string_view bytes, std::size_t partSize = kZlibPart);
-
-    std::size_t count() const { return checks_.size(); }
-
-    // Part k's compressed bytes (the zlib header comes with the first
-    // part), made at the start of `room`, which grows to fit and never
-    // shrinks: a room used again for the next part costs no clearing.
-    // Touches part k's own state only: two parts can be made at once on
-    // two threads, each in its own room.
-    std::string_view compress(std::size_t k, std::string& room);
-
-    // The stream's end (the checksum of the whole), once every part is
-    // made.
-    std::string end() const;
-
-private:
-    std::string_view bytes_;
-    std::size_t partSize_;
-    std::vector<std::uint32_t> checks_; // each part's Adler-32
-};
-
 // Runs two pieces of work and returns when both are done: at once on two
 // threads where the program can start one, or one after the other.
 using RunTogether = std::function<void(const std::function<void()>&, const std::function<void()>&)>;
+
+// The zlib stream of bytes that come in pieces (a capture as it is read):
+// each part is compressed once it is whole, two at a time through
+// `together` when it is given, and only the compressed bytes and the last
+// 32 KB read are kept.
+class ZlibWriter {
+public:
+    explicit ZlibWriter(RunTogether together = nullptr, std::size_t partSize = kZlibPart);
+
+    void add(std::string_view bytes);
+
+    // Forgets every byte added: the stream begins again (a followed file
+    // read again from its start).
+    void restart();
+
+    // Compresses what is left and hands the whole stream on through `put`,
+    // in order; then begins again.
+    void finish(const std::function<void(std::string_view)>& put);
+
+    // The bytes added since the stream began.
+    std::uint64_t added() const { return added_; }
+
+private:
+    // Compresses the bytes waiting in the window (one part, or two at once
+    // through `together_`); `last`: they end the stream.
+    void makeParts(bool last);
+
+    RunTogether together_;
+    std::size_t partSize_;
+    std::string window_;       // what came before (up to 32 KB), then the bytes waiting
+    std::size_t history_ = 0;  // how much of the window came before
+    std::string rooms_[2];     // where parts are made, kept from part to part
+    std::string made_;         // the compressed bytes so far
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> checks_; // each part's Adler-32 and size
+    std::uint64_t added_ = 0;
+};
 
 // Hands the compressed bytes on, in order, through `put`; the parts are
 // made on two threads through `together` when it is given.

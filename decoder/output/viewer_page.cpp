@@ -108,7 +108,7 @@ bool isViewerPage(std::string_view page)
     return at != std::string_view::npos && page.find(kEmptyCapture, at + 1) == std::string_view::npos;
 }
 
-void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest, const RunTogether& together)
+void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest)
 {
     const std::size_t at = page.find(kEmptyCapture);
     dest.write(page.substr(0, at));
@@ -120,7 +120,7 @@ void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& d
     putAttribute(dest, capture.keep);
     dest.write("\" data-encoding=\"deflate\">\n");
     Base64Lines base64(dest);
-    zlibCompress(capture.bytes, [&base64](std::string_view block) { base64.add(block); }, together);
+    capture.compressed.finish([&base64](std::string_view block) { base64.add(block); });
     base64.finish();
     dest.write("</script>");
     dest.write(page.substr(at + kEmptyCapture.size()));

@@ -14,11 +14,11 @@ namespace vornlog {
 // The file name of the page, beside the program or in its share folder.
 inline constexpr std::string_view kViewerPageName = "vornlog-viewer.html";
 
-// What the page is told besides the capture: its file name, the USB device
-// asked for (-d, "BUS.ADDR") and the instructions kept (-i, as given);
-// each may be empty.
+// The capture, its bytes compressed as they were read, and what the page is
+// told besides: its file name, the USB device asked for (-d, "BUS.ADDR")
+// and the instructions kept (-i, as given); each text may be empty.
 struct ViewerCapture {
-    std::string_view bytes;
+    ZlibWriter& compressed;
     std::string_view name;
     std::string_view device;
     std::string_view keep;
@@ -29,9 +29,8 @@ struct ViewerCapture {
 bool isViewerPage(std::string_view page);
 
 // Writes `page` with the capture in its capture element: the bytes
-// compressed (zlib), in base64, the texts as attribute values (escaped; never markup).
-// The compression runs on two threads through `together` when given.
-void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest,
-                     const RunTogether& together = nullptr);
+// compressed (zlib; what is left is compressed now), in base64, the texts
+// as attribute values (escaped; never markup).
+void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest);
 
 } // namespace vornlog

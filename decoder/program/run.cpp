@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -161,41 +162,34 @@ int interruptedStatus(Out& console, std::FILE* consoleFile)
 
 // -w: the capture's bytes, as they are read (up to the end, or to Ctrl-C
 // with -f or a pipe), put in the viewer page written to the dest file. The
-// page decodes them itself; the console shows the bytes read.
+// page decodes them itself; the console shows the bytes read. The bytes
+// are compressed as they come, on two threads: only the compressed ones
+// are kept until the page is written.
 int writeViewer(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, DumpStream& stream)
 {
     const bool dumpIsStdin = options.dump == "-";
-    std::string bytes;
+    ZlibWriter compressed(runTogether);
     // A followed file read again from its start, or a new file under its
     // name: the page gets it from there.
-    stream.onTruncated([&console, &bytes] {
+    stream.onTruncated([&console, &compressed] {
         putTruncated(console);
-        bytes.clear();
+        compressed.restart();
     });
-    stream.onReplaced([&console, &bytes] {
+    stream.onReplaced([&console, &compressed] {
         putReplaced(console);
-        bytes.clear();
+        compressed.restart();
     });
-    // The bytes are read straight into the string, a megabyte at a time at
-    // most: a file's go in one piece of its size and one read more (a
-    // pipe's, or a followed file's growth, as they come).
-    constexpr std::size_t kRead = std::size_t{1} << 20;
-    if (const auto size = fileSize(stream.file()); size && *size > 0 && *size < (std::uint64_t{1} << 40))
-        bytes.reserve(static_cast<std::size_t>(*size) + kRead);
-    std::int64_t shown = 0;
-    for (;;) {
-        const std::size_t at = bytes.size();
-        bytes.resize(at + kRead);
-        const std::size_t n = stream.read(bytes.data() + at, kRead);
-        bytes.resize(at + n);
-        if (n == 0) break;
-        const auto read = static_cast<std::int64_t>(bytes.size());
-        if (read - shown >= (1 << 24)) {
-            put<"\rBytes read: %d">(console, read);
-            shown = read;
+    const auto block = std::make_unique<char[]>(std::size_t{1} << 20);
+    std::size_t n = 0;
+    std::uint64_t shown = 0;
+    while ((n = stream.read(block.get(), std::size_t{1} << 20)) > 0) {
+        compressed.add(std::string_view(block.get(), n));
+        if (compressed.added() - shown >= (1 << 24)) {
+            shown = compressed.added();
+            put<"\rBytes read: %d">(console, static_cast<std::int64_t>(shown));
         }
     }
-    put<"\rBytes read: %d">(console, static_cast<std::int64_t>(bytes.size()));
+    put<"\rBytes read: %d">(console, static_cast<std::int64_t>(compressed.added()));
     const bool readError = stream.readError();
     std::FILE* const dump = stream.file();
     const bool isDump = destIsDump(options, dump);
@@ -216,7 +210,7 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
     {
         Out out(dest, false);
         const std::string name = dumpIsStdin ? "standard input" : fileNamePart(options.dump);
-        writeViewerPage(page, ViewerCapture{bytes, name, options.deviceText, options.keepText}, out, runTogether);
+        writeViewerPage(page, ViewerCapture{compressed, name, options.deviceText, options.keepText}, out);
         writeError = !out.flush();
     }
     if (!closeDest(options, dest)) writeError = true;

@@ -1,8 +1,11 @@
 // Compresses a file as the viewer page's capture is compressed (-w), in
 // parts of PART_SIZE bytes when given, two at a time on two threads as -w
-// does, and writes the zlib stream to standard output, for zlib_agrees.py.
+// does, the file handed over in pieces of 1, 7, 4,099 and 65,536 bytes in
+// turn, as reads give them; writes the zlib stream to standard output, for
+// zlib_agrees.py.
 //
 //   zlib_tool FILE [PART_SIZE]
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -24,7 +27,16 @@ int main(int argc, char** argv)
     };
     if (argc == 2)
         vornlog::zlibCompress(bytes, put);
-    else
-        vornlog::zlibCompress(bytes, put, vornlog::runTogether, std::strtoull(argv[2], nullptr, 10));
+    else {
+        vornlog::ZlibWriter writer(vornlog::runTogether, std::strtoull(argv[2], nullptr, 10));
+        const std::size_t pieces[] = {1, 7, 4099, 65536};
+        std::string_view rest(bytes);
+        for (std::size_t k = 0; !rest.empty(); ++k) {
+            const std::size_t take = std::min(rest.size(), pieces[k % 4]);
+            writer.add(rest.substr(0, take));
+            rest.remove_prefix(take);
+        }
+        writer.finish(put);
+    }
     return ok && std::fflush(stdout) == 0 ? 0 : 1;
 }
