@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace vornlog {
@@ -321,21 +320,6 @@ void ZlibWriter::makeParts(bool last)
     const std::size_t keep = std::min(to, kWindow);
     window_.erase(0, to - keep);
     history_ = keep;
-}
-
-void zlibCompress(std::string_view bytes, const std::function<void(std::string_view)>& put,
-                  const RunTogether& together, std::size_t partSize)
-{
-    ZlibWriter writer(together, partSize);
-    writer.add(bytes);
-    writer.finish(put);
-}
-
-std::string zlibCompress(std::string_view bytes)
-{
-    std::string out;
-    zlibCompress(bytes, [&out](std::string_view block) { out.append(block); });
-    return out;
 }
 
 } // namespace vornlog

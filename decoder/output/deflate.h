@@ -13,8 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vornlog {
 
@@ -61,13 +62,5 @@ private:
     std::vector<std::pair<std::uint32_t, std::uint64_t>> checks_; // each part's Adler-32 and size
     std::uint64_t added_ = 0;
 };
-
-// Hands the compressed bytes on, in order, through `put`; the parts are
-// made on two threads through `together` when it is given.
-void zlibCompress(std::string_view bytes, const std::function<void(std::string_view)>& put,
-                  const RunTogether& together = nullptr, std::size_t partSize = kZlibPart);
-
-// The same, in one string.
-std::string zlibCompress(std::string_view bytes);
 
 } // namespace vornlog

@@ -179,17 +179,19 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         putReplaced(console);
         compressed.restart();
     });
-    const auto block = std::make_unique<char[]>(std::size_t{1} << 20);
-    std::size_t n = 0;
+    constexpr std::size_t kRead = std::size_t{1} << 20;
+    const auto block = std::make_unique<char[]>(kRead);
     std::uint64_t shown = 0;
-    while ((n = stream.read(block.get(), std::size_t{1} << 20)) > 0) {
+    const auto showRead = [&] {
+        shown = compressed.added();
+        put<"\rBytes read: %d">(console, static_cast<std::int64_t>(shown));
+    };
+    std::size_t n = 0;
+    while ((n = stream.read(block.get(), kRead)) > 0) {
         compressed.add(std::string_view(block.get(), n));
-        if (compressed.added() - shown >= (1 << 24)) {
-            shown = compressed.added();
-            put<"\rBytes read: %d">(console, static_cast<std::int64_t>(shown));
-        }
+        if (compressed.added() - shown >= (1 << 24)) showRead();
     }
-    put<"\rBytes read: %d">(console, static_cast<std::int64_t>(compressed.added()));
+    showRead();
     const bool readError = stream.readError();
     std::FILE* const dump = stream.file();
     const bool isDump = destIsDump(options, dump);

@@ -25,10 +25,11 @@ int main(int argc, char** argv)
     const auto put = [&ok](std::string_view block) {
         ok = ok && std::fwrite(block.data(), 1, block.size(), stdout) == block.size();
     };
-    if (argc == 2)
-        vornlog::zlibCompress(bytes, put);
-    else {
-        vornlog::ZlibWriter writer(vornlog::runTogether, std::strtoull(argv[2], nullptr, 10));
+    vornlog::ZlibWriter writer(argc == 3 ? vornlog::RunTogether(vornlog::runTogether) : nullptr,
+                               argc == 3 ? std::strtoull(argv[2], nullptr, 10) : vornlog::kZlibPart);
+    if (argc == 2) {
+        writer.add(bytes);
+    } else {
         const std::size_t pieces[] = {1, 7, 4099, 65536};
         std::string_view rest(bytes);
         for (std::size_t k = 0; !rest.empty(); ++k) {
@@ -36,7 +37,7 @@ int main(int argc, char** argv)
             writer.add(rest.substr(0, take));
             rest.remove_prefix(take);
         }
-        writer.finish(put);
     }
+    writer.finish(put);
     return ok && std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -570,14 +570,21 @@ EMSCRIPTEN_KEEPALIVE void vornlog_search(const char* query, int size)
 EMSCRIPTEN_KEEPALIVE const char* vornlog_scratch() { return scratch.data(); }
 EMSCRIPTEN_KEEPALIVE std::size_t vornlog_scratch_size() { return scratch.size(); }
 
+// Stops the summary or the device scan that still runs, closing the
+// capture file (before it is replaced by another).
+EMSCRIPTEN_KEEPALIVE void vornlog_background_stop()
+{
+    summaryPass.reset();
+    deviceScan.reset();
+}
+
 // Decodes the capture at `path` (named `name` in the summary and in the
 // messages), from USB device `device` ("BUS.ADDR", or "" for the one the
 // console would recognise). Returns 0, or 1 when the capture could not be
 // decoded to its end (vornlog_problem says why, as the console would).
 EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, const char* device)
 {
-    summaryPass.reset();
-    deviceScan.reset();
+    vornlog_background_stop();
     results = Results{};
     capture = Capture{};
     std::optional<UsbDevice> wanted;
@@ -648,14 +655,6 @@ EMSCRIPTEN_KEEPALIVE int vornlog_devices_step(int packets) { return !deviceScan 
 EMSCRIPTEN_KEEPALIVE void vornlog_devices_finish()
 {
     scratch = deviceScan ? deviceScan->finish() : std::string();
-    deviceScan.reset();
-}
-
-// Stops the summary or the device scan that still runs, closing the
-// capture file (before it is replaced by another).
-EMSCRIPTEN_KEEPALIVE void vornlog_background_stop()
-{
-    summaryPass.reset();
     deviceScan.reset();
 }
 
