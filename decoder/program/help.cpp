@@ -1,5 +1,7 @@
 #include "help.h"
 
+#include "modes.h"
+
 #ifndef VORNLOG_VERSION
 #define VORNLOG_VERSION "unknown"
 #endif
@@ -8,7 +10,8 @@ namespace vornlog {
 
 namespace {
 
-constexpr std::string_view kHelp = R"(vornlog makes the USB traffic between a PC and a QMR5V stepper-motor
+// Before the run modes, whose lines come from their table.
+constexpr std::string_view kHelpHead = R"(vornlog makes the USB traffic between a PC and a QMR5V stepper-motor
 controller readable.
 
 Usage:
@@ -20,23 +23,10 @@ argument before them is an option, known by its first two characters: -sx
 counts as -s, and -nq as -n alone (write -n -q).
 
 Run modes (the last one given counts; without one, the report):
-   -v  full-details report: every message decoded field by field (default)
-         vornlog -v session.txt report.txt
-   -s  steps CSV: every motion segment the controller stored
-         vornlog -s session.txt steps.csv
-   -p  SVG picture of the motion: tool path, PWM and buffer fill
-         vornlog -p session.txt motion.svg
-   -t  session summary: messages, errors, the stream's health, reply times
-         vornlog -t session.txt summary.txt
-   -j  JSON Lines: one JSON object per message, one line each, with its
-       number, sender, time, bytes, instruction, fields (name, raw value,
-       meaning, bit rows) and errors, for jq, Python or pandas
-         vornlog -j session.txt session.jsonl
-   -w  viewer page: one HTML file with the capture in it that decodes and
-       shows the session in the browser (timeline, tool path, messages,
-       summary); opened in the default browser unless -n
-         vornlog -w session.pcapng session.html
+)";
 
+// After the run modes.
+constexpr std::string_view kHelpTail = R"(
 Other options:
    -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture;
                 without it, the first device that answers an instruction
@@ -97,6 +87,11 @@ Exit status:
 
 std::string_view packageVersion() { return VORNLOG_VERSION; }
 
-void putHelp(Out& out) { out.write(kHelp); }
+void putHelp(Out& out)
+{
+    out.write(kHelpHead);
+    for (const RunMode& mode : runModes()) out.write(mode.help);
+    out.write(kHelpTail);
+}
 
 } // namespace vornlog

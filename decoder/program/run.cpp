@@ -12,12 +12,8 @@
 #include "capture/source.h"
 #include "dump_input.h"
 #include "help.h"
-#include "output/json_lines.h"
 #include "base/out.h"
-#include "output/picture.h"
 #include "output/report.h"
-#include "output/steps_csv.h"
-#include "output/summary.h"
 #include "base/platform.h"
 #include "output/progress.h"
 #include "output/viewer_page.h"
@@ -221,31 +217,19 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         complain(console, kCantWrite, options.dest);
         return 1;
     }
-    return done(options, console, consoleFile, Viewer::ByType);
+    return done(options, console, consoleFile, findRunMode(options.mode)->viewer);
 }
 
-// Whether a mode lists the capture's messages, which -i chooses among; the
-// steps CSV and the picture show the motion, made of every Data message.
-bool listsMessages(Mode mode) { return mode == Mode::Report || mode == Mode::Summary || mode == Mode::Json; }
-
 // The mode's writer over the records of `in`: -i leaves the other
-// instructions out of every mode that lists messages, one way for all.
-void writeMode(const Options& options, MessageSource& in, Out& dest, Out& console, Progress& progress)
+// instructions out of every mode that lists messages, one way for all; the
+// steps CSV and the picture show the motion, made of every Data message.
+void writeMode(const Options& options, const RunMode& mode, MessageSource& in, Out& dest, Out& console,
+               Progress& progress)
 {
     std::optional<FilteredSource> kept;
-    if (options.keep && listsMessages(options.mode)) kept.emplace(in, *options.keep);
+    if (options.keep && mode.listsMessages) kept.emplace(in, *options.keep);
     MessageSource& source = kept ? static_cast<MessageSource&>(*kept) : in;
-    const bool dumpIsStdin = options.dump == "-";
-    switch (options.mode) {
-    case Mode::Steps: writeStepsCsv(source, dest, console, progress); break;
-    case Mode::Picture:
-        writePicture(source, dest, progress, dumpIsStdin ? "standard input" : fileNamePart(options.dump));
-        break;
-    case Mode::Summary: writeSummary(source, dumpIsStdin ? "standard input" : options.dump, dest, progress); break;
-    case Mode::Json: writeJsonLines(source, dest, progress); break;
-    case Mode::Report:
-    case Mode::Viewer: writeReport(source, dest, progress); break;
-    }
+    mode.write(ModeOutput{source, dest, console, progress, options.dump});
 }
 
 // How the decoding of the capture ended.
@@ -260,7 +244,7 @@ struct Decoded {
 // progress line and the console's last words on the reading. Before the
 // reading waits for more of a live capture, the dest file and the console
 // get everything written so far.
-Decoded decodeCapture(const Options& options, DumpInput& input, DumpStream& stream, std::FILE* dest, Out& console,
+Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& input, DumpStream& stream, std::FILE* dest, Out& console,
                       std::FILE* consoleFile)
 {
     Decoded result;
@@ -275,7 +259,7 @@ Decoded decodeCapture(const Options& options, DumpInput& input, DumpStream& stre
     // A console that is not a terminal gets the progress line now and
     // then, not for every line.
     Progress progress(console, isTerminal(consoleFile));
-    writeMode(options, in, out, console, progress);
+    writeMode(options, mode, in, out, console, progress);
     stream.onWait(nullptr);
     progress.finish();
     result.readError = in.readError();
@@ -302,22 +286,12 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
     for (std::size_t i = 0; i + 2 < args.size(); ++i) {
         const std::string& option = args[i];
         if (option.size() < 2 || option[0] != '-') return std::nullopt;
-        if (option[1] == 's')
-            options.mode = Mode::Steps;
-        else if (option[1] == 'v')
-            options.mode = Mode::Report;
+        if (const RunMode* mode = findRunMode(option[1]))
+            options.mode = mode->letter;
         else if (option[1] == 'n')
             options.viewer = false;
         else if (option[1] == 'q')
             options.quiet = true;
-        else if (option[1] == 'p')
-            options.mode = Mode::Picture;
-        else if (option[1] == 't')
-            options.mode = Mode::Summary;
-        else if (option[1] == 'j')
-            options.mode = Mode::Json;
-        else if (option[1] == 'w')
-            options.mode = Mode::Viewer;
         else if (option[1] == 'f')
             options.follow = true;
         else if (option[1] == 'F')
@@ -369,6 +343,7 @@ int run(const std::vector<std::string>& args)
     }
 
     const bool dumpIsStdin = options->dump == "-";
+    const RunMode& mode = *findRunMode(options->mode);
     const ConsoleFile consoleFile(*options);
     if (!consoleFile.get()) {
         writeError(std::string(kCantWrite) + "the null device\n");
@@ -379,7 +354,7 @@ int run(const std::vector<std::string>& args)
 
     // -w: the viewer page is found before anything is read or written.
     std::string page;
-    if (options->mode == Mode::Viewer && findViewerPage(page).empty()) {
+    if (mode.dest == DestOpening::AfterReading && findViewerPage(page).empty()) {
         complain(console, "Can't find the viewer page " + std::string(kViewerPageName) +
                               " beside the program, in ../share/vornlog or in ../viewer from: ",
                  programFolder());
@@ -401,7 +376,7 @@ int run(const std::vector<std::string>& args)
     stream.onWait([&console, &consoleFile] { flushConsole(console, consoleFile.get()); });
     stream.onTruncated([&console] { putTruncated(console); });
     stream.onReplaced([&console] { putReplaced(console); });
-    if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile.get(), stream);
+    if (mode.dest == DestOpening::AfterReading) return writeViewer(*options, page, console, consoleFile.get(), stream);
     // A USB capture is read until its device is known before the dest file
     // is touched.
     std::optional<DumpInput> input(std::in_place, stream, options->device, console);
@@ -417,7 +392,7 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
 
-    Decoded decoded = decodeCapture(*options, *input, stream, dest, console, consoleFile.get());
+    Decoded decoded = decodeCapture(*options, mode, *input, stream, dest, console, consoleFile.get());
     // Everything read is closed before the viewer starts: it gets no handle
     // on the capture.
     input.reset();
@@ -435,8 +410,7 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
     if (decoded.interrupted && !stream.live()) return interruptedStatus(console, consoleFile.get());
-    return done(*options, console, consoleFile.get(),
-                options->mode == Mode::Steps || options->mode == Mode::Picture ? Viewer::ByType : Viewer::Text);
+    return done(*options, console, consoleFile.get(), mode.viewer);
 }
 
 } // namespace vornlog

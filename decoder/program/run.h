@@ -8,13 +8,14 @@
 
 #include "capture/instruction_filter.h"
 #include "capture/usb_capture.h"
+#include "modes.h"
 
 namespace vornlog {
 
-enum class Mode { Report, Steps, Picture, Summary, Json, Viewer };
-
 struct Options {
-    Mode mode = Mode::Report;
+    // The run mode's letter (modes.h): the last one given, or the first
+    // mode of the table.
+    char mode = runModes().front().letter;
     // -n: the dest file is not shown when the run is over.
     bool viewer = true;
     // -q: nothing on the console but the errors.
@@ -37,8 +38,8 @@ struct Options {
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
-// before them is an option known by its first two characters: -s, -v, -p, -t,
-// -j or -w (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
+// before them is an option known by its first two characters: a run mode's
+// letter (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
 // -dBUS.ADDR) or -i LIST (also -iLIST). Empty when the usage text must be
 // shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);

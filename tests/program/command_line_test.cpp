@@ -20,36 +20,36 @@ TEST(CommandLine, TheLastTwoArgumentsAreAlwaysTheFiles)
 {
     auto plain = parse({"a", "b"});
     ASSERT_TRUE(plain);
-    EXPECT_EQ(plain->mode, Mode::Report);
+    EXPECT_EQ(plain->mode, 'v');
     EXPECT_EQ(plain->dump, "a");
     EXPECT_EQ(plain->dest, "b");
 
     auto dashS = parse({"-s", "a"}); // -s is the dump file's name here
     ASSERT_TRUE(dashS);
-    EXPECT_EQ(dashS->mode, Mode::Report);
+    EXPECT_EQ(dashS->mode, 'v');
     EXPECT_EQ(dashS->dump, "-s");
     EXPECT_EQ(dashS->dest, "a");
 }
 
 TEST(CommandLine, OptionsAreKnownByTwoCharactersAndTheLastOneCounts)
 {
-    EXPECT_EQ(parse({"-v", "a", "b"})->mode, Mode::Report);
-    EXPECT_EQ(parse({"-s", "a", "b"})->mode, Mode::Steps);
-    EXPECT_EQ(parse({"-s", "-v", "a", "b"})->mode, Mode::Report);
-    EXPECT_EQ(parse({"-v", "-s", "a", "b"})->mode, Mode::Steps);
-    EXPECT_EQ(parse({"-s", "-s", "a", "b"})->mode, Mode::Steps);
-    EXPECT_EQ(parse({"-sfoo", "a", "b"})->mode, Mode::Steps);
-    EXPECT_EQ(parse({"-verbose", "a", "b"})->mode, Mode::Report);
-    EXPECT_EQ(parse({"-t", "a", "b"})->mode, Mode::Summary);
-    EXPECT_EQ(parse({"-tx", "a", "b"})->mode, Mode::Summary);
-    EXPECT_EQ(parse({"-t", "-s", "a", "b"})->mode, Mode::Steps);
-    EXPECT_EQ(parse({"-s", "-t", "a", "b"})->mode, Mode::Summary);
-    EXPECT_EQ(parse({"-jsonl", "a", "b"})->mode, Mode::Json);
-    EXPECT_EQ(parse({"-j", "-v", "a", "b"})->mode, Mode::Report);
-    EXPECT_EQ(parse({"-p", "-j", "a", "b"})->mode, Mode::Json);
-    EXPECT_EQ(parse({"-web", "a", "b"})->mode, Mode::Viewer);
-    EXPECT_EQ(parse({"-w", "-j", "a", "b"})->mode, Mode::Json);
-    EXPECT_EQ(parse({"-j", "-w", "a", "b"})->mode, Mode::Viewer);
+    EXPECT_EQ(parse({"-v", "a", "b"})->mode, 'v');
+    EXPECT_EQ(parse({"-s", "a", "b"})->mode, 's');
+    EXPECT_EQ(parse({"-s", "-v", "a", "b"})->mode, 'v');
+    EXPECT_EQ(parse({"-v", "-s", "a", "b"})->mode, 's');
+    EXPECT_EQ(parse({"-s", "-s", "a", "b"})->mode, 's');
+    EXPECT_EQ(parse({"-sfoo", "a", "b"})->mode, 's');
+    EXPECT_EQ(parse({"-verbose", "a", "b"})->mode, 'v');
+    EXPECT_EQ(parse({"-t", "a", "b"})->mode, 't');
+    EXPECT_EQ(parse({"-tx", "a", "b"})->mode, 't');
+    EXPECT_EQ(parse({"-t", "-s", "a", "b"})->mode, 's');
+    EXPECT_EQ(parse({"-s", "-t", "a", "b"})->mode, 't');
+    EXPECT_EQ(parse({"-jsonl", "a", "b"})->mode, 'j');
+    EXPECT_EQ(parse({"-j", "-v", "a", "b"})->mode, 'v');
+    EXPECT_EQ(parse({"-p", "-j", "a", "b"})->mode, 'j');
+    EXPECT_EQ(parse({"-web", "a", "b"})->mode, 'w');
+    EXPECT_EQ(parse({"-w", "-j", "a", "b"})->mode, 'j');
+    EXPECT_EQ(parse({"-j", "-w", "a", "b"})->mode, 'w');
 }
 
 TEST(CommandLine, AnyOtherArgumentBeforeTheFilesShowsTheUsage)
@@ -63,7 +63,7 @@ TEST(CommandLine, NoViewerAndQuietLeaveTheModeAlone)
 {
     auto both = parse({"-s", "-n", "-q", "a", "b"});
     ASSERT_TRUE(both);
-    EXPECT_EQ(both->mode, Mode::Steps);
+    EXPECT_EQ(both->mode, 's');
     EXPECT_FALSE(both->viewer);
     EXPECT_TRUE(both->quiet);
 
@@ -82,7 +82,7 @@ TEST(CommandLine, DashDNamesAUsbDeviceInBothSpellings)
     auto apart = parse({"-d", "1.7", "-s", "a", "b"});
     ASSERT_TRUE(apart && apart->device);
     EXPECT_EQ(*apart->device, (UsbDevice{1, 7}));
-    EXPECT_EQ(apart->mode, Mode::Steps);
+    EXPECT_EQ(apart->mode, 's');
     EXPECT_EQ(apart->dump, "a");
     auto joined = parse({"-d3.12", "-d65535.0", "a", "b"}); // the last one counts
     ASSERT_TRUE(joined && joined->device);

@@ -1,0 +1,62 @@
+#include "modes.h"
+
+#include <string>
+
+#include "output/json_lines.h"
+#include "output/picture.h"
+#include "output/report.h"
+#include "output/steps_csv.h"
+#include "output/summary.h"
+
+namespace vornlog {
+
+namespace {
+
+std::string captureName(std::string_view dump) { return dump == "-" ? "standard input" : std::string(dump); }
+
+constexpr RunMode kRunModes[] = {
+    {'v', [](const ModeOutput& o) { writeReport(o.messages, o.dest, o.progress); }, true, DestOpening::BeforeDecoding,
+     Viewer::Text,
+     "   -v  full-details report: every message decoded field by field (default)\n"
+     "         vornlog -v session.txt report.txt\n"},
+    {'s', [](const ModeOutput& o) { writeStepsCsv(o.messages, o.dest, o.console, o.progress); }, false,
+     DestOpening::BeforeDecoding, Viewer::ByType,
+     "   -s  steps CSV: every motion segment the controller stored\n"
+     "         vornlog -s session.txt steps.csv\n"},
+    {'p',
+     [](const ModeOutput& o) {
+         writePicture(o.messages, o.dest, o.progress,
+                      o.dump == "-" ? "standard input" : fileNamePart(std::string(o.dump)));
+     },
+     false, DestOpening::BeforeDecoding, Viewer::ByType,
+     "   -p  SVG picture of the motion: tool path, PWM and buffer fill\n"
+     "         vornlog -p session.txt motion.svg\n"},
+    {'t', [](const ModeOutput& o) { writeSummary(o.messages, captureName(o.dump), o.dest, o.progress); }, true,
+     DestOpening::BeforeDecoding, Viewer::Text,
+     "   -t  session summary: messages, errors, the stream's health, reply times\n"
+     "         vornlog -t session.txt summary.txt\n"},
+    {'j', [](const ModeOutput& o) { writeJsonLines(o.messages, o.dest, o.progress); }, true,
+     DestOpening::BeforeDecoding, Viewer::Text,
+     "   -j  JSON Lines: one JSON object per message, one line each, with its\n"
+     "       number, sender, time, bytes, instruction, fields (name, raw value,\n"
+     "       meaning, bit rows) and errors, for jq, Python or pandas\n"
+     "         vornlog -j session.txt session.jsonl\n"},
+    {'w', nullptr, false, DestOpening::AfterReading, Viewer::ByType,
+     "   -w  viewer page: one HTML file with the capture in it that decodes and\n"
+     "       shows the session in the browser (timeline, tool path, messages,\n"
+     "       summary); opened in the default browser unless -n\n"
+     "         vornlog -w session.pcapng session.html\n"},
+};
+
+} // namespace
+
+std::span<const RunMode> runModes() { return kRunModes; }
+
+const RunMode* findRunMode(char letter)
+{
+    for (const RunMode& mode : kRunModes)
+        if (mode.letter == letter) return &mode;
+    return nullptr;
+}
+
+} // namespace vornlog

@@ -1,0 +1,61 @@
+// The run modes of the console program, one row each: the letter that
+// chooses it, the writer that makes its dest file, whether it lists
+// messages (which -i then chooses among), when the dest file is opened,
+// how it is shown at the end and its lines in --help. The command line,
+// the run and the help read this table; the manual page and the bash
+// completion are checked against it.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "base/out.h"
+#include "base/platform.h"
+#include "capture/source.h"
+#include "output/progress.h"
+
+namespace vornlog {
+
+// What a mode's writer gets: the decoded messages (those -i keeps, in a
+// mode that lists messages), the dest file, the console and its progress
+// line, and the dump file's name as given ("-" for standard input).
+struct ModeOutput {
+    MessageSource& messages;
+    Out& dest;
+    Out& console;
+    Progress& progress;
+    std::string_view dump;
+};
+
+using ModeWriter = void (*)(const ModeOutput&);
+
+// When the dest file is opened.
+enum class DestOpening {
+    // Once the capture's USB device is known, before the first message is
+    // decoded: the writer writes it as it decodes.
+    BeforeDecoding,
+    // When the whole capture is read: the viewer page carries its bytes,
+    // which the page decodes itself.
+    AfterReading,
+};
+
+struct RunMode {
+    char letter;
+    // Null for a mode that does not decode the messages here.
+    ModeWriter write;
+    bool listsMessages;
+    DestOpening dest;
+    // How the dest file is shown when the run is over.
+    Viewer viewer;
+    // Its lines in --help: what it writes, and an example.
+    std::string_view help;
+};
+
+// Every run mode, in the order --help lists them; the first is the one
+// without an option.
+std::span<const RunMode> runModes();
+
+// The mode of an option's letter; null when the letter chooses no mode.
+const RunMode* findRunMode(char letter);
+
+} // namespace vornlog
