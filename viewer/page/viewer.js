@@ -34,9 +34,17 @@
     return bytes;
   }
 
+  // The capture inflated, in the parts the stream gives: the worker puts
+  // them in the decoder's memory one after the other, so they are never
+  // put together here first.
   async function inflate(bytes) {
-    const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate'));
-    return new Uint8Array(await new Response(stream).arrayBuffer());
+    const reader = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate')).getReader();
+    const parts = [];
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) return parts;
+      parts.push(value);
+    }
   }
 
   function startWorker() {
@@ -59,7 +67,9 @@
   // the page), so that no copy of it is kept.
   let lastCapture = null;
 
-  function decode(bytes, name, again) {
+  // Decodes the capture whose bytes are `parts` (Uint8Arrays, one after
+  // the other), handed to the worker.
+  function decode(parts, name, again) {
     lastCapture = { name, again };
     body.dataset.state = 'decoding';
     $('capture-name').textContent = name;
@@ -101,8 +111,8 @@
       body.dataset.state = 'failed';
       setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
-    const copy = bytes.buffer.byteLength === bytes.byteLength ? bytes.buffer : bytes.slice().buffer;
-    w.postMessage({ type: 'decode', wasm: wasmBytes, bytes: copy, name, device: $('device').value.trim() }, [copy]);
+    const buffers = parts.map((p) => (p.buffer.byteLength === p.byteLength ? p.buffer : p.slice().buffer));
+    w.postMessage({ type: 'decode', wasm: wasmBytes, parts: buffers, name, device: $('device').value.trim() }, buffers);
   }
 
   // The USB device choice, as the console's: the one recognised (named once
@@ -963,8 +973,8 @@
   // ------------------------------------------------------------------ input
   function readFile(file) {
     if (!file) return;
-    const again = () => file.arrayBuffer().then((buffer) => new Uint8Array(buffer));
-    again().then((bytes) => decode(bytes, file.name, again), () => setStatus("Can't read the file: " + file.name, true));
+    const again = () => file.arrayBuffer().then((buffer) => [new Uint8Array(buffer)]);
+    again().then((parts) => decode(parts, file.name, again), () => setStatus("Can't read the file: " + file.name, true));
   }
   $('file').addEventListener('change', (e) => readFile(e.target.files[0]));
   document.addEventListener('dragover', (e) => { e.preventDefault(); body.classList.add('dragging'); });
@@ -978,7 +988,7 @@
   $('device').addEventListener('change', () => {
     if (!lastCapture) return;
     const { name, again } = lastCapture;
-    again().then((bytes) => decode(bytes, name, again), (e) => setStatus("Can't read the capture again: " + e, true));
+    again().then((parts) => decode(parts, name, again), (e) => setStatus("Can't read the capture again: " + e, true));
   });
 
   // A capture that vornlog -w put in the page.
@@ -997,12 +1007,12 @@
     const name = embedded.dataset.name || 'capture';
     if (embedded.dataset.encoding === 'deflate') {
       const again = () => inflate(raw);
-      again().then((bytes) => {
+      again().then((parts) => {
         performance.mark('vornlog-inflated');
-        decode(bytes, name, again);
+        decode(parts, name, again);
       }, (e) => setStatus('The embedded capture is damaged: ' + e, true));
     } else {
-      decode(raw.slice(), name, () => Promise.resolve(raw.slice()));
+      decode([raw.slice()], name, () => Promise.resolve([raw.slice()]));
     }
   } else {
     timeline.reset();

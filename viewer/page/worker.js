@@ -84,11 +84,17 @@ function withTexts(M, texts, f) {
 async function decode(M, asked, began) {
   const { name, device } = asked;
   stopRunning(M);
-  // The capture goes into the module's memory; its buffer here is let go.
-  const room = M.vornlog_capture(asked.bytes.byteLength) >>> 0;
-  if (!room) throw new Error('the decoder has no memory left for a capture of ' + asked.bytes.byteLength + ' bytes');
-  bytesOf(M).set(new Uint8Array(asked.bytes), room);
-  asked.bytes = null;
+  // The capture's parts go into the module's memory, one after the other;
+  // their buffers here are let go.
+  const size = asked.parts.reduce((sum, part) => sum + part.byteLength, 0);
+  let at = M.vornlog_capture(size) >>> 0;
+  if (!at) throw new Error('the decoder has no memory left for a capture of ' + size + ' bytes');
+  const heap = bytesOf(M);
+  for (const part of asked.parts) {
+    heap.set(new Uint8Array(part), at);
+    at += part.byteLength;
+  }
+  asked.parts = null;
   postMessage({ type: 'progress', pass: 1, share: 0 });
   const loaded = performance.now();
   const status = withTexts(M, [name, device || ''], (n, d) => M.vornlog_decode(n, d));
