@@ -93,8 +93,8 @@ bool sameFile(std::FILE* a, std::FILE* b);
 // it leads to that file, or to nothing yet.
 bool nameLeadsElsewhere(std::FILE* open, const std::string& name);
 
-// The two file errors of the console, completed by the file's name.
-inline constexpr char kCantRead[] = "Can't read the file: ";
+// The console's error for a dest file that cannot be written, completed by
+// its name (that of a dump file that cannot be read: capture/dump_input.h).
 inline constexpr char kCantWrite[] = "Can't write to file: ";
 
 // Writes a message (UTF-8) on standard error. A Windows console gets it as

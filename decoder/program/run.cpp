@@ -10,7 +10,7 @@
 #include "dump_stream.h"
 #include "capture/instruction_filter.h"
 #include "capture/source.h"
-#include "dump_input.h"
+#include "capture/dump_input.h"
 #include "help.h"
 #include "base/out.h"
 #include "output/report.h"

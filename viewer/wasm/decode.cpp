@@ -24,7 +24,7 @@
 
 #include "analysis/message_columns.h"
 #include "base/out.h"
-#include "base/platform.h" // the console's texts only: no platform call is linked
+#include "capture/dump_input.h"
 #include "capture/input.h"
 #include "capture/source.h"
 #include "capture/usb_capture.h"
@@ -32,7 +32,6 @@
 #include "output/json_lines.h"
 #include "output/progress.h"
 #include "output/summary.h"
-#include "program/dump_input.h"
 
 using namespace vornlog;
 

@@ -6,10 +6,14 @@
 #include <string>
 
 #include "base/out.h"
-#include "capture/source.h"
-#include "capture/usb_source.h"
+#include "source.h"
+#include "usb_source.h"
 
 namespace vornlog {
+
+// The console's error for a dump file that cannot be read, completed by its
+// name.
+inline constexpr char kCantRead[] = "Can't read the file: ";
 
 // The dump file of a run, whatever its kind, told by its first bytes: a
 // text dump or a USB capture. A USB capture is read ahead until its device

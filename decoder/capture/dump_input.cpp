@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "base/platform.h"
-
 namespace vornlog {
 
 namespace {
