@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/deps.sh dpkg-dev g++-mingw-w64-x86-64 tshark emscripten python3
+bash scripts/deps.sh --wasm dpkg-dev g++-mingw-w64-x86-64 tshark python3
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
