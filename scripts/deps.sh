@@ -5,7 +5,9 @@
 set -euo pipefail
 
 # locales: the French locale that the speed test builds comes from it.
-packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev locales)
+# libcpp-httplib-dev and pkgconf: the live viewer's HTTP server (vornlog -l)
+# and the flags its library was built with.
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev locales libcpp-httplib-dev pkgconf)
 missing=()
 for p in "${packages[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
