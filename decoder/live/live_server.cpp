@@ -552,9 +552,9 @@ struct VornlogLive {
 
     // The capture's bytes from ?from=N of the capture begun as ?start=S
     // (from its beginning when it began again since), in frames: a kind
-    // ('B' bytes, 'Q' the input is quiet, 'E' the input ended, with where
-    // its page was saved), the payload's length (4 bytes, little-endian)
-    // and the payload. The response's headers give the capture's start and
+    // ('B' bytes, 'Q' the input has been quiet for a second, 'E' the input
+    // ended, with where its page was saved), the payload's length (4
+    // bytes, little-endian) and the payload. The response's headers give the capture's start and
     // the offset its bytes begin at.
     void stream(const httplib::Request& req, httplib::Response& res)
     {
@@ -566,10 +566,9 @@ struct VornlogLive {
         res.set_header("X-Capture-From", std::to_string(from));
         struct Place {
             std::uint64_t offset;
-            bool quietSaid = false;
             std::vector<char> frame;
         };
-        auto place = std::make_shared<Place>(Place{from, false, {}});
+        auto place = std::make_shared<Place>(Place{from, {}});
         ++streams;
         res.set_chunked_content_provider(
             "application/octet-stream",
@@ -580,11 +579,10 @@ struct VornlogLive {
                 switch (capture.next(start, place->offset, frame.data() + 5, kFrameBytes, got, kQuietMs)) {
                 case CaptureStore::Next::Bytes:
                     place->offset += got;
-                    place->quietSaid = false;
                     return sendFrame(sink, 'B', frame, got);
                 case CaptureStore::Next::Quiet:
-                    if (place->quietSaid) return true;
-                    place->quietSaid = true;
+                    // Said again every quiet second: a page that left is
+                    // found out by the write, and its connection freed.
                     return sendFrame(sink, 'Q', frame, 0);
                 case CaptureStore::Next::Ended: {
                     const std::string saved = capture.saved();

@@ -195,34 +195,6 @@ def limits(live, capture_size):
     got = raw_exchange(port, many)
     check(not got.startswith(b"HTTP/1.1 200"), f"640 headers of 100 bytes were served: {got[:60]!r}")
 
-    # 100 connections at once, each asking for the page: at most 16 are
-    # served, the others are closed at once; then the server answers again.
-    socks = []
-    for _ in range(100):
-        s = socket.create_connection(("127.0.0.1", port), timeout=LIMIT)
-        s.sendall(f"HEAD /{token}/ HTTP/1.1\r\nHost: {host}\r\n\r\n".encode())
-        socks.append(s)
-    served = 0
-    for s in socks:
-        try:
-            if s.recv(12).startswith(b"HTTP/1.1 200"):
-                served += 1
-        except OSError:
-            pass
-    check(1 <= served <= 16, f"{served} of 100 connections at once were served")
-    for s in socks:
-        s.close()
-    deadline = time.monotonic() + LIMIT
-    while True:
-        try:
-            if request(port, "HEAD", f"/{token}/", host)[0] == 200:
-                break
-        except OSError:
-            pass
-        if time.monotonic() > deadline:
-            check(False, "the server did not answer again after 100 connections")
-            break
-
     # A client that asks for the stream and never reads: its stream is cut
     # (the connection reset) while the others are answered.
     stalled = socket.socket()
@@ -241,6 +213,43 @@ def limits(live, capture_size):
             cut = bool(events & (select.POLLERR | select.POLLHUP | select.POLLRDHUP))
     check(cut, "the stream of a client that never reads was not cut")
     stalled.close()
+
+
+def crowd(live):
+    """100 connections at once, each asking for the stream of a followed
+    capture (which goes on until Ctrl-C): at most 16 are served, the others
+    are closed at once; once they are all closed, the server answers
+    again."""
+    port, token, host = live.port, live.token, f"127.0.0.1:{live.port}"
+    socks = []
+    for _ in range(100):
+        s = socket.create_connection(("127.0.0.1", port), timeout=LIMIT)
+        try:
+            s.sendall(f"GET /{token}/capture?start=0&from=0 HTTP/1.1\r\nHost: {host}\r\n\r\n".encode())
+        except OSError:
+            pass
+        socks.append(s)
+    served = 0
+    for s in socks:
+        try:
+            if s.recv(12).startswith(b"HTTP/1.1 200"):
+                served += 1
+        except OSError:
+            pass
+    print(f"{served} of 100 connections at once were served")
+    check(1 <= served <= 16, f"{served} of 100 connections at once were served")
+    for s in socks:
+        s.close()
+    deadline = time.monotonic() + LIMIT
+    while True:
+        try:
+            if request(port, "HEAD", f"/{token}/", host)[0] == 200:
+                break
+        except OSError:
+            pass
+        if time.monotonic() > deadline:
+            check(False, "the server did not answer again after 100 connections")
+            break
 
 
 def main():
@@ -309,6 +318,7 @@ def main():
         with open(followed, "wb") as f:
             f.write(lines)
         live = Live(vornlog, ["-n", "-f", "-l", followed, "followed.html"], folder)
+        crowd(live)
         stream = http.client.HTTPConnection("127.0.0.1", live.port, timeout=LIMIT)
         stream.request("GET", f"/{live.token}/capture?start=0&from=0")
         response = stream.getresponse()
