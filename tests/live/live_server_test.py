@@ -252,6 +252,36 @@ def crowd(live):
             break
 
 
+def shown(live, vornlog, capture, folder):
+    """The page served, in Debian's headless Chromium: every message of the
+    capture read so far decoded, as many as -j writes, and no error in the
+    browser's console (its policy lets the page's own parts in)."""
+    try:
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "viewer"))
+        from browser import Browser
+    except ImportError as e:
+        check(False, f"no headless Chromium through selenium (Debian: chromium chromium-driver python3-selenium): {e}")
+        return
+    jsonl = subprocess.run([vornlog, "-n", "-q", "-j", capture, "-"], capture_output=True, check=True).stdout
+    browser = Browser(folder)
+    try:
+        driver = browser.driver
+        driver.get(live.url)
+        deadline = time.monotonic() + 10 * LIMIT
+        state = None
+        while time.monotonic() < deadline and state not in ("ready", "failed"):
+            state = driver.execute_script("return document.body.dataset.state")
+            time.sleep(0.1)
+        messages = driver.execute_script("return document.body.dataset.messages")
+        expected = str(jsonl.count(b"\n"))
+        check(state == "ready" and messages == expected,
+              f"the page in Chromium: {state}, {messages} messages, not {expected}")
+        problems = [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+        check(not problems, f"the page's console: {problems}")
+    finally:
+        browser.quit()
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
@@ -261,7 +291,7 @@ def main():
         lines = open(sample, "rb").read()
         capture = os.path.join(folder, "long.txt")
         with open(capture, "wb") as f:
-            while f.tell() < 24 << 20:
+            while f.tell() < 12 << 20:
                 f.write(lines)
         data = open(capture, "rb").read()
         subprocess.run([vornlog, "-n", "-q", "-w", capture, os.path.join(folder, "w.html")], check=True)
@@ -295,6 +325,9 @@ def main():
         check(embedded and base64.b64decode(embedded.group(1)) == data, "the page's capture")
         status, headers, body = request(live.port, "HEAD", f"/{live.token}/", host)
         check(status == 200 and body == b"", "HEAD")
+
+        # The page in headless Chromium: it decodes the capture it carries.
+        shown(live, vornlog, capture, folder)
 
         refusals(live)
         limits(live, len(data))
