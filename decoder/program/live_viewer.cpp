@@ -32,7 +32,7 @@ const LiveViewer::Module* loadServer(std::string& problem)
 {
 #ifdef _WIN32
     // The HTTP library comes from Debian's package, built for Linux only.
-    problem = "the Windows build has no live viewer (docs/live.md says why)";
+    problem = "the Windows build has none (docs/live.md says why)";
     return nullptr;
 #endif
     static LiveViewer::Module module;
@@ -62,7 +62,7 @@ const LiveViewer::Module* loadServer(std::string& problem)
         }
         why = place + " lacks a function";
     }
-    problem = "the live viewer's server " + name + ": " + why;
+    problem = name + ": " + why;
     return nullptr;
 }
 

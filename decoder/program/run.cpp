@@ -253,7 +253,7 @@ int writeLive(const Options& options, std::string_view page, Out& console, std::
         if (portTaken)
             complain(console, "Can't listen on port ", std::to_string(options.port));
         else
-            complain(console, "Can't start ", problem);
+            complain(console, "Can't start the live viewer: ", problem);
         return 1;
     }
     // The address goes to standard output even in a quiet run (to standard
