@@ -519,7 +519,9 @@ struct VornlogLive {
     // The page with the capture read so far in it.
     void page(httplib::Response& res)
     {
-        const auto [start, size] = capture.now();
+        const auto now = capture.now();
+        const std::uint64_t start = now.first;
+        const std::uint64_t size = now.second;
         struct Place {
             std::uint64_t offset = 0;
             int part = 0; // the head, the capture, the tail
@@ -558,7 +560,9 @@ struct VornlogLive {
     // the offset its bytes begin at.
     void stream(const httplib::Request& req, httplib::Response& res)
     {
-        const auto [start, size] = capture.now();
+        const auto now = capture.now();
+        const std::uint64_t start = now.first;
+        const std::uint64_t size = now.second;
         std::uint64_t from = 0;
         if (req.has_param("start") && req.has_param("from") && number(req.get_param_value("start")) == start)
             from = std::min(number(req.get_param_value("from")), size);
