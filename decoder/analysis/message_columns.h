@@ -26,7 +26,7 @@ namespace vornlog {
 enum MessageMark : std::uint8_t {
     kMarkRefusal = 1,     // a Data reply "buffer full, data not stored"
     kMarkNoReply = 2,     // a PC message that got no reply
-    kMarkStop = 4,        // a Stop message
+    kMarkStop = 4,        // a PC Stop message, but for one that asks for the status
     kMarkOtherStatus = 8, // a Data reply that neither stored nor refused
     kMarkErrors = 16,     // a message whose decoding gives errors
 };

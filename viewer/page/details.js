@@ -29,16 +29,21 @@ function renderDetails(i) {
     name.className = 'name';
     name.textContent = f.name;
     el.appendChild(name);
-    if (f.raw !== undefined) {
+    // A field shows only what the message holds: its raw value, its text
+    // (after an arrow when both are there); a null in the JSON line is
+    // nothing to show, and its attribute is absent.
+    const hasRaw = f.raw !== null && f.raw !== undefined;
+    const hasText = f.text !== null && f.text !== undefined;
+    if (hasRaw) {
       el.dataset.raw = String(f.raw);
       const raw = document.createElement('span');
       raw.className = 'raw';
       raw.textContent = ' ' + hex(f.raw) + ' (' + f.raw + ')';
       el.appendChild(raw);
     }
-    if (f.text !== undefined) {
+    if (hasText) {
       el.dataset.text = f.text;
-      el.appendChild(document.createTextNode(' -> ' + f.text));
+      el.appendChild(document.createTextNode((hasRaw ? ' -> ' : ' ') + f.text));
     }
     for (const b of f.bits || []) {
       const bit = document.createElement('div');

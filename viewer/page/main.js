@@ -2,6 +2,21 @@
 // the page by vornlog -w.
 window.addEventListener('resize', () => { timeline.draw(); pathView.draw(); renderList(); });
 
+// Keys to the next marker of a kind (with shift: the previous): e errors,
+// b "buffer full", n no reply, s stops.
+const kMarkKeys = { e: 'errors', b: 'refusal', n: 'noReply', s: 'stop' };
+
+// Selects the next message (step 1) or the previous one (-1) from the
+// selection whose marks hold `bit`, if any.
+function nextMarked(bit, step) {
+  for (let i = selected + step; i >= 0 && i < S.n; i += step) {
+    if (S.marks[i] & bit) {
+      show(i);
+      return;
+    }
+  }
+}
+
 document.addEventListener('keydown', (e) => {
   const typing = e.target instanceof HTMLInputElement || e.target instanceof HTMLSelectElement;
   if (e.key === '/' && !typing) {
@@ -12,7 +27,15 @@ document.addEventListener('keydown', (e) => {
   }
   if (!S || !shown.length) return;
   if (typing && e.key !== 'Enter') return;
-  if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+  const mark = kMarkKeys[e.key.toLowerCase()];
+  if (mark && !e.ctrlKey && !e.altKey && !e.metaKey) {
+    e.preventDefault();
+    nextMarked(S.markBits[mark], e.shiftKey || e.key !== e.key.toLowerCase() ? -1 : 1);
+  } else if (e.key === 'z' || e.key === 'Z') {
+    e.preventDefault();
+    if (e.key === 'z') timeline.zoomToSelection();
+    else timeline.reset();
+  } else if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
     e.preventDefault();
     const k = position(selected);
     const next = k < 0 ? 0 : Math.min(shown.length - 1, Math.max(0, k + (e.key === 'ArrowDown' ? 1 : -1)));

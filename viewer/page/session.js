@@ -90,6 +90,7 @@ function select(i, scroll = true) {
   renderDetails(i);
   if (scroll) scrollToSelected();
   renderList();
+  timeline.reveal(i);
   timeline.draw();
   pathView.draw();
   const hash = '#m=' + S.number[i];
@@ -101,7 +102,11 @@ function fromHash() {
   const m = /^#m=(\d+)$/.exec(location.hash);
   if (!m) return;
   const i = indexOfNumber(Number(m[1]));
-  if (i < 0) return;
+  if (i >= 0) show(i);
+}
+
+// Selects message i, the filters cleared when they hide it.
+function show(i) {
   if (position(i) < 0) {
     // A message the filters hide is shown all the same: they are cleared.
     for (const id of ['f-instructions', 'f-search']) $(id).value = '';
