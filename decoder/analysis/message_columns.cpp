@@ -25,6 +25,7 @@ void MessageColumns::reserve(std::size_t messages)
 {
     for (auto* v : {&number, &time}) v->reserve(messages);
     for (auto* v : {&from, &code, &marks}) v->reserve(messages);
+    partner.reserve(messages);
     delay.reserve(messages);
     buffer.reserve(messages);
     segment.reserve(messages);
@@ -54,6 +55,7 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
     c.from.push_back(pc ? 0 : 1);
     c.code.push_back(code);
     c.marks.push_back(0);
+    c.partner.push_back(-1);
     c.delay.push_back(NAN);
     c.buffer.push_back(-1);
     c.segment.push_back(-1);
@@ -65,8 +67,9 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
         const RequestPairing::Request request{code, index, record.hasTime, record.timeNs};
         if (const auto unanswered = pairing_.request(request)) c.marks[unanswered->at] |= kMarkNoReply;
     } else if (const auto answered = pairing_.reply(code)) {
-        if (answered->timed && record.hasTime)
-            c.delay[index] = static_cast<float>(static_cast<double>(record.timeNs - answered->ns) / 1e6);
+        c.partner[index] = static_cast<std::int32_t>(answered->at);
+        c.partner[answered->at] = static_cast<std::int32_t>(index);
+        if (answered->timed && record.hasTime) c.delay[index] = static_cast<double>(record.timeNs - answered->ns) / 1e6;
     }
 
     if (code != motion::kDataCode) return;

@@ -60,9 +60,10 @@ TEST(MessageColumns, MarksDelaysAndStoredSegmentsOfEachMessage)
     EXPECT_EQ(c.marks, (std::vector<std::uint8_t>{kMarkNoReply, 0, 0, 0, kMarkRefusal, 0, 0, 0, kMarkOtherStatus,
                                                   kMarkNoReply, kMarkStop | kMarkErrors | kMarkNoReply}));
     for (int i : {0, 1, 3, 5, 7, 9, 10}) EXPECT_TRUE(std::isnan(c.delay[i])) << i;
-    EXPECT_FLOAT_EQ(c.delay[2], 2.5f);
-    EXPECT_FLOAT_EQ(c.delay[4], 1.0f);
-    EXPECT_FLOAT_EQ(c.delay[8], 2.0f);
+    EXPECT_DOUBLE_EQ(c.delay[2], 2.5);
+    EXPECT_DOUBLE_EQ(c.delay[4], 1.0);
+    EXPECT_DOUBLE_EQ(c.delay[8], 2.0);
+    EXPECT_EQ(c.partner, (std::vector<std::int32_t>{-1, 2, 1, 4, 3, 6, 5, 8, 7, -1, -1}));
     EXPECT_EQ(c.buffer, (std::vector<std::int8_t>{-1, -1, -1, -1, 100, -1, 85, -1, 85, -1, -1}));
     EXPECT_EQ(c.segment, (std::vector<std::int32_t>{-1, -1, -1, -1, 2, -1, 3, -1, 3, -1, -1}));
 

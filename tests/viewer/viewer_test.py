@@ -13,6 +13,7 @@ network request.
     viewer_test.py VORNLOG EMPTY_PAGE EXAMPLES_DIR RANDOM_CAPTURES_PY
 """
 import base64
+from decimal import Decimal, ROUND_HALF_UP
 import zlib
 import json
 import random
@@ -110,7 +111,10 @@ const out = [];
       }
     }
     const row = document.querySelector('#list .row.selected');
-    out.push({ number: box.dataset.message, fields, errors,
+    const pairing = {};
+    for (const key of ['request', 'delay', 'reply']) if (key in box.dataset) pairing[key] = box.dataset[key];
+    if ('unanswered' in box.dataset) pairing.unanswered = true;
+    out.push({ number: box.dataset.message, fields, errors, pairing,
                shown: box.textContent + ' / ' + (row && row.dataset.number === String(n) ? row.textContent : '') });
   }
   done(out);
@@ -118,7 +122,32 @@ const out = [];
 """
 
 
-def expected(o):
+def pairing_of(objects):
+    """Each message's request and reply by the summary's rule: a PC message
+    is answered by the first controller message of its code before the next
+    PC message; the delay in ms, three decimals, from the times' exact
+    nanoseconds (rounded as the browser's toFixed rounds the same double)."""
+    ns = lambda o: int(Decimal(repr(o["t"])) * 10**9)
+    out = {o["number"]: {} for o in objects}
+    waiting = None
+    for o in objects:
+        if o["from"] == "PC":
+            if waiting:
+                out[waiting["number"]]["unanswered"] = True
+            waiting = o
+        elif waiting and o["code"] == waiting["code"]:
+            out[o["number"]]["request"] = str(waiting["number"])
+            out[waiting["number"]]["reply"] = str(o["number"])
+            if o["t"] is not None and waiting["t"] is not None:
+                delay = Decimal((ns(o) - ns(waiting)) / 1e6).quantize(Decimal("0.001"), rounding=ROUND_HALF_UP)
+                out[o["number"]]["delay"] = str(delay)
+            waiting = None
+    if waiting:
+        out[waiting["number"]]["unanswered"] = True
+    return out
+
+
+def expected(o, pairing=None):
     fields = []
     for f in o["fields"]:
         e = {"name": f["name"]}
@@ -131,7 +160,7 @@ def expected(o):
             e["bits"] = [[str(b["bit"]), str(b["value"]), b["text"]] for b in f["bits"]]
         fields.append(e)
     errors = [e["text"] if isinstance(e, dict) else e for e in o["errors"]]
-    return {"number": str(o["number"]), "fields": fields, "errors": errors}
+    return {"number": str(o["number"]), "fields": fields, "errors": errors, "pairing": (pairing or {}).get(o["number"], {})}
 
 
 def compare_details(what, objects, firefox=None):
@@ -148,6 +177,7 @@ def compare_details(what, objects, firefox=None):
         driver.set_script_timeout(600)
         got = driver.execute_async_script(READ_ALL, [o["number"] for o in objects])
     wrong = 0
+    pairing = pairing_of(objects)
     for o, g in zip(objects, got):
         # No "null" on the screen (details, list row) that the message's
         # own texts do not hold.
@@ -158,10 +188,11 @@ def compare_details(what, objects, firefox=None):
             if wrong <= 3:
                 fail(f"{what}: message {o['number']}: the page shows a null: {shown!r}")
             continue
-        if g != expected(o):
+        if g != expected(o, pairing):
             wrong += 1
             if wrong <= 3:
-                fail(f"{what}: message {o['number']}: the page shows {json.dumps(g)}, vornlog -j {json.dumps(expected(o))}")
+                fail(f"{what}: message {o['number']}: the page shows {json.dumps(g)}, "
+                     f"vornlog -j {json.dumps(expected(o, pairing))}")
     if wrong > 3:
         fail(f"{what}: {wrong} messages differ in all")
     rows = (firefox.script if firefox else driver.execute_script)(
@@ -298,20 +329,6 @@ def selected_number(d):
     return int(box[0].get_attribute("data-message")) if box else None
 
 
-def unanswered_requests(objects):
-    """PC messages without a reply: no controller message of their code
-    before the next PC message."""
-    unanswered, waiting = [], None
-    for o in objects:
-        if o["from"] == "PC":
-            if waiting:
-                unanswered.append(waiting["number"])
-            waiting = o
-        elif waiting and o["code"] == waiting["code"]:
-            waiting = None
-    return unanswered + ([waiting["number"]] if waiting else [])
-
-
 def field_text(o, name):
     return next((f["text"] or "" for f in o["fields"] if f["name"] == name), "")
 
@@ -322,7 +339,7 @@ marked = {
     "e": [o["number"] for o in objects if o["errors"]],
     "b": [o["number"] for o in objects if o["code"] == 0x44 and o["from"] == "QMR5V"
           and field_text(o, "ST").startswith("Buffer full")],
-    "n": unanswered_requests(objects),
+    "n": [n for n, p in pairing_of(objects).items() if p.get("unanswered")],
     "s": [o["number"] for o in objects if o["code"] == 0x53 and o["from"] == "PC" and field_text(o, "CMD") != "Get status"],
 }
 marker = driver.execute_script("""

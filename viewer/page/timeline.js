@@ -9,7 +9,7 @@ const timeline = (() => {
   // pixel column, the first message marked there, or -1.
   let markers = null;
   const pad = { l: 44, r: 44, t: 8, b: 34 };
-  const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#c77800',
+  const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#00838f',
     error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', selected: '#e0245e' };
 
   function reset() {
