@@ -29,6 +29,7 @@ try:
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.common.exceptions import TimeoutException
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
     print("SKIP: python3-selenium is not installed")
@@ -378,6 +379,32 @@ for key in "bNnsSeBEb":
         WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
     except TimeoutException:
         fail(f"timeline: key {key!r} from #{at} selected #{selected_number(driver)}, not #{want}")
+
+# The instruction filter by name, a name it does not know, Esc; the list's
+# End and Home; an unknown #m= number said on the page.
+open_page(page_of(sample), "#m=99999")
+note = driver.find_elements(By.CSS_SELECTOR, "#details [data-unknown-message]")
+if not note or note[0].get_attribute("data-unknown-message") != "99999" or "99999" not in note[0].text:
+    fail(f"#m=99999: the page does not say that no message has that number: {driver.find_element(By.ID, 'details').text!r}")
+objects = native_json(sample)
+count = lambda: driver.find_element(By.ID, "f-count").text
+for text, want in (("Data", f"{sum(o['code'] == 0x44 for o in objects)} of {len(objects)} messages"),
+                   ("Buffer Management, S", f"{sum(o['code'] in (0x42, 0x53) for o in objects)} of {len(objects)} messages"),
+                   ("Dta", "no instruction \"a\" (letters, codes or names)")):
+    driver.execute_script("const e = document.getElementById('f-instructions'); e.value = arguments[0];"
+                          "e.dispatchEvent(new Event('input'));", text)
+    if count() != want:
+        fail(f"instruction filter {text!r}: {count()!r}, not {want!r}")
+driver.find_element(By.ID, "f-instructions").send_keys(Keys.ESCAPE)
+if count() != f"{len(objects)} messages" or driver.find_element(By.ID, "f-instructions").get_attribute("value"):
+    fail(f"Esc: the filters are not cleared: {count()!r}")
+for key, want in ((Keys.END, objects[-1]["number"]), (Keys.HOME, objects[0]["number"])):
+    ActionChains(driver).send_keys(key).perform()
+    try:
+        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
+    except TimeoutException:
+        fail(f"list: {key!r} selected #{selected_number(driver)}, not #{want}")
+print("ok: #m= of no message, the instruction filter by name, Esc, End and Home")
 
 # The empty page, given the sample through its file input; #m= given
 # before the capture is there selects once it is decoded.

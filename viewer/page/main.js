@@ -17,12 +17,23 @@ function nextMarked(bit, step) {
   }
 }
 
+// The list's keys, as steps among the messages shown (2: a page; the
+// largest: to either end).
+const kListSteps = { ArrowDown: 1, ArrowUp: -1, PageDown: 2, PageUp: -2, End: Infinity, Home: -Infinity };
+
 document.addEventListener('keydown', (e) => {
   const typing = e.target instanceof HTMLInputElement || e.target instanceof HTMLSelectElement;
   if (e.key === '/' && !typing) {
     e.preventDefault();
     $('f-search').focus();
     $('f-search').select();
+    return;
+  }
+  if (e.key === 'Escape' && S) {
+    // The search, the filters and the range cleared: every message again.
+    e.preventDefault();
+    clearFilters();
+    if (typing) e.target.blur();
     return;
   }
   if (!S || !shown.length) return;
@@ -35,10 +46,13 @@ document.addEventListener('keydown', (e) => {
     e.preventDefault();
     if (e.key === 'z') timeline.zoomToSelection();
     else timeline.reset();
-  } else if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+  } else if (kListSteps[e.key]) {
+    // Up and Down: a row; PageUp and PageDown: a list's height; Home, End.
     e.preventDefault();
     const k = position(selected);
-    const next = k < 0 ? 0 : Math.min(shown.length - 1, Math.max(0, k + (e.key === 'ArrowDown' ? 1 : -1)));
+    const page = Math.max(1, Math.floor(list.clientHeight / ROW) - 1);
+    const step = kListSteps[e.key] * (Math.abs(kListSteps[e.key]) === 2 ? page / 2 : 1);
+    const next = k < 0 ? 0 : Math.min(shown.length - 1, Math.max(0, k + step));
     select(shown[next]);
   } else if (e.key === 'Enter') {
     // From the search box: to the list; in the list: the details shown.
