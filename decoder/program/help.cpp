@@ -45,6 +45,9 @@ Other options:
        anew), the old one is read to its end and the new one from its
        start; on standard input or a pipe, as -f
          vornlog -F session.pcapng report.txt
+   --port=N  the live viewer's port (-l); without it the system picks a
+             free one. A port in use: "Can't listen on port N", status 1
+         vornlog -l --port=8080 -f session.pcapng session.html
    -n  no viewer: the dest file is not shown when the run is over
          vornlog -n session.txt report.txt
    -q  quiet: no banner, no progress, no "Done"; errors still go to

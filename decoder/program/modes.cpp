@@ -46,6 +46,15 @@ constexpr RunMode kRunModes[] = {
      "       shows the session in the browser (timeline, tool path, messages,\n"
      "       summary); opened in the default browser unless -n\n"
      "         vornlog -w session.pcapng session.html\n"},
+    {'l', nullptr, false, DestOpening::Served, Viewer::ByType,
+     "   -l  live viewer: while the capture is read (with -f, -F or a pipe, as\n"
+     "       it grows), vornlog serves the viewer page on this computer only\n"
+     "       (127.0.0.1 and ::1) and prints \"Live viewer: \" and its address,\n"
+     "       which holds a secret token; opened in the default browser unless\n"
+     "       -n. At the end of the input (the end of a file without -f, the end\n"
+     "       of a pipe, Ctrl-C) the dest file is written as -w writes it; it\n"
+     "       serves until Ctrl-C\n"
+     "         vornlog -l -f session.pcapng session.html\n"},
 };
 
 } // namespace

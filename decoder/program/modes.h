@@ -37,6 +37,9 @@ enum class DestOpening {
     // When the whole capture is read: the viewer page carries its bytes,
     // which the page decodes itself.
     AfterReading,
+    // As AfterReading, the viewer page served on this computer meanwhile
+    // (the live viewer), until Ctrl-C.
+    Served,
 };
 
 struct RunMode {

@@ -34,13 +34,15 @@ struct Options {
     // -d and -i as given, for the viewer page (-w).
     std::string deviceText;
     std::string keepText;
+    // --port=N: the live viewer's port (-l); 0: the system picks one.
+    int port = 0;
 };
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
 // before them is an option known by its first two characters: a run mode's
 // letter (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
-// -dBUS.ADDR) or -i LIST (also -iLIST). Empty when the usage text must be
+// -dBUS.ADDR), -i LIST (also -iLIST) or --port=N. Empty when the usage text must be
 // shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 
