@@ -28,7 +28,8 @@ if(WIN32)
     install(TARGETS VornlogRun RUNTIME DESTINATION .)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-    ${PROJECT_SOURCE_DIR}/docs/vornlog-jsonl.schema.json DESTINATION .)
+    ${PROJECT_SOURCE_DIR}/docs/vornlog-jsonl.schema.json ${PROJECT_SOURCE_DIR}/docs/vornlog-findings.schema.json
+    ${PROJECT_SOURCE_DIR}/docs/findings.md DESTINATION .)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION examples)
   endif()
@@ -47,7 +48,8 @@ else()
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/vornlog.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vornlog)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-    ${PROJECT_SOURCE_DIR}/docs/vornlog-jsonl.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog)
+    ${PROJECT_SOURCE_DIR}/docs/vornlog-jsonl.schema.json ${PROJECT_SOURCE_DIR}/docs/vornlog-findings.schema.json
+    ${PROJECT_SOURCE_DIR}/docs/findings.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/examples)
   endif()

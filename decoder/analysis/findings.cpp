@@ -702,7 +702,7 @@ struct Engine::State {
                 break;
             case motion::DataEvent::BufferFull:
                 lastControllerFull = true;
-                refusalOpen = true;
+                refusalOpen = lastSentAt.number != 0; // a refusal before any Data message refuses nothing
                 refusedText = lastSent;
                 refusedAt = lastSentAt;
                 storedSinceRefusal = false;

@@ -32,6 +32,11 @@ Run modes (the last one given counts; without one, the report):
        number, sender, time, bytes, instruction, fields (name, raw value,
        meaning, bit rows) and errors, for jq, Python or pandas
          vornlog -j session.txt session.jsonl
+   -e  findings: why the machine stuttered or stopped (the buffer running
+       dry and why, stops, unanswered and refused messages, slow replies),
+       one JSON object per line, each written when it is complete; made
+       from every message, whatever -i says
+         vornlog -e -f session.pcapng - | jq
    -w  viewer page: one HTML file with the capture in it that decodes and
        shows the session in the browser (timeline, tool path, messages,
        summary); opened in the default browser unless -n
@@ -55,6 +60,10 @@ Other options:
        anew), the old one is read to its end and the new one from its
        start; on standard input or a pipe, as -f
          vornlog -F session.pcapng report.txt
+   --fail-on=KINDS  with any mode but -w: end with status 3 when a finding
+       of these kinds was made (a comma list of underrun, stop, no-reply,
+       refused, resend-differs, slow-reply; or any)
+         vornlog --fail-on=underrun,stop -n job.txt summary.txt
    -n  no viewer: the dest file is not shown when the run is over
          vornlog -n session.txt report.txt
    -q  quiet: no banner, no progress, no "Done"; errors still go to
@@ -78,7 +87,10 @@ Files:
 
 Watching a live session:
    A pipe, a terminal or a followed file (-f, -F) is decoded as its bytes come:
-   each message reaches the dest file as soon as it has arrived. Ctrl-C
+   each message reaches the dest file as soon as it has arrived, each
+   finding (-e) within a second of the message that completes it; an
+   underrun or a stop still open after a second is written at once with
+   "ongoing":true, and again when it ends. Ctrl-C
    (or SIGTERM) ends the reading; what was read is written out as at the
    end of a capture (the CSV, the picture, the summary), and the console
    says after which line or packet.
@@ -89,6 +101,8 @@ Exit status:
    1  the usage text was shown, the dump file could not be read (or is a
       damaged capture file), or the dest file could not be written (it is
       the dump file, or the disk is full)
+   3  --fail-on: a finding of the kinds it names was made, in a run that
+      would otherwise end with 0
    130  Ctrl-C cut short the decoding of a file on a disk (interrupting a
         pipe, a terminal, -f or -F ends the run with 0)
 )";

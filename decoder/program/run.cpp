@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "capture/source.h"
 #include "dump_input.h"
 #include "help.h"
+#include "output/findings_lines.h"
 #include "output/json_lines.h"
 #include "base/out.h"
 #include "output/picture.h"
@@ -225,7 +227,8 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
 }
 
 // Whether a mode lists the capture's messages, which -i chooses among; the
-// steps CSV and the picture show the motion, made of every Data message.
+// steps CSV and the picture show the motion, made of every Data message,
+// and the findings are made from every message.
 bool listsMessages(Mode mode) { return mode == Mode::Report || mode == Mode::Summary || mode == Mode::Json; }
 
 // The mode's writer over the records of `in`: -i leaves the other
@@ -243,6 +246,7 @@ void writeMode(const Options& options, MessageSource& in, Out& dest, Out& consol
         break;
     case Mode::Summary: writeSummary(source, dumpIsStdin ? "standard input" : options.dump, dest, progress); break;
     case Mode::Json: writeJsonLines(source, dest, progress); break;
+    case Mode::Findings: readAll(source, progress); break;
     case Mode::Report:
     case Mode::Viewer: writeReport(source, dest, progress); break;
     }
@@ -250,6 +254,8 @@ void writeMode(const Options& options, MessageSource& in, Out& dest, Out& consol
 
 // How the decoding of the capture ended.
 struct Decoded {
+    // The kinds of findings made (a bit each), when they were looked for.
+    unsigned findings = 0;
     bool readError = false;
     bool writeError = false;
     bool interrupted = false;
@@ -264,10 +270,20 @@ Decoded decodeCapture(const Options& options, DumpInput& input, DumpStream& stre
                       std::FILE* consoleFile)
 {
     Decoded result;
-    MessageSource& in = input.source();
     Out out(dest);
     out.escapeControls(isTerminal(dest));
+    // The findings, for -e and --fail-on, are made from every record on
+    // its way to the mode's writer. Live, the capture's clock is taken to
+    // run on with the wall clock while the reading waits.
+    std::optional<FindingsTap> findings;
+    if (options.mode == Mode::Findings || options.failOn) {
+        std::function<FindingsTap::Clock::time_point()> clock;
+        if (stream.live()) clock = [] { return FindingsTap::Clock::now(); };
+        findings.emplace(input.source(), options.mode == Mode::Findings ? &out : nullptr, std::move(clock));
+    }
+    MessageSource& in = findings ? static_cast<MessageSource&>(*findings) : input.source();
     stream.onWait([&] {
+        if (findings) findings->idle(FindingsTap::Clock::now());
         out.flush();
         std::fflush(dest);
         flushConsole(console, consoleFile);
@@ -276,6 +292,10 @@ Decoded decodeCapture(const Options& options, DumpInput& input, DumpStream& stre
     // then, not for every line.
     Progress progress(console, isTerminal(consoleFile));
     writeMode(options, in, out, console, progress);
+    if (findings) {
+        findings->finish();
+        result.findings = findings->kinds();
+    }
     stream.onWait(nullptr);
     progress.finish();
     result.readError = in.readError();
@@ -293,6 +313,26 @@ Decoded decodeCapture(const Options& options, DumpInput& input, DumpStream& stre
     return result;
 }
 
+constexpr std::string_view kFailOn = "--fail-on";
+
+// The kinds of "--fail-on=KINDS": a comma list of kinds of findings, or
+// "any"; none for a missing "=", an empty list or an unknown kind.
+std::optional<unsigned> failOnKinds(std::string_view option)
+{
+    if (option.size() <= kFailOn.size() + 1) return std::nullopt;
+    std::string_view list = option.substr(kFailOn.size() + 1);
+    if (list == "any") return (1u << findings::kKinds) - 1;
+    unsigned kinds = 0;
+    while (true) {
+        const std::size_t comma = list.find(',');
+        const std::optional<findings::Kind> kind = findings::kindNamed(list.substr(0, comma));
+        if (!kind) return std::nullopt;
+        kinds |= 1u << static_cast<unsigned>(*kind);
+        if (comma == std::string_view::npos) return kinds;
+        list.remove_prefix(comma + 1);
+    }
+}
+
 } // namespace
 
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
@@ -301,6 +341,12 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
     Options options;
     for (std::size_t i = 0; i + 2 < args.size(); ++i) {
         const std::string& option = args[i];
+        if (option == kFailOn || option.starts_with(std::string(kFailOn) + "=")) {
+            const std::optional<unsigned> kinds = failOnKinds(option);
+            if (!kinds) return std::nullopt;
+            options.failOn = *kinds;
+            continue;
+        }
         if (option.size() < 2 || option[0] != '-') return std::nullopt;
         if (option[1] == 's')
             options.mode = Mode::Steps;
@@ -318,6 +364,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Json;
         else if (option[1] == 'w')
             options.mode = Mode::Viewer;
+        else if (option[1] == 'e')
+            options.mode = Mode::Findings;
         else if (option[1] == 'f')
             options.follow = true;
         else if (option[1] == 'F')
@@ -435,8 +483,9 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
     if (decoded.interrupted && !stream.live()) return interruptedStatus(console, consoleFile.get());
-    return done(*options, console, consoleFile.get(),
-                options->mode == Mode::Steps || options->mode == Mode::Picture ? Viewer::ByType : Viewer::Text);
+    const int status = done(*options, console, consoleFile.get(),
+                            options->mode == Mode::Steps || options->mode == Mode::Picture ? Viewer::ByType : Viewer::Text);
+    return status == 0 && (decoded.findings & options->failOn) ? kFindingsStatus : status;
 }
 
 } // namespace vornlog
