@@ -306,9 +306,18 @@ struct Engine::State {
 
     // ---- time passing ------------------------------------------------------
 
+    // Whether anything waits for time to pass.
+    bool waiting() const
+    {
+        if (underrun.phase != Underrun::Phase::None || slow.has || refused.has) return true;
+        for (const Open& o : stopsOpen)
+            if (o.has) return true;
+        return false;
+    }
+
     void advance(const Moment& now)
     {
-        if (!now.timed) return;
+        if (!now.timed || !waiting()) return;
         if (underrun.phase == Underrun::Phase::Waiting && underrun.refilled.timed &&
             elapsed(underrun.refilled.ns, now.ns) >= kGroupGap)
             emitUnderrun();
@@ -343,10 +352,10 @@ struct Engine::State {
     }
 
     // Why the buffer ran dry, from the drain window.
-    std::pair<Cause, std::string> why(const Moment& m) const
+    std::pair<Cause, std::string> why(const Moment& m)
     {
         if (!m.timed || !haveOrigin) return {Cause::Unknown, "the capture has no times to tell why"};
-        const std::int64_t silenceMedian = silences.percentile(50), replyMedian = replyDelays.percentile(50);
+        const std::int64_t silenceMedian = silences.median(), replyMedian = replyDelays.median();
         const Window& w = window;
         if (w.silence >= kLong && w.silence >= kSilenceFactor * silenceMedian) {
             if (w.silenceAfterFull)
@@ -562,7 +571,7 @@ struct Engine::State {
         }
         if (code == motion::kDataCode) {
             motion::StoredSegment ignored;
-            segments.feed(Direction::Pc, motion::DataMessage::of(v), ignored);
+            segments.feed(Direction::Pc, dataMessage(v), ignored);
             if (m.timed && !silenceTaken && lastController.timed) {
                 const std::int64_t s = elapsed(lastController.ns, m.ns);
                 silences.add(s);
@@ -633,6 +642,20 @@ struct Engine::State {
         block = Block{storedCount, buf, flag, left, seg, m};
     }
 
+    // What the stored segments need of a Data message or reply: its CMD,
+    // NBR and steps, or its ST (the pulses and steps are all the findings
+    // read of a segment).
+    static motion::DataMessage dataMessage(const FieldValues& v)
+    {
+        motion::DataMessage d;
+        d.st = v.value<motion::kDataStatusSt>();
+        d.segment.cmd = v.value<motion::kDataCmd>();
+        d.segment.nbr = v.signedValue<motion::kDataNbr>();
+        for (int n = motion::kDataSteps.first; n <= motion::kDataSteps.last; ++n)
+            d.segment.steps[n - motion::kDataSteps.first] = motion::stepsOf(v.signedValue<motion::kDataSteps>(n));
+        return d;
+    }
+
     // A status block with BUF 7, or a "buffer full" reply (Data's or
     // Information's).
     static bool fullBuffer(const FieldValues& v)
@@ -664,7 +687,7 @@ struct Engine::State {
             if (v.instruction()) {
                 auto& of = replyDelaysOf[code];
                 if (!of) of = std::make_unique<TimeHistogram>();
-                const std::int64_t median = of->count() >= kMedianReplies ? of->percentile(50) : 0;
+                const std::int64_t median = of->count() >= kMedianReplies ? of->median() : 0;
                 if (median > 0 && d >= kLong && d >= kSlowReplyFactor * median)
                     burst(slow, Kind::SlowReply, Cause::ControllerDelay, Moment{answered->at, true, answered->ns}, m,
                           "The controller took " + milliseconds(d) + " to answer the " +
@@ -681,7 +704,7 @@ struct Engine::State {
         switch (code) {
         case motion::kDataCode: {
             motion::StoredSegment s;
-            switch (segments.feed(Direction::Controller, motion::DataMessage::of(v), s)) {
+            switch (segments.feed(Direction::Controller, dataMessage(v), s)) {
             case motion::DataEvent::Stored:
                 storedSinceRefusal = true;
                 if (s.segment.endOfData()) {

@@ -21,9 +21,21 @@ void TimeHistogram::add(std::int64_t ns)
     if (count_ == 0 || ns > most_) most_ = ns;
     ++count_;
     const auto us = static_cast<std::uint64_t>(ns / 1000);
-    Bucket& b = bucket_[index(us)];
+    const int i = index(us);
+    Bucket& b = bucket_[i];
     ++b.count;
     b.sum += us;
+    if (i < mid_) ++belowMid_;
+}
+
+std::int64_t TimeHistogram::median()
+{
+    if (count_ == 0) return 0;
+    const std::uint64_t rank = std::max<std::uint64_t>(1, (count_ * 50 + 99) / 100);
+    while (belowMid_ + bucket_[mid_].count < rank) belowMid_ += bucket_[mid_++].count;
+    while (belowMid_ >= rank) belowMid_ -= bucket_[--mid_].count;
+    const Bucket& b = bucket_[mid_];
+    return std::clamp<std::int64_t>(static_cast<std::int64_t>(b.sum / b.count) * 1000, least_, most_);
 }
 
 std::int64_t TimeHistogram::percentile(unsigned percent) const
