@@ -11,7 +11,7 @@
 
 namespace vornlog {
 
-enum class Mode { Report, Steps, Picture, Summary, Json, Viewer, Findings };
+enum class Mode { Report, Steps, Picture, Summary, Json, Viewer, Live, Findings };
 
 struct Options {
     Mode mode = Mode::Report;
@@ -36,6 +36,8 @@ struct Options {
     // --fail-on=KINDS: a bit for each kind of finding (1 << findings::Kind)
     // that makes the run end with kFindingsStatus; 0 without it.
     unsigned failOn = 0;
+    // --port=N: the live viewer's port (-l); 0: the system picks one.
+    int port = 0;
 };
 
 // The exit status of a run that made a finding of a kind --fail-on names.
@@ -44,11 +46,11 @@ inline constexpr int kFindingsStatus = 3;
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
 // before them is an option known by its first two characters: -s, -v, -p, -t,
-// -j, -w or -e (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR
-// (also -dBUS.ADDR) or -i LIST (also -iLIST); or, as a whole word,
-// --fail-on=KINDS (a comma list of kinds of findings, or "any"). Empty when
-// the usage text must be shown. A dump or dest file "-" is standard input or
-// output.
+// -j, -w, -l or -e (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR
+// (also -dBUS.ADDR), -i LIST (also -iLIST) or --port=N; or, as a whole
+// word, --fail-on=KINDS (a comma list of kinds of findings, or "any").
+// Empty when the usage text must be shown. A dump or dest file "-" is
+// standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.
