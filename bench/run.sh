@@ -11,6 +11,7 @@
 #   picture     vornlog -p DUMP SVG
 #   summary     vornlog -t DUMP SUMMARY
 #   json        vornlog -j DUMP JSONL
+#   findings    vornlog -e DUMP FINDINGS
 #   I/O floor   cat DUMP > /dev/null; cat REPORT > COPY   (reading the
 #               capture and writing a report of the same size, nothing else)
 #   awk cut     awk -F'\t' 'length($0) > 40 {print $5}' DUMP > /dev/null
@@ -30,7 +31,8 @@
 #   512 KiB of I/O buffers that a small capture does not fill);
 #   time per line the same at 100,000 and 1,000,000 lines (linear);
 #   summary <= report, summary peak RSS < 16 MiB (1,000,000 lines);
-#   json <= 1.5 x report, json peak RSS < 8 MiB (1,000,000 lines).
+#   json <= 1.5 x report, json peak RSS < 8 MiB (1,000,000 lines);
+#   findings <= summary, findings peak RSS < 8 MiB (1,000,000 lines).
 #   pcapng pipe peak RSS < 8 MiB and no file written but the dest.
 # BASELINE=PATH/TO/vornlog also times another build (say, the one before a
 # change) in every mode, in turns with this one, and prints each mode's
@@ -68,7 +70,8 @@ g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
 # outside the timing, so that every command starts from the same state and
 # none pays for the write-back of another.
 once() {
-  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt" "$out/picture.svg" "$out/summary.txt" "$out/json.jsonl"
+  rm -f "$out/report.txt" "$out/steps.csv" "$out/copy.txt" "$out/picture.svg" "$out/summary.txt" "$out/json.jsonl" \
+    "$out/findings.jsonl"
   sync
   local t0=$EPOCHREALTIME
   /usr/bin/time -f '%M' -o "$out/time.txt" "$@" >/dev/null
@@ -118,6 +121,7 @@ for n in "${sizes[@]}"; do
     once "$vornlog" -t "$dump" "$out/summary.txt"; keep summary
     once "$vornlog" -j "$dump" "$out/json.jsonl"; keep json
     J[$n]=$(stat -c %s "$out/json.jsonl")
+    once "$vornlog" -e "$dump" "$out/findings.jsonl"; keep findings
     once sh -c 'cat "$1" > /dev/null; cat "$2" > "$3"' sh "$dump" "$out/report.keep" "$out/copy.txt"; keep floor
     once awk -F'\t' 'length($0) > 40 {print $5}' "$dump"; keep awk
     once "$vornlog" "$pcapng" "$out/report.txt"; keep pcapng
@@ -137,6 +141,7 @@ for n in "${sizes[@]}"; do
   row picture "$n" "$bytes" "${T[picture,$n]}" "${R[picture,$n]}"
   row summary "$n" "$bytes" "${T[summary,$n]}" "${R[summary,$n]}"
   row json "$n" "$bytes" "${T[json,$n]}" "${R[json,$n]}"
+  row findings "$n" "$bytes" "${T[findings,$n]}" "${R[findings,$n]}"
   row "I/O floor" "$n" "$bytes" "${T[floor,$n]}" "${R[floor,$n]}"
   row "awk cut" "$n" "$bytes" "${T[awk,$n]}" "${R[awk,$n]}"
   echo "           report: $(stat -c %s "$out/report.keep") bytes, picture: ${S[$n]} bytes, JSON Lines: ${J[$n]} bytes"
@@ -178,6 +183,10 @@ r=$(ratio "${T[json,$big]}" "${T[report,$big]}")
 echo "json / report at $big lines:        $r   (target <= 1.5: $(verdict "$r" 1.5))"
 mib=$(awk -v k="${R[json,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
 echo "json peak RSS: $mib MiB at $big lines (target < 8 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 8 ? "held" : "MISSED") }'))"
+r=$(ratio "${T[findings,$big]}" "${T[summary,$big]}")
+echo "findings / summary at $big lines:   $r   (target <= 1: $(verdict "$r" 1))"
+mib=$(awk -v k="${R[findings,$big]}" 'BEGIN { printf "%.2f", k / 1024 }')
+echo "findings peak RSS: $mib MiB at $big lines (target < 8 MiB: $(awk -v m="$mib" 'BEGIN { print (m < 8 ? "held" : "MISSED") }'))"
 r=$(ratio "${T[pcapng,$big]}" "${T[report,$big]}")
 echo "pcapng / text report at $big:      $r   (target <= 1: $(verdict "$r" 1))"
 r=$(ratio "${T[pcapng,$big]}" "${T[usbfloor,$big]}")

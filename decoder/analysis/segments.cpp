@@ -1,5 +1,6 @@
 #include "segments.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "protocol/instructions.h"
@@ -24,6 +25,18 @@ void fromValues(DataMessage& d, const FieldValues& values, std::index_sequence<I
 }
 
 } // namespace
+
+void DataText::keep(std::string_view field)
+{
+    while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) field.remove_suffix(1);
+    size = field.size();
+    std::copy_n(field.data(), std::min(size, kKept), text.data());
+}
+
+bool DataText::operator==(const DataText& other) const
+{
+    return size == other.size && std::equal(text.begin(), text.begin() + std::min(size, kKept), other.text.begin());
+}
 
 DataMessage DataMessage::of(const FieldValues& values)
 {

@@ -11,6 +11,7 @@
 // segment, and SegmentSink keeps just those as the decoders read them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -134,6 +135,17 @@ private:
 // Decodes a Data message (from the PC) or a Data reply (from the
 // controller) into `sink`, with the decoders of the report.
 void decodeData(Direction direction, std::string_view field, SegmentSink& sink);
+
+// A Data message as its data field writes it, enough of it to tell a
+// segment sent again: a copy of the text is cheaper than its bytes.
+struct DataText {
+    static constexpr std::size_t kKept = 256; // a whole capture line
+    std::array<char, kKept> text{};
+    std::size_t size = 0;
+
+    void keep(std::string_view field);
+    bool operator==(const DataText& other) const;
+};
 
 // A segment that the controller confirmed as stored.
 struct StoredSegment {

@@ -141,6 +141,32 @@ bool parseCaptureLine(std::string_view line, CaptureLine& out)
     return true;
 }
 
+bool parseShortCaptureLine(std::string_view line, CaptureLine& out)
+{
+    if (line.size() > kShortLineLength) return false;
+    std::size_t at = line.find('\t');
+    if (at == std::string_view::npos) return false;
+    const std::size_t second = at + 1;
+    at = line.find('\t', second);
+    if (at == std::string_view::npos) return false;
+    const std::string_view direction = line.substr(second, at - second);
+    if (direction != "OUT" && direction != "IN") return false;
+    const std::size_t time = at + 1;
+    at = line.find('\t', time);
+    if (at == std::string_view::npos) return false;
+    const std::size_t timeEnd = at;
+    at = line.find('\t', at + 1);
+    if (at == std::string_view::npos) return false;
+    std::string_view field = line.substr(at + 1);
+    field = field.substr(0, field.find('\t'));
+    auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); };
+    if (field.size() < 2 || !hex(field[0]) || !hex(field[1])) return false;
+    out.direction = direction == "OUT" ? Direction::Pc : Direction::Controller;
+    out.time = line.substr(time, timeEnd - time);
+    out.field = field;
+    return true;
+}
+
 std::string_view timeColumn(std::string_view line)
 {
     // The columns are short: a plain scan beats a call for each tab.

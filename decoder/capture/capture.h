@@ -89,6 +89,12 @@ struct CaptureLine {
 // to hold a message or has no data field (fewer than four tabs).
 bool parseCaptureLine(std::string_view line, CaptureLine& out);
 
+// The same for a line of 40 characters or fewer, which the report and the
+// steps CSV pass over: true when it holds a message all the same, with OUT
+// or IN as its second column and a hex pair at the start of its data
+// field (a one-byte Version or Information request is that short).
+bool parseShortCaptureLine(std::string_view line, CaptureLine& out);
+
 // The third column of a capture line, where the capture tool writes the
 // time: without spaces around it and without the line end.
 std::string_view timeColumn(std::string_view line);

@@ -31,7 +31,8 @@ private:
 
 // -i, the one way every mode that lists messages gets it: the records of
 // `in` with the messages of the instructions left out turned into records
-// without a message, marked `leftOut`: they are counted, not decoded.
+// without a message, marked `leftOut`: they are counted, not listed. Their
+// field stays, for the findings, which are made from every message.
 class FilteredSource final : public ForwardingSource {
 public:
     FilteredSource(MessageSource& in, const InstructionFilter& filter) : ForwardingSource(in), filter_(filter) {}
@@ -40,10 +41,7 @@ public:
     {
         if (!in_.next(record)) return false;
         record.leftOut = record.isMessage && !filter_.keeps(Bytes(record.field).at(0));
-        if (record.leftOut) {
-            record.isMessage = false;
-            record.field = {};
-        }
+        if (record.leftOut) record.isMessage = false;
         return true;
     }
     std::string keptInstructions() const override { return filter_.describe(); }

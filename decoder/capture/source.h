@@ -22,8 +22,13 @@ struct CaptureRecord {
     // filter skips, a packet of another device or another kind).
     bool isMessage = false;
     // A message of an instruction that -i leaves out: no longer a message
-    // (isMessage false, no field), counted as one apart.
+    // (isMessage false; its field stays, for the findings), counted as one
+    // apart.
     bool leftOut = false;
+    // A message on a capture line of 40 characters or fewer: the report
+    // and the steps CSV pass it over, as their length filter always has;
+    // the JSON Lines, the summary, the findings and the viewer read it.
+    bool shortLine = false;
     Direction direction = Direction::Controller;
     // The message as hex pairs, as a capture line writes its data field.
     std::string_view field;
@@ -98,6 +103,8 @@ public:
         record.line = text;
         CaptureLine parsed;
         record.isMessage = parseCaptureLine(text, parsed);
+        record.shortLine = !record.isMessage && parseShortCaptureLine(text, parsed);
+        record.isMessage |= record.shortLine;
         record.direction = parsed.direction;
         record.field = parsed.field;
         if (times_) {

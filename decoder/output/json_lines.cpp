@@ -128,6 +128,9 @@ public:
                                         : std::to_chars(p, p + 20, record.number).ptr;
         p = record.direction == Direction::Pc ? copy(p, ",\"from\":\"PC\"") : copy(p, ",\"from\":\"QMR5V\"");
         p = times(p, record);
+        // A message that the report passes over (a line of 40 characters or
+        // fewer) says so; the key is absent otherwise.
+        if (record.shortLine) p = copy(p, ",\"report\":false");
         if (record.hasDevice) {
             p = copy(p, ",\"device\":\"");
             p = fmt::decimal(p, record.device.bus);
@@ -152,7 +155,7 @@ public:
 
 private:
     // What a message's keys, number, sender, times and device take at most.
-    static constexpr std::size_t kHeadRoom = 224;
+    static constexpr std::size_t kHeadRoom = 240;
 
     char* times(char* p, const CaptureRecord& record)
     {

@@ -183,7 +183,7 @@ void writePicture(MessageSource& in, Out& dest, Progress& progress, std::string_
     CaptureRecord record;
     while (in.next(record)) {
         progress.count();
-        if (!record.isMessage || instructionCode(record.field) != motion::kDataCode) continue;
+        if (!record.isMessage || record.shortLine || instructionCode(record.field) != motion::kDataCode) continue;
         motion::decodeData(record.direction, record.field, data);
         const motion::DataEvent event = segments.feed(record.direction, data.message(), stored);
         if (event != motion::DataEvent::None) picture.add(event, stored);

@@ -51,7 +51,7 @@ void writeReport(MessageSource& in, Out& dest, Progress& progress)
     CaptureRecord record;
     while (!dest.failed() && in.next(record)) {
         progress.count();
-        if (record.isMessage) reportMessage(record.direction, record.field, dest);
+        if (record.isMessage && !record.shortLine) reportMessage(record.direction, record.field, dest);
     }
 }
 

@@ -46,7 +46,7 @@ void writeStepsCsv(MessageSource& in, Out& dest, Out& console, Progress& progres
     CaptureRecord record;
     while (!dest.failed() && in.next(record)) {
         progress.count();
-        if (!record.isMessage || instructionCode(record.field) != kDataCode) continue;
+        if (!record.isMessage || record.shortLine || instructionCode(record.field) != kDataCode) continue;
         decodeData(record.direction, record.field, data);
         if (segments.feed(record.direction, data.message(), stored) == DataEvent::Stored) writeRow(dest, stored);
     }

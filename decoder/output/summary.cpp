@@ -14,7 +14,8 @@ namespace vornlog {
 // The parts of the summary, fed one record after the other.
 struct SessionSummary::Parts {
     Parts(bool textDump, std::string kept)
-        : capture(textDump, std::move(kept)), replies(textDump), errors(textDump), timing(textDump)
+        : capture(textDump, std::move(kept)), replies(textDump), errors(textDump), timing(textDump),
+          findingList(textDump), engine(textDump, false, [this](const findings::Finding& f) { findingList.add(f); })
     {
     }
 
@@ -22,10 +23,20 @@ struct SessionSummary::Parts {
     {
         summary::Tapped t{record, message};
         t.timed = timing.time(record, t.ns);
-        // A message left out (-i) is counted, not decoded; every other is
-        // decoded once, into its values and error kinds.
-        if (!capture.add(t)) return;
-        if (record.isMessage) decodeMessage(record.direction, record.field, message);
+        // A message left out (-i) is counted and seen by the findings alone,
+        // which are made from every message; every other is decoded once,
+        // into its values and error kinds.
+        if (!capture.add(t)) {
+            if (record.leftOut) {
+                decodeMessage(record.direction, record.field, message);
+                engine.feed(record, message);
+            }
+            return;
+        }
+        if (record.isMessage) {
+            decodeMessage(record.direction, record.field, message);
+            engine.feed(record, message);
+        }
         replies.add(t);
         errors.add(t);
         motion.add(t);
@@ -35,12 +46,14 @@ struct SessionSummary::Parts {
     void write(Out& out, std::string_view name, std::string_view format, std::string_view fault)
     {
         replies.finish();
+        engine.finish();
         summary::Row().text("Vornlog session summary").put(out);
         summary::Row().text("=======================").put(out);
         capture.write(out, name, format, fault);
+        findingList.write(out);
         replies.write(out);
         errors.write(out);
-        motion.write(out);
+        motion.write(out, engine.position());
         timing.write(out, capture.messages(), replies);
     }
 
@@ -50,6 +63,8 @@ struct SessionSummary::Parts {
     summary::ErrorCensus errors;
     summary::MotionTally motion;
     summary::Timing timing;
+    summary::FindingList findingList;
+    findings::Engine engine;
 };
 
 SessionSummary::SessionSummary(const MessageSource& in)

@@ -18,8 +18,9 @@ std::size_t DumpStream::read(void* dst, std::size_t n)
         if (kind_ != InputKind::File && !waitForInput(file_, 0)) {
             waiting();
             bool ready = false;
-            while (!(ready = waitForInput(file_, kWaitMs)) && !interruptRequested()) {
-            }
+            // The hook runs again after every wait that found nothing: what
+            // waits for time to pass (a finding) goes out while nothing comes.
+            while (!(ready = waitForInput(file_, kWaitMs)) && !interruptRequested()) waiting();
             if (!ready) continue;
         }
         const long long got = readSome(file_, dst, n);

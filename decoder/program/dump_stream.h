@@ -42,7 +42,8 @@ public:
     // Called when the followed name came to lead to a new file (-F): the
     // old one was read to its end, the new one is read from its start.
     void onReplaced(std::function<void()> hook) { onReplaced_ = std::move(hook); }
-    // Called before every read that may have to wait for bytes.
+    // Called before every read that may have to wait for bytes, and again
+    // every kWaitMs or kFollowMs while it waits.
     void onWait(std::function<void()> hook) { onWait_ = std::move(hook); }
     // A pipe, a terminal or a followed file: its end is not known in advance.
     bool live() const { return kind_ != InputKind::File || follow_; }

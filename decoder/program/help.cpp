@@ -45,6 +45,10 @@ Other options:
        anew), the old one is read to its end and the new one from its
        start; on standard input or a pipe, as -f
          vornlog -F session.pcapng report.txt
+   --fail-on=KINDS  with any mode but -w and -l: end with status 3 when a finding
+       of these kinds was made (a comma list of underrun, stop, no-reply,
+       refused, resend-differs, slow-reply; or any)
+         vornlog --fail-on=underrun,stop -n job.txt summary.txt
    --port=N  the live viewer's port (-l); without it the system picks a
              free one. A port in use: "Can't listen on port N", status 1
          vornlog -l --port=8080 -f session.pcapng session.html
@@ -71,7 +75,10 @@ Files:
 
 Watching a live session:
    A pipe, a terminal or a followed file (-f, -F) is decoded as its bytes come:
-   each message reaches the dest file as soon as it has arrived. Ctrl-C
+   each message reaches the dest file as soon as it has arrived, each
+   finding (-e) within a second of the message that completes it; an
+   underrun or a stop still open after a second is written at once with
+   "ongoing":true, and again when it ends. Ctrl-C
    (or SIGTERM) ends the reading; what was read is written out as at the
    end of a capture (the CSV, the picture, the summary), and the console
    says after which line or packet.
@@ -82,6 +89,8 @@ Exit status:
    1  the usage text was shown, the dump file could not be read (or is a
       damaged capture file), or the dest file could not be written (it is
       the dump file, or the disk is full)
+   3  --fail-on: a finding of the kinds it names was made, in a run that
+      would otherwise end with 0
    130  Ctrl-C cut short the decoding of a file on a disk (interrupting a
         pipe, a terminal, -f or -F ends the run with 0)
 )";

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "output/findings_lines.h"
 #include "output/json_lines.h"
 #include "output/picture.h"
 #include "output/report.h"
@@ -41,6 +42,13 @@ constexpr RunMode kRunModes[] = {
      "       number, sender, time, bytes, instruction, fields (name, raw value,\n"
      "       meaning, bit rows) and errors, for jq, Python or pandas\n"
      "         vornlog -j session.txt session.jsonl\n"},
+    {'e', [](const ModeOutput& o) { readAll(o.messages, o.progress); }, false, DestOpening::BeforeDecoding,
+     Viewer::Text,
+     "   -e  findings: why the machine stuttered or stopped (the buffer running\n"
+     "       dry and why, stops, unanswered and refused messages, slow replies),\n"
+     "       one JSON object per line, each written when it is complete; made\n"
+     "       from every message, whatever -i says\n"
+     "         vornlog -e -f session.pcapng - | jq\n", true},
     {'w', nullptr, false, DestOpening::AfterReading, Viewer::ByType,
      "   -w  viewer page: one HTML file with the capture in it that decodes and\n"
      "       shows the session in the browser (timeline, tool path, messages,\n"

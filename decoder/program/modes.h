@@ -52,6 +52,9 @@ struct RunMode {
     Viewer viewer;
     // Its lines in --help: what it writes, and an example.
     std::string_view help;
+    // The findings go to the dest file: a tap over every record, before
+    // -i, writes each when it is complete; the writer only reads.
+    bool findings = false;
 };
 
 // Every run mode, in the order --help lists them; the first is the one

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "capture/source.h"
 #include "capture/dump_input.h"
 #include "help.h"
+#include "output/findings_lines.h"
 #include "live_viewer.h"
 #include "base/out.h"
 #include "output/report.h"
@@ -296,6 +298,8 @@ void writeMode(const Options& options, const RunMode& mode, MessageSource& in, O
 
 // How the decoding of the capture ended.
 struct Decoded {
+    // The kinds of findings made (a bit each), when they were looked for.
+    unsigned findings = 0;
     bool readError = false;
     bool writeError = false;
     bool interrupted = false;
@@ -310,10 +314,20 @@ Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& in
                       std::FILE* consoleFile)
 {
     Decoded result;
-    MessageSource& in = input.source();
     Out out(dest);
     out.escapeControls(isTerminal(dest));
+    // The findings, for -e and --fail-on, are made from every record on
+    // its way to the mode's writer. Live, the capture's clock is taken to
+    // run on with the wall clock while the reading waits.
+    std::optional<FindingsTap> findings;
+    if (mode.findings || options.failOn) {
+        std::function<FindingsTap::Clock::time_point()> clock;
+        if (stream.live()) clock = [] { return FindingsTap::Clock::now(); };
+        findings.emplace(input.source(), mode.findings ? &out : nullptr, std::move(clock));
+    }
+    MessageSource& in = findings ? static_cast<MessageSource&>(*findings) : input.source();
     stream.onWait([&] {
+        if (findings) findings->idle(FindingsTap::Clock::now());
         out.flush();
         std::fflush(dest);
         flushConsole(console, consoleFile);
@@ -322,6 +336,10 @@ Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& in
     // then, not for every line.
     Progress progress(console, isTerminal(consoleFile));
     writeMode(options, mode, in, out, console, progress);
+    if (findings) {
+        findings->finish();
+        result.findings = findings->kinds();
+    }
     stream.onWait(nullptr);
     progress.finish();
     result.readError = in.readError();
@@ -339,6 +357,26 @@ Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& in
     return result;
 }
 
+constexpr std::string_view kFailOn = "--fail-on";
+
+// The kinds of "--fail-on=KINDS": a comma list of kinds of findings, or
+// "any"; none for a missing "=", an empty list or an unknown kind.
+std::optional<unsigned> failOnKinds(std::string_view option)
+{
+    if (option.size() <= kFailOn.size() + 1) return std::nullopt;
+    std::string_view list = option.substr(kFailOn.size() + 1);
+    if (list == "any") return (1u << findings::kKinds) - 1;
+    unsigned kinds = 0;
+    while (true) {
+        const std::size_t comma = list.find(',');
+        const std::optional<findings::Kind> kind = findings::kindNamed(list.substr(0, comma));
+        if (!kind) return std::nullopt;
+        kinds |= 1u << static_cast<unsigned>(*kind);
+        if (comma == std::string_view::npos) return kinds;
+        list.remove_prefix(comma + 1);
+    }
+}
+
 } // namespace
 
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
@@ -347,6 +385,12 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
     Options options;
     for (std::size_t i = 0; i + 2 < args.size(); ++i) {
         const std::string& option = args[i];
+        if (option == kFailOn || option.starts_with(std::string(kFailOn) + "=")) {
+            const std::optional<unsigned> kinds = failOnKinds(option);
+            if (!kinds) return std::nullopt;
+            options.failOn = *kinds;
+            continue;
+        }
         if (option.size() < 2 || option[0] != '-') return std::nullopt;
         if (const RunMode* mode = findRunMode(option[1]))
             options.mode = mode->letter;
@@ -485,7 +529,8 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
     if (decoded.interrupted && !stream.live()) return interruptedStatus(console, consoleFile.get());
-    return done(*options, console, consoleFile.get(), mode.viewer);
+    const int status = done(*options, console, consoleFile.get(), mode.viewer);
+    return status == 0 && (decoded.findings & options->failOn) ? kFindingsStatus : status;
 }
 
 } // namespace vornlog

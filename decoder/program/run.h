@@ -34,16 +34,24 @@ struct Options {
     // -d and -i as given, for the viewer page (-w).
     std::string deviceText;
     std::string keepText;
+    // --fail-on=KINDS: a bit for each kind of finding (1 << findings::Kind)
+    // that makes the run end with kFindingsStatus; 0 without it.
+    unsigned failOn = 0;
     // --port=N: the live viewer's port (-l); 0: the system picks one.
     int port = 0;
 };
+
+// The exit status of a run that made a finding of a kind --fail-on names.
+inline constexpr int kFindingsStatus = 3;
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
 // before them is an option known by its first two characters: a run mode's
 // letter (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
-// -dBUS.ADDR), -i LIST (also -iLIST) or --port=N. Empty when the usage text must be
-// shown. A dump or dest file "-" is standard input or output.
+// -dBUS.ADDR), -i LIST (also -iLIST) or --port=N; or, as a whole word,
+// --fail-on=KINDS (a comma list of kinds of findings, or "any"). Empty
+// when the usage text must be shown. A dump or dest file "-" is standard
+// input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.

@@ -385,14 +385,13 @@ TEST(UsbCapture, SummaryCountsTheMessagesOfTheTextDumpAndThoseItsFilterSkips)
     };
     EXPECT_EQ(row(usb, "  0x4D M"), row(dump, "  0x4D M"));
     EXPECT_NE(row(dump, "  0x4D M").find(counts(1, 1, 0, 0)), std::string::npos) << dump;
-    // The text dump saw only the reply to the Version request; the USB
-    // capture sees both.
-    EXPECT_NE(row(dump, "  0x56 V").find(counts(0, 1, 0, 1)), std::string::npos) << dump;
+    // The Version request sits on a short line, which the report passes
+    // over; the summary reads it, as the USB capture's.
+    EXPECT_NE(row(dump, "  0x56 V").find(counts(1, 1, 0, 0)), std::string::npos) << dump;
     EXPECT_NE(row(usb, "  0x56 V").find(counts(1, 1, 0, 0)), std::string::npos) << usb;
-    EXPECT_NE(row(dump, "    40 characters or fewer").find(" 1"), std::string::npos) << dump;
-    EXPECT_NE(row(dump, "      of them with OUT or IN").find(" 1"), std::string::npos) << dump;
+    EXPECT_NE(row(dump, "    on lines of 40 characters or fewer").find(" 1  line 1"), std::string::npos) << dump;
     EXPECT_NE(row(usb, "  Messages decoded").find(" 4"), std::string::npos) << usb;
-    EXPECT_NE(row(dump, "  Messages decoded").find(" 3"), std::string::npos) << dump;
+    EXPECT_NE(row(dump, "  Messages decoded").find(" 4"), std::string::npos) << dump;
 }
 
 // A quiet run's console is the null device: the viewer inherits it no

@@ -7,6 +7,8 @@
 // to the next tab or the end of the line's text.
 #pragma once
 
+#include <cctype>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +54,24 @@ inline bool dataField(std::string_view line, bool& pc, std::string_view& field)
     field = line.substr(at);
     field = field.substr(0, field.find('\t'));
     return true;
+}
+
+// A line of 40 characters or fewer that holds a message all the same: OUT
+// or IN as its second column, a hex pair at the start of its fifth. The
+// report passes it over; the summary and the JSON Lines read it.
+inline bool shortMessage(std::string_view line)
+{
+    if (line.size() > 40) return false;
+    std::string_view columns[5];
+    for (int c = 0; c < 5; ++c) {
+        const std::size_t t = line.find('\t');
+        if (t == std::string_view::npos && c < 4) return false;
+        columns[c] = line.substr(0, t);
+        line = t == std::string_view::npos ? std::string_view() : line.substr(t + 1);
+    }
+    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    return (columns[1] == "OUT" || columns[1] == "IN") && columns[4].size() >= 2 && hex(columns[4][0]) &&
+           hex(columns[4][1]);
 }
 
 // The echo line that the report writes for a capture line, or "" when the

@@ -138,7 +138,7 @@ std::string_view summaryCount(std::string_view summary, std::string_view label)
 }
 
 // The session summary of the same capture: it reads every line, and decodes
-// exactly the messages that the report echoes.
+// exactly the messages that the report echoes and those of short lines.
 void checkSummary(std::string_view capture, std::size_t lineCount, std::size_t messageCount)
 {
     std::string summary, console;
@@ -153,7 +153,8 @@ void checkSummary(std::string_view capture, std::size_t lineCount, std::size_t m
     if (summaryCount(summary, "Lines read") != std::to_string(lineCount))
         fail("the summary does not count every capture line", std::to_string(lineCount), summary);
     if (summaryCount(summary, "Messages decoded") != std::to_string(messageCount))
-        fail("the summary does not decode the messages the report echoes", std::to_string(messageCount), summary);
+        fail("the summary does not decode the messages the report echoes and those of short lines",
+             std::to_string(messageCount), summary);
 }
 
 // True when `text` is well-formed UTF-8.
@@ -203,7 +204,8 @@ void checkJsonLines(std::string_view capture, std::size_t messageCount)
         rest.remove_prefix(nl + 1);
     }
     if (count != messageCount)
-        fail("the JSON Lines do not hold the messages the report echoes", std::to_string(messageCount), json);
+        fail("the JSON Lines do not hold the messages the report echoes and those of short lines",
+             std::to_string(messageCount), json);
 }
 
 } // namespace
@@ -244,11 +246,12 @@ void checkReport(std::string_view capture)
     for (const std::string& piece : pieces) joined += piece;
     if (joined != run.dest) fail("the report is not the reports of its lines one after the other", joined, run.dest);
 
-    std::size_t messages = 0;
+    std::size_t messages = 0, shortMessages = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& piece = pieces[i];
         const std::string echo = reference::echoLine(lines[i]);
         messages += !echo.empty();
+        shortMessages += reference::shortMessage(lines[i]);
         if (echo.empty()) {
             if (!piece.empty()) fail("a line without a message writes to the report", lines[i], piece);
             continue;
@@ -258,8 +261,9 @@ void checkReport(std::string_view capture)
         if (piece.back() != '\n') fail("the report of a message ends inside a line", lines[i], piece);
         if (piece.size() > kMaxLineReport) fail("the report of one line is unreasonably long", lines[i]);
     }
-    checkSummary(capture, lines.size(), messages);
-    checkJsonLines(capture, messages);
+    // The summary and the JSON Lines read the messages of short lines too.
+    checkSummary(capture, lines.size(), messages + shortMessages);
+    checkJsonLines(capture, messages + shortMessages);
 }
 
 void checkStepsCsv(std::string_view capture)

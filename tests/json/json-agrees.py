@@ -227,15 +227,30 @@ def check(vornlog, arg):
             fail(where, f"line {n} is not JSON in UTF-8: {e}: {line[:200]!r}")
             return
 
+    keys = ["number", "from", "time", "t", "device", "bytes", "code", "instruction", "fields", "errors"]
+    textual = capture.endswith(".txt")
+    raw = open(capture, "rb").read()
+    dump = capture_lines(raw) if textual else None
+    # A message on a line of 40 characters or fewer is none of the report's:
+    # its object says so, right after t, and its capture line is that short,
+    # with OUT or IN and the message's first pair.
+    passed_over = [o for o in objects if o.get("report") is False]
+    for o in passed_over:
+        at = f"{where} message {o.get('number')}"
+        if list(o)[:5] != ["number", "from", "time", "t", "report"]:
+            fail(at, f"keys {list(o)}")
+        line = dump[o["number"] - 1] if textual and 0 < o["number"] <= len(dump) else b""
+        columns = line.split(b"\t")
+        if not textual or len(line) > 40 or len(columns) < 5 or columns[1] not in (b"OUT", b"IN") or \
+                columns[4][:2].upper().decode("latin-1") != o["bytes"][:2]:
+            fail(at, f"passed over by the report, but its capture line is {line!r}")
+    objects = [o for o in objects if "report" not in o]
+
     messages = read_report(report)
     if len(messages) != len(objects):
         fail(where, f"{len(messages)} messages in the report, {len(objects)} JSON lines")
         return
 
-    keys = ["number", "from", "time", "t", "device", "bytes", "code", "instruction", "fields", "errors"]
-    textual = capture.endswith(".txt")
-    raw = open(capture, "rb").read()
-    dump = capture_lines(raw) if textual else None
     frames = tshark_frames(capture) if not textual and shutil.which("tshark") else None
     first_ns = None
     last_number = 0

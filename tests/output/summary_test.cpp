@@ -158,6 +158,8 @@ TEST(Summary, FollowsTheMotionStreamThroughRefusedAndResentSegments)
               "  End-of-data marks stored                         1\n"
               "  Total pulses of the stored segments            160\n"
               "  Final position in steps                 S1 6  S2 -3  S3 0  S4 0  S5 0\n"
+              // The last status block still held both segments waiting.
+              "  Position reached, estimated             S1 0  S2 0  S3 0  S4 0  S5 0\n"
               "  Buffer fill (BUF of the replies)        least 2 (28%), mean 4.8 (67.9%), most 7 (100%), in 8 replies\n"
               "  Stop messages                                    3\n"
               "         1  Fast stop\n"
@@ -274,25 +276,27 @@ TEST(Summary, ReplyTimeColumnsWidenForTimesOfTenMillionMilliseconds)
     EXPECT_EQ(heading.size(), row.size()) << heading << "\n" << row;
 }
 
-TEST(Summary, CountsTheLinesTheLengthFilterPassesOverAndThoseThatLookLikeMessages)
+TEST(Summary, CountsTheMessagesOnShortLinesAndTheLinesPassedOver)
 {
-    const std::string capture = "1\tOUT\t0\t1\t56\n"     // a Version request, too short for the filter
+    const std::string capture = "1\tOUT\t0\t1\t56\n"     // a Version request, too short for the report
                                 "2\tIN\t0\t1\t56\n"      // and its reply
-                                "\n"
+                                "3\tOUT\t0\t0\t\n"        // no hex pair: no message
                                 "a line longer than forty characters, without any tab\n" +
                                 pc(5, "56");
-    EXPECT_EQ(section(summarize(capture), "Capture", "Messages"),
+    EXPECT_EQ(section(summarize(capture), "Capture", "Findings"),
               "Capture\n"
               "-------\n"
               "  File                                    crafted.txt\n"
               "  Format                                  text dump\n"
               "  Lines read                                       5\n"
-              "  Messages decoded                                 1\n"
-              "  Lines passed over                                4\n"
-              "    40 characters or fewer                         3\n"
-              "      of them with OUT or IN                       2  lines 1, 2\n"
+              "  Messages decoded                                 3\n"
+              "    on lines of 40 characters or fewer             2  lines 1, 2\n"
+              "  Lines passed over                                2\n"
+              "    40 characters or fewer                         1\n"
+              "      of them with OUT or IN                       1  line 3\n"
               "    without a data field                           1\n"
-              "  Note: 2 short lines look like messages; the report passes them over.\n");
+              "  Note: 2 messages sit on lines of 40 characters or fewer: the report and the steps CSV pass them over,"
+              " this summary counts them.\n");
 }
 
 namespace {
@@ -347,7 +351,7 @@ TEST(Summary, CountsPacketsAndReadsTheirTimestampsInAUsbCaptureFile)
         Progress progress(con);
         writeSummary(in, "session.pcapng", out, progress);
     }
-    EXPECT_EQ(section(text, "Capture", "Messages"),
+    EXPECT_EQ(section(text, "Capture", "Findings"),
               "Capture\n"
               "-------\n"
               "  File                                    session.pcapng\n"

@@ -56,6 +56,7 @@ struct Kept {
     Direction direction = Direction::Controller;
     bool hasTime = false;
     bool hasDevice = false;
+    bool shortLine = false; // on a line that the report passes over
     TimeForm timeForm = TimeForm::None;
     int timeDigits = 0;
     UsbDevice device;
@@ -71,6 +72,7 @@ struct Kept {
         k.direction = record.direction;
         k.hasTime = record.hasTime;
         k.hasDevice = record.hasDevice;
+        k.shortLine = record.shortLine;
         k.timeForm = record.timeForm;
         k.timeDigits = record.timeDigits;
         k.device = record.device;
@@ -90,6 +92,7 @@ struct Kept {
         r.timeForm = timeForm;
         r.timeDigits = timeDigits;
         r.hasDevice = hasDevice;
+        r.shortLine = shortLine;
         r.device = device;
         return r;
     }
@@ -166,8 +169,9 @@ private:
 // Room for what a capture of `size` bytes can give at most, taken at once:
 // growing by doubling would leave every smaller copy behind in the
 // module's memory, which never shrinks. (Room that is never written costs
-// the browser nothing.) A text dump's message takes a line of more than
-// 40 characters, a USB capture's a packet of more than 40 bytes.
+// the browser nothing.) A text dump's message nearly always takes a line
+// of more than 40 characters (the few shorter ones grow the columns past
+// this room), a USB capture's a packet of more than 40 bytes.
 void reserveFor(std::size_t bytes)
 {
     if (bytes == 0 || bytes > (std::size_t{1} << 28)) return;

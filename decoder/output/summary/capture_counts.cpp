@@ -28,6 +28,7 @@ bool CaptureCounts::add(const Tapped& t)
     }
     if (t.record.isMessage) {
         ++messages_;
+        if (t.record.shortLine) shortMessages_.add(t.record.number);
         return true;
     }
     ++skipped_;
@@ -53,18 +54,24 @@ void CaptureCounts::write(Out& out, std::string_view name, std::string_view form
     countLine(out, textDump_ ? "Lines read" : "Packets read", records);
     countLine(out, "Messages decoded", static_cast<std::int64_t>(messages_));
     if (textDump_) {
+        const Occurrences& shortMessages = shortMessages_;
+        countLine(out, "  on lines of 40 characters or fewer", static_cast<std::int64_t>(shortMessages.count),
+                  shortMessages.count ? places(shortMessages, textDump_) : std::string_view{});
         countLine(out, "Lines passed over", skipped);
         countLine(out, "  40 characters or fewer", static_cast<std::int64_t>(short_));
         const Occurrences& looking = shortLookingLikeMessages_;
         countLine(out, "    of them with OUT or IN", static_cast<std::int64_t>(looking.count),
                   looking.count ? places(looking, textDump_) : std::string_view{});
         countLine(out, "  without a data field", static_cast<std::int64_t>(withoutField_));
-        if (looking.count)
+        if (shortMessages.count)
             Row()
                 .text("  Note: ")
-                .text(number(static_cast<std::int64_t>(looking.count)))
-                .text(looking.count == 1 ? " short line looks like a message; the report passes it over."
-                                         : " short lines look like messages; the report passes them over.")
+                .text(number(static_cast<std::int64_t>(shortMessages.count)))
+                .text(shortMessages.count == 1
+                          ? " message sits on a line of 40 characters or fewer: the report and the steps CSV pass"
+                            " it over, this summary counts it."
+                          : " messages sit on lines of 40 characters or fewer: the report and the steps CSV pass"
+                            " them over, this summary counts them.")
                 .put(out);
     } else {
         countLine(out, "Packets without a message", skipped);

@@ -16,18 +16,6 @@ constexpr int kStopReasonBits[] = {2, 4, 5, 6, 7};
 
 } // namespace
 
-void DataText::keep(std::string_view field)
-{
-    while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) field.remove_suffix(1);
-    size = field.size();
-    std::copy_n(field.data(), std::min(size, kKept), text.data());
-}
-
-bool DataText::operator==(const DataText& other) const
-{
-    return size == other.size && std::equal(text.begin(), text.begin() + std::min(size, kKept), other.text.begin());
-}
-
 void MotionTally::add(const Tapped& t)
 {
     if (!t.record.isMessage) return;
@@ -106,7 +94,7 @@ void MotionTally::stopState(std::uint8_t state)
     stopState_ = state;
 }
 
-void MotionTally::write(Out& out) const
+void MotionTally::write(Out& out, const findings::Position& where) const
 {
     heading(out, "Motion stream");
     auto count = [&](std::string_view label, std::uint64_t v, std::string_view note = {}) {
@@ -130,6 +118,16 @@ void MotionTally::write(Out& out) const
         row.text("S").text(number(axis + 1)).text(" ").text(number(position_[axis]));
     }
     row.put(out);
+    // Where the tool got to: the last status block's segments still
+    // waiting, and the part of the one under way not done, are left out.
+    Row reached;
+    reached.text("  ").left("Position reached, estimated", kLabel);
+    if (!where.known) reached.text("no status block");
+    for (int axis = 0; axis < 5 && where.known; ++axis) {
+        if (axis) reached.text("  ");
+        reached.text("S").text(number(axis + 1)).text(" ").text(number(where.reached[static_cast<std::size_t>(axis)]));
+    }
+    reached.put(out);
 
     if (fills_ == 0) {
         textLine(out, "Buffer fill (BUF of the replies)", "no Data or Information reply");

@@ -8,6 +8,7 @@
 //   ErrorCensus    the error texts the report writes            "Errors"
 //   MotionTally    the stream of Data segments, fill, stops     "Motion stream"
 //   Timing         the capture's clock and the Data gaps        "Timing"
+//   FindingList    the findings of the engine (analysis/)       "Findings"
 #pragma once
 
 #include <array>
@@ -17,8 +18,10 @@
 #include <string_view>
 #include <utility>
 
+#include "analysis/findings.h"
 #include "analysis/pairing.h"
 #include "analysis/segments.h"
+#include "analysis/time_histogram.h"
 #include "capture/capture.h"
 #include "capture/source.h"
 #include "base/out.h"
@@ -36,10 +39,6 @@ struct Tapped {
     bool timed = false;
     TimeNs ns = 0;
 };
-
-// b - a, held at the ends of the range: a damaged capture file may carry
-// any timestamps at all.
-std::int64_t elapsed(TimeNs a, TimeNs b);
 
 class CaptureCounts {
 public:
@@ -63,40 +62,11 @@ private:
     std::uint64_t messages_ = 0;
     std::uint64_t skipped_ = 0;
     std::uint64_t short_ = 0;
+    // Messages on lines of 40 characters or fewer, which the report passes
+    // over.
+    Occurrences shortMessages_;
     Occurrences shortLookingLikeMessages_;
     std::uint64_t withoutField_ = 0;
-};
-
-// Reply times of one instruction. Least and most are exact; the median and
-// the 95th percentile come from a fixed histogram in microseconds: exact
-// below 32 us, then 32 steps for each doubling. A percentile is the mean of
-// the times in its step, so it is exact when they are all equal (as in a
-// capture that writes milliseconds) and within 1/32 (3.2 %) otherwise.
-class ReplyTimes {
-public:
-    static constexpr int kSteps = 32;
-    static constexpr int kStepBits = 5;
-    static constexpr int kLastDoubling = 40; // 2^41 us, some 25 days; longer times share the last step
-    static constexpr int kBuckets = kSteps + (kLastDoubling - kStepBits + 1) * kSteps;
-
-    void add(std::int64_t ns);
-    std::uint64_t count() const { return count_; }
-    std::int64_t least() const { return least_; }
-    std::int64_t most() const { return most_; }
-    // The time of rank ceil(count * percent / 100), in nanoseconds.
-    std::int64_t percentile(unsigned percent) const;
-
-private:
-    struct Bucket {
-        std::uint64_t count = 0;
-        std::uint64_t sum = 0; // microseconds
-    };
-    static int index(std::uint64_t us);
-
-    std::uint64_t count_ = 0;
-    std::int64_t least_ = 0;
-    std::int64_t most_ = 0;
-    Bucket bucket_[kBuckets]{};
 };
 
 // Messages by instruction code and direction, the PC messages without a
@@ -109,7 +79,7 @@ public:
     void finish();
     void write(Out& out) const;
     // The reply times of `code`; null when none had a time.
-    const ReplyTimes* times(std::uint8_t code) const { return times_[code].get(); }
+    const TimeHistogram* times(std::uint8_t code) const { return times_[code].get(); }
 
 private:
     struct CodeCounts {
@@ -123,7 +93,7 @@ private:
     RequestPairing pairing_;
     CodeCounts codes_[256];
     // Made for a code when its first reply time comes.
-    std::unique_ptr<ReplyTimes> times_[256];
+    std::unique_ptr<TimeHistogram> times_[256];
 };
 
 // The error texts that the report writes, by instruction, direction and
@@ -150,24 +120,14 @@ private:
     std::uint64_t others_ = 0;
 };
 
-// A Data message as its data field writes it, enough of it to tell a
-// segment sent again: a copy of the text is cheaper than its bytes.
-struct DataText {
-    static constexpr std::size_t kKept = 256; // a whole capture line
-    std::array<char, kKept> text{};
-    std::size_t size = 0;
-
-    void keep(std::string_view field);
-    bool operator==(const DataText& other) const;
-};
-
 // The stream of motion segments: what was sent, stored, refused and sent
 // again, the pulses and the final position, the buffer fill, the Stop
 // commands and the stops that the controller reported.
 class MotionTally {
 public:
     void add(const Tapped& t);
-    void write(Out& out) const;
+    // `where`: the position reached, which the findings estimate.
+    void write(Out& out, const findings::Position& where) const;
 
 private:
     void data(const Tapped& t);
@@ -186,7 +146,7 @@ private:
     std::uint64_t resent_ = 0, endSent_ = 0, endStored_ = 0, segmentsStored_ = 0;
     std::int64_t pulses_ = 0;
     std::int64_t position_[5]{};
-    DataText lastSent_, refused_;
+    motion::DataText lastSent_, refused_;
     bool haveSent_ = false, refusedOpen_ = false;
     std::uint64_t fills_ = 0, fillSum_ = 0;
     int fillLeast_ = 0, fillMost_ = 0;
@@ -224,6 +184,24 @@ private:
     std::uint64_t lastDataAt_ = 0;
     std::array<Gap, 5> gaps_{};
     std::size_t gapCount_ = 0;
+};
+
+// The findings as they are made: their counts by kind and cause, and the
+// first kShown of them in the order they were complete (the order -e writes
+// them in).
+class FindingList {
+public:
+    static constexpr std::size_t kShown = 20;
+
+    explicit FindingList(bool textDump) : textDump_(textDump) {}
+    void add(const findings::Finding& f);
+    void write(Out& out) const;
+
+private:
+    bool textDump_;
+    std::uint64_t total_ = 0;
+    std::uint64_t byCause_[findings::kCauses]{};
+    std::array<findings::Finding, kShown> shown_{};
 };
 
 } // namespace vornlog::summary

@@ -116,7 +116,7 @@ void Timing::write(Out& out, std::uint64_t messages, const Replies& replies) con
     };
     std::vector<std::pair<std::uint8_t, Cells>> rows;
     for (int code = 0; code < 256; ++code) {
-        const ReplyTimes* r = replies.times(static_cast<std::uint8_t>(code));
+        const TimeHistogram* r = replies.times(static_cast<std::uint8_t>(code));
         if (!r) continue;
         Cells c{number(static_cast<std::int64_t>(r->count())), milliseconds(r->least()), milliseconds(r->percentile(50)),
                 milliseconds(r->percentile(95)), milliseconds(r->most())};

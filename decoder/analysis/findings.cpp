@@ -1,0 +1,856 @@
+#include "findings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "protocol/instructions.h"
+#include "protocol/motion/motion_fields.h"
+#include "protocol/table/table_fields.h"
+
+namespace vornlog::findings {
+
+namespace {
+
+constexpr std::int64_t kMs = 1'000'000;
+// Episodes of a kind that groups (underrun, slow-reply, refused) less than
+// this apart make one finding.
+constexpr std::int64_t kGroupGap = 500 * kMs;
+// Live: an underrun or a stop open this long is reported as ongoing.
+constexpr std::int64_t kOngoingAfter = 1000 * kMs;
+// A silence or a reply delay stands out when it is this long and this many
+// times the median so far.
+constexpr std::int64_t kLong = 50 * kMs;
+constexpr std::int64_t kSilenceFactor = 5;
+constexpr std::int64_t kReplyFactor = 5;
+// A slow reply: this many times its instruction's median, once the median
+// rests on this many replies.
+constexpr std::int64_t kSlowReplyFactor = 10;
+constexpr std::uint64_t kMedianReplies = 8;
+
+constexpr std::uint8_t kBufferCode = 0x42;
+constexpr std::uint8_t kInformationCode = 0x49;
+constexpr std::uint8_t kStopCode = 0x53;
+constexpr std::uint8_t kTableCode = 0x54;
+constexpr std::uint8_t kResetCode = 0x5A;
+
+constexpr int kFullBuffer = 7;
+constexpr unsigned kStepsInProgress = 1u << 0;         // FLAG bit 0
+constexpr unsigned kEndOfDataProcessed = 1u << 7;      // STOP bit 7
+constexpr unsigned kStopReasons = (1u << 2) | (1u << 4) | (1u << 5) | (1u << 6);
+
+// Buffer Management commands that end a job: reset, source USB, source
+// flash. Stop commands that stop: fast and slow.
+constexpr std::uint32_t kBufferReset = 0x00;
+bool endsJob(std::uint32_t bufferCmd) { return bufferCmd <= 0x02; }
+bool stops(std::uint32_t stopCmd) { return stopCmd == 0x00 || stopCmd == 0x01; }
+
+// The stop bits that make a stop finding, with their cause and words.
+struct StopReason {
+    unsigned bit;
+    Cause cause;
+    std::string_view words;
+};
+constexpr StopReason kStopBits[] = {
+    {1u << 4, Cause::LimitSwitch, "an axis limit switch (STOP bit 4)"},
+    {1u << 5, Cause::Sensor, "the tool sensor (STOP bit 5)"},
+    {1u << 6, Cause::Button, "the PROG/STOP button (STOP bit 6)"},
+    {1u << 2, Cause::Command, "a Stop command (STOP bit 2)"},
+};
+constexpr std::size_t kStopSlots = std::size(kStopBits);
+
+// The stored segments kept for the position estimate: more than a full
+// buffer and the segment under way.
+constexpr std::uint64_t kKeptSegments = 16;
+
+std::string number(std::int64_t v) { return std::to_string(v); }
+
+std::string milliseconds(std::int64_t ns)
+{
+    char text[48];
+    const double ms = static_cast<double>(ns) / 1e6;
+    if (ms >= 10 || ms <= -10)
+        std::snprintf(text, sizeof text, "%.0f ms", ms);
+    else
+        std::snprintf(text, sizeof text, "%.1f ms", ms);
+    return text;
+}
+
+std::string seconds(std::int64_t ns, int digits)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f s", std::clamp(digits, 0, 9), static_cast<double>(ns) / 1e9);
+    return text;
+}
+
+std::string stepsText(const Steps& steps)
+{
+    std::string text;
+    for (int axis = 0; axis < 5; ++axis) {
+        if (axis) text += ' ';
+        text += "S" + number(axis + 1) + " " + number(steps[static_cast<std::size_t>(axis)]);
+    }
+    return text;
+}
+
+std::string_view instructionName(std::uint8_t code)
+{
+    const Instruction* instruction = findInstruction(code);
+    return instruction ? instruction->name : std::string_view("unknown");
+}
+
+} // namespace
+
+std::optional<Kind> kindNamed(std::string_view name)
+{
+    for (int k = 0; k < kKinds; ++k)
+        if (kKindNames[k] == name) return static_cast<Kind>(k);
+    return std::nullopt;
+}
+
+// A message's place: its number and its time, when it has one.
+struct Moment {
+    std::uint64_t number = 0;
+    bool timed = false;
+    TimeNs ns = 0;
+};
+
+struct Engine::State {
+    State(bool textDump, bool live, Report report) : textDump(textDump), live(live), report(std::move(report)) {}
+
+    // ---- the frame -----------------------------------------------------
+
+    bool textDump;
+    bool live;
+    Report report;
+    std::uint64_t nextId = 1;
+    bool haveOrigin = false;
+    TimeNs origin = 0;
+    int digits = 0;
+    Moment last;
+    bool haveLastTime = false;
+    TimeNs lastTime = 0;
+
+    std::string_view unit() const { return textDump ? "line" : "packet"; }
+    std::string place(const Moment& m) const
+    {
+        std::string text = std::string(unit()) + " " + std::to_string(m.number);
+        if (m.timed && haveOrigin) text += " (" + seconds(elapsed(origin, m.ns), 3) + ")";
+        return text;
+    }
+    std::int64_t since(const Moment& m) const { return m.timed && haveOrigin ? elapsed(origin, m.ns) : 0; }
+
+    Finding opened(Kind kind, Cause cause, const Moment& first)
+    {
+        Finding f;
+        f.kind = kind;
+        f.cause = cause;
+        f.first = f.last = first.number;
+        f.timed = first.timed && haveOrigin;
+        f.start = f.end = since(first);
+        return f;
+    }
+    void close(Finding& f, const Moment& m) const
+    {
+        f.last = m.number;
+        if (f.timed && m.timed) f.end = since(m);
+    }
+    void emit(Finding& f)
+    {
+        if (f.id == 0) f.id = nextId++;
+        f.digits = digits;
+        report(f);
+    }
+
+    // ---- medians so far ------------------------------------------------
+
+    TimeHistogram silences;
+    TimeHistogram replyDelays;
+    std::unique_ptr<TimeHistogram> replyDelaysOf[256];
+
+    // ---- request and reply ---------------------------------------------
+
+    RequestPairing pairing;
+    Moment lastController;
+    bool lastControllerFull = false;
+    bool silenceTaken = true;
+
+    // ---- the drain window of an underrun ---------------------------------
+
+    struct Window {
+        std::int64_t silence = 0;
+        Moment silenceFrom;
+        bool silenceAfterFull = false;
+        std::int64_t reply = 0;
+        Moment replyTo;
+        std::uint8_t replyCode = 0;
+        std::int64_t pulses = 0;
+        std::uint64_t segments = 0;
+    } window;
+    bool windowFromJob = false;
+
+    // ---- the job, the stored segments, the status blocks --------------------
+
+    enum class Job { Idle, Starting, Running } job = Job::Idle;
+    motion::StoredSegments segments;
+    motion::DataText lastSent, refusedText;
+    Moment lastSentAt, refusedAt;
+    bool refusalOpen = false;
+    bool storedSinceRefusal = false;
+
+    struct Kept {
+        Steps after{}; // the position once it is done
+        Steps steps{};
+        std::int64_t nbr = 0;
+    };
+    Kept kept[kKeptSegments];
+    std::uint64_t storedCount = 0;
+    Steps stored{};
+    Steps dropped{};
+
+    struct Block {
+        std::uint64_t stored = 0; // segments stored when it came
+        int buf = 0;
+        unsigned flag = 0;
+        std::int64_t left = 0;
+        std::int32_t seg = 0;
+        Moment at;
+    };
+    bool haveBlock = false;
+    Block block;
+    bool haveRate = false;
+    double pulsesPerSecond = 0;
+    unsigned stopState = 0;
+
+    // ---- findings waiting --------------------------------------------------
+
+    struct Open {
+        bool has = false;
+        Finding f;
+        Moment began;
+        bool reportedOngoing = false;
+    };
+    Open stopsOpen[kStopSlots];
+    std::optional<Moment> stopCommand;
+
+    // An underrun: Open while the buffer is dry, Waiting once it refilled
+    // (for a next episode less than kGroupGap away).
+    struct Underrun {
+        enum class Phase { None, Open, Waiting } phase = Phase::None;
+        Finding f;
+        std::string why;
+        std::uint64_t episodes = 0; // refilled so far
+        Moment began;               // of the episode open
+        Moment refilled;            // the end of the last episode that refilled
+        bool reportedOngoing = false;
+    } underrun;
+
+    // Episodes that group (slow replies, refusals of one cause): the finding
+    // waits for kGroupGap to pass after its last one.
+    struct Burst {
+        bool has = false;
+        Finding f;
+        std::string what;
+        Moment lastEnd;
+    };
+    Burst slow, refused;
+
+    // ---- the steps ---------------------------------------------------------
+
+    const Kept* keptAt(std::uint64_t k) const
+    {
+        if (k == 0 || k > storedCount || storedCount - k >= kKeptSegments) return nullptr;
+        return &kept[(k - 1) % kKeptSegments];
+    }
+    Steps positionAfter(std::uint64_t k) const
+    {
+        if (k == 0) return {};
+        if (const Kept* s = keptAt(k)) return s->after;
+        // Older than what is kept: the oldest kept, less its steps.
+        const std::uint64_t oldest = storedCount >= kKeptSegments ? storedCount - kKeptSegments + 1 : 1;
+        const Kept& s = kept[(oldest - 1) % kKeptSegments];
+        Steps p = s.after;
+        for (std::size_t a = 0; a < 5; ++a) p[a] -= s.steps[a];
+        return p;
+    }
+    // The position the last status block shows: the segments it still held
+    // waiting (BUF) are not reached, of the one under way the part done
+    // (from its pulses left); dropped segments (a reset) never are.
+    Steps reached() const
+    {
+        if (!haveBlock) return {};
+        const std::uint64_t held = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(block.buf, 0)),
+                                                           std::min<std::uint64_t>(block.stored, kKeptSegments - 1));
+        const std::uint64_t underWay = block.stored - held;
+        Steps p = positionAfter(underWay == 0 ? 0 : underWay - 1);
+        if (const Kept* s = underWay ? keptAt(underWay) : nullptr) {
+            double done = 1;
+            if (s->nbr > 0 && (block.left > 0 || (block.flag & kStepsInProgress)))
+                done = std::clamp(static_cast<double>(s->nbr - block.left) / static_cast<double>(s->nbr), 0.0, 1.0);
+            for (std::size_t a = 0; a < 5; ++a) p[a] += static_cast<std::int64_t>(static_cast<double>(s->steps[a]) * done);
+        }
+        for (std::size_t a = 0; a < 5; ++a) p[a] -= dropped[a];
+        return p;
+    }
+    void storeSegment(const motion::Segment& segment)
+    {
+        ++storedCount;
+        Kept& k = kept[(storedCount - 1) % kKeptSegments];
+        for (std::size_t a = 0; a < 5; ++a) {
+            k.steps[a] = segment.steps[a];
+            stored[a] += segment.steps[a];
+        }
+        k.after = stored;
+        k.nbr = segment.nbr;
+    }
+
+    // ---- time passing ------------------------------------------------------
+
+    // Whether anything waits for time to pass.
+    bool waiting() const
+    {
+        if (underrun.phase != Underrun::Phase::None || slow.has || refused.has) return true;
+        for (const Open& o : stopsOpen)
+            if (o.has) return true;
+        return false;
+    }
+
+    void advance(const Moment& now)
+    {
+        if (!now.timed || !waiting()) return;
+        if (underrun.phase == Underrun::Phase::Waiting && underrun.refilled.timed &&
+            elapsed(underrun.refilled.ns, now.ns) >= kGroupGap)
+            emitUnderrun();
+        for (Burst* b : {&slow, &refused})
+            if (b->has && b->lastEnd.timed && elapsed(b->lastEnd.ns, now.ns) >= kGroupGap) emitBurst(*b);
+        if (!live) return;
+        if (underrun.phase == Underrun::Phase::Open && !underrun.reportedOngoing && underrun.began.timed &&
+            elapsed(underrun.began.ns, now.ns) >= kOngoingAfter) {
+            underrun.reportedOngoing = true;
+            Finding f = ongoingUnderrun();
+            emit(f);
+            underrun.f.id = f.id;
+        }
+        for (Open& o : stopsOpen)
+            if (o.has && !o.reportedOngoing && o.began.timed && elapsed(o.began.ns, now.ns) >= kOngoingAfter) {
+                o.reportedOngoing = true;
+                Finding f = o.f;
+                f.ongoing = true;
+                close(f, last);
+                f.text = stopText(f, false);
+                emit(f);
+                o.f.id = f.id;
+            }
+    }
+
+    // ---- underruns -----------------------------------------------------------
+
+    void resetWindow()
+    {
+        window = Window{};
+        windowFromJob = false;
+    }
+
+    // Why the buffer ran dry, from the drain window.
+    std::pair<Cause, std::string> why(const Moment& m)
+    {
+        if (!m.timed || !haveOrigin) return {Cause::Unknown, "the capture has no times to tell why"};
+        const std::int64_t silenceMedian = silences.median(), replyMedian = replyDelays.median();
+        const Window& w = window;
+        if (w.silence >= kLong && w.silence >= kSilenceFactor * silenceMedian) {
+            if (w.silenceAfterFull)
+                return {Cause::Refusals, "after the \"buffer full\" reply at " + place(w.silenceFrom) +
+                                             " the PC program waited " + milliseconds(w.silence) +
+                                             " before its next Data message, against a median silence of " +
+                                             milliseconds(silenceMedian)};
+            return {Cause::HostGap, "the PC program sent no Data message for " + milliseconds(w.silence) +
+                                        " after the controller's message at " + place(w.silenceFrom) +
+                                        ", against a median silence of " + milliseconds(silenceMedian)};
+        }
+        if (w.reply >= kLong && w.reply >= kReplyFactor * replyMedian)
+            return {Cause::SlowReplies, "the controller took " + milliseconds(w.reply) + " to answer with its " +
+                                            std::string(instructionName(w.replyCode)) + " reply at " +
+                                            place(w.replyTo) + ", against a median reply of " + milliseconds(replyMedian)};
+        std::string text = "no silence of the PC program nor reply stood out (longest " + milliseconds(w.silence) +
+                           " and " + milliseconds(w.reply) + "): the segments ran out faster than one round trip";
+        if (haveRate && pulsesPerSecond > 0 && w.segments > 0) {
+            const double mean = static_cast<double>(w.pulses) / static_cast<double>(w.segments);
+            text += ", some " + milliseconds(static_cast<std::int64_t>(mean / pulsesPerSecond * 1e9)) +
+                    " each at the " + number(static_cast<std::int64_t>(pulsesPerSecond)) +
+                    " pulses/s the status blocks show";
+        }
+        return {Cause::ShortSegments, text};
+    }
+
+    void underrunEvidence(const Moment& m)
+    {
+        using Phase = Underrun::Phase;
+        if (underrun.phase == Phase::Open) return;
+        const bool joins = underrun.phase == Phase::Waiting && m.timed && underrun.refilled.timed &&
+                           elapsed(underrun.refilled.ns, m.ns) < kGroupGap;
+        if (underrun.phase == Phase::Waiting && !joins) emitUnderrun();
+        if (!joins) {
+            auto [cause, text] = why(m);
+            underrun.f = opened(Kind::Underrun, cause, m);
+            underrun.why = std::move(text);
+            underrun.episodes = 0;
+            underrun.reportedOngoing = false;
+        }
+        underrun.phase = Phase::Open;
+        underrun.began = m;
+    }
+
+    void refill(const Moment& m)
+    {
+        if (underrun.phase != Underrun::Phase::Open) return;
+        ++underrun.episodes;
+        underrun.refilled = m;
+        close(underrun.f, m);
+        if (underrun.f.id == 0) underrun.f.id = nextId++;
+        underrun.phase = Underrun::Phase::Waiting;
+    }
+
+    std::string underrunText(const Finding& f, bool refilled) const
+    {
+        std::string text = "The buffer ran dry at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first));
+        if (f.timed) text += " (" + seconds(f.start, 3) + ")";
+        text += " while a job ran";
+        if (f.count > 1)
+            text += ", " + number(static_cast<std::int64_t>(f.count)) + " times less than 0.5 s apart,";
+        text += refilled ? " and refilled" : " and had not refilled";
+        text += (refilled ? " at " : " by ") + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
+        if (f.timed) text += ", " + seconds(f.end - f.start, 3) + " later";
+        return text + ": " + underrun.why + ".";
+    }
+
+    Finding ongoingUnderrun() const
+    {
+        Finding f = underrun.f;
+        f.count = underrun.episodes + 1;
+        f.ongoing = true;
+        close(f, last);
+        f.text = underrunText(f, false);
+        return f;
+    }
+
+    void emitUnderrun()
+    {
+        Finding f = underrun.f;
+        f.count = underrun.episodes;
+        f.text = underrunText(f, true);
+        emit(f);
+        underrun.phase = Underrun::Phase::None;
+    }
+
+    // The job ended: an underrun open is none (unless reported already),
+    // one that waited is complete.
+    void endJob(const Moment& m)
+    {
+        using Phase = Underrun::Phase;
+        if (underrun.phase == Phase::Open) {
+            if (underrun.episodes == 0 && !underrun.reportedOngoing)
+                underrun.phase = Phase::None;
+            else {
+                if (underrun.episodes == 0) {
+                    underrun.episodes = 1;
+                    close(underrun.f, m);
+                }
+                underrun.phase = Phase::Waiting;
+            }
+        }
+        if (underrun.phase == Phase::Waiting) emitUnderrun();
+        job = Job::Idle;
+    }
+
+    // ---- bursts --------------------------------------------------------------
+
+    void burst(Burst& b, Kind kind, Cause cause, const Moment& first, const Moment& m, std::string what)
+    {
+        const bool joins = b.has && b.f.cause == cause && m.timed && b.lastEnd.timed &&
+                           elapsed(b.lastEnd.ns, m.ns) < kGroupGap;
+        if (joins) {
+            ++b.f.count;
+            close(b.f, m);
+        } else {
+            if (b.has) emitBurst(b);
+            b.has = true;
+            b.f = opened(kind, cause, first);
+            b.f.id = nextId++;
+            close(b.f, m);
+            b.what = std::move(what);
+        }
+        b.lastEnd = m;
+        if (!m.timed) emitBurst(b); // without times nothing groups
+    }
+
+    void emitBurst(Burst& b)
+    {
+        Finding f = b.f;
+        f.text = b.what;
+        if (f.count > 1)
+            f.text += "; " + number(static_cast<std::int64_t>(f.count)) + " such replies less than 0.5 s apart, up to " +
+                      std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
+        f.text += ".";
+        emit(f);
+        b.has = false;
+    }
+
+    // ---- stops ---------------------------------------------------------------
+
+    std::string stopText(const Finding& f, bool complete) const
+    {
+        std::string text = "The controller stopped for ";
+        for (const StopReason& r : kStopBits)
+            if (r.cause == f.cause) text += r.words;
+        if (f.cause == Cause::Command) text += " after the Stop message at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first));
+        else text += " at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first));
+        if (f.timed) text += " (" + seconds(f.start, 3) + ")";
+        text += complete ? " and reported it until " : " and still reported it at ";
+        text += std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
+        if (f.hasPosition) {
+            text += "; the tool got to about " + stepsText(f.position);
+            bool unreached = false;
+            for (std::int64_t s : f.storedUnreached) unreached |= s != 0;
+            text += unreached ? ", short of " + stepsText(f.storedUnreached) + " steps stored" : ", every stored step";
+        }
+        return text + ".";
+    }
+
+    void stopBits(unsigned state, const Moment& m)
+    {
+        const unsigned rising = state & ~stopState;
+        for (std::size_t i = 0; i < kStopSlots; ++i) {
+            const StopReason& r = kStopBits[i];
+            Open& o = stopsOpen[i];
+            if (o.has && !(state & r.bit)) {
+                close(o.f, m);
+                o.f.ongoing = false;
+                o.f.text = stopText(o.f, true);
+                emit(o.f);
+                o.has = false;
+            }
+            if (!o.has && (rising & r.bit)) {
+                const Moment first = r.cause == Cause::Command && stopCommand ? *stopCommand : m;
+                o = Open{};
+                o.has = true;
+                o.f = opened(Kind::Stop, r.cause, first);
+                o.f.id = nextId++;
+                close(o.f, m);
+                o.began = first;
+                // The job is over: a stop leaves the buffer dry, which is
+                // no underrun.
+                endJob(m);
+                if (haveBlock) {
+                    o.f.hasPosition = true;
+                    o.f.position = reached();
+                    for (std::size_t a = 0; a < 5; ++a) o.f.storedUnreached[a] = stored[a] - dropped[a] - o.f.position[a];
+                }
+            } else if (o.has) {
+                close(o.f, m);
+            }
+        }
+        if (rising & (1u << 2)) stopCommand.reset();
+        stopState = state;
+    }
+
+    // ---- one message -----------------------------------------------------------
+
+    void pcMessage(const CaptureRecord& record, const FieldValues& v, const Moment& m)
+    {
+        const std::uint8_t code = v.code();
+        if (const auto unanswered = pairing.request({code, m.number, m.timed, m.ns}); unanswered && unanswered->code != kResetCode) {
+            const Moment asked{unanswered->at, unanswered->timed, unanswered->ns};
+            Finding f = opened(Kind::NoReply, Cause::Timeout, asked);
+            close(f, m);
+            f.text = "The PC's " + std::string(instructionName(unanswered->code)) + " message at " + place(asked) +
+                     " got no reply before its next message at " + std::string(unit()) + " " +
+                     number(static_cast<std::int64_t>(m.number));
+            if (f.timed && m.timed) f.text += ", " + milliseconds(elapsed(unanswered->ns, m.ns)) + " later";
+            f.text += ".";
+            emit(f);
+        }
+        if (code == motion::kDataCode) {
+            motion::StoredSegment ignored;
+            segments.feed(Direction::Pc, dataMessage(v), ignored);
+            if (m.timed && !silenceTaken && lastController.timed) {
+                const std::int64_t s = elapsed(lastController.ns, m.ns);
+                silences.add(s);
+                if (s > window.silence) {
+                    window.silence = s;
+                    window.silenceFrom = lastController;
+                    window.silenceAfterFull = lastControllerFull;
+                }
+            }
+            silenceTaken = true;
+            lastSent.keep(record.field);
+            if (refusalOpen && !storedSinceRefusal && !(lastSent == refusedText)) {
+                Finding f = opened(Kind::ResendDiffers, Cause::SegmentChanged, refusedAt);
+                close(f, m);
+                f.text = "The Data message at " + place(refusedAt) +
+                         " was refused (buffer full), and the next one, at " + std::string(unit()) + " " +
+                         number(static_cast<std::int64_t>(m.number)) +
+                         ", sent another segment: the refused one was lost or changed.";
+                emit(f);
+            }
+            refusalOpen = false;
+            lastSentAt = m;
+        } else if (code == kStopCode && v.has<motion::kStopCmd>() && stops(v.value<motion::kStopCmd>())) {
+            stopCommand = m;
+            endJob(m);
+        } else if (code == kBufferCode && v.has<motion::kBufferCmd>() && endsJob(v.value<motion::kBufferCmd>())) {
+            endJob(m);
+            if (v.value<motion::kBufferCmd>() == kBufferReset && haveBlock) {
+                // The segments the buffer held are gone: they will never be
+                // reached.
+                const Steps r = reached();
+                for (std::size_t a = 0; a < 5; ++a) dropped[a] = stored[a] - r[a];
+                block = Block{storedCount, 0, 0, 0, block.seg, m};
+            }
+        }
+    }
+
+    void refusal(Cause cause, std::optional<RequestPairing::Request> asked, const Moment& m, std::string what)
+    {
+        const Moment first = asked ? Moment{asked->at, asked->timed, asked->ns} : m;
+        burst(refused, Kind::Refused, cause, first, m, std::move(what));
+    }
+
+    void statusBlock(const FieldValues& v, const Moment& m)
+    {
+        const int buf = static_cast<int>(v.value<motion::kBuf>());
+        const unsigned flag = v.value<motion::kFlag>();
+        const unsigned stop = v.value<motion::kStop>();
+        const std::int64_t left = v.signedValue<motion::kPulsesLeft>();
+        const auto seg = static_cast<std::int32_t>(v.value<motion::kSeg>());
+        const bool rising7 = (stop & kEndOfDataProcessed) && !(stopState & kEndOfDataProcessed);
+        stopBits(stop, m);
+        if (job == Job::Starting && (flag & kStepsInProgress)) {
+            job = Job::Running;
+            if (windowFromJob) resetWindow();
+        }
+        if (job == Job::Running && (rising7 || (buf == 0 && !(flag & kStepsInProgress))) && !(stop & kStopReasons))
+            underrunEvidence(m);
+        // The pulse rate, from two blocks of one segment.
+        if (haveBlock && block.seg == seg && block.at.timed && m.timed && left < block.left) {
+            const std::int64_t dt = elapsed(block.at.ns, m.ns);
+            if (dt > 0) {
+                pulsesPerSecond = static_cast<double>(block.left - left) * 1e9 / static_cast<double>(dt);
+                haveRate = true;
+            }
+        }
+        haveBlock = true;
+        block = Block{storedCount, buf, flag, left, seg, m};
+    }
+
+    // What the stored segments need of a Data message or reply: its CMD,
+    // NBR and steps, or its ST (the pulses and steps are all the findings
+    // read of a segment).
+    static motion::DataMessage dataMessage(const FieldValues& v)
+    {
+        motion::DataMessage d;
+        d.st = v.value<motion::kDataStatusSt>();
+        d.segment.cmd = v.value<motion::kDataCmd>();
+        d.segment.nbr = v.signedValue<motion::kDataNbr>();
+        for (int n = motion::kDataSteps.first; n <= motion::kDataSteps.last; ++n)
+            d.segment.steps[n - motion::kDataSteps.first] = motion::stepsOf(v.signedValue<motion::kDataSteps>(n));
+        return d;
+    }
+
+    // A status block with BUF 7, or a "buffer full" reply (Data's or
+    // Information's).
+    static bool fullBuffer(const FieldValues& v)
+    {
+        if (v.code() == motion::kDataCode && v.has<motion::kDataStatusSt>() &&
+            v.value<motion::kDataStatusSt>() == motion::kBufferFull)
+            return true;
+        if (v.code() == kInformationCode && v.has<motion::kInformationSt>() && v.value<motion::kInformationSt>() != 0)
+            return true;
+        return (v.code() == motion::kDataCode || v.code() == kInformationCode) && v.has<motion::kBuf>() &&
+               static_cast<int>(v.value<motion::kBuf>()) >= kFullBuffer;
+    }
+
+    void controllerMessage(const FieldValues& v, const Moment& m)
+    {
+        const std::uint8_t code = v.code();
+        const auto answered = pairing.reply(code);
+        // A full buffer, which this reply may show, starts the drain window
+        // anew; its own delay belongs to the new one.
+        if (fullBuffer(v)) resetWindow();
+        if (answered && answered->timed && m.timed) {
+            const std::int64_t d = elapsed(answered->ns, m.ns);
+            replyDelays.add(d);
+            if (d > window.reply) {
+                window.reply = d;
+                window.replyTo = m;
+                window.replyCode = code;
+            }
+            if (v.instruction()) {
+                auto& of = replyDelaysOf[code];
+                if (!of) of = std::make_unique<TimeHistogram>();
+                const std::int64_t median = of->count() >= kMedianReplies ? of->median() : 0;
+                if (median > 0 && d >= kLong && d >= kSlowReplyFactor * median)
+                    burst(slow, Kind::SlowReply, Cause::ControllerDelay, Moment{answered->at, true, answered->ns}, m,
+                          "The controller took " + milliseconds(d) + " to answer the " +
+                              std::string(instructionName(code)) + " message at " + std::string(unit()) + " " +
+                              number(static_cast<std::int64_t>(answered->at)) + " (median " + milliseconds(median) +
+                              " for that instruction)");
+                of->add(d);
+            }
+        }
+        lastController = m;
+        lastControllerFull = false;
+        silenceTaken = false;
+
+        switch (code) {
+        case motion::kDataCode: {
+            motion::StoredSegment s;
+            switch (segments.feed(Direction::Controller, dataMessage(v), s)) {
+            case motion::DataEvent::Stored:
+                storedSinceRefusal = true;
+                if (s.segment.endOfData()) {
+                    endJob(m);
+                } else {
+                    storeSegment(s.segment);
+                    window.pulses += s.segment.nbr;
+                    ++window.segments;
+                    if (job == Job::Idle) {
+                        job = Job::Starting;
+                        windowFromJob = true;
+                    }
+                    // The underrun open before this reply ends with it; its
+                    // own block may open the next (it shows the buffer as
+                    // it was when the segment came).
+                    refill(m);
+                }
+                break;
+            case motion::DataEvent::BufferFull:
+                lastControllerFull = true;
+                refusalOpen = lastSentAt.number != 0; // a refusal before any Data message refuses nothing
+                refusedText = lastSent;
+                refusedAt = lastSentAt;
+                storedSinceRefusal = false;
+                break;
+            case motion::DataEvent::NotUsbMode:
+                refusal(Cause::NotUsbMode, answered, m,
+                        "The controller refused the Data message at " + place(answered ? Moment{answered->at, answered->timed, answered->ns} : m) +
+                            ": it is not in USB mode (ST 0x00)");
+                break;
+            case motion::DataEvent::OtherStatus:
+                refusal(Cause::UnknownStatus, answered, m,
+                        "The controller answered a Data message with ST 0x" + hex(v.value<motion::kDataStatusSt>()) +
+                            ", a status the protocol does not name, at " + place(m));
+                break;
+            default: break;
+            }
+            statusBlock(v, m);
+            return;
+        }
+        case kInformationCode:
+            lastControllerFull = v.value<motion::kInformationSt>() != 0;
+            statusBlock(v, m);
+            return;
+        case kStopCode:
+            if (v.has<motion::kStopRet>()) stopBits(v.value<motion::kStopRet>(), m);
+            return;
+        case kBufferCode:
+            if (v.has<motion::kBufferRet>() && v.value<motion::kBufferRet>() == 0)
+                refusal(Cause::CommandRefused, answered, m,
+                        "The controller refused a Buffer Management command (RET 0x00) at " + place(m));
+            return;
+        case kTableCode:
+            if (v.has<table::kTableReplyRet>() && v.value<table::kTableReplyRet>() == 0) {
+                refusal(Cause::TableWriteFailed, answered, m,
+                        "A table write failed or its table is in use (RET 0x00) at " + place(m));
+                return;
+            }
+            break;
+        default: break;
+        }
+        for (const ErrorKind* e : v.errors())
+            if (e->name == "unknown_status" || e->name == "invalid_status") {
+                refusal(Cause::UnknownStatus, answered, m,
+                        "The controller's " + std::string(instructionName(code)) +
+                            " reply at " + place(m) + " carries a status the protocol does not name");
+                return;
+            }
+    }
+
+    static std::string hex(std::uint32_t v)
+    {
+        char text[8];
+        std::snprintf(text, sizeof text, "%02X", v & 0xFF);
+        return text;
+    }
+
+    void feed(const CaptureRecord& record, const FieldValues& v)
+    {
+        if (!record.isMessage && !record.leftOut) return;
+        const Moment m{record.number, record.hasTime, record.timeNs};
+        if (m.timed) {
+            if (!haveOrigin) {
+                haveOrigin = true;
+                origin = m.ns;
+            }
+            digits = std::max(digits, record.timeDigits);
+            haveLastTime = true;
+            lastTime = m.ns;
+        }
+        last = m;
+        advance(m);
+        if (record.direction == Direction::Pc)
+            pcMessage(record, v, m);
+        else
+            controllerMessage(v, m);
+    }
+
+    void finish()
+    {
+        pairing.finish(); // the capture's last PC message makes no finding
+        for (Burst* b : {&slow, &refused})
+            if (b->has) emitBurst(*b);
+        if (underrun.phase == Underrun::Phase::Waiting) emitUnderrun();
+        if (underrun.phase == Underrun::Phase::Open) {
+            Finding f = ongoingUnderrun();
+            emit(f);
+            underrun.phase = Underrun::Phase::None;
+        }
+        for (Open& o : stopsOpen)
+            if (o.has) {
+                o.f.ongoing = true;
+                close(o.f, last);
+                o.f.text = stopText(o.f, false);
+                emit(o.f);
+                o.has = false;
+            }
+    }
+};
+
+Engine::Engine(bool textDump, bool live, Report report)
+    : state_(std::make_unique<State>(textDump, live, std::move(report)))
+{
+}
+
+Engine::~Engine() = default;
+
+void Engine::feed(const CaptureRecord& record, const FieldValues& message) { state_->feed(record, message); }
+
+void Engine::idle(TimeNs now) { state_->advance(Moment{state_->last.number, true, now}); }
+
+void Engine::finish() { state_->finish(); }
+
+Position Engine::position() const
+{
+    Position p;
+    p.stored = state_->stored;
+    p.known = state_->haveBlock;
+    if (p.known) p.reached = state_->reached();
+    return p;
+}
+
+std::optional<TimeNs> Engine::lastTime() const
+{
+    if (!state_->haveLastTime) return std::nullopt;
+    return state_->lastTime;
+}
+
+} // namespace vornlog::findings

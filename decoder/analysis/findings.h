@@ -1,0 +1,151 @@
+// Findings: why the machine stuttered or stopped, told from the wire. One
+// engine, fed every message of a capture once with its decoding (the
+// summary's records), keeps a fixed state and reports each finding through
+// a callback when it is complete: the -e lines, the summary's Findings and
+// the viewer all take them from here.
+//
+//   underrun        the controller's buffer ran dry while a job ran
+//   stop            the controller stopped for a limit switch, a sensor, the
+//                   PROG/STOP button or a Stop command
+//   no-reply        a PC message got no reply before the next one
+//   refused         a reply refused or failed what was asked
+//   resend-differs  after "buffer full", the next Data message was not the
+//                   segment refused
+//   slow-reply      replies far slower than their instruction's median
+//
+// The rules, with the signals they read, are those of docs/findings.md.
+// Medians are "so far": a live run and a run on the finished file agree.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "analysis/pairing.h"
+#include "analysis/segments.h"
+#include "analysis/time_histogram.h"
+#include "capture/source.h"
+#include "protocol/values.h"
+
+namespace vornlog::findings {
+
+enum class Kind : std::uint8_t { Underrun, Stop, NoReply, Refused, ResendDiffers, SlowReply };
+inline constexpr int kKinds = 6;
+inline constexpr std::string_view kKindNames[kKinds] = {"underrun", "stop",           "no-reply",
+                                                        "refused",  "resend-differs", "slow-reply"};
+
+enum class Cause : std::uint8_t {
+    Refusals,         // underrun: the PC waited long after a "buffer full" reply
+    HostGap,          // underrun: the PC program fell silent
+    SlowReplies,      // underrun: the controller answered slowly
+    ShortSegments,    // underrun: the segments ran out faster than a round trip
+    Unknown,          // underrun: the capture has no times
+    LimitSwitch,      // stop: STOP bit 4
+    Sensor,           // stop: STOP bit 5
+    Button,           // stop: STOP bit 6
+    Command,          // stop: STOP bit 2
+    Timeout,          // no-reply
+    NotUsbMode,       // refused: a Data reply with ST 0x00
+    TableWriteFailed, // refused: a Table reply with RET 0x00
+    CommandRefused,   // refused: a Buffer Management reply with RET 0x00
+    UnknownStatus,    // refused: a status the protocol does not name
+    SegmentChanged,   // resend-differs
+    ControllerDelay,  // slow-reply
+};
+inline constexpr int kCauses = 16;
+
+struct CauseName {
+    Kind kind;
+    std::string_view name;
+};
+inline constexpr CauseName kCauseNames[kCauses] = {
+    {Kind::Underrun, "refusals"},          {Kind::Underrun, "host-gap"},         {Kind::Underrun, "slow-replies"},
+    {Kind::Underrun, "short-segments"},    {Kind::Underrun, "unknown"},          {Kind::Stop, "limit-switch"},
+    {Kind::Stop, "sensor"},                {Kind::Stop, "button"},               {Kind::Stop, "command"},
+    {Kind::NoReply, "timeout"},            {Kind::Refused, "not-usb-mode"},      {Kind::Refused, "table-write-failed"},
+    {Kind::Refused, "command-refused"},    {Kind::Refused, "unknown-status"},    {Kind::ResendDiffers, "segment-changed"},
+    {Kind::SlowReply, "controller-delay"},
+};
+
+constexpr std::string_view kindName(Kind kind) { return kKindNames[static_cast<int>(kind)]; }
+constexpr std::string_view causeName(Cause cause) { return kCauseNames[static_cast<int>(cause)].name; }
+// The kind named `name` ("underrun"), if any.
+std::optional<Kind> kindNamed(std::string_view name);
+
+// The steps of S1 to S5, signed.
+using Steps = std::array<std::int64_t, 5>;
+
+struct Finding {
+    // 1, 2, ... in the order findings become known.
+    std::uint64_t id = 0;
+    Kind kind = Kind::Underrun;
+    Cause cause = Cause::Unknown;
+    // Since the capture's first message with a time, in nanoseconds; none
+    // when the capture has no times. `digits`: the decimals its times have.
+    bool timed = false;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    int digits = 0;
+    // Still open where the capture ends (or, live, where it has got to).
+    bool ongoing = false;
+    // The numbers (lines or packets) of the first and last message of its
+    // evidence.
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    // The episodes it groups.
+    std::uint64_t count = 1;
+    // One English sentence with the figures of its evidence.
+    std::string text;
+    // A stop: where the tool was, as far as the evidence tells, and the
+    // steps stored that it did not reach.
+    bool hasPosition = false;
+    Steps position{};
+    Steps storedUnreached{};
+};
+
+// Where the tool got to: every stored segment adds up to `stored`;
+// `reached` leaves out what the last status block still held waiting and
+// the part of the segment under way not yet done. None before the first
+// status block.
+struct Position {
+    Steps stored{};
+    bool known = false;
+    Steps reached{};
+};
+
+class Engine {
+public:
+    using Report = std::function<void(const Finding&)>;
+
+    // `textDump`: numbers are lines (else packets). `live`: an underrun or a
+    // stop still open 1 s after it began is reported at once as ongoing, and
+    // again when it is complete.
+    Engine(bool textDump, bool live, Report report);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Every record of the capture, in order, with the decoding of its
+    // message (for a record that holds one).
+    void feed(const CaptureRecord& record, const FieldValues& message);
+    // Live: the capture's clock has got to `now` (a record's time) without a
+    // message; what waited for time to pass is reported.
+    void idle(TimeNs now);
+    // The end of the capture: everything still open or waiting is reported.
+    void finish();
+
+    // Where the tool is now.
+    Position position() const;
+    // The capture's time of the last message with one.
+    std::optional<TimeNs> lastTime() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace vornlog::findings

@@ -1,0 +1,102 @@
+#include "findings_lines.h"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "json_lines.h"
+#include "output/progress.h"
+#include "protocol/decode.h"
+
+namespace vornlog {
+
+namespace {
+
+void putSeconds(Out& out, std::int64_t ns, int digits)
+{
+    char text[48];
+    const int n = std::snprintf(text, sizeof text, "%.*f", digits < 0 ? 0 : digits > 9 ? 9 : digits,
+                                static_cast<double>(ns) / 1e9);
+    put<"%s">(out, std::string_view(text, static_cast<std::size_t>(n)));
+}
+
+void putSteps(Out& out, const findings::Steps& steps)
+{
+    for (std::size_t axis = 0; axis < steps.size(); ++axis)
+        put<"%s\"S%d\":%s">(out, std::string_view(axis ? "," : "{"), static_cast<int>(axis + 1),
+                            std::to_string(steps[axis]));
+    put<"}">(out);
+}
+
+} // namespace
+
+void putFindingJson(Out& out, const findings::Finding& f)
+{
+    put<"{\"id\":%s,\"kind\":\"%s\",\"cause\":\"%s\",\"start\":">(out, std::to_string(f.id), findings::kindName(f.kind),
+                                                                   findings::causeName(f.cause));
+    if (f.timed) putSeconds(out, f.start, f.digits);
+    else put<"null">(out);
+    put<",\"end\":">(out);
+    if (f.timed) putSeconds(out, f.end, f.digits);
+    else put<"null">(out);
+    put<",\"ongoing\":%s,\"first\":%s,\"last\":%s,\"count\":%s,\"text\":\"">(
+        out, std::string_view(f.ongoing ? "true" : "false"), std::to_string(f.first), std::to_string(f.last),
+        std::to_string(f.count));
+    putJsonText(out, f.text);
+    put<"\"">(out);
+    if (f.hasPosition) {
+        put<",\"position\":">(out);
+        putSteps(out, f.position);
+        put<",\"stored_unreached\":">(out);
+        putSteps(out, f.storedUnreached);
+    }
+    put<"}\n">(out);
+}
+
+FindingsTap::FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock)
+    : ForwardingSource(in), dest_(dest), clock_(std::move(clock)),
+      engine_(in.format() == "text dump", clock_ != nullptr, [this](const findings::Finding& f) {
+          kinds_ |= 1u << static_cast<unsigned>(f.kind);
+          if (dest_) putFindingJson(*dest_, f);
+      })
+{
+    in_.readTimes();
+}
+
+bool FindingsTap::next(CaptureRecord& record)
+{
+    if (!in_.next(record)) {
+        finish();
+        return false;
+    }
+    if (record.isMessage || record.leftOut) {
+        decodeMessage(record.direction, record.field, message_);
+        engine_.feed(record, message_);
+        if (clock_) lastSeen_ = clock_();
+    }
+    return true;
+}
+
+void FindingsTap::idle(Clock::time_point now)
+{
+    const std::optional<TimeNs> last = engine_.lastTime();
+    if (!last || finished_) return;
+    const auto waited = std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastSeen_).count();
+    engine_.idle(*last + (waited > 0 ? waited : 0));
+}
+
+void FindingsTap::finish()
+{
+    if (finished_) return;
+    finished_ = true;
+    engine_.finish();
+}
+
+void readAll(MessageSource& in, Progress& progress)
+{
+    in.readTimes();
+    CaptureRecord record;
+    while (in.next(record)) progress.count();
+}
+
+} // namespace vornlog

@@ -1,0 +1,66 @@
+// The findings as JSON Lines (-e): one object for each finding, written
+// when it is complete, in that order:
+//
+//   {"id":1,"kind":"underrun","cause":"host-gap","start":12.345,"end":12.555,
+//    "ongoing":false,"first":120,"last":131,"count":1,"text":"The buffer ran dry ..."}
+//
+// A stop adds "position" and "stored_unreached" ({"S1":..,...,"S5":..}).
+// Live (-f, -F, a pipe), an underrun or a stop still open 1 s after it began
+// is written at once with "ongoing":true, and again with the same id when it
+// is complete. docs/vornlog-findings.schema.json describes a line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "analysis/findings.h"
+#include "capture/source.h"
+#include "base/out.h"
+
+namespace vornlog {
+
+class Progress;
+
+// Writes one finding's JSON line.
+void putFindingJson(Out& out, const findings::Finding& f);
+
+// The findings of a run, whatever its mode: the records of another source
+// passed on unchanged, each fed to the findings engine on the way. The
+// findings are written as JSON Lines to `dest` when there is one (-e), and
+// remembered by kind (--fail-on). It sits below -i, so that the findings are
+// made from every message; it reads the capture's times.
+class FindingsTap final : public ForwardingSource {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // `clock`, for a live capture (-f, -F, a pipe): the wall clock, read
+    // when a message comes, so that idle() can tell how long ago that was.
+    // Null otherwise: nothing waits for time to pass.
+    FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock = nullptr);
+    bool next(CaptureRecord& record) override;
+    // The reading waits for more of a live capture, at `now`: what waited
+    // for the capture's clock to pass is written (the clock is taken to run
+    // on from the last message's time as the wall clock does).
+    void idle(Clock::time_point now);
+    // The end of the capture (also when the reading ended early): what is
+    // still open or waiting is written. Once.
+    void finish();
+    // A bit for each kind (1 << Kind) of which a finding was made.
+    unsigned kinds() const { return kinds_; }
+
+private:
+    ValueSink message_;
+    Out* dest_;
+    std::function<Clock::time_point()> clock_;
+    bool finished_ = false;
+    unsigned kinds_ = 0;
+    findings::Engine engine_;
+    Clock::time_point lastSeen_{};
+};
+
+// -e: reads every record of `in` (a FindingsTap writes the findings),
+// counting each on the console.
+void readAll(MessageSource& in, Progress& progress);
+
+} // namespace vornlog
