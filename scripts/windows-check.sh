@@ -37,25 +37,13 @@ if [[ $imports != "kernel32.dll msvcrt.dll shell32.dll " ]]; then
   exit 1
 fi
 
-wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-
+source scripts/wine.sh
 work=$(mktemp -d)
-calls=$work/calls
-mkdir -p "$calls"
-# Wine's error channel stays on (only its "fixme" notes are off): a program
-# that Wine cannot start then says why. Its lines are kept apart from the
-# program's own standard error (see w below).
-export WINEPREFIX=$work/prefix WINEDEBUG=fixme-all LC_ALL=C.UTF-8
-# No desktop integration, no Mono or Gecko downloads, and no display: nothing
-# may pop up or wait for a person. Notepad is the probe below, not Wine's own.
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d;notepad.exe=n"
+export LC_ALL=C.UTF-8
+# No display: nothing may pop up.
 unset DISPLAY WAYLAND_DISPLAY
-# The check's own log, for what a Wine call reports whatever its caller
-# does with its standard error.
-exec {log}>&2
 cleanup() {
-  timeout 30 "$wineserver" -k >/dev/null 2>&1 || true
+  wine_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -63,51 +51,8 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-# Wine's own lines on a program's standard error: its debug channels
-# ("0123:err:...") and its loader's and server's messages.
-wine_line='^(?:[0-9a-f]{4,8}:(?:err|fixme|warn|trace):|wine(?:server)?: )'
-# Every Wine call: a name, a time limit that only a hang reaches
-# (WINE_TIMEOUT seconds, 300 by default), and the exit status it should end
-# with (WINE_EXPECT, 0 by default). Its standard output goes where the
-# caller sends it, and so does the program's standard error without Wine's
-# own lines; all of it is kept in calls/NAME.stderr. A call that ends with
-# another status prints its command, status and whole standard error into
-# the check's log.
-w() {
-  local name=$1 status=0
-  shift
-  printf '%s\n' "$PWD" "$*" "${WINE_EXPECT:-0}" >"$calls/$name.cmd"
-  timeout -k 5 "${WINE_TIMEOUT:-300}" "$wine" "$@" 2>"$calls/$name.stderr" {log}>&- || status=$?
-  echo "$status" >"$calls/$name.status"
-  perl -ne "print unless /$wine_line/" "$calls/$name.stderr" >&2
-  [[ $status == "${WINE_EXPECT:-0}" ]] || explain "$name"
-  return "$status"
-}
-# What a Wine call did: its command, folder, exit status and standard
-# error (Wine's messages with the program's), into the check's log.
-explain() {
-  local name=$1 status
-  status=$(cat "$calls/$name.status" 2>/dev/null || echo "?")
-  {
-    echo "   Wine call \"$name\": $(sed -n 2p "$calls/$name.cmd") (in $(sed -n 1p "$calls/$name.cmd"))"
-    echo "   exit status $status$([[ $status == 124 || $status == 137 ]] && echo " (its time limit)")," \
-      "expected $(sed -n 3p "$calls/$name.cmd"); its standard error, Wine's messages included:"
-    sed 's/^/   | /' "$calls/$name.stderr" | head -n 80
-  } >&"$log"
-}
-
-# One wineserver for the whole check, started before the prefix is made and
-# ended by cleanup: no Wine program ever starts while a server whose last
-# program has ended is shutting down, and the prefix's services keep
-# running between the calls.
 echo "== Wine prefix"
-mkdir -p "$WINEPREFIX"
-if ! "$wineserver" -p >"$work/wineserver.log" 2>&1 </dev/null {log}>&-; then
-  cat "$work/wineserver.log" >&2
-  echo "FAIL: the wineserver did not start" >&2
-  exit 1
-fi
-w wineboot wineboot --init >/dev/null 2>&1 || { echo "FAIL: Wine could not make its prefix" >&2; exit 1; }
+wine_start "$work"
 
 # The viewers: a probe that records its arguments, as Notepad in the system
 # folder and as the program that opens .csv files. Another copy lies as
@@ -326,7 +271,7 @@ live_fail() { # WHAT CONSOLE
 follow() { # FOLDER CONSOLE VORNLOG-ARGUMENTS...
   local folder=$1 console=$2
   shift 2
-  (cd "$folder" && exec timeout -k 5 600 "$wine" "$win/vornlog.exe" "$@" >"$console" 2>&1 {log}>&-) &
+  (cd "$folder" && exec timeout -k 5 600 "$wine" "$win/vornlog.exe" "$@" >"$console" 2>&1 {wine_log}>&-) &
   follower=$!
 }
 # One Ctrl-C to the follower started last, to Wine alone: timeout would
@@ -357,7 +302,7 @@ for capture in examples/session.txt tests/usb/captures/two-devices.pcapng; do
   feeder=$!
   follower=$feeder
   holds "$live/piped.txt" "$live/part.expected" ||
-    live_fail "$name through a pipe: the first piece did not show before the rest was sent" "$calls/piped-$name.stderr"
+    live_fail "$name through a pipe: the first piece did not show before the rest was sent" "$wine_calls/piped-$name.stderr"
   touch "$live/go"
   wait "$feeder" || true
   [[ $(cat "$live/piped.status") == 0 ]] || fail "$name through a pipe: exit status $(cat "$live/piped.status")"
@@ -457,18 +402,10 @@ echo "== Viewers"
 # the notepad.exe beside vornlog.exe, has written its line too. The limit
 # is for a viewer that never comes or hangs. (The wineserver lives on till
 # the end: its own end is nothing to wait for.)
-viewers_running() {
-  local p
-  for p in /proc/[0-9]*; do
-    case $(cat "$p/comm" 2>/dev/null) in notepad.exe | csvview.exe) ;; *) continue ;; esac
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
-  done
-  return 1
-}
 lines() { cat "$1" 2>/dev/null | wc -l; }
 started=$SECONDS
 while (($(lines "$system32/notepad.log") < ${#expected_notepad[@]} ||
-        $(lines "$work/csvview.log") < ${#expected_csv[@]})) || viewers_running; do
+        $(lines "$work/csvview.log") < ${#expected_csv[@]})) || wine_running notepad.exe csvview.exe; do
   if ((SECONDS - started >= 600)); then
     fail "the viewers had not all written their line and ended after ten minutes"
     break
@@ -488,7 +425,7 @@ check_log() {
       echo "   not expected (or more than once):"
       comm -13 <(echo "$expected") <(sort "$log" 2>/dev/null) | sed 's/^/   | /'
       echo "   what the Wine calls' standard error says of the viewers:"
-      grep -aiE 'notepad|csvview|viewer probe' "$calls"/*.stderr | sed 's/^/   | /' | head -n 40
+      wine_said 'notepad|csvview|viewer probe'
     } >&2
   fi
 }
