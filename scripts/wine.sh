@@ -85,7 +85,7 @@ wine_said() {
 wine_running() {
   local p name
   for p in /proc/[0-9]*; do
-    name=$(cat "$p/comm" 2>/dev/null) || continue
+    { read -r name <"$p/comm"; } 2>/dev/null || continue
     [[ " $* " == *" $name "* ]] || continue
     tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
