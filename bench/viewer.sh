@@ -20,7 +20,7 @@ root=$PWD
 out=build-bench
 lines=${1:-1000000}
 repeat=${REPEAT:-3}
-bash scripts/deps.sh emscripten chromium chromium-driver python3-selenium >/dev/null
+bash scripts/deps.sh --wasm chromium chromium-driver python3-selenium >/dev/null
 mkdir -p "$out/bin"
 printf '#!/bin/sh\nexit 0\n' > "$out/bin/xdg-open"
 chmod +x "$out/bin/xdg-open"

@@ -4,8 +4,9 @@
 # this checkout's HEAD commit in /root/vornlog, and the two commands of the
 # README's first block, run there as root in a chroot with /proc, /dev,
 # /dev/pts, /dev/shm, /sys and a tmpfs /tmp mounted. Fails, naming the
-# command, when either command fails or when the test command leaves a test
-# not run (a test that skips itself for want of a tool counts as a failure).
+# command, when either command fails, when the run command writes no viewer
+# page or when the test command leaves a test not run (a test that skips
+# itself for want of a tool counts as a failure).
 #
 # The system comes from the mirror that this machine's own apt sources name.
 # It is downloaded once and kept as a tarball outside the clone
@@ -325,6 +326,9 @@ for which in run test; do
     echo "FAIL: the test command left tests not run on a brand-new Debian 12 system: $command" >&2
     sed -n '/^The following tests did not run:/,/^[^[:space:]]/p' "$logs/$which.log" | grep '^[[:space:]]' >&2
     failed+=("test command (tests not run)")
+  elif [[ $which == run && ! -s $rootfs/root/vornlog/build/session.html ]]; then
+    echo "FAIL: the run command wrote no viewer page (build/session.html) on a brand-new Debian 12 system" >&2
+    failed+=("run command (no viewer page)")
   fi
 done
 

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/deps.sh dpkg-dev g++-mingw-w64-x86-64 tshark emscripten
+bash scripts/deps.sh --wasm dpkg-dev g++-mingw-w64-x86-64 tshark
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }

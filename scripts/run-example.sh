@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The main job: decodes the sample capture into a full-details report, a
-# steps CSV and a picture, in build/, with everything installed and built first.
+# steps CSV, a picture and a viewer page (the session in a browser, with
+# nothing to install there), in build/, with everything installed and built
+# first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh --wasm
 bash scripts/build.sh
 ./build/decoder/vornlog examples/session.txt build/session-report.txt
 echo
@@ -11,6 +13,9 @@ echo
 echo
 ./build/decoder/vornlog -p examples/session.txt build/session-picture.svg
 echo
-echo "Report:    build/session-report.txt"
-echo "Steps CSV: build/session-steps.csv"
-echo "Picture:   build/session-picture.svg"
+./build/decoder/vornlog -w examples/session.txt build/session.html
+echo
+echo "Report:      build/session-report.txt"
+echo "Steps CSV:   build/session-steps.csv"
+echo "Picture:     build/session-picture.svg"
+echo "Viewer page: build/session.html"

@@ -9,12 +9,12 @@ cd "$(dirname "$0")/.."
 # bash-completion: the completion is also tried with its helpers loaded.
 # jq and python3: they read the JSON Lines; python3-jsonschema checks them
 # against their JSON Schema.
-# emscripten: the viewer page's decoder as WebAssembly (Debian's em++ comes
-# with its system libraries built); chromium, chromium-driver and
-# python3-selenium: the page's test in headless Chromium; firefox-esr: the
-# same page in headless Firefox, driven through its own remote protocol.
-bash scripts/deps.sh librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq python3 \
-  python3-jsonschema emscripten chromium chromium-driver python3-selenium firefox-esr
+# --wasm: the viewer page's decoder as WebAssembly; chromium,
+# chromium-driver and python3-selenium: the page's test in headless
+# Chromium; firefox-esr: the same page in headless Firefox, driven through
+# its own remote protocol.
+bash scripts/deps.sh --wasm librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq \
+  python3 python3-jsonschema chromium chromium-driver python3-selenium firefox-esr
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

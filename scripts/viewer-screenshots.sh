@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 bash scripts/deps.sh chromium chromium-driver python3-selenium
 [[ -x build/decoder/vornlog && -f build/viewer/vornlog-viewer.html ]] ||
-  { echo "FAIL: no build/decoder/vornlog or viewer page: build first (with emscripten)" >&2; exit 1; }
+  { echo "FAIL: no build/decoder/vornlog or viewer page: build first (bash scripts/deps.sh --wasm)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 build/decoder/vornlog -n -q -w examples/session.txt "$work/session.html"

@@ -11,9 +11,10 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build-windows/native -DCMAKE_BUILD_TYPE=Release -DVORNLOG_BUILD_LAUNCHER=OFF \
   -DVORNLOG_BUILD_TESTS=OFF >/dev/null
 cmake --build build-windows/native -j2 --target qmr5v_dissector >/dev/null
-# So is the viewer page (emscripten's em++), when em++ is there.
+# So is the viewer page (clang for WASI), when its compiler and C library
+# are there (bash scripts/deps.sh --wasm).
 viewer=()
-if command -v em++ >/dev/null; then
+if command -v clang++-14 >/dev/null && [[ -f /usr/lib/wasm32-wasi/crt1-reactor.o ]]; then
   cmake --build build-windows/native -j2 --target viewer_page >/dev/null
   viewer=(-DVORNLOG_VIEWER_PAGE="$PWD/build-windows/native/viewer/vornlog-viewer.html")
 fi

@@ -20,8 +20,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-# (emscripten: the viewer page that vornlog.exe -w fills.)
-bash scripts/deps.sh g++-mingw-w64-x86-64 wine64 procps emscripten python3
+# (--wasm: the viewer page that vornlog.exe -w fills.)
+bash scripts/deps.sh --wasm g++-mingw-w64-x86-64 wine64 procps python3
 
 echo "== Linux vornlog (reference)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

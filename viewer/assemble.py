@@ -4,7 +4,7 @@ worker's script and the decoder's WebAssembly (base64) inside it, and a
 Content-Security-Policy that lets in only those: the inline script and
 style by their hashes, WebAssembly, and the worker made from a blob.
 
-usage: assemble.py TEMPLATE CSS SCRIPT WORKER GLUE WASM OUTPUT
+usage: assemble.py TEMPLATE CSS SCRIPT WORKER WASM OUTPUT
 """
 import base64
 import hashlib
@@ -26,13 +26,13 @@ def inline(name, text):
 
 
 def main():
-    if len(sys.argv) != 8:
+    if len(sys.argv) != 7:
         sys.exit(__doc__)
-    template, css, script, worker, glue, wasm, output = sys.argv[1:]
+    template, css, script, worker, wasm, output = sys.argv[1:]
     read = lambda p: open(p, encoding="utf-8").read()
     style = inline(css, read(css))
     main_script = inline(script, read(script))
-    worker_source = inline(glue, read(glue)) + "\n" + inline(worker, read(worker))
+    worker_source = inline(worker, read(worker))
     wasm_text = base64.b64encode(open(wasm, "rb").read()).decode()
     csp = "; ".join([
         "default-src 'none'",

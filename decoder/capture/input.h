@@ -1,10 +1,12 @@
 // The bytes of a dump file as they arrive, from whatever holds them: a
-// stdio stream, the console program's dump file (program/dump_stream.h).
+// stdio stream, bytes held in memory (the viewer's capture), the console
+// program's dump file (program/dump_stream.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace vornlog {
 
@@ -37,6 +39,21 @@ public:
 private:
     std::FILE* file_;
     bool error_ = false;
+};
+
+// Bytes held in memory, read from the first on; the caller keeps them.
+class MemoryStream final : public ByteStream {
+public:
+    explicit MemoryStream(std::string_view bytes) : bytes_(bytes) {}
+    std::size_t read(void* dst, std::size_t n) override;
+    bool readError() const override { return false; }
+    // How many bytes were read so far.
+    std::size_t position() const { return at_; }
+    std::size_t size() const { return bytes_.size(); }
+
+private:
+    std::string_view bytes_;
+    std::size_t at_ = 0;
 };
 
 } // namespace vornlog

@@ -3,67 +3,121 @@
 // columns, then the summary and the USB devices (written in the
 // background), and answers the page's questions as they come: the JSON
 // lines of some messages (their details, as vornlog -j writes them) and the
-// messages whose line holds a text. The module's JavaScript glue comes
-// before this text in the same script; its WebAssembly bytes are handed
-// over by the page, so nothing is ever fetched.
+// messages whose line holds a text. The module's bytes are handed over by
+// the page, so nothing is ever fetched.
 'use strict';
 
 let modulePromise = null;
 
-function loadModule(wasmBinary) {
+// The module made ready: its functions (pointers and sizes come back as
+// signed numbers: read them with >>> 0) and its memory. Of the system it
+// asks only what its C library's writes to the standard streams need
+// (nothing it writes there reaches the page). A module that stops (a fault
+// of the program, its memory exhausted) makes the question under way fail.
+function loadModule(wasmBytes) {
   if (!modulePromise) {
-    const settings = {
-      wasmBinary,
-      noInitialRun: true,
-      print: () => {},
-      printErr: () => {},
-      onDecodeProgress: (pass, share) => postMessage({ type: 'progress', pass, share }),
+    const ok = 0;
+    const badFile = 8; // EBADF: no file can be sought
+    let M = null;
+    const system = {
+      fd_write: (fd, iovs, count, written) => {
+        const view = new DataView(M.memory.buffer);
+        let n = 0;
+        for (let k = 0; k < count; k++) n += view.getUint32((iovs >>> 0) + 8 * k + 4, true);
+        view.setUint32(written >>> 0, n, true);
+        return ok;
+      },
+      fd_close: () => ok,
+      fd_seek: () => badFile,
     };
-    modulePromise = VornlogModule(settings);
+    const imports = {
+      wasi_snapshot_preview1: system,
+      vornlog: { progress: (pass, share) => postMessage({ type: 'progress', pass, share }) },
+    };
+    modulePromise = WebAssembly.instantiate(wasmBytes, imports).then(({ instance }) => {
+      M = instance.exports;
+      M._initialize();
+      return M;
+    });
   }
   return modulePromise;
 }
 
+const bytesOf = (M) => new Uint8Array(M.memory.buffer);
+
 // A copy of n elements of the given typed array type at a pointer.
 function copyOut(M, Type, pointer, n) {
-  return new Type(M.HEAPU8.buffer.slice(pointer, pointer + n * Type.BYTES_PER_ELEMENT));
+  const at = pointer >>> 0;
+  return new Type(M.memory.buffer.slice(at, at + n * Type.BYTES_PER_ELEMENT));
 }
 
 const utf8 = new TextDecoder('utf-8');
+const toUtf8 = new TextEncoder();
 
-async function decode(M, { bytes, name, device }, began) {
+// The text at a pointer: `size` bytes, or up to its terminating 0.
+function textAt(M, pointer, size) {
+  const at = pointer >>> 0;
+  const heap = bytesOf(M);
+  const end = size === undefined ? heap.indexOf(0, at) : at + (size >>> 0);
+  return utf8.decode(heap.subarray(at, end));
+}
+
+// Calls f with the texts put in the module's memory (UTF-8, each ended by
+// a 0), freed after.
+function withTexts(M, texts, f) {
+  const at = texts.map((text) => {
+    const bytes = toUtf8.encode(text);
+    const p = M.malloc(bytes.length + 1) >>> 0;
+    if (!p) throw new Error('the decoder has no memory left');
+    const heap = bytesOf(M);
+    heap.set(bytes, p);
+    heap[p + bytes.length] = 0;
+    return p;
+  });
+  try {
+    return f(...at);
+  } finally {
+    for (const p of at) M.free(p);
+  }
+}
+
+async function decode(M, asked, began) {
+  const { name, device } = asked;
   stopRunning(M);
-  // The file system keeps the capture's own buffer: no copy of it.
-  M.FS.writeFile('/capture', new Uint8Array(bytes), { canOwn: true });
+  // The capture goes into the module's memory; its buffer here is let go.
+  const room = M.vornlog_capture(asked.bytes.byteLength) >>> 0;
+  if (!room) throw new Error('the decoder has no memory left for a capture of ' + asked.bytes.byteLength + ' bytes');
+  bytesOf(M).set(new Uint8Array(asked.bytes), room);
+  asked.bytes = null;
   postMessage({ type: 'progress', pass: 1, share: 0 });
   const loaded = performance.now();
-  const status = M.ccall('vornlog_decode', 'number', ['string', 'string', 'string'], ['/capture', name, device || '']);
+  const status = withTexts(M, [name, device || ''], (n, d) => M.vornlog_decode(n, d));
   const decoded = performance.now();
-  const n = M._vornlog_messages();
-  const rows = M._vornlog_rows();
+  const n = M.vornlog_messages() >>> 0;
+  const rows = M.vornlog_rows() >>> 0;
   const result = {
     type: 'done',
     status,
-    problem: M.UTF8ToString(M._vornlog_problem()),
-    console: M.UTF8ToString(M._vornlog_console()),
-    number: copyOut(M, Float64Array, M._vornlog_number(), n),
-    time: copyOut(M, Float64Array, M._vornlog_time(), n),
-    from: copyOut(M, Uint8Array, M._vornlog_from(), n),
-    code: copyOut(M, Uint8Array, M._vornlog_code(), n),
-    marks: copyOut(M, Uint8Array, M._vornlog_marks(), n),
-    delay: copyOut(M, Float32Array, M._vornlog_delay(), n),
-    buffer: copyOut(M, Int8Array, M._vornlog_buffer(), n),
-    segment: copyOut(M, Int32Array, M._vornlog_segment(), n),
-    rowMessage: copyOut(M, Int32Array, M._vornlog_row_message(), rows),
-    rowSteps: copyOut(M, Int32Array, M._vornlog_row_steps(), rows * 3),
-    rowPwm: copyOut(M, Int32Array, M._vornlog_row_pwm(), rows),
-    rowSeg: copyOut(M, Int32Array, M._vornlog_row_seg(), rows),
-    rowEnd: copyOut(M, Uint8Array, M._vornlog_row_end(), rows),
+    problem: textAt(M, M.vornlog_problem()),
+    console: textAt(M, M.vornlog_console()),
+    number: copyOut(M, Float64Array, M.vornlog_number(), n),
+    time: copyOut(M, Float64Array, M.vornlog_time(), n),
+    from: copyOut(M, Uint8Array, M.vornlog_from(), n),
+    code: copyOut(M, Uint8Array, M.vornlog_code(), n),
+    marks: copyOut(M, Uint8Array, M.vornlog_marks(), n),
+    delay: copyOut(M, Float32Array, M.vornlog_delay(), n),
+    buffer: copyOut(M, Int8Array, M.vornlog_buffer(), n),
+    segment: copyOut(M, Int32Array, M.vornlog_segment(), n),
+    rowMessage: copyOut(M, Int32Array, M.vornlog_row_message(), rows),
+    rowSteps: copyOut(M, Int32Array, M.vornlog_row_steps(), rows * 3),
+    rowPwm: copyOut(M, Int32Array, M.vornlog_row_pwm(), rows),
+    rowSeg: copyOut(M, Int32Array, M.vornlog_row_seg(), rows),
+    rowEnd: copyOut(M, Uint8Array, M.vornlog_row_end(), rows),
     // Where the worker's time went, in ms: the module made ready, the decoding;
     // and the module's memory then, in bytes.
-    timing: { module: loaded - began, decode: decoded - loaded, memory: M.HEAPU8.length },
+    timing: { module: loaded - began, decode: decoded - loaded, memory: M.memory.buffer.byteLength },
   };
-  M._vornlog_release();
+  M.vornlog_release();
   const transfer = Object.values(result).filter((v) => ArrayBuffer.isView(v)).map((v) => v.buffer);
   postMessage(result, transfer);
   // Then the summary and the USB devices, in the background.
@@ -118,48 +172,46 @@ async function slices(run, step) {
 
 async function afterDecoding(M, run, name, device) {
   // The summary, which the page shows when it comes.
-  M.ccall('vornlog_summary_begin', null, ['string', 'string', 'string'], ['/capture', name, device]);
-  if (!await slices(run, () => M._vornlog_summary_step(kStep))) return;
-  M._vornlog_summary_finish();
-  const summary = M.UTF8ToString(M._vornlog_summary());
-  M._vornlog_release();
+  withTexts(M, [name, device], (n, d) => M.vornlog_summary_begin(n, d));
+  if (!await slices(run, () => M.vornlog_summary_step(kStep))) return;
+  M.vornlog_summary_finish();
+  const summary = textAt(M, M.vornlog_summary());
+  M.vornlog_release();
   postMessage({ type: 'summary', summary });
   // The USB devices of the capture, for the page's choice.
-  M.ccall('vornlog_devices_begin', null, ['string'], ['/capture']);
-  if (!await slices(run, () => M._vornlog_devices_step(kStep))) return;
-  M._vornlog_devices_finish();
-  const devices = M.UTF8ToString(M._vornlog_scratch(), M._vornlog_scratch_size()).split('\n').filter(Boolean)
+  M.vornlog_devices_begin();
+  if (!await slices(run, () => M.vornlog_devices_step(kStep))) return;
+  M.vornlog_devices_finish();
+  const devices = textAt(M, M.vornlog_scratch(), M.vornlog_scratch_size()).split('\n').filter(Boolean)
     .map((line) => { const [device, packets] = line.split(' '); return { device, packets: Number(packets) }; });
-  M.FS.unlink('/capture');
+  M.vornlog_capture_free();
   running = null;
   postMessage({ type: 'devices', devices });
 }
 
-// A new capture stops the passes of the last one before its file is
+// A new capture stops the passes of the last one before its bytes are
 // replaced.
 function stopRunning(M) {
   if (!running) return;
   running.stopped = true;
   running = null;
-  M._vornlog_background_stop();
+  M.vornlog_background_stop();
 }
 
 function lines(M, { id, indices }) {
-  const at = M._malloc(indices.length * 4 + 4);
-  M.HEAP32.set(indices, at >> 2);
-  M._vornlog_lines(at, indices.length);
-  M._free(at);
-  const text = utf8.decode(M.HEAPU8.subarray(M._vornlog_scratch(), M._vornlog_scratch() + M._vornlog_scratch_size()));
+  const at = M.malloc(indices.length * 4 + 4) >>> 0;
+  if (!at) throw new Error('the decoder has no memory left');
+  new Int32Array(M.memory.buffer, at, indices.length).set(indices);
+  M.vornlog_lines(at, indices.length);
+  M.free(at);
+  const text = textAt(M, M.vornlog_scratch(), M.vornlog_scratch_size());
   postMessage({ type: 'lines', id, indices, lines: text.split('\n').slice(0, indices.length) });
 }
 
 function search(M, { id, query }) {
-  const bytes = new TextEncoder().encode(query);
-  const at = M._malloc(bytes.length + 1);
-  M.HEAPU8.set(bytes, at);
-  M._vornlog_search(at, bytes.length);
-  M._free(at);
-  const hits = copyOut(M, Uint8Array, M._vornlog_scratch(), M._vornlog_scratch_size());
+  const size = toUtf8.encode(query).length;
+  withTexts(M, [query], (at) => M.vornlog_search(at, size));
+  const hits = copyOut(M, Uint8Array, M.vornlog_scratch(), M.vornlog_scratch_size());
   postMessage({ type: 'search', id, hits }, [hits.buffer]);
 }
 

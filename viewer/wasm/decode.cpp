@@ -1,6 +1,6 @@
 // The viewer's decoding, compiled to WebAssembly: the console program's own
 // capture readers, decoders and outputs, run in the browser on a capture
-// that the page has written into the module's memory file system.
+// that the page has written into the module's memory (vornlog_capture).
 //
 // One pass (vornlog_decode) keeps every message's record (its bytes, time
 // and sender: far less than its JSON line) and takes what the views need
@@ -18,13 +18,11 @@
 // all once more (vornlog_search) and keeps none. The page reads the columns
 // through the vornlog_* functions below, then frees them with
 // vornlog_release.
-#include <emscripten/emscripten.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,9 +46,13 @@
 
 using namespace vornlog;
 
+// A function the page calls, by its name.
+#define EXPORTED(name) __attribute__((export_name(#name)))
+
 // The page's progress bar: the share of the capture read, from 0 to 1, and
-// the pass (1: messages, 2: summary).
-EM_JS(void, vornlog_progress, (int pass, double share), { if (Module.onDecodeProgress) Module.onDecodeProgress(pass, share); });
+// the pass (1: messages, 2: summary). Given by the page's loader.
+extern "C" __attribute__((import_module("vornlog"), import_name("progress"))) void vornlog_progress(int pass,
+                                                                                                   double share);
 
 namespace {
 
@@ -121,6 +123,12 @@ struct Capture {
 
 Capture capture;
 
+// The capture's bytes, as the page wrote them (vornlog_capture): every
+// pass reads them from the first.
+std::unique_ptr<char[]> captureBytes;
+std::size_t captureSize = 0;
+std::string_view captureView() { return {captureBytes.get(), captureSize}; }
+
 // Scratch text handed to the page (JSON lines, search hits).
 std::string scratch;
 
@@ -147,20 +155,12 @@ struct Results {
 
 Results results;
 
-long fileSize(std::FILE* f)
-{
-    if (std::fseek(f, 0, SEEK_END) != 0) return 0;
-    const long size = std::ftell(f);
-    std::rewind(f);
-    return size;
-}
-
 // The messages of the capture, with their columns taken on the way.
 class Columns final : public ForwardingSource {
 public:
     // `pass` 1 takes the columns; pass 2 (the summary) only shows progress.
-    Columns(MessageSource& in, std::FILE* file, long size, int pass)
-        : ForwardingSource(in), file_(file), size_(size), pass_(pass)
+    Columns(MessageSource& in, const MemoryStream& stream, int pass)
+        : ForwardingSource(in), stream_(stream), pass_(pass)
     {
     }
 
@@ -180,7 +180,8 @@ public:
 private:
     void progress() const
     {
-        if (size_ > 0) vornlog_progress(pass_, static_cast<double>(std::ftell(file_)) / static_cast<double>(size_));
+        if (stream_.size() > 0)
+            vornlog_progress(pass_, static_cast<double>(stream_.position()) / static_cast<double>(stream_.size()));
     }
 
     void take(const CaptureRecord& record)
@@ -233,8 +234,7 @@ private:
         }
     }
 
-    std::FILE* file_;
-    long size_;
+    const MemoryStream& stream_;
     int pass_;
     ValueSink values_;
     std::uint64_t records_ = 0;
@@ -250,10 +250,9 @@ private:
 // module's memory, which never shrinks. (Room that is never written costs
 // the browser nothing.) A text dump's message takes a line of more than
 // 40 characters, a USB capture's a packet of more than 40 bytes.
-void reserveFor(long size)
+void reserveFor(std::size_t bytes)
 {
-    if (size <= 0 || size > (1L << 28)) return;
-    const auto bytes = static_cast<std::size_t>(size);
+    if (bytes == 0 || bytes > (std::size_t{1} << 28)) return;
     const std::size_t most = bytes / 40 + 1;
     capture.fields.reserve(bytes);
     capture.messages.reserve(most);
@@ -264,26 +263,15 @@ void reserveFor(long size)
     results.segment.reserve(most);
 }
 
-// The capture at `path` opened for one pass: its reader, whatever its
-// kind, and the console's lines on it. Not to be moved: the reader holds
-// the stream and the console.
+// The capture read for one pass: its reader, whatever its kind, and the
+// console's lines on it. Not to be moved: the reader holds the stream and
+// the console.
 class CapturePass {
 public:
-    CapturePass(const char* path, const char* name, const std::optional<UsbDevice>& device)
-        : name_(name), file_(std::fopen(path, "rb")), stream_(file_)
+    CapturePass(const char* name, const std::optional<UsbDevice>& device) : name_(name), stream_(captureView())
     {
-        if (!file_) {
-            problem_ = std::string(kCantRead) + name_;
-            return;
-        }
-        size_ = fileSize(file_);
         input_ = std::make_unique<DumpInput>(stream_, device, console_);
         if (!input_->problem().empty()) problem_ = input_->problem() + name_;
-    }
-    ~CapturePass()
-    {
-        input_.reset();
-        if (file_) std::fclose(file_);
     }
     CapturePass(const CapturePass&) = delete;
     CapturePass& operator=(const CapturePass&) = delete;
@@ -292,8 +280,7 @@ public:
     // else may be asked then.
     const std::string& problem() const { return problem_; }
     MessageSource& source() { return input_->source(); }
-    std::FILE* file() const { return file_; }
-    long size() const { return size_; }
+    const MemoryStream& stream() const { return stream_; }
 
     // After the last record: the console's lines on a USB capture's device,
     // and false, with problem(), when the capture was not read to its end.
@@ -312,26 +299,24 @@ public:
 
 private:
     std::string name_;
-    std::FILE* file_;
-    long size_ = 0;
-    StdioStream stream_;
+    MemoryStream stream_;
     std::string consoleText_;
     Out console_{&consoleText_};
     std::string problem_;
     std::unique_ptr<DumpInput> input_;
 };
 
-// One pass over the capture at `path`: false, with results.problem, when
-// it cannot be read. What was decoded before a fault stays.
+// One pass over the capture: false, with results.problem, when it cannot
+// be read. What was decoded before a fault stays.
 template <class Pass>
-bool onePass(const char* path, const char* name, const std::optional<UsbDevice>& device, Pass pass)
+bool onePass(const char* name, const std::optional<UsbDevice>& device, Pass pass)
 {
-    CapturePass open(path, name, device);
+    CapturePass open(name, device);
     if (!open.problem().empty()) {
         results.problem = open.problem();
         return false;
     }
-    pass(open.source(), open.file(), open.size());
+    pass(open.source(), open.stream());
     const bool whole = open.finish();
     results.console = open.console();
     results.problem = open.problem();
@@ -342,11 +327,10 @@ bool onePass(const char* path, const char* name, const std::optional<UsbDevice>&
 // time, so that the page's questions are answered between the steps.
 class SummaryPass {
 public:
-    SummaryPass(const char* path, const char* name, const std::optional<UsbDevice>& device)
-        : name_(name), open_(path, name, device)
+    SummaryPass(const char* name, const std::optional<UsbDevice>& device) : name_(name), open_(name, device)
     {
         if (!open_.problem().empty()) return;
-        counted_.emplace(open_.source(), open_.file(), open_.size(), 2);
+        counted_.emplace(open_.source(), open_.stream(), 2);
         summary_.emplace(*counted_);
         counted_->readTimes();
     }
@@ -391,22 +375,13 @@ private:
 // packets at a time.
 class DeviceScan {
 public:
-    explicit DeviceScan(const char* path) : file_(std::fopen(path, "rb"))
+    DeviceScan()
     {
-        if (!file_) return;
-        unsigned char head[4];
-        const std::size_t got = std::fread(head, 1, sizeof head, file_);
-        if (detectCaptureFormat(head, got) == CaptureFormat::TextDump) return;
-        std::rewind(file_);
-        reader_ = std::make_unique<UsbCaptureReader>(file_, "");
+        const std::string_view bytes = captureView();
+        const auto* head = reinterpret_cast<const unsigned char*>(bytes.data());
+        if (detectCaptureFormat(head, std::min<std::size_t>(bytes.size(), 4)) == CaptureFormat::TextDump) return;
+        reader_ = std::make_unique<UsbCaptureReader>(bytes);
     }
-    ~DeviceScan()
-    {
-        reader_.reset();
-        if (file_) std::fclose(file_);
-    }
-    DeviceScan(const DeviceScan&) = delete;
-    DeviceScan& operator=(const DeviceScan&) = delete;
 
     // Reads up to `packets` more packets; true at the capture's end.
     bool step(int packets)
@@ -437,7 +412,6 @@ public:
     }
 
 private:
-    std::FILE* file_;
     std::unique_ptr<UsbCaptureReader> reader_;
     std::vector<std::pair<UsbDevice, std::uint64_t>> found_;
 };
@@ -499,7 +473,7 @@ extern "C" {
 
 // The JSON lines of `count` messages (indices), one line each, in that
 // order, in vornlog_scratch.
-EMSCRIPTEN_KEEPALIVE void vornlog_lines(const std::int32_t* indices, int count)
+EXPORTED(vornlog_lines) void vornlog_lines(const std::int32_t* indices, int count)
 {
     scratch.clear();
     for (int k = 0; k < count; ++k) {
@@ -511,7 +485,7 @@ EMSCRIPTEN_KEEPALIVE void vornlog_lines(const std::int32_t* indices, int count)
 
 // One byte for each message: 1 when its JSON line holds `query` (UTF-8, as
 // the line writes it), A to Z matching a to z, in vornlog_scratch.
-EMSCRIPTEN_KEEPALIVE void vornlog_search(const char* query, int size)
+EXPORTED(vornlog_search) void vornlog_search(const char* query, int size)
 {
     std::string needle(query, static_cast<std::size_t>(size));
     lowerAscii(needle);
@@ -567,22 +541,45 @@ EMSCRIPTEN_KEEPALIVE void vornlog_search(const char* query, int size)
     scratch = std::move(hits);
 }
 
-EMSCRIPTEN_KEEPALIVE const char* vornlog_scratch() { return scratch.data(); }
-EMSCRIPTEN_KEEPALIVE std::size_t vornlog_scratch_size() { return scratch.size(); }
+EXPORTED(vornlog_scratch) const char* vornlog_scratch() { return scratch.data(); }
+EXPORTED(vornlog_scratch_size) std::size_t vornlog_scratch_size() { return scratch.size(); }
 
-// Stops the summary or the device scan that still runs, closing the
-// capture file (before it is replaced by another).
-EMSCRIPTEN_KEEPALIVE void vornlog_background_stop()
+// Stops the summary or the device scan that still runs (before the
+// capture is replaced by another).
+EXPORTED(vornlog_background_stop) void vornlog_background_stop()
 {
     summaryPass.reset();
     deviceScan.reset();
 }
 
-// Decodes the capture at `path` (named `name` in the summary and in the
-// messages), from USB device `device` ("BUS.ADDR", or "" for the one the
-// console would recognise). Returns 0, or 1 when the capture could not be
-// decoded to its end (vornlog_problem says why, as the console would).
-EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, const char* device)
+// Room for a capture of `size` bytes, which the page writes there before
+// it asks for vornlog_decode; null when the module's memory cannot hold
+// it. What was kept of the capture before goes first.
+EXPORTED(vornlog_capture) char* vornlog_capture(std::size_t size)
+{
+    vornlog_background_stop();
+    results = Results{};
+    capture = Capture{};
+    captureBytes.reset();
+    captureSize = 0;
+    captureBytes.reset(new (std::nothrow) char[size ? size : 1]);
+    if (captureBytes) captureSize = size;
+    return captureBytes.get();
+}
+
+// Lets the capture's bytes go once every pass has read them.
+EXPORTED(vornlog_capture_free) void vornlog_capture_free()
+{
+    vornlog_background_stop();
+    captureBytes.reset();
+    captureSize = 0;
+}
+
+// Decodes the capture (named `name` in the summary and in the messages),
+// from USB device `device` ("BUS.ADDR", or "" for the one the console
+// would recognise). Returns 0, or 1 when the capture could not be decoded
+// to its end (vornlog_problem says why, as the console would).
+EXPORTED(vornlog_decode) int vornlog_decode(const char* name, const char* device)
 {
     vornlog_background_stop();
     results = Results{};
@@ -595,10 +592,10 @@ EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, cons
             return 1;
         }
     }
-    const bool whole = onePass(path, name, wanted, [](MessageSource& in, std::FILE* file, long size) {
+    const bool whole = onePass(name, wanted, [](MessageSource& in, const MemoryStream& stream) {
         in.readTimes();
-        reserveFor(size);
-        Columns columns(in, file, size, 1);
+        reserveFor(stream.size());
+        Columns columns(in, stream, 1);
         CaptureRecord record;
         while (columns.next(record)) {
         }
@@ -612,52 +609,52 @@ EMSCRIPTEN_KEEPALIVE int vornlog_decode(const char* path, const char* name, cons
 // it is done (1), each step reading up to `records` records; then finish
 // writes the summary in vornlog_summary. A capture that cannot be opened
 // gives no summary.
-EMSCRIPTEN_KEEPALIVE void vornlog_summary_begin(const char* path, const char* name, const char* device)
+EXPORTED(vornlog_summary_begin) void vornlog_summary_begin(const char* name, const char* device)
 {
     results = Results{};
     std::optional<UsbDevice> wanted;
     if (device && *device) wanted = parseUsbDevice(device);
-    summaryPass = std::make_unique<SummaryPass>(path, name, wanted);
+    summaryPass = std::make_unique<SummaryPass>(name, wanted);
 }
-EMSCRIPTEN_KEEPALIVE int vornlog_summary_step(int records) { return !summaryPass || summaryPass->step(records); }
-EMSCRIPTEN_KEEPALIVE void vornlog_summary_finish()
+EXPORTED(vornlog_summary_step) int vornlog_summary_step(int records) { return !summaryPass || summaryPass->step(records); }
+EXPORTED(vornlog_summary_finish) void vornlog_summary_finish()
 {
     if (summaryPass) results.summary = summaryPass->finish();
     summaryPass.reset();
 }
 
-EMSCRIPTEN_KEEPALIVE std::size_t vornlog_messages() { return results.number.size(); }
-EMSCRIPTEN_KEEPALIVE const double* vornlog_number() { return results.number.data(); }
-EMSCRIPTEN_KEEPALIVE const double* vornlog_time() { return results.time.data(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_from() { return results.from.data(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_code() { return results.code.data(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_marks() { return results.marks.data(); }
-EMSCRIPTEN_KEEPALIVE const float* vornlog_delay() { return results.delay.data(); }
-EMSCRIPTEN_KEEPALIVE const std::int8_t* vornlog_buffer() { return results.buffer.data(); }
-EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_segment() { return results.segment.data(); }
-EMSCRIPTEN_KEEPALIVE std::size_t vornlog_rows() { return results.rowMessage.size(); }
-EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_message() { return results.rowMessage.data(); }
-EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_steps() { return results.rowSteps.data(); }
-EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_pwm() { return results.rowPwm.data(); }
-EMSCRIPTEN_KEEPALIVE const std::int32_t* vornlog_row_seg() { return results.rowSeg.data(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* vornlog_row_end() { return results.rowEnd.data(); }
-EMSCRIPTEN_KEEPALIVE const char* vornlog_summary() { return results.summary.c_str(); }
-EMSCRIPTEN_KEEPALIVE const char* vornlog_problem() { return results.problem.c_str(); }
-EMSCRIPTEN_KEEPALIVE const char* vornlog_console() { return results.console.c_str(); }
+EXPORTED(vornlog_messages) std::size_t vornlog_messages() { return results.number.size(); }
+EXPORTED(vornlog_number) const double* vornlog_number() { return results.number.data(); }
+EXPORTED(vornlog_time) const double* vornlog_time() { return results.time.data(); }
+EXPORTED(vornlog_from) const std::uint8_t* vornlog_from() { return results.from.data(); }
+EXPORTED(vornlog_code) const std::uint8_t* vornlog_code() { return results.code.data(); }
+EXPORTED(vornlog_marks) const std::uint8_t* vornlog_marks() { return results.marks.data(); }
+EXPORTED(vornlog_delay) const float* vornlog_delay() { return results.delay.data(); }
+EXPORTED(vornlog_buffer) const std::int8_t* vornlog_buffer() { return results.buffer.data(); }
+EXPORTED(vornlog_segment) const std::int32_t* vornlog_segment() { return results.segment.data(); }
+EXPORTED(vornlog_rows) std::size_t vornlog_rows() { return results.rowMessage.size(); }
+EXPORTED(vornlog_row_message) const std::int32_t* vornlog_row_message() { return results.rowMessage.data(); }
+EXPORTED(vornlog_row_steps) const std::int32_t* vornlog_row_steps() { return results.rowSteps.data(); }
+EXPORTED(vornlog_row_pwm) const std::int32_t* vornlog_row_pwm() { return results.rowPwm.data(); }
+EXPORTED(vornlog_row_seg) const std::int32_t* vornlog_row_seg() { return results.rowSeg.data(); }
+EXPORTED(vornlog_row_end) const std::uint8_t* vornlog_row_end() { return results.rowEnd.data(); }
+EXPORTED(vornlog_summary) const char* vornlog_summary() { return results.summary.c_str(); }
+EXPORTED(vornlog_problem) const char* vornlog_problem() { return results.problem.c_str(); }
+EXPORTED(vornlog_console) const char* vornlog_console() { return results.console.c_str(); }
 
-// The USB devices whose packets carry messages in the capture at `path`
+// The USB devices whose packets carry messages in the capture
 // (none in a text dump), in the order they first send or receive one, in
 // steps as the summary: begin, step (up to `packets` packets) until done,
 // then finish writes a line "BUS.ADDR PACKETS" each in vornlog_scratch.
 // The page offers them as -d would take them.
-EMSCRIPTEN_KEEPALIVE void vornlog_devices_begin(const char* path) { deviceScan = std::make_unique<DeviceScan>(path); }
-EMSCRIPTEN_KEEPALIVE int vornlog_devices_step(int packets) { return !deviceScan || deviceScan->step(packets); }
-EMSCRIPTEN_KEEPALIVE void vornlog_devices_finish()
+EXPORTED(vornlog_devices_begin) void vornlog_devices_begin() { deviceScan = std::make_unique<DeviceScan>(); }
+EXPORTED(vornlog_devices_step) int vornlog_devices_step(int packets) { return !deviceScan || deviceScan->step(packets); }
+EXPORTED(vornlog_devices_finish) void vornlog_devices_finish()
 {
     scratch = deviceScan ? deviceScan->finish() : std::string();
     deviceScan.reset();
 }
 
-EMSCRIPTEN_KEEPALIVE void vornlog_release() { results = Results{}; }
+EXPORTED(vornlog_release) void vornlog_release() { results = Results{}; }
 
 } // extern "C"
