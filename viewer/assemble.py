@@ -4,7 +4,11 @@ worker's script and the decoder's WebAssembly (base64) inside it, and a
 Content-Security-Policy that lets in only those: the inline script and
 style by their hashes, WebAssembly, and the worker made from a blob.
 
-usage: assemble.py TEMPLATE CSS SCRIPT WORKER WASM OUTPUT
+The page's script is made of SCRIPT files (the session, the decoding, one
+file per panel, the input) put together in the order given, in one scope
+of their own.
+
+usage: assemble.py TEMPLATE CSS WORKER WASM OUTPUT SCRIPT...
 """
 import base64
 import hashlib
@@ -26,12 +30,13 @@ def inline(name, text):
 
 
 def main():
-    if len(sys.argv) != 7:
+    if len(sys.argv) < 7:
         sys.exit(__doc__)
-    template, css, script, worker, wasm, output = sys.argv[1:]
+    template, css, worker, wasm, output = sys.argv[1:6]
+    scripts = sys.argv[6:]
     read = lambda p: open(p, encoding="utf-8").read()
     style = inline(css, read(css))
-    main_script = inline(script, read(script))
+    main_script = "'use strict';\n\n(() => {\n" + "\n".join(inline(p, read(p)) for p in scripts) + "})();\n"
     worker_source = inline(worker, read(worker))
     wasm_text = base64.b64encode(open(wasm, "rb").read()).decode()
     csp = "; ".join([

@@ -21,30 +21,10 @@ namespace {
 std::string pc(int n, std::string_view hex, std::string_view time = "-") { return vornlog::testing::captureLine(n, true, time, hex); }
 std::string qmr(int n, std::string_view hex, std::string_view time = "-") { return vornlog::testing::captureLine(n, false, time, hex); }
 
-std::string hex32(std::int32_t v)
-{
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (int k = 0; k < 4; ++k) {
-        const unsigned b = (static_cast<std::uint32_t>(v) >> (8 * k)) & 0xFF;
-        s += ' ';
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
-
-// A Data message of CMD, NBR, S1 and S2 (S3 to S5 zero).
-std::string data(const char* cmd, std::int32_t nbr, std::int32_t s1, std::int32_t s2)
-{
-    return std::string("44 ") + cmd + hex32(nbr) + hex32(s1) + hex32(s2) + hex32(0) + hex32(0) + hex32(0);
-}
-
-// A controller Data (or Information) reply: ST, BUF, SEG, then STOP.
-std::string reply(const char* code, const char* st, const char* buf, const char* seg, const char* stop)
-{
-    return std::string(code) + " " + st + " " + buf + " " + seg + " 59 2B C0 00 04 " + stop + " 00 00 00 00";
-}
+// A Data message (CMD, NBR, S1, S2) and a controller Data or Information
+// reply (code, ST, BUF, SEG, STOP).
+const auto data = &vornlog::testing::dataMessage;
+const auto reply = &vornlog::testing::dataReply;
 
 std::string summarize(const std::string& capture)
 {

@@ -316,12 +316,12 @@ w.onmessage = (e) => {
   if (m.type === 'progress') return;
   seen.push(m.type === 'lines' ? 'lines ' + m.lines[0] : m.type === 'summary' ? 'summary ' + m.summary : m.type);
   if (m.type === 'done' && ++decoded === 1)
-    w.postMessage({ type: 'decode', bytes: bytes(second).buffer, name: secondName, device: '' });
+    w.postMessage({ type: 'decode', parts: [bytes(second).buffer], name: secondName, device: '' });
   else if (m.type === 'devices') w.postMessage({ type: 'lines', id: 2, indices: Int32Array.of(0) });
   else if (m.type === 'lines' && m.id === 2 || m.type === 'failed' || seen.length > 20) { w.terminate(); done(seen); }
 };
 w.postMessage({ type: 'decode', wasm: bytes(document.getElementById('decoder').textContent).buffer,
-  bytes: long.buffer, name: 'long.txt', device: '' });
+  parts: [long.buffer], name: 'long.txt', device: '' });
 w.postMessage({ type: 'lines', id: 1, indices: Int32Array.of(0) });
 """, base64.b64encode(one).decode(), 2000, base64.b64encode(second).decode(), "session.pcapng")
 first_line = lambda capture: run("-j", capture, "-").stdout.decode().splitlines()[0]

@@ -51,6 +51,9 @@ function copyOut(M, Type, pointer, n) {
   return new Type(M.memory.buffer.slice(at, at + n * Type.BYTES_PER_ELEMENT));
 }
 
+// The columns' element types, by the names the decoder gives them.
+const kColumnTypes = { u8: Uint8Array, i8: Int8Array, i32: Int32Array, f32: Float32Array, f64: Float64Array };
+
 const utf8 = new TextDecoder('utf-8');
 const toUtf8 = new TextEncoder();
 
@@ -84,41 +87,38 @@ function withTexts(M, texts, f) {
 async function decode(M, asked, began) {
   const { name, device } = asked;
   stopRunning(M);
-  // The capture goes into the module's memory; its buffer here is let go.
-  const room = M.vornlog_capture(asked.bytes.byteLength) >>> 0;
-  if (!room) throw new Error('the decoder has no memory left for a capture of ' + asked.bytes.byteLength + ' bytes');
-  bytesOf(M).set(new Uint8Array(asked.bytes), room);
-  asked.bytes = null;
+  // The capture's parts go into the module's memory, one after the other;
+  // their buffers here are let go.
+  const size = asked.parts.reduce((sum, part) => sum + part.byteLength, 0);
+  let at = M.vornlog_capture(size) >>> 0;
+  if (!at) throw new Error('the decoder has no memory left for a capture of ' + size + ' bytes');
+  const heap = bytesOf(M);
+  for (const part of asked.parts) {
+    heap.set(new Uint8Array(part), at);
+    at += part.byteLength;
+  }
+  asked.parts = null;
   postMessage({ type: 'progress', pass: 1, share: 0 });
   const loaded = performance.now();
   const status = withTexts(M, [name, device || ''], (n, d) => M.vornlog_decode(n, d));
   const decoded = performance.now();
-  const n = M.vornlog_messages() >>> 0;
-  const rows = M.vornlog_rows() >>> 0;
+  // Every column as the decoder describes it: copied out whatever it is.
+  const described = JSON.parse(textAt(M, M.vornlog_columns()));
+  const columns = {};
+  for (const c of described.columns) columns[c.name] = copyOut(M, kColumnTypes[c.type], c.at, c.length);
   const result = {
     type: 'done',
     status,
     problem: textAt(M, M.vornlog_problem()),
     console: textAt(M, M.vornlog_console()),
-    number: copyOut(M, Float64Array, M.vornlog_number(), n),
-    time: copyOut(M, Float64Array, M.vornlog_time(), n),
-    from: copyOut(M, Uint8Array, M.vornlog_from(), n),
-    code: copyOut(M, Uint8Array, M.vornlog_code(), n),
-    marks: copyOut(M, Uint8Array, M.vornlog_marks(), n),
-    delay: copyOut(M, Float32Array, M.vornlog_delay(), n),
-    buffer: copyOut(M, Int8Array, M.vornlog_buffer(), n),
-    segment: copyOut(M, Int32Array, M.vornlog_segment(), n),
-    rowMessage: copyOut(M, Int32Array, M.vornlog_row_message(), rows),
-    rowSteps: copyOut(M, Int32Array, M.vornlog_row_steps(), rows * 3),
-    rowPwm: copyOut(M, Int32Array, M.vornlog_row_pwm(), rows),
-    rowSeg: copyOut(M, Int32Array, M.vornlog_row_seg(), rows),
-    rowEnd: copyOut(M, Uint8Array, M.vornlog_row_end(), rows),
+    columns,
+    markBits: described.markBits,
     // Where the worker's time went, in ms: the module made ready, the decoding;
     // and the module's memory then, in bytes.
     timing: { module: loaded - began, decode: decoded - loaded, memory: M.memory.buffer.byteLength },
   };
   M.vornlog_release();
-  const transfer = Object.values(result).filter((v) => ArrayBuffer.isView(v)).map((v) => v.buffer);
+  const transfer = Object.values(columns).map((v) => v.buffer);
   postMessage(result, transfer);
   // Then the summary and the USB devices, in the background.
   const run = { stopped: false };

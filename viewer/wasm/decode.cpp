@@ -4,11 +4,8 @@
 //
 // One pass (vornlog_decode) keeps every message's record (its bytes, time
 // and sender: far less than its JSON line) and takes what the views need
-// for each message in columns of numbers: its number, time, sender and code, the reply delay
-// of a reply, the buffer fill and segment of a Data reply, the marks of a
-// refusal, a request left without a reply or errors (those its JSON line
-// lists: the decoding's own, taken without writing the line); and the stored segments of
-// the steps CSV with the message that sent each. A second pass
+// of each message in columns of numbers (analysis/message_columns.h). A
+// second pass
 // (vornlog_summary_*) writes the session summary (-t), and a third
 // (vornlog_devices_*) lists the capture's USB devices; both run in steps,
 // so that the page's questions are answered while they run.
@@ -16,10 +13,8 @@
 // A message's details are its JSON line, as -j writes it, written when the
 // page asks (vornlog_lines) from the record kept; a text search writes them
 // all once more (vornlog_search) and keeps none. The page reads the columns
-// through the vornlog_* functions below, then frees them with
-// vornlog_release.
+// as vornlog_columns describes them, then frees them with vornlog_release.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -27,8 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/pairing.h"
-#include "analysis/segments.h"
+#include "analysis/message_columns.h"
 #include "base/out.h"
 #include "base/platform.h" // the console's texts only: no platform call is linked
 #include "capture/input.h"
@@ -39,10 +33,6 @@
 #include "output/progress.h"
 #include "output/summary.h"
 #include "program/dump_input.h"
-#include "protocol/decode.h"
-#include "protocol/instructions.h"
-#include "protocol/values.h"
-#include "protocol/motion/motion_fields.h"
 
 using namespace vornlog;
 
@@ -55,14 +45,6 @@ extern "C" __attribute__((import_module("vornlog"), import_name("progress"))) vo
                                                                                                    double share);
 
 namespace {
-
-enum Mark : std::uint8_t {
-    kRefusal = 1,  // a Data reply "buffer full, data not stored"
-    kNoReply = 2,  // a PC message that got no reply
-    kStop = 4,     // a Stop message
-    kOtherSt = 8,  // a Data reply that neither stored nor refused
-    kErrors = 16,  // a message whose JSON line has errors
-};
 
 // A message's record as the JSON line needs it; its data field is kept in
 // one text for all.
@@ -133,21 +115,8 @@ std::string_view captureView() { return {captureBytes.get(), captureSize}; }
 std::string scratch;
 
 struct Results {
-    std::vector<double> number;
-    std::vector<double> time; // seconds since the first timed message; NaN without
-    std::vector<std::uint8_t> from; // 0 PC, 1 controller
-    std::vector<std::uint8_t> code;
-    std::vector<std::uint8_t> marks;
-    std::vector<float> delay;      // ms from the request to this reply; NaN
-    std::vector<std::int8_t> buffer; // percent, Data replies; -1
-    std::vector<std::int32_t> segment; // SEG of a Data reply; -1
-    // Stored segments, rows of the steps CSV: the PC Data message (its index
-    // among the messages) and S1, S2, S3 with their signs, and PWM.
-    std::vector<std::int32_t> rowMessage;
-    std::vector<std::int32_t> rowSteps; // three per row
-    std::vector<std::int32_t> rowPwm;
-    std::vector<std::int32_t> rowSeg;
-    std::vector<std::uint8_t> rowEnd; // 1: an end-of-data row
+    MessageColumns columns;
+    std::string described; // the columns as vornlog_columns describes them
     std::string summary;
     std::string problem;
     std::string console; // what the console says of the USB device
@@ -172,10 +141,7 @@ public:
         return true;
     }
 
-    void finish()
-    {
-        if (const auto unanswered = pairing_.finish()) results.marks[unanswered->at] |= kNoReply;
-    }
+    void finish() { maker_.finish(); }
 
 private:
     void progress() const
@@ -186,63 +152,15 @@ private:
 
     void take(const CaptureRecord& record)
     {
-        const std::size_t index = results.number.size();
-        const std::uint8_t code = instructionCode(record.field);
-        const bool pc = record.direction == Direction::Pc;
-        results.number.push_back(static_cast<double>(record.number));
+        if (record.hasTime && !capture.firstTimed) capture.firstTimed = capture.messages.size();
         capture.messages.push_back(Kept::of(record, capture.fields));
-        if (record.hasTime && !capture.firstTimed) capture.firstTimed = index;
-        if (record.hasTime && !firstTime_) firstTime_ = record.timeNs;
-        results.time.push_back(record.hasTime ? static_cast<double>(record.timeNs - *firstTime_) / 1e9 : NAN);
-        results.from.push_back(pc ? 0 : 1);
-        results.code.push_back(code);
-        results.marks.push_back(pc && code == 'S' ? kStop : 0);
-        results.delay.push_back(NAN);
-        results.buffer.push_back(-1);
-        results.segment.push_back(-1);
-        // Its JSON line has errors when its decoding gives any.
-        decodeMessage(record.direction, record.field, values_);
-        if (!values_.errors().empty()) results.marks[index] |= kErrors;
-
-        if (pc) {
-            RequestPairing::Request request{code, index, record.hasTime, record.timeNs};
-            if (const auto unanswered = pairing_.request(request)) results.marks[unanswered->at] |= kNoReply;
-        } else if (const auto answered = pairing_.reply(code)) {
-            if (answered->timed && record.hasTime)
-                results.delay[index] = static_cast<float>(static_cast<double>(record.timeNs - answered->ns) / 1e6);
-        }
-
-        if (code != motion::kDataCode) return;
-        if (pc) lastData_ = static_cast<std::int32_t>(index);
-        motion::decodeData(record.direction, record.field, sink_);
-        motion::StoredSegment stored;
-        const motion::DataEvent event = segments_.feed(record.direction, sink_.message(), stored);
-        if (!pc) {
-            results.buffer[index] = static_cast<std::int8_t>(motion::bufferPercent(stored.buf));
-            results.segment[index] = stored.seg;
-        }
-        if (event == motion::DataEvent::BufferFull) results.marks[index] |= kRefusal;
-        if (event == motion::DataEvent::NotUsbMode || event == motion::DataEvent::OtherStatus)
-            results.marks[index] |= kOtherSt;
-        if (event == motion::DataEvent::Stored) {
-            const motion::Segment& s = stored.segment;
-            results.rowMessage.push_back(lastData_);
-            results.rowEnd.push_back(s.endOfData() ? 1 : 0);
-            for (int axis = 0; axis < 3; ++axis) results.rowSteps.push_back(s.endOfData() ? 0 : s.steps[axis]);
-            results.rowPwm.push_back(s.hasPwm() ? s.pwm : -1);
-            results.rowSeg.push_back(stored.seg);
-        }
+        maker_.add(record);
     }
 
     const MemoryStream& stream_;
     int pass_;
-    ValueSink values_;
     std::uint64_t records_ = 0;
-    std::optional<TimeNs> firstTime_;
-    RequestPairing pairing_;
-    motion::SegmentSink sink_;
-    motion::StoredSegments segments_;
-    std::int32_t lastData_ = -1;
+    MessageColumnsMaker maker_{results.columns};
 };
 
 // Room for what a capture of `size` bytes can give at most, taken at once:
@@ -256,11 +174,7 @@ void reserveFor(std::size_t bytes)
     const std::size_t most = bytes / 40 + 1;
     capture.fields.reserve(bytes);
     capture.messages.reserve(most);
-    for (auto* v : {&results.number, &results.time}) v->reserve(most);
-    for (auto* v : {&results.from, &results.code, &results.marks}) v->reserve(most);
-    results.delay.reserve(most);
-    results.buffer.reserve(most);
-    results.segment.reserve(most);
+    results.columns.reserve(most);
 }
 
 // The capture read for one pass: its reader, whatever its kind, and the
@@ -623,21 +537,28 @@ EXPORTED(vornlog_summary_finish) void vornlog_summary_finish()
     summaryPass.reset();
 }
 
-EXPORTED(vornlog_messages) std::size_t vornlog_messages() { return results.number.size(); }
-EXPORTED(vornlog_number) const double* vornlog_number() { return results.number.data(); }
-EXPORTED(vornlog_time) const double* vornlog_time() { return results.time.data(); }
-EXPORTED(vornlog_from) const std::uint8_t* vornlog_from() { return results.from.data(); }
-EXPORTED(vornlog_code) const std::uint8_t* vornlog_code() { return results.code.data(); }
-EXPORTED(vornlog_marks) const std::uint8_t* vornlog_marks() { return results.marks.data(); }
-EXPORTED(vornlog_delay) const float* vornlog_delay() { return results.delay.data(); }
-EXPORTED(vornlog_buffer) const std::int8_t* vornlog_buffer() { return results.buffer.data(); }
-EXPORTED(vornlog_segment) const std::int32_t* vornlog_segment() { return results.segment.data(); }
-EXPORTED(vornlog_rows) std::size_t vornlog_rows() { return results.rowMessage.size(); }
-EXPORTED(vornlog_row_message) const std::int32_t* vornlog_row_message() { return results.rowMessage.data(); }
-EXPORTED(vornlog_row_steps) const std::int32_t* vornlog_row_steps() { return results.rowSteps.data(); }
-EXPORTED(vornlog_row_pwm) const std::int32_t* vornlog_row_pwm() { return results.rowPwm.data(); }
-EXPORTED(vornlog_row_seg) const std::int32_t* vornlog_row_seg() { return results.rowSeg.data(); }
-EXPORTED(vornlog_row_end) const std::uint8_t* vornlog_row_end() { return results.rowEnd.data(); }
+// The columns of the capture decoded last, described as JSON:
+// {"columns": [{"name", "type" (u8, i8, i32, f32, f64), "at" (their place in
+// the module's memory), "length" (elements)}, ...], "markBits": {name: bit}}
+// (the bits of the marks column). Valid until vornlog_release.
+EXPORTED(vornlog_columns) const char* vornlog_columns()
+{
+    std::string& d = results.described;
+    d = "{\"columns\":[";
+    forEachColumn(results.columns, [&](std::string_view name, ColumnType type, const void* at, std::size_t length) {
+        if (d.back() != '[') d += ',';
+        d += "{\"name\":\"" + std::string(name) + "\",\"type\":\"" + std::string(columnTypeName(type)) +
+             "\",\"at\":" + std::to_string(reinterpret_cast<std::uintptr_t>(at)) +
+             ",\"length\":" + std::to_string(length) + "}";
+    });
+    d += "],\"markBits\":{";
+    for (const MarkName& mark : kMarkNames) {
+        if (d.back() != '{') d += ',';
+        d += "\"" + std::string(mark.name) + "\":" + std::to_string(mark.bit);
+    }
+    d += "}}";
+    return d.c_str();
+}
 EXPORTED(vornlog_summary) const char* vornlog_summary() { return results.summary.c_str(); }
 EXPORTED(vornlog_problem) const char* vornlog_problem() { return results.problem.c_str(); }
 EXPORTED(vornlog_console) const char* vornlog_console() { return results.console.c_str(); }

@@ -1,0 +1,85 @@
+#include "message_columns.h"
+
+#include <cmath>
+
+#include "protocol/decode.h"
+#include "protocol/instructions.h"
+#include "protocol/motion/motion_fields.h"
+
+namespace vornlog {
+
+void MessageColumns::reserve(std::size_t messages)
+{
+    for (auto* v : {&number, &time}) v->reserve(messages);
+    for (auto* v : {&from, &code, &marks}) v->reserve(messages);
+    delay.reserve(messages);
+    buffer.reserve(messages);
+    segment.reserve(messages);
+}
+
+std::string_view columnTypeName(ColumnType type)
+{
+    switch (type) {
+    case ColumnType::U8: return "u8";
+    case ColumnType::I8: return "i8";
+    case ColumnType::I32: return "i32";
+    case ColumnType::F32: return "f32";
+    case ColumnType::F64: return "f64";
+    }
+    return "";
+}
+
+void MessageColumnsMaker::add(const CaptureRecord& record)
+{
+    MessageColumns& c = out_;
+    const std::size_t index = c.number.size();
+    const std::uint8_t code = instructionCode(record.field);
+    const bool pc = record.direction == Direction::Pc;
+    c.number.push_back(static_cast<double>(record.number));
+    if (record.hasTime && !firstTime_) firstTime_ = record.timeNs;
+    c.time.push_back(record.hasTime ? static_cast<double>(record.timeNs - *firstTime_) / 1e9 : NAN);
+    c.from.push_back(pc ? 0 : 1);
+    c.code.push_back(code);
+    c.marks.push_back(pc && code == 'S' ? kMarkStop : 0);
+    c.delay.push_back(NAN);
+    c.buffer.push_back(-1);
+    c.segment.push_back(-1);
+    decodeMessage(record.direction, record.field, values_);
+    if (!values_.errors().empty()) c.marks[index] |= kMarkErrors;
+
+    if (pc) {
+        const RequestPairing::Request request{code, index, record.hasTime, record.timeNs};
+        if (const auto unanswered = pairing_.request(request)) c.marks[unanswered->at] |= kMarkNoReply;
+    } else if (const auto answered = pairing_.reply(code)) {
+        if (answered->timed && record.hasTime)
+            c.delay[index] = static_cast<float>(static_cast<double>(record.timeNs - answered->ns) / 1e6);
+    }
+
+    if (code != motion::kDataCode) return;
+    if (pc) lastData_ = static_cast<std::int32_t>(index);
+    motion::decodeData(record.direction, record.field, sink_);
+    motion::StoredSegment stored;
+    const motion::DataEvent event = segments_.feed(record.direction, sink_.message(), stored);
+    if (!pc) {
+        c.buffer[index] = static_cast<std::int8_t>(motion::bufferPercent(stored.buf));
+        c.segment[index] = stored.seg;
+    }
+    if (event == motion::DataEvent::BufferFull) c.marks[index] |= kMarkRefusal;
+    if (event == motion::DataEvent::NotUsbMode || event == motion::DataEvent::OtherStatus)
+        c.marks[index] |= kMarkOtherStatus;
+    if (event == motion::DataEvent::Stored) {
+        const motion::Segment& s = stored.segment;
+        c.rowMessage.push_back(lastData_);
+        c.rowEnd.push_back(s.endOfData() ? 1 : 0);
+        for (int axis = 0; axis < 3; ++axis) c.rowSteps.push_back(s.endOfData() ? 0 : s.steps[axis]);
+        c.rowPwm.push_back(s.hasPwm() ? s.pwm : -1);
+        c.rowSeg.push_back(stored.seg);
+    }
+}
+
+void MessageColumnsMaker::finish()
+{
+    if (const auto unanswered = pairing_.finish()) out_.marks[unanswered->at] |= kMarkNoReply;
+}
+
+} // namespace vornlog

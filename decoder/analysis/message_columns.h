@@ -1,0 +1,110 @@
+// What the views of a session need of each message, in columns of numbers
+// (one entry per message, in capture order): its number, time, sender and
+// instruction code; the marks that the timeline shows; the delay of a
+// reply after its request; the buffer fill and segment of a Data reply.
+// Beside them, the segments the controller stored, as the rows of the
+// steps CSV, each with the PC Data message that sent it.
+//
+// The columns are described (name, element type, place, length) so that a
+// reader that knows none of them can copy them all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "analysis/pairing.h"
+#include "analysis/segments.h"
+#include "capture/source.h"
+#include "protocol/values.h"
+
+namespace vornlog {
+
+// A message's marks, as bits of its `marks` entry.
+enum MessageMark : std::uint8_t {
+    kMarkRefusal = 1,     // a Data reply "buffer full, data not stored"
+    kMarkNoReply = 2,     // a PC message that got no reply
+    kMarkStop = 4,        // a Stop message
+    kMarkOtherStatus = 8, // a Data reply that neither stored nor refused
+    kMarkErrors = 16,     // a message whose decoding gives errors
+};
+
+// The marks by name, as the page knows them.
+struct MarkName {
+    std::string_view name;
+    MessageMark bit;
+};
+inline constexpr MarkName kMarkNames[] = {{"refusal", kMarkRefusal},
+                                          {"noReply", kMarkNoReply},
+                                          {"stop", kMarkStop},
+                                          {"otherStatus", kMarkOtherStatus},
+                                          {"errors", kMarkErrors}};
+
+struct MessageColumns {
+    std::vector<double> number;
+    std::vector<double> time;       // seconds since the first timed message; NaN without a time
+    std::vector<std::uint8_t> from; // 0 PC, 1 controller
+    std::vector<std::uint8_t> code;
+    std::vector<std::uint8_t> marks;
+    std::vector<float> delay;          // ms from its request to this reply; NaN
+    std::vector<std::int8_t> buffer;   // percent, Data replies; -1
+    std::vector<std::int32_t> segment; // SEG of a Data reply; -1
+    // Stored segments, rows of the steps CSV: the PC Data message (its index
+    // among the messages), S1, S2 and S3 with their signs, PWM (-1 without),
+    // SEG, and 1 for an end-of-data row.
+    std::vector<std::int32_t> rowMessage;
+    std::vector<std::int32_t> rowSteps; // three per row
+    std::vector<std::int32_t> rowPwm;
+    std::vector<std::int32_t> rowSeg;
+    std::vector<std::uint8_t> rowEnd;
+
+    // Room for `messages` messages, taken at once.
+    void reserve(std::size_t messages);
+};
+
+// A column's elements, as a reader copies them.
+enum class ColumnType { U8, I8, I32, F32, F64 };
+std::string_view columnTypeName(ColumnType type);
+
+// Calls f(name, type, data, length) for each column, in one order.
+template <class F>
+void forEachColumn(const MessageColumns& c, F&& f)
+{
+    f("number", ColumnType::F64, c.number.data(), c.number.size());
+    f("time", ColumnType::F64, c.time.data(), c.time.size());
+    f("from", ColumnType::U8, c.from.data(), c.from.size());
+    f("code", ColumnType::U8, c.code.data(), c.code.size());
+    f("marks", ColumnType::U8, c.marks.data(), c.marks.size());
+    f("delay", ColumnType::F32, c.delay.data(), c.delay.size());
+    f("buffer", ColumnType::I8, c.buffer.data(), c.buffer.size());
+    f("segment", ColumnType::I32, c.segment.data(), c.segment.size());
+    f("rowMessage", ColumnType::I32, c.rowMessage.data(), c.rowMessage.size());
+    f("rowSteps", ColumnType::I32, c.rowSteps.data(), c.rowSteps.size());
+    f("rowPwm", ColumnType::I32, c.rowPwm.data(), c.rowPwm.size());
+    f("rowSeg", ColumnType::I32, c.rowSeg.data(), c.rowSeg.size());
+    f("rowEnd", ColumnType::U8, c.rowEnd.data(), c.rowEnd.size());
+}
+
+// Fills the columns a message at a time, in capture order.
+class MessageColumnsMaker {
+public:
+    explicit MessageColumnsMaker(MessageColumns& out) : out_(out) {}
+
+    // A record that holds a message.
+    void add(const CaptureRecord& record);
+    // After the last: the PC message that still waits got no reply.
+    void finish();
+
+private:
+    MessageColumns& out_;
+    ValueSink values_;
+    std::optional<TimeNs> firstTime_;
+    RequestPairing pairing_;
+    motion::SegmentSink sink_;
+    motion::StoredSegments segments_;
+    std::int32_t lastData_ = -1;
+};
+
+} // namespace vornlog

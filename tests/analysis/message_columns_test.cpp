@@ -1,0 +1,83 @@
+// The views' columns of a crafted capture whose marks, delays and stored
+// segments are known.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "analysis/message_columns.h"
+#include "capture/capture.h"
+#include "capture/source.h"
+#include "capture_builder.h"
+
+using namespace vornlog;
+using vornlog::testing::dataMessage;
+using vornlog::testing::dataReply;
+
+namespace {
+
+std::string pc(int n, std::string_view hex, std::string_view time) { return vornlog::testing::captureLine(n, true, time, hex); }
+std::string qmr(int n, std::string_view hex, std::string_view time) { return vornlog::testing::captureLine(n, false, time, hex); }
+
+MessageColumns columnsOf(const std::string& capture)
+{
+    LineReader lines(capture);
+    TextDumpSource in(lines);
+    in.readTimes();
+    MessageColumns columns;
+    MessageColumnsMaker maker(columns);
+    CaptureRecord record;
+    while (in.next(record))
+        if (record.isMessage) maker.add(record);
+    maker.finish();
+    return columns;
+}
+
+} // namespace
+
+TEST(MessageColumns, MarksDelaysAndStoredSegmentsOfEachMessage)
+{
+    const std::string capture =
+        pc(1, "56", "100.000000") +                                            // Version: no reply before the next
+        pc(2, "4D 02", "100.010000") +                                         // Motors
+        qmr(3, "4D 01 3C", "100.012500") +                                     // answered after 2.5 ms
+        pc(4, dataMessage("1F", 100, 20, 0), "100.020000") +                   // S1 10 steps
+        qmr(5, dataReply("44", "FF", "07", "02 00 00", "00"), "100.021000") + // buffer full
+        pc(6, dataMessage("1F", 100, 20, -6), "100.030000") +                  // sent again, S2 -3 steps
+        qmr(7, dataReply("44", "01", "06", "03 00 00", "00"), "100.031000") + // stored: a row
+        pc(8, dataMessage("1E", 50, 8, 0), "100.040000") +                     //
+        qmr(9, dataReply("44", "00", "06", "03 00 00", "00"), "100.042000") + // not in USB mode
+        pc(10, "53 02", "100.050000");                                         // a Stop with an error, no reply
+    const MessageColumns c = columnsOf(capture);
+
+    ASSERT_EQ(c.number.size(), 10u);
+    EXPECT_EQ(c.number[9], 10);
+    EXPECT_DOUBLE_EQ(c.time[9], 0.05);
+    EXPECT_EQ(c.from, (std::vector<std::uint8_t>{0, 0, 1, 0, 1, 0, 1, 0, 1, 0}));
+    EXPECT_EQ(c.code[4], 0x44);
+    EXPECT_EQ(c.marks, (std::vector<std::uint8_t>{kMarkNoReply, 0, 0, 0, kMarkRefusal, 0, 0, 0, kMarkOtherStatus,
+                                                  kMarkStop | kMarkErrors | kMarkNoReply}));
+    for (int i : {0, 1, 3, 5, 7, 9}) EXPECT_TRUE(std::isnan(c.delay[i])) << i;
+    EXPECT_FLOAT_EQ(c.delay[2], 2.5f);
+    EXPECT_FLOAT_EQ(c.delay[4], 1.0f);
+    EXPECT_FLOAT_EQ(c.delay[8], 2.0f);
+    EXPECT_EQ(c.buffer, (std::vector<std::int8_t>{-1, -1, -1, -1, 100, -1, 85, -1, 85, -1}));
+    EXPECT_EQ(c.segment, (std::vector<std::int32_t>{-1, -1, -1, -1, 2, -1, 3, -1, 3, -1}));
+
+    // One segment stored: the one of message 6 (index 5).
+    EXPECT_EQ(c.rowMessage, (std::vector<std::int32_t>{5}));
+    EXPECT_EQ(c.rowSteps, (std::vector<std::int32_t>{10, -3, 0}));
+    EXPECT_EQ(c.rowPwm, (std::vector<std::int32_t>{-1}));
+    EXPECT_EQ(c.rowSeg, (std::vector<std::int32_t>{3}));
+    EXPECT_EQ(c.rowEnd, (std::vector<std::uint8_t>{0}));
+}
+
+TEST(MessageColumns, ACaptureWithoutTimesHasNoTimeAndNoDelay)
+{
+    const MessageColumns c = columnsOf(pc(1, "4D 02", "-") + qmr(2, "4D 01 3C", "-"));
+    ASSERT_EQ(c.number.size(), 2u);
+    EXPECT_TRUE(std::isnan(c.time[0]) && std::isnan(c.time[1]));
+    EXPECT_TRUE(std::isnan(c.delay[1]));
+    EXPECT_EQ(c.marks, (std::vector<std::uint8_t>{0, 0}));
+}

@@ -1,0 +1,151 @@
+// Decoding: the worker that runs the decoder, the capture handed to it, the
+// USB device choice, and the session made of the columns it sends back.
+let worker = null;
+let wasmBytes = null;
+
+// Base64 to bytes; both decoders pass over the line ends.
+function base64Bytes(text) {
+  if (typeof Uint8Array.fromBase64 === 'function') return Uint8Array.fromBase64(text);
+  const binary = atob(text);
+  const bytes = new Uint8Array(binary.length);
+  for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+  return bytes;
+}
+
+// The capture inflated, in the parts the stream gives: the worker puts
+// them in the decoder's memory one after the other, so they are never
+// put together here first.
+async function inflate(bytes) {
+  const reader = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate')).getReader();
+  const parts = [];
+  for (;;) {
+    const { done, value } = await reader.read();
+    if (done) return parts;
+    parts.push(value);
+  }
+}
+
+function startWorker() {
+  if (worker) worker.terminate();
+  const source = $('worker-source').textContent;
+  const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
+  worker = new Worker(url);
+  URL.revokeObjectURL(url);
+  if (!wasmBytes) wasmBytes = base64Bytes($('decoder').textContent);
+  return worker;
+}
+
+function setStatus(text, problem) {
+  $('status').textContent = text;
+  $('status').classList.toggle('problem', !!problem);
+}
+
+// The capture shown, to decode again for another device: its name and
+// how to get its bytes once more (from the file, or inflated again from
+// the page), so that no copy of it is kept.
+let lastCapture = null;
+
+// Decodes the capture whose bytes are `parts` (Uint8Arrays, one after
+// the other), handed to the worker.
+function decode(parts, name, again) {
+  lastCapture = { name, again };
+  body.dataset.state = 'decoding';
+  $('capture-name').textContent = name;
+  document.title = name + ' - Vornlog viewer';
+  setStatus('Decoding...');
+  const bar = $('progress');
+  bar.hidden = false;
+  bar.value = 0;
+  const w = startWorker();
+  const began = performance.now();
+  w.onmessage = (event) => {
+    const m = event.data;
+    if (m.type === 'progress') {
+      if (m.pass === 1) bar.value = m.share;
+    } else if (m.type === 'failed') {
+      bar.hidden = true;
+      body.dataset.state = 'failed';
+      setStatus('The decoder failed: ' + m.text, true);
+    } else if (m.type === 'done') {
+      bar.hidden = true;
+      performance.mark('vornlog-decoded', { detail: m.timing });
+      loaded(m, name, performance.now() - began);
+    } else if (m.type === 'devices') {
+      listDevices(m.devices);
+    } else if (m.type === 'summary') {
+      $('summary').textContent = m.summary;
+      $('summary').dataset.ready = 'true';
+    } else if (m.type === 'lines') {
+      answered(m);
+    } else if (m.type === 'search') {
+      if (S && m.id === searchAsked) {
+        S.search = { query: searchQuery, hits: m.hits };
+        applyFilters();
+      }
+    }
+  };
+  w.onerror = (e) => {
+    bar.hidden = true;
+    body.dataset.state = 'failed';
+    setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
+  };
+  const buffers = parts.map((p) => (p.buffer.byteLength === p.byteLength ? p.buffer : p.slice().buffer));
+  w.postMessage({ type: 'decode', wasm: wasmBytes, parts: buffers, name, device: $('device').value.trim() }, buffers);
+}
+
+// The USB device choice, as the console's: the one recognised (named once
+// known), or one of the capture's devices, as -d takes it.
+let recognised = '';
+
+function deviceOption(value, text) {
+  const o = document.createElement('option');
+  o.value = value;
+  o.textContent = text;
+  return o;
+}
+
+function listDevices(devices) {
+  const box = $('device');
+  const asked = box.value;
+  const options = [deviceOption('', recognised ? 'recognised: ' + recognised : 'recognised')];
+  for (const d of devices) options.push(deviceOption(d.device, d.device + ': ' + d.packets + ' data packets'));
+  if (asked && !devices.some((d) => d.device === asked)) options.push(deviceOption(asked, asked + ': no data packet'));
+  box.replaceChildren(...options);
+  box.value = asked;
+}
+
+function loaded(m, name, ms) {
+  // The session: the decoder's columns by their names (number, time, from,
+  // code, marks, ...), the bits of its marks, and what the views keep.
+  const n = m.columns.number.length;
+  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, range: null, parsed: new Map(), search: null });
+  generation++;
+  selected = -1;
+  asked.clear();
+  const timed = n > 0 && S.time.every((t) => !Number.isNaN(t));
+  S.timed = timed;
+  S.x = timed ? S.time : Float64Array.from(S.number);
+  let segMax = 1;
+  for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
+  S.segMax = segMax;
+  buildPath();
+  $('summary').textContent = 'The summary is being written...';
+  delete $('summary').dataset.ready;
+  applyFilters();
+  timeline.reset();
+  pathView.reset();
+  const problem = m.problem;
+  // What the console says of a USB capture's device: which it decoded, or
+  // that none answered the PC.
+  const said = m.console.split('\n').filter(Boolean).pop() || '';
+  const device = /^USB device (\d+\.\d+)/.exec(said);
+  recognised = device && !$('device').value ? device[1] : '';
+  $('device').options[0].textContent = recognised ? 'recognised: ' + recognised : 'recognised';
+  setStatus(n + ' messages, decoded in ' + (ms / 1000).toFixed(1) + ' s' + (said ? '. ' + said : '') +
+    (problem ? '. ' + problem : ''), !!problem);
+  body.dataset.messages = String(n);
+  body.dataset.state = 'ready';
+  performance.mark('vornlog-ready');
+  fromHash();
+  if (selected < 0 && shown.length) select(shown[0], false);
+}

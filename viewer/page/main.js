@@ -1,0 +1,75 @@
+// Keys, the window's size, and the capture: picked, dropped, or put in
+// the page by vornlog -w.
+window.addEventListener('resize', () => { timeline.draw(); pathView.draw(); renderList(); });
+
+document.addEventListener('keydown', (e) => {
+  const typing = e.target instanceof HTMLInputElement || e.target instanceof HTMLSelectElement;
+  if (e.key === '/' && !typing) {
+    e.preventDefault();
+    $('f-search').focus();
+    $('f-search').select();
+    return;
+  }
+  if (!S || !shown.length) return;
+  if (typing && e.key !== 'Enter') return;
+  if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+    e.preventDefault();
+    const k = position(selected);
+    const next = k < 0 ? 0 : Math.min(shown.length - 1, Math.max(0, k + (e.key === 'ArrowDown' ? 1 : -1)));
+    select(shown[next]);
+  } else if (e.key === 'Enter') {
+    // From the search box: to the list; in the list: the details shown.
+    e.preventDefault();
+    if (position(selected) < 0) select(shown[0]);
+    else select(selected);
+    list.focus();
+    $('details-panel').scrollIntoView({ block: 'nearest' });
+  }
+});
+
+function readFile(file) {
+  if (!file) return;
+  const again = () => file.arrayBuffer().then((buffer) => [new Uint8Array(buffer)]);
+  again().then((parts) => decode(parts, file.name, again), () => setStatus("Can't read the file: " + file.name, true));
+}
+$('file').addEventListener('change', (e) => readFile(e.target.files[0]));
+document.addEventListener('dragover', (e) => { e.preventDefault(); body.classList.add('dragging'); });
+document.addEventListener('dragleave', () => body.classList.remove('dragging'));
+document.addEventListener('drop', (e) => {
+  e.preventDefault();
+  body.classList.remove('dragging');
+  if (e.dataTransfer.files.length) readFile(e.dataTransfer.files[0]);
+});
+// Another device asked for: the same capture decoded again.
+$('device').addEventListener('change', () => {
+  if (!lastCapture) return;
+  const { name, again } = lastCapture;
+  again().then((parts) => decode(parts, name, again), (e) => setStatus("Can't read the capture again: " + e, true));
+});
+
+// A capture that vornlog -w put in the page.
+const embedded = $('capture');
+if (embedded.firstChild) {
+  if (embedded.dataset.device) {
+    $('device').appendChild(deviceOption(embedded.dataset.device, embedded.dataset.device));
+    $('device').value = embedded.dataset.device;
+  }
+  if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
+  performance.mark('vornlog-start');
+  const raw = base64Bytes(embedded.textContent);
+  // The text is not needed any more: its memory goes.
+  embedded.textContent = '';
+  performance.mark('vornlog-base64');
+  const name = embedded.dataset.name || 'capture';
+  if (embedded.dataset.encoding === 'deflate') {
+    const again = () => inflate(raw);
+    again().then((parts) => {
+      performance.mark('vornlog-inflated');
+      decode(parts, name, again);
+    }, (e) => setStatus('The embedded capture is damaged: ' + e, true));
+  } else {
+    decode([raw.slice()], name, () => Promise.resolve([raw.slice()]));
+  }
+} else {
+  timeline.reset();
+}

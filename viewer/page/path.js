@@ -1,0 +1,213 @@
+// The tool path: the stored segments (the rows of the steps CSV, with
+// its signs) from (0, 0), S1 to the right and S2 up at one scale, and S3
+// by row below.
+function buildPath() {
+  const rows = S.rowMessage.length;
+  const x = new Float64Array(rows + 1);
+  const y = new Float64Array(rows + 1);
+  const z = new Float64Array(rows + 1);
+  for (let r = 0; r < rows; r++) {
+    x[r + 1] = x[r] + S.rowSteps[3 * r];
+    y[r + 1] = y[r] + S.rowSteps[3 * r + 1];
+    z[r + 1] = z[r] + S.rowSteps[3 * r + 2];
+  }
+  S.path = { rows, x, y, z };
+}
+
+const pathView = (() => {
+  const plan = $('plan');
+  const s3 = $('s3');
+  let hover = -1;
+  let t = null; // transform of the plan
+  const margin = 14;
+
+  function reset() { hover = -1; draw(); }
+
+  function inRange(r) {
+    if (!S.range) return true;
+    const m = S.rowMessage[r];
+    return m >= 0 && S.x[m] >= S.range[0] && S.x[m] <= S.range[1];
+  }
+
+  // The plan's scale and the S3 panel's extent, for the path as a whole.
+  function frame(w, h) {
+    const { rows, x, y, z } = S.path;
+    let x0 = 0, x1 = 0, y0 = 0, y1 = 0, z0 = 0, z1 = 0;
+    for (let r = 0; r <= rows; r++) {
+      if (x[r] < x0) x0 = x[r];
+      if (x[r] > x1) x1 = x[r];
+      if (y[r] < y0) y0 = y[r];
+      if (y[r] > y1) y1 = y[r];
+      if (z[r] < z0) z0 = z[r];
+      if (z[r] > z1) z1 = z[r];
+    }
+    const scale = Math.min((w - 2 * margin) / Math.max(1, x1 - x0), (h - 2 * margin) / Math.max(1, y1 - y0));
+    const ox = margin + ((w - 2 * margin) - (x1 - x0) * scale) / 2 - x0 * scale;
+    const oy = h - margin - ((h - 2 * margin) - (y1 - y0) * scale) / 2 + y0 * scale;
+    return { scale, ox, oy, z0, z1 };
+  }
+
+  function paintPlan(g, w, h) {
+    const { rows, x, y } = S.path;
+    const { scale, ox, oy } = t;
+    g.strokeStyle = '#eee';
+    g.beginPath();
+    g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
+    g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
+    g.stroke();
+    // The path goes to the canvas only where it moves by a quarter of a
+    // pixel or more: a million segments become as many points as the
+    // drawing can show, and the stroke stays quick.
+    const stroke = (colour, only) => {
+      g.strokeStyle = colour;
+      g.beginPath();
+      let lastPx = NaN, lastPy = NaN; // where the path is
+      let drawnPx = NaN, drawnPy = NaN; // its last point given to the canvas
+      for (let r = 0; r < rows; r++) {
+        if (only && !only(r)) continue;
+        const px1 = ox + x[r] * scale, py1 = oy - y[r] * scale;
+        const px2 = ox + x[r + 1] * scale, py2 = oy - y[r + 1] * scale;
+        if (px1 !== lastPx || py1 !== lastPy) {
+          if (r > 0 && (lastPx !== drawnPx || lastPy !== drawnPy)) g.lineTo(lastPx, lastPy);
+          g.moveTo(px1, py1);
+          drawnPx = px1; drawnPy = py1;
+        }
+        lastPx = px2; lastPy = py2;
+        if (Math.abs(px2 - drawnPx) >= 0.25 || Math.abs(py2 - drawnPy) >= 0.25) {
+          g.lineTo(px2, py2);
+          drawnPx = px2; drawnPy = py2;
+        }
+      }
+      if (lastPx !== drawnPx || lastPy !== drawnPy) g.lineTo(lastPx, lastPy);
+      g.stroke();
+    };
+    g.lineWidth = 1.2;
+    stroke(S.range ? '#c9c9c9' : '#2a6fdb');
+    if (S.range) stroke('#2a6fdb', inRange);
+  }
+
+  function paintS3(h, w, hh) {
+    const { rows, z } = S.path;
+    const zs = (v) => hh - 6 - ((v - t.z0) / Math.max(1, t.z1 - t.z0)) * (hh - 12);
+    const xs = (r) => 6 + (r / rows) * (w - 12);
+    h.strokeStyle = '#8e44ad';
+    h.beginPath();
+    h.moveTo(xs(0), zs(z[0]));
+    const step = Math.max(1, Math.floor(rows / (w * 2)));
+    for (let r = 1; r <= rows; r += step) h.lineTo(xs(r), zs(z[r]));
+    h.lineTo(xs(rows), zs(z[rows]));
+    h.stroke();
+    h.fillStyle = '#555';
+    h.font = '10px system-ui, sans-serif';
+    h.fillText('S3 ' + t.z0 + ' .. ' + t.z1, 8, 12);
+  }
+
+  function draw() {
+    if (!S || !S.path) { fit(plan); fit(s3); return; }
+    const { rows, x, y } = S.path;
+    plan.dataset.rows = String(rows);
+    if (!rows) {
+      const a = fit(plan);
+      fit(s3);
+      a.g.fillStyle = '#777';
+      a.g.fillText('No stored segment in this capture.', 10, 20);
+      return;
+    }
+    const w = plan.clientWidth, h = plan.clientHeight;
+    const key = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h;
+    if (!t || t.key !== key) {
+      t = frame(w, h);
+      t.key = key;
+    }
+    // Where (0, 0) is and how many CSS pixels a step is: for scripts.
+    plan.dataset.originX = t.ox.toFixed(3);
+    plan.dataset.originY = t.oy.toFixed(3);
+    plan.dataset.scale = String(t.scale);
+    const a = layered(plan, key, paintPlan);
+    const g = a.g;
+    const { scale, ox, oy } = t;
+    const mark = (r, colour, width) => {
+      if (r < 0) return;
+      g.strokeStyle = colour;
+      g.lineWidth = width;
+      g.beginPath();
+      g.moveTo(ox + x[r] * scale, oy - y[r] * scale);
+      g.lineTo(ox + x[r + 1] * scale, oy - y[r + 1] * scale);
+      g.stroke();
+    };
+    const sel = selectedRow();
+    mark(hover, '#ff9f1c', 4);
+    mark(sel, '#e0245e', 3);
+    const b = layered(s3, key, paintS3);
+    if (sel >= 0) {
+      b.g.fillStyle = '#e0245e';
+      b.g.fillRect(6 + ((sel + 1) / rows) * (b.w - 12) - 1, 0, 2, b.h);
+    }
+  }
+
+  function selectedRow() {
+    if (!S || selected < 0) return -1;
+    const r = lowerBound(S.rowMessage, selected);
+    return r < S.rowMessage.length && S.rowMessage[r] === selected ? r : -1;
+  }
+
+  // The stored segment nearest to (px, py), within 8 pixels.
+  function nearest(px, py) {
+    if (!t || !S) return -1;
+    const { rows, x, y } = S.path;
+    let best = -1;
+    let bestD = 64;
+    for (let r = 0; r < rows; r++) {
+      if (S.range && !inRange(r)) continue;
+      const ax = t.ox + x[r] * t.scale, ay = t.oy - y[r] * t.scale;
+      const bx = t.ox + x[r + 1] * t.scale, by = t.oy - y[r + 1] * t.scale;
+      const dx = bx - ax, dy = by - ay;
+      const len = dx * dx + dy * dy;
+      let u = len ? ((px - ax) * dx + (py - ay) * dy) / len : 0;
+      u = Math.max(0, Math.min(1, u));
+      const ex = ax + u * dx - px, ey = ay + u * dy - py;
+      const d = ex * ex + ey * ey;
+      if (d <= bestD) { bestD = d; best = r; }
+    }
+    return best;
+  }
+
+  function describe(r) {
+    const m = S.rowMessage[r];
+    const steps = S.rowSteps;
+    return 'Row ' + (r + 1) + ' of the steps CSV: SEG ' + S.rowSeg[r] +
+      (S.rowEnd[r] ? ', end of data' : ', S1 ' + steps[3 * r] + ', S2 ' + steps[3 * r + 1] + ', S3 ' + steps[3 * r + 2] +
+        (S.rowPwm[r] >= 0 ? ', PWM ' + S.rowPwm[r] : '')) +
+      (m >= 0 ? '; Data message #' + S.number[m] : '');
+  }
+
+  let pending = null;
+  plan.addEventListener('mousemove', (e) => {
+    pending = [e.offsetX, e.offsetY];
+    requestAnimationFrame(() => {
+      if (!pending) return;
+      const r = nearest(pending[0], pending[1]);
+      pending = null;
+      if (r !== hover) {
+        hover = r;
+        $('path-hover').textContent = r >= 0 ? describe(r) : '';
+        draw();
+      }
+    });
+  });
+  plan.addEventListener('mouseleave', () => { hover = -1; $('path-hover').textContent = ''; draw(); });
+  plan.addEventListener('click', (e) => {
+    const r = nearest(e.offsetX, e.offsetY);
+    if (r >= 0 && S.rowMessage[r] >= 0) {
+      const i = S.rowMessage[r];
+      if (position(i) < 0) { location.hash = '#m=' + S.number[i]; return; }
+      select(i);
+    }
+  });
+  s3.addEventListener('click', (e) => {
+    if (!S || !S.path || !S.path.rows) return;
+    const r = Math.min(S.path.rows - 1, Math.max(0, Math.round(((e.offsetX - 6) / (s3.clientWidth - 12)) * S.path.rows) - 1));
+    if (S.rowMessage[r] >= 0) select(S.rowMessage[r]);
+  });
+  return { reset, draw };
+})();

@@ -1,0 +1,116 @@
+// The Vornlog viewer: decodes a capture with the decoder's own code
+// (WebAssembly, on a worker) and shows the session as linked views: a
+// timeline, the tool path, the summary, the message list and the selected
+// message's details. Every text that comes from a capture is put in the
+// page as text (textContent, attribute values), never as markup.
+//
+// The page's script is made of this file (the session: what is decoded,
+// shown and selected, and the selection itself), then decoding.js, one
+// file per panel (list, filters, details, timeline, path) and main.js
+// (keys and input), put together in that order in one scope
+// (viewer/assemble.py).
+
+const $ = (id) => document.getElementById(id);
+const body = document.body;
+const ROW = 20;
+
+let S = null; // the decoded session
+let shown = null; // indices of the messages the filters let through (Int32Array)
+let selected = -1; // index of the selected message
+let generation = 0; // counts the captures decoded: the canvases' layers are kept per capture
+
+// A message's JSON line, parsed: from the worker, which writes it as
+// vornlog -j does when asked. Null until it has come; then the rows in
+// view and the details are drawn again.
+const asked = new Set();
+let askedId = 0;
+let detailsWanted = -1;
+
+function message(i) {
+  return S.parsed.get(i) || null;
+}
+
+function ask(indices) {
+  const wanted = indices.filter((i) => !S.parsed.has(i) && !asked.has(i));
+  if (!wanted.length || !worker) return;
+  for (const i of wanted) asked.add(i);
+  worker.postMessage({ type: 'lines', id: ++askedId, indices: Int32Array.from(wanted) });
+}
+
+function answered(m) {
+  if (!S) return;
+  if (S.parsed.size > 20000) S.parsed.clear();
+  m.indices.forEach((i, k) => {
+    asked.delete(i);
+    if (m.lines[k]) S.parsed.set(i, JSON.parse(m.lines[k]));
+  });
+  for (const [, row] of rendered) row.remove();
+  rendered = new Map();
+  renderList();
+  if (detailsWanted >= 0 && S.parsed.has(detailsWanted)) {
+    const i = detailsWanted;
+    detailsWanted = -1;
+    renderDetails(i);
+  }
+}
+
+const errorText = (e) => (e && typeof e === 'object' ? e.text : e);
+const hex = (v) => '0x' + (v >>> 0).toString(16).toUpperCase().padStart(2, '0');
+
+// The first place in the sorted `a` whose value is v or more.
+function lowerBound(a, v) {
+  let lo = 0;
+  let hi = a.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (a[mid] < v) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+// The place of message i among those shown, or -1.
+function position(i) {
+  const k = lowerBound(shown, i);
+  return k < shown.length && shown[k] === i ? k : -1;
+}
+
+// The index of the message numbered `number`, or -1.
+function indexOfNumber(number) {
+  const i = lowerBound(S.number, number);
+  return i < S.n && S.number[i] === number ? i : -1;
+}
+
+// Selects message i: the list, the details, the timeline, the tool path
+// and the page's address follow.
+function select(i, scroll = true) {
+  if (!S || i < 0 || i >= S.n) return;
+  selected = i;
+  for (const [k, row] of rendered) row.classList.toggle('selected', k === i);
+  renderDetails(i);
+  if (scroll) scrollToSelected();
+  renderList();
+  timeline.draw();
+  pathView.draw();
+  const hash = '#m=' + S.number[i];
+  if (location.hash !== hash) history.replaceState(null, '', hash);
+}
+
+function fromHash() {
+  if (!S) return;
+  const m = /^#m=(\d+)$/.exec(location.hash);
+  if (!m) return;
+  const i = indexOfNumber(Number(m[1]));
+  if (i < 0) return;
+  if (position(i) < 0) {
+    // A message the filters hide is shown all the same: they are cleared.
+    for (const id of ['f-instructions', 'f-search']) $(id).value = '';
+    $('f-sender').value = '';
+    $('f-errors').checked = false;
+    S.range = null;
+    applyFilters();
+    timeline.draw();
+  }
+  select(i, true);
+}
+window.addEventListener('hashchange', fromHash);

@@ -1,0 +1,229 @@
+// The timeline: buffer fill, the segment being processed, Data messages
+// per second and reply delays along the session's time (or message
+// number when the capture has no times), with markers below.
+const timeline = (() => {
+  const canvas = $('timeline');
+  let view = null; // [x0, x1]
+  let drag = null;
+  const pad = { l: 44, r: 44, t: 8, b: 34 };
+  const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#c77800',
+    error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', selected: '#e0245e' };
+
+  function reset() {
+    if (!S || !S.n) { view = [0, 1]; draw(); legend(); return; }
+    const lo = S.x[0];
+    const hi = S.x[S.n - 1];
+    view = [lo, hi > lo ? hi : lo + 1];
+    legend();
+    draw();
+  }
+
+  function legend() {
+    const box = $('timeline-legend');
+    box.replaceChildren();
+    const counts = { error: 0, refusal: 0, noReply: 0, stop: 0 };
+    if (S) for (let i = 0; i < S.n; i++) {
+      const m = S.marks[i];
+      if (m & S.markBits.errors) counts.error++;
+      if (m & S.markBits.refusal) counts.refusal++;
+      if (m & S.markBits.noReply) counts.noReply++;
+      if (m & S.markBits.stop) counts.stop++;
+    }
+    canvas.dataset.errors = String(counts.error);
+    canvas.dataset.refusals = String(counts.refusal);
+    canvas.dataset.noReply = String(counts.noReply);
+    canvas.dataset.stops = String(counts.stop);
+    const items = [['buffer', 'buffer fill %'], ['segment', 'segment'], ['rate', 'Data messages/s'],
+      ['delay', 'reply delay'], ['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal],
+      ['noReply', 'no reply ' + counts.noReply], ['stop', 'stops ' + counts.stop]];
+    for (const [key, text] of items) {
+      const k = document.createElement('span');
+      k.className = 'key';
+      k.style.background = colours[key];
+      box.appendChild(k);
+      box.appendChild(document.createTextNode(text));
+    }
+    if (S && !S.timed) box.appendChild(document.createTextNode('   (no times: by message number)'));
+  }
+
+  const toX = (x, w) => pad.l + ((x - view[0]) / (view[1] - view[0])) * (w - pad.l - pad.r);
+  const fromX = (px, w) => view[0] + ((px - pad.l) / (w - pad.l - pad.r)) * (view[1] - view[0]);
+
+  function first(x) {
+    let lo = 0;
+    let hi = S.n;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (S.x[mid] < x) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  }
+
+  function paint(g, w, h) {
+    const plotH = h - pad.t - pad.b;
+    const y = (share) => pad.t + plotH * (1 - share);
+    const cols = Math.max(1, Math.floor(w - pad.l - pad.r));
+    // Per pixel column: buffer fill (last), segment (last), Data count, delay (max).
+    const buf = new Float32Array(cols).fill(NaN);
+    const seg = new Float64Array(cols).fill(NaN);
+    const rate = new Float64Array(cols);
+    const delay = new Float32Array(cols).fill(NaN);
+    const marks = [new Uint8Array(cols), new Uint8Array(cols), new Uint8Array(cols), new Uint8Array(cols)];
+    let segMax = 1;
+    let delayMax = 1;
+    const a = first(view[0]);
+    const b = first(view[1] + 1e-12 * Math.abs(view[1])) ;
+    const span = (view[1] - view[0]) / cols;
+    const bits = S.markBits;
+    for (let i = a; i < b && i < S.n; i++) {
+      const c = Math.min(cols - 1, Math.floor((S.x[i] - view[0]) / span));
+      if (c < 0) continue;
+      if (S.buffer[i] >= 0) buf[c] = S.buffer[i];
+      if (S.segment[i] >= 0) { seg[c] = S.segment[i]; }
+      if (S.code[i] === 0x44 && S.from[i] === 0) rate[c]++;
+      const d = S.delay[i];
+      if (!Number.isNaN(d) && !(delay[c] >= d)) delay[c] = d;
+      const m = S.marks[i];
+      if (m & bits.errors) marks[0][c] = 1;
+      if (m & bits.refusal) marks[1][c] = 1;
+      if (m & bits.noReply) marks[2][c] = 1;
+      if (m & bits.stop) marks[3][c] = 1;
+    }
+    segMax = Math.max(1, S.segMax);
+    for (let c = 0; c < cols; c++) if (delay[c] > delayMax) delayMax = delay[c];
+    // Data messages per second (per message number without times).
+    const perUnit = 1 / span;
+    let rateMax = 1;
+    for (let c = 0; c < cols; c++) { rate[c] *= perUnit; if (rate[c] > rateMax) rateMax = rate[c]; }
+    // Range selected.
+    if (S.range) {
+      g.fillStyle = '#2a6fdb1a';
+      const x0 = Math.max(pad.l, toX(S.range[0], w));
+      const x1 = Math.min(w - pad.r, toX(S.range[1], w));
+      g.fillRect(x0, pad.t, Math.max(1, x1 - x0), plotH);
+    }
+    g.strokeStyle = '#ddd';
+    g.strokeRect(pad.l, pad.t, w - pad.l - pad.r, plotH);
+    g.fillStyle = '#555';
+    g.font = '10px system-ui, sans-serif';
+    g.textAlign = 'right';
+    g.fillText('100%', pad.l - 4, y(1) + 8);
+    g.fillText('0%', pad.l - 4, y(0));
+    g.textAlign = 'left';
+    g.fillText(Math.round(rateMax) + '/s', w - pad.r + 4, y(1) + 8);
+    g.fillText(delayMax.toFixed(1) + ' ms', w - pad.r + 4, y(0.5));
+    g.textAlign = 'center';
+    g.fillText(axisText(view[0]), pad.l, h - 4);
+    g.fillText(axisText(view[1]), w - pad.r, h - 4);
+    g.fillText(axisText((view[0] + view[1]) / 2), (pad.l + w - pad.r) / 2, h - 4);
+    const series = (values, max, colour, step) => {
+      g.strokeStyle = colour;
+      g.beginPath();
+      let on = false;
+      let last = NaN;
+      for (let c = 0; c < cols; c++) {
+        let v = values[c];
+        if (Number.isNaN(v)) { if (!step || Number.isNaN(last)) { on = false; continue; } v = last; }
+        last = v;
+        const py = y(Math.min(1, v / max));
+        if (on) g.lineTo(pad.l + c + 0.5, py);
+        else g.moveTo(pad.l + c + 0.5, py);
+        on = true;
+      }
+      g.stroke();
+    };
+    g.lineWidth = 1;
+    g.fillStyle = colours.rate + '55';
+    for (let c = 0; c < cols; c++) if (rate[c]) {
+      const hgt = (rate[c] / rateMax) * plotH;
+      g.fillRect(pad.l + c, pad.t + plotH - hgt, 1, hgt);
+    }
+    series(seg, segMax, colours.segment, true);
+    g.lineWidth = 1.5;
+    series(buf, 100, colours.buffer, true);
+    g.lineWidth = 1;
+    g.fillStyle = colours.delay;
+    for (let c = 0; c < cols; c++) if (!Number.isNaN(delay[c])) g.fillRect(pad.l + c - 1, y(delay[c] / delayMax) - 1, 3, 3);
+    const rows = [['error', 0], ['refusal', 1], ['noReply', 2], ['stop', 3]];
+    for (const [key, r] of rows) {
+      g.fillStyle = colours[key];
+      for (let c = 0; c < cols; c++) if (marks[r][c]) g.fillRect(pad.l + c - 1, h - pad.b + 3 + r * 5, 3, 4);
+    }
+  }
+
+  function draw() {
+    if (!S || !view) { fit(canvas); return; }
+    const range = S.range ? S.range.join(',') : '';
+    const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + generation, paint);
+    if (selected >= 0) {
+      const px = toX(S.x[selected], w);
+      if (px >= pad.l && px <= w - pad.r) {
+        g.strokeStyle = colours.selected;
+        g.beginPath();
+        g.moveTo(px + 0.5, pad.t);
+        g.lineTo(px + 0.5, h - pad.b + 22);
+        g.stroke();
+      }
+    }
+  }
+
+  function axisText(x) {
+    return S && S.timed ? x.toFixed(x - Math.floor(x) && view[1] - view[0] < 10 ? 3 : 1) + ' s' : '#' + Math.round(x);
+  }
+
+  canvas.addEventListener('wheel', (e) => {
+    if (!S || !S.n) return;
+    e.preventDefault();
+    const w = canvas.clientWidth;
+    const at = fromX(e.offsetX, w);
+    const f = e.deltaY > 0 ? 1.25 : 0.8;
+    view = [at - (at - view[0]) * f, at + (view[1] - at) * f];
+    draw();
+  }, { passive: false });
+  canvas.addEventListener('mousedown', (e) => {
+    if (!S || !S.n) return;
+    drag = { x: e.offsetX, view: view.slice(), range: e.shiftKey, moved: false };
+  });
+  window.addEventListener('mousemove', (e) => {
+    if (!drag) return;
+    const rect = canvas.getBoundingClientRect();
+    const px = e.clientX - rect.left;
+    const w = canvas.clientWidth;
+    if (Math.abs(px - drag.x) > 2) drag.moved = true;
+    if (drag.range) {
+      const a = fromX(Math.min(px, drag.x), w);
+      const b = fromX(Math.max(px, drag.x), w);
+      S.range = [a, b];
+    } else {
+      const dx = ((px - drag.x) / (w - pad.l - pad.r)) * (drag.view[1] - drag.view[0]);
+      view = [drag.view[0] - dx, drag.view[1] - dx];
+    }
+    draw();
+  });
+  window.addEventListener('mouseup', (e) => {
+    if (!drag) return;
+    const d = drag;
+    drag = null;
+    if (d.range && d.moved) { applyFilters(); draw(); return; }
+    if (!d.moved) {
+      // A click: the message nearest in time.
+      const at = fromX(d.x, canvas.clientWidth);
+      let i = Math.min(S.n - 1, first(at));
+      if (i > 0 && Math.abs(S.x[i - 1] - at) < Math.abs(S.x[i] - at)) i--;
+      if (position(i) < 0 && shown.length) {
+        const k = Math.min(shown.length - 1, Math.max(0, lowerBound(shown, i)));
+        i = shown[k];
+      }
+      select(i);
+    }
+    void e;
+  });
+  canvas.addEventListener('dblclick', () => {
+    if (!S) return;
+    S.range = null;
+    reset();
+    applyFilters();
+  });
+  return { reset, draw };
+})();
