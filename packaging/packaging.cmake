@@ -8,6 +8,9 @@
 # Windows (the MinGW-w64 build, cpack -G ZIP): vornlog.exe, the launcher
 # VornlogRun.exe beside it, README.md, CHANGELOG.md,
 # vornlog-jsonl.schema.json and examples/session.txt.
+# The documentation's pages docs/*.md, with the pictures and the schema they
+# link to, go into docs/ beside the README in both, so that the README's
+# links and the pages' own hold in the installed copy.
 # The Wireshark dissector qmr5v.lua: in Linux, in Wireshark's global Lua
 # plugins folder (tshark -G folders), where Wireshark loads it without any
 # step; in the ZIP, beside the programs, for the user to copy into the
@@ -21,6 +24,8 @@ include(GNUInstallDirs)
 
 set(VORNLOG_SAMPLE_CAPTURE ${PROJECT_SOURCE_DIR}/examples/session.txt)
 set(VORNLOG_SAMPLE_USB_CAPTURE ${PROJECT_SOURCE_DIR}/examples/session.pcapng)
+file(GLOB VORNLOG_DOCS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md
+  ${PROJECT_SOURCE_DIR}/docs/*.png ${PROJECT_SOURCE_DIR}/docs/*.json)
 
 if(WIN32)
   install(TARGETS vornlog RUNTIME DESTINATION .)
@@ -29,6 +34,7 @@ if(WIN32)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
     ${PROJECT_SOURCE_DIR}/docs/vornlog-jsonl.schema.json DESTINATION .)
+  install(FILES ${VORNLOG_DOCS} DESTINATION docs)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION examples)
   endif()
@@ -48,6 +54,7 @@ else()
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vornlog)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
     ${PROJECT_SOURCE_DIR}/docs/vornlog-jsonl.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog)
+  install(FILES ${VORNLOG_DOCS} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/docs)
   if(EXISTS ${VORNLOG_SAMPLE_CAPTURE})
     install(FILES ${VORNLOG_SAMPLE_CAPTURE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vornlog/examples)
   endif()

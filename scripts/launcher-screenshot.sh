@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the README's picture of VornlogRun.exe under Wine: cross-builds the
+# Takes docs/windows.md's picture of VornlogRun.exe under Wine: cross-builds the
 # launcher, starts it under Wine on a private X display (Xvfb) and saves its
 # window as a PNG (docs/launcher-wine.png, or the path given) once French OCR
 # reads its labels, the last output option included, so the picture shows a

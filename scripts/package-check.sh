@@ -6,12 +6,14 @@
 # dissector from the installed place and decode the sample with it; the
 # package is removed again afterwards. The ZIP for Windows must hold
 # vornlog.exe, VornlogRun.exe, the README, the sample capture and qmr5v.lua.
+# Both carry the pages of docs/ beside the README, with every file and
+# heading their links lead to.
 # Run as root on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/deps.sh --wasm dpkg-dev g++-mingw-w64-x86-64 tshark
+bash scripts/deps.sh --wasm dpkg-dev g++-mingw-w64-x86-64 tshark python3
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -59,6 +61,8 @@ fi
 for doc in README.md CHANGELOG.md vornlog-jsonl.schema.json; do
   [[ -f /usr/share/doc/vornlog/$doc ]] || fail "no $doc in /usr/share/doc/vornlog"
 done
+python3 scripts/docs-links.py /usr/share/doc/vornlog --pages docs ||
+  fail "the documentation in /usr/share/doc/vornlog is not whole (docs/ pages, their links)"
 # The installed schema is the repository's, and the installed vornlog's JSON
 # Lines of the sample are valid against it.
 cmp -s docs/vornlog-jsonl.schema.json /usr/share/doc/vornlog/vornlog-jsonl.schema.json ||
@@ -153,6 +157,11 @@ else
   for f in "${wanted[@]}"; do
     grep -q "/$f\$" <<<"$listing" || fail "the ZIP has no $f"
   done
+  mkdir "$work/zip"
+  (cd "$work/zip" && cmake -E tar xf "$root/$zip")
+  unpacked=$(dirname "$(find "$work/zip" -name README.md -print -quit)")
+  python3 scripts/docs-links.py "$unpacked" --pages docs ||
+    fail "the documentation in the ZIP is not whole (docs/ pages, their links)"
 fi
 
 if ((failures)); then

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the README's pictures of the viewer page: docs/viewer-session.png
+# Makes the pictures of the viewer page (README.md, docs/viewer.md): docs/viewer-session.png
 # (the -w page of the sample with a Data message selected) and
 # docs/viewer-filtered.png (the same page filtered to the Data and Stop
 # messages, a range of the timeline selected). Debian's headless Chromium

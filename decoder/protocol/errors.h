@@ -23,7 +23,7 @@ struct ErrorKindName {
     std::string_view form;
     // snake_case, stable: scripts and filters rely on it.
     std::string_view name;
-    // What it means, in a sentence (the README, the JSON Schema, Wireshark).
+    // What it means, in a sentence (docs/json-lines.md, the JSON Schema, Wireshark).
     std::string_view meaning;
 };
 

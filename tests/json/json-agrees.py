@@ -15,7 +15,7 @@ the number of a pcapng message is the frame that tshark shows with the same
 bytes, device and time. Every field object has the same keys; a quantity's
 `value` is the number its text shows, in the unit it names; the moves of the
 Data messages that the controller stored are the steps CSV's rows (vornlog
--s); every error has a kind that the README lists. With --schema, every line
+-s); every error has a kind that docs/json-lines.md lists. With --schema, every line
 is valid against the JSON Schema (python3-jsonschema, draft 2020-12).
 """
 import datetime
@@ -339,7 +339,7 @@ def check_values(at, o):
             fail(at, f"field {f['name']}: move {f['move']}")
     for e in o["errors"]:
         if list(e) != ERROR_KEYS or e["kind"] not in KINDS or (e["field"] is not None and e["field"] not in names):
-            fail(at, f"error {e}: keys, a kind that the README lists, a field of the message")
+            fail(at, f"error {e}: keys, a kind that docs/json-lines.md lists, a field of the message")
 
 
 AXES = ["S1", "S2", "S3", "S4", "S5"]
@@ -372,11 +372,12 @@ def check_moves(where, objects, csv):
 
 
 def readme_kinds():
-    """The error kinds that the README's table lists: | `kind` | meaning |."""
-    readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
-    text = open(readme, encoding="utf-8").read()
-    section = text[text.index("### Error kinds"):]
-    section = section[:section.index("\n## ")]
+    """The error kinds that the table of docs/json-lines.md lists: | `kind` | meaning |."""
+    page = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "json-lines.md")
+    text = open(page, encoding="utf-8").read()
+    section = text[text.index("\n## Error kinds\n"):]
+    end = re.search(r"\n#{1,2} ", section[1:])
+    section = section[:end.start() + 1] if end else section
     return set(re.findall(r"^\| `([a-z_]+)` \|", section, re.M))
 
 

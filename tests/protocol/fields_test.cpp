@@ -152,24 +152,24 @@ TEST(Fields, EveryFieldDecodedIsListedForItsInstructionAndTheEventsHoldWhatTheJs
     EXPECT_GT(fields, 4 * messages); // the messages were decoded, not refused
 }
 
-// Every error kind of the decoders is in the README's table and in the JSON
-// Schema's list, and nothing else is.
-TEST(ErrorKinds, AreTheReadmesAndTheSchemas)
+// Every error kind of the decoders is in the table of docs/json-lines.md and
+// in the JSON Schema's list, and nothing else is.
+TEST(ErrorKinds, AreTheDocsAndTheSchemas)
 {
     auto read = [](const char* path) {
         std::ifstream file(std::string(VORNLOG_SOURCE_DIR) + "/" + path, std::ios::binary);
         return std::string{std::istreambuf_iterator<char>(file), {}};
     };
-    const std::string readme = read("README.md");
+    const std::string page = read("docs/json-lines.md");
     const std::string schema = read("docs/vornlog-jsonl.schema.json");
-    const std::size_t table = readme.find("### Error kinds");
+    const std::size_t table = page.find("\n## Error kinds\n");
     ASSERT_NE(table, std::string::npos);
     const std::size_t enumAt = schema.find("\"enum\": [\"unknown_instruction\"");
     ASSERT_NE(enumAt, std::string::npos);
     const std::string list = schema.substr(enumAt, schema.find(']', enumAt) - enumAt);
     std::size_t listed = 0;
     for (const ErrorKindName& kind : kErrorKinds) {
-        EXPECT_NE(readme.find("| `" + std::string(kind.name) + "` |", table), std::string::npos) << kind.name;
+        EXPECT_NE(page.find("| `" + std::string(kind.name) + "` |", table), std::string::npos) << kind.name;
         EXPECT_NE(list.find("\"" + std::string(kind.name) + "\""), std::string::npos) << kind.name;
         for (const ErrorKindName& other : kErrorKinds) EXPECT_TRUE(&kind == &other || kind.name != other.name);
         ++listed;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a check as a Wireshark user would: in a home that holds a personal
-# copy of the dissector (where the README tells Wireshark users to put it)
+# copy of the dissector (where docs/wireshark.md tells Wireshark users to put it)
 # and personal preferences that would change what tshark shows (another
 # device for the dissector, no USB heuristics). A
 # check that runs tshark in a home of its own is not swayed by any of it.
