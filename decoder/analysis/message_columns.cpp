@@ -4,14 +4,28 @@
 
 #include "protocol/decode.h"
 #include "protocol/instructions.h"
+#include "protocol/lines.h"
 #include "protocol/motion/motion_fields.h"
 
 namespace vornlog {
+
+namespace {
+
+// Whether a PC Stop message stops the motion: not when it only asks for the
+// controller's status.
+bool stopsMotion(const FieldValues& values)
+{
+    const TableText* command = lookup(motion::kStopCommands, static_cast<int>(values.value<motion::kStopCmd>()));
+    return !command || command->view() != TableText(kGetStatus).view();
+}
+
+} // namespace
 
 void MessageColumns::reserve(std::size_t messages)
 {
     for (auto* v : {&number, &time}) v->reserve(messages);
     for (auto* v : {&from, &code, &marks}) v->reserve(messages);
+    partner.reserve(messages);
     delay.reserve(messages);
     buffer.reserve(messages);
     segment.reserve(messages);
@@ -40,19 +54,22 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
     c.time.push_back(record.hasTime ? static_cast<double>(record.timeNs - *firstTime_) / 1e9 : NAN);
     c.from.push_back(pc ? 0 : 1);
     c.code.push_back(code);
-    c.marks.push_back(pc && code == 'S' ? kMarkStop : 0);
+    c.marks.push_back(0);
+    c.partner.push_back(-1);
     c.delay.push_back(NAN);
     c.buffer.push_back(-1);
     c.segment.push_back(-1);
     decodeMessage(record.direction, record.field, values_);
     if (!values_.errors().empty()) c.marks[index] |= kMarkErrors;
+    if (pc && code == 'S' && stopsMotion(values_)) c.marks[index] |= kMarkStop;
 
     if (pc) {
         const RequestPairing::Request request{code, index, record.hasTime, record.timeNs};
         if (const auto unanswered = pairing_.request(request)) c.marks[unanswered->at] |= kMarkNoReply;
     } else if (const auto answered = pairing_.reply(code)) {
-        if (answered->timed && record.hasTime)
-            c.delay[index] = static_cast<float>(static_cast<double>(record.timeNs - answered->ns) / 1e6);
+        c.partner[index] = static_cast<std::int32_t>(answered->at);
+        c.partner[answered->at] = static_cast<std::int32_t>(index);
+        if (answered->timed && record.hasTime) c.delay[index] = static_cast<double>(record.timeNs - answered->ns) / 1e6;
     }
 
     if (code != motion::kDataCode) return;

@@ -1,7 +1,8 @@
 // What the views of a session need of each message, in columns of numbers
 // (one entry per message, in capture order): its number, time, sender and
-// instruction code; the marks that the timeline shows; the delay of a
-// reply after its request; the buffer fill and segment of a Data reply.
+// instruction code; the marks that the timeline shows; a request's reply
+// and a reply's request (RequestPairing's rule) and the delay between them;
+// the buffer fill and segment of a Data reply.
 // Beside them, the segments the controller stored, as the rows of the
 // steps CSV, each with the PC Data message that sent it.
 //
@@ -26,7 +27,7 @@ namespace vornlog {
 enum MessageMark : std::uint8_t {
     kMarkRefusal = 1,     // a Data reply "buffer full, data not stored"
     kMarkNoReply = 2,     // a PC message that got no reply
-    kMarkStop = 4,        // a Stop message
+    kMarkStop = 4,        // a PC Stop message, but for one that asks for the status
     kMarkOtherStatus = 8, // a Data reply that neither stored nor refused
     kMarkErrors = 16,     // a message whose decoding gives errors
 };
@@ -48,7 +49,8 @@ struct MessageColumns {
     std::vector<std::uint8_t> from; // 0 PC, 1 controller
     std::vector<std::uint8_t> code;
     std::vector<std::uint8_t> marks;
-    std::vector<float> delay;          // ms from its request to this reply; NaN
+    std::vector<std::int32_t> partner; // a reply's request, a request's reply (indices); -1
+    std::vector<double> delay;         // ms from its request to this reply; NaN
     std::vector<std::int8_t> buffer;   // percent, Data replies; -1
     std::vector<std::int32_t> segment; // SEG of a Data reply; -1
     // Stored segments, rows of the steps CSV: the PC Data message (its index
@@ -77,7 +79,8 @@ void forEachColumn(const MessageColumns& c, F&& f)
     f("from", ColumnType::U8, c.from.data(), c.from.size());
     f("code", ColumnType::U8, c.code.data(), c.code.size());
     f("marks", ColumnType::U8, c.marks.data(), c.marks.size());
-    f("delay", ColumnType::F32, c.delay.data(), c.delay.size());
+    f("partner", ColumnType::I32, c.partner.data(), c.partner.size());
+    f("delay", ColumnType::F64, c.delay.data(), c.delay.size());
     f("buffer", ColumnType::I8, c.buffer.data(), c.buffer.size());
     f("segment", ColumnType::I32, c.segment.data(), c.segment.size());
     f("rowMessage", ColumnType::I32, c.rowMessage.data(), c.rowMessage.size());

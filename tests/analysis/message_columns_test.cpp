@@ -48,22 +48,24 @@ TEST(MessageColumns, MarksDelaysAndStoredSegmentsOfEachMessage)
         qmr(7, dataReply("44", "01", "06", "03 00 00", "00"), "100.031000") + // stored: a row
         pc(8, dataMessage("1E", 50, 8, 0), "100.040000") +                     //
         qmr(9, dataReply("44", "00", "06", "03 00 00", "00"), "100.042000") + // not in USB mode
-        pc(10, "53 02", "100.050000");                                         // a Stop with an error, no reply
+        pc(10, "53 03", "100.050000") +                                        // Get status: no stop
+        pc(11, "53 02", "100.060000");                                         // a Stop with an error, no reply
     const MessageColumns c = columnsOf(capture);
 
-    ASSERT_EQ(c.number.size(), 10u);
-    EXPECT_EQ(c.number[9], 10);
-    EXPECT_DOUBLE_EQ(c.time[9], 0.05);
-    EXPECT_EQ(c.from, (std::vector<std::uint8_t>{0, 0, 1, 0, 1, 0, 1, 0, 1, 0}));
+    ASSERT_EQ(c.number.size(), 11u);
+    EXPECT_EQ(c.number[10], 11);
+    EXPECT_DOUBLE_EQ(c.time[10], 0.06);
+    EXPECT_EQ(c.from, (std::vector<std::uint8_t>{0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0}));
     EXPECT_EQ(c.code[4], 0x44);
     EXPECT_EQ(c.marks, (std::vector<std::uint8_t>{kMarkNoReply, 0, 0, 0, kMarkRefusal, 0, 0, 0, kMarkOtherStatus,
-                                                  kMarkStop | kMarkErrors | kMarkNoReply}));
-    for (int i : {0, 1, 3, 5, 7, 9}) EXPECT_TRUE(std::isnan(c.delay[i])) << i;
-    EXPECT_FLOAT_EQ(c.delay[2], 2.5f);
-    EXPECT_FLOAT_EQ(c.delay[4], 1.0f);
-    EXPECT_FLOAT_EQ(c.delay[8], 2.0f);
-    EXPECT_EQ(c.buffer, (std::vector<std::int8_t>{-1, -1, -1, -1, 100, -1, 85, -1, 85, -1}));
-    EXPECT_EQ(c.segment, (std::vector<std::int32_t>{-1, -1, -1, -1, 2, -1, 3, -1, 3, -1}));
+                                                  kMarkNoReply, kMarkStop | kMarkErrors | kMarkNoReply}));
+    for (int i : {0, 1, 3, 5, 7, 9, 10}) EXPECT_TRUE(std::isnan(c.delay[i])) << i;
+    EXPECT_DOUBLE_EQ(c.delay[2], 2.5);
+    EXPECT_DOUBLE_EQ(c.delay[4], 1.0);
+    EXPECT_DOUBLE_EQ(c.delay[8], 2.0);
+    EXPECT_EQ(c.partner, (std::vector<std::int32_t>{-1, 2, 1, 4, 3, 6, 5, 8, 7, -1, -1}));
+    EXPECT_EQ(c.buffer, (std::vector<std::int8_t>{-1, -1, -1, -1, 100, -1, 85, -1, 85, -1, -1}));
+    EXPECT_EQ(c.segment, (std::vector<std::int32_t>{-1, -1, -1, -1, 2, -1, 3, -1, 3, -1, -1}));
 
     // One segment stored: the one of message 6 (index 5).
     EXPECT_EQ(c.rowMessage, (std::vector<std::int32_t>{5}));

@@ -118,7 +118,8 @@ function loaded(m, name, ms) {
   // The session: the decoder's columns by their names (number, time, from,
   // code, marks, ...), the bits of its marks, and what the views keep.
   const n = m.columns.number.length;
-  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, range: null, parsed: new Map(), search: null });
+  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, instructions: m.instructions, range: null,
+    parsed: new Map(), search: null });
   generation++;
   selected = -1;
   asked.clear();
@@ -146,6 +147,5 @@ function loaded(m, name, ms) {
   body.dataset.messages = String(n);
   body.dataset.state = 'ready';
   performance.mark('vornlog-ready');
-  fromHash();
-  if (selected < 0 && shown.length) select(shown[0], false);
+  if (!fromHash() && shown.length) select(shown[0], false);
 }

@@ -1,3 +1,37 @@
+// A link to message j, as its number.
+function linkTo(j) {
+  const a = document.createElement('a');
+  a.href = '#m=' + S.number[j];
+  a.textContent = '#' + S.number[j];
+  return a;
+}
+
+// Which request a reply answers, or which reply a request got (or that it
+// got none), with the delay between them: on the screen, and as
+// data-request and data-delay (ms, three decimals; none without times) on
+// a reply, data-reply or data-unanswered on a request.
+function pairing(box, i) {
+  const partner = S.partner[i];
+  const line = document.createElement('div');
+  line.className = 'pairing';
+  const delay = S.delay[S.from[i] === 0 ? partner : i];
+  const after = partner >= 0 && !Number.isNaN(delay) ? ' after ' + delay.toFixed(3) + ' ms' : '';
+  if (S.from[i] === 1 && partner >= 0) {
+    box.dataset.request = String(S.number[partner]);
+    if (after) box.dataset.delay = delay.toFixed(3);
+    line.append('Answers ', linkTo(partner), after);
+  } else if (S.from[i] === 0 && partner >= 0) {
+    box.dataset.reply = String(S.number[partner]);
+    line.append('Answered by ', linkTo(partner), after);
+  } else if (S.from[i] === 0 && S.marks[i] & S.markBits.noReply) {
+    box.dataset.unanswered = '';
+    line.append('No reply: no controller message of its instruction came before the next PC message');
+  } else {
+    return;
+  }
+  box.appendChild(line);
+}
+
 // The details of the selected message: its JSON line, field by field,
 // with data-field, data-raw, data-text, data-bit, data-value and
 // data-error for scripts.
@@ -21,6 +55,7 @@ function renderDetails(i) {
   bytes.className = 'bytes';
   bytes.textContent = o.bytes.replace(/(..)(?=.)/g, '$1 ');
   box.appendChild(bytes);
+  pairing(box, i);
   for (const f of o.fields) {
     const el = document.createElement('div');
     el.className = 'field';
@@ -29,16 +64,21 @@ function renderDetails(i) {
     name.className = 'name';
     name.textContent = f.name;
     el.appendChild(name);
-    if (f.raw !== undefined) {
+    // A field shows only what the message holds: its raw value, its text
+    // (after an arrow when both are there); a null in the JSON line is
+    // nothing to show, and its attribute is absent.
+    const hasRaw = f.raw !== null && f.raw !== undefined;
+    const hasText = f.text !== null && f.text !== undefined;
+    if (hasRaw) {
       el.dataset.raw = String(f.raw);
       const raw = document.createElement('span');
       raw.className = 'raw';
       raw.textContent = ' ' + hex(f.raw) + ' (' + f.raw + ')';
       el.appendChild(raw);
     }
-    if (f.text !== undefined) {
+    if (hasText) {
       el.dataset.text = f.text;
-      el.appendChild(document.createTextNode(' -> ' + f.text));
+      el.appendChild(document.createTextNode((hasRaw ? ' -> ' : ' ') + f.text));
     }
     for (const b of f.bits || []) {
       const bit = document.createElement('div');

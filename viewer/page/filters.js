@@ -1,18 +1,39 @@
 // The filters: instructions, sender, errors only, a text search (asked of
 // the worker) and the timeline's range; what they let through is `shown`.
+// The instructions asked for: as -i takes them, letters (DS, D,S) or codes
+// (0x44), and also names (Data, "Buffer Management"), a name between
+// commas read as a name before its letters. Null for all (nothing asked);
+// { unknown } for a part that names no instruction.
 function parseInstructions(text) {
-  // As -i takes them: letters (DS, D,S) or codes (0x44); empty: all.
   const codes = new Set();
-  for (const part of text.split(/[\s,]+/).filter(Boolean)) {
-    if (/^0x[0-9a-f]{1,2}$/i.test(part)) codes.add(parseInt(part, 16));
-    else for (const c of part.toUpperCase()) codes.add(c.charCodeAt(0));
+  const known = (code) => S.instructions[code] !== undefined;
+  const byName = new Map(Object.entries(S.instructions).map(([code, name]) => [name.toLowerCase(), Number(code)]));
+  for (const part of text.split(',').map((p) => p.trim()).filter(Boolean)) {
+    if (byName.has(part.toLowerCase())) {
+      codes.add(byName.get(part.toLowerCase()));
+      continue;
+    }
+    for (const token of part.split(/\s+/)) {
+      if (/^0x[0-9a-f]{1,2}$/i.test(token)) {
+        if (!known(parseInt(token, 16))) return { unknown: token };
+        codes.add(parseInt(token, 16));
+        continue;
+      }
+      for (const letter of token) {
+        const code = letter.toUpperCase().charCodeAt(0);
+        if (!known(code)) return { unknown: letter };
+        codes.add(code);
+      }
+    }
   }
   return codes.size ? codes : null;
 }
 
 function applyFilters() {
   if (!S) return;
-  const codes = parseInstructions($('f-instructions').value);
+  let codes = parseInstructions($('f-instructions').value);
+  const unknown = codes && codes.unknown;
+  if (unknown) codes = new Set();
   const sender = $('f-sender').value;
   const errorsOnly = $('f-errors').checked;
   const query = $('f-search').value;
@@ -37,7 +58,8 @@ function applyFilters() {
     out[k++] = i;
   }
   shown = out.subarray(0, k);
-  $('f-count').textContent = k === S.n ? S.n + ' messages' : k + ' of ' + S.n + ' messages';
+  $('f-count').textContent = unknown ? 'no instruction "' + unknown + '" (letters, codes or names)' :
+    k === S.n ? S.n + ' messages' : k + ' of ' + S.n + ' messages';
   for (const [, row] of rendered) row.remove();
   rendered = new Map();
   renderList();

@@ -2,15 +2,14 @@
 // the rows in view made, each written from the message's JSON line once
 // it has come.
 
-// A message's summary: its first error, then its first four fields.
+// A message's summary: its first error, then its first four fields that
+// hold something: their text, or their raw value when they have no text.
 function summaryOf(o) {
   const parts = [];
   for (const f of o.fields) {
     if (parts.length === 4) break;
-    let s = f.name;
-    if (f.text !== undefined) s += ' ' + f.text;
-    else if (f.raw !== undefined) s += '=' + f.raw;
-    parts.push(s);
+    if (f.text !== null && f.text !== undefined) parts.push(f.name + ' ' + f.text);
+    else if (f.raw !== null && f.raw !== undefined) parts.push(f.name + '=' + f.raw);
   }
   if (o.errors.length) parts.unshift(errorText(o.errors[0]));
   return parts.join('; ');
@@ -47,7 +46,11 @@ function makeRow(i) {
   const o = message(i);
   if (!o) missing.push(i);
   const row = document.createElement('div');
-  row.className = 'row' + (S.from[i] === 0 ? ' pc' : '') + (S.marks[i] & S.markBits.errors ? ' err' : '');
+  // Errors in red, a Data reply that stored nothing (buffer full, not in
+  // USB mode, another status) in orange.
+  const refused = S.markBits.refusal | S.markBits.otherStatus;
+  row.className = 'row' + (S.from[i] === 0 ? ' pc' : '') + (S.marks[i] & S.markBits.errors ? ' err' : '') +
+    (S.marks[i] & refused ? ' refused' : '');
   row.dataset.number = String(S.number[i]);
   row.dataset.index = String(i);
   const t = S.time[i];

@@ -2,6 +2,25 @@
 // the page by vornlog -w.
 window.addEventListener('resize', () => { timeline.draw(); pathView.draw(); renderList(); });
 
+// Keys to the next marker of a kind (with shift: the previous): e errors,
+// b "buffer full", n no reply, s stops.
+const kMarkKeys = { e: 'errors', b: 'refusal', n: 'noReply', s: 'stop' };
+
+// Selects the next message (step 1) or the previous one (-1) from the
+// selection whose marks hold `bit`, if any.
+function nextMarked(bit, step) {
+  for (let i = selected + step; i >= 0 && i < S.n; i += step) {
+    if (S.marks[i] & bit) {
+      show(i);
+      return;
+    }
+  }
+}
+
+// The list's keys, as steps among the messages shown (2: a page; the
+// largest: to either end).
+const kListSteps = { ArrowDown: 1, ArrowUp: -1, PageDown: 2, PageUp: -2, End: Infinity, Home: -Infinity };
+
 document.addEventListener('keydown', (e) => {
   const typing = e.target instanceof HTMLInputElement || e.target instanceof HTMLSelectElement;
   if (e.key === '/' && !typing) {
@@ -10,12 +29,30 @@ document.addEventListener('keydown', (e) => {
     $('f-search').select();
     return;
   }
+  if (e.key === 'Escape' && S) {
+    // The search, the filters and the range cleared: every message again.
+    e.preventDefault();
+    clearFilters();
+    if (typing) e.target.blur();
+    return;
+  }
   if (!S || !shown.length) return;
   if (typing && e.key !== 'Enter') return;
-  if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+  const mark = kMarkKeys[e.key.toLowerCase()];
+  if (mark && !e.ctrlKey && !e.altKey && !e.metaKey) {
+    e.preventDefault();
+    nextMarked(S.markBits[mark], e.shiftKey || e.key !== e.key.toLowerCase() ? -1 : 1);
+  } else if (e.key === 'z' || e.key === 'Z') {
+    e.preventDefault();
+    if (e.key === 'z') timeline.zoomToSelection();
+    else timeline.reset();
+  } else if (kListSteps[e.key]) {
+    // Up and Down: a row; PageUp and PageDown: a list's height; Home, End.
     e.preventDefault();
     const k = position(selected);
-    const next = k < 0 ? 0 : Math.min(shown.length - 1, Math.max(0, k + (e.key === 'ArrowDown' ? 1 : -1)));
+    const page = Math.max(1, Math.floor(list.clientHeight / ROW) - 1);
+    const step = kListSteps[e.key] * (Math.abs(kListSteps[e.key]) === 2 ? page / 2 : 1);
+    const next = k < 0 ? 0 : Math.min(shown.length - 1, Math.max(0, k + step));
     select(shown[next]);
   } else if (e.key === 'Enter') {
     // From the search box: to the list; in the list: the details shown.

@@ -200,8 +200,7 @@ const pathView = (() => {
     const r = nearest(e.offsetX, e.offsetY);
     if (r >= 0 && S.rowMessage[r] >= 0) {
       const i = S.rowMessage[r];
-      if (position(i) < 0) { location.hash = '#m=' + S.number[i]; return; }
-      select(i);
+      show(i);
     }
   });
   s3.addEventListener('click', (e) => {

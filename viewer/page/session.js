@@ -90,27 +90,49 @@ function select(i, scroll = true) {
   renderDetails(i);
   if (scroll) scrollToSelected();
   renderList();
+  timeline.reveal(i);
   timeline.draw();
   pathView.draw();
   const hash = '#m=' + S.number[i];
   if (location.hash !== hash) history.replaceState(null, '', hash);
 }
 
+// The message that the address's #m=NUMBER names, selected; false when
+// it names none.
 function fromHash() {
-  if (!S) return;
+  if (!S) return false;
   const m = /^#m=(\d+)$/.exec(location.hash);
-  if (!m) return;
+  if (!m) return false;
   const i = indexOfNumber(Number(m[1]));
-  if (i < 0) return;
-  if (position(i) < 0) {
-    // A message the filters hide is shown all the same: they are cleared.
-    for (const id of ['f-instructions', 'f-search']) $(id).value = '';
-    $('f-sender').value = '';
-    $('f-errors').checked = false;
-    S.range = null;
-    applyFilters();
-    timeline.draw();
+  if (i >= 0) {
+    show(i);
+    return true;
   }
+  // A number that no message has: said in the details' place.
+  const note = document.createElement('div');
+  note.className = 'note';
+  note.dataset.unknownMessage = m[1];
+  note.textContent = 'No message #' + m[1] + ' in this capture' +
+    (S.n ? ' (its messages are #' + S.number[0] + ' to #' + S.number[S.n - 1] + ').' : '.');
+  $('details').replaceChildren(note);
+  return true;
+}
+
+// Selects message i, the filters cleared when they hide it.
+function show(i) {
+  // A message the filters hide is shown all the same: they are cleared.
+  if (position(i) < 0) clearFilters();
   select(i, true);
+}
+
+// Every filter cleared: the instructions, the sender, errors only, the
+// search and the timeline's range.
+function clearFilters() {
+  for (const id of ['f-instructions', 'f-search']) $(id).value = '';
+  $('f-sender').value = '';
+  $('f-errors').checked = false;
+  S.range = null;
+  applyFilters();
+  timeline.draw();
 }
 window.addEventListener('hashchange', fromHash);

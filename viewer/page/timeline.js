@@ -5,8 +5,11 @@ const timeline = (() => {
   const canvas = $('timeline');
   let view = null; // [x0, x1]
   let drag = null;
+  // The markers drawn: for each row (errors, refusals, no reply, stops) and
+  // pixel column, the first message marked there, or -1.
+  let markers = null;
   const pad = { l: 44, r: 44, t: 8, b: 34 };
-  const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#c77800',
+  const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#00838f',
     error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', selected: '#e0245e' };
 
   function reset() {
@@ -69,7 +72,8 @@ const timeline = (() => {
     const seg = new Float64Array(cols).fill(NaN);
     const rate = new Float64Array(cols);
     const delay = new Float32Array(cols).fill(NaN);
-    const marks = [new Uint8Array(cols), new Uint8Array(cols), new Uint8Array(cols), new Uint8Array(cols)];
+    const marks = [0, 1, 2, 3].map(() => new Int32Array(cols).fill(-1));
+    markers = marks;
     let segMax = 1;
     let delayMax = 1;
     const a = first(view[0]);
@@ -85,10 +89,10 @@ const timeline = (() => {
       const d = S.delay[i];
       if (!Number.isNaN(d) && !(delay[c] >= d)) delay[c] = d;
       const m = S.marks[i];
-      if (m & bits.errors) marks[0][c] = 1;
-      if (m & bits.refusal) marks[1][c] = 1;
-      if (m & bits.noReply) marks[2][c] = 1;
-      if (m & bits.stop) marks[3][c] = 1;
+      if (m & bits.errors && marks[0][c] < 0) marks[0][c] = i;
+      if (m & bits.refusal && marks[1][c] < 0) marks[1][c] = i;
+      if (m & bits.noReply && marks[2][c] < 0) marks[2][c] = i;
+      if (m & bits.stop && marks[3][c] < 0) marks[3][c] = i;
     }
     segMax = Math.max(1, S.segMax);
     for (let c = 0; c < cols; c++) if (delay[c] > delayMax) delayMax = delay[c];
@@ -148,7 +152,7 @@ const timeline = (() => {
     const rows = [['error', 0], ['refusal', 1], ['noReply', 2], ['stop', 3]];
     for (const [key, r] of rows) {
       g.fillStyle = colours[key];
-      for (let c = 0; c < cols; c++) if (marks[r][c]) g.fillRect(pad.l + c - 1, h - pad.b + 3 + r * 5, 3, 4);
+      for (let c = 0; c < cols; c++) if (marks[r][c] >= 0) g.fillRect(pad.l + c - 1, markerTop(h) + r * 5, 3, 4);
     }
   }
 
@@ -168,6 +172,46 @@ const timeline = (() => {
     }
   }
 
+  // The top of the markers' rows, each 5 pixels high.
+  const markerTop = (h) => h - pad.b + 3;
+
+  // The message of the marker nearest to (px, py) within a few pixels, or
+  // -1: in the row under the pointer first, then in any row.
+  function markerAt(px, py, h) {
+    if (!markers || py < markerTop(h) - 3 || py > markerTop(h) + 4 * 5 + 3) return -1;
+    const row = Math.max(0, Math.min(3, Math.floor((py - markerTop(h)) / 5)));
+    const nearest = (r) => {
+      const c = Math.round(px - pad.l);
+      for (let d = 0; d <= 6; d++)
+        for (const k of [c - d, c + d]) if (k >= 0 && k < markers[r].length && markers[r][k] >= 0) return [d, markers[r][k]];
+      return [Infinity, -1];
+    };
+    const own = nearest(row);
+    if (own[1] >= 0) return own[1];
+    let best = own;
+    for (let r = 0; r < 4; r++) {
+      const found = nearest(r);
+      if (found[0] < best[0]) best = found;
+    }
+    return best[1];
+  }
+
+  // Brings message i into view when the view does not show it, the view's
+  // width kept.
+  function reveal(i) {
+    if (!S || !view || (S.x[i] >= view[0] && S.x[i] <= view[1])) return;
+    const half = (view[1] - view[0]) / 2;
+    view = [S.x[i] - half, S.x[i] + half];
+  }
+
+  // The view around the selection: a second (100 messages without times).
+  function zoomToSelection() {
+    if (!S || selected < 0) return;
+    const half = S.timed ? 0.5 : 50;
+    view = [S.x[selected] - half, S.x[selected] + half];
+    draw();
+  }
+
   function axisText(x) {
     return S && S.timed ? x.toFixed(x - Math.floor(x) && view[1] - view[0] < 10 ? 3 : 1) + ' s' : '#' + Math.round(x);
   }
@@ -183,7 +227,7 @@ const timeline = (() => {
   }, { passive: false });
   canvas.addEventListener('mousedown', (e) => {
     if (!S || !S.n) return;
-    drag = { x: e.offsetX, view: view.slice(), range: e.shiftKey, moved: false };
+    drag = { x: e.offsetX, y: e.offsetY, view: view.slice(), range: e.shiftKey, moved: false };
   });
   window.addEventListener('mousemove', (e) => {
     if (!drag) return;
@@ -207,7 +251,13 @@ const timeline = (() => {
     drag = null;
     if (d.range && d.moved) { applyFilters(); draw(); return; }
     if (!d.moved) {
-      // A click: the message nearest in time.
+      // A click: the marked message of a marker there, or the message
+      // nearest in time.
+      const marked = markerAt(d.x, d.y, canvas.clientHeight);
+      if (marked >= 0) {
+        show(marked);
+        return;
+      }
       const at = fromX(d.x, canvas.clientWidth);
       let i = Math.min(S.n - 1, first(at));
       if (i > 0 && Math.abs(S.x[i - 1] - at) < Math.abs(S.x[i] - at)) i--;
@@ -225,5 +275,5 @@ const timeline = (() => {
     reset();
     applyFilters();
   });
-  return { reset, draw };
+  return { reset, draw, reveal, zoomToSelection };
 })();

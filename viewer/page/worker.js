@@ -113,6 +113,7 @@ async function decode(M, asked, began) {
     console: textAt(M, M.vornlog_console()),
     columns,
     markBits: described.markBits,
+    instructions: described.instructions,
     // Where the worker's time went, in ms: the module made ready, the decoding;
     // and the module's memory then, in bytes.
     timing: { module: loaded - began, decode: decoded - loaded, memory: M.memory.buffer.byteLength },

@@ -33,6 +33,7 @@
 #include "output/progress.h"
 #include "output/summary.h"
 #include "program/dump_input.h"
+#include "protocol/instruction_set.h"
 
 using namespace vornlog;
 
@@ -539,8 +540,9 @@ EXPORTED(vornlog_summary_finish) void vornlog_summary_finish()
 
 // The columns of the capture decoded last, described as JSON:
 // {"columns": [{"name", "type" (u8, i8, i32, f32, f64), "at" (their place in
-// the module's memory), "length" (elements)}, ...], "markBits": {name: bit}}
-// (the bits of the marks column). Valid until vornlog_release.
+// the module's memory), "length" (elements)}, ...], "markBits": {name: bit}
+// (the bits of the marks column), "instructions": {code: name}} (the
+// instruction set, for the page's filter). Valid until vornlog_release.
 EXPORTED(vornlog_columns) const char* vornlog_columns()
 {
     std::string& d = results.described;
@@ -555,6 +557,11 @@ EXPORTED(vornlog_columns) const char* vornlog_columns()
     for (const MarkName& mark : kMarkNames) {
         if (d.back() != '{') d += ',';
         d += "\"" + std::string(mark.name) + "\":" + std::to_string(mark.bit);
+    }
+    d += "},\"instructions\":{";
+    for (const InstructionName& instruction : kInstructionSet) {
+        if (d.back() != '{') d += ',';
+        d += "\"" + std::to_string(instruction.code) + "\":\"" + std::string(instruction.name) + "\"";
     }
     d += "}}";
     return d.c_str();
