@@ -18,6 +18,8 @@
 # The empty viewer page vornlog-viewer.html (which vornlog -w fills): in
 # share/vornlog/ in Linux, beside the programs in the ZIP; where vornlog
 # looks for it.
+# The live viewer's server vornlog-live.so (vornlog -l loads it): in
+# lib/vornlog/ in Linux; not in the ZIP (see docs/live.md).
 # The sample session as a USB capture, examples/session.pcapng, goes beside
 # session.txt in both.
 include(GNUInstallDirs)
@@ -71,6 +73,11 @@ else()
   endif()
   if(TARGET viewer_page)
     install(FILES ${VORNLOG_VIEWER_OUTPUT} DESTINATION ${CMAKE_INSTALL_DATADIR}/vornlog)
+  endif()
+  # The live viewer's server module, where vornlog -l looks for it
+  # (../lib/vornlog beside bin/).
+  if(TARGET vornlog_live)
+    install(TARGETS vornlog_live LIBRARY DESTINATION lib/vornlog)
   endif()
   # The launcher has its own option; when it is built, it is installed
   # beside vornlog, which it starts.

@@ -136,6 +136,18 @@ cmp -s build-package/viewer/vornlog-viewer.html /usr/share/vornlog/vornlog-viewe
 grep -q 'id="capture"[^>]*data-encoding="deflate"' "$work/run/installed-page.html" 2>/dev/null ||
   fail "the installed vornlog -w wrote no page with the capture"
 
+# The live viewer's server, where the installed vornlog -l finds it: it
+# prints its address and, at the end of the file, saves the -w page.
+[[ -f /usr/lib/vornlog/vornlog-live.so ]] || fail "the live viewer's server is not installed as /usr/lib/vornlog/vornlog-live.so"
+(cd "$work/run" && PATH="$work/bin:$PATH" exec vornlog -n -l session.txt live-page.html >live.out) &
+live=$!
+timeout 60 bash -c "until grep -q Done '$work/run/live.out'; do sleep 0.1; done" || fail "the installed vornlog -l did not end"
+kill -TERM "$live"
+wait "$live" || fail "the installed vornlog -l did not end with status 0 on SIGTERM"
+grep -q '^Live viewer: http://127.0.0.1:[0-9]*/[0-9a-f]\{32\}/$' "$work/run/live.out" ||
+  fail "the installed vornlog -l printed no address"
+cmp -s "$work/run/live-page.html" "$work/run/installed-page.html" || fail "the installed vornlog -l saved another page than -w"
+
 dpkg -r vornlog >/dev/null
 [[ ! -e /usr/bin/vornlog ]] || fail "/usr/bin/vornlog is left after removing the package"
 echo "   installed, decoded $sample, removed"

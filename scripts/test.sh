@@ -12,9 +12,10 @@ cd "$(dirname "$0")/.."
 # --wasm: the viewer page's decoder as WebAssembly; chromium,
 # chromium-driver and python3-selenium: the page's test in headless
 # Chromium; firefox-esr: the same page in headless Firefox, driven through
-# its own remote protocol.
+# its own remote protocol. curl: a client of the live viewer's server
+# besides Python's.
 bash scripts/deps.sh --wasm librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq \
-  python3 python3-jsonschema chromium chromium-driver python3-selenium firefox-esr
+  python3 python3-jsonschema chromium chromium-driver python3-selenium firefox-esr curl
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -33,10 +33,10 @@ for helpers in none /usr/share/bash-completion/bash_completion; do
   [[ $loaded == "complete -F _vornlog vornlog" ]] || fail "($helpers) loading said: $loaded"
 
   got=$(candidates vornlog -)
-  want=$(printf '%s\n' --help --version -d -f -F -h -i -j -n -p -q -s -t -v -w | sort)
+  want=$(printf '%s\n' --help --version --port= -d -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
   [[ $got == "$want" ]] || fail "($helpers) first option: got [$got]"
   got=$(candidates vornlog -s -)
-  want=$(printf '%s\n' -d -f -F -h -i -j -n -p -q -s -t -v -w | sort)
+  want=$(printf '%s\n' --port= -d -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
   [[ $got == "$want" ]] || fail "($helpers) second option: got [$got]"
   got=$(candidates vornlog -n -q)
   [[ $got == "-q" ]] || fail "($helpers) -q: got [$got]"

@@ -13,16 +13,19 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <bcrypt.h>
 #include <shellapi.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #else
 #include <cerrno>
 #include <csignal>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -486,14 +489,45 @@ std::string programFolder()
     return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
+std::string fullPath(const std::string& name)
+{
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(toPath(name), ec);
+    const std::u8string text = ec ? (toPath(".") / toPath(name)).u8string() : absolute.u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
+#ifndef _WIN32
+namespace {
+
+// Starts the desktop's opener (xdg-open, open) on its arguments without
+// waiting for it. It gets no share of the console: its messages would land
+// in the middle of the user's next command.
+void startDesktopOpener(const char* program, char* const argv[])
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t pid;
+    posix_spawnp(&pid, program, &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+} // namespace
+#endif
+
 void showInViewer(const std::string& name, Viewer viewer)
 {
     // The file by its full path: a name such as "-x.svg" is no option of
     // the viewer then, and "mailto:x.csv" no address.
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(toPath(name), ec);
-    const std::u8string text = ec ? (toPath(".") / toPath(name)).u8string() : absolute.u8string();
-    const std::string file(reinterpret_cast<const char*>(text.data()), text.size());
+    const std::string file = fullPath(name);
 #ifdef _WIN32
     if (viewer != Viewer::Text) {
         ShellExecuteW(nullptr, L"open", wide(file).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -527,21 +561,67 @@ void showInViewer(const std::string& name, Viewer viewer)
     const char* program = "xdg-open";
     char* argv[] = {const_cast<char*>(program), const_cast<char*>(file.c_str()), nullptr};
 #endif
-    // The viewer gets no share of the console: its messages would land in
-    // the middle of the user's next command.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid;
-    posix_spawnp(&pid, program, &actions, &attributes, argv, environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    startDesktopOpener(program, argv);
+#endif
+}
+
+void showAddress(const std::string& address)
+{
+#ifdef _WIN32
+    ShellExecuteW(nullptr, L"open", wide(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+#else
+#ifdef __APPLE__
+    const char* program = "open";
+#else
+    const char* program = "xdg-open";
+#endif
+    char* argv[] = {const_cast<char*>(program), const_cast<char*>(address.c_str()), nullptr};
+    startDesktopOpener(program, argv);
+#endif
+}
+
+bool randomBytes(void* dst, std::size_t n)
+{
+#ifdef _WIN32
+    return BCryptGenRandom(nullptr, static_cast<PUCHAR>(dst), static_cast<ULONG>(n), BCRYPT_USE_SYSTEM_PREFERRED_RNG) ==
+           0;
+#else
+    auto* p = static_cast<unsigned char*>(dst);
+    while (n > 0) {
+        const ssize_t got = getrandom(p, n, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += got;
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+#endif
+}
+
+void* loadModule(const std::string& path, std::string& why)
+{
+#ifdef _WIN32
+    HMODULE module = LoadLibraryExW(wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module) why = "error " + std::to_string(GetLastError());
+    return reinterpret_cast<void*>(module);
+#else
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* error = dlerror();
+        why = error ? error : "unknown";
+    }
+    return module;
+#endif
+}
+
+void* moduleFunction(void* module, const char* name)
+{
+#ifdef _WIN32
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+#else
+    return dlsym(module, name);
 #endif
 }
 

@@ -1,7 +1,8 @@
 // What the console program asks of the operating system: opening files by
 // their (UTF-8) names, telling whether two names are one file, reading a
 // dump file as its bytes come, catching Ctrl-C, and showing the dest file
-// on the desktop, and running two pieces of work at once.
+// on the desktop, running two pieces of work at once, drawing random bytes
+// and loading a module of the program's own.
 #pragma once
 
 #include <cstddef>
@@ -106,6 +107,9 @@ void writeError(const std::string& text);
 // "jobs/session.txt"), split as the platform splits paths.
 std::string fileNamePart(const std::string& name);
 
+// The full path of a file name (UTF-8), as the desktop is given it.
+std::string fullPath(const std::string& name);
+
 // The folder of this program's executable file (UTF-8), "" when unknown.
 std::string programFolder();
 
@@ -117,6 +121,22 @@ enum class Viewer { Text, ByType };
 // file's full path is passed as one argument, never through a command
 // interpreter; the viewer is not waited for and its failure is ignored.
 void showInViewer(const std::string& name, Viewer viewer);
+
+// Asks the desktop to open an http address in the default browser; the
+// browser is not waited for and its failure is ignored.
+void showAddress(const std::string& address);
+
+// Fills `dst` with n bytes from the operating system's random source
+// (getrandom, BCryptGenRandom); false when it cannot give them.
+bool randomBytes(void* dst, std::size_t n);
+
+// Loads a module (a shared library) by its full path: null when it is not
+// there or cannot be loaded, with the system's reason in `why`. A module
+// stays loaded until the program ends.
+void* loadModule(const std::string& path, std::string& why);
+// The address of a function the module exports by that name; null when it
+// has none.
+void* moduleFunction(void* module, const char* name);
 
 // Runs `first` on a thread of its own and `second` on this one, and returns
 // once both are done: the two processors of a usual PC share the work. When

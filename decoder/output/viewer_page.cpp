@@ -100,6 +100,24 @@ private:
     std::size_t waiting_ = 0;
 };
 
+// The capture element's start tag with the texts; `encoding` empty for
+// the bytes as they are.
+void putCaptureStart(Out& out, std::string_view name, std::string_view device, std::string_view keep,
+                     std::string_view encoding)
+{
+    out.write(R"(<script type="application/octet-stream" id="capture" data-name=")");
+    putAttribute(out, name);
+    out.write(R"(" data-device=")");
+    putAttribute(out, device);
+    out.write(R"(" data-keep=")");
+    putAttribute(out, keep);
+    if (!encoding.empty()) {
+        out.write(R"(" data-encoding=")");
+        out.write(encoding);
+    }
+    out.write("\">\n");
+}
+
 } // namespace
 
 bool isViewerPage(std::string_view page)
@@ -112,18 +130,39 @@ void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& d
 {
     const std::size_t at = page.find(kEmptyCapture);
     dest.write(page.substr(0, at));
-    dest.write(R"(<script type="application/octet-stream" id="capture" data-name=")");
-    putAttribute(dest, capture.name);
-    dest.write(R"(" data-device=")");
-    putAttribute(dest, capture.device);
-    dest.write(R"(" data-keep=")");
-    putAttribute(dest, capture.keep);
-    dest.write("\" data-encoding=\"deflate\">\n");
+    putCaptureStart(dest, capture.name, capture.device, capture.keep, "deflate");
     Base64Lines base64(dest);
     capture.compressed.finish([&base64](std::string_view block) { base64.add(block); });
     base64.finish();
     dest.write("</script>");
     dest.write(page.substr(at + kEmptyCapture.size()));
+}
+
+ServedPage servedViewerPage(std::string_view page, std::string_view name, std::string_view device,
+                            std::string_view keep)
+{
+    ServedPage served;
+    const std::size_t at = page.find(kEmptyCapture);
+    std::string_view before = page.substr(0, at);
+    // The policy's own text ends at the attribute's closing quote.
+    constexpr std::string_view kPolicy = R"(<meta http-equiv="Content-Security-Policy" content=")";
+    const std::size_t policy = before.find(kPolicy);
+    const std::size_t policyEnd =
+        policy == std::string_view::npos ? policy : before.find('"', policy + kPolicy.size());
+    {
+        Out head(&served.head);
+        if (policyEnd != std::string_view::npos) {
+            head.write(before.substr(0, policyEnd));
+            head.write("; connect-src 'self'");
+            before.remove_prefix(policyEnd);
+        }
+        head.write(before);
+        putCaptureStart(head, name, device, keep, {});
+        head.flush();
+    }
+    served.tail = "</script>";
+    served.tail += page.substr(at + kEmptyCapture.size());
+    return served;
 }
 
 } // namespace vornlog

@@ -4,6 +4,7 @@
 // in its capture element, so that the page shows the session by itself.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "base/out.h"
@@ -27,6 +28,19 @@ struct ViewerCapture {
 // True when `page` is a viewer page: it holds its empty capture element
 // once.
 bool isViewerPage(std::string_view page);
+
+// The page split around its capture element's content, for the live
+// viewer's server, which puts the capture's bytes (base64, not compressed)
+// between the two: the head ends with the element's start tag (the texts
+// as attributes), the tail begins with its end tag. The page's
+// Content-Security-Policy lets it fetch from its own server besides
+// (connect-src 'self'); nothing else of it changes.
+struct ServedPage {
+    std::string head;
+    std::string tail;
+};
+ServedPage servedViewerPage(std::string_view page, std::string_view name, std::string_view device,
+                            std::string_view keep);
 
 // Writes `page` with the capture in its capture element: the bytes
 // compressed (zlib; what is left is compressed now), in base64, the texts

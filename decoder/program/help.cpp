@@ -36,6 +36,14 @@ Run modes (the last one given counts; without one, the report):
        shows the session in the browser (timeline, tool path, messages,
        summary); opened in the default browser unless -n
          vornlog -w session.pcapng session.html
+   -l  live viewer: while the capture is read (with -f, -F or a pipe, as
+       it grows), vornlog serves the viewer page on this computer only
+       (127.0.0.1 and ::1) and prints "Live viewer: " and its address,
+       which holds a secret token; opened in the default browser unless
+       -n. At the end of the input (the end of a file without -f, the end
+       of a pipe, Ctrl-C) the dest file is written as -w writes it; it
+       serves until Ctrl-C
+         vornlog -l -f session.pcapng session.html
 
 Other options:
    -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture;
@@ -55,6 +63,9 @@ Other options:
        anew), the old one is read to its end and the new one from its
        start; on standard input or a pipe, as -f
          vornlog -F session.pcapng report.txt
+   --port=N  the live viewer's port (-l); without it the system picks a
+             free one. A port in use: "Can't listen on port N", status 1
+         vornlog -l --port=8080 -f session.pcapng session.html
    -n  no viewer: the dest file is not shown when the run is over
          vornlog -n session.txt report.txt
    -q  quiet: no banner, no progress, no "Done"; errors still go to

@@ -12,6 +12,7 @@
 #include "capture/source.h"
 #include "dump_input.h"
 #include "help.h"
+#include "live_viewer.h"
 #include "output/json_lines.h"
 #include "base/out.h"
 #include "output/picture.h"
@@ -165,19 +166,25 @@ int interruptedStatus(Out& console, std::FILE* consoleFile)
 // page decodes them itself; the console shows the bytes read. The bytes
 // are compressed as they come, on two threads: only the compressed ones
 // are kept until the page is written.
-int writeViewer(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, DumpStream& stream)
+//
+// -l: the same, and the live viewer serves the bytes as they are read; it
+// is told where the page went.
+int writeViewer(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, DumpStream& stream,
+                LiveViewer* live)
 {
     const bool dumpIsStdin = options.dump == "-";
     ZlibWriter compressed(runTogether);
     // A followed file read again from its start, or a new file under its
     // name: the page gets it from there.
-    stream.onTruncated([&console, &compressed] {
+    stream.onTruncated([&console, &compressed, live] {
         putTruncated(console);
         compressed.restart();
+        if (live) live->restart();
     });
-    stream.onReplaced([&console, &compressed] {
+    stream.onReplaced([&console, &compressed, live] {
         putReplaced(console);
         compressed.restart();
+        if (live) live->restart();
     });
     constexpr std::size_t kRead = std::size_t{1} << 20;
     const auto block = std::make_unique<char[]>(kRead);
@@ -188,6 +195,7 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
     };
     std::size_t n = 0;
     while ((n = stream.read(block.get(), kRead)) > 0) {
+        if (live) live->add(std::string_view(block.get(), n));
         compressed.add(std::string_view(block.get(), n));
         if (compressed.added() - shown >= (1 << 24)) showRead();
     }
@@ -221,7 +229,61 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         complain(console, kCantWrite, options.dest);
         return 1;
     }
+    if (live) {
+        live->end(options.dest == "-" ? std::string("standard output") : fullPath(options.dest));
+        return 0;
+    }
     return done(options, console, consoleFile, Viewer::ByType);
+}
+
+// -l: the live viewer serves the page while the capture is read, then the
+// page of everything read is written as -w writes it. Serving goes on
+// until Ctrl-C; when Ctrl-C ended the reading, the open pages are given a
+// moment to hear where the page was saved.
+int writeLive(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, DumpStream& stream)
+{
+    const bool dumpIsStdin = options.dump == "-";
+    std::string problem;
+    bool portTaken = false;
+    std::unique_ptr<LiveViewer> live =
+        LiveViewer::start(options.port, page, dumpIsStdin ? "standard input" : fileNamePart(options.dump),
+                          options.deviceText, options.keepText, problem, portTaken);
+    if (!live) {
+        if (!dumpIsStdin) std::fclose(stream.file());
+        if (portTaken)
+            complain(console, "Can't listen on port ", std::to_string(options.port));
+        else
+            complain(console, "Can't start the live viewer: ", problem);
+        return 1;
+    }
+    // The address goes to standard output even in a quiet run (to standard
+    // error when the page itself goes to standard output).
+    {
+        flushConsole(console, consoleFile);
+        std::FILE* shown = options.dest == "-" ? stderr : stdout;
+        Out address(shown, false);
+        put<"Live viewer: %s\n">(address, std::string_view(live->address()));
+        address.flush();
+        std::fflush(shown);
+    }
+    if (options.viewer) showAddress(live->address());
+    const int status = writeViewer(options, page, console, consoleFile, stream, live.get());
+    if (status != 0 || stream.interrupted()) {
+        // A failure, or Ctrl-C: the pages that watch hear it, then the run
+        // ends.
+        if (status != 0) live->end({});
+        live->stop(2000);
+        if (status == 0) put<"\n\nDone">(console);
+        flushConsole(console, consoleFile);
+        return status;
+    }
+    put<"\n\nDone; the live viewer serves until Ctrl-C">(console);
+    flushConsole(console, consoleFile);
+    while (!interruptRequested()) pause(1000);
+    live->stop(0);
+    put<"\n">(console);
+    flushConsole(console, consoleFile);
+    return 0;
 }
 
 // Whether a mode lists the capture's messages, which -i chooses among; the
@@ -244,7 +306,8 @@ void writeMode(const Options& options, MessageSource& in, Out& dest, Out& consol
     case Mode::Summary: writeSummary(source, dumpIsStdin ? "standard input" : options.dump, dest, progress); break;
     case Mode::Json: writeJsonLines(source, dest, progress); break;
     case Mode::Report:
-    case Mode::Viewer: writeReport(source, dest, progress); break;
+    case Mode::Viewer:
+    case Mode::Live: writeReport(source, dest, progress); break;
     }
 }
 
@@ -318,6 +381,19 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.mode = Mode::Json;
         else if (option[1] == 'w')
             options.mode = Mode::Viewer;
+        else if (option[1] == 'l')
+            options.mode = Mode::Live;
+        else if (option.rfind("--port=", 0) == 0) {
+            // --port=N: 1 to 65535, digits only.
+            const std::string_view digits = std::string_view(option).substr(7);
+            int port = 0;
+            for (char c : digits) {
+                if (c < '0' || c > '9' || port > 65535) return std::nullopt;
+                port = port * 10 + (c - '0');
+            }
+            if (digits.empty() || port < 1 || port > 65535) return std::nullopt;
+            options.port = port;
+        }
         else if (option[1] == 'f')
             options.follow = true;
         else if (option[1] == 'F')
@@ -377,9 +453,10 @@ int run(const std::vector<std::string>& args)
     Out console(consoleFile.get(), false);
     put<"%s (rel. %s)\n">(console, kName, kRelease);
 
-    // -w: the viewer page is found before anything is read or written.
+    // -w, -l: the viewer page is found before anything is read or written.
     std::string page;
-    if (options->mode == Mode::Viewer && findViewerPage(page).empty()) {
+    const bool pageMode = options->mode == Mode::Viewer || options->mode == Mode::Live;
+    if (pageMode && findViewerPage(page).empty()) {
         complain(console, "Can't find the viewer page " + std::string(kViewerPageName) +
                               " beside the program, in ../share/vornlog or in ../viewer from: ",
                  programFolder());
@@ -401,7 +478,8 @@ int run(const std::vector<std::string>& args)
     stream.onWait([&console, &consoleFile] { flushConsole(console, consoleFile.get()); });
     stream.onTruncated([&console] { putTruncated(console); });
     stream.onReplaced([&console] { putReplaced(console); });
-    if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile.get(), stream);
+    if (options->mode == Mode::Viewer) return writeViewer(*options, page, console, consoleFile.get(), stream, nullptr);
+    if (options->mode == Mode::Live) return writeLive(*options, page, console, consoleFile.get(), stream);
     // A USB capture is read until its device is known before the dest file
     // is touched.
     std::optional<DumpInput> input(std::in_place, stream, options->device, console);

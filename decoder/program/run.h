@@ -11,7 +11,7 @@
 
 namespace vornlog {
 
-enum class Mode { Report, Steps, Picture, Summary, Json, Viewer };
+enum class Mode { Report, Steps, Picture, Summary, Json, Viewer, Live };
 
 struct Options {
     Mode mode = Mode::Report;
@@ -33,13 +33,15 @@ struct Options {
     // -d and -i as given, for the viewer page (-w).
     std::string deviceText;
     std::string keepText;
+    // --port=N: the live viewer's port (-l); 0: the system picks one.
+    int port = 0;
 };
 
 // Reads the command line (the arguments after the program name). The last
 // two arguments are always the dump file and the dest file; each argument
 // before them is an option known by its first two characters: -s, -v, -p, -t,
-// -j or -w (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
-// -dBUS.ADDR) or -i LIST (also -iLIST). Empty when the usage text must be
+// -j, -w or -l (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR
+// (also -dBUS.ADDR), -i LIST (also -iLIST) or --port=N. Empty when the usage text must be
 // shown. A dump or dest file "-" is standard input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 

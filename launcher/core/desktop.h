@@ -70,6 +70,9 @@ public:
     // started last has ended (returns at once when it already has), and
     // tells how it ended.
     virtual ProgramEnd waitForProgram() = 0;
+    // Asks the program that startProgram started last to end as Ctrl-C
+    // ends it (it finishes what it writes); nothing when it has ended.
+    virtual void stopProgram() = 0;
     // Shows a text file in the text viewer, without waiting for it.
     virtual Fault showInTextViewer(const std::string& file) = 0;
 };

@@ -34,6 +34,9 @@ constexpr OutputOption outputs[] = {
      "*.txt", false},
     {Output::Viewer, "Fichier de sortie page HTML : la session dans le navigateur",
      "La page s'ouvrira dans le navigateur", 1, "-w", "Pages HTML (*.html)|*.html|", "*.html", false},
+    {Output::Live, "Visualiseur en direct : la session dans le navigateur pendant la capture",
+     "La page s'ouvrira dans le navigateur et suivra la capture ; la page HTML est enregistrée à l'arrêt", 1,
+     "-l -f", "Pages HTML (*.html)|*.html|", "*.html", false},
 };
 
 #ifdef _WIN32
@@ -194,6 +197,18 @@ void run(Desktop& desktop, const RunChoices& choices)
 
     if (choices.decoder.empty()) throw RunFailure{Fault::NotFound};
     check(desktop.startProgram(choices.decoder, arguments, utf8Of(dest.folder)));
+    // The live viewer follows the capture until it is stopped here: then
+    // the decoder saves the page of the session and ends.
+    if (option.output == Output::Live) {
+        desktop.showMessage({"Le visualiseur en direct suit la capture dans le navigateur.\r\n\r\nCliquez sur OK "
+                             "pour l'arrêter : la page de la session sera enregistrée dans " +
+                                 dest.name,
+                             "Visualiseur en direct", MessageRequest::Icon::None, MessageRequest::Buttons::Ok});
+        desktop.stopProgram();
+        const ProgramEnd end = desktop.waitForProgram();
+        if (end.status != 0) throw RunFailure{Fault::PathAccess, decoderFailureText(end)};
+        return;
+    }
     // The decoder opens its output itself when it ends; only the report
     // has a sorted copy.
     if (!option.sortedCopy) return;

@@ -13,7 +13,7 @@
 namespace vornlog {
 
 // The outputs, in the order of their OptionParam buttons.
-enum class Output { Report, StepsCsv, Picture, Summary, Viewer };
+enum class Output { Report, StepsCsv, Picture, Summary, Viewer, Live };
 
 // One output of the decoder as the window offers it: the caption of its
 // OptionParam button, the decoder's options, the save dialog of the dest

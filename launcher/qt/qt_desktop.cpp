@@ -144,6 +144,13 @@ ProgramEnd QtDesktop::waitForProgram()
     return lastEnd_.value_or(ProgramEnd{});
 }
 
+// SIGTERM, which the decoder takes as Ctrl-C (on Windows the decoder has
+// no live viewer and has ended already).
+void QtDesktop::stopProgram()
+{
+    if (last_ && last_->state() != QProcess::NotRunning) last_->terminate();
+}
+
 // The one platform-specific choice: Notepad on Windows, elsewhere whatever
 // the desktop opens text files with.
 Fault QtDesktop::showInTextViewer(const std::string& file)

@@ -28,6 +28,7 @@ public:
     Fault startProgram(const std::string& program, const std::vector<std::string>& arguments,
                        const std::string& folder) override;
     ProgramEnd waitForProgram() override;
+    void stopProgram() override;
     Fault showInTextViewer(const std::string& file) override;
 
 private:

@@ -220,6 +220,14 @@ public:
         return {static_cast<int>(status), last.errors};
     }
 
+    // The Windows decoder has no live viewer: a program still running is
+    // ended.
+    void stopProgram() override
+    {
+        if (!running_.empty() && WaitForSingleObject(running_.back().process, 0) == WAIT_TIMEOUT)
+            TerminateProcess(running_.back().process, 1);
+    }
+
     Fault showInTextViewer(const std::string& file) override
     {
         // Notepad by its full path in the system folder: a program given by

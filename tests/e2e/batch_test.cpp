@@ -135,7 +135,7 @@ TEST(Batch, HelpAndVersionAreOnStandardOutputWithStatusZero)
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
     // Every option and mode has its line and an example.
-    for (const char* option : {"-v", "-s", "-p", "-t", "-d", "-i", "-f", "-n", "-q", "-h"}) {
+    for (const char* option : {"-v", "-s", "-p", "-t", "-l", "-d", "-i", "-f", "-n", "-q", "-h"}) {
         EXPECT_NE(help.out.find("\n   " + std::string(option) + " "), std::string::npos) << option;
         EXPECT_NE(help.out.find("vornlog " + std::string(option)), std::string::npos) << option;
     }

@@ -31,7 +31,10 @@ TEST(CommandLine, WrongArgumentsShowTheUsageAndTouchNoFile)
 {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"a"}, {"-h", "a", "b"}, {"-x", "a", "b"}, {"-", "a", "b"}, {"x", "a", "b"}, {"-s", "-h", "a", "b"},
-        {"-h"}, {"--x"}, {"--help", "a", "b"}, {"--version", "a", "b"}};
+        {"-h"}, {"--x"}, {"--help", "a", "b"}, {"--version", "a", "b"},
+        // The live viewer's port: 1 to 65535, digits only.
+        {"--port=0", "-l", "a", "b"}, {"--port=65536", "-l", "a", "b"}, {"--port=", "-l", "a", "b"},
+        {"--port=8o", "-l", "a", "b"}, {"--port 80", "-l", "a", "b"}};
     for (const auto& args : cases) {
         Sandbox box;
         const Result r = box.run(args);

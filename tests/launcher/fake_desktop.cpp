@@ -41,6 +41,12 @@ vornlog::ProgramEnd FakeDesktop::waitForProgram()
     return end;
 }
 
+void FakeDesktop::stopProgram()
+{
+    calls.push_back("stop");
+    if (realStarter) realStarter->stopProgram();
+}
+
 Fault FakeDesktop::showInTextViewer(const std::string& file)
 {
     calls.push_back("view");

@@ -36,7 +36,7 @@ public:
     std::vector<StartedProgram> started;
     std::vector<std::string> viewed;
     // One word for each call, in order: "dialog", "message", "start",
-    // "wait", "view".
+    // "wait", "stop", "view".
     std::vector<std::string> calls;
 
     std::string chooseFile(const vornlog::FileDialogRequest& request) override;
@@ -44,5 +44,6 @@ public:
     vornlog::Fault startProgram(const std::string& program, const std::vector<std::string>& arguments,
                                 const std::string& folder) override;
     vornlog::ProgramEnd waitForProgram() override;
+    void stopProgram() override;
     vornlog::Fault showInTextViewer(const std::string& file) override;
 };

@@ -286,6 +286,27 @@ TEST_F(RunProcedure, AFailedDecoder_LeavesTheEarlierReportUnsortedAndShowsNothin
     EXPECT_TRUE(desktop.viewed.empty());
 }
 
+TEST_F(RunProcedure, LiveViewer_FollowsUntilOkThenStopsTheDecoderAndSaysWhyItFailed)
+{
+    FakeDesktop desktop;
+    desktop.fileAnswers = {path("direct/essai.pcapng"), path("direct/session.html")};
+    vornlog::CommandRun_Click(desktop, choices(Output::Live));
+
+    ASSERT_EQ(desktop.started.size(), 1u);
+    EXPECT_EQ(desktop.started[0].arguments, (Strings{"-l", "-f", "essai.pcapng", "session.html"}));
+    EXPECT_EQ(desktop.dialogs[1].filter, "Pages HTML (*.html)|*.html|");
+    // The box stays until the person is done watching; then the decoder
+    // is stopped, saves the page and is waited for.
+    EXPECT_EQ(desktop.calls, (Strings{"dialog", "dialog", "start", "message", "stop", "wait"}));
+    EXPECT_NE(desktop.messages[0].text.find("session.html"), std::string::npos);
+
+    FakeDesktop failed;
+    failed.fileAnswers = {path("direct/essai.pcapng"), path("direct/session.html")};
+    failed.programEnd = {1, "Can't listen on port 8080\n"};
+    vornlog::CommandRun_Click(failed, choices(Output::Live));
+    EXPECT_EQ(failed.messages.back().text, errorLine(1, "Can't listen on port 8080"));
+}
+
 TEST_F(RunProcedure, AFileNamedDash_ReachesTheDecoderAsAFile)
 {
     // "-" alone would be standard input or output.

@@ -31,6 +31,7 @@ const char* const optionCaptions[] = {
     "Fichier de sortie en image SVG : trajectoire, PWM, % du buffer",
     "Fichier de sortie résumé de la session (.txt)",
     "Fichier de sortie page HTML : la session dans le navigateur",
+    "Visualiseur en direct : la session dans le navigateur pendant la capture",
 };
 
 const Control& control(Role role, int index = 0)
@@ -86,7 +87,7 @@ TEST_F(Window, OpensWithEveryControlInItsInitialState)
 
     // The output options, the report selected; the CSV option's caption
     // takes two lines; the two first keep their places.
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(control(Role::OptionParam, i).kind, ControlKind::OptionButton);
         EXPECT_EQ(state(Role::OptionParam, i).text, optionCaptions[i]);
         EXPECT_EQ(state(Role::OptionParam, i).checked, i == 0);
@@ -144,7 +145,7 @@ TEST_F(Window, ControlsLieInsideTheWindowWithoutOverlapping)
         }
     }
     // Every control but the labels takes its turn.
-    EXPECT_EQ(tabs.size(), 2u + 5u + 18u + 1u);
+    EXPECT_EQ(tabs.size(), 2u + 6u + 18u + 1u);
     EXPECT_EQ(*tabs.rbegin(), static_cast<int>(tabs.size()) - 1);
 }
 
@@ -191,10 +192,10 @@ TEST_F(Window, OutputChoice_GreysTheBoxesAndKeepsTheirStates)
     window_.CheckAGarder_Click(10, true);
 
     const vornlog::Output outputs[] = {vornlog::Output::Report, vornlog::Output::StepsCsv, vornlog::Output::Picture,
-                                       vornlog::Output::Summary, vornlog::Output::Viewer};
-    for (int chosen : {1, 2, 3, 4, 0}) {
+                                       vornlog::Output::Summary, vornlog::Output::Viewer, vornlog::Output::Live};
+    for (int chosen : {1, 2, 3, 4, 5, 0}) {
         window_.OptionParam_Click(chosen);
-        for (int i = 0; i < 5; ++i) EXPECT_EQ(state(Role::OptionParam, i).checked, i == chosen);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(state(Role::OptionParam, i).checked, i == chosen);
         // Only the report has a sorted copy.
         expectBoxes(chosen == 0, {3, 10});
         EXPECT_EQ(window_.runChoices().output, outputs[chosen]);
