@@ -3,12 +3,14 @@
 // that opens .csv files. For each start it appends one line to
 // "<its own name>.log" beside itself: the number of arguments, then each
 // argument in UTF-8, separated by tabs (no Windows file name holds a tab),
-// so that the check sees exactly what the viewer was handed. Viewers
+// so that the check sees exactly what the viewer was handed; a start that
+// cannot append its line says why on its standard error. Viewers
 // started one after another may run at once: each holds the log alone
 // while it appends its line, so no line is lost or written over.
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -19,6 +21,16 @@ std::string utf8(const wchar_t* w)
     std::string s(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
     if (n > 1) WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
     return s;
+}
+
+// A start that could not record itself says why on its standard error
+// (which the check keeps) and ends with status 1.
+int complain(const char* what, const std::wstring& log)
+{
+    const DWORD error = GetLastError();
+    std::fprintf(stderr, "viewer probe: %s %s (Windows error %lu)\n", what, utf8(log.c_str()).c_str(),
+                 static_cast<unsigned long>(error));
+    return 1;
 }
 
 } // namespace
@@ -46,8 +58,9 @@ int main()
         if (f != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
         Sleep(5);
     }
-    if (f == INVALID_HANDLE_VALUE) return 1;
+    if (f == INVALID_HANDLE_VALUE) return complain("cannot open its log", log);
     DWORD written = 0;
     const BOOL ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return CloseHandle(f) && ok && written == text.size() ? 0 : 1;
+    if (!ok || written != text.size()) return complain("cannot write its line to its log", log);
+    return CloseHandle(f) ? 0 : complain("cannot close its log", log);
 }
