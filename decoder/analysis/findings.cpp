@@ -88,7 +88,12 @@ std::string stepsText(const Steps& steps)
     std::string text;
     for (int axis = 0; axis < 5; ++axis) {
         if (axis) text += ' ';
-        text += "S" + number(axis + 1) + " " + number(steps[static_cast<std::size_t>(axis)]);
+        // Appended piece by piece: g++ 12 at -O2 warns falsely (-Wrestrict) on
+        // a "literal" + std::string&& chain here.
+        text += 'S';
+        text += number(axis + 1);
+        text += ' ';
+        text += number(steps[static_cast<std::size_t>(axis)]);
     }
     return text;
 }
@@ -207,6 +212,7 @@ struct Engine::State {
     std::uint64_t storedCount = 0;
     Steps stored{};
     Steps dropped{};
+    std::uint64_t resetAt = 0; // segments stored when the buffer was last reset
 
     struct Block {
         std::uint64_t stored = 0; // segments stored when it came
@@ -276,12 +282,21 @@ struct Engine::State {
     // The position the last status block shows: the segments it still held
     // waiting (BUF) are not reached, of the one under way the part done
     // (from its pulses left); dropped segments (a reset) never are.
+    // A block cannot hold segments from before the last reset: a BUF that
+    // says so is bounded to those stored since, and the tool is then where
+    // the reset left it.
     Steps reached() const
     {
         if (!haveBlock) return {};
+        const std::uint64_t sinceReset = block.stored - std::min(block.stored, resetAt);
         const std::uint64_t held = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(block.buf, 0)),
-                                                           std::min<std::uint64_t>(block.stored, kKeptSegments - 1));
+                                                           std::min<std::uint64_t>(sinceReset, kKeptSegments - 1));
         const std::uint64_t underWay = block.stored - held;
+        if (resetAt != 0 && underWay <= resetAt) {
+            Steps p = positionAfter(resetAt);
+            for (std::size_t a = 0; a < 5; ++a) p[a] -= dropped[a];
+            return p;
+        }
         Steps p = positionAfter(underWay == 0 ? 0 : underWay - 1);
         if (const Kept* s = underWay ? keptAt(underWay) : nullptr) {
             double done = 1;
@@ -604,6 +619,7 @@ struct Engine::State {
                 // reached.
                 const Steps r = reached();
                 for (std::size_t a = 0; a < 5; ++a) dropped[a] = stored[a] - r[a];
+                resetAt = storedCount;
                 block = Block{storedCount, 0, 0, 0, block.seg, m};
             }
         }

@@ -365,6 +365,36 @@ TEST(Findings, StopsByTheirBitWithThePositionReached)
     EXPECT_TRUE(found[0].ongoing);
 }
 
+// A block after a buffer reset that still claims the segments from before
+// it (BUF 7 with 2 stored since) must not take the estimate back past where
+// the reset left the tool: nothing ran, so nothing was reached.
+TEST(Findings, PositionAfterAResetIsBoundedByWhatWasStoredSince)
+{
+    Wire w;
+    w.exchange({0x42, 0x00}, {0x42, 0xFF});
+    w.stream(5, 500);
+    w.information();
+    w.exchange({0x42, 0x00}, {0x42, 0xFF}); // the PC resets; the simulated buffer keeps its 5
+    w.stream(2, 500);
+    w.information();
+    vornlog::findings::Engine engine(true, false, [](const Finding&) {});
+    vornlog::LineReader lines(w.text());
+    vornlog::TextDumpSource source(lines);
+    source.readTimes();
+    vornlog::CaptureRecord record;
+    vornlog::ValueSink values;
+    while (source.next(record)) {
+        if (!record.isMessage) continue;
+        vornlog::decodeMessage(record.direction, record.field, values);
+        engine.feed(record, values);
+    }
+    engine.finish();
+    const auto position = engine.position();
+    ASSERT_TRUE(position.known);
+    EXPECT_EQ(position.stored[0], 7);
+    EXPECT_EQ(position.reached[0], 0);
+}
+
 TEST(Findings, UnansweredRefusedAndChangedMessages)
 {
     Wire w;
