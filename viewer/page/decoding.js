@@ -119,7 +119,7 @@ function loaded(m, name, ms) {
   // code, marks, ...), the bits of its marks, and what the views keep.
   const n = m.columns.number.length;
   S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, instructions: m.instructions, range: null,
-    parsed: new Map(), search: null });
+    parsed: new Map(), search: null, findings: [] });
   generation++;
   selected = -1;
   asked.clear();
@@ -130,6 +130,7 @@ function loaded(m, name, ms) {
   for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
   S.segMax = segMax;
   buildPath();
+  findingsView.load(m.findings);
   $('summary').textContent = 'The summary is being written...';
   delete $('summary').dataset.ready;
   applyFilters();
