@@ -418,6 +418,13 @@ for key, want in [("f", n) for n in firsts] + [("f", firsts[-1]), ("F", firsts[-
     except TimeoutException:
         fail(f"findings: key {key!r} selected #{selected_number(driver)}, not #{want}")
 print(f"ok: findings: {len(found)} as vornlog -e lists them; a click and F, shift+F go to each")
+# --fail-on with -w: status 3 for a finding of those kinds, the same page.
+for kinds, status in (("underrun,stop", 3), ("no-reply", 0)):
+    dest = os.path.join(work, "fail-on.html")
+    r = run("-w", f"--fail-on={kinds}", stall, dest)
+    if r.returncode != status or open(dest, "rb").read() != open(page_of(stall), "rb").read():
+        fail(f"-w --fail-on={kinds}: status {r.returncode}, not {status}, or not the page of -w")
+
 # The instruction filter by name, a name it does not know, Esc; the list's
 # End and Home; an unknown #m= number said on the page.
 open_page(page_of(sample), "#m=99999")
