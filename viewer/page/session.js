@@ -90,6 +90,7 @@ function select(i, scroll = true) {
   renderDetails(i);
   if (scroll) scrollToSelected();
   renderList();
+  showHits();
   timeline.reveal(i);
   timeline.draw();
   pathView.draw();
@@ -131,6 +132,9 @@ function clearFilters() {
   for (const id of ['f-instructions', 'f-search']) $(id).value = '';
   $('f-sender').value = '';
   $('f-errors').checked = false;
+  clearTimeout(searchTimer);
+  searchAsked = null;
+  S.search = null;
   S.range = null;
   applyFilters();
   timeline.draw();
