@@ -6,6 +6,7 @@ the sample text dump and pcapng, of random captures, and on the empty page
 given a capture through its file input. Also: clicking a tool-path segment
 selects the Data message of that steps CSV row; the timeline counts the
 errors, refusals and requests without a reply that -j and the summary count;
+the findings list holds what -e writes, and a click or a key goes to each;
 texts from a capture are shown as text, never as markup; a damaged capture
 shows what was decoded and the console's message; no console error and no
 network request.
@@ -384,6 +385,50 @@ for key in "bNnsSeBEb":
         WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
     except TimeoutException:
         fail(f"timeline: key {key!r} from #{at} selected #{selected_number(driver)}, not #{want}")
+
+# The findings of the stall example: the findings list holds one element
+# per line of vornlog -e (its id, kind, cause and first message), in the
+# order of their first message; a click on one selects that message and
+# zooms the timeline to it; F and Shift+F go to the next and previous one.
+stall = os.path.join(examples, "stall.txt")
+found = [json.loads(line) for line in run("-e", stall, "-").stdout.decode().splitlines()]
+found.sort(key=lambda f: (f["first"], f["id"]))
+times = {o["number"]: o["t"] for o in native_json(stall)}
+open_page(page_of(stall))
+elements = driver.execute_script("""return [...document.querySelectorAll('#findings [data-finding]')].map(
+  (e) => [e.dataset.finding, e.dataset.kind, e.dataset.cause, e.dataset.first])""")
+want = [[str(f["id"]), f["kind"], f["cause"], str(f["first"])] for f in found]
+if elements != want or not {"underrun", "stop"} <= {f["kind"] for f in found}:
+    fail(f"findings: the page lists {elements}, vornlog -e {want}")
+if driver.find_element(By.ID, "timeline").get_attribute("data-findings") != str(len(found)):
+    fail("findings: the timeline does not count vornlog -e's findings")
+whole = times[max(times)] - times[min(times)]
+for f in found:
+    driver.find_element(By.CSS_SELECTOR, f'#findings [data-finding="{f["id"]}"]').click()
+    try:
+        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == f["first"])
+    except TimeoutException:
+        fail(f"findings: a click on #{f['id']} selected #{selected_number(driver)}, not #{f['first']}")
+    c = driver.find_element(By.ID, "timeline")
+    lo, hi = float(c.get_attribute("data-from")), float(c.get_attribute("data-to"))
+    if not (lo <= times[f["first"]] <= hi and hi - lo < whole / 2):
+        fail(f"findings: after a click on #{f['id']} (t {times[f['first']]}) the timeline shows {lo} to {hi} of {whole} s")
+driver.execute_script("location.hash = '#m=1'")
+WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
+firsts = [f["first"] for f in found]
+for key, want in [("f", n) for n in firsts] + [("f", firsts[-1]), ("F", firsts[-2]), ("F", firsts[-3])]:
+    ActionChains(driver).send_keys(key).perform()
+    try:
+        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
+    except TimeoutException:
+        fail(f"findings: key {key!r} selected #{selected_number(driver)}, not #{want}")
+print(f"ok: findings: {len(found)} as vornlog -e lists them; a click and F, shift+F go to each")
+# --fail-on with -w: status 3 for a finding of those kinds, the same page.
+for kinds, status in (("underrun,stop", 3), ("no-reply", 0)):
+    dest = os.path.join(work, "fail-on.html")
+    r = run("-w", f"--fail-on={kinds}", stall, dest)
+    if r.returncode != status or open(dest, "rb").read() != open(page_of(stall), "rb").read():
+        fail(f"-w --fail-on={kinds}: status {r.returncode}, not {status}, or not the page of -w")
 
 # The instruction filter by name, a name it does not know, Esc; the list's
 # End and Home; an unknown #m= number said on the page.

@@ -121,7 +121,7 @@ function loaded(m, name, ms) {
   // code, marks, ...), the bits of its marks, and what the views keep.
   const n = m.columns.number.length;
   S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, instructions: m.instructions, range: null,
-    parsed: new Map(), search: null, indexed: false });
+    parsed: new Map(), search: null, indexed: false, findings: [] });
   generation++;
   selected = -1;
   asked.clear();
@@ -132,6 +132,7 @@ function loaded(m, name, ms) {
   for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
   S.segMax = segMax;
   buildPath();
+  findingsView.load(m.findings);
   $('summary').textContent = 'The summary is being written...';
   delete $('summary').dataset.ready;
   applyFilters();

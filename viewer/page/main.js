@@ -53,6 +53,10 @@ document.addEventListener('keydown', (e) => {
   if (mark && !e.ctrlKey && !e.altKey && !e.metaKey) {
     e.preventDefault();
     nextMarked(S.markBits[mark], e.shiftKey || e.key !== e.key.toLowerCase() ? -1 : 1);
+  } else if ((e.key === 'f' || e.key === 'F') && !e.ctrlKey && !e.altKey && !e.metaKey) {
+    // The next finding (with shift: the previous).
+    e.preventDefault();
+    findingsView.next(e.key === 'F' ? -1 : 1);
   } else if (e.key === 'z' || e.key === 'Z') {
     e.preventDefault();
     if (e.key === 'z') timeline.zoomToSelection();
@@ -63,7 +67,8 @@ document.addEventListener('keydown', (e) => {
     const k = position(selected);
     const page = Math.max(1, Math.floor(list.clientHeight / ROW) - 1);
     const step = kListSteps[e.key] * (Math.abs(kListSteps[e.key]) === 2 ? page / 2 : 1);
-    const next = k < 0 ? 0 : Math.min(shown.length - 1, Math.max(0, k + step));
+    // Without a selection among them: from before the first (End: the last).
+    const next = Math.min(shown.length - 1, Math.max(0, k < 0 ? (step > 0 ? step - 1 : 0) : k + step));
     select(shown[next]);
   } else if (e.key === 'Enter') {
     // From the search box: to the list; in the list: the details shown.

@@ -1,13 +1,13 @@
 // The Vornlog viewer: decodes a capture with the decoder's own code
 // (WebAssembly, on a worker) and shows the session as linked views: a
-// timeline, the tool path, the summary, the message list and the selected
-// message's details. Every text that comes from a capture is put in the
-// page as text (textContent, attribute values), never as markup.
+// timeline, the tool path, the findings, the summary, the message list and
+// the selected message's details. Every text that comes from a capture is
+// put in the page as text (textContent, attribute values), never as markup.
 //
 // The page's script is made of this file (the session: what is decoded,
 // shown and selected, and the selection itself), then decoding.js, one
-// file per panel (list, filters, details, timeline, path) and main.js
-// (keys and input), put together in that order in one scope
+// file per panel (list, filters, details, timeline, path, findings) and
+// main.js (keys and input), put together in that order in one scope
 // (viewer/assemble.py).
 
 const $ = (id) => document.getElementById(id);

@@ -1,6 +1,8 @@
 // The timeline: buffer fill, the segment being processed, Data messages
 // per second and reply delays along the session's time (or message
-// number when the capture has no times), with markers below.
+// number when the capture has no times), with markers below and, under
+// them, the findings' lane: a bar from each finding's first message to its
+// last (and a tint over the plot where it lasts).
 const timeline = (() => {
   const canvas = $('timeline');
   let view = null; // [x0, x1]
@@ -8,9 +10,10 @@ const timeline = (() => {
   // The markers drawn: for each row (errors, refusals, no reply, stops) and
   // pixel column, the first message marked there, or -1.
   let markers = null;
-  const pad = { l: 44, r: 44, t: 8, b: 34 };
+  const pad = { l: 44, r: 44, t: 8, b: 46 };
   const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#00838f',
-    error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', selected: '#e0245e' };
+    error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', finding: '#c2185b',
+    selected: '#e0245e' };
 
   function reset() {
     if (!S || !S.n) { view = [0, 1]; draw(); legend(); return; }
@@ -36,9 +39,11 @@ const timeline = (() => {
     canvas.dataset.refusals = String(counts.refusal);
     canvas.dataset.noReply = String(counts.noReply);
     canvas.dataset.stops = String(counts.stop);
+    canvas.dataset.findings = String(S ? S.findings.length : 0);
     const items = [['buffer', 'buffer fill %'], ['segment', 'segment'], ['rate', 'Data messages/s'],
       ['delay', 'reply delay'], ['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal],
-      ['noReply', 'no reply ' + counts.noReply], ['stop', 'stops ' + counts.stop]];
+      ['noReply', 'no reply ' + counts.noReply], ['stop', 'stops ' + counts.stop],
+      ['finding', 'findings ' + (S ? S.findings.length : 0)]];
     for (const [key, text] of items) {
       const k = document.createElement('span');
       k.className = 'key';
@@ -162,26 +167,73 @@ const timeline = (() => {
       g.fillStyle = colours[key];
       for (let c = 0; c < cols; c++) if (marks[r][c] >= 0) g.fillRect(pad.l + c - 1, markerTop(h) + r * 5, 3, 4);
     }
+    // The findings' lane, and a tint over the plot where each lasts.
+    for (const f of S.findings) {
+      const span = findingSpan(f, w);
+      if (!span) continue;
+      g.fillStyle = colours.finding + '14';
+      g.fillRect(span[0], pad.t, span[1] - span[0], plotH);
+      g.fillStyle = colours.finding;
+      g.fillRect(span[0], laneTop(h), span[1] - span[0], 5);
+    }
+  }
+
+  // A finding's bar in the lane, [left, right] in pixels (3 wide at
+  // least), or null when it is out of view.
+  function findingSpan(f, w) {
+    if (f.at < 0) return null;
+    const a = toX(S.x[f.at], w);
+    const b = toX(S.x[f.lastAt], w);
+    if (b < pad.l - 1 || a > w - pad.r + 1) return null;
+    const left = Math.max(pad.l - 1, a - 1);
+    return [left, Math.max(left + 3, Math.min(w - pad.r + 1, b + 1))];
+  }
+
+  // The place in S.findings of the finding whose bar is under (px, py)
+  // or nearest within a few pixels, or -1.
+  function findingAt(px, py, h) {
+    if (!S.findings.length || py < laneTop(h) - 2 || py > laneTop(h) + 7) return -1;
+    const w = canvas.clientWidth;
+    let best = -1;
+    let bestD = 4;
+    S.findings.forEach((f, k) => {
+      const span = findingSpan(f, w);
+      if (!span) return;
+      const d = px < span[0] ? span[0] - px : px > span[1] ? px - span[1] : 0;
+      if (d < bestD) { best = k; bestD = d; }
+    });
+    return best;
   }
 
   function draw() {
     if (!S || !view) { fit(canvas); return; }
+    canvas.dataset.from = String(view[0]);
+    canvas.dataset.to = String(view[1]);
     const range = S.range ? S.range.join(',') : '';
     const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + generation, paint);
+    // The finding gone to last, outlined in its lane.
+    const current = S.findings[findingsView.current()];
+    const span = current && findingSpan(current, w);
+    if (span) {
+      g.strokeStyle = colours.selected;
+      g.strokeRect(span[0] - 1.5, laneTop(h) - 1.5, span[1] - span[0] + 3, 8);
+    }
     if (selected >= 0) {
       const px = toX(S.x[selected], w);
       if (px >= pad.l && px <= w - pad.r) {
         g.strokeStyle = colours.selected;
         g.beginPath();
         g.moveTo(px + 0.5, pad.t);
-        g.lineTo(px + 0.5, h - pad.b + 22);
+        g.lineTo(px + 0.5, laneTop(h) + 6);
         g.stroke();
       }
     }
   }
 
-  // The top of the markers' rows, each 5 pixels high.
+  // The top of the markers' rows, each 5 pixels high, and of the
+  // findings' lane under them.
   const markerTop = (h) => h - pad.b + 3;
+  const laneTop = (h) => markerTop(h) + 4 * 5 + 2;
 
   // The message of the marker nearest to (px, py) within a few pixels, or
   // -1: in the row under the pointer first, then in any row.
@@ -210,6 +262,17 @@ const timeline = (() => {
     if (!S || !view || (S.x[i] >= view[0] && S.x[i] <= view[1])) return;
     const half = (view[1] - view[0]) / 2;
     view = [S.x[i] - half, S.x[i] + half];
+  }
+
+  // The view around messages a to b (indices): they take two thirds of it,
+  // and it spans a second at least (100 messages without times).
+  function zoomTo(a, b) {
+    if (!S || a < 0) return;
+    const x0 = S.x[a];
+    const x1 = S.x[Math.max(a, b)];
+    const half = Math.max((x1 - x0) * 0.75, S.timed ? 0.5 : 50);
+    view = [(x0 + x1) / 2 - half, (x0 + x1) / 2 + half];
+    draw();
   }
 
   // The view around the selection: a second (100 messages without times).
@@ -317,8 +380,13 @@ const timeline = (() => {
     drag = null;
     if (d.range && d.moved) { applyFilters(); draw(); return; }
     if (!d.moved) {
-      // A click: the marked message of a marker there, or the message
-      // nearest in time.
+      // A click: the finding of a bar in the findings' lane, the marked
+      // message of a marker there, or the message nearest in time.
+      const finding = findingAt(d.x, d.y, canvas.clientHeight);
+      if (finding >= 0) {
+        findingsView.goTo(finding);
+        return;
+      }
       const marked = markerAt(d.x, d.y, canvas.clientHeight);
       if (marked >= 0) {
         show(marked);
@@ -341,5 +409,5 @@ const timeline = (() => {
     reset();
     applyFilters();
   });
-  return { reset, draw, reveal, zoomToSelection };
+  return { reset, draw, reveal, zoomTo, zoomToSelection };
 })();

@@ -1,6 +1,6 @@
 // The viewer's worker: runs the decoder (the WebAssembly module built from
 // the console program's sources) on one capture, sends the page the views'
-// columns, then the summary and the USB devices (written in the
+// columns and the findings, then the summary and the USB devices (written in the
 // background), and answers the page's questions as they come: the JSON
 // lines of some messages (their details, as vornlog -j writes them) and the
 // messages whose line holds a text (from an index made after the summary). The module's bytes are handed over by
@@ -119,6 +119,8 @@ async function decode(M, asked, began) {
     columns,
     markBits: described.markBits,
     instructions: described.instructions,
+    // The findings, a JSON line each as vornlog -e writes them.
+    findings: textAt(M, M.vornlog_findings()),
     // Where the worker's time went, in ms: the module made ready, the decoding;
     // and the module's memory then, in bytes.
     timing: { module: loaded - began, decode: decoded - loaded, memory: M.memory.buffer.byteLength },

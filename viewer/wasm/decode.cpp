@@ -10,6 +10,10 @@
 // (vornlog_devices_*) lists the capture's USB devices; both run in steps,
 // so that the page's questions are answered while they run.
 //
+// The findings (analysis/findings.h) are made in the first pass by the
+// console's own engine, fed every message with its decoding, and handed to
+// the page as -e writes them (vornlog_findings).
+//
 // A message's details are its JSON line, as -j writes it, written when the
 // page asks (vornlog_lines) from the record kept; the text search looks
 // in an index of their parts (vornlog_index_*, vornlog_search_*). The page reads the columns
@@ -22,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/findings.h"
 #include "analysis/message_columns.h"
 #include "base/out.h"
 #include "capture/dump_input.h"
@@ -29,6 +34,7 @@
 #include "capture/source.h"
 #include "capture/usb_capture.h"
 #include "capture/usb_source.h"
+#include "output/findings_lines.h"
 #include "output/json_lines.h"
 #include "output/progress.h"
 #include "output/summary.h"
@@ -127,6 +133,7 @@ struct Results {
     MessageColumns columns;
     std::string described; // the columns as vornlog_columns describes them
     std::string summary;
+    std::string findings; // the findings' JSON Lines, as -e writes them
     std::string problem;
     std::string console; // what the console says of the USB device
 };
@@ -140,6 +147,9 @@ public:
     Columns(MessageSource& in, const MemoryStream& stream, int pass)
         : ForwardingSource(in), stream_(stream), pass_(pass)
     {
+        if (pass_ == 1)
+            engine_ = std::make_unique<findings::Engine>(in.format() == "text dump", false,
+                                                         [this](const findings::Finding& f) { putFindingJson(found_, f); });
     }
 
     bool next(CaptureRecord& record) override
@@ -150,7 +160,13 @@ public:
         return true;
     }
 
-    void finish() { maker_.finish(); }
+    void finish()
+    {
+        maker_.finish();
+        if (!engine_) return;
+        engine_->finish();
+        found_.flush();
+    }
 
 private:
     void progress() const
@@ -164,12 +180,15 @@ private:
         if (record.hasTime && !capture.firstTimed) capture.firstTimed = capture.messages.size();
         capture.messages.push_back(Kept::of(record, capture.fields));
         maker_.add(record);
+        engine_->feed(record, maker_.values());
     }
 
     const MemoryStream& stream_;
     int pass_;
     std::uint64_t records_ = 0;
     MessageColumnsMaker maker_{results.columns};
+    Out found_{&results.findings, false, 1 << 12};
+    std::unique_ptr<findings::Engine> engine_;
 };
 
 // Room for what a capture of `size` bytes can give at most, taken at once:
@@ -551,6 +570,9 @@ EXPORTED(vornlog_columns) const char* vornlog_columns()
     return d.c_str();
 }
 EXPORTED(vornlog_summary) const char* vornlog_summary() { return results.summary.c_str(); }
+// The findings of the capture decoded last, a JSON line each as -e writes
+// them, in the order they became known. Valid until vornlog_release.
+EXPORTED(vornlog_findings) const char* vornlog_findings() { return results.findings.c_str(); }
 EXPORTED(vornlog_problem) const char* vornlog_problem() { return results.problem.c_str(); }
 EXPORTED(vornlog_console) const char* vornlog_console() { return results.console.c_str(); }
 
