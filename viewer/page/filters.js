@@ -53,6 +53,7 @@ function applyFilters() {
   $('f-count').textContent = unknown ? 'no instruction "' + unknown + '" (letters, codes or names)' :
     k === S.n ? S.n + ' messages' : k + ' of ' + S.n + ' messages';
   if (searchAsked) showSearchCount();
+  else showHits();
   for (const [, row] of rendered) row.remove();
   rendered = new Map();
   renderList();

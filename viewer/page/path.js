@@ -90,17 +90,8 @@ const pathView = (() => {
     if (S.range) stroke('#2a6fdb', inRange);
     g.lineWidth = 1;
     ruler(g, w, h);
-    // The start (0, 0), the end, and where each Stop came.
+    // The start (0, 0), the end, and where each Stop came (over them).
     const px = (r) => ox + x[r] * scale, py = (r) => oy - y[r] * scale;
-    g.strokeStyle = '#111';
-    g.lineWidth = 2;
-    for (const r of S.path.stops) {
-      g.beginPath();
-      g.moveTo(px(r) - 5, py(r) - 5); g.lineTo(px(r) + 5, py(r) + 5);
-      g.moveTo(px(r) + 5, py(r) - 5); g.lineTo(px(r) - 5, py(r) + 5);
-      g.stroke();
-    }
-    g.lineWidth = 1;
     g.font = '11px system-ui, sans-serif';
     g.fillStyle = '#1e9e4a';
     g.beginPath();
@@ -110,6 +101,15 @@ const pathView = (() => {
     g.fillStyle = '#c0392b';
     g.fillRect(px(rows) - 4.5, py(rows) - 4.5, 9, 9);
     g.fillText('end', px(rows) + 7, py(rows) + 14);
+    g.strokeStyle = '#111';
+    g.lineWidth = 2;
+    for (const r of S.path.stops) {
+      g.beginPath();
+      g.moveTo(px(r) - 5, py(r) - 5); g.lineTo(px(r) + 5, py(r) + 5);
+      g.moveTo(px(r) + 5, py(r) - 5); g.lineTo(px(r) - 5, py(r) + 5);
+      g.stroke();
+    }
+    g.lineWidth = 1;
   }
 
   // Ticks in steps along the plan's lower and left edges: S1 below, S2 on
@@ -132,8 +132,13 @@ const pathView = (() => {
       if (p > 12 && p < h - 14) g.fillText(String(v), 7, p + 3);
     }
     g.stroke();
+    const text = 'steps (S1 below, S2 on the left), a tick every ' + step;
+    const width = g.measureText(text).width;
+    g.fillStyle = '#ffffffd9';
+    g.fillRect(w - width - 7, 1, width + 6, 13);
+    g.fillStyle = '#666';
     g.textAlign = 'right';
-    g.fillText('steps (S1 below, S2 on the left), a tick every ' + step, w - 4, 11);
+    g.fillText(text, w - 4, 11);
     g.textAlign = 'left';
   }
 

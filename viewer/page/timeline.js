@@ -337,10 +337,13 @@ const timeline = (() => {
     const count = first(b + 1e-12 * Math.abs(b)) - first(a);
     const text = (S.timed ? durationText(b - a) : Math.round(b - a) + ' message numbers') + ', ' + count +
       (count === 1 ? ' message' : ' messages');
+    const mid = Math.min(w - pad.r - 80, Math.max(pad.l + 80, (toX(a, w) + toX(b, w)) / 2));
+    const width = g.measureText(text).width;
+    g.fillStyle = '#ffffffd9';
+    g.fillRect(mid - width / 2 - 3, pad.t + 1, width + 6, 13);
     g.fillStyle = '#2a6fdb';
     g.textAlign = 'center';
-    const mid = Math.min(w - pad.r - 80, Math.max(pad.l + 80, (toX(a, w) + toX(b, w)) / 2));
-    g.fillText(text, mid, pad.t + 10);
+    g.fillText(text, mid, pad.t + 11);
     g.textAlign = 'left';
     canvas.dataset.rangeMessages = String(count);
   }
