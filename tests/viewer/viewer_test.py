@@ -324,6 +324,19 @@ for number, row in enumerate(csv, 1):
     clicked += 1
 if clicked < 3:
     fail(f"tool path: only {clicked} segments clicked")
+# The steps for a millimetre: the last Table message's that gives them.
+per_mm = None
+for o in native_json(sample):
+    given = {f["name"]: f["value"] for f in o["fields"] if f["unit"] == "steps/mm" and f["value"]}
+    if o["code"] == 0x54 and given.get("S1") and given.get("S2"):
+        per_mm = [str(given["S1"]), str(given["S2"]), str(given.get("S3", ""))]
+try:
+    WebDriverWait(driver, 30, 0.05).until(lambda d: plan.get_attribute("data-s1-per-mm"))
+except TimeoutException:
+    pass
+said = [plan.get_attribute(f"data-s{k}-per-mm") for k in (1, 2, 3)]
+if not per_mm or said != per_mm:
+    fail(f"tool path: steps for a millimetre {said}, the Table messages' {per_mm}")
 print(f"ok: tool path: {clicked} segments hovered and clicked, each says its position and selects its Data message")
 
 # The timeline's markers, as a person uses them: a click on the sample's

@@ -132,7 +132,10 @@ const pathView = (() => {
       if (p > 12 && p < h - 14) g.fillText(String(v), 7, p + 3);
     }
     g.stroke();
-    const text = 'steps (S1 below, S2 on the left), a tick every ' + step;
+    const mm = perMm();
+    const text = 'steps (S1 below, S2 on the left), a tick every ' + step +
+      (mm ? ' = ' + +(step / mm.s[0]).toPrecision(4) + ' mm of S1, ' + +(step / mm.s[1]).toPrecision(4) +
+        ' mm of S2 (the table of #' + mm.number + ')' : '');
     const width = g.measureText(text).width;
     g.fillStyle = '#ffffffd9';
     g.fillRect(w - width - 7, 1, width + 6, 13);
@@ -170,7 +173,8 @@ const pathView = (() => {
       return;
     }
     const w = plan.clientWidth, h = plan.clientHeight;
-    const key = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h;
+    const mm = perMm();
+    const key = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h + '|' + (mm ? mm.number : '');
     if (!t || t.key !== key) {
       t = frame(w, h);
       t.key = key;
@@ -178,7 +182,12 @@ const pathView = (() => {
       const later = window.requestIdleCallback || ((f) => setTimeout(f, 0));
       later(() => { if (S && S.path && S.path.rows && t) gridOf(); });
     }
-    // Where (0, 0) is and how many CSS pixels a step is: for scripts.
+    // Where (0, 0) is and how many CSS pixels a step is, and the steps
+    // for a millimetre when known: for scripts.
+    for (const [k, v] of [['s1PerMm', mm && mm.s[0]], ['s2PerMm', mm && mm.s[1]], ['s3PerMm', mm && mm.s[2]]]) {
+      if (v) plan.dataset[k] = String(v);
+      else delete plan.dataset[k];
+    }
     plan.dataset.originX = t.ox.toFixed(3);
     plan.dataset.originY = t.oy.toFixed(3);
     plan.dataset.scale = String(t.scale);
@@ -283,7 +292,47 @@ const pathView = (() => {
         (S.rowPwm[r] >= 0 ? ', PWM ' + S.rowPwm[r] : '')) +
       (m >= 0 ? '; Data message #' + S.number[m] : '') +
       '. Position after it: S1 ' + x[r + 1] + ', S2 ' + y[r + 1] + ', S3 ' + z[r + 1] + ' steps' +
-      (u === undefined ? '' : '; here S1 ' + at(x) + ', S2 ' + at(y) + ', S3 ' + at(z));
+      inMm(x[r + 1], y[r + 1], z[r + 1]) +
+      (u === undefined ? '' : '; here S1 ' + at(x) + ', S2 ' + at(y) + ', S3 ' + at(z) + inMm(at(x), at(y), at(z)));
+  }
+
+  // A position in millimetres, when the capture's tables give the steps
+  // for one.
+  function inMm(...steps) {
+    const mm = perMm();
+    if (!mm) return '';
+    return ' (' + steps.map((v, k) => (mm.s[k] ? +(v / mm.s[k]).toFixed(3) : '?')).join(', ') + ' mm)';
+  }
+
+  // The steps for a millimetre of S1, S2 and S3 ({ s: [s1, s2, s3], number:
+  // the message that gives them }), from the last Table message of the
+  // capture that gives them for S1 and S2 (the table read or written last);
+  // null while its lines are asked of the worker, and when none does.
+  function perMm() {
+    if (!S) return null;
+    if (S.perMm !== undefined) return S.perMm;
+    if (!S.tableMessages) {
+      S.tableMessages = [];
+      for (let i = S.n - 1; i >= 0 && S.tableMessages.length < 16; i--) if (S.code[i] === 0x54) S.tableMessages.push(i);
+    }
+    const missing = S.tableMessages.filter((i) => !S.parsed.has(i));
+    if (missing.length) {
+      ask(missing);
+      return null;
+    }
+    S.perMm = null;
+    for (const i of S.tableMessages) {
+      const o = S.parsed.get(i);
+      const of = (name) => {
+        const f = o.fields.find((f) => f.name === name && f.unit === 'steps/mm');
+        return f && f.value > 0 ? f.value : 0;
+      };
+      if (of('S1') && of('S2')) {
+        S.perMm = { s: [of('S1'), of('S2'), of('S3')], number: o.number };
+        break;
+      }
+    }
+    return S.perMm;
   }
 
   // The line under the path: the hovered segment, else the selected one;

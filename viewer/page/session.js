@@ -47,6 +47,7 @@ function answered(m) {
   for (const [, row] of rendered) row.remove();
   rendered = new Map();
   renderList();
+  pathView.draw(); // the tables' steps for a millimetre may have come
   if (detailsWanted >= 0 && S.parsed.has(detailsWanted)) {
     const i = detailsWanted;
     detailsWanted = -1;
