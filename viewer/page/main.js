@@ -36,7 +36,18 @@ document.addEventListener('keydown', (e) => {
     if (typing) e.target.blur();
     return;
   }
-  if (!S || !shown.length) return;
+  if (!S) return;
+  if (e.target.id === 'f-search' && e.key === 'Enter' || e.key === 'F3') {
+    // Enter in the search box: the search at once, or once it is
+    // answered, the next hit; F3 anywhere the next hit (shift: previous).
+    e.preventDefault();
+    const query = $('f-search').value;
+    if (e.key === 'Enter' && (searchAsked ? searchAsked.query !== query : !S.search || S.search.query !== query))
+      searchNow();
+    else nextHit(e.shiftKey ? -1 : 1);
+    return;
+  }
+  if (!shown.length) return;
   if (typing && e.key !== 'Enter') return;
   const mark = kMarkKeys[e.key.toLowerCase()];
   if (mark && !e.ctrlKey && !e.altKey && !e.metaKey) {

@@ -47,6 +47,7 @@ function answered(m) {
   for (const [, row] of rendered) row.remove();
   rendered = new Map();
   renderList();
+  pathView.draw(); // the tables' steps for a millimetre may have come
   if (detailsWanted >= 0 && S.parsed.has(detailsWanted)) {
     const i = detailsWanted;
     detailsWanted = -1;
@@ -90,6 +91,7 @@ function select(i, scroll = true) {
   renderDetails(i);
   if (scroll) scrollToSelected();
   renderList();
+  showHits();
   timeline.reveal(i);
   timeline.draw();
   pathView.draw();
@@ -131,6 +133,9 @@ function clearFilters() {
   for (const id of ['f-instructions', 'f-search']) $(id).value = '';
   $('f-sender').value = '';
   $('f-errors').checked = false;
+  clearTimeout(searchTimer);
+  searchAsked = null;
+  S.search = null;
   S.range = null;
   applyFilters();
   timeline.draw();

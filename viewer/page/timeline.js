@@ -101,10 +101,20 @@ const timeline = (() => {
     }
     segMax = Math.max(1, S.segMax);
     for (let c = 0; c < cols; c++) if (delay[c] > delayMax) delayMax = delay[c];
-    // Data messages per second (per message number without times).
-    const perUnit = 1 / span;
+    // Data messages per second (per message number without times): those
+    // within a second around the column (its own span when longer), not
+    // those of one pixel column.
+    const across = Math.max(1, span);
+    const over = Math.min(across, S.x[S.n - 1] - S.x[0]) || 1; // a session shorter than that: its length
+    const sent = dataSent();
     let rateMax = 1;
-    for (let c = 0; c < cols; c++) { rate[c] *= perUnit; if (rate[c] > rateMax) rateMax = rate[c]; }
+    for (let c = 0; c < cols; c++) {
+      if (!rate[c]) continue;
+      const mid = view[0] + (c + 0.5) * span;
+      const lo = mid - across / 2, hi = mid + across / 2;
+      rate[c] = (sent[first(hi + 1e-12 * Math.abs(hi))] - sent[first(lo)]) / over;
+      if (rate[c] > rateMax) rateMax = rate[c];
+    }
     // Range selected.
     if (S.range) {
       g.fillStyle = '#2a6fdb1a';
@@ -122,10 +132,8 @@ const timeline = (() => {
     g.textAlign = 'left';
     g.fillText(Math.round(rateMax) + '/s', w - pad.r + 4, y(1) + 8);
     g.fillText(delayMax.toFixed(1) + ' ms', w - pad.r + 4, y(0.5));
-    g.textAlign = 'center';
-    g.fillText(axisText(view[0]), pad.l, h - 4);
-    g.fillText(axisText(view[1]), w - pad.r, h - 4);
-    g.fillText(axisText((view[0] + view[1]) / 2), (pad.l + w - pad.r) / 2, h - 4);
+    ticks(g, w, h);
+    if (S.range) rangeText(g, w);
     const series = (values, max, colour, step) => {
       g.strokeStyle = colour;
       g.beginPath();
@@ -275,8 +283,69 @@ const timeline = (() => {
     draw();
   }
 
-  function axisText(x) {
-    return S && S.timed ? x.toFixed(x - Math.floor(x) && view[1] - view[0] < 10 ? 3 : 1) + ' s' : '#' + Math.round(x);
+  // The Data messages sent before each message: sent[i] of them before
+  // message i (made once per capture).
+  let sentOf = null;
+  function dataSent() {
+    if (sentOf && sentOf.session === S) return sentOf.sent;
+    const sent = new Int32Array(S.n + 1);
+    for (let i = 0; i < S.n; i++) sent[i + 1] = sent[i] + (S.code[i] === 0x44 && S.from[i] === 0 ? 1 : 0);
+    sentOf = { session: S, sent };
+    return sent;
+  }
+
+  // A duration as a person reads it: ms under a second, s under ten
+  // minutes, then min and h.
+  function durationText(seconds) {
+    const a = Math.abs(seconds);
+    if (a < 1) return +(seconds * 1000).toPrecision(3) + ' ms';
+    if (a < 600) return +seconds.toPrecision(4) + ' s';
+    if (a < 36000) return +(seconds / 60).toPrecision(4) + ' min';
+    return +(seconds / 3600).toPrecision(4) + ' h';
+  }
+
+  // Ticks along the time axis, some 90 pixels apart, at round times (1, 2
+  // or 5 times a power of ten seconds, minutes or hours, or of message
+  // numbers), each with its unit and the decimals its step needs.
+  function ticks(g, w, h) {
+    const plotW = w - pad.l - pad.r;
+    const per = (view[1] - view[0]) / Math.max(1, plotW);
+    let step = niceStep(90 * per);
+    if (!S.timed) step = Math.max(1, step);
+    const unit = !S.timed ? null : step >= 3600 ? [3600, 'h'] : step >= 60 ? [60, 'min'] : [1, 's'];
+    if (unit && unit[0] > 1) step = niceStep(90 * per / unit[0]) * unit[0];
+    const digits = unit ? Math.max(0, -Math.floor(Math.log10(step / unit[0]) + 1e-9)) : 0;
+    const label = (x) => (unit ? (x / unit[0]).toFixed(digits) + ' ' + unit[1] : '#' + Math.round(x));
+    g.strokeStyle = '#bbb';
+    g.fillStyle = '#555';
+    g.textAlign = 'center';
+    g.beginPath();
+    const base = h - pad.b;
+    for (let x = Math.ceil(view[0] / step) * step; x <= view[1]; x += step) {
+      const px = Math.round(toX(x, w)) + 0.5;
+      g.moveTo(px, pad.t); g.lineTo(px, pad.t + 4);
+      g.moveTo(px, base); g.lineTo(px, base - 4);
+      g.fillText(label(Math.abs(x) < step / 1e6 ? 0 : x), px, h - 4);
+    }
+    g.stroke();
+    g.textAlign = 'left';
+  }
+
+  // The range's length and its messages, above it.
+  function rangeText(g, w) {
+    const [a, b] = S.range;
+    const count = first(b + 1e-12 * Math.abs(b)) - first(a);
+    const text = (S.timed ? durationText(b - a) : Math.round(b - a) + ' message numbers') + ', ' + count +
+      (count === 1 ? ' message' : ' messages');
+    const mid = Math.min(w - pad.r - 80, Math.max(pad.l + 80, (toX(a, w) + toX(b, w)) / 2));
+    const width = g.measureText(text).width;
+    g.fillStyle = '#ffffffd9';
+    g.fillRect(mid - width / 2 - 3, pad.t + 1, width + 6, 13);
+    g.fillStyle = '#2a6fdb';
+    g.textAlign = 'center';
+    g.fillText(text, mid, pad.t + 11);
+    g.textAlign = 'left';
+    canvas.dataset.rangeMessages = String(count);
   }
 
   canvas.addEventListener('wheel', (e) => {
