@@ -113,7 +113,8 @@ const pathView = (() => {
   }
 
   // Ticks in steps along the plan's lower and left edges: S1 below, S2 on
-  // the left, some 70 pixels apart, and the length of one tick's step.
+  // the left, some 70 pixels apart, and the length of one tick's step (in
+  // millimetres too when known).
   function ruler(g, w, h) {
     const { scale, ox, oy } = t;
     const step = niceStep(70 / scale);
@@ -133,9 +134,8 @@ const pathView = (() => {
     }
     g.stroke();
     const mm = perMm();
-    const text = 'steps (S1 below, S2 on the left), a tick every ' + step +
-      (mm ? ' = ' + +(step / mm.s[0]).toPrecision(4) + ' mm of S1, ' + +(step / mm.s[1]).toPrecision(4) +
-        ' mm of S2 (the table of #' + mm.number + ')' : '');
+    const a = mm && +(step / mm.s[0]).toPrecision(4), b = mm && +(step / mm.s[1]).toPrecision(4);
+    const text = 'tick: ' + step + ' steps' + (!mm ? '' : a === b ? ' = ' + a + ' mm' : ' = ' + a + ' mm S1, ' + b + ' mm S2');
     const width = g.measureText(text).width;
     g.fillStyle = '#ffffffd9';
     g.fillRect(w - width - 7, 1, width + 6, 13);
