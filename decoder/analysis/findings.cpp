@@ -595,9 +595,11 @@ struct Engine::State {
             }
             silenceTaken = true;
             // The segment refused is the last one sent before this one.
-            const bool resent = lastSent.is(record.field);
+            // Compared only after a refusal: the text check costs on every
+            // Data message otherwise.
+            const bool changed = refusalOpen && !storedSinceRefusal && !lastSent.is(record.field);
             lastSent.keep(record.field);
-            if (refusalOpen && !storedSinceRefusal && !resent) {
+            if (changed) {
                 Finding f = opened(Kind::ResendDiffers, Cause::SegmentChanged, refusedAt);
                 close(f, m);
                 f.text = "The Data message at " + place(refusedAt) +
