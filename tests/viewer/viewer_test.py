@@ -341,9 +341,10 @@ print(f"ok: tool path: {clicked} segments hovered and clicked, each says its pos
 
 # The timeline's markers, as a person uses them: a click on the sample's
 # "buffer full" marker (found by its colour in the picture) selects the
-# refusal, not a message near it in time; the keys E, B, N and S go to the
-# next message with errors, refusal, request without a reply and stop (with
-# shift: the previous), marks found here from the JSON Lines.
+# refusal, not a message near it in time; the keys E, B, R, N and S go to
+# the next message with errors, "buffer full", another refusal, request
+# without a reply and stop (with shift: the previous), marks found here from
+# the JSON Lines and the findings.
 def selected_number(d):
     box = d.find_elements(By.CSS_SELECTOR, "#details [data-message]")
     return int(box[0].get_attribute("data-message")) if box else None
@@ -362,17 +363,19 @@ marked = {
     "n": [n for n, p in pairing_of(objects).items() if p.get("unanswered")],
     "s": [o["number"] for o in objects if o["code"] == 0x53 and o["from"] == "PC" and field_text(o, "CMD") != "Get status"],
 }
-marker = driver.execute_script("""
-const c = document.getElementById('timeline');
+# The lowest pixel of the timeline in the colour [r, g, b], in CSS pixels.
+FIND_COLOUR = """
+const c = document.getElementById('timeline'), [r, g, b] = arguments[0];
 const p = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
 const ratio = c.width / c.clientWidth;
 for (let y = c.height - 1; y >= 0; y--)
   for (let x = 0; x < c.width; x++) {
     const k = 4 * (y * c.width + x);
-    if (p[k] === 0xff && p[k + 1] === 0x7b && p[k + 2] === 0x00) return [x / ratio, y / ratio];
+    if (p[k] === r && p[k + 1] === g && p[k + 2] === b) return [x / ratio, y / ratio];
   }
 return null;
-""")
+"""
+marker = driver.execute_script(FIND_COLOUR, [0xff, 0x7b, 0x00])
 timeline = driver.find_element(By.ID, "timeline")
 if not marker or len(marked["b"]) != 1:
     fail(f"timeline: no 'buffer full' marker drawn ({marker}) or not one refusal in the sample ({marked['b']})")
@@ -384,9 +387,26 @@ else:
         print(f"ok: timeline: the 'buffer full' marker's click selects #{marked['b'][0]}")
     except TimeoutException:
         fail(f"timeline: the 'buffer full' marker's click selected #{selected_number(driver)}, not #{marked['b'][0]}")
+# The sample's failed table write (a "refused" finding of vornlog -e): its
+# marker, in its cause's colour, selects the reply that refused.
+failed = [f["last"] for f in map(json.loads, run("-e", sample, "-").stdout.decode().splitlines())
+          if f["kind"] == "refused" and f["cause"] == "table-write-failed"]
+marked["r"] = failed
+marker = driver.execute_script(FIND_COLOUR, [0x8d, 0x55, 0x24])
+if not marker or len(failed) != 1 or timeline.get_attribute("data-refused") != "1":
+    fail(f"timeline: no marker of the failed table write {failed} ({marker}, "
+         f"data-refused {timeline.get_attribute('data-refused')})")
+else:
+    ActionChains(driver).move_to_element_with_offset(timeline, int(marker[0] + 1 - timeline.size["width"] / 2),
+                                                     int(marker[1] + 1 - timeline.size["height"] / 2)).click().perform()
+    try:
+        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == failed[0])
+        print(f"ok: timeline: the failed table write's marker selects #{failed[0]}")
+    except TimeoutException:
+        fail(f"timeline: the failed table write's marker selected #{selected_number(driver)}, not #{failed[0]}")
 driver.execute_script("location.hash = '#m=1'")
 WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
-for key in "bNnsSeBEb":
+for key in "bNnsSeBEbrR":
     at = selected_number(driver)
     numbers = marked[key.lower()]
     if key.islower():

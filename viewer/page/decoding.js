@@ -121,7 +121,7 @@ function loaded(m, name, ms) {
   // code, marks, ...), the bits of its marks, and what the views keep.
   const n = m.columns.number.length;
   S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, instructions: m.instructions, range: null,
-    parsed: new Map(), search: null, indexed: false, findings: [] });
+    parsed: new Map(), search: null, indexed: false, findings: [], refused: new Map() });
   generation++;
   selected = -1;
   asked.clear();

@@ -46,11 +46,12 @@ function makeRow(i) {
   const o = message(i);
   if (!o) missing.push(i);
   const row = document.createElement('div');
-  // Errors in red, a Data reply that stored nothing (buffer full, not in
-  // USB mode, another status) in orange.
-  const refused = S.markBits.refusal | S.markBits.otherStatus;
+  // Errors in red, a "buffer full" reply in orange, the other refusals in
+  // their cause's colour (named in the row's title).
+  const cause = S.refused.get(i);
   row.className = 'row' + (S.from[i] === 0 ? ' pc' : '') + (S.marks[i] & S.markBits.errors ? ' err' : '') +
-    (S.marks[i] & refused ? ' refused' : '');
+    (S.marks[i] & S.markBits.refusal ? ' refused' : '') + (cause ? ' failed cause-' + cause : '');
+  if (cause) row.title = 'Refused: ' + (kRefusalCauses[cause] ? kRefusalCauses[cause][1] : cause);
   row.dataset.number = String(S.number[i]);
   row.dataset.index = String(i);
   const t = S.time[i];

@@ -3,14 +3,17 @@
 window.addEventListener('resize', () => { timeline.draw(); pathView.draw(); renderList(); });
 
 // Keys to the next marker of a kind (with shift: the previous): e errors,
-// b "buffer full", n no reply, s stops.
-const kMarkKeys = { e: 'errors', b: 'refusal', n: 'noReply', s: 'stop' };
+// b "buffer full", r the other refusals, n no reply, s stops.
+const kMarkKeys = { e: 'errors', b: 'refusal', r: 'refused', n: 'noReply', s: 'stop' };
+
+// Whether message i has a marker of the kind `mark`.
+const hasMarker = (mark, i) => (mark === 'refused' ? S.refused.has(i) : (S.marks[i] & S.markBits[mark]) !== 0);
 
 // Selects the next message (step 1) or the previous one (-1) from the
-// selection whose marks hold `bit`, if any.
-function nextMarked(bit, step) {
+// selection with a marker of the kind `mark`, if any.
+function nextMarked(mark, step) {
   for (let i = selected + step; i >= 0 && i < S.n; i += step) {
-    if (S.marks[i] & bit) {
+    if (hasMarker(mark, i)) {
       show(i);
       return;
     }
@@ -52,7 +55,7 @@ document.addEventListener('keydown', (e) => {
   const mark = kMarkKeys[e.key.toLowerCase()];
   if (mark && !e.ctrlKey && !e.altKey && !e.metaKey) {
     e.preventDefault();
-    nextMarked(S.markBits[mark], e.shiftKey || e.key !== e.key.toLowerCase() ? -1 : 1);
+    nextMarked(mark, e.shiftKey || e.key !== e.key.toLowerCase() ? -1 : 1);
   } else if ((e.key === 'f' || e.key === 'F') && !e.ctrlKey && !e.altKey && !e.metaKey) {
     // The next finding (with shift: the previous).
     e.preventDefault();

@@ -55,6 +55,15 @@ function answered(m) {
   }
 }
 
+// The causes of a refusal other than "buffer full" (the "refused"
+// findings' causes): each with its marker's colour and its name.
+const kRefusalCauses = {
+  'not-usb-mode': ['#e0b000', 'not in USB mode'],
+  'table-write-failed': ['#8d5524', 'table write failed'],
+  'command-refused': ['#607d8b', 'command refused'],
+  'unknown-status': ['#9e9d24', 'unknown status'],
+};
+
 const errorText = (e) => (e && typeof e === 'object' ? e.text : e);
 const hex = (v) => '0x' + (v >>> 0).toString(16).toUpperCase().padStart(2, '0');
 

@@ -7,10 +7,12 @@ const timeline = (() => {
   const canvas = $('timeline');
   let view = null; // [x0, x1]
   let drag = null;
-  // The markers drawn: for each row (errors, refusals, no reply, stops) and
-  // pixel column, the first message marked there, or -1.
+  // The markers drawn: for each row (errors, "buffer full", other
+  // refusals, no reply, stops) and pixel column, the first message marked
+  // there, or -1.
   let markers = null;
-  const pad = { l: 44, r: 44, t: 8, b: 46 };
+  const kRows = 5;
+  const pad = { l: 44, r: 44, t: 8, b: 51 };
   const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#00838f',
     error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', finding: '#c2185b',
     selected: '#e0245e' };
@@ -39,15 +41,22 @@ const timeline = (() => {
     canvas.dataset.refusals = String(counts.refusal);
     canvas.dataset.noReply = String(counts.noReply);
     canvas.dataset.stops = String(counts.stop);
+    canvas.dataset.refused = String(S ? S.refused.size : 0);
+    const causes = new Map();
+    if (S) for (const cause of S.refused.values()) causes.set(cause, (causes.get(cause) || 0) + 1);
     canvas.dataset.findings = String(S ? S.findings.length : 0);
     const items = [['buffer', 'buffer fill %'], ['segment', 'segment'], ['rate', 'Data messages/s'],
-      ['delay', 'reply delay'], ['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal],
-      ['noReply', 'no reply ' + counts.noReply], ['stop', 'stops ' + counts.stop],
-      ['finding', 'findings ' + (S ? S.findings.length : 0)]];
+      ['delay', 'reply delay'], ['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal]];
+    // Each cause of the other refusals (none: one key for them all).
+    for (const [cause, [colour, name]] of Object.entries(kRefusalCauses))
+      if (causes.has(cause)) items.push([colour, name + ' ' + causes.get(cause)]);
+    if (!causes.size) items.push([kRefusalCauses['not-usb-mode'][0], 'other refusals 0']);
+    items.push(['noReply', 'no reply ' + counts.noReply], ['stop', 'stops ' + counts.stop],
+      ['finding', 'findings ' + (S ? S.findings.length : 0)]);
     for (const [key, text] of items) {
       const k = document.createElement('span');
       k.className = 'key';
-      k.style.background = colours[key];
+      k.style.background = colours[key] || key;
       box.appendChild(k);
       box.appendChild(document.createTextNode(text));
     }
@@ -77,7 +86,7 @@ const timeline = (() => {
     const seg = new Float64Array(cols).fill(NaN);
     const rate = new Float64Array(cols);
     const delay = new Float32Array(cols).fill(NaN);
-    const marks = [0, 1, 2, 3].map(() => new Int32Array(cols).fill(-1));
+    const marks = Array.from({ length: kRows }, () => new Int32Array(cols).fill(-1));
     markers = marks;
     let segMax = 1;
     let delayMax = 1;
@@ -96,8 +105,17 @@ const timeline = (() => {
       const m = S.marks[i];
       if (m & bits.errors && marks[0][c] < 0) marks[0][c] = i;
       if (m & bits.refusal && marks[1][c] < 0) marks[1][c] = i;
-      if (m & bits.noReply && marks[2][c] < 0) marks[2][c] = i;
-      if (m & bits.stop && marks[3][c] < 0) marks[3][c] = i;
+      if (m & bits.noReply && marks[3][c] < 0) marks[3][c] = i;
+      if (m & bits.stop && marks[4][c] < 0) marks[4][c] = i;
+    }
+    // The other refusals, each column in the colour of its first one's cause.
+    const refusedColour = new Array(cols);
+    for (const [i, cause] of S.refused) {
+      if (i < a || i >= b) continue;
+      const c = Math.min(cols - 1, Math.floor((S.x[i] - view[0]) / span));
+      if (c < 0 || marks[2][c] >= 0) continue;
+      marks[2][c] = i;
+      refusedColour[c] = kRefusalCauses[cause] ? kRefusalCauses[cause][0] : colours.refusal;
     }
     segMax = Math.max(1, S.segMax);
     for (let c = 0; c < cols; c++) if (delay[c] > delayMax) delayMax = delay[c];
@@ -162,10 +180,13 @@ const timeline = (() => {
     g.lineWidth = 1;
     g.fillStyle = colours.delay;
     for (let c = 0; c < cols; c++) if (!Number.isNaN(delay[c])) g.fillRect(pad.l + c - 1, y(delay[c] / delayMax) - 1, 3, 3);
-    const rows = [['error', 0], ['refusal', 1], ['noReply', 2], ['stop', 3]];
+    const rows = [['error', 0], ['refusal', 1], ['refused', 2], ['noReply', 3], ['stop', 4]];
     for (const [key, r] of rows) {
       g.fillStyle = colours[key];
-      for (let c = 0; c < cols; c++) if (marks[r][c] >= 0) g.fillRect(pad.l + c - 1, markerTop(h) + r * 5, 3, 4);
+      for (let c = 0; c < cols; c++) if (marks[r][c] >= 0) {
+        if (r === 2) g.fillStyle = refusedColour[c];
+        g.fillRect(pad.l + c - 1, markerTop(h) + r * 5, 3, 4);
+      }
     }
     // The findings' lane, and a tint over the plot where each lasts.
     for (const f of S.findings) {
@@ -233,13 +254,13 @@ const timeline = (() => {
   // The top of the markers' rows, each 5 pixels high, and of the
   // findings' lane under them.
   const markerTop = (h) => h - pad.b + 3;
-  const laneTop = (h) => markerTop(h) + 4 * 5 + 2;
+  const laneTop = (h) => markerTop(h) + kRows * 5 + 2;
 
   // The message of the marker nearest to (px, py) within a few pixels, or
   // -1: in the row under the pointer first, then in any row.
   function markerAt(px, py, h) {
-    if (!markers || py < markerTop(h) - 3 || py > markerTop(h) + 4 * 5 + 3) return -1;
-    const row = Math.max(0, Math.min(3, Math.floor((py - markerTop(h)) / 5)));
+    if (!markers || py < markerTop(h) - 3 || py > markerTop(h) + kRows * 5 + 3) return -1;
+    const row = Math.max(0, Math.min(kRows - 1, Math.floor((py - markerTop(h)) / 5)));
     const nearest = (r) => {
       const c = Math.round(px - pad.l);
       for (let d = 0; d <= 6; d++)
@@ -249,7 +270,7 @@ const timeline = (() => {
     const own = nearest(row);
     if (own[1] >= 0) return own[1];
     let best = own;
-    for (let r = 0; r < 4; r++) {
+    for (let r = 0; r < kRows; r++) {
       const found = nearest(r);
       if (found[0] < best[0]) best = found;
     }
