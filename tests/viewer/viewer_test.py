@@ -366,7 +366,13 @@ marked = {
 # The lowest pixel of the timeline in the colour [r, g, b], in CSS pixels.
 FIND_COLOUR = """
 const c = document.getElementById('timeline'), [r, g, b] = arguments[0];
-const p = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+// Read from a copy: the page's own canvas is not one made for reading.
+const copy = document.createElement('canvas');
+copy.width = c.width;
+copy.height = c.height;
+const k2d = copy.getContext('2d', { willReadFrequently: true });
+k2d.drawImage(c, 0, 0);
+const p = k2d.getImageData(0, 0, c.width, c.height).data;
 const ratio = c.width / c.clientWidth;
 for (let y = c.height - 1; y >= 0; y--)
   for (let x = 0; x < c.width; x++) {
@@ -418,6 +424,49 @@ for key in "bNnsSeBEbrR":
         WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
     except TimeoutException:
         fail(f"timeline: key {key!r} from #{at} selected #{selected_number(driver)}, not #{want}")
+
+# The timeline's keys once it has the focus: + zooms in around the
+# selection (the view narrower, the selection still in it), - out again,
+# Right pans later by an eighth of the view.
+def view_of(d):
+    t = d.find_element(By.ID, "timeline")
+    return float(t.get_attribute("data-from")), float(t.get_attribute("data-to"))
+
+
+driver.execute_script("document.getElementById('timeline').focus()")
+at = driver.execute_script("return Number(document.querySelector('#details [data-message]').dataset.message)")
+t_at = next(o["t"] for o in objects if o["number"] == at)
+for key, check in (("+", lambda old, new: new[1] - new[0] < 0.9 * (old[1] - old[0]) and new[0] <= t_at <= new[1]),
+                   ("-", lambda old, new: new[1] - new[0] > 1.1 * (old[1] - old[0])),
+                   (Keys.ARROW_RIGHT, lambda old, new: abs((new[0] - old[0]) - (old[1] - old[0]) / 8) < 1e-6 * (old[1] - old[0]) + 1e-9)):
+    old = view_of(driver)
+    ActionChains(driver).send_keys(key).perform()
+    try:
+        WebDriverWait(driver, 30, 0.02).until(lambda d: check(old, view_of(d)))
+    except TimeoutException:
+        fail(f"timeline: key {key!r} on the focused timeline left the view {old} as {view_of(driver)}")
+if selected_number(driver) != at:
+    fail(f"timeline: the timeline's keys moved the selection from #{at} to #{selected_number(driver)}")
+print("ok: timeline: +, - and Right on the focused timeline zoom and pan its view")
+
+# The handles: a drag on the one under the timeline makes the timeline (and
+# its canvas) taller by as much; the one between the list and the details
+# gives the list more rows.
+def height(d, id):
+    return d.execute_script(f"return document.getElementById('{id}').getBoundingClientRect().height")
+
+
+for handle, pane in (('[data-resize="timeline"]', "timeline"), ('[data-resize="list"]', "list")):
+    before = height(driver, pane)
+    ActionChains(driver).drag_and_drop_by_offset(driver.find_element(By.CSS_SELECTOR, handle), 0, 60).perform()
+    try:
+        WebDriverWait(driver, 30, 0.02).until(lambda d: abs(height(d, pane) - before - 60) <= 2)
+    except TimeoutException:
+        fail(f"layout: a drag of {handle} by 60 pixels made #{pane} {height(driver, pane)} tall, from {before}")
+if driver.execute_script("const c = document.getElementById('timeline'); "
+                         "return Math.abs(c.height / (window.devicePixelRatio || 1) - c.clientHeight) > 1"):
+    fail("layout: the timeline's canvas was not drawn again at its new height")
+print("ok: layout: the handles under the timeline and under the list resize them")
 
 # The findings of the stall example: the findings list holds one element
 # per line of vornlog -e (its id, kind, cause and first message), in the

@@ -1,6 +1,4 @@
-// Keys, the window's size, and the capture: picked, dropped, or put in
-// the page by vornlog -w.
-window.addEventListener('resize', () => { timeline.draw(); pathView.draw(); renderList(); });
+// Keys and the capture: picked, dropped, or put in the page by vornlog -w.
 
 // Keys to the next marker of a kind (with shift: the previous): e errors,
 // b "buffer full", r the other refusals, n no reply, s stops.

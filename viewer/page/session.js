@@ -6,9 +6,9 @@
 //
 // The page's script is made of this file (the session: what is decoded,
 // shown and selected, and the selection itself), then decoding.js, one
-// file per panel (list, filters, details, timeline, path, findings) and
-// main.js (keys and input), put together in that order in one scope
-// (viewer/assemble.py).
+// file per panel (list, filters, details, timeline, path, findings), the
+// panes' sizes (layout.js) and main.js (keys and input), put together in
+// that order in one scope (viewer/assemble.py).
 
 const $ = (id) => document.getElementById(id);
 const body = document.body;

@@ -369,15 +369,38 @@ const timeline = (() => {
     canvas.dataset.rangeMessages = String(count);
   }
 
+  // The view's width times f, the place `at` staying where it is.
+  function zoomAt(at, f) {
+    view = [at - (at - view[0]) * f, at + (view[1] - at) * f];
+    draw();
+  }
+
   canvas.addEventListener('wheel', (e) => {
     if (!S || !S.n) return;
     e.preventDefault();
-    const w = canvas.clientWidth;
-    const at = fromX(e.offsetX, w);
-    const f = e.deltaY > 0 ? 1.25 : 0.8;
-    view = [at - (at - view[0]) * f, at + (view[1] - at) * f];
-    draw();
+    zoomAt(fromX(e.offsetX, canvas.clientWidth), e.deltaY > 0 ? 1.25 : 0.8);
   }, { passive: false });
+  // Keys while the timeline has the focus: + (or =, Up) zooms in and -
+  // (Down) out, around the selection when it is in view, else around the
+  // middle; Left and Right pan by an eighth of the view (with shift: a
+  // half).
+  const kZoomKeys = { '+': 0.8, '=': 0.8, ArrowUp: 0.8, '-': 1.25, _: 1.25, ArrowDown: 1.25 };
+  canvas.addEventListener('keydown', (e) => {
+    if (!S || !S.n || e.ctrlKey || e.altKey || e.metaKey) return;
+    const pan = { ArrowLeft: -1, ArrowRight: 1 }[e.key];
+    if (!kZoomKeys[e.key] && !pan) return;
+    e.preventDefault();
+    e.stopPropagation();
+    if (pan) {
+      const dx = pan * (view[1] - view[0]) * (e.shiftKey ? 0.5 : 0.125);
+      view = [view[0] + dx, view[1] + dx];
+      draw();
+      return;
+    }
+    const at = selected >= 0 && S.x[selected] >= view[0] && S.x[selected] <= view[1] ? S.x[selected]
+      : (view[0] + view[1]) / 2;
+    zoomAt(at, kZoomKeys[e.key]);
+  });
   canvas.addEventListener('mousedown', (e) => {
     if (!S || !S.n) return;
     drag = { x: e.offsetX, y: e.offsetY, view: view.slice(), range: e.shiftKey, moved: false };
