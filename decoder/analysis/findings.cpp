@@ -860,4 +860,10 @@ std::optional<TimeNs> Engine::lastTime() const
     return state_->lastTime;
 }
 
+std::optional<TimeNs> Engine::origin() const
+{
+    if (!state_->haveOrigin) return std::nullopt;
+    return state_->origin;
+}
+
 } // namespace vornlog::findings

@@ -149,6 +149,9 @@ public:
     Position position() const;
     // The capture's time of the last message with one.
     std::optional<TimeNs> lastTime() const;
+    // The time of its first message with one, which a finding's start and
+    // end count from.
+    std::optional<TimeNs> origin() const;
 
 private:
     struct State;
