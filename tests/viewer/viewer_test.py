@@ -468,6 +468,20 @@ if driver.execute_script("const c = document.getElementById('timeline'); "
     fail("layout: the timeline's canvas was not drawn again at its new height")
 print("ok: layout: the handles under the timeline and under the list resize them")
 
+# The summary's line numbers are links: the stop's line selects it; the
+# copy-link button copies the address of the selection.
+stop_line = marked["s"][0]
+driver.find_element(By.XPATH, f'//pre[@id="summary"]/a[text()="{stop_line}"]').click()
+try:
+    WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == stop_line)
+    driver.find_element(By.ID, "copy-link").click()
+    WebDriverWait(driver, 30, 0.02).until(
+        lambda d: (d.find_element(By.ID, "copy-link").get_attribute("data-copied") or "").endswith(f"#m={stop_line}"))
+    print(f"ok: summary: line {stop_line} is a link to its message; the copy-link button gives its address")
+except TimeoutException:
+    fail(f"summary: the link to line {stop_line} selected #{selected_number(driver)}, copied "
+         f"{driver.find_element(By.ID, 'copy-link').get_attribute('data-copied')}")
+
 # The findings of the stall example: the findings list holds one element
 # per line of vornlog -e (its id, kind, cause and first message), in the
 # order of their first message; a click on one selects that message and

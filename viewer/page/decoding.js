@@ -74,8 +74,7 @@ function decode(parts, name, again) {
     } else if (m.type === 'devices') {
       listDevices(m.devices);
     } else if (m.type === 'summary') {
-      $('summary').textContent = m.summary;
-      $('summary').dataset.ready = 'true';
+      showSummary(m.summary);
     } else if (m.type === 'lines') {
       answered(m);
     } else if (m.type === 'indexed') {
@@ -114,6 +113,30 @@ function listDevices(devices) {
   if (asked && !devices.some((d) => d.device === asked)) options.push(deviceOption(asked, asked + ': no data packet'));
   box.replaceChildren(...options);
   box.value = asked;
+}
+
+// The summary (the -t page), each line or packet number in it that a
+// message has made a link that selects that message (#m=NUMBER).
+function showSummary(text) {
+  const box = $('summary');
+  const numbered = /\b(lines? |packets? )(\d+)(?:( to )(\d+))?/g;
+  const link = (number) => {
+    if (!S || indexOfNumber(Number(number)) < 0) return number;
+    const a = document.createElement('a');
+    a.href = '#m=' + number;
+    a.textContent = number;
+    return a;
+  };
+  const parts = [];
+  let last = 0;
+  for (const m of text.matchAll(numbered)) {
+    parts.push(text.slice(last, m.index), m[1], link(m[2]));
+    if (m[3]) parts.push(m[3], link(m[4]));
+    last = m.index + m[0].length;
+  }
+  parts.push(text.slice(last));
+  box.replaceChildren(...parts);
+  box.dataset.ready = 'true';
 }
 
 function loaded(m, name, ms) {

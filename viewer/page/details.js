@@ -100,3 +100,29 @@ function renderDetails(i) {
   }
   $('details').replaceChildren(box);
 }
+
+// The copy-link button: the page's address with the selected message's
+// #m=NUMBER, to the clipboard (the button then says so, and carries the
+// address copied as data-copied).
+const copyLink = $('copy-link');
+copyLink.addEventListener('click', () => {
+  if (!S || selected < 0) return;
+  const address = location.href.replace(/#.*$/, '') + '#m=' + S.number[selected];
+  const said = (text) => {
+    copyLink.textContent = text;
+    copyLink.dataset.copied = address;
+  };
+  const byHand = () => {
+    // Without the clipboard's API: the address selected in a field and copied.
+    const field = document.createElement('input');
+    field.value = address;
+    document.body.appendChild(field);
+    field.select();
+    const done = document.execCommand('copy');
+    field.remove();
+    said(done ? 'Link copied' : 'Copy failed: ' + address);
+  };
+  if (navigator.clipboard && navigator.clipboard.writeText)
+    navigator.clipboard.writeText(address).then(() => said('Link copied'), byHand);
+  else byHand();
+});

@@ -104,6 +104,8 @@ function select(i, scroll = true) {
   timeline.reveal(i);
   timeline.draw();
   pathView.draw();
+  copyLink.disabled = false;
+  copyLink.textContent = 'Copy link';
   const hash = '#m=' + S.number[i];
   if (location.hash !== hash) history.replaceState(null, '', hash);
 }
