@@ -60,8 +60,9 @@ grep -q 'Annuler' "$work/open.txt" || fail "the capture dialog does not say \"An
 grep -qi 'Cancel' "$work/open.txt" && fail "the capture dialog says \"Cancel\""
 type_in "$dialog" "$work/captures/session.txt"
 
-sleep 1
-dialog=$(wait_new_window "$main")
+# The report's dialog, once the capture's has gone.
+wait_gone "$dialog" 60 || fail "the capture dialog did not take the capture's name"
+dialog=$(wait_new_window "$main" "$dialog")
 type_in "$dialog" "$work/sortie/rapport.txt"
 
 question=$(wait_window '^Tri$')

@@ -55,16 +55,29 @@ wait_new_window() {
   return 1
 }
 
-# Clicks at x y inside window $1, as a person would with the mouse.
+# Window $1 no longer shown, waited for at most $2 seconds (20 by default):
+# the dialog has taken its answer.
+wait_gone() {
+  local id=$1 limit=${2:-20} start=$SECONDS
+  while xdo search --onlyvisible --name '.' 2>/dev/null | grep -qx "$id"; do
+    if ((SECONDS - start >= limit)); then
+      echo "FAIL: window $id still shown after ${limit}s" >&2
+      return 1
+    fi
+    sleep 0.2
+  done
+}
+
+# Clicks at x y inside window $1, as a person would with the mouse. The X
+# server takes the move and the click in turn, and the program reads them
+# in turn: nothing to wait for between them.
 click_in() {
-  xdo mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
-  sleep 0.3
+  xdo mousemove --window "$1" "$2" "$3" click 1
 }
 
 # Types $2 into window $1 (which gets the keyboard first), then Return.
 type_in() {
   xdo windowfocus --sync "$1" 2>/dev/null || xdo windowfocus "$1" 2>/dev/null || true
-  sleep 0.3
   xdo type --delay 20 "$2"
   xdo key Return
 }
