@@ -11,7 +11,9 @@
 # time from a #m= change to the details of that message (the median and the
 # slowest of 20 messages spread over the capture, asked from ready on while
 # the summary is written, then once more after it), the time to filter the list by
-# instruction (D, then all again) and by "errors only", and the browser's
+# instruction (D, then all again) and by "errors only", the text search
+# (from Enter to the hit count, once the search index is made), a mouse
+# move over the tool path to the position it says, and the browser's
 # memory at the end (the resident memory of all its processes, and the
 # page's JavaScript heap). Writes to build-bench/.
 set -euo pipefail
@@ -67,14 +69,14 @@ printf '  page              %8.1f MB  (text dump / 2 + empty page = %.1f MB; emp
   "$(awk -v d="$dump_bytes" -v e="$empty_bytes" 'BEGIN { print (d / 2 + e) / 1e6 }')" \
   "$(awk -v e="$empty_bytes" 'BEGIN { print e / 1e6 }')"
 
-/usr/bin/python3 - "$root/$out/session.html" "$root" "$root/$dump" <<'PY'
-import os, re, sys, tempfile, time
+/usr/bin/python3 - "$root/$out/session.html" "$root" "$root/$dump" "$vornlog" <<'PY'
+import os, re, subprocess, sys, tempfile, time
 sys.path.insert(0, os.path.join(sys.argv[2], "tests", "viewer"))
 from browser import Browser
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-page, root, dump = sys.argv[1:4]
+page, root, dump, vornlog = sys.argv[1:5]
 work = tempfile.mkdtemp(prefix="viewer-bench-")
 # 20 messages spread over the capture: a text dump's message number is its
 # line, and a line of more than 40 characters holds a message.
@@ -156,13 +158,74 @@ t0 = performance.now(); input('f-instructions', ''); t.push(performance.now() - 
 const e = document.getElementById('f-errors');
 t0 = performance.now(); e.checked = true; e.dispatchEvent(new Event('change')); t.push(performance.now() - t0);
 e.checked = false; e.dispatchEvent(new Event('change'));
-t0 = performance.now(); input('f-search', 'Buffer full'); t.push(performance.now() - t0);
-input('f-search', '');
 return [t, shown];
 """)
 t, shown = filter_ms
-print(f"  filter -i D       {t[0]:8.1f} ms  ({shown}); all again {t[1]:.1f} ms; errors only {t[2]:.1f} ms; "
-      f"search \"Buffer full\" {t[3]:.1f} ms")
+print(f"  filter -i D       {t[0]:8.1f} ms  ({shown}); all again {t[1]:.1f} ms; errors only {t[2]:.1f} ms")
+# The text search, once its index is made: from Enter in the search box to
+# the hit count on the page (the worker's search, the list filtered), each
+# query asked twice (the slower counts).
+WebDriverWait(d, 600, 0.05).until(lambda d: d.find_element(By.ID, "f-search").get_attribute("data-indexed"))
+indexed_in = time.monotonic() - t0
+searches = d.execute_async_script("""
+const queries = arguments[0], done = arguments[arguments.length - 1];
+const box = document.getElementById('f-search');
+const count = document.getElementById('f-count');
+(async () => {
+  const out = [];
+  for (const q of queries) {
+    let slowest = 0;
+    for (const again of [0, 1]) {
+      box.value = '';
+      box.dispatchEvent(new Event('input'));
+      box.value = q;
+      const t0 = performance.now();
+      box.dispatchEvent(new KeyboardEvent('keydown', { key: 'Enter', bubbles: true }));
+      while (count.textContent.startsWith('searching')) await new Promise((r) => setTimeout(r, 0));
+      slowest = Math.max(slowest, performance.now() - t0);
+    }
+    out.push([q, slowest, count.textContent]);
+  }
+  box.value = '';
+  box.dispatchEvent(new Event('input'));
+  done(out);
+})();
+""", ["Buffer full", "no stop", "steps", "S1", "1234", "zz-nowhere"])
+print(f"  search            {max(s[1] for s in searches):8.1f} ms  slowest query, from Enter to the hit count "
+      f"(index made {indexed_in:.2f} s from opening)")
+for q, ms, shown in searches:
+    print(f"    {q!r:14} {ms:7.1f} ms  {shown}")
+# Tool path hover: mouse moves over the middles of 40 stored segments
+# spread over the path, each timed from the event to the position said.
+# (The segments' places from the steps CSV: the sums of its rows.)
+rows = subprocess.run([vornlog, "-s", dump, "-"], capture_output=True, text=True).stdout.splitlines()[1:]
+x = y = 0
+middles = []
+for k, row in enumerate(rows):
+    cells = row.split(";")
+    s1, s2 = (int(cells[3]), int(cells[4])) if cells[1] != "-" else (0, 0)
+    if k % max(1, len(rows) // 40) == len(rows) // 80:
+        middles.append((x + s1 / 2, y + s2 / 2))
+    x, y = x + s1, y + s2
+hover = d.execute_script("""
+const plan = document.getElementById('plan'), line = document.getElementById('path-hover');
+const box = plan.getBoundingClientRect();
+const ox = Number(plan.dataset.originX), oy = Number(plan.dataset.originY), scale = Number(plan.dataset.scale);
+const middles = arguments[0], rows = Number(plan.dataset.rows);
+const times = [];
+for (const [mx, my] of middles.slice(0, 40)) {
+  const px = ox + mx * scale, py = oy - my * scale;
+  line.textContent = '';
+  const t0 = performance.now();
+  plan.dispatchEvent(new MouseEvent('mousemove', { clientX: box.left + px, clientY: box.top + py, bubbles: true }));
+  const said = line.textContent !== '';
+  times.push(performance.now() - t0);
+  if (!said) return [rows, NaN, NaN];
+}
+times.sort((a, b) => a - b);
+return [rows, times[times.length >> 1], times[times.length - 1]];
+""", middles)
+print(f"  path hover        {hover[1]:8.2f} ms  median, {hover[2]:.2f} ms slowest of 40 moves ({hover[0]} stored segments)")
 heap = d.execute_script("return performance.memory ? performance.memory.usedJSHeapSize : 0")
 # The browser's processes: the one started with our profile and everything
 # under it, each by its kind (--type=: renderer, gpu-process, utility; none

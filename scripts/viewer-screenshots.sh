@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Makes the pictures of the viewer page (README.md, docs/viewer.md): docs/viewer-session.png
-# (the -w page of the sample with a Data message selected) and
-# docs/viewer-filtered.png (the same page filtered to the Data and Stop
-# messages, a range of the timeline selected). Debian's headless Chromium
+# Makes the pictures of the viewer page (README.md, docs/viewer.md,
+# docs/findings.md): docs/viewer-session.png (the -w page of the sample with
+# a Data message selected), docs/viewer-filtered.png (the same page filtered
+# to the Data and Stop messages, a range of the timeline selected) and
+# docs/viewer-findings.png (the page of examples/stall.txt, its first
+# finding gone to with the F key). Debian's headless Chromium
 # driven by python3-selenium. Run after a build, as root on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +15,7 @@ bash scripts/deps.sh chromium chromium-driver python3-selenium
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 build/decoder/vornlog -n -q -w examples/session.txt "$work/session.html"
+build/decoder/vornlog -n -q -w examples/stall.txt "$work/stall.html"
 /usr/bin/python3 - "$work" "$root/docs" "$root" <<'PY'
 import os, sys
 sys.path.insert(0, os.path.join(sys.argv[3], "tests", "viewer"))
@@ -45,6 +48,13 @@ ActionChains(d).move_to_element_with_offset(t, int(-w * 0.25), 0).key_down(Keys.
 d.execute_script("location.hash = '#m=63'")
 shown("63")
 d.save_screenshot(docs + "/viewer-filtered.png")
+# The stall example: F goes to its first finding.
+d.get("file://" + work + "/stall.html")
+ready()
+ActionChains(d).send_keys("f").perform()
+first = d.find_element(By.CSS_SELECTOR, "#findings [data-finding]").get_attribute("data-first")
+shown(first)
+d.save_screenshot(docs + "/viewer-findings.png")
 browser.quit()
 PY
-echo "docs/viewer-session.png and docs/viewer-filtered.png written"
+echo "docs/viewer-session.png, docs/viewer-filtered.png and docs/viewer-findings.png written"

@@ -99,6 +99,8 @@ public:
     void add(const CaptureRecord& record);
     // After the last: the PC message that still waits got no reply.
     void finish();
+    // The decoding of the message added last.
+    const FieldValues& values() const { return values_; }
 
 private:
     MessageColumns& out_;

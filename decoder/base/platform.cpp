@@ -1,9 +1,16 @@
 // The one place where the console program talks to the operating system.
+#ifdef _WIN32
+// rand_s: the C runtime's random numbers from the system's generator, with
+// no DLL beyond msvcrt.dll that the program already needs.
+#define _CRT_RAND_S
+#endif
 #include "platform.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -13,7 +20,6 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <bcrypt.h>
 #include <shellapi.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -583,8 +589,16 @@ void showAddress(const std::string& address)
 bool randomBytes(void* dst, std::size_t n)
 {
 #ifdef _WIN32
-    return BCryptGenRandom(nullptr, static_cast<PUCHAR>(dst), static_cast<ULONG>(n), BCRYPT_USE_SYSTEM_PREFERRED_RNG) ==
-           0;
+    auto* p = static_cast<unsigned char*>(dst);
+    while (n > 0) {
+        unsigned int value = 0;
+        if (rand_s(&value) != 0) return false;
+        const std::size_t take = std::min(n, sizeof value);
+        std::memcpy(p, &value, take);
+        p += take;
+        n -= take;
+    }
+    return true;
 #else
     auto* p = static_cast<unsigned char*>(dst);
     while (n > 0) {

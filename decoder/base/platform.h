@@ -127,7 +127,7 @@ void showInViewer(const std::string& name, Viewer viewer);
 void showAddress(const std::string& address);
 
 // Fills `dst` with n bytes from the operating system's random source
-// (getrandom, BCryptGenRandom); false when it cannot give them.
+// (getrandom, rand_s); false when it cannot give them.
 bool randomBytes(void* dst, std::size_t n);
 
 // Loads a module (a shared library) by its full path: null when it is not

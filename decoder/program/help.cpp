@@ -45,7 +45,7 @@ Other options:
        anew), the old one is read to its end and the new one from its
        start; on standard input or a pipe, as -f
          vornlog -F session.pcapng report.txt
-   --fail-on=KINDS  with any mode but -w and -l: end with status 3 when a finding
+   --fail-on=KINDS  with any mode: end with status 3 when a finding
        of these kinds was made (a comma list of underrun, stop, no-reply,
        refused, resend-differs, slow-reply; or any)
          vornlog --fail-on=underrun,stop -n job.txt summary.txt

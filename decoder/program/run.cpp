@@ -159,6 +159,53 @@ int interruptedStatus(Out& console, std::FILE* consoleFile)
     return kInterruptedStatus;
 }
 
+// A byte stream read through another, every block read handed on as well.
+class TeeStream final : public ByteStream {
+public:
+    TeeStream(ByteStream& in, std::function<void(std::string_view)> also) : in_(in), also_(std::move(also)) {}
+    std::size_t read(void* dst, std::size_t n) override
+    {
+        const std::size_t got = in_.read(dst, n);
+        if (got > 0) also_(std::string_view(static_cast<const char*>(dst), got));
+        return got;
+    }
+    bool readError() const override { return in_.readError(); }
+    bool interrupted() const override { return in_.interrupted(); }
+    std::uint64_t restarts() const override { return in_.restarts(); }
+
+private:
+    ByteStream& in_;
+    std::function<void(std::string_view)> also_;
+};
+
+// --fail-on with -w or -l: the capture decoded as it is read, for the kinds
+// of its findings (a bit each), every byte read handed to `add` as well.
+// The decoder's words on the console are not those of -w: they are left
+// out. A file that is no capture makes none; what the decoding leaves
+// unread is the caller's to read.
+unsigned findingsWhileReading(const Options& options, ByteStream& stream, std::function<void(std::string_view)> add)
+{
+    TeeStream tee(stream, std::move(add));
+    std::string unsaid;
+    Out quiet(&unsaid);
+    DumpInput input(tee, options.device, quiet);
+    if (!input.problem().empty()) return 0;
+    FindingsTap findings(input.source(), nullptr);
+    CaptureRecord record;
+    while (findings.next(record)) {
+        if (unsaid.size() > (1 << 16)) unsaid.clear();
+    }
+    findings.finish();
+    return findings.kinds();
+}
+
+// The exit status of a run that made the findings `made`: 3 instead of 0
+// when one is of a kind that --fail-on names.
+int withFindings(const Options& options, int status, unsigned made)
+{
+    return status == 0 && (made & options.failOn) ? kFindingsStatus : status;
+}
+
 // -w: the capture's bytes, as they are read (up to the end, or to Ctrl-C
 // with -f or a pipe), put in the viewer page written to the dest file. The
 // page decodes them itself; the console shows the bytes read. The bytes
@@ -167,8 +214,11 @@ int interruptedStatus(Out& console, std::FILE* consoleFile)
 //
 // -l: the same, and the live viewer serves the bytes as they are read; it
 // is told where the page went.
+//
+// With --fail-on the bytes are also decoded as they are read, for the kinds
+// of their findings (`made`).
 int writeViewer(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, DumpStream& stream,
-                LiveViewer* live)
+                LiveViewer* live, unsigned& made)
 {
     const bool dumpIsStdin = options.dump == "-";
     ZlibWriter compressed(runTogether);
@@ -191,12 +241,14 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         shown = compressed.added();
         put<"\rBytes read: %d">(console, static_cast<std::int64_t>(shown));
     };
-    std::size_t n = 0;
-    while ((n = stream.read(block.get(), kRead)) > 0) {
-        if (live) live->add(std::string_view(block.get(), n));
-        compressed.add(std::string_view(block.get(), n));
+    const auto add = [&](std::string_view bytes) {
+        if (live) live->add(bytes);
+        compressed.add(bytes);
         if (compressed.added() - shown >= (1 << 24)) showRead();
-    }
+    };
+    if (options.failOn) made = findingsWhileReading(options, stream, add);
+    std::size_t n = 0;
+    while ((n = stream.read(block.get(), kRead)) > 0) add(std::string_view(block.get(), n));
     showRead();
     const bool readError = stream.readError();
     std::FILE* const dump = stream.file();
@@ -240,6 +292,7 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
 // moment to hear where the page was saved.
 int writeLive(const Options& options, std::string_view page, Out& console, std::FILE* consoleFile, DumpStream& stream)
 {
+    unsigned made = 0;
     const bool dumpIsStdin = options.dump == "-";
     std::string problem;
     bool portTaken = false;
@@ -265,7 +318,7 @@ int writeLive(const Options& options, std::string_view page, Out& console, std::
         std::fflush(shown);
     }
     if (options.viewer) showAddress(live->address());
-    const int status = writeViewer(options, page, console, consoleFile, stream, live.get());
+    const int status = writeViewer(options, page, console, consoleFile, stream, live.get(), made);
     if (status != 0 || stream.interrupted()) {
         // A failure, or Ctrl-C: the pages that watch hear it, then the run
         // ends.
@@ -273,7 +326,7 @@ int writeLive(const Options& options, std::string_view page, Out& console, std::
         live->stop(2000);
         if (status == 0) put<"\n\nDone">(console);
         flushConsole(console, consoleFile);
-        return status;
+        return withFindings(options, status, made);
     }
     put<"\n\nDone; the live viewer serves until Ctrl-C">(console);
     flushConsole(console, consoleFile);
@@ -281,7 +334,7 @@ int writeLive(const Options& options, std::string_view page, Out& console, std::
     live->stop(0);
     put<"\n">(console);
     flushConsole(console, consoleFile);
-    return 0;
+    return withFindings(options, 0, made);
 }
 
 // The mode's writer over the records of `in`: -i leaves the other
@@ -493,8 +546,11 @@ int run(const std::vector<std::string>& args)
     stream.onWait([&console, &consoleFile] { flushConsole(console, consoleFile.get()); });
     stream.onTruncated([&console] { putTruncated(console); });
     stream.onReplaced([&console] { putReplaced(console); });
-    if (mode.dest == DestOpening::AfterReading)
-        return writeViewer(*options, page, console, consoleFile.get(), stream, nullptr);
+    if (mode.dest == DestOpening::AfterReading) {
+        unsigned made = 0;
+        const int status = writeViewer(*options, page, console, consoleFile.get(), stream, nullptr, made);
+        return withFindings(*options, status, made);
+    }
     if (mode.dest == DestOpening::Served) return writeLive(*options, page, console, consoleFile.get(), stream);
     // A USB capture is read until its device is known before the dest file
     // is touched.
@@ -529,8 +585,7 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
     if (decoded.interrupted && !stream.live()) return interruptedStatus(console, consoleFile.get());
-    const int status = done(*options, console, consoleFile.get(), mode.viewer);
-    return status == 0 && (decoded.findings & options->failOn) ? kFindingsStatus : status;
+    return withFindings(*options, done(*options, console, consoleFile.get(), mode.viewer), decoded.findings);
 }
 
 } // namespace vornlog

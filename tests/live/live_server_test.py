@@ -376,6 +376,14 @@ def main():
         check(open(os.path.join(folder, "followed.html"), "rb").read() == open(reference, "rb").read(),
               "-f: the saved page differs from the -w page")
 
+        # --fail-on: the run that Ctrl-C ends has status 3 when the capture
+        # made a finding of those kinds (the sample: a Stop command), else 0.
+        for kinds, status in (("stop", 3), ("slow-reply", 0)):
+            live = Live(vornlog, ["-n", f"--fail-on={kinds}", "-l", sample, "fail-on.html"], folder)
+            live.wait_for(rb"serves until Ctrl-C")
+            got = live.stop()
+            check(got == status, f"-l --fail-on={kinds}: status {got}, not {status}")
+
     if failures:
         sys.exit(f"{len(failures)} failures")
     print("the live viewer's server refuses and serves as it must")

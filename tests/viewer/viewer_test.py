@@ -6,6 +6,7 @@ the sample text dump and pcapng, of random captures, and on the empty page
 given a capture through its file input. Also: clicking a tool-path segment
 selects the Data message of that steps CSV row; the timeline counts the
 errors, refusals and requests without a reply that -j and the summary count;
+the findings list holds what -e writes, and a click or a key goes to each;
 texts from a capture are shown as text, never as markup; a damaged capture
 shows what was decoded and the console's message; no console error and no
 network request.
@@ -285,15 +286,15 @@ csv = run("-s", sample, "-").stdout.decode().splitlines()[1:]
 plan = driver.find_element(By.ID, "plan")
 ox, oy, scale = (float(plan.get_attribute(a)) for a in ("data-origin-x", "data-origin-y", "data-scale"))
 width, height = plan.size["width"], plan.size["height"]
-x = y = 0
+x = y = z = 0
 clicked = 0
-for row in csv:
+for number, row in enumerate(csv, 1):
     cells = row.split(";")
     if cells[1] == "-":
         continue
     s1, s2, s3 = int(cells[3]), int(cells[4]), int(cells[5])
     mx, my = ox + (x + s1 / 2) * scale, oy - (y + s2 / 2) * scale
-    x, y = x + s1, y + s2
+    x, y, z = x + s1, y + s2, z + s3
     # A segment a few pixels long cannot be told from its neighbours by a
     # click in whole pixels.
     if (s1 * s1 + s2 * s2) ** 0.5 * scale < 8:
@@ -315,10 +316,28 @@ for row in csv:
         WebDriverWait(driver, 30, 0.02).until(selected)
     except TimeoutException:
         fail(f"tool path: row {row!r} selected {shown(driver)}")
+    # The position said under the path: the steps CSV's sums down to the row.
+    hover = driver.find_element(By.ID, "path-hover")
+    said = [hover.get_attribute(a) for a in ("data-row", "data-s1", "data-s2", "data-s3")]
+    if said != [str(number), str(x), str(y), str(z)] or f"S1 {x}, S2 {y}, S3 {z}" not in hover.text:
+        fail(f"tool path: row {number} hovered says {said} {hover.text!r}, the CSV's sums {[x, y, z]}")
     clicked += 1
 if clicked < 3:
     fail(f"tool path: only {clicked} segments clicked")
-print(f"ok: tool path: {clicked} segments clicked, each selects its Data message")
+# The steps for a millimetre: the last Table message's that gives them.
+per_mm = None
+for o in native_json(sample):
+    given = {f["name"]: f["value"] for f in o["fields"] if f["unit"] == "steps/mm" and f["value"]}
+    if o["code"] == 0x54 and given.get("S1") and given.get("S2"):
+        per_mm = [str(given["S1"]), str(given["S2"]), str(given.get("S3", ""))]
+try:
+    WebDriverWait(driver, 30, 0.05).until(lambda d: plan.get_attribute("data-s1-per-mm"))
+except TimeoutException:
+    pass
+said = [plan.get_attribute(f"data-s{k}-per-mm") for k in (1, 2, 3)]
+if not per_mm or said != per_mm:
+    fail(f"tool path: steps for a millimetre {said}, the Table messages' {per_mm}")
+print(f"ok: tool path: {clicked} segments hovered and clicked, each says its position and selects its Data message")
 
 # The timeline's markers, as a person uses them: a click on the sample's
 # "buffer full" marker (found by its colour in the picture) selects the
@@ -379,6 +398,50 @@ for key in "bNnsSeBEb":
         WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
     except TimeoutException:
         fail(f"timeline: key {key!r} from #{at} selected #{selected_number(driver)}, not #{want}")
+
+# The findings of the stall example: the findings list holds one element
+# per line of vornlog -e (its id, kind, cause and first message), in the
+# order of their first message; a click on one selects that message and
+# zooms the timeline to it; F and Shift+F go to the next and previous one.
+stall = os.path.join(examples, "stall.txt")
+found = [json.loads(line) for line in run("-e", stall, "-").stdout.decode().splitlines()]
+found.sort(key=lambda f: (f["first"], f["id"]))
+times = {o["number"]: o["t"] for o in native_json(stall)}
+open_page(page_of(stall))
+elements = driver.execute_script("""return [...document.querySelectorAll('#findings [data-finding]')].map(
+  (e) => [e.dataset.finding, e.dataset.kind, e.dataset.cause, e.dataset.first])""")
+want = [[str(f["id"]), f["kind"], f["cause"], str(f["first"])] for f in found]
+if elements != want or not {"underrun", "stop"} <= {f["kind"] for f in found}:
+    fail(f"findings: the page lists {elements}, vornlog -e {want}")
+if driver.find_element(By.ID, "timeline").get_attribute("data-findings") != str(len(found)):
+    fail("findings: the timeline does not count vornlog -e's findings")
+whole = times[max(times)] - times[min(times)]
+for f in found:
+    driver.find_element(By.CSS_SELECTOR, f'#findings [data-finding="{f["id"]}"]').click()
+    try:
+        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == f["first"])
+    except TimeoutException:
+        fail(f"findings: a click on #{f['id']} selected #{selected_number(driver)}, not #{f['first']}")
+    c = driver.find_element(By.ID, "timeline")
+    lo, hi = float(c.get_attribute("data-from")), float(c.get_attribute("data-to"))
+    if not (lo <= times[f["first"]] <= hi and hi - lo < whole / 2):
+        fail(f"findings: after a click on #{f['id']} (t {times[f['first']]}) the timeline shows {lo} to {hi} of {whole} s")
+driver.execute_script("location.hash = '#m=1'")
+WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
+firsts = [f["first"] for f in found]
+for key, want in [("f", n) for n in firsts] + [("f", firsts[-1]), ("F", firsts[-2]), ("F", firsts[-3])]:
+    ActionChains(driver).send_keys(key).perform()
+    try:
+        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
+    except TimeoutException:
+        fail(f"findings: key {key!r} selected #{selected_number(driver)}, not #{want}")
+print(f"ok: findings: {len(found)} as vornlog -e lists them; a click and F, shift+F go to each")
+# --fail-on with -w: status 3 for a finding of those kinds, the same page.
+for kinds, status in (("underrun,stop", 3), ("no-reply", 0)):
+    dest = os.path.join(work, "fail-on.html")
+    r = run("-w", f"--fail-on={kinds}", stall, dest)
+    if r.returncode != status or open(dest, "rb").read() != open(page_of(stall), "rb").read():
+        fail(f"-w --fail-on={kinds}: status {r.returncode}, not {status}, or not the page of -w")
 
 # The instruction filter by name, a name it does not know, Esc; the list's
 # End and Home; an unknown #m= number said on the page.
@@ -444,7 +507,7 @@ const seen = [];
 let decoded = 0;
 w.onmessage = (e) => {
   const m = e.data;
-  if (m.type === 'progress') return;
+  if (m.type === 'progress' || m.type === 'indexed') return;
   seen.push(m.type === 'lines' ? 'lines ' + m.lines[0] : m.type === 'summary' ? 'summary ' + m.summary : m.type);
   if (m.type === 'done' && ++decoded === 1)
     w.postMessage({ type: 'decode', parts: [bytes(second).buffer], name: secondName, device: '' });
@@ -480,16 +543,77 @@ if driver.find_element(By.ID, "capture-name").text != "<b onmouseover=a>.txt":
 compare_details("markup capture", native_json(markup))
 check_console_and_network("markup capture")
 
-# Text search, A to Z as a to z: the messages whose JSON line holds the text.
+# Text search, A to Z as a to z: the messages whose JSON line holds the text
+# in one of its parts (the sender with the instruction, a field's object,
+# the errors); the hit count and F3 to the next hit.
+def parts_of(line):
+    o = json.loads(line)
+    decoded = line[line.index(',"code":'):]
+    errors = decoded.rindex('],"errors":[')
+    cuts = [m.start() for m in re.finditer(r'\{"name":"', decoded[:errors])] + [errors]
+    head = f'"from":"{o["from"]}"' + decoded[: cuts[0]]
+    return [head] + [decoded[a:b] for a, b in zip(cuts, cuts[1:])] + [decoded[errors:]]
+
+
+def searched(lines, query):
+    return sum(1 for line in lines if any(query.lower() in part.lower() for part in parts_of(line)))
+
+
+def search_count(d):
+    text = d.find_element(By.ID, "f-count").text
+    return None if text.startswith("searching") else text
+
+
 open_page(page_of(sample))
 lines = run("-j", sample, "-").stdout.decode().splitlines()
-for query in ("BUFFER full", "slow STOP", "zz-nowhere"):
+for query in ("BUFFER full", "slow STOP", "Buffer Management", "zz-nowhere"):
     driver.execute_script("const e = document.getElementById('f-search'); e.value = arguments[0];"
                           "e.dispatchEvent(new Event('input'));", query)
-    WebDriverWait(driver, 60, 0.05).until(lambda d: d.find_element(By.ID, "f-count").text != "searching...")
-    want = sum(1 for line in lines if query.lower() in line.lower())
-    if driver.find_element(By.ID, "f-count").text != f"{want} of {len(lines)} messages":
-        fail(f"search {query!r}: {driver.find_element(By.ID, 'f-count').text!r}, -j lines holding it: {want}")
+    got = WebDriverWait(driver, 60, 0.05).until(search_count)
+    want = searched(lines, query)
+    if got != f"{want} of {len(lines)} messages":
+        fail(f"search {query!r}: {got!r}, -j lines holding it: {want}")
+    hits = driver.find_element(By.ID, "f-hits").text
+    if hits != (f"1 of {want} hit" + ("s" if want > 1 else "") if want else "no hit"):
+        fail(f"search {query!r}: the hit count says {hits!r} for {want} hits")
+    if want > 1:
+        first = selected_number(driver)
+        ActionChains(driver).send_keys(Keys.F3).perform()
+        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) != first)
+        if driver.find_element(By.ID, "f-hits").text != f"2 of {want} hits":
+            fail(f"search {query!r}: F3 gives {driver.find_element(By.ID, 'f-hits').text!r}")
+print("ok: search: hits as the -j lines' parts, the hit count, F3")
+
+# A newer search cancels the older in the worker: two searches asked while
+# the long capture's index is being made; the first is answered cancelled,
+# the second with its hits.
+long_lines = run("-j", long_dump, "-").stdout.decode().splitlines()
+seen = driver.execute_async_script("""
+const [one, times, first, second] = arguments, done = arguments[arguments.length - 1];
+const bytes = (text) => Uint8Array.from(atob(text.replace(/\\s/g, '')), (c) => c.charCodeAt(0));
+const sample = bytes(one);
+const long = new Uint8Array(sample.length * times);
+for (let k = 0; k < times; k++) long.set(sample, k * sample.length);
+const source = document.getElementById('worker-source').textContent;
+const w = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+const seen = [];
+w.onmessage = (e) => {
+  const m = e.data;
+  if (m.type === 'done') {
+    w.postMessage({ type: 'search', id: 1, query: first });
+    w.postMessage({ type: 'search', id: 2, query: second });
+  } else if (m.type === 'search') {
+    seen.push(m.id + (m.cancelled ? ' cancelled' : ' ' + m.hits.reduce((a, b) => a + b, 0)));
+    if (seen.length === 2) { w.terminate(); done(seen); }
+  } else if (m.type === 'failed') { w.terminate(); done(['failed ' + m.text]); }
+};
+w.postMessage({ type: 'decode', wasm: bytes(document.getElementById('decoder').textContent).buffer,
+  parts: [long.buffer], name: 'long.txt', device: '' });
+""", base64.b64encode(one).decode(), 2000, "buffer", "stop")
+if seen != ["1 cancelled", f"2 {searched(long_lines, 'stop')}"]:
+    fail(f"search: a newer search does not cancel the older one: {seen}")
+else:
+    print("ok: search: a newer search cancels the older one in the worker")
 
 # The USB device choice, as the console's: the one recognised, or one of the
 # capture's devices; picking one decodes it as -d does.

@@ -35,3 +35,11 @@ function layered(canvas, key, paintBase) {
   g.drawImage(canvas.base, 0, 0, w, h);
   return { g, w, h };
 }
+
+// A step of 1, 2 or 5 times a power of ten, at least `least`: the
+// distance between an axis's ticks.
+function niceStep(least) {
+  const power = Math.pow(10, Math.floor(Math.log10(Math.max(least, 1e-9))));
+  for (const k of [1, 2, 5]) if (k * power >= least) return k * power;
+  return 10 * power;
+}

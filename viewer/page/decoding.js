@@ -57,6 +57,7 @@ function decode(parts, name, again) {
   bar.hidden = false;
   bar.value = 0;
   const w = startWorker();
+  delete $('f-search').dataset.indexed;
   const began = performance.now();
   w.onmessage = (event) => {
     const m = event.data;
@@ -77,11 +78,12 @@ function decode(parts, name, again) {
       $('summary').dataset.ready = 'true';
     } else if (m.type === 'lines') {
       answered(m);
+    } else if (m.type === 'indexed') {
+      if (S) S.indexed = true;
+      $('f-search').dataset.indexed = 'true';
+      if (searchAsked && !S.search) showSearchCount();
     } else if (m.type === 'search') {
-      if (S && m.id === searchAsked) {
-        S.search = { query: searchQuery, hits: m.hits };
-        applyFilters();
-      }
+      searchAnswered(m);
     }
   };
   w.onerror = (e) => {
@@ -119,7 +121,7 @@ function loaded(m, name, ms) {
   // code, marks, ...), the bits of its marks, and what the views keep.
   const n = m.columns.number.length;
   S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, instructions: m.instructions, range: null,
-    parsed: new Map(), search: null });
+    parsed: new Map(), search: null, indexed: false, findings: [] });
   generation++;
   selected = -1;
   asked.clear();
@@ -130,6 +132,7 @@ function loaded(m, name, ms) {
   for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
   S.segMax = segMax;
   buildPath();
+  findingsView.load(m.findings);
   $('summary').textContent = 'The summary is being written...';
   delete $('summary').dataset.ready;
   applyFilters();
@@ -147,5 +150,8 @@ function loaded(m, name, ms) {
   body.dataset.messages = String(n);
   body.dataset.state = 'ready';
   performance.mark('vornlog-ready');
+  // A search typed before the capture was there is asked now.
+  searchAsked = null;
+  if ($('f-search').value) searchNow();
   if (!fromHash() && shown.length) select(shown[0], false);
 }

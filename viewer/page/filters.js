@@ -36,16 +36,8 @@ function applyFilters() {
   if (unknown) codes = new Set();
   const sender = $('f-sender').value;
   const errorsOnly = $('f-errors').checked;
-  const query = $('f-search').value;
-  if (query && (!S.search || S.search.query !== query)) {
-    // The worker looks; the list is filtered when it answers.
-    searchQuery = query;
-    searchAsked++;
-    worker.postMessage({ type: 'search', id: searchAsked, query: JSON.stringify(query).slice(1, -1) });
-    $('f-count').textContent = 'searching...';
-    return;
-  }
-  const found = query ? S.search.hits : null;
+  // The last search answered filters the list until the next answer.
+  const found = S.search ? S.search.hits : null;
   const range = S.range;
   const out = new Int32Array(S.n);
   let k = 0;
@@ -60,6 +52,8 @@ function applyFilters() {
   shown = out.subarray(0, k);
   $('f-count').textContent = unknown ? 'no instruction "' + unknown + '" (letters, codes or names)' :
     k === S.n ? S.n + ' messages' : k + ' of ' + S.n + ' messages';
+  if (searchAsked) showSearchCount();
+  else showHits();
   for (const [, row] of rendered) row.remove();
   rendered = new Map();
   renderList();
@@ -67,8 +61,80 @@ function applyFilters() {
   pathView.draw();
 }
 
-let searchQuery = '';
-let searchAsked = 0;
-
-for (const id of ['f-instructions', 'f-search']) $(id).addEventListener('input', applyFilters);
+$('f-instructions').addEventListener('input', applyFilters);
 for (const id of ['f-sender', 'f-errors']) $(id).addEventListener('change', applyFilters);
+
+// The text search, asked of the worker (which keeps an index of the
+// messages' JSON lines): once typing pauses, or at once on Enter; one
+// search at a time, a newer one cancelling the older in the worker. Its
+// hits filter the list (with the other filters); the hit count says where
+// the selection is among them.
+const kTypingPauseMs = 300;
+let searchId = 0;
+let searchAsked = null; // { id, query } until its answer comes
+let searchTimer = 0;
+
+function searchNow() {
+  clearTimeout(searchTimer);
+  const query = $('f-search').value;
+  if (!S) return;
+  if (!query) {
+    searchAsked = null;
+    if (S.search) {
+      S.search = null;
+      applyFilters();
+    }
+    showHits();
+    return;
+  }
+  if (searchAsked && searchAsked.query === query || !searchAsked && S.search && S.search.query === query) return;
+  searchAsked = { id: ++searchId, query };
+  worker.postMessage({ type: 'search', id: searchId, query: JSON.stringify(query).slice(1, -1) });
+  showSearchCount();
+}
+
+function showSearchCount() {
+  $('f-count').textContent = S.indexed ? 'searching...' : 'searching (the search index is being made)...';
+  $('f-hits').textContent = '';
+}
+
+function searchAnswered(m) {
+  if (!S || !searchAsked || m.id !== searchAsked.id) return;
+  if (m.cancelled) return;
+  S.search = { query: searchAsked.query, hits: m.hits, ms: m.ms };
+  searchAsked = null;
+  applyFilters();
+  // The first hit selected when the selection is none of them.
+  if (shown.length && position(selected) < 0) select(shown[0]);
+  showHits();
+}
+
+// "3 of 87": the selection's place among the hits the list shows.
+function showHits() {
+  const box = $('f-hits');
+  if (!S || !S.search || searchAsked) {
+    box.textContent = '';
+    return;
+  }
+  const k = position(selected);
+  box.textContent = !shown.length ? 'no hit' : (k < 0 ? '-' : k + 1) + ' of ' + shown.length + (shown.length === 1 ? ' hit' : ' hits');
+}
+
+// The next hit (step 1) or the previous one (-1), round the end.
+function nextHit(step) {
+  if (!S || !S.search || !shown.length) return;
+  const k = position(selected);
+  const next = k < 0 ? (step > 0 ? lowerBound(shown, selected) : lowerBound(shown, selected) - 1) : k + step;
+  select(shown[(next + shown.length) % shown.length]);
+}
+
+$('f-search').addEventListener('input', () => {
+  clearTimeout(searchTimer);
+  if (!S) return;
+  if (!$('f-search').value) {
+    searchNow();
+    return;
+  }
+  showSearchCount();
+  searchTimer = setTimeout(searchNow, kTypingPauseMs);
+});

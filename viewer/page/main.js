@@ -36,12 +36,27 @@ document.addEventListener('keydown', (e) => {
     if (typing) e.target.blur();
     return;
   }
-  if (!S || !shown.length) return;
+  if (!S) return;
+  if (e.target.id === 'f-search' && e.key === 'Enter' || e.key === 'F3') {
+    // Enter in the search box: the search at once, or once it is
+    // answered, the next hit; F3 anywhere the next hit (shift: previous).
+    e.preventDefault();
+    const query = $('f-search').value;
+    if (e.key === 'Enter' && (searchAsked ? searchAsked.query !== query : !S.search || S.search.query !== query))
+      searchNow();
+    else nextHit(e.shiftKey ? -1 : 1);
+    return;
+  }
+  if (!shown.length) return;
   if (typing && e.key !== 'Enter') return;
   const mark = kMarkKeys[e.key.toLowerCase()];
   if (mark && !e.ctrlKey && !e.altKey && !e.metaKey) {
     e.preventDefault();
     nextMarked(S.markBits[mark], e.shiftKey || e.key !== e.key.toLowerCase() ? -1 : 1);
+  } else if ((e.key === 'f' || e.key === 'F') && !e.ctrlKey && !e.altKey && !e.metaKey) {
+    // The next finding (with shift: the previous).
+    e.preventDefault();
+    findingsView.next(e.key === 'F' ? -1 : 1);
   } else if (e.key === 'z' || e.key === 'Z') {
     e.preventDefault();
     if (e.key === 'z') timeline.zoomToSelection();
@@ -52,7 +67,8 @@ document.addEventListener('keydown', (e) => {
     const k = position(selected);
     const page = Math.max(1, Math.floor(list.clientHeight / ROW) - 1);
     const step = kListSteps[e.key] * (Math.abs(kListSteps[e.key]) === 2 ? page / 2 : 1);
-    const next = k < 0 ? 0 : Math.min(shown.length - 1, Math.max(0, k + step));
+    // Without a selection among them: from before the first (End: the last).
+    const next = Math.min(shown.length - 1, Math.max(0, k < 0 ? (step > 0 ? step - 1 : 0) : k + step));
     select(shown[next]);
   } else if (e.key === 'Enter') {
     // From the search box: to the list; in the list: the details shown.

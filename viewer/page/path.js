@@ -11,8 +11,12 @@ function buildPath() {
     y[r + 1] = y[r] + S.rowSteps[3 * r + 1];
     z[r + 1] = z[r] + S.rowSteps[3 * r + 2];
   }
-  S.path = { rows, x, y, z };
+  // Where the tool was when each Stop came: after the rows stored before it.
+  const stops = [];
+  for (let i = 0; i < S.n; i++) if (S.marks[i] & S.markBits.stop) stops.push(lowerBound(S.rowMessage, i));
+  S.path = { rows, x, y, z, stops };
 }
+
 
 const pathView = (() => {
   const plan = $('plan');
@@ -21,7 +25,7 @@ const pathView = (() => {
   let t = null; // transform of the plan
   const margin = 14;
 
-  function reset() { hover = -1; draw(); }
+  function reset() { hover = -1; grid = null; draw(); }
 
   function inRange(r) {
     if (!S.range) return true;
@@ -84,6 +88,61 @@ const pathView = (() => {
     g.lineWidth = 1.2;
     stroke(S.range ? '#c9c9c9' : '#2a6fdb');
     if (S.range) stroke('#2a6fdb', inRange);
+    g.lineWidth = 1;
+    ruler(g, w, h);
+    // The start (0, 0), the end, and where each Stop came (over them).
+    const px = (r) => ox + x[r] * scale, py = (r) => oy - y[r] * scale;
+    g.font = '11px system-ui, sans-serif';
+    g.fillStyle = '#1e9e4a';
+    g.beginPath();
+    g.arc(px(0), py(0), 5, 0, 2 * Math.PI);
+    g.fill();
+    g.fillText('start', px(0) + 7, py(0) - 6);
+    g.fillStyle = '#c0392b';
+    g.fillRect(px(rows) - 4.5, py(rows) - 4.5, 9, 9);
+    g.fillText('end', px(rows) + 7, py(rows) + 14);
+    g.strokeStyle = '#111';
+    g.lineWidth = 2;
+    for (const r of S.path.stops) {
+      g.beginPath();
+      g.moveTo(px(r) - 5, py(r) - 5); g.lineTo(px(r) + 5, py(r) + 5);
+      g.moveTo(px(r) + 5, py(r) - 5); g.lineTo(px(r) - 5, py(r) + 5);
+      g.stroke();
+    }
+    g.lineWidth = 1;
+  }
+
+  // Ticks in steps along the plan's lower and left edges: S1 below, S2 on
+  // the left, some 70 pixels apart, and the length of one tick's step (in
+  // millimetres too when known).
+  function ruler(g, w, h) {
+    const { scale, ox, oy } = t;
+    const step = niceStep(70 / scale);
+    g.strokeStyle = '#999';
+    g.fillStyle = '#666';
+    g.font = '10px system-ui, sans-serif';
+    g.beginPath();
+    for (let v = Math.ceil(-ox / scale / step) * step; ox + v * scale <= w; v += step) {
+      const p = Math.round(ox + v * scale) + 0.5;
+      g.moveTo(p, h); g.lineTo(p, h - 5);
+      g.fillText(String(v), p + 2, h - 2);
+    }
+    for (let v = Math.ceil((oy - h) / scale / step) * step; oy - v * scale >= 0; v += step) {
+      const p = Math.round(oy - v * scale) + 0.5;
+      g.moveTo(0, p); g.lineTo(5, p);
+      if (p > 12 && p < h - 14) g.fillText(String(v), 7, p + 3);
+    }
+    g.stroke();
+    const mm = perMm();
+    const a = mm && +(step / mm.s[0]).toPrecision(4), b = mm && +(step / mm.s[1]).toPrecision(4);
+    const text = 'tick: ' + step + ' steps' + (!mm ? '' : a === b ? ' = ' + a + ' mm' : ' = ' + a + ' mm S1, ' + b + ' mm S2');
+    const width = g.measureText(text).width;
+    g.fillStyle = '#ffffffd9';
+    g.fillRect(w - width - 7, 1, width + 6, 13);
+    g.fillStyle = '#666';
+    g.textAlign = 'right';
+    g.fillText(text, w - 4, 11);
+    g.textAlign = 'left';
   }
 
   function paintS3(h, w, hh) {
@@ -114,12 +173,21 @@ const pathView = (() => {
       return;
     }
     const w = plan.clientWidth, h = plan.clientHeight;
-    const key = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h;
+    const mm = perMm();
+    const key = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h + '|' + (mm ? mm.number : '');
     if (!t || t.key !== key) {
       t = frame(w, h);
       t.key = key;
+      // The segments' squares made when the page is idle, before a hover.
+      const later = window.requestIdleCallback || ((f) => setTimeout(f, 0));
+      later(() => { if (S && S.path && S.path.rows && t) gridOf(); });
     }
-    // Where (0, 0) is and how many CSS pixels a step is: for scripts.
+    // Where (0, 0) is and how many CSS pixels a step is, and the steps
+    // for a millimetre when known: for scripts.
+    for (const [k, v] of [['s1PerMm', mm && mm.s[0]], ['s2PerMm', mm && mm.s[1]], ['s3PerMm', mm && mm.s[2]]]) {
+      if (v) plan.dataset[k] = String(v);
+      else delete plan.dataset[k];
+    }
     plan.dataset.originX = t.ox.toFixed(3);
     plan.dataset.originY = t.oy.toFixed(3);
     plan.dataset.scale = String(t.scale);
@@ -138,6 +206,7 @@ const pathView = (() => {
     const sel = selectedRow();
     mark(hover, '#ff9f1c', 4);
     mark(sel, '#e0245e', 3);
+    if (hover < 0) say(sel);
     const b = layered(s3, key, paintS3);
     if (sel >= 0) {
       b.g.fillStyle = '#e0245e';
@@ -151,53 +220,156 @@ const pathView = (() => {
     return r < S.rowMessage.length && S.rowMessage[r] === selected ? r : -1;
   }
 
-  // The stored segment nearest to (px, py), within 8 pixels.
-  function nearest(px, py) {
-    if (!t || !S) return -1;
+  // The segments by the square of the plan they cross (kCell CSS pixels a
+  // side), made once for a frame: a mouse move looks only at the
+  // segments of the squares around it, not at every segment.
+  const kCell = 16;
+  let grid = null;
+
+  function gridOf() {
+    if (grid && grid.key === t.key) return grid;
     const { rows, x, y } = S.path;
-    let best = -1;
-    let bestD = 64;
-    for (let r = 0; r < rows; r++) {
-      if (S.range && !inRange(r)) continue;
+    const cols = Math.max(1, Math.ceil(plan.clientWidth / kCell) + 1);
+    const lines = Math.max(1, Math.ceil(plan.clientHeight / kCell) + 1);
+    const cells = cols * lines;
+    // A segment's squares: those its bounding box covers, within the plan.
+    const box = (r, visit) => {
       const ax = t.ox + x[r] * t.scale, ay = t.oy - y[r] * t.scale;
       const bx = t.ox + x[r + 1] * t.scale, by = t.oy - y[r + 1] * t.scale;
-      const dx = bx - ax, dy = by - ay;
-      const len = dx * dx + dy * dy;
-      let u = len ? ((px - ax) * dx + (py - ay) * dy) / len : 0;
-      u = Math.max(0, Math.min(1, u));
-      const ex = ax + u * dx - px, ey = ay + u * dy - py;
-      const d = ex * ex + ey * ey;
-      if (d <= bestD) { bestD = d; best = r; }
-    }
-    return best;
+      const c0 = Math.max(0, Math.floor(Math.min(ax, bx) / kCell)), c1 = Math.min(cols - 1, Math.floor(Math.max(ax, bx) / kCell));
+      const l0 = Math.max(0, Math.floor(Math.min(ay, by) / kCell)), l1 = Math.min(lines - 1, Math.floor(Math.max(ay, by) / kCell));
+      for (let l = l0; l <= l1; l++) for (let c = c0; c <= c1; c++) visit(l * cols + c);
+    };
+    const first = new Int32Array(cells + 1);
+    for (let r = 0; r < rows; r++) box(r, (k) => first[k + 1]++);
+    for (let k = 0; k < cells; k++) first[k + 1] += first[k];
+    const filled = first.slice(0, cells);
+    const members = new Int32Array(first[cells]);
+    for (let r = 0; r < rows; r++) box(r, (k) => { members[filled[k]++] = r; });
+    grid = { key: t.key, cols, lines, first, members };
+    return grid;
   }
 
-  function describe(r) {
+  // The stored segment nearest to (px, py), within 8 pixels (the later
+  // one of two as near), and where on it (0 at its start, 1 at its end).
+  function nearest(px, py) {
+    if (!t || !S || !S.path.rows) return { r: -1, u: 0 };
+    const { x, y } = S.path;
+    const g = gridOf();
+    let best = -1, bestU = 0;
+    let bestD = 64;
+    const c = Math.floor(px / kCell), l = Math.floor(py / kCell);
+    for (let ll = Math.max(0, l - 1); ll <= Math.min(g.lines - 1, l + 1); ll++) {
+      for (let cc = Math.max(0, c - 1); cc <= Math.min(g.cols - 1, c + 1); cc++) {
+        const k = ll * g.cols + cc;
+        for (let m = g.first[k]; m < g.first[k + 1]; m++) {
+          const r = g.members[m];
+          if (S.range && !inRange(r)) continue;
+          const ax = t.ox + x[r] * t.scale, ay = t.oy - y[r] * t.scale;
+          const bx = t.ox + x[r + 1] * t.scale, by = t.oy - y[r + 1] * t.scale;
+          const dx = bx - ax, dy = by - ay;
+          const len = dx * dx + dy * dy;
+          let u = len ? ((px - ax) * dx + (py - ay) * dy) / len : 0;
+          u = Math.max(0, Math.min(1, u));
+          const ex = ax + u * dx - px, ey = ay + u * dy - py;
+          const d = ex * ex + ey * ey;
+          if (d < bestD || d === bestD && r > best) { bestD = d; best = r; bestU = u; }
+        }
+      }
+    }
+    return { r: best, u: bestU };
+  }
+
+  // Row r and where the tool is: at the row's end (the steps CSV's sums
+  // down to that row), and at the point u along it when hovered.
+  function describe(r, u) {
     const m = S.rowMessage[r];
     const steps = S.rowSteps;
+    const { x, y, z } = S.path;
+    const at = (v) => Math.round(v[r] + u * (v[r + 1] - v[r]));
     return 'Row ' + (r + 1) + ' of the steps CSV: SEG ' + S.rowSeg[r] +
       (S.rowEnd[r] ? ', end of data' : ', S1 ' + steps[3 * r] + ', S2 ' + steps[3 * r + 1] + ', S3 ' + steps[3 * r + 2] +
         (S.rowPwm[r] >= 0 ? ', PWM ' + S.rowPwm[r] : '')) +
-      (m >= 0 ? '; Data message #' + S.number[m] : '');
+      (m >= 0 ? '; Data message #' + S.number[m] : '') +
+      '. Position after it: S1 ' + x[r + 1] + ', S2 ' + y[r + 1] + ', S3 ' + z[r + 1] + ' steps' +
+      inMm(x[r + 1], y[r + 1], z[r + 1]) +
+      (u === undefined ? '' : '; here S1 ' + at(x) + ', S2 ' + at(y) + ', S3 ' + at(z) + inMm(at(x), at(y), at(z)));
   }
 
-  let pending = null;
-  plan.addEventListener('mousemove', (e) => {
-    pending = [e.offsetX, e.offsetY];
-    requestAnimationFrame(() => {
-      if (!pending) return;
-      const r = nearest(pending[0], pending[1]);
-      pending = null;
-      if (r !== hover) {
-        hover = r;
-        $('path-hover').textContent = r >= 0 ? describe(r) : '';
-        draw();
+  // A position in millimetres, when the capture's tables give the steps
+  // for one.
+  function inMm(...steps) {
+    const mm = perMm();
+    if (!mm) return '';
+    return ' (' + steps.map((v, k) => (mm.s[k] ? +(v / mm.s[k]).toFixed(3) : '?')).join(', ') + ' mm)';
+  }
+
+  // The steps for a millimetre of S1, S2 and S3 ({ s: [s1, s2, s3], number:
+  // the message that gives them }), from the last Table message of the
+  // capture that gives them for S1 and S2 (the table read or written last);
+  // null while its lines are asked of the worker, and when none does.
+  function perMm() {
+    if (!S) return null;
+    if (S.perMm !== undefined) return S.perMm;
+    if (!S.tableMessages) {
+      S.tableMessages = [];
+      for (let i = S.n - 1; i >= 0 && S.tableMessages.length < 16; i--) if (S.code[i] === 0x54) S.tableMessages.push(i);
+    }
+    const missing = S.tableMessages.filter((i) => !S.parsed.has(i));
+    if (missing.length) {
+      ask(missing);
+      return null;
+    }
+    S.perMm = null;
+    for (const i of S.tableMessages) {
+      const o = S.parsed.get(i);
+      const of = (name) => {
+        const f = o.fields.find((f) => f.name === name && f.unit === 'steps/mm');
+        return f && f.value > 0 ? f.value : 0;
+      };
+      if (of('S1') && of('S2')) {
+        S.perMm = { s: [of('S1'), of('S2'), of('S3')], number: o.number };
+        break;
       }
+    }
+    return S.perMm;
+  }
+
+  // The line under the path: the hovered segment, else the selected one;
+  // data-row and data-s1, data-s2, data-s3 (the position after that row,
+  // in steps from the start) for scripts.
+  function say(r, u) {
+    const line = $('path-hover');
+    line.textContent = r >= 0 ? describe(r, u) : '';
+    if (r >= 0) {
+      line.dataset.row = String(r + 1);
+      line.dataset.s1 = String(S.path.x[r + 1]);
+      line.dataset.s2 = String(S.path.y[r + 1]);
+      line.dataset.s3 = String(S.path.z[r + 1]);
+    } else {
+      for (const k of ['row', 's1', 's2', 's3']) delete line.dataset[k];
+    }
+  }
+
+  // A mouse move finds its segment at once (a few hundred segments
+  // looked at); the drawing waits for the next frame.
+  let drawing = false;
+  plan.addEventListener('mousemove', (e) => {
+    if (!S || !t) return;
+    const { r, u } = nearest(e.offsetX, e.offsetY);
+    if (r >= 0) say(r, u);
+    if (r === hover) return;
+    hover = r;
+    if (drawing) return;
+    drawing = true;
+    requestAnimationFrame(() => {
+      drawing = false;
+      draw();
     });
   });
-  plan.addEventListener('mouseleave', () => { hover = -1; $('path-hover').textContent = ''; draw(); });
+  plan.addEventListener('mouseleave', () => { hover = -1; draw(); });
   plan.addEventListener('click', (e) => {
-    const r = nearest(e.offsetX, e.offsetY);
+    const { r } = nearest(e.offsetX, e.offsetY);
     if (r >= 0 && S.rowMessage[r] >= 0) {
       const i = S.rowMessage[r];
       show(i);

@@ -1,13 +1,13 @@
 // The Vornlog viewer: decodes a capture with the decoder's own code
 // (WebAssembly, on a worker) and shows the session as linked views: a
-// timeline, the tool path, the summary, the message list and the selected
-// message's details. Every text that comes from a capture is put in the
-// page as text (textContent, attribute values), never as markup.
+// timeline, the tool path, the findings, the summary, the message list and
+// the selected message's details. Every text that comes from a capture is
+// put in the page as text (textContent, attribute values), never as markup.
 //
 // The page's script is made of this file (the session: what is decoded,
 // shown and selected, and the selection itself), then decoding.js, one
-// file per panel (list, filters, details, timeline, path) and main.js
-// (keys and input), put together in that order in one scope
+// file per panel (list, filters, details, timeline, path, findings) and
+// main.js (keys and input), put together in that order in one scope
 // (viewer/assemble.py).
 
 const $ = (id) => document.getElementById(id);
@@ -47,6 +47,7 @@ function answered(m) {
   for (const [, row] of rendered) row.remove();
   rendered = new Map();
   renderList();
+  pathView.draw(); // the tables' steps for a millimetre may have come
   if (detailsWanted >= 0 && S.parsed.has(detailsWanted)) {
     const i = detailsWanted;
     detailsWanted = -1;
@@ -90,6 +91,7 @@ function select(i, scroll = true) {
   renderDetails(i);
   if (scroll) scrollToSelected();
   renderList();
+  showHits();
   timeline.reveal(i);
   timeline.draw();
   pathView.draw();
@@ -131,6 +133,9 @@ function clearFilters() {
   for (const id of ['f-instructions', 'f-search']) $(id).value = '';
   $('f-sender').value = '';
   $('f-errors').checked = false;
+  clearTimeout(searchTimer);
+  searchAsked = null;
+  S.search = null;
   S.range = null;
   applyFilters();
   timeline.draw();

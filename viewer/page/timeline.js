@@ -1,6 +1,8 @@
 // The timeline: buffer fill, the segment being processed, Data messages
 // per second and reply delays along the session's time (or message
-// number when the capture has no times), with markers below.
+// number when the capture has no times), with markers below and, under
+// them, the findings' lane: a bar from each finding's first message to its
+// last (and a tint over the plot where it lasts).
 const timeline = (() => {
   const canvas = $('timeline');
   let view = null; // [x0, x1]
@@ -8,9 +10,10 @@ const timeline = (() => {
   // The markers drawn: for each row (errors, refusals, no reply, stops) and
   // pixel column, the first message marked there, or -1.
   let markers = null;
-  const pad = { l: 44, r: 44, t: 8, b: 34 };
+  const pad = { l: 44, r: 44, t: 8, b: 46 };
   const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#00838f',
-    error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', selected: '#e0245e' };
+    error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', finding: '#c2185b',
+    selected: '#e0245e' };
 
   function reset() {
     if (!S || !S.n) { view = [0, 1]; draw(); legend(); return; }
@@ -36,9 +39,11 @@ const timeline = (() => {
     canvas.dataset.refusals = String(counts.refusal);
     canvas.dataset.noReply = String(counts.noReply);
     canvas.dataset.stops = String(counts.stop);
+    canvas.dataset.findings = String(S ? S.findings.length : 0);
     const items = [['buffer', 'buffer fill %'], ['segment', 'segment'], ['rate', 'Data messages/s'],
       ['delay', 'reply delay'], ['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal],
-      ['noReply', 'no reply ' + counts.noReply], ['stop', 'stops ' + counts.stop]];
+      ['noReply', 'no reply ' + counts.noReply], ['stop', 'stops ' + counts.stop],
+      ['finding', 'findings ' + (S ? S.findings.length : 0)]];
     for (const [key, text] of items) {
       const k = document.createElement('span');
       k.className = 'key';
@@ -96,10 +101,20 @@ const timeline = (() => {
     }
     segMax = Math.max(1, S.segMax);
     for (let c = 0; c < cols; c++) if (delay[c] > delayMax) delayMax = delay[c];
-    // Data messages per second (per message number without times).
-    const perUnit = 1 / span;
+    // Data messages per second (per message number without times): those
+    // within a second around the column (its own span when longer), not
+    // those of one pixel column.
+    const across = Math.max(1, span);
+    const over = Math.min(across, S.x[S.n - 1] - S.x[0]) || 1; // a session shorter than that: its length
+    const sent = dataSent();
     let rateMax = 1;
-    for (let c = 0; c < cols; c++) { rate[c] *= perUnit; if (rate[c] > rateMax) rateMax = rate[c]; }
+    for (let c = 0; c < cols; c++) {
+      if (!rate[c]) continue;
+      const mid = view[0] + (c + 0.5) * span;
+      const lo = mid - across / 2, hi = mid + across / 2;
+      rate[c] = (sent[first(hi + 1e-12 * Math.abs(hi))] - sent[first(lo)]) / over;
+      if (rate[c] > rateMax) rateMax = rate[c];
+    }
     // Range selected.
     if (S.range) {
       g.fillStyle = '#2a6fdb1a';
@@ -117,10 +132,8 @@ const timeline = (() => {
     g.textAlign = 'left';
     g.fillText(Math.round(rateMax) + '/s', w - pad.r + 4, y(1) + 8);
     g.fillText(delayMax.toFixed(1) + ' ms', w - pad.r + 4, y(0.5));
-    g.textAlign = 'center';
-    g.fillText(axisText(view[0]), pad.l, h - 4);
-    g.fillText(axisText(view[1]), w - pad.r, h - 4);
-    g.fillText(axisText((view[0] + view[1]) / 2), (pad.l + w - pad.r) / 2, h - 4);
+    ticks(g, w, h);
+    if (S.range) rangeText(g, w);
     const series = (values, max, colour, step) => {
       g.strokeStyle = colour;
       g.beginPath();
@@ -154,26 +167,73 @@ const timeline = (() => {
       g.fillStyle = colours[key];
       for (let c = 0; c < cols; c++) if (marks[r][c] >= 0) g.fillRect(pad.l + c - 1, markerTop(h) + r * 5, 3, 4);
     }
+    // The findings' lane, and a tint over the plot where each lasts.
+    for (const f of S.findings) {
+      const span = findingSpan(f, w);
+      if (!span) continue;
+      g.fillStyle = colours.finding + '14';
+      g.fillRect(span[0], pad.t, span[1] - span[0], plotH);
+      g.fillStyle = colours.finding;
+      g.fillRect(span[0], laneTop(h), span[1] - span[0], 5);
+    }
+  }
+
+  // A finding's bar in the lane, [left, right] in pixels (3 wide at
+  // least), or null when it is out of view.
+  function findingSpan(f, w) {
+    if (f.at < 0) return null;
+    const a = toX(S.x[f.at], w);
+    const b = toX(S.x[f.lastAt], w);
+    if (b < pad.l - 1 || a > w - pad.r + 1) return null;
+    const left = Math.max(pad.l - 1, a - 1);
+    return [left, Math.max(left + 3, Math.min(w - pad.r + 1, b + 1))];
+  }
+
+  // The place in S.findings of the finding whose bar is under (px, py)
+  // or nearest within a few pixels, or -1.
+  function findingAt(px, py, h) {
+    if (!S.findings.length || py < laneTop(h) - 2 || py > laneTop(h) + 7) return -1;
+    const w = canvas.clientWidth;
+    let best = -1;
+    let bestD = 4;
+    S.findings.forEach((f, k) => {
+      const span = findingSpan(f, w);
+      if (!span) return;
+      const d = px < span[0] ? span[0] - px : px > span[1] ? px - span[1] : 0;
+      if (d < bestD) { best = k; bestD = d; }
+    });
+    return best;
   }
 
   function draw() {
     if (!S || !view) { fit(canvas); return; }
+    canvas.dataset.from = String(view[0]);
+    canvas.dataset.to = String(view[1]);
     const range = S.range ? S.range.join(',') : '';
     const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + generation, paint);
+    // The finding gone to last, outlined in its lane.
+    const current = S.findings[findingsView.current()];
+    const span = current && findingSpan(current, w);
+    if (span) {
+      g.strokeStyle = colours.selected;
+      g.strokeRect(span[0] - 1.5, laneTop(h) - 1.5, span[1] - span[0] + 3, 8);
+    }
     if (selected >= 0) {
       const px = toX(S.x[selected], w);
       if (px >= pad.l && px <= w - pad.r) {
         g.strokeStyle = colours.selected;
         g.beginPath();
         g.moveTo(px + 0.5, pad.t);
-        g.lineTo(px + 0.5, h - pad.b + 22);
+        g.lineTo(px + 0.5, laneTop(h) + 6);
         g.stroke();
       }
     }
   }
 
-  // The top of the markers' rows, each 5 pixels high.
+  // The top of the markers' rows, each 5 pixels high, and of the
+  // findings' lane under them.
   const markerTop = (h) => h - pad.b + 3;
+  const laneTop = (h) => markerTop(h) + 4 * 5 + 2;
 
   // The message of the marker nearest to (px, py) within a few pixels, or
   // -1: in the row under the pointer first, then in any row.
@@ -204,6 +264,17 @@ const timeline = (() => {
     view = [S.x[i] - half, S.x[i] + half];
   }
 
+  // The view around messages a to b (indices): they take two thirds of it,
+  // and it spans a second at least (100 messages without times).
+  function zoomTo(a, b) {
+    if (!S || a < 0) return;
+    const x0 = S.x[a];
+    const x1 = S.x[Math.max(a, b)];
+    const half = Math.max((x1 - x0) * 0.75, S.timed ? 0.5 : 50);
+    view = [(x0 + x1) / 2 - half, (x0 + x1) / 2 + half];
+    draw();
+  }
+
   // The view around the selection: a second (100 messages without times).
   function zoomToSelection() {
     if (!S || selected < 0) return;
@@ -212,8 +283,69 @@ const timeline = (() => {
     draw();
   }
 
-  function axisText(x) {
-    return S && S.timed ? x.toFixed(x - Math.floor(x) && view[1] - view[0] < 10 ? 3 : 1) + ' s' : '#' + Math.round(x);
+  // The Data messages sent before each message: sent[i] of them before
+  // message i (made once per capture).
+  let sentOf = null;
+  function dataSent() {
+    if (sentOf && sentOf.session === S) return sentOf.sent;
+    const sent = new Int32Array(S.n + 1);
+    for (let i = 0; i < S.n; i++) sent[i + 1] = sent[i] + (S.code[i] === 0x44 && S.from[i] === 0 ? 1 : 0);
+    sentOf = { session: S, sent };
+    return sent;
+  }
+
+  // A duration as a person reads it: ms under a second, s under ten
+  // minutes, then min and h.
+  function durationText(seconds) {
+    const a = Math.abs(seconds);
+    if (a < 1) return +(seconds * 1000).toPrecision(3) + ' ms';
+    if (a < 600) return +seconds.toPrecision(4) + ' s';
+    if (a < 36000) return +(seconds / 60).toPrecision(4) + ' min';
+    return +(seconds / 3600).toPrecision(4) + ' h';
+  }
+
+  // Ticks along the time axis, some 90 pixels apart, at round times (1, 2
+  // or 5 times a power of ten seconds, minutes or hours, or of message
+  // numbers), each with its unit and the decimals its step needs.
+  function ticks(g, w, h) {
+    const plotW = w - pad.l - pad.r;
+    const per = (view[1] - view[0]) / Math.max(1, plotW);
+    let step = niceStep(90 * per);
+    if (!S.timed) step = Math.max(1, step);
+    const unit = !S.timed ? null : step >= 3600 ? [3600, 'h'] : step >= 60 ? [60, 'min'] : [1, 's'];
+    if (unit && unit[0] > 1) step = niceStep(90 * per / unit[0]) * unit[0];
+    const digits = unit ? Math.max(0, -Math.floor(Math.log10(step / unit[0]) + 1e-9)) : 0;
+    const label = (x) => (unit ? (x / unit[0]).toFixed(digits) + ' ' + unit[1] : '#' + Math.round(x));
+    g.strokeStyle = '#bbb';
+    g.fillStyle = '#555';
+    g.textAlign = 'center';
+    g.beginPath();
+    const base = h - pad.b;
+    for (let x = Math.ceil(view[0] / step) * step; x <= view[1]; x += step) {
+      const px = Math.round(toX(x, w)) + 0.5;
+      g.moveTo(px, pad.t); g.lineTo(px, pad.t + 4);
+      g.moveTo(px, base); g.lineTo(px, base - 4);
+      g.fillText(label(Math.abs(x) < step / 1e6 ? 0 : x), px, h - 4);
+    }
+    g.stroke();
+    g.textAlign = 'left';
+  }
+
+  // The range's length and its messages, above it.
+  function rangeText(g, w) {
+    const [a, b] = S.range;
+    const count = first(b + 1e-12 * Math.abs(b)) - first(a);
+    const text = (S.timed ? durationText(b - a) : Math.round(b - a) + ' message numbers') + ', ' + count +
+      (count === 1 ? ' message' : ' messages');
+    const mid = Math.min(w - pad.r - 80, Math.max(pad.l + 80, (toX(a, w) + toX(b, w)) / 2));
+    const width = g.measureText(text).width;
+    g.fillStyle = '#ffffffd9';
+    g.fillRect(mid - width / 2 - 3, pad.t + 1, width + 6, 13);
+    g.fillStyle = '#2a6fdb';
+    g.textAlign = 'center';
+    g.fillText(text, mid, pad.t + 11);
+    g.textAlign = 'left';
+    canvas.dataset.rangeMessages = String(count);
   }
 
   canvas.addEventListener('wheel', (e) => {
@@ -251,8 +383,13 @@ const timeline = (() => {
     drag = null;
     if (d.range && d.moved) { applyFilters(); draw(); return; }
     if (!d.moved) {
-      // A click: the marked message of a marker there, or the message
-      // nearest in time.
+      // A click: the finding of a bar in the findings' lane, the marked
+      // message of a marker there, or the message nearest in time.
+      const finding = findingAt(d.x, d.y, canvas.clientHeight);
+      if (finding >= 0) {
+        findingsView.goTo(finding);
+        return;
+      }
       const marked = markerAt(d.x, d.y, canvas.clientHeight);
       if (marked >= 0) {
         show(marked);
@@ -275,5 +412,5 @@ const timeline = (() => {
     reset();
     applyFilters();
   });
-  return { reset, draw, reveal, zoomToSelection };
+  return { reset, draw, reveal, zoomTo, zoomToSelection };
 })();

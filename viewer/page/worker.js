@@ -1,9 +1,9 @@
 // The viewer's worker: runs the decoder (the WebAssembly module built from
 // the console program's sources) on one capture, sends the page the views'
-// columns, then the summary and the USB devices (written in the
+// columns and the findings, then the summary and the USB devices (written in the
 // background), and answers the page's questions as they come: the JSON
 // lines of some messages (their details, as vornlog -j writes them) and the
-// messages whose line holds a text. The module's bytes are handed over by
+// messages whose line holds a text (from an index made after the summary). The module's bytes are handed over by
 // the page, so nothing is ever fetched.
 'use strict';
 
@@ -87,6 +87,11 @@ function withTexts(M, texts, f) {
 async function decode(M, asked, began) {
   const { name, device } = asked;
   stopRunning(M);
+  // A search of the last capture is answered no more.
+  indexed = false;
+  searchToken++;
+  if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
+  searchAsked = null;
   // The capture's parts go into the module's memory, one after the other;
   // their buffers here are let go.
   const size = asked.parts.reduce((sum, part) => sum + part.byteLength, 0);
@@ -114,6 +119,8 @@ async function decode(M, asked, began) {
     columns,
     markBits: described.markBits,
     instructions: described.instructions,
+    // The findings, a JSON line each as vornlog -e writes them.
+    findings: textAt(M, M.vornlog_findings()),
     // Where the worker's time went, in ms: the module made ready, the decoding;
     // and the module's memory then, in bytes.
     timing: { module: loaded - began, decode: decoded - loaded, memory: M.memory.buffer.byteLength },
@@ -186,8 +193,14 @@ async function afterDecoding(M, run, name, device) {
   const devices = textAt(M, M.vornlog_scratch(), M.vornlog_scratch_size()).split('\n').filter(Boolean)
     .map((line) => { const [device, packets] = line.split(' '); return { device, packets: Number(packets) }; });
   M.vornlog_capture_free();
-  running = null;
   postMessage({ type: 'devices', devices });
+  // The text search's index, from the messages kept.
+  M.vornlog_index_begin();
+  if (!await slices(run, () => M.vornlog_index_step(kStep))) return;
+  running = null;
+  indexed = true;
+  postMessage({ type: 'indexed' });
+  if (searchAsked && !searching) runSearches(M);
 }
 
 // A new capture stops the passes of the last one before its bytes are
@@ -209,16 +222,55 @@ function lines(M, { id, indices }) {
   postMessage({ type: 'lines', id, indices, lines: text.split('\n').slice(0, indices.length) });
 }
 
-function search(M, { id, query }) {
-  const size = toUtf8.encode(query).length;
-  withTexts(M, [query], (at) => M.vornlog_search(at, size));
-  const hits = copyOut(M, Uint8Array, M.vornlog_scratch(), M.vornlog_scratch_size());
-  postMessage({ type: 'search', id, hits }, [hits.buffer]);
+// The text search: the latest search asked, answered once the index is
+// made. A search asked while another is under way or waiting cancels it:
+// the older one is answered { cancelled: true } at the next step.
+const kSearchStep = 65536; // messages for one call into the decoder
+let searchAsked = null; // { id, query } not begun yet
+let searchToken = 0; // changes with every search asked and every capture
+let searching = false;
+let indexed = false;
+
+function askSearch(m) {
+  if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
+  searchAsked = m;
+  searchToken++;
+  if (indexed && !searching) modulePromise.then(runSearches);
+}
+
+async function runSearches(M) {
+  searching = true;
+  while (searchAsked && indexed) {
+    const { id, query } = searchAsked;
+    searchAsked = null;
+    const token = searchToken;
+    const began = performance.now();
+    withTexts(M, [query], (at) => M.vornlog_search_begin(at, toUtf8.encode(query).length));
+    let done = false;
+    for (;;) {
+      done = M.vornlog_search_step(kSearchStep);
+      if (done || token !== searchToken) break;
+      await nextTurn();
+      if (token !== searchToken) break;
+    }
+    if (!done || token !== searchToken) {
+      postMessage({ type: 'search', id, cancelled: true });
+      continue;
+    }
+    const hits = copyOut(M, Uint8Array, M.vornlog_hits(), M.vornlog_hits_size());
+    postMessage({ type: 'search', id, hits, ms: performance.now() - began }, [hits.buffer]);
+    quietUntil = performance.now() + kQuietMs;
+  }
+  searching = false;
 }
 
 let queue = Promise.resolve();
 onmessage = (event) => {
   const m = event.data;
+  if (m.type === 'search') {
+    askSearch(m);
+    return;
+  }
   // One question at a time, in the order asked; a question asked while a
   // capture is decoded waits for its decoding, not for its summary.
   queue = queue.then(async () => {
@@ -226,9 +278,8 @@ onmessage = (event) => {
       const began = performance.now();
       const M = await loadModule(m.wasm || null);
       if (m.type === 'decode') await decode(M, m, began);
-      else if (m.type === 'lines' || m.type === 'search') {
-        if (m.type === 'lines') lines(M, m);
-        else search(M, m);
+      else if (m.type === 'lines') {
+        lines(M, m);
         quietUntil = performance.now() + kQuietMs;
       }
     } catch (e) {

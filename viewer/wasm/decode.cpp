@@ -10,9 +10,13 @@
 // (vornlog_devices_*) lists the capture's USB devices; both run in steps,
 // so that the page's questions are answered while they run.
 //
+// The findings (analysis/findings.h) are made in the first pass by the
+// console's own engine, fed every message with its decoding, and handed to
+// the page as -e writes them (vornlog_findings).
+//
 // A message's details are its JSON line, as -j writes it, written when the
-// page asks (vornlog_lines) from the record kept; a text search writes them
-// all once more (vornlog_search) and keeps none. The page reads the columns
+// page asks (vornlog_lines) from the record kept; the text search looks
+// in an index of their parts (vornlog_index_*, vornlog_search_*). The page reads the columns
 // as vornlog_columns describes them, then frees them with vornlog_release.
 #include <algorithm>
 #include <cstdint>
@@ -22,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/findings.h"
 #include "analysis/message_columns.h"
 #include "base/out.h"
 #include "capture/dump_input.h"
@@ -29,10 +34,12 @@
 #include "capture/source.h"
 #include "capture/usb_capture.h"
 #include "capture/usb_source.h"
+#include "output/findings_lines.h"
 #include "output/json_lines.h"
 #include "output/progress.h"
 #include "output/summary.h"
 #include "protocol/instruction_set.h"
+#include "search_index.h"
 
 using namespace vornlog;
 
@@ -114,13 +121,19 @@ std::unique_ptr<char[]> captureBytes;
 std::size_t captureSize = 0;
 std::string_view captureView() { return {captureBytes.get(), captureSize}; }
 
-// Scratch text handed to the page (JSON lines, search hits).
+// Scratch text handed to the page (JSON lines, the device list).
 std::string scratch;
+
+// The text search's index of the capture decoded last, and the answer of
+// the search made last.
+SearchIndex searchIndex;
+std::string searchHits;
 
 struct Results {
     MessageColumns columns;
     std::string described; // the columns as vornlog_columns describes them
     std::string summary;
+    std::string findings; // the findings' JSON Lines, as -e writes them
     std::string problem;
     std::string console; // what the console says of the USB device
 };
@@ -134,6 +147,9 @@ public:
     Columns(MessageSource& in, const MemoryStream& stream, int pass)
         : ForwardingSource(in), stream_(stream), pass_(pass)
     {
+        if (pass_ == 1)
+            engine_ = std::make_unique<findings::Engine>(in.format() == "text dump", false,
+                                                         [this](const findings::Finding& f) { putFindingJson(found_, f); });
     }
 
     bool next(CaptureRecord& record) override
@@ -144,7 +160,13 @@ public:
         return true;
     }
 
-    void finish() { maker_.finish(); }
+    void finish()
+    {
+        maker_.finish();
+        if (!engine_) return;
+        engine_->finish();
+        found_.flush();
+    }
 
 private:
     void progress() const
@@ -158,12 +180,15 @@ private:
         if (record.hasTime && !capture.firstTimed) capture.firstTimed = capture.messages.size();
         capture.messages.push_back(Kept::of(record, capture.fields));
         maker_.add(record);
+        engine_->feed(record, maker_.values());
     }
 
     const MemoryStream& stream_;
     int pass_;
     std::uint64_t records_ = 0;
     MessageColumnsMaker maker_{results.columns};
+    Out found_{&results.findings, false, 1 << 12};
+    std::unique_ptr<findings::Engine> engine_;
 };
 
 // Room for what a capture of `size` bytes can give at most, taken at once:
@@ -378,13 +403,6 @@ void putLine(std::size_t i)
     scratch.append(last == std::string::npos || text.size() < 2 ? text : text.substr(last + 1));
 }
 
-// A to Z as a to z, every other byte as it is (UTF-8 sequences too).
-void lowerAscii(std::string& text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-}
-
 } // namespace
 
 extern "C" {
@@ -401,63 +419,42 @@ EXPORTED(vornlog_lines) void vornlog_lines(const std::int32_t* indices, int coun
     }
 }
 
-// One byte for each message: 1 when its JSON line holds `query` (UTF-8, as
-// the line writes it), A to Z matching a to z, in vornlog_scratch.
-EXPORTED(vornlog_search) void vornlog_search(const char* query, int size)
+// The text search's index (search_index.h), made in steps after the
+// summary: begin, then step until it says it is done (1), each step adding
+// up to `count` messages. A search asked before waits for it.
+EXPORTED(vornlog_index_begin) void vornlog_index_begin()
 {
-    std::string needle(query, static_cast<std::size_t>(size));
-    lowerAscii(needle);
-    const std::size_t n = capture.messages.size();
-    std::string hits(n, '\0');
-    std::vector<std::size_t> all(n);
-    for (std::size_t i = 0; i < n; ++i) all[i] = i;
-    Replay replay(std::move(all));
-    std::string text;
-    std::size_t line = 0;
-    Out out(&text, false, 1 << 16);
-    // The lines are looked at as they are written, a block at a time.
-    struct Lines final : public MessageSource {
-        Lines(Replay& r, Out& o, std::string& t, std::string& h, std::string_view q, std::size_t& l)
-            : replay(r), out(o), text(t), hits(h), query(q), line(l)
-        {
-        }
-        bool next(CaptureRecord& record) override
-        {
-            if ((line & 255) == 0) scan();
-            ++line;
-            return replay.next(record);
-        }
-        void scan()
-        {
-            out.flush();
-            lowerAscii(text);
-            std::size_t from = 0;
-            for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', from)) {
-                if (std::string_view(text.data() + from, end - from).find(query) != std::string_view::npos &&
-                    scanned < hits.size())
-                    hits[scanned] = 1;
-                ++scanned;
-                from = end + 1;
-            }
-            text.erase(0, from);
-        }
-        bool readError() const override { return false; }
-        std::string_view format() const override { return {}; }
-        Replay& replay;
-        Out& out;
-        std::string& text;
-        std::string& hits;
-        std::string_view query;
-        std::size_t& line;
-        std::size_t scanned = 0;
-    } lines(replay, out, text, hits, needle, line);
-    std::string consoleText;
-    Out console(&consoleText);
-    Progress progress(console, false);
-    writeJsonLines(lines, out, progress);
-    lines.scan();
-    scratch = std::move(hits);
+    searchIndex = SearchIndex{};
+    searchIndex.reserve(capture.messages.size());
 }
+EXPORTED(vornlog_index_step) int vornlog_index_step(int count)
+{
+    std::size_t i = searchIndex.size();
+    const std::size_t last = std::min(capture.messages.size(), i + static_cast<std::size_t>(std::max(count, 0)));
+    for (; i < last; ++i) {
+        const Kept& k = capture.messages[i];
+        searchIndex.add(k.direction, std::string_view(capture.fields).substr(k.fieldAt, k.fieldSize));
+    }
+    if (i < capture.messages.size()) return 0;
+    searchIndex.finish();
+    return 1;
+}
+
+// A search for `query` (UTF-8, escaped as the JSON line writes it), A to Z
+// matching a to z, in steps: begin, then step until it says it is done
+// (1), each step looking at up to `count` messages. Then vornlog_hits
+// holds one byte for each message: 1 when a part of its JSON line (its
+// sender and instruction, one of its fields, its errors) holds the query.
+EXPORTED(vornlog_search_begin) void vornlog_search_begin(const char* query, int size)
+{
+    searchIndex.begin(std::string_view(query, static_cast<std::size_t>(std::max(size, 0))));
+}
+EXPORTED(vornlog_search_step) int vornlog_search_step(int count)
+{
+    return searchIndex.step(static_cast<std::size_t>(std::max(count, 0)), searchHits);
+}
+EXPORTED(vornlog_hits) const char* vornlog_hits() { return searchHits.data(); }
+EXPORTED(vornlog_hits_size) std::size_t vornlog_hits_size() { return searchHits.size(); }
 
 EXPORTED(vornlog_scratch) const char* vornlog_scratch() { return scratch.data(); }
 EXPORTED(vornlog_scratch_size) std::size_t vornlog_scratch_size() { return scratch.size(); }
@@ -478,6 +475,8 @@ EXPORTED(vornlog_capture) char* vornlog_capture(std::size_t size)
     vornlog_background_stop();
     results = Results{};
     capture = Capture{};
+    searchIndex = SearchIndex{};
+    searchHits = std::string();
     captureBytes.reset();
     captureSize = 0;
     captureBytes.reset(new (std::nothrow) char[size ? size : 1]);
@@ -502,6 +501,7 @@ EXPORTED(vornlog_decode) int vornlog_decode(const char* name, const char* device
     vornlog_background_stop();
     results = Results{};
     capture = Capture{};
+    searchIndex = SearchIndex{};
     std::optional<UsbDevice> wanted;
     if (device && *device) {
         wanted = parseUsbDevice(device);
@@ -570,6 +570,9 @@ EXPORTED(vornlog_columns) const char* vornlog_columns()
     return d.c_str();
 }
 EXPORTED(vornlog_summary) const char* vornlog_summary() { return results.summary.c_str(); }
+// The findings of the capture decoded last, a JSON line each as -e writes
+// them, in the order they became known. Valid until vornlog_release.
+EXPORTED(vornlog_findings) const char* vornlog_findings() { return results.findings.c_str(); }
 EXPORTED(vornlog_problem) const char* vornlog_problem() { return results.problem.c_str(); }
 EXPORTED(vornlog_console) const char* vornlog_console() { return results.console.c_str(); }
 
