@@ -15,7 +15,7 @@
 set -euo pipefail
 # The whole drive has a time limit too; being stopped still cleans up.
 if [[ -z ${VORNLOG_DRIVE_LIMITED:-} ]]; then
-  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-1500}" bash "$0" "$@"
+  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-3600}" bash "$0" "$@"
 fi
 trap 'exit 1' TERM INT
 cd "$(dirname "$0")/.."
@@ -99,8 +99,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 launcher_pid=$!
 
 echo "== Drive"
-main=$(wait_window '^Vornlog launcher$' 90)
-ocr_until "$main" "$work/window" 60 "Lancement du programme DOS VORNLOG" "Lancer Vornlog" \
+main=$(wait_window '^Vornlog launcher$')
+ocr_until "$main" "$work/window" "Lancement du programme DOS VORNLOG" "Lancer Vornlog" \
   "Garder toutes les instructions" "image SVG" "Fichier de sortie" >"$work/window.txt"
 for label in "Lancement du programme DOS VORNLOG" "Lancer Vornlog" "Garder toutes les instructions" \
   "image SVG" "Fichier de sortie"; do
@@ -116,18 +116,19 @@ xdo mousemove --window "$main" 20 300
 info=$(ocr_quick_until "$main" "$work/no-info" 'juin 2012' absent)
 grep -q 'juin 2012' <<<"$info" && fail "the information line stays over the bare window"
 
-# Places in pixels, from the window's table (15 twips to a pixel): the box
-# "Data" at 480, 6720 twips and "Lancer Vornlog" at 3480, 9480 (1695 x 495).
-click_in "$main" 40 456
-click_in "$main" 288 648
+# Places in pixels, from the window's table (15 twips to a pixel), with its
+# six output options: the box "Data" at 480, 7320 twips and "Lancer Vornlog"
+# at 3480, 10080 (1695 x 495). An output option more moves both down.
+click_in "$main" 40 496
+click_in "$main" 288 688
 
 # Wine's own dialogs, named in the language of the system.
-dialog=$(wait_window '^(Open|Ouvrir)$' 60)
+dialog=$(wait_window '^(Open|Ouvrir)$')
 type_in "$dialog" "$(winpath "$win/session.txt")"
-dialog=$(wait_window '^(Save As|Enregistrer sous)$' 60)
+dialog=$(wait_window '^(Save As|Enregistrer sous)$')
 type_in "$dialog" "$(winpath "$win/rapport.txt")"
 
-question=$(wait_window '^Tri$' 60)
+question=$(wait_window '^Tri$')
 xdo windowfocus --sync "$question" 2>/dev/null || true
 xdo key Return
 
@@ -145,23 +146,23 @@ compgen -G "$win/*.part" >/dev/null && fail "a part file was left beside the sor
 # frames): its message in the error box, and no sorted copy.
 printf '\xd4\xc3\xb2\xa1\x02\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x04\x00\x01\x00\x00\x00' \
   >"$win/ether.txt"
-click_in "$main" 288 648
-dialog=$(wait_window '^(Open|Ouvrir)$' 60)
+click_in "$main" 288 688
+dialog=$(wait_window '^(Open|Ouvrir)$')
 type_in "$dialog" "$(winpath "$win/ether.txt")"
-dialog=$(wait_window '^(Save As|Enregistrer sous)$' 60)
+dialog=$(wait_window '^(Save As|Enregistrer sous)$')
 type_in "$dialog" "$(winpath "$win/refus.txt")"
-question=$(wait_window '^Tri$' 60)
+question=$(wait_window '^Tri$')
 xdo windowfocus --sync "$question" 2>/dev/null || true
 xdo key Return
-if box=$(wait_window '^VornlogRun$' 60); then
-  ocr_until "$box" "$work/error-box" 60 "USB interface" "ether.txt" >"$work/error-box.txt"
+if box=$(wait_window '^VornlogRun$'); then
+  ocr_until "$box" "$work/error-box" "USB interface" "ether.txt" >"$work/error-box.txt"
   grep -qF "USB interface" "$work/error-box.txt" && grep -qF "ether.txt" "$work/error-box.txt" ||
     fail "the error box read by OCR does not show the decoder's message: $(tr '\n' ' ' <"$work/error-box.txt")"
   xdo windowfocus --sync "$box" 2>/dev/null || true
   xdo key Return
   # The box is the run's last step: once it has taken its answer, the
   # launcher has made all it would make; a Notepad it started has ended.
-  wait_gone "$box" 60 || fail "the error box did not take its answer"
+  wait_gone "$box" || fail "the error box did not take its answer"
   started=$SECONDS
   while wine_running notepad.exe && ((SECONDS - started < 120)); do sleep 0.2; done
 else
