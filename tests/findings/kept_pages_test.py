@@ -165,6 +165,7 @@ def main():
         check([(f["kind"], f["cause"]) for f in found] == [("underrun", "host-gap")], "the planted stall: %s" % found)
         names = sorted(os.listdir(keep))
         check(names == [page_name(found[0])], "the page's name: %s" % names)
+        stall = found[0]
         first = open(os.path.join(keep, names[0]), "rb").read() if names else b""
         check(kept_capture(os.path.join(keep, names[0])) == between(lines, window(found[0])),
               "the page holds the capture from 60 s before the stall to 10 s after it")
@@ -197,6 +198,23 @@ def main():
         if found:
             kept = kept_capture(os.path.join(box, "waited", page_name(found[0])))
             check(kept == between(lines, window(found[0])), "the page of the followed file")
+
+        # The live viewer keeps the same page (where its module is built).
+        if os.path.exists(os.path.join(os.path.dirname(VORNLOG), "vornlog-live.so")):
+            os.mkdir(os.path.join(box, "served"))
+            p = subprocess.Popen([VORNLOG, "-n", "-l", "--keep=served", "long.txt", "served.html"], cwd=box,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            said = b""
+            while b"serves until Ctrl-C" not in said:
+                chunk = p.stdout.read1(65536)
+                if not chunk:
+                    break
+                said += chunk
+            p.terminate()
+            p.wait(PATIENCE)
+            check(os.listdir(os.path.join(box, "served")) == [page_name(stall)] and
+                  kept_capture(os.path.join(box, "served", page_name(stall))) ==
+                  kept_capture(os.path.join(keep, page_name(stall))), "-l keeps the same page: %s" % said)
 
         # A stall of 100 s, the PC asking for Information meanwhile: its
         # first minute and its last 10 s; and one still open at the end.
