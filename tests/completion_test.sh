@@ -33,10 +33,10 @@ for helpers in none /usr/share/bash-completion/bash_completion; do
   [[ $loaded == "complete -F _vornlog vornlog" ]] || fail "($helpers) loading said: $loaded"
 
   got=$(candidates vornlog -)
-  want=$(printf '%s\n' --help --version --port= --fail-on= -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
+  want=$(printf '%s\n' --help --version --port= --fail-on= --keep= -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
   [[ $got == "$want" ]] || fail "($helpers) first option: got [$got]"
   got=$(candidates vornlog -s -)
-  want=$(printf '%s\n' --port= --fail-on= -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
+  want=$(printf '%s\n' --port= --fail-on= --keep= -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
   [[ $got == "$want" ]] || fail "($helpers) second option: got [$got]"
   got=$(candidates vornlog --fail-on=s)
   want=$(printf '%s\n' --fail-on=slow-reply --fail-on=stop | sort)

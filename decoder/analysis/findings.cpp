@@ -175,7 +175,7 @@ struct Engine::State {
 
     // ---- request and reply ---------------------------------------------
 
-    RequestPairing pairing;
+    MessageFactsMaker factsMaker;
     Moment lastController;
     bool lastControllerFull = false;
     bool silenceTaken = true;
@@ -197,8 +197,7 @@ struct Engine::State {
     // ---- the job, the stored segments, the status blocks --------------------
 
     enum class Job { Idle, Starting, Running } job = Job::Idle;
-    motion::StoredSegments segments;
-    motion::DataText lastSent, refusedText;
+    motion::DataText lastSent;
     Moment lastSentAt, refusedAt;
     bool refusalOpen = false;
     bool storedSinceRefusal = false;
@@ -570,10 +569,10 @@ struct Engine::State {
 
     // ---- one message -----------------------------------------------------------
 
-    void pcMessage(const CaptureRecord& record, const FieldValues& v, const Moment& m)
+    void pcMessage(const CaptureRecord& record, const FieldValues& v, const MessageFacts& facts, const Moment& m)
     {
         const std::uint8_t code = v.code();
-        if (const auto unanswered = pairing.request({code, m.number, m.timed, m.ns}); unanswered && unanswered->code != kResetCode) {
+        if (const auto& unanswered = facts.unanswered; unanswered && unanswered->code != kResetCode) {
             const Moment asked{unanswered->at, unanswered->timed, unanswered->ns};
             Finding f = opened(Kind::NoReply, Cause::Timeout, asked);
             close(f, m);
@@ -585,8 +584,6 @@ struct Engine::State {
             emit(f);
         }
         if (code == motion::kDataCode) {
-            motion::StoredSegment ignored;
-            segments.feed(Direction::Pc, dataMessage(v), ignored);
             if (m.timed && !silenceTaken && lastController.timed) {
                 const std::int64_t s = elapsed(lastController.ns, m.ns);
                 silences.add(s);
@@ -597,8 +594,12 @@ struct Engine::State {
                 }
             }
             silenceTaken = true;
+            // The segment refused is the last one sent before this one.
+            // Compared only after a refusal: the text check costs on every
+            // Data message otherwise.
+            const bool changed = refusalOpen && !storedSinceRefusal && !lastSent.is(record.field);
             lastSent.keep(record.field);
-            if (refusalOpen && !storedSinceRefusal && !(lastSent == refusedText)) {
+            if (changed) {
                 Finding f = opened(Kind::ResendDiffers, Cause::SegmentChanged, refusedAt);
                 close(f, m);
                 f.text = "The Data message at " + place(refusedAt) +
@@ -658,20 +659,6 @@ struct Engine::State {
         block = Block{storedCount, buf, flag, left, seg, m};
     }
 
-    // What the stored segments need of a Data message or reply: its CMD,
-    // NBR and steps, or its ST (the pulses and steps are all the findings
-    // read of a segment).
-    static motion::DataMessage dataMessage(const FieldValues& v)
-    {
-        motion::DataMessage d;
-        d.st = v.value<motion::kDataStatusSt>();
-        d.segment.cmd = v.value<motion::kDataCmd>();
-        d.segment.nbr = v.signedValue<motion::kDataNbr>();
-        for (int n = motion::kDataSteps.first; n <= motion::kDataSteps.last; ++n)
-            d.segment.steps[n - motion::kDataSteps.first] = motion::stepsOf(v.signedValue<motion::kDataSteps>(n));
-        return d;
-    }
-
     // A status block with BUF 7, or a "buffer full" reply (Data's or
     // Information's).
     static bool fullBuffer(const FieldValues& v)
@@ -685,10 +672,10 @@ struct Engine::State {
                static_cast<int>(v.value<motion::kBuf>()) >= kFullBuffer;
     }
 
-    void controllerMessage(const FieldValues& v, const Moment& m)
+    void controllerMessage(const FieldValues& v, const MessageFacts& facts, const Moment& m)
     {
         const std::uint8_t code = v.code();
-        const auto answered = pairing.reply(code);
+        const auto& answered = facts.answered;
         // A full buffer, which this reply may show, starts the drain window
         // anew; its own delay belongs to the new one.
         if (fullBuffer(v)) resetWindow();
@@ -719,8 +706,8 @@ struct Engine::State {
 
         switch (code) {
         case motion::kDataCode: {
-            motion::StoredSegment s;
-            switch (segments.feed(Direction::Controller, dataMessage(v), s)) {
+            const motion::StoredSegment& s = facts.stored;
+            switch (facts.event) {
             case motion::DataEvent::Stored:
                 storedSinceRefusal = true;
                 if (s.segment.endOfData()) {
@@ -742,7 +729,6 @@ struct Engine::State {
             case motion::DataEvent::BufferFull:
                 lastControllerFull = true;
                 refusalOpen = lastSentAt.number != 0; // a refusal before any Data message refuses nothing
-                refusedText = lastSent;
                 refusedAt = lastSentAt;
                 storedSinceRefusal = false;
                 break;
@@ -813,15 +799,17 @@ struct Engine::State {
         }
         last = m;
         advance(m);
+        const MessageFacts& facts = factsMaker.add(record, v);
         if (record.direction == Direction::Pc)
-            pcMessage(record, v, m);
+            pcMessage(record, v, facts, m);
         else
-            controllerMessage(v, m);
+            controllerMessage(v, facts, m);
     }
 
-    void finish()
+    std::optional<RequestPairing::Request> finish()
     {
-        pairing.finish(); // the capture's last PC message makes no finding
+        // The capture's last PC message makes no finding.
+        std::optional<RequestPairing::Request> waited = factsMaker.finish();
         for (Burst* b : {&slow, &refused})
             if (b->has) emitBurst(*b);
         if (underrun.phase == Underrun::Phase::Waiting) emitUnderrun();
@@ -838,6 +826,7 @@ struct Engine::State {
                 emit(o.f);
                 o.has = false;
             }
+        return waited;
     }
 };
 
@@ -852,7 +841,9 @@ void Engine::feed(const CaptureRecord& record, const FieldValues& message) { sta
 
 void Engine::idle(TimeNs now) { state_->advance(Moment{state_->last.number, true, now}); }
 
-void Engine::finish() { state_->finish(); }
+std::optional<RequestPairing::Request> Engine::finish() { return state_->finish(); }
+
+const MessageFacts& Engine::facts() const { return state_->factsMaker.facts(); }
 
 Position Engine::position() const
 {
@@ -867,6 +858,12 @@ std::optional<TimeNs> Engine::lastTime() const
 {
     if (!state_->haveLastTime) return std::nullopt;
     return state_->lastTime;
+}
+
+std::optional<TimeNs> Engine::origin() const
+{
+    if (!state_->haveOrigin) return std::nullopt;
+    return state_->origin;
 }
 
 } // namespace vornlog::findings

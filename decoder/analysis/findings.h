@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/message_facts.h"
 #include "analysis/pairing.h"
 #include "analysis/segments.h"
 #include "analysis/time_histogram.h"
@@ -132,16 +133,25 @@ public:
     // Every record of the capture, in order, with the decoding of its
     // message (for a record that holds one).
     void feed(const CaptureRecord& record, const FieldValues& message);
+    // The pairing and the segment of the message fed last (a record that
+    // holds one), as the engine worked them out: other analyses of the same
+    // messages read them here instead of working them out again.
+    const MessageFacts& facts() const;
     // Live: the capture's clock has got to `now` (a record's time) without a
     // message; what waited for time to pass is reported.
     void idle(TimeNs now);
     // The end of the capture: everything still open or waiting is reported.
-    void finish();
+    // Returns the PC message that still waited for its reply (the capture's
+    // last PC message makes no finding).
+    std::optional<RequestPairing::Request> finish();
 
     // Where the tool is now.
     Position position() const;
     // The capture's time of the last message with one.
     std::optional<TimeNs> lastTime() const;
+    // The time of its first message with one, which a finding's start and
+    // end count from.
+    std::optional<TimeNs> origin() const;
 
 private:
     struct State;

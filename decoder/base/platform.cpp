@@ -285,6 +285,49 @@ std::FILE* openFile(const std::string& name, const char* mode)
 #endif
 }
 
+std::FILE* createNewFile(const std::string& name, bool& taken)
+{
+    taken = false;
+#ifdef _WIN32
+    const HANDLE handle =
+        CreateFileW(wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file) _close(fd);
+    return file;
+#else
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        taken = errno == EEXIST;
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) ::close(fd);
+    return file;
+#endif
+}
+
+bool isWritableFolder(const std::string& name)
+{
+    if (name.empty()) return false;
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW(wide(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+#else
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(name.c_str(), W_OK | X_OK) == 0;
+#endif
+}
+
 // The arguments after the program name, in UTF-8.
 std::vector<std::string> commandLineArguments(int argc, char** argv)
 {

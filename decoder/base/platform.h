@@ -32,6 +32,14 @@ void holdStandardStreams();
 // that a capture program can start a new file under the name being read.
 std::FILE* openFile(const std::string& name, const char* mode);
 
+// Creates the file `name` and opens it for writing in binary mode, never a
+// file that exists (nor one that a link of that name leads to): null when
+// it cannot be made, with `taken` set when the name is taken.
+std::FILE* createNewFile(const std::string& name, bool& taken);
+
+// True when `name` is a folder that this program may create files in.
+bool isWritableFolder(const std::string& name);
+
 // What a dump file is read from: a file on a disk, a pipe (or a socket),
 // or a terminal (a console, a character device).
 enum class InputKind { File, Pipe, Terminal };

@@ -56,6 +56,7 @@ void LineReader::refill()
 {
     const std::size_t left = len_ - pos_;
     if (pos_ != 0) std::memmove(buf_, buf_ + pos_, left);
+    base_ += pos_;
     pos_ = 0;
     len_ = left;
     const std::uint64_t restarts = stream_ ? stream_->restarts() : 0;
@@ -105,6 +106,7 @@ bool LineReader::next(std::string_view& line)
         if (eof_) { // the old content is over: the new one starts
             std::memcpy(buf_, fresh_.data(), fresh_.size());
             pos_ = 0;
+            base_ = 0;
             len_ = fresh_.size();
             fresh_.clear();
             eof_ = false;

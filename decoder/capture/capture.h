@@ -52,6 +52,9 @@ public:
     bool readError() const { return error_; }
     // True when reading stopped because it was interrupted.
     bool interrupted() const { return interrupted_; }
+    // The byte just after the last line handed out, counted from the
+    // capture's start (from the new content's start once it began).
+    std::uint64_t offset() const { return base_ + pos_; }
 
 private:
     void allocate();
@@ -67,6 +70,7 @@ private:
     char* buf_ = nullptr;
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
+    std::uint64_t base_ = 0; // where buf_ begins in the capture
     bool eof_ = false;
     bool error_ = false;
     bool interrupted_ = false;

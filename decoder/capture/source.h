@@ -46,6 +46,12 @@ struct CaptureRecord {
     // USB capture files: the device the packet comes from.
     bool hasDevice = false;
     UsbDevice device;
+    // Where the record lies in the bytes of the capture: from `at` up to
+    // `end` (a line with its line end, a packet's record or block), counted
+    // from the capture's first byte, or from the first byte of new content
+    // when a followed file started again.
+    std::uint64_t at = 0;
+    std::uint64_t end = 0;
 };
 
 class MessageSource {
@@ -101,6 +107,9 @@ public:
         if (!lines_.next(text)) return false;
         record.number = ++number_;
         record.line = text;
+        const std::uint64_t end = lines_.offset();
+        record.at = end < end_ ? 0 : end_; // lower: new content began
+        record.end = end_ = end;
         CaptureLine parsed;
         record.isMessage = parseCaptureLine(text, parsed);
         record.shortLine = !record.isMessage && parseShortCaptureLine(text, parsed);
@@ -124,6 +133,7 @@ public:
 private:
     LineReader& lines_;
     std::uint64_t number_ = 0;
+    std::uint64_t end_ = 0;
     bool times_ = false;
     DumpClock clock_;
 };

@@ -281,6 +281,7 @@ bool UsbCaptureReader::nextPcap(UsbPacket& packet)
     const std::uint8_t* data = take(captured, got);
     if (got < captured) return fail({Fault::RecordCutShort}, at);
     this->packet(interface, timestamp, data, captured, packet);
+    packet.at = at;
     return true;
 }
 
@@ -461,6 +462,7 @@ bool UsbCaptureReader::readPacket(const Block& block, UsbPacket& packet)
         if (const Fault fault = packetOptionsFault(block, f)) return fail(fault, block.at);
     const Interface& interface = interfaces_[f.interface];
     this->packet(interface, f.timestamp, block.body + f.dataAt, f.captured, packet);
+    packet.at = block.at;
     packet.hasTime = f.timed && interface.unitsPerSecond != 0;
     if (!packet.hasTime) packet.timeNs = 0;
     return true;

@@ -69,6 +69,10 @@ struct UsbPacket {
     // them short). Valid until the next packet is read.
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
+    // Where its record (pcap) or block (pcapng) lies in the file: from `at`
+    // up to `end`.
+    std::uint64_t at = 0;
+    std::uint64_t end = 0;
 };
 
 // True for the packets that carry a message: the data of a bulk or
@@ -302,6 +306,7 @@ private:
         pos_ += block.length;
         offset_ += block.length;
         this->packet(interfaces_[f.interface], f.timestamp, block.body + f.dataAt, f.captured, packet);
+        packet.at = offset_ - block.length;
         return true;
     }
     bool nextRecord(UsbPacket& packet);
@@ -364,6 +369,7 @@ private:
                                        std::uint32_t size, UsbPacket& out)
     {
         out.number = ++packets_;
+        out.end = offset_;
         out.isUsb = false;
         out.size = 0;
         out.hasTime = interface.unitsPerSecond != 0;

@@ -55,6 +55,8 @@ void describe(const P& packet, CaptureRecord& record)
     record.hasDevice = packet.isUsb;
     record.device = packet.device;
     record.direction = (packet.endpoint & 0x80) ? Direction::Controller : Direction::Pc;
+    record.at = packet.at;
+    record.end = packet.end;
 }
 
 } // namespace
@@ -157,6 +159,8 @@ void UsbCaptureSource::hold(const UsbPacket& packet)
     h.message = carriesMessage(packet);
     h.device = packet.device;
     h.endpoint = packet.endpoint;
+    h.at = packet.at;
+    h.end = packet.end;
     if (h.message) {
         h.data.assign(reinterpret_cast<const char*>(packet.data), packet.size);
         heldBytes_ += packet.size;

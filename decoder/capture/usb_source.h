@@ -86,6 +86,8 @@ private:
         bool message = false; // it carries a message (of whichever device)
         UsbDevice device;
         std::uint8_t endpoint = 0;
+        std::uint64_t at = 0;
+        std::uint64_t end = 0;
         std::string data; // a message's bytes
     };
     // What a device has shown of itself while the device is not known.

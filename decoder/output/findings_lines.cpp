@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "finding_pages.h"
 #include "json_lines.h"
 #include "output/progress.h"
 #include "protocol/decode.h"
@@ -53,11 +54,15 @@ void putFindingJson(Out& out, const findings::Finding& f)
     put<"}\n">(out);
 }
 
-FindingsTap::FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock)
-    : ForwardingSource(in), dest_(dest), clock_(std::move(clock)),
-      engine_(in.format() == "text dump", clock_ != nullptr, [this](const findings::Finding& f) {
+FindingsTap::FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock,
+                         FindingPages* pages)
+    : ForwardingSource(in), dest_(dest), pages_(pages), clock_(std::move(clock)),
+      // The pages kept need to know of a long finding while it lasts, as a
+      // live run tells it.
+      engine_(in.format() == "text dump", clock_ != nullptr || pages_ != nullptr, [this](const findings::Finding& f) {
           kinds_ |= 1u << static_cast<unsigned>(f.kind);
           if (dest_) putFindingJson(*dest_, f);
+          if (pages_) pages_->finding(f, engine_.origin());
       })
 {
     in_.readTimes();
@@ -69,6 +74,7 @@ bool FindingsTap::next(CaptureRecord& record)
         finish();
         return false;
     }
+    if (pages_) pages_->record(record);
     if (record.isMessage || record.leftOut) {
         decodeMessage(record.direction, record.field, message_);
         engine_.feed(record, message_);
@@ -83,6 +89,7 @@ void FindingsTap::idle(Clock::time_point now)
     if (!last || finished_) return;
     const auto waited = std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastSeen_).count();
     engine_.idle(*last + (waited > 0 ? waited : 0));
+    if (pages_) pages_->advance(*last + (waited > 0 ? waited : 0));
 }
 
 void FindingsTap::finish()
@@ -90,6 +97,7 @@ void FindingsTap::finish()
     if (finished_) return;
     finished_ = true;
     engine_.finish();
+    if (pages_) pages_->finish();
 }
 
 void readAll(MessageSource& in, Progress& progress)

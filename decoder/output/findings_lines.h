@@ -21,6 +21,7 @@
 namespace vornlog {
 
 class Progress;
+class FindingPages;
 
 // Writes one finding's JSON line.
 void putFindingJson(Out& out, const findings::Finding& f);
@@ -37,7 +38,11 @@ public:
     // `clock`, for a live capture (-f, -F, a pipe): the wall clock, read
     // when a message comes, so that idle() can tell how long ago that was.
     // Null otherwise: nothing waits for time to pass.
-    FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock = nullptr);
+    // `pages` (--keep): given every record and finding, and the clock; an
+    // underrun or a stop open for a second is then told at once as ongoing,
+    // as live, whatever the capture.
+    FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock = nullptr,
+                FindingPages* pages = nullptr);
     bool next(CaptureRecord& record) override;
     // The reading waits for more of a live capture, at `now`: what waited
     // for the capture's clock to pass is written (the clock is taken to run
@@ -52,6 +57,7 @@ public:
 private:
     ValueSink message_;
     Out* dest_;
+    FindingPages* pages_;
     std::function<Clock::time_point()> clock_;
     bool finished_ = false;
     unsigned kinds_ = 0;

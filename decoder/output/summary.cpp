@@ -14,7 +14,7 @@ namespace vornlog {
 // The parts of the summary, fed one record after the other.
 struct SessionSummary::Parts {
     Parts(bool textDump, std::string kept)
-        : capture(textDump, std::move(kept)), replies(textDump), errors(textDump), timing(textDump),
+        : filtered(!kept.empty()), capture(textDump, std::move(kept)), replies(textDump), errors(textDump), timing(textDump),
           findingList(textDump), engine(textDump, false, [this](const findings::Finding& f) { findingList.add(f); })
     {
     }
@@ -36,6 +36,9 @@ struct SessionSummary::Parts {
         if (record.isMessage) {
             decodeMessage(record.direction, record.field, message);
             engine.feed(record, message);
+            // The pairing and segments the engine worked out, unless some
+            // messages are left out: the parts pair those they see.
+            t.facts = filtered ? &keptFacts.add(record, message) : &engine.facts();
         }
         replies.add(t);
         errors.add(t);
@@ -45,8 +48,8 @@ struct SessionSummary::Parts {
 
     void write(Out& out, std::string_view name, std::string_view format, std::string_view fault)
     {
-        replies.finish();
-        engine.finish();
+        const auto waited = engine.finish();
+        replies.finish(filtered ? keptFacts.finish() : waited);
         summary::Row().text("Vornlog session summary").put(out);
         summary::Row().text("=======================").put(out);
         capture.write(out, name, format, fault);
@@ -57,6 +60,9 @@ struct SessionSummary::Parts {
         timing.write(out, capture.messages(), replies);
     }
 
+    // Some messages are left out (-i).
+    bool filtered;
+    MessageFactsMaker keptFacts;
     ValueSink message;
     summary::CaptureCounts capture;
     summary::Replies replies;

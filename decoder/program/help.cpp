@@ -49,6 +49,11 @@ Other options:
        of these kinds was made (a comma list of underrun, stop, no-reply,
        refused, resend-differs, slow-reply; or any)
          vornlog --fail-on=underrun,stop -n job.txt summary.txt
+   --keep=DIR  with -e or -l: for every finding, a viewer page of the
+       capture from 60 s before it to 10 s after its end (of a longer one,
+       its first 60 s and last 10 s), written into the folder DIR as
+       finding-NUMBER-STARTs-KIND.html, never over a file
+         vornlog -e -f --keep=stalls -n session.pcapng findings.jsonl
    --port=N  the live viewer's port (-l); without it the system picks a
              free one. A port in use: "Can't listen on port N", status 1
          vornlog -l --port=8080 -f session.pcapng session.html

@@ -13,6 +13,7 @@
 #include "capture/source.h"
 #include "capture/dump_input.h"
 #include "help.h"
+#include "output/finding_pages.h"
 #include "output/findings_lines.h"
 #include "live_viewer.h"
 #include "base/out.h"
@@ -159,14 +160,17 @@ int interruptedStatus(Out& console, std::FILE* consoleFile)
     return kInterruptedStatus;
 }
 
-// A byte stream read through another, every block read handed on as well.
+// A byte stream read through another, every block read handed on as well,
+// with whether it is the first of new content (the stream started again).
 class TeeStream final : public ByteStream {
 public:
-    TeeStream(ByteStream& in, std::function<void(std::string_view)> also) : in_(in), also_(std::move(also)) {}
+    using Also = std::function<void(std::string_view, bool restarted)>;
+    TeeStream(ByteStream& in, Also also) : in_(in), also_(std::move(also)) {}
     std::size_t read(void* dst, std::size_t n) override
     {
+        const std::uint64_t restarts = in_.restarts();
         const std::size_t got = in_.read(dst, n);
-        if (got > 0) also_(std::string_view(static_cast<const char*>(dst), got));
+        if (got > 0) also_(std::string_view(static_cast<const char*>(dst), got), in_.restarts() != restarts);
         return got;
     }
     bool readError() const override { return in_.readError(); }
@@ -175,26 +179,58 @@ public:
 
 private:
     ByteStream& in_;
-    std::function<void(std::string_view)> also_;
+    Also also_;
 };
 
-// --fail-on with -w or -l: the capture decoded as it is read, for the kinds
-// of its findings (a bit each), every byte read handed to `add` as well.
-// The decoder's words on the console are not those of -w: they are left
-// out. A file that is no capture makes none; what the decoding leaves
-// unread is the caller's to read.
-unsigned findingsWhileReading(const Options& options, ByteStream& stream, std::function<void(std::string_view)> add)
+// The pages kept of the findings (--keep=DIR), each file made new in the
+// folder; the console names each.
+std::unique_ptr<FindingPages> findingPages(const Options& options, std::string_view page, Out& console,
+                                           std::FILE* consoleFile)
 {
-    TeeStream tee(stream, std::move(add));
+    if (options.keepDir.empty()) return nullptr;
+    std::string folder = options.keepDir;
+    if (folder.back() != '/' && folder.back() != '\\') folder += '/';
+    return std::make_unique<FindingPages>(
+        page, options.dump == "-" ? std::string("standard input") : fileNamePart(options.dump), options.deviceText,
+        options.keepText,
+        [folder](const std::string& name, bool& taken) { return createNewFile(folder + name, taken); },
+        [folder, &console, consoleFile](const std::string& name, bool failed) {
+            if (failed) {
+                put<"\n">(console);
+                complain(console, kCantWrite, folder + name);
+                return;
+            }
+            put<"\nFinding kept: %s\n">(console, std::string_view(folder + name));
+            flushConsole(console, consoleFile);
+        });
+}
+
+// --fail-on or --keep with -w or -l: the capture decoded as it is read, for
+// the kinds of its findings (a bit each) and the pages kept of them, every
+// byte read handed to `add` as well. The decoder's words on the console are
+// not those of -w: they are left out. A file that is no capture makes none;
+// what the decoding leaves unread is the caller's to read.
+unsigned findingsWhileReading(const Options& options, DumpStream& stream, FindingPages* pages,
+                              std::function<void(std::string_view)> add)
+{
+    TeeStream tee(stream, [&add, pages](std::string_view bytes, bool restarted) {
+        if (pages) pages->add(bytes, restarted);
+        add(bytes);
+    });
     std::string unsaid;
     Out quiet(&unsaid);
     DumpInput input(tee, options.device, quiet);
     if (!input.problem().empty()) return 0;
-    FindingsTap findings(input.source(), nullptr);
+    // Live, the pages kept are written while the reading waits.
+    std::function<FindingsTap::Clock::time_point()> clock;
+    if (pages && stream.live()) clock = [] { return FindingsTap::Clock::now(); };
+    FindingsTap findings(input.source(), nullptr, clock, pages);
+    if (clock) stream.onWait([&findings] { findings.idle(FindingsTap::Clock::now()); });
     CaptureRecord record;
     while (findings.next(record)) {
         if (unsaid.size() > (1 << 16)) unsaid.clear();
     }
+    stream.onWait(nullptr);
     findings.finish();
     return findings.kinds();
 }
@@ -246,7 +282,8 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         compressed.add(bytes);
         if (compressed.added() - shown >= (1 << 24)) showRead();
     };
-    if (options.failOn) made = findingsWhileReading(options, stream, add);
+    const std::unique_ptr<FindingPages> pages = findingPages(options, page, console, consoleFile);
+    if (options.failOn || pages) made = findingsWhileReading(options, stream, pages.get(), add);
     std::size_t n = 0;
     while ((n = stream.read(block.get(), kRead)) > 0) add(std::string_view(block.get(), n));
     showRead();
@@ -281,7 +318,7 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
     }
     if (live) {
         live->end(options.dest == "-" ? std::string("standard output") : fullPath(options.dest));
-        return 0;
+        return pages && pages->failed() ? 1 : 0;
     }
     return done(options, console, consoleFile, findRunMode(options.mode)->viewer);
 }
@@ -364,7 +401,7 @@ struct Decoded {
 // reading waits for more of a live capture, the dest file and the console
 // get everything written so far.
 Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& input, DumpStream& stream, std::FILE* dest, Out& console,
-                      std::FILE* consoleFile)
+                      std::FILE* consoleFile, FindingPages* pages)
 {
     Decoded result;
     Out out(dest);
@@ -376,7 +413,7 @@ Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& in
     if (mode.findings || options.failOn) {
         std::function<FindingsTap::Clock::time_point()> clock;
         if (stream.live()) clock = [] { return FindingsTap::Clock::now(); };
-        findings.emplace(input.source(), mode.findings ? &out : nullptr, std::move(clock));
+        findings.emplace(input.source(), mode.findings ? &out : nullptr, std::move(clock), pages);
     }
     MessageSource& in = findings ? static_cast<MessageSource&>(*findings) : input.source();
     stream.onWait([&] {
@@ -411,6 +448,7 @@ Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& in
 }
 
 constexpr std::string_view kFailOn = "--fail-on";
+constexpr std::string_view kKeep = "--keep";
 
 // The kinds of "--fail-on=KINDS": a comma list of kinds of findings, or
 // "any"; none for a missing "=", an empty list or an unknown kind.
@@ -438,6 +476,11 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
     Options options;
     for (std::size_t i = 0; i + 2 < args.size(); ++i) {
         const std::string& option = args[i];
+        if (option == kKeep || option.starts_with(std::string(kKeep) + "=")) {
+            if (option.size() <= kKeep.size() + 1) return std::nullopt;
+            options.keepDir = option.substr(kKeep.size() + 1);
+            continue;
+        }
         if (option == kFailOn || option.starts_with(std::string(kFailOn) + "=")) {
             const std::optional<unsigned> kinds = failOnKinds(option);
             if (!kinds) return std::nullopt;
@@ -486,6 +529,9 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
         } else
             return std::nullopt;
     }
+    // The pages kept are those of the findings that -e and -l make.
+    const RunMode& mode = *findRunMode(options.mode);
+    if (!options.keepDir.empty() && !mode.findings && mode.dest != DestOpening::Served) return std::nullopt;
     options.dump = args[args.size() - 2];
     options.dest = args[args.size() - 1];
     return options;
@@ -522,9 +568,15 @@ int run(const std::vector<std::string>& args)
     Out console(consoleFile.get(), false);
     put<"%s (rel. %s)\n">(console, kName, kRelease);
 
-    // -w, -l: the viewer page is found before anything is read or written.
+    // --keep: the folder must take files.
+    if (!options->keepDir.empty() && !isWritableFolder(options->keepDir)) {
+        complain(console, "Can't keep the findings' pages, not a folder one may write to: ", options->keepDir);
+        return 1;
+    }
+    // -w, -l and --keep: the viewer page is found before anything is read
+    // or written.
     std::string page;
-    if (mode.dest != DestOpening::BeforeDecoding && findViewerPage(page).empty()) {
+    if ((mode.dest != DestOpening::BeforeDecoding || !options->keepDir.empty()) && findViewerPage(page).empty()) {
         complain(console, "Can't find the viewer page " + std::string(kViewerPageName) +
                               " beside the program, in ../share/vornlog or in ../viewer from: ",
                  programFolder());
@@ -552,9 +604,15 @@ int run(const std::vector<std::string>& args)
         return withFindings(*options, status, made);
     }
     if (mode.dest == DestOpening::Served) return writeLive(*options, page, console, consoleFile.get(), stream);
+    // --keep: every byte read goes to the pages kept as well.
+    const std::unique_ptr<FindingPages> pages = findingPages(*options, page, console, consoleFile.get());
+    TeeStream tee(stream, [&pages](std::string_view bytes, bool restarted) {
+        if (pages) pages->add(bytes, restarted);
+    });
     // A USB capture is read until its device is known before the dest file
     // is touched.
-    std::optional<DumpInput> input(std::in_place, stream, options->device, console);
+    std::optional<DumpInput> input(std::in_place, pages ? static_cast<ByteStream&>(tee) : stream, options->device,
+                                   console);
     if (!input->problem().empty()) {
         if (!dumpIsStdin) std::fclose(stream.file());
         complain(console, input->problem(), options->dump);
@@ -567,7 +625,7 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
 
-    Decoded decoded = decodeCapture(*options, mode, *input, stream, dest, console, consoleFile.get());
+    Decoded decoded = decodeCapture(*options, mode, *input, stream, dest, console, consoleFile.get(), pages.get());
     // Everything read is closed before the viewer starts: it gets no handle
     // on the capture.
     input.reset();
@@ -585,6 +643,8 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
     if (decoded.interrupted && !stream.live()) return interruptedStatus(console, consoleFile.get());
+    // A page that could not be kept was named on the console already.
+    if (pages && pages->failed()) return 1;
     return withFindings(*options, done(*options, console, consoleFile.get(), mode.viewer), decoded.findings);
 }
 

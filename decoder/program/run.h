@@ -39,6 +39,9 @@ struct Options {
     unsigned failOn = 0;
     // --port=N: the live viewer's port (-l); 0: the system picks one.
     int port = 0;
+    // --keep=DIR (-e, -l): the folder that gets a viewer page of the
+    // capture around every finding; empty without it.
+    std::string keepDir;
 };
 
 // The exit status of a run that made a finding of a kind --fail-on names.
@@ -49,8 +52,8 @@ inline constexpr int kFindingsStatus = 3;
 // before them is an option known by its first two characters: a run mode's
 // letter (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
 // -dBUS.ADDR), -i LIST (also -iLIST) or --port=N; or, as a whole word,
-// --fail-on=KINDS (a comma list of kinds of findings, or "any"). Empty
-// when the usage text must be shown. A dump or dest file "-" is standard
+// --fail-on=KINDS (a comma list of kinds of findings, or "any") or
+// --keep=DIR (with -e or -l). Empty when the usage text must be shown. A dump or dest file "-" is standard
 // input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 

@@ -40,15 +40,16 @@ void MotionTally::add(const Tapped& t)
 
 void MotionTally::data(const Tapped& t)
 {
-    motion::StoredSegment stored;
-    switch (segments_.feed(t.record.direction, motion::DataMessage::of(t.message), stored)) {
+    const motion::StoredSegment& stored = t.facts->stored;
+    switch (t.facts->event) {
     case motion::DataEvent::Sent:
         ++sent_;
+        // The segment refused is the last one sent before this one.
+        if (refusedOpen_ && lastSent_.is(t.record.field)) ++resent_;
         lastSent_.keep(t.record.field);
-        if (refusedOpen_ && lastSent_ == refused_) ++resent_;
         refusedOpen_ = false;
         haveSent_ = true;
-        if (segments_.pending() && segments_.pending()->endOfData()) ++endSent_;
+        if (t.facts->data.segment.endOfData()) ++endSent_;
         return;
     case motion::DataEvent::Stored:
         ++stored_;

@@ -10,23 +10,23 @@ void Replies::add(const Tapped& t)
     const std::uint8_t code = t.message.code();
     if (t.record.direction == Direction::Pc) {
         ++codes_[code].messages[0];
-        if (const auto unanswered = pairing_.request({code, t.record.number, t.timed, t.ns}))
-            codes_[unanswered->code].noReply.add(unanswered->at);
+        if (const auto& unanswered = t.facts->unanswered) codes_[unanswered->code].noReply.add(unanswered->at);
+        lastRequestTimed_ = t.timed;
+        lastRequestNs_ = t.ns;
         return;
     }
     ++codes_[code].messages[1];
-    const auto answered = pairing_.reply(code);
-    if (!answered) {
+    if (!t.facts->answered) {
         codes_[code].answersNothing.add(t.record.number);
-    } else if (t.timed && answered->timed) {
+    } else if (t.timed && lastRequestTimed_) {
         if (!times_[code]) times_[code] = std::make_unique<TimeHistogram>();
-        times_[code]->add(elapsed(answered->ns, t.ns));
+        times_[code]->add(elapsed(lastRequestNs_, t.ns));
     }
 }
 
-void Replies::finish()
+void Replies::finish(const std::optional<RequestPairing::Request>& unanswered)
 {
-    if (const auto unanswered = pairing_.finish()) codes_[unanswered->code].noReply.add(unanswered->at);
+    if (unanswered) codes_[unanswered->code].noReply.add(unanswered->at);
 }
 
 void Replies::write(Out& out) const

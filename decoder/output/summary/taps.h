@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "analysis/findings.h"
+#include "analysis/message_facts.h"
 #include "analysis/pairing.h"
 #include "analysis/segments.h"
 #include "analysis/time_histogram.h"
@@ -38,6 +39,9 @@ struct Tapped {
     // Its time, when it has one written as the capture's first time is.
     bool timed = false;
     TimeNs ns = 0;
+    // Its pairing and segment among the messages the parts see, for a
+    // record that holds a message.
+    const MessageFacts* facts = nullptr;
 };
 
 class CaptureCounts {
@@ -75,8 +79,9 @@ class Replies {
 public:
     explicit Replies(bool textDump) : textDump_(textDump) {}
     void add(const Tapped& t);
-    // The end of the capture: the last PC message is settled.
-    void finish();
+    // The end of the capture: the last PC message, if it still waited
+    // (`unanswered`), got no reply.
+    void finish(const std::optional<RequestPairing::Request>& unanswered);
     void write(Out& out) const;
     // The reply times of `code`; null when none had a time.
     const TimeHistogram* times(std::uint8_t code) const { return times_[code].get(); }
@@ -90,7 +95,10 @@ private:
     void writeOccurrences(Out& out, Occurrences CodeCounts::* what) const;
 
     bool textDump_;
-    RequestPairing pairing_;
+    // The time of the last PC message, which a reply answers (in the
+    // summary's own terms: written as the capture's first time is).
+    bool lastRequestTimed_ = false;
+    TimeNs lastRequestNs_ = 0;
     CodeCounts codes_[256];
     // Made for a code when its first reply time comes.
     std::unique_ptr<TimeHistogram> times_[256];
@@ -133,20 +141,15 @@ private:
     void data(const Tapped& t);
     void stopState(std::uint8_t state);
     void fill(int buf);
-    // The controller refused the last Data message: the next one may send
-    // it again.
-    void refused()
-    {
-        refused_ = lastSent_;
-        refusedOpen_ = haveSent_;
-    }
+    // The controller refused the last Data message (lastSent_): the next
+    // one may send it again.
+    void refused() { refusedOpen_ = haveSent_; }
 
-    motion::StoredSegments segments_;
     std::uint64_t sent_ = 0, stored_ = 0, bufferFull_ = 0, notUsbMode_ = 0, otherStatus_ = 0, storedUnknown_ = 0;
     std::uint64_t resent_ = 0, endSent_ = 0, endStored_ = 0, segmentsStored_ = 0;
     std::int64_t pulses_ = 0;
     std::int64_t position_[5]{};
-    motion::DataText lastSent_, refused_;
+    motion::DataText lastSent_;
     bool haveSent_ = false, refusedOpen_ = false;
     std::uint64_t fills_ = 0, fillSum_ = 0;
     int fillLeast_ = 0, fillMost_ = 0;
