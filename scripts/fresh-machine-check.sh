@@ -179,6 +179,15 @@ chroot_pids() {
   return 0
 }
 
+# Waits at most $1 seconds until no process runs in the chroot.
+chroot_ended() {
+  local start=$SECONDS
+  while [[ -n $(chroot_pids) ]]; do
+    ((SECONDS - start < $1)) || return 1
+    sleep 0.2
+  done
+}
+
 # Mount points at or under the work folder, deepest first.
 mounts_under() {
   awk -v r="$work" '{ p = $5; gsub(/\\040/, " ", p) } p == r || index(p, r "/") == 1 { print p }' \
@@ -194,16 +203,15 @@ cleanup() {
     kill -TERM "$step_pid" 2>/dev/null
     wait "$step_pid" 2>/dev/null
   fi
-  local pids
-  pids=$(chroot_pids)
-  if [[ -n $pids ]]; then
-    # shellcheck disable=SC2086
-    kill -TERM $pids 2>/dev/null
-    sleep 3
+  local pids signal
+  for signal in TERM KILL; do
     pids=$(chroot_pids)
+    [[ -n $pids ]] || break
     # shellcheck disable=SC2086
-    [[ -n $pids ]] && kill -KILL $pids 2>/dev/null && sleep 1
-  fi
+    kill -"$signal" $pids 2>/dev/null
+    # Until they have ended; the limit is for one that will not.
+    chroot_ended 30
+  done
   # The mounts live in the commands' own namespace; should one show here all
   # the same, it is unmounted, and the system is never removed through a
   # mount that is still there (a bound /dev above all).

@@ -9,7 +9,7 @@
 set -euo pipefail
 # The whole drive has a time limit too; being stopped still cleans up.
 if [[ -z ${VORNLOG_DRIVE_LIMITED:-} ]]; then
-  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-1500}" bash "$0" "$@"
+  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-3600}" bash "$0" "$@"
 fi
 trap 'exit 1' TERM INT
 cd "$(dirname "$0")/.."
@@ -45,27 +45,29 @@ cp examples/session.txt "$work/captures/session.txt"
 start_xvfb "$work"
 # An English system: the French comes from the launcher itself.
 LC_ALL=C LANG=C LANGUAGE= PATH="$root/build/decoder:$work/bin:$PATH" QT_QPA_PLATFORM=xcb \
-  timeout -k 5 180 build/launcher/VornlogRun >"$work/launcher.log" 2>&1 &
+  timeout -k 5 1200 build/launcher/VornlogRun >"$work/launcher.log" 2>&1 &
 launcher_pid=$!
 
 main=$(wait_window '^Vornlog launcher$')
-# Places in pixels, from the window's table (15 twips to a pixel): the box
-# "Data" at 480, 6720 twips and "Lancer Vornlog" at 3480, 9480 (1695 x 495).
-click_in "$main" 62 456
-click_in "$main" 288 648
+# Places in pixels, from the window's table (15 twips to a pixel), with its
+# six output options: the box "Data" at 480, 7320 twips and "Lancer Vornlog"
+# at 3480, 10080 (1695 x 495). An output option more moves both down.
+click_in "$main" 62 496
+click_in "$main" 288 688
 
 dialog=$(wait_new_window "$main")
-ocr_until "$dialog" "$work/open" 60 'Annuler' >"$work/open.txt" || true
+ocr_until "$dialog" "$work/open" 'Annuler' >"$work/open.txt" || true
 grep -q 'Annuler' "$work/open.txt" || fail "the capture dialog does not say \"Annuler\": $(tr '\n' ' ' <"$work/open.txt")"
 grep -qi 'Cancel' "$work/open.txt" && fail "the capture dialog says \"Cancel\""
 type_in "$dialog" "$work/captures/session.txt"
 
-sleep 1
-dialog=$(wait_new_window "$main")
+# The report's dialog, once the capture's has gone.
+wait_gone "$dialog" || fail "the capture dialog did not take the capture's name"
+dialog=$(wait_new_window "$main" "$dialog")
 type_in "$dialog" "$work/sortie/rapport.txt"
 
 question=$(wait_window '^Tri$')
-ocr_until "$question" "$work/tri" 60 'Oui' 'Non' >"$work/tri.txt" || true
+ocr_until "$question" "$work/tri" 'Oui' 'Non' >"$work/tri.txt" || true
 grep -q 'Oui' "$work/tri.txt" || fail "the question \"Tri\" offers no \"Oui\": $(tr '\n' ' ' <"$work/tri.txt")"
 grep -q 'Non' "$work/tri.txt" || fail "the question \"Tri\" offers no \"Non\""
 grep -qwE 'Yes|No' "$work/tri.txt" && fail "the question \"Tri\" speaks English"

@@ -45,10 +45,10 @@ start_xvfb "$work"
 launcher_pid=$!
 
 echo "== Window"
-main=$(wait_window '^Vornlog launcher$' 120)
+main=$(wait_window '^Vornlog launcher$')
 # The mouse over the bare window, away from the title's information line.
 xdo mousemove --window "$main" 20 300
-text=$(ocr_until "$main" "$work/window" 120 "Lancer Vornlog" "page HTML")
+text=$(ocr_until "$main" "$work/window" "Lancer Vornlog" "page HTML")
 for label in "Lancer Vornlog" "page HTML"; do
   grep -qF "$label" <<<"$text" || { echo "FAIL: the window read by OCR does not show \"$label\"" >&2; exit 1; }
 done

@@ -15,7 +15,7 @@
 set -euo pipefail
 # The whole drive has a time limit too; being stopped still cleans up.
 if [[ -z ${VORNLOG_DRIVE_LIMITED:-} ]]; then
-  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-1500}" bash "$0" "$@"
+  VORNLOG_DRIVE_LIMITED=1 exec timeout -k 10 "${VORNLOG_DRIVE_LIMIT:-3600}" bash "$0" "$@"
 fi
 trap 'exit 1' TERM INT
 cd "$(dirname "$0")/.."
@@ -23,6 +23,7 @@ root=$PWD
 
 bash scripts/deps.sh g++-mingw-w64-x86-64 wine64 xvfb xdotool imagemagick tesseract-ocr tesseract-ocr-fra
 source scripts/xdrive.sh
+source scripts/wine.sh
 
 echo "== Linux vornlog (reference)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -42,27 +43,26 @@ imports=$(sed -n 's/.*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr 
 grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" ||
   fail "VornlogRun.exe is not a GUI program"
 
-wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-
 # Screenshots and logs stay in the build folder for a look after a failure.
 work=$root/build-windows/launcher-wine-drive
 rm -rf "$work"
 mkdir -p "$work"
-export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=C.UTF-8
-# Notepad is the probe below, not Wine's own.
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d;notepad.exe=n"
+export LC_ALL=C.UTF-8
 launcher_pid=
 cleanup() {
   [[ -n $launcher_pid ]] && kill "$launcher_pid" 2>/dev/null || true
-  timeout 30 "$wineserver" -k >/dev/null 2>&1 || true
+  wine_stop
   stop_xvfb
-  rm -rf "$WINEPREFIX"
+  rm -rf "$work/prefix"
 }
 trap cleanup EXIT
 
+# The prefix and its one wineserver (see scripts/wine.sh), on the check's
+# own X display from the start: the session that the launcher's windows
+# need is the one the prefix was made in.
 echo "== Wine prefix"
-(unset DISPLAY WAYLAND_DISPLAY; timeout -k 5 300 "$wine" wineboot --init >/dev/null 2>&1)
+start_xvfb "$work"
+wine_start "$work"
 
 echo "== The launcher core's tests under Wine"
 cmake -S tests/launcher/windows -B build-windows/core-tests -DCMAKE_SYSTEM_NAME=Windows \
@@ -72,8 +72,8 @@ if cmake --build build-windows/core-tests -j2 2>&1 | grep -E 'warning:|error:'; 
   fail "the launcher core's tests do not build warning-free for Windows"
 fi
 mkdir -p "$work/core-tests"
-if ! (cd "$work/core-tests" && unset DISPLAY WAYLAND_DISPLAY &&
-  timeout -k 5 300 "$wine" "$root/build-windows/core-tests/launcher_core_tests.exe" >"$work/core-tests.log" 2>&1); then
+if ! (cd "$work/core-tests" && w core-tests "$root/build-windows/core-tests/launcher_core_tests.exe" \
+      >"$work/core-tests.log" 2>&1); then
   grep -E 'FAILED|Failure' "$work/core-tests.log" >&2 || tail -20 "$work/core-tests.log" >&2
   fail "the launcher core's tests fail on Windows"
 fi
@@ -94,13 +94,13 @@ cp examples/session.txt "$win/session.txt"
 printf 'last session\r\n' >"$win/rapportTrié.txt"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-start_xvfb "$work"
-(cd "$win" && exec timeout -k 5 240 "$wine" VornlogRun.exe >"$work/launcher.log" 2>&1) &
+# (Its time limit is the drive's: only a hang reaches it.)
+(cd "$win" && exec timeout -k 5 1200 "$wine" VornlogRun.exe >"$work/launcher.log" 2>&1 {wine_log}>&-) &
 launcher_pid=$!
 
 echo "== Drive"
-main=$(wait_window '^Vornlog launcher$' 90)
-ocr_until "$main" "$work/window" 60 "Lancement du programme DOS VORNLOG" "Lancer Vornlog" \
+main=$(wait_window '^Vornlog launcher$')
+ocr_until "$main" "$work/window" "Lancement du programme DOS VORNLOG" "Lancer Vornlog" \
   "Garder toutes les instructions" "image SVG" "Fichier de sortie" >"$work/window.txt"
 for label in "Lancement du programme DOS VORNLOG" "Lancer Vornlog" "Garder toutes les instructions" \
   "image SVG" "Fichier de sortie"; do
@@ -116,21 +116,19 @@ xdo mousemove --window "$main" 20 300
 info=$(ocr_quick_until "$main" "$work/no-info" 'juin 2012' absent)
 grep -q 'juin 2012' <<<"$info" && fail "the information line stays over the bare window"
 
-# Places in pixels, from the window's table (15 twips to a pixel): the box
-# "Data" at 480, 6720 twips and "Lancer Vornlog" at 3480, 9480 (1695 x 495).
-click_in "$main" 40 456
-click_in "$main" 288 648
+# Places in pixels, from the window's table (15 twips to a pixel), with its
+# six output options: the box "Data" at 480, 7320 twips and "Lancer Vornlog"
+# at 3480, 10080 (1695 x 495). An output option more moves both down.
+click_in "$main" 40 496
+click_in "$main" 288 688
 
 # Wine's own dialogs, named in the language of the system.
-dialog=$(wait_window '^(Open|Ouvrir)$' 30)
-sleep 1
+dialog=$(wait_window '^(Open|Ouvrir)$')
 type_in "$dialog" "$(winpath "$win/session.txt")"
-dialog=$(wait_window '^(Save As|Enregistrer sous)$' 30)
-sleep 1
+dialog=$(wait_window '^(Save As|Enregistrer sous)$')
 type_in "$dialog" "$(winpath "$win/rapport.txt")"
 
-question=$(wait_window '^Tri$' 30)
-sleep 0.5
+question=$(wait_window '^Tri$')
 xdo windowfocus --sync "$question" 2>/dev/null || true
 xdo key Return
 
@@ -148,27 +146,28 @@ compgen -G "$win/*.part" >/dev/null && fail "a part file was left beside the sor
 # frames): its message in the error box, and no sorted copy.
 printf '\xd4\xc3\xb2\xa1\x02\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x04\x00\x01\x00\x00\x00' \
   >"$win/ether.txt"
-click_in "$main" 288 648
-dialog=$(wait_window '^(Open|Ouvrir)$' 30)
-sleep 1
+click_in "$main" 288 688
+dialog=$(wait_window '^(Open|Ouvrir)$')
 type_in "$dialog" "$(winpath "$win/ether.txt")"
-dialog=$(wait_window '^(Save As|Enregistrer sous)$' 30)
-sleep 1
+dialog=$(wait_window '^(Save As|Enregistrer sous)$')
 type_in "$dialog" "$(winpath "$win/refus.txt")"
-question=$(wait_window '^Tri$' 30)
-sleep 0.5
+question=$(wait_window '^Tri$')
 xdo windowfocus --sync "$question" 2>/dev/null || true
 xdo key Return
-if box=$(wait_window '^VornlogRun$' 30); then
-  ocr_until "$box" "$work/error-box" 60 "USB interface" "ether.txt" >"$work/error-box.txt"
+if box=$(wait_window '^VornlogRun$'); then
+  ocr_until "$box" "$work/error-box" "USB interface" "ether.txt" >"$work/error-box.txt"
   grep -qF "USB interface" "$work/error-box.txt" && grep -qF "ether.txt" "$work/error-box.txt" ||
     fail "the error box read by OCR does not show the decoder's message: $(tr '\n' ' ' <"$work/error-box.txt")"
   xdo windowfocus --sync "$box" 2>/dev/null || true
   xdo key Return
+  # The box is the run's last step: once it has taken its answer, the
+  # launcher has made all it would make; a Notepad it started has ended.
+  wait_gone "$box" || fail "the error box did not take its answer"
+  started=$SECONDS
+  while wine_running notepad.exe && ((SECONDS - started < 120)); do sleep 0.2; done
 else
   fail "no error box after a refused capture"
 fi
-sleep 1
 [[ -e "$win/refusTrié.txt" ]] && fail "a sorted copy was made after the decoder failed"
 grep -qF "refus" "$system32/notepad.log" && fail "Notepad was started after the decoder failed"
 [[ -e $win/notepad.log ]] && fail "the notepad.exe in the user's folder was started: $(cat "$win/notepad.log")"
@@ -190,6 +189,9 @@ grep -q '^PC     :  44' "$work/expected-sorted.txt" || fail "the sample holds no
 cmp -s "$work/expected-sorted.txt" "$win/rapportTrié.txt" || fail "the sorted copy does not hold exactly the Data blocks"
 
 if ((failures)); then
+  # What the launcher and Wine said, so that the log names the cause.
+  echo "   the launcher's console, Wine's messages included:" >&2
+  sed 's/^/   | /' "$work/launcher.log" | tail -n 60 >&2
   echo "Wine launcher drive: $failures failures (screenshots and OCR in $work)" >&2
   exit 1
 fi

@@ -32,7 +32,7 @@ chmod 700 "$XDG_RUNTIME_DIR"
 wireshark -X "lua_script:$lua" -o gui.layout_content_3:NONE -r examples/session.pcapng \
   -Y 'qmr5v.code == 0x44' -g 81 >"$work/wireshark.log" 2>&1 &
 pid=$!
-win=$(wait_window 'session.pcapng' 60)
+win=$(wait_window 'session.pcapng')
 sleep 2
 xdo windowmove "$win" 0 0 windowsize "$win" 1024 1100
 sleep 2

@@ -2,10 +2,15 @@
 # windows found and clicked with xdotool, screenshots read back by OCR.
 # Every wait has a time limit, so a window that never comes fails the check.
 
+# How long a wait may last before the check fails. A busy 2-core machine
+# (a load of 10 or more) can take tens of seconds to show a dialog, so the
+# limit is there only for a window that never comes.
+wait_limit=${VORNLOG_WAIT_LIMIT:-300}
+
 # xdotool, import and tesseract with a time limit each: none may hang.
-xdo() { timeout -k 2 15 xdotool "$@"; }
-shot() { timeout -k 2 30 import "$@"; }
-ocr() { timeout -k 2 60 tesseract "$@"; }
+xdo() { timeout -k 2 120 xdotool "$@"; }
+shot() { timeout -k 2 120 import "$@"; }
+ocr() { timeout -k 2 240 tesseract "$@"; }
 
 # Starts Xvfb on a free display (1024x768, or the size $2 gives) and
 # exports DISPLAY; the caller's cleanup calls stop_xvfb.
@@ -27,10 +32,10 @@ stop_xvfb() {
 }
 
 # The first visible window whose name matches the regular expression $1,
-# waited for at most $2 seconds (20 by default).
+# waited for at most $wait_limit seconds.
 wait_window() {
-  local name=$1 limit=${2:-20} id
-  for _ in $(seq 1 $((limit * 5))); do
+  local name=$1 limit=$wait_limit id start=$SECONDS
+  while ((SECONDS - start < limit)); do
     id=$(xdo search --onlyvisible --name "$name" 2>/dev/null | head -n1 || true)
     [[ -n $id ]] && { echo "$id"; return 0; }
     sleep 0.2
@@ -39,11 +44,11 @@ wait_window() {
   return 1
 }
 
-# A visible named window other than those given, waited for at most 20
-# seconds: the dialog that the program opened.
+# A visible named window other than those given, waited for at most
+# $wait_limit seconds: the dialog that the program opened.
 wait_new_window() {
-  local id
-  for _ in $(seq 1 100); do
+  local id start=$SECONDS
+  while ((SECONDS - start < wait_limit)); do
     for id in $(xdo search --onlyvisible --name '.' 2>/dev/null || true); do
       local known=
       for k in "$@"; do [[ $id == "$k" ]] && known=1; done
@@ -51,20 +56,33 @@ wait_new_window() {
     done
     sleep 0.2
   done
-  echo "FAIL: no new window within 20s" >&2
+  echo "FAIL: no new window within ${wait_limit}s" >&2
   return 1
 }
 
-# Clicks at x y inside window $1, as a person would with the mouse.
+# Window $1 no longer shown, waited for at most $wait_limit seconds: the
+# dialog has taken its answer.
+wait_gone() {
+  local id=$1 limit=$wait_limit start=$SECONDS
+  while xdo search --onlyvisible --name '.' 2>/dev/null | grep -qx "$id"; do
+    if ((SECONDS - start >= limit)); then
+      echo "FAIL: window $id still shown after ${limit}s" >&2
+      return 1
+    fi
+    sleep 0.2
+  done
+}
+
+# Clicks at x y inside window $1, as a person would with the mouse. The X
+# server takes the move and the click in turn, and the program reads them
+# in turn: nothing to wait for between them.
 click_in() {
-  xdo mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
-  sleep 0.3
+  xdo mousemove --window "$1" "$2" "$3" click 1
 }
 
 # Types $2 into window $1 (which gets the keyboard first), then Return.
 type_in() {
   xdo windowfocus --sync "$1" 2>/dev/null || xdo windowfocus "$1" 2>/dev/null || true
-  sleep 0.3
   xdo type --delay 20 "$2"
   xdo key Return
 }
@@ -98,11 +116,12 @@ ocr_quick() {
 
 # Reads window $1 as ocr_window does (screenshot $2.png) until every
 # extended regular expression after the first three arguments is found in
-# the reading, for at most $3 seconds; prints the last reading. A window
-# still being drawn on a busy machine is read again, not judged at once.
+# the reading, for at most $wait_limit seconds; prints the last reading. A
+# window still being drawn on a busy machine is read again, not judged at
+# once.
 ocr_until() {
-  local id=$1 base=$2 limit=$3 text pattern found start=$SECONDS
-  shift 3
+  local id=$1 base=$2 limit=$wait_limit text pattern found start=$SECONDS
+  shift 2
   while :; do
     text=$(ocr_window "$id" "$base")
     found=1

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The pages kept of the findings (--keep=DIR), end to end: long generated
 captures with a planted stall (a text dump read through a pipe that stays
-open, the same messages as a pcapng file), a stall longer than a minute and
-one still open where the capture ends. Each page is named by its number,
+open, a followed file that stops growing, the same messages as a pcapng
+file), a stall longer than a minute and one still open where the capture
+ends. Each page is named by its number,
 start time and kind, holds exactly the part of the capture around its
 finding (its embedded capture compared with that slice of the input; the
 pcapng part read by tshark), and a second run never overwrites it. Then the
@@ -164,6 +165,7 @@ def main():
         check([(f["kind"], f["cause"]) for f in found] == [("underrun", "host-gap")], "the planted stall: %s" % found)
         names = sorted(os.listdir(keep))
         check(names == [page_name(found[0])], "the page's name: %s" % names)
+        stall = found[0]
         first = open(os.path.join(keep, names[0]), "rb").read() if names else b""
         check(kept_capture(os.path.join(keep, names[0])) == between(lines, window(found[0])),
               "the page holds the capture from 60 s before the stall to 10 s after it")
@@ -177,6 +179,42 @@ def main():
         check(open(os.path.join(keep, page_name(found[0])), "rb").read() == first, "the first page is untouched")
         check(kept_capture(os.path.join(keep, page_name(found[0], "-2"))) == kept_capture(os.path.join(keep, names[0])),
               "the same page from the file")
+
+        # A followed file that stops growing 2 s after a stall: its page
+        # comes while vornlog waits (the capture's clock runs on), before
+        # Ctrl-C.
+        lines = text_dump(session(125, 120, 3))
+        open(os.path.join(box, "followed.txt"), "wb").write(b"".join(b for _, b in lines))
+        os.mkdir(os.path.join(box, "waited"))
+        p = subprocess.Popen([VORNLOG, "-n", "-q", "-e", "-f", "--keep=waited", "followed.txt", "waited.jsonl"], cwd=box)
+        deadline = time.monotonic() + PATIENCE
+        while not os.listdir(os.path.join(box, "waited")) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        check(p.poll() is None and len(os.listdir(os.path.join(box, "waited"))) == 1,
+              "the page of a followed file comes while it waits")
+        p.terminate()
+        check(p.wait(PATIENCE) == 0, "a followed file's run ends with status 0")
+        found = findings(os.path.join(box, "waited.jsonl"))
+        if found:
+            kept = kept_capture(os.path.join(box, "waited", page_name(found[0])))
+            check(kept == between(lines, window(found[0])), "the page of the followed file")
+
+        # The live viewer keeps the same page (where its module is built).
+        if os.path.exists(os.path.join(os.path.dirname(VORNLOG), "vornlog-live.so")):
+            os.mkdir(os.path.join(box, "served"))
+            p = subprocess.Popen([VORNLOG, "-n", "-l", "--keep=served", "long.txt", "served.html"], cwd=box,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            said = b""
+            while b"serves until Ctrl-C" not in said:
+                chunk = p.stdout.read1(65536)
+                if not chunk:
+                    break
+                said += chunk
+            p.terminate()
+            p.wait(PATIENCE)
+            check(os.listdir(os.path.join(box, "served")) == [page_name(stall)] and
+                  kept_capture(os.path.join(box, "served", page_name(stall))) ==
+                  kept_capture(os.path.join(keep, page_name(stall))), "-l keeps the same page: %s" % said)
 
         # A stall of 100 s, the PC asking for Information meanwhile: its
         # first minute and its last 10 s; and one still open at the end.
