@@ -209,10 +209,9 @@ private:
     int refusals_ = 0;
 };
 
-std::vector<Finding> findingsOf(const std::string& capture, bool live = false)
+// Feeds every message of a text dump to `engine`, then finishes it.
+void feedAll(vornlog::findings::Engine& engine, const std::string& capture)
 {
-    std::vector<Finding> found;
-    vornlog::findings::Engine engine(true, live, [&](const Finding& f) { found.push_back(f); });
     vornlog::LineReader lines(capture);
     vornlog::TextDumpSource source(lines);
     source.readTimes();
@@ -224,6 +223,13 @@ std::vector<Finding> findingsOf(const std::string& capture, bool live = false)
         engine.feed(record, values);
     }
     engine.finish();
+}
+
+std::vector<Finding> findingsOf(const std::string& capture, bool live = false)
+{
+    std::vector<Finding> found;
+    vornlog::findings::Engine engine(true, live, [&](const Finding& f) { found.push_back(f); });
+    feedAll(engine, capture);
     return found;
 }
 
@@ -378,17 +384,7 @@ TEST(Findings, PositionAfterAResetIsBoundedByWhatWasStoredSince)
     w.stream(2, 500);
     w.information();
     vornlog::findings::Engine engine(true, false, [](const Finding&) {});
-    vornlog::LineReader lines(w.text());
-    vornlog::TextDumpSource source(lines);
-    source.readTimes();
-    vornlog::CaptureRecord record;
-    vornlog::ValueSink values;
-    while (source.next(record)) {
-        if (!record.isMessage) continue;
-        vornlog::decodeMessage(record.direction, record.field, values);
-        engine.feed(record, values);
-    }
-    engine.finish();
+    feedAll(engine, w.text());
     const auto position = engine.position();
     ASSERT_TRUE(position.known);
     EXPECT_EQ(position.stored[0], 7);
