@@ -14,12 +14,12 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/control/control_fields.h"
+#include "protocol/instructions.h"
 #include "protocol/emit.h"
 #include "protocol/errors.h"
 #include "protocol/instructions.h"
 #include "protocol/lines.h"
-#include "protocol/table/table_fields.h"
+#include "protocol/instructions.h"
 
 namespace {
 
@@ -109,14 +109,15 @@ void writeTables(std::ostream& out)
            "-- message layouts follow.\n"
            "local G = {instructions = {}}\n\n";
     for (const Instruction& i : kInstructions) {
+        if (!i.decoded()) continue;
         char code[8];
         std::snprintf(code, sizeof code, "0x%02X", i.code);
         out << "G.instructions[" << code << "] = {\n  name = " << quoted(i.name) << ",\n";
-        writeFields(out, "pc", i.pcFields);
-        if (i.pcOnly)
+        writeFields(out, "pc", i.fields(Direction::Pc));
+        if (!i.decoded(Direction::Controller))
             out << "  controller = false,\n";
         else
-            writeFields(out, "controller", i.controllerFields);
+            writeFields(out, "controller", i.fields(Direction::Controller));
         out << "}\n";
     }
     // The texts that the decoders write beside the fields' own, without the

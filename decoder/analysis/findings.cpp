@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "protocol/instructions.h"
-#include "protocol/motion/motion_fields.h"
-#include "protocol/table/table_fields.h"
+#include "protocol/instructions.h"
+#include "protocol/instructions.h"
 
 namespace vornlog::findings {
 

@@ -5,7 +5,7 @@
 #include "protocol/decode.h"
 #include "protocol/instructions.h"
 #include "protocol/lines.h"
-#include "protocol/motion/motion_fields.h"
+#include "protocol/instructions.h"
 
 namespace vornlog {
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "protocol/instructions.h"
-#include "protocol/motion/data.h"
+#include "protocol/decode.h"
 
 namespace vornlog::motion {
 
@@ -18,10 +18,10 @@ void fromValues(DataMessage& d, const FieldValues& values)
             if (values.has<F>(number)) dataField<F>(d, number, values.value<F>(number));
 }
 
-template <const auto& List, std::size_t... I>
+template <const Layout& L, std::size_t... I>
 void fromValues(DataMessage& d, const FieldValues& values, std::index_sequence<I...>)
 {
-    (fromValues<*List[I]>(d, values), ...);
+    (fromValues<*L.fieldList[I]>(d, values), ...);
 }
 
 } // namespace
@@ -47,8 +47,8 @@ bool DataText::operator==(const DataText& other) const
 DataMessage DataMessage::of(const FieldValues& values)
 {
     DataMessage d;
-    fromValues<kDataFields>(d, values, std::make_index_sequence<std::size(kDataFields)>());
-    fromValues<kDataReplyFields>(d, values, std::make_index_sequence<std::size(kDataReplyFields)>());
+    fromValues<kDataPc>(d, values, std::make_index_sequence<kDataPc.fieldCount>());
+    fromValues<kDataReply>(d, values, std::make_index_sequence<kDataReply.fieldCount>());
     return d;
 }
 
@@ -76,13 +76,12 @@ DataEvent StoredSegments::feed(Direction direction, const DataMessage& message, 
 
 [[gnu::flatten]] void decodeData(Direction direction, std::string_view field, SegmentSink& sink)
 {
-    Message<SegmentSink> m{Bytes(field), 0, sink};
-    m.code = m.u8();
+    Message<SegmentSink> m(field, sink);
     sink.instruction(m.code, findInstruction(m.code));
     if (direction == Direction::Pc)
-        pcData(m);
+        runLayout<kDataPc>(m);
     else
-        controllerStatus(m);
+        runLayout<kDataReply>(m);
 }
 
 } // namespace vornlog::motion

@@ -18,7 +18,7 @@
 
 #include "base/bytes.h"
 #include "protocol/emit.h"
-#include "protocol/motion/motion_fields.h"
+#include "protocol/instructions.h"
 #include "protocol/values.h"
 
 namespace vornlog::motion {

@@ -21,7 +21,7 @@
 #include "protocol/emit.h"
 #include "protocol/errors.h"
 #include "protocol/fields.h"
-#include "protocol/motion/motion_fields.h"
+#include "protocol/instructions.h"
 #include "protocol/texts.h"
 
 namespace vornlog {

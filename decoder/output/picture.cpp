@@ -7,7 +7,7 @@
 
 #include "output/progress.h"
 #include "protocol/instructions.h"
-#include "protocol/motion/motion.h"
+#include "protocol/instructions.h"
 
 namespace vornlog {
 

@@ -3,7 +3,7 @@
 #include "analysis/segments.h"
 #include "output/progress.h"
 #include "protocol/instructions.h"
-#include "protocol/motion/motion.h"
+#include "protocol/instructions.h"
 
 namespace vornlog {
 

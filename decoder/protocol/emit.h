@@ -1,18 +1,18 @@
-// What a decoder tells about a message, in message order: each field it
-// read (described once in a Field), the bit rows under a field, the errors
-// of values without a meaning, and the few lines of report text that are
-// none of these. A decoder never writes text itself: it hands what it found
-// to a sink, and the sink renders it.
+// What the interpreter of layouts (decode.h) tells about a message, in
+// message order: each field it read (described once in a Field), the bit
+// rows under a field, the errors of values without a meaning, and the few
+// lines of report text that are none of these. It never writes text
+// itself: it hands what it found to a sink, and the sink renders it.
 //
-// Decoders are written once as templates over their sink (the Sink concept
-// of decode.h) and compiled for each sink where it calls decodeMessage:
+// The interpreter is a template over its sink (the Sink concept of
+// decode.h), compiled for each sink where it calls decodeMessage:
 //   ReportSink  the full-details report's lines, from formats parsed when
 //               compiling, exactly as they have always been (output/report.h);
 //   JsonSink    the JSON Lines (output/json_sink.h);
 //   ValueSink   each field's raw value by its description and the kind of
 //               each error text, no text (values.h): the session summary;
 //   SegmentSink the parts of a Data message or reply that segments are
-//               made of (analysis/segments.h), for the Data decoders
+//               made of (analysis/segments.h), for the Data layouts
 //               alone: the steps CSV, the picture.
 //
 // The calls, with [number] for a field whose name has one (S%d) and
@@ -45,20 +45,30 @@
 
 namespace vornlog {
 
-// One message as a decoder sees it: its bytes with the read position on
-// byte 1 (the instruction code is read), and the sink it reports to.
+// One message as a layout's steps see it: its bytes with the read position
+// on byte 1 (the instruction code is read), byte 1 itself (what a layout's
+// groups test), the value read last, the numbers a numbered field gave,
+// and the sink it reports to.
 template <class S>
 struct Message {
+    static constexpr int kMostNumbers = 10;
+
     Bytes bytes;
-    std::uint8_t code;
     S& sink;
+    std::uint8_t code = 0;
+    std::uint8_t command = 0;
+    std::int32_t last = 0;
+    std::int32_t numbers[kMostNumbers]{};
+
+    Message(std::string_view field, S& s) : bytes(field), sink(s)
+    {
+        code = bytes.u8();
+        command = bytes.at(1);
+    }
 
     std::uint8_t u8() { return bytes.u8(); }
     std::int32_t value(int width) { return bytes.value(width); }
 };
-
-template <class S>
-using Decoder = void (*)(Message<S>&);
 
 namespace detail {
 

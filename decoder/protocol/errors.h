@@ -12,9 +12,10 @@
 
 #include <string_view>
 
-#include "control/control_fields.h"
+#include "instructions/lcd.h"
+#include "instructions/reset.h"
 #include "lines.h"
-#include "table/table_fields.h"
+#include "instructions/table.h"
 
 namespace vornlog {
 

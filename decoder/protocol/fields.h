@@ -7,11 +7,13 @@
 //       .name = "NBR", .width = 4,
 //       .head = "     NBR=0x%08X -> ", .meaning = "%d pulses\n"};
 //
-// The decoders (emit.h) name the field they found and hand its values over;
+// A layout's steps (layout.h) name the fields a message holds; the
+// interpreter (decode.h) reads each and hands its values over (emit.h);
 // the report writes head and meaning, the JSON Lines take the name, the raw
-// value and the meaning's text. Each instruction lists, for each direction,
-// every field its messages may hold (instructions.h), so that a program can
-// walk the whole protocol: instructions, fields, their widths and tables.
+// value and the meaning's text. Each instruction's layouts give, for each
+// direction, every field its messages may hold (instructions.h), so that a
+// program can walk the whole protocol: instructions, fields, their widths,
+// tables and layouts.
 #pragma once
 
 #include <algorithm>
@@ -24,6 +26,25 @@
 #include "texts.h"
 
 namespace vornlog {
+
+// A number that a field's meaning shows, worked out of its value: the value
+// times `times`, divided by `per`, truncated toward zero ("%d => %d%%" of a
+// PWM byte shows the value, then {100, 255} of it).
+struct Scale {
+    int times = 1;
+    int per = 1;
+
+    constexpr std::int32_t of(std::int32_t value) const
+    {
+        return static_cast<std::int32_t>(std::int64_t{value} * times / per);
+    }
+};
+
+// A PWM byte as a percentage: 255 is 100 %, truncated (128 gives 50).
+inline constexpr Scale kPwmPercent{100, 255};
+inline constexpr Scale kAsIs{};
+// The value, then its PWM percentage: what "%d => %d%%" shows.
+inline constexpr Scale kValueAndPwmPercent[] = {kAsIs, kPwmPercent};
 
 enum class FieldKind : std::uint8_t {
     // An unsigned value of 1 to 4 bytes, little-endian, that the report
@@ -68,6 +89,9 @@ struct Field {
     // chooses instead.
     int quantity = -1;
     std::string_view unit{};
+    // The numbers the meaning's conversions show, in order, each worked out
+    // of the value (none given: each conversion shows the value itself).
+    std::span<const Scale> shows{};
 
     constexpr bool numbered() const { return name.find("%d") != std::string_view::npos; }
     constexpr bool hasValue() const { return kind == FieldKind::Number; }
@@ -77,15 +101,5 @@ struct Field {
 // The fields that one direction of one instruction may hold, in the order
 // of its messages.
 using FieldList = std::span<const Field* const>;
-
-// Lists of fields one after the other, as one list.
-template <std::size_t... N>
-constexpr std::array<const Field*, (N + ...)> joinFields(const Field* const (&... lists)[N])
-{
-    std::array<const Field*, (N + ...)> all{};
-    std::size_t at = 0;
-    ((std::copy(lists, lists + N, all.begin() + static_cast<std::ptrdiff_t>(at)), at += N), ...);
-    return all;
-}
 
 } // namespace vornlog

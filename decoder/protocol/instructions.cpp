@@ -1,25 +1,17 @@
-// The instructions by code.
+// The decoded instructions by code.
 #include "instructions.h"
-
-#include <array>
 
 namespace vornlog {
 
-namespace {
-
-constexpr auto kByCode = [] {
-    std::array<const Instruction*, 256> byCode{};
-    for (const Instruction& instruction : kInstructions) byCode[instruction.code] = &instruction;
-    return byCode;
-}();
-
-} // namespace
-
-const Instruction* findInstruction(std::uint8_t code) { return kByCode[code]; }
+const Instruction* findInstruction(std::uint8_t code)
+{
+    const Instruction* instruction = findInstructionName(code);
+    return instruction && instruction->decoded() ? instruction : nullptr;
+}
 
 std::string_view instructionName(std::uint8_t code)
 {
-    const Instruction* instruction = kByCode[code];
+    const Instruction* instruction = findInstruction(code);
     return instruction ? instruction->name : std::string_view();
 }
 

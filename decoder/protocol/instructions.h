@@ -1,22 +1,37 @@
-// The controller's instructions as data: each code with its name, the
-// instruction line that heads its decoded lines in the report, and the
-// fields that its messages may hold in each direction. A program that
-// describes the protocol (a dissector's generator, the launcher's list of
-// instructions) walks kInstructions:
+// The controller's instructions: the one list. Each by its code and name
+// (as the report's instruction line gives it), with, for each direction
+// that the decoder reads, its layout (instructions/<name>.h holds an
+// instruction's fields, tables and layouts). An instruction without layouts
+// has no decoder: its messages show as unknown instructions in the report,
+// but the launcher's boxes and the sorted copy know it like any other.
+// An instruction letter is the character whose code is the instruction
+// code ('D' for 0x44, Data).
 //
 //   for (const Instruction& i : kInstructions)
-//       for (const Field* f : i.pcFields) ... f->name, f->width, f->codes, f->bits
+//       for (const Field* f : i.fields(Direction::Pc)) ... f->name, f->width, f->codes, f->bits
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
 #include "base/bytes.h"
+#include "base/out.h"
 #include "fields.h"
-#include "instruction_set.h"
-#include "protocol/control/control_fields.h"
-#include "protocol/motion/motion_fields.h"
-#include "protocol/table/table_fields.h"
+#include "instructions/buffer_management.h"
+#include "instructions/data.h"
+#include "instructions/flash_model.h"
+#include "instructions/information.h"
+#include "instructions/io1.h"
+#include "instructions/lcd.h"
+#include "instructions/motors.h"
+#include "instructions/override.h"
+#include "instructions/pwm.h"
+#include "instructions/reset.h"
+#include "instructions/stop.h"
+#include "instructions/table.h"
+#include "instructions/version.h"
+#include "layout.h"
 
 namespace vornlog {
 
@@ -24,18 +39,18 @@ struct Instruction {
     std::uint8_t code;
     // As the instruction line gives it ("Buffer Management").
     std::string_view name;
-    FieldList pcFields;
-    FieldList controllerFields;
-    // The controller sends no message of this instruction (Reset): a
-    // controller message with its code is an unknown instruction.
-    bool pcOnly = false;
+    // The layouts of its messages from the PC and from the controller; null
+    // for a direction that the decoder does not read (the controller sends
+    // no Reset), both null for an instruction without a decoder.
+    const Layout* pc = nullptr;
+    const Layout* controller = nullptr;
     // "   => Inst 0x42=Buffer Management\n", made from the code and the name.
     char line[64]{};
     std::size_t lineSize = 0;
 
-    // The name is the instruction set's.
-    constexpr Instruction(std::uint8_t c, FieldList pc, FieldList controller, bool onlyPc = false)
-        : code(c), name(nameOf(c)), pcFields(pc), controllerFields(controller), pcOnly(onlyPc)
+    constexpr Instruction(std::uint8_t c, std::string_view n, const Layout* fromPc = nullptr,
+                          const Layout* fromController = nullptr)
+        : code(c), name(n), pc(fromPc), controller(fromController)
     {
         constexpr std::string_view start = "   => Inst 0x";
         if (start.size() + 2 + 1 + name.size() + 1 > sizeof line) throw "instruction name too long";
@@ -50,59 +65,75 @@ struct Instruction {
     // The letter whose code the instruction code is ('D' for 0x44).
     constexpr char letter() const { return static_cast<char>(code); }
     constexpr std::string_view instructionLine() const { return {line, lineSize}; }
+    // Whether the decoder decodes its messages.
+    constexpr bool decoded() const { return pc != nullptr; }
+    constexpr const Layout* layout(Direction direction) const
+    {
+        return direction == Direction::Pc ? pc : controller;
+    }
     // Whether a message of `direction` with this code has a decoder.
-    constexpr bool decoded(Direction direction) const { return direction == Direction::Pc || !pcOnly; }
+    constexpr bool decoded(Direction direction) const { return layout(direction) != nullptr; }
+    // Every field that its messages of `direction` may hold, in message order.
     constexpr FieldList fields(Direction direction) const
     {
-        return direction == Direction::Pc ? pcFields : controllerFields;
-    }
-
-private:
-    static constexpr std::string_view nameOf(std::uint8_t code)
-    {
-        const InstructionName* known = findInstructionName(code);
-        if (!known || !known->decoded) throw "a decoded instruction of the instruction set";
-        return known->name;
+        const Layout* l = layout(direction);
+        return l ? l->fields() : FieldList();
     }
 };
 
 inline constexpr Instruction kInstructions[] = {
-    {0x42, motion::kBufferFields, motion::kBufferReplyFields},
-    {0x44, motion::kDataFields, motion::kDataReplyFields},
-    {0x46, {}, control::kFlashModelReplyFields},
-    {0x47, control::kIo1Fields, control::kIo1ReplyFields},
-    {0x49, {}, motion::kInformationReplyFields},
-    {0x4C, control::kLcdFields, control::kLcdReplyFields},
-    {0x4D, control::kMotorsFields, control::kMotorsReplyFields},
-    {0x4F, control::kOverrideFields, control::kOverrideReplyFields},
-    {0x50, control::kPwmFields, control::kPwmReplyFields},
-    {0x53, motion::kStopFields, motion::kStopReplyFields},
-    {0x54, table::kTableFields, table::kTableReplyFields},
-    {0x56, {}, control::kVersionReplyFields},
-    {0x5A, control::kResetFields, {}, true},
+    {0x42, "Buffer Management", &motion::kBufferPc, &motion::kBufferReply},
+    {0x43, "ZQ3107 Programming"},
+    {0x44, "Data", &motion::kDataPc, &motion::kDataReply},
+    {0x45, "Flash Block Erase"},
+    {0x46, "Flash Model", &control::kNoParametersRequest, &control::kFlashModelReply},
+    {0x47, "General input/output IO1", &control::kIo1Pc, &control::kIo1Reply},
+    {0x49, "Information", &control::kNoParametersRequest, &motion::kInformationReply},
+    {0x4C, "LCD", &control::kLcdPc, &control::kLcdReply},
+    {0x4D, "Motors ON/OFF", &control::kMotorsPc, &control::kMotorsReply},
+    {0x4F, "Override Origin/End", &control::kOverridePc, &control::kOverrideReply},
+    {0x50, "PWM", &control::kPwmPc, &control::kPwmReply},
+    {0x52, "Flash Read"},
+    {0x53, "Stop", &motion::kStopPc, &motion::kStopReply},
+    {0x54, "TABLE", &table::kTablePc, &table::kTableReply},
+    {0x56, "Version", &control::kNoParametersRequest, &control::kVersionReply},
+    {0x57, "Flash Write"},
+    {0x59, "Flash Content"},
+    {0x5A, "Reset", &control::kResetPc},
 };
+
+namespace detail {
+
+// The place of each code's instruction in kInstructions; -1 for a code
+// that is none.
+inline constexpr auto kInstructionIndex = [] {
+    std::array<std::int8_t, 256> index{};
+    index.fill(-1);
+    for (std::size_t i = 0; i < std::size(kInstructions); ++i) {
+        if (index[kInstructions[i].code] >= 0) throw "one entry for each instruction code";
+        index[kInstructions[i].code] = static_cast<std::int8_t>(i);
+    }
+    return index;
+}();
+
+} // namespace detail
+
+// The instruction of `code`, or null for a code that is none.
+constexpr const Instruction* findInstructionName(int code)
+{
+    if (code < 0 || code > 255 || detail::kInstructionIndex[static_cast<std::size_t>(code)] < 0) return nullptr;
+    return &kInstructions[detail::kInstructionIndex[static_cast<std::size_t>(code)]];
+}
+
+// The decoded instruction of `code`, or null for a code without a decoder.
+const Instruction* findInstruction(std::uint8_t code);
+
+// The name of the decoded instruction `code` ("Buffer Management" for
+// 0x42); empty for a code without a decoder.
+std::string_view instructionName(std::uint8_t code);
 
 // The instruction code of a message given as the hex pairs of a data field:
 // its first byte.
 inline std::uint8_t instructionCode(std::string_view field) { return Bytes(field).at(0); }
-
-// Every instruction that the instruction set calls decoded is in the table.
-constexpr bool decodesTheInstructionSet()
-{
-    for (const InstructionName& named : kInstructionSet) {
-        int entries = 0;
-        for (const Instruction& instruction : kInstructions) entries += instruction.code == named.code;
-        if (entries != (named.decoded ? 1 : 0)) return false;
-    }
-    return true;
-}
-static_assert(decodesTheInstructionSet(), "the decoder table and the instruction set name the same instructions");
-
-// The instruction of `code`, or null for a code the table does not know.
-const Instruction* findInstruction(std::uint8_t code);
-
-// The name of instruction `code` ("Buffer Management" for 0x42); empty for
-// a code the table does not know.
-std::string_view instructionName(std::uint8_t code);
 
 } // namespace vornlog

@@ -9,8 +9,8 @@
 // next field continues the line); "%d" in it stands for a number that the
 // message gives beside the code ("Read low part of table %d\n").
 //
-// The tables are public constexpr data in the headers of each instruction
-// family, so that a program can walk them (the instruction table in
+// The tables are public constexpr data in each instruction's header
+// (instructions/), so that a program can walk them (the list in
 // instructions.h leads to every one).
 #pragma once
 
@@ -119,7 +119,5 @@ private:
     }
 };
 
-// The PWM percentage of a PWM byte: 255 is 100 %, truncated (128 gives 50).
-constexpr int pwmPercent(int value) { return value * 100 / 255; }
 
 } // namespace vornlog

@@ -106,7 +106,7 @@ struct FieldPlaces {
 inline constexpr FieldPlaces kFieldPlaces = [] {
     FieldPlaces t;
     for (const Instruction& instruction : kInstructions)
-        for (FieldList list : {instruction.pcFields, instruction.controllerFields})
+        for (FieldList list : {instruction.fields(Direction::Pc), instruction.fields(Direction::Controller)})
             for (const Field* field : list) {
                 if (t.find(field) >= 0) continue;
                 if (t.count == FieldPlaces::kMost) throw "more fields than places";

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "instruction_set.h"
+#include "protocol/instructions.h"
 
 namespace vornlog {
 
@@ -54,12 +54,12 @@ constexpr int instructionBox(int code)
 // Every instruction has its box, and every box is an instruction's.
 constexpr bool oneBoxEach()
 {
-    for (const InstructionName& instruction : kInstructionSet)
+    for (const Instruction& instruction : kInstructions)
         if (instructionBox(instruction.code) < 0) return false;
     for (std::size_t i = 0; i < instructionCount; ++i)
         if (!findInstructionName(instructionBoxes[i].code) || instructionBox(instructionBoxes[i].code) != static_cast<int>(i))
             return false;
-    return std::size(kInstructionSet) == instructionCount;
+    return std::size(kInstructions) == instructionCount;
 }
 static_assert(oneBoxEach(), "one box for each instruction of the instruction set");
 

@@ -14,7 +14,7 @@
 #include "protocol/errors.h"
 #include "protocol/fields.h"
 #include "protocol/lines.h"
-#include "protocol/motion/motion_fields.h"
+#include "protocol/instructions.h"
 #include "protocol/texts.h"
 
 namespace vornlog {

@@ -38,7 +38,7 @@
 #include "output/json_lines.h"
 #include "output/progress.h"
 #include "output/summary.h"
-#include "protocol/instruction_set.h"
+#include "protocol/instructions.h"
 #include "search_index.h"
 
 using namespace vornlog;
@@ -562,7 +562,7 @@ EXPORTED(vornlog_columns) const char* vornlog_columns()
         d += "\"" + std::string(mark.name) + "\":" + std::to_string(mark.bit);
     }
     d += "},\"instructions\":{";
-    for (const InstructionName& instruction : kInstructionSet) {
+    for (const Instruction& instruction : kInstructions) {
         if (d.back() != '{') d += ',';
         d += "\"" + std::to_string(instruction.code) + "\":\"" + std::string(instruction.name) + "\"";
     }

@@ -2,7 +2,7 @@
 // axes ended, how full the buffer was, and the stops.
 #include <algorithm>
 
-#include "protocol/motion/motion.h"
+#include "protocol/instructions.h"
 #include "taps.h"
 
 namespace vornlog::summary {

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/motion/motion_fields.h"
+#include "protocol/instructions.h"
 #include "taps.h"
 
 namespace vornlog::summary {

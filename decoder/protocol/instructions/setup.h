@@ -1,13 +1,11 @@
-// Set-up bytes that both the table parts and the device-control messages
-// carry: the IO1 pin setting and the auto motors on/off delay (MOFF).
+// Set-up bytes that both the table's low part and the device-control
+// messages carry: the IO1 pin setting and the auto motors on/off delay (MOFF).
 #pragma once
 
-#include <cstdint>
-
-#include "emit.h"
-#include "fields.h"
-#include "lines.h"
-#include "texts.h"
+#include "protocol/fields.h"
+#include "protocol/layout.h"
+#include "protocol/lines.h"
+#include "protocol/texts.h"
 
 namespace vornlog {
 
@@ -33,13 +31,7 @@ inline constexpr Field kMoff{.name = "MOFF",
 
 inline constexpr int kLongestMoff = 127;
 
-template <class S>
-void moffField(Message<S>& m, std::uint8_t moff)
-{
-    if (moff >= 1 && moff <= kLongestMoff)
-        field<kMoff>(m, moff, moff);
-    else
-        codeField<kMoff>(m, moff);
-}
+// MOFF's step: a delay in its meaning, else its code's text or error.
+inline constexpr Step kMoffStep = check(kMoff, 1, kLongestMoff, Invalid::Codes);
 
 } // namespace vornlog

@@ -1,11 +1,14 @@
-// The fields and tables of the Table instruction (0x54, T) and of the three
-// parts in which a table travels.
+// TABLE (0x54, T): the PC reads and writes the set-up tables kept in the
+// controller's EEPROM and the number of the table in use; the controller
+// answers with a status or with the part it was asked for. A table travels
+// in three parts, each with one layout whichever side sends it.
 #pragma once
 
 #include "protocol/fields.h"
+#include "protocol/layout.h"
 #include "protocol/lines.h"
-#include "protocol/setup_fields.h"
 #include "protocol/texts.h"
+#include "setup.h"
 
 namespace vornlog::table {
 
@@ -52,7 +55,8 @@ inline constexpr char kInvalidTableNumber[] = "     ERROR: invalid number NBR=0x
 
 inline constexpr Field kTableCmd{
     .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableCommands, .unknown = kUnknownCommand};
-inline constexpr Field kTableNumber{.name = "NBR", .head = "     NBR=0x%02X\t-> ", .meaning = "table number %d\n", .quantity = 0};
+inline constexpr Field kTableNumber{
+    .name = "NBR", .head = "     NBR=0x%02X\t-> ", .meaning = "table number %d\n", .quantity = 0};
 // A status shows on a RET line, an echoed sub-command on a CMD line.
 inline constexpr Field kTableReplyRet{
     .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kTableReplies, .unknown = kInvalidStatus};
@@ -117,17 +121,39 @@ inline constexpr char kOutputAxisNotUsed[] = "       Axe is not used\n";
 inline constexpr char kOutputAxisInvalid[] = "       Axe %d is invalid\n";
 inline constexpr char kOutputAxis[] = "       Axe=%d\n";
 // In units of 10 kHz.
-inline constexpr Field kFreq{.name = "FREQ", .head = "     FREQ=0x%02X\t-> ", .meaning = "%dkHz\n", .quantity = 0, .unit = "kHz"};
+inline constexpr Scale kTensOf[] = {{10, 1}};
+inline constexpr Field kFreq{.name = "FREQ",
+                             .head = "     FREQ=0x%02X\t-> ",
+                             .meaning = "%dkHz\n",
+                             .quantity = 0,
+                             .unit = "kHz",
+                             .shows = kTensOf};
 inline constexpr Field kSlope{
     .name = "SLOPE", .head = "     SLOPE=0x%02X\t-> ", .meaning = "0x00:fastest...0x0F:slowest\n"};
 inline constexpr char kInvalidSlope[] = "ERROR: Invalid value...\n";
-inline constexpr Field kPwmMax{.name = "PWM max", .head = "     PWM max=0x%02X -> ", .meaning = "%d => %d%%\n", .quantity = 1, .unit = "%"};
+inline constexpr Field kPwmMax{.name = "PWM max",
+                               .head = "     PWM max=0x%02X -> ",
+                               .meaning = "%d => %d%%\n",
+                               .quantity = 1,
+                               .unit = "%",
+                               .shows = kValueAndPwmPercent};
 inline constexpr Field kFlags{.name = "FLAGS", .head = "     FLAGS=0x%02X\n", .bits = kFlagsBits};
 inline constexpr Field kIo1Setting{.name = "IO1", .head = "     IO1=0x%02X\n", .bits = kIo1Bits};
 inline constexpr Field kLanguage{.name = "LANG", .head = "     LANG=0x%02X\n"};
 
-inline constexpr const Field* kLowPartFields[] = {&kTableName, &kAxisName, &kOutput, &kFreq, &kSlope,
-                                                  &kPwmMax,    &kMoff,     &kFlags,  &kIo1Setting, &kLanguage};
+inline constexpr Step kLowPartSteps[] = {
+    text(kTableName, kEmptyTableName),
+    repeat(kAxisName),
+    hook(Hook::Outputs, kOutput),
+    read(kFreq),
+    check(kSlope, 0, kSlowestSlope, Invalid::InLine, kInvalidSlope),
+    read(kPwmMax),
+    kMoffStep,
+    read(kFlags),
+    read(kIo1Setting),
+    read(kLanguage),
+};
+inline constexpr Layout kLowPart{kLowPartSteps};
 
 // ---- High part: 30 bytes -----------------------------------------------------
 
@@ -137,21 +163,32 @@ inline constexpr Field kStepsPerMm{.name = "S%d",
                                    .last = kAxes,
                                    .width = 2,
                                    .head = "     S%d=0x%04X\t-> ",
-                                   .meaning = "%d steps for 1mm\n", .quantity = 0, .unit = "steps/mm"};
+                                   .meaning = "%d steps for 1mm\n",
+                                   .quantity = 0,
+                                   .unit = "steps/mm"};
 inline constexpr Field kSpeed{.name = "V%dM",
                               .first = 1,
                               .last = kAxes,
                               .width = 2,
                               .head = "     V%dM=0x%04X\t-> ",
-                              .meaning = "%d steps/s -> %.1f mm/s without acceleration\n", .quantity = 0, .unit = "steps/s"};
+                              .meaning = "%d steps/s -> %.1f mm/s without acceleration\n",
+                              .quantity = 0,
+                              .unit = "steps/s"};
 inline constexpr Field kSpeedWithAcceleration{.name = "V%dMA",
                                               .first = 1,
                                               .last = kAxes,
                                               .width = 2,
                                               .head = "     V%dMA=0x%04X -> ",
-                                              .meaning = "%d steps/s -> %.1f mm/s with acceleration\n", .quantity = 0, .unit = "steps/s"};
+                                              .meaning = "%d steps/s -> %.1f mm/s with acceleration\n",
+                                              .quantity = 0,
+                                              .unit = "steps/s"};
 
-inline constexpr const Field* kHighPartFields[] = {&kStepsPerMm, &kSpeed, &kSpeedWithAcceleration};
+inline constexpr Step kHighPartSteps[] = {
+    repeat(kStepsPerMm),
+    hook(Hook::Speeds, kSpeed),
+    hook(Hook::Speeds, kSpeedWithAcceleration),
+};
+inline constexpr Layout kHighPart{kHighPartSteps};
 
 // ---- Upper part: 10 bytes ----------------------------------------------------
 
@@ -160,16 +197,35 @@ inline constexpr Field kOrigin{.name = "ORI%d",
                                .last = kAxes,
                                .width = 2,
                                .head = "     ORI%d=0x%04X\t-> ",
-                               .meaning = "%d steps from Origin switch\n", .quantity = 0, .unit = "steps"};
+                               .meaning = "%d steps from Origin switch\n",
+                               .quantity = 0,
+                               .unit = "steps"};
 
-inline constexpr const Field* kUpperPartFields[] = {&kOrigin};
+inline constexpr Step kUpperPartSteps[] = {repeat(kOrigin)};
+inline constexpr Layout kUpperPart{kUpperPartSteps};
 
 // ---- Each direction ----------------------------------------------------------
 
-inline constexpr const Field* kTableHead[] = {&kTableCmd, &kTableNumber};
-inline constexpr const Field* kTableReplyHead[] = {&kTableReplyRet, &kTableReplyCmd};
-inline constexpr auto kTableFields = joinFields(kTableHead, kLowPartFields, kHighPartFields, kUpperPartFields);
-inline constexpr auto kTableReplyFields =
-    joinFields(kTableReplyHead, kLowPartFields, kHighPartFields, kUpperPartFields);
+// A write carries its part from byte 3, after the table's number.
+inline constexpr Step kTablePcSteps[] = {
+    read(kTableCmd, kNumberAfter),
+    when(kWriteTableNumber, 1),
+    check(kTableNumber, 0, kLastTableNumber, Invalid::ErrorLine, kInvalidTableNumber),
+    when(kWriteLow, 2), skip(1), part(kLowPart),
+    when(kWriteHigh, 2), skip(1), part(kHighPart),
+    when(kWriteUpper, 2), skip(1), part(kUpperPart),
+};
+inline constexpr Layout kTablePc{kTablePcSteps};
+
+// The answer to a read carries the part from byte 3.
+inline constexpr Step kTableReplySteps[] = {
+    when(kWriteFailed, 2), read(kTableReplyRet, kNumberAfter), stop(),
+    when(kWritten, 2), read(kTableReplyRet, kNumberAfter), stop(),
+    read(kTableReplyCmd, kNumberAfter),
+    when(kReadLow, 2), skip(1), part(kLowPart),
+    when(kReadHigh, 2), skip(1), part(kHighPart),
+    when(kReadUpper, 2), skip(1), part(kUpperPart),
+};
+inline constexpr Layout kTableReply{kTableReplySteps};
 
 } // namespace vornlog::table

@@ -1,0 +1,39 @@
+// Buffer Management (0x42, B): reset the segment buffer, choose where the
+// segments come from, execute.
+#pragma once
+
+#include "protocol/fields.h"
+#include "protocol/layout.h"
+#include "protocol/lines.h"
+
+namespace vornlog::motion {
+
+inline constexpr int kSourceFlash = 0x02;
+
+inline constexpr CodeText kBufferCommands[] = {
+    {0x00, "Reset\n"},
+    {0x01, "Source USB\n"},
+    {kSourceFlash, "Source Flash\n"},
+    {0x80, "Execute\n"},
+};
+
+// RET of the reply: 0 is a refusal; any other value is OK and shown as 0xFF.
+inline constexpr CodeText kBufferResults[] = {
+    {0xFF, "OK\n"},
+};
+
+inline constexpr Field kBufferCmd{
+    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kBufferCommands, .unknown = kUnknownCommand};
+// The place in the controller's flash memory the segments come from.
+inline constexpr Field kBufferBck{.name = "BCK", .head = "     BCK=0x%02X\n"};
+inline constexpr Field kBufferAdr{.name = "ADR", .width = 2, .head = "     ADR=0x%04X\n"};
+inline constexpr Field kBufferRet{
+    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kBufferResults, .unknown = kUnknownCommand};
+
+inline constexpr Step kBufferPcSteps[] = {read(kBufferCmd), when(kSourceFlash, 2), read(kBufferBck), read(kBufferAdr)};
+inline constexpr Layout kBufferPc{kBufferPcSteps};
+
+inline constexpr Step kBufferReplySteps[] = {read(kBufferRet, kNonzeroAsFF)};
+inline constexpr Layout kBufferReply{kBufferReplySteps};
+
+} // namespace vornlog::motion

@@ -1,0 +1,24 @@
+// Information (0x49, I): the PC asks, the controller answers with ST and
+// the status block.
+#pragma once
+
+#include "protocol/fields.h"
+#include "protocol/layout.h"
+#include "protocol/lines.h"
+#include "request.h"
+#include "status.h"
+
+namespace vornlog::motion {
+
+// ST: any nonzero value is shown as 0xFF.
+inline constexpr CodeText kInformationStatus[] = {
+    {0x00, "Buffer not full\n"},
+    {0xFF, "Buffer full\n"},
+};
+inline constexpr Field kInformationSt{
+    .name = "ST", .head = "     ST=0x%02X\t-> ", .codes = kInformationStatus, .unknown = kUnknownStatus};
+
+inline constexpr Step kInformationReplySteps[] = {read(kInformationSt, kNonzeroAsFF), part(kStatusBlock)};
+inline constexpr Layout kInformationReply{kInformationReplySteps};
+
+} // namespace vornlog::motion

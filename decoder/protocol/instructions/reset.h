@@ -1,0 +1,31 @@
+// Reset (0x5A, Z), from the PC only: the controller reboots, in normal or
+// boot loader mode, when the message carries the reset sequence.
+#pragma once
+
+#include "protocol/fields.h"
+#include "protocol/layout.h"
+#include "protocol/lines.h"
+
+namespace vornlog::control {
+
+// The two bytes a Reset must carry, read as a little-endian value: 55 AA.
+inline constexpr std::int32_t kResetSequence = 0xAA55;
+inline constexpr char kNoResetSequence[] = "     ERROR: Reset sequence 0xAA55 not present...\n";
+
+inline constexpr CodeText kRebootModes[] = {
+    {0x00, "Reboot in Normal mode\n"},
+    {0x01, "Reboot in Boot Loader mode\n"},
+};
+
+inline constexpr Field kResetSequenceField{
+    .name = "Reset sequence", .width = 2, .head = "     Reset sequence 0x%04X ", .meaning = "OK\n"};
+inline constexpr Field kBootLoader{
+    .name = "BLDR", .head = "     BLDR=0x%02X\t-> ", .codes = kRebootModes, .unknown = kUnknownCommand};
+
+inline constexpr Step kResetPcSteps[] = {
+    check(kResetSequenceField, kResetSequence, kResetSequence, Invalid::Ends, kNoResetSequence),
+    read(kBootLoader),
+};
+inline constexpr Layout kResetPc{kResetPcSteps};
+
+} // namespace vornlog::control
