@@ -95,10 +95,17 @@ inline std::int32_t readValue(Message<S>& m)
 template <const Field& F, std::size_t K>
 inline std::int32_t shown(std::int32_t v)
 {
-    if constexpr (F.shows.empty())
+    if constexpr (F.shows.empty()) {
         return v;
-    else
-        return F.shows[K].of(v);
+    } else {
+        constexpr Scale scale = F.shows[K];
+        if constexpr (scale.times == 1 && scale.per == 1)
+            return v;
+        else if constexpr (scale.times == 1 || F.width < 4)
+            return v * scale.times / scale.per; // no overflow: a byte or a division alone
+        else
+            return scale.of(v);
+    }
 }
 
 template <const Field& F, class S, std::size_t... K, class... Head>
@@ -124,6 +131,14 @@ template <fmt::Text E, class S, std::size_t... K>
 inline void errorOf(Message<S>& m, std::int32_t v, std::index_sequence<K...>)
 {
     error<E>(m, (static_cast<void>(K), v)...);
+}
+
+// Whether the value that step I reads is kept for the step after it (a
+// text whose length it is).
+template <const Layout& L, std::size_t I>
+consteval bool keepsLast()
+{
+    return I + 1 < L.steps.size() && L.steps[I + 1].lengthField != nullptr;
 }
 
 // Whether the numbers of the Repeat at I are kept for a Speeds hook after it.
@@ -186,7 +201,7 @@ inline bool runStep(Message<S>& m)
         static_assert(!F.numbered() && F.hasValue());
         std::int32_t v = readValue<F>(m);
         if constexpr ((s.options & kNonzeroAsFF) != 0) v = v == 0 ? 0x00 : 0xFF;
-        m.last = v;
+        if constexpr (keepsLast<L, I>()) m.last = v;
         if constexpr (!F.codes.empty()) {
             const TableText* text = lookup(F.codes, v);
             const FieldRead read{.value = static_cast<std::uint32_t>(v)};
@@ -247,9 +262,6 @@ inline bool runStep(Message<S>& m)
             field<F>(m, std::string_view(chars, F.width));
         }
         return true;
-    } else if constexpr (s.kind == StepKind::Bits) {
-        bits(m, s.bits, static_cast<unsigned>(m.last));
-        return true;
     } else if constexpr (s.kind == StepKind::When) {
         bool holds;
         if constexpr (s.test == Test::Bit)
@@ -262,7 +274,7 @@ inline bool runStep(Message<S>& m)
     } else if constexpr (s.kind == StepKind::Check) {
         constexpr const Field& F = *s.field;
         const std::int32_t v = readValue<F>(m);
-        m.last = v;
+        if constexpr (keepsLast<L, I>()) m.last = v;
         if (v >= s.low && v <= s.high) {
             meaning<F>(m, v);
             return true;
@@ -320,9 +332,21 @@ inline bool runSteps(Message<S>& m)
 
 // Reads a message (its code read) by layout L, reporting to its sink.
 template <const Layout& L, class S>
-void runLayout(Message<S>& m)
+inline void runLayout(Message<S>& m)
 {
+    if constexpr (L.testsByteOne) m.command = m.bytes.at(1);
     detail::runSteps<L, 0, L.steps.size()>(m);
+}
+
+// The same with the steps, and what they call, inlined into it, as into a
+// decoder written by hand for the layout: a part, a group or a field's
+// line is no call. The one a message's code leads to, unless its sink
+// says kCallsOutOfLine (a test's sink that records into strings, which
+// would only make the function large).
+template <const Layout& L, class S>
+[[gnu::flatten]] void runLayoutInlined(Message<S>& m)
+{
+    runLayout<L>(m);
 }
 
 namespace detail {
@@ -330,10 +354,13 @@ namespace detail {
 template <class S>
 using Decoder = void (*)(Message<S>&);
 
+// What reads a message of each code in each direction (null: the unknown
+// instruction), and its instruction, by code.
 template <class S>
 struct Decoders {
     Decoder<S> pc = nullptr;
     Decoder<S> controller = nullptr;
+    const Instruction* instruction = nullptr;
 };
 
 template <class S, const Layout* L>
@@ -341,15 +368,19 @@ constexpr Decoder<S> decoderOf()
 {
     if constexpr (L == nullptr)
         return nullptr;
-    else
+    else if constexpr (requires { S::kCallsOutOfLine; })
         return &runLayout<*L, S>;
+    else
+        return &runLayoutInlined<*L, S>;
 }
 
-// The decoders of each instruction of kInstructions, in its order.
 template <class S>
 inline constexpr auto kDecoders = []<std::size_t... I>(std::index_sequence<I...>) {
-    return std::array<Decoders<S>, sizeof...(I)>{
-        Decoders<S>{decoderOf<S, kInstructions[I].pc>(), decoderOf<S, kInstructions[I].controller>()}...};
+    std::array<Decoders<S>, 256> byCode{};
+    ((byCode[kInstructions[I].code] = {decoderOf<S, kInstructions[I].pc>(),
+                                       decoderOf<S, kInstructions[I].controller>(), &kInstructions[I]}),
+     ...);
+    return byCode;
 }(std::make_index_sequence<std::size(kInstructions)>());
 
 } // namespace detail
@@ -358,14 +389,9 @@ template <Sink S>
 void decodeMessage(Direction direction, std::string_view field, S& sink)
 {
     Message<S> message(field, sink);
-    const int index = detail::kInstructionIndex[message.code];
-    if (index < 0) {
-        sink.instruction(message.code, nullptr);
-        return;
-    }
-    const detail::Decoders<S>& decoders = detail::kDecoders<S>[static_cast<std::size_t>(index)];
+    const detail::Decoders<S>& decoders = detail::kDecoders<S>[message.code];
     const detail::Decoder<S> decode = direction == Direction::Pc ? decoders.pc : decoders.controller;
-    sink.instruction(message.code, decode ? &kInstructions[index] : nullptr);
+    sink.instruction(message.code, decode ? decoders.instruction : nullptr);
     if (decode) decode(message);
 }
 

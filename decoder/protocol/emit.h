@@ -47,7 +47,8 @@ namespace vornlog {
 
 // One message as a layout's steps see it: its bytes with the read position
 // on byte 1 (the instruction code is read), byte 1 itself (what a layout's
-// groups test), the value read last, the numbers a numbered field gave,
+// groups test, read when a layout has groups), the value read last, the
+// numbers a numbered field gave (kept only for a step that reads them),
 // and the sink it reports to.
 template <class S>
 struct Message {
@@ -58,13 +59,9 @@ struct Message {
     std::uint8_t code = 0;
     std::uint8_t command = 0;
     std::int32_t last = 0;
-    std::int32_t numbers[kMostNumbers]{};
+    std::int32_t numbers[kMostNumbers];
 
-    Message(std::string_view field, S& s) : bytes(field), sink(s)
-    {
-        code = bytes.u8();
-        command = bytes.at(1);
-    }
+    Message(std::string_view field, S& s) : bytes(field), sink(s) { code = bytes.u8(); }
 
     std::uint8_t u8() { return bytes.u8(); }
     std::int32_t value(int width) { return bytes.value(width); }

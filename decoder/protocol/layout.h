@@ -38,8 +38,6 @@ enum class StepKind : std::uint8_t {
     // before gives (`length`); `text`, when given, is its meaning when the
     // first character is 0 (the rest is then skipped).
     Text,
-    // The bit rows `bits` of the value read just before.
-    Bits,
     // The `length` steps after it, when byte 1 passes the test.
     When,
     // A field whose value must lie from `low` to `high`: otherwise `invalid`
@@ -100,7 +98,7 @@ struct Step {
     std::int32_t low = 0;
     std::int32_t high = 0;
     std::size_t length = 0;
-    // Read: the rows shown instead of the field's own; Bits: the rows.
+    // Read: the rows shown instead of the field's own.
     std::span<const BitText> bits{};
     bool ownBits = true;
     std::string_view text{};
@@ -117,11 +115,15 @@ struct Layout {
     std::span<const Step> steps;
     std::array<const Field*, kMostFields> fieldList{};
     std::size_t fieldCount = 0;
+    // Whether a group of its steps, or of a part it holds, tests byte 1.
+    bool testsByteOne = false;
 
     constexpr explicit Layout(std::span<const Step> s) : steps(s)
     {
         for (std::size_t i = 0; i < steps.size(); ++i) {
             const Step& step = steps[i];
+            if (step.kind == StepKind::When || (step.kind == StepKind::Part && step.part->testsByteOne))
+                testsByteOne = true;
             if (step.kind == StepKind::When) {
                 // A group ends within its layout and within the group around it.
                 const std::size_t end = i + step.length;
@@ -170,7 +172,6 @@ constexpr Step textOf(const Field& field, const Field& length)
 {
     return {.kind = StepKind::Text, .field = &field, .lengthField = &length};
 }
-constexpr Step bits(std::span<const BitText> rows) { return {.kind = StepKind::Bits, .bits = rows}; }
 constexpr Step whenBit(unsigned mask, std::size_t length)
 {
     int bit = 0;

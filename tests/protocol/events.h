@@ -81,6 +81,9 @@ protected:
 // The decoders' sink that turns what they find into events.
 class EventSink {
 public:
+    // The layouts' code calls this sink's members rather than inlining them.
+    static constexpr bool kCallsOutOfLine = true;
+
     explicit EventSink(MessageEvents& events) : events_(events) {}
 
     // The instruction; an unknown one is also an error, as in the report.
