@@ -258,6 +258,36 @@ def shown(live, vornlog, capture, folder):
         browser.quit()
 
 
+def opened(vornlog, sample, folder):
+    """Without -n, the browser is handed a page of this user's that sends
+    it to the address: the token is on no command line (which any user may
+    read), and the page goes when the run ends."""
+    bin_dir = os.path.join(folder, "bin")
+    os.mkdir(bin_dir)
+    opener = os.path.join(bin_dir, "xdg-open")
+    with open(opener, "w") as f:
+        f.write(f"#!/bin/sh\nstat -c %a \"$1\" \"$(dirname \"$1\")\" > '{bin_dir}/modes'\n"
+                f"cat -- \"$1\" > '{bin_dir}/seen'\nprintf '%s\\n' \"$@\" > '{bin_dir}/calls'\n")
+    os.chmod(opener, 0o700)
+    env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""))
+    proc = subprocess.Popen([vornlog, "-q", "-l", sample, "opened.html"], cwd=folder, env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    line = proc.stdout.readline().decode()
+    calls = os.path.join(bin_dir, "calls")
+    deadline = time.monotonic() + LIMIT
+    while not os.path.exists(calls) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    address = line.split("Live viewer: ")[-1].strip()
+    token = address.rstrip("/").rsplit("/", 1)[-1]
+    given = open(calls).read().splitlines() if os.path.exists(calls) else []
+    check(len(given) == 1 and token not in given[0], f"xdg-open was given {given}, the token {token}")
+    check(address and address in open(os.path.join(bin_dir, "seen")).read(), "the page handed over does not lead there")
+    check(open(os.path.join(bin_dir, "modes")).read().split() == ["600", "700"], "the page handed over is not private")
+    proc.send_signal(signal.SIGINT)
+    check(proc.wait(LIMIT) == 0, "Ctrl-C: status not 0")
+    check(given and not os.path.exists(given[0]), "the page handed over outlives the run")
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
@@ -309,6 +339,7 @@ def main():
 
         refusals(live)
         limits(live, len(data))
+        opened(vornlog, sample, folder)
         check(live.stop() == 0, "Ctrl-C after the end of the file: status not 0")
 
         # A port in use.
