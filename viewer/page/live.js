@@ -205,9 +205,8 @@ const liveView = (() => {
     buildPath();
     findingsText += m.findings;
     findingsView.load(findingsText);
-    applyFilters();
+    applyFilters(); // the list and the tool path
     timeline.grew();
-    pathView.draw();
     body.dataset.messages = String(n);
     body.dataset.state = 'ready';
     if (following) scrollToNewest();
