@@ -496,8 +496,9 @@ struct VornlogLive {
     // (from its beginning when it began again since), in frames: a kind
     // ('B' bytes, 'Q' the input has been quiet for a second, 'E' the input
     // ended, with where its page was saved), the payload's length (4
-    // bytes, little-endian) and the payload. The response's headers give the capture's start and
-    // the offset its bytes begin at.
+    // bytes, little-endian) and the payload. The response's headers give
+    // the capture's start, the offset its bytes begin at and its size when
+    // asked (what a page may make room for at once).
     void stream(const httplib::Request& req, httplib::Response& res)
     {
         const auto now = capture.now();
@@ -508,6 +509,7 @@ struct VornlogLive {
             from = std::min(number(req.get_param_value("from")), size);
         res.set_header("X-Capture-Start", std::to_string(start));
         res.set_header("X-Capture-From", std::to_string(from));
+        res.set_header("X-Capture-Size", std::to_string(size));
         struct Place {
             std::uint64_t offset;
             std::vector<char> frame;

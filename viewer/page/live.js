@@ -56,8 +56,9 @@ const liveView = (() => {
     follow(run);
   }
 
-  // The capture's decoding begins (again) from its first byte.
-  function begin(r) {
+  // The capture's decoding begins (again) from its first byte; `expected`:
+  // the bytes it has already.
+  function begin(r, expected) {
     const w = startWorker();
     S = null;
     stores = {};
@@ -68,7 +69,7 @@ const liveView = (() => {
       body.dataset.state = 'failed';
       setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
-    w.postMessage({ type: 'live', wasm: wasmBytes, name: r.name, device: $('device').value.trim() });
+    w.postMessage({ type: 'live', wasm: wasmBytes, name: r.name, device: $('device').value.trim(), expected });
   }
 
   function received(m) {
@@ -102,7 +103,7 @@ const liveView = (() => {
           // start or replaced): decoded from its first byte.
           r.start = start;
           r.offset = from;
-          begin(r);
+          begin(r, Number(response.headers.get('X-Capture-Size')) || 0);
         }
         await frames(r, response.body.getReader());
       } catch (e) {
@@ -127,20 +128,38 @@ const liveView = (() => {
       }
       buffer.set(value, have);
       have += value.length;
+      // The bytes of the whole frames that came go to the worker at once.
       let at = 0;
+      const parts = [];
+      let bytes = 0;
+      const handOver = () => {
+        if (!bytes) return;
+        const block = new Uint8Array(bytes);
+        let k = 0;
+        for (const [from, size] of parts) {
+          block.set(buffer.subarray(from, from + size), k);
+          k += size;
+        }
+        worker.postMessage({ type: 'bytes', bytes: block.buffer }, [block.buffer]);
+        r.offset += bytes;
+        parts.length = 0;
+        bytes = 0;
+      };
       while (have - at >= 5) {
         const size = (buffer[at + 1] | buffer[at + 2] << 8 | buffer[at + 3] << 16 | buffer[at + 4] << 24) >>> 0;
         if (have - at < 5 + size) break;
         const kind = String.fromCharCode(buffer[at]);
-        const payload = buffer.slice(at + 5, at + 5 + size);
-        at += 5 + size;
+        const payload = buffer.subarray(at + 5, at + 5 + size);
         if (kind === 'B') {
-          r.offset += size;
-          worker.postMessage({ type: 'bytes', bytes: payload.buffer }, [payload.buffer]);
+          parts.push([at + 5, size]);
+          bytes += size;
           setLive('live');
-        } else if (kind === 'Q') {
+        }
+        at += 5 + size;
+        if (kind === 'Q') {
           setLive('waiting');
         } else if (kind === 'E') {
+          handOver();
           r.ended = true;
           r.saved = new TextDecoder().decode(payload);
           worker.postMessage({ type: 'end' });
@@ -149,6 +168,7 @@ const liveView = (() => {
           return;
         }
       }
+      handOver();
       buffer.copyWithin(0, at, have);
       have -= at;
       if (S || body.dataset.live === 'waiting') setStatus(liveText());
@@ -161,7 +181,7 @@ const liveView = (() => {
     const length = base + part.length;
     if (!store || store.length < length) {
       const Type = part.constructor;
-      const grown = new Type(Math.max(1024, length * 2, store ? store.length * 2 : 0));
+      const grown = new Type(Math.max(1024, Math.ceil(length * 1.5)));
       if (store) grown.set(store.subarray(0, base));
       store = grown;
       stores[name] = store;
@@ -191,11 +211,16 @@ const liveView = (() => {
       grow(name, part, (name.startsWith('row') ? m.rowsFrom : m.from) * per);
     }
     const n = S.number.length;
+    // Looked at in the messages that came only.
+    let untimed = m.from > 0 && !S.timed;
+    let segMax = m.from > 0 ? S.segMax : 1;
+    for (let i = m.from; i < n; i++) {
+      if (Number.isNaN(S.time[i])) untimed = true;
+      if (S.segment[i] > segMax) segMax = S.segment[i];
+    }
     S.n = n;
-    S.timed = n > 0 && S.time.every((t) => !Number.isNaN(t));
+    S.timed = n > 0 && !untimed;
     S.x = S.timed ? S.time : Float64Array.from(S.number);
-    let segMax = 1;
-    for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
     S.segMax = segMax;
     // The tables' steps for a millimetre: looked for again among the
     // messages that came.
@@ -212,6 +237,8 @@ const liveView = (() => {
     if (following) scrollToNewest();
     if (m.done) ended(m);
     else setStatus(liveText());
+    // Drawn: the worker may send the next update.
+    worker.postMessage({ type: 'drawn' });
   }
 
   // The input ended and every message is decoded: where the session's

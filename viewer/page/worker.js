@@ -270,23 +270,26 @@ async function runSearches(M) {
 // A live capture (vornlog -l): the page hands over its bytes as they come;
 // the decoder decodes the whole records among them, slice after slice, and
 // the page is told what changed (an update: the columns from the first
-// message that changed, the new findings) at most every kUpdateMs, and at
-// once when the input has ended and everything is decoded. Then come the
-// summary, the devices and the search index, as after a capture decoded
-// at once.
+// message that changed, the new findings) at most every kUpdateMs, once
+// the page has drawn the last update, and at once when the input has
+// ended and everything is decoded. Then come the summary, the devices and
+// the search index, as after a capture decoded at once.
 const kUpdateMs = 100;
 const kLiveStep = 512; // records for one call into the decoder
-let live = null; // { name, device, pumping, lastPost, timer, done, stopped }
+// { name, device, pumping, lastPost, timer, done, stopped, dirty (decoded
+// since the last update), drawing (the page draws the last update) }
+let live = null;
 
-function liveBegin(M, { name, device }) {
+function liveBegin(M, { name, device, expected }) {
   stopRunning(M);
   if (live) live.stopped = true;
   indexed = false;
   searchToken++;
   if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
   searchAsked = null;
-  live = { name, device: device || '', pumping: false, lastPost: 0, timer: 0, done: false, stopped: false };
-  if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d)) !== 0) {
+  live = { name, device: device || '', pumping: false, lastPost: 0, timer: 0, done: false, stopped: false,
+    dirty: false, drawing: false };
+  if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0)) !== 0) {
     live.done = true;
     postMessage({ type: 'update', done: true, status: 1, problem: textAt(M, M.vornlog_problem()), console: '',
       from: 0, rowsFrom: 0, again: true, columns: {}, findings: '' });
@@ -325,9 +328,8 @@ async function pump(M, run) {
         afterLive(M, run);
         return;
       }
-      const since = performance.now() - run.lastPost;
-      if (since >= kUpdateMs) postUpdate(M, run, false);
-      else if (!run.timer) run.timer = setTimeout(() => { run.timer = 0; if (!run.done && !run.stopped) postUpdate(M, run, false); }, kUpdateMs - since);
+      run.dirty = true;
+      soon(M, run);
       if (status === 0) return;
       await nextTurn();
       if (run.stopped) return;
@@ -337,8 +339,25 @@ async function pump(M, run) {
   }
 }
 
+// The next update: once the page has drawn the last (a page slower to
+// draw gets fewer updates, each with more in it), and kUpdateMs after it.
+function soon(M, run) {
+  if (!run.dirty || run.drawing || run.timer || run.done || run.stopped) return;
+  const since = performance.now() - run.lastPost;
+  if (since >= kUpdateMs) postUpdate(M, run, false);
+  else run.timer = setTimeout(() => { run.timer = 0; soon(M, run); }, kUpdateMs - since);
+}
+
+function drawn() {
+  if (!live || !live.drawing) return;
+  live.drawing = false;
+  modulePromise.then((M) => soon(M, live));
+}
+
 function postUpdate(M, run, done) {
   run.lastPost = performance.now();
+  run.dirty = false;
+  run.drawing = !done;
   const described = JSON.parse(textAt(M, M.vornlog_live_update()));
   const findings = textAt(M, M.vornlog_scratch(), M.vornlog_scratch_size());
   const columns = {};
@@ -369,6 +388,10 @@ onmessage = (event) => {
   const m = event.data;
   if (m.type === 'search') {
     askSearch(m);
+    return;
+  }
+  if (m.type === 'drawn') {
+    drawn();
     return;
   }
   // One question at a time, in the order asked; a question asked while a

@@ -881,8 +881,11 @@ EXPORTED(vornlog_release) void vornlog_release() { results = Results{}; }
 // tells the page what changed.
 
 // A live capture begins (or begins again): what was kept of the last goes.
-// Returns 1 when `device` is not "BUS.ADDR" (vornlog_problem says so).
-EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device)
+// `expected`: the bytes the capture has already (room is made for them
+// and what they decode to at once, instead of growing to it step by step,
+// which leaves every smaller copy behind). Returns 1 when `device` is not
+// "BUS.ADDR" (vornlog_problem says so).
+EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device, double expected)
 {
     vornlog_background_stop();
     live.reset();
@@ -901,6 +904,12 @@ EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char
         }
     }
     live = std::make_unique<LiveDecoding>(name, wanted);
+    if (expected > 0 && expected < static_cast<double>(std::size_t{1} << 31)) {
+        const auto bytes = static_cast<std::size_t>(expected);
+        captureBytes.reset(static_cast<char*>(std::malloc(bytes)));
+        captureRoom = captureBytes ? bytes : 0;
+        reserveFor(bytes);
+    }
     return 0;
 }
 
