@@ -5,9 +5,11 @@ the page (data-messages as many as -j writes of the file so far), so does
 a finding made by the lines added, the list follows the newest message
 until it is scrolled and again after Follow; Ctrl-C ends it, the page says
 where the session was saved, and the page saved is the -w page of the same
-capture. Everything is waited for, with generous limits.
+capture. A pcapng written in two parts, the first cut in the middle of a
+packet: the packets before the cut, then all. Everything is waited for,
+with generous limits.
 
-usage: live_page_test.py VORNLOG CAPTURE
+usage: live_page_test.py VORNLOG CAPTURE PCAPNG
 """
 import json
 import os
@@ -54,14 +56,16 @@ def last_row_shown(driver):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
-    vornlog, sample = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    vornlog, sample, pcapng = (os.path.abspath(a) for a in sys.argv[1:4])
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "viewer"))
     from browser import Browser
 
-    def count(path, mode):
-        out = subprocess.run([vornlog, "-n", "-q", mode, path, "-"], capture_output=True, check=True).stdout
+    def count(path, mode, cut=False):
+        """The JSON lines of -j or -e (a capture cut short: those before
+        the cut, its status 1)."""
+        out = subprocess.run([vornlog, "-n", "-q", mode, path, "-"], capture_output=True, check=not cut).stdout
         return [json.loads(line) for line in out.splitlines()]
 
     lines = open(sample, "rb").read().splitlines(keepends=True)
@@ -123,6 +127,35 @@ def main():
         subprocess.run([vornlog, "-n", "-q", "-w", grown, reference], check=True)
         check(open(os.path.join(folder, "live.html"), "rb").read() == open(reference, "rb").read(),
               "the saved page differs from the -w page of the same capture")
+
+        # A pcapng written in two parts, the first cut in the middle of a
+        # packet's block: the page has the packets before the cut (as many
+        # messages as -j finds before the cut), then all of them.
+        data = open(pcapng, "rb").read()
+        cut = len(data) * 6 // 10 + 3
+        grown = os.path.join(folder, "grown.pcapng")
+        with open(grown, "wb") as f:
+            f.write(data[:cut])
+        first = len(count(grown, "-j", cut=True))
+        check(0 < first, "the pcapng's first part holds no message")
+        live = Live(vornlog, ["-n", "-q", "-f", "-l", grown, "live-usb.html"], folder)
+        browser = Browser(folder, size="1400,900")
+        try:
+            driver = browser.driver
+            driver.get(live.url)
+            now = wait(driver, "the pcapng's first part", lambda b: b["messages"] == str(first))
+            check(now["messages"] == str(first), f"the pcapng's first part: {now}, not {first} messages")
+            with open(grown, "ab") as f:
+                f.write(data[cut:])
+            total = len(count(grown, "-j"))
+            now = wait(driver, "the whole pcapng", lambda b: b["messages"] == str(total))
+            check(now["messages"] == str(total) and now["live"] != "ended", f"the whole pcapng: {now}, not {total}")
+            check(live.stop() == 0, "the pcapng, Ctrl-C: status not 0")
+        finally:
+            browser.quit()
+            if live.proc.poll() is None:
+                live.proc.kill()
+                live.proc.wait()
 
     if failures:
         sys.exit(f"{len(failures)} failures")
