@@ -276,6 +276,7 @@ async function runSearches(M) {
 // the search index, as after a capture decoded at once.
 const kUpdateMs = 100;
 const kLiveStep = 512; // records for one call into the decoder
+const kIdleMs = 250; // how often the findings engine hears that time passes
 // { name, device, pumping, lastPost, timer, done, stopped, dirty (decoded
 // since the last update), drawing (the page draws the last update) }
 let live = null;
@@ -288,7 +289,21 @@ function liveBegin(M, { name, device, expected }) {
   if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
   searchAsked = null;
   live = { name, device: device || '', pumping: false, lastPost: 0, timer: 0, done: false, stopped: false,
-    dirty: false, drawing: false };
+    dirty: false, drawing: false, lastMessage: performance.now() };
+  // While no message comes, the findings engine hears that time passes
+  // (as the console's does while it waits for its input).
+  const run = live;
+  const idle = setInterval(() => {
+    if (run.stopped || run.done) {
+      clearInterval(idle);
+      return;
+    }
+    const waited = performance.now() - run.lastMessage;
+    if (!run.pumping && waited >= kIdleMs && M.vornlog_live_idle(waited)) {
+      run.dirty = true;
+      soon(M, run);
+    }
+  }, kIdleMs);
   if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0)) !== 0) {
     live.done = true;
     postMessage({ type: 'update', done: true, status: 1, problem: textAt(M, M.vornlog_problem()), console: '',
@@ -318,9 +333,11 @@ async function pump(M, run) {
   try {
     for (;;) {
       const began = performance.now();
+      const decoded = M.vornlog_live_messages();
       let status;
       do status = M.vornlog_live_step(kLiveStep);
       while (status === 1 && performance.now() - began < kSliceMs);
+      if (M.vornlog_live_messages() !== decoded) run.lastMessage = performance.now();
       if (status === 2) {
         run.done = true;
         clearTimeout(run.timer);

@@ -188,6 +188,13 @@ public:
 
     // The findings made so far written out into results.findings.
     void flushFindings() { found_.flush(); }
+    // Live: `waited` ns passed since the last message decoded (which had a
+    // time) without another: what waited for time to pass is reported.
+    void idle(TimeNs waited)
+    {
+        if (!engine_) return;
+        if (const std::optional<TimeNs> last = engine_->lastTime()) engine_->idle(*last + waited);
+    }
 
 private:
     void progress() const
@@ -544,6 +551,15 @@ public:
         }
         columns_->flushFindings();
         return 1;
+    }
+
+    // No record came for `waitedMs` ms while the input goes on: the
+    // findings engine is told that the capture's clock ran on.
+    void idle(double waitedMs)
+    {
+        if (!columns_ || done_ || waitedMs <= 0) return;
+        columns_->idle(static_cast<TimeNs>(waitedMs * 1e6));
+        columns_->flushFindings();
     }
 
     // True once when the decoding started again from the first byte since
@@ -943,6 +959,19 @@ EXPORTED(vornlog_live_end) void vornlog_live_end()
 // input ended and all was decoded, or the capture cannot be decoded
 // further: vornlog_problem says why).
 EXPORTED(vornlog_live_step) int vornlog_live_step(int records) { return live ? live->step(std::max(records, 1)) : 2; }
+
+// The messages decoded so far.
+EXPORTED(vornlog_live_messages) double vornlog_live_messages() { return static_cast<double>(capture.messages.size()); }
+
+// No message came for `waitedMs` ms while the input goes on (the capture's
+// clock is taken to run on with the page's): an underrun or a stop that
+// has lasted is reported as ongoing. Returns 1 when findings were reported.
+EXPORTED(vornlog_live_idle) int vornlog_live_idle(double waitedMs)
+{
+    const std::size_t before = results.findings.size();
+    if (live) live->idle(waitedMs);
+    return results.findings.size() != before;
+}
 
 // What changed since the last update, described as vornlog_columns says
 // with "from" and "rowsFrom" (the first message and stored segment the
