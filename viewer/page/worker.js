@@ -306,8 +306,7 @@ function liveBegin(M, { name, device, expected }) {
   }, kIdleMs);
   if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0)) !== 0) {
     live.done = true;
-    postMessage({ type: 'update', done: true, status: 1, problem: textAt(M, M.vornlog_problem()), console: '',
-      from: 0, rowsFrom: 0, again: true, columns: {}, findings: '' });
+    postMessage({ type: 'failed', text: textAt(M, M.vornlog_problem()) });
   }
 }
 
