@@ -227,51 +227,7 @@ return [rows, times[times.length >> 1], times[times.length - 1]];
 """, middles)
 print(f"  path hover        {hover[1]:8.2f} ms  median, {hover[2]:.2f} ms slowest of 40 moves ({hover[0]} stored segments)")
 heap = d.execute_script("return performance.memory ? performance.memory.usedJSHeapSize : 0")
-# The browser's processes: the one started with our profile and everything
-# under it, each by its kind (--type=: renderer, gpu-process, utility; none
-# for the browser itself). Resident memory counts the libraries a process
-# shares in every process; proportional memory (Pss) shares them out.
-parent, ours, kind_of = {}, set(), {}
-for pid in filter(str.isdigit, os.listdir("/proc")):
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            parent[int(pid)] = int(f.read().rsplit(")", 1)[1].split()[1])
-        # (Chromium's children write their arguments anew, as one text.)
-        with open(f"/proc/{pid}/cmdline", "rb") as f:
-            args = f.read()
-        if profile.encode() in args:
-            ours.add(int(pid))
-        kind = re.search(rb"--type=([\w-]+)", args)
-        kind_of[int(pid)] = kind.group(1).decode() if kind else "browser"
-    except (OSError, IndexError, ValueError):
-        pass
-def under(pid):
-    while pid > 1:
-        if pid in ours:
-            return True
-        pid = parent.get(pid, 0)
-    return False
-def memory(pid):
-    rss = pss = 0
-    try:
-        with open(f"/proc/{pid}/smaps_rollup") as f:
-            for line in f:
-                if line.startswith("Rss:"):
-                    rss = int(line.split()[1])
-                elif line.startswith("Pss:"):
-                    pss = int(line.split()[1])
-    except OSError:
-        pass
-    return rss, pss
-by_kind = {}
-page = (0, 0)  # the largest renderer: the page's (the others are blank)
-for pid in kind_of:
-    if under(pid) and kind_of[pid] != "browser" or pid in ours and kind_of[pid] == "browser":
-        rss, pss = memory(pid)
-        r, p, c = by_kind.get(kind_of[pid], (0, 0, 0))
-        by_kind[kind_of[pid]] = (r + rss, p + pss, c + 1)
-        if kind_of[pid] == "renderer" and rss > page[0]:
-            page = (rss, pss)
+by_kind, page = browser.memory()
 total = [sum(v[i] for v in by_kind.values()) for i in (0, 1)]
 print(f"  memory            {page[0] / 1024:8.0f} MiB resident in the page's renderer ({page[1] / 1024:.0f} MiB proportional; "
       f"main thread's JavaScript heap {heap / 2**20:.0f} MiB)")

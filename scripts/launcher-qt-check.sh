@@ -26,6 +26,7 @@ cmake --build build --target VornlogRun vornlog -j2 >/dev/null
 work=$root/build/launcher-qt-drive
 rm -rf "$work"
 mkdir -p "$work"
+xdrive_dir=$work
 launcher_pid=
 cleanup() {
   [[ -n $launcher_pid ]] && kill "$launcher_pid" 2>/dev/null || true

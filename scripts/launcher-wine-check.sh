@@ -47,9 +47,17 @@ grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" ||
 work=$root/build-windows/launcher-wine-drive
 rm -rf "$work"
 mkdir -p "$work"
+xdrive_dir=$work
 export LC_ALL=C.UTF-8
 launcher_pid=
 cleanup() {
+  local status=$?
+  # A drive stopped by a failed wait still says what the launcher and Wine
+  # printed.
+  if ((status)) && [[ -s $work/launcher.log ]]; then
+    echo "   the launcher's console, Wine's messages included:" >&2
+    sed 's/^/   | /' "$work/launcher.log" | tail -n 60 >&2
+  fi
   [[ -n $launcher_pid ]] && kill "$launcher_pid" 2>/dev/null || true
   wine_stop
   stop_xvfb
@@ -94,6 +102,29 @@ cp examples/session.txt "$win/session.txt"
 printf 'last session\r\n' >"$win/rapportTrié.txt"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
+# Wine takes keys only once it has made the window the X server just
+# focused its own active one, which a busy machine can delay past the first
+# keys: they are then lost (the Open dialog of the second run kept "*.txt").
+# A click is taken in turn with the keys that follow it, so every answer
+# starts with a click, as a person's would: into a file dialog's name field
+# (300, 304 in the 650 x 360 dialog, its text then selected and replaced),
+# or on the bare left edge of a message box, whose default button then
+# takes Return.
+file_name_in() {
+  xdo windowfocus --sync "$1" 2>/dev/null || true
+  click_in "$1" 300 304
+  xdo key Home shift+End
+  xdo type --delay 20 "$2"
+  xdo key Return
+  wait_gone "$1"
+}
+answer_box() {
+  xdo windowfocus --sync "$1" 2>/dev/null || true
+  click_in "$1" 4 4
+  xdo key Return
+  wait_gone "$1"
+}
+
 # (Its time limit is the drive's: only a hang reaches it.)
 (cd "$win" && exec timeout -k 5 1200 "$wine" VornlogRun.exe >"$work/launcher.log" 2>&1 {wine_log}>&-) &
 launcher_pid=$!
@@ -124,13 +155,12 @@ click_in "$main" 288 688
 
 # Wine's own dialogs, named in the language of the system.
 dialog=$(wait_window '^(Open|Ouvrir)$')
-type_in "$dialog" "$(winpath "$win/session.txt")"
+file_name_in "$dialog" "$(winpath "$win/session.txt")"
 dialog=$(wait_window '^(Save As|Enregistrer sous)$')
-type_in "$dialog" "$(winpath "$win/rapport.txt")"
+file_name_in "$dialog" "$(winpath "$win/rapport.txt")"
 
 question=$(wait_window '^Tri$')
-xdo windowfocus --sync "$question" 2>/dev/null || true
-xdo key Return
+answer_box "$question"
 
 # The sorted copy, shown in Notepad once written.
 sorted_windows=$(winpath "$win/rapportTrié.txt")
@@ -148,21 +178,18 @@ printf '\xd4\xc3\xb2\xa1\x02\x00\x04\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00
   >"$win/ether.txt"
 click_in "$main" 288 688
 dialog=$(wait_window '^(Open|Ouvrir)$')
-type_in "$dialog" "$(winpath "$win/ether.txt")"
+file_name_in "$dialog" "$(winpath "$win/ether.txt")"
 dialog=$(wait_window '^(Save As|Enregistrer sous)$')
-type_in "$dialog" "$(winpath "$win/refus.txt")"
+file_name_in "$dialog" "$(winpath "$win/refus.txt")"
 question=$(wait_window '^Tri$')
-xdo windowfocus --sync "$question" 2>/dev/null || true
-xdo key Return
+answer_box "$question"
 if box=$(wait_window '^VornlogRun$'); then
   ocr_until "$box" "$work/error-box" "USB interface" "ether.txt" >"$work/error-box.txt"
   grep -qF "USB interface" "$work/error-box.txt" && grep -qF "ether.txt" "$work/error-box.txt" ||
     fail "the error box read by OCR does not show the decoder's message: $(tr '\n' ' ' <"$work/error-box.txt")"
-  xdo windowfocus --sync "$box" 2>/dev/null || true
-  xdo key Return
   # The box is the run's last step: once it has taken its answer, the
   # launcher has made all it would make; a Notepad it started has ended.
-  wait_gone "$box" || fail "the error box did not take its answer"
+  answer_box "$box" || fail "the error box did not take its answer"
   started=$SECONDS
   while wine_running notepad.exe && ((SECONDS - started < 120)); do sleep 0.2; done
 else
@@ -189,9 +216,6 @@ grep -q '^PC     :  44' "$work/expected-sorted.txt" || fail "the sample holds no
 cmp -s "$work/expected-sorted.txt" "$win/rapportTrié.txt" || fail "the sorted copy does not hold exactly the Data blocks"
 
 if ((failures)); then
-  # What the launcher and Wine said, so that the log names the cause.
-  echo "   the launcher's console, Wine's messages included:" >&2
-  sed 's/^/   | /' "$work/launcher.log" | tail -n 60 >&2
   echo "Wine launcher drive: $failures failures (screenshots and OCR in $work)" >&2
   exit 1
 fi

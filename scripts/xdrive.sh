@@ -41,7 +41,27 @@ wait_window() {
     sleep 0.2
   done
   echo "FAIL: no window named \"$name\" within ${limit}s" >&2
+  screen_said "no-$name"
   return 1
+}
+
+# What the screen shows when an awaited window did not come, into the
+# check's standard error: the names of the visible windows and the whole
+# screen read by OCR (its screenshot stays in $xdrive_dir, if set), so that
+# the log names what stood in the way (a message box, a dialog still open).
+screen_said() {
+  local id base
+  echo "   the visible windows:" >&2
+  for id in $(xdo search --onlyvisible --name '.' 2>/dev/null || true); do
+    echo "   | $id $(xdo getwindowname "$id" 2>/dev/null || true)" >&2
+  done
+  [[ -n ${xdrive_dir:-} ]] || return 0
+  base=$xdrive_dir/screen-$(tr -c 'A-Za-z0-9' '-' <<<"$1" | cut -c1-40)
+  shot -window root "$base.png" 2>/dev/null || return 0
+  convert "$base.png" -resize 200% -colorspace Gray "$base-read.png" 2>/dev/null || return 0
+  echo "   the screen read by OCR ($base.png):" >&2
+  ocr "$base-read.png" - -l fra 2>/dev/null | grep -v '^[[:space:]]*$' | sed 's/^/   | /' | head -n 40 >&2 || true
+  rm -f "$base-read.png"
 }
 
 # A visible named window other than those given, waited for at most
@@ -66,7 +86,8 @@ wait_gone() {
   local id=$1 limit=$wait_limit start=$SECONDS
   while xdo search --onlyvisible --name '.' 2>/dev/null | grep -qx "$id"; do
     if ((SECONDS - start >= limit)); then
-      echo "FAIL: window $id still shown after ${limit}s" >&2
+      echo "FAIL: window $id ($(xdo getwindowname "$id" 2>/dev/null || true)) still shown after ${limit}s" >&2
+      screen_said "shown-$id"
       return 1
     fi
     sleep 0.2

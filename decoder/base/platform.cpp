@@ -614,18 +614,48 @@ void showInViewer(const std::string& name, Viewer viewer)
 #endif
 }
 
-void showAddress(const std::string& address)
+ShownAddress showAddress(const std::string& address)
 {
 #ifdef _WIN32
     ShellExecuteW(nullptr, L"open", wide(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return {};
 #else
 #ifdef __APPLE__
     const char* program = "open";
 #else
     const char* program = "xdg-open";
 #endif
-    char* argv[] = {const_cast<char*>(program), const_cast<char*>(address.c_str()), nullptr};
+    // The folder made by mkdtemp (mode 0700), the page in it 0600.
+    std::error_code ec;
+    std::string folder = (std::filesystem::temp_directory_path(ec) / "vornlog-XXXXXX").string();
+    if (ec || !mkdtemp(folder.data())) return {};
+    ShownAddress shown(folder);
+    const std::string page = folder + "/live.html";
+    const int fd = ::open(page.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return shown;
+    // The address is the program's own (a loopback address, a port and a
+    // token of hexadecimal digits): nothing in it needs escaping.
+    std::string text = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<meta name=\"referrer\" content=\"no-referrer\">\n";
+    text += "<meta http-equiv=\"refresh\" content=\"0;url=";
+    text += address;
+    text += "\">\n<title>Vornlog live viewer</title>\n<a href=\"";
+    text += address;
+    text += "\">Vornlog live viewer</a>\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    if (!written) return shown;
+    char* argv[] = {const_cast<char*>(program), const_cast<char*>(page.c_str()), nullptr};
     startDesktopOpener(program, argv);
+    return shown;
+#endif
+}
+
+ShownAddress::~ShownAddress()
+{
+#ifndef _WIN32
+    if (folder_.empty()) return;
+    ::unlink((folder_ + "/live.html").c_str());
+    ::rmdir(folder_.c_str());
 #endif
 }
 

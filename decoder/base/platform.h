@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vornlog {
@@ -130,9 +131,27 @@ enum class Viewer { Text, ByType };
 // interpreter; the viewer is not waited for and its failure is ignored.
 void showInViewer(const std::string& name, Viewer viewer);
 
+// What showAddress left for the browser: a page in a folder of its own,
+// both removed when this goes.
+class ShownAddress {
+public:
+    ShownAddress() = default;
+    explicit ShownAddress(std::string folder) : folder_(std::move(folder)) {}
+    ShownAddress(ShownAddress&& other) noexcept : folder_(std::exchange(other.folder_, {})) {}
+    ShownAddress& operator=(ShownAddress&&) = delete;
+    ~ShownAddress();
+
+private:
+    std::string folder_;
+};
+
 // Asks the desktop to open an http address in the default browser; the
-// browser is not waited for and its failure is ignored.
-void showAddress(const std::string& address);
+// browser is not waited for and its failure is ignored. The address (its
+// token) is on no program's command line, which every user of the machine
+// may read: the browser is handed a page that sends it there, in a folder
+// that only this user may enter (on Windows, which has no such command
+// line to fear from other users' programs, the address itself).
+ShownAddress showAddress(const std::string& address);
 
 // Fills `dst` with n bytes from the operating system's random source
 // (getrandom, rand_s); false when it cannot give them.

@@ -30,6 +30,10 @@ public:
     const std::string& problem() const { return problem_; }
     MessageSource& source() { return *source_; }
     bool usb() const { return usb_ != nullptr; }
+    // Whether the device whose messages are decoded is known: always for a
+    // text dump; for a USB capture, when it was asked for or recognised
+    // while reading ahead.
+    bool deviceKnown() const { return !usb_ || usb_->device().has_value(); }
     // The console's last words on the device: its message count (USB
     // captures only), on a line of its own after the progress line.
     void conclude(Out& console) const;

@@ -17,7 +17,7 @@
 
 // What the module and the program agree on; a module of another version is
 // refused.
-#define VORNLOG_LIVE_INTERFACE 1
+#define VORNLOG_LIVE_INTERFACE 2
 
 extern "C" {
 
@@ -29,7 +29,7 @@ typedef int (*VornlogLiveInterface)(void);
 // Starts serving on 127.0.0.1 and ::1 (where the machine has IPv6) at
 // `port`, or at a port the system picks when it is 0. `token`: 32
 // hexadecimal digits, the first part of every path. The page is served as
-// `head`, the capture read so far in base64, then `tail`. Null when the
+// `head` then `tail`: it reads the capture from the capture stream. Null when the
 // server cannot start: `error` then says why ("port" when the port is
 // taken). `*bound` gets the port.
 typedef VornlogLive* (*VornlogLiveStart)(int port, const char* token, const char* head, std::size_t headSize,

@@ -143,18 +143,6 @@ public:
         return ended_ ? Next::Ended : Next::Quiet;
     }
 
-    // Copies the bytes at `offset` of the capture begun as `start`, at
-    // most `room`; false when the capture began again since.
-    bool copy(std::uint64_t start, std::uint64_t offset, char* dst, std::size_t room, std::size_t& got)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        got = 0;
-        if (start_ != start || offset > size_ || std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
-            return false;
-        got = std::fread(dst, 1, std::min<std::uint64_t>(room, size_ - offset), file_);
-        return true;
-    }
-
     // The capture's start number and its size now.
     std::pair<std::uint64_t, std::uint64_t> now()
     {
@@ -179,29 +167,6 @@ private:
     bool stopping_ = false;
     std::string saved_;
 };
-
-// Base64 in lines of 76 characters, as vornlog -w writes a capture into
-// the page (the page reads either).
-std::string base64Lines(const char* bytes, std::size_t n)
-{
-    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
-    std::string text;
-    text.reserve((n + 56) / 57 * 77);
-    for (std::size_t line = 0; line < n; line += 57) {
-        const std::size_t end = std::min(n, line + 57);
-        for (std::size_t i = line; i < end; i += 3) {
-            const std::uint32_t v = (std::uint32_t{p[i]} << 16) | (i + 1 < end ? std::uint32_t{p[i + 1]} << 8 : 0) |
-                                    (i + 2 < end ? std::uint32_t{p[i + 2]} : 0);
-            text += kDigits[v >> 18];
-            text += kDigits[(v >> 12) & 63];
-            text += i + 1 < end ? kDigits[(v >> 6) & 63] : '=';
-            text += i + 2 < end ? kDigits[v & 63] : '=';
-        }
-        text += '\n';
-    }
-    return text;
-}
 
 // One connection's socket, as the HTTP library reads and writes it: reads
 // are buffered, counted against the request's limit and its deadline;
@@ -519,48 +484,21 @@ struct VornlogLive {
         return refuse(404);
     }
 
-    // The page with the capture read so far in it.
+    // The page, which reads the capture from the stream.
     void page(httplib::Response& res)
     {
-        const auto now = capture.now();
-        const std::uint64_t start = now.first;
-        const std::uint64_t size = now.second;
-        struct Place {
-            std::uint64_t offset = 0;
-            int part = 0; // the head, the capture, the tail
-        };
-        auto place = std::make_shared<Place>();
-        res.set_chunked_content_provider(
-            "text/html; charset=utf-8", [this, place, start, size](std::size_t, httplib::DataSink& sink) {
-                if (place->part == 0) {
-                    place->part = 1;
-                    return sink.write(head.data(), head.size());
-                }
-                if (place->part == 1) {
-                    char block[57 * 1024];
-                    std::size_t got = 0;
-                    if (place->offset < size) {
-                        const std::size_t room =
-                            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, size - place->offset));
-                        if (!capture.copy(start, place->offset, block, room, got) || got == 0) return false;
-                        place->offset += got;
-                        const std::string text = base64Lines(block, got);
-                        return sink.write(text.data(), text.size());
-                    }
-                    place->part = 2;
-                }
-                const bool written = sink.write(tail.data(), tail.size());
-                sink.done();
-                return written;
-            });
+        std::string text = head;
+        text += tail;
+        res.set_content(text, "text/html; charset=utf-8");
     }
 
     // The capture's bytes from ?from=N of the capture begun as ?start=S
     // (from its beginning when it began again since), in frames: a kind
     // ('B' bytes, 'Q' the input has been quiet for a second, 'E' the input
     // ended, with where its page was saved), the payload's length (4
-    // bytes, little-endian) and the payload. The response's headers give the capture's start and
-    // the offset its bytes begin at.
+    // bytes, little-endian) and the payload. The response's headers give
+    // the capture's start, the offset its bytes begin at and its size when
+    // asked (what a page may make room for at once).
     void stream(const httplib::Request& req, httplib::Response& res)
     {
         const auto now = capture.now();
@@ -571,6 +509,7 @@ struct VornlogLive {
             from = std::min(number(req.get_param_value("from")), size);
         res.set_header("X-Capture-Start", std::to_string(start));
         res.set_header("X-Capture-From", std::to_string(from));
+        res.set_header("X-Capture-Size", std::to_string(size));
         struct Place {
             std::uint64_t offset;
             std::vector<char> frame;

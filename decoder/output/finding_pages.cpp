@@ -73,6 +73,7 @@ void FindingPages::restart()
 void FindingPages::record(const CaptureRecord& record)
 {
     if (record.end < lastEnd_ || (newContent_ && record.at == 0 && lastEnd_ != 0)) restart();
+    const std::uint64_t previousEnd = contentAt_ + lastEnd_;
     lastEnd_ = record.end;
     const std::uint64_t at = contentAt_ + record.at;
     const std::uint64_t end = contentAt_ + record.end;
@@ -81,6 +82,9 @@ void FindingPages::record(const CaptureRecord& record)
         haveHeader_ = true;
         if (at > heldAt_ && at <= heldAt_ + bytes_.size())
             header_.assign(bytes_, 0, static_cast<std::size_t>(at - heldAt_));
+    } else if (at > previousEnd && previousEnd >= heldAt_ && at <= heldAt_ + bytes_.size()) {
+        carry(std::string_view(bytes_).substr(static_cast<std::size_t>(previousEnd - heldAt_),
+                                              static_cast<std::size_t>(at - previousEnd)));
     }
     Entry entry{record.number, at, end, record.hasTime, record.hasTime ? record.timeNs : now_};
     if (record.hasTime && (!haveNow_ || record.timeNs > now_)) {
@@ -90,6 +94,32 @@ void FindingPages::record(const CaptureRecord& record)
     entries_.push_back(entry);
     for (auto& page : pages_) step(*page);
     release();
+}
+
+// The blocks between two packets of a pcapng: an interface declared there
+// is declared in the header of every page begun later too (its packets
+// name it), and a section header begins the header again. Other blocks
+// are not carried. (A pcap file has nothing between its records.)
+void FindingPages::carry(std::string_view gap)
+{
+    constexpr std::uint32_t kSection = 0x0A0D0D0A;
+    constexpr std::uint32_t kInterface = 1;
+    const auto u32 = [](std::string_view b, std::size_t at, bool swapped) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+        return swapped ? __builtin_bswap32(v) : v;
+    };
+    if (header_.size() < 12 || u32(header_, 0, false) != kSection) return;
+    bool swapped = u32(header_, 8, false) != 0x1A2B3C4D;
+    for (std::size_t at = 0; at + 12 <= gap.size();) {
+        const std::uint32_t type = u32(gap, at, false);
+        if (type == kSection) swapped = u32(gap, at + 8, false) != 0x1A2B3C4D;
+        const std::uint32_t length = u32(gap, at + 4, swapped);
+        if (length < 12 || length % 4 != 0 || length > gap.size() - at) return;
+        if (type == kSection) header_.assign(gap.substr(at, length));
+        else if ((swapped ? __builtin_bswap32(type) : type) == kInterface) header_.append(gap.substr(at, length));
+        at += length;
+    }
 }
 
 void FindingPages::finding(const findings::Finding& f, std::optional<TimeNs> origin)

@@ -3,8 +3,9 @@
 // began to 10 s after it ended; of a finding longer than a minute, its
 // first 60 s and its last 10 s. The page carries the capture's own bytes:
 // a text dump's lines, or a pcap or pcapng file's header (the bytes before
-// its first packet) and its packets' records or blocks, so that the page
-// reads it as the capture it is.
+// its first packet, with the interfaces declared after it) and its
+// packets' records or blocks, so that the page reads it as the capture it
+// is.
 //
 // Memory stays bounded however long the run: the capture's bytes are held
 // for the last 70 s of the capture's clock (kHeld) only, besides what a page
@@ -88,6 +89,7 @@ private:
     void write(Page& page);
     void release();
     void restart();
+    void carry(std::string_view gap);
 
     std::string_view viewerPage_;
     std::string name_;

@@ -101,9 +101,10 @@ private:
 };
 
 // The capture element's start tag with the texts; `encoding` empty for
-// the bytes as they are.
+// the bytes as they are; `stream` the address the page reads the capture
+// from, relative to its own (empty: the capture is in the element).
 void putCaptureStart(Out& out, std::string_view name, std::string_view device, std::string_view keep,
-                     std::string_view encoding)
+                     std::string_view encoding, std::string_view stream = {})
 {
     out.write(R"(<script type="application/octet-stream" id="capture" data-name=")");
     putAttribute(out, name);
@@ -114,6 +115,10 @@ void putCaptureStart(Out& out, std::string_view name, std::string_view device, s
     if (!encoding.empty()) {
         out.write(R"(" data-encoding=")");
         out.write(encoding);
+    }
+    if (!stream.empty()) {
+        out.write(R"(" data-stream=")");
+        out.write(stream);
     }
     out.write("\">\n");
 }
@@ -157,7 +162,7 @@ ServedPage servedViewerPage(std::string_view page, std::string_view name, std::s
             before.remove_prefix(policyEnd);
         }
         head.write(before);
-        putCaptureStart(head, name, device, keep, {});
+        putCaptureStart(head, name, device, keep, {}, "capture");
         head.flush();
     }
     served.tail = "</script>";

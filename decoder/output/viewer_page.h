@@ -29,12 +29,13 @@ struct ViewerCapture {
 // once.
 bool isViewerPage(std::string_view page);
 
-// The page split around its capture element's content, for the live
-// viewer's server, which puts the capture's bytes (base64, not compressed)
-// between the two: the head ends with the element's start tag (the texts
-// as attributes), the tail begins with its end tag. The page's
-// Content-Security-Policy lets it fetch from its own server besides
-// (connect-src 'self'); nothing else of it changes.
+// The page that the live viewer's server serves, split around its capture
+// element's content (which stays empty): the head ends with the element's
+// start tag (the texts as attributes, and data-stream naming the capture
+// stream that the page reads the capture from as it grows), the tail
+// begins with its end tag. The page's Content-Security-Policy lets it
+// fetch from its own server besides (connect-src 'self'); nothing else of
+// it changes.
 struct ServedPage {
     std::string head;
     std::string tail;

@@ -354,7 +354,7 @@ int writeLive(const Options& options, std::string_view page, Out& console, std::
         address.flush();
         std::fflush(shown);
     }
-    if (options.viewer) showAddress(live->address());
+    const ShownAddress opened = options.viewer ? showAddress(live->address()) : ShownAddress();
     const int status = writeViewer(options, page, console, consoleFile, stream, live.get(), made);
     if (status != 0 || stream.interrupted()) {
         // A failure, or Ctrl-C: the pages that watch hear it, then the run

@@ -86,17 +86,23 @@ def block(kind, body):
     return struct.pack("<II", kind, len(body) + 12) + body + struct.pack("<I", len(body) + 12)
 
 
-def pcapng(messages):
+def pcapng(messages, late_interface=None):
     """The messages as usbmon records them (bus 1, device 7, bulk): the
-    header blocks, then (time, block) for each message."""
+    header blocks, then (time, block) for each message. `late_interface`
+    (a block): a second interface, declared after the first packet, that
+    the packets after it are captured on."""
     header = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1)) + block(1, struct.pack("<HHI", 220, 0, 262144))
     packets = []
     for n, (ms, pc, m) in enumerate(messages):
+        if n == 1 and late_interface:
+            packets.append((None, late_interface))
         sec, usec = EPOCH + ms // 1000, (ms % 1000) * 1000
         usb = struct.pack("<QBBBBHBBqiiII8siiII", n, ord("S" if pc else "C"), 3, 0x01 if pc else 0x81, 7, 1, 0, 0,
                           sec, usec, 0, len(m), len(m), b"\0" * 8, 0, 0, 0, 0) + m
         ts = sec * 1_000_000 + usec
-        packets.append((ms / 1000, block(6, struct.pack("<IIIII", 0, ts >> 32, ts & 0xFFFFFFFF, len(usb), len(usb)) + usb)))
+        interface = 1 if late_interface and n >= 1 else 0
+        packets.append((ms / 1000, block(6, struct.pack("<IIIII", interface, ts >> 32, ts & 0xFFFFFFFF, len(usb),
+                                                        len(usb)) + usb)))
     return header, packets
 
 
@@ -108,7 +114,7 @@ def kept_capture(path):
 
 
 def between(records, ranges):
-    return b"".join(b for t, b in records if any(lo - 1e-9 <= t <= hi + 1e-9 for lo, hi in ranges))
+    return b"".join(b for t, b in records if t is not None and any(lo - 1e-9 <= t <= hi + 1e-9 for lo, hi in ranges))
 
 
 def window(finding):
@@ -237,9 +243,12 @@ def main():
                 kept = kept_capture(os.path.join(folder, page_name(f)))
                 check(kept == between(lines, window(f)), "%s: the page's part of the capture" % name)
 
-        # The pcapng of the same messages: its header blocks and the blocks
-        # around the stall, which tshark reads.
-        header, packets = pcapng(session(300, 150, 3))
+        # The pcapng of the same messages, their packets on an interface
+        # declared after the first packet: the page holds the header
+        # blocks, that interface's and the blocks around the stall, which
+        # tshark reads.
+        late = block(1, struct.pack("<HHI", 220, 0, 262144))
+        header, packets = pcapng(session(300, 150, 3), late)
         open(os.path.join(box, "long.pcapng"), "wb").write(header + b"".join(b for _, b in packets))
         os.mkdir(os.path.join(box, "usb"))
         r = run(box, ["-q", "-e", "--keep=usb", "long.pcapng", "usb.jsonl"])
@@ -250,7 +259,7 @@ def main():
         check(names == [page_name(found[0])] if found else False, "pcapng: the page's name: %s" % names)
         if names and found:
             kept = kept_capture(os.path.join(box, "usb", names[0]))
-            expected = header + between(packets, [(lo + 0.0, hi) for lo, hi in window(found[0])])
+            expected = header + late + between(packets, [(lo + 0.0, hi) for lo, hi in window(found[0])])
             check(kept == expected, "pcapng: the page holds the header and the blocks around the stall")
             if shutil.which("tshark"):
                 open(os.path.join(box, "part.pcapng"), "wb").write(kept or b"")

@@ -9,7 +9,6 @@ end is the one -w writes.
 
 usage: live_server_test.py VORNLOG CAPTURE
 """
-import base64
 import http.client
 import os
 import re
@@ -24,7 +23,8 @@ import tempfile
 import threading
 import time
 
-LIMIT = 60  # seconds: a generous limit for what is waited for
+from live_run import LIMIT, Live
+
 failures = []
 
 
@@ -32,33 +32,6 @@ def check(condition, what):
     if not condition:
         failures.append(what)
         print("FAIL:", what)
-
-
-class Live:
-    """A vornlog -l run; its address is read from its standard output."""
-
-    def __init__(self, vornlog, args, cwd):
-        self.proc = subprocess.Popen([vornlog] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.out = b""
-        self.wait_for(rb"Live viewer: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/)\n")
-        m = re.search(rb"Live viewer: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/)\n", self.out)
-        self.url, self.port, self.token = m.group(1).decode(), int(m.group(2)), m.group(3).decode()
-
-    def wait_for(self, pattern):
-        deadline = time.monotonic() + LIMIT
-        while not re.search(pattern, self.out):
-            left = deadline - time.monotonic()
-            ready, _, _ = select.select([self.proc.stdout], [], [], max(left, 0))
-            if not ready:
-                raise SystemExit(f"no {pattern!r} on the console in {LIMIT} s: {self.out!r}")
-            chunk = os.read(self.proc.stdout.fileno(), 65536)
-            if not chunk:
-                raise SystemExit(f"vornlog ended before {pattern!r}: {self.out!r} {self.proc.stderr.read()!r}")
-            self.out += chunk
-
-    def stop(self):
-        self.proc.send_signal(signal.SIGINT)
-        return self.proc.wait(LIMIT)
 
 
 def request(port, method, path, host=None, headers=(), family=socket.AF_INET):
@@ -269,17 +242,50 @@ def shown(live, vornlog, capture, folder):
         driver.get(live.url)
         deadline = time.monotonic() + 10 * LIMIT
         state = None
-        while time.monotonic() < deadline and state not in ("ready", "failed"):
-            state = driver.execute_script("return document.body.dataset.state")
+        # Ended: the stream said so, and the worker decoded its last bytes.
+        while time.monotonic() < deadline and state not in ("ready ended", "failed"):
+            state = driver.execute_script("const b = document.body.dataset;"
+                                          "return b.state === 'failed' ? 'failed' : b.state + ' ' + b.live + "
+                                          "(b.saved !== undefined ? '' : ' not saved yet')")
             time.sleep(0.1)
         messages = driver.execute_script("return document.body.dataset.messages")
         expected = str(jsonl.count(b"\n"))
-        check(state == "ready" and messages == expected,
+        check(state == "ready ended" and messages == expected,
               f"the page in Chromium: {state}, {messages} messages, not {expected}")
         problems = [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
         check(not problems, f"the page's console: {problems}")
     finally:
         browser.quit()
+
+
+def opened(vornlog, sample, folder):
+    """Without -n, the browser is handed a page of this user's that sends
+    it to the address: the token is on no command line (which any user may
+    read), and the page goes when the run ends."""
+    bin_dir = os.path.join(folder, "bin")
+    os.mkdir(bin_dir)
+    opener = os.path.join(bin_dir, "xdg-open")
+    with open(opener, "w") as f:
+        f.write(f"#!/bin/sh\nstat -c %a \"$1\" \"$(dirname \"$1\")\" > '{bin_dir}/modes'\n"
+                f"cat -- \"$1\" > '{bin_dir}/seen'\nprintf '%s\\n' \"$@\" > '{bin_dir}/calls'\n")
+    os.chmod(opener, 0o700)
+    env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""))
+    proc = subprocess.Popen([vornlog, "-q", "-l", sample, "opened.html"], cwd=folder, env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    line = proc.stdout.readline().decode()
+    calls = os.path.join(bin_dir, "calls")
+    deadline = time.monotonic() + LIMIT
+    while not os.path.exists(calls) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    address = line.split("Live viewer: ")[-1].strip()
+    token = address.rstrip("/").rsplit("/", 1)[-1]
+    given = open(calls).read().splitlines() if os.path.exists(calls) else []
+    check(len(given) == 1 and token not in given[0], f"xdg-open was given {given}, the token {token}")
+    check(address and address in open(os.path.join(bin_dir, "seen")).read(), "the page handed over does not lead there")
+    check(open(os.path.join(bin_dir, "modes")).read().split() == ["600", "700"], "the page handed over is not private")
+    proc.send_signal(signal.SIGINT)
+    check(proc.wait(LIMIT) == 0, "Ctrl-C: status not 0")
+    check(given and not os.path.exists(given[0]), "the page handed over outlives the run")
 
 
 def main():
@@ -314,23 +320,26 @@ def main():
         check(b"".join(p for k, p in frames(body) if k == b"B") == data[-1000:] and
               headers.get("x-capture-from") == str(len(data) - 1000), "resuming at an offset")
 
-        # The page: the -w page's policy plus connect-src 'self', the
-        # capture in base64.
+        # The page: the -w page's policy plus connect-src 'self', its
+        # capture element empty and naming the stream it reads it from.
         status, headers, body = request(live.port, "GET", f"/{live.token}/", host)
         page = body.decode()
         policy = lambda text: re.search(r'http-equiv="Content-Security-Policy" content="([^"]*)"', text).group(1)
         check(status == 200 and headers.get("content-type", "").startswith("text/html"), f"page: {status}")
         check(policy(page) == policy(w_page.decode()) + "; connect-src 'self'", f"the page's policy: {policy(page)}")
-        embedded = re.search(r'<script type="application/octet-stream" id="capture"[^>]*>([^<]*)</script>', page)
-        check(embedded and base64.b64decode(embedded.group(1)) == data, "the page's capture")
+        embedded = re.search(r'<script type="application/octet-stream" id="capture"([^>]*)>([^<]*)</script>', page)
+        check(embedded and 'data-stream="capture"' in embedded.group(1) and embedded.group(2).strip() == "",
+              "the page's capture element")
         status, headers, body = request(live.port, "HEAD", f"/{live.token}/", host)
         check(status == 200 and body == b"", "HEAD")
 
-        # The page in headless Chromium: it decodes the capture it carries.
+        # The page in headless Chromium: it decodes the capture it reads
+        # from the stream.
         shown(live, vornlog, capture, folder)
 
         refusals(live)
         limits(live, len(data))
+        opened(vornlog, sample, folder)
         check(live.stop() == 0, "Ctrl-C after the end of the file: status not 0")
 
         # A port in use.

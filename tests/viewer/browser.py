@@ -9,6 +9,7 @@ it there.
 """
 import atexit
 import os
+import re
 import socket
 import subprocess
 import tempfile
@@ -80,6 +81,60 @@ class Browser:
         self.driver = webdriver.Remote(command_executor=url, options=o)
         # File inputs get the local path itself, as with a local driver.
         self.driver.file_detector = UselessFileDetector()
+
+    def memory(self):
+        """The memory of the browser's processes (the one started with this
+        profile and everything under it), in KiB: by their kind (--type=:
+        renderer, gpu-process, utility; "browser" for the browser itself),
+        (resident, proportional, how many), and (resident, proportional)
+        of the largest renderer, the page's (the others are blank).
+        Resident memory counts the libraries a process shares in every
+        process; proportional memory (Pss) shares them out."""
+        parent, ours, kind_of = {}, set(), {}
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    parent[int(pid)] = int(f.read().rsplit(")", 1)[1].split()[1])
+                # (Chromium's children write their arguments anew, as one text.)
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    args = f.read()
+                if self.profile.encode() in args:
+                    ours.add(int(pid))
+                kind = re.search(rb"--type=([\w-]+)", args)
+                kind_of[int(pid)] = kind.group(1).decode() if kind else "browser"
+            except (OSError, IndexError, ValueError):
+                pass
+
+        def under(pid):
+            while pid > 1:
+                if pid in ours:
+                    return True
+                pid = parent.get(pid, 0)
+            return False
+
+        def memory(pid):
+            rss = pss = 0
+            try:
+                with open(f"/proc/{pid}/smaps_rollup") as f:
+                    for line in f:
+                        if line.startswith("Rss:"):
+                            rss = int(line.split()[1])
+                        elif line.startswith("Pss:"):
+                            pss = int(line.split()[1])
+            except OSError:
+                pass
+            return rss, pss
+
+        by_kind = {}
+        page = (0, 0)
+        for pid in kind_of:
+            if under(pid) and kind_of[pid] != "browser" or pid in ours and kind_of[pid] == "browser":
+                rss, pss = memory(pid)
+                r, p, c = by_kind.get(kind_of[pid], (0, 0, 0))
+                by_kind[kind_of[pid]] = (r + rss, p + pss, c + 1)
+                if kind_of[pid] == "renderer" and rss > page[0]:
+                    page = (rss, pss)
+        return by_kind, page
 
     def _log(self, name):
         f = open(os.path.join(self.profile + "." + name + ".log"), "wb")

@@ -69,7 +69,8 @@ const findingsView = (() => {
       el.title = f.text;
       const when = f.start === null ? '' : seconds(f.start) + (f.end !== f.start ? ' to ' + seconds(f.end) : '') + ' s, ';
       const where = (f.first === f.last ? '#' + f.first : '#' + f.first + ' to #' + f.last) +
-        (f.count > 1 ? ', ' + f.count + ' times' : '') + (f.ongoing ? ', still open at the end' : '');
+        (f.count > 1 ? ', ' + f.count + ' times' : '') +
+        (f.ongoing ? ', still open' + (body.dataset.live && body.dataset.live !== 'ended' ? '' : ' at the end') : '');
       const cells = [['id', '#' + f.id], ['what', f.kind + ' (' + f.cause + ')'], ['when', when + where], ['text', f.text]];
       for (const [name, text] of cells) {
         const span = document.createElement('span');

@@ -96,14 +96,23 @@ document.addEventListener('drop', (e) => {
 });
 // Another device asked for: the same capture decoded again.
 $('device').addEventListener('change', () => {
+  if (liveView.live()) liveView.again();
   if (!lastCapture) return;
   const { name, again } = lastCapture;
   again().then((parts) => decode(parts, name, again), (e) => setStatus("Can't read the capture again: " + e, true));
 });
 
-// A capture that vornlog -w put in the page.
+// A capture that vornlog -w put in the page, or the stream of the capture
+// that vornlog -l reads.
 const embedded = $('capture');
-if (embedded.firstChild) {
+if (embedded.dataset.stream) {
+  if (embedded.dataset.device) {
+    $('device').appendChild(deviceOption(embedded.dataset.device, embedded.dataset.device));
+    $('device').value = embedded.dataset.device;
+  }
+  if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
+  liveView.start(embedded.dataset.stream, embedded.dataset.name || 'capture');
+} else if (embedded.firstChild) {
   if (embedded.dataset.device) {
     $('device').appendChild(deviceOption(embedded.dataset.device, embedded.dataset.device));
     $('device').value = embedded.dataset.device;

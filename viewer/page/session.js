@@ -7,7 +7,8 @@
 // The page's script is made of this file (the session: what is decoded,
 // shown and selected, and the selection itself), then decoding.js, one
 // file per panel (list, filters, details, timeline, path, findings), the
-// panes' sizes (layout.js) and main.js (keys and input), put together in
+// live session (live.js), the panes' sizes (layout.js) and main.js (keys
+// and input), put together in
 // that order in one scope (viewer/assemble.py).
 
 const $ = (id) => document.getElementById(id);
@@ -95,6 +96,8 @@ function indexOfNumber(number) {
 // and the page's address follow.
 function select(i, scroll = true) {
   if (!S || i < 0 || i >= S.n) return;
+  // A live list stops following the newest message.
+  liveView.stopFollowing();
   selected = i;
   for (const [k, row] of rendered) row.classList.toggle('selected', k === i);
   renderDetails(i);

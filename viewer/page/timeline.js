@@ -17,13 +17,24 @@ const timeline = (() => {
     error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', finding: '#c2185b',
     selected: '#e0245e' };
 
+  // The session's span when the view was last made the whole session.
+  let extent = null;
+
   function reset() {
-    if (!S || !S.n) { view = [0, 1]; draw(); legend(); return; }
+    if (!S || !S.n) { view = [0, 1]; extent = null; draw(); legend(); return; }
     const lo = S.x[0];
     const hi = S.x[S.n - 1];
     view = [lo, hi > lo ? hi : lo + 1];
+    extent = view.slice();
     legend();
     draw();
+  }
+
+  // The session grew (live): a view of the whole session grows with it;
+  // one that was zoomed or moved stays where it is.
+  function grew() {
+    if (!view || !extent || !S || !S.n || (view[0] <= extent[0] && view[1] >= extent[1])) reset();
+    else { legend(); draw(); }
   }
 
   function legend() {
@@ -305,10 +316,10 @@ const timeline = (() => {
   }
 
   // The Data messages sent before each message: sent[i] of them before
-  // message i (made once per capture).
+  // message i (made once per capture, again when a live session grows).
   let sentOf = null;
   function dataSent() {
-    if (sentOf && sentOf.session === S) return sentOf.sent;
+    if (sentOf && sentOf.session === S && sentOf.sent.length === S.n + 1) return sentOf.sent;
     const sent = new Int32Array(S.n + 1);
     for (let i = 0; i < S.n; i++) sent[i + 1] = sent[i] + (S.code[i] === 0x44 && S.from[i] === 0 ? 1 : 0);
     sentOf = { session: S, sent };
@@ -456,5 +467,5 @@ const timeline = (() => {
     reset();
     applyFilters();
   });
-  return { reset, draw, reveal, zoomTo, zoomToSelection };
+  return { reset, grew, draw, reveal, zoomTo, zoomToSelection };
 })();

@@ -1,5 +1,6 @@
 // The viewer's worker: runs the decoder (the WebAssembly module built from
-// the console program's sources) on one capture, sends the page the views'
+// the console program's sources) on one capture (handed over whole, or
+// live, as its bytes come), sends the page the views'
 // columns and the findings, then the summary and the USB devices (written in the
 // background), and answers the page's questions as they come: the JSON
 // lines of some messages (their details, as vornlog -j writes them) and the
@@ -87,6 +88,8 @@ function withTexts(M, texts, f) {
 async function decode(M, asked, began) {
   const { name, device } = asked;
   stopRunning(M);
+  if (live) live.stopped = true;
+  live = null;
   // A search of the last capture is answered no more.
   indexed = false;
   searchToken++;
@@ -264,11 +267,147 @@ async function runSearches(M) {
   searching = false;
 }
 
+// A live capture (vornlog -l): the page hands over its bytes as they come;
+// the decoder decodes the whole records among them, slice after slice, and
+// the page is told what changed (an update: the columns from the first
+// message that changed, the new findings) at most every kUpdateMs, once
+// the page has drawn the last update, and at once when the input has
+// ended and everything is decoded. Then come the summary, the devices and
+// the search index, as after a capture decoded at once.
+const kUpdateMs = 100;
+const kLiveStep = 512; // records for one call into the decoder
+const kIdleMs = 250; // how often the findings engine hears that time passes
+// { name, device, pumping, lastPost, timer, done, stopped, dirty (decoded
+// since the last update), drawing (the page draws the last update) }
+let live = null;
+
+function liveBegin(M, { name, device, expected }) {
+  stopRunning(M);
+  if (live) live.stopped = true;
+  indexed = false;
+  searchToken++;
+  if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
+  searchAsked = null;
+  live = { name, device: device || '', pumping: false, lastPost: 0, timer: 0, done: false, stopped: false,
+    dirty: false, drawing: false, lastMessage: performance.now() };
+  // While no message comes, the findings engine hears that time passes
+  // (as the console's does while it waits for its input).
+  const run = live;
+  const idle = setInterval(() => {
+    if (run.stopped || run.done) {
+      clearInterval(idle);
+      return;
+    }
+    const waited = performance.now() - run.lastMessage;
+    if (!run.pumping && waited >= kIdleMs && M.vornlog_live_idle(waited)) {
+      run.dirty = true;
+      soon(M, run);
+    }
+  }, kIdleMs);
+  if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0)) !== 0) {
+    live.done = true;
+    postMessage({ type: 'failed', text: textAt(M, M.vornlog_problem()) });
+  }
+}
+
+function liveBytes(M, buffer) {
+  if (!live || live.done) return;
+  const bytes = new Uint8Array(buffer);
+  const at = M.vornlog_live_room(bytes.length) >>> 0;
+  if (!at) throw new Error('the decoder has no memory left for the live capture');
+  bytesOf(M).set(bytes, at);
+  M.vornlog_live_add(bytes.length);
+  pump(M, live);
+}
+
+function liveEnd(M) {
+  if (!live || live.done) return;
+  M.vornlog_live_end();
+  pump(M, live);
+}
+
+async function pump(M, run) {
+  if (run.pumping || run.done) return;
+  run.pumping = true;
+  try {
+    for (;;) {
+      const began = performance.now();
+      const decoded = M.vornlog_live_messages();
+      let status;
+      do status = M.vornlog_live_step(kLiveStep);
+      while (status === 1 && performance.now() - began < kSliceMs);
+      if (M.vornlog_live_messages() !== decoded) run.lastMessage = performance.now();
+      if (status === 2) {
+        run.done = true;
+        clearTimeout(run.timer);
+        postUpdate(M, run, true);
+        afterLive(M, run);
+        return;
+      }
+      run.dirty = true;
+      soon(M, run);
+      if (status === 0) return;
+      await nextTurn();
+      if (run.stopped) return;
+    }
+  } finally {
+    run.pumping = false;
+  }
+}
+
+// The next update: once the page has drawn the last (a page slower to
+// draw gets fewer updates, each with more in it), and kUpdateMs after it.
+function soon(M, run) {
+  if (!run.dirty || run.drawing || run.timer || run.done || run.stopped) return;
+  const since = performance.now() - run.lastPost;
+  if (since >= kUpdateMs) postUpdate(M, run, false);
+  else run.timer = setTimeout(() => { run.timer = 0; soon(M, run); }, kUpdateMs - since);
+}
+
+function drawn() {
+  if (!live || !live.drawing) return;
+  live.drawing = false;
+  modulePromise.then((M) => soon(M, live));
+}
+
+function postUpdate(M, run, done) {
+  run.lastPost = performance.now();
+  run.dirty = false;
+  run.drawing = !done;
+  const described = JSON.parse(textAt(M, M.vornlog_live_update()));
+  const findings = textAt(M, M.vornlog_scratch(), M.vornlog_scratch_size());
+  const columns = {};
+  for (const c of described.columns) columns[c.name] = copyOut(M, kColumnTypes[c.type], c.at, c.length);
+  const update = { type: 'update', done, from: described.from, rowsFrom: described.rowsFrom, again: described.again,
+    columns, markBits: described.markBits, instructions: described.instructions, findings };
+  if (done) {
+    update.status = textAt(M, M.vornlog_problem()) ? 1 : 0;
+    update.problem = textAt(M, M.vornlog_problem());
+    update.console = textAt(M, M.vornlog_console());
+  }
+  postMessage(update, Object.values(columns).map((v) => v.buffer));
+}
+
+// Once the live capture is decoded to its end: the summary, the devices
+// and the search index, in the background.
+function afterLive(M, run) {
+  M.vornlog_release();
+  const background = { stopped: false };
+  running = background;
+  afterDecoding(M, background, run.name, run.device).catch((e) => {
+    if (!background.stopped) postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
+  });
+}
+
 let queue = Promise.resolve();
 onmessage = (event) => {
   const m = event.data;
   if (m.type === 'search') {
     askSearch(m);
+    return;
+  }
+  if (m.type === 'drawn') {
+    drawn();
     return;
   }
   // One question at a time, in the order asked; a question asked while a
@@ -278,6 +417,9 @@ onmessage = (event) => {
       const began = performance.now();
       const M = await loadModule(m.wasm || null);
       if (m.type === 'decode') await decode(M, m, began);
+      else if (m.type === 'live') liveBegin(M, m);
+      else if (m.type === 'bytes') liveBytes(M, m.bytes);
+      else if (m.type === 'end') liveEnd(M);
       else if (m.type === 'lines') {
         lines(M, m);
         quietUntil = performance.now() + kQuietMs;

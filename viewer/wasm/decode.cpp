@@ -20,10 +20,12 @@
 // as vornlog_columns describes them, then frees them with vornlog_release.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/findings.h"
@@ -115,11 +117,24 @@ struct Capture {
 
 Capture capture;
 
-// The capture's bytes, as the page wrote them (vornlog_capture): every
-// pass reads them from the first.
-std::unique_ptr<char[]> captureBytes;
+// The capture's bytes, as the page wrote them (vornlog_capture), or as
+// they came so far (vornlog_live_room): every pass reads them from the
+// first. Held by malloc, so that a live capture grows in place where it
+// can.
+struct FreeBytes {
+    void operator()(char* p) const { std::free(p); }
+};
+std::unique_ptr<char, FreeBytes> captureBytes;
 std::size_t captureSize = 0;
+std::size_t captureRoom = 0;
 std::string_view captureView() { return {captureBytes.get(), captureSize}; }
+
+void dropCapture()
+{
+    captureBytes.reset();
+    captureSize = 0;
+    captureRoom = 0;
+}
 
 // Scratch text handed to the page (JSON lines, the device list).
 std::string scratch;
@@ -144,11 +159,14 @@ Results results;
 class Columns final : public ForwardingSource {
 public:
     // `pass` 1 takes the columns; pass 2 (the summary) only shows progress.
-    Columns(MessageSource& in, const MemoryStream& stream, int pass)
+    // `stream`: the bytes whose share read is the progress (none for a live
+    // capture, whose end is not known). `live`: the findings engine reports
+    // an underrun or a stop still open as ongoing, and again complete.
+    Columns(MessageSource& in, const MemoryStream* stream, int pass, bool live = false)
         : ForwardingSource(in), stream_(stream), pass_(pass)
     {
         if (pass_ == 1)
-            engine_ = std::make_unique<findings::Engine>(in.format() == "text dump", false,
+            engine_ = std::make_unique<findings::Engine>(in.format() == "text dump", live,
                                                          [this](const findings::Finding& f) { putFindingJson(found_, f); });
     }
 
@@ -168,11 +186,21 @@ public:
         found_.flush();
     }
 
+    // The findings made so far written out into results.findings.
+    void flushFindings() { found_.flush(); }
+    // Live: `waited` ns passed since the last message decoded (which had a
+    // time) without another: what waited for time to pass is reported.
+    void idle(TimeNs waited)
+    {
+        if (!engine_) return;
+        if (const std::optional<TimeNs> last = engine_->lastTime()) engine_->idle(*last + waited);
+    }
+
 private:
     void progress() const
     {
-        if (stream_.size() > 0)
-            vornlog_progress(pass_, static_cast<double>(stream_.position()) / static_cast<double>(stream_.size()));
+        if (stream_ && stream_->size() > 0)
+            vornlog_progress(pass_, static_cast<double>(stream_->position()) / static_cast<double>(stream_->size()));
     }
 
     void take(const CaptureRecord& record)
@@ -183,7 +211,7 @@ private:
         engine_->feed(record, maker_.values());
     }
 
-    const MemoryStream& stream_;
+    const MemoryStream* stream_;
     int pass_;
     std::uint64_t records_ = 0;
     MessageColumnsMaker maker_{results.columns};
@@ -273,7 +301,7 @@ public:
     SummaryPass(const char* name, const std::optional<UsbDevice>& device) : name_(name), open_(name, device)
     {
         if (!open_.problem().empty()) return;
-        counted_.emplace(open_.source(), open_.stream(), 2);
+        counted_.emplace(open_.source(), &open_.stream(), 2);
         summary_.emplace(*counted_);
         counted_->readTimes();
     }
@@ -362,6 +390,298 @@ private:
 // The passes that follow the decoding, while one runs.
 std::unique_ptr<SummaryPass> summaryPass;
 std::unique_ptr<DeviceScan> deviceScan;
+
+// A live capture (vornlog -l): its bytes come in blocks as the capture
+// grows (vornlog_live_room, vornlog_live_add), and the console's own
+// readers decode them as they do a pipe's, one record after the other,
+// keeping what they decoded. A reader asks its stream for bytes until it
+// holds a whole record; here no read may wait, so a record is asked for
+// only once its bytes have all come: the reader is held at the end of the
+// last whole record (WholeRecords) until the input ends.
+
+// How far the bytes of a capture hold whole records: after the last line
+// end of a text dump, after the last whole packet record or block of a
+// pcap or pcapng. What looks damaged (a block length that no block has)
+// holds the records where they are; the reader finds the damage once the
+// input has ended.
+class WholeRecords {
+public:
+    // The end of the whole records among the first `size` bytes at `bytes`
+    // (the same bytes as before, and more).
+    std::uint64_t advance(const char* bytes, std::size_t size)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+        if (!format_) {
+            if (size < 4) return whole_;
+            format_ = detectCaptureFormat(p, 4);
+        }
+        if (*format_ == CaptureFormat::TextDump) {
+            for (std::size_t i = size; i > scanned_; --i)
+                if (p[i - 1] == '\n') {
+                    whole_ = i;
+                    break;
+                }
+            scanned_ = size;
+            return whole_;
+        }
+        while (!stuck_) {
+            const std::size_t left = size - scanned_;
+            const unsigned char* at = p + scanned_;
+            std::size_t length = 0;
+            bool packet = true;
+            if (*format_ == CaptureFormat::Pcap) {
+                if (scanned_ == 0) {
+                    if (left < 24) break;
+                    swap_ = u32(at, false) == 0xD4C3B2A1 || u32(at, false) == 0x4D3CB2A1;
+                    scanned_ = 24;
+                    continue;
+                }
+                if (left < 16) break;
+                const std::uint32_t captured = u32(at + 8, swap_);
+                if (captured > kMaxCapturedLength) stuck_ = true;
+                length = std::size_t{16} + captured;
+            } else {
+                if (left < 12) break;
+                const std::uint32_t type = u32(at, false);
+                if (type == UsbCaptureReader::kSectionHeaderBlock) swap_ = u32(at + 8, false) == 0x4D3C2B1A;
+                const std::uint32_t blockLength = u32(at + 4, swap_);
+                if (blockLength < 12 || blockLength % 4 != 0) stuck_ = true;
+                const std::uint32_t kind = swap_ && type != UsbCaptureReader::kSectionHeaderBlock ? swap(type) : type;
+                packet = kind == UsbCaptureReader::kEnhancedPacketBlock || kind == UsbCaptureReader::kSimplePacketBlock ||
+                         kind == UsbCaptureReader::kObsoletePacketBlock;
+                length = blockLength;
+            }
+            if (stuck_ || left < length) break;
+            scanned_ += length;
+            if (packet) whole_ = scanned_;
+        }
+        return whole_;
+    }
+
+private:
+    static std::uint32_t swap(std::uint32_t v) { return __builtin_bswap32(v); }
+    static std::uint32_t u32(const unsigned char* p, bool swapped)
+    {
+        const std::uint32_t v = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+                                std::uint32_t{p[3]} << 24;
+        return swapped ? swap(v) : v;
+    }
+
+    std::optional<CaptureFormat> format_;
+    std::size_t scanned_ = 0; // text: looked at for line ends; else: the start of the next record or block
+    std::uint64_t whole_ = 0;
+    bool swap_ = false;
+    bool stuck_ = false;
+};
+
+// The live capture's bytes as its reader reads them: up to the end of the
+// whole records until the input has ended, then to the last byte. A read
+// that finds nothing there before the end "starves": the reader would take
+// it for the capture's end.
+class LiveStream final : public ByteStream {
+public:
+    std::size_t read(void* dst, std::size_t n) override
+    {
+        const std::uint64_t end = ended_ ? captureSize : limit_;
+        if (at_ >= end) {
+            starved_ = starved_ || !ended_;
+            return 0;
+        }
+        const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n, end - at_));
+        std::memcpy(dst, captureBytes.get() + at_, k);
+        at_ += k;
+        return k;
+    }
+    bool readError() const override { return false; }
+
+    void limit(std::uint64_t whole) { limit_ = whole; }
+    void end() { ended_ = true; }
+    bool ended() const { return ended_; }
+    bool starved() const { return starved_; }
+
+private:
+    std::uint64_t at_ = 0;
+    std::uint64_t limit_ = 0;
+    bool ended_ = false;
+    bool starved_ = false;
+};
+
+// The decoding of the live capture, opened once its first whole records
+// have come (for a USB capture: once its device is known, which takes
+// reading ahead), then fed record after record.
+class LiveDecoding {
+public:
+    LiveDecoding(std::string name, std::optional<UsbDevice> device) : name_(std::move(name)), device_(device) {}
+
+    // Bytes came: the end of the whole records moves on.
+    void grew()
+    {
+        limit_ = whole_.advance(captureBytes.get(), captureSize);
+        if (stream_) stream_->limit(limit_);
+    }
+    // The input ended: its last bytes are read too.
+    void end()
+    {
+        ended_ = true;
+        if (stream_) stream_->end();
+    }
+
+    // Decodes up to `records` more records: 0 when it waits for bytes, 1
+    // when it has more to decode, 2 once it is done (the input ended and
+    // every record was decoded, or the capture cannot be decoded further:
+    // results.problem says why).
+    int step(int records)
+    {
+        if (done_) return 2;
+        if (!columns_ && !open()) return done_ ? 2 : 0;
+        CaptureRecord record;
+        for (int k = 0; k < records; ++k) {
+            if (!stream_->ended() && end_ >= limit_) {
+                columns_->flushFindings();
+                return 0;
+            }
+            if (!columns_->next(record)) {
+                if (stream_->starved() && !stream_->ended()) {
+                    again();
+                    return 1;
+                }
+                return finish();
+            }
+            end_ = record.end;
+        }
+        columns_->flushFindings();
+        return 1;
+    }
+
+    // No record came for `waitedMs` ms while the input goes on: the
+    // findings engine is told that the capture's clock ran on.
+    void idle(double waitedMs)
+    {
+        if (!columns_ || done_ || waitedMs <= 0) return;
+        columns_->idle(static_cast<TimeNs>(waitedMs * 1e6));
+        columns_->flushFindings();
+    }
+
+    // True once when the decoding started again from the first byte since
+    // asked last (what the page was given is to be forgotten).
+    bool startedAgain() { return std::exchange(again_, false); }
+
+private:
+    // A reader asked for bytes past the whole records, which it would take
+    // for the capture's end: what it decoded is let go, and the capture is
+    // decoded again from its first byte.
+    void again()
+    {
+        columns_.reset();
+        input_.reset();
+        stream_.reset();
+        console_.reset();
+        consoleText_.clear();
+        results = Results{};
+        capture = Capture{};
+        end_ = 0;
+        again_ = true;
+        heldUntil_ = limit_;
+    }
+
+    // Opens the capture's reader on what has come; false while it cannot
+    // yet (fewer than 4 bytes, or a USB capture whose device is not known
+    // yet: the reader is made again from the first byte next time).
+    bool open()
+    {
+        // Nothing new since the last try: the same bytes give the same.
+        if (!ended_ && (limit_ < 4 || limit_ <= heldUntil_)) return false;
+        auto stream = std::make_unique<LiveStream>();
+        stream->limit(limit_);
+        if (ended_) stream->end();
+        console_ = std::make_unique<Out>(&consoleText_);
+        auto input = std::make_unique<DumpInput>(*stream, device_, *console_);
+        if (!ended_ && (stream->starved() || !input->deviceKnown())) {
+            heldUntil_ = limit_;
+            return false;
+        }
+        if (!input->problem().empty()) {
+            results.problem = input->problem() + name_;
+            done_ = true;
+            return false;
+        }
+        stream_ = std::move(stream);
+        input_ = std::move(input);
+        input_->source().readTimes();
+        columns_ = std::make_unique<Columns>(input_->source(), nullptr, 1, true);
+        return true;
+    }
+
+    int finish()
+    {
+        columns_->finish();
+        input_->conclude(*console_);
+        console_->flush();
+        results.console = consoleText_;
+        const MessageSource& in = input_->source();
+        if (!in.fault().empty()) results.problem = "Damaged capture file, " + in.fault() + ": " + name_;
+        done_ = true;
+        return 2;
+    }
+
+    std::string name_;
+    std::optional<UsbDevice> device_;
+    WholeRecords whole_;
+    std::uint64_t limit_ = 0;
+    std::uint64_t heldUntil_ = 0; // the reader is not made again before the whole records pass this
+    bool ended_ = false;
+    bool done_ = false;
+    bool again_ = false;
+    std::uint64_t end_ = 0; // the end of the last record decoded
+    std::unique_ptr<LiveStream> stream_;
+    std::string consoleText_;
+    std::unique_ptr<Out> console_;
+    std::unique_ptr<DumpInput> input_;
+    std::unique_ptr<Columns> columns_;
+};
+
+std::unique_ptr<LiveDecoding> live;
+
+// The columns described as vornlog_columns says, from message `from` and
+// stored segment `rowsFrom` on.
+void describeColumns(std::string& d, std::size_t from, std::size_t rowsFrom)
+{
+    d = "{\"columns\":[";
+    forEachColumn(results.columns, [&](std::string_view name, ColumnType type, const void* at, std::size_t length) {
+        if (d.back() != '[') d += ',';
+        // The stored segments' columns (rowSteps: three a row) and the messages'.
+        const std::size_t per = name == "rowSteps" ? 3 : 1;
+        const std::size_t skip = std::min(length, (name.substr(0, 3) == "row" ? rowsFrom : from) * per);
+        const std::size_t size = type == ColumnType::U8 || type == ColumnType::I8 ? 1 : type == ColumnType::I32 || type == ColumnType::F32 ? 4 : 8;
+        d += "{\"name\":\"" + std::string(name) + "\",\"type\":\"" + std::string(columnTypeName(type)) +
+             "\",\"at\":" + std::to_string(reinterpret_cast<std::uintptr_t>(at) + skip * size) +
+             ",\"length\":" + std::to_string(length - skip) + "}";
+    });
+    d += "],\"markBits\":{";
+    for (const MarkName& mark : kMarkNames) {
+        if (d.back() != '{') d += ',';
+        d += "\"" + std::string(mark.name) + "\":" + std::to_string(mark.bit);
+    }
+    d += "},\"instructions\":{";
+    for (const Instruction& instruction : kInstructions) {
+        if (d.back() != '{') d += ',';
+        d += "\"" + std::to_string(instruction.code) + "\":\"" + std::string(instruction.name) + "\"";
+    }
+    d += "}}";
+}
+
+// What the page was given of the live capture's decoding: the messages'
+// columns up to `rows` (the last PC message among them, which its reply
+// or the next PC message may still change, is given again), the stored
+// segments' up to `segments`, the findings' text up to `findings`.
+struct Posted {
+    std::size_t rows = 0;
+    std::optional<std::size_t> lastPc;
+    std::size_t segments = 0;
+    std::size_t findings = 0;
+};
+Posted posted;
+
 
 // The kept records of some messages, as a capture gives them.
 class Replay final : public MessageSource {
@@ -473,14 +793,14 @@ EXPORTED(vornlog_background_stop) void vornlog_background_stop()
 EXPORTED(vornlog_capture) char* vornlog_capture(std::size_t size)
 {
     vornlog_background_stop();
+    live.reset();
     results = Results{};
     capture = Capture{};
     searchIndex = SearchIndex{};
     searchHits = std::string();
-    captureBytes.reset();
-    captureSize = 0;
-    captureBytes.reset(new (std::nothrow) char[size ? size : 1]);
-    if (captureBytes) captureSize = size;
+    dropCapture();
+    captureBytes.reset(static_cast<char*>(std::malloc(size ? size : 1)));
+    if (captureBytes) captureSize = captureRoom = size;
     return captureBytes.get();
 }
 
@@ -488,8 +808,7 @@ EXPORTED(vornlog_capture) char* vornlog_capture(std::size_t size)
 EXPORTED(vornlog_capture_free) void vornlog_capture_free()
 {
     vornlog_background_stop();
-    captureBytes.reset();
-    captureSize = 0;
+    dropCapture();
 }
 
 // Decodes the capture (named `name` in the summary and in the messages),
@@ -513,7 +832,7 @@ EXPORTED(vornlog_decode) int vornlog_decode(const char* name, const char* device
     const bool whole = onePass(name, wanted, [](MessageSource& in, const MemoryStream& stream) {
         in.readTimes();
         reserveFor(stream.size());
-        Columns columns(in, stream, 1);
+        Columns columns(in, &stream, 1);
         CaptureRecord record;
         while (columns.next(record)) {
         }
@@ -548,26 +867,8 @@ EXPORTED(vornlog_summary_finish) void vornlog_summary_finish()
 // instruction set, for the page's filter). Valid until vornlog_release.
 EXPORTED(vornlog_columns) const char* vornlog_columns()
 {
-    std::string& d = results.described;
-    d = "{\"columns\":[";
-    forEachColumn(results.columns, [&](std::string_view name, ColumnType type, const void* at, std::size_t length) {
-        if (d.back() != '[') d += ',';
-        d += "{\"name\":\"" + std::string(name) + "\",\"type\":\"" + std::string(columnTypeName(type)) +
-             "\",\"at\":" + std::to_string(reinterpret_cast<std::uintptr_t>(at)) +
-             ",\"length\":" + std::to_string(length) + "}";
-    });
-    d += "],\"markBits\":{";
-    for (const MarkName& mark : kMarkNames) {
-        if (d.back() != '{') d += ',';
-        d += "\"" + std::string(mark.name) + "\":" + std::to_string(mark.bit);
-    }
-    d += "},\"instructions\":{";
-    for (const Instruction& instruction : kInstructions) {
-        if (d.back() != '{') d += ',';
-        d += "\"" + std::to_string(instruction.code) + "\":\"" + std::string(instruction.name) + "\"";
-    }
-    d += "}}";
-    return d.c_str();
+    describeColumns(results.described, 0, 0);
+    return results.described.c_str();
 }
 EXPORTED(vornlog_summary) const char* vornlog_summary() { return results.summary.c_str(); }
 // The findings of the capture decoded last, a JSON line each as -e writes
@@ -590,5 +891,111 @@ EXPORTED(vornlog_devices_finish) void vornlog_devices_finish()
 }
 
 EXPORTED(vornlog_release) void vornlog_release() { results = Results{}; }
+
+// The live capture (vornlog -l): begin, then room and add for each block
+// of bytes that comes, end when the input ended; step decodes, update
+// tells the page what changed.
+
+// A live capture begins (or begins again): what was kept of the last goes.
+// `expected`: the bytes the capture has already (room is made for them
+// and what they decode to at once, instead of growing to it step by step,
+// which leaves every smaller copy behind). Returns 1 when `device` is not
+// "BUS.ADDR" (vornlog_problem says so).
+EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device, double expected)
+{
+    vornlog_background_stop();
+    live.reset();
+    results = Results{};
+    capture = Capture{};
+    searchIndex = SearchIndex{};
+    searchHits = std::string();
+    posted = Posted{};
+    dropCapture();
+    std::optional<UsbDevice> wanted;
+    if (device && *device) {
+        wanted = parseUsbDevice(device);
+        if (!wanted) {
+            results.problem = std::string("Not a USB device (BUS.ADDR): ") + device;
+            return 1;
+        }
+    }
+    live = std::make_unique<LiveDecoding>(name, wanted);
+    if (expected > 0 && expected < static_cast<double>(std::size_t{1} << 31)) {
+        const auto bytes = static_cast<std::size_t>(expected);
+        captureBytes.reset(static_cast<char*>(std::malloc(bytes)));
+        captureRoom = captureBytes ? bytes : 0;
+        reserveFor(bytes);
+    }
+    return 0;
+}
+
+// Room for `size` more bytes at the end of the live capture, which the
+// page writes there before vornlog_live_add; null when the module's memory
+// cannot hold them.
+EXPORTED(vornlog_live_room) char* vornlog_live_room(std::size_t size)
+{
+    if (captureRoom - captureSize < size) {
+        const std::size_t room = std::max(captureSize + size, captureRoom + captureRoom / 2);
+        char* grown = static_cast<char*>(std::realloc(captureBytes.get(), room ? room : 1));
+        if (!grown) return nullptr;
+        (void)captureBytes.release();
+        captureBytes.reset(grown);
+        captureRoom = room;
+    }
+    return captureBytes.get() + captureSize;
+}
+EXPORTED(vornlog_live_add) void vornlog_live_add(std::size_t size)
+{
+    captureSize += std::min(size, captureRoom - captureSize);
+    if (live) live->grew();
+}
+EXPORTED(vornlog_live_end) void vornlog_live_end()
+{
+    if (live) live->end();
+}
+
+// Decodes up to `records` more records of the live capture: 0 when it
+// waits for bytes, 1 when there is more to decode, 2 once it is done (the
+// input ended and all was decoded, or the capture cannot be decoded
+// further: vornlog_problem says why).
+EXPORTED(vornlog_live_step) int vornlog_live_step(int records) { return live ? live->step(std::max(records, 1)) : 2; }
+
+// The messages decoded so far.
+EXPORTED(vornlog_live_messages) double vornlog_live_messages() { return static_cast<double>(capture.messages.size()); }
+
+// No message came for `waitedMs` ms while the input goes on (the capture's
+// clock is taken to run on with the page's): an underrun or a stop that
+// has lasted is reported as ongoing. Returns 1 when findings were reported.
+EXPORTED(vornlog_live_idle) int vornlog_live_idle(double waitedMs)
+{
+    const std::size_t before = results.findings.size();
+    if (live) live->idle(waitedMs);
+    return results.findings.size() != before;
+}
+
+// What changed since the last update, described as vornlog_columns says
+// with "from" and "rowsFrom" (the first message and stored segment the
+// columns begin at: every column from there on replaces the page's) and
+// "again" (true when the decoding started again from the first byte);
+// the findings' new lines are in vornlog_scratch.
+EXPORTED(vornlog_live_update) const char* vornlog_live_update()
+{
+    if (live && live->startedAgain()) posted = Posted{};
+    const MessageColumns& c = results.columns;
+    const std::size_t from = std::min(posted.rows, posted.lastPc.value_or(posted.rows));
+    std::string& d = results.described;
+    describeColumns(d, from, posted.segments);
+    d.pop_back();
+    d += ",\"from\":" + std::to_string(from) + ",\"rowsFrom\":" + std::to_string(posted.segments) +
+         ",\"again\":" + (posted.rows == 0 && posted.findings == 0 ? "true" : "false") + "}";
+    for (std::size_t i = posted.rows; i < c.from.size(); ++i)
+        if (c.from[i] == 0) posted.lastPc = i;
+    posted.rows = c.number.size();
+    posted.segments = c.rowMessage.size();
+    scratch.assign(results.findings, std::min(posted.findings, results.findings.size()));
+    posted.findings = results.findings.size();
+    return d.c_str();
+}
+
 
 } // extern "C"

@@ -1,0 +1,274 @@
+// The live page (vornlog -l): the capture's bytes come from the server's
+// capture stream as the input grows, and the worker decodes each new part
+// (never again what it has decoded); every update it sends (at most ten a
+// second) grows the session and draws the views again. The body says how
+// the input goes: data-live "live" (bytes come), "waiting" (quiet for a
+// second, or the server out of reach) or "ended". The list follows the
+// newest message until the person selects one or scrolls it; the Follow
+// button takes it back to following.
+const liveView = (() => {
+  let run = null; // { start, offset, name, ended }
+  let following = true;
+  let findingsText = '';
+  // Each column's elements so far, in typed arrays with room to grow: S
+  // holds views of their first elements.
+  let stores = {};
+
+  const followButton = $('follow');
+
+  function setFollowing(on) {
+    following = on;
+    followButton.setAttribute('aria-pressed', String(on));
+    body.dataset.following = String(on);
+    if (on) scrollToNewest();
+  }
+
+  function scrollToNewest() {
+    if (!S || !shown) return;
+    list.scrollTop = list.scrollHeight;
+    renderList();
+  }
+
+  function setLive(state, text, problem) {
+    body.dataset.live = state;
+    if (text !== undefined) setStatus(text, problem);
+  }
+
+  // What the status line says of the session while the input goes on.
+  function liveText() {
+    const n = S ? S.n : 0;
+    const what = n + (n === 1 ? ' message' : ' messages');
+    if (body.dataset.live === 'waiting') return 'Waiting for data: ' + what + ' so far';
+    return 'Live: ' + what;
+  }
+
+  // Starts the page's session from the stream at `url` (relative to the
+  // page's address).
+  function start(url, name) {
+    run = { url, start: null, offset: 0, name, ended: false };
+    lastCapture = null;
+    body.dataset.state = 'decoding';
+    followButton.hidden = false;
+    setFollowing(true);
+    $('capture-name').textContent = name;
+    document.title = name + ' (live) - Vornlog viewer';
+    setLive('waiting', 'Waiting for data...');
+    follow(run);
+  }
+
+  // The capture's decoding begins (again) from its first byte; `expected`:
+  // the bytes it has already.
+  function begin(r, expected) {
+    const w = startWorker();
+    S = null;
+    stores = {};
+    findingsText = '';
+    delete $('f-search').dataset.indexed;
+    w.onmessage = (event) => received(event.data);
+    w.onerror = (e) => {
+      body.dataset.state = 'failed';
+      setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
+    };
+    w.postMessage({ type: 'live', wasm: wasmBytes, name: r.name, device: $('device').value.trim(), expected });
+  }
+
+  function received(m) {
+    if (m.type === 'update') updated(m);
+    else if (m.type === 'failed') {
+      body.dataset.state = 'failed';
+      setStatus('The decoder failed: ' + m.text, true);
+    } else if (m.type === 'devices') listDevices(m.devices);
+    else if (m.type === 'summary') showSummary(m.summary);
+    else if (m.type === 'lines') answered(m);
+    else if (m.type === 'indexed') {
+      if (S) S.indexed = true;
+      $('f-search').dataset.indexed = 'true';
+      if (searchAsked && !S.search) showSearchCount();
+    } else if (m.type === 'search') searchAnswered(m);
+  }
+
+  // Reads the capture stream's frames (a kind, the payload's length in 4
+  // bytes little-endian, the payload) and hands the bytes to the worker;
+  // a stream cut short is asked for again from the offset the page has.
+  async function follow(r) {
+    while (r === run && !r.ended) {
+      try {
+        const query = r.start === null ? '' : '?start=' + r.start + '&from=' + r.offset;
+        const response = await fetch(r.url + query, { cache: 'no-store' });
+        if (!response.ok) throw new Error('the server answered ' + response.status);
+        const start = response.headers.get('X-Capture-Start');
+        const from = Number(response.headers.get('X-Capture-From'));
+        if (start !== r.start || from !== r.offset) {
+          // A new capture (the page's first, a file read again from its
+          // start or replaced): decoded from its first byte.
+          r.start = start;
+          r.offset = from;
+          begin(r, Number(response.headers.get('X-Capture-Size')) || 0);
+        }
+        await frames(r, response.body.getReader());
+      } catch (e) {
+        if (r !== run || r.ended) return;
+        setLive('waiting', 'The live viewer cannot be reached (' + (e && e.message ? e.message : e) + '): trying again');
+      }
+      if (r !== run || r.ended) return;
+      await new Promise((resolve) => setTimeout(resolve, 500));
+    }
+  }
+
+  async function frames(r, reader) {
+    let buffer = new Uint8Array(1 << 16);
+    let have = 0;
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done || r !== run) return;
+      if (have + value.length > buffer.length) {
+        const grown = new Uint8Array(Math.max(buffer.length * 2, have + value.length));
+        grown.set(buffer.subarray(0, have));
+        buffer = grown;
+      }
+      buffer.set(value, have);
+      have += value.length;
+      // The bytes of the whole frames that came go to the worker at once.
+      let at = 0;
+      const parts = [];
+      let bytes = 0;
+      const handOver = () => {
+        if (!bytes) return;
+        const block = new Uint8Array(bytes);
+        let k = 0;
+        for (const [from, size] of parts) {
+          block.set(buffer.subarray(from, from + size), k);
+          k += size;
+        }
+        worker.postMessage({ type: 'bytes', bytes: block.buffer }, [block.buffer]);
+        r.offset += bytes;
+        parts.length = 0;
+        bytes = 0;
+      };
+      while (have - at >= 5) {
+        const size = (buffer[at + 1] | buffer[at + 2] << 8 | buffer[at + 3] << 16 | buffer[at + 4] << 24) >>> 0;
+        if (have - at < 5 + size) break;
+        const kind = String.fromCharCode(buffer[at]);
+        const payload = buffer.subarray(at + 5, at + 5 + size);
+        if (kind === 'B') {
+          parts.push([at + 5, size]);
+          bytes += size;
+          setLive('live');
+        }
+        at += 5 + size;
+        if (kind === 'Q') {
+          setLive('waiting');
+        } else if (kind === 'E') {
+          handOver();
+          r.ended = true;
+          r.saved = new TextDecoder().decode(payload);
+          worker.postMessage({ type: 'end' });
+          setLive('ended');
+          reader.cancel();
+          return;
+        }
+      }
+      handOver();
+      buffer.copyWithin(0, at, have);
+      have -= at;
+      if (S || body.dataset.live === 'waiting') setStatus(liveText());
+    }
+  }
+
+  // A column grown: its elements from `base` on replaced by `part`.
+  function grow(name, part, base) {
+    let store = stores[name];
+    const length = base + part.length;
+    if (!store || store.length < length) {
+      const Type = part.constructor;
+      const grown = new Type(Math.max(1024, Math.ceil(length * 1.5)));
+      if (store) grown.set(store.subarray(0, base));
+      store = grown;
+      stores[name] = store;
+    }
+    store.set(part, base);
+    S[name] = store.subarray(0, length);
+  }
+
+  function updated(m) {
+    if (m.again || !S) {
+      S = { n: 0, name: run.name, range: null, parsed: new Map(), search: null, indexed: false, findings: [],
+        refused: new Map() };
+      stores = {};
+      findingsText = '';
+      generation++;
+      selected = -1;
+      asked.clear();
+      for (const [, row] of rendered) row.remove();
+      rendered = new Map();
+      $('summary').textContent = 'The summary is written once the input has ended.';
+      delete $('summary').dataset.ready;
+    }
+    S.markBits = m.markBits;
+    S.instructions = m.instructions;
+    for (const [name, part] of Object.entries(m.columns)) {
+      const per = name === 'rowSteps' ? 3 : 1;
+      grow(name, part, (name.startsWith('row') ? m.rowsFrom : m.from) * per);
+    }
+    const n = S.number.length;
+    // Looked at in the messages that came only.
+    let untimed = m.from > 0 && !S.timed;
+    let segMax = m.from > 0 ? S.segMax : 1;
+    for (let i = m.from; i < n; i++) {
+      if (Number.isNaN(S.time[i])) untimed = true;
+      if (S.segment[i] > segMax) segMax = S.segment[i];
+    }
+    S.n = n;
+    S.timed = n > 0 && !untimed;
+    S.x = S.timed ? S.time : Float64Array.from(S.number);
+    S.segMax = segMax;
+    // The tables' steps for a millimetre: looked for again among the
+    // messages that came.
+    S.tableMessages = undefined;
+    S.perMm = undefined;
+    generation++;
+    buildPath();
+    findingsText += m.findings;
+    findingsView.load(findingsText);
+    applyFilters(); // the list and the tool path
+    timeline.grew();
+    body.dataset.messages = String(n);
+    body.dataset.state = 'ready';
+    if (following) scrollToNewest();
+    if (m.done) ended(m);
+    else setStatus(liveText());
+    // Drawn: the worker may send the next update.
+    worker.postMessage({ type: 'drawn' });
+  }
+
+  // The input ended and every message is decoded: where the session's
+  // page was saved, as the console says it.
+  function ended(m) {
+    const said = (m.console || '').split('\n').filter(Boolean).pop() || '';
+    const device = /^USB device (\d+\.\d+)/.exec(said);
+    recognised = device && !$('device').value ? device[1] : '';
+    $('device').options[0].textContent = recognised ? 'recognised: ' + recognised : 'recognised';
+    $('summary').textContent = 'The summary is being written...';
+    const where = run.saved ? 'the page of the session was saved as ' + run.saved
+      : 'the page of the session could not be saved';
+    setLive('ended', 'Ended: ' + S.n + ' messages; ' + where + (said ? '. ' + said : '') +
+      (m.problem ? '. ' + m.problem : ''), !!m.problem || !run.saved);
+    body.dataset.saved = run.saved || '';
+  }
+
+  // The person scrolls the list away from its end, or selects a message:
+  // the list stops following.
+  list.addEventListener('scroll', () => {
+    if (following && list.scrollTop + list.clientHeight < list.scrollHeight - ROW) setFollowing(false);
+  });
+  followButton.addEventListener('click', () => setFollowing(true));
+
+  return {
+    start,
+    // The capture decoded again from its first byte (another USB device
+    // asked for): the stream asked for from its start.
+    again: () => run && start(run.url, run.name),
+    live: () => run !== null,
+    stopFollowing: () => { if (run && following) setFollowing(false); },
+  };
+})();
