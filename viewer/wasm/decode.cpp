@@ -787,10 +787,9 @@ EXPORTED(vornlog_background_stop) void vornlog_background_stop()
     deviceScan.reset();
 }
 
-// Room for a capture of `size` bytes, which the page writes there before
-// it asks for vornlog_decode; null when the module's memory cannot hold
-// it. What was kept of the capture before goes first.
-EXPORTED(vornlog_capture) char* vornlog_capture(std::size_t size)
+// Forgets the session decoded before: its background passes, its live
+// reading, its results and its search.
+static void forgetSession()
 {
     vornlog_background_stop();
     live.reset();
@@ -798,6 +797,14 @@ EXPORTED(vornlog_capture) char* vornlog_capture(std::size_t size)
     capture = Capture{};
     searchIndex = SearchIndex{};
     searchHits = std::string();
+}
+
+// Room for a capture of `size` bytes, which the page writes there before
+// it asks for vornlog_decode; null when the module's memory cannot hold
+// it. What was kept of the capture before goes first.
+EXPORTED(vornlog_capture) char* vornlog_capture(std::size_t size)
+{
+    forgetSession();
     dropCapture();
     captureBytes.reset(static_cast<char*>(std::malloc(size ? size : 1)));
     if (captureBytes) captureSize = captureRoom = size;
@@ -903,12 +910,7 @@ EXPORTED(vornlog_release) void vornlog_release() { results = Results{}; }
 // "BUS.ADDR" (vornlog_problem says so).
 EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device, double expected)
 {
-    vornlog_background_stop();
-    live.reset();
-    results = Results{};
-    capture = Capture{};
-    searchIndex = SearchIndex{};
-    searchHits = std::string();
+    forgetSession();
     posted = Posted{};
     dropCapture();
     std::optional<UsbDevice> wanted;
