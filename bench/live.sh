@@ -11,18 +11,8 @@ root=$PWD
 out=build-bench
 lines=${1:-1000000}
 bash scripts/deps.sh time >/dev/null
-mkdir -p "$out/bin"
-printf '#!/bin/sh\nexit 0\n' >"$out/bin/xdg-open"
-chmod +x "$out/bin/xdg-open"
-export PATH="$root/$out/bin:$PATH"
-
-cmake -S . -B "$out/tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNLOG_BUILD_TESTS=OFF \
-  -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
-cmake --build "$out/tree" -j2 --target vornlog vornlog_live viewer_page >/dev/null
-vornlog="$root/$out/tree/decoder/vornlog"
-g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
-dump="$out/capture-$lines.txt"
-[[ -f $dump ]] || "$out/make_capture" "$lines" "$dump" "$out/capture-$lines.pcapng"
+source bench/tree.sh
+bench_tree vornlog vornlog_live viewer_page
 cat "$dump" >/dev/null
 
 echo "live viewer benchmark, $lines lines ($(($(stat -c %s "$dump") / 1000000)) MB text dump), $(nproc) cores"

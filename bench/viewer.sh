@@ -23,19 +23,9 @@ out=build-bench
 lines=${1:-1000000}
 repeat=${REPEAT:-3}
 bash scripts/deps.sh --wasm chromium chromium-driver python3-selenium >/dev/null
-mkdir -p "$out/bin"
-printf '#!/bin/sh\nexit 0\n' > "$out/bin/xdg-open"
-chmod +x "$out/bin/xdg-open"
-export PATH="$root/$out/bin:$PATH"
-
-cmake -S . -B "$out/tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNLOG_BUILD_TESTS=OFF \
-  -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
-cmake --build "$out/tree" -j2 --target vornlog viewer_page >/dev/null
-vornlog="$root/$out/tree/decoder/vornlog"
+source bench/tree.sh
+bench_tree vornlog viewer_page
 empty="$root/$out/tree/viewer/vornlog-viewer.html"
-g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
-dump="$out/capture-$lines.txt"
-[[ -f $dump ]] || "$out/make_capture" "$lines" "$dump" "$out/capture-$lines.pcapng"
 cat "$dump" >/dev/null
 
 best() { # NAME SECONDS

@@ -1,0 +1,18 @@
+# shellcheck shell=bash
+# Sourced by the benchmarks that run vornlog with a browser's page: the
+# tree build-bench/tree with the targets given, a do-nothing xdg-open first
+# on PATH (no browser opens), and the benchmark capture of $lines lines
+# (bench/make_capture.cpp) as $dump, made once. Sets $vornlog.
+bench_tree() {
+  mkdir -p "$out/bin"
+  printf '#!/bin/sh\nexit 0\n' >"$out/bin/xdg-open"
+  chmod +x "$out/bin/xdg-open"
+  export PATH="$root/$out/bin:$PATH"
+  cmake -S . -B "$out/tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNLOG_BUILD_TESTS=OFF \
+    -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
+  cmake --build "$out/tree" -j2 --target "$@" >/dev/null
+  vornlog="$root/$out/tree/decoder/vornlog"
+  g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
+  dump="$out/capture-$lines.txt"
+  [[ -f $dump ]] || "$out/make_capture" "$lines" "$dump" "$out/capture-$lines.pcapng"
+}
