@@ -5,8 +5,6 @@
 #include <utility>
 
 #include "protocol/instructions.h"
-#include "protocol/instructions.h"
-#include "protocol/instructions.h"
 
 namespace vornlog::findings {
 
@@ -58,6 +56,7 @@ constexpr StopReason kStopBits[] = {
     {1u << 2, Cause::Command, "a Stop command (STOP bit 2)"},
 };
 constexpr std::size_t kStopSlots = std::size(kStopBits);
+static_assert(kStopSlots == 4, "stopBits checks the four slots by name");
 
 // The stored segments kept for the position estimate: more than a full
 // buffer and the segment under way.
@@ -329,15 +328,18 @@ struct Engine::State {
         return false;
     }
 
+    // Called for every message: what waits is checked field by field, the
+    // stops (which only wait live) last.
     void advance(const Moment& now)
     {
-        if (!now.timed || !waiting()) return;
+        if (!now.timed) return;
         if (underrun.phase == Underrun::Phase::Waiting && underrun.refilled.timed &&
             elapsed(underrun.refilled.ns, now.ns) >= kGroupGap)
             emitUnderrun();
-        for (Burst* b : {&slow, &refused})
-            if (b->has && b->lastEnd.timed && elapsed(b->lastEnd.ns, now.ns) >= kGroupGap) emitBurst(*b);
-        if (!live) return;
+        if (slow.has && slow.lastEnd.timed && elapsed(slow.lastEnd.ns, now.ns) >= kGroupGap) emitBurst(slow);
+        if (refused.has && refused.lastEnd.timed && elapsed(refused.lastEnd.ns, now.ns) >= kGroupGap)
+            emitBurst(refused);
+        if (!live || !waiting()) return;
         if (underrun.phase == Underrun::Phase::Open && !underrun.reportedOngoing && underrun.began.timed &&
             elapsed(underrun.began.ns, now.ns) >= kOngoingAfter) {
             underrun.reportedOngoing = true;
@@ -533,6 +535,12 @@ struct Engine::State {
     void stopBits(unsigned state, const Moment& m)
     {
         const unsigned rising = state & ~stopState;
+        // Most status blocks neither open nor hold a stop.
+        if (!(rising & kStopReasons) && !stopsOpen[0].has && !stopsOpen[1].has && !stopsOpen[2].has &&
+            !stopsOpen[3].has) {
+            stopState = state;
+            return;
+        }
         for (std::size_t i = 0; i < kStopSlots; ++i) {
             const StopReason& r = kStopBits[i];
             Open& o = stopsOpen[i];
@@ -690,8 +698,10 @@ struct Engine::State {
             if (v.instruction()) {
                 auto& of = replyDelaysOf[code];
                 if (!of) of = std::make_unique<TimeHistogram>();
-                const std::int64_t median = of->count() >= kMedianReplies ? of->median() : 0;
-                if (median > 0 && d >= kLong && d >= kSlowReplyFactor * median)
+                // The median is worked out only for a reply long enough to
+                // be slow: most are not.
+                const std::int64_t median = d >= kLong && of->count() >= kMedianReplies ? of->median() : 0;
+                if (median > 0 && d >= kSlowReplyFactor * median)
                     burst(slow, Kind::SlowReply, Cause::ControllerDelay, Moment{answered->at, true, answered->ns}, m,
                           "The controller took " + milliseconds(d) + " to answer the " +
                               std::string(instructionName(code)) + " message at " + std::string(unit()) + " " +

@@ -2,6 +2,9 @@
 // and the medians "so far" of the findings, in constant memory.
 #pragma once
 
+#include <algorithm>
+#include <bit>
+#include <climits>
 #include <cstdint>
 
 #include "base/bytes.h"
@@ -10,7 +13,14 @@ namespace vornlog {
 
 // b - a in nanoseconds, held at the ends of the range: a damaged capture
 // file may carry any timestamps at all.
-std::int64_t elapsed(TimeNs a, TimeNs b);
+// Inline: the findings and the summary take one for nearly every message.
+inline std::int64_t elapsed(TimeNs a, TimeNs b)
+{
+    const TimeNs d = b - a;
+    if (d > INT64_MAX) return INT64_MAX;
+    if (d < INT64_MIN) return INT64_MIN;
+    return static_cast<std::int64_t>(d);
+}
 
 // Durations in a fixed histogram of microseconds. Least and most are exact;
 // a percentile is the mean of the durations in its step: exact below 32 us,
@@ -24,7 +34,20 @@ public:
     static constexpr int kLastDoubling = 40; // 2^41 us, some 25 days; longer times share the last step
     static constexpr int kBuckets = kSteps + (kLastDoubling - kStepBits + 1) * kSteps;
 
-    void add(std::int64_t ns);
+    // Inline: three or four durations a message exchange.
+    void add(std::int64_t ns)
+    {
+        ns = std::max<std::int64_t>(ns, 0);
+        if (count_ == 0 || ns < least_) least_ = ns;
+        if (count_ == 0 || ns > most_) most_ = ns;
+        ++count_;
+        const auto us = static_cast<std::uint64_t>(ns / 1000);
+        const int i = index(us);
+        Bucket& b = bucket_[i];
+        ++b.count;
+        b.sum += us;
+        if (i < mid_) ++belowMid_;
+    }
     std::uint64_t count() const { return count_; }
     std::int64_t least() const { return least_; }
     std::int64_t most() const { return most_; }
@@ -40,7 +63,14 @@ private:
         std::uint64_t count = 0;
         std::uint64_t sum = 0; // microseconds
     };
-    static int index(std::uint64_t us);
+    static int index(std::uint64_t us)
+    {
+        if (us < kSteps) return static_cast<int>(us);
+        const int top = std::bit_width(us) - 1; // kStepBits or more
+        if (top > kLastDoubling) return kBuckets - 1;
+        const int shift = top - kStepBits;
+        return kSteps + shift * kSteps + static_cast<int>((us >> shift) & (kSteps - 1));
+    }
 
     std::uint64_t count_ = 0;
     // The bucket where the median was found last, and how many durations
