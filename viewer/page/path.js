@@ -135,15 +135,28 @@ const pathView = (() => {
     g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
     g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
     g.stroke();
-    // The path goes to the canvas only where it moves by a quarter of a
-    // pixel or more, and only where it crosses the plan: a million
-    // segments become as many points as the drawing can show, and the
-    // stroke stays quick at any zoom.
+    // The path goes to the canvas only where it moves by half a pixel or
+    // more, and only where it crosses the plan: a million segments become
+    // as many points as the drawing can show, and the stroke (one pixel
+    // wide, the canvas's quickest) stays quick at any zoom.
     const stroke = (colour, only) => {
       g.strokeStyle = colour;
       g.beginPath();
       let lastPx = NaN, lastPy = NaN; // where the path is
       let drawnPx = NaN, drawnPy = NaN; // its last point given to the canvas
+      let points = 0; // given to the canvas since the last stroke
+      const to = (px, py) => {
+        g.lineTo(px, py);
+        drawnPx = px; drawnPy = py;
+        // Stroked in pieces: one stroke of many thousand points costs the
+        // canvas far more than its pieces do.
+        if (++points === 512) {
+          g.stroke();
+          g.beginPath();
+          g.moveTo(px, py);
+          points = 0;
+        }
+      };
       const outside = (px, py) => (px < -8 ? 1 : px > w + 8 ? 2 : 0) | (py < -8 ? 4 : py > h + 8 ? 8 : 0);
       for (let r = 0; r < rows; r++) {
         if (only && !only(r)) continue;
@@ -151,25 +164,22 @@ const pathView = (() => {
         const px2 = ox + x[r + 1] * scale, py2 = oy - y[r + 1] * scale;
         if (outside(px1, py1) & outside(px2, py2)) {
           // Wholly beyond one edge: the path given so far ends where it is.
-          if (lastPx !== drawnPx || lastPy !== drawnPy) g.lineTo(lastPx, lastPy);
-          lastPx = drawnPx = NaN;
+          if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) to(lastPx, lastPy);
+          lastPx = lastPy = drawnPx = drawnPy = NaN;
           continue;
         }
         if (px1 !== lastPx || py1 !== lastPy) {
-          if (r > 0 && !Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) g.lineTo(lastPx, lastPy);
+          if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) to(lastPx, lastPy);
           g.moveTo(px1, py1);
           drawnPx = px1; drawnPy = py1;
         }
         lastPx = px2; lastPy = py2;
-        if (Math.abs(px2 - drawnPx) >= 0.25 || Math.abs(py2 - drawnPy) >= 0.25) {
-          g.lineTo(px2, py2);
-          drawnPx = px2; drawnPy = py2;
-        }
+        if (Math.abs(px2 - drawnPx) >= 0.5 || Math.abs(py2 - drawnPy) >= 0.5) to(px2, py2);
       }
       if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) g.lineTo(lastPx, lastPy);
       g.stroke();
     };
-    g.lineWidth = 1.2;
+    g.lineWidth = 1;
     stroke(S.range ? '#c9c9c9' : '#2a6fdb');
     if (S.range) stroke('#2a6fdb', inRange);
     g.lineWidth = 1;
