@@ -112,6 +112,29 @@ std::optional<Kind> kindNamed(std::string_view name)
     return std::nullopt;
 }
 
+std::optional<Cause> refusalOf(const FieldValues& v, motion::DataEvent event)
+{
+    switch (v.code()) {
+    case motion::kDataCode:
+        if (event == motion::DataEvent::NotUsbMode) return Cause::NotUsbMode;
+        if (event == motion::DataEvent::OtherStatus) return Cause::UnknownStatus;
+        return std::nullopt;
+    // Their status is read for the stop bits and the buffer.
+    case kInformationCode:
+    case kStopCode: return std::nullopt;
+    case kBufferCode:
+        if (v.has<motion::kBufferRet>() && v.value<motion::kBufferRet>() == 0) return Cause::CommandRefused;
+        return std::nullopt;
+    case kTableCode:
+        if (v.has<table::kTableReplyRet>() && v.value<table::kTableReplyRet>() == 0) return Cause::TableWriteFailed;
+        break;
+    default: break;
+    }
+    for (const ErrorKind* e : v.errors())
+        if (e->name == "unknown_status" || e->name == "invalid_status") return Cause::UnknownStatus;
+    return std::nullopt;
+}
+
 // A message's place: its number and its time, when it has one.
 struct Moment {
     std::uint64_t number = 0;
@@ -714,6 +737,9 @@ struct Engine::State {
         lastControllerFull = false;
         silenceTaken = false;
 
+        if (const std::optional<Cause> cause = refusalOf(v, facts.event))
+            refusal(*cause, answered, m, refusalText(*cause, v, answered, m));
+
         switch (code) {
         case motion::kDataCode: {
             const motion::StoredSegment& s = facts.stored;
@@ -742,16 +768,6 @@ struct Engine::State {
                 refusedAt = lastSentAt;
                 storedSinceRefusal = false;
                 break;
-            case motion::DataEvent::NotUsbMode:
-                refusal(Cause::NotUsbMode, answered, m,
-                        "The controller refused the Data message at " + place(answered ? Moment{answered->at, answered->timed, answered->ns} : m) +
-                            ": it is not in USB mode (ST 0x00)");
-                break;
-            case motion::DataEvent::OtherStatus:
-                refusal(Cause::UnknownStatus, answered, m,
-                        "The controller answered a Data message with ST 0x" + hex(v.value<motion::kDataStatusSt>()) +
-                            ", a status the protocol does not name, at " + place(m));
-                break;
             default: break;
             }
             statusBlock(v, m);
@@ -764,27 +780,29 @@ struct Engine::State {
         case kStopCode:
             if (v.has<motion::kStopRet>()) stopBits(v.value<motion::kStopRet>(), m);
             return;
-        case kBufferCode:
-            if (v.has<motion::kBufferRet>() && v.value<motion::kBufferRet>() == 0)
-                refusal(Cause::CommandRefused, answered, m,
-                        "The controller refused a Buffer Management command (RET 0x00) at " + place(m));
-            return;
-        case kTableCode:
-            if (v.has<table::kTableReplyRet>() && v.value<table::kTableReplyRet>() == 0) {
-                refusal(Cause::TableWriteFailed, answered, m,
-                        "A table write failed or its table is in use (RET 0x00) at " + place(m));
-                return;
-            }
-            break;
-        default: break;
+        default: return;
         }
-        for (const ErrorKind* e : v.errors())
-            if (e->name == "unknown_status" || e->name == "invalid_status") {
-                refusal(Cause::UnknownStatus, answered, m,
-                        "The controller's " + std::string(instructionName(code)) +
-                            " reply at " + place(m) + " carries a status the protocol does not name");
-                return;
-            }
+    }
+
+    // The sentence of a refusal (refusalOf's cause) at m.
+    std::string refusalText(Cause cause, const FieldValues& v, std::optional<RequestPairing::Request> answered,
+                            const Moment& m) const
+    {
+        switch (cause) {
+        case Cause::NotUsbMode:
+            return "The controller refused the Data message at " +
+                   place(answered ? Moment{answered->at, answered->timed, answered->ns} : m) +
+                   ": it is not in USB mode (ST 0x00)";
+        case Cause::CommandRefused:
+            return "The controller refused a Buffer Management command (RET 0x00) at " + place(m);
+        case Cause::TableWriteFailed: return "A table write failed or its table is in use (RET 0x00) at " + place(m);
+        default:
+            if (v.code() == motion::kDataCode)
+                return "The controller answered a Data message with ST 0x" + hex(v.value<motion::kDataStatusSt>()) +
+                       ", a status the protocol does not name, at " + place(m);
+            return "The controller's " + std::string(instructionName(v.code())) + " reply at " + place(m) +
+                   " carries a status the protocol does not name";
+        }
     }
 
     static std::string hex(std::uint32_t v)

@@ -77,6 +77,13 @@ constexpr std::string_view causeName(Cause cause) { return kCauseNames[static_ca
 // The kind named `name` ("underrun"), if any.
 std::optional<Kind> kindNamed(std::string_view name);
 
+// The refusal that a controller message is, by its decoding and what its
+// Data reply did to the buffer: not in USB mode, a failed table write, a
+// refused Buffer Management command, a status the protocol does not name
+// (the "refused" findings' causes); none for any other message, "buffer
+// full" included.
+std::optional<Cause> refusalOf(const FieldValues& v, motion::DataEvent event);
+
 // The steps of S1 to S5, signed.
 using Steps = std::array<std::int64_t, 5>;
 

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "analysis/findings.h"
 #include "protocol/decode.h"
 #include "protocol/instructions.h"
 #include "protocol/lines.h"
-#include "protocol/instructions.h"
 
 namespace vornlog {
 
@@ -24,7 +24,7 @@ bool stopsMotion(const FieldValues& values)
 void MessageColumns::reserve(std::size_t messages)
 {
     for (auto* v : {&number, &time}) v->reserve(messages);
-    for (auto* v : {&from, &code, &marks}) v->reserve(messages);
+    for (auto* v : {&from, &code, &marks, &cause}) v->reserve(messages);
     partner.reserve(messages);
     delay.reserve(messages);
     buffer.reserve(messages);
@@ -55,6 +55,7 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
     c.from.push_back(pc ? 0 : 1);
     c.code.push_back(code);
     c.marks.push_back(0);
+    c.cause.push_back(kNoCause);
     c.partner.push_back(-1);
     c.delay.push_back(NAN);
     c.buffer.push_back(-1);
@@ -72,11 +73,21 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
         if (answered->timed && record.hasTime) c.delay[index] = static_cast<double>(record.timeNs - answered->ns) / 1e6;
     }
 
-    if (code != motion::kDataCode) return;
-    if (pc) lastData_ = static_cast<std::int32_t>(index);
-    motion::decodeData(record.direction, record.field, sink_);
+    motion::DataEvent event = motion::DataEvent::None;
     motion::StoredSegment stored;
-    const motion::DataEvent event = segments_.feed(record.direction, sink_.message(), stored);
+    if (code == motion::kDataCode) {
+        if (pc) lastData_ = static_cast<std::int32_t>(index);
+        motion::decodeData(record.direction, record.field, sink_);
+        event = segments_.feed(record.direction, sink_.message(), stored);
+    }
+    // The refusals that the findings group by cause, each marked.
+    if (!pc) {
+        if (const auto refused = findings::refusalOf(values_, event)) {
+            c.marks[index] |= kMarkRefused;
+            c.cause[index] = static_cast<std::uint8_t>(*refused);
+        }
+    }
+    if (code != motion::kDataCode) return;
     if (!pc) {
         c.buffer[index] = static_cast<std::int8_t>(motion::bufferPercent(stored.buf));
         c.segment[index] = stored.seg;

@@ -30,6 +30,7 @@ enum MessageMark : std::uint8_t {
     kMarkStop = 4,        // a PC Stop message, but for one that asks for the status
     kMarkOtherStatus = 8, // a Data reply that neither stored nor refused
     kMarkErrors = 16,     // a message whose decoding gives errors
+    kMarkRefused = 32,    // a reply that refused or failed what was asked, but for "buffer full" (its cause in `cause`)
 };
 
 // The marks by name, as the page knows them.
@@ -41,7 +42,11 @@ inline constexpr MarkName kMarkNames[] = {{"refusal", kMarkRefusal},
                                           {"noReply", kMarkNoReply},
                                           {"stop", kMarkStop},
                                           {"otherStatus", kMarkOtherStatus},
-                                          {"errors", kMarkErrors}};
+                                          {"errors", kMarkErrors},
+                                          {"refused", kMarkRefused}};
+
+// The `cause` of a message that refused nothing.
+inline constexpr std::uint8_t kNoCause = 0xFF;
 
 struct MessageColumns {
     std::vector<double> number;
@@ -49,6 +54,7 @@ struct MessageColumns {
     std::vector<std::uint8_t> from; // 0 PC, 1 controller
     std::vector<std::uint8_t> code;
     std::vector<std::uint8_t> marks;
+    std::vector<std::uint8_t> cause; // a refused reply's cause (findings::Cause); kNoCause
     std::vector<std::int32_t> partner; // a reply's request, a request's reply (indices); -1
     std::vector<double> delay;         // ms from its request to this reply; NaN
     std::vector<std::int8_t> buffer;   // percent, Data replies; -1
@@ -79,6 +85,7 @@ void forEachColumn(const MessageColumns& c, F&& f)
     f("from", ColumnType::U8, c.from.data(), c.from.size());
     f("code", ColumnType::U8, c.code.data(), c.code.size());
     f("marks", ColumnType::U8, c.marks.data(), c.marks.size());
+    f("cause", ColumnType::U8, c.cause.data(), c.cause.size());
     f("partner", ColumnType::I32, c.partner.data(), c.partner.size());
     f("delay", ColumnType::F64, c.delay.data(), c.delay.size());
     f("buffer", ColumnType::I8, c.buffer.data(), c.buffer.size());

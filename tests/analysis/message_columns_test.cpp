@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/findings.h"
 #include "analysis/message_columns.h"
 #include "capture/capture.h"
 #include "capture/source.h"
@@ -57,8 +58,11 @@ TEST(MessageColumns, MarksDelaysAndStoredSegmentsOfEachMessage)
     EXPECT_DOUBLE_EQ(c.time[10], 0.06);
     EXPECT_EQ(c.from, (std::vector<std::uint8_t>{0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0}));
     EXPECT_EQ(c.code[4], 0x44);
-    EXPECT_EQ(c.marks, (std::vector<std::uint8_t>{kMarkNoReply, 0, 0, 0, kMarkRefusal, 0, 0, 0, kMarkOtherStatus,
-                                                  kMarkNoReply, kMarkStop | kMarkErrors | kMarkNoReply}));
+    EXPECT_EQ(c.marks, (std::vector<std::uint8_t>{kMarkNoReply, 0, 0, 0, kMarkRefusal, 0, 0, 0,
+                                                  kMarkOtherStatus | kMarkRefused, kMarkNoReply,
+                                                  kMarkStop | kMarkErrors | kMarkNoReply}));
+    EXPECT_EQ(c.cause[8], static_cast<std::uint8_t>(findings::Cause::NotUsbMode));
+    EXPECT_EQ(c.cause[4], kNoCause);
     for (int i : {0, 1, 3, 5, 7, 9, 10}) EXPECT_TRUE(std::isnan(c.delay[i])) << i;
     EXPECT_DOUBLE_EQ(c.delay[2], 2.5);
     EXPECT_DOUBLE_EQ(c.delay[4], 1.0);
@@ -82,4 +86,22 @@ TEST(MessageColumns, ACaptureWithoutTimesHasNoTimeAndNoDelay)
     EXPECT_TRUE(std::isnan(c.time[0]) && std::isnan(c.time[1]));
     EXPECT_TRUE(std::isnan(c.delay[1]));
     EXPECT_EQ(c.marks, (std::vector<std::uint8_t>{0, 0}));
+}
+
+// Refusals of one cause close together (that the findings give as one)
+// are each marked with their cause: every one of them gets a marker.
+TEST(MessageColumns, EveryRefusalIsMarkedWithItsCause)
+{
+    const std::string capture = pc(1, "54 00", "1.000") + qmr(2, "54 00 01", "1.001") + // a table write failed
+                                pc(3, "54 00", "1.002") + qmr(4, "54 00 01", "1.003") + // and again
+                                pc(5, "42 00", "1.004") + qmr(6, "42 00", "1.005") +    // Buffer Management refused
+                                pc(7, "42 00", "1.006") + qmr(8, "42 FF", "1.007");     // accepted
+    const MessageColumns c = columnsOf(capture);
+    ASSERT_EQ(c.marks.size(), 8u);
+    const auto cause = [](findings::Cause k) { return static_cast<std::uint8_t>(k); };
+    EXPECT_EQ(c.cause, (std::vector<std::uint8_t>{kNoCause, cause(findings::Cause::TableWriteFailed), kNoCause,
+                                                  cause(findings::Cause::TableWriteFailed), kNoCause,
+                                                  cause(findings::Cause::CommandRefused), kNoCause, kNoCause}));
+    for (std::size_t i = 0; i < c.marks.size(); ++i)
+        EXPECT_EQ((c.marks[i] & kMarkRefused) != 0, c.cause[i] != kNoCause) << i;
 }

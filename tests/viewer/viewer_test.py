@@ -14,6 +14,7 @@ network request.
     viewer_test.py VORNLOG EMPTY_PAGE EXAMPLES_DIR RANDOM_CAPTURES_PY
 """
 import base64
+import datetime
 from decimal import Decimal, ROUND_HALF_UP
 import zlib
 import json
@@ -28,6 +29,7 @@ import time
 try:
     from browser import Browser
     from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
     from selenium.common.exceptions import TimeoutException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
@@ -257,6 +259,11 @@ def check_markers(what, capture, objects):
             fail(f"{what}: the timeline marks {got[k]} {k}, the JSON Lines and summary count {v}")
 
 
+def selected_number(d):
+    box = d.find_elements(By.CSS_SELECTOR, "#details [data-message]")
+    return int(box[0].get_attribute("data-message")) if box else None
+
+
 def open_page(path, fragment=""):
     driver.get("file://" + path + fragment)
     return wait_ready()
@@ -339,17 +346,73 @@ if not per_mm or said != per_mm:
     fail(f"tool path: steps for a millimetre {said}, the Table messages' {per_mm}")
 print(f"ok: tool path: {clicked} segments hovered and clicked, each says its position and selects its Data message")
 
+# The tool path zoomed and moved as a person does it: the wheel zooms in
+# about the pointer (the position in steps under it stays under it), and a
+# click there still selects the Data message of that segment and says its
+# row; a drag moves the path by as far as the pointer went and its click
+# selects nothing; + on the focused plan zooms in, 0 shows the whole path
+# again.
+def plan_view(d):
+    return [float(plan.get_attribute(a)) for a in ("data-origin-x", "data-origin-y", "data-scale")]
+
+
+rows, x, y = [], 0, 0
+for number, row in enumerate(csv, 1):
+    cells = row.split(";")
+    if cells[1] != "-":
+        s1, s2 = int(cells[3]), int(cells[4])
+        rows.append((abs(s1) + abs(s2), number, x, y, s1, s2))
+        x, y = x + s1, y + s2
+_, row_number, x0, y0, s1, s2 = max(rows)
+fitted = plan_view(driver)
+ox, oy, scale = fitted
+at_x, at_y = ox + (x0 + s1 / 4) * scale, oy - (y0 + s2 / 4) * scale
+ActionChains(driver).scroll_from_origin(
+    ScrollOrigin.from_element(plan, int(at_x - width / 2), int(at_y - height / 2)), 0, -120).perform()
+try:
+    WebDriverWait(driver, 30, 0.02).until(lambda d: plan_view(d)[2] > fitted[2] * 1.1)
+except TimeoutException:
+    fail(f"tool path: the wheel left the view at {plan_view(driver)}")
+zx, zy, zscale = plan_view(driver)
+# Whole CSS pixels: the pointer's place is the page's, rounded.
+if abs((at_x - ox) / scale - (at_x - zx) / zscale) > 1 / scale or abs((oy - at_y) / scale - (zy - at_y) / zscale) > 1 / scale:
+    fail(f"tool path: zoomed about ({at_x}, {at_y}): the steps there moved, {fitted} to {[zx, zy, zscale]}")
+driver.execute_script("location.hash = '#m=1'")
+WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
+ActionChains(driver).move_to_element_with_offset(plan, int(at_x - width / 2), int(at_y - height / 2)).click().perform()
+try:
+    WebDriverWait(driver, 30, 0.02).until(
+        lambda d: d.find_element(By.ID, "path-hover").get_attribute("data-row") == str(row_number) and selected_number(d) != 1)
+except TimeoutException:
+    fail(f"tool path: zoomed, a click on row {row_number} said row "
+         f"{driver.find_element(By.ID, 'path-hover').get_attribute('data-row')} and selected #{selected_number(driver)}")
+driver.execute_script("location.hash = '#m=1'")
+WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
+ActionChains(driver).move_to_element_with_offset(plan, int(at_x - width / 2), int(at_y - height / 2)).click_and_hold() \
+    .move_by_offset(20, 10).move_by_offset(20, 20).release().perform()
+try:
+    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(plan_view(d)[0] - zx - 40) <= 1 and abs(plan_view(d)[1] - zy - 30) <= 1)
+except TimeoutException:
+    fail(f"tool path: a drag by (40, 30) moved the origin from {[zx, zy]} to {plan_view(driver)[:2]}")
+if selected_number(driver) != 1:
+    fail(f"tool path: the drag's click selected #{selected_number(driver)}")
+driver.execute_script("document.getElementById('plan').focus()")
+before = plan_view(driver)[2]
+ActionChains(driver).send_keys("+").perform()
+try:
+    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(plan_view(d)[2] - before * 1.25) < 1e-9 * before)
+    ActionChains(driver).send_keys("0").perform()
+    WebDriverWait(driver, 30, 0.02).until(lambda d: plan_view(d) == fitted)
+    print("ok: tool path: zoomed by the wheel about the pointer, moved by a drag, + and 0 on the focused plan")
+except TimeoutException:
+    fail(f"tool path: + from scale {before}, then 0, left the view at {plan_view(driver)}, the whole path's {fitted}")
+
 # The timeline's markers, as a person uses them: a click on the sample's
 # "buffer full" marker (found by its colour in the picture) selects the
 # refusal, not a message near it in time; the keys E, B, R, N and S go to
 # the next message with errors, "buffer full", another refusal, request
 # without a reply and stop (with shift: the previous), marks found here from
 # the JSON Lines and the findings.
-def selected_number(d):
-    box = d.find_elements(By.CSS_SELECTOR, "#details [data-message]")
-    return int(box[0].get_attribute("data-message")) if box else None
-
-
 def field_text(o, name):
     return next((f["text"] or "" for f in o["fields"] if f["name"] == name), "")
 
@@ -410,6 +473,46 @@ else:
         print(f"ok: timeline: the failed table write's marker selects #{failed[0]}")
     except TimeoutException:
         fail(f"timeline: the failed table write's marker selected #{selected_number(driver)}, not #{failed[0]}")
+
+# Table writes that fail a few milliseconds apart (one finding of -e) in a
+# session of minutes, in one pixel column of the timeline: every failure is marked (data-refused), and clicks
+# on their marker reach each of them, one after the other.
+def dump_line(n, pc, ms, hex_bytes):
+    at = datetime.datetime(2026, 11, 30, 14, 2, 11) + datetime.timedelta(milliseconds=ms)
+    return f"{n:06d}\t{'OUT' if pc else 'IN'}\t{at:%Y-%m-%d %H:%M:%S}.{ms % 1000:03d}\t{len(hex_bytes.split())}\t{hex_bytes}\t.\n"
+
+
+close = os.path.join(work, "close-refusals.txt")
+with open(close, "w") as f:
+    lines = [(True, 0, "56"), (False, 4, "56 51 4D 52 35 56 20 76 31 2E 30 32")]
+    for k in range(4):
+        lines += [(True, 500 + 2 * k, "54 00"), (False, 501 + 2 * k, "54 00 01")]
+    lines += [(True, 200000, "56"), (False, 200004, "56 51 4D 52 35 56 20 76 31 2E 30 32")]
+    f.writelines(dump_line(n, pc, ms, b) for n, (pc, ms, b) in enumerate(lines, 1))
+refusals = [o["number"] for o in native_json(close) if o["code"] == 0x54 and o["from"] == "QMR5V"
+            and any(fl["name"] == "RET" and fl["raw"] == 0 for fl in o["fields"])]
+open_page(page_of(close))
+timeline = driver.find_element(By.ID, "timeline")
+marker = driver.execute_script(FIND_COLOUR, [0x8d, 0x55, 0x24])
+reached = []
+if len(refusals) != 4 or timeline.get_attribute("data-refused") != "4" or not marker:
+    fail(f"timeline: the close table write failures {refusals}: data-refused "
+         f"{timeline.get_attribute('data-refused')}, marker {marker}")
+else:
+    for _ in refusals:
+        at = selected_number(driver)
+        ActionChains(driver).move_to_element_with_offset(timeline, int(marker[0] + 1 - timeline.size["width"] / 2),
+                                                         int(marker[1] + 1 - timeline.size["height"] / 2)).click().perform()
+        try:
+            WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) != at)
+        except TimeoutException:
+            pass
+        reached.append(selected_number(driver))
+    if sorted(reached) != refusals:
+        fail(f"timeline: clicks on the close failures' marker selected {reached}, not each of {refusals}")
+    else:
+        print(f"ok: timeline: {len(refusals)} close table write failures marked, each reached by a click")
+open_page(page_of(sample))
 driver.execute_script("location.hash = '#m=1'")
 WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
 for key in "bNnsSeBEbrR":
@@ -467,6 +570,55 @@ if driver.execute_script("const c = document.getElementById('timeline'); "
                          "return Math.abs(c.height / (window.devicePixelRatio || 1) - c.clientHeight) > 1"):
     fail("layout: the timeline's canvas was not drawn again at its new height")
 print("ok: layout: the handles under the timeline and under the list resize them")
+
+# The handle between the left and the right: Left on it (focused) widens
+# the right by 20 pixels, a double-click gives back the first width.
+def width_of(d, id):
+    return d.execute_script(f"return document.getElementById('{id}').getBoundingClientRect().width")
+
+
+along = driver.find_element(By.CSS_SELECTOR, '[data-resize="right"]')
+first_width = width_of(driver, "right")
+driver.execute_script("arguments[0].focus()", along)
+ActionChains(driver).send_keys(Keys.ARROW_LEFT).perform()
+try:
+    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(width_of(d, "right") - first_width - 20) <= 1)
+    ActionChains(driver).double_click(along).perform()
+    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(width_of(d, "right") - first_width) <= 1)
+except TimeoutException:
+    fail(f"layout: Left and a double-click on the right's handle made it {width_of(driver, 'right')} wide, from {first_width}")
+
+# Collapsed to their headings, the timeline, the details and the tool path
+# leave their room to the list, which draws its rows down to its new
+# bottom (a canvas of no size stops no view from being drawn); expanded
+# again, the timeline's and the tool path's canvases are drawn at their
+# size.
+RENDERED = """const l = document.getElementById('list'), rows = [...l.querySelectorAll('.row')];
+return [l.clientHeight, Math.max(...rows.map((r) => r.offsetTop + r.offsetHeight)) - l.scrollTop];"""
+DRAWN = """return ['timeline', 'plan'].every((id) => { const c = document.getElementById(id);
+  return c.clientHeight > 20 && Math.abs(c.height / (window.devicePixelRatio || 1) - c.clientHeight) <= 1; });"""
+driver.execute_script("location.hash = '#m=1'")
+list_before = height(driver, "list")
+folds = [driver.find_element(By.CSS_SELECTOR, f"#{pane} .fold") for pane in ("timeline-panel", "details-panel", "path-panel")]
+for button in folds:
+    button.click()
+try:
+    WebDriverWait(driver, 30, 0.02).until(lambda d: height(d, "list") > list_before + 100 and
+                                          driver.execute_script(RENDERED)[1] >= driver.execute_script(RENDERED)[0])
+except TimeoutException:
+    fail(f"layout: with three panes collapsed the list is {height(driver, 'list')} tall (from {list_before}); "
+         f"its height and its rows' bottom: {driver.execute_script(RENDERED)}")
+if any(f.get_attribute("aria-expanded") != "false" for f in folds):
+    fail("layout: a collapsed pane's button does not say so")
+for button in folds:
+    button.click()
+try:
+    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(height(d, "list") - list_before) <= 1 and d.execute_script(DRAWN))
+except TimeoutException:
+    fail(f"layout: expanded again, the list is {height(driver, 'list')} tall (first {list_before}), "
+         f"the canvases drawn at their size: {driver.execute_script(DRAWN)}")
+check_console_and_network("layout")
+print("ok: layout: the right's handle by keys and double-click; three panes collapsed and expanded again")
 
 # The summary's line numbers are links: the stop's line selects it; the
 # copy-link button copies the address of the selection.

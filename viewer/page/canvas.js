@@ -17,8 +17,10 @@ function fit(canvas) {
 // A canvas drawn in two layers: what changes with the view alone (kept
 // in an offscreen canvas under `key`, drawn again when the key changes)
 // and, over it, what changes with the selection.
+// A canvas of no size (its pane collapsed) draws nothing.
 function layered(canvas, key, paintBase) {
   const { g, w, h } = fit(canvas);
+  if (!canvas.width || !canvas.height) return { g, w, h };
   const fullKey = key + '|' + canvas.width + 'x' + canvas.height;
   if (canvas.baseKey !== fullKey) {
     const base = canvas.base || document.createElement('canvas');

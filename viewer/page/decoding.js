@@ -143,7 +143,7 @@ function loaded(m, name, ms) {
   // The session: the decoder's columns by their names (number, time, from,
   // code, marks, ...), the bits of its marks, and what the views keep.
   const n = m.columns.number.length;
-  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, instructions: m.instructions, range: null,
+  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, causes: m.causes, instructions: m.instructions, range: null,
     parsed: new Map(), search: null, indexed: false, findings: [], refused: new Map() });
   generation++;
   selected = -1;
@@ -154,6 +154,7 @@ function loaded(m, name, ms) {
   let segMax = 1;
   for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
   S.segMax = segMax;
+  S.refused = refusalsOf();
   buildPath();
   findingsView.load(m.findings);
   $('summary').textContent = 'The summary is being written...';

@@ -25,34 +25,8 @@ const findingsView = (() => {
     }
     all.sort((a, b) => a.at - b.at || a.id - b.id);
     S.findings = all;
-    S.refused = refusals(all);
     current = -1;
     render();
-  }
-
-  // The replies that refused or failed what was asked (the "refused"
-  // findings: not in USB mode, a failed table write, a refused command, an
-  // unknown status), as a Map from message index to cause, in capture
-  // order. A finding is a run of refusals of one cause: its last message is
-  // the last refusal, and the reply to its first (a request) the first.
-  // Every Data reply that stored nothing but was no "buffer full" is marked
-  // by the decoder itself, so a run's Data refusals are all there; between
-  // the first and the last of a run of Table or Buffer Management
-  // refusals, only those two are known.
-  function refusals(all) {
-    const runs = all.filter((f) => f.kind === 'refused' && f.at >= 0);
-    const found = new Map();
-    for (const f of runs) {
-      const firstReply = S.from[f.at] === 0 ? S.partner[f.at] : f.at;
-      if (firstReply >= 0) found.set(firstReply, f.cause);
-      found.set(f.lastAt, f.cause);
-    }
-    const bit = S.markBits.otherStatus;
-    for (let i = 0; i < S.n; i++) if (S.marks[i] & bit && !found.has(i)) {
-      const run = runs.find((f) => f.at <= i && i <= f.lastAt && S.code[f.lastAt] === S.code[i]);
-      found.set(i, run ? run.cause : 'unknown-status');
-    }
-    return new Map([...found].sort((a, b) => a[0] - b[0]));
   }
 
   const seconds = (t) => (t === null ? '' : t.toFixed(3));

@@ -205,6 +205,7 @@ const liveView = (() => {
       delete $('summary').dataset.ready;
     }
     S.markBits = m.markBits;
+    S.causes = m.causes;
     S.instructions = m.instructions;
     for (const [name, part] of Object.entries(m.columns)) {
       const per = name === 'rowSteps' ? 3 : 1;
@@ -227,6 +228,7 @@ const liveView = (() => {
     S.tableMessages = undefined;
     S.perMm = undefined;
     generation++;
+    S.refused = refusalsOf();
     buildPath();
     findingsText += m.findings;
     findingsView.load(findingsText);

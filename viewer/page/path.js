@@ -22,10 +22,15 @@ const pathView = (() => {
   const plan = $('plan');
   const s3 = $('s3');
   let hover = -1;
-  let t = null; // transform of the plan
+  let fitted = null; // the plan's scale and place for the whole path
+  let t = null; // the transform drawn: fitted, or zoomed and moved
+  // The view zoomed or moved: its scale (CSS pixels a step) and (cx, cy)
+  // the position in steps at the plan's middle; null for the whole path
+  // (a live path that grows keeps a view zoomed where it is).
+  let zoom = null;
   const margin = 14;
 
-  function reset() { hover = -1; grid = null; draw(); }
+  function reset() { hover = -1; grid = null; zoom = null; draw(); }
 
   function inRange(r) {
     if (!S.range) return true;
@@ -51,6 +56,77 @@ const pathView = (() => {
     return { scale, ox, oy, z0, z1 };
   }
 
+  // The transform of the view: the fitted one, or the zoom's, which keeps
+  // its middle where it is when the plan changes size.
+  function transform(w, h) {
+    if (!zoom) return Object.assign({}, fitted);
+    const scale = zoom.scale;
+    return { scale, ox: w / 2 - zoom.cx * scale, oy: h / 2 + zoom.cy * scale, z0: fitted.z0, z1: fitted.z1 };
+  }
+
+  // Zooms by k, the point (px, py) of the plan staying where it is: from
+  // half the whole path to some 200 pixels a step.
+  function zoomAt(px, py, k) {
+    if (!t || !S || !S.path || !S.path.rows) return;
+    const w = plan.clientWidth, h = plan.clientHeight;
+    // From the view as it is now, drawn or not.
+    const now = transform(w, h);
+    const sx = (px - now.ox) / now.scale, sy = (now.oy - py) / now.scale;
+    const scale = Math.max(fitted.scale / 2, Math.min(Math.max(fitted.scale, 200), now.scale * k));
+    const ox = px - sx * scale, oy = py + sy * scale;
+    setView({ scale, cx: (w / 2 - ox) / scale, cy: (oy - h / 2) / scale });
+  }
+
+  // Moves the view by (dx, dy) pixels (the path follows the pointer).
+  function pan(dx, dy, from = view()) {
+    setView({ scale: from.scale, cx: from.cx - dx / from.scale, cy: from.cy + dy / from.scale });
+  }
+
+  // The view as it is now, zoomed or not.
+  function view() {
+    if (zoom) return zoom;
+    const w = plan.clientWidth, h = plan.clientHeight;
+    return { scale: fitted.scale, cx: (w / 2 - fitted.ox) / fitted.scale, cy: (fitted.oy - h / 2) / fitted.scale };
+  }
+
+  function setView(v) {
+    zoom = v;
+    hover = -1;
+    drawSoon();
+  }
+
+  // Labels beside points of the plan, each at the first of its places
+  // (right above, right below, left above, left below, above, below) that
+  // stays inside the plan, clear of the edges' tick labels and of the
+  // boxes already taken (the marks, the labels placed before); at the
+  // least bad place when none is.
+  function placeLabels(g, w, h, labels, taken) {
+    const overlaps = (a, b) => a[0] < b[2] && b[0] < a[2] && a[1] < b[3] && b[1] < a[3];
+    for (const { text, x, y, colour } of labels) {
+      const tw = g.measureText(text).width;
+      const places = [[x + 8, y - 16], [x + 8, y + 5], [x - 8 - tw, y - 16], [x - 8 - tw, y + 5],
+        [x - tw / 2, y - 21], [x - tw / 2, y + 9]];
+      let best = null, bestCost = Infinity;
+      for (const [lx, ly] of places) {
+        const box = [lx - 1, ly, lx + tw + 1, ly + 12];
+        const outside = Math.max(0, 2 - box[0]) + Math.max(0, box[2] - (w - 2)) +
+          Math.max(0, 2 - box[1]) + Math.max(0, box[3] - (h - 14));
+        const cost = outside * 100 + taken.filter((b) => overlaps(box, b)).length;
+        if (cost < bestCost) { best = box; bestCost = cost; }
+        if (!cost) break;
+      }
+      // Pulled inside the plan when every place is cut.
+      const dx = Math.max(0, 2 - best[0]) - Math.max(0, best[2] - (w - 2));
+      const dy = Math.max(0, 2 - best[1]) - Math.max(0, best[3] - (h - 14));
+      const box = [best[0] + dx, best[1] + dy, best[2] + dx, best[3] + dy];
+      g.fillStyle = '#ffffffcc';
+      g.fillRect(box[0], box[1], box[2] - box[0], box[3] - box[1]);
+      g.fillStyle = colour;
+      g.fillText(text, box[0] + 1, box[1] + 10);
+      taken.push(box);
+    }
+  }
+
   function paintPlan(g, w, h) {
     const { rows, x, y } = S.path;
     const { scale, ox, oy } = t;
@@ -59,48 +135,74 @@ const pathView = (() => {
     g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
     g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
     g.stroke();
-    // The path goes to the canvas only where it moves by a quarter of a
-    // pixel or more: a million segments become as many points as the
-    // drawing can show, and the stroke stays quick.
+    // The path goes to the canvas only where it moves by half a pixel or
+    // more, and only where it crosses the plan: a million segments become
+    // as many points as the drawing can show, and the stroke (one pixel
+    // wide, the canvas's quickest) stays quick at any zoom.
     const stroke = (colour, only) => {
       g.strokeStyle = colour;
       g.beginPath();
       let lastPx = NaN, lastPy = NaN; // where the path is
       let drawnPx = NaN, drawnPy = NaN; // its last point given to the canvas
+      let points = 0; // given to the canvas since the last stroke
+      const to = (px, py) => {
+        g.lineTo(px, py);
+        drawnPx = px; drawnPy = py;
+        // Stroked in pieces: one stroke of many thousand points costs the
+        // canvas far more than its pieces do.
+        if (++points === 512) {
+          g.stroke();
+          g.beginPath();
+          g.moveTo(px, py);
+          points = 0;
+        }
+      };
+      const outside = (px, py) => (px < -8 ? 1 : px > w + 8 ? 2 : 0) | (py < -8 ? 4 : py > h + 8 ? 8 : 0);
       for (let r = 0; r < rows; r++) {
         if (only && !only(r)) continue;
         const px1 = ox + x[r] * scale, py1 = oy - y[r] * scale;
         const px2 = ox + x[r + 1] * scale, py2 = oy - y[r + 1] * scale;
+        if (outside(px1, py1) & outside(px2, py2)) {
+          // Wholly beyond one edge: the path given so far ends where it is.
+          if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) to(lastPx, lastPy);
+          lastPx = lastPy = drawnPx = drawnPy = NaN;
+          continue;
+        }
         if (px1 !== lastPx || py1 !== lastPy) {
-          if (r > 0 && (lastPx !== drawnPx || lastPy !== drawnPy)) g.lineTo(lastPx, lastPy);
+          if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) to(lastPx, lastPy);
           g.moveTo(px1, py1);
           drawnPx = px1; drawnPy = py1;
         }
         lastPx = px2; lastPy = py2;
-        if (Math.abs(px2 - drawnPx) >= 0.25 || Math.abs(py2 - drawnPy) >= 0.25) {
-          g.lineTo(px2, py2);
-          drawnPx = px2; drawnPy = py2;
-        }
+        if (Math.abs(px2 - drawnPx) >= 0.5 || Math.abs(py2 - drawnPy) >= 0.5) to(px2, py2);
       }
-      if (lastPx !== drawnPx || lastPy !== drawnPy) g.lineTo(lastPx, lastPy);
+      if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) g.lineTo(lastPx, lastPy);
       g.stroke();
     };
-    g.lineWidth = 1.2;
+    g.lineWidth = 1;
     stroke(S.range ? '#c9c9c9' : '#2a6fdb');
     if (S.range) stroke('#2a6fdb', inRange);
     g.lineWidth = 1;
-    ruler(g, w, h);
-    // The start (0, 0), the end, and where each Stop came (over them).
+    const taken = [ruler(g, w, h)];
+    // The start (0, 0), the end, and where each Stop came (over them);
+    // the start a ring around the end when they meet.
     const px = (r) => ox + x[r] * scale, py = (r) => oy - y[r] * scale;
+    const inside = (r) => px(r) >= -6 && px(r) <= w + 6 && py(r) >= -6 && py(r) <= h + 6;
+    const meet = Math.hypot(px(0) - px(rows), py(0) - py(rows)) < 10;
     g.font = '11px system-ui, sans-serif';
-    g.fillStyle = '#1e9e4a';
-    g.beginPath();
-    g.arc(px(0), py(0), 5, 0, 2 * Math.PI);
-    g.fill();
-    g.fillText('start', px(0) + 7, py(0) - 6);
     g.fillStyle = '#c0392b';
     g.fillRect(px(rows) - 4.5, py(rows) - 4.5, 9, 9);
-    g.fillText('end', px(rows) + 7, py(rows) + 14);
+    g.fillStyle = g.strokeStyle = '#1e9e4a';
+    g.beginPath();
+    if (meet) {
+      g.lineWidth = 2;
+      g.arc(px(0), py(0), 8, 0, 2 * Math.PI);
+      g.stroke();
+      g.lineWidth = 1;
+    } else {
+      g.arc(px(0), py(0), 5, 0, 2 * Math.PI);
+      g.fill();
+    }
     g.strokeStyle = '#111';
     g.lineWidth = 2;
     for (const r of S.path.stops) {
@@ -110,32 +212,48 @@ const pathView = (() => {
       g.stroke();
     }
     g.lineWidth = 1;
+    const labels = [];
+    for (const r of [0, rows]) if (inside(r)) taken.push([px(r) - 8, py(r) - 8, px(r) + 8, py(r) + 8]);
+    if (inside(0)) labels.push({ text: 'start', x: px(0), y: py(0), colour: '#1e7a3a' });
+    if (inside(rows)) labels.push({ text: 'end', x: px(rows), y: py(rows), colour: '#c0392b' });
+    placeLabels(g, w, h, labels, taken);
   }
 
   // Ticks in steps along the plan's lower and left edges: S1 below, S2 on
   // the left, some 70 pixels apart, and the length of one tick's step (in
-  // millimetres too when known).
+  // millimetres too when known) in the upper right corner, whose box it
+  // gives back. No tick label is cut at an edge.
   function ruler(g, w, h) {
     const { scale, ox, oy } = t;
-    const step = niceStep(70 / scale);
+    // (A whole number of steps: at most one tick a step.)
+    const step = niceStep(Math.max(1, 70 / scale));
     g.strokeStyle = '#999';
     g.fillStyle = '#666';
     g.font = '10px system-ui, sans-serif';
     g.beginPath();
+    // Each label on a light ground, over the path.
+    const label = (text, lx, ly) => {
+      const width = g.measureText(text).width;
+      g.fillStyle = '#ffffffb3';
+      g.fillRect(lx - 1, ly - 9, width + 2, 11);
+      g.fillStyle = '#666';
+      g.fillText(text, lx, ly);
+    };
     for (let v = Math.ceil(-ox / scale / step) * step; ox + v * scale <= w; v += step) {
       const p = Math.round(ox + v * scale) + 0.5;
       g.moveTo(p, h); g.lineTo(p, h - 5);
-      g.fillText(String(v), p + 2, h - 2);
+      if (p + 2 + g.measureText(String(v)).width <= w - 2) label(String(v), p + 2, h - 2);
     }
     for (let v = Math.ceil((oy - h) / scale / step) * step; oy - v * scale >= 0; v += step) {
       const p = Math.round(oy - v * scale) + 0.5;
       g.moveTo(0, p); g.lineTo(5, p);
-      if (p > 12 && p < h - 14) g.fillText(String(v), 7, p + 3);
+      if (p > 12 && p < h - 14) label(String(v), 7, p + 3);
     }
     g.stroke();
     const mm = perMm();
     const a = mm && +(step / mm.s[0]).toPrecision(4), b = mm && +(step / mm.s[1]).toPrecision(4);
-    const text = 'tick: ' + step + ' steps' + (!mm ? '' : a === b ? ' = ' + a + ' mm' : ' = ' + a + ' mm S1, ' + b + ' mm S2');
+    const text = 'tick: ' + step + ' steps' + (!mm ? '' : a === b ? ' = ' + a + ' mm' : ' = ' + a + ' mm S1, ' + b + ' mm S2') +
+      (zoom ? ', zoom ' + +(zoom.scale / fitted.scale).toPrecision(3) + 'x' : '');
     const width = g.measureText(text).width;
     g.fillStyle = '#ffffffd9';
     g.fillRect(w - width - 7, 1, width + 6, 13);
@@ -143,6 +261,7 @@ const pathView = (() => {
     g.textAlign = 'right';
     g.fillText(text, w - 4, 11);
     g.textAlign = 'left';
+    return [w - width - 7, 1, w, 14];
   }
 
   function paintS3(h, w, hh) {
@@ -173,10 +292,17 @@ const pathView = (() => {
       return;
     }
     const w = plan.clientWidth, h = plan.clientHeight;
+    // Collapsed: nothing to draw until the pane is there again.
+    if (!w || !h) return;
     const mm = perMm();
-    const key = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h + '|' + (mm ? mm.number : '');
+    const fitKey = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h + '|' + (mm ? mm.number : '');
+    if (!fitted || fitted.key !== fitKey) {
+      fitted = frame(w, h);
+      fitted.key = fitKey;
+    }
+    const key = fitKey + '|' + (zoom ? [zoom.scale, zoom.cx, zoom.cy].join(',') : 'whole');
     if (!t || t.key !== key) {
-      t = frame(w, h);
+      t = transform(w, h);
       t.key = key;
       // The segments' squares made when the page is idle, before a hover.
       const later = window.requestIdleCallback || ((f) => setTimeout(f, 0));
@@ -352,28 +478,88 @@ const pathView = (() => {
   }
 
   // A mouse move finds its segment at once (a few hundred segments
-  // looked at); the drawing waits for the next frame.
+  // looked at); the drawing waits for the next frame, as does a view
+  // zoomed or moved (wheel notches and drag moves come faster than frames).
   let drawing = false;
-  plan.addEventListener('mousemove', (e) => {
-    if (!S || !t) return;
-    const { r, u } = nearest(e.offsetX, e.offsetY);
-    if (r >= 0) say(r, u);
-    if (r === hover) return;
-    hover = r;
+  function drawSoon() {
     if (drawing) return;
     drawing = true;
     requestAnimationFrame(() => {
       drawing = false;
       draw();
     });
+  }
+  let drag = null; // the pointer's place and the view where a drag began
+  plan.addEventListener('mousemove', (e) => {
+    if (!S || !t || drag) return;
+    const { r, u } = nearest(e.offsetX, e.offsetY);
+    if (r >= 0) say(r, u);
+    if (r === hover) return;
+    hover = r;
+    drawSoon();
   });
   plan.addEventListener('mouseleave', () => { hover = -1; draw(); });
+  // The wheel zooms about the pointer; a drag moves the path; a click (no
+  // drag) selects the Data message of the segment under the pointer.
+  plan.addEventListener('wheel', (e) => {
+    if (!S || !t || !S.path.rows) return;
+    e.preventDefault();
+    zoomAt(e.offsetX, e.offsetY, e.deltaY > 0 ? 0.8 : 1.25);
+  }, { passive: false });
+  plan.addEventListener('mousedown', (e) => {
+    if (!S || !t || !S.path.rows || e.button !== 0) return;
+    drag = { x: e.clientX, y: e.clientY, view: view(), moved: false };
+  });
+  window.addEventListener('mousemove', (e) => {
+    if (!drag) return;
+    const dx = e.clientX - drag.x, dy = e.clientY - drag.y;
+    if (!drag.moved && Math.abs(dx) + Math.abs(dy) < 4) return;
+    drag.moved = true;
+    plan.classList.add('moving');
+    pan(dx, dy, drag.view);
+  });
+  window.addEventListener('mouseup', () => {
+    if (!drag) return;
+    // The click that ends a drag selects nothing.
+    if (drag.moved) plan.addEventListener('click', (e) => e.stopImmediatePropagation(), { capture: true, once: true });
+    drag = null;
+    plan.classList.remove('moving');
+  });
   plan.addEventListener('click', (e) => {
     const { r } = nearest(e.offsetX, e.offsetY);
     if (r >= 0 && S.rowMessage[r] >= 0) {
       const i = S.rowMessage[r];
       show(i);
     }
+  });
+  plan.addEventListener('dblclick', () => { if (zoom) setView(null); });
+  // Keys while the plan has the focus: + (or =) zooms in and - out, around
+  // the selected segment when it is in view, else around the middle; the
+  // arrows move the path by an eighth of the plan (with shift: a half); 0
+  // shows the whole path again.
+  const kZoomKeys = { '+': 1.25, '=': 1.25, '-': 0.8, _: 0.8 };
+  const kPanKeys = { ArrowLeft: [1, 0], ArrowRight: [-1, 0], ArrowUp: [0, 1], ArrowDown: [0, -1] };
+  plan.addEventListener('keydown', (e) => {
+    if (!S || !t || !S.path.rows || e.ctrlKey || e.altKey || e.metaKey) return;
+    const w = plan.clientWidth, h = plan.clientHeight;
+    if (kZoomKeys[e.key]) {
+      const r = selectedRow();
+      const now = transform(w, h);
+      const ax = r >= 0 ? now.ox + S.path.x[r + 1] * now.scale : w / 2;
+      const ay = r >= 0 ? now.oy - S.path.y[r + 1] * now.scale : h / 2;
+      const seen = ax >= 0 && ax <= w && ay >= 0 && ay <= h;
+      zoomAt(seen ? ax : w / 2, seen ? ay : h / 2, kZoomKeys[e.key]);
+    } else if (kPanKeys[e.key]) {
+      const [kx, ky] = kPanKeys[e.key];
+      const share = e.shiftKey ? 0.5 : 0.125;
+      pan(kx * w * share, ky * h * share);
+    } else if (e.key === '0') {
+      setView(null);
+    } else {
+      return;
+    }
+    e.preventDefault();
+    e.stopPropagation();
   });
   s3.addEventListener('click', (e) => {
     if (!S || !S.path || !S.path.rows) return;

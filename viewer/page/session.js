@@ -65,6 +65,18 @@ const kRefusalCauses = {
   'unknown-status': ['#9e9d24', 'unknown status'],
 };
 
+// The replies that refused or failed what was asked, but for "buffer
+// full" (the "refused" findings' replies: not in USB mode, a failed table
+// write, a refused command, an unknown status), each marked by the
+// decoder with its cause: a Map from message index to the cause's name, in
+// capture order.
+function refusalsOf() {
+  const found = new Map();
+  const bit = S.markBits.refused;
+  for (let i = 0; i < S.n; i++) if (S.marks[i] & bit) found.set(i, S.causes[S.cause[i]]);
+  return found;
+}
+
 const errorText = (e) => (e && typeof e === 'object' ? e.text : e);
 const hex = (v) => '0x' + (v >>> 0).toString(16).toUpperCase().padStart(2, '0');
 

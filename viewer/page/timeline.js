@@ -9,7 +9,7 @@ const timeline = (() => {
   let drag = null;
   // The markers drawn: for each row (errors, "buffer full", other
   // refusals, no reply, stops) and pixel column, the first message marked
-  // there, or -1.
+  // there, or -1; and the columns' span (markers.span, from view[0]).
   let markers = null;
   const kRows = 5;
   const pad = { l: 44, r: 44, t: 8, b: 51 };
@@ -98,12 +98,12 @@ const timeline = (() => {
     const rate = new Float64Array(cols);
     const delay = new Float32Array(cols).fill(NaN);
     const marks = Array.from({ length: kRows }, () => new Int32Array(cols).fill(-1));
-    markers = marks;
     let segMax = 1;
     let delayMax = 1;
     const a = first(view[0]);
     const b = first(view[1] + 1e-12 * Math.abs(view[1])) ;
     const span = (view[1] - view[0]) / cols;
+    markers = Object.assign(marks, { span, from: view[0] });
     const bits = S.markBits;
     for (let i = a; i < b && i < S.n; i++) {
       const c = Math.min(cols - 1, Math.floor((S.x[i] - view[0]) / span));
@@ -158,9 +158,17 @@ const timeline = (() => {
     g.textAlign = 'right';
     g.fillText('100%', pad.l - 4, y(1) + 8);
     g.fillText('0%', pad.l - 4, y(0));
+    // The tops of the scales at the right, in their series' colours, at
+    // the top of the plot where their maximum is drawn: Data messages per
+    // second, and under it the reply delay (within the canvas, however
+    // long).
+    g.textAlign = 'right';
+    g.fillStyle = colours.rate;
+    g.fillText(Math.round(rateMax) + '/s', w - 2, y(1) + 8);
+    g.fillStyle = colours.delay;
+    g.fillText(+delayMax.toPrecision(3) + ' ms', w - 2, y(1) + 20);
+    g.fillStyle = '#555';
     g.textAlign = 'left';
-    g.fillText(Math.round(rateMax) + '/s', w - pad.r + 4, y(1) + 8);
-    g.fillText(delayMax.toFixed(1) + ' ms', w - pad.r + 4, y(0.5));
     ticks(g, w, h);
     if (S.range) rangeText(g, w);
     const series = (values, max, colour, step) => {
@@ -267,19 +275,38 @@ const timeline = (() => {
   const markerTop = (h) => h - pad.b + 3;
   const laneTop = (h) => markerTop(h) + kRows * 5 + 2;
 
-  // The message of the marker nearest to (px, py) within a few pixels, or
-  // -1: in the row under the pointer first, then in any row.
+  // Whether message i has a marker in row r (main.js's hasMarker).
+  const kRowMarks = ['errors', 'refusal', 'refused', 'noReply', 'stop'];
+  const marked = (r, i) => hasMarker(kRowMarks[r], i);
+
+  // The message a click on the marker nearest to (px, py) selects: the
+  // first one marked in its pixel column, or, when the selection is one of
+  // them, the next one there (after the last: the first again), so that a
+  // marker of several messages reaches each; -1 when no marker is within a
+  // few pixels.
+  function markedAt(px, py, h) {
+    const hit = markerAt(px, py, h);
+    if (!hit) return -1;
+    const column = (i) => Math.min(markers[hit.row].length - 1, Math.floor((S.x[i] - markers.from) / markers.span));
+    if (selected >= 0 && marked(hit.row, selected) && column(selected) === hit.column) {
+      for (let i = selected + 1; i < S.n && column(i) === hit.column; i++) if (marked(hit.row, i)) return i;
+    }
+    return markers[hit.row][hit.column];
+  }
+
+  // The marker nearest to (px, py) within a few pixels ({ row, column }),
+  // or null: in the row under the pointer first, then in any row.
   function markerAt(px, py, h) {
-    if (!markers || py < markerTop(h) - 3 || py > markerTop(h) + kRows * 5 + 3) return -1;
+    if (!markers || py < markerTop(h) - 3 || py > markerTop(h) + kRows * 5 + 3) return null;
     const row = Math.max(0, Math.min(kRows - 1, Math.floor((py - markerTop(h)) / 5)));
     const nearest = (r) => {
       const c = Math.round(px - pad.l);
       for (let d = 0; d <= 6; d++)
-        for (const k of [c - d, c + d]) if (k >= 0 && k < markers[r].length && markers[r][k] >= 0) return [d, markers[r][k]];
-      return [Infinity, -1];
+        for (const k of [c - d, c + d]) if (k >= 0 && k < markers[r].length && markers[r][k] >= 0) return [d, { row: r, column: k }];
+      return [Infinity, null];
     };
     const own = nearest(row);
-    if (own[1] >= 0) return own[1];
+    if (own[1]) return own[1];
     let best = own;
     for (let r = 0; r < kRows; r++) {
       const found = nearest(r);
@@ -445,9 +472,9 @@ const timeline = (() => {
         findingsView.goTo(finding);
         return;
       }
-      const marked = markerAt(d.x, d.y, canvas.clientHeight);
-      if (marked >= 0) {
-        show(marked);
+      const marker = markedAt(d.x, d.y, canvas.clientHeight);
+      if (marker >= 0) {
+        show(marker);
         return;
       }
       const at = fromX(d.x, canvas.clientWidth);

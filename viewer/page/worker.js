@@ -121,6 +121,7 @@ async function decode(M, asked, began) {
     console: textAt(M, M.vornlog_console()),
     columns,
     markBits: described.markBits,
+    causes: described.causes,
     instructions: described.instructions,
     // The findings, a JSON line each as vornlog -e writes them.
     findings: textAt(M, M.vornlog_findings()),
@@ -379,7 +380,8 @@ function postUpdate(M, run, done) {
   const columns = {};
   for (const c of described.columns) columns[c.name] = copyOut(M, kColumnTypes[c.type], c.at, c.length);
   const update = { type: 'update', done, from: described.from, rowsFrom: described.rowsFrom, again: described.again,
-    columns, markBits: described.markBits, instructions: described.instructions, findings };
+    columns, markBits: described.markBits, causes: described.causes, instructions: described.instructions,
+    findings };
   if (done) {
     update.status = textAt(M, M.vornlog_problem()) ? 1 : 0;
     update.problem = textAt(M, M.vornlog_problem());

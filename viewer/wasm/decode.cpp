@@ -662,7 +662,13 @@ void describeColumns(std::string& d, std::size_t from, std::size_t rowsFrom)
         if (d.back() != '{') d += ',';
         d += "\"" + std::string(mark.name) + "\":" + std::to_string(mark.bit);
     }
-    d += "},\"instructions\":{";
+    // The findings' causes by their value, as the `cause` column gives them.
+    d += "},\"causes\":[";
+    for (const findings::CauseName& cause : findings::kCauseNames) {
+        if (d.back() != '[') d += ',';
+        d += "\"" + std::string(cause.name) + "\"";
+    }
+    d += "],\"instructions\":{";
     for (const Instruction& instruction : kInstructions) {
         if (d.back() != '{') d += ',';
         d += "\"" + std::to_string(instruction.code) + "\":\"" + std::string(instruction.name) + "\"";
