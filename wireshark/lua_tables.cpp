@@ -1,25 +1,27 @@
 // Writes the Wireshark dissector qmr5v.lua: the decoder's own tables as Lua
 // (every instruction, its fields in each direction with their names, widths,
-// meanings, code texts and bit texts), then the message layouts that read
-// them.
+// meanings, scales, code texts and bit texts, and the layouts of its
+// messages step for step), then the Lua that registers the protocol and
+// walks those layouts.
 //
 //   qmr5v_lua_tables LAYOUTS OUTPUT
 //
-// A text fixed in the decoder's tables is thus fixed in the dissector at the
-// next build.
+// A text, a field or a layout fixed in the decoder is thus fixed in the
+// dissector at the next build.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "protocol/instructions.h"
 #include "protocol/emit.h"
 #include "protocol/errors.h"
 #include "protocol/instructions.h"
 #include "protocol/lines.h"
-#include "protocol/instructions.h"
 
 namespace {
 
@@ -57,6 +59,38 @@ std::string numberedName(std::string_view name, int n)
     return std::string(name.substr(0, at)) + std::to_string(n) + std::string(name.substr(at + 2));
 }
 
+// A text of the report as the dissector shows it: without the report's
+// layout around it (indentation, the frame's "=> ", the line end).
+std::string bare(std::string_view text) { return quoted(detail::bareForm(text)); }
+
+std::string rows(std::span<const BitText> table)
+{
+    std::string s = "{";
+    for (const BitText& b : table) {
+        s += '{';
+        s += std::to_string(b.bit);
+        s += ", ";
+        s += quotedOrFalse(b.set);
+        s += ", ";
+        s += quotedOrFalse(b.clear);
+        s += "}, ";
+    }
+    s += '}';
+    return s;
+}
+
+// The names of a numbered field, first to last: {"S1", "S2", ...}.
+std::string names(const Field& f)
+{
+    std::string list = "{";
+    for (int n = f.first; n <= f.last; ++n) {
+        list += quoted(numberedName(f.name, n));
+        list += ", ";
+    }
+    list += '}';
+    return list;
+}
+
 void writeField(std::ostream& out, const Field& f, int n)
 {
     out << "    {name = " << quoted(numberedName(f.name, n)) << ", width = " << f.width;
@@ -78,11 +112,25 @@ void writeField(std::ostream& out, const Field& f, int n)
         out << ", quantity = " << f.quantity + 1;
         if (!f.unit.empty()) out << ", unit = " << quoted(f.unit);
     }
-    if (!f.bits.empty()) {
-        out << ",\n     bits = {";
-        for (const BitText& b : f.bits) out << "{" << b.bit << ", " << quotedOrFalse(b.set) << ", " << quotedOrFalse(b.clear) << "}, ";
+    if (!f.shows.empty()) {
+        out << ", shows = {";
+        for (const Scale& scale : f.shows) out << "{" << scale.times << ", " << scale.per << "}, ";
         out << "}";
     }
+    // The steps of a Data axis, which the JSON Lines and the steps CSV
+    // sign by the axis's direction bit in CMD, byte 1 (its move): the bit
+    // that motion::moveOf reads for it.
+    if (&f == &motion::kDataSteps) {
+        int bit = 0;
+        while (bit < 8 && motion::moveOf(1u << bit, n, 2) != 1) ++bit;
+        if (bit == 8 || motion::moveOf(0, n, 2) != -1) throw "an axis's move is signed by a bit of CMD";
+        std::string label = numberedName(f.name, n);
+        label += " move (steps, signed by ";
+        label += motion::kDataCmd.name;
+        label += ')';
+        out << ",\n     move = {label = " << quoted(label) << ", bit = " << bit << "}";
+    }
+    if (!f.bits.empty()) out << ",\n     bits = " << rows(f.bits);
     out << "},\n";
 }
 
@@ -97,17 +145,135 @@ void writeFields(std::ostream& out, const char* direction, FieldList fields)
     out << "  },\n";
 }
 
-template <fmt::Text T>
-void say(std::ostream& out, const char* name)
+// Whether a group of the layout tests bits of byte 1: that byte then says
+// what the message holds, rather than what it asks or answers.
+bool testsBits(std::span<const Step> steps)
 {
-    out << "  " << name << " = " << quoted(detail::trimmedForm<T>.view()) << ",\n";
+    for (const Step& s : steps)
+        if (s.kind == StepKind::When && s.test == Test::Bit) return true;
+    return false;
+}
+
+// Every layout once, a part before the layouts that hold it, each by its
+// number in G.steps; a group's steps nested in it.
+class Layouts {
+public:
+    int number(const Layout& layout)
+    {
+        if (auto known = numbers_.find(&layout); known != numbers_.end()) return known->second;
+        for (const Step& step : layout.steps)
+            if (step.kind == StepKind::Part) number(*step.part);
+        const int n = static_cast<int>(order_.size()) + 1;
+        numbers_[&layout] = n;
+        order_.push_back(&layout);
+        return n;
+    }
+
+    void write(std::ostream& out)
+    {
+        for (std::size_t i = 0; i < order_.size(); ++i) {
+            const std::span<const Step> steps = order_[i]->steps;
+            out << "G.steps[" << i + 1 << "] = ";
+            writeSteps(out, steps, testsBits(steps), "");
+            out << "\n";
+        }
+    }
+
+private:
+    void writeSteps(std::ostream& out, std::span<const Step> steps, bool bitsSteer, const std::string& indent)
+    {
+        out << "{\n";
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            const Step& s = steps[i];
+            // A line of the report's spacing alone shows nothing.
+            if (s.kind == StepKind::Line && detail::bareForm(s.text).empty()) continue;
+            out << indent << "  {";
+            writeStep(out, s, bitsSteer);
+            if (s.kind == StepKind::When) {
+                out << ", steps = ";
+                writeSteps(out, steps.subspan(i + 1, s.length), bitsSteer, indent + "  ");
+                i += s.length;
+            }
+            out << "},\n";
+        }
+        out << indent << "}";
+    }
+
+    void writeStep(std::ostream& out, const Step& s, bool bitsSteer)
+    {
+        switch (s.kind) {
+        case StepKind::Read:
+            out << "kind = \"read\", field = " << quoted(s.field->name);
+            if (s.options & kNonzeroAsFF) out << ", nonzero_as_ff = true";
+            if (s.options & kNumberAfter) out << ", number_after = true";
+            if (!s.ownBits) out << ", rows = " << rows(s.bits);
+            // A byte whose bits say what follows tells nothing itself: the
+            // Info column is left to the fields after it, or to the rows
+            // that the layout chose to show for it.
+            if (bitsSteer && s.field->meaning.empty() && s.field->codes.empty() && !s.field->bits.empty())
+                out << ", info = " << (s.ownBits ? "\"after\"" : "\"rows\"");
+            break;
+        case StepKind::Repeat: out << "kind = \"repeat\", names = " << names(*s.field); break;
+        case StepKind::Text:
+            out << "kind = \"text\", field = " << quoted(s.field->name);
+            if (s.lengthField) out << ", counted = true";
+            if (!s.text.empty()) out << ", empty = " << bare(s.text);
+            break;
+        case StepKind::When:
+            out << "kind = \"when\"";
+            if (s.test == Test::Bit)
+                out << ", bit = " << s.low;
+            else if (s.test == Test::Range)
+                out << ", low = " << s.low << ", high = " << s.high;
+            else {
+                out << ", codes = {";
+                for (const CodeText& c : s.field->codes) {
+                    char code[16];
+                    std::snprintf(code, sizeof code, "[0x%02X] = true, ", c.code);
+                    out << code;
+                }
+                out << "}";
+            }
+            break;
+        case StepKind::Check: {
+            static constexpr const char* kInvalid[] = {"error_line", "in_line", "codes", "ends"};
+            out << "kind = \"check\", field = " << quoted(s.field->name) << ", low = " << s.low
+                << ", high = " << s.high << ", invalid = \"" << kInvalid[static_cast<int>(s.invalid)] << "\"";
+            if (!s.text.empty()) out << ", error = " << bare(s.text);
+            break;
+        }
+        case StepKind::Line: out << "kind = \"line\", text = " << bare(s.text); break;
+        case StepKind::Skip: out << "kind = \"skip\", bytes = " << s.length; break;
+        case StepKind::Part: out << "kind = \"part\", part = " << number(*s.part); break;
+        case StepKind::Stop: out << "kind = \"stop\""; break;
+        case StepKind::Hook:
+            out << "kind = \"hook\", hook = " << (s.hook == Hook::Outputs ? "\"outputs\"" : "\"speeds\"")
+                << ", names = " << names(*s.field);
+            break;
+        }
+    }
+
+    std::map<const Layout*, int> numbers_;
+    std::vector<const Layout*> order_;
+};
+
+// The hooks' own constants and texts: an output's axis is the value of its
+// low bits (kOutAxisMask), 1 to kLastAxis.
+void writeHooks(std::ostream& out)
+{
+    static_assert((table::kOutAxisMask & (table::kOutAxisMask + 1)) == 0, "an output's axis is its low bits");
+    out << "G.hooks = {\n  outputs = {axes = " << table::kOutAxisMask + 1 << ", last_axis = " << table::kLastAxis
+        << ",\n    not_used = " << bare(table::kOutputAxisNotUsed) << ", invalid = " << bare(table::kOutputAxisInvalid)
+        << ", axis = " << bare(table::kOutputAxis) << "},\n}\n\n";
 }
 
 void writeTables(std::ostream& out)
 {
-    out << "-- Written by the build from the decoder's tables: do not edit; the\n"
-           "-- message layouts follow.\n"
-           "local G = {instructions = {}}\n\n";
+    out << "-- Written by the build from the decoder's tables and layouts: do not\n"
+           "-- edit; the protocol's registration and the walker of the layouts\n"
+           "-- follow.\n"
+           "local G = {instructions = {}, layouts = {}, steps = {}}\n\n";
+    Layouts layouts;
     for (const Instruction& i : kInstructions) {
         if (!i.decoded()) continue;
         char code[8];
@@ -119,24 +285,16 @@ void writeTables(std::ostream& out)
         else
             writeFields(out, "controller", i.fields(Direction::Controller));
         out << "}\n";
+        out << "G.layouts[" << code << "] = {pc = " << layouts.number(*i.pc);
+        if (i.controller) out << ", controller = " << layouts.number(*i.controller);
+        out << "}\n";
     }
-    // The texts that the decoders write beside the fields' own, without the
-    // report's layout around them: the error of a message whose code no
-    // instruction has, and those the layouts choose.
-    out << "\nG.say = {\n";
-    say<kUnknownInstruction>(out, "unknown_instruction");
-    say<control::kNoParameters>(out, "no_parameters");
-    say<table::kEmptyTableName>(out, "empty_name");
-    say<table::kOutputAxisNotUsed>(out, "axis_not_used");
-    say<table::kOutputAxisInvalid>(out, "axis_invalid");
-    say<table::kOutputAxis>(out, "axis");
-    say<table::kInvalidSlope>(out, "invalid_slope");
-    say<table::kInvalidTableNumber>(out, "invalid_table_number");
-    say<control::kInvalidLcdPos>(out, "invalid_position");
-    say<control::kInvalidLcdLength>(out, "invalid_length");
-    say<control::kInvalidLcdCharacter>(out, "invalid_character");
-    say<control::kNoResetSequence>(out, "no_reset_sequence");
-    out << "}\n\n";
+    out << "\n";
+    layouts.write(out);
+    out << "\n";
+    writeHooks(out);
+    // The error of a message whose code no instruction has.
+    out << "G.say = {unknown_instruction = " << bare(kUnknownInstruction) << "}\n\n";
     // The kinds of error, by their text without the report's layout (a
     // form with its values as conversions).
     out << "G.kinds = {\n";

@@ -1,31 +1,41 @@
--- The QMR5V controller's messages in Wireshark: the layouts of the
--- messages (which field follows which, what a CMD bit or a sub-command makes
--- follow), the finding of the controller among the USB devices, and the
--- protocol's registration.
+-- The QMR5V controller's messages in Wireshark: the protocol's
+-- registration, the finding of the controller among the USB devices, and
+-- the walker that reads a message by its layout.
 --
 -- The build puts this file behind the tables that it writes from the
--- decoder's own tables, in one file, qmr5v.lua; they are the local G:
+-- decoder's own tables and layouts, in one file, qmr5v.lua; they are the
+-- local G:
 --   G.instructions[code] = {name = "Data", pc = FIELDS, controller = FIELDS}
 --     (false for a direction that no decoder reads)
---   FIELDS = {{name = "NBR", width = 4, meaning = "%d pulses"},
+--   FIELDS = {{name = "NBR", width = 4, meaning = "%d pulses", quantity = 1, unit = "pulses"},
 --             {name = "CMD", width = 1, codes = {[0x00] = "Reset", ...},
 --              unknown = "ERROR: Unknown command"},
 --             {name = "FLAG", width = 1, bits = {{3, "Source:USB", "Source:Flash"}, ...}},
+--             {name = "BUF", width = 1, meaning = "Buffer %d%%", shows = {{100, 7}}},
+--             {name = "S3", width = 4, move = {label = "S3 move (...)", bit = 2}, ...},
 --             {name = "Version", width = 11, text = true}, ...}
 --     every field a direction's messages may hold, as the decoder describes
---     it: its name, its width, the form of its meaning, its code texts with
---     the error for a code they do not name, its bit rows (false: no row);
---   G.say = {unknown_instruction = "ERROR: Unknown instruction...",
---            no_parameters = "No paramters", axis = "Axe=%d", ...}
---     the texts that the decoders write beside the fields' own (the error
---     of a code no instruction has, the lines and errors the layouts
---     choose), without the report's layout around them.
--- A text fixed in the decoder's tables is thus fixed here too. Only the Lua
--- API that Wireshark 4.0 to 4.4 share is used: no bit32, no integer
--- division operator, no bitwise operators.
+--     it: its name, its width, the form of its meaning and the scale of
+--     each number it shows, its code texts with the error for a code they
+--     do not name, its bit rows (false: no row), and for a Data axis that
+--     its steps are signed by its direction bit (its move);
+--   G.layouts[code] = {pc = 3, controller = 5}: the layouts in G.steps;
+--   G.steps[n] = {{kind = "read", field = "CMD"},
+--                 {kind = "when", bit = 6, steps = {{kind = "read", field = "PWM"}}},
+--                 {kind = "part", part = 2}, ...}
+--     the steps of a layout, as the decoder runs them (a read, a numbered
+--     repeat, a text, a group when byte 1 passes its test, a range check, a
+--     line, a skip, a part, a stop, a named hook);
+--   G.hooks: the constants and texts of the hooks;
+--   G.say = {unknown_instruction = "ERROR: Unknown instruction..."}: the
+--     error of a code that no instruction has;
+--   G.kinds: the kinds of error by their forms.
+-- A text, a field or a layout fixed in the decoder is thus fixed here too.
+-- Only the Lua API that Wireshark 4.0 to 4.4 share is used: no bit32, no
+-- integer division operator, no bitwise operators.
 
--- The one text of the layouts that no decoder writes: the name of a
--- message whose code no instruction has.
+-- The one text that no decoder writes: the name of a message whose code
+-- no instruction has.
 local S = G.say
 S.unknown_instruction_name = "Unknown instruction"
 
@@ -104,8 +114,8 @@ for _, code in ipairs(codes) do
                         d.name .. " value" .. (d.unit and (" (" .. d.unit .. ")") or ""), base.DEC)
                     all_fields[#all_fields + 1] = same.value_field
                 end
-                if code == 0x44 and direction == "pc" and d.name:match("^S%d$") then
-                    same.move_field = ProtoField.int32(abbr .. ".move", d.name .. " move (steps, signed by CMD)", base.DEC)
+                if d.move then
+                    same.move_field = ProtoField.int32(abbr .. ".move", d.move.label, base.DEC)
                     all_fields[#all_fields + 1] = same.move_field
                 end
                 shared[d.name] = same
@@ -156,19 +166,55 @@ local function quotient(a, b)
     return q
 end
 
-local function pwm_percent(v) return v, math.floor(v * 100 / 255) end
+local function conversions(form)
+    local count = 0
+    for c in form:gmatch("%%(.)") do if c ~= "%" then count = count + 1 end end
+    return count
+end
+
+-- Form filled with v for each of its conversions.
+local function filled(form, v)
+    local values = {}
+    for k = 1, conversions(form) do values[k] = v end
+    return string.format(form, (table.unpack or unpack)(values))
+end
+
+-- The numbers that the conversions of d's meaning show for value v: each
+-- scale of d.shows applied to v, or v itself. The decoder reads a value of
+-- four bytes as a signed 32-bit number.
+local function shown_values(d, v, count)
+    if d.width == 4 then v = signed32(v) end
+    local values = {}
+    for k = 1, count do
+        local scale = d.shows and d.shows[k]
+        if scale and (scale[1] ~= 1 or scale[2] ~= 1) then
+            values[k] = quotient(v * scale[1], scale[2])
+        else
+            values[k] = v
+        end
+    end
+    return values
+end
 
 local Message = {}
 Message.__index = Message
 
 local function new_message(tvb, tree, code, direction)
-    return setmetatable({tvb = tvb, tree = tree, code = code, fields = described[code][direction], pos = 1}, Message)
+    return setmetatable({tvb = tvb, tree = tree, code = code, fields = described[code][direction], pos = 1,
+                         last = 0, numbers = {}}, Message)
 end
 
 -- Byte `index` of the message (0 past its end), the read position unmoved.
 function Message:byte(index)
     if index < self.tvb:len() then return self.tvb(index, 1):uint() end
     return 0
+end
+
+-- The value of `width` bytes at the read position, the position unmoved.
+function Message:peek(width)
+    local value = 0
+    for i = width - 1, 0, -1 do value = value * 256 + self:byte(self.pos + i) end
+    return value
 end
 
 -- The range of `width` bytes at the read position as far as the message
@@ -190,95 +236,11 @@ local function add_error(item, text, form)
     item:add_proto_expert_info(e_kinds[G.kinds[form or text].name], text)
 end
 
-function Message:error(item, text, form) add_error(item, text, form) end
-
-local function conversions(form)
-    local count = 0
-    for c in form:gmatch("%%(.)") do if c ~= "%" then count = count + 1 end end
-    return count
-end
-
--- Reads field `name` and adds it under the message: "NBR: 0x000003E8 ->
--- 1000 pulses", then its bit rows. Its meaning is its code's text, or the
--- form of its meaning, filled by `how.args(value)` (the value itself by
--- default); `how.text` gives a meaning the layout chose, `how.error` an
--- error text in its place; `how.show` replaces the value shown (a status
--- the report normalises). Returns the value and the item.
-function Message:field(name, how)
-    how = how or {}
-    local d = self.fields[name]
-    local range, bytes, short = self:take(d.width)
-    local value = 0
-    for i = d.width, 1, -1 do value = value * 256 + bytes[i] end
-    if how.show then value = how.show end
-    local item = range and self.tree:add(d.field, range, value) or self.tree:add(d.field, value)
-
-    local text, err, err_form = how.text, how.error, how.error_form
-    local shown -- the values that the meaning's form shows
-    if not text and not err then
-        local form = d.meaning
-        if d.codes then
-            form = d.codes[value]
-            if not form then err = d.unknown end
-        end
-        if form and form ~= "" then
-            if conversions(form) > 0 then
-                shown = {(how.args or function(v) return v end)(value)}
-                text = string.format(form, (table.unpack or unpack)(shown))
-            else
-                text = form
-            end
-        end
-    end
-    -- A quantity: the number that the field's own meaning shows (or that
-    -- the layout gives with the meaning it chose).
-    local quantity = how.quantity
-    if quantity == nil and d.quantity and shown and not how.text and not how.error and d.codes == nil then
-        quantity = shown[d.quantity]
-    end
-    local label = string.format("%s: 0x%0" .. (2 * d.width) .. "X", name, value)
-    if text or err then label = label .. " -> " .. (text or err) end
-    item:set_text(label)
-    if quantity ~= nil then
-        local add = range and function(f, v) return item:add(f, range, v) end or function(f, v) return item:add(f, v) end
-        add(d.value_field, quantity):set_generated()
-        if d.move_field and how.move then add(d.move_field, how.move(value)):set_generated() end
-    end
-    if err then self:error(item, err, err_form) end
-    if short then item:add_proto_expert_info(e_short, "Past the end of the message: read as 0") end
-    if self.summary == nil then self.summary = text or err or false end
-    if d.bits and how.bits ~= false then self:bits(item, value, d.bits, range, d.bit_fields) end
-    return value, item, range
-end
-
--- Characters written raw by the report, shown with escapes for the bytes
--- that are not printable.
-local function printable(bytes, count)
-    local out = {}
-    for i = 1, count do
-        local b = bytes[i]
-        out[i] = (b >= 0x20 and b < 0x7F) and string.char(b) or string.format("\\x%02X", b)
-    end
-    return table.concat(out)
-end
-
--- Reads the characters of field `name`, `count` of them (its width when
--- not given); `empty` is shown instead when the first is 0.
-function Message:text(name, count, empty)
-    local d = self.fields[name]
-    count = count or d.width
-    local range, bytes = self:take(count)
-    local value = printable(bytes, count)
-    if empty and bytes[1] == 0 then value = empty end
-    local item = range and self.tree:add(d.field, range, value) or self.tree:add(d.field, value)
-    item:set_text(name .. ": " .. value)
-    if self.summary == nil then self.summary = value end
-    return item
-end
-
 -- The bit rows of `value` under `item`, one for each row that has a text
 -- for the bit's value: ".... 1... = Source:USB", each its boolean field.
+-- Returns the texts shown.
 function Message:bits(item, value, rows, range, fields)
+    local shown = {}
     for _, row in ipairs(rows) do
         local n = row[1]
         local set = bit_of(value, n)
@@ -296,253 +258,216 @@ function Message:bits(item, value, rows, range, fields)
             local f, v = fields[row_key(row)], applies and 2 ^ n or 0
             local row_item = range and item:add(f, range, v) or item:add(f, v)
             row_item:set_text(label)
+            shown[#shown + 1] = text
         end
     end
+    return shown
 end
 
--- A line of the report that is no field ("No paramters").
-function Message:line(text, parent)
-    return (parent or self.tree):add(text)
-end
+-- Reads field `name` and adds it under the message: "NBR: 0x000003E8 ->
+-- 1000 pulses", then its bit rows. Its meaning is its code's text (its
+-- "%d" the byte after the field, with `how.number_after`), or the form of
+-- its meaning filled with the numbers it shows (`how.shown(value)` gives
+-- them instead); `how.text`
+-- gives a meaning the layout chose, `how.error` an error text in its place,
+-- `how.meaning` takes the form of the meaning over the code texts.
+-- `how.rows` are the bit rows shown (false: none), `how.info` what the
+-- field leaves to the Info column ("after": nothing, "rows": its rows'
+-- texts). Returns the value.
+function Message:read(name, how)
+    local d = self.fields[name]
+    local number_after = self:byte(self.pos + d.width)
+    local range, bytes, short = self:take(d.width)
+    local value = 0
+    for i = d.width, 1, -1 do value = value * 256 + bytes[i] end
+    if how.nonzero_as_ff and value ~= 0 then value = 0xFF end
+    self.last = value
+    local item = range and self.tree:add(d.field, range, value) or self.tree:add(d.field, value)
 
----------------------------------------------------------------------------
--- The layouts: one function for each instruction and direction, reading
--- the fields after the instruction code in message order.
-
-local layouts = {}
-
--- The status block of the Data and Information replies.
-local function status_reply(m)
-    if m.code == 0x49 then -- any ST but 0 is shown as 0xFF
-        m:field("ST", {show = m:byte(1) == 0 and 0x00 or 0xFF})
-    else
-        m:field("ST")
-    end
-    m:field("BUF", {args = function(v) return math.floor(v * 100 / 7) end})
-    for _, name in ipairs({"SEG", "FLAG", "INPUT"}) do m:field(name) end
-    m:field("PWMA", {args = pwm_percent})
-    m:field("PWMM", {args = pwm_percent})
-    m:field("KEYB")
-    m:field("STOP")
-    m:field("NBR", {args = signed32})
-end
-
-local function steps(v) return quotient(signed32(v), 2) end
-
-layouts[0x44] = {
-    pc = function(m)
-        local cmd = m:byte(1)
-        if bit_of(cmd, 7) == 1 then -- the end of the data: its bit alone, nothing follows
-            local _, item, range = m:field("CMD", {bits = false})
-            local last = m.fields.CMD.bits[#m.fields.CMD.bits]
-            m:bits(item, cmd, {last}, range, m.fields.CMD.bit_fields)
-            m.summary = last[2]
-            return
+    local text, err, err_form = how.text, how.error, how.error_form
+    local shown -- the numbers that the meaning's form shows
+    if not text and not err then
+        local form = d.meaning
+        local coded = d.codes and not how.meaning
+        if coded then
+            form = d.codes[value]
+            if not form then err = d.unknown end
         end
-        m:field("CMD")
-        m.summary = nil -- the pulses tell more
-        m:field("NBR", {args = signed32})
-        for n = 1, 5 do
-            local bit = bit_of(cmd, n - 1) -- 0: the axis reversed, its move negative
-            m:field("S" .. n, {args = steps, move = function(v) return bit == 1 and steps(v) or -steps(v) end})
-        end
-        if bit_of(cmd, 6) == 1 then m:field("PWM", {args = pwm_percent}) end
-        if bit_of(cmd, 5) == 1 then
-            m:field("F_ACC")
-            m:field("F_DEC")
-            m:field("NBR_DEC", {args = signed32})
-        end
-    end,
-    controller = status_reply,
-}
-
-layouts[0x49] = {
-    pc = function(m) m:line(S.no_parameters) end,
-    controller = status_reply,
-}
-
-layouts[0x42] = {
-    pc = function(m)
-        local cmd = m:field("CMD")
-        if cmd == 0x02 then -- the place in the flash memory the segments come from
-            m:field("BCK")
-            m:field("ADR")
-        end
-    end,
-    controller = function(m) m:field("RET", {show = m:byte(1) == 0 and 0x00 or 0xFF}) end,
-}
-
-layouts[0x53] = {
-    pc = function(m) m:field("CMD") end,
-    controller = function(m)
-        m:field("RET")
-        m:field("SEG")
-        m:field("NBR", {args = signed32})
-    end,
-}
-
--- MOFF: 0 is its code's text, 1 to 127 a delay in its meaning's form,
--- anything above its error.
-local function moff(m, v)
-    if v >= 1 and v <= 127 then return {text = string.format(m.fields.MOFF.meaning, v), quantity = v} end
-    return {}
-end
-
--- The three parts of a table, one layout for both directions.
-local function low_part(m)
-    m:text("Table name", nil, S.empty_name)
-    for n = 1, 5 do m:field("A" .. n) end
-    -- OUTn's meaning is the axis of bits 0 to 2, its signal bits follow.
-    for n = 1, 10 do
-        local v = m:byte(m.pos)
-        local axis = v % 8
-        if axis == 0 then
-            m:field("OUT" .. n, {text = S.axis_not_used, bits = false})
-        elseif axis > 5 then
-            m:field("OUT" .. n, {error = string.format(S.axis_invalid, axis), error_form = S.axis_invalid, bits = false})
-        else
-            m:field("OUT" .. n, {text = string.format(S.axis, axis)})
-        end
-    end
-    m:field("FREQ", {args = function(v) return v * 10 end})
-    local slope = m:byte(m.pos)
-    m:field("SLOPE", slope <= 0x0F and {} or {error = S.invalid_slope})
-    m:field("PWM max", {args = pwm_percent})
-    m:field("MOFF", moff(m, m:byte(m.pos)))
-    m:field("FLAGS")
-    m:field("IO1")
-    m:field("LANG")
-end
-
-local function high_part(m)
-    local per_mm = {}
-    for n = 1, 5 do per_mm[n] = m:field("S" .. n) end
-    -- An axis without steps for 1 mm shows no speeds; their bytes are read.
-    for _, form in ipairs({"V%dM", "V%dMA"}) do
-        for n = 1, 5 do
-            if per_mm[n] == 0 then
-                m:skip(2)
+        if form and form ~= "" then
+            local count = conversions(form)
+            if count == 0 then
+                text = form
+            elseif coded then
+                text = string.format(form, how.number_after and number_after or 0)
             else
-                m:field(string.format(form, n), {args = function(v) return v, v / per_mm[n] end})
+                shown = how.shown and {how.shown(value)} or shown_values(d, value, count)
+                text = string.format(form, (table.unpack or unpack)(shown))
             end
         end
     end
+    -- A quantity: the number that the field's own meaning shows.
+    local quantity = d.quantity and shown and shown[d.quantity]
+    local label = string.format("%s: 0x%0" .. (2 * d.width) .. "X", name, value)
+    if text or err then label = label .. " -> " .. (text or err) end
+    item:set_text(label)
+    if quantity ~= nil then
+        local add = range and function(f, v) return item:add(f, range, v) end or function(f, v) return item:add(f, v) end
+        add(d.value_field, quantity):set_generated()
+        -- A Data axis's steps, negative when its direction bit is 0.
+        if d.move_field then
+            add(d.move_field, bit_of(self:byte(1), d.move.bit) == 1 and quantity or -quantity):set_generated()
+        end
+    end
+    if err then add_error(item, err, err_form) end
+    if short then item:add_proto_expert_info(e_short, "Past the end of the message: read as 0") end
+    if self.summary == nil and not how.info then self.summary = text or err or false end
+    local rows = how.rows
+    if rows == nil then rows = d.bits end
+    if rows then
+        local texts = self:bits(item, value, rows, range, d.bit_fields)
+        if how.info == "rows" and self.summary == nil then self.summary = table.concat(texts, ", ") end
+    end
+    return value
 end
 
-local function upper_part(m)
-    for n = 1, 5 do m:field("ORI" .. n) end
+-- Characters written raw by the report, shown with escapes for the bytes
+-- that are not printable.
+local function printable(bytes, count)
+    local out = {}
+    for i = 1, count do
+        local b = bytes[i]
+        out[i] = (b >= 0x20 and b < 0x7F) and string.char(b) or string.format("\\x%02X", b)
+    end
+    return table.concat(out)
 end
 
-local table_parts = {[0x03] = low_part, [0x04] = low_part, [0x05] = high_part, [0x06] = high_part,
-                     [0x07] = upper_part, [0x08] = upper_part}
+-- Reads the characters of field `name`, `count` of them (its width when
+-- not given); `empty` is shown instead when the first is 0.
+function Message:characters(name, count, empty)
+    local d = self.fields[name]
+    count = count or d.width
+    local range, bytes = self:take(count)
+    local value = printable(bytes, count)
+    if empty and bytes[1] == 0 then value = empty end
+    local item = range and self.tree:add(d.field, range, value) or self.tree:add(d.field, value)
+    item:set_text(name .. ": " .. value)
+    if self.summary == nil then self.summary = value end
+end
 
-layouts[0x54] = {
-    pc = function(m)
-        local number = m:byte(2) -- the table a sub-command names
-        local cmd = m:field("CMD", {args = function() return number end})
-        if not m.fields.CMD.codes[cmd] then return end
-        if cmd == 0x01 then
-            m:field("NBR", number <= 2 and {} or
-                {error = string.format(S.invalid_table_number, number), error_form = S.invalid_table_number})
+---------------------------------------------------------------------------
+-- The walker of the layouts (G.steps): each step of a message's layout in
+-- turn, a group's steps when byte 1 passes its test; a step returns false
+-- when nothing more is read.
+
+local run_steps
+
+-- The hooks: what the decoder names rather than says in steps.
+local hooks = {}
+
+-- OUT1 to OUT10 of a table: the axis of their low bits as the meaning, the
+-- signal bits below when it names one.
+function hooks.outputs(m, s)
+    local o = G.hooks.outputs
+    for _, name in ipairs(s.names) do
+        local axis = m:byte(m.pos) % o.axes
+        if axis == 0 then
+            m:read(name, {text = o.not_used, rows = false})
+        elseif axis > o.last_axis then
+            m:read(name, {error = string.format(o.invalid, axis), error_form = o.invalid, rows = false})
         else
-            m:skip(1)
+            m:read(name, {text = string.format(o.axis, axis)})
         end
-        if cmd % 2 == 0 and table_parts[cmd] then table_parts[cmd](m) end
-    end,
-    controller = function(m)
-        local first, number = m:byte(1), m:byte(2)
-        -- A status shows as RET, an echoed read sub-command as CMD.
-        local name = (first == 0x00 or first == 0xFF) and "RET" or "CMD"
-        m:field(name, {args = function() return number end})
-        if not m.fields[name].codes[first] then return end
-        m:skip(1)
-        if first % 2 == 1 and table_parts[first] then table_parts[first](m) end
-    end,
-}
-
-layouts[0x47] = {
-    pc = function(m)
-        if m:field("CMD") == 0x03 then m:field("VAL") end
-    end,
-    controller = function(m)
-        m:field("RET")
-        m:field("VAL")
-    end,
-}
-
-layouts[0x4D] = {
-    pc = function(m)
-        if m:field("CMD") == 0x03 then m:field("MOFF", moff(m, m:byte(2))) end
-    end,
-    controller = function(m)
-        m:field("RET")
-        m:field("MOFF", moff(m, m:byte(2)))
-    end,
-}
-
-layouts[0x4F] = {
-    pc = function(m) m:field("CMD") end,
-    controller = function(m) m:field("RET") end,
-}
-
-layouts[0x50] = {
-    pc = function(m)
-        local cmd = m:field("CMD")
-        if cmd == 0x00 or cmd == 0x01 then m:field("VAL", {args = pwm_percent}) end
-    end,
-    controller = function(m)
-        m:field("ST")
-        m:field("AMO")
-        m:field("PWMA", {args = pwm_percent})
-        m:field("PWMM", {args = pwm_percent})
-    end,
-}
-
--- LCD: byte 1 is a line code (a string follows) or a command code.
-local function bounded(v, low, high, error_form)
-    if v >= low and v <= high then return {} end
-    return {error = string.format(error_form, v, v), error_form = error_form}
+    end
 end
 
-layouts[0x4C] = {
-    pc = function(m)
-        if m.fields.LINE.codes[m:byte(1)] then
-            m:field("LINE")
-            m:field("POS", bounded(m:byte(2), 0, 19, S.invalid_position))
-            local length = m:field("LEN", bounded(m:byte(3), 1, 20, S.invalid_length))
-            m:text("STRING", length)
-            return
+-- The speeds of a table's axes in mm/s, by the steps for 1 mm that the
+-- repeat before read; an axis without them shows none (its bytes are read).
+function hooks.speeds(m, s)
+    for i, name in ipairs(s.names) do
+        local per_mm = m.numbers[i] or 0
+        if per_mm == 0 then
+            m:skip(m.fields[name].width)
+        else
+            m:read(name, {shown = function(v) return v, v / per_mm end})
         end
-        if m:field("CMD") == 0x06 then
-            m:field("CHAR", bounded(m:byte(2), 0, 7, S.invalid_character))
-            for row = 0, 7 do m:field("C" .. row) end
-        end
-    end,
-    controller = function(m) m:field("RET") end,
-}
+    end
+end
 
-layouts[0x5A] = {
-    pc = function(m)
-        if m:byte(1) + 256 * m:byte(2) ~= 0xAA55 then
-            m:field("Reset sequence", {error = S.no_reset_sequence})
-            return
-        end
-        m:field("Reset sequence")
-        m:field("BLDR")
-    end,
-}
+local steps = {}
 
-layouts[0x56] = {
-    pc = function(m) m:line(S.no_parameters) end,
-    controller = function(m) m:text("Version") end,
-}
+function steps.read(m, s)
+    local value = m:read(s.field, {nonzero_as_ff = s.nonzero_as_ff, number_after = s.number_after, rows = s.rows,
+                                   info = s.info})
+    -- A code that the table does not name ends a message whose code texts
+    -- take the byte after the field.
+    return not (s.number_after and not m.fields[s.field].codes[value])
+end
 
-layouts[0x46] = {
-    pc = function(m) m:line(S.no_parameters) end,
-    controller = function(m)
-        for _, name in ipairs({"ID", "TYPE", "SIZE", "WPS"}) do m:field(name) end
-    end,
-}
+-- Each number of a numbered field, its values kept for a hook after it.
+steps["repeat"] = function(m, s)
+    for i, name in ipairs(s.names) do m.numbers[i] = m:read(name, {}) end
+    return true
+end
+
+function steps.text(m, s)
+    m:characters(s.field, s.counted and m.last or nil, s.empty)
+    return true
+end
+
+function steps.when(m, s)
+    local command = m:byte(1)
+    local holds
+    if s.bit then
+        holds = bit_of(command, s.bit) == 1
+    elseif s.codes then
+        holds = s.codes[command] ~= nil
+    else
+        holds = command >= s.low and command <= s.high
+    end
+    return not holds or run_steps(m, s.steps)
+end
+
+function steps.check(m, s)
+    local d = m.fields[s.field]
+    local v = m:peek(d.width)
+    if d.width == 4 then v = signed32(v) end
+    if v >= s.low and v <= s.high then
+        m:read(s.field, {meaning = true})
+    elseif s.invalid == "codes" then
+        m:read(s.field, {})
+    else
+        m:read(s.field, {error = filled(s.error, v), error_form = s.error})
+        return s.invalid ~= "ends"
+    end
+    return true
+end
+
+-- Report text that is no field ("No paramters").
+function steps.line(m, s)
+    m.tree:add(s.text)
+    return true
+end
+
+function steps.skip(m, s)
+    m:skip(s.bytes)
+    return true
+end
+
+function steps.part(m, s) return run_steps(m, G.steps[s.part]) end
+
+function steps.stop() return false end
+
+function steps.hook(m, s)
+    hooks[s.hook](m, s)
+    return true
+end
+
+run_steps = function(m, list)
+    for _, s in ipairs(list) do
+        if not steps[s.kind](m, s) then return false end
+    end
+    return true
+end
 
 ---------------------------------------------------------------------------
 -- One message
@@ -613,7 +538,7 @@ local function dissect_message(tvb, pinfo, tree, from)
     local code = tvb(0, 1):uint()
     local instruction = G.instructions[code]
     local direction = from == "PC" and "pc" or "controller"
-    local layout = layouts[code] and layouts[code][direction]
+    local layout = G.layouts[code] and G.layouts[code][direction]
     local name = layout and instruction.name or S.unknown_instruction_name
 
     local root = tree:add(qmr5v, tvb())
@@ -625,7 +550,7 @@ local function dissect_message(tvb, pinfo, tree, from)
     local summary
     if layout then
         local m = new_message(tvb, root, code, direction)
-        layout(m)
+        run_steps(m, G.steps[layout])
         summary = m.summary
     else
         add_error(code_item, S.unknown_instruction)

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """tshark with the QMR5V dissector against vornlog's JSON Lines.
 
-    dissector_agrees.py VORNLOG LUA CAPTURE[@BUS.ADDR] ... [--random N]
+    dissector_agrees.py VORNLOG LUA CAPTURE[@BUS.ADDR] ... [--crafted] [--random N]
                         [--writer FIXTURE_WRITER SEED ...]
 
 For each capture, vornlog -j lists the controller's messages (of device
 BUS.ADDR when one is given, which the dissector's preference then names too)
 and tshark dissects the capture with the Lua dissector loaded, in two passes
-(-2), with and without a display filter, and in one. --random adds N captures of random messages of all kinds
-(device 1.7 named); --writer adds, for each seed, a capture of random
+(-2), with and without a display filter, and in one. --crafted adds the
+crafted messages (crafted.py, device 1.7 named), --random N captures of
+random messages of all kinds (device 1.7 named); --writer adds, for each seed, a capture of random
 requests and replies beside a mouse and a disk, where the dissector finds the
 controller itself. With two passes, the frame of
 every message is dissected as qmr5v, with the message's sender and code, and
@@ -29,6 +30,8 @@ import tempfile
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "json"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import crafted  # noqa: E402
 import random_captures  # noqa: E402
 
 
@@ -204,6 +207,11 @@ def main():
             path = os.path.join(work.name, "devices-%s.pcapng" % seed)
             subprocess.run([writer, "random", seed, path], check=True)
             extra.append(path)
+    if "--crafted" in args:
+        args.remove("--crafted")
+        path = os.path.join(work.name, "crafted.pcapng")
+        crafted.write(path)
+        extra.append(path + "@1.7")
     if "--random" in args:
         i = args.index("--random")
         for n in range(1, int(args[i + 1]) + 1):
