@@ -13,7 +13,8 @@
 # the summary is written, then once more after it), the time to filter the list by
 # instruction (D, then all again) and by "errors only", the text search
 # (from Enter to the hit count, once the search index is made), a mouse
-# move over the tool path to the position it says, and the browser's
+# move over the tool path to the position it says, a wheel notch on the
+# tool path to its next frame drawn, and the browser's
 # memory at the end (the resident memory of all its processes, and the
 # page's JavaScript heap). Writes to build-bench/.
 set -euo pipefail
@@ -216,6 +217,27 @@ times.sort((a, b) => a - b);
 return [rows, times[times.length >> 1], times[times.length - 1]];
 """, middles)
 print(f"  path hover        {hover[1]:8.2f} ms  median, {hover[2]:.2f} ms slowest of 40 moves ({hover[0]} stored segments)")
+# Tool path zoom: 8 wheel notches in about the start (0, 0), then 8 out,
+# each timed from the event to the frame after the plan is drawn again.
+zoom = d.execute_async_script("""
+const done = arguments[arguments.length - 1];
+const plan = document.getElementById('plan'), box = plan.getBoundingClientRect();
+const frame = () => new Promise((ok) => requestAnimationFrame(() => ok()));
+(async () => {
+  const times = [];
+  for (const deltaY of [-100, -100, -100, -100, -100, -100, -100, -100, 100, 100, 100, 100, 100, 100, 100, 100]) {
+    const clientX = box.left + Number(plan.dataset.originX), clientY = box.top + Number(plan.dataset.originY);
+    const t0 = performance.now();
+    plan.dispatchEvent(new WheelEvent('wheel', { deltaY, clientX, clientY, bubbles: true, cancelable: true }));
+    await frame();
+    await frame();
+    times.push(performance.now() - t0);
+  }
+  times.sort((a, b) => a - b);
+  done([times[times.length >> 1], times[times.length - 1]]);
+})();
+""")
+print(f"  path zoom         {zoom[0]:8.1f} ms  median, {zoom[1]:.1f} ms slowest of 16 wheel notches, to the next frame drawn")
 heap = d.execute_script("return performance.memory ? performance.memory.usedJSHeapSize : 0")
 by_kind, page = browser.memory()
 total = [sum(v[i] for v in by_kind.values()) for i in (0, 1)]

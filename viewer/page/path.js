@@ -304,9 +304,12 @@ const pathView = (() => {
     if (!t || t.key !== key) {
       t = transform(w, h);
       t.key = key;
-      // The segments' squares made when the page is idle, before a hover.
+      // The segments' squares made when the page is idle, before a hover,
+      // once the view has stayed as it is for a moment (not between the
+      // notches of a zoom).
       const later = window.requestIdleCallback || ((f) => setTimeout(f, 0));
-      later(() => { if (S && S.path && S.path.rows && t) gridOf(); });
+      clearTimeout(gridSoon);
+      gridSoon = setTimeout(() => later(() => { if (S && S.path && S.path.rows && t) gridOf(); }), 300);
     }
     // Where (0, 0) is and how many CSS pixels a step is, and the steps
     // for a millimetre when known: for scripts.
@@ -351,6 +354,7 @@ const pathView = (() => {
   // segments of the squares around it, not at every segment.
   const kCell = 16;
   let grid = null;
+  let gridSoon = 0;
 
   function gridOf() {
     if (grid && grid.key === t.key) return grid;
