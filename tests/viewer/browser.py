@@ -10,6 +10,7 @@ it there.
 import atexit
 import os
 import re
+import signal
 import socket
 import subprocess
 import tempfile
@@ -44,7 +45,7 @@ class Browser:
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--disable-dev-shm-usage", "--user-data-dir=" + self.profile, "--window-size=" + size,
              "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0", *extra, "about:blank"],
-            stdout=chromium_log, stderr=subprocess.STDOUT)
+            stdout=chromium_log, stderr=subprocess.STDOUT, start_new_session=True)
         self.processes.append(self.chromium)
         active = os.path.join(self.profile, "DevToolsActivePort")
 
@@ -157,6 +158,42 @@ class Browser:
                     except subprocess.TimeoutExpired:
                         p.kill()
                         p.wait()
+            self._wait_session_gone()
             for f in self.logs:
                 f.close()
             self.processes = []
+
+    def _session(self):
+        """The live processes of Chromium's session: the browser and every
+        process it started (renderers, utilities, the crash handler), which
+        may outlive it for a moment and write into its profile."""
+        ours = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                # state, parent, group, session
+                if fields[0] != "Z" and int(fields[3]) == self.chromium.pid:
+                    ours.append(int(pid))
+            except (OSError, IndexError, ValueError):
+                pass
+        return ours
+
+    def _wait_session_gone(self):
+        """Waits until nothing of Chromium's session is left, so that its
+        profile can be removed: what is still there after a minute is
+        killed."""
+        killed = False
+        deadline = time.monotonic() + 60
+        while left := self._session():
+            if time.monotonic() > deadline:
+                if killed:
+                    raise RuntimeError(f"Chromium's processes {left} do not end")
+                for pid in left:
+                    try:
+                        os.kill(pid, signal.SIGKILL)
+                    except OSError:
+                        pass
+                killed = True
+                deadline = time.monotonic() + 60
+            time.sleep(0.05)
