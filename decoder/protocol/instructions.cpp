@@ -3,12 +3,6 @@
 
 namespace vornlog {
 
-const Instruction* findInstruction(std::uint8_t code)
-{
-    const Instruction* instruction = findInstructionName(code);
-    return instruction && instruction->decoded() ? instruction : nullptr;
-}
-
 std::string_view instructionName(std::uint8_t code)
 {
     const Instruction* instruction = findInstruction(code);

@@ -126,7 +126,12 @@ constexpr const Instruction* findInstructionName(int code)
 }
 
 // The decoded instruction of `code`, or null for a code without a decoder.
-const Instruction* findInstruction(std::uint8_t code);
+// Inline: the decoders look it up for every message.
+constexpr const Instruction* findInstruction(std::uint8_t code)
+{
+    const Instruction* instruction = findInstructionName(code);
+    return instruction && instruction->decoded() ? instruction : nullptr;
+}
 
 // The name of the decoded instruction `code` ("Buffer Management" for
 // 0x42); empty for a code without a decoder.
