@@ -58,6 +58,11 @@ constexpr StopReason kStopBits[] = {
 constexpr std::size_t kStopSlots = std::size(kStopBits);
 static_assert(kStopSlots == 4, "stopBits checks the four slots by name");
 
+// Whether `a` is at least `factor` times `m` (neither negative), without
+// the product: a damaged capture's times can make a median so long that
+// it would overflow.
+bool atLeastTimes(std::int64_t a, std::int64_t factor, std::int64_t m) { return a / factor >= m; }
+
 // The stored segments kept for the position estimate: more than a full
 // buffer and the segment under way.
 constexpr std::uint64_t kKeptSegments = 16;
@@ -396,7 +401,7 @@ struct Engine::State {
         if (!m.timed || !haveOrigin) return {Cause::Unknown, "the capture has no times to tell why"};
         const std::int64_t silenceMedian = silences.median(), replyMedian = replyDelays.median();
         const Window& w = window;
-        if (w.silence >= kLong && w.silence >= kSilenceFactor * silenceMedian) {
+        if (w.silence >= kLong && atLeastTimes(w.silence, kSilenceFactor, silenceMedian)) {
             if (w.silenceAfterFull)
                 return {Cause::Refusals, "after the \"buffer full\" reply at " + place(w.silenceFrom) +
                                              " the PC program waited " + milliseconds(w.silence) +
@@ -406,7 +411,7 @@ struct Engine::State {
                                         " after the controller's message at " + place(w.silenceFrom) +
                                         ", against a median silence of " + milliseconds(silenceMedian)};
         }
-        if (w.reply >= kLong && w.reply >= kReplyFactor * replyMedian)
+        if (w.reply >= kLong && atLeastTimes(w.reply, kReplyFactor, replyMedian))
             return {Cause::SlowReplies, "the controller took " + milliseconds(w.reply) + " to answer with its " +
                                             std::string(instructionName(w.replyCode)) + " reply at " +
                                             place(w.replyTo) + ", against a median reply of " + milliseconds(replyMedian)};
@@ -724,7 +729,7 @@ struct Engine::State {
                 // The median is worked out only for a reply long enough to
                 // be slow: most are not.
                 const std::int64_t median = d >= kLong && of->count() >= kMedianReplies ? of->median() : 0;
-                if (median > 0 && d >= kSlowReplyFactor * median)
+                if (median > 0 && atLeastTimes(d, kSlowReplyFactor, median))
                     burst(slow, Kind::SlowReply, Cause::ControllerDelay, Moment{answered->at, true, answered->ns}, m,
                           "The controller took " + milliseconds(d) + " to answer the " +
                               std::string(instructionName(code)) + " message at " + std::string(unit()) + " " +
