@@ -54,16 +54,8 @@ command -v strace >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -
 baseline="${BASELINE:-}"
 bash scripts/deps.sh >/dev/null
 
-mkdir -p "$out/bin"
-printf '#!/bin/sh\nexit 0\n' > "$out/bin/xdg-open"
-chmod +x "$out/bin/xdg-open"
-export PATH="$root/$out/bin:$PATH"
-
-cmake -S . -B "$out/tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNLOG_BUILD_TESTS=OFF \
-  -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
-cmake --build "$out/tree" -j2 --target vornlog >/dev/null
-vornlog="$root/$out/tree/decoder/vornlog"
-g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
+source bench/tree.sh
+bench_build vornlog
 
 # once COMMAND...: one timed run; wall time (s) into $t, peak RSS (KiB)
 # into $k. The dest files are removed and dirty pages written back first,

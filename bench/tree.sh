@@ -1,9 +1,10 @@
 # shellcheck shell=bash
-# Sourced by the benchmarks that run vornlog with a browser's page: the
-# tree build-bench/tree with the targets given, a do-nothing xdg-open first
-# on PATH (no browser opens), and the benchmark capture of $lines lines
-# (bench/make_capture.cpp) as $dump, made once. Sets $vornlog.
-bench_tree() {
+# Sourced by the benchmarks. bench_build TARGETS...: the tree
+# $out/tree with the targets given, a do-nothing xdg-open first on PATH (no
+# browser opens) and the capture maker $out/make_capture
+# (bench/make_capture.cpp); sets $vornlog. bench_tree TARGETS...: the same,
+# and the benchmark capture of $lines lines as $dump, made once.
+bench_build() {
   mkdir -p "$out/bin"
   printf '#!/bin/sh\nexit 0\n' >"$out/bin/xdg-open"
   chmod +x "$out/bin/xdg-open"
@@ -13,6 +14,10 @@ bench_tree() {
   cmake --build "$out/tree" -j2 --target "$@" >/dev/null
   vornlog="$root/$out/tree/decoder/vornlog"
   g++ -O2 -std=c++20 bench/make_capture.cpp -o "$out/make_capture"
+}
+
+bench_tree() {
+  bench_build "$@"
   dump="$out/capture-$lines.txt"
   [[ -f $dump ]] || "$out/make_capture" "$lines" "$dump" "$out/capture-$lines.pcapng"
 }
