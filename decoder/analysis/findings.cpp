@@ -56,7 +56,6 @@ constexpr StopReason kStopBits[] = {
     {1u << 2, Cause::Command, "a Stop command (STOP bit 2)"},
 };
 constexpr std::size_t kStopSlots = std::size(kStopBits);
-static_assert(kStopSlots == 4, "stopBits checks the four slots by name");
 
 // Whether `a` is at least `factor` times `m` (neither negative), without
 // the product: a damaged capture's times can make a median so long that
@@ -564,8 +563,7 @@ struct Engine::State {
     {
         const unsigned rising = state & ~stopState;
         // Most status blocks neither open nor hold a stop.
-        if (!(rising & kStopReasons) && !stopsOpen[0].has && !stopsOpen[1].has && !stopsOpen[2].has &&
-            !stopsOpen[3].has) {
+        if (!(rising & kStopReasons) && std::ranges::none_of(stopsOpen, &Open::has)) {
             stopState = state;
             return;
         }
