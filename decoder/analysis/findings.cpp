@@ -563,7 +563,7 @@ struct Engine::State {
     {
         const unsigned rising = state & ~stopState;
         // Most status blocks neither open nor hold a stop.
-        if (!(rising & kStopReasons) && std::ranges::none_of(stopsOpen, &Open::has)) {
+        if (!(rising & kStopReasons) && std::none_of(std::begin(stopsOpen), std::end(stopsOpen), [](const Open& o) { return o.has; })) {
             stopState = state;
             return;
         }
