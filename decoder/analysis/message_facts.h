@@ -43,7 +43,7 @@ public:
             facts_.answered = pairing_.reply(code);
         if (code == motion::kDataCode) {
             facts_.stored = {};
-            facts_.data = segmentOf(values);
+            facts_.data = segmentOf(record.direction, values);
             facts_.event = segments_.feed(record.direction, facts_.data, facts_.stored);
         }
         return facts_;
@@ -55,13 +55,16 @@ public:
 private:
     // What the stored segments are made of: CMD, NBR and the steps of a
     // Data message, ST, BUF and SEG of a reply (no PWM, no ramps: no
-    // analysis reads them).
-    static motion::DataMessage segmentOf(const FieldValues& v)
+    // analysis reads them). Each direction carries only its own.
+    static motion::DataMessage segmentOf(Direction direction, const FieldValues& v)
     {
         motion::DataMessage d;
-        d.st = v.value<motion::kDataStatusSt>();
-        d.buf = static_cast<int>(v.value<motion::kBuf>());
-        d.seg = v.signedValue<motion::kSeg>();
+        if (direction != Direction::Pc) {
+            d.st = v.value<motion::kDataStatusSt>();
+            d.buf = static_cast<int>(v.value<motion::kBuf>());
+            d.seg = v.signedValue<motion::kSeg>();
+            return d;
+        }
         d.segment.cmd = v.value<motion::kDataCmd>();
         d.segment.nbr = v.signedValue<motion::kDataNbr>();
         for (int n = motion::kDataSteps.first; n <= motion::kDataSteps.last; ++n)

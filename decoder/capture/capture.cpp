@@ -382,25 +382,37 @@ bool readCommonTime(std::string_view s, DumpTime& time)
         time.form = DumpTime::Form::DateClock;
         at = 11;
     }
-    unsigned h, m, sec;
-    if (s.size() < at + 8 || s[at + 2] != ':' || s[at + 5] != ':' || !two(at, h) || !two(at + 3, m) ||
-        !two(at + 6, sec) || h > 23 || m > 59 || sec > 59)
-        return false;
+    // "HH:MM:SS" as one 8-byte word: each digit byte less '0', each colon
+    // byte less ':', must leave digits 0-9 and colons 0.
+    if (s.size() < at + 8) return false;
+    std::uint64_t w;
+    std::memcpy(&w, s.data() + at, 8);
+    if constexpr (std::endian::native != std::endian::little) w = __builtin_bswap64(w);
+    w ^= 0x30303A30303A3030ull;
+    if ((((w + 0x7676767676767676ull) | w) & 0x8080808080808080ull) || (w & 0x0000FF0000FF0000ull)) return false;
+    auto byte = [w](int i) { return static_cast<unsigned>((w >> (8 * i)) & 0xFF); };
+    const unsigned h = byte(0) * 10 + byte(1), m = byte(3) * 10 + byte(4), sec = byte(6) * 10 + byte(7);
+    if (h > 23 || m > 59 || sec > 59) return false;
     at += 8;
     std::int64_t fraction = 0;
     int digits = 0;
     if (at < s.size()) {
         if (s[at++] != '.') return false;
-        for (; at < s.size(); ++at, ++digits) {
+        const std::size_t kept = std::min<std::size_t>(s.size() - at, 9);
+        for (const std::size_t end = at + kept; at < end; ++at) {
             const unsigned d = digit(at);
             if (d > 9) return false;
-            if (digits < 9) fraction = fraction * 10 + d;
+            fraction = fraction * 10 + d;
         }
+        digits = static_cast<int>(kept);
+        // Digits beyond the nanosecond are checked, not kept.
+        for (; at < s.size(); ++at, ++digits)
+            if (digit(at) > 9) return false;
         if (digits == 0) return false;
         // The digits read, in nanoseconds.
         static constexpr std::int64_t kScale[10] = {1'000'000'000, 100'000'000, 10'000'000, 1'000'000, 100'000,
                                                     10'000,        1'000,       100,        10,        1};
-        fraction *= kScale[std::min(digits, 9)];
+        fraction *= kScale[kept];
     }
     time.fractionDigits = std::min(digits, 9);
     time.ns = days * kDay + ((h * 60 + m) * 60 + sec) * kSecond + fraction;
