@@ -876,6 +876,8 @@ std::optional<RequestPairing::Request> Engine::finish() { return state_->finish(
 
 const MessageFacts& Engine::facts() const { return state_->factsMaker.facts(); }
 
+const TimeHistogram* Engine::replyTimes(std::uint8_t code) const { return state_->replyDelaysOf[code].get(); }
+
 Position Engine::position() const
 {
     Position p;

@@ -17,6 +17,9 @@ struct SessionSummary::Parts {
         : filtered(!kept.empty()), capture(textDump, std::move(kept)), replies(textDump), errors(textDump), timing(textDump),
           findingList(textDump), engine(textDump, false, [this](const findings::Finding& f) { findingList.add(f); })
     {
+        // Filtered, the summary pairs the kept messages only, and times
+        // their replies itself.
+        if (!filtered) replies.readTimesFrom(engine);
     }
 
     void feed(const CaptureRecord& record)

@@ -27,6 +27,7 @@
 #include "capture/source.h"
 #include "base/out.h"
 #include "page.h"
+#include "protocol/instructions.h"
 #include "protocol/values.h"
 
 namespace vornlog::summary {
@@ -84,7 +85,13 @@ public:
     void finish(const std::optional<RequestPairing::Request>& unanswered);
     void write(Out& out) const;
     // The reply times of `code`; null when none had a time.
-    const TimeHistogram* times(std::uint8_t code) const { return times_[code].get(); }
+    const TimeHistogram* times(std::uint8_t code) const
+    {
+        return engine_ && findInstruction(code) ? engine_->replyTimes(code) : times_[code].get();
+    }
+    // The findings engine, fed the same messages, keeps the reply times of
+    // the instructions: they are read there instead of counted twice.
+    void readTimesFrom(const findings::Engine& engine) { engine_ = &engine; }
 
 private:
     struct CodeCounts {
@@ -100,8 +107,10 @@ private:
     bool lastRequestTimed_ = false;
     TimeNs lastRequestNs_ = 0;
     CodeCounts codes_[256];
-    // Made for a code when its first reply time comes.
+    // Made for a code when its first reply time comes (of the codes of no
+    // instruction only, when the engine keeps the others).
     std::unique_ptr<TimeHistogram> times_[256];
+    const findings::Engine* engine_ = nullptr;
 };
 
 // The error texts that the report writes, by instruction, direction and
