@@ -223,7 +223,6 @@ struct Engine::State {
     // ---- the job, the stored segments, the status blocks --------------------
 
     enum class Job { Idle, Starting, Running } job = Job::Idle;
-    motion::DataText lastSent;
     Moment lastSentAt, refusedAt;
     bool refusalOpen = false;
     bool storedSinceRefusal = false;
@@ -603,7 +602,7 @@ struct Engine::State {
 
     // ---- one message -----------------------------------------------------------
 
-    void pcMessage(const CaptureRecord& record, const FieldValues& v, const MessageFacts& facts, const Moment& m)
+    void pcMessage(const FieldValues& v, const MessageFacts& facts, const Moment& m)
     {
         const std::uint8_t code = v.code();
         if (const auto& unanswered = facts.unanswered; unanswered && unanswered->code != kResetCode) {
@@ -631,8 +630,7 @@ struct Engine::State {
             // The segment refused is the last one sent before this one.
             // Compared only after a refusal: the text check costs on every
             // Data message otherwise.
-            const bool changed = refusalOpen && !storedSinceRefusal && !lastSent.is(record.field);
-            lastSent.keep(record.field);
+            const bool changed = refusalOpen && !storedSinceRefusal && !facts.repeatsLastSent();
             if (changed) {
                 Finding f = opened(Kind::ResendDiffers, Cause::SegmentChanged, refusedAt);
                 close(f, m);
@@ -832,7 +830,7 @@ struct Engine::State {
         advance(m);
         const MessageFacts& facts = factsMaker.add(record, v);
         if (record.direction == Direction::Pc)
-            pcMessage(record, v, facts, m);
+            pcMessage(v, facts, m);
         else
             controllerMessage(v, facts, m);
     }

@@ -153,8 +153,9 @@ public:
     std::optional<RequestPairing::Request> finish();
 
     // How long the controller took to answer each message of instruction
-    // `code` that got a reply, both times known; null for a code of no
-    // instruction or when none had a time. The summary's reply times.
+    // `code` that got a reply, both times known; null for a code whose
+    // replies decode as no instruction, or when none had a time. The
+    // summary's reply times.
     const TimeHistogram* replyTimes(std::uint8_t code) const;
 
     // Where the tool is now.

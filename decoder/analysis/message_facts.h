@@ -25,6 +25,13 @@ struct MessageFacts {
     motion::DataMessage data;
     motion::DataEvent event = motion::DataEvent::None;
     motion::StoredSegment stored;
+    // A Data message: its text, and that of the Data message before it.
+    const motion::DataText* sent = nullptr;
+    const motion::DataText* sentBefore = nullptr;
+
+    // A Data message that sends the same text as the one before it (a
+    // segment sent again after a refusal); compared only when asked.
+    bool repeatsLastSent() const { return sent && *sent == *sentBefore; }
 };
 
 class MessageFactsMaker {
@@ -36,6 +43,7 @@ public:
         facts_.answered.reset();
         facts_.unanswered.reset();
         facts_.event = motion::DataEvent::None;
+        facts_.sent = facts_.sentBefore = nullptr;
         const std::uint8_t code = values.code();
         if (record.direction == Direction::Pc)
             facts_.unanswered = pairing_.request({code, record.number, record.hasTime, record.timeNs});
@@ -45,6 +53,13 @@ public:
             facts_.stored = {};
             facts_.data = segmentOf(record.direction, values);
             facts_.event = segments_.feed(record.direction, facts_.data, facts_.stored);
+            if (record.direction == Direction::Pc) {
+                // The two texts take turns: this one, and the one before.
+                lastSent_ ^= 1;
+                sentTexts_[lastSent_].keep(record.field);
+                facts_.sent = &sentTexts_[lastSent_];
+                facts_.sentBefore = &sentTexts_[lastSent_ ^ 1];
+            }
         }
         return facts_;
     }
@@ -74,6 +89,8 @@ private:
 
     RequestPairing pairing_;
     motion::StoredSegments segments_;
+    motion::DataText sentTexts_[2];
+    unsigned lastSent_ = 0;
     MessageFacts facts_;
 };
 

@@ -33,12 +33,6 @@ void DataText::keep(std::string_view field)
     std::copy_n(field.data(), std::min(size, kKept), text.data());
 }
 
-bool DataText::is(std::string_view field) const
-{
-    while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) field.remove_suffix(1);
-    return size == field.size() && std::equal(text.begin(), text.begin() + std::min(size, kKept), field.begin());
-}
-
 bool DataText::operator==(const DataText& other) const
 {
     return size == other.size && std::equal(text.begin(), text.begin() + std::min(size, kKept), other.text.begin());

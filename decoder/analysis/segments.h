@@ -145,8 +145,6 @@ struct DataText {
 
     void keep(std::string_view field);
     bool operator==(const DataText& other) const;
-    // Whether `field`, kept, would be equal to this one.
-    bool is(std::string_view field) const;
 };
 
 // A segment that the controller confirmed as stored.

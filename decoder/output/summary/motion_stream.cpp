@@ -45,8 +45,7 @@ void MotionTally::data(const Tapped& t)
     case motion::DataEvent::Sent:
         ++sent_;
         // The segment refused is the last one sent before this one.
-        if (refusedOpen_ && lastSent_.is(t.record.field)) ++resent_;
-        lastSent_.keep(t.record.field);
+        if (refusedOpen_ && t.facts->repeatsLastSent()) ++resent_;
         refusedOpen_ = false;
         haveSent_ = true;
         if (t.facts->data.segment.endOfData()) ++endSent_;

@@ -18,7 +18,7 @@ void Replies::add(const Tapped& t)
     ++codes_[code].messages[1];
     if (!t.facts->answered) {
         codes_[code].answersNothing.add(t.record.number);
-    } else if (t.timed && lastRequestTimed_ && !(engine_ && findInstruction(code))) {
+    } else if (t.timed && lastRequestTimed_ && !(engine_ && t.message.FieldValues::instruction())) {
         if (!times_[code]) times_[code] = std::make_unique<TimeHistogram>();
         times_[code]->add(elapsed(lastRequestNs_, t.ns));
     }

@@ -27,7 +27,6 @@
 #include "capture/source.h"
 #include "base/out.h"
 #include "page.h"
-#include "protocol/instructions.h"
 #include "protocol/values.h"
 
 namespace vornlog::summary {
@@ -87,10 +86,12 @@ public:
     // The reply times of `code`; null when none had a time.
     const TimeHistogram* times(std::uint8_t code) const
     {
-        return engine_ && findInstruction(code) ? engine_->replyTimes(code) : times_[code].get();
+        const TimeHistogram* kept = engine_ ? engine_->replyTimes(code) : nullptr;
+        return kept ? kept : times_[code].get();
     }
     // The findings engine, fed the same messages, keeps the reply times of
-    // the instructions: they are read there instead of counted twice.
+    // the instructions that have a reply to decode: they are read there
+    // instead of counted twice.
     void readTimesFrom(const findings::Engine& engine) { engine_ = &engine; }
 
 private:
@@ -150,7 +151,7 @@ private:
     void data(const Tapped& t);
     void stopState(std::uint8_t state);
     void fill(int buf);
-    // The controller refused the last Data message (lastSent_): the next
+    // The controller refused the last Data message sent: the next
     // one may send it again.
     void refused() { refusedOpen_ = haveSent_; }
 
@@ -158,7 +159,6 @@ private:
     std::uint64_t resent_ = 0, endSent_ = 0, endStored_ = 0, segmentsStored_ = 0;
     std::int64_t pulses_ = 0;
     std::int64_t position_[5]{};
-    motion::DataText lastSent_;
     bool haveSent_ = false, refusedOpen_ = false;
     std::uint64_t fills_ = 0, fillSum_ = 0;
     int fillLeast_ = 0, fillMost_ = 0;
