@@ -235,8 +235,15 @@ TEST(Summary, ReplyTimePercentilesAndTheLongestGapsOfTheDataStream)
         capture += qmr(2 * i, reply("44", "01", "03", "01 00 00", "00"), seconds(t + i * 1000));
         t += 100'000 + (i == 3 ? 50'000 : 0) + (i == 7 ? 900'000 : 0) + (i == 12 ? 400'000 : 0);
     }
+    // A code whose controller messages decode as no instruction is timed
+    // too (the findings keep the times of the others).
+    capture += pc(41, "5A 55 AA 00", seconds(t));
+    capture += qmr(42, "5A 01", seconds(t + 7000));
     const std::string timing = section(summarize(capture), "Timing");
     EXPECT_NE(timing.find("  0x44 D  Data                             20      1.000     10.000     19.000     20.000\n"),
+              std::string::npos)
+        << timing;
+    EXPECT_NE(timing.find("  0x5A Z  Reset                             1      7.000      7.000      7.000      7.000\n"),
               std::string::npos)
         << timing;
     EXPECT_NE(timing.find("  Longest gaps between one Data message and the next\n"
