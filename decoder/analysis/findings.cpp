@@ -562,7 +562,8 @@ struct Engine::State {
     {
         const unsigned rising = state & ~stopState;
         // Most status blocks neither open nor hold a stop.
-        if (!(rising & kStopReasons) && std::none_of(std::begin(stopsOpen), std::end(stopsOpen), [](const Open& o) { return o.has; })) {
+        const bool anyOpen = std::any_of(std::begin(stopsOpen), std::end(stopsOpen), [](const Open& o) { return o.has; });
+        if (!(rising & kStopReasons) && !anyOpen) {
             stopState = state;
             return;
         }
