@@ -561,9 +561,10 @@ struct Engine::State {
     void stopBits(unsigned state, const Moment& m)
     {
         const unsigned rising = state & ~stopState;
-        // Most status blocks neither open nor hold a stop.
-        const bool anyOpen = std::any_of(std::begin(stopsOpen), std::end(stopsOpen), [](const Open& o) { return o.has; });
-        if (!(rising & kStopReasons) && !anyOpen) {
+        // Most status blocks neither open nor hold a stop. A stop is open
+        // exactly while its bit stays set, so the bits tell without a look
+        // at the slots.
+        if (!((state | stopState) & kStopReasons)) {
             stopState = state;
             return;
         }

@@ -1,6 +1,7 @@
 #include "segments.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "protocol/instructions.h"
@@ -30,7 +31,7 @@ void DataText::keep(std::string_view field)
 {
     while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) field.remove_suffix(1);
     size = field.size();
-    std::copy_n(field.data(), std::min(size, kKept), text.data());
+    std::memcpy(text.data(), field.data(), std::min(size, kKept));
 }
 
 bool DataText::operator==(const DataText& other) const

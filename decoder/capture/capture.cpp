@@ -390,29 +390,48 @@ bool readCommonTime(std::string_view s, DumpTime& time)
     if constexpr (std::endian::native != std::endian::little) w = __builtin_bswap64(w);
     w ^= 0x30303A30303A3030ull;
     if ((((w + 0x7676767676767676ull) | w) & 0x8080808080808080ull) || (w & 0x0000FF0000FF0000ull)) return false;
-    auto byte = [w](int i) { return static_cast<unsigned>((w >> (8 * i)) & 0xFF); };
-    const unsigned h = byte(0) * 10 + byte(1), m = byte(3) * 10 + byte(4), sec = byte(6) * 10 + byte(7);
+    // Each byte made ten times itself plus the next: HH, MM and SS land in
+    // bytes 0, 3 and 6 (no byte passes 99, so none carries).
+    const std::uint64_t pairs = w * 10 + (w >> 8);
+    const auto h = static_cast<unsigned>(pairs & 0xFF), m = static_cast<unsigned>((pairs >> 24) & 0xFF),
+               sec = static_cast<unsigned>((pairs >> 48) & 0xFF);
     if (h > 23 || m > 59 || sec > 59) return false;
     at += 8;
     std::int64_t fraction = 0;
     int digits = 0;
     if (at < s.size()) {
         if (s[at++] != '.') return false;
-        const std::size_t kept = std::min<std::size_t>(s.size() - at, 9);
-        for (const std::size_t end = at + kept; at < end; ++at) {
-            const unsigned d = digit(at);
-            if (d > 9) return false;
-            fraction = fraction * 10 + d;
+        const std::size_t written = s.size() - at;
+        if (std::endian::native == std::endian::little && written != 0 && written <= 8) {
+            // Up to eight decimals, the column's last bytes: read as one
+            // word, the digits moved to its low bytes (the missing ones 0)
+            // and the eight made one number, of tens of nanoseconds.
+            std::uint64_t f;
+            std::memcpy(&f, s.data() + s.size() - 8, 8);
+            f = (f ^ 0x3030303030303030ull) >> (8 * (8 - written));
+            if (((f + 0x7676767676767676ull) | f) & 0x8080808080808080ull) return false;
+            f = (f * 2561) >> 8;
+            f = ((f & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
+            f = ((f & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
+            fraction = static_cast<std::int64_t>(f) * 10;
+            digits = static_cast<int>(written);
+        } else {
+            const std::size_t kept = std::min<std::size_t>(written, 9);
+            for (const std::size_t end = at + kept; at < end; ++at) {
+                const unsigned d = digit(at);
+                if (d > 9) return false;
+                fraction = fraction * 10 + d;
+            }
+            digits = static_cast<int>(kept);
+            // Digits beyond the nanosecond are checked, not kept.
+            for (; at < s.size(); ++at, ++digits)
+                if (digit(at) > 9) return false;
+            if (digits == 0) return false;
+            // The digits read, in nanoseconds.
+            static constexpr std::int64_t kScale[10] = {1'000'000'000, 100'000'000, 10'000'000, 1'000'000, 100'000,
+                                                        10'000,        1'000,       100,        10,        1};
+            fraction *= kScale[kept];
         }
-        digits = static_cast<int>(kept);
-        // Digits beyond the nanosecond are checked, not kept.
-        for (; at < s.size(); ++at, ++digits)
-            if (digit(at) > 9) return false;
-        if (digits == 0) return false;
-        // The digits read, in nanoseconds.
-        static constexpr std::int64_t kScale[10] = {1'000'000'000, 100'000'000, 10'000'000, 1'000'000, 100'000,
-                                                    10'000,        1'000,       100,        10,        1};
-        fraction *= kScale[kept];
     }
     time.fractionDigits = std::min(digits, 9);
     time.ns = days * kDay + ((h * 60 + m) * 60 + sec) * kSecond + fraction;
