@@ -354,8 +354,8 @@ struct Engine::State {
         return false;
     }
 
-    // Called for every message: what waits is checked field by field, the
-    // stops (which only wait live) last.
+    // What waited for time to pass and has waited long enough is reported:
+    // checked field by field, the stops (which only wait live) last.
     void advance(const Moment& now)
     {
         if (!now.timed) return;
@@ -829,7 +829,8 @@ struct Engine::State {
             lastTime = m.ns;
         }
         last = m;
-        advance(m);
+        // Most messages come while nothing waits for time to pass.
+        if (live || underrun.phase == Underrun::Phase::Waiting || slow.has || refused.has) advance(m);
         const MessageFacts& facts = factsMaker.add(record, v);
         if (record.direction == Direction::Pc)
             pcMessage(v, facts, m);
