@@ -76,7 +76,7 @@ void LineReader::refill()
     len_ += got;
 }
 
-bool LineReader::next(std::string_view& line)
+bool LineReader::nextAfterRefill(std::string_view& line)
 {
     for (;;) {
         char* const p = buf_ + pos_;
@@ -117,45 +117,6 @@ bool LineReader::next(std::string_view& line)
         }
         refill();
     }
-}
-
-bool parseCaptureLine(std::string_view line, CaptureLine& out)
-{
-    if (line.size() <= kShortLineLength) return false;
-    // The first four columns are short: a scan of eight bytes at a time
-    // beats a search call.
-    const char* const end = line.data() + line.size();
-    const char* p = line.data();
-    auto nextTab = [end](const char* q) {
-        if constexpr (std::endian::native == std::endian::little) {
-            constexpr std::uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
-            while (end - q >= 8) {
-                std::uint64_t w;
-                std::memcpy(&w, q, 8);
-                w ^= kOnes * '\t';
-                // The lowest byte that was a tab is the lowest high bit set.
-                if (const std::uint64_t z = (w - kOnes) & ~w & kHighs) return q + (std::countr_zero(z) >> 3);
-                q += 8;
-            }
-        }
-        while (q != end && *q != '\t') ++q;
-        return q;
-    };
-    const char* tab = nextTab(p);
-    if (tab == end) return false;
-    out.direction = (tab + 1 != end && tab[1] == 'O') ? Direction::Pc : Direction::Controller;
-    tab = nextTab(tab + 1);
-    if (tab == end) return false;
-    const char* time = tab + 1;
-    tab = nextTab(time);
-    if (tab == end) return false;
-    out.time = std::string_view(time, static_cast<std::size_t>(tab - time));
-    tab = nextTab(tab + 1);
-    if (tab == end) return false;
-    p = tab + 1;
-    const char* fieldEnd = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
-    out.field = std::string_view(p, static_cast<std::size_t>((fieldEnd ? fieldEnd : end) - p));
-    return true;
 }
 
 bool parseShortCaptureLine(std::string_view line, CaptureLine& out)

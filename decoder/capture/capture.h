@@ -11,11 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <memory>
 
 #include "base/bytes.h"
@@ -47,7 +49,28 @@ public:
     // error. The view stays valid until the next call. When reading was
     // interrupted, an unfinished last line is left out: its end had not
     // come yet.
-    bool next(std::string_view& line);
+    // Inline: the common case, a whole line in the buffer, costs no call.
+    bool next(std::string_view& line)
+    {
+        char* const p = buf_ + pos_;
+        // A line of 254 characters ending in "\r\n" spans 255 bytes.
+        const std::size_t window = std::min(len_ - pos_, kMaxLineLength + 1);
+        if (const char* nl = static_cast<const char*>(std::memchr(p, '\n', window))) {
+            const std::size_t k = static_cast<std::size_t>(nl - p);
+            if (k > 0 && p[k - 1] == '\r') {
+                p[k - 1] = '\n';
+                pos_ += k + 1;
+                line = std::string_view(p, k);
+                return true;
+            }
+            if (k < kMaxLineLength) {
+                pos_ += k + 1;
+                line = std::string_view(p, k + 1);
+                return true;
+            }
+        }
+        return nextAfterRefill(line);
+    }
     // True when reading stopped on a read error rather than at the end.
     bool readError() const { return error_; }
     // True when reading stopped because it was interrupted.
@@ -57,6 +80,9 @@ public:
     std::uint64_t offset() const { return base_ + pos_; }
 
 private:
+    // next() where the buffer holds no whole line: a piece of a long line,
+    // or the buffer refilled first.
+    bool nextAfterRefill(std::string_view& line);
     void allocate();
     void refill();
     std::size_t readRaw(char* dst, std::size_t n);
@@ -90,8 +116,46 @@ struct CaptureLine {
 };
 
 // Splits a capture line into its columns. False when the line is too short
-// to hold a message or has no data field (fewer than four tabs).
-bool parseCaptureLine(std::string_view line, CaptureLine& out);
+// to hold a message or has no data field (fewer than four tabs). Inline:
+// called for every line.
+inline bool parseCaptureLine(std::string_view line, CaptureLine& out)
+{
+    if (line.size() <= kShortLineLength) return false;
+    // The first four columns are short: a scan of eight bytes at a time
+    // beats a search call.
+    const char* const end = line.data() + line.size();
+    const char* p = line.data();
+    auto nextTab = [end](const char* q) {
+        if constexpr (std::endian::native == std::endian::little) {
+            constexpr std::uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+            while (end - q >= 8) {
+                std::uint64_t w;
+                std::memcpy(&w, q, 8);
+                w ^= kOnes * '\t';
+                // The lowest byte that was a tab is the lowest high bit set.
+                if (const std::uint64_t z = (w - kOnes) & ~w & kHighs) return q + (std::countr_zero(z) >> 3);
+                q += 8;
+            }
+        }
+        while (q != end && *q != '\t') ++q;
+        return q;
+    };
+    const char* tab = nextTab(p);
+    if (tab == end) return false;
+    out.direction = (tab + 1 != end && tab[1] == 'O') ? Direction::Pc : Direction::Controller;
+    tab = nextTab(tab + 1);
+    if (tab == end) return false;
+    const char* time = tab + 1;
+    tab = nextTab(time);
+    if (tab == end) return false;
+    out.time = std::string_view(time, static_cast<std::size_t>(tab - time));
+    tab = nextTab(tab + 1);
+    if (tab == end) return false;
+    p = tab + 1;
+    const char* fieldEnd = static_cast<const char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)));
+    out.field = std::string_view(p, static_cast<std::size_t>((fieldEnd ? fieldEnd : end) - p));
+    return true;
+}
 
 // The same for a line of 40 characters or fewer, which the report and the
 // steps CSV pass over: true when it holds a message all the same, with OUT
