@@ -292,6 +292,10 @@ const liveView = (() => {
   const kDrawMs = 250;
   let drawTimer = 0;
   let lastDrawn = -Infinity;
+  let unseen = false;
+  document.addEventListener('visibilitychange', () => {
+    if (!document.hidden && unseen) drawViews();
+  });
 
   function viewsSoon() {
     if (drawTimer) return;
@@ -304,6 +308,12 @@ const liveView = (() => {
   function drawViews() {
     lastDrawn = performance.now();
     if (!S) return;
+    // A tab out of sight draws its views once it is seen again.
+    if (document.hidden && S.growing) {
+      unseen = true;
+      return;
+    }
+    unseen = false;
     if (newFindings || !S.growing) findingsView.add(newFindings);
     newFindings = '';
     timeline.grew();
