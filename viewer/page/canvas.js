@@ -15,10 +15,11 @@ function fit(canvas) {
 }
 
 // A canvas drawn in two layers: what changes with the view alone (kept
-// in an offscreen canvas under `key`, drawn again when the key changes)
+// in an offscreen canvas under `key`, drawn again when the key changes;
+// `addToBase`, when given, adds what came to a layer kept)
 // and, over it, what changes with the selection.
 // A canvas of no size (its pane collapsed) draws nothing.
-function layered(canvas, key, paintBase) {
+function layered(canvas, key, paintBase, addToBase) {
   const { g, w, h } = fit(canvas);
   if (!canvas.width || !canvas.height) return { g, w, h };
   const fullKey = key + '|' + canvas.width + 'x' + canvas.height;
@@ -33,6 +34,8 @@ function layered(canvas, key, paintBase) {
     paintBase(bg, w, h);
     canvas.base = base;
     canvas.baseKey = fullKey;
+  } else if (addToBase) {
+    addToBase(canvas.base.getContext('2d'), w, h);
   }
   g.drawImage(canvas.base, 0, 0, w, h);
   return { g, w, h };

@@ -29,8 +29,10 @@ function parseInstructions(text) {
   return codes.size ? codes : null;
 }
 
-function applyFilters() {
-  if (!S) return;
+// The messages from `from` on that the filters let through, put in
+// `shown` after those before `from` (its room grown as it fills).
+let shownRoom = null;
+function filterFrom(from) {
   let codes = parseInstructions($('f-instructions').value);
   const unknown = codes && codes.unknown;
   if (unknown) codes = new Set();
@@ -39,9 +41,14 @@ function applyFilters() {
   // The last search answered filters the list until the next answer.
   const found = S.search ? S.search.hits : null;
   const range = S.range;
-  const out = new Int32Array(S.n);
-  let k = 0;
-  for (let i = 0; i < S.n; i++) {
+  let k = from ? lowerBound(shown, from) : 0;
+  if (!shownRoom || shownRoom.length < S.n) {
+    const room = new Int32Array(from ? Math.max(1024, 2 * S.n) : S.n);
+    if (k) room.set(shown.subarray(0, k));
+    shownRoom = room;
+  }
+  const out = shownRoom;
+  for (let i = from; i < S.n; i++) {
     if (codes && !codes.has(S.code[i])) continue;
     if (sender !== '' && S.from[i] !== Number(sender)) continue;
     if (errorsOnly && !(S.marks[i] & S.markBits.errors)) continue;
@@ -54,6 +61,12 @@ function applyFilters() {
     k === S.n ? S.n + ' messages' : k + ' of ' + S.n + ' messages';
   if (searchAsked) showSearchCount();
   else showHits();
+}
+
+function applyFilters() {
+  if (!S) return;
+  shownRoom = null;
+  filterFrom(0);
   for (const [, row] of rendered) row.remove();
   rendered = new Map();
   renderList();

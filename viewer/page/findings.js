@@ -12,7 +12,13 @@ const findingsView = (() => {
   // of its first and last message (-1 for a number that no message has).
   // A finding written again (an ongoing one, complete) keeps its last line.
   function load(text) {
-    const byId = new Map();
+    S.findingsById = new Map();
+    add(text);
+  }
+
+  // More of the session's findings (a live session's new lines).
+  function add(text) {
+    const byId = S.findingsById || (S.findingsById = new Map());
     for (const line of text.split('\n')) if (line) {
       const f = JSON.parse(line);
       byId.set(f.id, f);
@@ -25,6 +31,7 @@ const findingsView = (() => {
     }
     all.sort((a, b) => a.at - b.at || a.id - b.id);
     S.findings = all;
+    S.findingsVersion = (S.findingsVersion || 0) + 1;
     current = -1;
     render();
   }
@@ -95,5 +102,5 @@ const findingsView = (() => {
     if (el) goTo(Number(el.dataset.place));
   });
 
-  return { load, goTo, next, current: () => current };
+  return { load, add, goTo, next, current: () => current };
 })();

@@ -9,10 +9,11 @@
 const liveView = (() => {
   let run = null; // { start, offset, name, ended }
   let following = true;
-  let findingsText = '';
   // Each column's elements so far, in typed arrays with room to grow: S
   // holds views of their first elements.
   let stores = {};
+  // The findings' lines that came since the views were last drawn.
+  let newFindings = '';
 
   const followButton = $('follow');
 
@@ -62,7 +63,7 @@ const liveView = (() => {
     const w = startWorker();
     S = null;
     stores = {};
-    findingsText = '';
+    newFindings = '';
     delete $('f-search').dataset.indexed;
     w.onmessage = (event) => received(event.data);
     w.onerror = (e) => {
@@ -175,13 +176,15 @@ const liveView = (() => {
     }
   }
 
-  // A column grown: its elements from `base` on replaced by `part`.
+  // A column grown: its elements from `base` on replaced by `part`, in
+  // room that doubles as the session grows (the elements before `base`
+  // are copied only when the room grows).
   function grow(name, part, base) {
     let store = stores[name];
     const length = base + part.length;
     if (!store || store.length < length) {
       const Type = part.constructor;
-      const grown = new Type(Math.max(1024, Math.ceil(length * 1.5)));
+      const grown = new Type(Math.max(1024, 2 * length));
       if (store) grown.set(store.subarray(0, base));
       store = grown;
       stores[name] = store;
@@ -190,12 +193,18 @@ const liveView = (() => {
     S[name] = store.subarray(0, length);
   }
 
+  // An update of the worker: the columns from message `m.from` (stored
+  // segment `m.rowsFrom`) on, which replace the page's from there; the
+  // findings' new lines. What the views keep of the session is brought
+  // up to date from there on only, so that an update costs what came, not
+  // the whole session; the views are drawn again at most every kDrawMs
+  // (the count and the list at once).
   function updated(m) {
     if (m.again || !S) {
       S = { n: 0, name: run.name, range: null, parsed: new Map(), search: null, indexed: false, findings: [],
         refused: new Map() };
       stores = {};
-      findingsText = '';
+      newFindings = '';
       generation++;
       selected = -1;
       asked.clear();
@@ -204,43 +213,111 @@ const liveView = (() => {
       $('summary').textContent = 'The summary is written once the input has ended.';
       delete $('summary').dataset.ready;
     }
+    const from = m.from;
     S.markBits = m.markBits;
     S.causes = m.causes;
     S.instructions = m.instructions;
     for (const [name, part] of Object.entries(m.columns)) {
       const per = name === 'rowSteps' ? 3 : 1;
-      grow(name, part, (name.startsWith('row') ? m.rowsFrom : m.from) * per);
+      grow(name, part, (name.startsWith('row') ? m.rowsFrom : from) * per);
     }
     const n = S.number.length;
     // Looked at in the messages that came only.
-    let untimed = m.from > 0 && !S.timed;
-    let segMax = m.from > 0 ? S.segMax : 1;
-    for (let i = m.from; i < n; i++) {
+    let untimed = from > 0 && !S.timed;
+    let segMax = from > 0 ? S.segMax : 1;
+    for (let i = from; i < n; i++) {
       if (Number.isNaN(S.time[i])) untimed = true;
       if (S.segment[i] > segMax) segMax = S.segment[i];
     }
+    // The messages given again: their lines asked again, their rows made again.
+    for (let i = from; i < S.n; i++) {
+      S.parsed.delete(i);
+      S.refused.delete(i);
+      const row = rendered.get(i);
+      if (row) {
+        row.remove();
+        rendered.delete(i);
+      }
+    }
     S.n = n;
+    S.settled = from;
+    S.growing = !m.done;
     S.timed = n > 0 && !untimed;
-    S.x = S.timed ? S.time : Float64Array.from(S.number);
+    // Without times: by message number, a column of its own.
+    if (S.timed) S.x = S.time;
+    else {
+      const base = S.numbers && S.numbers.length >= from ? from : 0;
+      grow('numbers', Float64Array.from(S.number.subarray(base)), base);
+      S.x = S.numbers;
+    }
     S.segMax = segMax;
-    // The tables' steps for a millimetre: looked for again among the
-    // messages that came.
-    S.tableMessages = undefined;
-    S.perMm = undefined;
-    generation++;
-    S.refused = refusalsOf();
-    buildPath();
-    findingsText += m.findings;
-    findingsView.load(findingsText);
-    applyFilters(); // the list and the tool path
-    timeline.grew();
+    // The other refusals (in capture order: those given again were the last).
+    const bit = S.markBits.refused;
+    for (let i = from; i < n; i++) if (S.marks[i] & bit) S.refused.set(i, S.causes[S.cause[i]]);
+    // The tables' steps for a millimetre: the last 16 Table messages, asked
+    // again when they change.
+    const tables = (S.tables || []).filter((i) => i < from);
+    for (let i = from; i < n; i++) if (S.code[i] === 0x54) tables.push(i);
+    S.tables = tables.slice(-16);
+    const latest = S.tables.slice().reverse();
+    if (!S.tableMessages || latest.join() !== S.tableMessages.join()) {
+      S.tableMessages = latest;
+      S.perMm = undefined;
+    }
+    buildPath(m.rowsFrom, from);
+    newFindings += m.findings;
+    filterFrom(from);
+    renderList();
     body.dataset.messages = String(n);
     body.dataset.state = 'ready';
     if (following) scrollToNewest();
-    if (m.done) ended(m);
-    else setStatus(liveText());
+    if (m.done) {
+      // The session whole: its views drawn at once, as a page decoded at
+      // once draws them.
+      S.settled = undefined;
+      clearTimeout(drawTimer);
+      drawTimer = 0;
+      drawViews();
+      ended(m);
+    } else {
+      setStatus(liveText());
+      viewsSoon();
+    }
     // Drawn: the worker may send the next update.
     worker.postMessage({ type: 'drawn' });
+  }
+
+  // The timeline, the tool path and the findings: drawn again at most
+  // every kDrawMs while the session grows, each from what it keeps.
+  const kDrawMs = 250;
+  let drawTimer = 0;
+  let lastDrawn = -Infinity;
+  let unseen = false;
+  document.addEventListener('visibilitychange', () => {
+    if (!document.hidden && unseen) drawViews();
+  });
+
+  function viewsSoon() {
+    if (drawTimer) return;
+    drawTimer = setTimeout(() => {
+      drawTimer = 0;
+      drawViews();
+    }, Math.max(0, lastDrawn + kDrawMs - performance.now()));
+  }
+
+  function drawViews() {
+    lastDrawn = performance.now();
+    if (!S) return;
+    // A tab out of sight draws its views once it is seen again.
+    if (document.hidden && S.growing) {
+      unseen = true;
+      return;
+    }
+    unseen = false;
+    if (newFindings || !S.growing) findingsView.add(newFindings);
+    newFindings = '';
+    timeline.grew();
+    pathView.draw();
   }
 
   // The input ended and every message is decoded: where the session's

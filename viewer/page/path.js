@@ -1,20 +1,40 @@
 // The tool path: the stored segments (the rows of the steps CSV, with
 // its signs) from (0, 0), S1 to the right and S2 up at one scale, and S3
-// by row below.
-function buildPath() {
+// by row below; with the path's extent. A live session that grew keeps
+// what it had: the positions are added from row `rowsFrom` on (the rows
+// before never change), the Stops looked for from message `from` on.
+function buildPath(rowsFrom = 0, from = 0) {
   const rows = S.rowMessage.length;
-  const x = new Float64Array(rows + 1);
-  const y = new Float64Array(rows + 1);
-  const z = new Float64Array(rows + 1);
-  for (let r = 0; r < rows; r++) {
-    x[r + 1] = x[r] + S.rowSteps[3 * r];
-    y[r + 1] = y[r] + S.rowSteps[3 * r + 1];
-    z[r + 1] = z[r] + S.rowSteps[3 * r + 2];
+  const old = S.path;
+  const kept = old && rowsFrom > 0 && rowsFrom <= old.rows ? rowsFrom : 0;
+  const room = kept && old.xs.length > rows ? old.xs.length : Math.max(rows + 1, kept ? 2 * (rows + 1) : 0);
+  const grown = (v) => {
+    if (kept && v.length === room) return v;
+    const a = new Float64Array(room);
+    if (kept) a.set(v.subarray(0, kept + 1));
+    return a;
+  };
+  const x = grown(kept ? old.xs : null), y = grown(kept ? old.ys : null), z = grown(kept ? old.zs : null);
+  const box = kept ? Object.assign({}, old.box) : { x0: 0, x1: 0, y0: 0, y1: 0, z0: 0, z1: 0 };
+  for (let r = kept; r < rows; r++) {
+    const a = x[r + 1] = x[r] + S.rowSteps[3 * r];
+    const b = y[r + 1] = y[r] + S.rowSteps[3 * r + 1];
+    const c = z[r + 1] = z[r] + S.rowSteps[3 * r + 2];
+    if (a < box.x0) box.x0 = a;
+    if (a > box.x1) box.x1 = a;
+    if (b < box.y0) box.y0 = b;
+    if (b > box.y1) box.y1 = b;
+    if (c < box.z0) box.z0 = c;
+    if (c > box.z1) box.z1 = c;
   }
   // Where the tool was when each Stop came: after the rows stored before it.
-  const stops = [];
-  for (let i = 0; i < S.n; i++) if (S.marks[i] & S.markBits.stop) stops.push(lowerBound(S.rowMessage, i));
-  S.path = { rows, x, y, z, stops };
+  const again = !kept || from <= 0;
+  const stopAt = again ? [] : old.stopAt.filter((i) => i < from);
+  for (let i = again ? 0 : from; i < S.n; i++)
+    if (S.marks[i] & S.markBits.stop) stopAt.push(i);
+  const stops = stopAt.map((i) => lowerBound(S.rowMessage, i));
+  S.path = { rows, x: x.subarray(0, rows + 1), y: y.subarray(0, rows + 1), z: z.subarray(0, rows + 1), stops,
+    xs: x, ys: y, zs: z, box, stopAt };
 }
 
 
@@ -39,17 +59,8 @@ const pathView = (() => {
   }
 
   // The plan's scale and the S3 panel's extent, for the path as a whole.
-  function frame(w, h) {
-    const { rows, x, y, z } = S.path;
-    let x0 = 0, x1 = 0, y0 = 0, y1 = 0, z0 = 0, z1 = 0;
-    for (let r = 0; r <= rows; r++) {
-      if (x[r] < x0) x0 = x[r];
-      if (x[r] > x1) x1 = x[r];
-      if (y[r] < y0) y0 = y[r];
-      if (y[r] > y1) y1 = y[r];
-      if (z[r] < z0) z0 = z[r];
-      if (z[r] > z1) z1 = z[r];
-    }
+  function frame(w, h, box = S.path.box) {
+    const { x0, x1, y0, y1, z0, z1 } = box;
     const scale = Math.min((w - 2 * margin) / Math.max(1, x1 - x0), (h - 2 * margin) / Math.max(1, y1 - y0));
     const ox = margin + ((w - 2 * margin) - (x1 - x0) * scale) / 2 - x0 * scale;
     const oy = h - margin - ((h - 2 * margin) - (y1 - y0) * scale) / 2 + y0 * scale;
@@ -127,14 +138,23 @@ const pathView = (() => {
     }
   }
 
+  // The plan: its axes and the path, then the ruler and the marks.
   function paintPlan(g, w, h) {
+    paintPath(g, w, h, 0);
+    paintMarks(g, w, h);
+  }
+
+  // The path from row `first` on (from the first: with the axes under it).
+  function paintPath(g, w, h, first) {
     const { rows, x, y } = S.path;
     const { scale, ox, oy } = t;
-    g.strokeStyle = '#eee';
-    g.beginPath();
-    g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
-    g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
-    g.stroke();
+    if (!first) {
+      g.strokeStyle = '#eee';
+      g.beginPath();
+      g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
+      g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
+      g.stroke();
+    }
     // The path goes to the canvas only where it moves by half a pixel or
     // more, and only where it crosses the plan: a million segments become
     // as many points as the drawing can show, and the stroke (one pixel
@@ -158,7 +178,7 @@ const pathView = (() => {
         }
       };
       const outside = (px, py) => (px < -8 ? 1 : px > w + 8 ? 2 : 0) | (py < -8 ? 4 : py > h + 8 ? 8 : 0);
-      for (let r = 0; r < rows; r++) {
+      for (let r = first; r < rows; r++) {
         if (only && !only(r)) continue;
         const px1 = ox + x[r] * scale, py1 = oy - y[r] * scale;
         const px2 = ox + x[r + 1] * scale, py2 = oy - y[r + 1] * scale;
@@ -182,6 +202,12 @@ const pathView = (() => {
     g.lineWidth = 1;
     stroke(S.range ? '#c9c9c9' : '#2a6fdb');
     if (S.range) stroke('#2a6fdb', inRange);
+  }
+
+  // The ruler, the start, the end and the Stops, and their labels.
+  function paintMarks(g, w, h) {
+    const { rows, x, y } = S.path;
+    const { scale, ox, oy } = t;
     g.lineWidth = 1;
     const taken = [ruler(g, w, h)];
     // The start (0, 0), the end, and where each Stop came (over them);
@@ -266,7 +292,8 @@ const pathView = (() => {
 
   function paintS3(h, w, hh) {
     const { rows, z } = S.path;
-    const zs = (v) => hh - 6 - ((v - t.z0) / Math.max(1, t.z1 - t.z0)) * (hh - 12);
+    const { z0, z1 } = S.path.box;
+    const zs = (v) => hh - 6 - ((v - z0) / Math.max(1, z1 - z0)) * (hh - 12);
     const xs = (r) => 6 + (r / rows) * (w - 12);
     h.strokeStyle = '#8e44ad';
     h.beginPath();
@@ -277,7 +304,7 @@ const pathView = (() => {
     h.stroke();
     h.fillStyle = '#555';
     h.font = '10px system-ui, sans-serif';
-    h.fillText('S3 ' + t.z0 + ' .. ' + t.z1, 8, 12);
+    h.fillText('S3 ' + z0 + ' .. ' + z1, 8, 12);
   }
 
   function draw() {
@@ -295,9 +322,21 @@ const pathView = (() => {
     // Collapsed: nothing to draw until the pane is there again.
     if (!w || !h) return;
     const mm = perMm();
-    const fitKey = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h + '|' + (mm ? mm.number : '');
+    // A live path is framed with room to grow (a quarter of its extent
+    // more on each side), framed again only when it leaves that room: the
+    // plan then draws only the rows that came. The path whole is framed
+    // exactly.
+    const growing = !!S.growing;
+    const box = S.path.box;
+    if (growing && !(S.liveBox && box.x0 >= S.liveBox.x0 && box.x1 <= S.liveBox.x1 && box.y0 >= S.liveBox.y0 &&
+        box.y1 <= S.liveBox.y1)) {
+      const dx = Math.max(1, box.x1 - box.x0) / 4, dy = Math.max(1, box.y1 - box.y0) / 4;
+      S.liveBox = { x0: box.x0 - dx, x1: box.x1 + dx, y0: box.y0 - dy, y1: box.y1 + dy, z0: box.z0, z1: box.z1 };
+    }
+    const fitKey = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h + '|' + (mm ? mm.number : '') +
+      '|' + (growing ? 'live ' + [S.liveBox.x0, S.liveBox.x1, S.liveBox.y0, S.liveBox.y1].join(',') : 'rows ' + rows);
     if (!fitted || fitted.key !== fitKey) {
-      fitted = frame(w, h);
+      fitted = frame(w, h, growing ? S.liveBox : box);
       fitted.key = fitKey;
     }
     const key = fitKey + '|' + (zoom ? [zoom.scale, zoom.cx, zoom.cy].join(',') : 'whole');
@@ -320,8 +359,17 @@ const pathView = (() => {
     plan.dataset.originX = t.ox.toFixed(3);
     plan.dataset.originY = t.oy.toFixed(3);
     plan.dataset.scale = String(t.scale);
-    const a = layered(plan, key, paintPlan);
+    // Growing: the layer under the selection holds the path drawn so far,
+    // the rows that came are added to it; the marks go over it.
+    const a = !growing ? layered(plan, key, paintPlan) : layered(plan, key, (g, w, h) => {
+      paintPath(g, w, h, 0);
+      plan.baseRows = rows;
+    }, (g, w, h) => {
+      paintPath(g, w, h, Math.min(plan.baseRows, rows));
+      plan.baseRows = rows;
+    });
     const g = a.g;
+    if (growing) paintMarks(g, a.w, a.h);
     const { scale, ox, oy } = t;
     const mark = (r, colour, width) => {
       if (r < 0) return;
@@ -336,7 +384,7 @@ const pathView = (() => {
     mark(hover, '#ff9f1c', 4);
     mark(sel, '#e0245e', 3);
     if (hover < 0) say(sel);
-    const b = layered(s3, key, paintS3);
+    const b = layered(s3, key + (growing ? '|' + rows : ''), paintS3);
     if (sel >= 0) {
       b.g.fillStyle = '#e0245e';
       b.g.fillRect(6 + ((sel + 1) / rows) * (b.w - 12) - 1, 0, 2, b.h);
@@ -357,7 +405,8 @@ const pathView = (() => {
   let gridSoon = 0;
 
   function gridOf() {
-    if (grid && grid.key === t.key) return grid;
+    const key = t.key + '|' + S.path.rows;
+    if (grid && grid.key === key) return grid;
     const { rows, x, y } = S.path;
     const cols = Math.max(1, Math.ceil(plan.clientWidth / kCell) + 1);
     const lines = Math.max(1, Math.ceil(plan.clientHeight / kCell) + 1);
@@ -376,7 +425,7 @@ const pathView = (() => {
     const filled = first.slice(0, cells);
     const members = new Int32Array(first[cells]);
     for (let r = 0; r < rows; r++) box(r, (k) => { members[filled[k]++] = r; });
-    grid = { key: t.key, cols, lines, first, members };
+    grid = { key, cols, lines, first, members };
     return grid;
   }
 

@@ -45,10 +45,19 @@ function answered(m) {
     asked.delete(i);
     if (m.lines[k]) S.parsed.set(i, JSON.parse(m.lines[k]));
   });
-  for (const [, row] of rendered) row.remove();
-  rendered = new Map();
+  // The rows in view whose lines came, made again in their places.
+  for (const i of m.indices) {
+    const row = rendered.get(i);
+    if (!row || !S.parsed.has(i)) continue;
+    const made = makeRow(i);
+    made.style.top = row.style.top;
+    made.classList.toggle('selected', i === selected);
+    row.replaceWith(made);
+    rendered.set(i, made);
+  }
   renderList();
-  pathView.draw(); // the tables' steps for a millimetre may have come
+  // The tables' steps for a millimetre may have come.
+  if (S.tableMessages && m.indices.some((i) => S.tableMessages.includes(i))) pathView.draw();
   if (detailsWanted >= 0 && S.parsed.has(detailsWanted)) {
     const i = detailsWanted;
     detailsWanted = -1;

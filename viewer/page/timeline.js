@@ -37,17 +37,34 @@ const timeline = (() => {
     else { legend(); draw(); }
   }
 
+  // The messages that no longer change: all of them but in a live
+  // session, whose last ones its next update may give again.
+  const settled = () => (S.settled === undefined ? S.n : Math.min(S.settled, S.n));
+
+  // The markers counted, kept with the session for the messages settled:
+  // a live session's update counts only what came.
+  function markCounts() {
+    const add = (counts, a, b) => {
+      for (let i = a; i < b; i++) {
+        const m = S.marks[i];
+        if (m & S.markBits.errors) counts.error++;
+        if (m & S.markBits.refusal) counts.refusal++;
+        if (m & S.markBits.noReply) counts.noReply++;
+        if (m & S.markBits.stop) counts.stop++;
+      }
+      return counts;
+    };
+    const kept = S.markCounts || (S.markCounts = { at: 0, counts: { error: 0, refusal: 0, noReply: 0, stop: 0 } });
+    const upTo = settled();
+    add(kept.counts, kept.at, upTo);
+    kept.at = Math.max(kept.at, upTo);
+    return add(Object.assign({}, kept.counts), kept.at, S.n);
+  }
+
   function legend() {
     const box = $('timeline-legend');
     box.replaceChildren();
-    const counts = { error: 0, refusal: 0, noReply: 0, stop: 0 };
-    if (S) for (let i = 0; i < S.n; i++) {
-      const m = S.marks[i];
-      if (m & S.markBits.errors) counts.error++;
-      if (m & S.markBits.refusal) counts.refusal++;
-      if (m & S.markBits.noReply) counts.noReply++;
-      if (m & S.markBits.stop) counts.stop++;
-    }
+    const counts = S ? markCounts() : { error: 0, refusal: 0, noReply: 0, stop: 0 };
     canvas.dataset.errors = String(counts.error);
     canvas.dataset.refusals = String(counts.refusal);
     canvas.dataset.noReply = String(counts.noReply);
@@ -105,9 +122,17 @@ const timeline = (() => {
     const span = (view[1] - view[0]) / cols;
     markers = Object.assign(marks, { span, from: view[0] });
     const bits = S.markBits;
-    for (let i = a; i < b && i < S.n; i++) {
+    // The other refusals, each column in the colour of its first one's cause.
+    const refusedColour = new Array(cols);
+    const refusedAt = (i, c) => {
+      if (marks[2][c] >= 0) return;
+      const cause = S.refused.get(i);
+      marks[2][c] = i;
+      refusedColour[c] = kRefusalCauses[cause] ? kRefusalCauses[cause][0] : colours.refusal;
+    };
+    const put = (i) => {
       const c = Math.min(cols - 1, Math.floor((S.x[i] - view[0]) / span));
-      if (c < 0) continue;
+      if (c < 0) return;
       if (S.buffer[i] >= 0) buf[c] = S.buffer[i];
       if (S.segment[i] >= 0) { seg[c] = S.segment[i]; }
       if (S.code[i] === 0x44 && S.from[i] === 0) rate[c]++;
@@ -118,15 +143,36 @@ const timeline = (() => {
       if (m & bits.refusal && marks[1][c] < 0) marks[1][c] = i;
       if (m & bits.noReply && marks[3][c] < 0) marks[3][c] = i;
       if (m & bits.stop && marks[4][c] < 0) marks[4][c] = i;
-    }
-    // The other refusals, each column in the colour of its first one's cause.
-    const refusedColour = new Array(cols);
-    for (const [i, cause] of S.refused) {
-      if (i < a || i >= b) continue;
-      const c = Math.min(cols - 1, Math.floor((S.x[i] - view[0]) / span));
-      if (c < 0 || marks[2][c] >= 0) continue;
-      marks[2][c] = i;
-      refusedColour[c] = kRefusalCauses[cause] ? kRefusalCauses[cause][0] : colours.refusal;
+    };
+    const bins = S.growing && whole() ? binsOf() : null;
+    if (bins) {
+      // A live session seen whole: its settled messages from their bins
+      // (a few bins a pixel column), the others one by one.
+      const B = bins;
+      for (let k = 0; k < kBins; k++) {
+        if (!B.count[k]) continue;
+        const c = Math.min(cols - 1, Math.floor((B.x0 + (k + 0.5) * B.width - view[0]) / span));
+        if (c < 0) continue;
+        if (!Number.isNaN(B.buf[k])) buf[c] = B.buf[k];
+        if (!Number.isNaN(B.seg[k])) seg[c] = B.seg[k];
+        rate[c] += B.data[k];
+        if (!Number.isNaN(B.delay[k]) && !(delay[c] >= B.delay[k])) delay[c] = B.delay[k];
+        for (let r = 0; r < kRows; r++) if (B.marks[r][k] >= 0 && marks[r][c] < 0) {
+          if (r === 2) refusedAt(B.marks[r][k], c);
+          else marks[r][c] = B.marks[r][k];
+        }
+      }
+      for (let i = B.at; i < S.n; i++) {
+        put(i);
+        if (S.refused.has(i)) refusedAt(i, Math.min(cols - 1, Math.floor((S.x[i] - view[0]) / span)));
+      }
+    } else {
+      for (let i = a; i < b && i < S.n; i++) put(i);
+      for (const [i] of S.refused) {
+        if (i < a || i >= b) continue;
+        const c = Math.min(cols - 1, Math.floor((S.x[i] - view[0]) / span));
+        if (c >= 0) refusedAt(i, c);
+      }
     }
     segMax = Math.max(1, S.segMax);
     for (let c = 0; c < cols; c++) if (delay[c] > delayMax) delayMax = delay[c];
@@ -250,7 +296,8 @@ const timeline = (() => {
     canvas.dataset.from = String(view[0]);
     canvas.dataset.to = String(view[1]);
     const range = S.range ? S.range.join(',') : '';
-    const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + generation, paint);
+    const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + generation + '|' + S.n + '|' + settled() +
+      '|' + !!S.growing + '|' + S.findingsVersion, paint);
     // The finding gone to last, outlined in its lane.
     const current = S.findings[findingsView.current()];
     const span = current && findingSpan(current, w);
@@ -343,14 +390,84 @@ const timeline = (() => {
   }
 
   // The Data messages sent before each message: sent[i] of them before
-  // message i (made once per capture, again when a live session grows).
-  let sentOf = null;
+  // message i (kept with the session; a live session's update counts on
+  // from the first message it may have changed, in room that doubles).
   function dataSent() {
-    if (sentOf && sentOf.session === S && sentOf.sent.length === S.n + 1) return sentOf.sent;
-    const sent = new Int32Array(S.n + 1);
-    for (let i = 0; i < S.n; i++) sent[i + 1] = sent[i] + (S.code[i] === 0x44 && S.from[i] === 0 ? 1 : 0);
-    sentOf = { session: S, sent };
-    return sent;
+    const n = S.n;
+    let kept = S.sent;
+    const from = kept ? Math.min(kept.at, settled()) : 0;
+    if (!kept || kept.room.length < n + 1) {
+      const room = new Int32Array(kept ? 2 * (n + 1) : n + 1);
+      if (kept) room.set(kept.room.subarray(0, from + 1));
+      kept = S.sent = { room, at: from };
+    }
+    const sent = kept.room;
+    for (let i = from; i < n; i++) sent[i + 1] = sent[i] + (S.code[i] === 0x44 && S.from[i] === 0 ? 1 : 0);
+    kept.at = n;
+    return sent.subarray(0, n + 1);
+  }
+
+  // Whether the view shows the whole session.
+  const whole = () => !!extent && view[0] === extent[0] && view[1] === extent[1];
+
+  // A live session's settled messages gathered in kBins bins along its
+  // time (or message number), from its first message on: the buffer fill
+  // and the segment last given in each, its Data messages sent, its
+  // longest reply delay and its first message of each marker's row. The
+  // bins' width doubles (two bins made one) when the session outgrows
+  // them: an update adds only what came, and the whole session is drawn
+  // from some thousands of bins, not from every message.
+  const kBins = 8192;
+  function binsOf() {
+    let B = S.bins;
+    if (!B || B.timed !== S.timed) {
+      B = S.bins = { timed: S.timed, at: 0, x0: S.x[0], width: S.timed ? 1e-3 : 1, count: new Int32Array(kBins),
+        buf: new Float32Array(kBins).fill(NaN), seg: new Float64Array(kBins).fill(NaN), data: new Int32Array(kBins),
+        delay: new Float32Array(kBins).fill(NaN), marks: Array.from({ length: kRows }, () => new Int32Array(kBins).fill(-1)) };
+    }
+    const bits = S.markBits;
+    const upTo = settled();
+    for (let i = B.at; i < upTo; i++) {
+      while (S.x[i] - B.x0 >= B.width * kBins) widen(B);
+      const k = Math.max(0, Math.floor((S.x[i] - B.x0) / B.width));
+      B.count[k]++;
+      if (S.buffer[i] >= 0) B.buf[k] = S.buffer[i];
+      if (S.segment[i] >= 0) B.seg[k] = S.segment[i];
+      if (S.code[i] === 0x44 && S.from[i] === 0) B.data[k]++;
+      const d = S.delay[i];
+      if (!Number.isNaN(d) && !(B.delay[k] >= d)) B.delay[k] = d;
+      const m = S.marks[i];
+      const marks = B.marks;
+      if (m & bits.errors && marks[0][k] < 0) marks[0][k] = i;
+      if (m & bits.refusal && marks[1][k] < 0) marks[1][k] = i;
+      if (marks[2][k] < 0 && S.refused.has(i)) marks[2][k] = i;
+      if (m & bits.noReply && marks[3][k] < 0) marks[3][k] = i;
+      if (m & bits.stop && marks[4][k] < 0) marks[4][k] = i;
+    }
+    B.at = Math.max(B.at, upTo);
+    return B;
+  }
+
+  // The bins twice as wide: each pair made one, the later's fill and
+  // segment over the earlier's, the earlier's first markers over the later's.
+  function widen(B) {
+    const half = kBins / 2;
+    for (let k = 0; k < half; k++) {
+      const a = 2 * k, b = a + 1;
+      B.count[k] = B.count[a] + B.count[b];
+      B.buf[k] = Number.isNaN(B.buf[b]) ? B.buf[a] : B.buf[b];
+      B.seg[k] = Number.isNaN(B.seg[b]) ? B.seg[a] : B.seg[b];
+      B.data[k] = B.data[a] + B.data[b];
+      B.delay[k] = Number.isNaN(B.delay[a]) || B.delay[b] > B.delay[a] ? B.delay[b] : B.delay[a];
+      for (const row of B.marks) row[k] = row[a] >= 0 ? row[a] : row[b];
+    }
+    B.count.fill(0, half);
+    B.buf.fill(NaN, half);
+    B.seg.fill(NaN, half);
+    B.data.fill(0, half);
+    B.delay.fill(NaN, half);
+    for (const row of B.marks) row.fill(-1, half);
+    B.width *= 2;
   }
 
   // A duration as a person reads it: ms under a second, s under ten
