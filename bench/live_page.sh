@@ -11,8 +11,9 @@
 # written at 20,000 messages a second for 10 s (how far the page lags
 # behind while it is written, and how long after the last write it has
 # every message); and a capture of LINES lines (1,000,000 unless given)
-# streamed into the page at once: the time until it has every message, and
-# the memory of the page's renderer then. Writes to build-bench/.
+# streamed into the page at once: the time until it has every message (and
+# how much of it the page took to load), and the memory of the page's
+# renderer then. Writes to build-bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,7 +23,7 @@ bash scripts/deps.sh --wasm chromium chromium-driver python3-selenium >/dev/null
 source bench/tree.sh
 bench_tree vornlog vornlog_live viewer_page
 
-echo "live page benchmark, $(nproc) cores"
+echo "live page benchmark, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 /usr/bin/python3 - "$root" "$vornlog" "$root/$dump" "$lines" <<'PY'
 import json, os, random, subprocess, sys, tempfile, time
 root, vornlog, dump, lines = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
@@ -135,6 +136,7 @@ print(f"  {count - first:,} messages written in {elapsed:.1f} s ({(count - first
 live = Live(vornlog, ["-n", "-q", "-l", dump, os.path.join(work, "whole.html")], work)
 t0 = time.monotonic()
 d.get(live.url)
+loaded = time.monotonic() - t0
 while d.execute_script("return document.body.dataset.live") != "ended" or \
         d.execute_script("return document.body.dataset.saved") is None:
     time.sleep(0.1)
@@ -142,7 +144,8 @@ took = time.monotonic() - t0
 messages = int(d.execute_script("return document.body.dataset.messages"))
 by_kind, page = browser.memory()
 live.stop()
-print(f"  {messages:,} messages streamed live: all in the page {took:.1f} s after it was opened; the page's renderer "
-      f"{page[0] / 1024:.0f} MiB resident ({page[1] / 1024:.0f} MiB proportional)")
+print(f"  {messages:,} messages streamed live: all in the page {took:.1f} s after it was opened (the page loaded in "
+      f"{loaded:.1f} s of them); the page's renderer {page[0] / 1024:.0f} MiB resident ({page[1] / 1024:.0f} MiB "
+      "proportional)")
 browser.quit()
 PY

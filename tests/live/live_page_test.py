@@ -4,8 +4,8 @@ capture that this test writes as it goes: the messages written appear in
 the page (data-messages as many as -j writes of the file so far), an
 underrun shows as ongoing while nothing more comes, the list follows the newest message
 until it is scrolled and again after Follow; Ctrl-C ends it, the page says
-where the session was saved, and the page saved is the -w page of the same
-capture. A pcapng written in two parts, the first cut in the middle of a
+where the session was saved and draws its views as the saved page does,
+and the page saved is the -w page of the same capture. A pcapng written in two parts, the first cut in the middle of a
 packet: the packets before the cut, then all. Everything is waited for,
 with generous limits.
 
@@ -35,6 +35,24 @@ def body(driver):
                                  " findings: document.querySelectorAll('#findings .finding').length,"
                                  " finding: (document.querySelector('#findings .finding') || {}).textContent || '',"
                                  " status: document.getElementById('status').textContent};")
+
+
+def views(driver):
+    """The timeline's, the tool path's and the S3 panel's drawing under the
+    selection, their data attributes, the legend and the findings; the
+    status line emptied and the Follow button hidden first, so that the
+    panes have the same size in a live page and in a saved one. None until
+    each drawing has the size of its canvas."""
+    return driver.execute_script(
+        "document.getElementById('status').textContent = ''; document.getElementById('follow').hidden = true;"
+        "const r = window.devicePixelRatio || 1;"
+        "const sized = (e) => e.base && e.base.width === Math.round(e.clientWidth * r) &&"
+        " e.base.height === Math.round(e.clientHeight * r);"
+        "if (!['timeline', 'plan', 's3'].every((id) => sized(document.getElementById(id)))) return null;"
+        "const c = (id) => document.getElementById(id).base.toDataURL();"
+        "const text = (id) => document.getElementById(id).textContent;"
+        "return [c('timeline'), c('plan'), c('s3'), JSON.stringify(document.getElementById('timeline').dataset),"
+        " JSON.stringify(document.getElementById('plan').dataset), text('timeline-legend'), text('findings')];")
 
 
 def wait(driver, what, test):
@@ -123,6 +141,20 @@ def main():
                   f"{len(count(grown, '-e'))}")
             problems = [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
             check(not problems, f"the page's console: {problems}")
+            # The ended page's views are drawn as the saved page draws them
+            # (the session whole, not as it grew), at the same size.
+            deadline = time.monotonic() + LIMIT
+            while (ended := views(driver)) is None and time.monotonic() < deadline:
+                time.sleep(0.05)
+            driver.get("file://" + saved)
+            deadline = time.monotonic() + 4 * LIMIT
+            while views(driver) != ended and time.monotonic() < deadline:
+                time.sleep(0.05)
+            names = ("timeline", "tool path", "S3 panel", "timeline's attributes", "tool path's attributes", "legend",
+                     "findings")
+            differ = [(name, a if len(a) < 400 else "", b if len(b) < 400 else "")
+                      for name, a, b in zip(names, ended or [""] * 7, views(driver) or [""] * 7) if a != b]
+            check(not differ, f"the ended live page's views differ from the saved page's: {differ}")
         finally:
             browser.quit()
             if live.proc.poll() is None:

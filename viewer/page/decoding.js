@@ -71,7 +71,7 @@ function decodeAsItComes(name, size) {
   const kept = new Promise((resolve) => { keep = resolve; });
   const w = startDecoding(name, () => kept.then(inflate));
   const pieces = new MessageChannel();
-  w.postMessage({ type: 'live', whole: true, wasm: wasmBytes, name, device: $('device').value.trim(),
+  w.postMessage({ type: 'pieces', whole: true, wasm: wasmBytes, name, device: $('device').value.trim(),
     expected: size, port: pieces.port2 }, [pieces.port2]);
   const inflating = newWorker();
   inflater = inflating;

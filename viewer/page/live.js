@@ -1,13 +1,13 @@
-// The live page (vornlog -l): the capture's bytes come from the server's
-// capture stream as the input grows, and the worker decodes each new part
-// (never again what it has decoded); every update it sends (at most ten a
-// second) grows the session and draws the views again. The body says how
-// the input goes: data-live "live" (bytes come), "waiting" (quiet for a
-// second, or the server out of reach) or "ended". The list follows the
-// newest message until the person selects one or scrolls it; the Follow
-// button takes it back to following.
+// The live page (vornlog -l): the worker reads the server's capture
+// stream as the input grows and decodes each new part (never again what it
+// has decoded); every update it sends (at most ten a second) brings the
+// session up to date from what came, and the views are drawn again at
+// most four times a second. The body says how the input goes: data-live
+// "live" (bytes come), "waiting" (quiet for a second, or the server out of
+// reach) or "ended". The list follows the newest message until the person
+// selects one or scrolls it; the Follow button takes it back to following.
 const liveView = (() => {
-  let run = null; // { start, offset, name, ended }
+  let run = null; // { url, name, ended, saved }
   let following = true;
   // Each column's elements so far, in typed arrays with room to grow: S
   // holds views of their first elements.
@@ -44,9 +44,9 @@ const liveView = (() => {
   }
 
   // Starts the page's session from the stream at `url` (relative to the
-  // page's address).
+  // page's address): the worker reads it and decodes it as it comes.
   function start(url, name) {
-    run = { url, start: null, offset: 0, name, ended: false };
+    run = { url: new URL(url, location.href).href, name, ended: false, saved: '' };
     lastCapture = null;
     body.dataset.state = 'decoding';
     followButton.hidden = false;
@@ -54,12 +54,6 @@ const liveView = (() => {
     $('capture-name').textContent = name;
     document.title = name + ' (live) - Vornlog viewer';
     setLive('waiting', 'Waiting for data...');
-    follow(run);
-  }
-
-  // The capture's decoding begins (again) from its first byte; `expected`:
-  // the bytes it has already.
-  function begin(r, expected) {
     const w = startWorker();
     S = null;
     stores = {};
@@ -70,11 +64,12 @@ const liveView = (() => {
       body.dataset.state = 'failed';
       setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
-    w.postMessage({ type: 'live', wasm: wasmBytes, name: r.name, device: $('device').value.trim(), expected });
+    w.postMessage({ type: 'live', wasm: wasmBytes, url: run.url, name, device: $('device').value.trim() });
   }
 
   function received(m) {
     if (m.type === 'update') updated(m);
+    else if (m.type === 'stream') streamSaid(m);
     else if (m.type === 'failed') {
       body.dataset.state = 'failed';
       setStatus('The decoder failed: ' + m.text, true);
@@ -88,92 +83,16 @@ const liveView = (() => {
     } else if (m.type === 'search') searchAnswered(m);
   }
 
-  // Reads the capture stream's frames (a kind, the payload's length in 4
-  // bytes little-endian, the payload) and hands the bytes to the worker;
-  // a stream cut short is asked for again from the offset the page has.
-  async function follow(r) {
-    while (r === run && !r.ended) {
-      try {
-        const query = r.start === null ? '' : '?start=' + r.start + '&from=' + r.offset;
-        const response = await fetch(r.url + query, { cache: 'no-store' });
-        if (!response.ok) throw new Error('the server answered ' + response.status);
-        const start = response.headers.get('X-Capture-Start');
-        const from = Number(response.headers.get('X-Capture-From'));
-        if (start !== r.start || from !== r.offset) {
-          // A new capture (the page's first, a file read again from its
-          // start or replaced): decoded from its first byte.
-          r.start = start;
-          r.offset = from;
-          begin(r, Number(response.headers.get('X-Capture-Size')) || 0);
-        }
-        await frames(r, response.body.getReader());
-      } catch (e) {
-        if (r !== run || r.ended) return;
-        setLive('waiting', 'The live viewer cannot be reached (' + (e && e.message ? e.message : e) + '): trying again');
-      }
-      if (r !== run || r.ended) return;
-      await new Promise((resolve) => setTimeout(resolve, 500));
+  // How the input goes, as the worker reads the capture stream: bytes
+  // come, the input is quiet (or the server out of reach), or it ended
+  // (and where the page was saved).
+  function streamSaid(m) {
+    if (m.state === 'ended') {
+      run.ended = true;
+      run.saved = m.saved;
     }
-  }
-
-  async function frames(r, reader) {
-    let buffer = new Uint8Array(1 << 16);
-    let have = 0;
-    for (;;) {
-      const { done, value } = await reader.read();
-      if (done || r !== run) return;
-      if (have + value.length > buffer.length) {
-        const grown = new Uint8Array(Math.max(buffer.length * 2, have + value.length));
-        grown.set(buffer.subarray(0, have));
-        buffer = grown;
-      }
-      buffer.set(value, have);
-      have += value.length;
-      // The bytes of the whole frames that came go to the worker at once.
-      let at = 0;
-      const parts = [];
-      let bytes = 0;
-      const handOver = () => {
-        if (!bytes) return;
-        const block = new Uint8Array(bytes);
-        let k = 0;
-        for (const [from, size] of parts) {
-          block.set(buffer.subarray(from, from + size), k);
-          k += size;
-        }
-        worker.postMessage({ type: 'bytes', bytes: block.buffer }, [block.buffer]);
-        r.offset += bytes;
-        parts.length = 0;
-        bytes = 0;
-      };
-      while (have - at >= 5) {
-        const size = (buffer[at + 1] | buffer[at + 2] << 8 | buffer[at + 3] << 16 | buffer[at + 4] << 24) >>> 0;
-        if (have - at < 5 + size) break;
-        const kind = String.fromCharCode(buffer[at]);
-        const payload = buffer.subarray(at + 5, at + 5 + size);
-        if (kind === 'B') {
-          parts.push([at + 5, size]);
-          bytes += size;
-          setLive('live');
-        }
-        at += 5 + size;
-        if (kind === 'Q') {
-          setLive('waiting');
-        } else if (kind === 'E') {
-          handOver();
-          r.ended = true;
-          r.saved = new TextDecoder().decode(payload);
-          worker.postMessage({ type: 'end' });
-          setLive('ended');
-          reader.cancel();
-          return;
-        }
-      }
-      handOver();
-      buffer.copyWithin(0, at, have);
-      have -= at;
-      if (S || body.dataset.live === 'waiting') setStatus(liveText());
-    }
+    setLive(m.state, m.problem);
+    if (!m.problem && m.state !== 'ended' && (S || m.state === 'waiting')) setStatus(liveText());
   }
 
   // A column grown: its elements from `base` on replaced by `part`, in

@@ -428,6 +428,7 @@ const timeline = (() => {
     const bits = S.markBits;
     const upTo = settled();
     for (let i = B.at; i < upTo; i++) {
+      if (!Number.isFinite(S.x[i])) continue;
       while (S.x[i] - B.x0 >= B.width * kBins) widen(B);
       const k = Math.max(0, Math.floor((S.x[i] - B.x0) / B.width));
       B.count[k]++;

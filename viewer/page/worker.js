@@ -343,15 +343,123 @@ function liveBegin(M, { name, device, expected, whole, port }, began) {
   }
 }
 
-function liveBytes(M, buffer) {
-  if (!live || live.done) return;
-  const bytes = new Uint8Array(buffer);
+// The capture stream, read here, so that the page's drawing never holds
+// up the bytes: `GET url?start=S&from=N` gives the capture's bytes from
+// offset N in frames (a kind, the payload's length in 4 bytes
+// little-endian, the payload): B bytes, Q the input quiet for a second, E
+// the input ended (the payload: where the page was saved). A stream cut
+// short is asked for again every kAgainMs from the offset decoded; a new
+// capture (the first, or a followed file read again from its start or
+// replaced) is decoded from its first byte. The page hears how the input
+// goes: { type: 'stream', state: 'live', 'waiting' or 'ended', saved,
+// problem }.
+const kAgainMs = 500;
+let stream = null; // { url, name, device, start, offset, ended, state }
+
+function follow(M, asked) {
+  const s = { url: asked.url, name: asked.name, device: asked.device, start: null, offset: 0, ended: false, state: '' };
+  stream = s;
+  (async () => {
+    while (s === stream && !s.ended) {
+      try {
+        const query = s.start === null ? '' : '?start=' + s.start + '&from=' + s.offset;
+        const response = await fetch(s.url + query, { cache: 'no-store' });
+        if (!response.ok) throw new Error('the server answered ' + response.status);
+        const start = response.headers.get('X-Capture-Start');
+        const from = Number(response.headers.get('X-Capture-From'));
+        if (s !== stream) return;
+        if (start !== s.start || from !== s.offset) {
+          s.start = start;
+          s.offset = from;
+          liveBegin(M, { name: s.name, device: s.device, expected: Number(response.headers.get('X-Capture-Size')) || 0 });
+        }
+        await frames(M, s, response.body.getReader());
+      } catch (e) {
+        if (s !== stream || s.ended) return;
+        said(s, 'waiting', 'The live viewer cannot be reached (' + (e && e.message ? e.message : e) + '): trying again');
+      }
+      if (s !== stream || s.ended) return;
+      await new Promise((resolve) => setTimeout(resolve, kAgainMs));
+    }
+  })().catch((e) => postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) }));
+}
+
+// The page told how the input goes, when that changes (or with a problem).
+function said(s, state, problem, saved) {
+  if (s.state === state && !problem) return;
+  s.state = state;
+  postMessage({ type: 'stream', state, problem, saved });
+}
+
+async function frames(M, s, reader) {
+  let buffer = new Uint8Array(1 << 16);
+  let have = 0;
+  for (;;) {
+    const { done, value } = await reader.read();
+    if (done || s !== stream) return;
+    if (have + value.length > buffer.length) {
+      const grown = new Uint8Array(Math.max(buffer.length * 2, have + value.length));
+      grown.set(buffer.subarray(0, have));
+      buffer = grown;
+    }
+    buffer.set(value, have);
+    have += value.length;
+    // The whole frames that came: their bytes straight into the decoder's memory.
+    let at = 0;
+    while (have - at >= 5) {
+      const size = (buffer[at + 1] | buffer[at + 2] << 8 | buffer[at + 3] << 16 | buffer[at + 4] << 24) >>> 0;
+      if (have - at < 5 + size) break;
+      const kind = String.fromCharCode(buffer[at]);
+      const payload = buffer.subarray(at + 5, at + 5 + size);
+      at += 5 + size;
+      if (kind === 'B') {
+        if (!liveBytes(M, payload)) {
+          s.ended = true;
+          reader.cancel();
+          return;
+        }
+        s.offset += size;
+        said(s, 'live');
+      } else if (kind === 'Q') {
+        said(s, 'waiting');
+      } else if (kind === 'E') {
+        s.ended = true;
+        said(s, 'ended', undefined, utf8.decode(payload));
+        liveEnd(M);
+        reader.cancel();
+        return;
+      }
+    }
+    if (at) pump(M, live);
+    buffer.copyWithin(0, at, have);
+    have -= at;
+  }
+}
+
+// The bytes added to the live capture; false (the page told) when the
+// decoder's memory has no room for them.
+function liveBytes(M, bytes) {
+  if (!live || live.done) return true;
   const at = M.vornlog_live_room(bytes.length) >>> 0;
-  if (!at) throw new Error('the decoder has no memory left for the live capture');
+  if (!at) {
+    postMessage({ type: 'failed', text: 'the decoder has no memory left for the live capture' });
+    return false;
+  }
   bytesOf(M).set(bytes, at);
   M.vornlog_live_add(bytes.length);
+  return true;
+}
+
+// A piece of a capture that comes in pieces (liveBegin's `whole`), from
+// the worker that inflates it.
+function piece(M, buffer) {
+  if (!live || !live.whole || live.done) return;
   if (!live.firstBytes) live.firstBytes = performance.now();
-  if (live.whole && live.expected) postMessage({ type: 'progress', pass: 1, share: M.vornlog_live_size() / live.expected });
+  if (!liveBytes(M, new Uint8Array(buffer))) {
+    live.done = true;
+    return;
+  }
+  if (live.expected) postMessage({ type: 'progress', pass: 1, share: M.vornlog_live_size() / live.expected });
   pump(M, live);
 }
 
@@ -525,8 +633,9 @@ onmessage = (event) => {
       const began = performance.now();
       const M = await loadModule(m.wasm || null);
       if (m.type === 'decode') await decode(M, m, began);
-      else if (m.type === 'live') liveBegin(M, m, began);
-      else if (m.type === 'bytes') liveBytes(M, m.bytes);
+      else if (m.type === 'live') follow(M, m);
+      else if (m.type === 'pieces') liveBegin(M, m, began);
+      else if (m.type === 'bytes') piece(M, m.bytes);
       else if (m.type === 'end') liveEnd(M);
       else if (m.type === 'lines') {
         lines(M, m);
