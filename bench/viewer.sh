@@ -93,9 +93,11 @@ WebDriverWait(d, 600, 0.02).until(lambda d: d.find_element(By.TAG_NAME, "body").
 ready = time.monotonic() - t0
 n = int(d.find_element(By.TAG_NAME, "body").get_attribute("data-messages"))
 print(f"  ready             {ready:8.2f} s   ({n} messages, from opening the page; selenium's polling included)")
-# Where the time went, from the page's own marks (ms since the page was
-# asked for): the HTML read, the capture's base64 decoded, inflated, the
-# worker's module and decoding, then the columns taken and the first draw.
+# Where the time went, from the page's own marks (s since the page was
+# asked for; the steps overlap): the capture's first part read, the page
+# read to its last part, the capture inflated (each part as it was read),
+# decoded (the worker's module made ready meanwhile, and its decoding from
+# the first bytes on), then the columns taken and the first draw.
 t = d.execute_script("""
 const nav = performance.getEntriesByType('navigation')[0];
 const m = {};
@@ -105,11 +107,10 @@ return { parsed: nav.domInteractive, marks: m };
 mk = t["marks"]
 at = lambda k: mk[k]["at"] / 1000 if k in mk else float("nan")
 w = mk.get("vornlog-decoded", {}).get("detail") or {}
-print(f"    page read {at('vornlog-start'):.2f} s, base64 {at('vornlog-base64') - at('vornlog-start'):.2f} s, "
-      f"inflate {at('vornlog-inflated') - at('vornlog-base64'):.2f} s, worker: module and capture "
-      f"{w.get('module', float('nan')) / 1000:.2f} s, decoding {w.get('decode', float('nan')) / 1000:.2f} s; "
-      f"columns and first draw {at('vornlog-ready') - at('vornlog-decoded'):.2f} s; "
-      f"module memory {w.get('memory', 0) / 2**20:.0f} MiB")
+print(f"    at {at('vornlog-start'):.2f} s the first part read, {at('vornlog-base64'):.2f} s the page read, "
+      f"{at('vornlog-inflated'):.2f} s inflated, {at('vornlog-decoded'):.2f} s decoded (worker: module "
+      f"{w.get('module', float('nan')) / 1000:.2f} s, decoding {w.get('decode', float('nan')) / 1000:.2f} s from its "
+      f"first bytes), {at('vornlog-ready'):.2f} s columns and first draw; module memory {w.get('memory', 0) / 2**20:.0f} MiB")
 # Inside the page: from setting #m= to its details in the page.
 SELECT = """
 const targets = arguments[0], done = arguments[arguments.length - 1];

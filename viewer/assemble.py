@@ -56,6 +56,10 @@ def main():
     marker = '<script type="application/octet-stream" id="capture" data-name="" data-device=""></script>'
     if page.count(marker) != 1:
         sys.exit("assemble.py: the capture's element is not in the page once")
+    # The page's script hands the capture's parts on as the browser reads
+    # them: it comes before them.
+    if page.index("<script>") > page.index(marker):
+        sys.exit("assemble.py: the capture's element comes before the page's script")
     with open(output + ".part", "w", encoding="utf-8", newline="\n") as f:
         f.write(page)
     import os

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace vornlog {
 
@@ -26,11 +28,17 @@ void putAttribute(Out& out, std::string_view text)
     }
 }
 
-// Base64 in lines of 76 characters, of bytes that come in blocks: what
-// does not fill a line waits for the next block.
-class Base64Lines {
+// Base64 in lines of 912 characters, in parts of 256 lines (the last
+// shorter), of bytes that come in blocks: what does not fill a line waits
+// for the next block. Each part is a script element of its own after the
+// capture's (`between` goes between two parts), so that the browser reads
+// the page in elements of some hundred kilobytes, which it hands to the
+// page's script as it reads them, instead of one text of tens of
+// megabytes that it grows as it reads. A line is a whole number of three
+// bytes: every part is base64 by itself.
+class Base64Parts {
 public:
-    explicit Base64Lines(Out& out) : out_(out) {}
+    Base64Parts(Out& out, std::string_view between) : out_(out), between_(between) {}
 
     void add(std::string_view bytes)
     {
@@ -59,14 +67,17 @@ public:
     }
 
 private:
-    static constexpr std::size_t kLine = 57; // bytes: 76 characters
+    static constexpr std::size_t kLine = 684;      // bytes: 912 characters
+    static constexpr std::size_t kPartLines = 256; // 171 KiB, 228 KiB of text
     static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
     // Whole lines, and at the end the last one, shorter.
     void putLines(const std::uint8_t* p, std::size_t n)
     {
         while (n > 0) {
-            const std::size_t lines = std::min<std::size_t>((n + kLine - 1) / kLine, 1024);
+            if (lines_ > 0 && lines_ % kPartLines == 0) out_.write(between_);
+            const std::size_t lines =
+                std::min<std::size_t>((n + kLine - 1) / kLine, kPartLines - lines_ % kPartLines);
             char* q = out_.room(lines * (kLine / 3 * 4 + 1));
             for (std::size_t l = 0; l < lines; ++l) {
                 const std::size_t take = n < kLine ? n : kLine;
@@ -92,19 +103,24 @@ private:
                 n -= take;
             }
             out_.advance(q);
+            lines_ += lines;
         }
     }
 
     Out& out_;
+    std::string_view between_;
     std::uint8_t line_[kLine]{};
     std::size_t waiting_ = 0;
+    std::size_t lines_ = 0; // written so far
 };
 
 // The capture element's start tag with the texts; `encoding` empty for
 // the bytes as they are; `stream` the address the page reads the capture
-// from, relative to its own (empty: the capture is in the element).
+// from, relative to its own (empty: the capture is in the element and the
+// parts after it); `size` the capture's own size in bytes, when known.
 void putCaptureStart(Out& out, std::string_view name, std::string_view device, std::string_view keep,
-                     std::string_view encoding, std::string_view stream = {})
+                     std::string_view encoding, std::string_view stream = {},
+                     std::optional<std::uint64_t> size = std::nullopt)
 {
     out.write(R"(<script type="application/octet-stream" id="capture" data-name=")");
     putAttribute(out, name);
@@ -112,6 +128,10 @@ void putCaptureStart(Out& out, std::string_view name, std::string_view device, s
     putAttribute(out, device);
     out.write(R"(" data-keep=")");
     putAttribute(out, keep);
+    if (size) {
+        out.write(R"(" data-size=")");
+        out.write(std::to_string(*size));
+    }
     if (!encoding.empty()) {
         out.write(R"(" data-encoding=")");
         out.write(encoding);
@@ -135,8 +155,8 @@ void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& d
 {
     const std::size_t at = page.find(kEmptyCapture);
     dest.write(page.substr(0, at));
-    putCaptureStart(dest, capture.name, capture.device, capture.keep, "deflate");
-    Base64Lines base64(dest);
+    putCaptureStart(dest, capture.name, capture.device, capture.keep, "deflate", {}, capture.compressed.added());
+    Base64Parts base64(dest, "</script>\n<script type=\"application/octet-stream\" class=\"capture-part\">\n");
     capture.compressed.finish([&base64](std::string_view block) { base64.add(block); });
     base64.finish();
     dest.write("</script>");

@@ -108,9 +108,9 @@ def pcapng(messages, late_interface=None):
 
 def kept_capture(path):
     page = open(path, encoding="utf-8").read()
-    m = re.search(r'<script type="application/octet-stream" id="capture"[^>]*data-encoding="deflate">\n(.*?)</script>',
-                  page, re.S)
-    return zlib.decompress(base64.b64decode(m.group(1))) if m else None
+    m = re.search(r'<script type="application/octet-stream" id="capture"[^>]*data-encoding="deflate">\n(.*?)</script>'
+                  r'((?:\n<script type="application/octet-stream" class="capture-part">\n.*?</script>)*)', page, re.S)
+    return zlib.decompress(base64.b64decode(m.group(1) + re.sub(r"<[^>]*>", "", m.group(2)))) if m else None
 
 
 def between(records, ranges):

@@ -21,6 +21,7 @@ import json
 import random
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -67,12 +68,15 @@ def page_of(capture):
 
 
 def embedded_is(page, capture):
-    """The page carries the capture's very bytes (zlib, base64)."""
+    """The page carries the capture's very bytes (zlib, base64, in the
+    capture element and the parts after it) and their size."""
     with open(page, encoding="utf-8") as f:
-        m = re.search(r'id="capture"[^>]*data-encoding="deflate">\n([^<]*)</script>', f.read())
+        m = re.search(r'id="capture"[^>]*data-size="(\d+)" data-encoding="deflate">\n([^<]*)</script>'
+                      r'((?:\n<script type="application/octet-stream" class="capture-part">\n[^<]*</script>)*)', f.read())
     with open(capture, "rb") as f:
         want = f.read()
-    if not m or zlib.decompress(base64.b64decode(m.group(1))) != want:
+    if not m or int(m.group(1)) != len(want) or \
+            zlib.decompress(base64.b64decode(m.group(2) + re.sub(r"<[^>]*>", "", m.group(3)))) != want:
         fail(f"vornlog -w {capture}: the page does not carry the capture's bytes")
 
 
@@ -167,7 +171,7 @@ def expected(o, pairing=None):
     return {"number": str(o["number"]), "fields": fields, "errors": errors, "pairing": (pairing or {}).get(o["number"], {})}
 
 
-def compare_details(what, objects, firefox=None):
+def compare_details(what, objects, firefox=None, only=None):
     if firefox:
         n = firefox.script("return document.body.dataset.messages")
     else:
@@ -175,13 +179,15 @@ def compare_details(what, objects, firefox=None):
     if n != str(len(objects)):
         fail(f"{what}: the page has {n} messages, vornlog -j {len(objects)}")
         return
+    pairing = pairing_of(objects)
+    if only is not None:
+        objects = [o for o in objects if o["number"] in only]
     if firefox:
         got = firefox.async_script(READ_ALL, [o["number"] for o in objects])
     else:
         driver.set_script_timeout(600)
         got = driver.execute_async_script(READ_ALL, [o["number"] for o in objects])
     wrong = 0
-    pairing = pairing_of(objects)
     for o, g in zip(objects, got):
         # No "null" on the screen (details, list row) that the message's
         # own texts do not hold.
@@ -203,7 +209,8 @@ def compare_details(what, objects, firefox=None):
         "return [...document.querySelectorAll('#list [data-number]')].length")
     if not rows:
         fail(f"{what}: the list shows no row with data-number")
-    print(f"ok: {what}: {len(objects)} messages, every one's details as vornlog -j")
+    print(f"ok: {what}: {len(objects)} messages, {'their' if only is not None else 'every one' + chr(39) + 's'} "
+          "details as vornlog -j")
 
 
 def check_console_and_network(what):
@@ -761,6 +768,51 @@ if seen != want:
     fail("worker: questions during the summary, another capture: " + repr([t[:80] for t in seen]))
 else:
     print("ok: worker: a question answered before the summary; another capture stops the last one's summary")
+
+# A -w page of a capture that comes in several parts, inflated and decoded
+# as the browser reads the page, in pieces of 1 MiB that cut lines (the
+# long text dump) and packet blocks (the pcapng sample's sections again and
+# again): the messages, markers and summary of vornlog -j and -t, and the
+# details of the messages about each cut as vornlog -j gives them.
+sections = os.path.join(work, "sections.pcapng")
+with open(sections, "wb") as f:
+    f.write(second * 80)
+
+
+def cut_records(capture):
+    """The numbers of the records (lines, packet blocks) that hold a byte
+    at a multiple of 1 MiB, and of their neighbours."""
+    data = open(capture, "rb").read()
+    ends, number = [], 0
+    if capture.endswith(".txt"):
+        at = 0
+        for line in data.split(b"\n"):
+            at += len(line) + 1
+            number += 1
+            ends.append((at, number))
+    else:
+        at = 0
+        while at + 12 <= len(data):
+            kind, length = struct.unpack_from("<II", data, at)
+            at += length
+            if kind in (2, 3, 6):
+                number += 1
+                ends.append((at, number))
+    cuts = set()
+    for k in range(1, (len(data) >> 20) + 1):
+        first = next(n for end, n in ends if end > k << 20)
+        cuts.update(range(first - 3, first + 4))
+    return cuts
+
+
+for capture in (long_dump, sections):
+    what = "-w " + os.path.basename(capture) + " in pieces"
+    objects = native_json(capture)
+    if open_page(page_of(capture)) != "ready":
+        fail(f"{what}: the page is {driver.find_element(By.ID, 'status').text}")
+        continue
+    check_markers(what, capture, objects)
+    compare_details(what, objects, only=cut_records(capture))
 
 # Markup in a capture and in its file name: shown as those characters.
 markup = os.path.join(work, "<b onmouseover=a>.txt")

@@ -1,22 +1,15 @@
 // Decoding: the worker that runs the decoder, the capture handed to it, the
 // USB device choice, and the session made of the columns it sends back.
 let worker = null;
+// The decoder's WebAssembly module as the page holds it (base64: the worker
+// decodes it).
 let wasmBytes = null;
-
-// Base64 to bytes; both decoders pass over the line ends.
-function base64Bytes(text) {
-  if (typeof Uint8Array.fromBase64 === 'function') return Uint8Array.fromBase64(text);
-  const binary = atob(text);
-  const bytes = new Uint8Array(binary.length);
-  for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
-  return bytes;
-}
 
 // The capture inflated, in the parts the stream gives: the worker puts
 // them in the decoder's memory one after the other, so they are never
-// put together here first.
-async function inflate(bytes) {
-  const reader = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate')).getReader();
+// put together here first. `compressed`: the parts of the deflate stream.
+async function inflate(compressed) {
+  const reader = new Blob(compressed).stream().pipeThrough(new DecompressionStream('deflate')).getReader();
   const parts = [];
   for (;;) {
     const { done, value } = await reader.read();
@@ -25,13 +18,23 @@ async function inflate(bytes) {
   }
 }
 
-function startWorker() {
-  if (worker) worker.terminate();
+// A new worker of the worker's script.
+function newWorker() {
   const source = $('worker-source').textContent;
   const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
-  worker = new Worker(url);
+  const w = new Worker(url);
   URL.revokeObjectURL(url);
-  if (!wasmBytes) wasmBytes = base64Bytes($('decoder').textContent);
+  return w;
+}
+
+// The decoding worker, a new one (the last one's decoding, and inflating,
+// stopped).
+function startWorker() {
+  if (worker) worker.terminate();
+  if (inflater) inflater.terminate();
+  inflater = null;
+  worker = newWorker();
+  if (!wasmBytes) wasmBytes = $('decoder').textContent;
   return worker;
 }
 
@@ -48,6 +51,51 @@ let lastCapture = null;
 // Decodes the capture whose bytes are `parts` (Uint8Arrays, one after
 // the other), handed to the worker.
 function decode(parts, name, again) {
+  const w = startDecoding(name, again);
+  const buffers = parts.map((p) => (p.buffer.byteLength === p.byteLength ? p.buffer : p.slice().buffer));
+  w.postMessage({ type: 'decode', wasm: wasmBytes, parts: buffers, name, device: $('device').value.trim() }, buffers);
+}
+
+// Decodes a capture compressed by vornlog -w whose parts (base64) come one
+// after the other as the browser reads the page: a second worker (of the
+// same script) inflates each part as it comes and hands what it gives to
+// the decoding worker, which decodes it meanwhile: the page is read, the
+// capture inflated and decoded at once, on three threads. `size`: the
+// capture's size, when known. Returns the function that takes the next
+// part (null: the last has come). Once inflated, the capture's compressed
+// bytes are kept to decode it again.
+let inflater = null;
+
+function decodeAsItComes(name, size) {
+  let keep;
+  const kept = new Promise((resolve) => { keep = resolve; });
+  const w = startDecoding(name, () => kept.then(inflate));
+  const pieces = new MessageChannel();
+  w.postMessage({ type: 'pieces', whole: true, wasm: wasmBytes, name, device: $('device').value.trim(),
+    expected: size, port: pieces.port2 }, [pieces.port2]);
+  const inflating = newWorker();
+  inflater = inflating;
+  inflating.onmessage = (event) => {
+    const m = event.data;
+    if (m.type === 'inflated') {
+      keep(m.parts);
+      inflating.terminate();
+      if (worker === w) performance.mark('vornlog-inflated');
+    } else if (m.type === 'failed' && worker === w) {
+      w.terminate();
+      inflating.terminate();
+      $('progress').hidden = true;
+      body.dataset.state = 'failed';
+      setStatus('The embedded capture is damaged: ' + m.text, true);
+    }
+  };
+  inflating.postMessage({ type: 'inflate', port: pieces.port1 }, [pieces.port1]);
+  return (text) => inflating.postMessage({ type: 'part', text });
+}
+
+// The page made ready for a capture decoded by a new worker, whose
+// answers it takes; returns the worker.
+function startDecoding(name, again) {
   lastCapture = { name, again };
   body.dataset.state = 'decoding';
   $('capture-name').textContent = name;
@@ -90,8 +138,7 @@ function decode(parts, name, again) {
     body.dataset.state = 'failed';
     setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
   };
-  const buffers = parts.map((p) => (p.buffer.byteLength === p.byteLength ? p.buffer : p.slice().buffer));
-  w.postMessage({ type: 'decode', wasm: wasmBytes, parts: buffers, name, device: $('device').value.trim() }, buffers);
+  return w;
 }
 
 // The USB device choice, as the console's: the one recognised (named once

@@ -103,36 +103,60 @@ $('device').addEventListener('change', () => {
 });
 
 // A capture that vornlog -w put in the page, or the stream of the capture
-// that vornlog -l reads.
-const embedded = $('capture');
-if (embedded.dataset.stream) {
-  if (embedded.dataset.device) {
-    $('device').appendChild(deviceOption(embedded.dataset.device, embedded.dataset.device));
-    $('device').value = embedded.dataset.device;
+// that vornlog -l reads. Its element comes after this script: it is taken
+// as the browser reads it, and the parts of a capture put in the page
+// (the element, then the elements of class capture-part after it) each as
+// soon as the browser has read it (once an element follows it, or the
+// page is read), so that the page is read, the capture inflated and
+// decoded all at once.
+let embedded = null;
+let partsTaken = 0;
+let takePart = null; // hands a part's text on (null: the last came)
+
+function captureArrived(read) {
+  if (!embedded) {
+    embedded = $('capture');
+    if (!embedded) {
+      if (read) timeline.reset();
+      return;
+    }
+    if (embedded.dataset.device) {
+      $('device').appendChild(deviceOption(embedded.dataset.device, embedded.dataset.device));
+      $('device').value = embedded.dataset.device;
+    }
+    if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
+    if (embedded.dataset.stream) {
+      liveView.start(embedded.dataset.stream, embedded.dataset.name || 'capture');
+      return;
+    }
   }
-  if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
-  liveView.start(embedded.dataset.stream, embedded.dataset.name || 'capture');
-} else if (embedded.firstChild) {
-  if (embedded.dataset.device) {
-    $('device').appendChild(deviceOption(embedded.dataset.device, embedded.dataset.device));
-    $('device').value = embedded.dataset.device;
-  }
-  if (embedded.dataset.keep) $('f-instructions').value = embedded.dataset.keep;
-  performance.mark('vornlog-start');
-  const raw = base64Bytes(embedded.textContent);
-  // The text is not needed any more: its memory goes.
-  embedded.textContent = '';
-  performance.mark('vornlog-base64');
-  const name = embedded.dataset.name || 'capture';
-  if (embedded.dataset.encoding === 'deflate') {
-    const again = () => inflate(raw);
-    again().then((parts) => {
-      performance.mark('vornlog-inflated');
-      decode(parts, name, again);
-    }, (e) => setStatus('The embedded capture is damaged: ' + e, true));
-  } else {
-    decode([raw.slice()], name, () => Promise.resolve([raw.slice()]));
-  }
-} else {
-  timeline.reset();
+  if (embedded.dataset.stream) return;
+  const parts = [embedded, ...document.querySelectorAll('script.capture-part')];
+  const whole = read ? parts.length : parts.length - 1;
+  for (; partsTaken < whole; partsTaken++) takeCapturePart(parts[partsTaken], partsTaken === 0);
+  if (read) captureRead();
 }
+
+function takeCapturePart(part, first) {
+  if (first) performance.mark('vornlog-start');
+  const text = part.textContent;
+  // The text is not needed here any more: its memory goes.
+  part.textContent = '';
+  if (first && !text.trim()) return;
+  if (!takePart) takePart = decodeAsItComes(embedded.dataset.name || 'capture', Number(embedded.dataset.size) || 0);
+  takePart(text);
+}
+
+// The page is read: the capture's last part came.
+function captureRead() {
+  performance.mark('vornlog-base64');
+  if (takePart) takePart(null);
+  else timeline.reset();
+}
+
+const reading = new MutationObserver(() => captureArrived(false));
+reading.observe(body, { childList: true });
+document.addEventListener('DOMContentLoaded', () => {
+  reading.disconnect();
+  captureArrived(true);
+});

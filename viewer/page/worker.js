@@ -5,17 +5,28 @@
 // background), and answers the page's questions as they come: the JSON
 // lines of some messages (their details, as vornlog -j writes them) and the
 // messages whose line holds a text (from an index made after the summary). The module's bytes are handed over by
-// the page, so nothing is ever fetched.
+// the page, so nothing is ever fetched. A second worker of this script may
+// inflate a capture for it (inflateTo).
 'use strict';
 
 let modulePromise = null;
+
+// Base64 to bytes; both decoders pass over the line ends.
+function base64Bytes(text) {
+  if (typeof Uint8Array.fromBase64 === 'function') return Uint8Array.fromBase64(text);
+  const binary = atob(text);
+  const bytes = new Uint8Array(binary.length);
+  for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+  return bytes;
+}
 
 // The module made ready: its functions (pointers and sizes come back as
 // signed numbers: read them with >>> 0) and its memory. Of the system it
 // asks only what its C library's writes to the standard streams need
 // (nothing it writes there reaches the page). A module that stops (a fault
 // of the program, its memory exhausted) makes the question under way fail.
-function loadModule(wasmBytes) {
+// `wasm`: the module's bytes, or their base64.
+function loadModule(wasm) {
   if (!modulePromise) {
     const ok = 0;
     const badFile = 8; // EBADF: no file can be sought
@@ -35,6 +46,7 @@ function loadModule(wasmBytes) {
       wasi_snapshot_preview1: system,
       vornlog: { progress: (pass, share) => postMessage({ type: 'progress', pass, share }) },
     };
+    const wasmBytes = typeof wasm === 'string' ? base64Bytes(wasm) : wasm;
     modulePromise = WebAssembly.instantiate(wasmBytes, imports).then(({ instance }) => {
       M = instance.exports;
       M._initialize();
@@ -110,6 +122,13 @@ async function decode(M, asked, began) {
   const loaded = performance.now();
   const status = withTexts(M, [name, device || ''], (n, d) => M.vornlog_decode(n, d));
   const decoded = performance.now();
+  decodingDone(M, name, device, status, { module: loaded - began, decode: decoded - loaded });
+}
+
+// The capture decoded: its columns, findings and what the console says
+// sent to the page, then the summary and the USB devices made in the
+// background. `timing`: where the worker's time went, in ms.
+function decodingDone(M, name, device, status, timing) {
   // Every column as the decoder describes it: copied out whatever it is.
   const described = JSON.parse(textAt(M, M.vornlog_columns()));
   const columns = {};
@@ -125,9 +144,9 @@ async function decode(M, asked, began) {
     instructions: described.instructions,
     // The findings, a JSON line each as vornlog -e writes them.
     findings: textAt(M, M.vornlog_findings()),
-    // Where the worker's time went, in ms: the module made ready, the decoding;
-    // and the module's memory then, in bytes.
-    timing: { module: loaded - began, decode: decoded - loaded, memory: M.memory.buffer.byteLength },
+    // Where the worker's time went, in ms (the module made ready, the
+    // decoding), and the module's memory then, in bytes.
+    timing: Object.assign(timing, { memory: M.memory.buffer.byteLength }),
   };
   M.vornlog_release();
   const transfer = Object.values(columns).map((v) => v.buffer);
@@ -269,6 +288,9 @@ async function runSearches(M) {
 }
 
 // A live capture (vornlog -l): the page hands over its bytes as they come;
+// so too a capture that the page inflates as it reads it (`whole`: no
+// update and no idle time, findings as of a capture read at once, and its
+// columns sent once decoded, as a capture handed over whole);
 // the decoder decodes the whole records among them, slice after slice, and
 // the page is told what changed (an update: the columns from the first
 // message that changed, the new findings) at most every kUpdateMs, once
@@ -282,7 +304,7 @@ const kIdleMs = 250; // how often the findings engine hears that time passes
 // since the last update), drawing (the page draws the last update) }
 let live = null;
 
-function liveBegin(M, { name, device, expected }) {
+function liveBegin(M, { name, device, expected, whole, port }, began) {
   stopRunning(M);
   if (live) live.stopped = true;
   indexed = false;
@@ -290,7 +312,17 @@ function liveBegin(M, { name, device, expected }) {
   if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
   searchAsked = null;
   live = { name, device: device || '', pumping: false, lastPost: 0, timer: 0, done: false, stopped: false,
-    dirty: false, drawing: false, lastMessage: performance.now() };
+    dirty: false, drawing: false, lastMessage: performance.now(), whole: !!whole, expected: expected || 0,
+    began, loaded: performance.now(), firstBytes: 0 };
+  if (whole) {
+    // The pieces come from the inflating worker, in their order.
+    if (port) port.onmessage = onmessage;
+    if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0, 1)) !== 0) {
+      live.done = true;
+      decodingDone(M, name, live.device, 1, { module: live.loaded - began, decode: 0 });
+    }
+    return;
+  }
   // While no message comes, the findings engine hears that time passes
   // (as the console's does while it waits for its input).
   const run = live;
@@ -305,7 +337,7 @@ function liveBegin(M, { name, device, expected }) {
       soon(M, run);
     }
   }, kIdleMs);
-  if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0)) !== 0) {
+  if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0, 0)) !== 0) {
     live.done = true;
     postMessage({ type: 'failed', text: textAt(M, M.vornlog_problem()) });
   }
@@ -418,6 +450,19 @@ function liveBytes(M, bytes) {
   return true;
 }
 
+// A piece of a capture that comes in pieces (liveBegin's `whole`), from
+// the worker that inflates it.
+function piece(M, buffer) {
+  if (!live || !live.whole || live.done) return;
+  if (!live.firstBytes) live.firstBytes = performance.now();
+  if (!liveBytes(M, new Uint8Array(buffer))) {
+    live.done = true;
+    return;
+  }
+  if (live.expected) postMessage({ type: 'progress', pass: 1, share: M.vornlog_live_size() / live.expected });
+  pump(M, live);
+}
+
 function liveEnd(M) {
   if (!live || live.done) return;
   M.vornlog_live_end();
@@ -438,6 +483,13 @@ async function pump(M, run) {
       if (status === 2) {
         run.done = true;
         clearTimeout(run.timer);
+        if (run.whole) {
+          const decoded = performance.now();
+          // (Decoding from the first bytes on, while they came.)
+          decodingDone(M, run.name, run.device, textAt(M, M.vornlog_problem()) ? 1 : 0,
+            { module: run.loaded - run.began, decode: decoded - (run.firstBytes || decoded) });
+          return;
+        }
         postUpdate(M, run, true);
         afterLive(M, run);
         return;
@@ -456,7 +508,7 @@ async function pump(M, run) {
 // The next update: once the page has drawn the last (a page slower to
 // draw gets fewer updates, each with more in it), and kUpdateMs after it.
 function soon(M, run) {
-  if (!run.dirty || run.drawing || run.timer || run.done || run.stopped) return;
+  if (run.whole || !run.dirty || run.drawing || run.timer || run.done || run.stopped) return;
   const since = performance.now() - run.lastPost;
   if (since >= kUpdateMs) postUpdate(M, run, false);
   else run.timer = setTimeout(() => { run.timer = 0; soon(M, run); }, kUpdateMs - since);
@@ -498,9 +550,74 @@ function afterLive(M, run) {
   });
 }
 
+// A worker that only inflates a capture compressed by vornlog -w: its
+// parts come from the page (base64) as the browser reads them, and what
+// they give goes to the decoding worker (`port`) in pieces of about kPiece
+// bytes, then { type: 'end' }; the page hears 'inflated' with the parts'
+// bytes (to decode the capture again), or 'failed'.
+const kPiece = 1 << 20;
+let inflating = null; // { writer, parts }
+
+function inflateTo(port) {
+  const stream = new DecompressionStream('deflate');
+  const reader = stream.readable.getReader();
+  const parts = [];
+  inflating = { writer: stream.writable.getWriter(), parts };
+  let waiting = [];
+  let size = 0;
+  const send = () => {
+    const piece = new Uint8Array(size);
+    let at = 0;
+    for (const p of waiting) {
+      piece.set(p, at);
+      at += p.length;
+    }
+    waiting = [];
+    size = 0;
+    port.postMessage({ type: 'bytes', bytes: piece.buffer }, [piece.buffer]);
+  };
+  (async () => {
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      waiting.push(value);
+      size += value.length;
+      if (size >= kPiece) send();
+    }
+    if (size) send();
+    port.postMessage({ type: 'end' });
+    postMessage({ type: 'inflated', parts }, parts.map((p) => p.buffer));
+  })().catch((e) => postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) }));
+}
+
+// A part of the capture (base64; null: the last has come) to inflate.
+function inflatePart(text) {
+  const { writer, parts } = inflating;
+  // (A write that fails makes the reading fail, which says why.)
+  if (text === null) {
+    writer.close().catch(() => {});
+    return;
+  }
+  try {
+    const bytes = base64Bytes(text);
+    parts.push(bytes);
+    writer.write(bytes).catch(() => {});
+  } catch (e) {
+    writer.abort(e).catch(() => {});
+  }
+}
+
 let queue = Promise.resolve();
 onmessage = (event) => {
   const m = event.data;
+  if (m.type === 'inflate') {
+    inflateTo(m.port);
+    return;
+  }
+  if (m.type === 'part') {
+    inflatePart(m.text);
+    return;
+  }
   if (m.type === 'search') {
     askSearch(m);
     return;
@@ -517,6 +634,9 @@ onmessage = (event) => {
       const M = await loadModule(m.wasm || null);
       if (m.type === 'decode') await decode(M, m, began);
       else if (m.type === 'live') follow(M, m);
+      else if (m.type === 'pieces') liveBegin(M, m, began);
+      else if (m.type === 'bytes') piece(M, m.bytes);
+      else if (m.type === 'end') liveEnd(M);
       else if (m.type === 'lines') {
         lines(M, m);
         quietUntil = performance.now() + kQuietMs;

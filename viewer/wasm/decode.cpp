@@ -509,9 +509,18 @@ private:
 // The decoding of the live capture, opened once its first whole records
 // have come (for a USB capture: once its device is known, which takes
 // reading ahead), then fed record after record.
+//
+// A capture that the page inflates as it reads it is decoded so too, but
+// its findings are those of the capture read at once (`live` false), and a
+// reader that cannot begin yet, or starves, is made again only once the
+// bytes have doubled since: however the bytes come, its records are read
+// less than twice over.
 class LiveDecoding {
 public:
-    LiveDecoding(std::string name, std::optional<UsbDevice> device) : name_(std::move(name)), device_(device) {}
+    LiveDecoding(std::string name, std::optional<UsbDevice> device, bool live)
+        : name_(std::move(name)), device_(device), live_(live)
+    {
+    }
 
     // Bytes came: the end of the whole records moves on.
     void grew()
@@ -590,10 +599,13 @@ private:
     bool open()
     {
         // Nothing new since the last try: the same bytes give the same.
-        if (!ended_ && (limit_ < 4 || limit_ <= heldUntil_)) return false;
+        if (!ended_ && (limit_ < 4 || limit_ <= heldUntil_ || (!live_ && limit_ < 2 * heldUntil_))) return false;
         auto stream = std::make_unique<LiveStream>();
         stream->limit(limit_);
         if (ended_) stream->end();
+        // (What an attempt before said of the capture is said again.)
+        console_.reset();
+        consoleText_.clear();
         console_ = std::make_unique<Out>(&consoleText_);
         auto input = std::make_unique<DumpInput>(*stream, device_, *console_);
         if (!ended_ && (stream->starved() || !input->deviceKnown())) {
@@ -608,7 +620,7 @@ private:
         stream_ = std::move(stream);
         input_ = std::move(input);
         input_->source().readTimes();
-        columns_ = std::make_unique<Columns>(input_->source(), nullptr, 1, true);
+        columns_ = std::make_unique<Columns>(input_->source(), nullptr, 1, live_);
         return true;
     }
 
@@ -626,6 +638,7 @@ private:
 
     std::string name_;
     std::optional<UsbDevice> device_;
+    bool live_;
     WholeRecords whole_;
     std::uint64_t limit_ = 0;
     std::uint64_t heldUntil_ = 0; // the reader is not made again before the whole records pass this
@@ -912,9 +925,11 @@ EXPORTED(vornlog_release) void vornlog_release() { results = Results{}; }
 // A live capture begins (or begins again): what was kept of the last goes.
 // `expected`: the bytes the capture has already (room is made for them
 // and what they decode to at once, instead of growing to it step by step,
-// which leaves every smaller copy behind). Returns 1 when `device` is not
-// "BUS.ADDR" (vornlog_problem says so).
-EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device, double expected)
+// which leaves every smaller copy behind). `whole`: not a live session but
+// a capture whose bytes all come, in pieces (its findings as of a capture
+// read at once). Returns 1 when `device` is not "BUS.ADDR"
+// (vornlog_problem says so).
+EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device, double expected, int whole)
 {
     forgetSession();
     posted = Posted{};
@@ -927,7 +942,7 @@ EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char
             return 1;
         }
     }
-    live = std::make_unique<LiveDecoding>(name, wanted);
+    live = std::make_unique<LiveDecoding>(name, wanted, whole == 0);
     if (expected > 0 && expected < static_cast<double>(std::size_t{1} << 31)) {
         const auto bytes = static_cast<std::size_t>(expected);
         captureBytes.reset(static_cast<char*>(std::malloc(bytes)));
@@ -967,6 +982,9 @@ EXPORTED(vornlog_live_end) void vornlog_live_end()
 // input ended and all was decoded, or the capture cannot be decoded
 // further: vornlog_problem says why).
 EXPORTED(vornlog_live_step) int vornlog_live_step(int records) { return live ? live->step(std::max(records, 1)) : 2; }
+
+// The bytes of the live capture so far.
+EXPORTED(vornlog_live_size) double vornlog_live_size() { return static_cast<double>(captureSize); }
 
 // The messages decoded so far.
 EXPORTED(vornlog_live_messages) double vornlog_live_messages() { return static_cast<double>(capture.messages.size()); }
