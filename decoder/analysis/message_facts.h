@@ -51,7 +51,7 @@ public:
             facts_.answered = pairing_.reply(code);
         if (code == motion::kDataCode) {
             facts_.stored = {};
-            facts_.data = segmentOf(record.direction, values);
+            segmentOf(record.direction, values, facts_.data);
             facts_.event = segments_.feed(record.direction, facts_.data, facts_.stored);
             if (record.direction == Direction::Pc) {
                 // The two texts take turns: this one, and the one before.
@@ -70,21 +70,22 @@ public:
 private:
     // What the stored segments are made of: CMD, NBR and the steps of a
     // Data message, ST, BUF and SEG of a reply (no PWM, no ramps: no
-    // analysis reads them). Each direction carries only its own.
-    static motion::DataMessage segmentOf(Direction direction, const FieldValues& v)
+    // analysis reads them). Each direction carries only its own. Written in
+    // place, field by field: a copy of the whole, made of narrow stores
+    // read back wide, stalls the processor on every Data message.
+    static void segmentOf(Direction direction, const FieldValues& v, motion::DataMessage& d)
     {
-        motion::DataMessage d;
+        d = {};
         if (direction != Direction::Pc) {
             d.st = v.value<motion::kDataStatusSt>();
             d.buf = static_cast<int>(v.value<motion::kBuf>());
             d.seg = v.signedValue<motion::kSeg>();
-            return d;
+            return;
         }
         d.segment.cmd = v.value<motion::kDataCmd>();
         d.segment.nbr = v.signedValue<motion::kDataNbr>();
         for (int n = motion::kDataSteps.first; n <= motion::kDataSteps.last; ++n)
             d.segment.steps[n - motion::kDataSteps.first] = motion::stepsOf(v.signedValue<motion::kDataSteps>(n));
-        return d;
     }
 
     RequestPairing pairing_;
