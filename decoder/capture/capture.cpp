@@ -79,24 +79,9 @@ void LineReader::refill()
 bool LineReader::nextAfterRefill(std::string_view& line)
 {
     for (;;) {
+        if (wholeLine(line)) return true;
         char* const p = buf_ + pos_;
         const std::size_t left = len_ - pos_;
-        // A line of 254 characters ending in "\r\n" spans 255 bytes.
-        const std::size_t window = std::min(left, kMaxLineLength + 1);
-        if (const char* nl = static_cast<const char*>(std::memchr(p, '\n', window))) {
-            const std::size_t k = static_cast<std::size_t>(nl - p);
-            if (k > 0 && p[k - 1] == '\r') {
-                p[k - 1] = '\n';
-                pos_ += k + 1;
-                line = std::string_view(p, k);
-                return true;
-            }
-            if (k < kMaxLineLength) {
-                pos_ += k + 1;
-                line = std::string_view(p, k + 1);
-                return true;
-            }
-        }
         // No line end among the next 254 characters: a piece of its own.
         // A "\r" that ends the capture stays a character.
         if (left > kMaxLineLength || (eof_ && left > 0 && !interrupted_)) {

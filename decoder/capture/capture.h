@@ -50,27 +50,7 @@ public:
     // interrupted, an unfinished last line is left out: its end had not
     // come yet.
     // Inline: the common case, a whole line in the buffer, costs no call.
-    bool next(std::string_view& line)
-    {
-        char* const p = buf_ + pos_;
-        // A line of 254 characters ending in "\r\n" spans 255 bytes.
-        const std::size_t window = std::min(len_ - pos_, kMaxLineLength + 1);
-        if (const char* nl = static_cast<const char*>(std::memchr(p, '\n', window))) {
-            const std::size_t k = static_cast<std::size_t>(nl - p);
-            if (k > 0 && p[k - 1] == '\r') {
-                p[k - 1] = '\n';
-                pos_ += k + 1;
-                line = std::string_view(p, k);
-                return true;
-            }
-            if (k < kMaxLineLength) {
-                pos_ += k + 1;
-                line = std::string_view(p, k + 1);
-                return true;
-            }
-        }
-        return nextAfterRefill(line);
-    }
+    bool next(std::string_view& line) { return wholeLine(line) || nextAfterRefill(line); }
     // True when reading stopped on a read error rather than at the end.
     bool readError() const { return error_; }
     // True when reading stopped because it was interrupted.
@@ -80,6 +60,26 @@ public:
     std::uint64_t offset() const { return base_ + pos_; }
 
 private:
+    // The next line if the buffer holds it whole, line end included.
+    bool wholeLine(std::string_view& line)
+    {
+        char* const p = buf_ + pos_;
+        // A line of 254 characters ending in "\r\n" spans 255 bytes.
+        const std::size_t window = std::min(len_ - pos_, kMaxLineLength + 1);
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', window));
+        if (!nl) return false;
+        const std::size_t k = static_cast<std::size_t>(nl - p);
+        if (k > 0 && p[k - 1] == '\r') {
+            p[k - 1] = '\n';
+            pos_ += k + 1;
+            line = std::string_view(p, k);
+            return true;
+        }
+        if (k >= kMaxLineLength) return false;
+        pos_ += k + 1;
+        line = std::string_view(p, k + 1);
+        return true;
+    }
     // next() where the buffer holds no whole line: a piece of a long line,
     // or the buffer refilled first.
     bool nextAfterRefill(std::string_view& line);
