@@ -104,15 +104,40 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # Wine takes keys only once it has made the window the X server just
 # focused its own active one, which a busy machine can delay past the first
-# keys: they are then lost (the Open dialog of the second run kept "*.txt").
-# A click is taken in turn with the keys that follow it, so every answer
+# keys: they are then lost (the Open dialog kept "*.txt" and stayed). A
+# click is taken in turn with the keys that follow it, so every answer
 # starts with a click, as a person's would: into a file dialog's name field
-# (300, 304 in the 650 x 360 dialog, its text then selected and replaced),
-# or on the bare left edge of a message box, whose default button then
-# takes Return.
+# (300, 304 in the 650 x 360 dialog), or on the bare left edge of a message
+# box, whose default button then takes Return.
+#
+# A click alone did not always do (the first Open dialog of a CI run kept
+# "*.txt" for 300 s), so a file name is typed only once the field shows
+# that it takes keys: "qq" is put at its end, again while the field read by
+# OCR does not show it, and only then is the field's whole text replaced by
+# the name and Return pressed. Keys after one that the field has shown are
+# taken in turn, and the name is typed once: a Return that reached the
+# dialog late can never meet a second name.
+name_field() { # the name field of dialog $1, read by OCR (screenshot $2.png)
+  shot -window "$1" "$2.png"
+  convert "$2.png" -crop 312x22+216+293 +repage -resize 400% -colorspace Gray "$2-read.png"
+  ocr "$2-read.png" - --psm 7 2>/dev/null || true
+  rm -f "$2-read.png"
+}
 file_name_in() {
+  local start=$SECONDS read
   xdo windowfocus --sync "$1" 2>/dev/null || true
-  click_in "$1" 300 304
+  while :; do
+    click_in "$1" 300 304
+    xdo key End
+    xdo type --delay 20 qq
+    read=$(name_field "$1" "$work/name-field")
+    grep -q qq <<<"$read" && break
+    if ((SECONDS - start >= wait_limit)); then
+      echo "FAIL: the name field of window $1 did not take keys within ${wait_limit}s (it reads \"$read\")" >&2
+      screen_said "name-field-$1"
+      return 1
+    fi
+  done
   xdo key Home shift+End
   xdo type --delay 20 "$2"
   xdo key Return
