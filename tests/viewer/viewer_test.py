@@ -317,11 +317,17 @@ for number, row in enumerate(csv, 1):
     want = {"S1": f"{abs(s1)} steps", "S2": f"{abs(s2)} steps", "S3": f"{abs(s3)} steps"}
 
     def shown(d):
-        # The details come from the worker: the message selected, once there.
-        box = d.find_element(By.CSS_SELECTOR, "#details [data-message]")
-        texts = {el.get_attribute("data-field"): el.get_attribute("data-text")
-                 for el in box.find_elements(By.CSS_SELECTOR, "[data-field]")}
-        return box.find_element(By.CLASS_NAME, "head").text, texts
+        # The details come from the worker: the message selected, once
+        # there. Read in one go, since the worker's details may replace
+        # the box between two reads of it.
+        return d.execute_script("""
+            const box = document.querySelector('#details [data-message]');
+            const texts = {};
+            if (!box) return ['', texts];
+            for (const el of box.querySelectorAll('[data-field]')) texts[el.dataset.field] = el.getAttribute('data-text');
+            const head = box.querySelector('.head');
+            return [head ? head.innerText : '', texts];
+        """)
 
     def selected(d):
         head, texts = shown(d)
