@@ -19,12 +19,12 @@ struct MessageFacts {
     std::optional<RequestPairing::Request> answered;
     // A PC message: the one before it, which got no reply.
     std::optional<RequestPairing::Request> unanswered;
-    // A Data message or reply: its segment (CMD, NBR, steps), ST, BUF and
-    // SEG, and what it did (a reply that stored gives the segment stored,
-    // with its signs).
-    motion::DataMessage data;
+    // A Data message or reply: what it did (a reply gives its BUF and SEG;
+    // one that stored, the segment stored, with its signs).
     motion::DataEvent event = motion::DataEvent::None;
     motion::StoredSegment stored;
+    // A PC Data message: its segment (CMD, NBR, steps), the pending one.
+    const motion::Segment* segment = nullptr;
     // A Data message: its text, and that of the Data message before it.
     const motion::DataText* sent = nullptr;
     const motion::DataText* sentBefore = nullptr;
@@ -40,25 +40,33 @@ public:
     // next.
     const MessageFacts& add(const CaptureRecord& record, const FieldValues& values)
     {
-        facts_.answered.reset();
-        facts_.unanswered.reset();
         facts_.event = motion::DataEvent::None;
         facts_.sent = facts_.sentBefore = nullptr;
+        facts_.segment = nullptr;
         const std::uint8_t code = values.code();
-        if (record.direction == Direction::Pc)
-            facts_.unanswered = pairing_.request({code, record.number, record.hasTime, record.timeNs});
-        else
-            facts_.answered = pairing_.reply(code);
+        if (record.direction == Direction::Pc) {
+            facts_.answered.reset();
+            pairing_.request(code, record.number, record.hasTime, record.timeNs, facts_.unanswered);
+        } else {
+            facts_.unanswered.reset();
+            pairing_.reply(code, facts_.answered);
+        }
         if (code == motion::kDataCode) {
             facts_.stored = {};
-            segmentOf(record.direction, values, facts_.data);
-            facts_.event = segments_.feed(record.direction, facts_.data, facts_.stored);
             if (record.direction == Direction::Pc) {
+                motion::Segment& segment = segments_.sent();
+                sentSegment(values, segment);
+                facts_.segment = &segment;
+                facts_.event = motion::DataEvent::Sent;
                 // The two texts take turns: this one, and the one before.
                 lastSent_ ^= 1;
                 sentTexts_[lastSent_].keep(record.field);
                 facts_.sent = &sentTexts_[lastSent_];
                 facts_.sentBefore = &sentTexts_[lastSent_ ^ 1];
+            } else {
+                facts_.event = segments_.reply(values.value<motion::kDataStatusSt>(),
+                                               static_cast<int>(values.value<motion::kBuf>()),
+                                               values.signedValue<motion::kSeg>(), facts_.stored);
             }
         }
         return facts_;
@@ -68,24 +76,15 @@ public:
     std::optional<RequestPairing::Request> finish() { return pairing_.finish(); }
 
 private:
-    // What the stored segments are made of: CMD, NBR and the steps of a
-    // Data message, ST, BUF and SEG of a reply (no PWM, no ramps: no
-    // analysis reads them). Each direction carries only its own. Written in
-    // place, field by field: a copy of the whole, made of narrow stores
-    // read back wide, stalls the processor on every Data message.
-    static void segmentOf(Direction direction, const FieldValues& v, motion::DataMessage& d)
+    // What a segment is made of for the analyses: CMD, NBR and the steps
+    // (no PWM, no ramps: no analysis reads them), written in place, field
+    // by field, into the pending slot.
+    static void sentSegment(const FieldValues& v, motion::Segment& s)
     {
-        d = {};
-        if (direction != Direction::Pc) {
-            d.st = v.value<motion::kDataStatusSt>();
-            d.buf = static_cast<int>(v.value<motion::kBuf>());
-            d.seg = v.signedValue<motion::kSeg>();
-            return;
-        }
-        d.segment.cmd = v.value<motion::kDataCmd>();
-        d.segment.nbr = v.signedValue<motion::kDataNbr>();
+        s.cmd = v.value<motion::kDataCmd>();
+        s.nbr = v.signedValue<motion::kDataNbr>();
         for (int n = motion::kDataSteps.first; n <= motion::kDataSteps.last; ++n)
-            d.segment.steps[n - motion::kDataSteps.first] = motion::stepsOf(v.signedValue<motion::kDataSteps>(n));
+            s.steps[n - motion::kDataSteps.first] = motion::stepsOf(v.signedValue<motion::kDataSteps>(n));
     }
 
     RequestPairing pairing_;

@@ -27,18 +27,39 @@ public:
     // before it, which got no reply.
     std::optional<Request> request(const Request& next)
     {
-        const std::optional<Request> unanswered = waiting_;
-        waiting_ = next;
+        std::optional<Request> unanswered;
+        request(next.code, next.at, next.timed, next.ns, unanswered);
         return unanswered;
+    }
+    // The same, the one that waited written into `unanswered` in place: no
+    // value is built and then copied whole, which would make the processor
+    // wait for its narrow stores on every message.
+    void request(std::uint8_t code, std::uint64_t at, bool timed, TimeNs ns, std::optional<Request>& unanswered)
+    {
+        unanswered = waiting_;
+        if (!waiting_) waiting_.emplace();
+        waiting_->code = code;
+        waiting_->at = at;
+        waiting_->timed = timed;
+        waiting_->ns = ns;
     }
 
     // A controller message of `code`: the PC message it answers, if any.
     std::optional<Request> reply(std::uint8_t code)
     {
-        if (!waiting_ || waiting_->code != code) return std::nullopt;
-        const std::optional<Request> answered = waiting_;
-        waiting_.reset();
+        std::optional<Request> answered;
+        reply(code, answered);
         return answered;
+    }
+    // The same, written into `answered` in place.
+    void reply(std::uint8_t code, std::optional<Request>& answered)
+    {
+        if (waiting_ && waiting_->code == code) {
+            answered = waiting_;
+            waiting_.reset();
+        } else {
+            answered.reset();
+        }
     }
 
     // The end of the capture: the PC message that still waits got no reply.

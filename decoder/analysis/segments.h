@@ -175,6 +175,17 @@ public:
     // confirmed segment with its signs. A second confirmation of the same
     // segment gives the same signs as the first.
     DataEvent feed(Direction direction, const DataMessage& message, StoredSegment& stored);
+    // The same in two steps, for a caller that reads the fields itself: a
+    // PC Data message writes its segment into the slot that sent() gives
+    // (now the pending one), in place; a reply gives its ST, BUF and SEG to
+    // reply(). The segment so never passes through a copy made just after
+    // its narrow stores, which would wait for them on every Data message.
+    Segment& sent()
+    {
+        pending_.emplace();
+        return *pending_;
+    }
+    DataEvent reply(std::uint32_t st, int buf, std::int32_t seg, StoredSegment& stored);
     // The last Data message the PC sent, if any.
     const std::optional<Segment>& pending() const { return pending_; }
 

@@ -3,14 +3,17 @@
 // clean job with many "buffer full" refusals that must give none.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "analysis/findings.h"
+#include "analysis/segments.h"
 #include "capture/capture.h"
 #include "capture/source.h"
 #include "capture_builder.h"
@@ -439,4 +442,26 @@ TEST(Findings, SlowRepliesGroupAndLiveStopsShowWhileOpen)
     EXPECT_FALSE(found[2].ongoing);
     EXPECT_EQ(found[1].id, found[2].id);
     EXPECT_GE(found[1].end - found[1].start, 1'000'000'000);
+}
+
+// The Data text kept to tell a segment sent again: copied in pieces, so
+// every length around the pieces' edges must keep exactly its bytes and
+// tell a text that differs in its last byte.
+TEST(Findings, DataTextKeepsEveryLengthExactly)
+{
+    std::string line;
+    for (int k = 0; k < 300; ++k) line += static_cast<char>('a' + k % 26);
+    for (std::size_t n : {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 255, 256, 257, 300}) {
+        vornlog::motion::DataText kept;
+        kept.keep(std::string_view(line).substr(0, n));
+        EXPECT_EQ(kept.size, n);
+        const std::size_t stored = std::min<std::size_t>(n, vornlog::motion::DataText::kKept);
+        EXPECT_EQ(std::string_view(kept.text.data(), stored), std::string_view(line).substr(0, stored)) << n;
+        if (!n || n > vornlog::motion::DataText::kKept) continue;
+        std::string other = line.substr(0, n);
+        other.back() = '#';
+        vornlog::motion::DataText changed;
+        changed.keep(other);
+        EXPECT_FALSE(kept == changed) << n;
+    }
 }

@@ -48,7 +48,7 @@ void MotionTally::data(const Tapped& t)
         if (refusedOpen_ && t.facts->repeatsLastSent()) ++resent_;
         refusedOpen_ = false;
         haveSent_ = true;
-        if (t.facts->data.segment.endOfData()) ++endSent_;
+        if (t.facts->segment->endOfData()) ++endSent_;
         return;
     case motion::DataEvent::Stored:
         ++stored_;
