@@ -18,7 +18,18 @@ import time
 import urllib.request
 
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.remote.file_detector import UselessFileDetector
+from selenium.webdriver.support.ui import WebDriverWait
+
+
+class Wait(WebDriverWait):
+    """A wait whose condition may read an element that the page replaces
+    meanwhile (the details box, when the worker's details come): that
+    reading is tried again at the next poll, as one that found nothing."""
+
+    def __init__(self, driver, timeout, poll_frequency=0.02):
+        super().__init__(driver, timeout, poll_frequency, ignored_exceptions=(StaleElementReferenceException,))
 
 
 def wait_for(what, check, process, log):

@@ -28,13 +28,12 @@ import tempfile
 import time
 
 try:
-    from browser import Browser
+    from browser import Browser, Wait
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
     from selenium.common.exceptions import TimeoutException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
     print("SKIP: python3-selenium is not installed")
     sys.exit(77)
@@ -85,7 +84,7 @@ driver = browser.driver
 
 
 def wait_ready(limit=300):
-    WebDriverWait(driver, limit, poll_frequency=0.1).until(
+    Wait(driver, limit, poll_frequency=0.1).until(
         lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-state") in ("ready", "failed"))
     return driver.find_element(By.TAG_NAME, "body").get_attribute("data-state")
 
@@ -248,7 +247,7 @@ def check_markers(what, capture, objects):
     summary = run("-t", capture, "-").stdout.decode()
     # The summary panel: the -t page, but for the file's name (the page
     # knows the file's own name, the console the path it was given).
-    WebDriverWait(driver, 300, 0.05).until(lambda d: d.find_element(By.ID, "summary").get_attribute("data-ready"))
+    Wait(driver, 300, 0.05).until(lambda d: d.find_element(By.ID, "summary").get_attribute("data-ready"))
     panel = driver.find_element(By.ID, "summary").get_attribute("textContent")
     if panel.replace(os.path.basename(capture), capture, 1) != summary:
         fail(f"{what}: the summary panel is not the -t page")
@@ -267,8 +266,10 @@ def check_markers(what, capture, objects):
 
 
 def selected_number(d):
-    box = d.find_elements(By.CSS_SELECTOR, "#details [data-message]")
-    return int(box[0].get_attribute("data-message")) if box else None
+    # In one script: the worker's details may replace the box meanwhile.
+    number = d.execute_script(
+        "const box = document.querySelector('#details [data-message]'); return box && box.dataset.message;")
+    return int(number) if number else None
 
 
 def open_page(path, fragment=""):
@@ -333,7 +334,7 @@ for number, row in enumerate(csv, 1):
         head, texts = shown(d)
         return " PC " in " " + head + " " and "Data" in head and all(texts.get(k) == v for k, v in want.items())
     try:
-        WebDriverWait(driver, 30, 0.02).until(selected)
+        Wait(driver, 30, 0.02).until(selected)
     except TimeoutException:
         fail(f"tool path: row {row!r} selected {shown(driver)}")
     # The position said under the path: the steps CSV's sums down to the row.
@@ -351,7 +352,7 @@ for o in native_json(sample):
     if o["code"] == 0x54 and given.get("S1") and given.get("S2"):
         per_mm = [str(given["S1"]), str(given["S2"]), str(given.get("S3", ""))]
 try:
-    WebDriverWait(driver, 30, 0.05).until(lambda d: plan.get_attribute("data-s1-per-mm"))
+    Wait(driver, 30, 0.05).until(lambda d: plan.get_attribute("data-s1-per-mm"))
 except TimeoutException:
     pass
 said = [plan.get_attribute(f"data-s{k}-per-mm") for k in (1, 2, 3)]
@@ -383,7 +384,7 @@ at_x, at_y = ox + (x0 + s1 / 4) * scale, oy - (y0 + s2 / 4) * scale
 ActionChains(driver).scroll_from_origin(
     ScrollOrigin.from_element(plan, int(at_x - width / 2), int(at_y - height / 2)), 0, -120).perform()
 try:
-    WebDriverWait(driver, 30, 0.02).until(lambda d: plan_view(d)[2] > fitted[2] * 1.1)
+    Wait(driver, 30, 0.02).until(lambda d: plan_view(d)[2] > fitted[2] * 1.1)
 except TimeoutException:
     fail(f"tool path: the wheel left the view at {plan_view(driver)}")
 zx, zy, zscale = plan_view(driver)
@@ -391,20 +392,20 @@ zx, zy, zscale = plan_view(driver)
 if abs((at_x - ox) / scale - (at_x - zx) / zscale) > 1 / scale or abs((oy - at_y) / scale - (zy - at_y) / zscale) > 1 / scale:
     fail(f"tool path: zoomed about ({at_x}, {at_y}): the steps there moved, {fitted} to {[zx, zy, zscale]}")
 driver.execute_script("location.hash = '#m=1'")
-WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
+Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
 ActionChains(driver).move_to_element_with_offset(plan, int(at_x - width / 2), int(at_y - height / 2)).click().perform()
 try:
-    WebDriverWait(driver, 30, 0.02).until(
+    Wait(driver, 30, 0.02).until(
         lambda d: d.find_element(By.ID, "path-hover").get_attribute("data-row") == str(row_number) and selected_number(d) != 1)
 except TimeoutException:
     fail(f"tool path: zoomed, a click on row {row_number} said row "
          f"{driver.find_element(By.ID, 'path-hover').get_attribute('data-row')} and selected #{selected_number(driver)}")
 driver.execute_script("location.hash = '#m=1'")
-WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
+Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
 ActionChains(driver).move_to_element_with_offset(plan, int(at_x - width / 2), int(at_y - height / 2)).click_and_hold() \
     .move_by_offset(20, 10).move_by_offset(20, 20).release().perform()
 try:
-    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(plan_view(d)[0] - zx - 40) <= 1 and abs(plan_view(d)[1] - zy - 30) <= 1)
+    Wait(driver, 30, 0.02).until(lambda d: abs(plan_view(d)[0] - zx - 40) <= 1 and abs(plan_view(d)[1] - zy - 30) <= 1)
 except TimeoutException:
     fail(f"tool path: a drag by (40, 30) moved the origin from {[zx, zy]} to {plan_view(driver)[:2]}")
 if selected_number(driver) != 1:
@@ -413,12 +414,47 @@ driver.execute_script("document.getElementById('plan').focus()")
 before = plan_view(driver)[2]
 ActionChains(driver).send_keys("+").perform()
 try:
-    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(plan_view(d)[2] - before * 1.25) < 1e-9 * before)
+    Wait(driver, 30, 0.02).until(lambda d: abs(plan_view(d)[2] - before * 1.25) < 1e-9 * before)
     ActionChains(driver).send_keys("0").perform()
-    WebDriverWait(driver, 30, 0.02).until(lambda d: plan_view(d) == fitted)
+    Wait(driver, 30, 0.02).until(lambda d: plan_view(d) == fitted)
     print("ok: tool path: zoomed by the wheel about the pointer, moved by a drag, + and 0 on the focused plan")
 except TimeoutException:
     fail(f"tool path: + from scale {before}, then 0, left the view at {plan_view(driver)}, the whole path's {fitted}")
+
+# The S3 strip follows the plan's zoom: it shows the positions after the
+# rows from the first to the last that the plan's view holds (0 the start;
+# within 2 pixels of the view's edges, which the page measures without its
+# border), and all of them for the whole path.
+points, px, py = [(0, 0)], 0, 0
+for row in csv:
+    cells = row.split(";")
+    if cells[1] != "-":
+        px, py = px + int(cells[3]), py + int(cells[4])
+    points.append((px, py))
+s3 = driver.find_element(By.ID, "s3")
+def strip_rows(d):
+    return [int(s3.get_attribute(a) or -1) for a in ("data-from", "data-to")]
+def in_view(p, view, margin):
+    sx, sy = view[0] + p[0] * view[2], view[1] - p[1] * view[2]
+    return -margin <= sx <= width + margin and -margin <= sy <= height + margin
+if strip_rows(driver) != [0, len(csv)]:
+    fail(f"tool path: the whole path's S3 strip shows rows {strip_rows(driver)}, not 0 to {len(csv)}")
+ActionChains(driver).send_keys("+" * 6).perform()
+try:
+    Wait(driver, 30, 0.02).until(lambda d: abs(plan_view(d)[2] - fitted[2] * 1.25 ** 6) < 1e-6 * fitted[2])
+    view, shown_rows = plan_view(driver), strip_rows(driver)
+    held = [k for k, p in enumerate(points) if in_view(p, view, 0)]
+    if not held or held == list(range(len(points))):
+        fail(f"tool path: zoomed in six times, the view holds rows {held}: no test of the S3 strip")
+    elif not (all(in_view(points[k], view, 2) for k in shown_rows) and
+              not any(in_view(p, view, -2) for k, p in enumerate(points) if k < shown_rows[0] or k > shown_rows[1])):
+        fail(f"tool path: zoomed, the S3 strip shows rows {shown_rows}; the view holds rows {held}")
+    else:
+        print(f"ok: tool path: the S3 strip follows the zoom (rows {shown_rows[0]} to {shown_rows[1]} of 0 to {len(csv)})")
+    ActionChains(driver).send_keys("0").perform()
+    Wait(driver, 30, 0.02).until(lambda d: plan_view(d) == fitted)
+except TimeoutException:
+    fail(f"tool path: + six times from scale {fitted[2]} left the view at {plan_view(driver)}")
 
 # The timeline's markers, as a person uses them: a click on the sample's
 # "buffer full" marker (found by its colour in the picture) selects the
@@ -465,7 +501,7 @@ else:
     ActionChains(driver).move_to_element_with_offset(timeline, int(marker[0] + 1 - timeline.size["width"] / 2),
                                                      int(marker[1] + 1 - timeline.size["height"] / 2)).click().perform()
     try:
-        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == marked["b"][0])
+        Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == marked["b"][0])
         print(f"ok: timeline: the 'buffer full' marker's click selects #{marked['b'][0]}")
     except TimeoutException:
         fail(f"timeline: the 'buffer full' marker's click selected #{selected_number(driver)}, not #{marked['b'][0]}")
@@ -482,7 +518,7 @@ else:
     ActionChains(driver).move_to_element_with_offset(timeline, int(marker[0] + 1 - timeline.size["width"] / 2),
                                                      int(marker[1] + 1 - timeline.size["height"] / 2)).click().perform()
     try:
-        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == failed[0])
+        Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == failed[0])
         print(f"ok: timeline: the failed table write's marker selects #{failed[0]}")
     except TimeoutException:
         fail(f"timeline: the failed table write's marker selected #{selected_number(driver)}, not #{failed[0]}")
@@ -517,7 +553,7 @@ else:
         ActionChains(driver).move_to_element_with_offset(timeline, int(marker[0] + 1 - timeline.size["width"] / 2),
                                                          int(marker[1] + 1 - timeline.size["height"] / 2)).click().perform()
         try:
-            WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) != at)
+            Wait(driver, 30, 0.02).until(lambda d: selected_number(d) != at)
         except TimeoutException:
             pass
         reached.append(selected_number(driver))
@@ -527,7 +563,7 @@ else:
         print(f"ok: timeline: {len(refusals)} close table write failures marked, each reached by a click")
 open_page(page_of(sample))
 driver.execute_script("location.hash = '#m=1'")
-WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
+Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
 for key in "bNnsSeBEbrR":
     at = selected_number(driver)
     numbers = marked[key.lower()]
@@ -537,7 +573,7 @@ for key in "bNnsSeBEbrR":
         want = next((m for m in reversed(numbers) if m < at), at)
     ActionChains(driver).send_keys(key).perform()
     try:
-        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
+        Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
     except TimeoutException:
         fail(f"timeline: key {key!r} from #{at} selected #{selected_number(driver)}, not #{want}")
 
@@ -558,7 +594,7 @@ for key, check in (("+", lambda old, new: new[1] - new[0] < 0.9 * (old[1] - old[
     old = view_of(driver)
     ActionChains(driver).send_keys(key).perform()
     try:
-        WebDriverWait(driver, 30, 0.02).until(lambda d: check(old, view_of(d)))
+        Wait(driver, 30, 0.02).until(lambda d: check(old, view_of(d)))
     except TimeoutException:
         fail(f"timeline: key {key!r} on the focused timeline left the view {old} as {view_of(driver)}")
 if selected_number(driver) != at:
@@ -576,7 +612,7 @@ for handle, pane in (('[data-resize="timeline"]', "timeline"), ('[data-resize="l
     before = height(driver, pane)
     ActionChains(driver).drag_and_drop_by_offset(driver.find_element(By.CSS_SELECTOR, handle), 0, 60).perform()
     try:
-        WebDriverWait(driver, 30, 0.02).until(lambda d: abs(height(d, pane) - before - 60) <= 2)
+        Wait(driver, 30, 0.02).until(lambda d: abs(height(d, pane) - before - 60) <= 2)
     except TimeoutException:
         fail(f"layout: a drag of {handle} by 60 pixels made #{pane} {height(driver, pane)} tall, from {before}")
 if driver.execute_script("const c = document.getElementById('timeline'); "
@@ -595,9 +631,9 @@ first_width = width_of(driver, "right")
 driver.execute_script("arguments[0].focus()", along)
 ActionChains(driver).send_keys(Keys.ARROW_LEFT).perform()
 try:
-    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(width_of(d, "right") - first_width - 20) <= 1)
+    Wait(driver, 30, 0.02).until(lambda d: abs(width_of(d, "right") - first_width - 20) <= 1)
     ActionChains(driver).double_click(along).perform()
-    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(width_of(d, "right") - first_width) <= 1)
+    Wait(driver, 30, 0.02).until(lambda d: abs(width_of(d, "right") - first_width) <= 1)
 except TimeoutException:
     fail(f"layout: Left and a double-click on the right's handle made it {width_of(driver, 'right')} wide, from {first_width}")
 
@@ -616,7 +652,7 @@ folds = [driver.find_element(By.CSS_SELECTOR, f"#{pane} .fold") for pane in ("ti
 for button in folds:
     button.click()
 try:
-    WebDriverWait(driver, 30, 0.02).until(lambda d: height(d, "list") > list_before + 100 and
+    Wait(driver, 30, 0.02).until(lambda d: height(d, "list") > list_before + 100 and
                                           driver.execute_script(RENDERED)[1] >= driver.execute_script(RENDERED)[0])
 except TimeoutException:
     fail(f"layout: with three panes collapsed the list is {height(driver, 'list')} tall (from {list_before}); "
@@ -626,7 +662,7 @@ if any(f.get_attribute("aria-expanded") != "false" for f in folds):
 for button in folds:
     button.click()
 try:
-    WebDriverWait(driver, 30, 0.02).until(lambda d: abs(height(d, "list") - list_before) <= 1 and d.execute_script(DRAWN))
+    Wait(driver, 30, 0.02).until(lambda d: abs(height(d, "list") - list_before) <= 1 and d.execute_script(DRAWN))
 except TimeoutException:
     fail(f"layout: expanded again, the list is {height(driver, 'list')} tall (first {list_before}), "
          f"the canvases drawn at their size: {driver.execute_script(DRAWN)}")
@@ -638,9 +674,9 @@ print("ok: layout: the right's handle by keys and double-click; three panes coll
 stop_line = marked["s"][0]
 driver.find_element(By.XPATH, f'//pre[@id="summary"]/a[text()="{stop_line}"]').click()
 try:
-    WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == stop_line)
+    Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == stop_line)
     driver.find_element(By.ID, "copy-link").click()
-    WebDriverWait(driver, 30, 0.02).until(
+    Wait(driver, 30, 0.02).until(
         lambda d: (d.find_element(By.ID, "copy-link").get_attribute("data-copied") or "").endswith(f"#m={stop_line}"))
     print(f"ok: summary: line {stop_line} is a link to its message; the copy-link button gives its address")
 except TimeoutException:
@@ -667,7 +703,7 @@ whole = times[max(times)] - times[min(times)]
 for f in found:
     driver.find_element(By.CSS_SELECTOR, f'#findings [data-finding="{f["id"]}"]').click()
     try:
-        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == f["first"])
+        Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == f["first"])
     except TimeoutException:
         fail(f"findings: a click on #{f['id']} selected #{selected_number(driver)}, not #{f['first']}")
     c = driver.find_element(By.ID, "timeline")
@@ -675,12 +711,12 @@ for f in found:
     if not (lo <= times[f["first"]] <= hi and hi - lo < whole / 2):
         fail(f"findings: after a click on #{f['id']} (t {times[f['first']]}) the timeline shows {lo} to {hi} of {whole} s")
 driver.execute_script("location.hash = '#m=1'")
-WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
+Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == 1)
 firsts = [f["first"] for f in found]
 for key, want in [("f", n) for n in firsts] + [("f", firsts[-1]), ("F", firsts[-2]), ("F", firsts[-3])]:
     ActionChains(driver).send_keys(key).perform()
     try:
-        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
+        Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
     except TimeoutException:
         fail(f"findings: key {key!r} selected #{selected_number(driver)}, not #{want}")
 print(f"ok: findings: {len(found)} as vornlog -e lists them; a click and F, shift+F go to each")
@@ -712,7 +748,7 @@ if count() != f"{len(objects)} messages" or driver.find_element(By.ID, "f-instru
 for key, want in ((Keys.END, objects[-1]["number"]), (Keys.HOME, objects[0]["number"])):
     ActionChains(driver).send_keys(key).perform()
     try:
-        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
+        Wait(driver, 30, 0.02).until(lambda d: selected_number(d) == want)
     except TimeoutException:
         fail(f"list: {key!r} selected #{selected_number(driver)}, not #{want}")
 print("ok: #m= of no message, the instruction filter by name, Esc, End and Home")
@@ -862,7 +898,7 @@ lines = run("-j", sample, "-").stdout.decode().splitlines()
 for query in ("BUFFER full", "slow STOP", "Buffer Management", "zz-nowhere"):
     driver.execute_script("const e = document.getElementById('f-search'); e.value = arguments[0];"
                           "e.dispatchEvent(new Event('input'));", query)
-    got = WebDriverWait(driver, 60, 0.05).until(search_count)
+    got = Wait(driver, 60, 0.05).until(search_count)
     want = searched(lines, query)
     if got != f"{want} of {len(lines)} messages":
         fail(f"search {query!r}: {got!r}, -j lines holding it: {want}")
@@ -872,7 +908,7 @@ for query in ("BUFFER full", "slow STOP", "Buffer Management", "zz-nowhere"):
     if want > 1:
         first = selected_number(driver)
         ActionChains(driver).send_keys(Keys.F3).perform()
-        WebDriverWait(driver, 30, 0.02).until(lambda d: selected_number(d) != first)
+        Wait(driver, 30, 0.02).until(lambda d: selected_number(d) != first)
         if driver.find_element(By.ID, "f-hits").text != f"2 of {want} hits":
             fail(f"search {query!r}: F3 gives {driver.find_element(By.ID, 'f-hits').text!r}")
 print("ok: search: hits as the -j lines' parts, the hit count, F3")
@@ -914,7 +950,7 @@ two = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "usb", "cap
 open_page(page_of(two))
 console = subprocess.run([vornlog, "-n", "-j", two, os.devnull], capture_output=True)
 said = re.search(r"USB device (\d+\.\d+)", (console.stdout + console.stderr).decode())
-WebDriverWait(driver, 60, 0.05).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#device option")) > 1)
+Wait(driver, 60, 0.05).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#device option")) > 1)
 options = [(o.get_attribute("value"), o.text) for o in driver.find_elements(By.CSS_SELECTOR, "#device option")]
 devices = [v for v, _ in options if v]
 if not said or options[0] != ("", "recognised: " + said.group(1)) or said.group(1) not in devices or len(devices) < 2:
@@ -926,7 +962,7 @@ else:
     objects = [json.loads(line) for line in run("-j", "-d", other, two, "-").stdout.decode().splitlines()]
     body_is = lambda d: (d.find_element(By.TAG_NAME, "body").get_attribute("data-state"),
                          d.find_element(By.TAG_NAME, "body").get_attribute("data-messages"))
-    WebDriverWait(driver, 120, 0.05).until(lambda d: body_is(d) == ("ready", str(len(objects))))
+    Wait(driver, 120, 0.05).until(lambda d: body_is(d) == ("ready", str(len(objects))))
     compare_details(f"device {other} picked", objects)
 
 # A damaged capture: the pcapng cut short in a block. The page shows the

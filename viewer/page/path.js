@@ -48,9 +48,11 @@ const pathView = (() => {
   // the position in steps at the plan's middle; null for the whole path
   // (a live path that grows keeps a view zoomed where it is).
   let zoom = null;
+  // What the S3 strip shows (stripOf), for the view drawn.
+  let strip = null;
   const margin = 14;
 
-  function reset() { hover = -1; grid = null; zoom = null; draw(); }
+  function reset() { hover = -1; grid = null; zoom = null; strip = null; draw(); }
 
   function inRange(r) {
     if (!S.range) return true;
@@ -290,21 +292,51 @@ const pathView = (() => {
     return [w - width - 7, 1, w, 14];
   }
 
+  // What the S3 strip shows: the positions after rows `from` to `to` (0
+  // the start) with their extent in S3, all of them for the whole path;
+  // with the plan zoomed or moved, from the first to the last whose S1 and
+  // S2 lie in the plan's view, so that the strip follows the plan. Null
+  // when none does.
+  function stripOf(w, h) {
+    const { rows, x, y, z, box } = S.path;
+    if (!zoom) return { from: 0, to: rows, z0: box.z0, z1: box.z1 };
+    const { scale, ox, oy } = t;
+    const x0 = -ox / scale, x1 = (w - ox) / scale, y0 = (oy - h) / scale, y1 = oy / scale;
+    let from = -1, to = -1, z0 = Infinity, z1 = -Infinity;
+    for (let r = 0; r <= rows; r++) {
+      if (x[r] < x0 || x[r] > x1 || y[r] < y0 || y[r] > y1) continue;
+      if (from < 0) from = r;
+      to = r;
+    }
+    if (from < 0) return null;
+    for (let r = from; r <= to; r++) {
+      if (z[r] < z0) z0 = z[r];
+      if (z[r] > z1) z1 = z[r];
+    }
+    return { from, to, z0, z1 };
+  }
+
+  // The strip's place of the position after row r.
+  const stripX = (r, w) => 6 + ((r - strip.from) / Math.max(1, strip.to - strip.from)) * (w - 12);
+
   function paintS3(h, w, hh) {
-    const { rows, z } = S.path;
-    const { z0, z1 } = S.path.box;
-    const zs = (v) => hh - 6 - ((v - z0) / Math.max(1, z1 - z0)) * (hh - 12);
-    const xs = (r) => 6 + (r / rows) * (w - 12);
-    h.strokeStyle = '#8e44ad';
-    h.beginPath();
-    h.moveTo(xs(0), zs(z[0]));
-    const step = Math.max(1, Math.floor(rows / (w * 2)));
-    for (let r = 1; r <= rows; r += step) h.lineTo(xs(r), zs(z[r]));
-    h.lineTo(xs(rows), zs(z[rows]));
-    h.stroke();
     h.fillStyle = '#555';
     h.font = '10px system-ui, sans-serif';
-    h.fillText('S3 ' + z0 + ' .. ' + z1, 8, 12);
+    if (!strip) {
+      h.fillText('S3: no position of this view', 8, 12);
+      return;
+    }
+    const { z } = S.path;
+    const { from, to, z0, z1 } = strip;
+    const zs = (v) => hh - 6 - ((v - z0) / Math.max(1, z1 - z0)) * (hh - 12);
+    h.strokeStyle = '#8e44ad';
+    h.beginPath();
+    h.moveTo(stripX(from, w), zs(z[from]));
+    const step = Math.max(1, Math.floor((to - from) / (w * 2)));
+    for (let r = from + 1; r <= to; r += step) h.lineTo(stripX(r, w), zs(z[r]));
+    h.lineTo(stripX(to, w), zs(z[to]));
+    h.stroke();
+    h.fillText('S3 ' + z0 + ' .. ' + z1 + (zoom ? ', after rows ' + from + ' to ' + to + ' in view' : ''), 8, 12);
   }
 
   function draw() {
@@ -384,10 +416,18 @@ const pathView = (() => {
     mark(hover, '#ff9f1c', 4);
     mark(sel, '#e0245e', 3);
     if (hover < 0) say(sel);
-    const b = layered(s3, key + (growing ? '|' + rows : ''), paintS3);
-    if (sel >= 0) {
+    const stripKey = key + (growing ? '|' + rows : '');
+    if (!strip || strip.key !== stripKey) {
+      strip = stripOf(w, h);
+      if (strip) strip.key = stripKey;
+      // The rows the strip shows, for scripts.
+      s3.dataset.from = strip ? String(strip.from) : '';
+      s3.dataset.to = strip ? String(strip.to) : '';
+    }
+    const b = layered(s3, stripKey, paintS3);
+    if (sel >= 0 && strip && sel + 1 >= strip.from && sel + 1 <= strip.to) {
       b.g.fillStyle = '#e0245e';
-      b.g.fillRect(6 + ((sel + 1) / rows) * (b.w - 12) - 1, 0, 2, b.h);
+      b.g.fillRect(stripX(sel + 1, b.w) - 1, 0, 2, b.h);
     }
   }
 
@@ -616,7 +656,9 @@ const pathView = (() => {
   });
   s3.addEventListener('click', (e) => {
     if (!S || !S.path || !S.path.rows) return;
-    const r = Math.min(S.path.rows - 1, Math.max(0, Math.round(((e.offsetX - 6) / (s3.clientWidth - 12)) * S.path.rows) - 1));
+    if (!strip) return;
+    const at = strip.from + Math.round(((e.offsetX - 6) / (s3.clientWidth - 12)) * (strip.to - strip.from));
+    const r = Math.min(S.path.rows - 1, Math.max(0, at - 1));
     if (S.rowMessage[r] >= 0) select(S.rowMessage[r]);
   });
   return { reset, draw };
