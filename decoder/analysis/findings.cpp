@@ -335,11 +335,13 @@ struct Engine::State {
     {
         ++storedCount;
         Kept& k = kept[(storedCount - 1) % kKeptSegments];
+        // Axis by axis, the sum written where it is kept as it is made: a
+        // copy of the whole sum just after its narrow stores would wait
+        // for them.
         for (std::size_t a = 0; a < 5; ++a) {
             k.steps[a] = segment.steps[a];
-            stored[a] += segment.steps[a];
+            k.after[a] = stored[a] += segment.steps[a];
         }
-        k.after = stored;
         k.nbr = segment.nbr;
     }
 
@@ -818,7 +820,13 @@ struct Engine::State {
     void feed(const CaptureRecord& record, const FieldValues& v)
     {
         if (!record.isMessage && !record.leftOut) return;
-        const Moment m{record.number, record.hasTime, record.timeNs};
+        // The message's moment, written into `last` field by field: a
+        // value built here and copied whole would wait for its narrow
+        // stores on every message.
+        last.number = record.number;
+        last.timed = record.hasTime;
+        last.ns = record.timeNs;
+        const Moment& m = last;
         if (m.timed) {
             if (!haveOrigin) {
                 haveOrigin = true;
@@ -828,7 +836,6 @@ struct Engine::State {
             haveLastTime = true;
             lastTime = m.ns;
         }
-        last = m;
         // Most messages come while nothing waits for time to pass.
         if (live || underrun.phase == Underrun::Phase::Waiting || slow.has || refused.has) advance(m);
         const MessageFacts& facts = factsMaker.add(record, v);

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace vornlog {
@@ -13,6 +15,21 @@ namespace vornlog {
 // A time in nanoseconds since 1970, wide enough for every time stamp a
 // capture file can give (64 bits of nanoseconds end in 2262).
 using TimeNs = __int128;
+
+// A time read back as a number, its two halves loaded one by one: a time
+// just written as two halves (as the capture's readers write it), copied
+// as one 16-byte value, makes the processor wait for both stores.
+inline TimeNs loadTime(const TimeNs& time)
+{
+    if constexpr (std::endian::native != std::endian::little) {
+        return time;
+    } else {
+        std::uint64_t low, high;
+        std::memcpy(&low, &time, 8);
+        std::memcpy(&high, reinterpret_cast<const char*>(&time) + 8, 8);
+        return static_cast<TimeNs>((static_cast<unsigned __int128>(high) << 64) | low);
+    }
+}
 
 enum class Direction { Controller, Pc };
 

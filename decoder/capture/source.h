@@ -103,10 +103,11 @@ public:
 
     bool next(CaptureRecord& record) override
     {
-        std::string_view text;
-        if (!lines_.next(text)) return false;
+        // The line read straight into the record: a copy of it made just
+        // after the reader's narrow stores would wait for them.
+        if (!lines_.next(record.line)) return false;
+        const std::string_view text = record.line;
         record.number = ++number_;
-        record.line = text;
         const std::uint64_t end = lines_.offset();
         record.at = end < end_ ? 0 : end_; // lower: new content began
         record.end = end_ = end;
@@ -115,7 +116,8 @@ public:
         record.shortLine = !record.isMessage && parseShortCaptureLine(text, parsed);
         record.isMessage |= record.shortLine;
         record.direction = parsed.direction;
-        record.field = parsed.field;
+        // Its start and length one by one, for the same reason.
+        record.field = std::string_view(parsed.field.data(), parsed.field.size());
         if (times_) {
             DumpTime time;
             record.hasTime = clock_.read(record.isMessage ? parsed.time : timeColumn(text), time);

@@ -24,7 +24,7 @@ std::string dateText(std::int64_t days)
 bool Timing::time(const CaptureRecord& record, TimeNs& ns)
 {
     if (!record.hasTime) return false;
-    ns = record.timeNs;
+    ns = loadTime(record.timeNs);
     // Packet times are shown to the microsecond.
     const TimeForm form = record.timeForm;
     const int fractionDigits = form == TimeForm::Packet ? 6 : record.timeDigits;
