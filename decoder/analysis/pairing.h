@@ -36,12 +36,15 @@ public:
     // wait for its narrow stores on every message.
     void request(std::uint8_t code, std::uint64_t at, bool timed, TimeNs ns, std::optional<Request>& unanswered)
     {
-        unanswered = waiting_;
-        if (!waiting_) waiting_.emplace();
-        waiting_->code = code;
-        waiting_->at = at;
-        waiting_->timed = timed;
-        waiting_->ns = ns;
+        if (waits_)
+            unanswered = waiting_;
+        else
+            unanswered.reset();
+        waits_ = true;
+        waiting_.code = code;
+        waiting_.at = at;
+        waiting_.timed = timed;
+        waiting_.ns = ns;
     }
 
     // A controller message of `code`: the PC message it answers, if any.
@@ -54,9 +57,9 @@ public:
     // The same, written into `answered` in place.
     void reply(std::uint8_t code, std::optional<Request>& answered)
     {
-        if (waiting_ && waiting_->code == code) {
+        if (waits_ && waiting_.code == code) {
             answered = waiting_;
-            waiting_.reset();
+            waits_ = false;
         } else {
             answered.reset();
         }
@@ -65,13 +68,17 @@ public:
     // The end of the capture: the PC message that still waits got no reply.
     std::optional<Request> finish()
     {
-        const std::optional<Request> unanswered = waiting_;
-        waiting_.reset();
+        std::optional<Request> unanswered;
+        if (waits_) unanswered = waiting_;
+        waits_ = false;
         return unanswered;
     }
 
 private:
-    std::optional<Request> waiting_;
+    // The PC message that waits, when one does (its fields written in
+    // place, message after message).
+    bool waits_ = false;
+    Request waiting_;
 };
 
 } // namespace vornlog
