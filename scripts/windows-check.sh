@@ -203,13 +203,12 @@ cp "$lin/grand é.txt" "$win/grand é.txt"
 # (-n: which browser Wine would start is not the question here.)
 both viewer-page -n -w "grand é.txt" "page é.html"
 [[ $(cat "$work/viewer-page.win.status") == 0 ]] || fail "-w: exit status $(cat "$work/viewer-page.win.status")"
-python3 - "$win/page é.html" "$win/grand é.txt" <<'PY' || fail "-w: the page does not carry the capture's bytes"
-import base64, re, sys, zlib
-page = open(sys.argv[1], encoding="utf-8").read()
-m = re.search(r'id="capture"[^>]*data-encoding="deflate">\r?\n([^<]*)</script>'
-              r'((?:\r?\n<script type="application/octet-stream" class="capture-part">\r?\n[^<]*</script>)*)', page)
-sys.exit(0 if m and zlib.decompress(base64.b64decode(m.group(1) + re.sub(r"<[^>]*>", "", m.group(2))))
-         == open(sys.argv[2], "rb").read() else 1)
+python3 - "$win/page é.html" "$win/grand é.txt" "$root/tests/viewer" <<'PY' || fail "-w: the page does not carry the capture's bytes"
+import sys
+sys.path.insert(0, sys.argv[3])
+from page_capture import embedded_capture
+found = embedded_capture(open(sys.argv[1], encoding="utf-8").read())
+sys.exit(0 if found and found[1] == open(sys.argv[2], "rb").read() else 1)
 PY
 
 echo "== Standard input and output, -n and -q"

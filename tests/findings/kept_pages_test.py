@@ -11,10 +11,8 @@ usage errors.
 
     kept_pages_test.py VORNLOG
 """
-import base64
 import json
 import os
-import re
 import shutil
 import struct
 import subprocess
@@ -22,7 +20,9 @@ import sys
 import tempfile
 import threading
 import time
-import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "viewer"))
+from page_capture import embedded_capture  # noqa: E402
 
 VORNLOG = os.path.abspath(sys.argv[1])
 PATIENCE = 120  # seconds: a generous limit, never a measure
@@ -107,10 +107,8 @@ def pcapng(messages, late_interface=None):
 
 
 def kept_capture(path):
-    page = open(path, encoding="utf-8").read()
-    m = re.search(r'<script type="application/octet-stream" id="capture"[^>]*data-encoding="deflate">\n(.*?)</script>'
-                  r'((?:\n<script type="application/octet-stream" class="capture-part">\n.*?</script>)*)', page, re.S)
-    return zlib.decompress(base64.b64decode(m.group(1) + re.sub(r"<[^>]*>", "", m.group(2)))) if m else None
+    found = embedded_capture(open(path, encoding="utf-8").read())
+    return found[1] if found else None
 
 
 def between(records, ranges):

@@ -16,7 +16,6 @@ network request.
 import base64
 import datetime
 from decimal import Decimal, ROUND_HALF_UP
-import zlib
 import json
 import random
 import os
@@ -29,6 +28,7 @@ import time
 
 try:
     from browser import Browser, Wait
+    from page_capture import embedded_capture
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
     from selenium.common.exceptions import TimeoutException
@@ -70,12 +70,10 @@ def embedded_is(page, capture):
     """The page carries the capture's very bytes (zlib, base64, in the
     capture element and the parts after it) and their size."""
     with open(page, encoding="utf-8") as f:
-        m = re.search(r'id="capture"[^>]*data-size="(\d+)" data-encoding="deflate">\n([^<]*)</script>'
-                      r'((?:\n<script type="application/octet-stream" class="capture-part">\n[^<]*</script>)*)', f.read())
+        found = embedded_capture(f.read())
     with open(capture, "rb") as f:
         want = f.read()
-    if not m or int(m.group(1)) != len(want) or \
-            zlib.decompress(base64.b64decode(m.group(2) + re.sub(r"<[^>]*>", "", m.group(3)))) != want:
+    if found != (len(want), want):
         fail(f"vornlog -w {capture}: the page does not carry the capture's bytes")
 
 
@@ -301,15 +299,20 @@ csv = run("-s", sample, "-").stdout.decode().splitlines()[1:]
 plan = driver.find_element(By.ID, "plan")
 ox, oy, scale = (float(plan.get_attribute(a)) for a in ("data-origin-x", "data-origin-y", "data-scale"))
 width, height = plan.size["width"], plan.size["height"]
-x = y = z = 0
+# The position after each row of the steps CSV (S1, S2, S3; first the start).
+points = [(0, 0, 0)]
+for row in csv:
+    cells = row.split(";")
+    moves = (0, 0, 0) if cells[1] == "-" else (int(cells[3]), int(cells[4]), int(cells[5]))
+    points.append(tuple(p + m for p, m in zip(points[-1], moves)))
 clicked = 0
 for number, row in enumerate(csv, 1):
     cells = row.split(";")
     if cells[1] == "-":
         continue
     s1, s2, s3 = int(cells[3]), int(cells[4]), int(cells[5])
-    mx, my = ox + (x + s1 / 2) * scale, oy - (y + s2 / 2) * scale
-    x, y, z = x + s1, y + s2, z + s3
+    mx, my = ox + (points[number - 1][0] + s1 / 2) * scale, oy - (points[number - 1][1] + s2 / 2) * scale
+    x, y, z = points[number]
     # A segment a few pixels long cannot be told from its neighbours by a
     # click in whole pixels.
     if (s1 * s1 + s2 * s2) ** 0.5 * scale < 8:
@@ -370,13 +373,12 @@ def plan_view(d):
     return [float(plan.get_attribute(a)) for a in ("data-origin-x", "data-origin-y", "data-scale")]
 
 
-rows, x, y = [], 0, 0
+rows = []
 for number, row in enumerate(csv, 1):
     cells = row.split(";")
     if cells[1] != "-":
         s1, s2 = int(cells[3]), int(cells[4])
-        rows.append((abs(s1) + abs(s2), number, x, y, s1, s2))
-        x, y = x + s1, y + s2
+        rows.append((abs(s1) + abs(s2), number, *points[number - 1][:2], s1, s2))
 _, row_number, x0, y0, s1, s2 = max(rows)
 fitted = plan_view(driver)
 ox, oy, scale = fitted
@@ -425,12 +427,6 @@ except TimeoutException:
 # rows from the first to the last that the plan's view holds (0 the start;
 # within 2 pixels of the view's edges, which the page measures without its
 # border), and all of them for the whole path.
-points, px, py = [(0, 0)], 0, 0
-for row in csv:
-    cells = row.split(";")
-    if cells[1] != "-":
-        px, py = px + int(cells[3]), py + int(cells[4])
-    points.append((px, py))
 s3 = driver.find_element(By.ID, "s3")
 def strip_rows(d):
     return [int(s3.get_attribute(a) or -1) for a in ("data-from", "data-to")]

@@ -655,8 +655,7 @@ const pathView = (() => {
     e.stopPropagation();
   });
   s3.addEventListener('click', (e) => {
-    if (!S || !S.path || !S.path.rows) return;
-    if (!strip) return;
+    if (!S || !S.path || !S.path.rows || !strip) return;
     const at = strip.from + Math.round(((e.offsetX - 6) / (s3.clientWidth - 12)) * (strip.to - strip.from));
     const r = Math.min(S.path.rows - 1, Math.max(0, at - 1));
     if (S.rowMessage[r] >= 0) select(S.rowMessage[r]);
