@@ -14,6 +14,9 @@ constexpr std::int64_t kMs = 1'000'000;
 // Episodes of a kind that groups (underrun, slow-reply, refused) less than
 // this apart make one finding.
 constexpr std::int64_t kGroupGap = 500 * kMs;
+// An underrun that waits for a next episode waits at most this long beyond
+// the gap for the block that would show it.
+constexpr std::int64_t kGroupWait = 5000 * kMs;
 // Live: an underrun or a stop open this long is reported as ongoing.
 constexpr std::int64_t kOngoingAfter = 1000 * kMs;
 // A silence or a reply delay stands out when it is this long and this many
@@ -26,45 +29,27 @@ constexpr std::int64_t kReplyFactor = 5;
 constexpr std::int64_t kSlowReplyFactor = 10;
 constexpr std::uint64_t kMedianReplies = 8;
 
-constexpr std::uint8_t kBufferCode = 0x42;
-constexpr std::uint8_t kInformationCode = 0x49;
-constexpr std::uint8_t kStopCode = 0x53;
-constexpr std::uint8_t kTableCode = 0x54;
-constexpr std::uint8_t kResetCode = 0x5A;
+using motion::kBufferCode;
+using motion::kInformationCode;
+using motion::kStopCode;
 
-constexpr int kFullBuffer = 7;
-constexpr unsigned kStepsInProgress = 1u << 0;         // FLAG bit 0
-constexpr unsigned kEndOfDataProcessed = 1u << 7;      // STOP bit 7
-constexpr unsigned kStopReasons = (1u << 2) | (1u << 4) | (1u << 5) | (1u << 6);
-
-// Buffer Management commands that end a job: reset, source USB, source
-// flash. Stop commands that stop: fast and slow.
-constexpr std::uint32_t kBufferReset = 0x00;
-bool endsJob(std::uint32_t bufferCmd) { return bufferCmd <= 0x02; }
-bool stops(std::uint32_t stopCmd) { return stopCmd == 0x00 || stopCmd == 0x01; }
-
-// The stop bits that make a stop finding, with their cause and words.
-struct StopReason {
-    unsigned bit;
-    Cause cause;
-    std::string_view words;
-};
-constexpr StopReason kStopBits[] = {
-    {1u << 4, Cause::LimitSwitch, "an axis limit switch (STOP bit 4)"},
-    {1u << 5, Cause::Sensor, "the tool sensor (STOP bit 5)"},
-    {1u << 6, Cause::Button, "the PROG/STOP button (STOP bit 6)"},
-    {1u << 2, Cause::Command, "a Stop command (STOP bit 2)"},
-};
-constexpr std::size_t kStopSlots = std::size(kStopBits);
+// The cause of a stop finding, by the controller's reason.
+constexpr Cause causeOf(motion::StopReason reason)
+{
+    switch (reason) {
+    case motion::StopReason::LimitSwitch: return Cause::LimitSwitch;
+    case motion::StopReason::Sensor: return Cause::Sensor;
+    case motion::StopReason::Button: return Cause::Button;
+    case motion::StopReason::Command: return Cause::Command;
+    }
+    return Cause::Unknown;
+}
+constexpr std::size_t kStopSlots = std::size(motion::kStopReasons);
 
 // Whether `a` is at least `factor` times `m` (neither negative), without
 // the product: a damaged capture's times can make a median so long that
 // it would overflow.
 bool atLeastTimes(std::int64_t a, std::int64_t factor, std::int64_t m) { return a / factor >= m; }
-
-// The stored segments kept for the position estimate: more than a full
-// buffer and the segment under way.
-constexpr std::uint64_t kKeptSegments = 16;
 
 std::string number(std::int64_t v) { return std::to_string(v); }
 
@@ -129,7 +114,7 @@ std::optional<Cause> refusalOf(const FieldValues& v, motion::DataEvent event)
     case kBufferCode:
         if (v.has<motion::kBufferRet>() && v.value<motion::kBufferRet>() == 0) return Cause::CommandRefused;
         return std::nullopt;
-    case kTableCode:
+    case table::kTableCode:
         if (v.has<table::kTableReplyRet>() && v.value<table::kTableReplyRet>() == 0) return Cause::TableWriteFailed;
         break;
     default: break;
@@ -222,34 +207,10 @@ struct Engine::State {
 
     // ---- the job, the stored segments, the status blocks --------------------
 
-    enum class Job { Idle, Starting, Running } job = Job::Idle;
+    motion::Model model;
     Moment lastSentAt, refusedAt;
     bool refusalOpen = false;
     bool storedSinceRefusal = false;
-
-    struct Kept {
-        Steps after{}; // the position once it is done
-        Steps steps{};
-        std::int64_t nbr = 0;
-    };
-    Kept kept[kKeptSegments];
-    std::uint64_t storedCount = 0;
-    Steps stored{};
-    Steps dropped{};
-    std::uint64_t resetAt = 0; // segments stored when the buffer was last reset
-
-    struct Block {
-        std::uint64_t stored = 0; // segments stored when it came
-        int buf = 0;
-        unsigned flag = 0;
-        std::int64_t left = 0;
-        std::int32_t seg = 0;
-        Moment at;
-    };
-    bool haveBlock = false;
-    Block block;
-    bool haveRate = false;
-    double pulsesPerSecond = 0;
     unsigned stopState = 0;
 
     // ---- findings waiting --------------------------------------------------
@@ -270,8 +231,10 @@ struct Engine::State {
         Finding f;
         std::string why;
         std::uint64_t episodes = 0; // refilled so far
-        Moment began;               // of the episode open
-        Moment refilled;            // the end of the last episode that refilled
+        Moment began;               // of the episode open: when the buffer ran dry
+        Moment refilled;            // the end of the last episode that refilled: when motion resumed
+        bool projected = false;     // the episode open was opened by projection, no block showed it
+        std::int64_t stood = 0;     // of the episodes that refilled
         bool reportedOngoing = false;
     } underrun;
 
@@ -284,66 +247,6 @@ struct Engine::State {
         Moment lastEnd;
     };
     Burst slow, refused;
-
-    // ---- the steps ---------------------------------------------------------
-
-    const Kept* keptAt(std::uint64_t k) const
-    {
-        if (k == 0 || k > storedCount || storedCount - k >= kKeptSegments) return nullptr;
-        return &kept[(k - 1) % kKeptSegments];
-    }
-    Steps positionAfter(std::uint64_t k) const
-    {
-        if (k == 0) return {};
-        if (const Kept* s = keptAt(k)) return s->after;
-        // Older than what is kept: the oldest kept, less its steps.
-        const std::uint64_t oldest = storedCount >= kKeptSegments ? storedCount - kKeptSegments + 1 : 1;
-        const Kept& s = kept[(oldest - 1) % kKeptSegments];
-        Steps p = s.after;
-        for (std::size_t a = 0; a < 5; ++a) p[a] -= s.steps[a];
-        return p;
-    }
-    // The position the last status block shows: the segments it still held
-    // waiting (BUF) are not reached, of the one under way the part done
-    // (from its pulses left); dropped segments (a reset) never are.
-    // A block cannot hold segments from before the last reset: a BUF that
-    // says so is bounded to those stored since, and the tool is then where
-    // the reset left it.
-    Steps reached() const
-    {
-        if (!haveBlock) return {};
-        const std::uint64_t sinceReset = block.stored - std::min(block.stored, resetAt);
-        const std::uint64_t held = std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(block.buf, 0)),
-                                                           std::min<std::uint64_t>(sinceReset, kKeptSegments - 1));
-        const std::uint64_t underWay = block.stored - held;
-        if (resetAt != 0 && underWay <= resetAt) {
-            Steps p = positionAfter(resetAt);
-            for (std::size_t a = 0; a < 5; ++a) p[a] -= dropped[a];
-            return p;
-        }
-        Steps p = positionAfter(underWay == 0 ? 0 : underWay - 1);
-        if (const Kept* s = underWay ? keptAt(underWay) : nullptr) {
-            double done = 1;
-            if (s->nbr > 0 && (block.left > 0 || (block.flag & kStepsInProgress)))
-                done = std::clamp(static_cast<double>(s->nbr - block.left) / static_cast<double>(s->nbr), 0.0, 1.0);
-            for (std::size_t a = 0; a < 5; ++a) p[a] += static_cast<std::int64_t>(static_cast<double>(s->steps[a]) * done);
-        }
-        for (std::size_t a = 0; a < 5; ++a) p[a] -= dropped[a];
-        return p;
-    }
-    void storeSegment(const motion::Segment& segment)
-    {
-        ++storedCount;
-        Kept& k = kept[(storedCount - 1) % kKeptSegments];
-        // Axis by axis, the sum written where it is kept as it is made: a
-        // copy of the whole sum just after its narrow stores would wait
-        // for them.
-        for (std::size_t a = 0; a < 5; ++a) {
-            k.steps[a] = segment.steps[a];
-            k.after[a] = stored[a] += segment.steps[a];
-        }
-        k.nbr = segment.nbr;
-    }
 
     // ---- time passing ------------------------------------------------------
 
@@ -362,12 +265,14 @@ struct Engine::State {
     {
         if (!now.timed) return;
         if (underrun.phase == Underrun::Phase::Waiting && underrun.refilled.timed &&
-            elapsed(underrun.refilled.ns, now.ns) >= kGroupGap)
+            elapsed(underrun.refilled.ns, now.ns) >= kGroupGap && !mayStandAgain(now))
             emitUnderrun();
         if (slow.has && slow.lastEnd.timed && elapsed(slow.lastEnd.ns, now.ns) >= kGroupGap) emitBurst(slow);
         if (refused.has && refused.lastEnd.timed && elapsed(refused.lastEnd.ns, now.ns) >= kGroupGap)
             emitBurst(refused);
-        if (!live || !waiting()) return;
+        if (!live) return;
+        standingByProjection(now);
+        if (!waiting()) return;
         if (underrun.phase == Underrun::Phase::Open && !underrun.reportedOngoing && underrun.began.timed &&
             elapsed(underrun.began.ns, now.ns) >= kOngoingAfter) {
             underrun.reportedOngoing = true;
@@ -389,6 +294,34 @@ struct Engine::State {
 
     // ---- underruns -----------------------------------------------------------
 
+    // Live: the segments stored ran out a second ago, by the last block and
+    // the rate, and no block came to tell (the PC program fell silent): the
+    // machine stands, and an underrun opens now, to be told as ongoing. The
+    // block that comes next settles its times and its cause.
+    void standingByProjection(const Moment& now)
+    {
+        if (underrun.phase == Underrun::Phase::Open || !model.running() || model.dry()) return;
+        const std::optional<TimeNs> end = model.projectedEnd();
+        if (!end || elapsed(*end, now.ns) < kOngoingAfter) return;
+        motion::StandStill st;
+        st.dryAfter = model.lastMovingNumber();
+        st.timed = true;
+        st.dry = *end;
+        underrunEvidence(st, now);
+        underrun.projected = true;
+    }
+
+    // Whether the machine may have stood still again less than kGroupGap
+    // after the last episode, though no block told yet (a reply still on
+    // its way, a PC program fallen silent): the segments stored then ran
+    // out before. Waited for at most kGroupWait beyond the gap.
+    bool mayStandAgain(const Moment& now) const
+    {
+        if (!model.running() || elapsed(underrun.refilled.ns, now.ns) >= kGroupGap + kGroupWait) return false;
+        const std::optional<TimeNs> end = model.projectedEnd();
+        return end && elapsed(underrun.refilled.ns, *end) < kGroupGap;
+    }
+
     void resetWindow()
     {
         window = Window{};
@@ -400,7 +333,17 @@ struct Engine::State {
     {
         if (!m.timed || !haveOrigin) return {Cause::Unknown, "the capture has no times to tell why"};
         const std::int64_t silenceMedian = silences.median(), replyMedian = replyDelays.median();
-        const Window& w = window;
+        Window w = window;
+        // A silence still going on (live, while the machine stands) counts
+        // as far as it has gone.
+        if (!silenceTaken && lastController.timed && lastController.number != m.number) {
+            const std::int64_t s = elapsed(lastController.ns, m.ns);
+            if (s > w.silence) {
+                w.silence = s;
+                w.silenceFrom = lastController;
+                w.silenceAfterFull = lastControllerFull;
+            }
+        }
         if (w.silence >= kLong && atLeastTimes(w.silence, kSilenceFactor, silenceMedian)) {
             if (w.silenceAfterFull)
                 return {Cause::Refusals, "after the \"buffer full\" reply at " + place(w.silenceFrom) +
@@ -417,53 +360,116 @@ struct Engine::State {
                                             place(w.replyTo) + ", against a median reply of " + milliseconds(replyMedian)};
         std::string text = "no silence of the PC program nor reply stood out (longest " + milliseconds(w.silence) +
                            " and " + milliseconds(w.reply) + "): the segments ran out faster than one round trip";
-        if (haveRate && pulsesPerSecond > 0 && w.segments > 0) {
+        // The rate the model measured; one below a pulse a second would
+        // make a figure of nothing.
+        if (const double rate = model.rate(); rate >= 1 && w.segments > 0 && w.pulses > 0) {
             const double mean = static_cast<double>(w.pulses) / static_cast<double>(w.segments);
-            text += ", some " + milliseconds(static_cast<std::int64_t>(mean / pulsesPerSecond * 1e9)) +
-                    " each at the " + number(static_cast<std::int64_t>(pulsesPerSecond)) +
-                    " pulses/s the status blocks show";
+            text += ", some " + milliseconds(static_cast<std::int64_t>(std::min(mean / rate * 1e9, 1e18))) +
+                    " each at the " + number(static_cast<std::int64_t>(rate)) + " pulses/s the status blocks show";
         }
         return {Cause::ShortSegments, text};
     }
 
-    void underrunEvidence(const Moment& m)
+    // A stand-still's moments, as the model gives them.
+    static Moment dryMoment(const motion::StandStill& st, const Moment& m)
+    {
+        const std::uint64_t first = st.dryAfter ? st.dryAfter : st.dryBefore;
+        return Moment{first ? first : m.number, st.timed, st.timed ? st.dry : m.ns};
+    }
+    static Moment resumedMoment(const motion::StandStill& st, const Moment& m)
+    {
+        return Moment{st.resumedBy ? st.resumedBy : m.number, st.timed, st.timed ? st.resumed : m.ns};
+    }
+
+    // The buffer ran dry (the model's stand-still `st`, seen at m): an
+    // underrun opens, or the one waiting groups it when its last episode
+    // ended less than kGroupGap before this one began.
+    void underrunEvidence(const motion::StandStill& st, const Moment& m)
     {
         using Phase = Underrun::Phase;
         if (underrun.phase == Phase::Open) return;
-        const bool joins = underrun.phase == Phase::Waiting && m.timed && underrun.refilled.timed &&
-                           elapsed(underrun.refilled.ns, m.ns) < kGroupGap;
+        const Moment dry = dryMoment(st, m);
+        const bool joins = underrun.phase == Phase::Waiting && dry.timed && underrun.refilled.timed &&
+                           elapsed(underrun.refilled.ns, dry.ns) < kGroupGap;
         if (underrun.phase == Phase::Waiting && !joins) emitUnderrun();
         if (!joins) {
             auto [cause, text] = why(m);
-            underrun.f = opened(Kind::Underrun, cause, m);
+            underrun.f = opened(Kind::Underrun, cause, dry);
+            underrun.f.dryAfter = st.dryAfter;
+            underrun.f.dryBefore = st.dryBefore;
             underrun.why = std::move(text);
             underrun.episodes = 0;
+            underrun.stood = 0;
             underrun.reportedOngoing = false;
         }
         underrun.phase = Phase::Open;
-        underrun.began = m;
+        underrun.projected = false;
+        underrun.began = dry;
     }
 
-    void refill(const Moment& m)
+    // Motion resumed: the episode open ends.
+    void refill(const motion::StandStill& st, const Moment& m)
     {
         if (underrun.phase != Underrun::Phase::Open) return;
+        if (underrun.projected) {
+            // The blocks now tell what the projection guessed.
+            underrun.projected = false;
+            const Moment dry = dryMoment(st, m);
+            underrun.began = dry;
+            if (underrun.episodes == 0) {
+                underrun.f.start = since(dry);
+                underrun.f.first = dry.number;
+                underrun.f.dryAfter = st.dryAfter;
+                underrun.f.dryBefore = st.dryBefore;
+                auto [cause, text] = why(m);
+                underrun.f.cause = cause;
+                underrun.why = std::move(text);
+            }
+        }
         ++underrun.episodes;
-        underrun.refilled = m;
-        close(underrun.f, m);
+        const Moment resumed = resumedMoment(st, m);
+        underrun.refilled = resumed;
+        if (resumed.timed && underrun.began.timed) underrun.stood += std::max<std::int64_t>(elapsed(underrun.began.ns, resumed.ns), 0);
+        close(underrun.f, resumed);
         if (underrun.f.id == 0) underrun.f.id = nextId++;
         underrun.phase = Underrun::Phase::Waiting;
     }
 
+    // The finding's stood still time: the episodes that refilled, and the
+    // one open up to `now`.
+    void setStood(Finding& f, const Moment* now) const
+    {
+        f.hasStood = f.timed;
+        if (!f.timed) return;
+        f.stood = underrun.stood;
+        if (now && now->timed && underrun.began.timed)
+            f.stood += std::max<std::int64_t>(elapsed(underrun.began.ns, now->ns), 0);
+    }
+
     std::string underrunText(const Finding& f, bool refilled) const
     {
-        std::string text = "The buffer ran dry at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first));
-        if (f.timed) text += " (" + seconds(f.start, 3) + ")";
+        std::string text = "The machine stood still";
+        if (f.count > 1) text += " " + number(static_cast<std::int64_t>(f.count)) + " times less than 0.5 s apart,";
+        if (f.timed) {
+            text += (f.count > 1 ? " " : " for ") + seconds(f.stood, 3) + (f.count > 1 ? " in all," : "");
+            text += " from about " + seconds(f.start, 3);
+            if (f.count > 1 && refilled) text += " to " + seconds(f.end, 3);
+        }
+        text += " (its buffer ";
+        if (f.count > 1) text += "first ";
+        if (f.dryAfter && f.dryBefore)
+            text += "ran dry between the status blocks of messages " + number(static_cast<std::int64_t>(f.dryAfter)) +
+                    " and " + number(static_cast<std::int64_t>(f.dryBefore)) + ")";
+        else if (f.dryAfter)
+            text += "ran dry, by the segments stored, after the status block of message " +
+                    number(static_cast<std::int64_t>(f.dryAfter)) + ")";
+        else
+            text += "was dry at the status block of message " + number(static_cast<std::int64_t>(f.dryBefore)) + ")";
         text += " while a job ran";
-        if (f.count > 1)
-            text += ", " + number(static_cast<std::int64_t>(f.count)) + " times less than 0.5 s apart,";
-        text += refilled ? " and refilled" : " and had not refilled";
-        text += (refilled ? " at " : " by ") + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
-        if (f.timed) text += ", " + seconds(f.end - f.start, 3) + " later";
+        if (refilled)
+            text += ", until the segment stored at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
+        else
+            text += ", and had not moved again by " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
         return text + ": " + underrun.why + ".";
     }
 
@@ -473,6 +479,7 @@ struct Engine::State {
         f.count = underrun.episodes + 1;
         f.ongoing = true;
         close(f, last);
+        setStood(f, &last);
         f.text = underrunText(f, false);
         return f;
     }
@@ -481,6 +488,7 @@ struct Engine::State {
     {
         Finding f = underrun.f;
         f.count = underrun.episodes;
+        setStood(f, nullptr);
         f.text = underrunText(f, true);
         emit(f);
         underrun.phase = Underrun::Phase::None;
@@ -497,13 +505,14 @@ struct Engine::State {
             else {
                 if (underrun.episodes == 0) {
                     underrun.episodes = 1;
+                    if (m.timed && underrun.began.timed)
+                        underrun.stood += std::max<std::int64_t>(elapsed(underrun.began.ns, m.ns), 0);
                     close(underrun.f, m);
                 }
                 underrun.phase = Phase::Waiting;
             }
         }
         if (underrun.phase == Phase::Waiting) emitUnderrun();
-        job = Job::Idle;
     }
 
     // ---- bursts --------------------------------------------------------------
@@ -544,8 +553,8 @@ struct Engine::State {
     std::string stopText(const Finding& f, bool complete) const
     {
         std::string text = "The controller stopped for ";
-        for (const StopReason& r : kStopBits)
-            if (r.cause == f.cause) text += r.words;
+        for (const motion::StopReasonBit& r : motion::kStopReasons)
+            if (causeOf(r.reason) == f.cause) text += r.words;
         if (f.cause == Cause::Command) text += " after the Stop message at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first));
         else text += " at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first));
         if (f.timed) text += " (" + seconds(f.start, 3) + ")";
@@ -566,12 +575,13 @@ struct Engine::State {
         // Most status blocks neither open nor hold a stop. A stop is open
         // exactly while its bit stays set, so the bits tell without a look
         // at the slots.
-        if (!((state | stopState) & kStopReasons)) {
+        if (!((state | stopState) & motion::kStopReasonBits)) {
             stopState = state;
             return;
         }
         for (std::size_t i = 0; i < kStopSlots; ++i) {
-            const StopReason& r = kStopBits[i];
+            const motion::StopReasonBit& r = motion::kStopReasons[i];
+            const Cause cause = causeOf(r.reason);
             Open& o = stopsOpen[i];
             if (o.has && !(state & r.bit)) {
                 close(o.f, m);
@@ -581,20 +591,24 @@ struct Engine::State {
                 o.has = false;
             }
             if (!o.has && (rising & r.bit)) {
-                const Moment first = r.cause == Cause::Command && stopCommand ? *stopCommand : m;
+                const Moment first = cause == Cause::Command && stopCommand ? *stopCommand : m;
                 o = Open{};
                 o.has = true;
-                o.f = opened(Kind::Stop, r.cause, first);
+                o.f = opened(Kind::Stop, cause, first);
                 o.f.id = nextId++;
                 close(o.f, m);
                 o.began = first;
-                // The job is over: a stop leaves the buffer dry, which is
-                // no underrun.
-                endJob(m);
-                if (haveBlock) {
+                // Where the machine was as it stopped (the model's job is
+                // over: a stop leaves the buffer dry, which is no underrun).
+                if (model.known()) {
                     o.f.hasPosition = true;
-                    o.f.position = reached();
-                    for (std::size_t a = 0; a < 5; ++a) o.f.storedUnreached[a] = stored[a] - dropped[a] - o.f.position[a];
+                    o.f.position = model.position();
+                    if (model.events().stopRising) {
+                        o.f.storedUnreached = model.unreachedAtStop();
+                    } else {
+                        for (std::size_t a = 0; a < 5; ++a)
+                            o.f.storedUnreached[a] = model.stored()[a] - model.dropped()[a] - o.f.position[a];
+                    }
                 }
             } else if (o.has) {
                 close(o.f, m);
@@ -609,7 +623,7 @@ struct Engine::State {
     void pcMessage(const FieldValues& v, const MessageFacts& facts, const Moment& m)
     {
         const std::uint8_t code = v.code();
-        if (const auto& unanswered = facts.unanswered; unanswered && unanswered->code != kResetCode) {
+        if (const auto& unanswered = facts.unanswered; unanswered && unanswered->code != control::kResetCode) {
             const Moment asked{unanswered->at, unanswered->timed, unanswered->ns};
             Finding f = opened(Kind::NoReply, Cause::Timeout, asked);
             close(f, m);
@@ -620,6 +634,7 @@ struct Engine::State {
             f.text += ".";
             emit(f);
         }
+        motionEvents(m);
         if (code == motion::kDataCode) {
             if (m.timed && !silenceTaken && lastController.timed) {
                 const std::int64_t s = elapsed(lastController.ns, m.ns);
@@ -646,19 +661,8 @@ struct Engine::State {
             }
             refusalOpen = false;
             lastSentAt = m;
-        } else if (code == kStopCode && v.has<motion::kStopCmd>() && stops(v.value<motion::kStopCmd>())) {
+        } else if (code == kStopCode && v.has<motion::kStopCmd>() && motion::stopsMotion(v.value<motion::kStopCmd>())) {
             stopCommand = m;
-            endJob(m);
-        } else if (code == kBufferCode && v.has<motion::kBufferCmd>() && endsJob(v.value<motion::kBufferCmd>())) {
-            endJob(m);
-            if (v.value<motion::kBufferCmd>() == kBufferReset && haveBlock) {
-                // The segments the buffer held are gone: they will never be
-                // reached.
-                const Steps r = reached();
-                for (std::size_t a = 0; a < 5; ++a) dropped[a] = stored[a] - r[a];
-                resetAt = storedCount;
-                block = Block{storedCount, 0, 0, 0, block.seg, m};
-            }
         }
     }
 
@@ -668,31 +672,25 @@ struct Engine::State {
         burst(refused, Kind::Refused, cause, first, m, std::move(what));
     }
 
+    // What the model made of the message fed last: a job's start, a
+    // stand-still that opened or ended, the job's end.
+    void motionEvents(const Moment& m)
+    {
+        const motion::Model::Events& ev = model.events();
+        if (ev.starting) windowFromJob = true;
+        if (ev.began && windowFromJob) resetWindow();
+        if (ev.resumed) {
+            underrunEvidence(model.standStill(), m);
+            refill(model.standStill(), m);
+        }
+        if (ev.dryOpened) underrunEvidence(model.standStill(), m);
+        if (ev.jobEnded) endJob(m);
+    }
+
     void statusBlock(const FieldValues& v, const Moment& m)
     {
-        const int buf = static_cast<int>(v.value<motion::kBuf>());
-        const unsigned flag = v.value<motion::kFlag>();
-        const unsigned stop = v.value<motion::kStop>();
-        const std::int64_t left = v.signedValue<motion::kPulsesLeft>();
-        const auto seg = static_cast<std::int32_t>(v.value<motion::kSeg>());
-        const bool rising7 = (stop & kEndOfDataProcessed) && !(stopState & kEndOfDataProcessed);
-        stopBits(stop, m);
-        if (job == Job::Starting && (flag & kStepsInProgress)) {
-            job = Job::Running;
-            if (windowFromJob) resetWindow();
-        }
-        if (job == Job::Running && (rising7 || (buf == 0 && !(flag & kStepsInProgress))) && !(stop & kStopReasons))
-            underrunEvidence(m);
-        // The pulse rate, from two blocks of one segment.
-        if (haveBlock && block.seg == seg && block.at.timed && m.timed && left < block.left) {
-            const std::int64_t dt = elapsed(block.at.ns, m.ns);
-            if (dt > 0) {
-                pulsesPerSecond = static_cast<double>(block.left - left) * 1e9 / static_cast<double>(dt);
-                haveRate = true;
-            }
-        }
-        haveBlock = true;
-        block = Block{storedCount, buf, flag, left, seg, m};
+        stopBits(v.value<motion::kStop>(), m);
+        motionEvents(m);
     }
 
     // A status block with BUF 7, or a "buffer full" reply (Data's or
@@ -705,7 +703,7 @@ struct Engine::State {
         if (v.code() == kInformationCode && v.has<motion::kInformationSt>() && v.value<motion::kInformationSt>() != 0)
             return true;
         return (v.code() == motion::kDataCode || v.code() == kInformationCode) && v.has<motion::kBuf>() &&
-               static_cast<int>(v.value<motion::kBuf>()) >= kFullBuffer;
+               static_cast<int>(v.value<motion::kBuf>()) >= motion::kBufferSegments;
     }
 
     void controllerMessage(const FieldValues& v, const MessageFacts& facts, const Moment& m)
@@ -751,20 +749,9 @@ struct Engine::State {
             switch (facts.event) {
             case motion::DataEvent::Stored:
                 storedSinceRefusal = true;
-                if (s.segment.endOfData()) {
-                    endJob(m);
-                } else {
-                    storeSegment(s.segment);
+                if (!s.segment.endOfData()) {
                     window.pulses += s.segment.nbr;
                     ++window.segments;
-                    if (job == Job::Idle) {
-                        job = Job::Starting;
-                        windowFromJob = true;
-                    }
-                    // The underrun open before this reply ends with it; its
-                    // own block may open the next (it shows the buffer as
-                    // it was when the segment came).
-                    refill(m);
                 }
                 break;
             case motion::DataEvent::BufferFull:
@@ -784,8 +771,9 @@ struct Engine::State {
             return;
         case kStopCode:
             if (v.has<motion::kStopRet>()) stopBits(v.value<motion::kStopRet>(), m);
+            motionEvents(m);
             return;
-        default: return;
+        default: motionEvents(m); return;
         }
     }
 
@@ -839,6 +827,7 @@ struct Engine::State {
         // Most messages come while nothing waits for time to pass.
         if (live || underrun.phase == Underrun::Phase::Waiting || slow.has || refused.has) advance(m);
         const MessageFacts& facts = factsMaker.add(record, v);
+        model.feed(record, v, facts);
         if (record.direction == Direction::Pc)
             pcMessage(v, facts, m);
         else
@@ -889,11 +878,16 @@ const TimeHistogram* Engine::replyTimes(std::uint8_t code) const { return state_
 Position Engine::position() const
 {
     Position p;
-    p.stored = state_->stored;
-    p.known = state_->haveBlock;
-    if (p.known) p.reached = state_->reached();
+    const motion::Model& model = state_->model;
+    p.stored = model.stored();
+    p.known = model.known();
+    if (p.known) p.reached = model.position();
     return p;
 }
+
+const motion::Model& Engine::model() const { return state_->model; }
+
+motion::Model& Engine::model() { return state_->model; }
 
 std::optional<TimeNs> Engine::lastTime() const
 {

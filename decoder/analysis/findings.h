@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "analysis/message_facts.h"
+#include "analysis/motion_model.h"
 #include "analysis/pairing.h"
 #include "analysis/segments.h"
 #include "analysis/time_histogram.h"
@@ -85,7 +86,7 @@ std::optional<Kind> kindNamed(std::string_view name);
 std::optional<Cause> refusalOf(const FieldValues& v, motion::DataEvent event);
 
 // The steps of S1 to S5, signed.
-using Steps = std::array<std::int64_t, 5>;
+using Steps = motion::Steps;
 
 struct Finding {
     // 1, 2, ... in the order findings become known.
@@ -108,6 +109,14 @@ struct Finding {
     std::uint64_t count = 1;
     // One English sentence with the figures of its evidence.
     std::string text;
+    // An underrun: how long the machine stood still (ns, summed over its
+    // episodes; only with times), and the messages whose status blocks
+    // last showed motion and first showed the buffer dry, for its first
+    // episode (0: none).
+    bool hasStood = false;
+    std::int64_t stood = 0;
+    std::uint64_t dryAfter = 0;
+    std::uint64_t dryBefore = 0;
     // A stop: where the tool was, as far as the evidence tells, and the
     // steps stored that it did not reach.
     bool hasPosition = false;
@@ -160,6 +169,9 @@ public:
 
     // Where the tool is now.
     Position position() const;
+    // What the machine did, as the engine reconstructed it.
+    const motion::Model& model() const;
+    motion::Model& model();
     // The capture's time of the last message with one.
     std::optional<TimeNs> lastTime() const;
     // The time of its first message with one, which a finding's start and

@@ -1,5 +1,6 @@
 #include "message_columns.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "analysis/findings.h"
@@ -8,18 +9,6 @@
 #include "protocol/lines.h"
 
 namespace vornlog {
-
-namespace {
-
-// Whether a PC Stop message stops the motion: not when it only asks for the
-// controller's status.
-bool stopsMotion(const FieldValues& values)
-{
-    const TableText* command = lookup(motion::kStopCommands, static_cast<int>(values.value<motion::kStopCmd>()));
-    return !command || command->view() != TableText(kGetStatus).view();
-}
-
-} // namespace
 
 void MessageColumns::reserve(std::size_t messages)
 {
@@ -62,7 +51,9 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
     c.segment.push_back(-1);
     decodeMessage(record.direction, record.field, values_);
     if (!values_.errors().empty()) c.marks[index] |= kMarkErrors;
-    if (pc && code == 'S' && stopsMotion(values_)) c.marks[index] |= kMarkStop;
+    if (pc && code == motion::kStopCode && values_.has<motion::kStopCmd>() &&
+        motion::stopsMotion(values_.value<motion::kStopCmd>()))
+        c.marks[index] |= kMarkStop;
 
     if (pc) {
         const RequestPairing::Request request{code, index, record.hasTime, record.timeNs};
@@ -102,7 +93,29 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
         for (int axis = 0; axis < 3; ++axis) c.rowSteps.push_back(s.endOfData() ? 0 : s.steps[axis]);
         c.rowPwm.push_back(s.hasPwm() ? s.pwm : -1);
         c.rowSeg.push_back(stored.seg);
+        c.rowStart.push_back(NAN);
+        c.rowFinish.push_back(NAN);
+        c.rowStood.push_back(record.hasTime ? 0 : NAN);
     }
+}
+
+void MessageColumnsMaker::execution(const motion::Execution& e)
+{
+    MessageColumns& c = out_;
+    if (e.segment == 0 || e.segment > c.rowStart.size() || !e.timed || !firstTime_) return;
+    const std::size_t row = e.segment - 1;
+    c.rowStart[row] = static_cast<double>(e.start - *firstTime_) / 1e9;
+    c.rowFinish[row] = static_cast<double>(e.end - *firstTime_) / 1e9;
+    c.rowsChangedFrom = std::min(c.rowsChangedFrom, row);
+}
+
+void MessageColumnsMaker::standStill(const motion::StandStill& s)
+{
+    MessageColumns& c = out_;
+    if (s.segment == 0 || s.segment > c.rowStood.size() || !s.timed) return;
+    const std::size_t row = s.segment - 1;
+    c.rowStood[row] = static_cast<double>(s.resumed - s.dry) / 1e9;
+    c.rowsChangedFrom = std::min(c.rowsChangedFrom, row);
 }
 
 void MessageColumnsMaker::finish()

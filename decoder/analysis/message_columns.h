@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/motion_model.h"
 #include "analysis/pairing.h"
 #include "analysis/segments.h"
 #include "capture/source.h"
@@ -27,7 +28,7 @@ namespace vornlog {
 enum MessageMark : std::uint8_t {
     kMarkRefusal = 1,     // a Data reply "buffer full, data not stored"
     kMarkNoReply = 2,     // a PC message that got no reply
-    kMarkStop = 4,        // a PC Stop message, but for one that asks for the status
+    kMarkStop = 4,        // a PC Stop message that stops the machine (a fast or slow stop)
     kMarkOtherStatus = 8, // a Data reply that neither stored nor refused
     kMarkErrors = 16,     // a message whose decoding gives errors
     kMarkRefused = 32,    // a reply that refused or failed what was asked, but for "buffer full" (its cause in `cause`)
@@ -67,6 +68,16 @@ struct MessageColumns {
     std::vector<std::int32_t> rowPwm;
     std::vector<std::int32_t> rowSeg;
     std::vector<std::uint8_t> rowEnd;
+    // What the machine did with each (the motion model): when it started
+    // and ended executing it, in seconds as `time` (NaN until known, and
+    // for one never reached), and how long the machine stood still before
+    // its arrival ended a stand-still (0 when none; NaN without times).
+    std::vector<double> rowStart;
+    std::vector<double> rowFinish;
+    std::vector<double> rowStood;
+    // The first row whose model columns changed since the caller last
+    // took them (a live page gives them again from there).
+    std::size_t rowsChangedFrom = SIZE_MAX;
 
     // Room for `messages` messages, taken at once.
     void reserve(std::size_t messages);
@@ -95,6 +106,9 @@ void forEachColumn(const MessageColumns& c, F&& f)
     f("rowPwm", ColumnType::I32, c.rowPwm.data(), c.rowPwm.size());
     f("rowSeg", ColumnType::I32, c.rowSeg.data(), c.rowSeg.size());
     f("rowEnd", ColumnType::U8, c.rowEnd.data(), c.rowEnd.size());
+    f("rowStart", ColumnType::F64, c.rowStart.data(), c.rowStart.size());
+    f("rowFinish", ColumnType::F64, c.rowFinish.data(), c.rowFinish.size());
+    f("rowStood", ColumnType::F64, c.rowStood.data(), c.rowStood.size());
 }
 
 // Fills the columns a message at a time, in capture order.
@@ -108,6 +122,10 @@ public:
     void finish();
     // The decoding of the message added last.
     const FieldValues& values() const { return values_; }
+    // What the motion model settled of a stored segment, and a stand-still
+    // it saw end (segments counted from 1, as the rows).
+    void execution(const motion::Execution& e);
+    void standStill(const motion::StandStill& s);
 
 private:
     MessageColumns& out_;

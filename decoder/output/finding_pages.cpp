@@ -141,7 +141,8 @@ void FindingPages::finding(const findings::Finding& f, std::optional<TimeNs> ori
         // The name: its number, start time and kind.
         char text[96];
         if (page->timed) {
-            const std::int64_t ms = f.start / 1000000;
+            // To the nearest millisecond, as the findings' lines round it.
+            const std::int64_t ms = (f.start >= 0 ? f.start + 500000 : f.start - 500000) / 1000000;
             std::snprintf(text, sizeof text, "finding-%04" PRIu64 "-%" PRId64 ".%03ds-", f.id, ms / 1000,
                           static_cast<int>(ms % 1000));
         } else {

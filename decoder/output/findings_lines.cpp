@@ -45,6 +45,14 @@ void putFindingJson(Out& out, const findings::Finding& f)
         std::to_string(f.count));
     putJsonText(out, f.text);
     put<"\"">(out);
+    // An underrun's stand-still; null on the other kinds.
+    const bool underrun = f.kind == findings::Kind::Underrun;
+    put<",\"stood\":">(out);
+    if (underrun && f.hasStood) putSeconds(out, f.stood, f.digits);
+    else put<"null">(out);
+    put<",\"dry_after\":%s,\"dry_before\":%s">(
+        out, underrun && f.dryAfter ? std::to_string(f.dryAfter) : std::string("null"),
+        underrun && f.dryBefore ? std::to_string(f.dryBefore) : std::string("null"));
     if (f.hasPosition) {
         put<",\"position\":">(out);
         putSteps(out, f.position);

@@ -82,24 +82,24 @@ struct Instruction {
 };
 
 inline constexpr Instruction kInstructions[] = {
-    {0x42, "Buffer Management", &motion::kBufferPc, &motion::kBufferReply},
+    {motion::kBufferCode, "Buffer Management", &motion::kBufferPc, &motion::kBufferReply},
     {0x43, "ZQ3107 Programming"},
-    {0x44, "Data", &motion::kDataPc, &motion::kDataReply},
+    {motion::kDataCode, "Data", &motion::kDataPc, &motion::kDataReply},
     {0x45, "Flash Block Erase"},
     {0x46, "Flash Model", &control::kNoParametersRequest, &control::kFlashModelReply},
     {0x47, "General input/output IO1", &control::kIo1Pc, &control::kIo1Reply},
-    {0x49, "Information", &control::kNoParametersRequest, &motion::kInformationReply},
+    {motion::kInformationCode, "Information", &control::kNoParametersRequest, &motion::kInformationReply},
     {0x4C, "LCD", &control::kLcdPc, &control::kLcdReply},
     {0x4D, "Motors ON/OFF", &control::kMotorsPc, &control::kMotorsReply},
     {0x4F, "Override Origin/End", &control::kOverridePc, &control::kOverrideReply},
     {0x50, "PWM", &control::kPwmPc, &control::kPwmReply},
     {0x52, "Flash Read"},
-    {0x53, "Stop", &motion::kStopPc, &motion::kStopReply},
-    {0x54, "TABLE", &table::kTablePc, &table::kTableReply},
+    {motion::kStopCode, "Stop", &motion::kStopPc, &motion::kStopReply},
+    {table::kTableCode, "TABLE", &table::kTablePc, &table::kTableReply},
     {0x56, "Version", &control::kNoParametersRequest, &control::kVersionReply},
     {0x57, "Flash Write"},
     {0x59, "Flash Content"},
-    {0x5A, "Reset", &control::kResetPc},
+    {control::kResetCode, "Reset", &control::kResetPc},
 };
 
 namespace detail {

@@ -322,6 +322,8 @@ TEST(Findings, UnderrunsLessThanHalfASecondApartMakeOneAndNoTimesNoCause)
         w.pass(100);
         w.stream(10, 500);
     }
+    // Apart by more than 0.5 s of motion from the three before.
+    w.stream(150, 500);
     w.pass(800);
     w.stream(10, 500);
     w.finishJob();
@@ -361,9 +363,11 @@ TEST(Findings, StopsByTheirBitWithThePositionReached)
         EXPECT_EQ(f.last, f.first + 4); // until the block that shows the bit cleared
         ASSERT_TRUE(f.hasPosition);
         // 67 segments of 1 step stored; the last block before the stop
-        // held 7 waiting and one under way, 3 ms (300 of 500 pulses) done.
+        // held 7 waiting and one under way, 300 of 500 pulses done; 3 ms
+        // later, as the block that shows the stop tells, that one was done
+        // and 100 pulses of the next.
         EXPECT_EQ(f.position[0] + f.storedUnreached[0], 67);
-        EXPECT_EQ(f.position[0], 67 - 7 - 1);
+        EXPECT_EQ(f.position[0], 67 - 7);
     }
 
     Wire w = jobUnderWay();

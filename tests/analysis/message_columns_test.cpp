@@ -50,7 +50,7 @@ TEST(MessageColumns, MarksDelaysAndStoredSegmentsOfEachMessage)
         pc(8, dataMessage("1E", 50, 8, 0), "100.040000") +                     //
         qmr(9, dataReply("44", "00", "06", "03 00 00", "00"), "100.042000") + // not in USB mode
         pc(10, "53 03", "100.050000") +                                        // Get status: no stop
-        pc(11, "53 02", "100.060000");                                         // a Stop with an error, no reply
+        pc(11, "53 02", "100.060000");                                         // a Stop with an error: stops nothing, no reply
     const MessageColumns c = columnsOf(capture);
 
     ASSERT_EQ(c.number.size(), 11u);
@@ -60,7 +60,7 @@ TEST(MessageColumns, MarksDelaysAndStoredSegmentsOfEachMessage)
     EXPECT_EQ(c.code[4], 0x44);
     EXPECT_EQ(c.marks, (std::vector<std::uint8_t>{kMarkNoReply, 0, 0, 0, kMarkRefusal, 0, 0, 0,
                                                   kMarkOtherStatus | kMarkRefused, kMarkNoReply,
-                                                  kMarkStop | kMarkErrors | kMarkNoReply}));
+                                                  kMarkErrors | kMarkNoReply}));
     EXPECT_EQ(c.cause[8], static_cast<std::uint8_t>(findings::Cause::NotUsbMode));
     EXPECT_EQ(c.cause[4], kNoCause);
     for (int i : {0, 1, 3, 5, 7, 9, 10}) EXPECT_TRUE(std::isnan(c.delay[i])) << i;

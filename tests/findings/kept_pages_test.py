@@ -42,25 +42,24 @@ DATA = bytes.fromhex("44 1F F4 01 00 00 04 00" + " 00" * 18)
 def session(seconds, stall_at, stall_for, info_stall=False, end_in_stall=False):
     """Messages (ms, from_pc, bytes): a Data exchange every 50 ms; at
     `stall_at` the PC falls silent for `stall_for` s (or asks for
-    Information while the buffer stays dry) and the buffer runs dry."""
+    Information, whose replies show the buffer dry) and the buffer runs
+    dry, until the next Data message."""
     messages = [(0, True, bytes.fromhex("56")), (1, False, bytes.fromhex("56 56 31 2E 30 35 20 20 20"))]
     ms, seg, fill, stalled = 10, 0, 1, False
     while ms < seconds * 1000:
         seg = (seg + 1) % 256
         if not stalled and ms >= stall_at * 1000:
             stalled = True
-            dry = bytes.fromhex("01 %02X 00 00 48 00 00 00 04 80 00 00 00 00" % seg)
-            if info_stall:
-                messages += [(ms, True, DATA), (ms + 1, False, b"\x44\x01" + dry)]
-                end = ms + stall_for * 1000
-                while ms < end:
-                    ms += 50
-                    messages += [(ms, True, b"\x49"), (ms + 1, False, b"\x49\x01" + dry)]
-            else:
-                ms += stall_for * 1000
-                messages += [(ms, True, DATA), (ms + 1, False, b"\x44\x01" + dry)]
+            dry = bytes.fromhex("00 %02X 00 00 48 00 00 00 04 80 00 00 00 00" % seg)
+            end = ms + stall_for * 1000
+            while info_stall and ms < end:
+                messages += [(ms, True, b"\x49"), (ms + 1, False, b"\x49\x00" + dry)]
+                ms += 50
             if end_in_stall:
                 return messages
+            # The block of the reply shows the buffer as the segment came.
+            messages += [(end, True, DATA), (end + 1, False, b"\x44\x01" + dry)]
+            ms = end
         else:
             reply = "44 01 %02X %02X 00 00 49 00 00 00 04 00 2C 01 00 00" % (fill, seg)
             messages += [(ms, True, DATA), (ms + 1, False, bytes.fromhex(reply))]

@@ -165,9 +165,13 @@ public:
     Columns(MessageSource& in, const MemoryStream* stream, int pass, bool live = false)
         : ForwardingSource(in), stream_(stream), pass_(pass)
     {
-        if (pass_ == 1)
+        if (pass_ == 1) {
             engine_ = std::make_unique<findings::Engine>(in.format() == "text dump", live,
                                                          [this](const findings::Finding& f) { putFindingJson(found_, f); });
+            // The stored segments' rows carry what the motion model made of
+            // them.
+            engine_->model().onExecution([this](const motion::Execution& e) { maker_.execution(e); });
+        }
     }
 
     bool next(CaptureRecord& record) override
@@ -209,6 +213,7 @@ private:
         capture.messages.push_back(Kept::of(record, capture.fields));
         maker_.add(record);
         engine_->feed(record, maker_.values());
+        if (engine_->model().events().resumed) maker_.standStill(engine_->model().standStill());
     }
 
     const MemoryStream* stream_;
@@ -1010,9 +1015,12 @@ EXPORTED(vornlog_live_update) const char* vornlog_live_update()
     const MessageColumns& c = results.columns;
     const std::size_t from = std::min(posted.rows, posted.lastPc.value_or(posted.rows));
     std::string& d = results.described;
-    describeColumns(d, from, posted.segments);
+    // The rows whose execution the model settled since are given again.
+    const std::size_t rowsFrom = std::min(posted.segments, results.columns.rowsChangedFrom);
+    results.columns.rowsChangedFrom = SIZE_MAX;
+    describeColumns(d, from, rowsFrom);
     d.pop_back();
-    d += ",\"from\":" + std::to_string(from) + ",\"rowsFrom\":" + std::to_string(posted.segments) +
+    d += ",\"from\":" + std::to_string(from) + ",\"rowsFrom\":" + std::to_string(rowsFrom) +
          ",\"again\":" + (posted.rows == 0 && posted.findings == 0 ? "true" : "false") + "}";
     for (std::size_t i = posted.rows; i < c.from.size(); ++i)
         if (c.from[i] == 0) posted.lastPc = i;

@@ -9,10 +9,9 @@ namespace vornlog::summary {
 
 namespace {
 
-constexpr std::uint8_t kInformationCode = 0x49;
-constexpr std::uint8_t kStopCode = 0x53;
-// The stop state bits that give a reason for a stop.
-constexpr int kStopReasonBits[] = {2, 4, 5, 6, 7};
+// The stop state bits counted: those that give a reason for a stop, and
+// the end of the data.
+constexpr unsigned kCountedStopBits = motion::kStopReasonBits | motion::kEndOfDataProcessed;
 
 } // namespace
 
@@ -22,13 +21,13 @@ void MotionTally::add(const Tapped& t)
     const ValueSink& m = t.message;
     const bool pc = t.record.direction == Direction::Pc;
     switch (m.code()) {
-    case kStopCode:
+    case motion::kStopCode:
         if (pc)
             ++stopCommands_[m.value<motion::kStopCmd>() & 0xFF];
         else
             stopState(static_cast<std::uint8_t>(m.value<motion::kStopRet>()));
         return;
-    case kInformationCode:
+    case motion::kInformationCode:
         if (pc) return;
         fill(static_cast<int>(m.value<motion::kBuf>()));
         stopState(static_cast<std::uint8_t>(m.value<motion::kStop>()));
@@ -89,8 +88,8 @@ void MotionTally::fill(int buf)
 void MotionTally::stopState(std::uint8_t state)
 {
     const unsigned rising = state & ~stopState_;
-    for (int bit : kStopReasonBits)
-        if (rising & (1u << bit)) ++stopReasons_[bit];
+    for (int bit = 0; bit < 8; ++bit)
+        if (rising & kCountedStopBits & (1u << bit)) ++stopReasons_[bit];
     stopState_ = state;
 }
 
@@ -155,7 +154,7 @@ void MotionTally::write(Out& out, const findings::Position& where) const
              stopCommands_[cmd]);
     }
     std::uint64_t reasons = 0;
-    for (int bit : kStopReasonBits) reasons += stopReasons_[bit];
+    for (std::uint64_t n : stopReasons_) reasons += n;
     count("Stops reported by the controller", reasons, "(each counted when its bit turns to 1)");
     for (const BitText& bit : motion::kStopStateBits)
         if (stopReasons_[bit.bit]) item(bit.set.meaning(), stopReasons_[bit.bit]);

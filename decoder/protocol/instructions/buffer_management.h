@@ -8,13 +8,22 @@
 
 namespace vornlog::motion {
 
+inline constexpr std::uint8_t kBufferCode = 0x42;
+
+inline constexpr int kBufferReset = 0x00;
+inline constexpr int kSourceUsb = 0x01;
 inline constexpr int kSourceFlash = 0x02;
+inline constexpr int kExecute = 0x80;
+
+// The commands that end a job: a reset drops what the buffer holds, a
+// change of source starts anew. Execute ends nothing.
+constexpr bool endsJob(std::uint32_t cmd) { return cmd == kBufferReset || cmd == kSourceUsb || cmd == kSourceFlash; }
 
 inline constexpr CodeText kBufferCommands[] = {
-    {0x00, "Reset\n"},
-    {0x01, "Source USB\n"},
+    {kBufferReset, "Reset\n"},
+    {kSourceUsb, "Source USB\n"},
     {kSourceFlash, "Source Flash\n"},
-    {0x80, "Execute\n"},
+    {kExecute, "Execute\n"},
 };
 
 // RET of the reply: 0 is a refusal; any other value is OK and shown as 0xFF.

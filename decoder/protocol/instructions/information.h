@@ -10,6 +10,8 @@
 
 namespace vornlog::motion {
 
+inline constexpr std::uint8_t kInformationCode = 0x49;
+
 // ST: any nonzero value is shown as 0xFF.
 inline constexpr CodeText kInformationStatus[] = {
     {0x00, "Buffer not full\n"},

@@ -8,6 +8,9 @@
 
 namespace vornlog::control {
 
+// The controller reboots and answers nothing.
+inline constexpr std::uint8_t kResetCode = 0x5A;
+
 // The two bytes a Reset must carry, read as a little-endian value: 55 AA.
 inline constexpr std::int32_t kResetSequence = 0xAA55;
 inline constexpr char kNoResetSequence[] = "     ERROR: Reset sequence 0xAA55 not present...\n";

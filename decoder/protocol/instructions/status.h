@@ -3,6 +3,8 @@
 // replies share.
 #pragma once
 
+#include <string_view>
+
 #include "protocol/fields.h"
 #include "protocol/layout.h"
 #include "protocol/texts.h"
@@ -49,6 +51,37 @@ inline constexpr BitText kStopStateBits[] = {
     {6, "Stop is due to PROG/STOP button", nullptr},
     {7, "Stop is due to end of data processed from the buffer", nullptr},
 };
+
+// FLAG bit 0: the controller is putting out steps.
+inline constexpr unsigned kStepsInProgress = 1u << 0;
+// The segments the buffer holds when it is full (BUF), beside the one under
+// way.
+inline constexpr int kBufferSegments = 7;
+
+// What a stop state byte says of the motion, bit by bit.
+inline constexpr unsigned kStepActivityStopped = 1u << 1;
+inline constexpr unsigned kEndOfDataProcessed = 1u << 7; // the buffer ran out
+
+// Why the controller stopped, as its stop state bits give it: each bit
+// that stops a job before its end, and the words that name it.
+enum class StopReason : std::uint8_t { LimitSwitch, Sensor, Button, Command };
+struct StopReasonBit {
+    unsigned bit;
+    StopReason reason;
+    std::string_view words;
+};
+inline constexpr StopReasonBit kStopReasons[] = {
+    {1u << 4, StopReason::LimitSwitch, "an axis limit switch (STOP bit 4)"},
+    {1u << 5, StopReason::Sensor, "the tool sensor (STOP bit 5)"},
+    {1u << 6, StopReason::Button, "the PROG/STOP button (STOP bit 6)"},
+    {1u << 2, StopReason::Command, "a Stop command (STOP bit 2)"},
+};
+// All of them: a state with none of these is no stop, whatever else it says.
+inline constexpr unsigned kStopReasonBits = [] {
+    unsigned bits = 0;
+    for (const StopReasonBit& r : kStopReasons) bits |= r.bit;
+    return bits;
+}();
 
 // The fill of the segment buffer, BUF, counted in sevenths, as a
 // percentage truncated; no upper bound is applied (8 gives 114).

@@ -8,12 +8,22 @@
 
 namespace vornlog::motion {
 
+inline constexpr std::uint8_t kStopCode = 0x53;
+
+inline constexpr int kFastStop = 0x00;
+inline constexpr int kSlowStop = 0x01;
+inline constexpr int kGetStopStatus = 0x03;
+
 // 0x02 is not a Stop command.
 inline constexpr CodeText kStopCommands[] = {
-    {0x00, "Fast stop\n"},
-    {0x01, "Slow stop\n"},
-    {0x03, kGetStatus},
+    {kFastStop, "Fast stop\n"},
+    {kSlowStop, "Slow stop\n"},
+    {kGetStopStatus, kGetStatus},
 };
+
+// Whether a Stop message's CMD stops the machine: a fast or a slow stop.
+// "Get status" and any value the protocol does not name stop nothing.
+constexpr bool stopsMotion(std::uint32_t cmd) { return cmd == kFastStop || cmd == kSlowStop; }
 
 inline constexpr Field kStopCmd{
     .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kStopCommands, .unknown = kUnknownCommand};

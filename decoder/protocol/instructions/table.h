@@ -12,6 +12,8 @@
 
 namespace vornlog::table {
 
+inline constexpr std::uint8_t kTableCode = 0x54;
+
 // ---- The sub-commands and replies -------------------------------------------
 
 // Read sub-commands are odd, write sub-commands even; the writes of a part

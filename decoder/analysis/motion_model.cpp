@@ -1,0 +1,409 @@
+#include "motion_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/time_histogram.h"
+#include "protocol/instructions.h"
+
+namespace vornlog::motion {
+
+namespace {
+
+constexpr TimeNs kMs = 1'000'000;
+// Two blocks of one segment measure the pulse rate when this far apart:
+// closer, a capture's milliseconds make the figure too rough.
+constexpr TimeNs kRateSpan = 10 * kMs;
+constexpr std::uint32_t kSegMask = 0xFFFFFF;
+
+} // namespace
+
+double Model::rate() const
+{
+    if (jobSeconds_ > 0) return jobPulses_ / jobSeconds_;
+    return lastRate_;
+}
+
+TimeNs Model::duration(std::int64_t pulses) const
+{
+    const double r = rate();
+    if (r <= 0 || pulses <= 0) return 0;
+    const double ns = static_cast<double>(pulses) / r * 1e9;
+    // A rate near 0 would make any figure: held at some 100 days.
+    return static_cast<TimeNs>(std::min(ns, 1e16));
+}
+
+std::int64_t Model::partialOf(const Kept& k, std::int64_t left) const
+{
+    const std::int64_t nbr = k.segment.nbr;
+    if (nbr <= 0) return 0;
+    return std::clamp<std::int64_t>(nbr - left, 0, nbr);
+}
+
+Steps Model::position() const
+{
+    Steps p = executed_;
+    if (partial_ && done_ < stored_) {
+        const Kept& k = kept(done_ + 1);
+        const std::int64_t nbr = k.segment.nbr;
+        if (nbr > 0) {
+            const double part = static_cast<double>(partialOf(k, left_)) / static_cast<double>(nbr);
+            for (std::size_t a = 0; a < 5; ++a)
+                p[a] += static_cast<std::int64_t>(static_cast<double>(k.segment.steps[a]) * part);
+        }
+    }
+    return p;
+}
+
+void Model::endJob()
+{
+    if (job_ == Job::Idle) return;
+    if (job_ == Job::Running) events_.jobEnded = true;
+    job_ = Job::Idle;
+    moved_ = false;
+    dryOpen_ = false;
+    if (jobSeconds_ > 0) lastRate_ = jobPulses_ / jobSeconds_;
+    jobPulses_ = jobSeconds_ = 0;
+}
+
+void Model::store(const Segment& segment, const Block& arrival)
+{
+    // A ring full of segments no block has shown done (a capture without
+    // status blocks): the oldest is taken as executed, at no known time.
+    if (stored_ - done_ >= kRing) {
+        const Kept& oldest = kept(done_ + 1);
+        for (std::size_t a = 0; a < 5; ++a) executed_[a] += oldest.segment.steps[a];
+        ++done_;
+        partial_ = false;
+        lastEndSet = false;
+        if (onExecution_) onExecution_(Execution{done_, true, oldest.segment.nbr, false, 0, 0});
+    }
+    ++stored_;
+    Kept& k = kept(stored_);
+    k.segment = segment;
+    k.arrivalTimed = arrival.timed;
+    k.arrival = arrival.at;
+    k.startSet = k.endSet = false;
+    for (std::size_t a = 0; a < 5; ++a) storedSteps_[a] += segment.steps[a];
+}
+
+// Segments done_+1 .. upTo are done by block b: each gets its start (its
+// own estimate, else the end of the one before or its arrival) and its end
+// (projected from the last block that saw it under way, else its pulses at
+// the rate), never after b.
+void Model::settle(std::uint64_t upTo, const Block& b)
+{
+    while (done_ < upTo) {
+        Kept& k = kept(done_ + 1);
+        Execution e;
+        e.segment = done_ + 1;
+        e.done = std::max<std::int64_t>(k.segment.nbr, 0);
+        e.timed = b.timed && k.arrivalTimed;
+        if (e.timed) {
+            TimeNs start = k.arrival;
+            if (lastEndSet) start = std::max(start, lastEnd_);
+            if (k.startSet) start = std::max(start, k.start);
+            start = std::min(start, b.at);
+            TimeNs end = k.endSet ? k.end : start + duration(k.segment.nbr);
+            // Without a rate, all that is known is that it ended by b.
+            if (!k.endSet && rate() <= 0 && k.segment.nbr > 0) end = b.at;
+            end = std::clamp(end, start, b.at);
+            e.start = start;
+            e.end = end;
+            lastEnd_ = end;
+            lastEndSet = true;
+        } else {
+            lastEndSet = false;
+        }
+        for (std::size_t a = 0; a < 5; ++a) executed_[a] += k.segment.steps[a];
+        ++done_;
+        partial_ = false;
+        if (onExecution_) onExecution_(e);
+    }
+}
+
+// What the buffer holds is gone (a reset, or a stopped controller that
+// emptied it): the part of the segment under way that was done counts, the
+// rest is never reached.
+void Model::dropWaiting(const Block& b)
+{
+    dryOpen_ = false;
+    emptied_ = true;
+    while (done_ < stored_) {
+        Kept& k = kept(done_ + 1);
+        Execution e;
+        e.segment = done_ + 1;
+        e.executed = false;
+        std::int64_t part = 0;
+        if (partial_) {
+            part = partialOf(k, left_);
+            e.done = part;
+            e.timed = b.timed && k.startSet;
+            if (e.timed) {
+                e.start = k.start;
+                e.end = std::clamp(k.endSet ? k.end : b.at, k.start, std::max(k.start, b.at));
+            }
+        }
+        const double share = k.segment.nbr > 0 ? static_cast<double>(part) / static_cast<double>(k.segment.nbr) : 0;
+        for (std::size_t a = 0; a < 5; ++a) {
+            const auto reached = static_cast<std::int64_t>(static_cast<double>(k.segment.steps[a]) * share);
+            executed_[a] += reached;
+            dropped_[a] += k.segment.steps[a] - reached;
+        }
+        ++done_;
+        partial_ = false;
+        if (onExecution_) onExecution_(e);
+    }
+    started_ = done_;
+    left_ = 0;
+    lastEndSet = false;
+}
+
+// The pulse rate: the pulses put out between consecutive blocks that both
+// show motion (the machine cannot have stood still between them: a segment
+// that ended a stand-still shows in the block of its reply), summed until
+// the chain spans kRateSpan, then counted. A block without motion, or a
+// segment with acceleration data, breaks the chain.
+void Model::measureRate(const Block& b, bool moving, bool resumed, std::int64_t left)
+{
+    const std::uint64_t u = started_;
+    bool chained = moving && !resumed && chain_ && b.timed && rateAnchor_.timed && u >= rateSegment_ &&
+                   u - rateSegment_ < kRing && !kept(u).segment.hasAcceleration();
+    if (chained) {
+        if (u == rateSegment_) {
+            chainPulses_ += static_cast<double>(std::max<std::int64_t>(rateLeft_ - left, 0));
+        } else {
+            double pulses = static_cast<double>(std::max<std::int64_t>(rateLeft_, 0));
+            for (std::uint64_t k = rateSegment_ + 1; k < u && chained; ++k) {
+                chained = !kept(k).segment.hasAcceleration();
+                pulses += static_cast<double>(std::max<std::int32_t>(kept(k).segment.nbr, 0));
+            }
+            pulses += static_cast<double>(partialOf(kept(u), left));
+            chainPulses_ += pulses;
+        }
+    }
+    if (chained) {
+        const TimeNs span = b.at - chainFrom_;
+        if (span >= kRateSpan) {
+            jobPulses_ += chainPulses_;
+            jobSeconds_ += static_cast<double>(span) / 1e9;
+            chainPulses_ = 0;
+            chainFrom_ = b.at;
+        }
+    } else {
+        chainPulses_ = 0;
+        chainFrom_ = b.at;
+    }
+    chain_ = moving;
+    rateSegment_ = u;
+    rateAnchor_ = b;
+    rateLeft_ = left;
+}
+
+void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool moving, std::int64_t left,
+                  std::uint32_t seg, unsigned stop, bool haveStop)
+{
+    const unsigned rising = haveStop ? stop & ~stopState_ : 0;
+    if (haveStop) stopState_ = stop;
+    // The last block before this one that showed motion, and whether the
+    // job ran before it: a job's first motion ends no stand-still.
+    const Block movingBefore = lastMoving_;
+    const bool movedBefore = moved_;
+    const bool ranBefore = job_ == Job::Running;
+    const bool stopped = haveStop && (stop & kStopReasonBits);
+    if (rising & kStopReasonBits) {
+        // Where the machine stopped, and what it will not reach.
+        events_.stopRising = rising & kStopReasonBits;
+        endJob();
+    }
+
+    // The reply to a segment stored into an empty buffer tells whether the
+    // block counts it.
+    if (storedThis && convention_ == Convention::Unknown && haveBuf && (anchored_ || emptied_) &&
+        done_ + 1 == stored_ && !partial_) {
+        if (!moving && buf == 0 && left <= 0)
+            convention_ = Convention::BeforeStoring;
+        else if ((!moving && buf == 1) || (moving && buf == 0))
+            convention_ = Convention::AfterStoring;
+    }
+    const std::uint64_t known = stored_ - (storedThis && convention_ != Convention::AfterStoring ? 1 : 0);
+
+    // The segments started, by SEG; anchored by BUF.
+    if (!anchored_) {
+        if (!haveBuf) {
+            seg_ = seg;
+            return;
+        }
+        const auto waiting = static_cast<std::uint64_t>(std::max(buf, 0));
+        started_ = known - std::min(known, waiting);
+        anchored_ = true;
+    } else {
+        started_ += (seg - seg_) & kSegMask;
+    }
+    seg_ = seg;
+    started_ = std::clamp(started_, done_, known);
+
+    const bool underWay = started_ > done_ && (moving || left > 0);
+    const std::uint64_t lastDone = underWay ? started_ - 1 : started_;
+    haveBlock_ = true;
+    settle(lastDone, b);
+    partial_ = underWay;
+    left_ = underWay ? std::max<std::int64_t>(left, 0) : 0;
+    if (underWay) {
+        Kept& k = kept(started_);
+        if (b.timed && k.arrivalTimed) {
+            const TimeNs doneFor = duration(partialOf(k, left_));
+            if (!k.startSet && (doneFor > 0 || rate() > 0)) {
+                TimeNs lo = k.arrival;
+                if (lastEndSet) lo = std::max(lo, lastEnd_);
+                k.start = std::clamp(b.at - doneFor, std::min(lo, b.at), b.at);
+                k.startSet = true;
+            }
+            if (moving && rate() > 0) {
+                k.end = b.at + duration(left_);
+                k.endSet = true;
+            } else if (!moving) {
+                // Stopped with pulses left: it ends here, whatever follows.
+                k.end = b.at;
+                k.endSet = true;
+            }
+        }
+    }
+
+    // Whether the segment this reply stored is the one under way: it
+    // started as it arrived, into an empty buffer.
+    const bool startedOnArrival = storedThis && underWay && started_ == stored_ && convention_ == Convention::AfterStoring;
+    measureRate(b, underWay && moving, startedOnArrival, left_);
+    if (moving) {
+        lastMoving_ = b;
+        moved_ = true;
+        if (job_ == Job::Starting) {
+            job_ = Job::Running;
+            events_.began = true;
+        }
+    }
+
+    if (events_.stopRising) {
+        const Steps p = position();
+        for (std::size_t a = 0; a < 5; ++a) unreachedAtStop_[a] = storedSteps_[a] - dropped_[a] - p[a];
+    }
+    // A stopped controller that reports its buffer empty dropped what it
+    // held.
+    if (stopped && haveBuf && buf == 0 && !moving && stored_ > started_) dropWaiting(b);
+
+    // The buffer ran dry: the segment this reply stored arrived with nothing
+    // else left, or a block shows the buffer empty and the machine still.
+    if (job_ != Job::Running || !ranBefore || stopped) return;
+    const bool shownDry = haveBuf && !moving && (buf == 0 || (rising & kEndOfDataProcessed)) && done_ >= known;
+    if (storedThis) {
+        const std::uint64_t k = stored_;
+        // An end-of-data mark resumes nothing: the job ends with it.
+        if (kept(k).segment.endOfData()) return;
+        if (!dryOpen_ && done_ + 1 < k) return;
+        const Kept& arrived = kept(k);
+        if (!dryOpen_) {
+            still_ = StandStill{};
+            still_.dryAfter = movedBefore ? movingBefore.number : 0;
+            still_.dryBefore = b.number;
+            still_.timed = b.timed && arrived.arrivalTimed;
+            if (still_.timed) {
+                TimeNs dryAt = lastEndSet ? lastEnd_ : arrived.arrival;
+                if (movedBefore && movingBefore.timed) dryAt = std::max(dryAt, movingBefore.at);
+                still_.dry = std::min(dryAt, arrived.arrival);
+            }
+        }
+        still_.resumedBy = b.number;
+        still_.segment = k;
+        if (still_.timed) still_.resumed = std::max(arrived.arrival, still_.dry);
+        dryOpen_ = false;
+        events_.resumed = true;
+        Kept& next = kept(k);
+        if (next.arrivalTimed && !next.startSet) {
+            next.start = next.arrival;
+            next.startSet = true;
+        }
+        return;
+    }
+    if (!dryOpen_ && shownDry) {
+        dryOpen_ = true;
+        still_ = StandStill{};
+        still_.dryAfter = movedBefore ? movingBefore.number : 0;
+        still_.dryBefore = b.number;
+        still_.timed = b.timed;
+        if (b.timed) {
+            TimeNs dryAt = lastEndSet ? lastEnd_ : b.at;
+            if (movedBefore && movingBefore.timed) dryAt = std::max(dryAt, movingBefore.at);
+            still_.dry = std::min(dryAt, b.at);
+        }
+        events_.dryOpened = true;
+    }
+}
+
+std::optional<TimeNs> Model::projectedEnd() const
+{
+    if (!haveBlock_ || rate() <= 0) return std::nullopt;
+    bool have = lastEndSet;
+    TimeNs end = lastEnd_;
+    for (std::uint64_t k = done_ + 1; k <= stored_; ++k) {
+        const Kept& s = kept(k);
+        if (!s.arrivalTimed) return std::nullopt;
+        if (k == done_ + 1 && partial_ && s.endSet) {
+            end = s.end;
+        } else {
+            TimeNs start = have ? std::max(end, s.arrival) : s.arrival;
+            if (k == done_ + 1 && partial_ && s.startSet) start = std::max(start, s.start);
+            end = start + duration(s.segment.nbr);
+        }
+        have = true;
+    }
+    if (!have) return std::nullopt;
+    return end;
+}
+
+void Model::feed(const CaptureRecord& record, const FieldValues& v, const MessageFacts& facts)
+{
+    events_ = Events{};
+    const std::uint8_t code = v.code();
+    if (record.direction == Direction::Pc) {
+        if (code == kStopCode && v.has<kStopCmd>() && stopsMotion(v.value<kStopCmd>())) {
+            endJob();
+        } else if (code == kBufferCode && v.has<kBufferCmd>() && endsJob(v.value<kBufferCmd>())) {
+            endJob();
+            if (static_cast<int>(v.value<kBufferCmd>()) == kBufferReset)
+                dropWaiting(Block{record.number, record.hasTime, record.timeNs});
+        }
+        return;
+    }
+    if (code != kDataCode && code != kInformationCode && code != kStopCode) return;
+    // The block is timed at its request's moment; a reply that answers none,
+    // at its own.
+    Block b{record.number, record.hasTime, record.timeNs};
+    if (const auto& asked = facts.answered; asked && asked->timed && record.hasTime) b.at = std::min(asked->ns, b.at);
+
+    if (code == kStopCode) {
+        if (!v.has<kStopRet>()) return;
+        const unsigned ret = v.value<kStopRet>();
+        // RET has no FLAG: the machine moves while pulses are left and
+        // the step activity runs.
+        const std::int64_t left = v.signedValue<kPulsesLeft>();
+        block(b, false, 0, false, left > 0 && !(ret & kStepActivityStopped), left, v.value<kSeg>(), ret, true);
+        return;
+    }
+    bool storedThis = false;
+    if (code == kDataCode && facts.event == DataEvent::Stored) {
+        const Segment& s = facts.stored.segment;
+        if (!s.endOfData() && job_ == Job::Idle) {
+            job_ = Job::Starting;
+            events_.starting = true;
+        }
+        Block arrival = b;
+        store(s, arrival);
+        storedThis = true;
+    }
+    if (v.has<kBuf>())
+        block(b, storedThis, static_cast<int>(v.value<kBuf>()), true, v.value<kFlag>() & kStepsInProgress,
+              v.signedValue<kPulsesLeft>(), v.value<kSeg>(), v.value<kStop>(), v.has<kStop>());
+    if (storedThis && facts.stored.segment.endOfData()) endJob();
+}
+
+} // namespace vornlog::motion
