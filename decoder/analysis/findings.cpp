@@ -614,7 +614,7 @@ struct Engine::State {
                 close(o.f, m);
             }
         }
-        if (rising & (1u << 2)) stopCommand.reset();
+        if (rising & motion::kStopCommandReceived) stopCommand.reset();
         stopState = state;
     }
 
@@ -677,6 +677,7 @@ struct Engine::State {
     void motionEvents(const Moment& m)
     {
         const motion::Model::Events& ev = model.events();
+        if (!ev.any()) return;
         if (ev.starting) windowFromJob = true;
         if (ev.began && windowFromJob) resetWindow();
         if (ev.resumed) {

@@ -10,10 +10,10 @@ namespace vornlog::motion {
 
 namespace {
 
-constexpr TimeNs kMs = 1'000'000;
+constexpr std::int64_t kMs = 1'000'000;
 // Two blocks of one segment measure the pulse rate when this far apart:
 // closer, a capture's milliseconds make the figure too rough.
-constexpr TimeNs kRateSpan = 10 * kMs;
+constexpr std::int64_t kRateSpan = 10 * kMs;
 constexpr std::uint32_t kSegMask = 0xFFFFFF;
 
 } // namespace
@@ -24,13 +24,26 @@ double Model::rate() const
     return lastRate_;
 }
 
-TimeNs Model::duration(std::int64_t pulses) const
+void Model::rateChanged()
 {
     const double r = rate();
-    if (r <= 0 || pulses <= 0) return 0;
-    const double ns = static_cast<double>(pulses) / r * 1e9;
+    nsPerPulse_ = r > 0 ? 1e9 / r : 0;
+}
+
+Model::Ns Model::duration(std::int64_t pulses) const
+{
+    if (pulses <= 0) return 0;
     // A rate near 0 would make any figure: held at some 100 days.
-    return static_cast<TimeNs>(std::min(ns, 1e16));
+    return static_cast<Ns>(std::min(static_cast<double>(pulses) * nsPerPulse_, 1e16));
+}
+
+Model::Ns Model::ns(TimeNs t)
+{
+    if (!haveOrigin_) {
+        haveOrigin_ = true;
+        origin_ = t;
+    }
+    return elapsed(origin_, t);
 }
 
 std::int64_t Model::partialOf(const Kept& k, std::int64_t left) const
@@ -64,6 +77,7 @@ void Model::endJob()
     dryOpen_ = false;
     if (jobSeconds_ > 0) lastRate_ = jobPulses_ / jobSeconds_;
     jobPulses_ = jobSeconds_ = 0;
+    rateChanged();
 }
 
 void Model::store(const Segment& segment, const Block& arrival)
@@ -100,18 +114,20 @@ void Model::settle(std::uint64_t upTo, const Block& b)
         e.done = std::max<std::int64_t>(k.segment.nbr, 0);
         e.timed = b.timed && k.arrivalTimed;
         if (e.timed) {
-            TimeNs start = k.arrival;
+            Ns start = k.arrival;
             if (lastEndSet) start = std::max(start, lastEnd_);
             if (k.startSet) start = std::max(start, k.start);
             start = std::min(start, b.at);
-            TimeNs end = k.endSet ? k.end : start + duration(k.segment.nbr);
+            Ns end = k.endSet ? k.end : start + duration(k.segment.nbr);
             // Without a rate, all that is known is that it ended by b.
-            if (!k.endSet && rate() <= 0 && k.segment.nbr > 0) end = b.at;
+            if (!k.endSet && nsPerPulse_ <= 0 && k.segment.nbr > 0) end = b.at;
             end = std::clamp(end, start, b.at);
-            e.start = start;
-            e.end = end;
             lastEnd_ = end;
             lastEndSet = true;
+            if (onExecution_) {
+                e.start = time(start);
+                e.end = time(end);
+            }
         } else {
             lastEndSet = false;
         }
@@ -140,8 +156,8 @@ void Model::dropWaiting(const Block& b)
             e.done = part;
             e.timed = b.timed && k.startSet;
             if (e.timed) {
-                e.start = k.start;
-                e.end = std::clamp(k.endSet ? k.end : b.at, k.start, std::max(k.start, b.at));
+                e.start = time(k.start);
+                e.end = time(std::clamp(k.endSet ? k.end : b.at, k.start, std::max(k.start, b.at)));
             }
         }
         const double share = k.segment.nbr > 0 ? static_cast<double>(part) / static_cast<double>(k.segment.nbr) : 0;
@@ -167,36 +183,35 @@ void Model::dropWaiting(const Block& b)
 void Model::measureRate(const Block& b, bool moving, bool resumed, std::int64_t left)
 {
     const std::uint64_t u = started_;
-    bool chained = moving && !resumed && chain_ && b.timed && rateAnchor_.timed && u >= rateSegment_ &&
-                   u - rateSegment_ < kRing && !kept(u).segment.hasAcceleration();
+    bool chained = moving && !resumed && chain_ && b.timed && u >= rateSegment_ && u - rateSegment_ < kRing &&
+                   !kept(u).segment.hasAcceleration();
     if (chained) {
         if (u == rateSegment_) {
-            chainPulses_ += static_cast<double>(std::max<std::int64_t>(rateLeft_ - left, 0));
+            chainPulses_ += std::max<std::int64_t>(rateLeft_ - left, 0);
         } else {
-            double pulses = static_cast<double>(std::max<std::int64_t>(rateLeft_, 0));
+            std::int64_t pulses = std::max<std::int64_t>(rateLeft_, 0);
             for (std::uint64_t k = rateSegment_ + 1; k < u && chained; ++k) {
                 chained = !kept(k).segment.hasAcceleration();
-                pulses += static_cast<double>(std::max<std::int32_t>(kept(k).segment.nbr, 0));
+                pulses += std::max<std::int32_t>(kept(k).segment.nbr, 0);
             }
-            pulses += static_cast<double>(partialOf(kept(u), left));
-            chainPulses_ += pulses;
+            chainPulses_ += pulses + partialOf(kept(u), left);
         }
     }
     if (chained) {
-        const TimeNs span = b.at - chainFrom_;
+        const Ns span = b.at - chainFrom_;
         if (span >= kRateSpan) {
-            jobPulses_ += chainPulses_;
+            jobPulses_ += static_cast<double>(chainPulses_);
             jobSeconds_ += static_cast<double>(span) / 1e9;
             chainPulses_ = 0;
             chainFrom_ = b.at;
+            rateChanged();
         }
     } else {
         chainPulses_ = 0;
         chainFrom_ = b.at;
     }
-    chain_ = moving;
+    chain_ = moving && b.timed;
     rateSegment_ = u;
-    rateAnchor_ = b;
     rateLeft_ = left;
 }
 
@@ -241,6 +256,12 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
         started_ += (seg - seg_) & kSegMask;
     }
     seg_ = seg;
+    // A block cannot have started what it still shows waiting: where SEG
+    // and BUF disagree so, BUF holds.
+    if (haveBuf) started_ = std::min(started_, known - std::min<std::uint64_t>(known, static_cast<std::uint64_t>(std::max(buf, 0))));
+    // Nor can a block that shows nothing waiting, nothing under way and no
+    // stop have anything left to start.
+    if (haveBuf && buf == 0 && !moving && left <= 0 && !stopped) started_ = known;
     started_ = std::clamp(started_, done_, known);
 
     const bool underWay = started_ > done_ && (moving || left > 0);
@@ -252,14 +273,14 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
     if (underWay) {
         Kept& k = kept(started_);
         if (b.timed && k.arrivalTimed) {
-            const TimeNs doneFor = duration(partialOf(k, left_));
-            if (!k.startSet && (doneFor > 0 || rate() > 0)) {
-                TimeNs lo = k.arrival;
+            const Ns doneFor = duration(partialOf(k, left_));
+            if (!k.startSet && (doneFor > 0 || nsPerPulse_ > 0)) {
+                Ns lo = k.arrival;
                 if (lastEndSet) lo = std::max(lo, lastEnd_);
                 k.start = std::clamp(b.at - doneFor, std::min(lo, b.at), b.at);
                 k.startSet = true;
             }
-            if (moving && rate() > 0) {
+            if (moving && nsPerPulse_ > 0) {
                 k.end = b.at + duration(left_);
                 k.endSet = true;
             } else if (!moving) {
@@ -307,14 +328,18 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
             still_.dryBefore = b.number;
             still_.timed = b.timed && arrived.arrivalTimed;
             if (still_.timed) {
-                TimeNs dryAt = lastEndSet ? lastEnd_ : arrived.arrival;
+                Ns dryAt = lastEndSet ? lastEnd_ : arrived.arrival;
                 if (movedBefore && movingBefore.timed) dryAt = std::max(dryAt, movingBefore.at);
-                still_.dry = std::min(dryAt, arrived.arrival);
+                stillDry_ = std::min(dryAt, arrived.arrival);
+                // The segments before ran out no sooner than it came: the
+                // machine never stood.
+                if (stillDry_ >= arrived.arrival) return;
+                still_.dry = time(stillDry_);
             }
         }
         still_.resumedBy = b.number;
         still_.segment = k;
-        if (still_.timed) still_.resumed = std::max(arrived.arrival, still_.dry);
+        if (still_.timed) still_.resumed = time(std::max(arrived.arrival, stillDry_));
         dryOpen_ = false;
         events_.resumed = true;
         Kept& next = kept(k);
@@ -331,9 +356,10 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
         still_.dryBefore = b.number;
         still_.timed = b.timed;
         if (b.timed) {
-            TimeNs dryAt = lastEndSet ? lastEnd_ : b.at;
+            Ns dryAt = lastEndSet ? lastEnd_ : b.at;
             if (movedBefore && movingBefore.timed) dryAt = std::max(dryAt, movingBefore.at);
-            still_.dry = std::min(dryAt, b.at);
+            stillDry_ = std::min(dryAt, b.at);
+            still_.dry = time(stillDry_);
         }
         events_.dryOpened = true;
     }
@@ -341,23 +367,23 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
 
 std::optional<TimeNs> Model::projectedEnd() const
 {
-    if (!haveBlock_ || rate() <= 0) return std::nullopt;
+    if (!haveBlock_ || nsPerPulse_ <= 0) return std::nullopt;
     bool have = lastEndSet;
-    TimeNs end = lastEnd_;
+    Ns end = lastEnd_;
     for (std::uint64_t k = done_ + 1; k <= stored_; ++k) {
         const Kept& s = kept(k);
         if (!s.arrivalTimed) return std::nullopt;
         if (k == done_ + 1 && partial_ && s.endSet) {
             end = s.end;
         } else {
-            TimeNs start = have ? std::max(end, s.arrival) : s.arrival;
+            Ns start = have ? std::max(end, s.arrival) : s.arrival;
             if (k == done_ + 1 && partial_ && s.startSet) start = std::max(start, s.start);
             end = start + duration(s.segment.nbr);
         }
         have = true;
     }
     if (!have) return std::nullopt;
-    return end;
+    return time(end);
 }
 
 void Model::feed(const CaptureRecord& record, const FieldValues& v, const MessageFacts& facts)
@@ -370,15 +396,18 @@ void Model::feed(const CaptureRecord& record, const FieldValues& v, const Messag
         } else if (code == kBufferCode && v.has<kBufferCmd>() && endsJob(v.value<kBufferCmd>())) {
             endJob();
             if (static_cast<int>(v.value<kBufferCmd>()) == kBufferReset)
-                dropWaiting(Block{record.number, record.hasTime, record.timeNs});
+                dropWaiting(Block{record.number, record.hasTime, record.hasTime ? ns(record.timeNs) : 0});
         }
         return;
     }
     if (code != kDataCode && code != kInformationCode && code != kStopCode) return;
     // The block is timed at its request's moment; a reply that answers none,
     // at its own.
-    Block b{record.number, record.hasTime, record.timeNs};
-    if (const auto& asked = facts.answered; asked && asked->timed && record.hasTime) b.at = std::min(asked->ns, b.at);
+    Block b{record.number, record.hasTime, 0};
+    if (record.hasTime) {
+        const auto& asked = facts.answered;
+        b.at = ns(asked && asked->timed ? std::min(asked->ns, record.timeNs) : record.timeNs);
+    }
 
     if (code == kStopCode) {
         if (!v.has<kStopRet>()) return;

@@ -89,6 +89,7 @@ public:
         bool dryOpened = false;  // a block showed the buffer dry while a job ran: standStill() holds it, open
         bool resumed = false;    // a stand-still ended: standStill() holds it
         unsigned stopRising = 0; // stop reason bits that turned to 1
+        bool any() const { return starting || began || jobEnded || dryOpened || resumed; }
     };
 
     // Told each execution as it is settled (optional).
@@ -128,14 +129,17 @@ public:
     std::uint64_t storedCount() const { return stored_; }
 
 private:
+    // Times inside the model: nanoseconds since its first time, so that
+    // the arithmetic of every block stays in 64 bits.
+    using Ns = std::int64_t;
     struct Kept {
         Segment segment;
         bool arrivalTimed = false;
-        TimeNs arrival = 0;
+        Ns arrival = 0;
         bool startSet = false;
-        TimeNs start = 0;
+        Ns start = 0;
         bool endSet = false; // projected from a block that saw it under way
-        TimeNs end = 0;
+        Ns end = 0;
     };
     static constexpr std::uint64_t kRing = 64;
     enum class Job { Idle, Starting, Running };
@@ -144,12 +148,15 @@ private:
     struct Block {
         std::uint64_t number = 0;
         bool timed = false;
-        TimeNs at = 0;
+        Ns at = 0;
     };
 
     Kept& kept(std::uint64_t k) { return ring_[(k - 1) % kRing]; }
     const Kept& kept(std::uint64_t k) const { return ring_[(k - 1) % kRing]; }
-    TimeNs duration(std::int64_t pulses) const;
+    Ns duration(std::int64_t pulses) const;
+    Ns ns(TimeNs t);
+    TimeNs time(Ns t) const { return origin_ + t; }
+    void rateChanged();
 
     void store(const Segment& segment, const Block& arrival);
     void block(const Block& b, bool storedThis, int buf, bool haveBuf, bool moving, std::int64_t left,
@@ -172,7 +179,10 @@ private:
     Steps dropped_{};
     Steps unreachedAtStop_{};
     bool lastEndSet = false;
-    TimeNs lastEnd_ = 0; // the end of segment done_, when known
+    Ns lastEnd_ = 0; // the end of segment done_, when known
+    bool haveOrigin_ = false;
+    TimeNs origin_ = 0;
+    Ns stillDry_ = 0; // still_'s moment, in the model's time
 
     bool haveBlock_ = false;
     bool anchored_ = false;
@@ -196,14 +206,15 @@ private:
     double jobPulses_ = 0;
     double jobSeconds_ = 0;
     double lastRate_ = 0;
-    // The chain of blocks with motion: the last one (its segment and
-    // pulses left), where the chain's uncounted part began and its pulses.
+    // The chain of timed blocks with motion: the last one's segment and
+    // pulses left, where the chain's uncounted part began and its pulses.
     bool chain_ = false;
     std::uint64_t rateSegment_ = 0;
-    Block rateAnchor_;
     std::int64_t rateLeft_ = 0;
-    TimeNs chainFrom_ = 0;
-    double chainPulses_ = 0;
+    Ns chainFrom_ = 0;
+    std::int64_t chainPulses_ = 0;
+    // The rate in use as nanoseconds a pulse (0: none).
+    double nsPerPulse_ = 0;
 };
 
 } // namespace vornlog::motion

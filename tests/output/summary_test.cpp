@@ -158,10 +158,8 @@ TEST(Summary, FollowsTheMotionStreamThroughRefusedAndResentSegments)
               "  End-of-data marks stored                         1\n"
               "  Total pulses of the stored segments            160\n"
               "  Final position in steps                 S1 6  S2 -3  S3 0  S4 0  S5 0\n"
-              // SEG counts both segments (and the end-of-data mark) started
-              // before the stop: BUF, which claims more waiting than was
-              // ever stored, does not take that back.
-              "  Position reached, estimated             S1 6  S2 -3  S3 0  S4 0  S5 0\n"
+              // The last status block still held both segments waiting.
+              "  Position reached, estimated             S1 0  S2 0  S3 0  S4 0  S5 0\n"
               "  Buffer fill (BUF of the replies)        least 2 (28%), mean 4.8 (67.9%), most 7 (100%), in 8 replies\n"
               "  Stop messages                                    3\n"
               "         1  Fast stop\n"

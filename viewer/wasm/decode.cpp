@@ -686,7 +686,20 @@ void describeColumns(std::string& d, std::size_t from, std::size_t rowsFrom)
         if (d.back() != '[') d += ',';
         d += "\"" + std::string(cause.name) + "\"";
     }
-    d += "],\"instructions\":{";
+    // The protocol's facts that the page reads: the instruction codes of
+    // the motion, the buffer's size and the stop state bits with the cause
+    // each gives.
+    d += "],\"protocol\":{\"data\":" + std::to_string(motion::kDataCode) +
+         ",\"buffer\":" + std::to_string(motion::kBufferCode) +
+         ",\"information\":" + std::to_string(motion::kInformationCode) +
+         ",\"stop\":" + std::to_string(motion::kStopCode) + ",\"table\":" + std::to_string(table::kTableCode) +
+         ",\"reset\":" + std::to_string(control::kResetCode) +
+         ",\"bufferSegments\":" + std::to_string(motion::kBufferSegments) + ",\"stopReasons\":{";
+    for (const motion::StopReasonBit& r : motion::kStopReasons) {
+        if (d.back() != '{') d += ',';
+        d += "\"" + std::to_string(r.bit) + "\":\"" + std::string(r.words) + "\"";
+    }
+    d += "}},\"instructions\":{";
     for (const Instruction& instruction : kInstructions) {
         if (d.back() != '{') d += ',';
         d += "\"" + std::to_string(instruction.code) + "\":\"" + std::string(instruction.name) + "\"";

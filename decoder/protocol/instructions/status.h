@@ -60,6 +60,7 @@ inline constexpr int kBufferSegments = 7;
 
 // What a stop state byte says of the motion, bit by bit.
 inline constexpr unsigned kStepActivityStopped = 1u << 1;
+inline constexpr unsigned kStopCommandReceived = 1u << 2;
 inline constexpr unsigned kEndOfDataProcessed = 1u << 7; // the buffer ran out
 
 // Why the controller stopped, as its stop state bits give it: each bit
@@ -74,7 +75,7 @@ inline constexpr StopReasonBit kStopReasons[] = {
     {1u << 4, StopReason::LimitSwitch, "an axis limit switch (STOP bit 4)"},
     {1u << 5, StopReason::Sensor, "the tool sensor (STOP bit 5)"},
     {1u << 6, StopReason::Button, "the PROG/STOP button (STOP bit 6)"},
-    {1u << 2, StopReason::Command, "a Stop command (STOP bit 2)"},
+    {kStopCommandReceived, StopReason::Command, "a Stop command (STOP bit 2)"},
 };
 // All of them: a state with none of these is no stop, whatever else it says.
 inline constexpr unsigned kStopReasonBits = [] {
