@@ -109,32 +109,26 @@ void Model::settle(std::uint64_t upTo, const Block& b)
 {
     while (done_ < upTo) {
         Kept& k = kept(done_ + 1);
-        Execution e;
-        e.segment = done_ + 1;
-        e.done = std::max<std::int64_t>(k.segment.nbr, 0);
-        e.timed = b.timed && k.arrivalTimed;
-        if (e.timed) {
-            Ns start = k.arrival;
+        const bool timed = b.timed && k.arrivalTimed;
+        Ns start = 0, end = 0;
+        if (timed) {
+            start = k.arrival;
             if (lastEndSet) start = std::max(start, lastEnd_);
             if (k.startSet) start = std::max(start, k.start);
             start = std::min(start, b.at);
-            Ns end = k.endSet ? k.end : start + duration(k.segment.nbr);
+            end = k.endSet ? k.end + duration(k.endLeft) : start + duration(k.segment.nbr);
             // Without a rate, all that is known is that it ended by b.
-            if (!k.endSet && nsPerPulse_ <= 0 && k.segment.nbr > 0) end = b.at;
+            if (nsPerPulse_ <= 0 && (k.endSet ? k.endLeft : k.segment.nbr) > 0) end = b.at;
             end = std::clamp(end, start, b.at);
             lastEnd_ = end;
-            lastEndSet = true;
-            if (onExecution_) {
-                e.start = time(start);
-                e.end = time(end);
-            }
-        } else {
-            lastEndSet = false;
         }
+        lastEndSet = timed;
         for (std::size_t a = 0; a < 5; ++a) executed_[a] += k.segment.steps[a];
         ++done_;
         partial_ = false;
-        if (onExecution_) onExecution_(e);
+        if (onExecution_)
+            onExecution_(Execution{done_, true, std::max<std::int64_t>(k.segment.nbr, 0), timed, timed ? time(start) : 0,
+                                   timed ? time(end) : 0});
     }
 }
 
@@ -157,7 +151,7 @@ void Model::dropWaiting(const Block& b)
             e.timed = b.timed && k.startSet;
             if (e.timed) {
                 e.start = time(k.start);
-                e.end = time(std::clamp(k.endSet ? k.end : b.at, k.start, std::max(k.start, b.at)));
+                e.end = time(std::clamp(k.endSet ? k.end + duration(k.endLeft) : b.at, k.start, std::max(k.start, b.at)));
             }
         }
         const double share = k.segment.nbr > 0 ? static_cast<double>(part) / static_cast<double>(k.segment.nbr) : 0;
@@ -215,16 +209,65 @@ void Model::measureRate(const Block& b, bool moving, bool resumed, std::int64_t 
     rateLeft_ = left;
 }
 
+// The buffer ran dry: the segment this reply stored arrived with nothing
+// else left, or a block shows the buffer empty and the machine still
+// (`shownDry`).
+void Model::standStill(const Block& b, bool storedThis, bool shownDry)
+{
+    if (storedThis) {
+        const std::uint64_t k = stored_;
+        // An end-of-data mark resumes nothing: the job ends with it.
+        if (kept(k).segment.endOfData()) return;
+        if (!dryOpen_ && done_ + 1 < k) return;
+        const Kept& arrived = kept(k);
+        if (!dryOpen_) {
+            still_ = StandStill{};
+            still_.dryAfter = moved_ ? lastMoving_.number : 0;
+            still_.dryBefore = b.number;
+            still_.timed = b.timed && arrived.arrivalTimed;
+            if (still_.timed) {
+                Ns dryAt = lastEndSet ? lastEnd_ : arrived.arrival;
+                if (moved_ && lastMoving_.timed) dryAt = std::max(dryAt, lastMoving_.at);
+                stillDry_ = std::min(dryAt, arrived.arrival);
+                // The segments before ran out no sooner than it came: the
+                // machine never stood.
+                if (stillDry_ >= arrived.arrival) return;
+                still_.dry = time(stillDry_);
+            }
+        }
+        still_.resumedBy = b.number;
+        still_.segment = k;
+        if (still_.timed) still_.resumed = time(std::max(arrived.arrival, stillDry_));
+        dryOpen_ = false;
+        events_.resumed = true;
+        Kept& next = kept(k);
+        if (next.arrivalTimed && !next.startSet) {
+            next.start = next.arrival;
+            next.startSet = true;
+        }
+        return;
+    }
+    if (!dryOpen_ && shownDry) {
+        dryOpen_ = true;
+        still_ = StandStill{};
+        still_.dryAfter = moved_ ? lastMoving_.number : 0;
+        still_.dryBefore = b.number;
+        still_.timed = b.timed;
+        if (b.timed) {
+            Ns dryAt = lastEndSet ? lastEnd_ : b.at;
+            if (moved_ && lastMoving_.timed) dryAt = std::max(dryAt, lastMoving_.at);
+            stillDry_ = std::min(dryAt, b.at);
+            still_.dry = time(stillDry_);
+        }
+        events_.dryOpened = true;
+    }
+}
+
 void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool moving, std::int64_t left,
                   std::uint32_t seg, unsigned stop, bool haveStop)
 {
     const unsigned rising = haveStop ? stop & ~stopState_ : 0;
     if (haveStop) stopState_ = stop;
-    // The last block before this one that showed motion, and whether the
-    // job ran before it: a job's first motion ends no stand-still.
-    const Block movingBefore = lastMoving_;
-    const bool movedBefore = moved_;
-    const bool ranBefore = job_ == Job::Running;
     const bool stopped = haveStop && (stop & kStopReasonBits);
     if (rising & kStopReasonBits) {
         // Where the machine stopped, and what it will not reach.
@@ -234,7 +277,7 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
 
     // The reply to a segment stored into an empty buffer tells whether the
     // block counts it.
-    if (storedThis && convention_ == Convention::Unknown && haveBuf && (anchored_ || emptied_) &&
+    if (convention_ == Convention::Unknown && storedThis && haveBuf && (anchored_ || emptied_) &&
         done_ + 1 == stored_ && !partial_) {
         if (!moving && buf == 0 && left <= 0)
             convention_ = Convention::BeforeStoring;
@@ -267,27 +310,23 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
     const bool underWay = started_ > done_ && (moving || left > 0);
     const std::uint64_t lastDone = underWay ? started_ - 1 : started_;
     haveBlock_ = true;
-    settle(lastDone, b);
+    if (lastDone > done_) settle(lastDone, b);
     partial_ = underWay;
     left_ = underWay ? std::max<std::int64_t>(left, 0) : 0;
     if (underWay) {
         Kept& k = kept(started_);
         if (b.timed && k.arrivalTimed) {
-            const Ns doneFor = duration(partialOf(k, left_));
-            if (!k.startSet && (doneFor > 0 || nsPerPulse_ > 0)) {
+            if (!k.startSet && nsPerPulse_ > 0) {
                 Ns lo = k.arrival;
                 if (lastEndSet) lo = std::max(lo, lastEnd_);
-                k.start = std::clamp(b.at - doneFor, std::min(lo, b.at), b.at);
+                k.start = std::clamp(b.at - duration(partialOf(k, left_)), std::min(lo, b.at), b.at);
                 k.startSet = true;
             }
-            if (moving && nsPerPulse_ > 0) {
-                k.end = b.at + duration(left_);
-                k.endSet = true;
-            } else if (!moving) {
-                // Stopped with pulses left: it ends here, whatever follows.
-                k.end = b.at;
-                k.endSet = true;
-            }
+            // Its end, as this block foretells it (worked out when asked):
+            // a stopped machine's segment ends here, whatever follows.
+            k.endSet = true;
+            k.end = b.at;
+            k.endLeft = moving ? left_ : 0;
         }
     }
 
@@ -295,14 +334,6 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
     // started as it arrived, into an empty buffer.
     const bool startedOnArrival = storedThis && underWay && started_ == stored_ && convention_ == Convention::AfterStoring;
     measureRate(b, underWay && moving, startedOnArrival, left_);
-    if (moving) {
-        lastMoving_ = b;
-        moved_ = true;
-        if (job_ == Job::Starting) {
-            job_ = Job::Running;
-            events_.began = true;
-        }
-    }
 
     if (events_.stopRising) {
         const Steps p = position();
@@ -312,56 +343,16 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
     // held.
     if (stopped && haveBuf && buf == 0 && !moving && stored_ > started_) dropWaiting(b);
 
-    // The buffer ran dry: the segment this reply stored arrived with nothing
-    // else left, or a block shows the buffer empty and the machine still.
-    if (job_ != Job::Running || !ranBefore || stopped) return;
-    const bool shownDry = haveBuf && !moving && (buf == 0 || (rising & kEndOfDataProcessed)) && done_ >= known;
-    if (storedThis) {
-        const std::uint64_t k = stored_;
-        // An end-of-data mark resumes nothing: the job ends with it.
-        if (kept(k).segment.endOfData()) return;
-        if (!dryOpen_ && done_ + 1 < k) return;
-        const Kept& arrived = kept(k);
-        if (!dryOpen_) {
-            still_ = StandStill{};
-            still_.dryAfter = movedBefore ? movingBefore.number : 0;
-            still_.dryBefore = b.number;
-            still_.timed = b.timed && arrived.arrivalTimed;
-            if (still_.timed) {
-                Ns dryAt = lastEndSet ? lastEnd_ : arrived.arrival;
-                if (movedBefore && movingBefore.timed) dryAt = std::max(dryAt, movingBefore.at);
-                stillDry_ = std::min(dryAt, arrived.arrival);
-                // The segments before ran out no sooner than it came: the
-                // machine never stood.
-                if (stillDry_ >= arrived.arrival) return;
-                still_.dry = time(stillDry_);
-            }
+    // Whether the machine stood still, judged against the motion the blocks
+    // before this one showed (a job's first motion ends no stand-still).
+    if (job_ == Job::Running && !stopped) standStill(b, storedThis, haveBuf && !moving && (buf == 0 || (rising & kEndOfDataProcessed)) && done_ >= known);
+    if (moving) {
+        lastMoving_ = b;
+        moved_ = true;
+        if (job_ == Job::Starting) {
+            job_ = Job::Running;
+            events_.began = true;
         }
-        still_.resumedBy = b.number;
-        still_.segment = k;
-        if (still_.timed) still_.resumed = time(std::max(arrived.arrival, stillDry_));
-        dryOpen_ = false;
-        events_.resumed = true;
-        Kept& next = kept(k);
-        if (next.arrivalTimed && !next.startSet) {
-            next.start = next.arrival;
-            next.startSet = true;
-        }
-        return;
-    }
-    if (!dryOpen_ && shownDry) {
-        dryOpen_ = true;
-        still_ = StandStill{};
-        still_.dryAfter = movedBefore ? movingBefore.number : 0;
-        still_.dryBefore = b.number;
-        still_.timed = b.timed;
-        if (b.timed) {
-            Ns dryAt = lastEndSet ? lastEnd_ : b.at;
-            if (movedBefore && movingBefore.timed) dryAt = std::max(dryAt, movingBefore.at);
-            stillDry_ = std::min(dryAt, b.at);
-            still_.dry = time(stillDry_);
-        }
-        events_.dryOpened = true;
     }
 }
 
@@ -374,7 +365,7 @@ std::optional<TimeNs> Model::projectedEnd() const
         const Kept& s = kept(k);
         if (!s.arrivalTimed) return std::nullopt;
         if (k == done_ + 1 && partial_ && s.endSet) {
-            end = s.end;
+            end = s.end + duration(s.endLeft);
         } else {
             Ns start = have ? std::max(end, s.arrival) : s.arrival;
             if (k == done_ + 1 && partial_ && s.startSet) start = std::max(start, s.start);

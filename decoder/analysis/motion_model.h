@@ -138,8 +138,11 @@ private:
         Ns arrival = 0;
         bool startSet = false;
         Ns start = 0;
-        bool endSet = false; // projected from a block that saw it under way
+        // The last block that saw it under way, and its pulses left then
+        // (0 once stopped): its end is foretold from there.
+        bool endSet = false;
         Ns end = 0;
+        std::int64_t endLeft = 0;
     };
     static constexpr std::uint64_t kRing = 64;
     enum class Job { Idle, Starting, Running };
@@ -162,6 +165,7 @@ private:
     void block(const Block& b, bool storedThis, int buf, bool haveBuf, bool moving, std::int64_t left,
                std::uint32_t seg, unsigned stop, bool haveStop);
     void settle(std::uint64_t upTo, const Block& b);
+    void standStill(const Block& b, bool storedThis, bool shownDry);
     void dropWaiting(const Block& b);
     void measureRate(const Block& b, bool moving, bool resumed, std::int64_t left);
     void endJob();
