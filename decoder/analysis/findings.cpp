@@ -1,6 +1,7 @@
 #include "findings.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <utility>
 
@@ -50,6 +51,15 @@ constexpr std::size_t kStopSlots = std::size(motion::kStopReasons);
 // the product: a damaged capture's times can make a median so long that
 // it would overflow.
 bool atLeastTimes(std::int64_t a, std::int64_t factor, std::int64_t m) { return a / factor >= m; }
+
+// Two durations added, none below 0, held at the largest: a damaged
+// capture's dates can make any.
+std::int64_t addDurations(std::int64_t a, std::int64_t b)
+{
+    a = std::max<std::int64_t>(a, 0);
+    b = std::max<std::int64_t>(b, 0);
+    return a > INT64_MAX - b ? INT64_MAX : a + b;
+}
 
 std::string number(std::int64_t v) { return std::to_string(v); }
 
@@ -429,7 +439,7 @@ struct Engine::State {
         ++underrun.episodes;
         const Moment resumed = resumedMoment(st, m);
         underrun.refilled = resumed;
-        if (resumed.timed && underrun.began.timed) underrun.stood += std::max<std::int64_t>(elapsed(underrun.began.ns, resumed.ns), 0);
+        if (resumed.timed && underrun.began.timed) underrun.stood = addDurations(underrun.stood, elapsed(underrun.began.ns, resumed.ns));
         close(underrun.f, resumed);
         if (underrun.f.id == 0) underrun.f.id = nextId++;
         underrun.phase = Underrun::Phase::Waiting;
@@ -443,7 +453,7 @@ struct Engine::State {
         if (!f.timed) return;
         f.stood = underrun.stood;
         if (now && now->timed && underrun.began.timed)
-            f.stood += std::max<std::int64_t>(elapsed(underrun.began.ns, now->ns), 0);
+            f.stood = addDurations(f.stood, elapsed(underrun.began.ns, now->ns));
     }
 
     std::string underrunText(const Finding& f, bool refilled) const
@@ -506,7 +516,7 @@ struct Engine::State {
                 if (underrun.episodes == 0) {
                     underrun.episodes = 1;
                     if (m.timed && underrun.began.timed)
-                        underrun.stood += std::max<std::int64_t>(elapsed(underrun.began.ns, m.ns), 0);
+                        underrun.stood = addDurations(underrun.stood, elapsed(underrun.began.ns, m.ns));
                     close(underrun.f, m);
                 }
                 underrun.phase = Phase::Waiting;

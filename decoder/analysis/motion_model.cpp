@@ -43,7 +43,10 @@ Model::Ns Model::ns(TimeNs t)
         haveOrigin_ = true;
         origin_ = t;
     }
-    return elapsed(origin_, t);
+    // Held well inside 64 bits: a damaged capture's dates may lie centuries
+    // apart, and durations are added to these.
+    constexpr std::int64_t kFar = 4'000'000'000'000'000'000;
+    return std::clamp(elapsed(origin_, t), -kFar, kFar);
 }
 
 std::int64_t Model::partialOf(const Kept& k, std::int64_t left) const
