@@ -723,6 +723,91 @@ for kinds, status in (("underrun,stop", 3), ("no-reply", 0)):
     if r.returncode != status or open(dest, "rb").read() != open(page_of(stall), "rb").read():
         fail(f"-w --fail-on={kinds}: status {r.returncode}, not {status}, or not the page of -w")
 
+# The buffer fill is the motion model's, one curve at every zoom: the
+# timeline's data-buffer gives, for each pixel column, the fewest and the
+# most segments waiting over its span. The stall example seen whole, zoomed
+# to its first finding, zoomed in further, and zoomed out past its ends:
+# each column of a finer view lies within the columns of a coarser one
+# that cover it, each column of the coarser view is reached by the finer
+# columns over it, and nothing is drawn past the capture's first and last
+# messages.
+def curve(d):
+    view = d.execute_script("const c = document.getElementById('timeline');"
+                            "return [c.dataset.from, c.dataset.to, c.dataset.buffer];")
+    if view[2] is None:
+        return None
+    values = [tuple(map(int, v.split("-"))) if v else None for v in view[2].split(",")]
+    values = [(v[0], v[-1]) if v else None for v in values]
+    return float(view[0]), float(view[1]), values
+
+
+def covering(view, a, b):
+    """The columns of `view` whose span meets [a, b) (those a rounding away
+    from it too)."""
+    lo, hi, values = view
+    span = (hi - lo) / len(values)
+    eps = 1e-6
+    first = max(0, int((a - lo) / span - eps))
+    last = min(len(values) - 1, int((b - lo) / span + eps))
+    return range(first, max(first, last) + 1)
+
+
+def same_curve(what, coarse, fine):
+    """Each column of the finer view within the range of the coarser
+    columns that cover it; each coarser column within the view's span
+    within the range of the finer columns over it."""
+    wrong = []
+    for view, other in ((fine, coarse), (coarse, fine)):
+        lo, hi, values = view
+        span = (hi - lo) / len(values)
+        for c, v in enumerate(values):
+            a, b = lo + c * span, lo + (c + 1) * span
+            if v is None or view is coarse and (a < other[0] or b > other[1]):
+                continue
+            over = [other[2][k] for k in covering(other, a, b)]
+            if None in over:
+                if view is fine:
+                    wrong.append((round(a, 6), v, over))
+                continue
+            least, most = min(o[0] for o in over), max(o[1] for o in over)
+            if not least <= v[0] <= v[1] <= most:
+                wrong.append((round(a, 6), v, over))
+    if wrong:
+        fail(f"timeline: {what}: the buffer fill differs between the zooms at {len(wrong)} columns, first {wrong[:3]}")
+    return not wrong
+
+
+open_page(page_of(stall))
+whole_view = curve(driver)
+first_time, last_time = times[min(times)], times[max(times)]
+views = [("the whole session", whole_view)]
+if not whole_view:
+    fail("timeline: the stall example's timeline carries no data-buffer")
+else:
+    driver.find_element(By.CSS_SELECTOR, '#findings [data-finding="1"]').click()
+    views.append(("zoomed to finding #1", Wait(driver, 30, 0.02).until(
+        lambda d: (v := curve(d)) and v[:2] != whole_view[:2] and v)))
+    driver.execute_script("document.getElementById('timeline').focus()")
+    ActionChains(driver).send_keys("++++").perform()
+    views.append(("zoomed in further", Wait(driver, 30, 0.02).until(
+        lambda d: (v := curve(d)) and v[1] - v[0] < 0.5 * (views[1][1][1] - views[1][1][0]) and v)))
+    ActionChains(driver).send_keys("Z").perform()
+    Wait(driver, 30, 0.02).until(lambda d: curve(d)[:2] == whole_view[:2])
+    ActionChains(driver).send_keys("--").perform()
+    out = Wait(driver, 30, 0.02).until(lambda d: (v := curve(d)) and v[0] < first_time and v)
+    values = [(c, v) for c, v in enumerate(out[2]) if v is not None]
+    span = (out[1] - out[0]) / len(out[2])
+    beyond = [c for c, _ in values if out[0] + (c + 1) * span <= first_time or out[0] + c * span > last_time]
+    if beyond or not values:
+        fail(f"timeline: zoomed out past the ends, the buffer fill is drawn at columns {beyond[:5]} beyond them")
+    levels = {v for _, view in views[1:] for v in view[2] if v}
+    if not {0, 7} <= {x for v in levels for x in v}:
+        fail(f"timeline: zoomed in, the buffer fill never shows the buffer empty and full: {sorted(levels)}")
+    ok = all(same_curve(what, whole_view, view) for what, view in views[1:])
+    ok = same_curve("zoomed out", out, whole_view) and ok
+    if ok:
+        print(f"ok: timeline: the buffer fill is the same curve at {len(views) + 1} zooms, none past the capture's ends")
+
 # The instruction filter by name, a name it does not know, Esc; the list's
 # End and Home; an unknown #m= number said on the page.
 open_page(page_of(sample), "#m=99999")

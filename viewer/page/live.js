@@ -140,6 +140,9 @@ const liveView = (() => {
       const per = name === 'rowSteps' ? 3 : 1;
       grow(name, part, (name.startsWith('row') ? m.rowsFrom : from) * per);
     }
+    // The rows given again (new ones, or what the motion model settled of
+    // earlier ones): what the views made of them is made again.
+    if (m.columns.rowStart && m.columns.rowStart.length) S.rowsVersion = (S.rowsVersion || 0) + 1;
     const n = S.number.length;
     // Looked at in the messages that came only.
     let untimed = from > 0 && !S.timed;
@@ -183,7 +186,7 @@ const liveView = (() => {
       S.tableMessages = latest;
       S.perMm = undefined;
     }
-    buildPath(m.rowsFrom, from);
+    buildPath(m.rowsFrom);
     newFindings += m.findings;
     filterFrom(from);
     renderList();

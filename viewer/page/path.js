@@ -2,8 +2,8 @@
 // its signs) from (0, 0), S1 to the right and S2 up at one scale, and S3
 // by row below; with the path's extent. A live session that grew keeps
 // what it had: the positions are added from row `rowsFrom` on (the rows
-// before never change), the Stops looked for from message `from` on.
-function buildPath(rowsFrom = 0, from = 0) {
+// before never change).
+function buildPath(rowsFrom = 0) {
   const rows = S.rowMessage.length;
   const old = S.path;
   const kept = old && rowsFrom > 0 && rowsFrom <= old.rows ? rowsFrom : 0;
@@ -27,15 +27,12 @@ function buildPath(rowsFrom = 0, from = 0) {
     if (c < box.z0) box.z0 = c;
     if (c > box.z1) box.z1 = c;
   }
-  // Where the tool was when each Stop came: after the rows stored before it.
-  const again = !kept || from <= 0;
-  const stopAt = again ? [] : old.stopAt.filter((i) => i < from);
-  for (let i = again ? 0 : from; i < S.n; i++)
-    if (S.marks[i] & S.markBits.stop) stopAt.push(i);
-  const stops = stopAt.map((i) => lowerBound(S.rowMessage, i));
-  S.path = { rows, x: x.subarray(0, rows + 1), y: y.subarray(0, rows + 1), z: z.subarray(0, rows + 1), stops,
-    xs: x, ys: y, zs: z, box, stopAt };
+  S.path = { rows, x: x.subarray(0, rows + 1), y: y.subarray(0, rows + 1), z: z.subarray(0, rows + 1),
+    xs: x, ys: y, zs: z, box };
 }
+
+// The stop findings that say where the tool got to.
+const stopsWithPosition = () => S.findings.filter((f) => f.kind === 'stop' && f.position);
 
 
 const pathView = (() => {
@@ -51,8 +48,11 @@ const pathView = (() => {
   // What the S3 strip shows (stripOf), for the view drawn.
   let strip = null;
   const margin = 14;
+  // The moment the timeline's hover points at and where the tool was then
+  // ({ t, at: positionAt's answer }), or null.
+  let moment = null;
 
-  function reset() { hover = -1; grid = null; zoom = null; strip = null; draw(); }
+  function reset() { hover = -1; grid = null; zoom = null; strip = null; moment = null; draw(); }
 
   function inRange(r) {
     if (!S.range) return true;
@@ -206,14 +206,15 @@ const pathView = (() => {
     if (S.range) stroke('#2a6fdb', inRange);
   }
 
-  // The ruler, the start, the end and the Stops, and their labels.
+  // The ruler, the start, the end and the stops, and their labels.
   function paintMarks(g, w, h) {
     const { rows, x, y } = S.path;
     const { scale, ox, oy } = t;
     g.lineWidth = 1;
     const taken = [ruler(g, w, h)];
-    // The start (0, 0), the end, and where each Stop came (over them);
-    // the start a ring around the end when they meet.
+    // The start (0, 0), the end, and where each stop left the tool (over
+    // them: a stop finding's position); the start a ring around the end
+    // when they meet.
     const px = (r) => ox + x[r] * scale, py = (r) => oy - y[r] * scale;
     const inside = (r) => px(r) >= -6 && px(r) <= w + 6 && py(r) >= -6 && py(r) <= h + 6;
     const meet = Math.hypot(px(0) - px(rows), py(0) - py(rows)) < 10;
@@ -233,17 +234,30 @@ const pathView = (() => {
     }
     g.strokeStyle = '#111';
     g.lineWidth = 2;
-    for (const r of S.path.stops) {
+    const stops = [];
+    for (const f of stopsWithPosition()) {
+      const sx = ox + f.position.S1 * scale, sy = oy - f.position.S2 * scale;
+      if (sx < -6 || sx > w + 6 || sy < -6 || sy > h + 6) continue;
+      stops.push({ f, sx, sy });
       g.beginPath();
-      g.moveTo(px(r) - 5, py(r) - 5); g.lineTo(px(r) + 5, py(r) + 5);
-      g.moveTo(px(r) + 5, py(r) - 5); g.lineTo(px(r) - 5, py(r) + 5);
+      g.moveTo(sx - 5, sy - 5); g.lineTo(sx + 5, sy + 5);
+      g.moveTo(sx + 5, sy - 5); g.lineTo(sx - 5, sy + 5);
       g.stroke();
     }
     g.lineWidth = 1;
     const labels = [];
     for (const r of [0, rows]) if (inside(r)) taken.push([px(r) - 8, py(r) - 8, px(r) + 8, py(r) + 8]);
+    for (const { sx, sy } of stops) taken.push([sx - 6, sy - 6, sx + 6, sy + 6]);
+    // A few stops in view are named by their cause beside their mark (in
+    // the end's label when the tool stopped at the end).
+    const named = stops.length <= 4 ? stops : [];
+    const atEnd = named.filter(({ sx, sy }) => inside(rows) && Math.hypot(sx - px(rows), sy - py(rows)) < 10);
     if (inside(0)) labels.push({ text: 'start', x: px(0), y: py(0), colour: '#1e7a3a' });
-    if (inside(rows)) labels.push({ text: 'end', x: px(rows), y: py(rows), colour: '#c0392b' });
+    if (inside(rows)) {
+      labels.push({ text: 'end' + atEnd.map(({ f }) => ', ' + f.cause + ' stop').join(''), x: px(rows), y: py(rows),
+        colour: '#c0392b' });
+    }
+    for (const n of named) if (!atEnd.includes(n)) labels.push({ text: n.f.cause + ' stop', x: n.sx, y: n.sy, colour: '#111' });
     placeLabels(g, w, h, labels, taken);
   }
 
@@ -393,7 +407,7 @@ const pathView = (() => {
     plan.dataset.scale = String(t.scale);
     // Growing: the layer under the selection holds the path drawn so far,
     // the rows that came are added to it; the marks go over it.
-    const a = !growing ? layered(plan, key, paintPlan) : layered(plan, key, (g, w, h) => {
+    const a = !growing ? layered(plan, key + '|' + S.findingsVersion, paintPlan) : layered(plan, key, (g, w, h) => {
       paintPath(g, w, h, 0);
       plan.baseRows = rows;
     }, (g, w, h) => {
@@ -415,7 +429,20 @@ const pathView = (() => {
     const sel = selectedRow();
     mark(hover, '#ff9f1c', 4);
     mark(sel, '#e0245e', 3);
-    if (hover < 0) say(sel);
+    // Where the tool was at the moment hovered on the timeline.
+    if (moment && moment.at) {
+      g.strokeStyle = '#ff9f1c';
+      g.lineWidth = 2.5;
+      g.beginPath();
+      g.arc(ox + moment.at.x * scale, oy - moment.at.y * scale, 6, 0, 2 * Math.PI);
+      g.stroke();
+      g.lineWidth = 1;
+    }
+    // (A hovered row is said as the pointer moves.)
+    if (hover < 0) {
+      if (moment) sayMoment(moment);
+      else say(sel);
+    }
     const stripKey = key + (growing ? '|' + rows : '');
     if (!strip || strip.key !== stripKey) {
       strip = stripOf(w, h);
@@ -499,6 +526,28 @@ const pathView = (() => {
     return { r: best, u: bestU };
   }
 
+  // The moment at the point u along row r (0 its start, 1 its end), by the
+  // motion model: null when the model does not know when the row ran. The
+  // row ends at a stop that came while it ran.
+  function timeAlong(r, u) {
+    const M = motionOf();
+    const a = S.rowStart[r];
+    if (!M || !(a === a)) return null;
+    let b = S.rowFinish[r];
+    const stop = stopBy(M, b);
+    if (stop && stop.start >= a && stop.start < b) b = stop.start;
+    return a + u * (b - a);
+  }
+
+  // When row r ran, as the model tells it, and the moment at u along it.
+  function runText(r, u) {
+    if (!motionOf()) return '';
+    const a = timeAlong(r, 0);
+    if (a === null) return S.growing ? '; not run yet' : '; never ran, as far as the capture shows';
+    const here = u === undefined ? '' : ', here at ' + timeAlong(r, u).toFixed(3) + ' s';
+    return '; ran from ' + a.toFixed(3) + ' to ' + timeAlong(r, 1).toFixed(3) + ' s' + here;
+  }
+
   // Row r and where the tool is: at the row's end (the steps CSV's sums
   // down to that row), and at the point u along it when hovered.
   function describe(r, u) {
@@ -512,7 +561,8 @@ const pathView = (() => {
       (m >= 0 ? '; Data message #' + S.number[m] : '') +
       '. Position after it: S1 ' + x[r + 1] + ', S2 ' + y[r + 1] + ', S3 ' + z[r + 1] + ' steps' +
       inMm(x[r + 1], y[r + 1], z[r + 1]) +
-      (u === undefined ? '' : '; here S1 ' + at(x) + ', S2 ' + at(y) + ', S3 ' + at(z) + inMm(at(x), at(y), at(z)));
+      (u === undefined ? '' : '; here S1 ' + at(x) + ', S2 ' + at(y) + ', S3 ' + at(z) + inMm(at(x), at(y), at(z))) +
+      runText(r, u);
   }
 
   // A position in millimetres, when the capture's tables give the steps
@@ -570,6 +620,46 @@ const pathView = (() => {
     }
   }
 
+  // The line under the path for the moment hovered on the timeline: the
+  // row under way then, or the last done, or the stop that left the tool
+  // there, and where it was.
+  function sayMoment({ t, at }) {
+    const line = $('path-hover');
+    for (const k of ['row', 's1', 's2', 's3']) delete line.dataset[k];
+    let text = 'At ' + t.toFixed(3) + ' s: ';
+    if (!motionOf()) text += 'the capture has no times to tell where the tool was';
+    else if (!at) text += 'no stored segment had started; the tool at the start';
+    else {
+      const m = S.rowMessage[at.row];
+      const row = 'row ' + (at.row + 1) + (m >= 0 ? ' (Data message #' + S.number[m] + ')' : '');
+      const round = (v) => Math.round(v);
+      text += (at.stop ? 'stopped since ' + at.stop.start.toFixed(3) + ' s (' + at.stop.cause + ', finding #' +
+        at.stop.id + '), the last row run ' + row
+        : at.share < 1 ? 'running ' + row + ', ' + Math.floor(at.share * 100) + '% of it done'
+        : 'after ' + row) +
+        '; the tool at S1 ' + round(at.x) + ', S2 ' + round(at.y) + ', S3 ' + round(at.z) + ' steps' +
+        inMm(round(at.x), round(at.y), round(at.z));
+    }
+    line.textContent = text;
+  }
+
+  // The moment t (seconds) hovered on the timeline, or none (null): where
+  // the tool was then, marked on the plan.
+  function showMoment(t) {
+    moment = t === null || !S || !S.path ? null : { t, at: positionAt(t) };
+    drawSoon();
+  }
+
+  // A stop's mark within a few pixels of (px, py): its finding, or null.
+  function stopNear(px, py) {
+    if (!t) return null;
+    for (const f of stopsWithPosition()) {
+      const dx = t.ox + f.position.S1 * t.scale - px, dy = t.oy - f.position.S2 * t.scale - py;
+      if (dx * dx + dy * dy <= 49) return f;
+    }
+    return null;
+  }
+
   // A mouse move finds its segment at once (a few hundred segments
   // looked at); the drawing waits for the next frame, as does a view
   // zoomed or moved (wheel notches and drag moves come faster than frames).
@@ -585,13 +675,21 @@ const pathView = (() => {
   let drag = null; // the pointer's place and the view where a drag began
   plan.addEventListener('mousemove', (e) => {
     if (!S || !t || drag) return;
+    // A stop's mark names its stop in the plan's title.
+    const stop = stopNear(e.offsetX, e.offsetY);
+    const title = stop ? 'Stopped: ' + stop.cause + ' (finding #' + stop.id + ', message #' + stop.first +
+      (stop.start === null ? '' : ', ' + stop.start.toFixed(3) + ' s') + '); the tool at S1 ' + stop.position.S1 +
+      ', S2 ' + stop.position.S2 + ', S3 ' + stop.position.S3 + ' steps' : '';
+    if (plan.title !== title) plan.title = title;
     const { r, u } = nearest(e.offsetX, e.offsetY);
     if (r >= 0) say(r, u);
+    // The moment at that point of the row, marked on the timeline.
+    timeline.showMoment(r >= 0 ? timeAlong(r, u) : null);
     if (r === hover) return;
     hover = r;
     drawSoon();
   });
-  plan.addEventListener('mouseleave', () => { hover = -1; draw(); });
+  plan.addEventListener('mouseleave', () => { hover = -1; timeline.showMoment(null); draw(); });
   // The wheel zooms about the pointer; a drag moves the path; a click (no
   // drag) selects the Data message of the segment under the pointer.
   plan.addEventListener('wheel', (e) => {
@@ -660,5 +758,5 @@ const pathView = (() => {
     const r = Math.min(S.path.rows - 1, Math.max(0, at - 1));
     if (S.rowMessage[r] >= 0) select(S.rowMessage[r]);
   });
-  return { reset, draw };
+  return { reset, draw, showMoment };
 })();

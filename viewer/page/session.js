@@ -101,6 +101,151 @@ function lowerBound(a, v) {
   return lo;
 }
 
+// What the machine did with the stored segments, as the motion model tells
+// it (rowStart, rowFinish, rowStood), made ready for the views once for
+// the session's rows (a live session's update that gives rows again makes
+// it again; S.rowsVersion counts those updates). Null without times.
+//  - leaveOf(r): when row r stops waiting in the buffer: its start (never
+//    before its arrival, its Data message's time); for a row that never
+//    started (dropped by a reset or a stop) or has not yet (a live
+//    session), the arrival of the next row that started, or never; and at
+//    the latest the arrival of the row kBufferRoom rows after it, since
+//    the buffer holds no more waiting. An end-of-data mark, which runs
+//    nothing, is reached when the row before it finished (unless a stop
+//    came while that row ran). Only the rows that never started keep
+//    theirs (pending, pendingLeave: few but in a capture without status
+//    blocks); the others' follow from their start.
+//  - sorted: every row's leave, ascending, kept only when the rows' order
+//    is not theirs (else null: leaveOf(r) ascends with r).
+//  - started: the rows that started, in order (their starts ascending).
+//  - stills: the rows whose arrival ended a stand-still, in order;
+//    longest: the longest stand-still, in seconds.
+//  - stops: the stop findings that give a time, by their start.
+const kBufferRoom = 7;
+
+// The arrival of row r: the time of its Data message (before the capture
+// for a row that names none).
+const rowArrival = (r) => (S.rowMessage[r] >= 0 ? S.x[S.rowMessage[r]] : -Infinity);
+
+function motionOf() {
+  if (!S || !S.timed || !S.rowStart) return null;
+  const rows = S.rowMessage.length;
+  const kept = S.motion;
+  if (kept && kept.rows === rows && kept.version === S.rowsVersion && kept.findings === S.findingsVersion) return kept;
+  // (The columns read into locals: the loops run over every row.)
+  const { rowMessage, x, rowStart, rowFinish, rowStood, rowEnd } = S;
+  const arrivalOf = (r) => (rowMessage[r] >= 0 ? x[rowMessage[r]] : -Infinity);
+  const stops = S.findings.filter((f) => f.kind === 'stop' && f.start !== null).sort((a, b) => a.start - b.start);
+  const M = { rows, version: S.rowsVersion, findings: S.findingsVersion, stops };
+  // The end of the row before an end-of-data mark, when it ran to its end.
+  const reached = (r) => {
+    const a = r > 0 ? rowStart[r - 1] : NaN;
+    const b = r > 0 ? rowFinish[r - 1] : NaN;
+    if (!(b === b) || !(a === a)) return Infinity;
+    const stop = stopBy(M, b);
+    return stop && stop.start >= a ? Infinity : b;
+  };
+  let count = 0, stillCount = 0, longest = 0;
+  for (let r = 0; r < rows; r++) {
+    if (rowStart[r] === rowStart[r]) count++;
+    const stood = rowStood[r];
+    if (stood > 0) {
+      stillCount++;
+      if (stood > longest) longest = stood;
+    }
+  }
+  const started = new Int32Array(count);
+  const stills = new Int32Array(stillCount);
+  const pending = new Int32Array(rows - count);
+  const pendingLeave = new Float64Array(rows - count);
+  let next = Infinity; // the arrival of the next row that started
+  let after = Infinity; // the leave of the row after
+  let ordered = true;
+  for (let r = rows - 1, k = count, j = stillCount, p = rows - count; r >= 0; r--) {
+    const arrival = arrivalOf(r);
+    const start = rowStart[r];
+    let leave;
+    if (start === start) {
+      leave = Math.max(arrival, start);
+      next = arrival;
+      started[--k] = r;
+    } else {
+      const room = r + kBufferRoom < rows ? arrivalOf(r + kBufferRoom) : Infinity;
+      leave = Math.max(arrival, Math.min(next, room, rowEnd[r] ? reached(r) : Infinity));
+      pending[--p] = r;
+      pendingLeave[p] = leave;
+    }
+    if (leave > after) ordered = false;
+    after = leave;
+    if (rowStood[r] > 0) stills[--j] = r;
+  }
+  Object.assign(M, { pending, pendingLeave, started, stills, longest, sorted: null });
+  if (!ordered) {
+    M.sorted = new Float64Array(rows);
+    for (let r = 0; r < rows; r++) M.sorted[r] = leaveOf(M, r);
+    M.sorted.sort();
+  }
+  S.motion = M;
+  return M;
+}
+
+// When row r stops waiting in the buffer (motionOf's leaveOf).
+function leaveOf(M, r) {
+  const start = S.rowStart[r];
+  if (start === start) return Math.max(rowArrival(r), start);
+  return M.pendingLeave[lowerBound(M.pending, r)];
+}
+
+// The end of the stand-still that row r's arrival ended: the row's start,
+// or its arrival when it never started.
+const stillEnd = (r) => (S.rowStart[r] === S.rowStart[r] ? S.rowStart[r] : rowArrival(r));
+
+// The last place k in `started` whose row started at t or before, or -1.
+function startedBy(M, t) {
+  let lo = 0;
+  let hi = M.started.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (S.rowStart[M.started[mid]] <= t) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo - 1;
+}
+
+// The last stop finding (of M.stops) that came at t or before, or null.
+function stopBy(M, t) {
+  let lo = 0;
+  let hi = M.stops.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (M.stops[mid].start <= t) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo ? M.stops[lo - 1] : null;
+}
+
+// Where the tool was at moment t, as the model tells it: along the row
+// under way then (in proportion to its time), at the end of the last row
+// done, or where a stop left it (a stop finding's position). Null without
+// the model or before the first row started. { row, share (of the row
+// done, 1 when it was done), x, y, z, stop (the stop finding, when one
+// left it there) }.
+function positionAt(t) {
+  const M = motionOf();
+  if (!M || !S.path) return null;
+  const k = startedBy(M, t);
+  if (k < 0) return null;
+  const r = M.started[k];
+  const a = S.rowStart[r];
+  const stop = stopBy(M, t);
+  if (stop && stop.start >= a && stop.position) return { row: r, share: NaN, x: stop.position.S1, y: stop.position.S2, z: stop.position.S3, stop };
+  const b = S.rowFinish[r];
+  const share = t < b && b > a ? (t - a) / (b - a) : 1;
+  const { x, y, z } = S.path;
+  const along = (v) => v[r] + share * (v[r + 1] - v[r]);
+  return { row: r, share, x: along(x), y: along(y), z: along(z), stop: null };
+}
+
 // The place of message i among those shown, or -1.
 function position(i) {
   const k = lowerBound(shown, i);

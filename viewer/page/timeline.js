@@ -1,8 +1,13 @@
 // The timeline: buffer fill, the segment being processed, Data messages
 // per second and reply delays along the session's time (or message
-// number when the capture has no times), with markers below and, under
-// them, the findings' lane: a bar from each finding's first message to its
-// last (and a tint over the plot where it lasts).
+// number when the capture has no times), with, under the plot, the motion
+// lane (the machine moving, standing still while a job ran), the markers
+// and the findings' lane: a bar from each finding's first message to its
+// last (and a tint over the plot where it lasts). The buffer fill and the
+// motion lane come from the motion model (session.js's motionOf): the
+// segments waiting at each moment, as percent of the buffer's 7, and the
+// rows' executions and stand-stills; without times, the buffer fill is the
+// BUF that the Data replies sampled.
 const timeline = (() => {
   const canvas = $('timeline');
   let view = null; // [x0, x1]
@@ -12,15 +17,18 @@ const timeline = (() => {
   // there, or -1; and the columns' span (markers.span, from view[0]).
   let markers = null;
   const kRows = 5;
-  const pad = { l: 44, r: 44, t: 8, b: 51 };
+  const pad = { l: 44, r: 44, t: 8, b: 58 };
   const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#00838f',
     error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', finding: '#c2185b',
-    selected: '#e0245e' };
+    selected: '#e0245e', moving: '#5b8c2a', stood: '#e8590c', moment: '#ff9f1c' };
+  // The moment the tool path's hover points at (seconds), or null.
+  let moment = null;
 
   // The session's span when the view was last made the whole session.
   let extent = null;
 
   function reset() {
+    moment = null;
     if (!S || !S.n) { view = [0, 1]; extent = null; draw(); legend(); return; }
     const lo = S.x[0];
     const hi = S.x[S.n - 1];
@@ -73,8 +81,11 @@ const timeline = (() => {
     const causes = new Map();
     if (S) for (const cause of S.refused.values()) causes.set(cause, (causes.get(cause) || 0) + 1);
     canvas.dataset.findings = String(S ? S.findings.length : 0);
-    const items = [['buffer', 'buffer fill %'], ['segment', 'segment'], ['rate', 'Data messages/s'],
-      ['delay', 'reply delay'], ['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal]];
+    const model = !!(S && S.timed);
+    const items = [['buffer', model ? 'segments waiting, % of 7' : 'buffer fill % (BUF)'], ['segment', 'segment'],
+      ['rate', 'Data messages/s'], ['delay', 'reply delay']];
+    if (model) items.push(['moving', 'moving'], ['stood', 'standing still']);
+    items.push(['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal]);
     // Each cause of the other refusals (none: one key for them all).
     for (const [cause, [colour, name]] of Object.entries(kRefusalCauses))
       if (causes.has(cause)) items.push([colour, name + ' ' + causes.get(cause)]);
@@ -190,6 +201,13 @@ const timeline = (() => {
       rate[c] = (sent[first(hi + 1e-12 * Math.abs(hi))] - sent[first(lo)]) / over;
       if (rate[c] > rateMax) rateMax = rate[c];
     }
+    // The motion model's buffer fill and motion lane, per pixel column;
+    // the fill's columns for scripts (data-buffer).
+    const M = motionOf();
+    const fill = M && waiting(M, cols, span);
+    const motion = M && moving(M, cols, span);
+    if (fill) canvas.dataset.buffer = fillText(fill);
+    else delete canvas.dataset.buffer;
     // Range selected.
     if (S.range) {
       g.fillStyle = '#2a6fdb1a';
@@ -217,6 +235,7 @@ const timeline = (() => {
     g.textAlign = 'left';
     ticks(g, w, h);
     if (S.range) rangeText(g, w);
+    const stills = M && standStills(g, M, w, h, cols, span);
     const series = (values, max, colour, step) => {
       g.strokeStyle = colour;
       g.beginPath();
@@ -241,10 +260,54 @@ const timeline = (() => {
     }
     series(seg, segMax, colours.segment, true);
     g.lineWidth = 1.5;
-    series(buf, 100, colours.buffer, true);
+    if (fill) {
+      // The fewest and the most segments waiting in each column, the
+      // band between them filled: one line where the fill held.
+      const least = new Float32Array(cols), most = new Float32Array(cols);
+      for (let c = 0; c < cols; c++) {
+        least[c] = fill.least[c] < 0 ? NaN : fill.least[c];
+        most[c] = fill.most[c] < 0 ? NaN : fill.most[c];
+      }
+      g.fillStyle = colours.buffer + '40';
+      for (let c = 0; c < cols; c++) if (most[c] > least[c]) {
+        const top = y(Math.min(1, most[c] / kBufferRoom));
+        g.fillRect(pad.l + c, top, 1, y(Math.min(1, least[c] / kBufferRoom)) - top);
+      }
+      series(most, kBufferRoom, colours.buffer, false);
+      series(least, kBufferRoom, colours.buffer, false);
+    } else {
+      series(buf, 100, colours.buffer, true);
+    }
     g.lineWidth = 1;
     g.fillStyle = colours.delay;
     for (let c = 0; c < cols; c++) if (!Number.isNaN(delay[c])) g.fillRect(pad.l + c - 1, y(delay[c] / delayMax) - 1, 3, 3);
+    if (motion) {
+      // The motion lane: each column as dark as the share of it the
+      // machine moved, and over that the stand-stills' share (never
+      // fainter than `least`, so that the shortest still shows).
+      for (const [share, colour, least] of [[motion, colours.moving, 0.2], [stills.share, colours.stood, 0.4]]) {
+        g.fillStyle = colour;
+        for (let c = 0; c < cols; c++) if (share[c] > 0) {
+          g.globalAlpha = Math.min(1, least + (1 - least) * share[c]);
+          g.fillRect(pad.l + c, motionTop(h), 1, 5);
+        }
+      }
+      g.globalAlpha = 1;
+      g.fillStyle = '#555';
+      g.font = '9px system-ui, sans-serif';
+      g.fillText('motion', w - pad.r + 4, motionTop(h) + 5);
+      g.font = '10px system-ui, sans-serif';
+      // Each stand-still's duration, over it, where it is wide enough.
+      for (const { text, x } of stills.labels) {
+        const width = g.measureText(text).width;
+        g.fillStyle = '#ffffffd9';
+        g.fillRect(x - width / 2 - 2, pad.t + 15, width + 4, 12);
+        g.fillStyle = '#b3440a';
+        g.textAlign = 'center';
+        g.fillText(text, x, pad.t + 24);
+        g.textAlign = 'left';
+      }
+    }
     const rows = [['error', 0], ['refusal', 1], ['refused', 2], ['noReply', 3], ['stop', 4]];
     for (const [key, r] of rows) {
       g.fillStyle = colours[key];
@@ -262,6 +325,158 @@ const timeline = (() => {
       g.fillStyle = colours.finding;
       g.fillRect(span[0], laneTop(h), span[1] - span[0], 5);
     }
+  }
+
+  // The segments waiting in the buffer, by the motion model: for each
+  // pixel column the fewest and the most over its span ({ least, most },
+  // -1 where nothing is drawn: before the capture's first message and
+  // after its last). Swept over the rows' arrivals and leaves in view, the
+  // value at each moment taken once all that happened at that moment is
+  // counted: the same moment gives the same value at every zoom.
+  function waiting(M, cols, span) {
+    const least = new Int32Array(cols).fill(-1);
+    const most = new Int32Array(cols).fill(-1);
+    const from = view[0];
+    const lo = Math.max(from, S.x[0]);
+    const hi = Math.min(view[1], S.x[S.n - 1]);
+    if (!(hi >= lo)) return { least, most };
+    // (The columns read into locals: the sweep may pass every row.)
+    const rows = M.rows, rowMessage = S.rowMessage, x = S.x, rowStart = S.rowStart, sorted = M.sorted;
+    const arrival = (r) => (rowMessage[r] >= 0 ? x[rowMessage[r]] : -Infinity);
+    // The k-th leave in time: row k's, unless the rows' order is not theirs.
+    const leave = sorted ? (k) => sorted[k]
+      : (k) => (rowStart[k] === rowStart[k] ? Math.max(arrival(k), rowStart[k]) : leaveOf(M, k));
+    const column = (t) => Math.max(0, Math.min(cols - 1, Math.floor((t - from) / span)));
+    // The rows arrived, and gone, by lo.
+    let ia = 0;
+    for (let top = rows; ia < top;) {
+      const mid = (ia + top) >> 1;
+      if (arrival(mid) <= lo) ia = mid + 1;
+      else top = mid;
+    }
+    let il = 0;
+    for (let top = rows; il < top;) {
+      const mid = (il + top) >> 1;
+      if (leave(mid) <= lo) il = mid + 1;
+      else top = mid;
+    }
+    let v = ia - il;
+    let c = column(lo);
+    least[c] = most[c] = v;
+    // The next arrival and the next leave.
+    let ta = ia < rows ? arrival(ia) : Infinity;
+    let tl = il < rows ? leave(il) : Infinity;
+    for (;;) {
+      const t = ta < tl ? ta : tl;
+      if (!(t <= hi)) break;
+      while (ta <= t) ta = ++ia < rows ? arrival(ia) : Infinity;
+      while (tl <= t) tl = ++il < rows ? leave(il) : Infinity;
+      const next = ia - il;
+      const k = column(t);
+      if (k > c) {
+        for (let j = c + 1; j < k; j++) least[j] = most[j] = v;
+        // The column holds the value before t, unless t is where it begins.
+        least[k] = most[k] = from + k * span < t ? v : next;
+        c = k;
+      }
+      v = next;
+      if (v < least[c]) least[c] = v;
+      if (v > most[c]) most[c] = v;
+    }
+    for (let j = c + 1, last = column(hi); j <= last; j++) least[j] = most[j] = v;
+    return { least, most };
+  }
+
+  // The fill's columns as data-buffer gives them: "fewest-most", or one
+  // number where they are the same, empty where nothing is drawn.
+  function fillText({ least, most }) {
+    const parts = new Array(least.length);
+    for (let c = 0; c < least.length; c++)
+      parts[c] = least[c] < 0 ? '' : least[c] === most[c] ? String(least[c]) : least[c] + '-' + most[c];
+    return parts.join(',');
+  }
+
+  // The share of each pixel column's span that the machine moved: from
+  // each row's start to its finish, a row cut short at a stop that came
+  // while it ran (the model finishes it at the block that showed it
+  // dropped).
+  function moving(M, cols, span) {
+    const share = new Float32Array(cols);
+    const from = view[0], to = view[1];
+    const started = M.started, stops = M.stops, rowStart = S.rowStart, rowFinish = S.rowFinish;
+    let s = 0;
+    for (let k = Math.max(0, startedBy(M, from)); k < started.length; k++) {
+      const r = started[k];
+      const a = rowStart[r];
+      if (a > to) break;
+      let b = rowFinish[r];
+      while (s < stops.length && stops[s].start < a) s++;
+      if (s < stops.length && stops[s].start < b) b = stops[s].start;
+      if (b > a) spread(share, a, b, span);
+    }
+    return share;
+  }
+
+  // Adds the span from a to b (seconds) to the pixel columns it covers,
+  // each by the share of the column it covers.
+  function spread(share, a, b, span) {
+    const cols = share.length;
+    if (b <= view[0] || a >= view[1]) return;
+    const x0 = (Math.max(a, view[0]) - view[0]) / span;
+    const x1 = Math.min(cols, (Math.min(b, view[1]) - view[0]) / span);
+    let c = Math.floor(x0);
+    if (x1 <= c + 1) {
+      share[c] += x1 - x0;
+      return;
+    }
+    share[c] += c + 1 - x0;
+    for (c++; c + 1 <= x1; c++) share[c] += 1;
+    if (c < cols) share[c] += x1 - c;
+  }
+
+  // The stand-stills in view: a tint over the plot, each pixel column as
+  // dark as the share of it the machine stood still, and each one's
+  // duration written over it where it is wide enough. Returns { share
+  // (for the motion lane), labels }.
+  function standStills(g, M, w, h, cols, span) {
+    const stills = M.stills;
+    const share = new Float32Array(cols);
+    const labels = [];
+    // The first whose end is in view or later.
+    let k = 0;
+    for (let top = stills.length; k < top;) {
+      const mid = (k + top) >> 1;
+      if (stillEnd(stills[mid]) < view[0]) k = mid + 1;
+      else top = mid;
+    }
+    for (; k < stills.length; k++) {
+      const r = stills[k];
+      const end = stillEnd(r);
+      if (end - M.longest > view[1]) break;
+      const begin = end - S.rowStood[r];
+      if (begin > view[1]) continue;
+      spread(share, begin, end, span);
+      const x0 = Math.max(pad.l, toX(begin, w)), x1 = Math.min(w - pad.r, toX(end, w));
+      if (x1 - x0 >= 30) {
+        const text = stoodText(S.rowStood[r]);
+        if (x1 - x0 >= g.measureText(text).width + 8) labels.push({ text, x: (x0 + x1) / 2 });
+      }
+    }
+    g.fillStyle = colours.stood;
+    for (let c = 0; c < cols; c++) if (share[c] > 0) {
+      g.globalAlpha = 0.2 * Math.sqrt(Math.min(1, share[c]));
+      g.fillRect(pad.l + c, pad.t, 1, h - pad.t - pad.b);
+    }
+    g.globalAlpha = 1;
+    return { share, labels };
+  }
+
+  // A stand-still's duration: in seconds (as the findings give it), in ms
+  // under 10 ms.
+  function stoodText(seconds) {
+    if (seconds < 0.01) return +(seconds * 1000).toPrecision(2) + ' ms';
+    if (seconds < 600) return +seconds.toFixed(seconds < 10 ? 3 : 1) + ' s';
+    return durationText(seconds);
   }
 
   // A finding's bar in the lane, [left, right] in pixels (3 wide at
@@ -297,13 +512,28 @@ const timeline = (() => {
     canvas.dataset.to = String(view[1]);
     const range = S.range ? S.range.join(',') : '';
     const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + generation + '|' + S.n + '|' + settled() +
-      '|' + !!S.growing + '|' + S.findingsVersion, paint);
+      '|' + !!S.growing + '|' + S.findingsVersion + '|' + S.rowsVersion, paint);
     // The finding gone to last, outlined in its lane.
     const current = S.findings[findingsView.current()];
     const span = current && findingSpan(current, w);
     if (span) {
       g.strokeStyle = colours.selected;
       g.strokeRect(span[0] - 1.5, laneTop(h) - 1.5, span[1] - span[0] + 3, 8);
+    }
+    // The moment the tool path's hover points at.
+    if (moment !== null) {
+      const px = toX(moment, w);
+      if (px >= pad.l && px <= w - pad.r) {
+        g.strokeStyle = colours.moment;
+        g.lineWidth = 2;
+        g.setLineDash([4, 3]);
+        g.beginPath();
+        g.moveTo(px, pad.t);
+        g.lineTo(px, markerTop(h) - 2);
+        g.stroke();
+        g.setLineDash([]);
+        g.lineWidth = 1;
+      }
     }
     if (selected >= 0) {
       const px = toX(S.x[selected], w);
@@ -317,9 +547,10 @@ const timeline = (() => {
     }
   }
 
-  // The top of the markers' rows, each 5 pixels high, and of the
-  // findings' lane under them.
-  const markerTop = (h) => h - pad.b + 3;
+  // The top of the motion lane, under the plot, of the markers' rows
+  // under it, each 5 pixels high, and of the findings' lane under them.
+  const motionTop = (h) => h - pad.b + 3;
+  const markerTop = (h) => motionTop(h) + 7;
   const laneTop = (h) => markerTop(h) + kRows * 5 + 2;
 
   // Whether message i has a marker in row r (main.js's hasMarker).
@@ -606,11 +837,33 @@ const timeline = (() => {
     }
     void e;
   });
+  // Hovering: where the tool was at that moment, shown on the tool path.
+  canvas.addEventListener('mousemove', (e) => {
+    if (!S || !S.n || drag) return;
+    const w = canvas.clientWidth;
+    pathView.showMoment(S.timed && e.offsetX >= pad.l && e.offsetX <= w - pad.r ? fromX(e.offsetX, w) : null);
+  });
+  canvas.addEventListener('mouseleave', () => { if (S) pathView.showMoment(null); });
+
+  // The moment t (seconds) marked on the timeline, or none (null): the
+  // tool path's hover.
+  let marking = false;
+  function showMoment(t) {
+    if (t === moment) return;
+    moment = t;
+    if (marking) return;
+    marking = true;
+    requestAnimationFrame(() => {
+      marking = false;
+      draw();
+    });
+  }
+
   canvas.addEventListener('dblclick', () => {
     if (!S) return;
     S.range = null;
     reset();
     applyFilters();
   });
-  return { reset, grew, draw, reveal, zoomTo, zoomToSelection };
+  return { reset, grew, draw, reveal, zoomTo, zoomToSelection, showMoment };
 })();
