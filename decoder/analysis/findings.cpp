@@ -687,6 +687,19 @@ struct Engine::State {
     void motionEvents(const Moment& m)
     {
         const motion::Model::Events& ev = model.events();
+        if (underrun.projected && underrun.phase == Underrun::Phase::Open && !ev.resumed &&
+            model.lastMovingNumber() == m.number) {
+            // Told as standing by projection, but this block shows the
+            // machine moving: the stand-still ends here.
+            motion::StandStill st;
+            st.dryAfter = underrun.f.dryAfter;
+            st.resumedBy = m.number;
+            st.timed = underrun.began.timed && m.timed;
+            st.dry = underrun.began.ns;
+            st.resumed = std::max(m.ns, underrun.began.ns);
+            underrun.projected = false;
+            refill(st, m);
+        }
         if (!ev.any()) return;
         if (ev.starting) windowFromJob = true;
         if (ev.began && windowFromJob) resetWindow();

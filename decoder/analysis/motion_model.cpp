@@ -308,7 +308,7 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
     // Nor can a block that shows nothing waiting, nothing under way and no
     // stop have anything left to start.
     if (haveBuf && buf == 0 && !moving && left <= 0 && !stopped) started_ = known;
-    started_ = std::clamp(started_, done_, known);
+    started_ = std::max(done_, std::min(started_, known));
 
     const bool underWay = started_ > done_ && (moving || left > 0);
     const std::uint64_t lastDone = underWay ? started_ - 1 : started_;
@@ -325,11 +325,22 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
                 k.start = std::clamp(b.at - duration(partialOf(k, left_)), std::min(lo, b.at), b.at);
                 k.startSet = true;
             }
-            // Its end, as this block foretells it (worked out when asked):
-            // a stopped machine's segment ends here, whatever follows.
-            k.endSet = true;
-            k.end = b.at;
-            k.endLeft = moving ? left_ : 0;
+            // Its end, as this block foretells it (worked out when asked).
+            // A machine that stopped with pulses left ended it where those
+            // pulses ran out after the last block that saw it move, no later
+            // than this block; the blocks after keep that moment.
+            if (moving) {
+                k.endSet = true;
+                k.end = b.at;
+                k.endLeft = left_;
+            } else if (!k.endSet) {
+                k.endSet = true;
+                k.end = b.at;
+                k.endLeft = 0;
+            } else if (k.endLeft > 0) {
+                k.end = std::min(b.at, k.end + duration(k.endLeft - left_));
+                k.endLeft = 0;
+            }
         }
     }
 
