@@ -644,7 +644,7 @@ struct Engine::State {
             f.text += ".";
             emit(f);
         }
-        motionEvents(m);
+        if (model.events().any() || underrun.projected) motionEvents(m);
         if (code == motion::kDataCode) {
             if (m.timed && !silenceTaken && lastController.timed) {
                 const std::int64_t s = elapsed(lastController.ns, m.ns);
@@ -687,6 +687,8 @@ struct Engine::State {
     void motionEvents(const Moment& m)
     {
         const motion::Model::Events& ev = model.events();
+        // Called where the model told something, or an underrun opened by
+        // projection waits for the blocks.
         if (underrun.projected && underrun.phase == Underrun::Phase::Open && !ev.resumed &&
             model.lastMovingNumber() == m.number) {
             // Told as standing by projection, but this block shows the
@@ -714,7 +716,7 @@ struct Engine::State {
     void statusBlock(const FieldValues& v, const Moment& m)
     {
         stopBits(v.value<motion::kStop>(), m);
-        motionEvents(m);
+        if (model.events().any() || underrun.projected) motionEvents(m);
     }
 
     // A status block with BUF 7, or a "buffer full" reply (Data's or
@@ -795,9 +797,11 @@ struct Engine::State {
             return;
         case kStopCode:
             if (v.has<motion::kStopRet>()) stopBits(v.value<motion::kStopRet>(), m);
-            motionEvents(m);
+            if (model.events().any() || underrun.projected) motionEvents(m);
             return;
-        default: motionEvents(m); return;
+        default:
+            if (model.events().any() || underrun.projected) motionEvents(m);
+            return;
         }
     }
 

@@ -1,6 +1,7 @@
 #include "motion_model.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "analysis/time_histogram.h"
@@ -18,16 +19,14 @@ constexpr std::uint32_t kSegMask = 0xFFFFFF;
 
 } // namespace
 
-double Model::rate() const
-{
-    if (jobSeconds_ > 0) return jobPulses_ / jobSeconds_;
-    return lastRate_;
-}
+double Model::rate() const { return nsPerPulse_ > 0 ? 1e9 / nsPerPulse_ : 0; }
 
 void Model::rateChanged()
 {
-    const double r = rate();
-    nsPerPulse_ = r > 0 ? 1e9 / r : 0;
+    if (jobPulses_ > 0 && jobNs_ > 0)
+        nsPerPulse_ = static_cast<double>(jobNs_) / static_cast<double>(jobPulses_);
+    else
+        nsPerPulse_ = lastNsPerPulse_;
 }
 
 Model::Ns Model::duration(std::int64_t pulses) const
@@ -74,13 +73,12 @@ Steps Model::position() const
 void Model::endJob()
 {
     if (job_ == Job::Idle) return;
-    if (job_ == Job::Running) events_.jobEnded = true;
+    if (job_ == Job::Running) events_.jobEnded = events_.some = true;
     job_ = Job::Idle;
     moved_ = false;
     dryOpen_ = false;
-    if (jobSeconds_ > 0) lastRate_ = jobPulses_ / jobSeconds_;
-    jobPulses_ = jobSeconds_ = 0;
-    rateChanged();
+    lastNsPerPulse_ = nsPerPulse_;
+    jobPulses_ = jobNs_ = 0;
 }
 
 void Model::store(const Segment& segment, const Block& arrival)
@@ -196,9 +194,10 @@ void Model::measureRate(const Block& b, bool moving, bool resumed, std::int64_t 
     }
     if (chained) {
         const Ns span = b.at - chainFrom_;
-        if (span >= kRateSpan) {
-            jobPulses_ += static_cast<double>(chainPulses_);
-            jobSeconds_ += static_cast<double>(span) / 1e9;
+        if (span >= kRateSpan && span < INT64_MAX / 4 - jobNs_ && chainPulses_ < INT64_MAX / 4 - jobPulses_) {
+            // Summed in whole numbers: one division for the figure.
+            jobPulses_ += chainPulses_;
+            jobNs_ += span;
             chainPulses_ = 0;
             chainFrom_ = b.at;
             rateChanged();
@@ -242,7 +241,7 @@ void Model::standStill(const Block& b, bool storedThis, bool shownDry)
         still_.segment = k;
         if (still_.timed) still_.resumed = time(std::max(arrived.arrival, stillDry_));
         dryOpen_ = false;
-        events_.resumed = true;
+        events_.resumed = events_.some = true;
         Kept& next = kept(k);
         if (next.arrivalTimed && !next.startSet) {
             next.start = next.arrival;
@@ -262,7 +261,7 @@ void Model::standStill(const Block& b, bool storedThis, bool shownDry)
             stillDry_ = std::min(dryAt, b.at);
             still_.dry = time(stillDry_);
         }
-        events_.dryOpened = true;
+        events_.dryOpened = events_.some = true;
     }
 }
 
@@ -365,7 +364,7 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
         moved_ = true;
         if (job_ == Job::Starting) {
             job_ = Job::Running;
-            events_.began = true;
+            events_.began = events_.some = true;
         }
     }
 }
@@ -428,7 +427,7 @@ void Model::feed(const CaptureRecord& record, const FieldValues& v, const Messag
         const Segment& s = facts.stored.segment;
         if (!s.endOfData() && job_ == Job::Idle) {
             job_ = Job::Starting;
-            events_.starting = true;
+            events_.starting = events_.some = true;
         }
         Block arrival = b;
         store(s, arrival);

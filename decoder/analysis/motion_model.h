@@ -89,7 +89,8 @@ public:
         bool dryOpened = false;  // a block showed the buffer dry while a job ran: standStill() holds it, open
         bool resumed = false;    // a stand-still ended: standStill() holds it
         unsigned stopRising = 0; // stop reason bits that turned to 1
-        bool any() const { return starting || began || jobEnded || dryOpened || resumed; }
+        bool some = false;       // any of the above
+        bool any() const { return some; }
     };
 
     // Told each execution as it is settled (optional).
@@ -207,9 +208,9 @@ private:
 
     // The pulse rate: pulses and time summed over the job's pairs of
     // blocks, the anchor of the next pair, and the last job's figure.
-    double jobPulses_ = 0;
-    double jobSeconds_ = 0;
-    double lastRate_ = 0;
+    std::int64_t jobPulses_ = 0;
+    Ns jobNs_ = 0;
+    double lastNsPerPulse_ = 0;
     // The chain of timed blocks with motion: the last one's segment and
     // pulses left, where the chain's uncounted part began and its pulses.
     bool chain_ = false;
