@@ -134,7 +134,7 @@ void MotionTally::write(Out& out, const findings::Position& where) const
         const double mean = static_cast<double>(fillSum_) / static_cast<double>(fills_);
         textLine(out, "Buffer fill (BUF of the replies)",
                  "least " + number(fillLeast_) + " (" + number(motion::bufferPercent(fillLeast_)) + "%), mean " +
-                     oneDecimal(mean) + " (" + oneDecimal(mean * 100 / 7) + "%), most " + number(fillMost_) +
+                     oneDecimal(mean) + " (" + oneDecimal(mean * 100 / motion::kBufferSegments) + "%), most " + number(fillMost_) +
                      " (" + number(motion::bufferPercent(fillMost_)) + "%), in " +
                      number(static_cast<std::int64_t>(fills_)) + " replies");
     }
