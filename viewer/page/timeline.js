@@ -298,15 +298,7 @@ const timeline = (() => {
       g.fillText('motion', w - pad.r + 4, motionTop(h) + 5);
       g.font = '10px system-ui, sans-serif';
       // Each stand-still's duration, over it, where it is wide enough.
-      for (const { text, x } of stills.labels) {
-        const width = g.measureText(text).width;
-        g.fillStyle = '#ffffffd9';
-        g.fillRect(x - width / 2 - 2, pad.t + 15, width + 4, 12);
-        g.fillStyle = '#b3440a';
-        g.textAlign = 'center';
-        g.fillText(text, x, pad.t + 24);
-        g.textAlign = 'left';
-      }
+      for (const { text, x } of stills.labels) boxedLabel(g, text, x, pad.t + 15, 12, '#b3440a');
     }
     const rows = [['error', 0], ['refusal', 1], ['refused', 2], ['noReply', 3], ['stop', 4]];
     for (const [key, r] of rows) {
@@ -746,14 +738,19 @@ const timeline = (() => {
     const text = (S.timed ? durationText(b - a) : Math.round(b - a) + ' message numbers') + ', ' + count +
       (count === 1 ? ' message' : ' messages');
     const mid = Math.min(w - pad.r - 80, Math.max(pad.l + 80, (toX(a, w) + toX(b, w)) / 2));
+    boxedLabel(g, text, mid, pad.t + 1, 13, '#2a6fdb');
+    canvas.dataset.rangeMessages = String(count);
+  }
+
+  // A text centred at x on a light box `height` high from `top`.
+  function boxedLabel(g, text, x, top, height, colour) {
     const width = g.measureText(text).width;
     g.fillStyle = '#ffffffd9';
-    g.fillRect(mid - width / 2 - 3, pad.t + 1, width + 6, 13);
-    g.fillStyle = '#2a6fdb';
+    g.fillRect(x - width / 2 - 3, top, width + 6, height);
+    g.fillStyle = colour;
     g.textAlign = 'center';
-    g.fillText(text, mid, pad.t + 11);
+    g.fillText(text, x, top + height - 3);
     g.textAlign = 'left';
-    canvas.dataset.rangeMessages = String(count);
   }
 
   // The view's width times f, the place `at` staying where it is.
