@@ -439,10 +439,18 @@ struct Engine::State {
         ++underrun.episodes;
         const Moment resumed = resumedMoment(st, m);
         underrun.refilled = resumed;
-        if (resumed.timed && underrun.began.timed) underrun.stood = addDurations(underrun.stood, elapsed(underrun.began.ns, resumed.ns));
+        underrun.stood = stoodUntil(resumed);
         close(underrun.f, resumed);
         if (underrun.f.id == 0) underrun.f.id = nextId++;
         underrun.phase = Underrun::Phase::Waiting;
+    }
+
+    // The time stood still by the episodes that refilled, and by the one
+    // open up to `m`.
+    std::int64_t stoodUntil(const Moment& m) const
+    {
+        if (!m.timed || !underrun.began.timed) return underrun.stood;
+        return addDurations(underrun.stood, elapsed(underrun.began.ns, m.ns));
     }
 
     // The finding's stood still time: the episodes that refilled, and the
@@ -451,9 +459,7 @@ struct Engine::State {
     {
         f.hasStood = f.timed;
         if (!f.timed) return;
-        f.stood = underrun.stood;
-        if (now && now->timed && underrun.began.timed)
-            f.stood = addDurations(f.stood, elapsed(underrun.began.ns, now->ns));
+        f.stood = now ? stoodUntil(*now) : underrun.stood;
     }
 
     std::string underrunText(const Finding& f, bool refilled) const
@@ -515,8 +521,7 @@ struct Engine::State {
             else {
                 if (underrun.episodes == 0) {
                     underrun.episodes = 1;
-                    if (m.timed && underrun.began.timed)
-                        underrun.stood = addDurations(underrun.stood, elapsed(underrun.began.ns, m.ns));
+                    underrun.stood = stoodUntil(m);
                     close(underrun.f, m);
                 }
                 underrun.phase = Phase::Waiting;
@@ -613,12 +618,7 @@ struct Engine::State {
                 if (model.known()) {
                     o.f.hasPosition = true;
                     o.f.position = model.position();
-                    if (model.events().stopRising) {
-                        o.f.storedUnreached = model.unreachedAtStop();
-                    } else {
-                        for (std::size_t a = 0; a < 5; ++a)
-                            o.f.storedUnreached[a] = model.stored()[a] - model.dropped()[a] - o.f.position[a];
-                    }
+                    o.f.storedUnreached = model.events().stopRising ? model.unreachedAtStop() : model.unreached();
                 }
             } else if (o.has) {
                 close(o.f, m);

@@ -55,19 +55,32 @@ std::int64_t Model::partialOf(const Kept& k, std::int64_t left) const
     return std::clamp<std::int64_t>(nbr - left, 0, nbr);
 }
 
+Steps Model::reachedOf(const Kept& k, std::int64_t left) const
+{
+    Steps p{};
+    const std::int64_t nbr = k.segment.nbr;
+    if (nbr <= 0) return p;
+    const double part = static_cast<double>(partialOf(k, left)) / static_cast<double>(nbr);
+    for (std::size_t a = 0; a < 5; ++a) p[a] = static_cast<std::int64_t>(static_cast<double>(k.segment.steps[a]) * part);
+    return p;
+}
+
 Steps Model::position() const
 {
     Steps p = executed_;
     if (partial_ && done_ < stored_) {
-        const Kept& k = kept(done_ + 1);
-        const std::int64_t nbr = k.segment.nbr;
-        if (nbr > 0) {
-            const double part = static_cast<double>(partialOf(k, left_)) / static_cast<double>(nbr);
-            for (std::size_t a = 0; a < 5; ++a)
-                p[a] += static_cast<std::int64_t>(static_cast<double>(k.segment.steps[a]) * part);
-        }
+        const Steps part = reachedOf(kept(done_ + 1), left_);
+        for (std::size_t a = 0; a < 5; ++a) p[a] += part[a];
     }
     return p;
+}
+
+Steps Model::unreached() const
+{
+    const Steps p = position();
+    Steps u;
+    for (std::size_t a = 0; a < 5; ++a) u[a] = storedSteps_[a] - dropped_[a] - p[a];
+    return u;
 }
 
 void Model::endJob()
@@ -85,14 +98,7 @@ void Model::store(const Segment& segment, const Block& arrival)
 {
     // A ring full of segments no block has shown done (a capture without
     // status blocks): the oldest is taken as executed, at no known time.
-    if (stored_ - done_ >= kRing) {
-        const Kept& oldest = kept(done_ + 1);
-        for (std::size_t a = 0; a < 5; ++a) executed_[a] += oldest.segment.steps[a];
-        ++done_;
-        partial_ = false;
-        lastEndSet = false;
-        if (onExecution_) onExecution_(Execution{done_, true, oldest.segment.nbr, false, 0, 0});
-    }
+    if (stored_ - done_ >= kRing) settle(done_ + 1, Block{});
     ++stored_;
     Kept& k = kept(stored_);
     k.segment = segment;
@@ -114,7 +120,7 @@ void Model::settle(std::uint64_t upTo, const Block& b)
         Ns start = 0, end = 0;
         if (timed) {
             start = k.arrival;
-            if (lastEndSet) start = std::max(start, lastEnd_);
+            if (lastEndSet_) start = std::max(start, lastEnd_);
             if (k.startSet) start = std::max(start, k.start);
             start = std::min(start, b.at);
             end = k.endSet ? k.end + duration(k.endLeft) : start + duration(k.segment.nbr);
@@ -123,13 +129,11 @@ void Model::settle(std::uint64_t upTo, const Block& b)
             end = std::clamp(end, start, b.at);
             lastEnd_ = end;
         }
-        lastEndSet = timed;
+        lastEndSet_ = timed;
         for (std::size_t a = 0; a < 5; ++a) executed_[a] += k.segment.steps[a];
         ++done_;
         partial_ = false;
-        if (onExecution_)
-            onExecution_(Execution{done_, true, std::max<std::int64_t>(k.segment.nbr, 0), timed, timed ? time(start) : 0,
-                                   timed ? time(end) : 0});
+        if (onExecution_) onExecution_(Execution{done_, timed, timed ? time(start) : 0, timed ? time(end) : 0});
     }
 }
 
@@ -144,22 +148,18 @@ void Model::dropWaiting(const Block& b)
         Kept& k = kept(done_ + 1);
         Execution e;
         e.segment = done_ + 1;
-        e.executed = false;
-        std::int64_t part = 0;
+        Steps reached{};
         if (partial_) {
-            part = partialOf(k, left_);
-            e.done = part;
+            reached = reachedOf(k, left_);
             e.timed = b.timed && k.startSet;
             if (e.timed) {
                 e.start = time(k.start);
                 e.end = time(std::clamp(k.endSet ? k.end + duration(k.endLeft) : b.at, k.start, std::max(k.start, b.at)));
             }
         }
-        const double share = k.segment.nbr > 0 ? static_cast<double>(part) / static_cast<double>(k.segment.nbr) : 0;
         for (std::size_t a = 0; a < 5; ++a) {
-            const auto reached = static_cast<std::int64_t>(static_cast<double>(k.segment.steps[a]) * share);
-            executed_[a] += reached;
-            dropped_[a] += k.segment.steps[a] - reached;
+            executed_[a] += reached[a];
+            dropped_[a] += k.segment.steps[a] - reached[a];
         }
         ++done_;
         partial_ = false;
@@ -167,7 +167,7 @@ void Model::dropWaiting(const Block& b)
     }
     started_ = done_;
     left_ = 0;
-    lastEndSet = false;
+    lastEndSet_ = false;
 }
 
 // The pulse rate: the pulses put out between consecutive blocks that both
@@ -228,7 +228,7 @@ void Model::standStill(const Block& b, bool storedThis, bool shownDry)
             still_.dryBefore = b.number;
             still_.timed = b.timed && arrived.arrivalTimed;
             if (still_.timed) {
-                Ns dryAt = lastEndSet ? lastEnd_ : arrived.arrival;
+                Ns dryAt = lastEndSet_ ? lastEnd_ : arrived.arrival;
                 if (moved_ && lastMoving_.timed) dryAt = std::max(dryAt, lastMoving_.at);
                 stillDry_ = std::min(dryAt, arrived.arrival);
                 // The segments before ran out no sooner than it came: the
@@ -256,7 +256,7 @@ void Model::standStill(const Block& b, bool storedThis, bool shownDry)
         still_.dryBefore = b.number;
         still_.timed = b.timed;
         if (b.timed) {
-            Ns dryAt = lastEndSet ? lastEnd_ : b.at;
+            Ns dryAt = lastEndSet_ ? lastEnd_ : b.at;
             if (moved_ && lastMoving_.timed) dryAt = std::max(dryAt, lastMoving_.at);
             stillDry_ = std::min(dryAt, b.at);
             still_.dry = time(stillDry_);
@@ -320,7 +320,7 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
         if (b.timed && k.arrivalTimed) {
             if (!k.startSet && nsPerPulse_ > 0) {
                 Ns lo = k.arrival;
-                if (lastEndSet) lo = std::max(lo, lastEnd_);
+                if (lastEndSet_) lo = std::max(lo, lastEnd_);
                 k.start = std::clamp(b.at - duration(partialOf(k, left_)), std::min(lo, b.at), b.at);
                 k.startSet = true;
             }
@@ -348,10 +348,7 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
     const bool startedOnArrival = storedThis && underWay && started_ == stored_ && convention_ == Convention::AfterStoring;
     measureRate(b, underWay && moving, startedOnArrival, left_);
 
-    if (events_.stopRising) {
-        const Steps p = position();
-        for (std::size_t a = 0; a < 5; ++a) unreachedAtStop_[a] = storedSteps_[a] - dropped_[a] - p[a];
-    }
+    if (events_.stopRising) unreachedAtStop_ = unreached();
     // A stopped controller that reports its buffer empty dropped what it
     // held.
     if (stopped && haveBuf && buf == 0 && !moving && stored_ > started_) dropWaiting(b);
@@ -372,7 +369,7 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
 std::optional<TimeNs> Model::projectedEnd() const
 {
     if (!haveBlock_ || nsPerPulse_ <= 0) return std::nullopt;
-    bool have = lastEndSet;
+    bool have = lastEndSet_;
     Ns end = lastEnd_;
     for (std::uint64_t k = done_ + 1; k <= stored_; ++k) {
         const Kept& s = kept(k);

@@ -67,13 +67,11 @@ struct StandStill {
     TimeNs resumed = 0;
 };
 
-// A stored segment once the model knows what became of it.
+// A stored segment once the model knows what became of it: when it ran,
+// when known (a segment dropped unreached has no times; one a reset cut
+// short, those of its part done).
 struct Execution {
     std::uint64_t segment = 0;
-    // False: dropped (a reset, or a stop that emptied the buffer) and
-    // never reached; `done` then tells how much of it was (pulses).
-    bool executed = true;
-    std::int64_t done = 0;
     bool timed = false;
     TimeNs start = 0;
     TimeNs end = 0;
@@ -118,16 +116,16 @@ public:
     Steps position() const;
     const Steps& stored() const { return storedSteps_; }
     const Steps& dropped() const { return dropped_; }
-    // At the stop the message fed last showed (events().stopRising): the
-    // stored steps not reached.
+    // The stored steps not reached: now, and at the stop the message fed
+    // last showed (events().stopRising), before a controller that dropped
+    // its buffer with it made them dropped.
+    Steps unreached() const;
     const Steps& unreachedAtStop() const { return unreachedAtStop_; }
     // The pulse rate in use (pulses a second), 0 when none is known.
     double rate() const;
     // When the machine will have executed every segment stored so far, as
     // the last block and the rate foretell; none without a rate or times.
     std::optional<TimeNs> projectedEnd() const;
-    // Segments stored so far (end-of-data marks included).
-    std::uint64_t storedCount() const { return stored_; }
 
 private:
     // Times inside the model: nanoseconds since its first time, so that
@@ -171,6 +169,8 @@ private:
     void measureRate(const Block& b, bool moving, bool resumed, std::int64_t left);
     void endJob();
     std::int64_t partialOf(const Kept& k, std::int64_t left) const;
+    // The steps of k done with `left` pulses left, truncated toward zero.
+    Steps reachedOf(const Kept& k, std::int64_t left) const;
 
     ExecutionReport onExecution_;
     Events events_;
@@ -183,7 +183,7 @@ private:
     Steps executed_{}; // of the segments done
     Steps dropped_{};
     Steps unreachedAtStop_{};
-    bool lastEndSet = false;
+    bool lastEndSet_ = false;
     Ns lastEnd_ = 0; // the end of segment done_, when known
     bool haveOrigin_ = false;
     TimeNs origin_ = 0;

@@ -86,7 +86,7 @@ inline constexpr unsigned kStopReasonBits = [] {
 
 // The fill of the segment buffer, BUF, counted in sevenths, as a
 // percentage truncated; no upper bound is applied (8 gives 114).
-inline constexpr Scale kBufferPercent[] = {{100, 7}};
+inline constexpr Scale kBufferPercent[] = {{100, kBufferSegments}};
 constexpr int bufferPercent(int buf) { return kBufferPercent[0].of(buf); }
 
 inline constexpr Field kBuf{.name = "BUF",
