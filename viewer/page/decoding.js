@@ -190,7 +190,7 @@ function loaded(m, name, ms) {
   // The session: the decoder's columns by their names (number, time, from,
   // code, marks, ...), the bits of its marks, and what the views keep.
   const n = m.columns.number.length;
-  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, causes: m.causes, instructions: m.instructions, range: null,
+  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, causes: m.causes, instructions: m.instructions, protocol: m.protocol, range: null,
     parsed: new Map(), search: null, indexed: false, findings: [], refused: new Map() });
   generation++;
   selected = -1;

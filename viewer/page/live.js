@@ -136,6 +136,7 @@ const liveView = (() => {
     S.markBits = m.markBits;
     S.causes = m.causes;
     S.instructions = m.instructions;
+    S.protocol = m.protocol;
     for (const [name, part] of Object.entries(m.columns)) {
       const per = name === 'rowSteps' ? 3 : 1;
       grow(name, part, (name.startsWith('row') ? m.rowsFrom : from) * per);

@@ -527,16 +527,11 @@ const pathView = (() => {
   }
 
   // The moment at the point u along row r (0 its start, 1 its end), by the
-  // motion model: null when the model does not know when the row ran. The
-  // row ends at a stop that came while it ran.
+  // motion model: null when the model does not know when the row ran.
   function timeAlong(r, u) {
-    const M = motionOf();
     const a = S.rowStart[r];
-    if (!M || !(a === a)) return null;
-    let b = S.rowFinish[r];
-    const stop = stopBy(M, b);
-    if (stop && stop.start >= a && stop.start < b) b = stop.start;
-    return a + u * (b - a);
+    if (!motionOf() || !(a === a)) return null;
+    return a + u * (S.rowFinish[r] - a);
   }
 
   // When row r ran, as the model tells it, and the moment at u along it.

@@ -109,7 +109,7 @@ function lowerBound(a, v) {
 //    before its arrival, its Data message's time); for a row that never
 //    started (dropped by a reset or a stop) or has not yet (a live
 //    session), the arrival of the next row that started, or never; and at
-//    the latest the arrival of the row kBufferRoom rows after it, since
+//    the latest the arrival of the row bufferRoom() rows after it, since
 //    the buffer holds no more waiting. An end-of-data mark, which runs
 //    nothing, is reached when the row before it finished (unless a stop
 //    came while that row ran). Only the rows that never started keep
@@ -121,7 +121,8 @@ function lowerBound(a, v) {
 //  - stills: the rows whose arrival ended a stand-still, in order;
 //    longest: the longest stand-still, in seconds.
 //  - stops: the stop findings that give a time, by their start.
-const kBufferRoom = 7;
+// The segments the buffer holds waiting, as the decoder's protocol says.
+const bufferRoom = () => S.protocol.bufferSegments;
 
 // The arrival of row r: the time of its Data message (before the capture
 // for a row that names none).
@@ -135,6 +136,7 @@ function motionOf() {
   // (The columns read into locals: the loops run over every row.)
   const { rowMessage, x, rowStart, rowFinish, rowStood, rowEnd } = S;
   const arrivalOf = (r) => (rowMessage[r] >= 0 ? x[rowMessage[r]] : -Infinity);
+  const buffered = bufferRoom();
   const stops = S.findings.filter((f) => f.kind === 'stop' && f.start !== null).sort((a, b) => a.start - b.start);
   const M = { rows, version: S.rowsVersion, findings: S.findingsVersion, stops };
   // The end of the row before an end-of-data mark, when it ran to its end.
@@ -170,7 +172,7 @@ function motionOf() {
       next = arrival;
       started[--k] = r;
     } else {
-      const room = r + kBufferRoom < rows ? arrivalOf(r + kBufferRoom) : Infinity;
+      const room = r + buffered < rows ? arrivalOf(r + buffered) : Infinity;
       leave = Math.max(arrival, Math.min(next, room, rowEnd[r] ? reached(r) : Infinity));
       pending[--p] = r;
       pendingLeave[p] = leave;

@@ -82,7 +82,7 @@ const timeline = (() => {
     if (S) for (const cause of S.refused.values()) causes.set(cause, (causes.get(cause) || 0) + 1);
     canvas.dataset.findings = String(S ? S.findings.length : 0);
     const model = !!(S && S.timed);
-    const items = [['buffer', model ? 'segments waiting, % of 7' : 'buffer fill % (BUF)'], ['segment', 'segment'],
+    const items = [['buffer', model ? 'segments waiting, % of ' + bufferRoom() : 'buffer fill % (BUF)'], ['segment', 'segment'],
       ['rate', 'Data messages/s'], ['delay', 'reply delay']];
     if (model) items.push(['moving', 'moving'], ['stood', 'standing still']);
     items.push(['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal]);
@@ -270,11 +270,11 @@ const timeline = (() => {
       }
       g.fillStyle = colours.buffer + '40';
       for (let c = 0; c < cols; c++) if (most[c] > least[c]) {
-        const top = y(Math.min(1, most[c] / kBufferRoom));
-        g.fillRect(pad.l + c, top, 1, y(Math.min(1, least[c] / kBufferRoom)) - top);
+        const top = y(Math.min(1, most[c] / bufferRoom()));
+        g.fillRect(pad.l + c, top, 1, y(Math.min(1, least[c] / bufferRoom())) - top);
       }
-      series(most, kBufferRoom, colours.buffer, false);
-      series(least, kBufferRoom, colours.buffer, false);
+      series(most, bufferRoom(), colours.buffer, false);
+      series(least, bufferRoom(), colours.buffer, false);
     } else {
       series(buf, 100, colours.buffer, true);
     }
@@ -389,21 +389,17 @@ const timeline = (() => {
   }
 
   // The share of each pixel column's span that the machine moved: from
-  // each row's start to its finish, a row cut short at a stop that came
-  // while it ran (the model finishes it at the block that showed it
-  // dropped).
+  // each row's start to its finish (for a row a stop cut short, where the
+  // model says its pulses ran out).
   function moving(M, cols, span) {
     const share = new Float32Array(cols);
     const from = view[0], to = view[1];
-    const started = M.started, stops = M.stops, rowStart = S.rowStart, rowFinish = S.rowFinish;
-    let s = 0;
+    const started = M.started, rowStart = S.rowStart, rowFinish = S.rowFinish;
     for (let k = Math.max(0, startedBy(M, from)); k < started.length; k++) {
       const r = started[k];
       const a = rowStart[r];
       if (a > to) break;
-      let b = rowFinish[r];
-      while (s < stops.length && stops[s].start < a) s++;
-      if (s < stops.length && stops[s].start < b) b = stops[s].start;
+      const b = rowFinish[r];
       if (b > a) spread(share, a, b, span);
     }
     return share;

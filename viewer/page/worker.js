@@ -142,6 +142,7 @@ function decodingDone(M, name, device, status, timing) {
     markBits: described.markBits,
     causes: described.causes,
     instructions: described.instructions,
+    protocol: described.protocol,
     // The findings, a JSON line each as vornlog -e writes them.
     findings: textAt(M, M.vornlog_findings()),
     // Where the worker's time went, in ms (the module made ready, the
@@ -530,7 +531,7 @@ function postUpdate(M, run, done) {
   for (const c of described.columns) columns[c.name] = copyOut(M, kColumnTypes[c.type], c.at, c.length);
   const update = { type: 'update', done, from: described.from, rowsFrom: described.rowsFrom, again: described.again,
     columns, markBits: described.markBits, causes: described.causes, instructions: described.instructions,
-    findings };
+    protocol: described.protocol, findings };
   if (done) {
     update.status = textAt(M, M.vornlog_problem()) ? 1 : 0;
     update.problem = textAt(M, M.vornlog_problem());
