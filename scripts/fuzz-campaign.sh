@@ -23,7 +23,7 @@ cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWith
   -DVORNLOG_FUZZ=ON -DVORNLOG_BUILD_TESTS=OFF -DVORNLOG_BUILD_LAUNCHER=OFF >/dev/null
 nice -n 19 cmake --build build-fuzz -j"${JOBS:-2}" >/dev/null
 
-targets="${TARGETS:-fast_report fast_steps fast_picture fast_summary fast_json fast_usb report steps picture usb_capture}"
+targets="${TARGETS:-fast_report fast_steps fast_picture fast_summary fast_json fast_usb fast_findings report steps picture usb_capture}"
 out=build-fuzz/campaign
 mkdir -p "$out/findings"
 

@@ -1,6 +1,8 @@
 #include "findings.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <utility>
@@ -12,8 +14,8 @@ namespace vornlog::findings {
 namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
-// Episodes of a kind that groups (underrun, slow-reply, refused) less than
-// this apart make one finding.
+// Episodes of one kind and cause (underruns: of one kind) less than this
+// apart make one finding.
 constexpr std::int64_t kGroupGap = 500 * kMs;
 // An underrun that waits for a next episode waits at most this long beyond
 // the gap for the block that would show it.
@@ -29,6 +31,8 @@ constexpr std::int64_t kReplyFactor = 5;
 // rests on this many replies.
 constexpr std::int64_t kSlowReplyFactor = 10;
 constexpr std::uint64_t kMedianReplies = 8;
+// A pulse rate beyond this comes of damaged times, not of a motor.
+constexpr double kMostPulsesPerSecond = 1e8;
 
 using motion::kBufferCode;
 using motion::kInformationCode;
@@ -46,6 +50,12 @@ constexpr Cause causeOf(motion::StopReason reason)
     return Cause::Unknown;
 }
 constexpr std::size_t kStopSlots = std::size(motion::kStopReasons);
+
+// What the episodes of a burst are called in its sentence ("3 such stops
+// less than 0.5 s apart"), by kind.
+constexpr std::string_view kEpisodesOf[kKinds] = {
+    "stand-stills", "stops", "unanswered messages", "replies", "changed resends", "replies",
+};
 
 // Whether `a` is at least `factor` times `m` (neither negative), without
 // the product: a damaged capture's times can make a median so long that
@@ -180,11 +190,14 @@ struct Engine::State {
     {
         f.last = m.number;
         if (f.timed && m.timed) f.end = since(m);
+        f.clockWentBack = f.timed && f.end < f.start;
     }
+    // A finding is numbered when it is first reported.
     void emit(Finding& f)
     {
         if (f.id == 0) f.id = nextId++;
         f.digits = digits;
+        if (f.clockWentBack) f.text += " The capture's clock went back between its start and end: no duration is given.";
         report(f);
     }
 
@@ -225,11 +238,14 @@ struct Engine::State {
 
     // ---- findings waiting --------------------------------------------------
 
+    // A stop while its bit is set.
     struct Open {
         bool has = false;
         Finding f;
         Moment began;
         bool reportedOngoing = false;
+        bool named = false; // a Stop message came before it (a stop by command)
+        std::string what;   // a burst it joined: the burst's first sentence
     };
     Open stopsOpen[kStopSlots];
     std::optional<Moment> stopCommand;
@@ -248,22 +264,26 @@ struct Engine::State {
         bool reportedOngoing = false;
     } underrun;
 
-    // Episodes that group (slow replies, refusals of one cause): the finding
-    // waits for kGroupGap to pass after its last one.
+    // Every kind but the underrun groups by cause: the finding of a cause
+    // waits for kGroupGap to pass after its last episode's end. A stop's
+    // episode waits here once its bit has fallen.
     struct Burst {
         bool has = false;
         Finding f;
-        std::string what;
+        std::string what; // the first episode's sentence, without its full stop
         Moment lastEnd;
     };
-    Burst slow, refused;
+    Burst bursts[kCauses];
+    // A bit for each cause whose burst waits.
+    std::uint32_t burstsWaiting = 0;
+    static_assert(kCauses <= 32);
 
     // ---- time passing ------------------------------------------------------
 
     // Whether anything waits for time to pass.
     bool waiting() const
     {
-        if (underrun.phase != Underrun::Phase::None || slow.has || refused.has) return true;
+        if (underrun.phase != Underrun::Phase::None || burstsWaiting) return true;
         for (const Open& o : stopsOpen)
             if (o.has) return true;
         return false;
@@ -274,12 +294,7 @@ struct Engine::State {
     void advance(const Moment& now)
     {
         if (!now.timed) return;
-        if (underrun.phase == Underrun::Phase::Waiting && underrun.refilled.timed &&
-            elapsed(underrun.refilled.ns, now.ns) >= kGroupGap && !mayStandAgain(now))
-            emitUnderrun();
-        if (slow.has && slow.lastEnd.timed && elapsed(slow.lastEnd.ns, now.ns) >= kGroupGap) emitBurst(slow);
-        if (refused.has && refused.lastEnd.timed && elapsed(refused.lastEnd.ns, now.ns) >= kGroupGap)
-            emitBurst(refused);
+        emitDue(&now);
         if (!live) return;
         standingByProjection(now);
         if (!waiting()) return;
@@ -296,10 +311,41 @@ struct Engine::State {
                 Finding f = o.f;
                 f.ongoing = true;
                 close(f, last);
-                f.text = stopText(f, false);
+                f.text = ongoingStopText(o, f);
                 emit(f);
                 o.f.id = f.id;
             }
+    }
+
+    // The findings that waited for a next episode and are complete at `now`
+    // (all of them at the end: null), in the order they became complete:
+    // by the end of their last episode.
+    void emitDue(const Moment* now)
+    {
+        struct Due {
+            Moment lastEnd;
+            Burst* burst; // none: the underrun
+        };
+        std::array<Due, kCauses + 1> due;
+        std::size_t n = 0;
+        const auto isDue = [&](const Moment& end) {
+            return !now || (end.timed && elapsed(end.ns, now->ns) >= kGroupGap);
+        };
+        if (underrun.phase == Underrun::Phase::Waiting && isDue(underrun.refilled) && (!now || !mayStandAgain(*now)))
+            due[n++] = Due{underrun.refilled, nullptr};
+        for (std::uint32_t w = burstsWaiting; w; w &= w - 1) {
+            Burst& b = bursts[std::countr_zero(w)];
+            if (isDue(b.lastEnd)) due[n++] = Due{b.lastEnd, &b};
+        }
+        if (n > 1)
+            std::sort(due.begin(), due.begin() + static_cast<std::ptrdiff_t>(n), [](const Due& a, const Due& b) {
+                if (a.lastEnd.timed && b.lastEnd.timed && a.lastEnd.ns != b.lastEnd.ns) return a.lastEnd.ns < b.lastEnd.ns;
+                return a.lastEnd.number < b.lastEnd.number;
+            });
+        for (std::size_t i = 0; i < n; ++i) {
+            if (due[i].burst) emitBurst(*due[i].burst);
+            else emitUnderrun();
+        }
     }
 
     // ---- underruns -----------------------------------------------------------
@@ -370,9 +416,9 @@ struct Engine::State {
                                             place(w.replyTo) + ", against a median reply of " + milliseconds(replyMedian)};
         std::string text = "no silence of the PC program nor reply stood out (longest " + milliseconds(w.silence) +
                            " and " + milliseconds(w.reply) + "): the segments ran out faster than one round trip";
-        // The rate the model measured; one below a pulse a second would
-        // make a figure of nothing.
-        if (const double rate = model.rate(); rate >= 1 && w.segments > 0 && w.pulses > 0) {
+        // The rate the model measured over a real span; one below a pulse a
+        // second (or beyond any motor's) would make a figure of nothing.
+        if (const double rate = model.rate(); rate >= 1 && rate <= kMostPulsesPerSecond && w.segments > 0 && w.pulses > 0) {
             const double mean = static_cast<double>(w.pulses) / static_cast<double>(w.segments);
             text += ", some " + milliseconds(static_cast<std::int64_t>(std::min(mean / rate * 1e9, 1e18))) +
                     " each at the " + number(static_cast<std::int64_t>(rate)) + " pulses/s the status blocks show";
@@ -441,7 +487,6 @@ struct Engine::State {
         underrun.refilled = resumed;
         underrun.stood = stoodUntil(resumed);
         close(underrun.f, resumed);
-        if (underrun.f.id == 0) underrun.f.id = nextId++;
         underrun.phase = Underrun::Phase::Waiting;
     }
 
@@ -457,8 +502,8 @@ struct Engine::State {
     // one open up to `now`.
     void setStood(Finding& f, const Moment* now) const
     {
-        f.hasStood = f.timed;
-        if (!f.timed) return;
+        f.hasStood = f.timed && !f.clockWentBack;
+        if (!f.hasStood) return;
         f.stood = now ? stoodUntil(*now) : underrun.stood;
     }
 
@@ -466,11 +511,9 @@ struct Engine::State {
     {
         std::string text = "The machine stood still";
         if (f.count > 1) text += " " + number(static_cast<std::int64_t>(f.count)) + " times less than 0.5 s apart,";
-        if (f.timed) {
-            text += (f.count > 1 ? " " : " for ") + seconds(f.stood, 3) + (f.count > 1 ? " in all," : "");
-            text += " from about " + seconds(f.start, 3);
-            if (f.count > 1 && refilled) text += " to " + seconds(f.end, 3);
-        }
+        if (f.hasStood) text += (f.count > 1 ? " " : " for ") + seconds(f.stood, 3) + (f.count > 1 ? " in all," : "");
+        if (f.timed) text += " from about " + seconds(f.start, 3);
+        if (f.hasStood && f.count > 1 && refilled) text += " to " + seconds(f.end, 3);
         text += " (its buffer ";
         if (f.count > 1) text += "first ";
         if (f.dryAfter && f.dryBefore)
@@ -532,56 +575,95 @@ struct Engine::State {
 
     // ---- bursts --------------------------------------------------------------
 
-    void burst(Burst& b, Kind kind, Cause cause, const Moment& first, const Moment& m, std::string what)
+    Burst& burstOf(Cause cause) { return bursts[static_cast<int>(cause)]; }
+
+    // Whether an episode that began at `first` joins the burst waiting.
+    static bool joins(const Burst& b, const Moment& first)
     {
-        const bool joins = b.has && b.f.cause == cause && m.timed && b.lastEnd.timed &&
-                           elapsed(b.lastEnd.ns, m.ns) < kGroupGap;
-        if (joins) {
+        return b.has && first.timed && b.lastEnd.timed && elapsed(b.lastEnd.ns, first.ns) < kGroupGap;
+    }
+
+    // One episode, from `first` to `m`: it joins the burst of its cause, or
+    // starts the next one (`what`: its sentence without the full stop).
+    void burst(Kind kind, Cause cause, const Moment& first, const Moment& m, std::string what)
+    {
+        Burst& b = burstOf(cause);
+        if (joins(b, first)) {
             ++b.f.count;
             close(b.f, m);
         } else {
             if (b.has) emitBurst(b);
             b.has = true;
             b.f = opened(kind, cause, first);
-            b.f.id = nextId++;
             close(b.f, m);
             b.what = std::move(what);
         }
+        waitOut(b, m);
+    }
+
+    // The burst's last episode ended at m: it waits for a next one.
+    void waitOut(Burst& b, const Moment& m)
+    {
         b.lastEnd = m;
+        burstsWaiting |= 1u << static_cast<unsigned>(b.f.cause);
         if (!m.timed) emitBurst(b); // without times nothing groups
+    }
+
+    // The sentence of a burst: its first episode's, and how many followed.
+    std::string burstText(const std::string& what, const Finding& f, std::string_view upTo) const
+    {
+        std::string text = what;
+        if (f.count > 1)
+            text += "; " + number(static_cast<std::int64_t>(f.count)) + " such " +
+                    std::string(kEpisodesOf[static_cast<int>(f.kind)]) + " less than 0.5 s apart, " +
+                    std::string(upTo) + " " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
+        return text + ".";
     }
 
     void emitBurst(Burst& b)
     {
         Finding f = b.f;
-        f.text = b.what;
-        if (f.count > 1)
-            f.text += "; " + number(static_cast<std::int64_t>(f.count)) + " such replies less than 0.5 s apart, up to " +
-                      std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
-        f.text += ".";
+        f.text = burstText(b.what, f, "up to");
         emit(f);
         b.has = false;
+        burstsWaiting &= ~(1u << static_cast<unsigned>(b.f.cause));
     }
 
     // ---- stops ---------------------------------------------------------------
 
-    std::string stopText(const Finding& f, bool complete) const
+    // The sentence of a stop's episode, without its full stop. `named`: a
+    // Stop message came before the controller reported a stop by command.
+    std::string stopText(const Finding& f, bool named, bool complete) const
     {
-        std::string text = "The controller stopped for ";
+        std::string words;
         for (const motion::StopReasonBit& r : motion::kStopReasons)
-            if (causeOf(r.reason) == f.cause) text += r.words;
-        if (f.cause == Cause::Command) text += " after the Stop message at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first));
-        else text += " at " + std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first));
-        if (f.timed) text += " (" + seconds(f.start, 3) + ")";
-        text += complete ? " and reported it until " : " and still reported it at ";
-        text += std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
+            if (causeOf(r.reason) == f.cause) words = r.words;
+        const std::string from = std::string(unit()) + " " + number(static_cast<std::int64_t>(f.first)) +
+                                 (f.timed ? " (" + seconds(f.start, 3) + ")" : std::string());
+        const std::string to = std::string(unit()) + " " + number(static_cast<std::int64_t>(f.last));
+        std::string text;
+        if (f.cause == Cause::Command && !named) {
+            text = "The controller reported a stop by command (STOP bit 2) from " + from +
+                   (complete ? " to " : ", still at ") + to + ", though no Stop message was seen";
+        } else {
+            text = "The controller stopped for " + words + (f.cause == Cause::Command ? " after the Stop message at " : " at ") +
+                   from + (complete ? " and reported it until " : " and still reported it at ") + to;
+        }
         if (f.hasPosition) {
             text += "; the tool got to about " + stepsText(f.position);
             bool unreached = false;
             for (std::int64_t s : f.storedUnreached) unreached |= s != 0;
             text += unreached ? ", short of " + stepsText(f.storedUnreached) + " steps stored" : ", every stored step";
         }
-        return text + ".";
+        return text;
+    }
+
+    // A stop still reported: its own sentence, or, when it joined the
+    // stops of a burst, the burst's.
+    std::string ongoingStopText(const Open& o, const Finding& f) const
+    {
+        if (f.count > 1) return burstText(o.what, f, "the last still reported at");
+        return stopText(f, o.named, false) + ".";
     }
 
     void stopBits(unsigned state, const Moment& m)
@@ -599,20 +681,37 @@ struct Engine::State {
             const Cause cause = causeOf(r.reason);
             Open& o = stopsOpen[i];
             if (o.has && !(state & r.bit)) {
+                // The bit fell: the episode waits as its cause's burst.
                 close(o.f, m);
                 o.f.ongoing = false;
-                o.f.text = stopText(o.f, true);
-                emit(o.f);
+                Burst& b = burstOf(cause);
+                b.has = true;
+                b.f = o.f;
+                b.what = o.f.count > 1 ? std::move(o.what) : stopText(o.f, o.named, true);
+                waitOut(b, m);
                 o.has = false;
             }
             if (!o.has && (rising & r.bit)) {
-                const Moment first = cause == Cause::Command && stopCommand ? *stopCommand : m;
+                const bool named = cause == Cause::Command && stopCommand;
+                const Moment first = named ? *stopCommand : m;
+                Burst& b = burstOf(cause);
                 o = Open{};
                 o.has = true;
-                o.f = opened(Kind::Stop, cause, first);
-                o.f.id = nextId++;
-                close(o.f, m);
                 o.began = first;
+                o.named = named;
+                if (joins(b, first)) {
+                    // Less than kGroupGap after the last one: the same burst.
+                    o.f = b.f;
+                    ++o.f.count;
+                    o.what = std::move(b.what);
+                    b.has = false;
+                    burstsWaiting &= ~(1u << static_cast<unsigned>(cause));
+                    close(o.f, m);
+                    continue;
+                }
+                if (b.has) emitBurst(b);
+                o.f = opened(Kind::Stop, cause, first);
+                close(o.f, m);
                 // Where the machine was as it stopped (the model's job is
                 // over: a stop leaves the buffer dry, which is no underrun).
                 if (model.known()) {
@@ -635,14 +734,12 @@ struct Engine::State {
         const std::uint8_t code = v.code();
         if (const auto& unanswered = facts.unanswered; unanswered && unanswered->code != control::kResetCode) {
             const Moment asked{unanswered->at, unanswered->timed, unanswered->ns};
-            Finding f = opened(Kind::NoReply, Cause::Timeout, asked);
-            close(f, m);
-            f.text = "The PC's " + std::string(instructionName(unanswered->code)) + " message at " + place(asked) +
-                     " got no reply before its next message at " + std::string(unit()) + " " +
-                     number(static_cast<std::int64_t>(m.number));
-            if (f.timed && m.timed) f.text += ", " + milliseconds(elapsed(unanswered->ns, m.ns)) + " later";
-            f.text += ".";
-            emit(f);
+            std::string text = "The PC's " + std::string(instructionName(unanswered->code)) + " message at " +
+                               place(asked) + " got no reply before its next message at " + std::string(unit()) + " " +
+                               number(static_cast<std::int64_t>(m.number));
+            if (asked.timed && haveOrigin && m.timed && m.ns >= asked.ns)
+                text += ", " + milliseconds(elapsed(unanswered->ns, m.ns)) + " later";
+            burst(Kind::NoReply, Cause::Timeout, asked, m, std::move(text));
         }
         if (model.events().any() || underrun.projected) motionEvents(m);
         if (code == motion::kDataCode) {
@@ -661,13 +758,10 @@ struct Engine::State {
             // Data message otherwise.
             const bool changed = refusalOpen && !storedSinceRefusal && !facts.repeatsLastSent();
             if (changed) {
-                Finding f = opened(Kind::ResendDiffers, Cause::SegmentChanged, refusedAt);
-                close(f, m);
-                f.text = "The Data message at " + place(refusedAt) +
-                         " was refused (buffer full), and the next one, at " + std::string(unit()) + " " +
-                         number(static_cast<std::int64_t>(m.number)) +
-                         ", sent another segment: the refused one was lost or changed.";
-                emit(f);
+                burst(Kind::ResendDiffers, Cause::SegmentChanged, refusedAt, m,
+                      "The Data message at " + place(refusedAt) + " was refused (buffer full), and the next one, at " +
+                          std::string(unit()) + " " + number(static_cast<std::int64_t>(m.number)) +
+                          ", sent another segment: the refused one was lost or changed");
             }
             refusalOpen = false;
             lastSentAt = m;
@@ -679,7 +773,7 @@ struct Engine::State {
     void refusal(Cause cause, std::optional<RequestPairing::Request> asked, const Moment& m, std::string what)
     {
         const Moment first = asked ? Moment{asked->at, asked->timed, asked->ns} : m;
-        burst(refused, Kind::Refused, cause, first, m, std::move(what));
+        burst(Kind::Refused, cause, first, m, std::move(what));
     }
 
     // What the model made of the message fed last: a job's start, a
@@ -754,7 +848,7 @@ struct Engine::State {
                 // be slow: most are not.
                 const std::int64_t median = d >= kLong && of->count() >= kMedianReplies ? of->median() : 0;
                 if (median > 0 && atLeastTimes(d, kSlowReplyFactor, median))
-                    burst(slow, Kind::SlowReply, Cause::ControllerDelay, Moment{answered->at, true, answered->ns}, m,
+                    burst(Kind::SlowReply, Cause::ControllerDelay, Moment{answered->at, true, answered->ns}, m,
                           "The controller took " + milliseconds(d) + " to answer the " +
                               std::string(instructionName(code)) + " message at " + std::string(unit()) + " " +
                               number(static_cast<std::int64_t>(answered->at)) + " (median " + milliseconds(median) +
@@ -853,7 +947,7 @@ struct Engine::State {
             lastTime = m.ns;
         }
         // Most messages come while nothing waits for time to pass.
-        if (live || underrun.phase == Underrun::Phase::Waiting || slow.has || refused.has) advance(m);
+        if (live || underrun.phase == Underrun::Phase::Waiting || burstsWaiting) advance(m);
         const MessageFacts& facts = factsMaker.add(record, v);
         model.feed(record, v, facts);
         if (record.direction == Direction::Pc)
@@ -866,9 +960,7 @@ struct Engine::State {
     {
         // The capture's last PC message makes no finding.
         std::optional<RequestPairing::Request> waited = factsMaker.finish();
-        for (Burst* b : {&slow, &refused})
-            if (b->has) emitBurst(*b);
-        if (underrun.phase == Underrun::Phase::Waiting) emitUnderrun();
+        emitDue(nullptr);
         if (underrun.phase == Underrun::Phase::Open) {
             Finding f = ongoingUnderrun();
             emit(f);
@@ -878,7 +970,7 @@ struct Engine::State {
             if (o.has) {
                 o.f.ongoing = true;
                 close(o.f, last);
-                o.f.text = stopText(o.f, false);
+                o.f.text = ongoingStopText(o, o.f);
                 emit(o.f);
                 o.has = false;
             }

@@ -89,7 +89,8 @@ std::optional<Cause> refusalOf(const FieldValues& v, motion::DataEvent event);
 using Steps = motion::Steps;
 
 struct Finding {
-    // 1, 2, ... in the order findings become known.
+    // 1, 2, ... in the order findings are first reported: complete, or,
+    // live, when told as ongoing.
     std::uint64_t id = 0;
     Kind kind = Kind::Underrun;
     Cause cause = Cause::Unknown;
@@ -105,7 +106,11 @@ struct Finding {
     // evidence.
     std::uint64_t first = 0;
     std::uint64_t last = 0;
-    // The episodes it groups.
+    // The capture's clock went back between its start and end (lines whose
+    // dates differ): no duration is given, `end` is not told.
+    bool clockWentBack = false;
+    // The episodes it groups: one burst of its kind and cause, each less
+    // than 0.5 s after the last (underruns: of its kind, whatever the cause).
     std::uint64_t count = 1;
     // One English sentence with the figures of its evidence.
     std::string text;

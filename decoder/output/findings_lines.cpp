@@ -37,8 +37,10 @@ void putFindingJson(Out& out, const findings::Finding& f)
                                                                    findings::causeName(f.cause));
     if (f.timed) putSeconds(out, f.start, f.digits);
     else put<"null">(out);
+    // No end where the clock went back: a reader would take end - start
+    // for its duration.
     put<",\"end\":">(out);
-    if (f.timed) putSeconds(out, f.end, f.digits);
+    if (f.timed && !f.clockWentBack) putSeconds(out, f.end, f.digits);
     else put<"null">(out);
     put<",\"ongoing\":%s,\"first\":%s,\"last\":%s,\"count\":%s,\"text\":\"">(
         out, std::string_view(f.ongoing ? "true" : "false"), std::to_string(f.first), std::to_string(f.last),

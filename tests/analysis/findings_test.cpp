@@ -417,10 +417,67 @@ TEST(Findings, UnansweredRefusedAndChangedMessages)
                                   {Kind::Refused, Cause::TableWriteFailed},
                                   {Kind::Refused, Cause::CommandRefused},
                                   {Kind::Refused, Cause::NotUsbMode},
-                                  {Kind::ResendDiffers, Cause::SegmentChanged},
                                   {Kind::Refused, Cause::UnknownStatus},
+                                  {Kind::ResendDiffers, Cause::SegmentChanged},
                               }))
         << texts(found);
+}
+
+// Episodes of one kind and cause less than 0.5 s apart make one finding;
+// findings are numbered in the order they are reported, complete.
+TEST(Findings, BurstsOfOneKindAndCauseMakeOneFindingNumberedAsReported)
+{
+    Wire w;
+    for (int k = 0; k < 3; ++k) {
+        w.exchange({0x4D, 0x02}, {}); // unanswered, 0.1 s apart
+        w.pass(100);
+    }
+    w.exchange({0x4D, 0x02}, {0x4D, 0x01, 0x00});
+    w.pass(700);
+    w.exchange({0x4D, 0x02}, {});
+    // A limit switch twice, 0.2 s apart; then a stop by command that no
+    // Stop message asked for.
+    for (int k = 0; k < 2; ++k) {
+        w.trip(4);
+        w.information();
+        w.clearStop();
+        w.information();
+        w.pass(200);
+    }
+    w.pass(500);
+    w.trip(2);
+    w.information();
+    w.clearStop();
+    w.information();
+    const auto found = findingsOf(w.text());
+    ASSERT_EQ(kindsOf(found), (std::vector<std::pair<Kind, Cause>>{{Kind::NoReply, Cause::Timeout},
+                                                                 {Kind::NoReply, Cause::Timeout},
+                                                                 {Kind::Stop, Cause::LimitSwitch},
+                                                                 {Kind::Stop, Cause::Command}}))
+        << texts(found);
+    std::vector<std::uint64_t> counts, ids;
+    for (const Finding& f : found) {
+        counts.push_back(f.count);
+        ids.push_back(f.id);
+    }
+    EXPECT_EQ(counts, (std::vector<std::uint64_t>{3, 1, 2, 1})) << texts(found);
+    EXPECT_EQ(ids, (std::vector<std::uint64_t>{1, 2, 3, 4}));
+    EXPECT_NE(found[3].text.find("no Stop message was seen"), std::string::npos) << found[3].text;
+    EXPECT_EQ(found[3].text.find("after the Stop message"), std::string::npos) << found[3].text;
+}
+
+// Lines whose dates go back: no duration, negative or other, is told.
+TEST(Findings, AClockThatGoesBackGivesNoDuration)
+{
+    const std::string pad = "\t........................................\n";
+    const std::string capture = "1\tOUT\t2026-11-30 10:00:01.000\t2\t4D 02" + pad +
+                                "2\tOUT\t2026-11-30 10:00:00.000\t2\t4D 02" + pad +
+                                "3\tIN\t2026-11-30 10:00:00.001\t3\t4D 01 00" + pad;
+    const auto found = findingsOf(capture);
+    ASSERT_EQ(found.size(), 1u) << texts(found);
+    EXPECT_TRUE(found[0].clockWentBack);
+    EXPECT_EQ(found[0].text.find("later"), std::string::npos) << found[0].text;
+    EXPECT_NE(found[0].text.find("clock went back"), std::string::npos) << found[0].text;
 }
 
 TEST(Findings, SlowRepliesGroupAndLiveStopsShowWhileOpen)

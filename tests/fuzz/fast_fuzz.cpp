@@ -3,7 +3,8 @@
 // exist for depth (millions of runs in a campaign) where the checked
 // targets beside them exist for correctness. The mode is chosen when the
 // target is built (VORNLOG_FAST_MODE): 1 report, 2 steps CSV, 3 picture,
-// 4 session summary, 5 JSON Lines, 6 USB capture file through the report.
+// 4 session summary, 5 JSON Lines, 6 USB capture file through the report,
+// 7 findings as JSON Lines.
 // Output goes to buffers that are thrown away; only the sanitizers judge.
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "capture/source.h"
 #include "capture/usb_capture.h"
 #include "capture/usb_source.h"
+#include "output/findings_lines.h"
 #include "output/json_lines.h"
 #include "base/out.h"
 #include "output/picture.h"
@@ -52,8 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeSummary(source, "capture.txt", dest, progress);
 #elif VORNLOG_FAST_MODE == 5
     writeJsonLines(source, dest, progress);
+#elif VORNLOG_FAST_MODE == 7
+    FindingsTap findings(source, &dest);
+    CaptureRecord record;
+    while (findings.next(record)) {
+    }
+    findings.finish();
 #else
-#error "VORNLOG_FAST_MODE: 1 to 6"
+#error "VORNLOG_FAST_MODE: 1 to 7"
 #endif
 #endif
     return 0;

@@ -203,6 +203,9 @@ private:
 // them in).
 class FindingList {
 public:
+    // The findings listed: the heaviest (stops, then underruns, unanswered
+    // messages, refusals, the rest; of one weight the earliest), in the
+    // order of their start. The others are counted by kind.
     static constexpr std::size_t kShown = 20;
 
     explicit FindingList(bool textDump) : textDump_(textDump) {}
@@ -213,6 +216,7 @@ private:
     bool textDump_;
     std::uint64_t total_ = 0;
     std::uint64_t byCause_[findings::kCauses]{};
+    // The kShown heaviest so far, in no order.
     std::array<findings::Finding, kShown> shown_{};
 };
 
