@@ -17,8 +17,9 @@ bash scripts/windows-build.sh
 
 # Debian's wine64 alone keeps its loader and server out of PATH.
 export PATH=$PATH:/usr/lib/wine
-wine=$(command -v wine64 || command -v wine)
-wineserver=$(command -v wineserver)
+# The 64-bit loader and server as scripts/wine.sh picks them: Debian's
+# /usr/bin/wine wrapper writes lines of its own on every call.
+source scripts/wine.sh
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"

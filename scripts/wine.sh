@@ -13,8 +13,21 @@
 # program that Wine cannot start says why; w keeps Wine's lines apart from
 # the program's own standard error.
 
-wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+# The first of the paths given that is a program.
+first_program() {
+  local p
+  for p in "$@"; do
+    [[ -n "$p" && -x "$p" ]] && { echo "$p"; return; }
+  done
+  echo "$1"
+}
+
+# The 64-bit loader itself, before anything on PATH: with Debian's wine
+# package installed, /usr/bin/wine is a wrapper that writes four lines of its
+# own ("it looks like wine32 is missing, ...") on the standard error of every
+# call, which would count as the program's.
+wine=$(first_program /usr/lib/wine/wine64 "$(command -v wine64)" "$(command -v wine)")
+wineserver=$(first_program /usr/lib/wine/wineserver "$(command -v wineserver)")
 
 # Wine's own lines on a program's standard error: its debug channels
 # ("0123:err:...") and its loader's and server's messages.
