@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The main job: decodes the sample capture into a full-details report, a
 # steps CSV, a picture and a viewer page (the session in a browser, with
-# nothing to install there), in build/, with everything installed and built
-# first.
+# nothing to install there), in build/, with what it needs installed and
+# built first: vornlog and the viewer page only (scripts/test.sh builds the
+# rest).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh --wasm
-bash scripts/build.sh
+bash scripts/build.sh vornlog viewer_page
 ./build/decoder/vornlog examples/session.txt build/session-report.txt
 echo
 ./build/decoder/vornlog -s examples/session.txt build/session-steps.csv
