@@ -10,6 +10,7 @@
 
 #include "base/out.h"
 #include "output/report.h"
+#include "report_lines.h"
 
 namespace vornlog::testing {
 

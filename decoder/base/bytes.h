@@ -48,11 +48,6 @@ inline std::uint8_t pairAt(std::string_view text, std::size_t pos)
 }
 } // namespace detail
 
-// The value of one hex pair as the controller's capture shows it: a pair
-// whose first character is not a hex digit reads 0, a pair whose second
-// character is not a hex digit (or is missing) reads as its first digit.
-inline std::uint8_t hexPair(std::string_view pair) { return detail::pairAt(pair.substr(0, 2), 0); }
-
 // The message bytes of a data field, read front to back. Byte i is written
 // at characters 3i and 3i+1; bytes beyond the field's end read as 0.
 class Bytes {

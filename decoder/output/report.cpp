@@ -40,12 +40,6 @@ void reportMessage(Direction direction, std::string_view field, Out& dest)
     decodeMessage(direction, field, sink);
 }
 
-void reportLine(std::string_view captureLine, Out& dest)
-{
-    CaptureLine line;
-    if (parseCaptureLine(captureLine, line)) reportMessage(line.direction, line.field, dest);
-}
-
 void writeReport(MessageSource& in, Out& dest, Progress& progress)
 {
     CaptureRecord record;
@@ -53,12 +47,6 @@ void writeReport(MessageSource& in, Out& dest, Progress& progress)
         progress.count();
         if (record.isMessage && !record.shortLine) reportMessage(record.direction, record.field, dest);
     }
-}
-
-void writeReport(LineReader& in, Out& dest, Progress& progress)
-{
-    TextDumpSource source(in);
-    writeReport(source, dest, progress);
 }
 
 } // namespace vornlog

@@ -105,13 +105,7 @@ private:
 // and its decoded lines.
 void reportMessage(Direction direction, std::string_view field, Out& dest);
 
-// Decodes one capture line into the report (nothing for a line that holds
-// no message).
-void reportLine(std::string_view captureLine, Out& dest);
-
 // The report loop: every record of `in`, counted on the console.
 void writeReport(MessageSource& in, Out& dest, Progress& progress);
-// The same over the capture lines of a text dump.
-void writeReport(LineReader& in, Out& dest, Progress& progress);
 
 } // namespace vornlog

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/capture.h"
@@ -20,6 +21,11 @@ std::vector<std::string> readAll(std::string_view text, std::size_t blockSize = 
     while (reader.next(line)) lines.emplace_back(line);
     return lines;
 }
+
+// One hex pair as the decoder reads it from a field: a pair whose first
+// character is not a hex digit reads 0, a pair whose second character is not
+// a hex digit (or is missing) reads as its first digit.
+std::uint8_t hexPair(std::string_view pair) { return detail::pairAt(pair.substr(0, 2), 0); }
 
 } // namespace
 

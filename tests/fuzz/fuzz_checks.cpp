@@ -11,6 +11,7 @@
 #include "base/out.h"
 #include "output/picture.h"
 #include "output/report.h"
+#include "../report_lines.h"
 #include "output/steps_csv.h"
 #include "output/summary.h"
 #include "output/progress.h"

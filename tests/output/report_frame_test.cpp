@@ -3,6 +3,7 @@
 #include <string>
 
 #include "output/report.h"
+#include "report_lines.h"
 #include "output/progress.h"
 
 using namespace vornlog;

@@ -11,6 +11,7 @@
 #include "base/out.h"
 #include "output/report.h"
 #include "output/summary.h"
+#include "report_lines.h"
 #include "output/progress.h"
 #include "protocol/lines.h"
 
