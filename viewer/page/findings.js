@@ -16,7 +16,7 @@ const findingsView = (() => {
   const FROW = 34; // a row's height: two lines
   let current = -1; // the place in S.findings of the finding gone to last
   let rows = new Map(); // the rows made, by place
-  let madeFor = -1; // the findings' version the rows were made for
+  let madeFor = null; // the session and findings' version the rows were made for
 
   // The session's findings from their JSON lines, each with the indices
   // of its first and last message (-1 for a number that no message has).
@@ -83,10 +83,10 @@ const findingsView = (() => {
   function render() {
     if (!S) return;
     const all = S.findings;
-    if (madeFor !== S.findingsVersion) {
+    if (!madeFor || madeFor.session !== S || madeFor.version !== S.findingsVersion) {
       rows = new Map();
       space.replaceChildren();
-      madeFor = S.findingsVersion;
+      madeFor = { session: S, version: S.findingsVersion };
     }
     if (!all.length) {
       const none = document.createElement('div');
