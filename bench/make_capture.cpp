@@ -2,7 +2,7 @@
 // controller, as a Windows capture tool records it (six tab-separated
 // columns, CRLF line ends), with exactly the number of lines asked for:
 //
-//   make_capture LINES FILE [PCAPNG]
+//   make_capture [--findings] LINES FILE [PCAPNG]
 //
 // The session is the one a machining job gives: version and flash model
 // queries, table reads, buffer reset and source choice, then a long stream
@@ -14,6 +14,14 @@
 // the pcapng file that tshark or dumpcap records on Linux's usbmon: each
 // message is a bulk transfer of the controller (bus 1, address 7), its
 // submission and its completion, with 64-byte usbmon headers.
+//
+// With --findings, a session full of findings over a long day: the lines
+// come 2 to 27 ms apart (1,000,000 lines span about 4 hours), and every
+// 15th segment brings, in turn, a refused segment (a Data reply with ST
+// 0x00), a Data message left unanswered, or a "buffer full" reply after
+// which the PC sends another segment than the refused one: each kind about
+// 1.3 s from the next of its kind, so that each makes a finding of its
+// own (about 23,000 on 1,000,000 lines).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +34,8 @@ using Message = std::vector<std::uint8_t>;
 
 class Capture {
 public:
-    Capture(std::FILE* file, long lines, std::FILE* pcapng) : file_(file), pcapng_(pcapng), left_(lines)
+    Capture(std::FILE* file, long lines, std::FILE* pcapng, bool findings)
+        : findings_(findings), file_(file), pcapng_(pcapng), left_(lines)
     {
         if (!pcapng_) return;
         // Section header (little-endian, version 1.0, length unknown) and
@@ -36,6 +45,8 @@ public:
     }
 
     bool full() const { return left_ <= 0; }
+
+    const bool findings_;
 
     void pc(const Message& m) { line("OUT", m); }
     void controller(const Message& m) { line("IN", m); }
@@ -55,7 +66,7 @@ private:
         if (full()) return;
         --left_;
         ++sequence_;
-        milliseconds_ += 1 + random() % 9;
+        milliseconds_ += findings_ ? 2 + random() % 26 : 1 + random() % 9;
         const long ms = milliseconds_;
         char head[64];
         const int n = std::snprintf(head, sizeof head, "%ld\t%s\t%02ld:%02ld:%02ld.%03ld\t%zu\t", sequence_, direction,
@@ -215,7 +226,17 @@ void job(Capture& c)
     for (int i = 0; i < segments && !c.full(); ++i) {
         const Message data = segment(c);
         c.pc(data);
-        if (buf >= 7) { // buffer full: the controller refuses, the PC sends it again
+        const int event = c.findings_ && i % 15 == 14 ? i / 15 % 3 : -1;
+        if (event == 0) { // refused: not in USB mode; the PC sends it again
+            c.controller(status(0x44, 0x00, buf, seg, c));
+            c.pc(data);
+        } else if (event == 1) { // unanswered; the PC sends it again
+            c.pc(data);
+        } else if (event == 2) { // buffer full, and another segment sent
+            c.controller(status(0x44, 0xFF, 7, seg, c));
+            buf = c.between(3, 6);
+            c.pc(segment(c));
+        } else if (buf >= 7) { // buffer full: the controller refuses, the PC sends it again
             c.controller(status(0x44, 0xFF, 7, seg, c));
             buf = c.between(3, 6);
             c.pc(data);
@@ -255,8 +276,13 @@ void job(Capture& c)
 
 int main(int argc, char** argv)
 {
+    const bool findings = argc > 1 && std::string(argv[1]) == "--findings";
+    if (findings) {
+        --argc;
+        ++argv;
+    }
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: make_capture LINES FILE [PCAPNG]\n");
+        std::fprintf(stderr, "usage: make_capture [--findings] LINES FILE [PCAPNG]\n");
         return 2;
     }
     const long lines = std::strtol(argv[1], nullptr, 10);
@@ -270,7 +296,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "make_capture: cannot write %s\n", argv[3]);
         return 1;
     }
-    Capture capture(file, lines, pcapng);
+    Capture capture(file, lines, pcapng, findings);
     while (!capture.full()) {
         preamble(capture);
         job(capture);

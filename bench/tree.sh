@@ -3,7 +3,8 @@
 # $out/tree with the targets given, a do-nothing xdg-open first on PATH (no
 # browser opens) and the capture maker $out/make_capture
 # (bench/make_capture.cpp); sets $vornlog. bench_tree TARGETS...: the same,
-# and the benchmark capture of $lines lines as $dump, made once.
+# and the benchmark capture of $lines lines as $dump, made once (with
+# $findings set: the capture full of findings, make_capture --findings).
 bench_build() {
   mkdir -p "$out/bin"
   printf '#!/bin/sh\nexit 0\n' >"$out/bin/xdg-open"
@@ -18,6 +19,11 @@ bench_build() {
 
 bench_tree() {
   bench_build "$@"
+  if [[ -n ${findings:-} ]]; then
+    dump="$out/findings-$lines.txt"
+    [[ -f $dump ]] || "$out/make_capture" --findings "$lines" "$dump"
+    return
+  fi
   dump="$out/capture-$lines.txt"
   [[ -f $dump ]] || "$out/make_capture" "$lines" "$dump" "$out/capture-$lines.pcapng"
 }

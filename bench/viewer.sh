@@ -2,7 +2,10 @@
 # Benchmark of the viewer page on the benchmark's generated capture
 # (bench/make_capture.cpp; 1,000,000 lines unless LINES is given):
 #
-#   bash bench/viewer.sh [LINES]
+#   bash bench/viewer.sh [--findings] [LINES]
+#
+# With --findings, the capture full of findings (make_capture --findings:
+# about 23,000 findings over 4 hours on 1,000,000 lines).
 #
 # Prints: vornlog -w against the report (wall time, best of REPEAT=3, in
 # turns); the page's size against the text dump's and the empty page's; then
@@ -21,6 +24,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 out=build-bench
+findings=
+if [[ ${1:-} == --findings ]]; then
+  findings=1
+  shift
+fi
 lines=${1:-1000000}
 repeat=${REPEAT:-3}
 bash scripts/deps.sh --wasm chromium chromium-driver python3-selenium >/dev/null
@@ -53,7 +61,7 @@ rm -f "$out/report.txt"
 dump_bytes=$(stat -c %s "$dump")
 page_bytes=$(stat -c %s "$out/session.html")
 empty_bytes=$(stat -c %s "$empty")
-echo "viewer benchmark, $lines lines ($((dump_bytes / 1000000)) MB text dump), $(nproc) cores"
+echo "viewer benchmark, $lines lines${findings:+ full of findings} ($((dump_bytes / 1000000)) MB text dump), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '  vornlog -w        %8.3f s   (report %.3f s)\n' "${B[page]}" "${B[report]}"
 printf '  page              %8.1f MB  (text dump / 2 + empty page = %.1f MB; empty page %.2f MB)\n' \
   "$(awk -v b="$page_bytes" 'BEGIN { print b / 1e6 }')" \
@@ -92,7 +100,8 @@ d.get("file://" + page)
 WebDriverWait(d, 600, 0.02).until(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-state") == "ready")
 ready = time.monotonic() - t0
 n = int(d.find_element(By.TAG_NAME, "body").get_attribute("data-messages"))
-print(f"  ready             {ready:8.2f} s   ({n} messages, from opening the page; selenium's polling included)")
+found = d.find_element(By.ID, "timeline").get_attribute("data-findings")
+print(f"  ready             {ready:8.2f} s   ({n} messages, {found} findings, from opening the page; selenium's polling included)")
 # Where the time went, from the page's own marks (s since the page was
 # asked for; the steps overlap): the capture's first part read, the page
 # read to its last part, the capture inflated (each part as it was read),

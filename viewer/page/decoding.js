@@ -195,9 +195,16 @@ function loaded(m, name, ms) {
   generation++;
   selected = -1;
   asked.clear();
-  const timed = n > 0 && S.time.every((t) => !Number.isNaN(t));
+  // Along the time when a message has one (those without, between them);
+  // by message number when none has.
+  let timed = false;
+  let gaps = false;
+  for (let i = 0; i < n; i++) {
+    if (S.time[i] === S.time[i]) timed = true;
+    else gaps = true;
+  }
   S.timed = timed;
-  S.x = timed ? S.time : Float64Array.from(S.number);
+  S.x = !timed ? Float64Array.from(S.number) : gaps ? filledTimes(S.time, 0, n, NaN) : S.time;
   let segMax = 1;
   for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
   S.segMax = segMax;

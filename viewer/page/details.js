@@ -42,6 +42,9 @@ function renderDetails(i) {
     ask([i]);
     return;
   }
+  // A message selected earlier whose line is still on its way is no
+  // longer wanted.
+  detailsWanted = -1;
   const box = document.createElement('div');
   box.dataset.message = String(o.number);
   const head = document.createElement('div');

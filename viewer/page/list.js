@@ -9,7 +9,7 @@ function summaryOf(o) {
   for (const f of o.fields) {
     if (parts.length === 4) break;
     if (f.text !== null && f.text !== undefined) parts.push(f.name + ' ' + f.text);
-    else if (f.raw !== null && f.raw !== undefined) parts.push(f.name + '=' + f.raw);
+    else if (f.raw !== null && f.raw !== undefined) parts.push(f.name + '=' + hex(f.raw));
   }
   if (o.errors.length) parts.unshift(errorText(o.errors[0]));
   return parts.join('; ');
@@ -54,6 +54,7 @@ function makeRow(i) {
   if (cause) row.title = 'Refused: ' + (kRefusalCauses[cause] ? kRefusalCauses[cause][1] : cause);
   row.dataset.number = String(S.number[i]);
   row.dataset.index = String(i);
+  if (o) row.dataset.line = ''; // (written from its line, which has come)
   const t = S.time[i];
   const cells = [String(S.number[i]), Number.isNaN(t) ? '' : t.toFixed(3), S.from[i] === 0 ? 'PC' : 'QMR5V',
     o ? (o.instruction === null ? hex(o.code) : o.instruction) : hex(S.code[i]), o ? summaryOf(o) : ''];

@@ -146,10 +146,14 @@ const liveView = (() => {
     if (m.columns.rowStart && m.columns.rowStart.length) S.rowsVersion = (S.rowsVersion || 0) + 1;
     const n = S.number.length;
     // Looked at in the messages that came only.
-    let untimed = from > 0 && !S.timed;
+    const wasTimed = from > 0 && S.timed;
+    const wasFilled = wasTimed && S.filled !== undefined && S.x === S.filled;
+    let timed = wasTimed;
+    let gaps = wasFilled || (from > 0 && !wasTimed); // (before: none had a time)
     let segMax = from > 0 ? S.segMax : 1;
     for (let i = from; i < n; i++) {
-      if (Number.isNaN(S.time[i])) untimed = true;
+      if (S.time[i] === S.time[i]) timed = true;
+      else gaps = true;
       if (S.segment[i] > segMax) segMax = S.segment[i];
     }
     // The messages given again: their lines asked again, their rows made again.
@@ -165,10 +169,16 @@ const liveView = (() => {
     S.n = n;
     S.settled = from;
     S.growing = !m.done;
-    S.timed = n > 0 && !untimed;
-    // Without times: by message number, a column of its own.
-    if (S.timed) S.x = S.time;
-    else {
+    S.timed = timed;
+    // Messages without a time among those with one: a column of its own,
+    // of the times filled in between (session.js's filledTimes). Without
+    // times: by message number, a column of its own.
+    if (timed && !gaps) S.x = S.time;
+    else if (timed) {
+      const base = wasFilled && S.filled.length >= from ? from : 0;
+      grow('filled', filledTimes(S.time, base, n, base > 0 ? S.filled[base - 1] : NaN), base);
+      S.x = S.filled;
+    } else {
       const base = S.numbers && S.numbers.length >= from ? from : 0;
       grow('numbers', Float64Array.from(S.number.subarray(base)), base);
       S.x = S.numbers;
@@ -189,6 +199,8 @@ const liveView = (() => {
     }
     buildPath(m.rowsFrom);
     newFindings += m.findings;
+    // A stop or a stall alerts at once, even in a tab out of sight.
+    if (m.findings) findingsView.alertFrom(m.findings);
     filterFrom(from);
     renderList();
     body.dataset.messages = String(n);

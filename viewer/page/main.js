@@ -7,8 +7,12 @@ const kMarkKeys = { e: 'errors', b: 'refusal', r: 'refused', n: 'noReply', s: 's
 // Whether message i has a marker of the kind `mark`.
 const hasMarker = (mark, i) => (mark === 'refused' ? S.refused.has(i) : (S.marks[i] & S.markBits[mark]) !== 0);
 
+// Each marker's name, as the status line says there is none ahead.
+const kMarkNames = { errors: 'error', refusal: '"buffer full" reply', refused: 'other refusal', noReply: 'message without a reply', stop: 'stop' };
+
 // Selects the next message (step 1) or the previous one (-1) from the
-// selection with a marker of the kind `mark`, if any.
+// selection with a marker of the kind `mark`; the status line says when
+// there is none.
 function nextMarked(mark, step) {
   for (let i = selected + step; i >= 0 && i < S.n; i += step) {
     if (hasMarker(mark, i)) {
@@ -16,6 +20,25 @@ function nextMarked(mark, step) {
       return;
     }
   }
+  nothingAhead('No ' + kMarkNames[mark] + (step > 0 ? ' after' : ' before') + ' the selected message');
+}
+
+// A key found nothing ahead: the status line says so for a few seconds
+// (data-nothing holds what it says), then says again what it said.
+let nothingTimer = 0;
+let statusBefore = null;
+function nothingAhead(text) {
+  const status = $('status');
+  if (statusBefore === null) statusBefore = [status.textContent, status.classList.contains('problem')];
+  clearTimeout(nothingTimer);
+  setStatus(text);
+  status.dataset.nothing = text;
+  nothingTimer = setTimeout(() => {
+    // What the status line said, unless something else was said since.
+    if (status.textContent === text) setStatus(...statusBefore);
+    statusBefore = null;
+    delete status.dataset.nothing;
+  }, 4000);
 }
 
 // The list's keys, as steps among the messages shown (2: a page; the
@@ -28,6 +51,11 @@ document.addEventListener('keydown', (e) => {
     e.preventDefault();
     $('f-search').focus();
     $('f-search').select();
+    return;
+  }
+  if (e.key === 'Escape' && findingsView.acknowledge()) {
+    // Esc acknowledges a live alert first.
+    e.preventDefault();
     return;
   }
   if (e.key === 'Escape' && S) {

@@ -61,7 +61,7 @@ function answered(m) {
   if (detailsWanted >= 0 && S.parsed.has(detailsWanted)) {
     const i = detailsWanted;
     detailsWanted = -1;
-    renderDetails(i);
+    if (i === selected) renderDetails(i);
   }
 }
 
@@ -248,6 +248,21 @@ function positionAt(t) {
   return { row: r, share, x: along(x), y: along(y), z: along(z), stop: null };
 }
 
+// The timeline's axis for messages from..n-1 of times `time`: a message
+// without a time (a bad time in its line, which the decoder leaves
+// without one) at the time of the message before it, the first ones at
+// the first time there is; `before`: the axis at from-1 (NaN: none).
+function filledTimes(time, from, n, before) {
+  const x = new Float64Array(n - from);
+  let carry = before;
+  for (let i = from; i < n && !(carry === carry); i++) carry = time[i];
+  for (let i = from; i < n; i++) {
+    if (time[i] === time[i]) carry = time[i];
+    x[i - from] = carry;
+  }
+  return x;
+}
+
 // The place of message i among those shown, or -1.
 function position(i) {
   const k = lowerBound(shown, i);
@@ -277,14 +292,23 @@ function select(i, scroll = true) {
   pathView.draw();
   copyLink.disabled = false;
   copyLink.textContent = 'Copy link';
+  // The address names the selection, unless a link was followed that its
+  // hashchange has not yet handled: that one wins, and selects its own.
   const hash = '#m=' + S.number[i];
-  if (location.hash !== hash) history.replaceState(null, '', hash);
+  if (location.hash !== hash && location.hash === hashHandled) {
+    history.replaceState(null, '', hash);
+    hashHandled = hash;
+  }
 }
+
+// The address's hash as the page last handled or wrote it.
+let hashHandled = '';
 
 // The message that the address's #m=NUMBER names, selected; false when
 // it names none.
 function fromHash() {
   if (!S) return false;
+  hashHandled = location.hash;
   const m = /^#m=(\d+)$/.exec(location.hash);
   if (!m) return false;
   const i = indexOfNumber(Number(m[1]));

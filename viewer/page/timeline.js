@@ -3,7 +3,8 @@
 // number when the capture has no times), with, under the plot, the motion
 // lane (the machine moving, standing still while a job ran), the markers
 // and the findings' lane: a bar from each finding's first message to its
-// last (and a tint over the plot where it lasts). The buffer fill and the
+// last (and a tint over the plot where it lasts), drawn from bins of a
+// pixel column. The buffer fill and the
 // motion lane come from the motion model (session.js's motionOf): the
 // segments waiting at each moment, as percent of the buffer's 7, and the
 // rows' executions and stand-stills; without times, the buffer fill is the
@@ -308,15 +309,38 @@ const timeline = (() => {
         g.fillRect(pad.l + c - 1, markerTop(h) + r * 5, 3, 4);
       }
     }
-    // The findings' lane, and a tint over the plot where each lasts.
+    // The findings' lane, and a tint over the plot where they last, from
+    // bins: the findings over each pixel column counted, then each run of
+    // columns of one count drawn once, the tint darker where more last.
+    const cover = findingsCover(w);
+    for (let c = 0; c < cover.length;) {
+      let e = c + 1;
+      while (e < cover.length && cover[e] === cover[c]) e++;
+      if (cover[c] > 0) {
+        g.fillStyle = colours.finding;
+        g.globalAlpha = 0.08 * Math.min(3, cover[c]);
+        g.fillRect(pad.l - 1 + c, pad.t, e - c, plotH);
+        g.globalAlpha = 1;
+        g.fillRect(pad.l - 1 + c, laneTop(h), e - c, 5);
+      }
+      c = e;
+    }
+  }
+
+  // The findings whose bar covers each pixel column of the lane, from
+  // pad.l - 1 on: each bar adds one at its first column and takes it
+  // away after its last, then the sums along the lane.
+  function findingsCover(w) {
+    const cover = new Int32Array(Math.max(1, Math.ceil(w - pad.r + 2 - (pad.l - 1))) + 1);
+    const last = cover.length - 1;
     for (const f of S.findings) {
       const span = findingSpan(f, w);
       if (!span) continue;
-      g.fillStyle = colours.finding + '14';
-      g.fillRect(span[0], pad.t, span[1] - span[0], plotH);
-      g.fillStyle = colours.finding;
-      g.fillRect(span[0], laneTop(h), span[1] - span[0], 5);
+      cover[Math.max(0, Math.min(last, Math.floor(span[0] - pad.l + 1)))]++;
+      cover[Math.max(0, Math.min(last, Math.ceil(span[1] - pad.l + 1)))]--;
     }
+    for (let c = 1; c < cover.length; c++) cover[c] += cover[c - 1];
+    return cover.subarray(0, last);
   }
 
   // The segments waiting in the buffer, by the motion model: for each
