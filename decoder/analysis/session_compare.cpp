@@ -104,6 +104,9 @@ void RunProfile::feed(const CaptureRecord& record)
     }
     const motion::Model& model = engine_.model();
     const motion::Model::Events& ev = model.events();
+    // A stop may come once the job's end-of-data mark is stored, which
+    // ends the job as far as the model's other events go.
+    if (ev.stopRising) stopsSeen_.push_back({record.number, model.segmentAt()});
     if (!ev.any()) return;
     if (ev.resumed) {
         const motion::StandStill& st = model.standStill();
@@ -118,7 +121,6 @@ void RunProfile::feed(const CaptureRecord& record)
         ++figures_.standStills;
         if (s.timed) figures_.stood = std::min<std::int64_t>(INT64_MAX - s.stood, figures_.stood) + s.stood;
     }
-    if (ev.stopRising) stopsSeen_.push_back({record.number, model.segmentAt()});
 }
 
 void RunProfile::finding(const findings::Finding& f)
@@ -349,7 +351,8 @@ struct Places {
 
     // The other run's segment at segment k's place, if any.
     std::uint64_t of(std::uint64_t k) const { return k < at.size() ? at[k] : (at.empty() ? 0 : at.back()); }
-    bool matched(std::uint64_t k) const { return k < exact.size() && exact[k]; }
+    // Segment 0 (before the first) is at the other run's start.
+    bool matched(std::uint64_t k) const { return k == 0 || (k < exact.size() && exact[k]); }
 };
 
 // The lead-up of segment k: its own and that of the segments before it.
@@ -373,7 +376,7 @@ bool near(const std::vector<Event>& events, std::uint64_t place, bool exact, con
 {
     // Within one aligned segment of the place (which lies after `place`
     // when its own segment is not matched).
-    const std::uint64_t low = place > 1 ? place - 1 : 1;
+    const std::uint64_t low = place > 1 ? place - 1 : 0;
     const std::uint64_t high = place + (exact ? 1 : 2);
     bool any = false;
     for (const Event& e : events) {
@@ -421,7 +424,7 @@ Comparison compareRuns(const RunProfile& before, const RunProfile& after)
             for (const Stop& s : mine.stops()) {
                 const std::uint64_t place = places[x].of(s.segment);
                 const Stop* there = nullptr;
-                if (place && near(other.stops(), place, places[x].matched(s.segment), &there)) continue;
+                if (near(other.stops(), place, places[x].matched(s.segment), &there)) continue;
                 Difference d;
                 d.what = Difference::What::Only;
                 d.kind = findings::Kind::Stop;
@@ -448,7 +451,7 @@ Comparison compareRuns(const RunProfile& before, const RunProfile& after)
                 d.stood = s.stood;
                 d.otherSegment = place;
                 if (s.timed) d.at[x] = s.dry;
-                if (place && near(other.standStills(), place, places[x].matched(s.segment), &there)) {
+                if (near(other.standStills(), place, places[x].matched(s.segment), &there)) {
                     // The same stand-still: a difference only when this one
                     // lasted far longer (and both are timed).
                     if (!s.timed || !there->timed || s.stood - there->stood < kLongerBy ||
