@@ -173,8 +173,8 @@ namespace {
 // from both ends at once, splits it in two, until every box is a snake.
 class Differ {
 public:
-    Differ(std::span<const std::uint64_t> a, std::span<const std::uint64_t> b, std::int64_t limit)
-        : a_(a), b_(b), limit_(limit)
+    // `limit`: the edits it may take before it gives up.
+    Differ(std::span<const std::uint64_t> a, std::span<const std::uint64_t> b, std::int64_t limit) : a_(a), b_(b)
     {
         const std::int64_t most = (static_cast<std::int64_t>(a.size() + b.size()) + 1) / 2 + 1;
         size_ = std::min(most, limit / 2 + 2);
@@ -282,7 +282,6 @@ private:
     }
 
     std::span<const std::uint64_t> a_, b_;
-    std::int64_t limit_;
     std::int64_t size_ = 0;
     std::vector<std::int32_t> forward_, backward_;
 };
