@@ -33,10 +33,10 @@ for helpers in none /usr/share/bash-completion/bash_completion; do
   [[ $loaded == "complete -F _vornlog vornlog" ]] || fail "($helpers) loading said: $loaded"
 
   got=$(candidates vornlog -)
-  want=$(printf '%s\n' --help --version --port= --fail-on= --keep= -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
+  want=$(printf '%s\n' --help --version --port= --fail-on= --keep= -c -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
   [[ $got == "$want" ]] || fail "($helpers) first option: got [$got]"
   got=$(candidates vornlog -s -)
-  want=$(printf '%s\n' --port= --fail-on= --keep= -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
+  want=$(printf '%s\n' --port= --fail-on= --keep= -c -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
   [[ $got == "$want" ]] || fail "($helpers) second option: got [$got]"
   got=$(candidates vornlog --fail-on=s)
   want=$(printf '%s\n' --fail-on=slow-reply --fail-on=stop | sort)
@@ -48,6 +48,9 @@ for helpers in none /usr/share/bash-completion/bash_completion; do
   [[ $got == "$want" ]] || fail "($helpers) dump file: got [$got]"
   got=$(candidates vornlog -s "session one.txt" st)
   [[ $got == "steps.csv" ]] || fail "($helpers) dest file: got [$got]"
+  got=$(candidates vornlog -c ses)
+  want=$(printf '%s\n' "session one.txt" session.pcapng | sort)
+  [[ $got == "$want" ]] || fail "($helpers) after -c: got [$got]"
   got=$(candidates vornlog -d "")
   [[ -z $got ]] || fail "($helpers) after -d: got [$got]"
   got=$(candidates vornlog -i "")

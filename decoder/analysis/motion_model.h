@@ -107,6 +107,10 @@ public:
     // none).
     std::uint64_t lastMovingNumber() const { return moved_ ? lastMoving_.number : 0; }
     bool running() const { return job_ == Job::Running; }
+    // The stored segment the machine was at as the last block showed it:
+    // the one under way, else the last one done (0: none yet). At a stop,
+    // the segment the stop cut short.
+    std::uint64_t segmentAt() const { return partial_ && done_ < stored_ ? done_ + 1 : done_; }
 
     // Whether a status block came; where the tool was as the last one
     // showed it (what was executed, the segment under way in proportion to

@@ -16,6 +16,7 @@ controller readable.
 
 Usage:
    vornlog [options] <dump file> <dest file>
+   vornlog -c <before> [options] <after> <dest file>
    vornlog --help | --version
 
 The last two arguments are always the dump file and the dest file. Every
@@ -30,8 +31,23 @@ constexpr std::string_view kHelpTail = R"(
 Other options:
    -d BUS.ADDR  the USB device to decode in a pcap or pcapng capture;
                 without it, the first device that answers an instruction
-                of the PC with the same instruction (a text dump ignores it)
+                of the PC with the same instruction (a text dump ignores it); with
+                -c, two devices apart by a comma: BEFORE's, then AFTER's
          vornlog -d 1.7 session.pcapng report.txt
+   -c BEFORE  compare two sessions of one job: BEFORE, an earlier capture
+       (never -), with the dump file (AFTER), aligned by the job's stored
+       segments, not by the clock. The dest file lists where one run stood
+       still or stopped and the other did not, or stood far longer, with
+       the cause, the time stood and what came just before in both runs;
+       the findings outside the motion by their counts; the whole-run
+       figures side by side; the segments whose content differs. "No
+       difference in the motion" when there is none; "Different jobs" with
+       the share aligned when less than half the segments align. Text
+       (alone or with -v) or JSON Lines (-j); with -s, -p, -t, -e, -l, -f,
+       -F or --keep, the usage text. -d BUS.ADDR,BUS.ADDR chooses each
+       capture's device (one for both when alone); a dest file that is
+       BEFORE or AFTER is refused
+         vornlog -c monday.pcapng tuesday.pcapng changes.txt
    -i LIST  keep only these instructions, both ways, in the report, the
             JSON Lines and the summary (the viewer page starts filtered
             so): letters (-iDS, -i D,S) or codes (-i 0x44); the steps CSV
@@ -47,7 +63,9 @@ Other options:
          vornlog -F session.pcapng report.txt
    --fail-on=KINDS  with any mode: end with status 3 when a finding
        of these kinds was made (a comma list of underrun, stop, no-reply,
-       refused, resend-differs, slow-reply; or any)
+       refused, resend-differs, slow-reply; or any); with -c, when AFTER
+       has one that BEFORE has not at the same place (of different jobs:
+       when AFTER has more of that kind)
          vornlog --fail-on=underrun,stop -n job.txt summary.txt
    --keep=DIR  with -e or -l: for every finding, a viewer page of the
        capture from 60 s before it to 10 s after its end (of a longer one,
@@ -94,8 +112,9 @@ Exit status:
    1  the usage text was shown, the dump file could not be read (or is a
       damaged capture file), or the dest file could not be written (it is
       the dump file, or the disk is full)
-   3  --fail-on: a finding of the kinds it names was made, in a run that
-      would otherwise end with 0
+   3  --fail-on: a finding of the kinds it names was made (with -c: one
+      that AFTER has and BEFORE has not), in a run that would otherwise
+      end with 0
    130  Ctrl-C cut short the decoding of a file on a disk (interrupting a
         pipe, a terminal, -f or -F ends the run with 0)
 )";

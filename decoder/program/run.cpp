@@ -12,6 +12,7 @@
 #include "capture/instruction_filter.h"
 #include "capture/source.h"
 #include "capture/dump_input.h"
+#include "compare_run.h"
 #include "help.h"
 #include "output/finding_pages.h"
 #include "output/findings_lines.h"
@@ -474,6 +475,8 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
 {
     if (args.size() < 2) return std::nullopt;
     Options options;
+    // A mode that -c does not write was given.
+    bool otherMode = false;
     for (std::size_t i = 0; i + 2 < args.size(); ++i) {
         const std::string& option = args[i];
         if (option == kKeep || option.starts_with(std::string(kKeep) + "=")) {
@@ -488,8 +491,10 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             continue;
         }
         if (option.size() < 2 || option[0] != '-') return std::nullopt;
-        if (const RunMode* mode = findRunMode(option[1]))
+        if (const RunMode* mode = findRunMode(option[1])) {
             options.mode = mode->letter;
+            if (!comparable(*mode)) otherMode = true;
+        }
         else if (option[1] == 'n')
             options.viewer = false;
         else if (option[1] == 'q')
@@ -509,17 +514,23 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
             options.follow = true;
         else if (option[1] == 'F')
             options.follow = options.followName = true;
-        else if (option[1] == 'd' || option[1] == 'i') {
-            // -d BUS.ADDR or -dBUS.ADDR, -i LIST or -iLIST; the value is
-            // never the dump file.
+        else if (option[1] == 'd' || option[1] == 'i' || option[1] == 'c') {
+            // -d BUS.ADDR or -dBUS.ADDR, -i LIST or -iLIST, -c BEFORE or
+            // -cBEFORE; the value is never the dump file.
             std::string_view value = std::string_view(option).substr(2);
             if (value.empty()) {
                 if (i + 3 >= args.size()) return std::nullopt;
                 value = args[++i];
             }
-            if (option[1] == 'd') {
-                options.device = parseUsbDevice(value);
-                if (!options.device) return std::nullopt;
+            if (option[1] == 'c') {
+                if (value.empty() || value == "-") return std::nullopt;
+                options.before = value;
+            } else if (option[1] == 'd') {
+                const std::size_t comma = value.find(',');
+                options.device = parseUsbDevice(value.substr(0, comma));
+                options.afterDevice.reset();
+                if (comma != std::string_view::npos) options.afterDevice = parseUsbDevice(value.substr(comma + 1));
+                if (!options.device || (comma != std::string_view::npos && !options.afterDevice)) return std::nullopt;
                 options.deviceText = value;
             } else {
                 options.keep = InstructionFilter::parse(value);
@@ -532,6 +543,10 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
     // The pages kept are those of the findings that -e and -l make.
     const RunMode& mode = *findRunMode(options.mode);
     if (!options.keepDir.empty() && !mode.findings && mode.dest != DestOpening::Served) return std::nullopt;
+    // -c writes the comparison as text, JSON Lines or a page, of two whole
+    // captures; two devices are for two captures.
+    if (!options.before.empty() && (otherMode || options.follow || !options.keepDir.empty())) return std::nullopt;
+    if (options.before.empty() && options.afterDevice) return std::nullopt;
     options.dump = args[args.size() - 2];
     options.dest = args[args.size() - 1];
     return options;
@@ -567,6 +582,7 @@ int run(const std::vector<std::string>& args)
     }
     Out console(consoleFile.get(), false);
     put<"%s (rel. %s)\n">(console, kName, kRelease);
+    if (!options->before.empty()) return compareSessions(*options, console, consoleFile.get());
 
     // --keep: the folder must take files.
     if (!options->keepDir.empty() && !isWritableFolder(options->keepDir)) {

@@ -31,6 +31,11 @@ struct Options {
     bool followName = false;
     // -i LIST: the instructions the report and the summary keep.
     std::optional<InstructionFilter> keep;
+    // -c BEFORE: the capture of the earlier run that the dump file is
+    // compared with; empty without -c. With it, -d may name two devices
+    // (BUS.ADDR,BUS.ADDR): the second is AFTER's (the dump file's).
+    std::string before;
+    std::optional<UsbDevice> afterDevice;
     // -d and -i as given, for the viewer page (-w).
     std::string deviceText;
     std::string keepText;
@@ -51,7 +56,8 @@ inline constexpr int kFindingsStatus = 3;
 // two arguments are always the dump file and the dest file; each argument
 // before them is an option known by its first two characters: a run mode's
 // letter (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
-// -dBUS.ADDR), -i LIST (also -iLIST) or --port=N; or, as a whole word,
+// -dBUS.ADDR), -c BEFORE (also -cBEFORE), -i LIST (also -iLIST) or
+// --port=N; or, as a whole word,
 // --fail-on=KINDS (a comma list of kinds of findings, or "any") or
 // --keep=DIR (with -e or -l). Empty when the usage text must be shown. A dump or dest file "-" is standard
 // input or output.

@@ -87,6 +87,7 @@ class Segment:
         self.job, self.ordinal = job, ordinal
         self.pulses, self.steps, self.pwm, self.end = pulses, steps, pwm, end
         self.plan = {}
+        self.stored = 0  # its number among the segments stored, from 1
 
     def message(self):
         if self.end:
@@ -122,6 +123,7 @@ class Controller:
         self.dry_since = None
         self.stalls, self.closed_by_end, self.stops = [], [], []
         self.job_stored = [0] * 5
+        self.stored = 0  # segments stored, end-of-data marks included
 
     # -- the clock --------------------------------------------------------
     def advance(self, t):
@@ -166,7 +168,7 @@ class Controller:
         if self.dry_since is None:
             return
         if stall:
-            self.stalls.append({"dry": self.dry_since, "resume": t, "job": self.cur.job})
+            self.stalls.append({"dry": self.dry_since, "resume": t, "job": self.cur.job, "segment": self.cur.stored})
         else:
             self.closed_by_end.append({"dry": self.dry_since, "closed": t})
         self.dry_since = None
@@ -181,7 +183,7 @@ class Controller:
         self.stop |= STOP_BITS[cause]
         self.input &= ~(0x02 if cause == LIMIT else 0x20)
         self.stops.append({
-            "cause": cause, "at": t, "job": seg.job, "segment": seg.ordinal,
+            "cause": cause, "at": t, "job": seg.job, "segment": seg.ordinal, "stored": seg.stored,
             "pulses_done": pulse, "pulses": seg.pulses, "waiting": len(self.waiting),
             "end_mark_waiting": any(s.end for s in self.waiting),
             "position": dict(zip(AXES, self.position)),
@@ -213,6 +215,8 @@ class Controller:
         before = self.status(t)
         stored = len(self.waiting) < CAPACITY
         if stored:
+            self.stored += 1
+            seg.stored = self.stored
             self.waiting.append(seg)
             if not seg.end:
                 for n in range(5):
@@ -438,8 +442,15 @@ def scenarios():
     return names + [f"random-{i}/{CONVENTIONS[(i - 1) % 3]}" for i in range(1, RANDOM_SESSIONS + 1)]
 
 
-def simulate(scenario, seed=None):
-    """(lines of the dump, truth) of a scenario NAME/CONVENTION."""
+def simulate(scenario, seed=None, plain=False, timing_seed=None):
+    """(lines of the dump, truth) of a scenario NAME/CONVENTION.
+
+    With `plain` or `timing_seed`, the run is one of a pair of runs of the
+    same job: every job's segments are made first from the scenario's seed,
+    then the PC program's and controller's timing comes from `timing_seed`
+    (the scenario's seed without it). `plain` leaves out the planted events
+    (the gaps, slow replies, backoffs and stops), not the segments they
+    shortened: the same job run clean."""
     name, _, conv = scenario.partition("/")
     if conv not in CONVENTIONS or not (name in NAMED or name.startswith("random-")):
         raise ValueError(f"unknown scenario {scenario!r} (see --list)")
@@ -451,12 +462,24 @@ def simulate(scenario, seed=None):
     c = Controller(rate, conv, seg_start)
     pc = PcProgram(rng, c, rng.randint(0, 60000))
     jobs = random_jobs(rng) if name.startswith("random-") else named_jobs(name, rng)
+    made = None
+    if plain or timing_seed is not None:
+        made = [make_job(rng, rate, number, count, events, pwm=name.startswith("random-"))
+                for number, (count, events) in enumerate(jobs, 1)]
+        for segments, _ in made:
+            for seg in segments:
+                if plain:
+                    seg.plan = {}
+        rng = pc.rng = random.Random(seed if timing_seed is None else timing_seed)
 
     pc.exchange([0x56], lambda t: [0x56] + list(b"QMR5V v1.05"))
     pc.think()
     ends_in_stop = False
     for number, (count, events) in enumerate(jobs, 1):
-        segments, end_mark = make_job(rng, rate, number, count, events, pwm=name.startswith("random-"))
+        if made:
+            segments, end_mark = made[number - 1]
+        else:
+            segments, end_mark = make_job(rng, rate, number, count, events, pwm=name.startswith("random-"))
         ends_in_stop = pc.job(segments, end_mark)
         pc.wait(rng.randint(200, 1000))
     pc.information()
@@ -467,7 +490,7 @@ def simulate(scenario, seed=None):
         "seg_start": seg_start, "capacity": CAPACITY, "lines": len(pc.lines),
         "first_time": pc.origin / 1e6,
         "stalls": [{"dry": ms(s["dry"]), "resume": ms(s["resume"]),
-                    "stood": ms(s["resume"] - s["dry"]), "job": s["job"]} for s in c.stalls],
+                    "stood": ms(s["resume"] - s["dry"]), "job": s["job"], "segment": s["segment"]} for s in c.stalls],
         "closed_by_job_end": [{"dry": ms(s["dry"]), "closed": ms(s["closed"])} for s in c.closed_by_end],
         "stops": [dict(s, at=ms(s["at"])) for s in c.stops],
         "ends_in_stop": ends_in_stop,
@@ -487,12 +510,16 @@ def main():
     ap.add_argument("--seed", type=int, help="another seed than the scenario's own")
     ap.add_argument("-o", "--capture", default="-", help="the dump to write (default: standard output)")
     ap.add_argument("-t", "--truth", help="the truth's JSON file")
+    ap.add_argument("--plain", action="store_true",
+                    help="the same job without its planted events (its segments made first, as --timing-seed does)")
+    ap.add_argument("--timing-seed", type=int,
+                    help="the job's segments made first from the scenario's seed, the timing from this one")
     args = ap.parse_args()
     if args.list or not args.scenario:
         print("\n".join(scenarios()))
         return 0
     try:
-        lines, truth = simulate(args.scenario, args.seed)
+        lines, truth = simulate(args.scenario, args.seed, args.plain, args.timing_seed)
     except ValueError as e:
         ap.error(str(e))
     if args.capture == "-":

@@ -94,3 +94,23 @@ TEST(CommandLine, DashDNamesAUsbDeviceInBothSpellings)
                                          {"-d1.7x", "a", "b"}, {"-d65536.1", "a", "b"}, {"-d-1.2", "a", "b"}})
         EXPECT_FALSE(parse(bad)) << bad[0];
 }
+
+TEST(CommandLine, DashCTakesBeforeAsItsValueAndOnlyTheModesItWrites)
+{
+    auto apart = parse({"-c", "monday.txt", "-d", "1.7,2.9", "tuesday.pcapng", "diff.txt"});
+    ASSERT_TRUE(apart);
+    EXPECT_EQ(apart->before, "monday.txt");
+    EXPECT_EQ(apart->dump, "tuesday.pcapng");
+    EXPECT_EQ(apart->dest, "diff.txt");
+    ASSERT_TRUE(apart->device && apart->afterDevice);
+    EXPECT_EQ(*apart->device, (UsbDevice{1, 7}));
+    EXPECT_EQ(*apart->afterDevice, (UsbDevice{2, 9}));
+    for (const char* mode : {"-v", "-j", "-w", "-n", "-q", "--fail-on=stop"})
+        EXPECT_TRUE(parse({mode, "-cmonday.txt", "a", "-"})) << mode;
+    for (std::vector<std::string> bad :
+         {std::vector<std::string>{"-c", "-", "a", "b"}, {"-c", "a", "b"}, {"-c", "x", "-s", "a", "b"},
+          {"-c", "x", "-p", "a", "b"}, {"-t", "-c", "x", "a", "b"}, {"-c", "x", "-e", "a", "b"},
+          {"-c", "x", "-l", "a", "b"}, {"-c", "x", "-f", "a", "b"}, {"-c", "x", "-F", "a", "b"},
+          {"-c", "x", "--keep=d", "a", "b"}, {"-d", "1.7,2.9", "a", "b"}, {"-c", "x", "-d", "1.7,", "a", "b"}})
+        EXPECT_FALSE(parse(bad)) << bad[0] << " " << bad[2];
+}
