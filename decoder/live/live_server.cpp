@@ -149,21 +149,24 @@ public:
             z_.avail_in = 0;
         }
         // What lies before the place asked for is inflated and dropped.
-        while (done_ < within) {
-            const std::size_t got = inflated(dst, static_cast<std::size_t>(std::min<std::uint64_t>(room, within - done_)));
-            if (got == 0) return 0;
-        }
-        return inflated(dst, static_cast<std::size_t>(std::min<std::uint64_t>(room, part.size - done_)));
+        while (done_ < within)
+            if (inflated(dst, atMost(room, within - done_)) == 0) return 0;
+        return inflated(dst, atMost(room, part.size - done_));
     }
 
 private:
+    static std::size_t atMost(std::size_t room, std::uint64_t left)
+    {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(room, left));
+    }
+
     std::size_t inflated(char* dst, std::size_t want)
     {
         z_.next_out = reinterpret_cast<Bytef*>(dst);
         z_.avail_out = static_cast<uInt>(want);
         while (z_.avail_out > 0) {
             if (z_.avail_in == 0) {
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof in_, part_.length - read_));
+                const std::size_t n = atMost(sizeof in_, part_.length - read_);
                 if (n == 0) break;
                 const ssize_t got = ::pread(file_->fd, in_, n, static_cast<off_t>(part_.at + read_));
                 if (got <= 0) return 0;
