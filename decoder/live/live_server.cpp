@@ -34,6 +34,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -401,6 +402,46 @@ private:
     std::string saved_;
 };
 
+// The pages of this thread's stack below the frames in use given back to
+// the system. The HTTP library reads a Range header with a regular
+// expression whose recursion takes about a kilobyte of stack for each
+// range: some megabytes for a head of 8 KiB, which would stay resident
+// for as long as the connection lasts (a capture stream: the whole run).
+// Nothing lives below the frames in use (the server's threads take no
+// signals); a page given back comes again, zeroed, when it is used.
+void giveBackStack()
+{
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+    void* low = nullptr;
+    std::size_t size = 0;
+    const int got = pthread_attr_getstack(&attr, &low, &size);
+    pthread_attr_destroy(&attr);
+    if (got != 0) return;
+    const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const char here = 0;
+    // What this function and those it calls may use stays.
+    const std::uintptr_t margin = 64 * 1024;
+    const std::uintptr_t used = reinterpret_cast<std::uintptr_t>(&here);
+    const std::uintptr_t bottom = (reinterpret_cast<std::uintptr_t>(low) + page - 1) & ~(page - 1);
+    if (used < bottom + margin + page) return;
+    const std::uintptr_t top = (used - margin) & ~(page - 1);
+    madvise(reinterpret_cast<void*>(bottom), top - bottom, MADV_DONTNEED);
+}
+
+// Held while the library reads a request from its head (which is all in
+// memory: nothing waits for the client), so that one request at a time
+// takes the stack that reading a Range header may need; let go, with that
+// stack given back, once the request is answered or its answer written.
+thread_local std::unique_lock<std::mutex>* tReading = nullptr;
+
+void doneReading()
+{
+    if (!tReading || !tReading->owns_lock()) return;
+    giveBackStack();
+    tReading->unlock();
+}
+
 // The connections at once, shared by both addresses, each on a thread of
 // its own: at most kMaxAnswered being answered (their request's head has
 // come), and at most kMaxWaiting waiting for their request's head (new
@@ -486,6 +527,9 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         idle_.wait(lock, [this] { return slots_.empty(); });
     }
+
+    // Held by the connection whose request the library reads.
+    std::mutex reading;
 
 private:
     // Its socket shut, so that its thread wakes and ends.
@@ -577,6 +621,7 @@ public:
 
     ssize_t write(const char* ptr, std::size_t size) override
     {
+        doneReading(); // an answer the library gives by itself (400, 414, 416)
         std::size_t sent = 0;
         while (sent < size) {
             if (!waitFor(POLLOUT, kWriteSeconds * 1000)) {
@@ -727,8 +772,12 @@ private:
             bool closed = false;
             const bool last = i + 1 == kRequestsPerConnection;
             // The ranges asked for are set aside: the answer is whole.
+            std::unique_lock<std::mutex> reading(connections_.reading);
+            tReading = &reading;
             const bool going = process_request(connection, last, closed,
                                                [](httplib::Request& req) { req.ranges.clear(); });
+            doneReading();
+            tReading = nullptr;
             connections_.answered(slot);
             if (!going || closed || tCloseAfter) break;
             since = Clock::now();
@@ -780,6 +829,7 @@ struct VornlogLive {
 
     httplib::Server::HandlerResponse answer(const httplib::Request& req, httplib::Response& res)
     {
+        doneReading();
         const auto refuse = [&](int status) {
             res.status = status;
             tCloseAfter = true;
