@@ -104,7 +104,7 @@ for t in slow:
     t.join()
 print(f"  a new client among 50 slow ones: the page in {statistics.median(waits) * 1000:.0f} ms (median), "
       f"{max(waits) * 1000:.0f} ms at most, {refused} of 20 refused")
-proc.send_signal(signal.SIGINT)
+proc.send_signal(signal.SIGTERM)  # (a run in the background ignores SIGINT)
 proc.wait()
 
 # 3. A long, fast capture into a followed file.
@@ -140,7 +140,7 @@ caught = time.monotonic() - t0
 rss.append(status(proc.pid, "VmRSS"))
 store = sum(os.path.getsize(f"/proc/{proc.pid}/fd/{fd}") for fd in os.listdir(f"/proc/{proc.pid}/fd")
             if os.readlink(f"/proc/{proc.pid}/fd/{fd}").startswith("/tmp/vornlog-live-"))
-proc.send_signal(signal.SIGINT)
+proc.send_signal(signal.SIGTERM)  # (a run in the background ignores SIGINT)
 proc.wait()
 reader.join()
 peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024

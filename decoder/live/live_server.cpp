@@ -734,11 +734,16 @@ public:
     }
 
     // The listening socket is the program's own: nothing it starts (the
-    // browser) inherits it.
+    // browser) inherits it. Its queue of connections not yet accepted
+    // holds more than the library's 5, so that a crowd of clients that
+    // come again and again does not have a new one's connection dropped
+    // (and tried again by its system a second later).
     void keepSocketToItself()
     {
         const int sock = svr_sock_.load();
-        if (sock >= 0) fcntl(sock, F_SETFD, FD_CLOEXEC);
+        if (sock < 0) return;
+        fcntl(sock, F_SETFD, FD_CLOEXEC);
+        ::listen(sock, 128);
     }
 
 private:
