@@ -6,7 +6,9 @@
 // The server listens on the loopback addresses only and answers only
 // requests that name it as their host and carry the token; it serves the
 // page and the capture's bytes, which the program hands it as they are
-// read.
+// read. It keeps the capture compressed in a file of its own under TMPDIR
+// (the parts of the zlib stream that the program makes for the dest file),
+// and only the bytes not yet in a part in memory.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +19,7 @@
 
 // What the module and the program agree on; a module of another version is
 // refused.
-#define VORNLOG_LIVE_INTERFACE 2
+#define VORNLOG_LIVE_INTERFACE 3
 
 extern "C" {
 
@@ -37,6 +39,17 @@ typedef VornlogLive* (*VornlogLiveStart)(int port, const char* token, const char
                                           std::size_t errorSize);
 // The next bytes of the capture, as they are read.
 typedef void (*VornlogLiveAdd)(VornlogLive* live, const char* bytes, std::size_t n);
+// The next part of the capture's zlib stream (the first with its header),
+// which holds the next `size` bytes added: kept in the store's file. 1
+// when the store could not write it, the first time only, `error` then
+// saying why; the part is then kept in memory, and the pages that watch
+// are told, and get no more bytes.
+typedef int (*VornlogLivePart)(VornlogLive* live, const char* part, std::size_t n, std::size_t size, char* error,
+                               std::size_t errorSize);
+// Hands on every part kept, in order, through `put`; 0 when the store's
+// file could not be read back.
+typedef int (*VornlogLiveParts)(VornlogLive* live, void (*put)(void* context, const char* bytes, std::size_t n),
+                                void* context);
 // The capture begins again (a followed file read again from its start, or
 // the new file under a followed name).
 typedef void (*VornlogLiveRestart)(VornlogLive* live);
@@ -53,6 +66,10 @@ VornlogLive* vornlog_live_start(int port, const char* token, const char* head, s
                                 std::size_t errorSize);
 int vornlog_live_interface(void);
 void vornlog_live_add(VornlogLive* live, const char* bytes, std::size_t n);
+int vornlog_live_part(VornlogLive* live, const char* part, std::size_t n, std::size_t size, char* error,
+                      std::size_t errorSize);
+int vornlog_live_parts(VornlogLive* live, void (*put)(void* context, const char* bytes, std::size_t n),
+                       void* context);
 void vornlog_live_restart(VornlogLive* live);
 void vornlog_live_end(VornlogLive* live, const char* saved);
 void vornlog_live_stop(VornlogLive* live, int ms);

@@ -266,8 +266,20 @@ void ZlibWriter::restart()
     window_.clear();
     history_ = 0;
     made_.clear();
+    untaken_.clear();
     checks_.clear();
     added_ = 0;
+}
+
+void ZlibWriter::takeParts(const std::function<void(std::string_view part, std::size_t size)>& take)
+{
+    std::size_t at = 0;
+    for (const auto& [length, size] : untaken_) {
+        take(std::string_view(made_).substr(at, length), size);
+        at += length;
+    }
+    made_.clear();
+    untaken_.clear();
 }
 
 void ZlibWriter::finish(const std::function<void(std::string_view)>& put)
@@ -315,6 +327,7 @@ void ZlibWriter::makeParts(bool last)
     for (int k = 0; k < (middle < to ? 2 : 1); ++k) {
         made_.append(made[k]);
         checks_.emplace_back(check[k], k == 0 ? middle - from : to - middle);
+        untaken_.emplace_back(made[k].size(), k == 0 ? middle - from : to - middle);
     }
     // The window keeps what the next part's matches may reach back into.
     const std::size_t keep = std::min(to, kWindow);

@@ -41,6 +41,14 @@ public:
     // read again from its start).
     void restart();
 
+    // Hands on each part made since the last call, in order, with the
+    // number of bytes it holds, and keeps no more of it: a store on disk
+    // keeps it instead, and hands it on before what finish() hands on. A
+    // part refers to no byte before it, so that it may be inflated by
+    // itself as raw deflate (the first begins with the stream's two bytes
+    // of header).
+    void takeParts(const std::function<void(std::string_view part, std::size_t size)>& take);
+
     // Compresses what is left and hands the whole stream on through `put`,
     // in order; then begins again.
     void finish(const std::function<void(std::string_view)>& put);
@@ -58,7 +66,8 @@ private:
     std::string window_;       // what came before (up to 32 KB), then the bytes waiting
     std::size_t history_ = 0;  // how much of the window came before
     std::string rooms_[2];     // where parts are made, kept from part to part
-    std::string made_;         // the compressed bytes so far
+    std::string made_;         // the compressed bytes so far (not taken)
+    std::vector<std::pair<std::size_t, std::size_t>> untaken_; // the parts in made_: their length and size
     std::vector<std::pair<std::uint32_t, std::uint64_t>> checks_; // each part's Adler-32 and size
     std::uint64_t added_ = 0;
 };

@@ -157,7 +157,9 @@ void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& d
     dest.write(page.substr(0, at));
     putCaptureStart(dest, capture.name, capture.device, capture.keep, "deflate", {}, capture.compressed.added());
     Base64Parts base64(dest, "</script>\n<script type=\"application/octet-stream\" class=\"capture-part\">\n");
-    capture.compressed.finish([&base64](std::string_view block) { base64.add(block); });
+    const auto put = [&base64](std::string_view block) { base64.add(block); };
+    if (capture.earlier) capture.earlier(put);
+    capture.compressed.finish(put);
     base64.finish();
     dest.write("</script>");
     dest.write(page.substr(at + kEmptyCapture.size()));

@@ -4,6 +4,7 @@
 // in its capture element, so that the page shows the session by itself.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,11 +19,14 @@ inline constexpr std::string_view kViewerPageName = "vornlog-viewer.html";
 // The capture, its bytes compressed as they were read, and what the page is
 // told besides: its file name, the USB device asked for (-d, "BUS.ADDR")
 // and the instructions kept (-i, as given); each text may be empty.
+// `earlier`, when given, hands on the parts taken from `compressed` (kept
+// on disk), before what `compressed` still holds.
 struct ViewerCapture {
     ZlibWriter& compressed;
     std::string_view name;
     std::string_view device;
     std::string_view keep;
+    std::function<void(const std::function<void(std::string_view)>&)> earlier = nullptr;
 };
 
 // True when `page` is a viewer page: it holds its empty capture element

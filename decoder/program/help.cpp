@@ -111,7 +111,8 @@ Exit status:
    0  the run completed, whatever the messages in the capture held
    1  the usage text was shown, the dump file could not be read (or is a
       damaged capture file), or the dest file could not be written (it is
-      the dump file, or the disk is full)
+      the dump file, or the disk is full), or the live viewer could not
+      keep the capture in TMPDIR (-l)
    3  --fail-on: a finding of the kinds it names was made (with -c: one
       that AFTER has and BEFORE has not), in a run that would otherwise
       end with 0

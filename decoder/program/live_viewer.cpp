@@ -11,6 +11,8 @@ namespace vornlog {
 struct LiveViewer::Module {
     VornlogLiveStart start = nullptr;
     VornlogLiveAdd add = nullptr;
+    VornlogLivePart part = nullptr;
+    VornlogLiveParts parts = nullptr;
     VornlogLiveRestart restart = nullptr;
     VornlogLiveEnd end = nullptr;
     VornlogLiveStop stop = nullptr;
@@ -55,6 +57,7 @@ const LiveViewer::Module* loadServer(std::string& problem)
             continue;
         }
         if (take(handle, "vornlog_live_start", module.start) && take(handle, "vornlog_live_add", module.add) &&
+            take(handle, "vornlog_live_part", module.part) && take(handle, "vornlog_live_parts", module.parts) &&
             take(handle, "vornlog_live_restart", module.restart) && take(handle, "vornlog_live_end", module.end) &&
             take(handle, "vornlog_live_stop", module.stop)) {
             loaded = true;
@@ -109,6 +112,24 @@ LiveViewer::LiveViewer(const Module& module, VornlogLive* live, std::string addr
 LiveViewer::~LiveViewer() { stop(0); }
 
 void LiveViewer::add(std::string_view bytes) { module_.add(live_, bytes.data(), bytes.size()); }
+
+bool LiveViewer::part(std::string_view compressed, std::size_t size, std::string& problem)
+{
+    char error[512] = {};
+    if (module_.part(live_, compressed.data(), compressed.size(), size, error, sizeof error) == 0) return true;
+    problem = error;
+    return false;
+}
+
+bool LiveViewer::parts(const std::function<void(std::string_view)>& put)
+{
+    return module_.parts(
+               live_,
+               [](void* context, const char* bytes, std::size_t n) {
+                   (*static_cast<const std::function<void(std::string_view)>*>(context))(std::string_view(bytes, n));
+               },
+               const_cast<std::function<void(std::string_view)>*>(&put)) != 0;
+}
 
 void LiveViewer::restart() { module_.restart(live_); }
 

@@ -3,6 +3,7 @@
 // token drawn from the operating system's random source.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,6 +33,13 @@ public:
     const std::string& address() const { return address_; }
 
     void add(std::string_view bytes);
+    // The next part of the capture's zlib stream, holding the next `size`
+    // bytes added: kept in the server's store on disk. False the first
+    // time the store cannot keep it, `problem` then saying why.
+    bool part(std::string_view compressed, std::size_t size, std::string& problem);
+    // Hands on every part kept, in order; false when the store could not
+    // be read back.
+    bool parts(const std::function<void(std::string_view)>& put);
     void restart();
     // The input ended; `saved` is the full path of the page written, empty
     // when none could be.

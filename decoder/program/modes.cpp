@@ -61,7 +61,9 @@ constexpr RunMode kRunModes[] = {
      "       which holds a secret token; opened in the default browser unless\n"
      "       -n. At the end of the input (the end of a file without -f, the end\n"
      "       of a pipe, Ctrl-C) the dest file is written as -w writes it; it\n"
-     "       serves until Ctrl-C\n"
+     "       serves until Ctrl-C. The capture is kept compressed in a file\n"
+     "       under TMPDIR (else /tmp); one that cannot be written (a full\n"
+     "       disk) is said on the console and the page, and ends with status 1\n"
      "         vornlog -l -f session.pcapng session.html\n"},
 };
 

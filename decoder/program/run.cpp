@@ -250,7 +250,11 @@ int withFindings(const Options& options, int status, unsigned made)
 // are kept until the page is written.
 //
 // -l: the same, and the live viewer serves the bytes as they are read; it
-// is told where the page went.
+// is told where the page went. Each compressed part goes to the live
+// viewer's store on disk as soon as it is made, and comes back from there
+// for the page: the run keeps no more of the capture in memory than a few
+// parts. A store that cannot keep a part (a full disk) is said once; the
+// run then ends with status 1, the page still written whole.
 //
 // With --fail-on the bytes are also decoded as they are read, for the kinds
 // of their findings (`made`).
@@ -278,9 +282,18 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         shown = compressed.added();
         put<"\rBytes read: %d">(console, static_cast<std::int64_t>(shown));
     };
+    bool storeFailed = false;
+    const auto keep = [&](std::string_view part, std::size_t size) {
+        std::string problem;
+        if (live->part(part, size, problem) || storeFailed) return;
+        storeFailed = true;
+        put<"\n">(console);
+        complain(console, "Live viewer: ", problem);
+    };
     const auto add = [&](std::string_view bytes) {
         if (live) live->add(bytes);
         compressed.add(bytes);
+        if (live) compressed.takeParts(keep);
         if (compressed.added() - shown >= (1 << 24)) showRead();
     };
     const std::unique_ptr<FindingPages> pages = findingPages(options, page, console, consoleFile);
@@ -305,21 +318,25 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         return 1;
     }
     bool writeError = false;
+    bool storeRead = true;
     {
         Out out(dest, false);
         const std::string name = dumpIsStdin ? "standard input" : fileNamePart(options.dump);
-        writeViewerPage(page, ViewerCapture{compressed, name, options.deviceText, options.keepText}, out);
+        ViewerCapture capture{compressed, name, options.deviceText, options.keepText};
+        if (live)
+            capture.earlier = [&](const std::function<void(std::string_view)>& put) { storeRead = live->parts(put); };
+        writeViewerPage(page, capture, out);
         writeError = !out.flush();
     }
     if (!closeDest(options, dest)) writeError = true;
-    if (writeError) {
+    if (writeError || !storeRead) {
         put<"\n">(console);
-        complain(console, kCantWrite, options.dest);
+        complain(console, writeError ? kCantWrite : "Can't read back the live viewer's store for ", options.dest);
         return 1;
     }
     if (live) {
         live->end(options.dest == "-" ? std::string("standard output") : fullPath(options.dest));
-        return pages && pages->failed() ? 1 : 0;
+        return (pages && pages->failed()) || storeFailed ? 1 : 0;
     }
     return done(options, console, consoleFile, findRunMode(options.mode)->viewer);
 }

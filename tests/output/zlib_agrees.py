@@ -4,7 +4,8 @@
 what breaks a compressor: nothing, a byte, runs longer than a match, repeats
 at the window's edge, noise, output spread over several blocks, the sample
 dump and pcapng; each whole, then in parts of a few kilobytes (a part
-ends on a match's way).
+ends on a match's way); and the parts taken as they are made (the live
+viewer's store), each of which must inflate by itself to its own bytes.
 
     zlib_agrees.py ZLIB_TOOL EXAMPLES_DIR
 """
@@ -38,16 +39,29 @@ with tempfile.TemporaryDirectory() as work:
         path = os.path.join(work, "in")
         with open(path, "wb") as f:
             f.write(data)
-        for parts in ([], ["4099"], ["32768"]):
-            z = subprocess.run([tool, path] + parts, capture_output=True, check=True).stdout
+        for parts in ([], ["4099"], ["32768"], ["32768", "taken"]):
+            run = subprocess.run([tool, path] + parts, capture_output=True, check=True)
+            z = run.stdout
             try:
                 back = zlib.decompress(z)
             except zlib.error as e:
                 back = e
-            what = f"{name}" + (f" in parts of {parts[0]}" if parts else "")
+            what = f"{name}" + (f" in parts of {parts[0]}" if parts else "") + (", taken" if len(parts) > 1 else "")
+            # Each part taken, inflated alone, gives its own bytes.
+            at, offset = 0, 0
+            for line in run.stderr.split(b"\n")[:-1]:
+                length, size = map(int, line.split())
+                part = z[at:at + length]
+                try:
+                    alone = zlib.decompressobj(-15).decompress(part[2:] if at == 0 else part)
+                except zlib.error as e:
+                    alone = e
+                if alone != data[offset:offset + size]:
+                    back = f"the part at {at} does not inflate alone to its {size} bytes: {alone!r:.60}"
+                at, offset = at + length, offset + size
             if back != data:
                 failed += 1
-                print(f"FAIL: {what}: {len(data)} bytes, inflated: {back if isinstance(back, Exception) else len(back)}")
+                print(f"FAIL: {what}: {len(data)} bytes, inflated: {back if not isinstance(back, bytes) else len(back)}")
             else:
                 print(f"ok: {what}: {len(data)} bytes -> {len(z)}")
 sys.exit(1 if failed else 0)

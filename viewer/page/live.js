@@ -4,7 +4,8 @@
 // session up to date from what came, and the views are drawn again at
 // most four times a second. The body says how the input goes: data-live
 // "live" (bytes come), "waiting" (quiet for a second, or the server out of
-// reach) or "ended". The list follows the newest message until the person
+// reach), "ended", or "error" (the server could not keep the capture:
+// data-error says why, and nothing more comes). The list follows the newest message until the person
 // selects one or scrolls it; the Follow button takes it back to following.
 const liveView = (() => {
   let run = null; // { url, name, ended, saved }
@@ -40,6 +41,7 @@ const liveView = (() => {
     const n = S ? S.n : 0;
     const what = n + (n === 1 ? ' message' : ' messages');
     if (body.dataset.live === 'waiting') return 'Waiting for data: ' + what + ' so far';
+    if (body.dataset.live === 'error') return 'Live viewing stopped after ' + what + ': ' + body.dataset.error;
     return 'Live: ' + what;
   }
 
@@ -87,6 +89,11 @@ const liveView = (() => {
   // come, the input is quiet (or the server out of reach), or it ended
   // (and where the page was saved).
   function streamSaid(m) {
+    if (m.state === 'error') {
+      body.dataset.error = m.problem;
+      setLive('error', liveText(), true);
+      return;
+    }
     if (m.state === 'ended') {
       run.ended = true;
       run.saved = m.saved;
@@ -215,7 +222,7 @@ const liveView = (() => {
       drawViews();
       ended(m);
     } else {
-      setStatus(liveText());
+      setStatus(liveText(), body.dataset.live === 'error');
       viewsSoon();
     }
     // Drawn: the worker may send the next update.

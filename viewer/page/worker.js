@@ -348,12 +348,13 @@ function liveBegin(M, { name, device, expected, whole, port }, began) {
 // up the bytes: `GET url?start=S&from=N` gives the capture's bytes from
 // offset N in frames (a kind, the payload's length in 4 bytes
 // little-endian, the payload): B bytes, Q the input quiet for a second, E
-// the input ended (the payload: where the page was saved). A stream cut
+// the input ended (the payload: where the page was saved), X the server
+// could not keep the capture (the payload: why; nothing more comes). A stream cut
 // short is asked for again every kAgainMs from the offset decoded; a new
 // capture (the first, or a followed file read again from its start or
 // replaced) is decoded from its first byte. The page hears how the input
-// goes: { type: 'stream', state: 'live', 'waiting' or 'ended', saved,
-// problem }.
+// goes: { type: 'stream', state: 'live', 'waiting', 'ended' or 'error',
+// saved, problem }.
 const kAgainMs = 500;
 let stream = null; // { url, name, device, start, offset, ended, state }
 
@@ -423,6 +424,12 @@ async function frames(M, s, reader) {
         said(s, 'live');
       } else if (kind === 'Q') {
         said(s, 'waiting');
+      } else if (kind === 'X') {
+        s.ended = true;
+        said(s, 'error', utf8.decode(payload));
+        pump(M, live);
+        reader.cancel();
+        return;
       } else if (kind === 'E') {
         s.ended = true;
         said(s, 'ended', undefined, utf8.decode(payload));
