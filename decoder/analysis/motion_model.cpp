@@ -274,6 +274,7 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
     if (rising & kStopReasonBits) {
         // Where the machine stopped, and what it will not reach.
         events_.stopRising = rising & kStopReasonBits;
+        events_.some = true;
         endJob();
     }
 
