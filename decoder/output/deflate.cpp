@@ -270,6 +270,13 @@ void ZlibWriter::restart()
     added_ = 0;
 }
 
+void ZlibWriter::take(const std::function<void(std::string_view)>& put)
+{
+    if (made_.empty()) return;
+    put(made_);
+    made_.clear();
+}
+
 void ZlibWriter::finish(const std::function<void(std::string_view)>& put)
 {
     makeParts(true);

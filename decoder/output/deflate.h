@@ -41,6 +41,10 @@ public:
     // read again from its start).
     void restart();
 
+    // Hands on through `put` the compressed bytes made so far, and lets go
+    // of them: what finish() hands on then is the rest of the stream.
+    void take(const std::function<void(std::string_view)>& put);
+
     // Compresses what is left and hands the whole stream on through `put`,
     // in order; then begins again.
     void finish(const std::function<void(std::string_view)>& put);

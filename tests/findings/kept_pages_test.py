@@ -183,10 +183,10 @@ def main():
         check(kept_capture(os.path.join(keep, page_name(found[0], "-2"))) == kept_capture(os.path.join(keep, names[0])),
               "the same page from the file")
 
-        # A followed file that stops growing 2 s after a stall: its page
-        # comes while vornlog waits (the capture's clock runs on), before
-        # Ctrl-C.
-        lines = text_dump(session(125, 120, 3))
+        # A followed file that goes on for 77 s after a stall: its page
+        # comes once the capture has passed the stall's end by 70 s, while
+        # vornlog waits, before Ctrl-C.
+        lines = text_dump(session(200, 120, 3))
         open(os.path.join(box, "followed.txt"), "wb").write(b"".join(b for _, b in lines))
         os.mkdir(os.path.join(box, "waited"))
         p = subprocess.Popen([VORNLOG, "-n", "-q", "-e", "-f", "--keep=waited", "followed.txt", "waited.jsonl"], cwd=box)
