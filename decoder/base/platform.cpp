@@ -347,15 +347,21 @@ std::string temporaryFolder()
 {
     std::error_code ec;
     const std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
-    if (ec) return {};
+    if (ec) {
+        // Named as given, so that the message says which.
+        const char* given = std::getenv("TMPDIR");
+        return given ? given : "";
+    }
     const std::u8string text = folder.u8string();
     return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
 std::FILE* openTemporaryFile()
 {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::temp_directory_path(ec);
     const std::string folder = temporaryFolder();
-    if (folder.empty()) return nullptr;
+    if (ec || path.empty() || folder.empty()) return nullptr;
 #ifdef _WIN32
     wchar_t name[MAX_PATH];
     if (GetTempFileNameW(wide(folder).c_str(), L"vnl", 0, name) == 0) return nullptr;

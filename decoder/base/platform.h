@@ -51,7 +51,8 @@ std::optional<FileIdentity> fileIdentity(std::FILE* file);
 bool removeFileIf(const std::string& name, const FileIdentity& identity);
 
 // The system's temporary folder: TMPDIR where it is set (on Windows TMP or
-// TEMP), else the system's own; "" when there is none.
+// TEMP), else the system's own; TMPDIR as given when it is no folder, ""
+// when there is none.
 std::string temporaryFolder();
 // A file of the program's own in that folder, open for reading and
 // writing in binary mode, gone when it is closed or the program ends; null

@@ -384,7 +384,8 @@ def main():
         check(not os.path.exists(os.path.join(box, "out.txt")), "nothing written after a usage error")
         r = subprocess.run([VORNLOG, "-n", "-e", "--keep=kept", "long.txt", "out.txt"], cwd=box, capture_output=True,
                            timeout=PATIENCE, env=dict(os.environ, TMPDIR=os.path.join(box, "nowhere")))
-        check(r.returncode == 1 and b"Can't keep the findings' pages, no temporary file in: " in r.stderr and
+        check(r.returncode == 1 and
+              r.stderr == b"Can't keep the findings' pages, no temporary file in: %s\n" % os.path.join(box, "nowhere").encode() and
               not os.path.exists(os.path.join(box, "out.txt")), "no temporary folder: %s" % r.stderr)
     finally:
         shutil.rmtree(box, ignore_errors=True)
