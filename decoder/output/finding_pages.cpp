@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <limits>
 #include <map>
 #include <utility>
 
@@ -23,13 +22,14 @@ constexpr std::size_t kChunksHeld = 4;
 // Read back from a page's temporary file in blocks of this size.
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 
-constexpr TimeNs kNever = std::numeric_limits<TimeNs>::min();
+constexpr TimeNs kLatest = static_cast<TimeNs>((static_cast<unsigned __int128>(1) << 127) - 1);
+constexpr TimeNs kNever = -kLatest - 1;
 
 // a + b, held inside 64 bits whatever a damaged capture's times.
 TimeNs plus(TimeNs a, TimeNs b)
 {
     TimeNs sum = 0;
-    if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? std::numeric_limits<TimeNs>::max() : kNever;
+    if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? kLatest : kNever;
     return sum;
 }
 
@@ -248,7 +248,12 @@ void FindingPages::record(const CaptureRecord& record)
         return prune();
     }
     const std::uint64_t length = end > at ? end - at : 0;
-    entries_.push_back(Entry{record.number, at, record.hasTime ? record.timeNs : now_,
+    const TimeNs time = record.hasTime ? record.timeNs : now_;
+    if (entries_.empty() && frontSeq_ == 0) timeBase_ = time;
+    TimeNs offset = 0;
+    if (__builtin_sub_overflow(time, timeBase_, &offset)) offset = time < timeBase_ ? kNever : kLatest;
+    offset = std::clamp<TimeNs>(offset, INT64_MIN, INT64_MAX);
+    entries_.push_back(Entry{record.number, at, static_cast<std::int64_t>(offset),
                              static_cast<std::uint32_t>(std::min<std::uint64_t>(length, UINT32_MAX)),
                              record.hasTime});
     if (record.hasTime && (!haveNow_ || record.timeNs > now_)) {
@@ -380,7 +385,7 @@ FindingPages::Verdict FindingPages::judge(Page& page, const Entry& e)
         // before it.
         return frontSeq_ + entries_.size() - page.next > kUntimedRecords ? Verdict::Over : Verdict::Wait;
     }
-    const TimeNs t = e.time;
+    const TimeNs t = timeOf(e);
     if (t > page.position) {
         page.position = t;
         while (!page.ahead.empty() && page.ahead.begin()->first <= t) {
@@ -424,7 +429,8 @@ void FindingPages::step(Page& page)
         if (verdict == Verdict::Keep) {
             const std::uint64_t from = page.adjoining ? page.keptEnd : e.at;
             const std::uint64_t to = e.at + e.length;
-            if (page.runTo != from || page.runFrom == page.runTo) {
+            // A run goes to the page in pieces of a chunk at most.
+            if (page.runTo != from || page.runFrom == page.runTo || page.runTo - page.runFrom >= kChunk) {
                 flushRun(page);
                 if (failed_) return;
                 page.runFrom = from;
@@ -433,7 +439,7 @@ void FindingPages::step(Page& page)
             page.keptEnd = to;
             ++page.records;
         } else {
-            page.passed = std::max(page.passed, e.time);
+            page.passed = std::max(page.passed, timeOf(e));
         }
         page.adjoining = verdict == Verdict::Keep;
         ++page.next;
@@ -491,7 +497,7 @@ void FindingPages::finish()
         page.until = std::max(page.until, now_);
         // Nothing comes after: every entry held is looked at.
         const TimeNs now = now_;
-        now_ = std::numeric_limits<TimeNs>::max();
+        now_ = kLatest;
         step(page);
         now_ = now;
         if (!page.done && !failed_) write(page);
@@ -599,7 +605,7 @@ void FindingPages::release()
     std::size_t drop = 0;
     while (drop < entries_.size()) {
         const Entry& e = entries_[drop];
-        const bool old = e.timed || haveNow_ ? plus(e.time, kHeld) < now_ : entries_.size() - drop > kUntimedRecords;
+        const bool old = e.timed || haveNow_ ? plus(timeOf(e), kHeld) < now_ : entries_.size() - drop > kUntimedRecords;
         const bool tooMuch = entries_.size() - drop > kMaxRecords || e.at < oldest;
         if (!tooMuch && (!old || frontSeq_ + drop >= wanted)) break;
         ++drop;

@@ -111,11 +111,12 @@ public:
 private:
     struct Entry {
         std::uint64_t number;
-        std::uint64_t at; // in the bytes added, counted from the first
-        TimeNs time;      // the last time known when untimed
+        std::uint64_t at;  // in the bytes added, counted from the first
+        std::int64_t time; // from timeBase_ (the last time known when untimed)
         std::uint32_t length;
         bool timed;
     };
+    TimeNs timeOf(const Entry& e) const { return timeBase_ + e.time; }
     struct Page;
     class Ring;
     enum class Verdict { Keep, Pass, Wait, Over };
@@ -150,6 +151,7 @@ private:
     std::string header_;
     std::deque<Entry> entries_;
     std::uint64_t frontSeq_ = 0; // the sequence number of entries_.front()
+    TimeNs timeBase_ = 0; // the first record's time, that the entries' count from
     bool haveNow_ = false;
     TimeNs now_ = 0;
     std::vector<std::unique_ptr<Page>> pages_;
