@@ -235,11 +235,13 @@ void FindingPages::record(const CaptureRecord& record)
     lastEnd_ = record.end;
     const std::uint64_t at = contentAt_ + record.at;
     const std::uint64_t end = contentAt_ + record.end;
+    // What is read of the blocks around the records stays small.
+    constexpr std::uint64_t kMostBetween = 4 * kChunk;
     if (!haveHeader_) {
         // The bytes before the first record: a pcap or pcapng file's header.
         haveHeader_ = true;
-        if (at > contentAt_) ring_->read(contentAt_, at, header_);
-    } else if (at > previousEnd) {
+        if (at > contentAt_ && at - contentAt_ <= kMostBetween) ring_->read(contentAt_, at, header_);
+    } else if (at > previousEnd && at - previousEnd <= kMostBetween && header_.size() >= 12) {
         std::string gap;
         if (ring_->read(previousEnd, at, gap)) carry(gap);
     }
@@ -285,8 +287,10 @@ void FindingPages::carry(std::string_view gap)
         if (type == kSection) swapped = u32(gap, at + 8, false) != 0x1A2B3C4D;
         const std::uint32_t length = u32(gap, at + 4, swapped);
         if (length < 12 || length % 4 != 0 || length > gap.size() - at) return;
-        if (type == kSection) header_.assign(gap.substr(at, length));
-        else if ((swapped ? __builtin_bswap32(type) : type) == kInterface) header_.append(gap.substr(at, length));
+        if (type == kSection)
+            header_.assign(gap.substr(at, length));
+        else if ((swapped ? __builtin_bswap32(type) : type) == kInterface && header_.size() + length <= 4 * kChunk)
+            header_.append(gap.substr(at, length));
         at += length;
     }
 }
