@@ -33,14 +33,16 @@ for helpers in none /usr/share/bash-completion/bash_completion; do
   [[ $loaded == "complete -F _vornlog vornlog" ]] || fail "($helpers) loading said: $loaded"
 
   got=$(candidates vornlog -)
-  want=$(printf '%s\n' --help --version --port= --fail-on= --keep= -c -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
+  want=$(printf '%s\n' --help --version --port= --fail-on= --keep= --keep-max= -c -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
   [[ $got == "$want" ]] || fail "($helpers) first option: got [$got]"
   got=$(candidates vornlog -s -)
-  want=$(printf '%s\n' --port= --fail-on= --keep= -c -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
+  want=$(printf '%s\n' --port= --fail-on= --keep= --keep-max= -c -d -e -f -F -h -i -j -l -n -p -q -s -t -v -w | sort)
   [[ $got == "$want" ]] || fail "($helpers) second option: got [$got]"
   got=$(candidates vornlog --fail-on=s)
   want=$(printf '%s\n' --fail-on=slow-reply --fail-on=stop | sort)
   [[ $got == "$want" ]] || fail "($helpers) --fail-on=: got [$got]"
+  got=$(candidates vornlog --keep=k --keep-max=1)
+  [[ -z $got ]] || fail "($helpers) after --keep-max=: got [$got]"
   got=$(candidates vornlog -n -q)
   [[ $got == "-q" ]] || fail "($helpers) -q: got [$got]"
   got=$(candidates vornlog -s ses)

@@ -328,6 +328,58 @@ bool isWritableFolder(const std::string& name)
 #endif
 }
 
+std::optional<FileIdentity> fileIdentity(std::FILE* file)
+{
+    return keyOf(file);
+}
+
+bool removeFileIf(const std::string& name, const FileIdentity& identity)
+{
+    if (keyOf(name) != std::optional<FileKey>(identity)) return false;
+#ifdef _WIN32
+    return DeleteFileW(wide(name).c_str()) != 0;
+#else
+    return ::unlink(name.c_str()) == 0;
+#endif
+}
+
+std::string temporaryFolder()
+{
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+    if (ec) {
+        // Named as given, so that the message says which.
+        const char* given = std::getenv("TMPDIR");
+        return given ? given : "";
+    }
+    const std::u8string text = folder.u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
+std::FILE* openTemporaryFile()
+{
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::temp_directory_path(ec);
+    const std::string folder = temporaryFolder();
+    if (ec || path.empty() || folder.empty()) return nullptr;
+#ifdef _WIN32
+    wchar_t name[MAX_PATH];
+    if (GetTempFileNameW(wide(folder).c_str(), L"vnl", 0, name) == 0) return nullptr;
+    // Made empty by GetTempFileNameW; "D": deleted when closed.
+    std::FILE* file = _wfopen(name, L"w+bTD");
+    if (!file) DeleteFileW(name);
+    return file;
+#else
+    std::string name = folder + "/vornlog-XXXXXX";
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    ::unlink(name.c_str());
+    std::FILE* file = fdopen(fd, "w+b");
+    if (!file) ::close(fd);
+    return file;
+#endif
+}
+
 // The arguments after the program name, in UTF-8.
 std::vector<std::string> commandLineArguments(int argc, char** argv)
 {

@@ -41,6 +41,24 @@ std::FILE* createNewFile(const std::string& name, bool& taken);
 // True when `name` is a folder that this program may create files in.
 bool isWritableFolder(const std::string& name);
 
+// Which file an open stream writes (its disk and its number there), so that
+// a file the program made can later be told from another put under its
+// name; nothing when it cannot be told.
+using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
+std::optional<FileIdentity> fileIdentity(std::FILE* file);
+// Removes the file `name` when it is still the file `identity`; false when
+// it is another, or is gone, or cannot be removed.
+bool removeFileIf(const std::string& name, const FileIdentity& identity);
+
+// The system's temporary folder: TMPDIR where it is set (on Windows TMP or
+// TEMP), else the system's own; TMPDIR as given when it is no folder, ""
+// when there is none.
+std::string temporaryFolder();
+// A file of the program's own in that folder, open for reading and
+// writing in binary mode, gone when it is closed or the program ends; null
+// when none can be made.
+std::FILE* openTemporaryFile();
+
 // What a dump file is read from: a file on a disk, a pipe (or a socket),
 // or a terminal (a console, a character device).
 enum class InputKind { File, Pipe, Terminal };

@@ -282,6 +282,14 @@ void ZlibWriter::takeParts(const std::function<void(std::string_view part, std::
     untaken_.clear();
 }
 
+void ZlibWriter::take(const std::function<void(std::string_view)>& put)
+{
+    if (made_.empty()) return;
+    put(made_);
+    made_.clear();
+    untaken_.clear();
+}
+
 void ZlibWriter::finish(const std::function<void(std::string_view)>& put)
 {
     makeParts(true);

@@ -49,6 +49,10 @@ public:
     // of header).
     void takeParts(const std::function<void(std::string_view part, std::size_t size)>& take);
 
+    // Hands on through `put` the compressed bytes made so far, and lets go
+    // of them: what finish() hands on then is the rest of the stream.
+    void take(const std::function<void(std::string_view)>& put);
+
     // Compresses what is left and hands the whole stream on through `put`,
     // in order; then begins again.
     void finish(const std::function<void(std::string_view)>& put);

@@ -28,6 +28,10 @@ void putAttribute(Out& out, std::string_view text)
     }
 }
 
+// What goes between two parts of the capture's base64 (below).
+constexpr std::string_view kBetweenParts =
+    "</script>\n<script type=\"application/octet-stream\" class=\"capture-part\">\n";
+
 // Base64 in lines of 912 characters, in parts of 256 lines (the last
 // shorter), of bytes that come in blocks: what does not fill a line waits
 // for the next block. Each part is a script element of its own after the
@@ -66,9 +70,10 @@ public:
         waiting_ = 0;
     }
 
-private:
     static constexpr std::size_t kLine = 684;      // bytes: 912 characters
     static constexpr std::size_t kPartLines = 256; // 171 KiB, 228 KiB of text
+
+private:
     static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
     // Whole lines, and at the end the last one, shorter.
@@ -153,16 +158,42 @@ bool isViewerPage(std::string_view page)
 
 void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest)
 {
+    writeViewerPage(page, capture.name, capture.device, capture.keep, capture.compressed.added(),
+                    [&capture](const std::function<void(std::string_view)>& put) {
+                        if (capture.earlier) capture.earlier(put);
+                        capture.compressed.finish(put);
+                    },
+                    dest);
+}
+
+void writeViewerPage(std::string_view page, std::string_view name, std::string_view device, std::string_view keep,
+                     std::uint64_t size, const ZlibStream& stream, Out& dest)
+{
     const std::size_t at = page.find(kEmptyCapture);
     dest.write(page.substr(0, at));
-    putCaptureStart(dest, capture.name, capture.device, capture.keep, "deflate", {}, capture.compressed.added());
-    Base64Parts base64(dest, "</script>\n<script type=\"application/octet-stream\" class=\"capture-part\">\n");
-    const auto put = [&base64](std::string_view block) { base64.add(block); };
-    if (capture.earlier) capture.earlier(put);
-    capture.compressed.finish(put);
+    putCaptureStart(dest, name, device, keep, "deflate", {}, size);
+    Base64Parts base64(dest, kBetweenParts);
+    stream([&base64](std::string_view block) { base64.add(block); });
     base64.finish();
     dest.write("</script>");
     dest.write(page.substr(at + kEmptyCapture.size()));
+}
+
+std::uint64_t viewerPageSize(std::string_view page, std::string_view name, std::string_view device,
+                             std::string_view keep, std::uint64_t size, std::uint64_t compressed)
+{
+    std::string start;
+    {
+        Out out(&start);
+        putCaptureStart(out, name, device, keep, "deflate", {}, size);
+        out.flush();
+    }
+    const std::uint64_t line = Base64Parts::kLine;
+    const std::uint64_t lines = (compressed + line - 1) / line;
+    const std::uint64_t rest = compressed % line;
+    const std::uint64_t text = compressed / line * (line / 3 * 4 + 1) + (rest ? (rest + 2) / 3 * 4 + 1 : 0);
+    const std::uint64_t between = lines > 0 ? (lines - 1) / Base64Parts::kPartLines * kBetweenParts.size() : 0;
+    return page.size() - kEmptyCapture.size() + start.size() + text + between + std::string_view("</script>").size();
 }
 
 ServedPage servedViewerPage(std::string_view page, std::string_view name, std::string_view device,

@@ -4,6 +4,7 @@
 // in its capture element, so that the page shows the session by itself.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -51,5 +52,17 @@ ServedPage servedViewerPage(std::string_view page, std::string_view name, std::s
 // compressed (zlib; what is left is compressed now), in base64, the texts
 // as attribute values (escaped; never markup).
 void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest);
+
+// The same with the capture's zlib stream made already: `stream` hands it
+// on, whole and in order, through the function it is given; `size`: the
+// capture's own size in bytes.
+using ZlibStream = std::function<void(const std::function<void(std::string_view)>& put)>;
+void writeViewerPage(std::string_view page, std::string_view name, std::string_view device, std::string_view keep,
+                     std::uint64_t size, const ZlibStream& stream, Out& dest);
+
+// The size in bytes of the page that writeViewerPage writes with a zlib
+// stream of `compressed` bytes.
+std::uint64_t viewerPageSize(std::string_view page, std::string_view name, std::string_view device,
+                             std::string_view keep, std::uint64_t size, std::uint64_t compressed);
 
 } // namespace vornlog

@@ -70,8 +70,16 @@ Other options:
    --keep=DIR  with -e or -l: for every finding, a viewer page of the
        capture from 60 s before it to 10 s after its end (of a longer one,
        its first 60 s and last 10 s), written into the folder DIR as
-       finding-NUMBER-STARTs-KIND.html, never over a file
+       finding-NUMBER-STARTs-KIND.html, never over a file; findings whose
+       parts overlap share a page of at most 10 minutes, named
+       finding-NUMBER-STARTs-KIND-to-LAST.html by its first and last
          vornlog -e -f --keep=stalls -n session.pcapng findings.jsonl
+   --keep-max=SIZE  with --keep: the pages this run writes take at most
+       SIZE bytes (K, M, G: 1024, 1024^2, 1024^3; 1G without it); the
+       oldest are removed to make room, each named on the console. A page
+       that cannot be written is named once, nothing more is kept and the
+       run ends with status 1
+         vornlog -e -f --keep=stalls --keep-max=200M -n session.pcapng findings.jsonl
    --port=N  the live viewer's port (-l); without it the system picks a
              free one. A port in use: "Can't listen on port N", status 1
          vornlog -l --port=8080 -f session.pcapng session.html

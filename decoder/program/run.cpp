@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -183,27 +184,81 @@ private:
     Also also_;
 };
 
-// The pages kept of the findings (--keep=DIR), each file made new in the
-// folder; the console names each.
-std::unique_ptr<FindingPages> findingPages(const Options& options, std::string_view page, Out& console,
-                                           std::FILE* consoleFile)
+// The folder of the pages kept (--keep=DIR): each page made new in it, and
+// removed only while it is still the file this run made.
+class KeptFolder final : public FindingPages::Files {
+public:
+    explicit KeptFolder(std::string folder) : folder_(std::move(folder)) {}
+    std::FILE* create(const std::string& name, bool& taken) override
+    {
+        std::FILE* file = createNewFile(folder_ + name, taken);
+        if (file) {
+            if (const std::optional<FileIdentity> identity = fileIdentity(file)) made_[name] = *identity;
+        }
+        return file;
+    }
+    bool remove(const std::string& name) override
+    {
+        const auto made = made_.find(name);
+        if (made == made_.end()) return false;
+        const bool removed = removeFileIf(folder_ + name, made->second);
+        made_.erase(made);
+        return removed;
+    }
+    std::FILE* scratch() override { return openTemporaryFile(); }
+
+private:
+    std::string folder_;
+    std::map<std::string, FileIdentity> made_;
+};
+
+// The pages kept of the findings (--keep=DIR) in their folder; the console
+// names each page written or removed, and the first write that failed.
+class KeptPages {
+public:
+    KeptPages(const Options& options, std::string_view page, std::string folder, Out& console, std::FILE* consoleFile)
+        : folder_(folder),
+          pages_(page, options.dump == "-" ? std::string("standard input") : fileNamePart(options.dump),
+                 options.deviceText, options.keepText, options.keepMax, folder_,
+                 [folder, &console, consoleFile](const std::string& name, FindingPages::Said what) {
+                     using Said = FindingPages::Said;
+                     const std::string path = folder + name;
+                     switch (what) {
+                     case Said::Kept: put<"\nFinding kept: %s\n">(console, std::string_view(path)); break;
+                     case Said::Removed:
+                         put<"\nFinding page removed, over --keep-max: %s\n">(console, std::string_view(path));
+                         break;
+                     case Said::TooLarge:
+                         put<"\nFinding page not kept, alone over --keep-max: %s\n">(console, std::string_view(path));
+                         break;
+                     case Said::Failed:
+                         put<"\n">(console);
+                         complain(console, kCantWrite, path);
+                         return;
+                     case Said::ScratchFailed:
+                         put<"\n">(console);
+                         complain(console, "Can't keep the findings' pages, can't write to the temporary folder: ",
+                                  temporaryFolder());
+                         return;
+                     }
+                     flushConsole(console, consoleFile);
+                 })
+    {
+    }
+    FindingPages& pages() { return pages_; }
+
+private:
+    KeptFolder folder_;
+    FindingPages pages_;
+};
+
+std::unique_ptr<KeptPages> findingPages(const Options& options, std::string_view page, Out& console,
+                                        std::FILE* consoleFile)
 {
     if (options.keepDir.empty()) return nullptr;
     std::string folder = options.keepDir;
     if (folder.back() != '/' && folder.back() != '\\') folder += '/';
-    return std::make_unique<FindingPages>(
-        page, options.dump == "-" ? std::string("standard input") : fileNamePart(options.dump), options.deviceText,
-        options.keepText,
-        [folder](const std::string& name, bool& taken) { return createNewFile(folder + name, taken); },
-        [folder, &console, consoleFile](const std::string& name, bool failed) {
-            if (failed) {
-                put<"\n">(console);
-                complain(console, kCantWrite, folder + name);
-                return;
-            }
-            put<"\nFinding kept: %s\n">(console, std::string_view(folder + name));
-            flushConsole(console, consoleFile);
-        });
+    return std::make_unique<KeptPages>(options, page, folder, console, consoleFile);
 }
 
 // --fail-on or --keep with -w or -l: the capture decoded as it is read, for
@@ -296,8 +351,9 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
         if (live) compressed.takeParts(keep);
         if (compressed.added() - shown >= (1 << 24)) showRead();
     };
-    const std::unique_ptr<FindingPages> pages = findingPages(options, page, console, consoleFile);
-    if (options.failOn || pages) made = findingsWhileReading(options, stream, pages.get(), add);
+    const std::unique_ptr<KeptPages> kept = findingPages(options, page, console, consoleFile);
+    FindingPages* const pages = kept ? &kept->pages() : nullptr;
+    if (options.failOn || pages) made = findingsWhileReading(options, stream, pages, add);
     std::size_t n = 0;
     while ((n = stream.read(block.get(), kRead)) > 0) add(std::string_view(block.get(), n));
     showRead();
@@ -467,6 +523,32 @@ Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& in
 
 constexpr std::string_view kFailOn = "--fail-on";
 constexpr std::string_view kKeep = "--keep";
+constexpr std::string_view kKeepMax = "--keep-max";
+
+// The size of "--keep-max=SIZE": bytes, or with K, M or G (powers of 1024);
+// none for a missing "=", no digits, another suffix, 0 or a size beyond 64
+// bits.
+std::optional<std::uint64_t> keepMaxBytes(std::string_view option)
+{
+    if (option.size() <= kKeepMax.size() + 1) return std::nullopt;
+    std::string_view digits = option.substr(kKeepMax.size() + 1);
+    unsigned shift = 0;
+    switch (digits.back()) {
+    case 'K': shift = 10; break;
+    case 'M': shift = 20; break;
+    case 'G': shift = 30; break;
+    default: break;
+    }
+    if (shift) digits.remove_suffix(1);
+    if (digits.empty()) return std::nullopt;
+    std::uint64_t size = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9' || size > (UINT64_MAX - 9) / 10) return std::nullopt;
+        size = size * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (size == 0 || size > (UINT64_MAX >> shift)) return std::nullopt;
+    return size << shift;
+}
 
 // The kinds of "--fail-on=KINDS": a comma list of kinds of findings, or
 // "any"; none for a missing "=", an empty list or an unknown kind.
@@ -494,8 +576,16 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
     Options options;
     // A mode that -c does not write was given.
     bool otherMode = false;
+    bool keepMaxGiven = false;
     for (std::size_t i = 0; i + 2 < args.size(); ++i) {
         const std::string& option = args[i];
+        if (option == kKeepMax || option.starts_with(std::string(kKeepMax) + "=")) {
+            const std::optional<std::uint64_t> size = keepMaxBytes(option);
+            if (!size) return std::nullopt;
+            options.keepMax = *size;
+            keepMaxGiven = true;
+            continue;
+        }
         if (option == kKeep || option.starts_with(std::string(kKeep) + "=")) {
             if (option.size() <= kKeep.size() + 1) return std::nullopt;
             options.keepDir = option.substr(kKeep.size() + 1);
@@ -564,6 +654,7 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
     // captures; two devices are for two captures.
     if (!options.before.empty() && (otherMode || options.follow || !options.keepDir.empty())) return std::nullopt;
     if (options.before.empty() && options.afterDevice) return std::nullopt;
+    if (keepMaxGiven && options.keepDir.empty()) return std::nullopt;
     options.dump = args[args.size() - 2];
     options.dest = args[args.size() - 1];
     return options;
@@ -606,6 +697,16 @@ int run(const std::vector<std::string>& args)
         complain(console, "Can't keep the findings' pages, not a folder one may write to: ", options->keepDir);
         return 1;
     }
+    // --keep: the capture's last bytes and the pages being made go into
+    // temporary files.
+    if (!options->keepDir.empty()) {
+        std::FILE* scratch = openTemporaryFile();
+        if (!scratch) {
+            complain(console, "Can't keep the findings' pages, no temporary file in: ", temporaryFolder());
+            return 1;
+        }
+        std::fclose(scratch);
+    }
     // -w, -l and --keep: the viewer page is found before anything is read
     // or written.
     std::string page;
@@ -638,8 +739,9 @@ int run(const std::vector<std::string>& args)
     }
     if (mode.dest == DestOpening::Served) return writeLive(*options, page, console, consoleFile.get(), stream);
     // --keep: every byte read goes to the pages kept as well.
-    const std::unique_ptr<FindingPages> pages = findingPages(*options, page, console, consoleFile.get());
-    TeeStream tee(stream, [&pages](std::string_view bytes, bool restarted) {
+    const std::unique_ptr<KeptPages> kept = findingPages(*options, page, console, consoleFile.get());
+    FindingPages* const pages = kept ? &kept->pages() : nullptr;
+    TeeStream tee(stream, [pages](std::string_view bytes, bool restarted) {
         if (pages) pages->add(bytes, restarted);
     });
     // A USB capture is read until its device is known before the dest file
@@ -658,7 +760,7 @@ int run(const std::vector<std::string>& args)
         return 1;
     }
 
-    Decoded decoded = decodeCapture(*options, mode, *input, stream, dest, console, consoleFile.get(), pages.get());
+    Decoded decoded = decodeCapture(*options, mode, *input, stream, dest, console, consoleFile.get(), pages);
     // Everything read is closed before the viewer starts: it gets no handle
     // on the capture.
     input.reset();

@@ -2,6 +2,7 @@
 // over the capture, closing message and the viewer.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,8 @@ struct Options {
     // --keep=DIR (-e, -l): the folder that gets a viewer page of the
     // capture around every finding; empty without it.
     std::string keepDir;
+    // --keep-max=SIZE: the bytes the pages this run keeps may take.
+    std::uint64_t keepMax = std::uint64_t{1} << 30;
 };
 
 // The exit status of a run that made a finding of a kind --fail-on names.
@@ -57,9 +60,9 @@ inline constexpr int kFindingsStatus = 3;
 // before them is an option known by its first two characters: a run mode's
 // letter (the last one given counts), -n, -q, -f or -F, -d BUS.ADDR (also
 // -dBUS.ADDR), -c BEFORE (also -cBEFORE), -i LIST (also -iLIST) or
-// --port=N; or, as a whole word,
-// --fail-on=KINDS (a comma list of kinds of findings, or "any") or
-// --keep=DIR (with -e or -l). Empty when the usage text must be shown. A dump or dest file "-" is standard
+// --port=N; or, as a whole word, --fail-on=KINDS (a comma list of kinds of
+// findings, or "any"), --keep=DIR (with -e or -l) or --keep-max=SIZE (with
+// --keep). Empty when the usage text must be shown. A dump or dest file "-" is standard
 // input or output.
 std::optional<Options> parseCommandLine(const std::vector<std::string>& args);
 

@@ -6,13 +6,20 @@ file), a stall longer than a minute and one still open where the capture
 ends. Each page is named by its number,
 start time and kind, holds exactly the part of the capture around its
 finding (its embedded capture compared with that slice of the input; the
-pcapng part read by tshark), and a second run never overwrites it. Then the
-usage errors.
+pcapng part read by tshark), and a second run never overwrites it. Then a
+capture with a finding every 44 lines (a PC program that sends another
+segment after each "buffer full"): its findings share pages of at most 10
+minutes, the pages stay within --keep-max (the oldest removed, a file of
+the user's untouched) and the memory within 64 MiB; a page that cannot be
+written (a file size limit) is told once, leaves nothing behind and ends
+the run with status 1. Then the usage errors.
 
     kept_pages_test.py VORNLOG
 """
 import json
 import os
+import resource
+import signal
 import shutil
 import struct
 import subprocess
@@ -24,7 +31,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "viewer"))
 from page_capture import embedded_capture  # noqa: E402
 
-VORNLOG = os.path.abspath(sys.argv[1])
+VORNLOG = os.path.abspath(sys.argv[1]) if __name__ == "__main__" else None
 PATIENCE = 120  # seconds: a generous limit, never a measure
 EPOCH = 1_700_000_000  # the pcapng's first second
 failures = []
@@ -78,6 +85,40 @@ def text_dump(messages):
         line = "%d\t%s\t%d.%03d000\t%d\t%s\t%s\r\n" % (n, "OUT" if pc else "IN", ms // 1000, ms % 1000, len(m), hexes, text)
         lines.append((ms / 1000, line.encode()))
     return lines
+
+
+def resending(lines, step_ms, every=20):
+    """Text dump lines (bytes) of a PC program that, after each "buffer
+    full" reply, sends another segment instead of the one refused: a
+    resend-differs finding every `every` exchanges, a line every `step_ms`
+    ms."""
+    out = []
+    seg = 0
+
+    def put(pc, hexes):
+        n = len(out) + 1
+        ms = n * step_ms
+        m = bytes.fromhex(hexes)
+        out.append(b"%d\t%s\t%d.%03d000\t%d\t%s\t.\r\n" % (n, b"OUT" if pc else b"IN", ms // 1000, ms % 1000, len(m),
+                                                          " ".join("%02X" % c for c in m).encode()))
+
+    def data(x):
+        return "44 00 %02X %02X 00 00" % (x & 0xFF, x >> 8 & 0xFF) + " 10 00 00 00" * 5
+
+    def status(st, buf):
+        return "44 %02X %02X %02X %02X 00 59 26 80 40 00 02 00 00 00 00" % (st, buf, seg & 0xFF, seg >> 8 & 0xFF)
+
+    while len(out) < lines:
+        for k in range(every):
+            seg += 1
+            put(True, data(seg))
+            put(False, status(0x01, 1 + k % 6))
+        put(True, data(seg + 1))
+        put(False, status(0xFF, 7))  # buffer full: segment seg + 1 refused
+        seg += 1
+        put(True, data(seg + 7))     # and another one sent
+        put(False, status(0x01, 6))
+    return out[:lines]
 
 
 def block(kind, body):
@@ -183,10 +224,10 @@ def main():
         check(kept_capture(os.path.join(keep, page_name(found[0], "-2"))) == kept_capture(os.path.join(keep, names[0])),
               "the same page from the file")
 
-        # A followed file that stops growing 2 s after a stall: its page
-        # comes while vornlog waits (the capture's clock runs on), before
-        # Ctrl-C.
-        lines = text_dump(session(125, 120, 3))
+        # A followed file that goes on for 77 s after a stall: its page
+        # comes once the capture has passed the stall's end by 70 s, while
+        # vornlog waits, before Ctrl-C.
+        lines = text_dump(session(200, 120, 3))
         open(os.path.join(box, "followed.txt"), "wb").write(b"".join(b for _, b in lines))
         os.mkdir(os.path.join(box, "waited"))
         p = subprocess.Popen([VORNLOG, "-n", "-q", "-e", "-f", "--keep=waited", "followed.txt", "waited.jsonl"], cwd=box)
@@ -267,13 +308,85 @@ def main():
                 check(t.returncode == 0 and [round(at, 3) for at in times] == expected,
                       "tshark reads the kept part: %s %s" % (t.returncode, t.stderr))
 
+        # A finding every 44 lines, a line every 20 ms (2,000 s): findings
+        # share pages of at most 10 minutes, named by the first and the
+        # last; the pages within --keep-max, the oldest removed; a file
+        # that is not the run's own untouched; the memory bounded.
+        heavy = b"".join(resending(100000, 20))
+        open(os.path.join(box, "heavy.txt"), "wb").write(heavy)
+        os.mkdir(os.path.join(box, "capped"))
+        open(os.path.join(box, "capped", "notes.txt"), "w").write("the user's")
+        with open(os.path.join(box, "capped.out"), "wb+") as said, open(os.path.join(box, "capped.err"), "wb+") as err:
+            p = subprocess.Popen([VORNLOG, "-n", "-e", "--keep=capped", "--keep-max=5M", "heavy.txt", "heavy.jsonl"],
+                                 cwd=box, stdout=said, stderr=err)
+            _, status, usage = os.wait4(p.pid, 0)  # the peak resident memory of this run alone
+            said.seek(0)
+            err.seek(0)
+            out, err = said.read(), err.read()
+        peak = usage.ru_maxrss
+        check(os.waitstatus_to_exitcode(status) == 0, "the capped run: %s" % err)
+        check(peak < 64 * 1024, "peak resident memory %d KiB" % peak)
+        found = sorted(findings(os.path.join(box, "heavy.jsonl")), key=lambda f: f["id"])
+        said = [line.split(b": ", 1) for line in out.split(b"\n") if line.startswith((b"Finding kept", b"Finding page"))]
+        kept = [name.decode()[len("capped/"):] for what, name in said if what == b"Finding kept"]
+        removed = [name.decode()[len("capped/"):] for what, name in said if what != b"Finding kept"]
+        pages = sorted(n for n in os.listdir(os.path.join(box, "capped")) if n != "notes.txt")
+        check(len(found) > 2000 and len(kept) == 4, "%d findings, pages %s" % (len(found), kept))
+        ids = [int(n.split("-")[1]) for n in kept] + [found[-1]["id"] + 1]
+        starts = {f["id"]: f["start"] for f in found}
+        check(kept == ["finding-%04d-%.3fs-resend-differs-to-%04d.html" % (a, starts[a], b - 1)
+                       for a, b in zip(ids, ids[1:])] and
+              all(starts[b - 1] + 10 - (starts[a] - 60) <= 600 for a, b in zip(ids, ids[1:])),
+              "pages named by their first and last findings, within 10 minutes: %s" % kept)
+        check(removed == kept[:len(removed)] and pages == sorted(kept[len(removed):]) and len(removed) > 0,
+              "the oldest removed, each said once: %s; left %s" % (removed, pages))
+        size = sum(os.path.getsize(os.path.join(box, "capped", n)) for n in pages)
+        check(size <= 5 << 20, "the pages take %d bytes" % size)
+        check(open(os.path.join(box, "capped", "notes.txt")).read() == "the user's", "the user's file untouched")
+        last = [f for f in found if f["id"] >= ids[-2]]
+        check(kept_capture(os.path.join(box, "capped", kept[-1])) ==
+              b"".join(heavy.splitlines(keepends=True)[last[0]["first"] - 1 - 3000:]),
+              "the last page holds the capture from 60 s before its first finding")
+
+        # A page the file size limit refuses (the second; the first fits):
+        # said once, nothing of it left, no page after it tried, status 1.
+        sparse = b"".join(resending(6000, 200))
+        open(os.path.join(box, "sparse.txt"), "wb").write(sparse)
+        os.mkdir(os.path.join(box, "free"))
+        r = run(box, ["-q", "-e", "--keep=free", "sparse.txt", "free.jsonl"])
+        free = sorted(os.listdir(os.path.join(box, "free")))
+        check(r.returncode == 0 and len(free) == 3, "the sparse capture's pages: %s %s" % (free, r.stderr))
+        if len(free) == 3:
+            first = os.path.join(box, "free", free[0])
+            limit = os.path.getsize(first)
+            check(len(sparse) < limit < os.path.getsize(os.path.join(box, "free", free[1])), "the limit's place")
+            os.mkdir(os.path.join(box, "limited"))
+
+            def limited():
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+            r = run(box, ["-e", "--keep=limited", "sparse.txt", "limited.jsonl"], preexec_fn=limited)
+            check(r.returncode == 1 and r.stderr == b"Can't write to file: limited/%s\n" % free[1].encode(),
+                  "one word of the failed page, status 1: %s %s" % (r.returncode, r.stderr))
+            check(os.listdir(os.path.join(box, "limited")) == [free[0]] and
+                  open(os.path.join(box, "limited", free[0]), "rb").read() == open(first, "rb").read(),
+                  "only the page written whole is left: %s" % os.listdir(os.path.join(box, "limited")))
+
         # Usage errors: the usage text, status 1; a folder that is not one.
-        for args in (["--keep", "-e"], ["--keep=", "-e"], ["-v", "--keep=kept"], ["--keepkept", "-e"]):
+        for args in (["--keep", "-e"], ["--keep=", "-e"], ["-v", "--keep=kept"], ["--keepkept", "-e"],
+                     ["-e", "--keep-max=1G"], ["-e", "--keep=kept", "--keep-max=0"], ["-e", "--keep=kept", "--keep-max=2T"],
+                     ["-e", "--keep=kept", "--keep-max="], ["-e", "--keep=kept", "--keep-max=M"]):
             r = run(box, args + ["long.txt", "out.txt"])
             check(r.returncode == 1 and b"Usage:" in r.stdout, "usage text for %s" % args)
         r = run(box, ["-e", "--keep=long.txt", "long.txt", "out.txt"])
         check(r.returncode == 1 and b"not a folder one may write to: long.txt" in r.stderr, "a file for a folder: %s" % r.stderr)
         check(not os.path.exists(os.path.join(box, "out.txt")), "nothing written after a usage error")
+        r = subprocess.run([VORNLOG, "-n", "-e", "--keep=kept", "long.txt", "out.txt"], cwd=box, capture_output=True,
+                           timeout=PATIENCE, env=dict(os.environ, TMPDIR=os.path.join(box, "nowhere")))
+        check(r.returncode == 1 and
+              r.stderr == b"Can't keep the findings' pages, no temporary file in: %s\n" % os.path.join(box, "nowhere").encode() and
+              not os.path.exists(os.path.join(box, "out.txt")), "no temporary folder: %s" % r.stderr)
     finally:
         shutil.rmtree(box, ignore_errors=True)
     if failures:
