@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
+#include <utility>
 
 #include "protocol/decode.h"
 #include "protocol/values.h"
@@ -100,6 +102,12 @@ void RunProfile::feed(const CaptureRecord& record)
             arrivals_.push_back(haveOrigin_ && (at || timed) ? since(origin_, when) : INT64_MIN);
             leadUps_.push_back(next_);
             next_ = LeadUp{};
+            if (keepShown_) {
+                const motion::Segment& seg = facts.stored.segment;
+                SegmentShown shown{facts.answered ? facts.answered->at : record.number, seg.cmd, seg.nbr, {}};
+                std::copy(std::begin(seg.steps), std::end(seg.steps), shown.steps);
+                shown_.push_back(shown);
+            }
         }
     }
     const motion::Model& model = engine_.model();
@@ -394,7 +402,7 @@ Comparison compareRuns(const RunProfile& before, const RunProfile& after)
     const RunProfile* runs[2] = {&before, &after};
     c.segments[0] = before.keys().size();
     c.segments[1] = after.keys().size();
-    const Alignment al = align(before.keys(), after.keys());
+    Alignment al = align(before.keys(), after.keys());
     const std::uint64_t larger = std::max(c.segments[0], c.segments[1]);
     c.matched = al.matched;
     c.matchedAtMost = al.gaveUp;
@@ -522,6 +530,7 @@ Comparison compareRuns(const RunProfile& before, const RunProfile& after)
             j = k + 1;
         }
     }
+    c.aOfB = std::move(al.aOfB);
     return c;
 }
 

@@ -81,6 +81,15 @@ struct Figures {
     std::array<std::uint64_t, findings::kCauses> causes{};
 };
 
+// A stored segment as the comparison's page shows it: the Data message
+// that sent it and what it holds (CMD, NBR, the steps with their signs).
+struct SegmentShown {
+    std::uint64_t number = 0;
+    unsigned cmd = 0;
+    std::int32_t nbr = 0;
+    std::int32_t steps[5]{};
+};
+
 // One run read record by record.
 class RunProfile {
 public:
@@ -89,6 +98,9 @@ public:
     RunProfile(const RunProfile&) = delete;
     RunProfile& operator=(const RunProfile&) = delete;
 
+    // Keeps each stored segment's SegmentShown too (for the page), some
+    // 36 bytes more a segment; asked before the first record.
+    void keepShown() { keepShown_ = true; }
     void feed(const CaptureRecord& record);
     // The end of the capture: what the engine still held is told.
     void finish();
@@ -98,6 +110,8 @@ public:
     // none without times.
     std::optional<std::int64_t> arrival(std::uint64_t k) const;
     const LeadUp& leadUp(std::uint64_t k) const { return leadUps_[k - 1]; }
+    // Each stored segment's SegmentShown, when kept.
+    const std::vector<SegmentShown>& shown() const { return shown_; }
     const std::vector<StandStill>& standStills() const { return stills_; }
     const std::vector<Stop>& stops() const { return stops_; }
     const Figures& figures() const { return figures_; }
@@ -110,6 +124,8 @@ private:
     std::vector<std::uint64_t> keys_;
     std::vector<std::int64_t> arrivals_;
     std::vector<LeadUp> leadUps_;
+    bool keepShown_ = false;
+    std::vector<SegmentShown> shown_;
     LeadUp next_;
     std::vector<StandStill> stills_;
     std::size_t stillsWithoutCause_ = 0;
@@ -179,6 +195,9 @@ struct Comparison {
     double share = 0;
     bool sameJob = false;
     std::vector<Difference> differences;
+    // For each of AFTER's segments, the index of its match in BEFORE, or
+    // -1 (all -1 when the runs were not aligned).
+    std::vector<std::int32_t> aOfB;
     // Whether any difference is one of the motion (a stand-still or a stop).
     bool motionDiffers = false;
 };

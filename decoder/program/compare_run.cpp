@@ -7,6 +7,8 @@
 #include "base/platform.h"
 #include "capture/dump_input.h"
 #include "dump_stream.h"
+#include "compare_page_text.h"
+#include "output/compare_page.h"
 #include "output/progress.h"
 #include "output/session_compare.h"
 
@@ -31,7 +33,8 @@ struct ReadRun {
 
 // Reads `file` to its end; the problem that the name
 // completes when it cannot be.
-std::string readRun(std::FILE* file, std::optional<UsbDevice> device, Out& console,
+// `keepShown`: each stored segment is kept as the page shows it.
+std::string readRun(std::FILE* file, std::optional<UsbDevice> device, bool keepShown, Out& console,
                     std::FILE* consoleFile, ReadRun& run)
 {
     DumpStream stream(file, false);
@@ -40,6 +43,7 @@ std::string readRun(std::FILE* file, std::optional<UsbDevice> device, Out& conso
     MessageSource& source = input.source();
     source.readTimes();
     run.profile = std::make_unique<compare::RunProfile>(source.format() == "text dump");
+    if (keepShown) run.profile->keepShown();
     run.format = source.format();
     Progress progress(console, isTerminal(consoleFile));
     CaptureRecord record;
@@ -63,8 +67,9 @@ std::string shownName(const std::string& name) { return name == "-" ? "standard 
 int compareSessions(const Options& options, Out& console, std::FILE* consoleFile)
 {
     const RunMode& mode = *findRunMode(options.mode);
-    if (mode.letter == 'w') {
-        complain(console, consoleFile, "The comparison is written as text (-v) or JSON Lines (-j), not yet as a page: ",
+    const bool page = mode.letter == 'w';
+    if (page && !isComparePage(comparePageText())) {
+        complain(console, consoleFile, "This vornlog was built without the comparison's page, can't write: ",
                  options.dest);
         return 1;
     }
@@ -100,7 +105,7 @@ int compareSessions(const Options& options, Out& console, std::FILE* consoleFile
     const std::optional<UsbDevice> devices[2] = {options.device,
                                                  options.afterDevice ? options.afterDevice : options.device};
     for (int side = 0; side < 2; ++side) {
-        const std::string problem = readRun(files[side], devices[side], console, consoleFile, runs[side]);
+        const std::string problem = readRun(files[side], devices[side], page, console, consoleFile, runs[side]);
         if (!problem.empty()) {
             closeInputs();
             put<"\n">(console);
@@ -121,7 +126,9 @@ int compareSessions(const Options& options, Out& console, std::FILE* consoleFile
         Out out(dest, false);
         const ComparedRun before{*runs[0].profile, shownName(options.before), runs[0].format};
         const ComparedRun after{*runs[1].profile, shownName(options.dump), runs[1].format};
-        if (mode.letter == 'j')
+        if (page)
+            writeComparePage(comparePageText(), comparison, before, after, out);
+        else if (mode.letter == 'j')
             writeComparisonLines(comparison, before, after, out);
         else
             writeComparisonText(comparison, before, after, out);

@@ -43,8 +43,11 @@ Other options:
        figures side by side; the segments whose content differs. "No
        difference in the motion" when there is none; "Different jobs" with
        the share aligned when less than half the segments align. Text
-       (alone or with -v) or JSON Lines (-j); with -s, -p, -t, -e, -l, -f,
-       -F or --keep, the usage text. -d BUS.ADDR,BUS.ADDR chooses each
+       (alone or with -v), JSON Lines (-j) or one page of both runs (-w:
+       their timelines aligned by segment, the differences as a list that
+       selects the place in both, the tool paths overlaid; opened in the
+       browser unless -n); with -s, -p, -t, -e, -l, -f, -F or --keep, the
+       usage text. -d BUS.ADDR,BUS.ADDR chooses each
        capture's device (one for both when alone); a dest file that is
        BEFORE or AFTER is refused
          vornlog -c monday.pcapng tuesday.pcapng changes.txt
