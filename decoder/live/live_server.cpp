@@ -18,8 +18,9 @@
 // request holds (a TLS hello), is handed on as far as that, and the
 // library answers it 414 or 400. At most 16 connections are answered at
 // once (the next ones are closed at once), and at most 32 more wait for
-// their request: one more cuts the one that has waited longest, so that
-// slow clients never keep a new one out. A write that waits 5 s for the
+// their request: one more cuts the one that has waited longest, once that
+// one has waited a quarter of a second (till then the new one waits), so
+// that slow clients never keep a new one out. A write that waits 5 s for the
 // client cuts its connection, so that a client that does not read holds
 // nothing but its own thread. The reading of the capture never waits for a
 // client: it only appends to the capture's store.
@@ -63,6 +64,9 @@ constexpr int kArriveSeconds = 5;
 constexpr int kWriteSeconds = 5;
 constexpr int kMaxAnswered = 16;
 constexpr int kMaxWaiting = 32;
+// While kMaxWaiting wait, how long one must have waited before a new
+// connection cuts it.
+constexpr auto kCutGrace = std::chrono::milliseconds(250);
 constexpr int kRequestsPerConnection = 100;
 // How long a capture stream waits for new bytes before it says that the
 // input is quiet.
@@ -457,17 +461,31 @@ public:
         std::atomic<bool> cut{false};
     };
 
-    // A slot for a new connection, or null when it is refused: every one
-    // that waits has been cut already.
+    // A slot for a new connection. While kMaxWaiting wait, the one that has
+    // waited longest is cut, but only once it has waited kCutGrace: one
+    // admitted a moment ago has had no time to send its request, and a
+    // crowd of clients that come again as soon as they are cut would
+    // otherwise cut each newcomer in turn before its request is read. Till
+    // then the new connection waits here, and the connections not yet
+    // accepted wait behind it in their order.
     Slot* admit()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (waiting_ >= kMaxWaiting) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            int waiting = 0;
             Slot* longest = nullptr;
-            for (Slot& slot : slots_)
-                if (!slot.answered && !slot.cut.load() && (!longest || slot.since < longest->since)) longest = &slot;
-            if (!longest) return nullptr;
-            cutLocked(*longest);
+            for (Slot& slot : slots_) {
+                if (slot.answered || slot.cut.load()) continue;
+                ++waiting;
+                if (!longest || slot.since < longest->since) longest = &slot;
+            }
+            if (waiting < kMaxWaiting) break;
+            const auto waited = Clock::now() - longest->since;
+            if (waited >= kCutGrace) {
+                cutLocked(*longest);
+                break;
+            }
+            changed_.wait_for(lock, kCutGrace - waited);
         }
         ++waiting_;
         return &slots_.emplace_back();
@@ -489,6 +507,7 @@ public:
         ++answered_;
         --waiting_;
         slot.answered = true;
+        changed_.notify_all();
         return true;
     }
 
@@ -520,6 +539,7 @@ public:
             --waiting_;
         slots_.remove_if([&slot](const Slot& s) { return &s == &slot; });
         idle_.notify_all();
+        changed_.notify_all();
     }
 
     void waitUntilNone()
@@ -541,6 +561,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable idle_;
+    std::condition_variable changed_; // a slot was answered or freed
     std::list<Slot> slots_;
     int waiting_ = 0;
     int answered_ = 0;
