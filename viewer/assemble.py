@@ -11,22 +11,9 @@ of their own.
 usage: assemble.py TEMPLATE CSS WORKER WASM OUTPUT SCRIPT...
 """
 import base64
-import hashlib
 import sys
 
-
-def sha256(text):
-    return "'sha256-" + base64.b64encode(hashlib.sha256(text.encode()).digest()).decode() + "'"
-
-
-def inline(name, text):
-    # The HTML parser ends a script or style element at the first "</" of
-    # its name, and "<!--" changes how it reads a script: neither may occur.
-    lower = text.lower()
-    for bad in ("</script", "</style", "<!--"):
-        if bad in lower:
-            sys.exit(f"assemble.py: {name} holds {bad!r}, which would end its element in the page")
-    return text
+from page_parts import inline, sha256
 
 
 def main():

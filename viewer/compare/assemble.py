@@ -6,23 +6,11 @@ holds it for the program (comparePageText).
 
 usage: assemble.py TEMPLATE CSS SCRIPT PAGE CPP
 """
-import base64
-import hashlib
 import os
 import sys
 
-
-def sha256(text):
-    return "'sha256-" + base64.b64encode(hashlib.sha256(text.encode()).digest()).decode() + "'"
-
-
-def inline(name, text):
-    # "</script", "</style" and "<!--" would end or change the element.
-    lower = text.lower()
-    for bad in ("</script", "</style", "<!--"):
-        if bad in lower:
-            sys.exit(f"assemble.py: {name} holds {bad!r}, which would end its element in the page")
-    return text
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from page_parts import inline, sha256  # noqa: E402
 
 
 def write(path, text):
