@@ -20,6 +20,38 @@ void MessageColumns::reserve(std::size_t messages)
     segment.reserve(messages);
 }
 
+void MessageColumns::dropBefore(std::size_t message)
+{
+    if (message <= base) return;
+    const std::size_t n = std::min(message - base, number.size());
+    const auto front = [n](auto& v) { v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n)); };
+    front(number);
+    front(time);
+    front(from);
+    front(code);
+    front(marks);
+    front(cause);
+    front(partner);
+    front(delay);
+    front(buffer);
+    front(segment);
+    base += n;
+    std::size_t rows = 0;
+    while (rows < rowMessage.size() && rowMessage[rows] >= 0 && static_cast<std::size_t>(rowMessage[rows]) < base) ++rows;
+    const auto rowFront = [rows](auto& v, std::size_t per) {
+        v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rows * per));
+    };
+    rowFront(rowMessage, 1);
+    rowFront(rowSteps, 3);
+    rowFront(rowPwm, 1);
+    rowFront(rowSeg, 1);
+    rowFront(rowEnd, 1);
+    rowFront(rowStart, 1);
+    rowFront(rowFinish, 1);
+    rowFront(rowStood, 1);
+    rowBase += rows;
+}
+
 std::string_view columnTypeName(ColumnType type)
 {
     switch (type) {
@@ -35,7 +67,8 @@ std::string_view columnTypeName(ColumnType type)
 void MessageColumnsMaker::add(const CaptureRecord& record)
 {
     MessageColumns& c = out_;
-    const std::size_t index = c.number.size();
+    const std::size_t index = c.base + c.number.size();
+    const std::size_t at = index - c.base;
     const std::uint8_t code = instructionCode(record.field);
     const bool pc = record.direction == Direction::Pc;
     c.number.push_back(static_cast<double>(record.number));
@@ -50,18 +83,19 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
     c.buffer.push_back(-1);
     c.segment.push_back(-1);
     decodeMessage(record.direction, record.field, values_);
-    if (!values_.errors().empty()) c.marks[index] |= kMarkErrors;
+    if (!values_.errors().empty()) c.marks[at] |= kMarkErrors;
     if (pc && code == motion::kStopCode && values_.has<motion::kStopCmd>() &&
         motion::stopsMotion(values_.value<motion::kStopCmd>()))
-        c.marks[index] |= kMarkStop;
+        c.marks[at] |= kMarkStop;
 
     if (pc) {
         const RequestPairing::Request request{code, index, record.hasTime, record.timeNs};
-        if (const auto unanswered = pairing_.request(request)) c.marks[unanswered->at] |= kMarkNoReply;
+        if (const auto unanswered = pairing_.request(request); unanswered && unanswered->at >= c.base)
+            c.marks[unanswered->at - c.base] |= kMarkNoReply;
     } else if (const auto answered = pairing_.reply(code)) {
-        c.partner[index] = static_cast<std::int32_t>(answered->at);
-        c.partner[answered->at] = static_cast<std::int32_t>(index);
-        if (answered->timed && record.hasTime) c.delay[index] = static_cast<double>(record.timeNs - answered->ns) / 1e6;
+        c.partner[at] = static_cast<std::int32_t>(answered->at);
+        if (answered->at >= c.base) c.partner[answered->at - c.base] = static_cast<std::int32_t>(index);
+        if (answered->timed && record.hasTime) c.delay[at] = static_cast<double>(record.timeNs - answered->ns) / 1e6;
     }
 
     motion::DataEvent event = motion::DataEvent::None;
@@ -74,18 +108,18 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
     // The refusals that the findings group by cause, each marked.
     if (!pc) {
         if (const auto refused = findings::refusalOf(values_, event)) {
-            c.marks[index] |= kMarkRefused;
-            c.cause[index] = static_cast<std::uint8_t>(*refused);
+            c.marks[at] |= kMarkRefused;
+            c.cause[at] = static_cast<std::uint8_t>(*refused);
         }
     }
     if (code != motion::kDataCode) return;
     if (!pc) {
-        c.buffer[index] = static_cast<std::int8_t>(motion::bufferPercent(stored.buf));
-        c.segment[index] = stored.seg;
+        c.buffer[at] = static_cast<std::int8_t>(motion::bufferPercent(stored.buf));
+        c.segment[at] = stored.seg;
     }
-    if (event == motion::DataEvent::BufferFull) c.marks[index] |= kMarkRefusal;
+    if (event == motion::DataEvent::BufferFull) c.marks[at] |= kMarkRefusal;
     if (event == motion::DataEvent::NotUsbMode || event == motion::DataEvent::OtherStatus)
-        c.marks[index] |= kMarkOtherStatus;
+        c.marks[at] |= kMarkOtherStatus;
     if (event == motion::DataEvent::Stored) {
         const motion::Segment& s = stored.segment;
         c.rowMessage.push_back(lastData_);
@@ -102,25 +136,26 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
 void MessageColumnsMaker::execution(const motion::Execution& e)
 {
     MessageColumns& c = out_;
-    if (e.segment == 0 || e.segment > c.rowStart.size() || !e.timed || !firstTime_) return;
+    if (e.segment <= c.rowBase || e.segment > c.rowBase + c.rowStart.size() || !e.timed || !firstTime_) return;
     const std::size_t row = e.segment - 1;
-    c.rowStart[row] = static_cast<double>(e.start - *firstTime_) / 1e9;
-    c.rowFinish[row] = static_cast<double>(e.end - *firstTime_) / 1e9;
+    c.rowStart[row - c.rowBase] = static_cast<double>(e.start - *firstTime_) / 1e9;
+    c.rowFinish[row - c.rowBase] = static_cast<double>(e.end - *firstTime_) / 1e9;
     c.rowsChangedFrom = std::min(c.rowsChangedFrom, row);
 }
 
 void MessageColumnsMaker::standStill(const motion::StandStill& s)
 {
     MessageColumns& c = out_;
-    if (s.segment == 0 || s.segment > c.rowStood.size() || !s.timed) return;
+    if (s.segment <= c.rowBase || s.segment > c.rowBase + c.rowStood.size() || !s.timed) return;
     const std::size_t row = s.segment - 1;
-    c.rowStood[row] = static_cast<double>(s.resumed - s.dry) / 1e9;
+    c.rowStood[row - c.rowBase] = static_cast<double>(s.resumed - s.dry) / 1e9;
     c.rowsChangedFrom = std::min(c.rowsChangedFrom, row);
 }
 
 void MessageColumnsMaker::finish()
 {
-    if (const auto unanswered = pairing_.finish()) out_.marks[unanswered->at] |= kMarkNoReply;
+    if (const auto unanswered = pairing_.finish(); unanswered && unanswered->at >= out_.base)
+        out_.marks[unanswered->at - out_.base] |= kMarkNoReply;
 }
 
 } // namespace vornlog

@@ -78,9 +78,18 @@ struct MessageColumns {
     // The first row whose model columns changed since the caller last
     // took them (a live page gives them again from there).
     std::size_t rowsChangedFrom = SIZE_MAX;
+    // The messages and rows let go from the front (a live session bounded
+    // to its newest messages): the columns hold message `base` on and row
+    // `rowBase` on; indices (partner, rowMessage, rowsChangedFrom) count
+    // from the session's first.
+    std::size_t base = 0;
+    std::size_t rowBase = 0;
 
     // Room for `messages` messages, taken at once.
     void reserve(std::size_t messages);
+    // Lets the messages before `message` go, and the rows of their Data
+    // messages.
+    void dropBefore(std::size_t message);
 };
 
 // A column's elements, as a reader copies them.

@@ -7,6 +7,13 @@
 // reach), "ended", or "error" (the server could not keep the capture:
 // data-error says why, and nothing more comes). The list follows the newest message until the person
 // selects one or scrolls it; the Follow button takes it back to following.
+//
+// The page keeps the newest kKeep messages in full (the page's address may
+// ask for fewer: #keep=N): the worker lets the older ones go, and the page
+// with it (the index of a message in the page counts from S.base, the
+// session's first message still kept); the list says how many left above
+// its first row, the findings stay.
+const kKeep = 2000000;
 const liveView = (() => {
   let run = null; // { url, name, ended, saved }
   let following = true;
@@ -15,6 +22,8 @@ const liveView = (() => {
   let stores = {};
   // The findings' lines that came since the views were last drawn.
   let newFindings = '';
+  // The findings' messages to find again (messages went).
+  let refind = false;
 
   const followButton = $('follow');
 
@@ -38,7 +47,7 @@ const liveView = (() => {
 
   // What the status line says of the session while the input goes on.
   function liveText() {
-    const n = S ? S.n : 0;
+    const n = S ? S.base + S.n : 0;
     const what = n + (n === 1 ? ' message' : ' messages');
     if (body.dataset.live === 'waiting') return 'Waiting for data: ' + what + ' so far';
     if (body.dataset.live === 'error') return 'Live viewing stopped after ' + what + ': ' + body.dataset.error;
@@ -48,6 +57,8 @@ const liveView = (() => {
   // Starts the page's session from the stream at `url` (relative to the
   // page's address): the worker reads it and decodes it as it comes.
   function start(url, name) {
+    const asked = /^#keep=(\d+)$/.exec(location.hash);
+    const keep = asked && Number(asked[1]) > 0 ? Math.min(Number(asked[1]), kKeep) : run ? run.keep : kKeep;
     run = { url: new URL(url, location.href).href, name, ended: false, saved: '' };
     lastCapture = null;
     body.dataset.state = 'decoding';
@@ -66,7 +77,8 @@ const liveView = (() => {
       body.dataset.state = 'failed';
       setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
-    w.postMessage({ type: 'live', wasm: wasmBytes, url: run.url, name, device: $('device').value.trim() });
+    run.keep = keep;
+    w.postMessage({ type: 'live', wasm: wasmBytes, url: run.url, name, device: $('device').value.trim(), keep });
   }
 
   function received(m) {
@@ -119,6 +131,61 @@ const liveView = (() => {
     S[name] = store.subarray(0, length);
   }
 
+  // The messages before the session's message `base` (and the stored
+  // segments before `rowBase`) gone from the worker: gone from the page
+  // too, the columns moved to the front of their room (which is kept),
+  // what the page holds by index moved with them.
+  function letGo(base, rowBase) {
+    const d = base - S.base;
+    const dr = rowBase - S.rowBase;
+    if (d <= 0) return;
+    const x = S.x && S.x === S.filled ? 'filled' : S.x && S.x === S.numbers ? 'numbers' : 'time';
+    for (const [name, store] of Object.entries(stores)) {
+      const row = name.startsWith('row');
+      const per = name === 'rowSteps' ? 3 : 1;
+      const skip = Math.min((row ? dr : d) * per, S[name].length);
+      const length = S[name].length - skip;
+      store.copyWithin(0, skip, skip + length);
+      S[name] = store.subarray(0, length);
+    }
+    const partner = S.partner || [];
+    for (let i = 0; i < partner.length; i++) if (partner[i] >= 0) partner[i] = Math.max(-1, partner[i] - d);
+    const rowMessage = S.rowMessage || [];
+    for (let r = 0; r < rowMessage.length; r++) if (rowMessage[r] >= 0) rowMessage[r] = Math.max(-1, rowMessage[r] - d);
+    S.x = S[x];
+    S.n = Math.max(0, S.n - d);
+    S.base = base;
+    S.rowBase = rowBase;
+    S.dropped = base;
+    S.settled = Math.max(0, S.settled - d);
+    if (S.markCounts) S.markCounts.at = Math.max(0, S.markCounts.at - d);
+    S.parsed.clear();
+    asked.clear();
+    const refused = new Map();
+    for (const [i, cause] of S.refused) if (i >= d) refused.set(i - d, cause);
+    S.refused = refused;
+    S.tables = (S.tables || []).map((i) => i - d).filter((i) => i >= 0);
+    S.tableMessages = undefined;
+    S.perMm = undefined;
+    S.rowsVersion = (S.rowsVersion || 0) + 1;
+    S.search = null;
+    selected = selected >= d ? selected - d : -1;
+    for (const [, row] of rendered) row.remove();
+    rendered = new Map();
+    generation++;
+    if (S.path && dr > 0) {
+      const r = Math.min(dr, S.path.rows);
+      S.pathFrom = [S.path.x[r], S.path.y[r], S.path.z[r]];
+    }
+    S.path = null;
+    refind = true;
+    const note = $('list-gone');
+    note.hidden = false;
+    note.textContent = base.toLocaleString('en') + ' earlier messages left the page (it keeps the newest ' +
+      run.keep.toLocaleString('en') + ' in full); the findings keep them';
+    body.dataset.gone = String(base);
+  }
+
   // An update of the worker: the columns from message `m.from` (stored
   // segment `m.rowsFrom`) on, which replace the page's from there; the
   // findings' new lines. What the views keep of the session is brought
@@ -128,7 +195,9 @@ const liveView = (() => {
   function updated(m) {
     if (m.again || !S) {
       S = { n: 0, name: run.name, range: null, parsed: new Map(), search: null, indexed: false, findings: [],
-        refused: new Map() };
+        refused: new Map(), base: 0, rowBase: 0, dropped: 0 };
+      $('list-gone').hidden = true;
+      delete body.dataset.gone;
       stores = {};
       newFindings = '';
       generation++;
@@ -139,14 +208,19 @@ const liveView = (() => {
       $('summary').textContent = 'The summary is written once the input has ended.';
       delete $('summary').dataset.ready;
     }
-    const from = m.from;
+    const went = S.base;
+    letGo(m.base || 0, m.rowBase || 0);
+    // (The worker's indices count from the session's first message.)
+    const from = m.from - S.base;
     S.markBits = m.markBits;
     S.causes = m.causes;
     S.instructions = m.instructions;
     S.protocol = m.protocol;
     for (const [name, part] of Object.entries(m.columns)) {
       const per = name === 'rowSteps' ? 3 : 1;
-      grow(name, part, (name.startsWith('row') ? m.rowsFrom : from) * per);
+      if (S.base && (name === 'partner' || name === 'rowMessage'))
+        for (let k = 0; k < part.length; k++) if (part[k] >= 0) part[k] = Math.max(-1, part[k] - S.base);
+      grow(name, part, (name.startsWith('row') ? m.rowsFrom - S.rowBase : from) * per);
     }
     // The rows given again (new ones, or what the motion model settled of
     // earlier ones): what the views made of them is made again.
@@ -204,13 +278,14 @@ const liveView = (() => {
       S.tableMessages = latest;
       S.perMm = undefined;
     }
-    buildPath(m.rowsFrom);
+    buildPath(m.rowsFrom - S.rowBase);
     newFindings += m.findings;
     // A stop or a stall alerts at once, even in a tab out of sight.
     if (m.findings) findingsView.alertFrom(m.findings);
-    filterFrom(from);
+    // (Messages went: the list made again from its first.)
+    filterFrom(S.base !== went ? 0 : from);
     renderList();
-    body.dataset.messages = String(n);
+    body.dataset.messages = String(S.base + n);
     body.dataset.state = 'ready';
     if (following) scrollToNewest();
     if (m.done) {
@@ -256,8 +331,9 @@ const liveView = (() => {
       return;
     }
     unseen = false;
-    if (newFindings || !S.growing) findingsView.add(newFindings);
+    if (newFindings || refind || !S.growing) findingsView.add(newFindings);
     newFindings = '';
+    refind = false;
     timeline.grew();
     pathView.draw();
   }
@@ -272,7 +348,7 @@ const liveView = (() => {
     $('summary').textContent = 'The summary is being written...';
     const where = run.saved ? 'the page of the session was saved as ' + run.saved
       : 'the page of the session could not be saved';
-    setLive('ended', 'Ended: ' + S.n + ' messages; ' + where + (said ? '. ' + said : '') +
+    setLive('ended', 'Ended: ' + (S.base + S.n) + ' messages; ' + where + (said ? '. ' + said : '') +
       (m.problem ? '. ' + m.problem : ''), !!m.problem || !run.saved);
     body.dataset.saved = run.saved || '';
   }

@@ -15,7 +15,10 @@ function buildPath(rowsFrom = 0) {
     return a;
   };
   const x = grown(kept ? old.xs : null), y = grown(kept ? old.ys : null), z = grown(kept ? old.zs : null);
-  const box = kept ? Object.assign({}, old.box) : { x0: 0, x1: 0, y0: 0, y1: 0, z0: 0, z1: 0 };
+  // (A live session's rows that went leave the position they reached.)
+  const [ox, oy, oz] = S.pathFrom || [0, 0, 0];
+  if (!kept) [x[0], y[0], z[0]] = [ox, oy, oz];
+  const box = kept ? Object.assign({}, old.box) : { x0: ox, x1: ox, y0: oy, y1: oy, z0: oz, z1: oz };
   for (let r = kept; r < rows; r++) {
     const a = x[r + 1] = x[r] + S.rowSteps[3 * r];
     const b = y[r + 1] = y[r] + S.rowSteps[3 * r + 1];

@@ -35,12 +35,17 @@ function ask(indices) {
   const wanted = indices.filter((i) => !S.parsed.has(i) && !asked.has(i));
   if (!wanted.length || !worker) return;
   for (const i of wanted) asked.add(i);
-  worker.postMessage({ type: 'lines', id: ++askedId, indices: Int32Array.from(wanted) });
+  // (The worker counts from the session's first message, some of which a
+  // live page may have let go.)
+  const base = S.base || 0;
+  worker.postMessage({ type: 'lines', id: ++askedId, indices: Int32Array.from(wanted, (i) => i + base) });
 }
 
 function answered(m) {
   if (!S) return;
   if (S.parsed.size > 20000) S.parsed.clear();
+  const base = S.base || 0;
+  m.indices = Array.from(m.indices, (i) => i - base);
   m.indices.forEach((i, k) => {
     asked.delete(i);
     if (m.lines[k]) S.parsed.set(i, JSON.parse(m.lines[k]));

@@ -305,7 +305,7 @@ const kIdleMs = 250; // how often the findings engine hears that time passes
 // since the last update), drawing (the page draws the last update) }
 let live = null;
 
-function liveBegin(M, { name, device, expected, whole, port }, began) {
+function liveBegin(M, { name, device, expected, whole, port, keep }, began) {
   stopRunning(M);
   if (live) live.stopped = true;
   indexed = false;
@@ -318,7 +318,7 @@ function liveBegin(M, { name, device, expected, whole, port }, began) {
   if (whole) {
     // The pieces come from the inflating worker, in their order.
     if (port) port.onmessage = onmessage;
-    if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0, 1)) !== 0) {
+    if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0, 1, 0)) !== 0) {
       live.done = true;
       decodingDone(M, name, live.device, 1, { module: live.loaded - began, decode: 0 });
     }
@@ -338,7 +338,7 @@ function liveBegin(M, { name, device, expected, whole, port }, began) {
       soon(M, run);
     }
   }, kIdleMs);
-  if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0, 0)) !== 0) {
+  if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0, 0, keep || 0)) !== 0) {
     live.done = true;
     postMessage({ type: 'failed', text: textAt(M, M.vornlog_problem()) });
   }
@@ -359,7 +359,8 @@ const kAgainMs = 500;
 let stream = null; // { url, name, device, start, offset, ended, state }
 
 function follow(M, asked) {
-  const s = { url: asked.url, name: asked.name, device: asked.device, start: null, offset: 0, ended: false, state: '' };
+  const s = { url: asked.url, name: asked.name, device: asked.device, keep: asked.keep, start: null, offset: 0, ended: false,
+    state: '' };
   stream = s;
   (async () => {
     while (s === stream && !s.ended) {
@@ -373,7 +374,8 @@ function follow(M, asked) {
         if (start !== s.start || from !== s.offset) {
           s.start = start;
           s.offset = from;
-          liveBegin(M, { name: s.name, device: s.device, expected: Number(response.headers.get('X-Capture-Size')) || 0 });
+          liveBegin(M, { name: s.name, device: s.device, keep: s.keep,
+            expected: Number(response.headers.get('X-Capture-Size')) || 0 });
         }
         await frames(M, s, response.body.getReader());
       } catch (e) {
@@ -537,6 +539,7 @@ function postUpdate(M, run, done) {
   const columns = {};
   for (const c of described.columns) columns[c.name] = copyOut(M, kColumnTypes[c.type], c.at, c.length);
   const update = { type: 'update', done, from: described.from, rowsFrom: described.rowsFrom, again: described.again,
+    base: described.base, rowBase: described.rowBase,
     columns, markBits: described.markBits, causes: described.causes, instructions: described.instructions,
     protocol: described.protocol, findings };
   if (done) {

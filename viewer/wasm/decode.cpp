@@ -108,11 +108,16 @@ struct Kept {
 };
 
 // Every message of the capture decoded last, and the first with a time
-// (its JSON t counts from it).
+// (its JSON t counts from it). A live session bounded to its newest
+// messages lets the oldest go: `messages` holds message `base` on (and
+// `fields` their data fields), `firstTimed` a copy of its own.
 struct Capture {
     std::vector<Kept> messages;
     std::string fields;
     std::optional<std::size_t> firstTimed;
+    std::size_t base = 0;
+    std::optional<Kept> firstTimedKept;
+    std::string firstTimedField;
 };
 
 Capture capture;
@@ -124,9 +129,13 @@ Capture capture;
 struct FreeBytes {
     void operator()(char* p) const { std::free(p); }
 };
+// A live session bounded to its newest messages lets the bytes that its
+// reader has read go too: captureBytes then holds the capture's bytes
+// from offset captureBase on.
 std::unique_ptr<char, FreeBytes> captureBytes;
 std::size_t captureSize = 0;
 std::size_t captureRoom = 0;
+std::uint64_t captureBase = 0;
 std::string_view captureView() { return {captureBytes.get(), captureSize}; }
 
 void dropCapture()
@@ -134,7 +143,11 @@ void dropCapture()
     captureBytes.reset();
     captureSize = 0;
     captureRoom = 0;
+    captureBase = 0;
 }
+
+// The live session's bound: the messages kept in full (0: every one).
+std::size_t keepMessages = 0;
 
 // Scratch text handed to the page (JSON lines, the device list).
 std::string scratch;
@@ -209,7 +222,7 @@ private:
 
     void take(const CaptureRecord& record)
     {
-        if (record.hasTime && !capture.firstTimed) capture.firstTimed = capture.messages.size();
+        if (record.hasTime && !capture.firstTimed) capture.firstTimed = capture.base + capture.messages.size();
         capture.messages.push_back(Kept::of(record, capture.fields));
         maker_.add(record);
         engine_->feed(record, maker_.values());
@@ -305,7 +318,7 @@ class SummaryPass {
 public:
     SummaryPass(const char* name, const std::optional<UsbDevice>& device) : name_(name), open_(name, device)
     {
-        if (!open_.problem().empty()) return;
+        if (!open_.problem().empty() || capture.base > 0) return;
         counted_.emplace(open_.source(), &open_.stream(), 2);
         summary_.emplace(*counted_);
         counted_->readTimes();
@@ -329,6 +342,9 @@ public:
     std::string finish()
     {
         std::string text;
+        if (capture.base > 0)
+            return "No summary: the session's first " + std::to_string(capture.base) +
+                   " messages left the page, which keeps the newest " + std::to_string(keepMessages) + " in full.\n";
         if (!counted_) return text;
         Out out(&text);
         summary_->write(*counted_, name_, out);
@@ -354,6 +370,7 @@ public:
     DeviceScan()
     {
         const std::string_view bytes = captureView();
+        if (captureBase > 0) return; // (its first bytes gone with the messages let go)
         const auto* head = reinterpret_cast<const unsigned char*>(bytes.data());
         if (detectCaptureFormat(head, std::min<std::size_t>(bytes.size(), 4)) == CaptureFormat::TextDump) return;
         reader_ = std::make_unique<UsbCaptureReader>(bytes);
@@ -411,18 +428,20 @@ std::unique_ptr<DeviceScan> deviceScan;
 // input has ended.
 class WholeRecords {
 public:
-    // The end of the whole records among the first `size` bytes at `bytes`
-    // (the same bytes as before, and more).
-    std::uint64_t advance(const char* bytes, std::size_t size)
+    // The end of the whole records among the capture's first `size` bytes,
+    // held from offset `base` on at `bytes` (the same bytes as before, and
+    // more; those before `base` looked at already).
+    std::uint64_t advance(const char* bytes, std::uint64_t base, std::uint64_t size)
     {
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+        const auto* held = reinterpret_cast<const unsigned char*>(bytes);
+        const auto p = [&](std::uint64_t offset) { return held + (offset - base); };
         if (!format_) {
             if (size < 4) return whole_;
-            format_ = detectCaptureFormat(p, 4);
+            format_ = detectCaptureFormat(p(0), 4);
         }
         if (*format_ == CaptureFormat::TextDump) {
-            for (std::size_t i = size; i > scanned_; --i)
-                if (p[i - 1] == '\n') {
+            for (std::uint64_t i = size; i > scanned_; --i)
+                if (*p(i - 1) == '\n') {
                     whole_ = i;
                     break;
                 }
@@ -430,8 +449,8 @@ public:
             return whole_;
         }
         while (!stuck_) {
-            const std::size_t left = size - scanned_;
-            const unsigned char* at = p + scanned_;
+            const std::uint64_t left = size - scanned_;
+            const unsigned char* at = p(scanned_);
             std::size_t length = 0;
             bool packet = true;
             if (*format_ == CaptureFormat::Pcap) {
@@ -473,7 +492,7 @@ private:
     }
 
     std::optional<CaptureFormat> format_;
-    std::size_t scanned_ = 0; // text: looked at for line ends; else: the start of the next record or block
+    std::uint64_t scanned_ = 0; // text: looked at for line ends; else: the start of the next record or block
     std::uint64_t whole_ = 0;
     bool swap_ = false;
     bool stuck_ = false;
@@ -487,13 +506,13 @@ class LiveStream final : public ByteStream {
 public:
     std::size_t read(void* dst, std::size_t n) override
     {
-        const std::uint64_t end = ended_ ? captureSize : limit_;
+        const std::uint64_t end = ended_ ? captureBase + captureSize : limit_;
         if (at_ >= end) {
             starved_ = starved_ || !ended_;
             return 0;
         }
         const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n, end - at_));
-        std::memcpy(dst, captureBytes.get() + at_, k);
+        std::memcpy(dst, captureBytes.get() + (at_ - captureBase), k);
         at_ += k;
         return k;
     }
@@ -503,6 +522,8 @@ public:
     void end() { ended_ = true; }
     bool ended() const { return ended_; }
     bool starved() const { return starved_; }
+    // The bytes read so far (those before it are read no more).
+    std::uint64_t position() const { return at_; }
 
 private:
     std::uint64_t at_ = 0;
@@ -530,7 +551,7 @@ public:
     // Bytes came: the end of the whole records moves on.
     void grew()
     {
-        limit_ = whole_.advance(captureBytes.get(), captureSize);
+        limit_ = whole_.advance(captureBytes.get(), captureBase, captureBase + captureSize);
         if (stream_) stream_->limit(limit_);
     }
     // The input ended: its last bytes are read too.
@@ -557,7 +578,7 @@ public:
             if (!columns_->next(record)) {
                 if (stream_->starved() && !stream_->ended()) {
                     again();
-                    return 1;
+                    return done_ ? 2 : 1;
                 }
                 return finish();
             }
@@ -580,12 +601,22 @@ public:
     // asked last (what the page was given is to be forgotten).
     bool startedAgain() { return std::exchange(again_, false); }
 
+    // The bytes the reader has read, which it reads no more (0 before it is
+    // made).
+    std::uint64_t read() const { return stream_ ? stream_->position() : 0; }
+
 private:
     // A reader asked for bytes past the whole records, which it would take
     // for the capture's end: what it decoded is let go, and the capture is
     // decoded again from its first byte.
     void again()
     {
+        if (captureBase > 0) {
+            // (The first bytes went with the messages let go.)
+            results.problem = "The live capture cannot be read again from its first byte, which has gone: " + name_;
+            done_ = true;
+            return;
+        }
         columns_.reset();
         input_.reset();
         stream_.reset();
@@ -669,7 +700,10 @@ void describeColumns(std::string& d, std::size_t from, std::size_t rowsFrom)
         if (d.back() != '[') d += ',';
         // The stored segments' columns (rowSteps: three a row) and the messages'.
         const std::size_t per = name == "rowSteps" ? 3 : 1;
-        const std::size_t skip = std::min(length, (name.substr(0, 3) == "row" ? rowsFrom : from) * per);
+        const MessageColumns& c = results.columns;
+        const bool row = name.substr(0, 3) == "row";
+        const std::size_t first = row ? std::max(rowsFrom, c.rowBase) - c.rowBase : std::max(from, c.base) - c.base;
+        const std::size_t skip = std::min(length, first * per);
         const std::size_t size = type == ColumnType::U8 || type == ColumnType::I8 ? 1 : type == ColumnType::I32 || type == ColumnType::F32 ? 4 : 8;
         d += "{\"name\":\"" + std::string(name) + "\",\"type\":\"" + std::string(columnTypeName(type)) +
              "\",\"at\":" + std::to_string(reinterpret_cast<std::uintptr_t>(at) + skip * size) +
@@ -712,12 +746,45 @@ void describeColumns(std::string& d, std::size_t from, std::size_t rowsFrom)
 // or the next PC message may still change, is given again), the stored
 // segments' up to `segments`, the findings' text up to `findings`.
 struct Posted {
+    bool any = false;
     std::size_t rows = 0;
     std::optional<std::size_t> lastPc;
     std::size_t segments = 0;
     std::size_t findings = 0;
 };
 Posted posted;
+
+// A live session bounded to keepMessages: once it holds a quarter more,
+// the oldest messages that the page was given for good go (their records,
+// columns and rows, and the bytes read before them), so that the module's
+// memory, which never shrinks, is reused from there on.
+void letOldGo(std::uint64_t read)
+{
+    const std::size_t held = capture.messages.size();
+    if (!keepMessages || held <= keepMessages + keepMessages / 4) return;
+    const std::size_t until = std::min(capture.base + held - keepMessages,
+                                       std::min(posted.rows, posted.lastPc.value_or(posted.rows)));
+    if (until <= capture.base) return;
+    const std::size_t n = until - capture.base;
+    if (capture.firstTimed && *capture.firstTimed >= capture.base && *capture.firstTimed < until) {
+        Kept first = capture.messages[*capture.firstTimed - capture.base];
+        capture.firstTimedField = capture.fields.substr(first.fieldAt, first.fieldSize);
+        first.fieldAt = 0;
+        capture.firstTimedKept = first;
+    }
+    const std::uint32_t fieldsFrom = n < held ? capture.messages[n].fieldAt : static_cast<std::uint32_t>(capture.fields.size());
+    capture.messages.erase(capture.messages.begin(), capture.messages.begin() + static_cast<std::ptrdiff_t>(n));
+    for (Kept& k : capture.messages) k.fieldAt -= fieldsFrom;
+    capture.fields.erase(0, fieldsFrom);
+    capture.base = until;
+    results.columns.dropBefore(until);
+    if (read > captureBase && read - captureBase <= captureSize) {
+        const auto gone = static_cast<std::size_t>(read - captureBase);
+        std::memmove(captureBytes.get(), captureBytes.get() + gone, captureSize - gone);
+        captureSize -= gone;
+        captureBase = read;
+    }
+}
 
 
 // The kept records of some messages, as a capture gives them.
@@ -728,7 +795,9 @@ public:
     bool next(CaptureRecord& record) override
     {
         if (at_ == which_.size()) return false;
-        record = capture.messages[which_[at_++]].record(capture.fields);
+        const std::size_t i = which_[at_++];
+        record = i < capture.base ? capture.firstTimedKept->record(capture.firstTimedField)
+                                  : capture.messages[i - capture.base].record(capture.fields);
         return true;
     }
     bool readError() const override { return false; }
@@ -771,7 +840,7 @@ EXPORTED(vornlog_lines) void vornlog_lines(const std::int32_t* indices, int coun
     scratch.clear();
     for (int k = 0; k < count; ++k) {
         const auto i = static_cast<std::size_t>(indices[k]);
-        if (i < capture.messages.size()) putLine(i);
+        if (indices[k] >= 0 && i >= capture.base && i - capture.base < capture.messages.size()) putLine(i);
         else scratch += "null\n";
     }
 }
@@ -945,13 +1014,16 @@ EXPORTED(vornlog_release) void vornlog_release() { results = Results{}; }
 // and what they decode to at once, instead of growing to it step by step,
 // which leaves every smaller copy behind). `whole`: not a live session but
 // a capture whose bytes all come, in pieces (its findings as of a capture
-// read at once). Returns 1 when `device` is not "BUS.ADDR"
+// read at once). `keep`: the messages kept in full (0: every one; the
+// oldest go beyond it). Returns 1 when `device` is not "BUS.ADDR"
 // (vornlog_problem says so).
-EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device, double expected, int whole)
+EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device, double expected, int whole,
+                                                    double keep)
 {
     forgetSession();
     posted = Posted{};
     dropCapture();
+    keepMessages = whole == 0 && keep >= 1 && keep < 1e9 ? static_cast<std::size_t>(keep) : 0;
     std::optional<UsbDevice> wanted;
     if (device && *device) {
         wanted = parseUsbDevice(device);
@@ -1002,10 +1074,13 @@ EXPORTED(vornlog_live_end) void vornlog_live_end()
 EXPORTED(vornlog_live_step) int vornlog_live_step(int records) { return live ? live->step(std::max(records, 1)) : 2; }
 
 // The bytes of the live capture so far.
-EXPORTED(vornlog_live_size) double vornlog_live_size() { return static_cast<double>(captureSize); }
+EXPORTED(vornlog_live_size) double vornlog_live_size() { return static_cast<double>(captureBase + captureSize); }
 
 // The messages decoded so far.
-EXPORTED(vornlog_live_messages) double vornlog_live_messages() { return static_cast<double>(capture.messages.size()); }
+EXPORTED(vornlog_live_messages) double vornlog_live_messages()
+{
+    return static_cast<double>(capture.base + capture.messages.size());
+}
 
 // No message came for `waitedMs` ms while the input goes on (the capture's
 // clock is taken to run on with the page's): an underrun or a stop that
@@ -1020,26 +1095,33 @@ EXPORTED(vornlog_live_idle) int vornlog_live_idle(double waitedMs)
 // What changed since the last update, described as vornlog_columns says
 // with "from" and "rowsFrom" (the first message and stored segment the
 // columns begin at: every column from there on replaces the page's) and
-// "again" (true when the decoding started again from the first byte);
-// the findings' new lines are in vornlog_scratch.
+// "again" (true when the decoding started again from the first byte),
+// "base" and "rowBase" (the first message and stored segment still kept:
+// those before went); the findings' new lines are in vornlog_scratch.
 EXPORTED(vornlog_live_update) const char* vornlog_live_update()
 {
     if (live && live->startedAgain()) posted = Posted{};
+    if (live) letOldGo(live->read());
     const MessageColumns& c = results.columns;
-    const std::size_t from = std::min(posted.rows, posted.lastPc.value_or(posted.rows));
+    const std::size_t from = std::max(c.base, std::min(posted.rows, posted.lastPc.value_or(posted.rows)));
     std::string& d = results.described;
-    // The rows whose execution the model settled since are given again.
-    const std::size_t rowsFrom = std::min(posted.segments, results.columns.rowsChangedFrom);
+    // The rows whose execution the model settled since are given again
+    // (those still kept).
+    const std::size_t rowsFrom = std::max(c.rowBase, std::min(posted.segments, results.columns.rowsChangedFrom));
     results.columns.rowsChangedFrom = SIZE_MAX;
     describeColumns(d, from, rowsFrom);
     d.pop_back();
     d += ",\"from\":" + std::to_string(from) + ",\"rowsFrom\":" + std::to_string(rowsFrom) +
-         ",\"again\":" + (posted.rows == 0 && posted.findings == 0 ? "true" : "false") + "}";
-    for (std::size_t i = posted.rows; i < c.from.size(); ++i)
-        if (c.from[i] == 0) posted.lastPc = i;
-    posted.rows = c.number.size();
-    posted.segments = c.rowMessage.size();
+         ",\"again\":" + (posted.any ? "false" : "true") + ",\"base\":" + std::to_string(c.base) +
+         ",\"rowBase\":" + std::to_string(c.rowBase) + "}";
+    posted.any = true;
+    for (std::size_t i = std::max(posted.rows, c.base); i < c.base + c.from.size(); ++i)
+        if (c.from[i - c.base] == 0) posted.lastPc = i;
+    posted.rows = c.base + c.number.size();
+    posted.segments = c.rowBase + c.rowMessage.size();
     scratch.assign(results.findings, std::min(posted.findings, results.findings.size()));
+    // A bounded session's findings, once given, are the page's only.
+    if (keepMessages) results.findings.clear();
     posted.findings = results.findings.size();
     return d.c_str();
 }

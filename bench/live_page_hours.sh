@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The live page (vornlog -l -f) over a long session, in Debian's headless
+# Chromium: a fast writer appends text-dump lines to the followed file at
+# RATE lines a second for SECONDS seconds (the benchmark's generated
+# capture, bench/make_capture.cpp, over and over, its numbers and time
+# stamps written on so that the session's time spreads as the writing's):
+#
+#   bash bench/live_page_hours.sh [SECONDS [RATE]]   (28800 and 20000 unless given: 8 hours)
+#
+# Prints, every minute and at the end: the messages written and counted by
+# the page, the messages that left it, the memory of the page's renderer
+# (resident and proportional), and the machine's load. Writes to
+# build-bench/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=build-bench
+seconds=${1:-28800}
+rate=${2:-20000}
+lines=200000
+bash scripts/deps.sh --wasm chromium chromium-driver python3-selenium >/dev/null
+source bench/tree.sh
+bench_tree vornlog vornlog_live viewer_page
+
+echo "long live page benchmark, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+/usr/bin/python3 - "$root" "$vornlog" "$root/$dump" "$seconds" "$rate" <<'PY'
+import os, sys, tempfile, time
+root, vornlog, dump, seconds, rate = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4]), int(sys.argv[5])
+sys.path.insert(0, os.path.join(root, "tests", "viewer"))
+sys.path.insert(0, os.path.join(root, "tests", "live"))
+from browser import Browser
+from live_run import Live
+
+# The capture's lines without their number and time: written again with
+# running ones.
+with open(dump, "rb") as f:
+    tails = [line.split(b"\t", 3)[3] for line in f if line.count(b"\t") >= 3]
+heads = [line.split(b"\t", 3)[1] for line in open(dump, "rb") if line.count(b"\t") >= 3]
+
+work = tempfile.mkdtemp(prefix="live-page-hours-")
+path = os.path.join(work, "long.txt")
+open(path, "wb").close()
+browser = Browser(work)
+d = browser.driver
+live = Live(vornlog, ["-n", "-q", "-f", "-l", path, os.path.join(work, "long.html")], work)
+d.get(live.url)
+
+
+def report(written):
+    state = d.execute_script("const b = document.body.dataset; return [b.messages, b.gone || '0'];")
+    _, page = browser.memory()
+    print(f"  {time.monotonic() - began:6.0f} s: {written:,} lines written, {int(state[0] or 0):,} messages in the "
+          f"page, {int(state[1]):,} left it; renderer {page[0] / 1024:.0f} MiB resident ({page[1] / 1024:.0f} MiB "
+          f"proportional), load average {' '.join(open('/proc/loadavg').read().split()[:3])}", flush=True)
+
+
+began = time.monotonic()
+written, block, next_report = 0, rate // 20, 60
+with open(path, "ab", buffering=0) as f:
+    while written < seconds * rate:
+        time.sleep(max(0, began + written / rate - time.monotonic()))
+        chunk = []
+        for _ in range(block):
+            ms = written * 1000 // rate
+            k = written % len(tails)
+            chunk.append(b"%d\t%s\t%02d:%02d:%02d.%03d\t%s" % (written + 1, heads[k], ms // 3600000 % 24,
+                                                                ms // 60000 % 60, ms // 1000 % 60, ms % 1000, tails[k]))
+            written += 1
+        f.write(b"".join(chunk))
+        if time.monotonic() - began >= next_report:
+            report(written)
+            next_report += 60
+deadline = time.monotonic() + 600
+while time.monotonic() < deadline and int(d.execute_script("return document.body.dataset.messages") or 0) < written * 0.9:
+    time.sleep(0.5)
+report(written)
+live.stop()
+browser.quit()
+PY

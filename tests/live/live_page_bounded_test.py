@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""The live page bounded to its newest messages (#keep=N in its address),
+fed a capture of more: it counts every message, the list holds at most a
+quarter more than N with a note above it saying how many left, its rows are
+the newest messages with their own lines (as -j writes them), the findings
+stay, and the ended session says why it has no summary. Everything is
+waited for, with generous limits.
+
+usage: live_page_bounded_test.py VORNLOG CAPTURE
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+from live_run import LIMIT, Live
+
+KEEP = 300
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+STATE = ("const b = document.body.dataset; return {messages: b.messages, gone: b.gone, live: b.live,"
+         " note: document.getElementById('list-gone').hidden ? null : document.getElementById('list-gone').textContent,"
+         " listed: document.getElementById('f-count').textContent,"
+         " findings: document.getElementById('findings-count').textContent,"
+         " summary: document.getElementById('summary').textContent};")
+
+
+def wait(driver, what, test):
+    deadline = time.monotonic() + 4 * LIMIT
+    while True:
+        now = driver.execute_script(STATE)
+        if test(now) or time.monotonic() > deadline:
+            check(test(now), f"{what}: {now}")
+            return now
+        time.sleep(0.1)
+
+
+def rows(driver):
+    """The rows drawn in the list: (number, instruction, summary, line come)."""
+    return driver.execute_script(
+        "return [...document.querySelectorAll('#list .row')].map((r) => [Number(r.dataset.number),"
+        " r.children[3].textContent, r.children[4].textContent, r.dataset.line !== undefined])"
+        ".sort((a, b) => a[0] - b[0]);")
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    vornlog, sample = (os.path.abspath(a) for a in sys.argv[1:3])
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "viewer"))
+    from browser import Browser
+
+    def lines_of(path, mode):
+        out = subprocess.run([vornlog, "-n", "-q", mode, path, "-"], capture_output=True, check=True).stdout
+        return [json.loads(line) for line in out.splitlines()]
+
+    lines = open(sample, "rb").read().splitlines(keepends=True)
+    with tempfile.TemporaryDirectory() as folder:
+        grown = os.path.join(folder, "grown.txt")
+        open(grown, "wb").close()
+        live = Live(vornlog, ["-n", "-q", "-f", "-l", grown, "live.html"], folder)
+        browser = Browser(folder, size="1400,900")
+        try:
+            driver = browser.driver
+            driver.get(live.url + "#keep=" + str(KEEP))
+            # Written in parts, each waited for: the page lets messages go
+            # several times.
+            parts = 4
+            for k in range(1, parts + 1):
+                with open(grown, "ab") as f:
+                    f.writelines(lines[(k - 1) * len(lines) // parts:k * len(lines) // parts])
+                total = len(lines_of(grown, "-j"))
+                wait(driver, f"part {k}", lambda b: b["messages"] == str(total))
+            messages = lines_of(grown, "-j")
+            now = wait(driver, "the note", lambda b: b["gone"] and b["note"])
+            gone = int(now["gone"] or 0)
+            listed = int(now["listed"].split()[0]) if now["listed"] else -1
+            check(KEEP <= listed <= KEEP + KEEP // 4 and gone + listed == len(messages),
+                  f"{gone} gone and {listed} listed of {len(messages)} (keep {KEEP})")
+            check(now["note"] and f"{gone:,} earlier messages left the page" in now["note"], f"the note: {now['note']}")
+            # The newest rows, each written from its own line.
+            by_number = {m["number"]: m for m in messages}
+            want = lambda: [r for r in rows(driver) if r[3]]
+            deadline = time.monotonic() + LIMIT
+            while len(want()) < 5 and time.monotonic() < deadline:
+                time.sleep(0.1)
+            drawn = want()
+            check(drawn and drawn[-1][0] == messages[-1]["number"], f"the newest rows: {drawn[-3:]}")
+            for number, instruction, _, _ in drawn:
+                m = by_number.get(number)
+                check(m and instruction == (m["instruction"] or instruction), f"row {number}: {instruction} for {m}")
+            # The list's first row: the first message kept.
+            driver.execute_script("document.getElementById('list').scrollTop = 0;")
+            deadline = time.monotonic() + LIMIT
+            while time.monotonic() < deadline and not (rows(driver) and rows(driver)[0][3]):
+                time.sleep(0.1)
+            first = rows(driver)[0]
+            m = messages[gone]
+            check(first[0] == m["number"] and first[1] == (m["instruction"] or first[1]),
+                  f"the first row kept: {first}, message {m['number']} {m['instruction']}")
+            # The findings stay: as many as -e finds in the whole capture.
+            findings = {f["id"] for f in lines_of(grown, "-e")}
+            now = wait(driver, "the findings", lambda b: b["findings"] == str(len(findings)))
+            live.stop()
+            now = wait(driver, "the end", lambda b: b["live"] == "ended" and "No summary" in b["summary"])
+            check(f"first {gone} messages left the page" in now["summary"], f"the summary: {now['summary']}")
+        finally:
+            browser.quit()
+            if live.proc.poll() is None:
+                live.stop()
+    if failures:
+        sys.exit(f"{len(failures)} failures")
+    print("ok")
+
+
+if __name__ == "__main__":
+    main()
