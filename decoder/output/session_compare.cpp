@@ -137,8 +137,8 @@ void putFigures(Out& out, const ComparedRun& before, const ComparedRun& after)
     out.write("Whole-run figures:\n");
     row(out, "", "before", "after");
     row(out, "Duration", figure(b, b.duration), figure(a, a.duration));
-    row(out, "Stood still", figure(b, b.stood) + " (" + count(b.standStills) + " times)",
-        figure(a, a.stood) + " (" + count(a.standStills) + " times)");
+    const auto times = [](std::uint64_t n) { return " (" + count(n) + (n == 1 ? " time)" : " times)"); };
+    row(out, "Stood still", figure(b, b.stood) + times(b.standStills), figure(a, a.stood) + times(a.standStills));
     row(out, "Segments stored", count(b.segments), count(a.segments));
     const auto histogram = [&](std::string_view name, const TimeHistogram& hb, const TimeHistogram& ha) {
         const auto cell = [](const TimeHistogram& h, unsigned p) {

@@ -513,7 +513,7 @@ function figures() {
   head.append(el('th', null, ''), el('th', null, 'before'), el('th', null, 'after'));
   table.append(head);
   row('Duration', (r) => duration(r.duration));
-  row('Stood still', (r) => duration(r.stood) + ' (' + r.stand_stills + ' times)');
+  row('Stood still', (r) => duration(r.stood) + ' (' + r.stand_stills + (r.stand_stills === 1 ? ' time)' : ' times)'));
   row('Segments stored', (r) => r.segments);
   for (const [key, name] of [['reply_delay', 'Reply delay'], ['pc_silence', 'PC silence']])
     for (const [p, label] of [['p50', 'median'], ['p95', '95th percentile'], ['p99', '99th percentile'], ['max', 'longest']])
