@@ -49,10 +49,10 @@ int digitsOf(const ComparedRun& a, const ComparedRun& b)
 
 // ---- text ---------------------------------------------------------------
 
-// Two columns beside a label.
-void row(Out& out, std::string_view label, const std::string& before, const std::string& after)
+// Two columns beside a label, the label `indent` characters in.
+void row(Out& out, std::string_view label, const std::string& before, const std::string& after, std::size_t indent = 2)
 {
-    std::string line = "  ";
+    std::string line(indent, ' ');
     line += label;
     line.resize(std::max<std::size_t>(line.size() + 1, 36), ' ');
     line += before;
@@ -85,14 +85,7 @@ void putLeadUp(Out& out, const Difference& d)
     const auto us = [](std::uint32_t v) { return duration(static_cast<std::int64_t>(v) * 1000); };
     out.write("     Just before:                   before                  after\n");
     const auto line = [&out](std::string_view label, const std::string& b, const std::string& a) {
-        std::string text = "       ";
-        text += label;
-        text.resize(std::max<std::size_t>(text.size() + 1, 36), ' ');
-        text += b;
-        text.resize(std::max<std::size_t>(text.size() + 1, 60), ' ');
-        text += a;
-        text += '\n';
-        out.write(text);
+        row(out, label, b, a, 7);
     };
     line("PC's longest silence", cell(0, [&](const compare::LeadUp& l) { return us(l.silenceUs); }),
          cell(1, [&](const compare::LeadUp& l) { return us(l.silenceUs); }));
