@@ -609,6 +609,13 @@ struct Engine::State {
         if (!m.timed) emitBurst(b); // without times nothing groups
     }
 
+    // The burst waits no more: reported, or carried on by a stop open again.
+    void release(Burst& b)
+    {
+        b.has = false;
+        burstsWaiting &= ~(1u << static_cast<unsigned>(b.f.cause));
+    }
+
     // The sentence of a burst: its first episode's, and how many followed.
     std::string burstText(const std::string& what, const Finding& f, std::string_view upTo) const
     {
@@ -625,8 +632,7 @@ struct Engine::State {
         Finding f = b.f;
         f.text = burstText(b.what, f, "up to");
         emit(f);
-        b.has = false;
-        burstsWaiting &= ~(1u << static_cast<unsigned>(b.f.cause));
+        release(b);
     }
 
     // ---- stops ---------------------------------------------------------------
@@ -704,8 +710,7 @@ struct Engine::State {
                     o.f = b.f;
                     ++o.f.count;
                     o.what = std::move(b.what);
-                    b.has = false;
-                    burstsWaiting &= ~(1u << static_cast<unsigned>(cause));
+                    release(b);
                     close(o.f, m);
                     continue;
                 }
