@@ -19,7 +19,7 @@
 
 // What the module and the program agree on; a module of another version is
 // refused.
-#define VORNLOG_LIVE_INTERFACE 3
+#define VORNLOG_LIVE_INTERFACE 4
 
 extern "C" {
 
@@ -31,12 +31,13 @@ typedef int (*VornlogLiveInterface)(void);
 // Starts serving on 127.0.0.1 and ::1 (where the machine has IPv6) at
 // `port`, or at a port the system picks when it is 0. `token`: 32
 // hexadecimal digits, the first part of every path. The page is served as
-// `head` then `tail`: it reads the capture from the capture stream. Null when the
+// `head` then `tail`: it reads the capture from the capture stream. `folder`:
+// where the capture's store is made (the program's temporary folder). Null when the
 // server cannot start: `error` then says why ("port" when the port is
 // taken). `*bound` gets the port.
 typedef VornlogLive* (*VornlogLiveStart)(int port, const char* token, const char* head, std::size_t headSize,
-                                          const char* tail, std::size_t tailSize, int* bound, char* error,
-                                          std::size_t errorSize);
+                                          const char* tail, std::size_t tailSize, const char* folder, int* bound,
+                                          char* error, std::size_t errorSize);
 // The next bytes of the capture, as they are read.
 typedef void (*VornlogLiveAdd)(VornlogLive* live, const char* bytes, std::size_t n);
 // The next part of the capture's zlib stream (the first with its header),
@@ -62,8 +63,8 @@ typedef void (*VornlogLiveEnd)(VornlogLive* live, const char* saved);
 typedef void (*VornlogLiveStop)(VornlogLive* live, int ms);
 
 VornlogLive* vornlog_live_start(int port, const char* token, const char* head, std::size_t headSize,
-                                const char* tail, std::size_t tailSize, int* bound, char* error,
-                                std::size_t errorSize);
+                                const char* tail, std::size_t tailSize, const char* folder, int* bound,
+                                char* error, std::size_t errorSize);
 int vornlog_live_interface(void);
 void vornlog_live_add(VornlogLive* live, const char* bytes, std::size_t n);
 int vornlog_live_part(VornlogLive* live, const char* part, std::size_t n, std::size_t size, char* error,

@@ -55,6 +55,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -75,13 +76,6 @@ constexpr std::size_t kFrameBytes = 64 * 1024;
 constexpr std::size_t kTokenSize = 32;
 
 using Clock = std::chrono::steady_clock;
-
-// The folder of the capture's store: TMPDIR, else the system's.
-std::string storeFolder()
-{
-    const char* dir = std::getenv("TMPDIR");
-    return dir && *dir ? dir : P_tmpdir;
-}
 
 // A file of the store, deleted from its folder as soon as it is made: it
 // goes when the last one that reads it lets it go.
@@ -211,9 +205,14 @@ private:
 // gets the whole capture.
 class CaptureStore {
 public:
-    bool open(std::string& problem)
+    // Its file made in `folder`.
+    bool open(std::string folder, std::string& problem)
     {
-        folder_ = storeFolder();
+        folder_ = std::move(folder);
+        if (folder_.empty()) {
+            problem = "no temporary folder for the capture";
+            return false;
+        }
         file_ = StoreFile::make(folder_, problem);
         if (!file_) problem = "no file for the capture in " + folder_ + ": " + problem;
         return file_ != nullptr;
@@ -1025,8 +1024,8 @@ extern "C" {
 int vornlog_live_interface(void) { return VORNLOG_LIVE_INTERFACE; }
 
 VornlogLive* vornlog_live_start(int port, const char* token, const char* head, std::size_t headSize,
-                                const char* tail, std::size_t tailSize, int* bound, char* error,
-                                std::size_t errorSize)
+                                const char* tail, std::size_t tailSize, const char* folder, int* bound,
+                                char* error, std::size_t errorSize)
 {
     auto live = std::make_unique<VornlogLive>();
     live->token.assign(token, std::strlen(token));
@@ -1037,7 +1036,7 @@ VornlogLive* vornlog_live_start(int port, const char* token, const char* head, s
     live->head.assign(head, headSize);
     live->tail.assign(tail, tailSize);
     std::string problem;
-    if (!live->capture.open(problem)) {
+    if (!live->capture.open(folder, problem)) {
         say(error, errorSize, problem);
         return nullptr;
     }

@@ -93,8 +93,11 @@ std::unique_ptr<LiveViewer> LiveViewer::start(int port, std::string_view page, s
     const ServedPage served = servedViewerPage(page, name, device, keep);
     int bound = 0;
     char error[256] = {};
+    // The store goes where every temporary file of the program goes.
+    const std::string folder = temporaryFolder();
     VornlogLive* live = module->start(port, token.c_str(), served.head.data(), served.head.size(),
-                                      served.tail.data(), served.tail.size(), &bound, error, sizeof error);
+                                      served.tail.data(), served.tail.size(), folder.c_str(), &bound, error,
+                                      sizeof error);
     if (!live) {
         portTaken = std::string_view(error) == "port";
         problem = error;
