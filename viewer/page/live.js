@@ -115,14 +115,18 @@ const liveView = (() => {
   }
 
   // A column grown: its elements from `base` on replaced by `part`, in
-  // room that doubles as the session grows (the elements before `base`
-  // are copied only when the room grows).
+  // room that grows by half as the session grows, never past what the
+  // kept messages need (the worker lets the older go once it holds an
+  // eighth more than it keeps): the elements before `base` are copied only
+  // when the room grows.
   function grow(name, part, base) {
     let store = stores[name];
     const length = base + part.length;
     if (!store || store.length < length) {
       const Type = part.constructor;
-      const grown = new Type(Math.max(1024, 2 * length));
+      const per = name === 'rowSteps' ? 3 : 1;
+      const most = per * (run.keep + Math.ceil(run.keep / 8) + 65536);
+      const grown = new Type(Math.max(length, Math.min(Math.max(1024, Math.ceil(1.5 * length)), most)));
       if (store) grown.set(store.subarray(0, base));
       store = grown;
       stores[name] = store;
@@ -212,6 +216,8 @@ const liveView = (() => {
     letGo(m.base || 0, m.rowBase || 0);
     // (The worker's indices count from the session's first message.)
     const from = m.from - S.base;
+    // (The decoder's memory, in bytes: the benchmarks read it.)
+    S.decoderMemory = m.memory;
     S.markBits = m.markBits;
     S.causes = m.causes;
     S.instructions = m.instructions;
@@ -366,6 +372,8 @@ const liveView = (() => {
     // asked for): the stream asked for from its start.
     again: () => run && start(run.url, run.name),
     live: () => run !== null,
+    // The bytes of the room the page's columns take (the benchmarks read it).
+    held: () => Object.values(stores).reduce((sum, store) => sum + store.byteLength, 0),
     stopFollowing: () => { if (run && following) setFollowing(false); },
   };
 })();
