@@ -81,6 +81,12 @@ const liveView = (() => {
     w.postMessage({ type: 'live', wasm: wasmBytes, url: run.url, name, device: $('device').value.trim(), keep });
   }
 
+  // What the session holds, for the benchmarks (window.vornlogHeld()): the
+  // messages kept in full, the bytes of the room the page's columns take
+  // and of the decoder's memory.
+  window.vornlogHeld = () => ({ messages: S ? S.n : 0, decoder: S ? S.decoderMemory || 0 : 0,
+    columns: Object.values(stores).reduce((sum, store) => sum + store.byteLength, 0) });
+
   function received(m) {
     if (m.type === 'update') updated(m);
     else if (m.type === 'stream') streamSaid(m);
@@ -372,8 +378,7 @@ const liveView = (() => {
     // asked for): the stream asked for from its start.
     again: () => run && start(run.url, run.name),
     live: () => run !== null,
-    // The bytes of the room the page's columns take (the benchmarks read it).
-    held: () => Object.values(stores).reduce((sum, store) => sum + store.byteLength, 0),
+
     stopFollowing: () => { if (run && following) setFollowing(false); },
   };
 })();

@@ -57,7 +57,9 @@ namespace {
 
 // A message's record as the JSON line needs it, in 40 bytes (the page
 // keeps millions: its time in two halves, which need no 16-byte
-// alignment); its data field is kept in one text for all.
+// alignment); its data field is kept in one text for all, as its bytes
+// when it is written as captures write them (upper-case hex pairs, one
+// space apart: a third of the text), else as its text.
 struct Kept {
     double number = 0;
     std::uint64_t timeLow = 0;
@@ -65,11 +67,13 @@ struct Kept {
     std::uint32_t fieldAt = 0;
     std::uint32_t fieldSize = 0;
     UsbDevice device;
-    std::uint8_t flags = 0; // kPc, kHasTime, kHasDevice, kShortLine
+    std::uint8_t flags = 0; // kPc, kHasTime, kHasDevice, kShortLine, kBytes
     std::uint8_t timeForm = 0;
     std::uint8_t timeDigits = 0;
 
-    static constexpr std::uint8_t kPc = 1, kHasTime = 2, kHasDevice = 4, kShortLine = 8; // (short: on a line that the report passes over)
+    // (Short: on a line that the report passes over. Bytes: the data field
+    // kept as its bytes.)
+    static constexpr std::uint8_t kPc = 1, kHasTime = 2, kHasDevice = 4, kShortLine = 8, kBytes = 16;
 
     Direction direction() const { return flags & kPc ? Direction::Pc : Direction::Controller; }
 
@@ -87,17 +91,40 @@ struct Kept {
         k.timeForm = static_cast<std::uint8_t>(record.timeForm);
         k.timeDigits = static_cast<std::uint8_t>(std::clamp(record.timeDigits, 0, 255));
         k.device = record.device;
-        fields.append(record.field);
+        if (hexPairs(record.field)) {
+            k.flags |= kBytes;
+            k.fieldSize = static_cast<std::uint32_t>((record.field.size() + 1) / 3);
+            for (std::size_t i = 0; i < record.field.size(); i += 3)
+                fields.push_back(static_cast<char>(digit(record.field[i]) << 4 | digit(record.field[i + 1])));
+        } else {
+            fields.append(record.field);
+        }
         return k;
     }
-    // The record again, its data field read from `fields`.
-    CaptureRecord record(std::string_view fields) const
+    // The data field, read from `fields` (written into `text` when it was
+    // kept as its bytes).
+    std::string_view field(std::string_view fields, std::string& text) const
+    {
+        const std::string_view kept = fields.substr(fieldAt, fieldSize);
+        if (!(flags & kBytes)) return kept;
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        text.clear();
+        for (const char c : kept) {
+            if (!text.empty()) text.push_back(' ');
+            text.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
+            text.push_back(kDigits[static_cast<unsigned char>(c) & 15]);
+        }
+        return text;
+    }
+    // The record again, its data field read from `fields` (and written into
+    // `text`, which it then points to).
+    CaptureRecord record(std::string_view fields, std::string& text) const
     {
         CaptureRecord r;
         r.number = static_cast<std::uint64_t>(number);
         r.isMessage = true;
         r.direction = direction();
-        r.field = fields.substr(fieldAt, fieldSize);
+        r.field = field(fields, text);
         r.hasTime = flags & kHasTime;
         r.timeNs = static_cast<TimeNs>(static_cast<unsigned __int128>(static_cast<__int128>(timeHigh)) << 64 | timeLow);
         r.timeForm = static_cast<TimeForm>(timeForm);
@@ -107,6 +134,19 @@ struct Kept {
         r.device = device;
         return r;
     }
+
+private:
+    // Whether a data field is written as captures write one: upper-case
+    // hex pairs, one space apart (and at least one).
+    static bool hexPairs(std::string_view field)
+    {
+        if (field.size() < 2 || field.size() % 3 != 2) return false;
+        const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+        for (std::size_t i = 0; i < field.size(); i += 3)
+            if (!hex(field[i]) || !hex(field[i + 1]) || (i + 2 < field.size() && field[i + 2] != ' ')) return false;
+        return true;
+    }
+    static int digit(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
 };
 static_assert(sizeof(Kept) == 40);
 
@@ -833,6 +873,12 @@ void reserveForKept(std::size_t keep)
     const std::size_t most = keep + keep / 8 + (std::size_t{1} << 16);
     capture.messages.reserve(most);
     capture.fields.reserve(most * 48);
+    // (A stored segment's row for a Data message at most.)
+    MessageColumns& c = results.columns;
+    for (auto* v : {&c.rowMessage, &c.rowPwm, &c.rowSeg}) v->reserve(most);
+    c.rowSteps.reserve(3 * most);
+    c.rowEnd.reserve(most);
+    for (auto* v : {&c.rowStart, &c.rowFinish, &c.rowStood}) v->reserve(most);
 }
 
 // The kept records of some messages, as a capture gives them.
@@ -843,9 +889,10 @@ public:
     bool next(CaptureRecord& record) override
     {
         if (at_ == which_.size()) return false;
+        std::string& text = text_[at_ % 2];
         const std::size_t i = which_[at_++];
-        record = i < capture.base ? capture.firstTimedKept->record(capture.firstTimedField)
-                                  : capture.messages[i - capture.base].record(capture.fields);
+        record = i < capture.base ? capture.firstTimedKept->record(capture.firstTimedField, text)
+                                  : capture.messages[i - capture.base].record(capture.fields, text);
         return true;
     }
     bool readError() const override { return false; }
@@ -854,6 +901,7 @@ public:
 private:
     std::vector<std::size_t> which_;
     std::size_t at_ = 0;
+    std::string text_[2]; // the data fields of the last two records given
 };
 
 // The JSON line of message i, as -j writes it: the capture's first timed
@@ -905,9 +953,10 @@ EXPORTED(vornlog_index_step) int vornlog_index_step(int count)
 {
     std::size_t i = searchIndex.size();
     const std::size_t last = std::min(capture.messages.size(), i + static_cast<std::size_t>(std::max(count, 0)));
+    std::string text;
     for (; i < last; ++i) {
         const Kept& k = capture.messages[i];
-        searchIndex.add(k.direction(), std::string_view(capture.fields).substr(k.fieldAt, k.fieldSize));
+        searchIndex.add(k.direction(), k.field(capture.fields, text));
     }
     if (i < capture.messages.size()) return 0;
     searchIndex.finish();
