@@ -14,6 +14,8 @@
 // session's first message still kept); the list says how many left above
 // its first row, the findings stay.
 const kKeep = 2000000;
+// A timeline marker whose message left the page (no index of a message).
+const kGoneMarker = 0x7fffffff;
 const liveView = (() => {
   let run = null; // { url, name, ended, saved }
   let following = true;
@@ -169,6 +171,16 @@ const liveView = (() => {
     S.dropped = base;
     S.settled = Math.max(0, S.settled - d);
     if (S.markCounts) S.markCounts.at = Math.max(0, S.markCounts.at - d);
+    // The timeline's bins keep the messages that left: the next to bin
+    // and each bin's first marker moved with the indices (a marker of a
+    // message that left still shows, and selects nothing); the Data
+    // messages' running count is made again.
+    if (S.bins) {
+      S.bins.at = Math.max(0, S.bins.at - d);
+      for (const row of S.bins.marks)
+        for (let k = 0; k < row.length; k++) if (row[k] >= 0 && row[k] !== kGoneMarker) row[k] = row[k] >= d ? row[k] - d : kGoneMarker;
+    }
+    S.sent = undefined;
     S.parsed.clear();
     asked.clear();
     const refused = new Map();

@@ -840,7 +840,8 @@ const timeline = (() => {
       }
       const marker = markedAt(d.x, d.y, canvas.clientHeight);
       if (marker >= 0) {
-        show(marker);
+        // (A marker of a message that left the live page selects nothing.)
+        if (marker < S.n) show(marker);
         return;
       }
       const at = fromX(d.x, canvas.clientWidth);
