@@ -6,7 +6,9 @@
 // and sender: far less than its JSON line) and takes what the views need
 // of each message in columns of numbers (analysis/message_columns.h). A
 // second pass
-// (vornlog_summary_*) writes the session summary (-t), and a third
+// (vornlog_summary_*) writes the session summary (-t; a bounded live
+// session, which lets its bytes go once read, has it written on the way),
+// and a third
 // (vornlog_devices_*) lists the capture's USB devices; both run in steps,
 // so that the page's questions are answered while they run.
 //
@@ -192,9 +194,9 @@ void dropCapture()
 // The live session's bound: the messages kept in full (0: every one).
 std::size_t keepMessages = 0;
 
-// A bounded live session's summary, written from the records as they were
-// decoded (the capture's bytes go once read, so no later pass can read
-// them again); set once its input has ended and every record is decoded.
+// A bounded live session's summary, written from the records on the way
+// (its bytes go once read, so no later pass can read them again); set
+// once the input has ended and every record is decoded.
 std::optional<std::string> liveSummary;
 
 // Scratch text handed to the page (JSON lines, the device list).
@@ -727,10 +729,11 @@ private:
         input_ = std::move(input);
         input_->source().readTimes();
         columns_ = std::make_unique<Columns>(input_->source(), nullptr, 1, live_);
-        // A bounded live session, or a text dump that comes in pieces (whose
-        // device scan reads nothing): its summary written as it is decoded,
-        // the bytes read let go.
-        lettingGo_ = keepMessages || (!live_ && input_->source().format() == "text dump");
+        // A bounded live session: its summary written as it is decoded, the
+        // bytes read let go. (A capture that comes in pieces keeps its
+        // bytes: its summary, written after, is not in the way of the page's
+        // first drawing.)
+        lettingGo_ = keepMessages > 0;
         if (lettingGo_) summary_ = std::make_unique<SessionSummary>(input_->source());
         return true;
     }
