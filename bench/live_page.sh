@@ -9,8 +9,9 @@
 # page counting it (data-messages; the median, the 90th percentile and the
 # slowest of 200 messages written one by one at random moments); a capture
 # written at 20,000 messages a second for 10 s (how far the page lags
-# behind while it is written, and how long after the last write it has
-# every message); and a capture of LINES lines (1,000,000 unless given)
+# behind while it is written, how long after the last write it has
+# every message, and the median and 90th percentile of the time from a
+# block's write to the page counting it); and a capture of LINES lines (1,000,000 unless given)
 # streamed into the page at once: the time until it has every message (and
 # how much of it the page took to load), and the memory of the page's
 # renderer then. Writes to build-bench/.
@@ -125,12 +126,17 @@ seen = d.execute_script("return window.seen")
 # The lag at each write: the messages written then, less those the page
 # counted by then.
 lag = 0
+took = []
 for moment, written in writes:
     shown = max([n for n, t in seen if t <= moment] or [first])
     lag = max(lag, written - shown)
+    # (Each block's latency: from its write to the page counting its last line.)
+    took.append(min([t for n, t in seen if n >= written] or [caught + writes[-1][0]]) - moment)
+took.sort()
 live.stop()
 print(f"  {count - first:,} messages written in {elapsed:.1f} s ({(count - first) / elapsed:,.0f} a second): the page "
-      f"at most {lag:,} messages behind, every message in the page {caught:.0f} ms after the last write")
+      f"at most {lag:,} messages behind, every message in the page {caught:.0f} ms after the last write; a block "
+      f"written to the page median {took[len(took) // 2]:.0f} ms, 90% within {took[len(took) * 9 // 10]:.0f} ms")
 
 # The whole capture, read at full speed.
 live = Live(vornlog, ["-n", "-q", "-l", dump, os.path.join(work, "whole.html")], work)

@@ -9,7 +9,9 @@
 #
 # Prints, every minute and at the end: the messages written and counted by
 # the page, the messages that left it, the memory of the page's renderer
-# (resident and proportional), and the machine's load. Writes to
+# (resident and proportional, and its resident bytes for each message the
+# page keeps), of it the decoder's WebAssembly memory, the room of the
+# page's columns and the page's JavaScript heap, and the machine's load. Writes to
 # build-bench/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,18 +42,24 @@ heads = [line.split(b"\t", 3)[1] for line in open(dump, "rb") if line.count(b"\t
 work = tempfile.mkdtemp(prefix="live-page-hours-")
 path = os.path.join(work, "long.txt")
 open(path, "wb").close()
-browser = Browser(work)
+browser = Browser(work, extra=["--enable-precise-memory-info"])
 d = browser.driver
 live = Live(vornlog, ["-n", "-q", "-f", "-l", path, os.path.join(work, "long.html")], work)
 d.get(live.url)
 
 
 def report(written):
-    state = d.execute_script("const b = document.body.dataset; return [b.messages, b.gone || '0'];")
+    state = d.execute_script("const b = document.body.dataset, h = window.vornlogHeld(); return [b.messages, "
+                             "b.gone || '0', h.decoder, h.columns, h.messages, "
+                             "performance.memory ? performance.memory.usedJSHeapSize : 0];")
     _, page = browser.memory()
+    kept = max(int(state[4] or 0), 1)
     print(f"  {time.monotonic() - began:6.0f} s: {written:,} lines written, {int(state[0] or 0):,} messages in the "
           f"page, {int(state[1]):,} left it; renderer {page[0] / 1024:.0f} MiB resident ({page[1] / 1024:.0f} MiB "
-          f"proportional), load average {' '.join(open('/proc/loadavg').read().split()[:3])}", flush=True)
+          f"proportional, {page[0] * 1024 / kept:.0f} bytes a message kept), of it the decoder's memory "
+          f"{state[2] / 2**20:.0f} MiB, the page's columns {state[3] / 2**20:.0f} MiB and its JavaScript heap "
+          f"{state[5] / 2**20:.0f} MiB; load average "
+          f"{' '.join(open('/proc/loadavg').read().split()[:3])}", flush=True)
 
 
 began = time.monotonic()

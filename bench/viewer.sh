@@ -34,7 +34,7 @@ repeat=${REPEAT:-3}
 bash scripts/deps.sh --wasm chromium chromium-driver python3-selenium >/dev/null
 source bench/tree.sh
 bench_tree vornlog viewer_page
-empty="$root/$out/tree/viewer/vornlog-viewer.html"
+empty="$tree/viewer/vornlog-viewer.html"
 cat "$dump" >/dev/null
 
 best() { # NAME SECONDS

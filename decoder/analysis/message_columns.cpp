@@ -20,7 +20,7 @@ void MessageColumns::reserve(std::size_t messages)
     segment.reserve(messages);
 }
 
-void MessageColumns::dropBefore(std::size_t message)
+void MessageColumns::dropMessagesBefore(std::size_t message)
 {
     if (message <= base) return;
     const std::size_t n = std::min(message - base, number.size());
@@ -36,8 +36,14 @@ void MessageColumns::dropBefore(std::size_t message)
     front(buffer);
     front(segment);
     base += n;
+}
+
+void MessageColumns::dropBefore(std::size_t message)
+{
+    dropMessagesBefore(message);
     std::size_t rows = 0;
-    while (rows < rowMessage.size() && rowMessage[rows] >= 0 && static_cast<std::size_t>(rowMessage[rows]) < base) ++rows;
+    while (rows < rowMessage.size() && rowMessage[rows] >= 0 && static_cast<std::size_t>(rowMessage[rows]) < message)
+        ++rows;
     const auto rowFront = [rows](auto& v, std::size_t per) {
         v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rows * per));
     };

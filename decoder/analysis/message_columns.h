@@ -79,8 +79,8 @@ struct MessageColumns {
     // took them (a live page gives them again from there).
     std::size_t rowsChangedFrom = SIZE_MAX;
     // The messages and rows let go from the front (a live session bounded
-    // to its newest messages): the columns hold message `base` on and row
-    // `rowBase` on; indices (partner, rowMessage, rowsChangedFrom) count
+    // to its newest messages, or messages a reader took already): the
+    // columns hold message `base` on and row `rowBase` on; indices (partner, rowMessage, rowsChangedFrom) count
     // from the session's first.
     std::size_t base = 0;
     std::size_t rowBase = 0;
@@ -90,6 +90,9 @@ struct MessageColumns {
     // Lets the messages before `message` go, and the rows of their Data
     // messages.
     void dropBefore(std::size_t message);
+    // Lets the messages before `message` go, their rows kept (a reader that
+    // took them already, while the motion model may still settle rows).
+    void dropMessagesBefore(std::size_t message);
 };
 
 // A column's elements, as a reader copies them.

@@ -43,7 +43,7 @@ function filterFrom(from) {
   const range = S.range;
   let k = from ? lowerBound(shown, from) : 0;
   if (!shownRoom || shownRoom.length < S.n) {
-    const room = new Int32Array(from ? Math.max(1024, 2 * S.n) : S.n);
+    const room = new Int32Array(from ? Math.max(1024, Math.ceil(1.5 * S.n)) : S.n);
     if (k) room.set(shown.subarray(0, k));
     shownRoom = room;
   }

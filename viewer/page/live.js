@@ -14,6 +14,8 @@
 // session's first message still kept); the list says how many left above
 // its first row, the findings stay.
 const kKeep = 2000000;
+// A timeline marker whose message left the page (no index of a message).
+const kGoneMarker = 0x7fffffff;
 const liveView = (() => {
   let run = null; // { url, name, ended, saved }
   let following = true;
@@ -81,6 +83,12 @@ const liveView = (() => {
     w.postMessage({ type: 'live', wasm: wasmBytes, url: run.url, name, device: $('device').value.trim(), keep });
   }
 
+  // What the session holds, for the benchmarks (window.vornlogHeld()): the
+  // messages kept in full, the bytes of the room the page's columns take
+  // and of the decoder's memory.
+  window.vornlogHeld = () => ({ messages: S ? S.n : 0, decoder: S ? S.decoderMemory || 0 : 0,
+    columns: Object.values(stores).reduce((sum, store) => sum + store.byteLength, 0) });
+
   function received(m) {
     if (m.type === 'update') updated(m);
     else if (m.type === 'stream') streamSaid(m);
@@ -115,14 +123,18 @@ const liveView = (() => {
   }
 
   // A column grown: its elements from `base` on replaced by `part`, in
-  // room that doubles as the session grows (the elements before `base`
-  // are copied only when the room grows).
+  // room that grows by half as the session grows, never past what the
+  // kept messages need (the worker lets the older go once it holds an
+  // eighth more than it keeps): the elements before `base` are copied only
+  // when the room grows.
   function grow(name, part, base) {
     let store = stores[name];
     const length = base + part.length;
     if (!store || store.length < length) {
       const Type = part.constructor;
-      const grown = new Type(Math.max(1024, 2 * length));
+      const per = name === 'rowSteps' ? 3 : 1;
+      const most = per * (run.keep + Math.ceil(run.keep / 8) + 65536);
+      const grown = new Type(Math.max(length, Math.min(Math.max(1024, Math.ceil(1.5 * length)), most)));
       if (store) grown.set(store.subarray(0, base));
       store = grown;
       stores[name] = store;
@@ -159,6 +171,16 @@ const liveView = (() => {
     S.dropped = base;
     S.settled = Math.max(0, S.settled - d);
     if (S.markCounts) S.markCounts.at = Math.max(0, S.markCounts.at - d);
+    // The timeline's bins keep the messages that left: the next to bin
+    // and each bin's first marker moved with the indices (a marker of a
+    // message that left still shows, and selects nothing); the Data
+    // messages' running count is made again.
+    if (S.bins) {
+      S.bins.at = Math.max(0, S.bins.at - d);
+      for (const row of S.bins.marks)
+        for (let k = 0; k < row.length; k++) if (row[k] >= 0 && row[k] !== kGoneMarker) row[k] = row[k] >= d ? row[k] - d : kGoneMarker;
+    }
+    S.sent = undefined;
     S.parsed.clear();
     asked.clear();
     const refused = new Map();
@@ -212,6 +234,8 @@ const liveView = (() => {
     letGo(m.base || 0, m.rowBase || 0);
     // (The worker's indices count from the session's first message.)
     const from = m.from - S.base;
+    // (The decoder's memory, in bytes: the benchmarks read it.)
+    S.decoderMemory = m.memory;
     S.markBits = m.markBits;
     S.causes = m.causes;
     S.instructions = m.instructions;
@@ -366,6 +390,7 @@ const liveView = (() => {
     // asked for): the stream asked for from its start.
     again: () => run && start(run.url, run.name),
     live: () => run !== null,
+
     stopFollowing: () => { if (run && following) setFollowing(false); },
   };
 })();

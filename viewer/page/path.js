@@ -7,7 +7,7 @@ function buildPath(rowsFrom = 0) {
   const rows = S.rowMessage.length;
   const old = S.path;
   const kept = old && rowsFrom > 0 && rowsFrom <= old.rows ? rowsFrom : 0;
-  const room = kept && old.xs.length > rows ? old.xs.length : Math.max(rows + 1, kept ? 2 * (rows + 1) : 0);
+  const room = kept && old.xs.length > rows ? old.xs.length : Math.max(rows + 1, kept ? Math.ceil(1.5 * (rows + 1)) : 0);
   const grown = (v) => {
     if (kept && v.length === room) return v;
     const a = new Float64Array(room);

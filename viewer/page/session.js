@@ -41,15 +41,24 @@ function ask(indices) {
   worker.postMessage({ type: 'lines', id: ++askedId, indices: Int32Array.from(wanted, (i) => i + base) });
 }
 
+// The lines kept parsed: those asked last (a parsed line takes some
+// kilobytes; a live page that follows its newest messages asks hundreds a
+// second).
+const kParsedKept = 4000;
+
 function answered(m) {
   if (!S) return;
-  if (S.parsed.size > 20000) S.parsed.clear();
   const base = S.base || 0;
   m.indices = Array.from(m.indices, (i) => i - base);
   m.indices.forEach((i, k) => {
     asked.delete(i);
     if (m.lines[k]) S.parsed.set(i, JSON.parse(m.lines[k]));
   });
+  // (A map keeps its keys in the order they came: the oldest go first.)
+  for (const i of S.parsed.keys()) {
+    if (S.parsed.size <= kParsedKept) break;
+    if (i !== selected) S.parsed.delete(i);
+  }
   // The rows in view whose lines came, made again in their places.
   for (const i of m.indices) {
     const row = rendered.get(i);
@@ -133,6 +142,17 @@ const bufferRoom = () => S.protocol.bufferSegments;
 // for a row that names none).
 const rowArrival = (r) => (S.rowMessage[r] >= 0 ? S.x[S.rowMessage[r]] : -Infinity);
 
+// Room for motionOf's arrays, kept with the session: a live session makes
+// them again at every draw, over every row, and would leave megabytes
+// behind each time. Returns n elements of the room called `name`, which
+// grows by half (exactly n for a session that no longer grows).
+function motionRoom(name, Type, n) {
+  const rooms = S.motionRooms || (S.motionRooms = {});
+  let room = rooms[name];
+  if (!room || room.length < n) room = rooms[name] = new Type(S.growing ? Math.ceil(1.5 * n) : n);
+  return room.subarray(0, n);
+}
+
 function motionOf() {
   if (!S || !S.timed || !S.rowStart) return null;
   const rows = S.rowMessage.length;
@@ -161,10 +181,10 @@ function motionOf() {
       if (stood > longest) longest = stood;
     }
   }
-  const started = new Int32Array(count);
-  const stills = new Int32Array(stillCount);
-  const pending = new Int32Array(rows - count);
-  const pendingLeave = new Float64Array(rows - count);
+  const started = motionRoom('started', Int32Array, count);
+  const stills = motionRoom('stills', Int32Array, stillCount);
+  const pending = motionRoom('pending', Int32Array, rows - count);
+  const pendingLeave = motionRoom('pendingLeave', Float64Array, rows - count);
   let next = Infinity; // the arrival of the next row that started
   let after = Infinity; // the leave of the row after
   let ordered = true;
@@ -188,7 +208,7 @@ function motionOf() {
   }
   Object.assign(M, { pending, pendingLeave, started, stills, longest, sorted: null });
   if (!ordered) {
-    M.sorted = new Float64Array(rows);
+    M.sorted = motionRoom('sorted', Float64Array, rows);
     for (let r = 0; r < rows; r++) M.sorted[r] = leaveOf(M, r);
     M.sorted.sort();
   }

@@ -634,13 +634,13 @@ const timeline = (() => {
 
   // The Data messages sent before each message: sent[i] of them before
   // message i (kept with the session; a live session's update counts on
-  // from the first message it may have changed, in room that doubles).
+  // from the first message it may have changed, in room that grows by half).
   function dataSent() {
     const n = S.n;
     let kept = S.sent;
     const from = kept ? Math.min(kept.at, settled()) : 0;
     if (!kept || kept.room.length < n + 1) {
-      const room = new Int32Array(kept ? 2 * (n + 1) : n + 1);
+      const room = new Int32Array(kept ? Math.ceil(1.5 * (n + 1)) : n + 1);
       if (kept) room.set(kept.room.subarray(0, from + 1));
       kept = S.sent = { room, at: from };
     }
@@ -840,7 +840,8 @@ const timeline = (() => {
       }
       const marker = markedAt(d.x, d.y, canvas.clientHeight);
       if (marker >= 0) {
-        show(marker);
+        // (A marker of a message that left the live page selects nothing.)
+        if (marker < S.n) show(marker);
         return;
       }
       const at = fromX(d.x, canvas.clientWidth);

@@ -539,7 +539,7 @@ function postUpdate(M, run, done) {
   const columns = {};
   for (const c of described.columns) columns[c.name] = copyOut(M, kColumnTypes[c.type], c.at, c.length);
   const update = { type: 'update', done, from: described.from, rowsFrom: described.rowsFrom, again: described.again,
-    base: described.base, rowBase: described.rowBase,
+    base: described.base, rowBase: described.rowBase, memory: M.memory.buffer.byteLength,
     columns, markBits: described.markBits, causes: described.causes, instructions: described.instructions,
     protocol: described.protocol, findings };
   if (done) {

@@ -6,7 +6,9 @@
 // and sender: far less than its JSON line) and takes what the views need
 // of each message in columns of numbers (analysis/message_columns.h). A
 // second pass
-// (vornlog_summary_*) writes the session summary (-t), and a third
+// (vornlog_summary_*) writes the session summary (-t; a bounded live
+// session, which lets its bytes go once read, has it written on the way),
+// and a third
 // (vornlog_devices_*) lists the capture's USB devices; both run in steps,
 // so that the page's questions are answered while they run.
 //
@@ -55,57 +57,100 @@ extern "C" __attribute__((import_module("vornlog"), import_name("progress"))) vo
 
 namespace {
 
-// A message's record as the JSON line needs it; its data field is kept in
-// one text for all.
+// A message's record as the JSON line needs it, in 40 bytes (the page
+// keeps millions: its time in two halves, which need no 16-byte
+// alignment); its data field is kept in one text for all, as its bytes
+// when it is written as captures write them (upper-case hex pairs, one
+// space apart: a third of the text), else as its text.
 struct Kept {
     double number = 0;
-    TimeNs timeNs = 0;
+    std::uint64_t timeLow = 0;
+    std::int64_t timeHigh = 0;
     std::uint32_t fieldAt = 0;
     std::uint32_t fieldSize = 0;
-    Direction direction = Direction::Controller;
-    bool hasTime = false;
-    bool hasDevice = false;
-    bool shortLine = false; // on a line that the report passes over
-    TimeForm timeForm = TimeForm::None;
-    int timeDigits = 0;
     UsbDevice device;
+    std::uint8_t flags = 0; // kPc, kHasTime, kHasDevice, kShortLine, kBytes
+    std::uint8_t timeForm = 0;
+    std::uint8_t timeDigits = 0;
+
+    // (Short: on a line that the report passes over. Bytes: the data field
+    // kept as its bytes.)
+    static constexpr std::uint8_t kPc = 1, kHasTime = 2, kHasDevice = 4, kShortLine = 8, kBytes = 16;
+
+    Direction direction() const { return flags & kPc ? Direction::Pc : Direction::Controller; }
 
     // A message as its record gives it, its data field kept in `fields`.
     static Kept of(const CaptureRecord& record, std::string& fields)
     {
         Kept k;
         k.number = static_cast<double>(record.number);
-        k.timeNs = record.timeNs;
+        k.timeLow = static_cast<std::uint64_t>(record.timeNs);
+        k.timeHigh = static_cast<std::int64_t>(record.timeNs >> 64);
         k.fieldAt = static_cast<std::uint32_t>(fields.size());
         k.fieldSize = static_cast<std::uint32_t>(record.field.size());
-        k.direction = record.direction;
-        k.hasTime = record.hasTime;
-        k.hasDevice = record.hasDevice;
-        k.shortLine = record.shortLine;
-        k.timeForm = record.timeForm;
-        k.timeDigits = record.timeDigits;
+        k.flags = static_cast<std::uint8_t>((record.direction == Direction::Pc ? kPc : 0) | (record.hasTime ? kHasTime : 0) |
+                                            (record.hasDevice ? kHasDevice : 0) | (record.shortLine ? kShortLine : 0));
+        k.timeForm = static_cast<std::uint8_t>(record.timeForm);
+        k.timeDigits = static_cast<std::uint8_t>(std::clamp(record.timeDigits, 0, 255));
         k.device = record.device;
-        fields.append(record.field);
+        if (hexPairs(record.field)) {
+            k.flags |= kBytes;
+            k.fieldSize = static_cast<std::uint32_t>((record.field.size() + 1) / 3);
+            for (std::size_t i = 0; i < record.field.size(); i += 3)
+                fields.push_back(static_cast<char>(digit(record.field[i]) << 4 | digit(record.field[i + 1])));
+        } else {
+            fields.append(record.field);
+        }
         return k;
     }
-    // The record again, its data field read from `fields`.
-    CaptureRecord record(std::string_view fields) const
+    // The data field, read from `fields` (written into `text` when it was
+    // kept as its bytes).
+    std::string_view field(std::string_view fields, std::string& text) const
+    {
+        const std::string_view kept = fields.substr(fieldAt, fieldSize);
+        if (!(flags & kBytes)) return kept;
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        text.clear();
+        for (const char c : kept) {
+            if (!text.empty()) text.push_back(' ');
+            text.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
+            text.push_back(kDigits[static_cast<unsigned char>(c) & 15]);
+        }
+        return text;
+    }
+    // The record again, its data field read from `fields` (and written into
+    // `text`, which it then points to).
+    CaptureRecord record(std::string_view fields, std::string& text) const
     {
         CaptureRecord r;
         r.number = static_cast<std::uint64_t>(number);
         r.isMessage = true;
-        r.direction = direction;
-        r.field = fields.substr(fieldAt, fieldSize);
-        r.hasTime = hasTime;
-        r.timeNs = timeNs;
-        r.timeForm = timeForm;
+        r.direction = direction();
+        r.field = field(fields, text);
+        r.hasTime = flags & kHasTime;
+        r.timeNs = static_cast<TimeNs>(static_cast<unsigned __int128>(static_cast<__int128>(timeHigh)) << 64 | timeLow);
+        r.timeForm = static_cast<TimeForm>(timeForm);
         r.timeDigits = timeDigits;
-        r.hasDevice = hasDevice;
-        r.shortLine = shortLine;
+        r.hasDevice = flags & kHasDevice;
+        r.shortLine = flags & kShortLine;
         r.device = device;
         return r;
     }
+
+private:
+    // Whether a data field is written as captures write one: upper-case
+    // hex pairs, one space apart (and at least one).
+    static bool hexPairs(std::string_view field)
+    {
+        if (field.size() < 2 || field.size() % 3 != 2) return false;
+        const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+        for (std::size_t i = 0; i < field.size(); i += 3)
+            if (!hex(field[i]) || !hex(field[i + 1]) || (i + 2 < field.size() && field[i + 2] != ' ')) return false;
+        return true;
+    }
+    static int digit(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
 };
+static_assert(sizeof(Kept) == 40);
 
 // Every message of the capture decoded last, and the first with a time
 // (its JSON t counts from it). A live session bounded to its newest
@@ -148,6 +193,11 @@ void dropCapture()
 
 // The live session's bound: the messages kept in full (0: every one).
 std::size_t keepMessages = 0;
+
+// A bounded live session's summary, written from the records on the way
+// (its bytes go once read, so no later pass can read them again); set
+// once the input has ended and every record is decoded.
+std::optional<std::string> liveSummary;
 
 // Scratch text handed to the page (JSON lines, the device list).
 std::string scratch;
@@ -318,7 +368,7 @@ class SummaryPass {
 public:
     SummaryPass(const char* name, const std::optional<UsbDevice>& device) : name_(name), open_(name, device)
     {
-        if (!open_.problem().empty() || capture.base > 0) return;
+        if (!open_.problem().empty() || capture.base > 0 || captureBase > 0) return;
         counted_.emplace(open_.source(), &open_.stream(), 2);
         summary_.emplace(*counted_);
         counted_->readTimes();
@@ -345,6 +395,7 @@ public:
         if (capture.base > 0)
             return "No summary: the session's first " + std::to_string(capture.base) +
                    " messages left the page, which keeps the newest " + std::to_string(keepMessages) + " in full.\n";
+        if (captureBase > 0) return "No summary: the capture's first bytes left the page once read.\n";
         if (!counted_) return text;
         Out out(&text);
         summary_->write(*counted_, name_, out);
@@ -498,6 +549,23 @@ private:
     bool stuck_ = false;
 };
 
+// The capture's bytes that its reader has read, let go by a live decoding
+// whose summary is written as it decodes: the module's memory, which never
+// shrinks once grown, holds only the bytes not yet read. (Kept until some
+// megabytes were read, so that a reader made again while a USB capture's
+// device is not yet known can still read them from the first byte.)
+constexpr std::size_t kReadBytesKept = std::size_t{4} << 20;
+
+void letReadBytesGo(std::uint64_t read)
+{
+    if (read <= captureBase || read - captureBase < kReadBytesKept) return;
+    if (read - captureBase > captureSize) return;
+    const auto gone = static_cast<std::size_t>(read - captureBase);
+    std::memmove(captureBytes.get(), captureBytes.get() + gone, captureSize - gone);
+    captureSize -= gone;
+    captureBase = read;
+}
+
 // The live capture's bytes as its reader reads them: up to the end of the
 // whole records until the input has ended, then to the last byte. A read
 // that finds nothing there before the end "starves": the reader would take
@@ -573,6 +641,7 @@ public:
         for (int k = 0; k < records; ++k) {
             if (!stream_->ended() && end_ >= limit_) {
                 columns_->flushFindings();
+                if (lettingGo_) letReadBytesGo(read());
                 return 0;
             }
             if (!columns_->next(record)) {
@@ -582,9 +651,11 @@ public:
                 }
                 return finish();
             }
+            if (summary_) summary_->feed(record);
             end_ = record.end;
         }
         columns_->flushFindings();
+        if (lettingGo_) letReadBytesGo(read());
         return 1;
     }
 
@@ -617,6 +688,7 @@ private:
             done_ = true;
             return;
         }
+        summary_.reset();
         columns_.reset();
         input_.reset();
         stream_.reset();
@@ -657,6 +729,12 @@ private:
         input_ = std::move(input);
         input_->source().readTimes();
         columns_ = std::make_unique<Columns>(input_->source(), nullptr, 1, live_);
+        // A bounded live session: its summary written as it is decoded, the
+        // bytes read let go. (A capture that comes in pieces keeps its
+        // bytes: its summary, written after, is not in the way of the page's
+        // first drawing.)
+        lettingGo_ = keepMessages > 0;
+        if (lettingGo_) summary_ = std::make_unique<SessionSummary>(input_->source());
         return true;
     }
 
@@ -668,6 +746,14 @@ private:
         results.console = consoleText_;
         const MessageSource& in = input_->source();
         if (!in.fault().empty()) results.problem = "Damaged capture file, " + in.fault() + ": " + name_;
+        if (summary_) {
+            std::string text;
+            Out out(&text);
+            summary_->write(in, name_, out);
+            out.flush();
+            liveSummary = std::move(text);
+            summary_.reset();
+        }
         done_ = true;
         return 2;
     }
@@ -687,6 +773,8 @@ private:
     std::unique_ptr<Out> console_;
     std::unique_ptr<DumpInput> input_;
     std::unique_ptr<Columns> columns_;
+    std::unique_ptr<SessionSummary> summary_; // fed as it is decoded, when lettingGo_
+    bool lettingGo_ = false;                  // the bytes read let go
 };
 
 std::unique_ptr<LiveDecoding> live;
@@ -754,14 +842,14 @@ struct Posted {
 };
 Posted posted;
 
-// A live session bounded to keepMessages: once it holds a quarter more,
-// the oldest messages that the page was given for good go (their records,
-// columns and rows, and the bytes read before them), so that the module's
-// memory, which never shrinks, is reused from there on.
-void letOldGo(std::uint64_t read)
+// A live session bounded to keepMessages: once it holds an eighth more,
+// the oldest messages that the page was given for good go (their records
+// and rows), so that the module's memory, which never shrinks, is reused
+// from there on.
+void letOldGo()
 {
     const std::size_t held = capture.messages.size();
-    if (!keepMessages || held <= keepMessages + keepMessages / 4) return;
+    if (!keepMessages || held <= keepMessages + keepMessages / 8) return;
     const std::size_t until = std::min(capture.base + held - keepMessages,
                                        std::min(posted.rows, posted.lastPc.value_or(posted.rows)));
     if (until <= capture.base) return;
@@ -778,14 +866,23 @@ void letOldGo(std::uint64_t read)
     capture.fields.erase(0, fieldsFrom);
     capture.base = until;
     results.columns.dropBefore(until);
-    if (read > captureBase && read - captureBase <= captureSize) {
-        const auto gone = static_cast<std::size_t>(read - captureBase);
-        std::memmove(captureBytes.get(), captureBytes.get() + gone, captureSize - gone);
-        captureSize -= gone;
-        captureBase = read;
-    }
 }
 
+// Room, taken at once, for the records of a live session bounded to
+// `keep` messages: growing by doubling would leave every smaller copy
+// behind in the module's memory. (Room never written costs nothing.)
+void reserveForKept(std::size_t keep)
+{
+    const std::size_t most = keep + keep / 8 + (std::size_t{1} << 16);
+    capture.messages.reserve(most);
+    capture.fields.reserve(most * 48);
+    // (A stored segment's row for a Data message at most.)
+    MessageColumns& c = results.columns;
+    for (auto* v : {&c.rowMessage, &c.rowPwm, &c.rowSeg}) v->reserve(most);
+    c.rowSteps.reserve(3 * most);
+    c.rowEnd.reserve(most);
+    for (auto* v : {&c.rowStart, &c.rowFinish, &c.rowStood}) v->reserve(most);
+}
 
 // The kept records of some messages, as a capture gives them.
 class Replay final : public MessageSource {
@@ -795,9 +892,10 @@ public:
     bool next(CaptureRecord& record) override
     {
         if (at_ == which_.size()) return false;
+        std::string& text = text_[at_ % 2];
         const std::size_t i = which_[at_++];
-        record = i < capture.base ? capture.firstTimedKept->record(capture.firstTimedField)
-                                  : capture.messages[i - capture.base].record(capture.fields);
+        record = i < capture.base ? capture.firstTimedKept->record(capture.firstTimedField, text)
+                                  : capture.messages[i - capture.base].record(capture.fields, text);
         return true;
     }
     bool readError() const override { return false; }
@@ -806,6 +904,7 @@ public:
 private:
     std::vector<std::size_t> which_;
     std::size_t at_ = 0;
+    std::string text_[2]; // the data fields of the last two records given
 };
 
 // The JSON line of message i, as -j writes it: the capture's first timed
@@ -857,9 +956,10 @@ EXPORTED(vornlog_index_step) int vornlog_index_step(int count)
 {
     std::size_t i = searchIndex.size();
     const std::size_t last = std::min(capture.messages.size(), i + static_cast<std::size_t>(std::max(count, 0)));
+    std::string text;
     for (; i < last; ++i) {
         const Kept& k = capture.messages[i];
-        searchIndex.add(k.direction, std::string_view(capture.fields).substr(k.fieldAt, k.fieldSize));
+        searchIndex.add(k.direction(), k.field(capture.fields, text));
     }
     if (i < capture.messages.size()) return 0;
     searchIndex.finish();
@@ -899,6 +999,7 @@ static void forgetSession()
 {
     vornlog_background_stop();
     live.reset();
+    liveSummary.reset();
     results = Results{};
     capture = Capture{};
     searchIndex = SearchIndex{};
@@ -964,12 +1065,13 @@ EXPORTED(vornlog_summary_begin) void vornlog_summary_begin(const char* name, con
     results = Results{};
     std::optional<UsbDevice> wanted;
     if (device && *device) wanted = parseUsbDevice(device);
-    summaryPass = std::make_unique<SummaryPass>(name, wanted);
+    if (!liveSummary) summaryPass = std::make_unique<SummaryPass>(name, wanted);
 }
 EXPORTED(vornlog_summary_step) int vornlog_summary_step(int records) { return !summaryPass || summaryPass->step(records); }
 EXPORTED(vornlog_summary_finish) void vornlog_summary_finish()
 {
     if (summaryPass) results.summary = summaryPass->finish();
+    else if (liveSummary) results.summary = *liveSummary;
     summaryPass.reset();
 }
 
@@ -1033,11 +1135,15 @@ EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char
         }
     }
     live = std::make_unique<LiveDecoding>(name, wanted, whole == 0);
+    if (keepMessages) reserveForKept(keepMessages);
     if (expected > 0 && expected < static_cast<double>(std::size_t{1} << 31)) {
         const auto bytes = static_cast<std::size_t>(expected);
         captureBytes.reset(static_cast<char*>(std::malloc(bytes)));
         captureRoom = captureBytes ? bytes : 0;
-        reserveFor(bytes);
+        if (keepMessages)
+            results.columns.reserve(std::min(bytes / 40 + 1, keepMessages + keepMessages / 8));
+        else
+            reserveFor(bytes);
     }
     return 0;
 }
@@ -1101,9 +1207,13 @@ EXPORTED(vornlog_live_idle) int vornlog_live_idle(double waitedMs)
 EXPORTED(vornlog_live_update) const char* vornlog_live_update()
 {
     if (live && live->startedAgain()) posted = Posted{};
-    if (live) letOldGo(live->read());
+    letOldGo();
+    const std::size_t givenFor = std::min(posted.rows, posted.lastPc.value_or(posted.rows));
+    // (The page holds the messages given for good: a bounded session's
+    // decoder keeps only those it may change.)
+    if (keepMessages) results.columns.dropMessagesBefore(givenFor);
     const MessageColumns& c = results.columns;
-    const std::size_t from = std::max(c.base, std::min(posted.rows, posted.lastPc.value_or(posted.rows)));
+    const std::size_t from = std::max(c.base, givenFor);
     std::string& d = results.described;
     // The rows whose execution the model settled since are given again
     // (those still kept).
@@ -1112,7 +1222,7 @@ EXPORTED(vornlog_live_update) const char* vornlog_live_update()
     describeColumns(d, from, rowsFrom);
     d.pop_back();
     d += ",\"from\":" + std::to_string(from) + ",\"rowsFrom\":" + std::to_string(rowsFrom) +
-         ",\"again\":" + (posted.any ? "false" : "true") + ",\"base\":" + std::to_string(c.base) +
+         ",\"again\":" + (posted.any ? "false" : "true") + ",\"base\":" + std::to_string(capture.base) +
          ",\"rowBase\":" + std::to_string(c.rowBase) + "}";
     posted.any = true;
     for (std::size_t i = std::max(posted.rows, c.base); i < c.base + c.from.size(); ++i)
