@@ -8,6 +8,7 @@
 #include "capture/capture.h"
 #include "capture/source.h"
 #include "base/out.h"
+#include "field_head.h"
 #include "protocol/emit.h"
 #include "protocol/lines.h"
 #include "protocol/texts.h"
@@ -43,13 +44,13 @@ public:
     template <const Field& F, fmt::Text M, class... A>
     void field(FieldRead read, const A&... meaning)
     {
-        putLine<F, fmt::join(FieldForms<F>::head, M)>(read, meaning...);
+        putLine<F, fmt::join(kHeadForm<F>, M)>(read, meaning...);
     }
 
     template <const Field& F>
     void codeField(FieldRead read, const TableText* text, int number)
     {
-        putLine<F, FieldForms<F>::head>(read);
+        putLine<F, kHeadForm<F>>(read);
         if (text) {
             putTableText(out_, *text, number);
         } else if constexpr (F.unknown != nullptr) {
@@ -60,7 +61,7 @@ public:
     template <const Field& F, fmt::Text E>
     void fieldError(FieldRead read)
     {
-        putLine<F, fmt::join(FieldForms<F>::head, E)>(read);
+        putLine<F, fmt::join(kHeadForm<F>, E)>(read);
     }
 
     template <const Field& F>
@@ -88,6 +89,9 @@ private:
     template <const Field& F, fmt::Text L, class... A>
     void putLine(FieldRead read, const A&... rest)
     {
+        static_assert(fmt::parsed<kHeadForm<F>>.count == std::size_t{F.numbered()} + std::size_t{F.hasValue()},
+                      "a field's head converts its number, then its value");
+        static_assert(kHeadOf<F>.view().find(F.name) != std::string_view::npos, "a field's head writes its name");
         if constexpr (F.numbered() && F.hasValue())
             put<L>(out_, read.number, read.value, rest...);
         else if constexpr (F.numbered())

@@ -32,12 +32,12 @@ inline constexpr CodeText kBufferResults[] = {
 };
 
 inline constexpr Field kBufferCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kBufferCommands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kBufferCommands, .unknown = kUnknownCommand};
 // The place in the controller's flash memory the segments come from.
-inline constexpr Field kBufferBck{.name = "BCK", .head = "     BCK=0x%02X\n"};
-inline constexpr Field kBufferAdr{.name = "ADR", .width = 2, .head = "     ADR=0x%04X\n"};
+inline constexpr Field kBufferBck{.name = "BCK"};
+inline constexpr Field kBufferAdr{.name = "ADR", .width = 2};
 inline constexpr Field kBufferRet{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kBufferResults, .unknown = kUnknownCommand};
+    .name = "RET", .codes = kBufferResults, .unknown = kUnknownCommand};
 
 inline constexpr Step kBufferPcSteps[] = {read(kBufferCmd), when(kSourceFlash, 2), read(kBufferBck), read(kBufferAdr)};
 inline constexpr Layout kBufferPc{kBufferPcSteps};

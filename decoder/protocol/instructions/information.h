@@ -18,7 +18,7 @@ inline constexpr CodeText kInformationStatus[] = {
     {0xFF, "Buffer full\n"},
 };
 inline constexpr Field kInformationSt{
-    .name = "ST", .head = "     ST=0x%02X\t-> ", .codes = kInformationStatus, .unknown = kUnknownStatus};
+    .name = "ST", .codes = kInformationStatus, .unknown = kUnknownStatus};
 
 inline constexpr Step kInformationReplySteps[] = {read(kInformationSt, kNonzeroAsFF), part(kStatusBlock)};
 inline constexpr Layout kInformationReply{kInformationReplySteps};

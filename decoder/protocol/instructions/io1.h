@@ -22,11 +22,11 @@ inline constexpr CodeText kIo1Levels[] = {
 };
 
 inline constexpr Field kIo1Cmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kIo1Commands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kIo1Commands, .unknown = kUnknownCommand};
 inline constexpr Field kIo1Ret{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kIo1Levels, .unknown = kInvalidStatus};
+    .name = "RET", .codes = kIo1Levels, .unknown = kInvalidStatus};
 // An IO1 setting byte.
-inline constexpr Field kIo1Value{.name = "VAL", .head = "     VAL=0x%02X\n", .bits = kIo1Bits};
+inline constexpr Field kIo1Value{.name = "VAL", .bits = kIo1Bits};
 
 inline constexpr Step kIo1PcSteps[] = {read(kIo1Cmd), when(kChangeIo1Setting, 1), read(kIo1Value)};
 inline constexpr Layout kIo1Pc{kIo1PcSteps};

@@ -22,9 +22,9 @@ inline constexpr CodeText kMotorsStates[] = {
 };
 
 inline constexpr Field kMotorsCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kMotorsCommands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kMotorsCommands, .unknown = kUnknownCommand};
 inline constexpr Field kMotorsRet{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kMotorsStates, .unknown = kInvalidValue};
+    .name = "RET", .codes = kMotorsStates, .unknown = kInvalidValue};
 
 inline constexpr Step kMotorsPcSteps[] = {read(kMotorsCmd), when(kSetMotorsDelay, 1), kMoffStep};
 inline constexpr Layout kMotorsPc{kMotorsPcSteps};

@@ -23,7 +23,7 @@ inline constexpr CodeText kRebootModes[] = {
 inline constexpr Field kResetSequenceField{
     .name = "Reset sequence", .width = 2, .head = "     Reset sequence 0x%04X ", .meaning = "OK\n"};
 inline constexpr Field kBootLoader{
-    .name = "BLDR", .head = "     BLDR=0x%02X\t-> ", .codes = kRebootModes, .unknown = kUnknownCommand};
+    .name = "BLDR", .codes = kRebootModes, .unknown = kUnknownCommand};
 
 inline constexpr Step kResetPcSteps[] = {
     check(kResetSequenceField, kResetSequence, kResetSequence, Invalid::Ends, kNoResetSequence),

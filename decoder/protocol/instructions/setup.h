@@ -22,7 +22,6 @@ inline constexpr CodeText kMoffDisabled[] = {
     {0x00, "Auto motors on/off disabled\n"},
 };
 inline constexpr Field kMoff{.name = "MOFF",
-                             .head = "     MOFF=0x%02X\t-> ",
                              .meaning = "Auto motors on/off set to %d sec\n",
                              .codes = kMoffDisabled,
                              .unknown = kInvalidValue,

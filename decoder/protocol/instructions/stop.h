@@ -26,8 +26,8 @@ inline constexpr CodeText kStopCommands[] = {
 constexpr bool stopsMotion(std::uint32_t cmd) { return cmd == kFastStop || cmd == kSlowStop; }
 
 inline constexpr Field kStopCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kStopCommands, .unknown = kUnknownCommand};
-inline constexpr Field kStopRet{.name = "RET", .head = "     RET=0x%02X\n", .bits = kStopStateBits};
+    .name = "CMD", .codes = kStopCommands, .unknown = kUnknownCommand};
+inline constexpr Field kStopRet{.name = "RET", .bits = kStopStateBits};
 
 inline constexpr Step kStopPcSteps[] = {read(kStopCmd)};
 inline constexpr Layout kStopPc{kStopPcSteps};

@@ -56,14 +56,14 @@ inline constexpr std::uint8_t kLastTableNumber = 2;
 inline constexpr char kInvalidTableNumber[] = "     ERROR: invalid number NBR=0x%02X\n";
 
 inline constexpr Field kTableCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableCommands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kTableCommands, .unknown = kUnknownCommand};
 inline constexpr Field kTableNumber{
-    .name = "NBR", .head = "     NBR=0x%02X\t-> ", .meaning = "table number %d\n", .quantity = 0};
+    .name = "NBR", .meaning = "table number %d\n", .quantity = 0};
 // A status shows on a RET line, an echoed sub-command on a CMD line.
 inline constexpr Field kTableReplyRet{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kTableReplies, .unknown = kInvalidStatus};
+    .name = "RET", .codes = kTableReplies, .unknown = kInvalidStatus};
 inline constexpr Field kTableReplyCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableReplies, .unknown = kInvalidStatus};
+    .name = "CMD", .codes = kTableReplies, .unknown = kInvalidStatus};
 
 // ---- Low part: 30 bytes ------------------------------------------------------
 
@@ -125,13 +125,12 @@ inline constexpr char kOutputAxis[] = "       Axe=%d\n";
 // In units of 10 kHz.
 inline constexpr Scale kTensOf[] = {{10, 1}};
 inline constexpr Field kFreq{.name = "FREQ",
-                             .head = "     FREQ=0x%02X\t-> ",
                              .meaning = "%dkHz\n",
                              .quantity = 0,
                              .unit = "kHz",
                              .shows = kTensOf};
 inline constexpr Field kSlope{
-    .name = "SLOPE", .head = "     SLOPE=0x%02X\t-> ", .meaning = "0x00:fastest...0x0F:slowest\n"};
+    .name = "SLOPE", .meaning = "0x00:fastest...0x0F:slowest\n"};
 inline constexpr char kInvalidSlope[] = "ERROR: Invalid value...\n";
 inline constexpr Field kPwmMax{.name = "PWM max",
                                .head = "     PWM max=0x%02X -> ",
@@ -139,9 +138,9 @@ inline constexpr Field kPwmMax{.name = "PWM max",
                                .quantity = 1,
                                .unit = "%",
                                .shows = kValueAndPwmPercent};
-inline constexpr Field kFlags{.name = "FLAGS", .head = "     FLAGS=0x%02X\n", .bits = kFlagsBits};
-inline constexpr Field kIo1Setting{.name = "IO1", .head = "     IO1=0x%02X\n", .bits = kIo1Bits};
-inline constexpr Field kLanguage{.name = "LANG", .head = "     LANG=0x%02X\n"};
+inline constexpr Field kFlags{.name = "FLAGS", .bits = kFlagsBits};
+inline constexpr Field kIo1Setting{.name = "IO1", .bits = kIo1Bits};
+inline constexpr Field kLanguage{.name = "LANG"};
 
 inline constexpr Step kLowPartSteps[] = {
     text(kTableName, kEmptyTableName),
@@ -164,7 +163,6 @@ inline constexpr Field kStepsPerMm{.name = "S%d",
                                    .first = 1,
                                    .last = kAxes,
                                    .width = 2,
-                                   .head = "     S%d=0x%04X\t-> ",
                                    .meaning = "%d steps for 1mm\n",
                                    .quantity = 0,
                                    .unit = "steps/mm"};
@@ -172,7 +170,6 @@ inline constexpr Field kSpeed{.name = "V%dM",
                               .first = 1,
                               .last = kAxes,
                               .width = 2,
-                              .head = "     V%dM=0x%04X\t-> ",
                               .meaning = "%d steps/s -> %.1f mm/s without acceleration\n",
                               .quantity = 0,
                               .unit = "steps/s"};
@@ -198,7 +195,6 @@ inline constexpr Field kOrigin{.name = "ORI%d",
                                .first = 1,
                                .last = kAxes,
                                .width = 2,
-                               .head = "     ORI%d=0x%04X\t-> ",
                                .meaning = "%d steps from Origin switch\n",
                                .quantity = 0,
                                .unit = "steps"};
