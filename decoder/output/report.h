@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "capture/capture.h"
 #include "capture/source.h"
@@ -18,14 +19,26 @@ namespace vornlog {
 class Progress;
 struct Instruction;
 
-// Writes a table text, with `number` in place of its "%d".
+// Writes `text` and the line end after it.
+inline void putTextLine(Out& out, std::string_view text)
+{
+    char* p = out.room(text.size() + 1);
+    std::memcpy(p, text.data(), text.size());
+    p[text.size()] = '\n';
+    out.advance(p + text.size() + 1);
+}
+
+// Writes a table text, with `number` in place of its "%d", and the line
+// end after it; an empty text writes nothing, for the next field goes on
+// with the line.
 inline void putTableText(Out& out, const TableText& text, int number)
 {
+    if (text.size == 0) return;
     if (text.number == TableText::kNoNumber) {
-        out.write(text.text, text.size);
+        putTextLine(out, text.view());
         return;
     }
-    put<"%s%d%s">(out, text.view().substr(0, text.number), number, text.view().substr(text.number + 2));
+    put<"%s%d%s\n">(out, text.view().substr(0, text.number), number, text.view().substr(text.number + 2));
 }
 
 // Writes the bit lines of `value`, one for each table entry in table order.
@@ -54,7 +67,7 @@ public:
         if (text) {
             putTableText(out_, *text, number);
         } else if constexpr (F.unknown != nullptr) {
-            out_.write(std::string_view(F.unknown));
+            putTextLine(out_, std::string_view(F.unknown));
         }
     }
 

@@ -97,8 +97,8 @@ consteval bool plainText(std::string_view s)
 consteval bool plainTexts(const Field& field)
 {
     for (const CodeText& entry : field.codes)
-        if (!plainText(entry.text.meaning())) return false;
-    return !field.unknown || plainText(TableText(field.unknown).meaning());
+        if (!plainText(entry.text.view())) return false;
+    return !field.unknown || plainText(TableText(field.unknown).view());
 }
 
 // The forms of a field, checked against its description when compiling.

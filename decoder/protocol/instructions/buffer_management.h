@@ -20,15 +20,15 @@ inline constexpr int kExecute = 0x80;
 constexpr bool endsJob(std::uint32_t cmd) { return cmd == kBufferReset || cmd == kSourceUsb || cmd == kSourceFlash; }
 
 inline constexpr CodeText kBufferCommands[] = {
-    {kBufferReset, "Reset\n"},
-    {kSourceUsb, "Source USB\n"},
-    {kSourceFlash, "Source Flash\n"},
-    {kExecute, "Execute\n"},
+    {kBufferReset, "Reset"},
+    {kSourceUsb, "Source USB"},
+    {kSourceFlash, "Source Flash"},
+    {kExecute, "Execute"},
 };
 
 // RET of the reply: 0 is a refusal; any other value is OK and shown as 0xFF.
 inline constexpr CodeText kBufferResults[] = {
-    {0xFF, "OK\n"},
+    {0xFF, "OK"},
 };
 
 inline constexpr Field kBufferCmd{

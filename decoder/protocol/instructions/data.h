@@ -73,9 +73,9 @@ inline constexpr std::uint8_t kNotUsbMode = 0x00;
 inline constexpr std::uint8_t kStored = 0x01;
 inline constexpr std::uint8_t kBufferFull = 0xFF;
 inline constexpr CodeText kDataStatus[] = {
-    {kNotUsbMode, "Error not in USB mode\n"},
-    {kStored, "Data stored in Buffer\n"},
-    {kBufferFull, "Buffer full, data not stored\n"},
+    {kNotUsbMode, "Error not in USB mode"},
+    {kStored, "Data stored in Buffer"},
+    {kBufferFull, "Buffer full, data not stored"},
 };
 inline constexpr Field kDataStatusSt{
     .name = "ST", .codes = kDataStatus, .unknown = kUnknownStatus};

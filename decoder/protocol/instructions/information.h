@@ -14,8 +14,8 @@ inline constexpr std::uint8_t kInformationCode = 0x49;
 
 // ST: any nonzero value is shown as 0xFF.
 inline constexpr CodeText kInformationStatus[] = {
-    {0x00, "Buffer not full\n"},
-    {0xFF, "Buffer full\n"},
+    {0x00, "Buffer not full"},
+    {0xFF, "Buffer full"},
 };
 inline constexpr Field kInformationSt{
     .name = "ST", .codes = kInformationStatus, .unknown = kUnknownStatus};

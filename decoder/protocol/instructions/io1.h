@@ -10,15 +10,15 @@ namespace vornlog::control {
 
 inline constexpr std::uint8_t kChangeIo1Setting = 0x03;
 inline constexpr CodeText kIo1Commands[] = {
-    {0x00, "Set IO1 pin low\n"},
-    {0x01, "Set IO1 pin high\n"},
-    {0x02, "Read IO1 pin setting\n"},
-    {kChangeIo1Setting, "Change IO1 pin setting\n"},
+    {0x00, "Set IO1 pin low"},
+    {0x01, "Set IO1 pin high"},
+    {0x02, "Read IO1 pin setting"},
+    {kChangeIo1Setting, "Change IO1 pin setting"},
 };
 
 inline constexpr CodeText kIo1Levels[] = {
-    {0x00, "IO1 pin is low\n"},
-    {0x01, "IO1 pin is high\n"},
+    {0x00, "IO1 pin is low"},
+    {0x01, "IO1 pin is high"},
 };
 
 inline constexpr Field kIo1Cmd{

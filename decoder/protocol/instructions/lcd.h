@@ -11,25 +11,25 @@
 namespace vornlog::control {
 
 inline constexpr CodeText kLcdLines[] = {
-    {0x00, "1st line\n"},
-    {0x01, "2nd line\n"},
-    {0x10, "3rd line\n"},
-    {0x11, "4th line\n"},
+    {0x00, "1st line"},
+    {0x01, "2nd line"},
+    {0x10, "3rd line"},
+    {0x11, "4th line"},
 };
 
 inline constexpr std::uint8_t kCreateCharacter = 0x06;
 inline constexpr CodeText kLcdCommands[] = {
-    {0x02, "Disable interface default display\n"},
-    {0x03, "Enable interface default display\n"},
+    {0x02, "Disable interface default display"},
+    {0x03, "Enable interface default display"},
     {0x04, kGetStatus},
-    {0x05, "Clear display\n"},
-    {kCreateCharacter, "Create a graphic character\n"},
+    {0x05, "Clear display"},
+    {kCreateCharacter, "Create a graphic character"},
 };
 
 // The state of the interface default display, the controller's answer.
 inline constexpr CodeText kLcdStates[] = {
-    {0x00, "Disable\n"},
-    {0x01, "Enable\n"},
+    {0x00, "Disable"},
+    {0x01, "Enable"},
 };
 
 inline constexpr int kLineLength = 20; // characters of a display line

@@ -9,8 +9,8 @@
 namespace vornlog::control {
 
 inline constexpr CodeText kOverrideCommands[] = {
-    {0x00, "Do not override=use Origin/End switch\n"},
-    {0x01, "Override=move without taking care of the switches\n"},
+    {0x00, "Do not override=use Origin/End switch"},
+    {0x01, "Override=move without taking care of the switches"},
     {0x02, kGetStatus},
 };
 

@@ -11,8 +11,8 @@ namespace vornlog::control {
 
 // The PC's PWM commands; the first two also name the controller's PWM state.
 inline constexpr CodeText kPwmCommands[] = {
-    {0x00, "PWM off\n"},
-    {0x01, "PWM on\n"},
+    {0x00, "PWM off"},
+    {0x01, "PWM on"},
     {0x02, kGetStatus},
 };
 inline constexpr std::span<const CodeText> kPwmStates = std::span(kPwmCommands).first(2);

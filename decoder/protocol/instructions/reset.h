@@ -16,8 +16,8 @@ inline constexpr std::int32_t kResetSequence = 0xAA55;
 inline constexpr char kNoResetSequence[] = "     ERROR: Reset sequence 0xAA55 not present...\n";
 
 inline constexpr CodeText kRebootModes[] = {
-    {0x00, "Reboot in Normal mode\n"},
-    {0x01, "Reboot in Boot Loader mode\n"},
+    {0x00, "Reboot in Normal mode"},
+    {0x01, "Reboot in Boot Loader mode"},
 };
 
 inline constexpr Field kResetSequenceField{

@@ -19,7 +19,7 @@ inline constexpr BitText kIo1Bits[] = {
 // MOFF: 0 disables the auto motors off, 1 to 127 is the delay in seconds;
 // above is no value.
 inline constexpr CodeText kMoffDisabled[] = {
-    {0x00, "Auto motors on/off disabled\n"},
+    {0x00, "Auto motors on/off disabled"},
 };
 inline constexpr Field kMoff{.name = "MOFF",
                              .meaning = "Auto motors on/off set to %d sec\n",

@@ -16,8 +16,8 @@ inline constexpr int kGetStopStatus = 0x03;
 
 // 0x02 is not a Stop command.
 inline constexpr CodeText kStopCommands[] = {
-    {kFastStop, "Fast stop\n"},
-    {kSlowStop, "Slow stop\n"},
+    {kFastStop, "Fast stop"},
+    {kSlowStop, "Slow stop"},
     {kGetStopStatus, kGetStatus},
 };
 

@@ -27,14 +27,14 @@ inline constexpr std::uint8_t kReadUpper = 0x07;
 inline constexpr std::uint8_t kWriteUpper = 0x08;
 
 inline constexpr CodeText kTableCommands[] = {
-    {0x00, "Read table number from EEPROM\n"},
-    {kWriteTableNumber, "Write table number to use in EEPROM and load it\n"},
-    {kReadLow, "Read low part of table %d\n"},
-    {kWriteLow, "Write low part of table %d\n"},
-    {kReadHigh, "Read high part of table %d\n"},
-    {kWriteHigh, "Write high part of table %d\n"},
-    {kReadUpper, "Read upper part of table %d\n"},
-    {kWriteUpper, "Write upper part of table %d\n"},
+    {0x00, "Read table number from EEPROM"},
+    {kWriteTableNumber, "Write table number to use in EEPROM and load it"},
+    {kReadLow, "Read low part of table %d"},
+    {kWriteLow, "Write low part of table %d"},
+    {kReadHigh, "Read high part of table %d"},
+    {kWriteHigh, "Write high part of table %d"},
+    {kReadUpper, "Read upper part of table %d"},
+    {kWriteUpper, "Write upper part of table %d"},
 };
 
 // Byte 1 of a reply: a status (0x00, 0xFF) or the read sub-command it
@@ -44,11 +44,11 @@ inline constexpr std::uint8_t kWriteFailed = 0x00;
 inline constexpr std::uint8_t kWritten = 0xFF;
 
 inline constexpr CodeText kTableReplies[] = {
-    {kWriteFailed, "Write failed or table number %d in use\n"},
-    {kReadLow, "Read low part of table %d\n"},
-    {kReadHigh, "Read high part of table %d\n"},
-    {kReadUpper, "Read upper part of table %d\n"},
-    {kWritten, "Table successfully written in EEPROM\n"},
+    {kWriteFailed, "Write failed or table number %d in use"},
+    {kReadLow, "Read low part of table %d"},
+    {kReadHigh, "Read high part of table %d"},
+    {kReadUpper, "Read upper part of table %d"},
+    {kWritten, "Table successfully written in EEPROM"},
 };
 
 // The tables in use are 0, 1 and 2.
@@ -73,15 +73,15 @@ inline constexpr int kNameLength = 8;
 
 // Axis names A1 to A5. Codes 0 to 3 all mean an axis that is not used;
 // codes missing here have no meaning.
-inline constexpr const char* kAxisNotUsed = "Not used\n";
+inline constexpr const char* kAxisNotUsed = "Not used";
 inline constexpr CodeText kAxisCodes[] = {
     {0x00, kAxisNotUsed}, {0x01, kAxisNotUsed}, {0x02, kAxisNotUsed}, {0x03, kAxisNotUsed},
-    {0x04, "X\n"},        {0x05, "XL\n"},       {0x06, "XR\n"},
-    {0x08, "Y\n"},        {0x09, "YL\n"},       {0x0A, "YR\n"},
-    {0x0C, "Z\n"},        {0x0D, "ZL\n"},       {0x0E, "ZR\n"},
-    {0x10, "A\n"},        {0x11, "B\n"},        {0x12, "C\n"},
-    {0x20, "R\n"},        {0x21, "RX\n"},       {0x22, "RY\n"},       {0x23, "RZ\n"},
-    {0x30, "U\n"},        {0x31, "V\n"},        {0x32, "W\n"},
+    {0x04, "X"},        {0x05, "XL"},       {0x06, "XR"},
+    {0x08, "Y"},        {0x09, "YL"},       {0x0A, "YR"},
+    {0x0C, "Z"},        {0x0D, "ZL"},       {0x0E, "ZR"},
+    {0x10, "A"},        {0x11, "B"},        {0x12, "C"},
+    {0x20, "R"},        {0x21, "RX"},       {0x22, "RY"},       {0x23, "RZ"},
+    {0x30, "U"},        {0x31, "V"},        {0x32, "W"},
 };
 
 // An OUTn byte: bits 0 to 2 are the axis whose signal the output carries
@@ -109,7 +109,7 @@ inline constexpr Field kTableName{.name = "Table name",
                                   .width = kNameLength,
                                   .head = "     Table name:\t",
                                   .meaning = "%s\n"};
-inline constexpr char kUnknownAxisCode[] = "Error: Unknown value...\n";
+inline constexpr char kUnknownAxisCode[] = "Error: Unknown value...";
 inline constexpr Field kAxisName{.name = "A%d",
                                  .first = 1,
                                  .last = kAxes,
