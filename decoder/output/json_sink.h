@@ -128,9 +128,9 @@ public:
     {
         char* p = head<F>(out_.room(kHeadRoom + F.name.size() + (text ? text->size + 24 : 0)), read);
         p = copy(p, kNoQuantity);
-        if (text && !text->meaning().empty()) {
+        if (text && !text->view().empty()) {
             p = copy(p, ",\"text\":\"");
-            const std::string_view meaning = text->meaning();
+            const std::string_view meaning = text->view();
             if (text->number == TableText::kNoNumber) {
                 p = copy(p, meaning);
             } else {
@@ -144,7 +144,7 @@ public:
         }
         out_.advance(p);
         if constexpr (F.unknown != nullptr)
-            if (!text) addError(kUnknownKind<F>, true, TableText(F.unknown).meaning());
+            if (!text) addError(kUnknownKind<F>, true, TableText(F.unknown).view());
     }
 
     template <const Field& F, fmt::Text E>

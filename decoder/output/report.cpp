@@ -1,12 +1,47 @@
 #include "report.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "output/progress.h"
 #include "protocol/decode.h"
 #include "protocol/instructions.h"
 
 namespace vornlog {
+
+namespace {
+
+// An instruction's line, "   => Inst 0x42=Buffer Management\n", made from
+// its code and name when compiling, so that writing it is one copy.
+struct InstructionLine {
+    char text[64]{};
+    std::size_t size = 0;
+};
+
+constexpr InstructionLine instructionLine(const Instruction& instruction)
+{
+    constexpr std::string_view start = "   => Inst 0x";
+    InstructionLine line;
+    if (start.size() + 2 + 1 + instruction.name.size() + 1 > sizeof line.text) throw "instruction name too long";
+    for (char ch : start) line.text[line.size++] = ch;
+    line.text[line.size++] = fmt::kHexDigits[instruction.code >> 4];
+    line.text[line.size++] = fmt::kHexDigits[instruction.code & 15];
+    line.text[line.size++] = '=';
+    for (char ch : instruction.name) line.text[line.size++] = ch;
+    line.text[line.size++] = '\n';
+    return line;
+}
+
+// The lines of kInstructions, in its order.
+constexpr auto kInstructionLines = [] {
+    std::array<InstructionLine, std::size(kInstructions)> lines{};
+    for (std::size_t i = 0; i < lines.size(); ++i) lines[i] = instructionLine(kInstructions[i]);
+    return lines;
+}();
+
+} // namespace
 
 void putBits(Out& out, std::span<const BitText> table, unsigned value)
 {
@@ -24,7 +59,9 @@ void putBits(Out& out, std::span<const BitText> table, unsigned value)
 void ReportSink::instruction(std::uint8_t, const Instruction* instruction)
 {
     if (instruction) {
-        out_.write(instruction->instructionLine());
+        const auto at = static_cast<std::size_t>(detail::kInstructionIndex[instruction->code]);
+        const InstructionLine& line = kInstructionLines[at];
+        out_.write(line.text, line.size);
     } else {
         out_.write(std::string_view(kUnknownInstruction));
     }

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "capture/capture.h"
 #include "capture/source.h"
 #include "base/out.h"
+#include "field_head.h"
 #include "protocol/emit.h"
 #include "protocol/lines.h"
 #include "protocol/texts.h"
@@ -17,14 +19,26 @@ namespace vornlog {
 class Progress;
 struct Instruction;
 
-// Writes a table text, with `number` in place of its "%d".
+// Writes `text` and the line end after it.
+inline void putTextLine(Out& out, std::string_view text)
+{
+    char* p = out.room(text.size() + 1);
+    std::memcpy(p, text.data(), text.size());
+    p[text.size()] = '\n';
+    out.advance(p + text.size() + 1);
+}
+
+// Writes a table text, with `number` in place of its "%d", and the line
+// end after it; an empty text writes nothing, for the next field goes on
+// with the line.
 inline void putTableText(Out& out, const TableText& text, int number)
 {
+    if (text.size == 0) return;
     if (text.number == TableText::kNoNumber) {
-        out.write(text.text, text.size);
+        putTextLine(out, text.view());
         return;
     }
-    put<"%s%d%s">(out, text.view().substr(0, text.number), number, text.view().substr(text.number + 2));
+    put<"%s%d%s\n">(out, text.view().substr(0, text.number), number, text.view().substr(text.number + 2));
 }
 
 // Writes the bit lines of `value`, one for each table entry in table order.
@@ -43,24 +57,24 @@ public:
     template <const Field& F, fmt::Text M, class... A>
     void field(FieldRead read, const A&... meaning)
     {
-        putLine<F, fmt::join(FieldForms<F>::head, M)>(read, meaning...);
+        putLine<F, fmt::join(kHeadForm<F>, M)>(read, meaning...);
     }
 
     template <const Field& F>
     void codeField(FieldRead read, const TableText* text, int number)
     {
-        putLine<F, FieldForms<F>::head>(read);
+        putLine<F, kHeadForm<F>>(read);
         if (text) {
             putTableText(out_, *text, number);
         } else if constexpr (F.unknown != nullptr) {
-            out_.write(std::string_view(F.unknown));
+            putTextLine(out_, std::string_view(F.unknown));
         }
     }
 
     template <const Field& F, fmt::Text E>
     void fieldError(FieldRead read)
     {
-        putLine<F, fmt::join(FieldForms<F>::head, E)>(read);
+        putLine<F, fmt::join(kHeadForm<F>, E)>(read);
     }
 
     template <const Field& F>
@@ -88,6 +102,9 @@ private:
     template <const Field& F, fmt::Text L, class... A>
     void putLine(FieldRead read, const A&... rest)
     {
+        static_assert(fmt::parsed<kHeadForm<F>>.count == std::size_t{F.numbered()} + std::size_t{F.hasValue()},
+                      "a field's head converts its number, then its value");
+        static_assert(kHeadOf<F>.view().find(F.name) != std::string_view::npos, "a field's head writes its name");
         if constexpr (F.numbered() && F.hasValue())
             put<L>(out_, read.number, read.value, rest...);
         else if constexpr (F.numbered())

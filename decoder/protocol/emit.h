@@ -97,18 +97,14 @@ consteval bool plainText(std::string_view s)
 consteval bool plainTexts(const Field& field)
 {
     for (const CodeText& entry : field.codes)
-        if (!plainText(entry.text.meaning())) return false;
-    return !field.unknown || plainText(TableText(field.unknown).meaning());
+        if (!plainText(entry.text.view())) return false;
+    return !field.unknown || plainText(TableText(field.unknown).view());
 }
 
 // The forms of a field, checked against its description when compiling.
 template <const Field& F>
 struct FieldForms {
-    static constexpr fmt::Text<F.head.size() + 1> head{F.head};
     static constexpr fmt::Text<F.meaning.size() + 1> meaning{F.meaning};
-    static_assert(fmt::parsed<head>.count == std::size_t{F.numbered()} + std::size_t{F.hasValue()},
-                  "a field's head converts its number, then its value");
-    static_assert(F.head.find(F.name) != std::string_view::npos, "a field's head writes its name");
     static_assert(!F.numbered() || F.first <= F.last, "a numbered field gives its numbers");
     static_assert(plainText(F.name), "a field's name is plain ASCII");
     static_assert(plainTexts(F), "a field's texts are plain ASCII");

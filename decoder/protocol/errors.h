@@ -3,7 +3,7 @@
 // summary's census and the dissector's expert fields (qmr5v.error.<kind>)
 // all go by it. One text, one kind.
 //
-//   errorKind("ERROR: Unknown status\n")     "unknown_status"
+//   errorKind("ERROR: Unknown status")     "unknown_status"
 //
 // A text with values ("ERROR invalid value POS=0x%2X=%d") is known by its
 // form. A kind names no field: an error belongs to the field it completes,

@@ -1,16 +1,15 @@
 // The fields of the controller's messages, each described once as data, the
 // way a protocol dissector declares its fields: the name the report gives
-// it, what kind of value it is and how wide, how the report's line shows
-// it, and the table of texts or bits that gives its meaning.
+// it, what kind of value it is and how wide, and the form or the table of
+// texts or bits that gives its meaning.
 //
-//   inline constexpr Field kDataNbr{
-//       .name = "NBR", .width = 4,
-//       .head = "     NBR=0x%08X -> ", .meaning = "%d pulses\n"};
+//   inline constexpr Field kDataNbr{.name = "NBR", .width = 4, .meaning = "%d pulses\n"};
 //
 // A layout's steps (layout.h) name the fields a message holds; the
 // interpreter (decode.h) reads each and hands its values over (emit.h);
-// the report writes head and meaning, the JSON Lines take the name, the raw
-// value and the meaning's text. Each instruction's layouts give, for each
+// the report writes the field's head (made from its name and width,
+// output/field_head.h) and its meaning, the JSON Lines take the name, the
+// raw value and the meaning's text. Each instruction's layouts give, for each
 // direction, every field its messages may hold (instructions.h), so that a
 // program can walk the whole protocol: instructions, fields, their widths,
 // tables and layouts.
@@ -65,10 +64,11 @@ struct Field {
     // Number: the value's bytes in the message. Text: its characters (0
     // when a length in the message gives them).
     int width = 1;
-    // The report's line up to the meaning, as a format: the field's number
-    // (when its name has one), then its value, are its conversions
-    // ("     S%d=0x%08X -> "). A head that does not show the value has none
-    // for it.
+    // Empty for nearly every field: the report makes the head of its line
+    // from the name and the width (output/field_head.h). Given only for a
+    // line that looks otherwise ("     ID=\t0x%02X\n"), as a format: the
+    // field's number (when its name has one), then its value, are its
+    // conversions. A head that does not show the value has none for it.
     std::string_view head{};
     // The meaning's form when it is always the same ("%d pulses\n"), its
     // conversions taking the values that the decoder works out; empty when

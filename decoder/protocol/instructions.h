@@ -44,27 +44,15 @@ struct Instruction {
     // no Reset), both null for an instruction without a decoder.
     const Layout* pc = nullptr;
     const Layout* controller = nullptr;
-    // "   => Inst 0x42=Buffer Management\n", made from the code and the name.
-    char line[64]{};
-    std::size_t lineSize = 0;
 
     constexpr Instruction(std::uint8_t c, std::string_view n, const Layout* fromPc = nullptr,
                           const Layout* fromController = nullptr)
         : code(c), name(n), pc(fromPc), controller(fromController)
     {
-        constexpr std::string_view start = "   => Inst 0x";
-        if (start.size() + 2 + 1 + name.size() + 1 > sizeof line) throw "instruction name too long";
-        for (char ch : start) line[lineSize++] = ch;
-        line[lineSize++] = fmt::kHexDigits[code >> 4];
-        line[lineSize++] = fmt::kHexDigits[code & 15];
-        line[lineSize++] = '=';
-        for (char ch : name) line[lineSize++] = ch;
-        line[lineSize++] = '\n';
     }
 
     // The letter whose code the instruction code is ('D' for 0x44).
     constexpr char letter() const { return static_cast<char>(code); }
-    constexpr std::string_view instructionLine() const { return {line, lineSize}; }
     // Whether the decoder decodes its messages.
     constexpr bool decoded() const { return pc != nullptr; }
     constexpr const Layout* layout(Direction direction) const

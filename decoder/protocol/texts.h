@@ -1,13 +1,14 @@
 // Code-to-text and bit tables: the protocol's meanings, written once as
 // data next to their codes and bits, and read by one routine each.
 //
-//   {0x80, "Execute\n"}                       a code and the text that completes its line
+//   {0x80, "Execute"}                         a code and its meaning
 //   {3, "Source:USB", "Source:Flash"}         a bit, the meaning when 1, when 0
 //
-// A null text means that the value writes no line. A code's text ends with
-// the line end that completes the report's line (a few end without one: the
-// next field continues the line); "%d" in it stands for a number that the
-// message gives beside the code ("Read low part of table %d\n").
+// A null text means that the value has no meaning to show. The texts are
+// data, without line ends: a writer lays them out (the report ends a
+// field's line after its code's text; an empty text leaves the line to the
+// next field). "%d" in a text stands for a number that the message gives
+// beside the code ("Read low part of table %d").
 //
 // The tables are public constexpr data in each instruction's header
 // (instructions/), so that a program can walk them (the list in
@@ -39,16 +40,10 @@ struct TableText {
     constexpr TableText(const char* s)
         : text(s), size(s ? std::char_traits<char>::length(s) : 0), number(view().find("%d"))
     {
+        if (view().find('\n') != std::string_view::npos) throw "a table's text has no line end";
     }
     constexpr explicit operator bool() const { return text != nullptr; }
     constexpr std::string_view view() const { return {text, size}; }
-    // The text without the line end that completes the report's line.
-    constexpr std::string_view meaning() const
-    {
-        std::string_view s = view();
-        if (!s.empty() && s.back() == '\n') s.remove_suffix(1);
-        return s;
-    }
 };
 
 struct CodeText {

@@ -36,6 +36,10 @@ struct ErrorKind {
     std::string_view census;
     // Its stable name ("unknown_status", errors.h).
     std::string_view name;
+    // The field whose line the text completes ("     SLOPE=0x10\t-> " and
+    // then the text), or null for a text of its own line: a census shows
+    // the field's head before the text, which then keeps its start.
+    const Field* field = nullptr;
 };
 
 namespace detail {
@@ -46,40 +50,56 @@ struct CensusText {
     std::size_t size = 0;
 };
 
-template <fmt::Text T>
-consteval auto censusOf()
+} // namespace detail
+
+// Writes `form` as a census lists it into `to` (room for form.size()
+// characters) and gives its size. A form that starts a line loses its
+// indentation and the frame's "=> "; one that continues a line keeps its
+// start.
+constexpr std::size_t censusOf(std::string_view form, bool startsLine, char* to)
 {
-    std::string_view form = T.view();
-    while (!form.empty() && form.front() == ' ') form.remove_prefix(1);
-    if (form.starts_with("=> ")) form.remove_prefix(3);
+    if (startsLine) {
+        while (!form.empty() && form.front() == ' ') form.remove_prefix(1);
+        if (form.starts_with("=> ")) form.remove_prefix(3);
+    }
     while (!form.empty() && form.back() == '\n') form.remove_suffix(1);
-    CensusText<T.size + 1> c;
+    std::size_t size = 0;
     for (std::size_t i = 0; i < form.size(); ++i) {
         const char ch = form[i];
         if (ch == '\t') {
-            c.text[c.size++] = ' ';
+            to[size++] = ' ';
         } else if (ch == '%' && i + 1 < form.size()) {
             if (form[i + 1] == '%') {
-                c.text[c.size++] = '%';
+                to[size++] = '%';
                 ++i;
                 continue;
             }
             while (i + 1 < form.size() && ((form[i + 1] >= '0' && form[i + 1] <= '9') || form[i + 1] == '.')) ++i;
             ++i; // the conversion letter
-            c.text[c.size++] = '?';
+            to[size++] = '?';
         } else {
-            c.text[c.size++] = ch;
+            to[size++] = ch;
         }
     }
+    return size;
+}
+
+namespace detail {
+
+template <fmt::Text T>
+consteval auto censusOf(bool startsLine)
+{
+    CensusText<T.size + 1> c;
+    c.size = vornlog::censusOf(T.view(), startsLine, c.text);
     return c;
 }
 
-// The kind of error text T, whose own error text (its form without the
-// field's head) is K.
-template <fmt::Text T, fmt::Text K = T>
+// The kind of error text T; F, when given, is the field whose line T
+// completes.
+template <fmt::Text T, const Field* F = nullptr>
 struct ErrorKindOf {
-    static constexpr auto census = censusOf<T>();
-    static constexpr ErrorKind kind{T.view(), std::string_view(census.text, census.size), kKindOf<K>};
+    static constexpr auto census = censusOf<T>(F == nullptr);
+    static constexpr ErrorKind kind{T.view(), std::string_view(census.text, census.size), kKindOf<T>, F};
 };
 
 // The error text of a field's value that its table does not name.
@@ -225,7 +245,7 @@ public:
     void fieldError(FieldRead read)
     {
         keep<F>(read);
-        addError<fmt::join(FieldForms<F>::head, E), E>();
+        addError<E, &F>();
     }
 
     template <const Field& F>
@@ -254,10 +274,10 @@ private:
         put(place<F>(read.number), read.value);
     }
 
-    template <fmt::Text T, fmt::Text K = T>
+    template <fmt::Text T, const Field* F = nullptr>
     void addError()
     {
-        errors_.push_back(&detail::ErrorKindOf<T, K>::kind);
+        errors_.push_back(&detail::ErrorKindOf<T, F>::kind);
     }
 };
 

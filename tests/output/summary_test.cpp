@@ -125,6 +125,20 @@ TEST(Summary, CountsEveryErrorTextOfTheLcdDecoderAndOfTheFrameAsTheReportWritesT
     EXPECT_EQ(errors, 9);
 }
 
+// An error text that completes a field's line is listed after the field's
+// head, as the report's line shows it.
+TEST(Summary, CountsAnErrorThatCompletesAFieldsLineWithTheFieldsHead)
+{
+    const std::string capture =
+        qmr(1, "54 03 01 4D 49 4C 4C 2D 33 41 58 04 08 0C 00 00 81 01 82 02 83 43 00 00 00 00 05 20 FF 1E 01 04 01");
+    EXPECT_EQ(section(summarize(capture), "Errors", "Motion stream"),
+              "Errors\n"
+              "------\n"
+              "  Code    Instruction               From       Count   First line  Text\n"
+              "  0x54 T  TABLE                     QMR5V          1            1  SLOPE=0x? -> ERROR: Invalid value...\n"
+              "  Error texts in all                               1\n");
+}
+
 TEST(Summary, FollowsTheMotionStreamThroughRefusedAndResentSegments)
 {
     const std::string capture =

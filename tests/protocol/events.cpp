@@ -13,7 +13,7 @@ char* EventSink::room(std::size_t n)
 
 std::string_view EventSink::tableText(const TableText& text, int number)
 {
-    const std::string_view meaning = text.meaning();
+    const std::string_view meaning = text.view();
     if (text.number == TableText::kNoNumber) return meaning;
     return render<"%s%d%s">(meaning.substr(0, text.number), number, meaning.substr(text.number + 2));
 }

@@ -126,7 +126,7 @@ public:
         if (text) e.text = tableText(*text, number);
         events_.field(e);
         if constexpr (F.unknown != nullptr)
-            if (!text) events_.error({kUnknownKind<F>, last_, TableText(F.unknown).meaning()});
+            if (!text) events_.error({kUnknownKind<F>, last_, TableText(F.unknown).view()});
     }
 
     template <const Field& F, fmt::Text E>

@@ -191,7 +191,7 @@ TEST(DissectorTables, AreTheDecodersTables)
     for (const CodeText& c : table::kTableCommands) {
         char code[16];
         std::snprintf(code, sizeof code, "[0x%02X] = \"", c.code);
-        codes += code + std::string(c.text.meaning()) + "\", ";
+        codes += code + std::string(c.text.view()) + "\", ";
     }
     codes += "}";
     const std::size_t at = lua.find("G.instructions[0x54]");

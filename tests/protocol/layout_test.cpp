@@ -15,8 +15,8 @@ namespace {
 
 using namespace vornlog;
 
-constexpr CodeText kCodes[] = {{0x01, "one\n"}, {0x02, "two of %d\n"}};
-constexpr Field kCmd{.name = "CMD", .head = "CMD=%02X ", .codes = kCodes, .unknown = "unknown\n"};
+constexpr CodeText kCodes[] = {{0x01, "one"}, {0x02, "two of %d"}};
+constexpr Field kCmd{.name = "CMD", .head = "CMD=%02X ", .codes = kCodes, .unknown = "unknown"};
 constexpr BitText kRows[] = {{0, "b0", "not b0"}};
 constexpr Field kFlag{.name = "F", .head = "F=%02X\n", .bits = kRows};
 constexpr Scale kScales[] = {{}, {100, 255}};
@@ -25,8 +25,8 @@ constexpr Field kNumbered{.name = "N%d", .first = 1, .last = 2, .head = "N%d=%02
 constexpr Field kLength{.name = "LEN", .head = "LEN=%02X ", .meaning = "%d\n"};
 constexpr Field kText{.name = "T", .kind = FieldKind::Text, .width = 0, .head = "T=", .meaning = "[%s]\n"};
 constexpr Field kName{.name = "NAME", .kind = FieldKind::Text, .width = 3, .head = "NAME=", .meaning = "%s\n"};
-constexpr CodeText kOff[] = {{0x00, "off\n"}};
-constexpr Field kDelay{.name = "D", .head = "D=%02X ", .meaning = "%d s\n", .codes = kOff, .unknown = "bad\n"};
+constexpr CodeText kOff[] = {{0x00, "off"}};
+constexpr Field kDelay{.name = "D", .head = "D=%02X ", .meaning = "%d s\n", .codes = kOff, .unknown = "bad"};
 constexpr Field kKey{.name = "K", .width = 2, .head = "K=%04X ", .meaning = "OK\n"};
 
 // A part whose stop ends the whole message.

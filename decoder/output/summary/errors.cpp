@@ -1,8 +1,10 @@
 // "Errors": every kind of error text that the report writes, by instruction
 // and direction, with how often and where first.
 #include <algorithm>
+#include <string>
 #include <vector>
 
+#include "output/field_head.h"
 #include "taps.h"
 
 namespace vornlog::summary {
@@ -11,6 +13,20 @@ namespace {
 
 // One kind of error text: one name, one form.
 bool sameKind(const ErrorKind* a, const ErrorKind* b) { return a == b || a->name == b->name; }
+
+// The census of a kind: the head of the field whose line its text
+// completes, if any, then the text.
+std::string censusText(const ErrorKind& kind)
+{
+    std::string text;
+    if (kind.field) {
+        const FieldHead head = headOf(*kind.field);
+        char census[FieldHead::kCapacity];
+        text.assign(census, censusOf(head.view(), true, census));
+    }
+    text += kind.census;
+    return text;
+}
 
 } // namespace
 
@@ -62,7 +78,7 @@ void ErrorCensus::write(Out& out) const
             .right(static_cast<std::int64_t>(e.count), kCount)
             .right(static_cast<std::int64_t>(e.first), kFirst + 1)
             .text("  ")
-            .text(e.kind->census)
+            .text(censusText(*e.kind))
             .put(out);
         total += e.count;
     }

@@ -149,7 +149,7 @@ void MotionTally::write(Out& out, const findings::Position& where) const
     for (int cmd = 0; cmd < 256; ++cmd) {
         if (!stopCommands_[cmd]) continue;
         const TableText* text = lookup(motion::kStopCommands, cmd);
-        item(text ? std::string(text->meaning())
+        item(text ? std::string(text->view())
                   : "CMD=" + codeCell(static_cast<std::uint8_t>(cmd)).substr(0, 4) + ", no command",
              stopCommands_[cmd]);
     }
@@ -157,7 +157,7 @@ void MotionTally::write(Out& out, const findings::Position& where) const
     for (std::uint64_t n : stopReasons_) reasons += n;
     count("Stops reported by the controller", reasons, "(each counted when its bit turns to 1)");
     for (const BitText& bit : motion::kStopStateBits)
-        if (stopReasons_[bit.bit]) item(bit.set.meaning(), stopReasons_[bit.bit]);
+        if (stopReasons_[bit.bit]) item(bit.set.view(), stopReasons_[bit.bit]);
 }
 
 } // namespace vornlog::summary

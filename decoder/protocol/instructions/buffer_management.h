@@ -20,24 +20,24 @@ inline constexpr int kExecute = 0x80;
 constexpr bool endsJob(std::uint32_t cmd) { return cmd == kBufferReset || cmd == kSourceUsb || cmd == kSourceFlash; }
 
 inline constexpr CodeText kBufferCommands[] = {
-    {kBufferReset, "Reset\n"},
-    {kSourceUsb, "Source USB\n"},
-    {kSourceFlash, "Source Flash\n"},
-    {kExecute, "Execute\n"},
+    {kBufferReset, "Reset"},
+    {kSourceUsb, "Source USB"},
+    {kSourceFlash, "Source Flash"},
+    {kExecute, "Execute"},
 };
 
 // RET of the reply: 0 is a refusal; any other value is OK and shown as 0xFF.
 inline constexpr CodeText kBufferResults[] = {
-    {0xFF, "OK\n"},
+    {0xFF, "OK"},
 };
 
 inline constexpr Field kBufferCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kBufferCommands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kBufferCommands, .unknown = kUnknownCommand};
 // The place in the controller's flash memory the segments come from.
-inline constexpr Field kBufferBck{.name = "BCK", .head = "     BCK=0x%02X\n"};
-inline constexpr Field kBufferAdr{.name = "ADR", .width = 2, .head = "     ADR=0x%04X\n"};
+inline constexpr Field kBufferBck{.name = "BCK"};
+inline constexpr Field kBufferAdr{.name = "ADR", .width = 2};
 inline constexpr Field kBufferRet{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kBufferResults, .unknown = kUnknownCommand};
+    .name = "RET", .codes = kBufferResults, .unknown = kUnknownCommand};
 
 inline constexpr Step kBufferPcSteps[] = {read(kBufferCmd), when(kSourceFlash, 2), read(kBufferBck), read(kBufferAdr)};
 inline constexpr Layout kBufferPc{kBufferPcSteps};

@@ -44,20 +44,18 @@ constexpr std::int32_t moveOf(unsigned cmd, int axis, std::int32_t value)
     return cmd & (1u << (axis - 1)) ? steps : -steps;
 }
 
-inline constexpr Field kDataCmd{.name = "CMD", .head = "     CMD=0x%02X\n", .bits = kDataCmdBits};
+inline constexpr Field kDataCmd{.name = "CMD", .bits = kDataCmdBits};
 inline constexpr Field kDataNbr{
-    .name = "NBR", .width = 4, .head = "     NBR=0x%08X -> ", .meaning = "%d pulses\n", .quantity = 0, .unit = "pulses"};
+    .name = "NBR", .width = 4, .meaning = "%d pulses\n", .quantity = 0, .unit = "pulses"};
 inline constexpr Field kDataSteps{.name = "S%d",
                                   .first = 1,
                                   .last = 5,
                                   .width = 4,
-                                  .head = "     S%d=0x%08X -> ",
                                   .meaning = "%d steps\n",
                                   .quantity = 0,
                                   .unit = "steps",
                                   .shows = kHalf};
 inline constexpr Field kDataPwm{.name = "PWM",
-                                .head = "     PWM=0x%02X\t-> ",
                                 .meaning = "%d => %d%%\n",
                                 .quantity = 1,
                                 .unit = "%",
@@ -66,7 +64,6 @@ inline constexpr Field kDataFAcc{.name = "F_ACC", .head = "     F_ACC=0x%02X=", 
 inline constexpr Field kDataFDec{.name = "F_DEC", .head = "     F_DEC=0x%02X=", .meaning = "%d\n", .quantity = 0};
 inline constexpr Field kDataNbrDec{.name = "NBR_DEC",
                                    .width = 4,
-                                   .head = "     NBR_DEC=0x%08X -> ",
                                    .meaning = "%d pulses\n",
                                    .quantity = 0,
                                    .unit = "pulses"};
@@ -76,12 +73,12 @@ inline constexpr std::uint8_t kNotUsbMode = 0x00;
 inline constexpr std::uint8_t kStored = 0x01;
 inline constexpr std::uint8_t kBufferFull = 0xFF;
 inline constexpr CodeText kDataStatus[] = {
-    {kNotUsbMode, "Error not in USB mode\n"},
-    {kStored, "Data stored in Buffer\n"},
-    {kBufferFull, "Buffer full, data not stored\n"},
+    {kNotUsbMode, "Error not in USB mode"},
+    {kStored, "Data stored in Buffer"},
+    {kBufferFull, "Buffer full, data not stored"},
 };
 inline constexpr Field kDataStatusSt{
-    .name = "ST", .head = "     ST=0x%02X\t-> ", .codes = kDataStatus, .unknown = kUnknownStatus};
+    .name = "ST", .codes = kDataStatus, .unknown = kUnknownStatus};
 
 inline constexpr Step kDataPcSteps[] = {
     whenBit(kEndOfDataBit, 2), readWithRows(kDataCmd, kDataEndBits), stop(),

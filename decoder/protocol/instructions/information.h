@@ -14,11 +14,11 @@ inline constexpr std::uint8_t kInformationCode = 0x49;
 
 // ST: any nonzero value is shown as 0xFF.
 inline constexpr CodeText kInformationStatus[] = {
-    {0x00, "Buffer not full\n"},
-    {0xFF, "Buffer full\n"},
+    {0x00, "Buffer not full"},
+    {0xFF, "Buffer full"},
 };
 inline constexpr Field kInformationSt{
-    .name = "ST", .head = "     ST=0x%02X\t-> ", .codes = kInformationStatus, .unknown = kUnknownStatus};
+    .name = "ST", .codes = kInformationStatus, .unknown = kUnknownStatus};
 
 inline constexpr Step kInformationReplySteps[] = {read(kInformationSt, kNonzeroAsFF), part(kStatusBlock)};
 inline constexpr Layout kInformationReply{kInformationReplySteps};

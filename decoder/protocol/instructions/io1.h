@@ -10,23 +10,23 @@ namespace vornlog::control {
 
 inline constexpr std::uint8_t kChangeIo1Setting = 0x03;
 inline constexpr CodeText kIo1Commands[] = {
-    {0x00, "Set IO1 pin low\n"},
-    {0x01, "Set IO1 pin high\n"},
-    {0x02, "Read IO1 pin setting\n"},
-    {kChangeIo1Setting, "Change IO1 pin setting\n"},
+    {0x00, "Set IO1 pin low"},
+    {0x01, "Set IO1 pin high"},
+    {0x02, "Read IO1 pin setting"},
+    {kChangeIo1Setting, "Change IO1 pin setting"},
 };
 
 inline constexpr CodeText kIo1Levels[] = {
-    {0x00, "IO1 pin is low\n"},
-    {0x01, "IO1 pin is high\n"},
+    {0x00, "IO1 pin is low"},
+    {0x01, "IO1 pin is high"},
 };
 
 inline constexpr Field kIo1Cmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kIo1Commands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kIo1Commands, .unknown = kUnknownCommand};
 inline constexpr Field kIo1Ret{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kIo1Levels, .unknown = kInvalidStatus};
+    .name = "RET", .codes = kIo1Levels, .unknown = kInvalidStatus};
 // An IO1 setting byte.
-inline constexpr Field kIo1Value{.name = "VAL", .head = "     VAL=0x%02X\n", .bits = kIo1Bits};
+inline constexpr Field kIo1Value{.name = "VAL", .bits = kIo1Bits};
 
 inline constexpr Step kIo1PcSteps[] = {read(kIo1Cmd), when(kChangeIo1Setting, 1), read(kIo1Value)};
 inline constexpr Layout kIo1Pc{kIo1PcSteps};

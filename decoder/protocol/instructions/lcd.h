@@ -11,25 +11,25 @@
 namespace vornlog::control {
 
 inline constexpr CodeText kLcdLines[] = {
-    {0x00, "1st line\n"},
-    {0x01, "2nd line\n"},
-    {0x10, "3rd line\n"},
-    {0x11, "4th line\n"},
+    {0x00, "1st line"},
+    {0x01, "2nd line"},
+    {0x10, "3rd line"},
+    {0x11, "4th line"},
 };
 
 inline constexpr std::uint8_t kCreateCharacter = 0x06;
 inline constexpr CodeText kLcdCommands[] = {
-    {0x02, "Disable interface default display\n"},
-    {0x03, "Enable interface default display\n"},
+    {0x02, "Disable interface default display"},
+    {0x03, "Enable interface default display"},
     {0x04, kGetStatus},
-    {0x05, "Clear display\n"},
-    {kCreateCharacter, "Create a graphic character\n"},
+    {0x05, "Clear display"},
+    {kCreateCharacter, "Create a graphic character"},
 };
 
 // The state of the interface default display, the controller's answer.
 inline constexpr CodeText kLcdStates[] = {
-    {0x00, "Disable\n"},
-    {0x01, "Enable\n"},
+    {0x00, "Disable"},
+    {0x01, "Enable"},
 };
 
 inline constexpr int kLineLength = 20; // characters of a display line
@@ -38,19 +38,19 @@ inline constexpr int kGraphicRows = 8;
 
 // POS, LEN, CHAR and the rows of a graphic character show their hexadecimal
 // value two characters wide, padded with a space and not a zero ("0x 5").
-inline constexpr Field kLcdLine{.name = "LINE", .head = "     LINE=0x%02X\t-> ", .codes = kLcdLines};
+inline constexpr Field kLcdLine{.name = "LINE", .codes = kLcdLines};
 inline constexpr Field kLcdPos{.name = "POS", .head = "     POS=0x%2X=", .meaning = "%d\n", .quantity = 0};
 inline constexpr Field kLcdLength{.name = "LEN", .head = "     LEN=0x%2X=", .meaning = "%d\n", .quantity = 0};
 // The characters go out raw: control codes and zero bytes included.
 inline constexpr Field kLcdString{
-    .name = "STRING", .kind = FieldKind::Text, .width = 0, .head = "     STRING=", .meaning = "%s\n"};
+    .name = "STRING", .kind = FieldKind::Text, .width = 0, .meaning = "%s\n"};
 inline constexpr Field kLcdCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kLcdCommands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kLcdCommands, .unknown = kUnknownCommand};
 inline constexpr Field kLcdCharacter{.name = "CHAR", .head = "     CHAR=0x%2X=", .meaning = "%d\n", .quantity = 0};
 // The rows of a graphic character, all on one line.
 inline constexpr Field kLcdRow{.name = "C%d", .first = 0, .last = kGraphicRows - 1, .head = "C%d=0x%2X "};
 inline constexpr Field kLcdRet{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kLcdStates, .unknown = kInvalidStatus};
+    .name = "RET", .codes = kLcdStates, .unknown = kInvalidStatus};
 
 // The errors of a write-string or create-character value out of range.
 inline constexpr char kInvalidLcdPos[] = "     ERROR invalid value POS=0x%2X=%d\n";

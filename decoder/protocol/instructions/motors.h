@@ -10,21 +10,21 @@ namespace vornlog::control {
 
 inline constexpr std::uint8_t kSetMotorsDelay = 0x03;
 inline constexpr CodeText kMotorsCommands[] = {
-    {0x00, "Set Motors OFF\n"},
-    {0x01, "Set Motors ON\n"},
-    {0x02, "Read current status\n"},
+    {0x00, "Set Motors OFF"},
+    {0x01, "Set Motors ON"},
+    {0x02, "Read current status"},
     {kSetMotorsDelay, ""}, // set the delay: the MOFF line continues the CMD line
 };
 
 inline constexpr CodeText kMotorsStates[] = {
-    {0x00, "Motors are OFF\n"},
-    {0x01, "Motors are ON\n"},
+    {0x00, "Motors are OFF"},
+    {0x01, "Motors are ON"},
 };
 
 inline constexpr Field kMotorsCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kMotorsCommands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kMotorsCommands, .unknown = kUnknownCommand};
 inline constexpr Field kMotorsRet{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kMotorsStates, .unknown = kInvalidValue};
+    .name = "RET", .codes = kMotorsStates, .unknown = kInvalidValue};
 
 inline constexpr Step kMotorsPcSteps[] = {read(kMotorsCmd), when(kSetMotorsDelay, 1), kMoffStep};
 inline constexpr Layout kMotorsPc{kMotorsPcSteps};

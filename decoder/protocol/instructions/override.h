@@ -9,8 +9,8 @@
 namespace vornlog::control {
 
 inline constexpr CodeText kOverrideCommands[] = {
-    {0x00, "Do not override=use Origin/End switch\n"},
-    {0x01, "Override=move without taking care of the switches\n"},
+    {0x00, "Do not override=use Origin/End switch"},
+    {0x01, "Override=move without taking care of the switches"},
     {0x02, kGetStatus},
 };
 
@@ -24,8 +24,8 @@ inline constexpr BitText kOverrideBits[] = {
 };
 
 inline constexpr Field kOverrideCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kOverrideCommands, .unknown = kUnknownCommand};
-inline constexpr Field kOverrideRet{.name = "RET", .head = "     RET=0x%02X\n", .bits = kOverrideBits};
+    .name = "CMD", .codes = kOverrideCommands, .unknown = kUnknownCommand};
+inline constexpr Field kOverrideRet{.name = "RET", .bits = kOverrideBits};
 
 inline constexpr Step kOverridePcSteps[] = {read(kOverrideCmd)};
 inline constexpr Layout kOverridePc{kOverridePcSteps};

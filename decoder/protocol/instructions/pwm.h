@@ -11,8 +11,8 @@ namespace vornlog::control {
 
 // The PC's PWM commands; the first two also name the controller's PWM state.
 inline constexpr CodeText kPwmCommands[] = {
-    {0x00, "PWM off\n"},
-    {0x01, "PWM on\n"},
+    {0x00, "PWM off"},
+    {0x01, "PWM on"},
     {0x02, kGetStatus},
 };
 inline constexpr std::span<const CodeText> kPwmStates = std::span(kPwmCommands).first(2);
@@ -24,16 +24,15 @@ inline constexpr BitText kPwmModeBits[] = {
 };
 
 inline constexpr Field kPwmCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kPwmCommands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kPwmCommands, .unknown = kUnknownCommand};
 inline constexpr Field kPwmValue{.name = "VAL",
-                                 .head = "     VAL=0x%02X\t-> ",
                                  .meaning = "%d => %d%%\n",
                                  .quantity = 1,
                                  .unit = "%",
                                  .shows = kValueAndPwmPercent};
 inline constexpr Field kPwmSt{
-    .name = "ST", .head = "     ST=0x%02X\t-> ", .codes = kPwmStates, .unknown = kUnknownStatus};
-inline constexpr Field kPwmMode{.name = "AMO", .head = "     AMO=0x%02X\n", .bits = kPwmModeBits};
+    .name = "ST", .codes = kPwmStates, .unknown = kUnknownStatus};
+inline constexpr Field kPwmMode{.name = "AMO", .bits = kPwmModeBits};
 
 // PWM off and on carry the value.
 inline constexpr Step kPwmPcSteps[] = {read(kPwmCmd), whenIn(0x00, 0x01, 1), read(kPwmValue)};

@@ -16,14 +16,14 @@ inline constexpr std::int32_t kResetSequence = 0xAA55;
 inline constexpr char kNoResetSequence[] = "     ERROR: Reset sequence 0xAA55 not present...\n";
 
 inline constexpr CodeText kRebootModes[] = {
-    {0x00, "Reboot in Normal mode\n"},
-    {0x01, "Reboot in Boot Loader mode\n"},
+    {0x00, "Reboot in Normal mode"},
+    {0x01, "Reboot in Boot Loader mode"},
 };
 
 inline constexpr Field kResetSequenceField{
     .name = "Reset sequence", .width = 2, .head = "     Reset sequence 0x%04X ", .meaning = "OK\n"};
 inline constexpr Field kBootLoader{
-    .name = "BLDR", .head = "     BLDR=0x%02X\t-> ", .codes = kRebootModes, .unknown = kUnknownCommand};
+    .name = "BLDR", .codes = kRebootModes, .unknown = kUnknownCommand};
 
 inline constexpr Step kResetPcSteps[] = {
     check(kResetSequenceField, kResetSequence, kResetSequence, Invalid::Ends, kNoResetSequence),

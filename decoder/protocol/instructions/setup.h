@@ -19,10 +19,9 @@ inline constexpr BitText kIo1Bits[] = {
 // MOFF: 0 disables the auto motors off, 1 to 127 is the delay in seconds;
 // above is no value.
 inline constexpr CodeText kMoffDisabled[] = {
-    {0x00, "Auto motors on/off disabled\n"},
+    {0x00, "Auto motors on/off disabled"},
 };
 inline constexpr Field kMoff{.name = "MOFF",
-                             .head = "     MOFF=0x%02X\t-> ",
                              .meaning = "Auto motors on/off set to %d sec\n",
                              .codes = kMoffDisabled,
                              .unknown = kInvalidValue,

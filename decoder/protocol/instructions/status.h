@@ -90,7 +90,6 @@ inline constexpr Scale kBufferPercent[] = {{100, kBufferSegments}};
 constexpr int bufferPercent(int buf) { return kBufferPercent[0].of(buf); }
 
 inline constexpr Field kBuf{.name = "BUF",
-                            .head = "     BUF=0x%02X\t-> ",
                             .meaning = "Buffer %d%%\n",
                             .quantity = 0,
                             .unit = "%",
@@ -98,28 +97,25 @@ inline constexpr Field kBuf{.name = "BUF",
 // The segment being processed and the pulses left for it, as the status
 // block and the Stop reply show them.
 inline constexpr Field kSeg{
-    .name = "SEG", .width = 3, .head = "     SEG=0x%06X\t-> ", .meaning = "segment number being processed:%d\n", .quantity = 0};
-inline constexpr Field kFlag{.name = "FLAG", .head = "     FLAG=0x%02X\n", .bits = kFlagBits};
-inline constexpr Field kInput{.name = "INPUT", .head = "     INPUT=0x%02X\n", .bits = kInputBits};
+    .name = "SEG", .width = 3, .meaning = "segment number being processed:%d\n", .quantity = 0};
+inline constexpr Field kFlag{.name = "FLAG", .bits = kFlagBits};
+inline constexpr Field kInput{.name = "INPUT", .bits = kInputBits};
 // The PWM values of the automatic and the manual mode, as the status block
 // and the PWM reply show them.
 inline constexpr Field kPwma{.name = "PWMA",
-                             .head = "     PWMA=0x%02X\t-> ",
                              .meaning = "%d => %d%%\n",
                              .quantity = 1,
                              .unit = "%",
                              .shows = kValueAndPwmPercent};
 inline constexpr Field kPwmm{.name = "PWMM",
-                             .head = "     PWMM=0x%02X\t-> ",
                              .meaning = "%d => %d%%\n",
                              .quantity = 1,
                              .unit = "%",
                              .shows = kValueAndPwmPercent};
-inline constexpr Field kKeyb{.name = "KEYB", .head = "     KEYB=0x%02X\n", .bits = kKeybBits};
-inline constexpr Field kStop{.name = "STOP", .head = "     STOP=0x%02X\n", .bits = kStopStateBits};
+inline constexpr Field kKeyb{.name = "KEYB", .bits = kKeybBits};
+inline constexpr Field kStop{.name = "STOP", .bits = kStopStateBits};
 inline constexpr Field kPulsesLeft{.name = "NBR",
                                    .width = 4,
-                                   .head = "     NBR=0x%08X -> ",
                                    .meaning = "%d pulses left for the current segment\n",
                                    .quantity = 0,
                                    .unit = "pulses"};

@@ -16,8 +16,8 @@ inline constexpr int kGetStopStatus = 0x03;
 
 // 0x02 is not a Stop command.
 inline constexpr CodeText kStopCommands[] = {
-    {kFastStop, "Fast stop\n"},
-    {kSlowStop, "Slow stop\n"},
+    {kFastStop, "Fast stop"},
+    {kSlowStop, "Slow stop"},
     {kGetStopStatus, kGetStatus},
 };
 
@@ -26,8 +26,8 @@ inline constexpr CodeText kStopCommands[] = {
 constexpr bool stopsMotion(std::uint32_t cmd) { return cmd == kFastStop || cmd == kSlowStop; }
 
 inline constexpr Field kStopCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kStopCommands, .unknown = kUnknownCommand};
-inline constexpr Field kStopRet{.name = "RET", .head = "     RET=0x%02X\n", .bits = kStopStateBits};
+    .name = "CMD", .codes = kStopCommands, .unknown = kUnknownCommand};
+inline constexpr Field kStopRet{.name = "RET", .bits = kStopStateBits};
 
 inline constexpr Step kStopPcSteps[] = {read(kStopCmd)};
 inline constexpr Layout kStopPc{kStopPcSteps};

@@ -27,14 +27,14 @@ inline constexpr std::uint8_t kReadUpper = 0x07;
 inline constexpr std::uint8_t kWriteUpper = 0x08;
 
 inline constexpr CodeText kTableCommands[] = {
-    {0x00, "Read table number from EEPROM\n"},
-    {kWriteTableNumber, "Write table number to use in EEPROM and load it\n"},
-    {kReadLow, "Read low part of table %d\n"},
-    {kWriteLow, "Write low part of table %d\n"},
-    {kReadHigh, "Read high part of table %d\n"},
-    {kWriteHigh, "Write high part of table %d\n"},
-    {kReadUpper, "Read upper part of table %d\n"},
-    {kWriteUpper, "Write upper part of table %d\n"},
+    {0x00, "Read table number from EEPROM"},
+    {kWriteTableNumber, "Write table number to use in EEPROM and load it"},
+    {kReadLow, "Read low part of table %d"},
+    {kWriteLow, "Write low part of table %d"},
+    {kReadHigh, "Read high part of table %d"},
+    {kWriteHigh, "Write high part of table %d"},
+    {kReadUpper, "Read upper part of table %d"},
+    {kWriteUpper, "Write upper part of table %d"},
 };
 
 // Byte 1 of a reply: a status (0x00, 0xFF) or the read sub-command it
@@ -44,11 +44,11 @@ inline constexpr std::uint8_t kWriteFailed = 0x00;
 inline constexpr std::uint8_t kWritten = 0xFF;
 
 inline constexpr CodeText kTableReplies[] = {
-    {kWriteFailed, "Write failed or table number %d in use\n"},
-    {kReadLow, "Read low part of table %d\n"},
-    {kReadHigh, "Read high part of table %d\n"},
-    {kReadUpper, "Read upper part of table %d\n"},
-    {kWritten, "Table successfully written in EEPROM\n"},
+    {kWriteFailed, "Write failed or table number %d in use"},
+    {kReadLow, "Read low part of table %d"},
+    {kReadHigh, "Read high part of table %d"},
+    {kReadUpper, "Read upper part of table %d"},
+    {kWritten, "Table successfully written in EEPROM"},
 };
 
 // The tables in use are 0, 1 and 2.
@@ -56,14 +56,14 @@ inline constexpr std::uint8_t kLastTableNumber = 2;
 inline constexpr char kInvalidTableNumber[] = "     ERROR: invalid number NBR=0x%02X\n";
 
 inline constexpr Field kTableCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableCommands, .unknown = kUnknownCommand};
+    .name = "CMD", .codes = kTableCommands, .unknown = kUnknownCommand};
 inline constexpr Field kTableNumber{
-    .name = "NBR", .head = "     NBR=0x%02X\t-> ", .meaning = "table number %d\n", .quantity = 0};
+    .name = "NBR", .meaning = "table number %d\n", .quantity = 0};
 // A status shows on a RET line, an echoed sub-command on a CMD line.
 inline constexpr Field kTableReplyRet{
-    .name = "RET", .head = "     RET=0x%02X\t-> ", .codes = kTableReplies, .unknown = kInvalidStatus};
+    .name = "RET", .codes = kTableReplies, .unknown = kInvalidStatus};
 inline constexpr Field kTableReplyCmd{
-    .name = "CMD", .head = "     CMD=0x%02X\t-> ", .codes = kTableReplies, .unknown = kInvalidStatus};
+    .name = "CMD", .codes = kTableReplies, .unknown = kInvalidStatus};
 
 // ---- Low part: 30 bytes ------------------------------------------------------
 
@@ -73,15 +73,15 @@ inline constexpr int kNameLength = 8;
 
 // Axis names A1 to A5. Codes 0 to 3 all mean an axis that is not used;
 // codes missing here have no meaning.
-inline constexpr const char* kAxisNotUsed = "Not used\n";
+inline constexpr const char* kAxisNotUsed = "Not used";
 inline constexpr CodeText kAxisCodes[] = {
     {0x00, kAxisNotUsed}, {0x01, kAxisNotUsed}, {0x02, kAxisNotUsed}, {0x03, kAxisNotUsed},
-    {0x04, "X\n"},        {0x05, "XL\n"},       {0x06, "XR\n"},
-    {0x08, "Y\n"},        {0x09, "YL\n"},       {0x0A, "YR\n"},
-    {0x0C, "Z\n"},        {0x0D, "ZL\n"},       {0x0E, "ZR\n"},
-    {0x10, "A\n"},        {0x11, "B\n"},        {0x12, "C\n"},
-    {0x20, "R\n"},        {0x21, "RX\n"},       {0x22, "RY\n"},       {0x23, "RZ\n"},
-    {0x30, "U\n"},        {0x31, "V\n"},        {0x32, "W\n"},
+    {0x04, "X"},        {0x05, "XL"},       {0x06, "XR"},
+    {0x08, "Y"},        {0x09, "YL"},       {0x0A, "YR"},
+    {0x0C, "Z"},        {0x0D, "ZL"},       {0x0E, "ZR"},
+    {0x10, "A"},        {0x11, "B"},        {0x12, "C"},
+    {0x20, "R"},        {0x21, "RX"},       {0x22, "RY"},       {0x23, "RZ"},
+    {0x30, "U"},        {0x31, "V"},        {0x32, "W"},
 };
 
 // An OUTn byte: bits 0 to 2 are the axis whose signal the output carries
@@ -109,7 +109,7 @@ inline constexpr Field kTableName{.name = "Table name",
                                   .width = kNameLength,
                                   .head = "     Table name:\t",
                                   .meaning = "%s\n"};
-inline constexpr char kUnknownAxisCode[] = "Error: Unknown value...\n";
+inline constexpr char kUnknownAxisCode[] = "Error: Unknown value...";
 inline constexpr Field kAxisName{.name = "A%d",
                                  .first = 1,
                                  .last = kAxes,
@@ -125,13 +125,12 @@ inline constexpr char kOutputAxis[] = "       Axe=%d\n";
 // In units of 10 kHz.
 inline constexpr Scale kTensOf[] = {{10, 1}};
 inline constexpr Field kFreq{.name = "FREQ",
-                             .head = "     FREQ=0x%02X\t-> ",
                              .meaning = "%dkHz\n",
                              .quantity = 0,
                              .unit = "kHz",
                              .shows = kTensOf};
 inline constexpr Field kSlope{
-    .name = "SLOPE", .head = "     SLOPE=0x%02X\t-> ", .meaning = "0x00:fastest...0x0F:slowest\n"};
+    .name = "SLOPE", .meaning = "0x00:fastest...0x0F:slowest\n"};
 inline constexpr char kInvalidSlope[] = "ERROR: Invalid value...\n";
 inline constexpr Field kPwmMax{.name = "PWM max",
                                .head = "     PWM max=0x%02X -> ",
@@ -139,9 +138,9 @@ inline constexpr Field kPwmMax{.name = "PWM max",
                                .quantity = 1,
                                .unit = "%",
                                .shows = kValueAndPwmPercent};
-inline constexpr Field kFlags{.name = "FLAGS", .head = "     FLAGS=0x%02X\n", .bits = kFlagsBits};
-inline constexpr Field kIo1Setting{.name = "IO1", .head = "     IO1=0x%02X\n", .bits = kIo1Bits};
-inline constexpr Field kLanguage{.name = "LANG", .head = "     LANG=0x%02X\n"};
+inline constexpr Field kFlags{.name = "FLAGS", .bits = kFlagsBits};
+inline constexpr Field kIo1Setting{.name = "IO1", .bits = kIo1Bits};
+inline constexpr Field kLanguage{.name = "LANG"};
 
 inline constexpr Step kLowPartSteps[] = {
     text(kTableName, kEmptyTableName),
@@ -164,7 +163,6 @@ inline constexpr Field kStepsPerMm{.name = "S%d",
                                    .first = 1,
                                    .last = kAxes,
                                    .width = 2,
-                                   .head = "     S%d=0x%04X\t-> ",
                                    .meaning = "%d steps for 1mm\n",
                                    .quantity = 0,
                                    .unit = "steps/mm"};
@@ -172,7 +170,6 @@ inline constexpr Field kSpeed{.name = "V%dM",
                               .first = 1,
                               .last = kAxes,
                               .width = 2,
-                              .head = "     V%dM=0x%04X\t-> ",
                               .meaning = "%d steps/s -> %.1f mm/s without acceleration\n",
                               .quantity = 0,
                               .unit = "steps/s"};
@@ -198,7 +195,6 @@ inline constexpr Field kOrigin{.name = "ORI%d",
                                .first = 1,
                                .last = kAxes,
                                .width = 2,
-                               .head = "     ORI%d=0x%04X\t-> ",
                                .meaning = "%d steps from Origin switch\n",
                                .quantity = 0,
                                .unit = "steps"};
