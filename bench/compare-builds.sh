@@ -12,8 +12,10 @@
 # page, -i in three spellings with the modes that list messages and with
 # -s and -p, -d on the USB captures, -q, and dest "-". Each program is
 # copied into a folder of its own with the same fixed viewer page, so that
-# both find the same one. Prints the runs that differ and a count; exits 1
-# when any does.
+# both find the same one. A -w page's compressed capture is compared by
+# the bytes it inflates to (how they are compressed may change from build
+# to build). Prints the runs that differ and a count; exits 1 when any
+# does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 old=$(realpath "$1")
@@ -55,6 +57,25 @@ modes=("" "-v" "-s" "-p" "-t" "-j" "-w" "-q" "-i D" "-iM,P,G" "-i 0x44" "-v -i D
        "-t -iM,P,G" "-j -i D" "-j -i 0x44,0x53" "-s -i D" "-p -i S" "-w -i D" "-q -t")
 usb_modes=("-d 1.7" "-t -d 1.7" "-j -d 1.7" "-d 9.9" "-s -d 1.7" "-i D -d 1.7")
 
+# A -w page (FILE) with its compressed capture replaced by the bytes it
+# inflates to (parts each behind its length, or one zlib stream).
+viewer_tests=$PWD/tests/viewer
+inflated_page() {
+  python3 - "$viewer_tests" "$1" <<'PY'
+import sys, zlib
+sys.path.insert(0, sys.argv[1])
+from page_capture import compressed_capture, inflate_parts, with_capture
+page = open(sys.argv[2], encoding="utf-8", errors="surrogateescape").read()
+if 'data-encoding="deflate"' in page:
+    stream = compressed_capture(page)
+    try:
+        data = inflate_parts(stream)
+    except ValueError:
+        data = zlib.decompress(stream)
+    open(sys.argv[2], "w", encoding="utf-8", errors="surrogateescape").write(with_capture(page, data))
+PY
+}
+
 runs=0
 differ=0
 one() { # mode-words... -- file dest
@@ -67,6 +88,10 @@ one() { # mode-words... -- file dest
     (cd "$work" && "$work/$side/bin/vornlog" "${args[@]}" "$file" "$dest" \
       > "$work/$side.out" 2> "$work/$side.err" < /dev/null; echo $? > "$work/$side.rc") || true
     if [[ $dest == - ]]; then : > "$work/$side.dest"; else mv "$work/dest" "$work/$side.dest" 2>/dev/null || : > "$work/$side.dest"; fi
+    if [[ " ${args[*]} " == *" -w "* ]]; then
+      inflated_page "$work/$side.dest"
+      inflated_page "$work/$side.out"
+    fi
   done
   runs=$((runs + 1))
   local what

@@ -13,8 +13,9 @@ set -euo pipefail
 
 # locales: the French locale that the speed test builds comes from it.
 # libcpp-httplib-dev and pkgconf: the live viewer's HTTP server (vornlog -l)
-# and the flags its library was built with.
-packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev locales libcpp-httplib-dev pkgconf)
+# and the flags its library was built with. libdeflate-dev: what compresses
+# the viewer page's capture (-w).
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev locales libcpp-httplib-dev pkgconf libdeflate-dev)
 if [[ ${1:-} == --wasm ]]; then
   shift
   packages+=(clang-14 lld-14 python3 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32)

@@ -7,7 +7,7 @@
 // requests that name it as their host and carry the token; it serves the
 // page and the capture's bytes, which the program hands it as they are
 // read. It keeps the capture compressed in a file of its own under TMPDIR
-// (the parts of the zlib stream that the program makes for the dest file),
+// (the parts of the compressed stream that the program makes for the dest file),
 // and only the bytes not yet in a part in memory.
 #pragma once
 
@@ -19,7 +19,10 @@
 
 // What the module and the program agree on; a module of another version is
 // refused.
-#define VORNLOG_LIVE_INTERFACE 4
+#define VORNLOG_LIVE_INTERFACE 5
+
+// The bytes before each part's zlib stream (its length).
+#define VORNLOG_LIVE_PART_HEAD 4
 
 extern "C" {
 
@@ -40,7 +43,7 @@ typedef VornlogLive* (*VornlogLiveStart)(int port, const char* token, const char
                                           char* error, std::size_t errorSize);
 // The next bytes of the capture, as they are read.
 typedef void (*VornlogLiveAdd)(VornlogLive* live, const char* bytes, std::size_t n);
-// The next part of the capture's zlib stream (the first with its header),
+// The next part of the capture's compressed stream (its length in four bytes, then a zlib stream),
 // which holds the next `size` bytes added: kept in the store's file. 1
 // when the store could not write it, the first time only, `error` then
 // saying why; the part is then kept in memory, and the pages that watch

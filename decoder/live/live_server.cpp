@@ -104,15 +104,15 @@ struct StoreFile {
     }
 };
 
-// A part of the capture's zlib stream in the store's file: the bytes of
-// the capture from `offset` on, `size` of them, compressed in `length`
-// bytes at `at` of the file.
+// A part of the capture's compressed stream in the store's file: the bytes
+// of the capture from `offset` on, `size` of them, compressed in `length`
+// bytes at `at` of the file (the part's four bytes of length, then its zlib
+// stream, whose checksum is checked as it ends).
 struct Part {
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
     std::uint64_t at = 0;
     std::uint64_t length = 0;
-    bool first = false; // begins with the stream's header
 };
 
 // Where a stream is in the capture, and the inflating of the part it reads
@@ -134,7 +134,7 @@ public:
     {
         if (!open_) {
             std::memset(&z_, 0, sizeof z_);
-            if (inflateInit2(&z_, -15) != Z_OK) return 0;
+            if (inflateInit(&z_) != Z_OK) return 0;
             open_ = true;
         }
         const std::uint64_t within = offset - part.offset;
@@ -144,7 +144,7 @@ public:
             file_ = &file;
             part_ = part;
             done_ = 0;
-            read_ = part.first ? 2 : 0;
+            read_ = std::min<std::uint64_t>(VORNLOG_LIVE_PART_HEAD, part.length);
             z_.avail_in = 0;
         }
         // What lies before the place asked for is inflated and dropped.
@@ -192,7 +192,7 @@ private:
 };
 
 // The capture's bytes as they were read, kept compressed on the disk: the
-// parts of the zlib stream that the program makes for the dest file go
+// parts of the compressed stream that the program makes for the dest file go
 // into a file of the store (under TMPDIR, deleted as it is made), and only
 // the bytes not yet in a part (a few megabytes) stay in memory. A stream
 // reads them back from any offset, inflating the part they lie in. The
@@ -235,7 +235,6 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             const std::uint64_t offset = size_ - tail_.size();
-            const bool first = parts_.empty() && kept_.empty() && offset == 0;
             if (!failed_) {
                 std::size_t written = 0;
                 errno = 0;
@@ -247,7 +246,7 @@ public:
                     written += static_cast<std::size_t>(w);
                 }
                 if (written == n) {
-                    parts_.push_back(Part{offset, size, fileSize_, n, first});
+                    parts_.push_back(Part{offset, size, fileSize_, n});
                     fileSize_ += n;
                     stored_ = offset + size;
                 } else {

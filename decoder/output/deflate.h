@@ -1,39 +1,49 @@
-// Some bytes compressed in the zlib format (RFC 1950 around RFC 1951's
-// deflate), for the capture that the viewer page carries (-w): the browser
-// inflates it with its own DecompressionStream("deflate"). Fixed Huffman
-// codes, with LZ77 matches found greedily through one hash of six bytes
-// (no chains): a capture's hex text shrinks to about a third.
+// Some bytes compressed for the capture that the viewer page carries (-w),
+// with libdeflate: the stream is a run of parts, each the four bytes of its
+// length (little-endian) then a zlib stream of its own (DEFLATE between two
+// bytes of header and the Adler-32 checksum of what it holds), which the
+// page inflates with its own DecompressionStream("deflate"), one part after
+// the other: a part damaged on its way is found by its checksum.
 //
-// The stream is made in parts of a few megabytes, each a deflate block that
-// ends on a whole byte, so that parts can be compressed at the same time
-// on different processors and joined in order.
+// Parts of a few megabytes, each compressed without the bytes before it,
+// so that two parts can be compressed at the same time on different
+// processors and joined in order, and one part can be inflated by itself
+// (the live viewer's store reads the capture back from any part).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+struct libdeflate_compressor;
+
 namespace vornlog {
 
-// The size of a part: big enough that its few bytes of end and its matches
-// lost at its start cost nothing to speak of.
-inline constexpr std::size_t kZlibPart = std::size_t{1} << 21;
+// The size of a part: big enough that its few bytes of Huffman tables and
+// its matches lost at its start cost nothing to speak of.
+inline constexpr std::size_t kDeflatePart = std::size_t{1} << 21;
+
+// The bytes before each part's DEFLATE stream: its length.
+inline constexpr std::size_t kDeflatePartHead = 4;
 
 // Runs two pieces of work and returns when both are done: at once on two
 // threads where the program can start one, or one after the other.
 using RunTogether = std::function<void(const std::function<void()>&, const std::function<void()>&)>;
 
-// The zlib stream of bytes that come in pieces (a capture as it is read):
-// each part is compressed once it is whole, two at a time through
-// `together` when it is given, and only the compressed bytes and the last
-// 32 KB read are kept.
-class ZlibWriter {
+// The compressed stream of bytes that come in pieces (a capture as it is
+// read): each part is compressed once it is whole, two at a time through
+// `together` when it is given, and only the compressed bytes are kept.
+class DeflateWriter {
 public:
-    explicit ZlibWriter(RunTogether together = nullptr, std::size_t partSize = kZlibPart);
+    explicit DeflateWriter(RunTogether together = nullptr, std::size_t partSize = kDeflatePart);
+    ~DeflateWriter();
+    DeflateWriter(const DeflateWriter&) = delete;
+    DeflateWriter& operator=(const DeflateWriter&) = delete;
 
     void add(std::string_view bytes);
 
@@ -41,38 +51,41 @@ public:
     // read again from its start).
     void restart();
 
-    // Hands on each part made since the last call, in order, with the
-    // number of bytes it holds, and keeps no more of it: a store on disk
-    // keeps it instead, and hands it on before what finish() hands on. A
-    // part refers to no byte before it, so that it may be inflated by
-    // itself as raw deflate (the first begins with the stream's two bytes
-    // of header).
+    // Hands on each part made since the last call, in order (with its
+    // length before it), with the number of bytes it holds, and keeps no
+    // more of it: a store on disk keeps it instead, and hands it on before
+    // what finish() hands on.
     void takeParts(const std::function<void(std::string_view part, std::size_t size)>& take);
 
     // Hands on through `put` the compressed bytes made so far, and lets go
     // of them: what finish() hands on then is the rest of the stream.
     void take(const std::function<void(std::string_view)>& put);
 
-    // Compresses what is left and hands the whole stream on through `put`,
-    // in order; then begins again.
+    // Compresses what is left and hands the rest of the stream on through
+    // `put`, in order; then begins again. A stream of no bytes is one
+    // empty part.
     void finish(const std::function<void(std::string_view)>& put);
 
     // The bytes added since the stream began.
     std::uint64_t added() const { return added_; }
 
 private:
-    // Compresses the bytes waiting in the window (one part, or two at once
-    // through `together_`); `last`: they end the stream.
-    void makeParts(bool last);
+    struct FreeCompressor {
+        void operator()(libdeflate_compressor* c) const;
+    };
+
+    // Compresses the bytes waiting (one part, or two at once through
+    // `together_`).
+    void makeParts();
 
     RunTogether together_;
     std::size_t partSize_;
-    std::string window_;       // what came before (up to 32 KB), then the bytes waiting
-    std::size_t history_ = 0;  // how much of the window came before
-    std::string rooms_[2];     // where parts are made, kept from part to part
-    std::string made_;         // the compressed bytes so far (not taken)
+    std::string waiting_; // the bytes not yet in a part
+    std::unique_ptr<libdeflate_compressor, FreeCompressor> compressors_[2]; // one for each thread
+    std::string rooms_[2]; // where parts are made, kept from part to part
+    std::string made_;     // the compressed bytes so far (not taken)
     std::vector<std::pair<std::size_t, std::size_t>> untaken_; // the parts in made_: their length and size
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> checks_; // each part's Adler-32 and size
+    std::uint64_t parts_ = 0;                                   // parts made since the stream began
     std::uint64_t added_ = 0;
 };
 

@@ -177,7 +177,7 @@ struct FindingPages::Page {
     std::uint64_t keptEnd = 0;  // where that entry ended
     std::uint64_t runFrom = 0;  // the bytes kept, on their way to `bytes`
     std::uint64_t runTo = 0;
-    ZlibWriter bytes{nullptr, kPagePart};
+    DeflateWriter bytes{nullptr, kPagePart};
     std::FILE* scratch = nullptr; // what `bytes` made so far
     std::uint64_t scratchSize = 0;
     bool done = false;

@@ -167,7 +167,7 @@ void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& d
 }
 
 void writeViewerPage(std::string_view page, std::string_view name, std::string_view device, std::string_view keep,
-                     std::uint64_t size, const ZlibStream& stream, Out& dest)
+                     std::uint64_t size, const DeflateStream& stream, Out& dest)
 {
     const std::size_t at = page.find(kEmptyCapture);
     dest.write(page.substr(0, at));

@@ -23,7 +23,7 @@ inline constexpr std::string_view kViewerPageName = "vornlog-viewer.html";
 // `earlier`, when given, hands on the parts taken from `compressed` (kept
 // on disk), before what `compressed` still holds.
 struct ViewerCapture {
-    ZlibWriter& compressed;
+    DeflateWriter& compressed;
     std::string_view name;
     std::string_view device;
     std::string_view keep;
@@ -49,18 +49,18 @@ ServedPage servedViewerPage(std::string_view page, std::string_view name, std::s
                             std::string_view keep);
 
 // Writes `page` with the capture in its capture element: the bytes
-// compressed (zlib; what is left is compressed now), in base64, the texts
+// compressed (deflate.h; what is left is compressed now), in base64, the texts
 // as attribute values (escaped; never markup).
 void writeViewerPage(std::string_view page, const ViewerCapture& capture, Out& dest);
 
-// The same with the capture's zlib stream made already: `stream` hands it
+// The same with the capture's compressed stream made already: `stream` hands it
 // on, whole and in order, through the function it is given; `size`: the
 // capture's own size in bytes.
-using ZlibStream = std::function<void(const std::function<void(std::string_view)>& put)>;
+using DeflateStream = std::function<void(const std::function<void(std::string_view)>& put)>;
 void writeViewerPage(std::string_view page, std::string_view name, std::string_view device, std::string_view keep,
-                     std::uint64_t size, const ZlibStream& stream, Out& dest);
+                     std::uint64_t size, const DeflateStream& stream, Out& dest);
 
-// The size in bytes of the page that writeViewerPage writes with a zlib
+// The size in bytes of the page that writeViewerPage writes with a compressed
 // stream of `compressed` bytes.
 std::uint64_t viewerPageSize(std::string_view page, std::string_view name, std::string_view device,
                              std::string_view keep, std::uint64_t size, std::uint64_t compressed);

@@ -8,6 +8,8 @@
 
 namespace vornlog {
 
+static_assert(VORNLOG_LIVE_PART_HEAD == kDeflatePartHead, "the server reads the parts that the program makes");
+
 struct LiveViewer::Module {
     VornlogLiveStart start = nullptr;
     VornlogLiveAdd add = nullptr;

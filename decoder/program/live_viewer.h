@@ -33,7 +33,7 @@ public:
     const std::string& address() const { return address_; }
 
     void add(std::string_view bytes);
-    // The next part of the capture's zlib stream, holding the next `size`
+    // The next part of the capture's compressed stream (deflate.h), holding the next `size`
     // bytes added: kept in the server's store on disk. False the first
     // time the store cannot keep it, `problem` then saying why.
     bool part(std::string_view compressed, std::size_t size, std::string& problem);

@@ -317,7 +317,7 @@ int writeViewer(const Options& options, std::string_view page, Out& console, std
                 LiveViewer* live, unsigned& made)
 {
     const bool dumpIsStdin = options.dump == "-";
-    ZlibWriter compressed(runTogether);
+    DeflateWriter compressed(runTogether);
     // A followed file read again from its start, or a new file under its
     // name: the page gets it from there.
     stream.onTruncated([&console, &compressed, live] {

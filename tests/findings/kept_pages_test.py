@@ -317,7 +317,7 @@ def main():
         os.mkdir(os.path.join(box, "capped"))
         open(os.path.join(box, "capped", "notes.txt"), "w").write("the user's")
         with open(os.path.join(box, "capped.out"), "wb+") as said, open(os.path.join(box, "capped.err"), "wb+") as err:
-            p = subprocess.Popen([VORNLOG, "-n", "-e", "--keep=capped", "--keep-max=5M", "heavy.txt", "heavy.jsonl"],
+            p = subprocess.Popen([VORNLOG, "-n", "-e", "--keep=capped", "--keep-max=4M", "heavy.txt", "heavy.jsonl"],
                                  cwd=box, stdout=said, stderr=err)
             _, status, usage = os.wait4(p.pid, 0)  # the peak resident memory of this run alone
             said.seek(0)
@@ -341,7 +341,7 @@ def main():
         check(removed == kept[:len(removed)] and pages == sorted(kept[len(removed):]) and len(removed) > 0,
               "the oldest removed, each said once: %s; left %s" % (removed, pages))
         size = sum(os.path.getsize(os.path.join(box, "capped", n)) for n in pages)
-        check(size <= 5 << 20, "the pages take %d bytes" % size)
+        check(size <= 4 << 20, "the pages take %d bytes" % size)
         check(open(os.path.join(box, "capped", "notes.txt")).read() == "the user's", "the user's file untouched")
         last = [f for f in found if f["id"] >= ids[-2]]
         check(kept_capture(os.path.join(box, "capped", kept[-1])) ==

@@ -152,7 +152,7 @@ def slow_clients(live):
 
 
 def full_store(vornlog, sample, folder):
-    """The capture's store on a folder that takes no more than 256 KiB a file
+    """The capture's store on a folder that takes no more than 64 KiB a file
     (a file size limit, set for the run alone): the console says it once,
     the stream gives what was kept then why, the page shows it, the run
     ends with status 1, and the page written to standard output (a pipe,
@@ -167,7 +167,7 @@ def full_store(vornlog, sample, folder):
     w_page = subprocess.run([vornlog, "-n", "-q", "-w", capture, "-"], capture_output=True, check=True).stdout
 
     def limit():
-        resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 10, 256 << 10))
+        resource.setrlimit(resource.RLIMIT_FSIZE, (64 << 10, 64 << 10))
 
     proc = subprocess.Popen([vornlog, "-n", "-q", "-f", "-l", capture, "-"], cwd=folder, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, env=dict(os.environ, TMPDIR=store), preexec_fn=limit)

@@ -28,7 +28,7 @@ import time
 
 try:
     from browser import Browser, Wait
-    from page_capture import embedded_capture
+    from page_capture import compressed_capture, embedded_capture, with_capture
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
     from selenium.common.exceptions import TimeoutException
@@ -67,8 +67,8 @@ def page_of(capture):
 
 
 def embedded_is(page, capture):
-    """The page carries the capture's very bytes (zlib, base64, in the
-    capture element and the parts after it) and their size."""
+    """The page carries the capture's very bytes (compressed, base64, in
+    the capture element and the parts after it) and their size."""
     with open(page, encoding="utf-8") as f:
         found = embedded_capture(f.read())
     with open(capture, "rb") as f:
@@ -936,6 +936,26 @@ for capture in (long_dump, sections):
         continue
     check_markers(what, capture, objects)
     compare_details(what, objects, only=cut_records(capture))
+
+# A -w page whose compressed capture was damaged on its way: cut inside a
+# part, or a byte changed in a part's data (its checksum). The page says
+# so, and does not wait for ever.
+with open(page_of(long_dump), encoding="utf-8") as f:
+    whole = f.read()
+stream = compressed_capture(whole)
+changed = bytearray(stream)
+changed[len(stream) // 2] ^= 0x10
+for damage, bytes_ in (("cut", stream[:-20]), ("changed", bytes(changed))):
+    damaged_page = os.path.join(work, damage + ".html")
+    with open(damaged_page, "w", encoding="utf-8") as f:
+        f.write(with_capture(whole, bytes_))
+    state = open_page(damaged_page)
+    status = driver.find_element(By.ID, "status").text
+    if state != "failed" or not status.startswith("The embedded capture is damaged"):
+        fail(f"-w page, capture {damage}: state {state}, status {status!r}")
+    else:
+        print(f"ok: -w page, capture {damage}: {status}")
+    check_console_and_network(f"-w page, capture {damage}")
 
 # Markup in a capture and in its file name: shown as those characters.
 markup = os.path.join(work, "<b onmouseover=a>.txt")

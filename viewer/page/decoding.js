@@ -5,17 +5,22 @@ let worker = null;
 // decodes it).
 let wasmBytes = null;
 
-// The capture inflated, in the parts the stream gives: the worker puts
-// them in the decoder's memory one after the other, so they are never
-// put together here first. `compressed`: the parts of the deflate stream.
-async function inflate(compressed) {
-  const reader = new Blob(compressed).stream().pipeThrough(new DecompressionStream('deflate')).getReader();
-  const parts = [];
-  for (;;) {
-    const { done, value } = await reader.read();
-    if (done) return parts;
-    parts.push(value);
-  }
+// The capture inflated again, by a worker of the worker's script, in the
+// parts the stream gives: the decoding worker puts them in the decoder's
+// memory one after the other, so they are never put together here first.
+// `compressed`: the bytes of the stream, as the page carried them.
+function inflate(compressed) {
+  return new Promise((resolve, reject) => {
+    const w = newWorker();
+    w.onmessage = (event) => {
+      const m = event.data;
+      if (m.type !== 'inflated' && m.type !== 'failed') return;
+      w.terminate();
+      if (m.type === 'inflated') resolve(m.parts);
+      else reject(m.text);
+    };
+    w.postMessage({ type: 'inflate-kept', parts: compressed });
+  });
 }
 
 // A new worker of the worker's script.

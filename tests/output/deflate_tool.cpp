@@ -1,12 +1,12 @@
 // Compresses a file as the viewer page's capture is compressed (-w), in
 // parts of PART_SIZE bytes when given, two at a time on two threads as -w
 // does, the file handed over in pieces of 1, 7, 4,099 and 65,536 bytes in
-// turn, as reads give them; writes the zlib stream to standard output, for
-// zlib_agrees.py. With "taken", the parts are taken as they are made, as
-// the live viewer's store takes them, and each one's length and the
-// number of bytes it holds go to standard error, a line each.
+// turn, as reads give them; writes the compressed stream to standard
+// output, for deflate_agrees.py. With "taken", the parts are taken as they
+// are made, as the live viewer's store takes them, and each one's length
+// and the number of bytes it holds go to standard error, a line each.
 //
-//   zlib_tool FILE [PART_SIZE [taken]]
+//   deflate_tool FILE [PART_SIZE [taken]]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +28,8 @@ int main(int argc, char** argv)
     const auto put = [&ok](std::string_view block) {
         ok = ok && std::fwrite(block.data(), 1, block.size(), stdout) == block.size();
     };
-    vornlog::ZlibWriter writer(argc >= 3 ? vornlog::RunTogether(vornlog::runTogether) : nullptr,
-                               argc >= 3 ? std::strtoull(argv[2], nullptr, 10) : vornlog::kZlibPart);
+    vornlog::DeflateWriter writer(argc >= 3 ? vornlog::RunTogether(vornlog::runTogether) : nullptr,
+                                  argc >= 3 ? std::strtoull(argv[2], nullptr, 10) : vornlog::kDeflatePart);
     const auto take = [&](std::string_view part, std::size_t size) {
         put(part);
         std::fprintf(stderr, "%zu %zu\n", part.size(), size);

@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
 """The capture compressed for the viewer page, inflated by Python's zlib
-(the same inflate as the browser's): the very bytes must come back, for
-what breaks a compressor: nothing, a byte, runs longer than a match, repeats
-at the window's edge, noise, output spread over several blocks, the sample
-dump and pcapng; each whole, then in parts of a few kilobytes (a part
-ends on a match's way); and the parts taken as they are made (the live
-viewer's store), each of which must inflate by itself to its own bytes.
+(part by part, as the browser inflates them): the very bytes must come
+back, for what breaks a compressor: nothing, a byte, runs longer than a
+match, repeats at the window's edge, noise (which does not shrink), output
+spread over several blocks, the sample dump and pcapng; each whole, then in
+parts of a few kilobytes (a part ends on a match's way); and the parts
+taken as they are made (the live viewer's store), each of which must
+inflate by itself to its own bytes.
 
-    zlib_agrees.py ZLIB_TOOL EXAMPLES_DIR
+    deflate_agrees.py DEFLATE_TOOL EXAMPLES_DIR
 """
 import os
 import random
 import subprocess
 import sys
 import tempfile
-import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "viewer"))
+from page_capture import inflate_parts  # noqa: E402
 
 tool, examples = sys.argv[1:3]
 rng = random.Random(27)
@@ -43,18 +46,17 @@ with tempfile.TemporaryDirectory() as work:
             run = subprocess.run([tool, path] + parts, capture_output=True, check=True)
             z = run.stdout
             try:
-                back = zlib.decompress(z)
-            except zlib.error as e:
+                back = inflate_parts(z)
+            except ValueError as e:
                 back = e
             what = f"{name}" + (f" in parts of {parts[0]}" if parts else "") + (", taken" if len(parts) > 1 else "")
             # Each part taken, inflated alone, gives its own bytes.
             at, offset = 0, 0
             for line in run.stderr.split(b"\n")[:-1]:
                 length, size = map(int, line.split())
-                part = z[at:at + length]
                 try:
-                    alone = zlib.decompressobj(-15).decompress(part[2:] if at == 0 else part)
-                except zlib.error as e:
+                    alone = inflate_parts(z[at:at + length])
+                except ValueError as e:
                     alone = e
                 if alone != data[offset:offset + size]:
                     back = f"the part at {at} does not inflate alone to its {size} bytes: {alone!r:.60}"
