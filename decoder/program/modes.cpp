@@ -8,6 +8,7 @@
 #include "output/report.h"
 #include "output/steps_csv.h"
 #include "output/summary.h"
+#include "mode_runs.h"
 
 namespace vornlog {
 
@@ -16,15 +17,16 @@ namespace {
 std::string captureName(std::string_view dump) { return dump == "-" ? "standard input" : std::string(dump); }
 
 constexpr RunMode kRunModes[] = {
-    {'v', [](const ModeOutput& o) { writeReport(o.messages, o.dest, o.progress); }, true, DestOpening::BeforeDecoding,
-     Viewer::Text,
+    {'v', runDecoder, [](const ModeOutput& o) { writeReport(o.messages, o.dest, o.progress); }, true,
+     DestOpening::BeforeDecoding, Viewer::Text,
      "   -v  full-details report: every message decoded field by field (default)\n"
      "         vornlog -v session.txt report.txt\n"},
-    {'s', [](const ModeOutput& o) { writeStepsCsv(o.messages, o.dest, o.console, o.progress); }, false,
+    {'s', runDecoder,
+     [](const ModeOutput& o) { writeStepsCsv(o.messages, o.dest, o.console, o.progress); }, false,
      DestOpening::BeforeDecoding, Viewer::ByType,
      "   -s  steps CSV: every motion segment the controller stored\n"
      "         vornlog -s session.txt steps.csv\n"},
-    {'p',
+    {'p', runDecoder,
      [](const ModeOutput& o) {
          writePicture(o.messages, o.dest, o.progress,
                       o.dump == "-" ? "standard input" : fileNamePart(std::string(o.dump)));
@@ -32,29 +34,30 @@ constexpr RunMode kRunModes[] = {
      false, DestOpening::BeforeDecoding, Viewer::ByType,
      "   -p  SVG picture of the motion: tool path, PWM and buffer fill\n"
      "         vornlog -p session.txt motion.svg\n"},
-    {'t', [](const ModeOutput& o) { writeSummary(o.messages, captureName(o.dump), o.dest, o.progress); }, true,
+    {'t', runDecoder,
+     [](const ModeOutput& o) { writeSummary(o.messages, captureName(o.dump), o.dest, o.progress); }, true,
      DestOpening::BeforeDecoding, Viewer::Text,
      "   -t  session summary: messages, errors, the stream's health, reply times\n"
      "         vornlog -t session.txt summary.txt\n"},
-    {'j', [](const ModeOutput& o) { writeJsonLines(o.messages, o.dest, o.progress); }, true,
+    {'j', runDecoder, [](const ModeOutput& o) { writeJsonLines(o.messages, o.dest, o.progress); }, true,
      DestOpening::BeforeDecoding, Viewer::Text,
      "   -j  JSON Lines: one JSON object per message, one line each, with its\n"
      "       number, sender, time, bytes, instruction, fields (name, raw value,\n"
      "       meaning, bit rows) and errors, for jq, Python or pandas\n"
      "         vornlog -j session.txt session.jsonl\n"},
-    {'e', [](const ModeOutput& o) { readAll(o.messages, o.progress); }, false, DestOpening::BeforeDecoding,
-     Viewer::Text,
+    {'e', runDecoder, [](const ModeOutput& o) { readAll(o.messages, o.progress); }, false,
+     DestOpening::BeforeDecoding, Viewer::Text,
      "   -e  findings: why the machine stuttered or stopped (the buffer running\n"
      "       dry and why, stops, unanswered and refused messages, slow replies),\n"
      "       one JSON object per line, each written when it is complete; made\n"
      "       from every message, whatever -i says\n"
      "         vornlog -e -f session.pcapng - | jq\n", true},
-    {'w', nullptr, false, DestOpening::AfterReading, Viewer::ByType,
+    {'w', runViewerPage, nullptr, false, DestOpening::AfterReading, Viewer::ByType,
      "   -w  viewer page: one HTML file with the capture in it that decodes and\n"
      "       shows the session in the browser (timeline, tool path, messages,\n"
      "       summary); opened in the default browser unless -n\n"
      "         vornlog -w session.pcapng session.html\n"},
-    {'l', nullptr, false, DestOpening::Served, Viewer::ByType,
+    {'l', runLiveViewer, nullptr, false, DestOpening::Served, Viewer::ByType,
      "   -l  live viewer: while the capture is read (with -f, -F or a pipe, as\n"
      "       it grows), vornlog serves the viewer page on this computer only\n"
      "       (127.0.0.1 and ::1) and prints \"Live viewer: \" and its address,\n"

@@ -1,11 +1,12 @@
 // The run modes of the console program, one row each: the letter that
-// chooses it, the writer that makes its dest file, whether it lists
-// messages (which -i then chooses among), when the dest file is opened,
-// how it is shown at the end and its lines in --help. The command line,
-// the run and the help read this table; the manual page and the bash
-// completion are checked against it.
+// chooses it, what runs it and the writer that makes its dest file,
+// whether it lists messages (which -i then chooses among), when the dest
+// file is opened, how it is shown at the end and its lines in --help. The
+// command line, the run and the help read this table; the manual page, the
+// bash completion and the launcher's outputs are checked against it.
 #pragma once
 
+#include <cstdio>
 #include <span>
 #include <string_view>
 
@@ -29,6 +30,24 @@ struct ModeOutput {
 
 using ModeWriter = void (*)(const ModeOutput&);
 
+struct Options;
+class DumpStream;
+struct RunMode;
+
+// What runs a mode gets: the command line, its row, the viewer page (for
+// the modes that need it, else empty), the console and the capture, open
+// and not yet read. It returns the run's exit status.
+struct ModeRun {
+    const Options& options;
+    const RunMode& mode;
+    std::string_view page;
+    Out& console;
+    std::FILE* consoleFile;
+    DumpStream& stream;
+};
+
+using ModeRunner = int (*)(const ModeRun&);
+
 // When the dest file is opened.
 enum class DestOpening {
     // Once the capture's USB device is known, before the first message is
@@ -44,6 +63,8 @@ enum class DestOpening {
 
 struct RunMode {
     char letter;
+    // What runs it, from the opened capture to the exit status.
+    ModeRunner run;
     // Null for a mode that does not decode the messages here.
     ModeWriter write;
     bool listsMessages;
@@ -55,6 +76,12 @@ struct RunMode {
     // The findings go to the dest file: a tap over every record, before
     // -i, writes each when it is complete; the writer only reads.
     bool findings = false;
+
+    // Its dest file is the viewer page, which is found before anything is
+    // read or written.
+    constexpr bool writesViewerPage() const { return dest != DestOpening::BeforeDecoding; }
+    // It makes the findings that --keep keeps pages of.
+    constexpr bool keepsFindingPages() const { return findings || dest == DestOpening::Served; }
 };
 
 // Every run mode, in the order --help lists them; the first is the one

@@ -18,6 +18,7 @@
 #include "output/finding_pages.h"
 #include "output/findings_lines.h"
 #include "live_viewer.h"
+#include "mode_runs.h"
 #include "base/out.h"
 #include "output/report.h"
 #include "base/platform.h"
@@ -649,7 +650,7 @@ std::optional<Options> parseCommandLine(const std::vector<std::string>& args)
     }
     // The pages kept are those of the findings that -e and -l make.
     const RunMode& mode = *findRunMode(options.mode);
-    if (!options.keepDir.empty() && !mode.findings && mode.dest != DestOpening::Served) return std::nullopt;
+    if (!options.keepDir.empty() && !mode.keepsFindingPages()) return std::nullopt;
     // -c writes the comparison as text, JSON Lines or a page, of two whole
     // captures; two devices are for two captures.
     if (!options.before.empty() && (otherMode || options.follow || !options.keepDir.empty())) return std::nullopt;
@@ -710,7 +711,7 @@ int run(const std::vector<std::string>& args)
     // -w, -l and --keep: the viewer page is found before anything is read
     // or written.
     std::string page;
-    if ((mode.dest != DestOpening::BeforeDecoding || !options->keepDir.empty()) && findViewerPage(page).empty()) {
+    if ((mode.writesViewerPage() || !options->keepDir.empty()) && findViewerPage(page).empty()) {
         complain(console, "Can't find the viewer page " + std::string(kViewerPageName) +
                               " beside the program, in ../share/vornlog or in ../viewer from: ",
                  programFolder());
@@ -732,55 +733,70 @@ int run(const std::vector<std::string>& args)
     stream.onWait([&console, &consoleFile] { flushConsole(console, consoleFile.get()); });
     stream.onTruncated([&console] { putTruncated(console); });
     stream.onReplaced([&console] { putReplaced(console); });
-    if (mode.dest == DestOpening::AfterReading) {
-        unsigned made = 0;
-        const int status = writeViewer(*options, page, console, consoleFile.get(), stream, nullptr, made);
-        return withFindings(*options, status, made);
-    }
-    if (mode.dest == DestOpening::Served) return writeLive(*options, page, console, consoleFile.get(), stream);
+    return mode.run(ModeRun{*options, mode, page, console, consoleFile.get(), stream});
+}
+
+int runViewerPage(const ModeRun& run)
+{
+    unsigned made = 0;
+    const int status = writeViewer(run.options, run.page, run.console, run.consoleFile, run.stream, nullptr, made);
+    return withFindings(run.options, status, made);
+}
+
+int runLiveViewer(const ModeRun& run)
+{
+    return writeLive(run.options, run.page, run.console, run.consoleFile, run.stream);
+}
+
+int runDecoder(const ModeRun& run)
+{
+    const Options& options = run.options;
+    const bool dumpIsStdin = options.dump == "-";
+    Out& console = run.console;
+    DumpStream& stream = run.stream;
     // --keep: every byte read goes to the pages kept as well.
-    const std::unique_ptr<KeptPages> kept = findingPages(*options, page, console, consoleFile.get());
+    const std::unique_ptr<KeptPages> kept = findingPages(options, run.page, console, run.consoleFile);
     FindingPages* const pages = kept ? &kept->pages() : nullptr;
     TeeStream tee(stream, [pages](std::string_view bytes, bool restarted) {
         if (pages) pages->add(bytes, restarted);
     });
     // A USB capture is read until its device is known before the dest file
     // is touched.
-    std::optional<DumpInput> input(std::in_place, pages ? static_cast<ByteStream&>(tee) : stream, options->device,
+    std::optional<DumpInput> input(std::in_place, pages ? static_cast<ByteStream&>(tee) : stream, options.device,
                                    console);
     if (!input->problem().empty()) {
         if (!dumpIsStdin) std::fclose(stream.file());
-        complain(console, input->problem(), options->dump);
+        complain(console, input->problem(), options.dump);
         return 1;
     }
-    std::FILE* dest = openDest(*options, destIsDump(*options, stream.file()));
+    std::FILE* dest = openDest(options, destIsDump(options, stream.file()));
     if (!dest) {
         if (!dumpIsStdin) std::fclose(stream.file());
-        complain(console, kCantWrite, options->dest);
+        complain(console, kCantWrite, options.dest);
         return 1;
     }
 
-    Decoded decoded = decodeCapture(*options, mode, *input, stream, dest, console, consoleFile.get(), pages);
+    Decoded decoded = decodeCapture(options, run.mode, *input, stream, dest, console, run.consoleFile, pages);
     // Everything read is closed before the viewer starts: it gets no handle
     // on the capture.
     input.reset();
     if (!dumpIsStdin) std::fclose(stream.file());
-    if (!closeDest(*options, dest)) decoded.writeError = true;
+    if (!closeDest(options, dest)) decoded.writeError = true;
 
     if (decoded.readError || decoded.writeError || !decoded.fault.empty()) {
         put<"\n">(console);
         if (decoded.readError)
-            complain(console, kCantRead, options->dump);
+            complain(console, kCantRead, options.dump);
         else if (decoded.writeError)
-            complain(console, kCantWrite, options->dest);
+            complain(console, kCantWrite, options.dest);
         else
-            complain(console, "Damaged capture file, " + decoded.fault + ": ", options->dump);
+            complain(console, "Damaged capture file, " + decoded.fault + ": ", options.dump);
         return 1;
     }
-    if (decoded.interrupted && !stream.live()) return interruptedStatus(console, consoleFile.get());
+    if (decoded.interrupted && !stream.live()) return interruptedStatus(console, run.consoleFile);
     // A page that could not be kept was named on the console already.
     if (pages && pages->failed()) return 1;
-    return withFindings(*options, done(*options, console, consoleFile.get(), mode.viewer), decoded.findings);
+    return withFindings(options, done(options, console, run.consoleFile, run.mode.viewer), decoded.findings);
 }
 
 } // namespace vornlog

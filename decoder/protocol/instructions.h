@@ -1,9 +1,10 @@
-// The controller's instructions: the one list. Each by its code and name
-// (as the report's instruction line gives it), with, for each direction
-// that the decoder reads, its layout (instructions/<name>.h holds an
-// instruction's fields, tables and layouts). An instruction without layouts
-// has no decoder: its messages show as unknown instructions in the report,
-// but the launcher's boxes and the sorted copy know it like any other.
+// The controller's instructions as the decoder reads them: each of the
+// instruction set (instruction_set.h, where its code and name are) with,
+// for each direction that the decoder reads, its layout
+// (instructions/<name>.h holds an instruction's fields, tables and
+// layouts). An instruction without layouts has no decoder: its messages
+// show as unknown instructions in the report, but the launcher's boxes and
+// the sorted copy know it like any other.
 // An instruction letter is the character whose code is the instruction
 // code ('D' for 0x44, Data).
 //
@@ -18,6 +19,7 @@
 #include "base/bytes.h"
 #include "base/out.h"
 #include "fields.h"
+#include "instruction_set.h"
 #include "instructions/buffer_management.h"
 #include "instructions/data.h"
 #include "instructions/flash_model.h"
@@ -45,10 +47,13 @@ struct Instruction {
     const Layout* pc = nullptr;
     const Layout* controller = nullptr;
 
-    constexpr Instruction(std::uint8_t c, std::string_view n, const Layout* fromPc = nullptr,
-                          const Layout* fromController = nullptr)
-        : code(c), name(n), pc(fromPc), controller(fromController)
+    // The name is the instruction set's.
+    constexpr Instruction(std::uint8_t c, const Layout* fromPc = nullptr, const Layout* fromController = nullptr)
+        : code(c), pc(fromPc), controller(fromController)
     {
+        const InstructionName* named = findInInstructionSet(c);
+        if (!named) throw "an instruction of the instruction set";
+        name = named->name;
     }
 
     // The letter whose code the instruction code is ('D' for 0x44).
@@ -69,25 +74,26 @@ struct Instruction {
     }
 };
 
+// In the order of the instruction set, which names them.
 inline constexpr Instruction kInstructions[] = {
-    {motion::kBufferCode, "Buffer Management", &motion::kBufferPc, &motion::kBufferReply},
-    {0x43, "ZQ3107 Programming"},
-    {motion::kDataCode, "Data", &motion::kDataPc, &motion::kDataReply},
-    {0x45, "Flash Block Erase"},
-    {0x46, "Flash Model", &control::kNoParametersRequest, &control::kFlashModelReply},
-    {0x47, "General input/output IO1", &control::kIo1Pc, &control::kIo1Reply},
-    {motion::kInformationCode, "Information", &control::kNoParametersRequest, &motion::kInformationReply},
-    {0x4C, "LCD", &control::kLcdPc, &control::kLcdReply},
-    {0x4D, "Motors ON/OFF", &control::kMotorsPc, &control::kMotorsReply},
-    {0x4F, "Override Origin/End", &control::kOverridePc, &control::kOverrideReply},
-    {0x50, "PWM", &control::kPwmPc, &control::kPwmReply},
-    {0x52, "Flash Read"},
-    {motion::kStopCode, "Stop", &motion::kStopPc, &motion::kStopReply},
-    {table::kTableCode, "TABLE", &table::kTablePc, &table::kTableReply},
-    {0x56, "Version", &control::kNoParametersRequest, &control::kVersionReply},
-    {0x57, "Flash Write"},
-    {0x59, "Flash Content"},
-    {control::kResetCode, "Reset", &control::kResetPc},
+    {motion::kBufferCode, &motion::kBufferPc, &motion::kBufferReply},
+    {0x43},
+    {motion::kDataCode, &motion::kDataPc, &motion::kDataReply},
+    {0x45},
+    {0x46, &control::kNoParametersRequest, &control::kFlashModelReply},
+    {0x47, &control::kIo1Pc, &control::kIo1Reply},
+    {motion::kInformationCode, &control::kNoParametersRequest, &motion::kInformationReply},
+    {0x4C, &control::kLcdPc, &control::kLcdReply},
+    {0x4D, &control::kMotorsPc, &control::kMotorsReply},
+    {0x4F, &control::kOverridePc, &control::kOverrideReply},
+    {0x50, &control::kPwmPc, &control::kPwmReply},
+    {0x52},
+    {motion::kStopCode, &motion::kStopPc, &motion::kStopReply},
+    {table::kTableCode, &table::kTablePc, &table::kTableReply},
+    {0x56, &control::kNoParametersRequest, &control::kVersionReply},
+    {0x57},
+    {0x59},
+    {control::kResetCode, &control::kResetPc},
 };
 
 namespace detail {
@@ -103,6 +109,16 @@ inline constexpr auto kInstructionIndex = [] {
     }
     return index;
 }();
+
+// Every instruction of the set is here once, in its order.
+constexpr bool eachOfTheSet()
+{
+    if (std::size(kInstructions) != std::size(kInstructionSet)) return false;
+    for (std::size_t i = 0; i < std::size(kInstructions); ++i)
+        if (kInstructions[i].code != kInstructionSet[i].code) return false;
+    return true;
+}
+static_assert(eachOfTheSet(), "one entry for each instruction of the instruction set, in its order");
 
 } // namespace detail
 

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "protocol/instructions.h"
+#include "protocol/instruction_set.h"
 
 namespace vornlog {
 
@@ -54,12 +54,12 @@ constexpr int instructionBox(int code)
 // Every instruction has its box, and every box is an instruction's.
 constexpr bool oneBoxEach()
 {
-    for (const Instruction& instruction : kInstructions)
+    for (const InstructionName& instruction : kInstructionSet)
         if (instructionBox(instruction.code) < 0) return false;
     for (std::size_t i = 0; i < instructionCount; ++i)
-        if (!findInstructionName(instructionBoxes[i].code) || instructionBox(instructionBoxes[i].code) != static_cast<int>(i))
+        if (!findInInstructionSet(instructionBoxes[i].code) || instructionBox(instructionBoxes[i].code) != static_cast<int>(i))
             return false;
-    return std::size(kInstructions) == instructionCount;
+    return std::size(kInstructionSet) == instructionCount;
 }
 static_assert(oneBoxEach(), "one box for each instruction of the instruction set");
 

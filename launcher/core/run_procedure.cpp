@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The outputs, one row each, in the order of their OptionParam buttons.
+// The outputs, one row each, in the order of their OptionParam buttons;
+// their French texts are the window's own.
 constexpr OutputOption outputs[] = {
     {Output::Report, "Fichier de sortie  en format .txt", "", 1, "-s -v", textFilter, "*.txt",
      true},
@@ -36,7 +37,7 @@ constexpr OutputOption outputs[] = {
      "La page s'ouvrira dans le navigateur", 1, "-w", "Pages HTML (*.html)|*.html|", "*.html", false},
     {Output::Live, "Visualiseur en direct : la session dans le navigateur pendant la capture",
      "La page s'ouvrira dans le navigateur et suivra la capture ; la page HTML est enregistrée à l'arrêt", 1,
-     "-l -f", "Pages HTML (*.html)|*.html|", "*.html", false},
+     "-l -f", "Pages HTML (*.html)|*.html|", "*.html", false, true},
 };
 
 #ifdef _WIN32
@@ -199,7 +200,7 @@ void run(Desktop& desktop, const RunChoices& choices)
     check(desktop.startProgram(choices.decoder, arguments, utf8Of(dest.folder)));
     // The live viewer follows the capture until it is stopped here: then
     // the decoder saves the page of the session and ends.
-    if (option.output == Output::Live) {
+    if (option.servesUntilStopped) {
         desktop.showMessage({"Le visualiseur en direct suit la capture dans le navigateur.\r\n\r\nCliquez sur OK "
                              "pour l'arrêter : la page de la session sera enregistrée dans " +
                                  dest.name,

@@ -12,12 +12,19 @@
 
 namespace vornlog {
 
-// The outputs, in the order of their OptionParam buttons.
-enum class Output { Report, StepsCsv, Picture, Summary, Viewer, Live };
+// The outputs, each keyed by the letter of the decoder's run mode that
+// makes it (the mode option "-v" and so on).
+enum class Output : char { Report = 'v', StepsCsv = 's', Picture = 'p', Summary = 't', Viewer = 'w', Live = 'l' };
 
-// One output of the decoder as the window offers it: the caption of its
-// OptionParam button, the decoder's options, the save dialog of the dest
-// file, and whether the sorted copy is offered afterwards.
+// The letter of the decoder's run mode that makes `output`.
+constexpr char modeLetter(Output output) { return static_cast<char>(output); }
+
+// One output of the decoder as the window offers it, in the order of the
+// OptionParam buttons: the caption of its button, the decoder's options (the
+// last mode option among them is its own), the save dialog of the dest
+// file, whether the sorted copy is offered afterwards and whether the
+// decoder serves the session until it is stopped. A test holds these rows
+// against the decoder's own table of run modes.
 struct OutputOption {
     Output output;
     std::string_view caption; // UTF-8
@@ -27,6 +34,7 @@ struct OutputOption {
     std::string_view saveFilter;
     std::string_view saveName;
     bool sortedCopy;
+    bool servesUntilStopped = false;
 };
 
 std::span<const OutputOption> outputOptions();
