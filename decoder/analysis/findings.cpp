@@ -5,7 +5,6 @@
 #include "findings.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <tuple>
 #include <utility>
@@ -29,6 +28,14 @@ using Detectors = std::tuple<
     Underrun,
     Stop,
     ResendDiffers>;
+
+template <typename... D>
+constexpr bool allDetectors(const std::tuple<D...>*)
+{
+    return (Detector<D> && ...);
+}
+static_assert(allDetectors(static_cast<const Detectors*>(nullptr)),
+              "each detector is built on the desk and reads every message (analysis/detectors/detector.h)");
 
 std::optional<Kind> kindNamed(std::string_view name)
 {
@@ -93,28 +100,33 @@ struct Engine::State {
     // bursts, by cause.
     void emitDue(const Moment* now)
     {
+        // Left uninitialised: taken for nearly every message while a burst
+        // waits, and mostly nothing is due.
         struct Due {
-            Moment lastEnd;
-            Desk::Burst* burst; // none: the detector's own
+            const Moment* lastEnd;
+            Desk::Burst* burst; // none: detector `detector`'s own
             int detector;
         };
         constexpr int kDetectors = static_cast<int>(std::tuple_size_v<Detectors>);
-        std::array<Due, kCauses + kDetectors> due;
+        Due due[kCauses + kDetectors];
         std::size_t n = 0;
         int index = 0;
         each([&](auto& d) {
             if constexpr (requires { d.due(now); })
-                if (const Moment* end = d.due(now)) due[n++] = Due{*end, nullptr, index};
+                if (const Moment* end = d.due(now)) due[n++] = Due{end, nullptr, index};
             ++index;
         });
         for (std::uint32_t w = desk.burstsWaiting(); w; w &= w - 1) {
             Desk::Burst& b = desk.burstOf(static_cast<Cause>(std::countr_zero(w)));
-            if (Desk::isDue(b.lastEnd, now)) due[n++] = Due{b.lastEnd, &b, -1};
+            if (Desk::isDue(b.lastEnd, now)) due[n++] = Due{&b.lastEnd, &b, -1};
         }
+        if (n == 0) return;
         if (n > 1)
-            std::sort(due.begin(), due.begin() + static_cast<std::ptrdiff_t>(n), [](const Due& a, const Due& b) {
-                if (a.lastEnd.timed && b.lastEnd.timed && a.lastEnd.ns != b.lastEnd.ns) return a.lastEnd.ns < b.lastEnd.ns;
-                return a.lastEnd.number < b.lastEnd.number;
+            std::sort(due, due + n, [](const Due& a, const Due& b) {
+                const Moment& x = *a.lastEnd;
+                const Moment& y = *b.lastEnd;
+                if (x.timed && y.timed && x.ns != y.ns) return x.ns < y.ns;
+                return x.number < y.number;
             });
         for (std::size_t i = 0; i < n; ++i) {
             if (due[i].burst) {

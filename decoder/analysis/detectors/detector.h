@@ -28,6 +28,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "analysis/findings.h"
 #include "analysis/message_facts.h"

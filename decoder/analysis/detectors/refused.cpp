@@ -54,7 +54,7 @@ void Refused::refused(Cause cause, const Message& in)
     switch (cause) {
     case Cause::NotUsbMode:
         text = "The controller refused the Data message at " + desk_.place(asked ? momentOf(*asked) : m) +
-               ": it is not in USB mode (ST 0x00)";
+               ": it is not in USB mode (ST 0x" + hex(motion::kNotUsbMode) + ")";
         break;
     case Cause::CommandRefused:
         text = "The controller refused a Buffer Management command (RET 0x00) at " + desk_.place(m);
