@@ -1,8 +1,9 @@
 // Findings: why the machine stuttered or stopped, told from the wire. One
 // engine, fed every message of a capture once with its decoding (the
-// summary's records), keeps a fixed state and reports each finding through
-// a callback when it is complete: the -e lines, the summary's Findings and
-// the viewer all take them from here.
+// summary's records), hands it on to one detector per kind of finding
+// (analysis/detectors/), numbers what they report and reports each finding
+// through a callback when it is complete: the -e lines, the summary's
+// Findings and the viewer all take them from here. Memory is fixed.
 //
 //   underrun        the controller's buffer ran dry while a job ran
 //   stop            the controller stopped for a limit switch, a sensor, the
