@@ -213,14 +213,16 @@ void Model::measureRate(const Block& b, bool moving, bool resumed, std::int64_t 
 
 // The buffer ran dry: the segment this reply stored arrived with nothing
 // else left, or a block shows the buffer empty and the machine still
-// (`shownDry`).
-void Model::standStill(const Block& b, bool storedThis, bool shownDry)
+// (`shownDry`). The controller's own word (`saidDry`: STOP bit 7 turned to
+// 1, the machine still) holds even where SEG still names a segment as
+// under way: a controller may leave SEG at the last one it ran.
+void Model::standStill(const Block& b, bool storedThis, bool shownDry, bool saidDry)
 {
     if (storedThis) {
         const std::uint64_t k = stored_;
         // An end-of-data mark resumes nothing: the job ends with it.
         if (kept(k).segment.endOfData()) return;
-        if (!dryOpen_ && done_ + 1 < k) return;
+        if (!dryOpen_ && done_ + 1 < k && !saidDry) return;
         const Kept& arrived = kept(k);
         if (!dryOpen_) {
             still_ = StandStill{};
@@ -249,7 +251,7 @@ void Model::standStill(const Block& b, bool storedThis, bool shownDry)
         }
         return;
     }
-    if (!dryOpen_ && shownDry) {
+    if (!dryOpen_ && (shownDry || saidDry)) {
         dryOpen_ = true;
         still_ = StandStill{};
         still_.dryAfter = moved_ ? lastMoving_.number : 0;
@@ -356,7 +358,8 @@ void Model::block(const Block& b, bool storedThis, int buf, bool haveBuf, bool m
 
     // Whether the machine stood still, judged against the motion the blocks
     // before this one showed (a job's first motion ends no stand-still).
-    if (job_ == Job::Running && !stopped) standStill(b, storedThis, haveBuf && !moving && (buf == 0 || (rising & kEndOfDataProcessed)) && done_ >= known);
+    if (job_ == Job::Running && !stopped) standStill(b, storedThis, haveBuf && !moving && (buf == 0 || (rising & kEndOfDataProcessed)) && done_ >= known,
+                   haveBuf && !moving && (rising & kEndOfDataProcessed));
     if (moving) {
         lastMoving_ = b;
         moved_ = true;

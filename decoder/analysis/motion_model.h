@@ -168,7 +168,7 @@ private:
     void block(const Block& b, bool storedThis, int buf, bool haveBuf, bool moving, std::int64_t left,
                std::uint32_t seg, unsigned stop, bool haveStop);
     void settle(std::uint64_t upTo, const Block& b);
-    void standStill(const Block& b, bool storedThis, bool shownDry);
+    void standStill(const Block& b, bool storedThis, bool shownDry, bool saidDry);
     void dropWaiting(const Block& b);
     void measureRate(const Block& b, bool moving, bool resumed, std::int64_t left);
     void endJob();

@@ -2,7 +2,10 @@
 // than 0.5 s apart as one finding, and no cause without times.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "analysis/detectors/wire.h"
 
@@ -79,4 +82,51 @@ TEST(UnderrunDetector, LessThanHalfASecondApartMakeOneAndNoTimesNoCause)
     ASSERT_EQ(kindsOf(unknown), (std::vector<std::pair<Kind, Cause>>{{Kind::Underrun, Cause::Unknown}}))
         << texts(unknown);
     EXPECT_FALSE(unknown[0].timed);
+}
+
+// A controller that leaves SEG at the last segment it ran when its buffer
+// runs dry: the reply to the segment that ends the silence shows the
+// machine still and STOP bit 7 turned to 1. The finished file and a live
+// run tell the same stand-still.
+TEST(UnderrunDetector, DryByStopBitWhereSegStaysAtTheLastSegmentRun)
+{
+    std::string text;
+    int line = 0;
+    double t = 0;
+    int seg = 0;
+    auto put = [&](bool pc, const char* bytes, int count) {
+        char head[64];
+        std::snprintf(head, sizeof head, "%d\t%s\t%.6f\t%d\t", ++line, pc ? "OUT" : "IN", t, count);
+        text += head;
+        text += bytes;
+        text += "\t.\n";
+    };
+    auto segment = [&](bool dry) {
+        put(true, "44 1F F4 01 00 00 04 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", 26);
+        t += 0.001;
+        char reply[64];
+        ++seg;
+        std::snprintf(reply, sizeof reply, "44 01 %02X %02X 00 00 %s 00 00 00 04 %s 00 00", dry ? 1 : 1 + seg % 2,
+                      (dry ? seg - 1 : seg) & 0xFF, dry ? "48" : "49", dry ? "80 00 00" : "00 2C 01");
+        put(false, reply, 16);
+        t += 0.003;
+    };
+    for (int k = 0; k < 300; ++k) segment(false);
+    t += 3.0;
+    segment(true);
+    for (int k = 0; k < 300; ++k) segment(false);
+
+    const auto file = ofKind(findingsOf(text), Kind::Underrun);
+    ASSERT_EQ(file.size(), 1u) << texts(findingsOf(text));
+    EXPECT_EQ(file[0].cause, Cause::HostGap);
+    // From the last segment's end to the PC's next segment, in nanoseconds.
+    EXPECT_TRUE(file[0].timed);
+    EXPECT_NEAR(static_cast<double>(file[0].end), 4.2e9, 2e6);
+    EXPECT_GT(file[0].end - file[0].start, 2'900'000'000);
+    std::vector<Finding> live;
+    for (const Finding& f : ofKind(findingsOf(text, true), Kind::Underrun))
+        if (!f.ongoing) live.push_back(f);
+    ASSERT_EQ(live.size(), 1u);
+    EXPECT_EQ(live[0].start, file[0].start);
+    EXPECT_EQ(live[0].end, file[0].end);
 }
