@@ -154,18 +154,6 @@ std::string asFileName(const std::string& name)
     return name == "-" ? utf8Of(fs::path(".") / pathOf(name)) : name;
 }
 
-std::vector<std::string> words(std::string_view text)
-{
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find(' ', start), text.size());
-        if (end > start) result.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return result;
-}
-
 void run(Desktop& desktop, const RunChoices& choices)
 {
     const OutputOption& option = outputOption(choices.output);
@@ -192,7 +180,7 @@ void run(Desktop& desktop, const RunChoices& choices)
     const std::string dumpArgument = sameFolder(dump.folder, dest.folder)
                                          ? asFileName(dump.name)
                                          : utf8Of((dump.folder / pathOf(dump.name)).make_preferred());
-    std::vector<std::string> arguments = words(option.options);
+    std::vector<std::string> arguments = optionArguments(option);
     arguments.push_back(dumpArgument);
     arguments.push_back(asFileName(dest.name));
 
@@ -243,6 +231,19 @@ bool isProgram(const fs::path& file)
 }
 
 } // namespace
+
+std::vector<std::string> optionArguments(const OutputOption& option)
+{
+    std::vector<std::string> result;
+    const std::string_view text = option.options;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find(' ', start), text.size());
+        if (end > start) result.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return result;
+}
 
 std::span<const OutputOption> outputOptions()
 {

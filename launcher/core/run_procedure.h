@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "desktop.h"
 #include "sorted_copy.h"
@@ -39,6 +40,8 @@ struct OutputOption {
 
 std::span<const OutputOption> outputOptions();
 const OutputOption& outputOption(Output output);
+// The decoder's arguments that an output's options make ("-s -v": two).
+std::vector<std::string> optionArguments(const OutputOption& option);
 
 // The dialog filter of text files: the report, the summary, and the text
 // dumps in the capture dialog, where USB capture files follow them.

@@ -15,22 +15,6 @@
 
 using namespace vornlog;
 
-namespace {
-
-std::vector<std::string> words(std::string_view text)
-{
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find(' ', start), text.size());
-        if (end > start) result.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return result;
-}
-
-} // namespace
-
 TEST(LauncherModes, EachOutputRunsTheDecoderModeOfItsLetter)
 {
     std::set<char> letters;
@@ -42,7 +26,7 @@ TEST(LauncherModes, EachOutputRunsTheDecoderModeOfItsLetter)
         ASSERT_NE(mode, nullptr) << "no run mode of that letter";
 
         // The launcher always names a dump file and a dest file.
-        std::vector<std::string> args = words(option.options);
+        std::vector<std::string> args = optionArguments(option);
         args.insert(args.end(), {"essai.txt", "sortie"});
         const std::optional<Options> parsed = parseCommandLine(args);
         ASSERT_TRUE(parsed) << "the decoder refuses the options";
