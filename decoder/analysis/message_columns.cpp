@@ -48,7 +48,7 @@ void MessageColumns::dropBefore(std::size_t message)
         v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rows * per));
     };
     rowFront(rowMessage, 1);
-    rowFront(rowSteps, 3);
+    rowFront(rowSteps, kRowStepsPerRow);
     rowFront(rowPwm, 1);
     rowFront(rowSeg, 1);
     rowFront(rowEnd, 1);
@@ -130,7 +130,7 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
         const motion::Segment& s = stored.segment;
         c.rowMessage.push_back(lastData_);
         c.rowEnd.push_back(s.endOfData() ? 1 : 0);
-        for (int axis = 0; axis < 3; ++axis) c.rowSteps.push_back(s.endOfData() ? 0 : s.steps[axis]);
+        for (std::size_t axis = 0; axis < kRowStepsPerRow; ++axis) c.rowSteps.push_back(s.endOfData() ? 0 : s.steps[axis]);
         c.rowPwm.push_back(s.hasPwm() ? s.pwm : -1);
         c.rowSeg.push_back(stored.seg);
         c.rowStart.push_back(NAN);

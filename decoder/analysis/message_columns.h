@@ -46,6 +46,17 @@ inline constexpr MarkName kMarkNames[] = {{"refusal", kMarkRefusal},
                                           {"errors", kMarkErrors},
                                           {"refused", kMarkRefused}};
 
+// The elements of `rowSteps` per stored segment: its steps of S1, S2 and
+// S3, one after the other.
+inline constexpr std::size_t kRowStepsPerRow = 3;
+
+// The columns that hold more than one element per entry, and how many.
+struct ColumnStride {
+    std::string_view name;
+    std::size_t per;
+};
+inline constexpr ColumnStride kColumnStrides[] = {{"rowSteps", kRowStepsPerRow}};
+
 // The `cause` of a message that refused nothing.
 inline constexpr std::uint8_t kNoCause = 0xFF;
 
@@ -64,7 +75,7 @@ struct MessageColumns {
     // among the messages), S1, S2 and S3 with their signs, PWM (-1 without),
     // SEG, and 1 for an end-of-data row.
     std::vector<std::int32_t> rowMessage;
-    std::vector<std::int32_t> rowSteps; // three per row
+    std::vector<std::int32_t> rowSteps; // kRowStepsPerRow per row
     std::vector<std::int32_t> rowPwm;
     std::vector<std::int32_t> rowSeg;
     std::vector<std::uint8_t> rowEnd;

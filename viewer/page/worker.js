@@ -143,6 +143,7 @@ function decodingDone(M, name, device, status, timing) {
     causes: described.causes,
     instructions: described.instructions,
     protocol: described.protocol,
+    strides: described.strides,
     // The findings, a JSON line each as vornlog -e writes them.
     findings: textAt(M, M.vornlog_findings()),
     // Where the worker's time went, in ms (the module made ready, the
@@ -541,7 +542,7 @@ function postUpdate(M, run, done) {
   const update = { type: 'update', done, from: described.from, rowsFrom: described.rowsFrom, again: described.again,
     base: described.base, rowBase: described.rowBase, memory: M.memory.buffer.byteLength,
     columns, markBits: described.markBits, causes: described.causes, instructions: described.instructions,
-    protocol: described.protocol, findings };
+    protocol: described.protocol, strides: described.strides, findings };
   if (done) {
     update.status = textAt(M, M.vornlog_problem()) ? 1 : 0;
     update.problem = textAt(M, M.vornlog_problem());

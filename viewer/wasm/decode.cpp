@@ -42,6 +42,7 @@
 #include "output/json_lines.h"
 #include "output/progress.h"
 #include "output/summary.h"
+#include "page_facts.h"
 #include "protocol/instructions.h"
 #include "search_index.h"
 
@@ -797,36 +798,9 @@ void describeColumns(std::string& d, std::size_t from, std::size_t rowsFrom)
              "\",\"at\":" + std::to_string(reinterpret_cast<std::uintptr_t>(at) + skip * size) +
              ",\"length\":" + std::to_string(length - skip) + "}";
     });
-    d += "],\"markBits\":{";
-    for (const MarkName& mark : kMarkNames) {
-        if (d.back() != '{') d += ',';
-        d += "\"" + std::string(mark.name) + "\":" + std::to_string(mark.bit);
-    }
-    // The findings' causes by their value, as the `cause` column gives them.
-    d += "},\"causes\":[";
-    for (const findings::CauseName& cause : findings::kCauseNames) {
-        if (d.back() != '[') d += ',';
-        d += "\"" + std::string(cause.name) + "\"";
-    }
-    // The protocol's facts that the page reads: the instruction codes of
-    // the motion, the buffer's size and the stop state bits with the cause
-    // each gives.
-    d += "],\"protocol\":{\"data\":" + std::to_string(motion::kDataCode) +
-         ",\"buffer\":" + std::to_string(motion::kBufferCode) +
-         ",\"information\":" + std::to_string(motion::kInformationCode) +
-         ",\"stop\":" + std::to_string(motion::kStopCode) + ",\"table\":" + std::to_string(table::kTableCode) +
-         ",\"reset\":" + std::to_string(control::kResetCode) +
-         ",\"bufferSegments\":" + std::to_string(motion::kBufferSegments) + ",\"stopReasons\":{";
-    for (const motion::StopReasonBit& r : motion::kStopReasons) {
-        if (d.back() != '{') d += ',';
-        d += "\"" + std::to_string(r.bit) + "\":\"" + std::string(r.words) + "\"";
-    }
-    d += "}},\"instructions\":{";
-    for (const Instruction& instruction : kInstructions) {
-        if (d.back() != '{') d += ',';
-        d += "\"" + std::to_string(instruction.code) + "\":\"" + std::string(instruction.name) + "\"";
-    }
-    d += "}}";
+    d += ']';
+    writePageFacts(d);
+    d += '}';
 }
 
 // What the page was given of the live capture's decoding: the messages'
