@@ -48,3 +48,13 @@ function niceStep(least) {
   for (const k of [1, 2, 5]) if (k * power >= least) return k * power;
   return 10 * power;
 }
+
+// Colours that viewer.css defines as custom properties (--NAME), by the
+// names the caller gives them: { key: 'NAME', ... } gives { key: colour }.
+// (The canvases draw in the page's colours; a colour is written once.)
+function cssColours(names) {
+  const style = getComputedStyle(document.documentElement);
+  const found = {};
+  for (const [key, name] of Object.entries(names)) found[key] = style.getPropertyValue('--' + name).trim();
+  return found;
+}

@@ -1,240 +1,236 @@
 // Decoding: the worker that runs the decoder, the capture handed to it, the
 // USB device choice, and the session made of the columns it sends back.
-let worker = null;
-// The decoder's WebAssembly module as the page holds it (base64: the worker
-// decodes it).
-let wasmBytes = null;
+panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-name'], (session, el) => {
+  const P = session.P;
+  // The decoder's WebAssembly module as the page holds it (base64: the worker
+  // decodes it).
+  let wasmBytes = null;
 
-// The capture inflated again, by a worker of the worker's script, in the
-// parts the stream gives: the decoding worker puts them in the decoder's
-// memory one after the other, so they are never put together here first.
-// `compressed`: the bytes of the stream, as the page carried them.
-function inflate(compressed) {
-  return new Promise((resolve, reject) => {
-    const w = newWorker();
+  // The capture inflated again, by a worker of the worker's script, in the
+  // parts the stream gives: the decoding worker puts them in the decoder's
+  // memory one after the other, so they are never put together here first.
+  // `compressed`: the bytes of the stream, as the page carried them.
+  function inflate(compressed) {
+    return new Promise((resolve, reject) => {
+      const w = newWorker();
+      w.onmessage = (event) => {
+        const m = event.data;
+        if (m.type !== 'inflated' && m.type !== 'failed') return;
+        w.terminate();
+        if (m.type === 'inflated') resolve(m.parts);
+        else reject(m.text);
+      };
+      w.postMessage({ type: 'inflate-kept', parts: compressed });
+    });
+  }
+
+  // A new worker of the worker's script.
+  function newWorker() {
+    const source = el.workerSource.textContent;
+    const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
+    const w = new Worker(url);
+    URL.revokeObjectURL(url);
+    return w;
+  }
+
+  // The decoding worker, a new one (the last one's decoding, and inflating,
+  // stopped).
+  function startWorker() {
+    if (session.worker) session.worker.terminate();
+    if (inflater) inflater.terminate();
+    inflater = null;
+    session.worker = newWorker();
+    if (!wasmBytes) wasmBytes = el.decoder.textContent;
+    return session.worker;
+  }
+
+  // The capture shown, to decode again for another device: its name and
+  // how to get its bytes once more (from the file, or inflated again from
+  // the page), so that no copy of it is kept.
+  let lastCapture = null;
+
+  // Decodes the capture whose bytes are `parts` (Uint8Arrays, one after
+  // the other), handed to the worker.
+  function decode(parts, name, again) {
+    const w = startDecoding(name, again);
+    const buffers = parts.map((p) => (p.buffer.byteLength === p.byteLength ? p.buffer : p.slice().buffer));
+    w.postMessage({ type: 'decode', wasm: wasmBytes, parts: buffers, name, device: el.device.value.trim() }, buffers);
+  }
+
+  // Decodes a capture compressed by vornlog -w whose parts (base64) come one
+  // after the other as the browser reads the page: a second worker (of the
+  // same script) inflates each part as it comes and hands what it gives to
+  // the decoding worker, which decodes it meanwhile: the page is read, the
+  // capture inflated and decoded at once, on three threads. `size`: the
+  // capture's size, when known. Returns the function that takes the next
+  // part (null: the last has come). Once inflated, the capture's compressed
+  // bytes are kept to decode it again.
+  let inflater = null;
+
+  function decodeAsItComes(name, size) {
+    let keep;
+    const kept = new Promise((resolve) => { keep = resolve; });
+    const w = startDecoding(name, () => kept.then(inflate));
+    const pieces = new MessageChannel();
+    w.postMessage({ type: 'pieces', whole: true, wasm: wasmBytes, name, device: el.device.value.trim(),
+      expected: size, port: pieces.port2 }, [pieces.port2]);
+    const inflating = newWorker();
+    inflater = inflating;
+    inflating.onmessage = (event) => {
+      const m = event.data;
+      if (m.type === 'inflated') {
+        keep(m.parts);
+        inflating.terminate();
+        if (session.worker === w) performance.mark('vornlog-inflated');
+      } else if (m.type === 'failed' && session.worker === w) {
+        w.terminate();
+        inflating.terminate();
+        el.progress.hidden = true;
+        body.dataset.state = 'failed';
+        session.setStatus('The embedded capture is damaged: ' + m.text, true);
+      }
+    };
+    inflating.postMessage({ type: 'inflate', port: pieces.port1 }, [pieces.port1]);
+    return (text) => inflating.postMessage({ type: 'part', text });
+  }
+
+  // The page made ready for a capture decoded by a new worker, whose
+  // answers it takes; returns the worker.
+  function startDecoding(name, again) {
+    lastCapture = { name, again };
+    body.dataset.state = 'decoding';
+    el.captureName.textContent = name;
+    document.title = name + ' - Vornlog viewer';
+    session.setStatus('Decoding...');
+    const bar = el.progress;
+    bar.hidden = false;
+    bar.value = 0;
+    const w = startWorker();
+    delete $('f-search').dataset.indexed;
+    const began = performance.now();
     w.onmessage = (event) => {
       const m = event.data;
-      if (m.type !== 'inflated' && m.type !== 'failed') return;
-      w.terminate();
-      if (m.type === 'inflated') resolve(m.parts);
-      else reject(m.text);
+      if (m.type === 'progress') {
+        if (m.pass === 1) bar.value = m.share;
+      } else if (m.type === 'failed') {
+        bar.hidden = true;
+        body.dataset.state = 'failed';
+        session.setStatus('The decoder failed: ' + m.text, true);
+      } else if (m.type === 'done') {
+        bar.hidden = true;
+        performance.mark('vornlog-decoded', { detail: m.timing });
+        loaded(m, name, performance.now() - began);
+      } else if (m.type === 'devices') {
+        listDevices(m.devices);
+      } else if (m.type === 'summary') {
+        P.summary.show(m.summary);
+      } else if (m.type === 'lines') {
+        session.answered(m);
+      } else if (m.type === 'indexed') {
+        if (session.data) session.data.indexed = true;
+        $('f-search').dataset.indexed = 'true';
+        if (P.filters.asking() && !session.data.search) P.filters.showSearchCount();
+      } else if (m.type === 'search') {
+        P.filters.searchAnswered(m);
+      }
     };
-    w.postMessage({ type: 'inflate-kept', parts: compressed });
-  });
-}
-
-// A new worker of the worker's script.
-function newWorker() {
-  const source = $('worker-source').textContent;
-  const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
-  const w = new Worker(url);
-  URL.revokeObjectURL(url);
-  return w;
-}
-
-// The decoding worker, a new one (the last one's decoding, and inflating,
-// stopped).
-function startWorker() {
-  if (worker) worker.terminate();
-  if (inflater) inflater.terminate();
-  inflater = null;
-  worker = newWorker();
-  if (!wasmBytes) wasmBytes = $('decoder').textContent;
-  return worker;
-}
-
-function setStatus(text, problem) {
-  $('status').textContent = text;
-  $('status').classList.toggle('problem', !!problem);
-}
-
-// The capture shown, to decode again for another device: its name and
-// how to get its bytes once more (from the file, or inflated again from
-// the page), so that no copy of it is kept.
-let lastCapture = null;
-
-// Decodes the capture whose bytes are `parts` (Uint8Arrays, one after
-// the other), handed to the worker.
-function decode(parts, name, again) {
-  const w = startDecoding(name, again);
-  const buffers = parts.map((p) => (p.buffer.byteLength === p.byteLength ? p.buffer : p.slice().buffer));
-  w.postMessage({ type: 'decode', wasm: wasmBytes, parts: buffers, name, device: $('device').value.trim() }, buffers);
-}
-
-// Decodes a capture compressed by vornlog -w whose parts (base64) come one
-// after the other as the browser reads the page: a second worker (of the
-// same script) inflates each part as it comes and hands what it gives to
-// the decoding worker, which decodes it meanwhile: the page is read, the
-// capture inflated and decoded at once, on three threads. `size`: the
-// capture's size, when known. Returns the function that takes the next
-// part (null: the last has come). Once inflated, the capture's compressed
-// bytes are kept to decode it again.
-let inflater = null;
-
-function decodeAsItComes(name, size) {
-  let keep;
-  const kept = new Promise((resolve) => { keep = resolve; });
-  const w = startDecoding(name, () => kept.then(inflate));
-  const pieces = new MessageChannel();
-  w.postMessage({ type: 'pieces', whole: true, wasm: wasmBytes, name, device: $('device').value.trim(),
-    expected: size, port: pieces.port2 }, [pieces.port2]);
-  const inflating = newWorker();
-  inflater = inflating;
-  inflating.onmessage = (event) => {
-    const m = event.data;
-    if (m.type === 'inflated') {
-      keep(m.parts);
-      inflating.terminate();
-      if (worker === w) performance.mark('vornlog-inflated');
-    } else if (m.type === 'failed' && worker === w) {
-      w.terminate();
-      inflating.terminate();
-      $('progress').hidden = true;
-      body.dataset.state = 'failed';
-      setStatus('The embedded capture is damaged: ' + m.text, true);
-    }
-  };
-  inflating.postMessage({ type: 'inflate', port: pieces.port1 }, [pieces.port1]);
-  return (text) => inflating.postMessage({ type: 'part', text });
-}
-
-// The page made ready for a capture decoded by a new worker, whose
-// answers it takes; returns the worker.
-function startDecoding(name, again) {
-  lastCapture = { name, again };
-  body.dataset.state = 'decoding';
-  $('capture-name').textContent = name;
-  document.title = name + ' - Vornlog viewer';
-  setStatus('Decoding...');
-  const bar = $('progress');
-  bar.hidden = false;
-  bar.value = 0;
-  const w = startWorker();
-  delete $('f-search').dataset.indexed;
-  const began = performance.now();
-  w.onmessage = (event) => {
-    const m = event.data;
-    if (m.type === 'progress') {
-      if (m.pass === 1) bar.value = m.share;
-    } else if (m.type === 'failed') {
+    w.onerror = (e) => {
       bar.hidden = true;
       body.dataset.state = 'failed';
-      setStatus('The decoder failed: ' + m.text, true);
-    } else if (m.type === 'done') {
-      bar.hidden = true;
-      performance.mark('vornlog-decoded', { detail: m.timing });
-      loaded(m, name, performance.now() - began);
-    } else if (m.type === 'devices') {
-      listDevices(m.devices);
-    } else if (m.type === 'summary') {
-      showSummary(m.summary);
-    } else if (m.type === 'lines') {
-      answered(m);
-    } else if (m.type === 'indexed') {
-      if (S) S.indexed = true;
-      $('f-search').dataset.indexed = 'true';
-      if (searchAsked && !S.search) showSearchCount();
-    } else if (m.type === 'search') {
-      searchAnswered(m);
+      session.setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
+    };
+    return w;
+  }
+
+  // The USB device choice, as the console's: the one recognised (named once
+  // known), or one of the capture's devices, as -d takes it.
+  let recognised = '';
+
+  function deviceOption(value, text) {
+    const o = document.createElement('option');
+    o.value = value;
+    o.textContent = text;
+    return o;
+  }
+
+  function listDevices(devices) {
+    const box = el.device;
+    const asked = box.value;
+    const options = [deviceOption('', recognised ? 'recognised: ' + recognised : 'recognised')];
+    for (const d of devices) options.push(deviceOption(d.device, d.device + ': ' + d.packets + ' data packets'));
+    if (asked && !devices.some((d) => d.device === asked)) options.push(deviceOption(asked, asked + ': no data packet'));
+    box.replaceChildren(...options);
+    box.value = asked;
+  }
+
+  function loaded(m, name, ms) {
+    // The session: the decoder's columns by their names (number, time, from,
+    // code, marks, ...), the bits of its marks, the protocol's facts, the
+    // columns' strides, and what the views keep.
+    const n = m.columns.number.length;
+    const S = session.data = Object.assign({}, m.columns, { n, name, markBits: m.markBits, causes: m.causes, instructions: m.instructions,
+      protocol: m.protocol, strides: m.strides, range: null, parsed: new Map(), search: null, indexed: false, findings: [], refused: new Map() });
+    session.generation++;
+    session.selected = -1;
+    session.forgetAsked();
+    // Along the time when a message has one (those without, between them);
+    // by message number when none has.
+    let timed = false;
+    let gaps = false;
+    for (let i = 0; i < n; i++) {
+      if (S.time[i] === S.time[i]) timed = true;
+      else gaps = true;
     }
-  };
-  w.onerror = (e) => {
-    bar.hidden = true;
-    body.dataset.state = 'failed';
-    setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
-  };
-  return w;
-}
-
-// The USB device choice, as the console's: the one recognised (named once
-// known), or one of the capture's devices, as -d takes it.
-let recognised = '';
-
-function deviceOption(value, text) {
-  const o = document.createElement('option');
-  o.value = value;
-  o.textContent = text;
-  return o;
-}
-
-function listDevices(devices) {
-  const box = $('device');
-  const asked = box.value;
-  const options = [deviceOption('', recognised ? 'recognised: ' + recognised : 'recognised')];
-  for (const d of devices) options.push(deviceOption(d.device, d.device + ': ' + d.packets + ' data packets'));
-  if (asked && !devices.some((d) => d.device === asked)) options.push(deviceOption(asked, asked + ': no data packet'));
-  box.replaceChildren(...options);
-  box.value = asked;
-}
-
-// The summary (the -t page), each line or packet number in it that a
-// message has made a link that selects that message (#m=NUMBER).
-function showSummary(text) {
-  const box = $('summary');
-  const numbered = /\b(lines? |packets? )(\d+)(?:( to )(\d+))?/g;
-  const link = (number) => {
-    if (!S || indexOfNumber(Number(number)) < 0) return number;
-    const a = document.createElement('a');
-    a.href = '#m=' + number;
-    a.textContent = number;
-    return a;
-  };
-  const parts = [];
-  let last = 0;
-  for (const m of text.matchAll(numbered)) {
-    parts.push(text.slice(last, m.index), m[1], link(m[2]));
-    if (m[3]) parts.push(m[3], link(m[4]));
-    last = m.index + m[0].length;
+    S.timed = timed;
+    S.x = !timed ? Float64Array.from(S.number) : gaps ? filledTimes(S.time, 0, n, NaN) : S.time;
+    let segMax = 1;
+    for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
+    S.segMax = segMax;
+    S.refused = refusalsOf(S);
+    P.path.build();
+    P.findings.load(m.findings);
+    P.summary.waiting('The summary is being written...');
+    P.filters.apply();
+    P.timeline.reset();
+    P.path.reset();
+    const problem = m.problem;
+    // What the console says of a USB capture's device: which it decoded, or
+    // that none answered the PC.
+    const said = sayDevice(m.console);
+    session.setStatus(n + ' messages, decoded in ' + (ms / 1000).toFixed(1) + ' s' + (said ? '. ' + said : '') +
+      (problem ? '. ' + problem : ''), !!problem);
+    body.dataset.messages = String(n);
+    body.dataset.state = 'ready';
+    performance.mark('vornlog-ready');
+    // A search typed before the capture was there is asked now.
+    P.filters.forgetSearch();
+    if ($('f-search').value) P.filters.searchNow();
+    if (!session.fromHash() && session.shown.length) session.select(session.shown[0], false);
   }
-  parts.push(text.slice(last));
-  box.replaceChildren(...parts);
-  box.dataset.ready = 'true';
-}
 
-function loaded(m, name, ms) {
-  // The session: the decoder's columns by their names (number, time, from,
-  // code, marks, ...), the bits of its marks, and what the views keep.
-  const n = m.columns.number.length;
-  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, causes: m.causes, instructions: m.instructions, protocol: m.protocol, range: null,
-    parsed: new Map(), search: null, indexed: false, findings: [], refused: new Map() });
-  generation++;
-  selected = -1;
-  asked.clear();
-  // Along the time when a message has one (those without, between them);
-  // by message number when none has.
-  let timed = false;
-  let gaps = false;
-  for (let i = 0; i < n; i++) {
-    if (S.time[i] === S.time[i]) timed = true;
-    else gaps = true;
+  // The device the console says was decoded (the last line it wrote) named
+  // in the device choice's first option, unless one was asked for; returns
+  // that line.
+  function sayDevice(consoleText) {
+    const said = (consoleText || '').split('\n').filter(Boolean).pop() || '';
+    const device = /^USB device (\d+\.\d+)/.exec(said);
+    recognised = device && !el.device.value ? device[1] : '';
+    el.device.options[0].textContent = recognised ? 'recognised: ' + recognised : 'recognised';
+    return said;
   }
-  S.timed = timed;
-  S.x = !timed ? Float64Array.from(S.number) : gaps ? filledTimes(S.time, 0, n, NaN) : S.time;
-  let segMax = 1;
-  for (let i = 0; i < n; i++) if (S.segment[i] > segMax) segMax = S.segment[i];
-  S.segMax = segMax;
-  S.refused = refusalsOf();
-  buildPath();
-  findingsView.load(m.findings);
-  $('summary').textContent = 'The summary is being written...';
-  delete $('summary').dataset.ready;
-  applyFilters();
-  timeline.reset();
-  pathView.reset();
-  const problem = m.problem;
-  // What the console says of a USB capture's device: which it decoded, or
-  // that none answered the PC.
-  const said = m.console.split('\n').filter(Boolean).pop() || '';
-  const device = /^USB device (\d+\.\d+)/.exec(said);
-  recognised = device && !$('device').value ? device[1] : '';
-  $('device').options[0].textContent = recognised ? 'recognised: ' + recognised : 'recognised';
-  setStatus(n + ' messages, decoded in ' + (ms / 1000).toFixed(1) + ' s' + (said ? '. ' + said : '') +
-    (problem ? '. ' + problem : ''), !!problem);
-  body.dataset.messages = String(n);
-  body.dataset.state = 'ready';
-  performance.mark('vornlog-ready');
-  // A search typed before the capture was there is asked now.
-  searchAsked = null;
-  if ($('f-search').value) searchNow();
-  if (!fromHash() && shown.length) select(shown[0], false);
-}
+
+  return {
+    decode,
+    decodeAsItComes,
+    startWorker,
+    listDevices,
+    deviceOption,
+    sayDevice,
+    // The decoder's module (base64) for a worker.
+    wasm: () => wasmBytes,
+    // The capture shown, to decode again for another device (null: none, or
+    // a live one).
+    last: () => lastCapture,
+    forgetCapture: () => { lastCapture = null; },
+  };
+});

@@ -9,12 +9,14 @@
 // its end), and a stop or an underrun raises an alert: the tab's title
 // starts with its kind, and a banner shows its sentence until it is
 // acknowledged (its button, or Esc).
-const findingsView = (() => {
-  const box = $('findings');
-  const space = $('findings-space');
-  const said = $('finding-said');
+panel('findings', ['findings', 'findings-space', 'finding-said', 'findings-count', 'alert', 'alert-kind', 'alert-text', 'alert-ok'],
+  (session, el) => {
+  const P = session.P;
+  const box = el.findings;
+  const space = el.findingsSpace;
+  const said = el.findingSaid;
   const FROW = 34; // a row's height: two lines
-  let current = -1; // the place in S.findings of the finding gone to last
+  let current = -1; // the place in the session's findings of the finding gone to last
   let rows = new Map(); // the rows made, by place
   let madeFor = null; // the session and findings' version the rows were made for
 
@@ -22,12 +24,13 @@ const findingsView = (() => {
   // of its first and last message (-1 for a number that no message has).
   // A finding written again (an ongoing one, complete) keeps its last line.
   function load(text) {
-    S.findingsById = new Map();
+    session.data.findingsById = new Map();
     add(text);
   }
 
   // More of the session's findings (a live session's new lines).
   function add(text) {
+    const S = session.data;
     const byId = S.findingsById || (S.findingsById = new Map());
     // A live list at its end (or with nothing to scroll) follows the newest.
     const atEnd = box.scrollTop + box.clientHeight >= box.scrollHeight - FROW;
@@ -37,8 +40,8 @@ const findingsView = (() => {
     }
     const all = [...byId.values()];
     for (const f of all) {
-      f.at = indexOfNumber(f.first);
-      f.lastAt = indexOfNumber(f.last);
+      f.at = session.indexOfNumber(f.first);
+      f.lastAt = session.indexOfNumber(f.last);
       if (f.lastAt < f.at) f.lastAt = f.at;
     }
     all.sort((a, b) => a.at - b.at || a.id - b.id);
@@ -46,9 +49,9 @@ const findingsView = (() => {
     S.findings = all;
     S.findingsVersion = (S.findingsVersion || 0) + 1;
     current = was ? all.findIndex((f) => f.id === was.id) : -1;
-    $('findings-count').textContent = String(all.length);
+    el.findingsCount.textContent = String(all.length);
     space.style.height = all.length * FROW + 'px';
-    if (liveView.live() && body.dataset.live !== 'ended' && atEnd) box.scrollTop = box.scrollHeight;
+    if (P.live.live() && body.dataset.live !== 'ended' && atEnd) box.scrollTop = box.scrollHeight;
     render();
   }
 
@@ -81,6 +84,7 @@ const findingsView = (() => {
 
   // The rows in view (and a few around them) made, the others gone.
   function render() {
+    const S = session.data;
     if (!S) return;
     const all = S.findings;
     if (!madeFor || madeFor.session !== S || madeFor.version !== S.findingsVersion) {
@@ -117,6 +121,7 @@ const findingsView = (() => {
   // Goes to the finding at place k: its first message selected, the
   // timeline around it.
   function goTo(k) {
+    const S = session.data;
     const f = S && S.findings[k];
     if (!f || f.at < 0) return;
     current = k;
@@ -124,14 +129,16 @@ const findingsView = (() => {
     if (top < box.scrollTop) box.scrollTop = top;
     else if (top + FROW > box.scrollTop + box.clientHeight) box.scrollTop = top + FROW - box.clientHeight;
     render();
-    show(f.at);
-    timeline.zoomTo(f.at, f.lastAt);
+    session.show(f.at);
+    P.timeline.zoomTo(f.at, f.lastAt);
   }
 
   // The next finding (step 1) or the previous one (-1): after the one gone
   // to last while its message is still selected, else from the selection.
   // None there: the status line says so.
   function next(step) {
+    const S = session.data;
+    const selected = session.selected;
     if (!S) return;
     const all = S.findings;
     let k = -1;
@@ -139,7 +146,7 @@ const findingsView = (() => {
     else if (step > 0) k = all.findIndex((f) => f.at > selected);
     else for (let j = all.length - 1; j >= 0 && k < 0; j--) if (all[j].at >= 0 && all[j].at < selected) k = j;
     if (k >= 0 && k < all.length) goTo(k);
-    else nothingAhead(!all.length ? 'No findings in this session' : 'No finding ' + (step > 0 ? 'after' : 'before') + ' the selected message');
+    else session.nothingAhead(!all.length ? 'No findings in this session' : 'No finding ' + (step > 0 ? 'after' : 'before') + ' the selected message');
   }
 
   box.addEventListener('scroll', () => requestAnimationFrame(render));
@@ -153,7 +160,7 @@ const findingsView = (() => {
   // banner and the tab's title until acknowledged.
   const kAlertKinds = new Set(['stop', 'underrun']);
   const alerted = new Set();
-  const banner = $('alert');
+  const banner = el.alert;
   let titleBefore = null;
 
   function alertFrom(text) {
@@ -172,8 +179,8 @@ const findingsView = (() => {
     banner.dataset.kind = f.kind;
     banner.dataset.finding = String(f.id);
     banner.dataset.more = String(more);
-    $('alert-kind').textContent = f.kind === 'stop' ? 'Stopped' : 'Stalled';
-    $('alert-text').textContent = f.text + (more ? ' (and ' + more + ' more before it)' : '');
+    el.alertKind.textContent = f.kind === 'stop' ? 'Stopped' : 'Stalled';
+    el.alertText.textContent = f.text + (more ? ' (and ' + more + ' more before it)' : '');
     banner.hidden = false;
     body.dataset.alert = f.kind;
   }
@@ -188,7 +195,7 @@ const findingsView = (() => {
     titleBefore = null;
     return true;
   }
-  $('alert-ok').addEventListener('click', acknowledge);
+  el.alertOk.addEventListener('click', acknowledge);
 
   return { load, add, goTo, next, render, alertFrom, acknowledge, current: () => current };
-})();
+});

@@ -2,7 +2,8 @@
 // arrow keys on a focused handle; a double-click gives back the first
 // size), the button in a pane's heading collapses it to that heading, and
 // the canvases and the list are drawn again whenever their size changes.
-(() => {
+panel('layout', [], (session) => {
+  const P = session.P;
   const main = document.querySelector('main');
   // Each handle's size: the CSS variable it sets, the pane it measures, and
   // whether a move to the right or down makes that pane smaller.
@@ -72,11 +73,11 @@
   // collapsed or expanded): the view drawn again at its new size.
   const redraw = new ResizeObserver((entries) => {
     for (const entry of entries) {
-      if (entry.target.id === 'timeline') timeline.draw();
-      else if (entry.target.id === 'list') renderList();
-      else pathView.draw();
+      if (entry.target.id === 'timeline') P.timeline.draw();
+      else if (entry.target.id === 'list') P.list.render();
+      else P.path.draw();
     }
   });
   for (const id of ['timeline', 'plan', 'list']) redraw.observe($(id));
 
-})();
+});

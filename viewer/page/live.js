@@ -16,18 +16,19 @@
 const kKeep = 2000000;
 // A timeline marker whose message left the page (no index of a message).
 const kGoneMarker = 0x7fffffff;
-const liveView = (() => {
+panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (session, el) => {
+  const P = session.P;
   let run = null; // { url, name, ended, saved }
   let following = true;
-  // Each column's elements so far, in typed arrays with room to grow: S
-  // holds views of their first elements.
+  // Each column's elements so far, in typed arrays with room to grow: the
+  // session's data holds views of their first elements.
   let stores = {};
   // The findings' lines that came since the views were last drawn.
   let newFindings = '';
   // The findings' messages to find again (messages went).
   let refind = false;
 
-  const followButton = $('follow');
+  const followButton = el.follow;
 
   function setFollowing(on) {
     following = on;
@@ -37,18 +38,20 @@ const liveView = (() => {
   }
 
   function scrollToNewest() {
-    if (!S || !shown) return;
-    list.scrollTop = list.scrollHeight;
-    renderList();
+    const S = session.data;
+    if (!S || !session.shown) return;
+    el.list.scrollTop = el.list.scrollHeight;
+    P.list.render();
   }
 
   function setLive(state, text, problem) {
     body.dataset.live = state;
-    if (text !== undefined) setStatus(text, problem);
+    if (text !== undefined) session.setStatus(text, problem);
   }
 
   // What the status line says of the session while the input goes on.
   function liveText() {
+    const S = session.data;
     const n = S ? S.base + S.n : 0;
     const what = n + (n === 1 ? ' message' : ' messages');
     if (body.dataset.live === 'waiting') return 'Waiting for data: ' + what + ' so far';
@@ -62,53 +65,55 @@ const liveView = (() => {
     const asked = /^#keep=(\d+)$/.exec(location.hash);
     const keep = asked && Number(asked[1]) > 0 ? Math.min(Number(asked[1]), kKeep) : run ? run.keep : kKeep;
     run = { url: new URL(url, location.href).href, name, ended: false, saved: '' };
-    lastCapture = null;
+    P.decoding.forgetCapture();
     body.dataset.state = 'decoding';
     followButton.hidden = false;
     setFollowing(true);
-    $('capture-name').textContent = name;
+    el.captureName.textContent = name;
     document.title = name + ' (live) - Vornlog viewer';
     setLive('waiting', 'Waiting for data...');
-    const w = startWorker();
-    S = null;
+    const w = P.decoding.startWorker();
+    session.data = null;
     stores = {};
     newFindings = '';
     delete $('f-search').dataset.indexed;
     w.onmessage = (event) => received(event.data);
     w.onerror = (e) => {
       body.dataset.state = 'failed';
-      setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
+      session.setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
     run.keep = keep;
-    w.postMessage({ type: 'live', wasm: wasmBytes, url: run.url, name, device: $('device').value.trim(), keep });
+    w.postMessage({ type: 'live', wasm: P.decoding.wasm(), url: run.url, name, device: el.device.value.trim(), keep });
   }
 
   // What the session holds, for the benchmarks (window.vornlogHeld()): the
   // messages kept in full, the bytes of the room the page's columns take
   // and of the decoder's memory.
-  window.vornlogHeld = () => ({ messages: S ? S.n : 0, decoder: S ? S.decoderMemory || 0 : 0,
-    columns: Object.values(stores).reduce((sum, store) => sum + store.byteLength, 0) });
+  window.vornlogHeld = () => ({ messages: session.data ? session.data.n : 0,
+    decoder: session.data ? session.data.decoderMemory || 0 : 0, columns: Object.values(stores).reduce((sum, store) => sum + store.byteLength, 0) });
 
   function received(m) {
+    const S = session.data;
     if (m.type === 'update') updated(m);
     else if (m.type === 'stream') streamSaid(m);
     else if (m.type === 'failed') {
       body.dataset.state = 'failed';
-      setStatus('The decoder failed: ' + m.text, true);
-    } else if (m.type === 'devices') listDevices(m.devices);
-    else if (m.type === 'summary') showSummary(m.summary);
-    else if (m.type === 'lines') answered(m);
+      session.setStatus('The decoder failed: ' + m.text, true);
+    } else if (m.type === 'devices') P.decoding.listDevices(m.devices);
+    else if (m.type === 'summary') P.summary.show(m.summary);
+    else if (m.type === 'lines') session.answered(m);
     else if (m.type === 'indexed') {
       if (S) S.indexed = true;
       $('f-search').dataset.indexed = 'true';
-      if (searchAsked && !S.search) showSearchCount();
-    } else if (m.type === 'search') searchAnswered(m);
+      if (P.filters.asking() && !S.search) P.filters.showSearchCount();
+    } else if (m.type === 'search') P.filters.searchAnswered(m);
   }
 
   // How the input goes, as the worker reads the capture stream: bytes
   // come, the input is quiet (or the server out of reach), or it ended
   // (and where the page was saved).
   function streamSaid(m) {
+    const S = session.data;
     if (m.state === 'error') {
       body.dataset.error = m.problem;
       setLive('error', liveText(), true);
@@ -119,7 +124,7 @@ const liveView = (() => {
       run.saved = m.saved;
     }
     setLive(m.state, m.problem);
-    if (!m.problem && m.state !== 'ended' && (S || m.state === 'waiting')) setStatus(liveText());
+    if (!m.problem && m.state !== 'ended' && (S || m.state === 'waiting')) session.setStatus(liveText());
   }
 
   // A column grown: its elements from `base` on replaced by `part`, in
@@ -128,11 +133,12 @@ const liveView = (() => {
   // eighth more than it keeps): the elements before `base` are copied only
   // when the room grows.
   function grow(name, part, base) {
+    const S = session.data;
     let store = stores[name];
     const length = base + part.length;
     if (!store || store.length < length) {
       const Type = part.constructor;
-      const per = name === 'rowSteps' ? 3 : 1;
+      const per = S.strides[name] || 1;
       const most = per * (run.keep + Math.ceil(run.keep / 8) + 65536);
       const grown = new Type(Math.max(length, Math.min(Math.max(1024, Math.ceil(1.5 * length)), most)));
       if (store) grown.set(store.subarray(0, base));
@@ -148,13 +154,14 @@ const liveView = (() => {
   // too, the columns moved to the front of their room (which is kept),
   // what the page holds by index moved with them.
   function letGo(base, rowBase) {
+    const S = session.data;
     const d = base - S.base;
     const dr = rowBase - S.rowBase;
     if (d <= 0) return;
     const x = S.x && S.x === S.filled ? 'filled' : S.x && S.x === S.numbers ? 'numbers' : 'time';
     for (const [name, store] of Object.entries(stores)) {
       const row = name.startsWith('row');
-      const per = name === 'rowSteps' ? 3 : 1;
+      const per = S.strides[name] || 1;
       const skip = Math.min((row ? dr : d) * per, S[name].length);
       const length = S[name].length - skip;
       store.copyWithin(0, skip, skip + length);
@@ -182,7 +189,7 @@ const liveView = (() => {
     }
     S.sent = undefined;
     S.parsed.clear();
-    asked.clear();
+    session.forgetAsked();
     const refused = new Map();
     for (const [i, cause] of S.refused) if (i >= d) refused.set(i - d, cause);
     S.refused = refused;
@@ -191,17 +198,16 @@ const liveView = (() => {
     S.perMm = undefined;
     S.rowsVersion = (S.rowsVersion || 0) + 1;
     S.search = null;
-    selected = selected >= d ? selected - d : -1;
-    for (const [, row] of rendered) row.remove();
-    rendered = new Map();
-    generation++;
+    session.selected = session.selected >= d ? session.selected - d : -1;
+    P.list.forget();
+    session.generation++;
     if (S.path && dr > 0) {
       const r = Math.min(dr, S.path.rows);
       S.pathFrom = [S.path.x[r], S.path.y[r], S.path.z[r]];
     }
     S.path = null;
     refind = true;
-    const note = $('list-gone');
+    const note = el.listGone;
     note.hidden = false;
     note.textContent = base.toLocaleString('en') + ' earlier messages left the page (it keeps the newest ' +
       run.keep.toLocaleString('en') + ' in full); the findings keep them';
@@ -215,21 +221,20 @@ const liveView = (() => {
   // the whole session; the views are drawn again at most every kDrawMs
   // (the count and the list at once).
   function updated(m) {
-    if (m.again || !S) {
-      S = { n: 0, name: run.name, range: null, parsed: new Map(), search: null, indexed: false, findings: [],
+    if (m.again || !session.data) {
+      session.data = { n: 0, name: run.name, range: null, parsed: new Map(), search: null, indexed: false, findings: [],
         refused: new Map(), base: 0, rowBase: 0, dropped: 0 };
-      $('list-gone').hidden = true;
+      el.listGone.hidden = true;
       delete body.dataset.gone;
       stores = {};
       newFindings = '';
-      generation++;
-      selected = -1;
-      asked.clear();
-      for (const [, row] of rendered) row.remove();
-      rendered = new Map();
-      $('summary').textContent = 'The summary is written once the input has ended.';
-      delete $('summary').dataset.ready;
+      session.generation++;
+      session.selected = -1;
+      session.forgetAsked();
+      P.list.forget();
+      P.summary.waiting('The summary is written once the input has ended.');
     }
+    const S = session.data;
     const went = S.base;
     letGo(m.base || 0, m.rowBase || 0);
     // (The worker's indices count from the session's first message.)
@@ -240,8 +245,9 @@ const liveView = (() => {
     S.causes = m.causes;
     S.instructions = m.instructions;
     S.protocol = m.protocol;
+    S.strides = m.strides;
     for (const [name, part] of Object.entries(m.columns)) {
-      const per = name === 'rowSteps' ? 3 : 1;
+      const per = S.strides[name] || 1;
       if (S.base && (name === 'partner' || name === 'rowMessage'))
         for (let k = 0; k < part.length; k++) if (part[k] >= 0) part[k] = Math.max(-1, part[k] - S.base);
       grow(name, part, (name.startsWith('row') ? m.rowsFrom - S.rowBase : from) * per);
@@ -265,12 +271,8 @@ const liveView = (() => {
     for (let i = from; i < S.n; i++) {
       S.parsed.delete(i);
       S.refused.delete(i);
-      const row = rendered.get(i);
-      if (row) {
-        row.remove();
-        rendered.delete(i);
-      }
     }
+    P.list.forget(from);
     S.n = n;
     S.settled = from;
     S.growing = !m.done;
@@ -295,20 +297,20 @@ const liveView = (() => {
     // The tables' steps for a millimetre: the last 16 Table messages, asked
     // again when they change.
     const tables = (S.tables || []).filter((i) => i < from);
-    for (let i = from; i < n; i++) if (S.code[i] === 0x54) tables.push(i);
+    for (let i = from; i < n; i++) if (S.code[i] === S.protocol.table) tables.push(i);
     S.tables = tables.slice(-16);
     const latest = S.tables.slice().reverse();
     if (!S.tableMessages || latest.join() !== S.tableMessages.join()) {
       S.tableMessages = latest;
       S.perMm = undefined;
     }
-    buildPath(m.rowsFrom - S.rowBase);
+    P.path.build(m.rowsFrom - S.rowBase);
     newFindings += m.findings;
     // A stop or a stall alerts at once, even in a tab out of sight.
-    if (m.findings) findingsView.alertFrom(m.findings);
+    if (m.findings) P.findings.alertFrom(m.findings);
     // (Messages went: the list made again from its first.)
-    filterFrom(S.base !== went ? 0 : from);
-    renderList();
+    P.filters.filterFrom(S.base !== went ? 0 : from);
+    P.list.render();
     body.dataset.messages = String(S.base + n);
     body.dataset.state = 'ready';
     if (following) scrollToNewest();
@@ -321,11 +323,11 @@ const liveView = (() => {
       drawViews();
       ended(m);
     } else {
-      setStatus(liveText(), body.dataset.live === 'error');
+      session.setStatus(liveText(), body.dataset.live === 'error');
       viewsSoon();
     }
     // Drawn: the worker may send the next update.
-    worker.postMessage({ type: 'drawn' });
+    session.worker.postMessage({ type: 'drawn' });
   }
 
   // The timeline, the tool path and the findings: drawn again at most
@@ -347,6 +349,7 @@ const liveView = (() => {
   }
 
   function drawViews() {
+    const S = session.data;
     lastDrawn = performance.now();
     if (!S) return;
     // A tab out of sight draws its views once it is seen again.
@@ -355,21 +358,19 @@ const liveView = (() => {
       return;
     }
     unseen = false;
-    if (newFindings || refind || !S.growing) findingsView.add(newFindings);
+    if (newFindings || refind || !S.growing) P.findings.add(newFindings);
     newFindings = '';
     refind = false;
-    timeline.grew();
-    pathView.draw();
+    P.timeline.grew();
+    P.path.draw();
   }
 
   // The input ended and every message is decoded: where the session's
   // page was saved, as the console says it.
   function ended(m) {
-    const said = (m.console || '').split('\n').filter(Boolean).pop() || '';
-    const device = /^USB device (\d+\.\d+)/.exec(said);
-    recognised = device && !$('device').value ? device[1] : '';
-    $('device').options[0].textContent = recognised ? 'recognised: ' + recognised : 'recognised';
-    $('summary').textContent = 'The summary is being written...';
+    const S = session.data;
+    const said = P.decoding.sayDevice(m.console);
+    P.summary.waiting('The summary is being written...');
     const where = run.saved ? 'the page of the session was saved as ' + run.saved
       : 'the page of the session could not be saved';
     setLive('ended', 'Ended: ' + (S.base + S.n) + ' messages; ' + where + (said ? '. ' + said : '') +
@@ -379,6 +380,7 @@ const liveView = (() => {
 
   // The person scrolls the list away from its end, or selects a message:
   // the list stops following.
+  const list = el.list;
   list.addEventListener('scroll', () => {
     if (following && list.scrollTop + list.clientHeight < list.scrollHeight - ROW) setFollowing(false);
   });
@@ -390,7 +392,7 @@ const liveView = (() => {
     // asked for): the stream asked for from its start.
     again: () => run && start(run.url, run.name),
     live: () => run !== null,
-
-    stopFollowing: () => { if (run && following) setFollowing(false); },
+    // A message selected: the list stops following.
+    selected: () => { if (run && following) setFollowing(false); },
   };
-})();
+});

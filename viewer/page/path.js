@@ -3,44 +3,58 @@
 // by row below; with the path's extent. A live session that grew keeps
 // what it had: the positions are added from row `rowsFrom` on (the rows
 // before never change).
-function buildPath(rowsFrom = 0) {
-  const rows = S.rowMessage.length;
-  const old = S.path;
-  const kept = old && rowsFrom > 0 && rowsFrom <= old.rows ? rowsFrom : 0;
-  const room = kept && old.xs.length > rows ? old.xs.length : Math.max(rows + 1, kept ? Math.ceil(1.5 * (rows + 1)) : 0);
-  const grown = (v) => {
-    if (kept && v.length === room) return v;
-    const a = new Float64Array(room);
-    if (kept) a.set(v.subarray(0, kept + 1));
-    return a;
-  };
-  const x = grown(kept ? old.xs : null), y = grown(kept ? old.ys : null), z = grown(kept ? old.zs : null);
-  // (A live session's rows that went leave the position they reached.)
-  const [ox, oy, oz] = S.pathFrom || [0, 0, 0];
-  if (!kept) [x[0], y[0], z[0]] = [ox, oy, oz];
-  const box = kept ? Object.assign({}, old.box) : { x0: ox, x1: ox, y0: oy, y1: oy, z0: oz, z1: oz };
-  for (let r = kept; r < rows; r++) {
-    const a = x[r + 1] = x[r] + S.rowSteps[3 * r];
-    const b = y[r + 1] = y[r] + S.rowSteps[3 * r + 1];
-    const c = z[r + 1] = z[r] + S.rowSteps[3 * r + 2];
-    if (a < box.x0) box.x0 = a;
-    if (a > box.x1) box.x1 = a;
-    if (b < box.y0) box.y0 = b;
-    if (b > box.y1) box.y1 = b;
-    if (c < box.z0) box.z0 = c;
-    if (c > box.z1) box.z1 = c;
+panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
+  const P = session.P;
+  const plan = el.plan;
+  const s3 = el.s3;
+  // The path's colours, as viewer.css defines them.
+  const colours = cssColours({ path: 'accent', outside: 'path-outside', start: 'start', startLabel: 'start-label', end: 'end',
+    stop: 'stop', hover: 'moment', selected: 'selected', s3: 'no-reply', axis: 'axis', tick: 'tick-dark', label: 'label-dark',
+    labelGround: 'label-ground', tickGround: 'tick-ground', markGround: 'mark-ground', text: 'label', note: 'note' });
+
+  // The tool path: the stored segments (the rows of the steps CSV, with
+  // its signs) from (0, 0), S1 to the right and S2 up at one scale; with
+  // the path's extent. A live session that grew keeps what it had: the
+  // positions are added from row `rowsFrom` on (the rows before never
+  // change).
+  function buildPath(rowsFrom = 0) {
+    const S = session.data;
+    const rows = S.rowMessage.length;
+    const old = S.path;
+    const kept = old && rowsFrom > 0 && rowsFrom <= old.rows ? rowsFrom : 0;
+    const room = kept && old.xs.length > rows ? old.xs.length : Math.max(rows + 1, kept ? Math.ceil(1.5 * (rows + 1)) : 0);
+    const grown = (v) => {
+      if (kept && v.length === room) return v;
+      const a = new Float64Array(room);
+      if (kept) a.set(v.subarray(0, kept + 1));
+      return a;
+    };
+    const x = grown(kept ? old.xs : null), y = grown(kept ? old.ys : null), z = grown(kept ? old.zs : null);
+    // (A live session's rows that went leave the position they reached.)
+    const [ox, oy, oz] = S.pathFrom || [0, 0, 0];
+    if (!kept) [x[0], y[0], z[0]] = [ox, oy, oz];
+    const box = kept ? Object.assign({}, old.box) : { x0: ox, x1: ox, y0: oy, y1: oy, z0: oz, z1: oz };
+    // (A row's steps of S1, S2 and S3 one after the other in rowSteps.)
+    const steps = S.rowSteps;
+    const per = S.strides.rowSteps;
+    for (let r = kept; r < rows; r++) {
+      const a = x[r + 1] = x[r] + steps[per * r];
+      const b = y[r + 1] = y[r] + steps[per * r + 1];
+      const c = z[r + 1] = z[r] + steps[per * r + 2];
+      if (a < box.x0) box.x0 = a;
+      if (a > box.x1) box.x1 = a;
+      if (b < box.y0) box.y0 = b;
+      if (b > box.y1) box.y1 = b;
+      if (c < box.z0) box.z0 = c;
+      if (c > box.z1) box.z1 = c;
+    }
+    S.path = { rows, x: x.subarray(0, rows + 1), y: y.subarray(0, rows + 1), z: z.subarray(0, rows + 1),
+      xs: x, ys: y, zs: z, box };
   }
-  S.path = { rows, x: x.subarray(0, rows + 1), y: y.subarray(0, rows + 1), z: z.subarray(0, rows + 1),
-    xs: x, ys: y, zs: z, box };
-}
 
-// The stop findings that say where the tool got to.
-const stopsWithPosition = () => S.findings.filter((f) => f.kind === 'stop' && f.position);
+  // The stop findings that say where the tool got to.
+  const stopsWithPosition = () => session.data.findings.filter((f) => f.kind === 'stop' && f.position);
 
-
-const pathView = (() => {
-  const plan = $('plan');
-  const s3 = $('s3');
   let hover = -1;
   let fitted = null; // the plan's scale and place for the whole path
   let t = null; // the transform drawn: fitted, or zoomed and moved
@@ -58,6 +72,7 @@ const pathView = (() => {
   function reset() { hover = -1; grid = null; zoom = null; strip = null; moment = null; draw(); }
 
   function inRange(r) {
+    const S = session.data;
     if (!S.range) return true;
     const m = S.rowMessage[r];
     return m >= 0 && S.x[m] >= S.range[0] && S.x[m] <= S.range[1];
@@ -83,6 +98,7 @@ const pathView = (() => {
   // Zooms by k, the point (px, py) of the plan staying where it is: from
   // half the whole path to some 200 pixels a step.
   function zoomAt(px, py, k) {
+    const S = session.data;
     if (!t || !S || !S.path || !S.path.rows) return;
     const w = plan.clientWidth, h = plan.clientHeight;
     // From the view as it is now, drawn or not.
@@ -135,7 +151,7 @@ const pathView = (() => {
       const dx = Math.max(0, 2 - best[0]) - Math.max(0, best[2] - (w - 2));
       const dy = Math.max(0, 2 - best[1]) - Math.max(0, best[3] - (h - 14));
       const box = [best[0] + dx, best[1] + dy, best[2] + dx, best[3] + dy];
-      g.fillStyle = '#ffffffcc';
+      g.fillStyle = colours.markGround;
       g.fillRect(box[0], box[1], box[2] - box[0], box[3] - box[1]);
       g.fillStyle = colour;
       g.fillText(text, box[0] + 1, box[1] + 10);
@@ -151,10 +167,11 @@ const pathView = (() => {
 
   // The path from row `first` on (from the first: with the axes under it).
   function paintPath(g, w, h, first) {
+    const S = session.data;
     const { rows, x, y } = S.path;
     const { scale, ox, oy } = t;
     if (!first) {
-      g.strokeStyle = '#eee';
+      g.strokeStyle = colours.axis;
       g.beginPath();
       g.moveTo(0, oy + 0.5); g.lineTo(w, oy + 0.5);
       g.moveTo(ox + 0.5, 0); g.lineTo(ox + 0.5, h);
@@ -205,12 +222,13 @@ const pathView = (() => {
       g.stroke();
     };
     g.lineWidth = 1;
-    stroke(S.range ? '#c9c9c9' : '#2a6fdb');
-    if (S.range) stroke('#2a6fdb', inRange);
+    stroke(S.range ? colours.outside : colours.path);
+    if (S.range) stroke(colours.path, inRange);
   }
 
   // The ruler, the start, the end and the stops, and their labels.
   function paintMarks(g, w, h) {
+    const S = session.data;
     const { rows, x, y } = S.path;
     const { scale, ox, oy } = t;
     g.lineWidth = 1;
@@ -222,9 +240,9 @@ const pathView = (() => {
     const inside = (r) => px(r) >= -6 && px(r) <= w + 6 && py(r) >= -6 && py(r) <= h + 6;
     const meet = Math.hypot(px(0) - px(rows), py(0) - py(rows)) < 10;
     g.font = '11px system-ui, sans-serif';
-    g.fillStyle = '#c0392b';
+    g.fillStyle = colours.end;
     g.fillRect(px(rows) - 4.5, py(rows) - 4.5, 9, 9);
-    g.fillStyle = g.strokeStyle = '#1e9e4a';
+    g.fillStyle = g.strokeStyle = colours.start;
     g.beginPath();
     if (meet) {
       g.lineWidth = 2;
@@ -235,7 +253,7 @@ const pathView = (() => {
       g.arc(px(0), py(0), 5, 0, 2 * Math.PI);
       g.fill();
     }
-    g.strokeStyle = '#111';
+    g.strokeStyle = colours.stop;
     g.lineWidth = 2;
     const stops = [];
     for (const f of stopsWithPosition()) {
@@ -255,12 +273,12 @@ const pathView = (() => {
     // the end's label when the tool stopped at the end).
     const named = stops.length <= 4 ? stops : [];
     const atEnd = named.filter(({ sx, sy }) => inside(rows) && Math.hypot(sx - px(rows), sy - py(rows)) < 10);
-    if (inside(0)) labels.push({ text: 'start', x: px(0), y: py(0), colour: '#1e7a3a' });
+    if (inside(0)) labels.push({ text: 'start', x: px(0), y: py(0), colour: colours.startLabel });
     if (inside(rows)) {
       labels.push({ text: 'end' + atEnd.map(({ f }) => ', ' + f.cause + ' stop').join(''), x: px(rows), y: py(rows),
-        colour: '#c0392b' });
+        colour: colours.end });
     }
-    for (const n of named) if (!atEnd.includes(n)) labels.push({ text: n.f.cause + ' stop', x: n.sx, y: n.sy, colour: '#111' });
+    for (const n of named) if (!atEnd.includes(n)) labels.push({ text: n.f.cause + ' stop', x: n.sx, y: n.sy, colour: colours.stop });
     placeLabels(g, w, h, labels, taken);
   }
 
@@ -272,16 +290,16 @@ const pathView = (() => {
     const { scale, ox, oy } = t;
     // (A whole number of steps: at most one tick a step.)
     const step = niceStep(Math.max(1, 70 / scale));
-    g.strokeStyle = '#999';
-    g.fillStyle = '#666';
+    g.strokeStyle = colours.tick;
+    g.fillStyle = colours.label;
     g.font = '10px system-ui, sans-serif';
     g.beginPath();
     // Each label on a light ground, over the path.
     const label = (text, lx, ly) => {
       const width = g.measureText(text).width;
-      g.fillStyle = '#ffffffb3';
+      g.fillStyle = colours.tickGround;
       g.fillRect(lx - 1, ly - 9, width + 2, 11);
-      g.fillStyle = '#666';
+      g.fillStyle = colours.label;
       g.fillText(text, lx, ly);
     };
     for (let v = Math.ceil(-ox / scale / step) * step; ox + v * scale <= w; v += step) {
@@ -300,9 +318,9 @@ const pathView = (() => {
     const text = 'tick: ' + step + ' steps' + (!mm ? '' : a === b ? ' = ' + a + ' mm' : ' = ' + a + ' mm S1, ' + b + ' mm S2') +
       (zoom ? ', zoom ' + +(zoom.scale / fitted.scale).toPrecision(3) + 'x' : '');
     const width = g.measureText(text).width;
-    g.fillStyle = '#ffffffd9';
+    g.fillStyle = colours.labelGround;
     g.fillRect(w - width - 7, 1, width + 6, 13);
-    g.fillStyle = '#666';
+    g.fillStyle = colours.label;
     g.textAlign = 'right';
     g.fillText(text, w - 4, 11);
     g.textAlign = 'left';
@@ -315,6 +333,7 @@ const pathView = (() => {
   // S2 lie in the plan's view, so that the strip follows the plan. Null
   // when none does.
   function stripOf(w, h) {
+    const S = session.data;
     const { rows, x, y, z, box } = S.path;
     if (!zoom) return { from: 0, to: rows, z0: box.z0, z1: box.z1 };
     const { scale, ox, oy } = t;
@@ -337,7 +356,8 @@ const pathView = (() => {
   const stripX = (r, w) => 6 + ((r - strip.from) / Math.max(1, strip.to - strip.from)) * (w - 12);
 
   function paintS3(h, w, hh) {
-    h.fillStyle = '#555';
+    const S = session.data;
+    h.fillStyle = colours.text;
     h.font = '10px system-ui, sans-serif';
     if (!strip) {
       h.fillText('S3: no position of this view', 8, 12);
@@ -346,7 +366,7 @@ const pathView = (() => {
     const { z } = S.path;
     const { from, to, z0, z1 } = strip;
     const zs = (v) => hh - 6 - ((v - z0) / Math.max(1, z1 - z0)) * (hh - 12);
-    h.strokeStyle = '#8e44ad';
+    h.strokeStyle = colours.s3;
     h.beginPath();
     h.moveTo(stripX(from, w), zs(z[from]));
     const step = Math.max(1, Math.floor((to - from) / (w * 2)));
@@ -357,13 +377,14 @@ const pathView = (() => {
   }
 
   function draw() {
+    const S = session.data;
     if (!S || !S.path) { fit(plan); fit(s3); return; }
     const { rows, x, y } = S.path;
     plan.dataset.rows = String(rows);
     if (!rows) {
       const a = fit(plan);
       fit(s3);
-      a.g.fillStyle = '#777';
+      a.g.fillStyle = colours.note;
       a.g.fillText('No stored segment in this capture.', 10, 20);
       return;
     }
@@ -382,7 +403,7 @@ const pathView = (() => {
       const dx = Math.max(1, box.x1 - box.x0) / 4, dy = Math.max(1, box.y1 - box.y0) / 4;
       S.liveBox = { x0: box.x0 - dx, x1: box.x1 + dx, y0: box.y0 - dy, y1: box.y1 + dy, z0: box.z0, z1: box.z1 };
     }
-    const fitKey = (S.range ? S.range.join(',') : '') + '|' + generation + '|' + w + 'x' + h + '|' + (mm ? mm.number : '') +
+    const fitKey = (S.range ? S.range.join(',') : '') + '|' + session.generation + '|' + w + 'x' + h + '|' + (mm ? mm.number : '') +
       '|' + (growing ? 'live ' + [S.liveBox.x0, S.liveBox.x1, S.liveBox.y0, S.liveBox.y1].join(',') : 'rows ' + rows);
     if (!fitted || fitted.key !== fitKey) {
       fitted = frame(w, h, growing ? S.liveBox : box);
@@ -397,7 +418,7 @@ const pathView = (() => {
       // notches of a zoom).
       const later = window.requestIdleCallback || ((f) => setTimeout(f, 0));
       clearTimeout(gridSoon);
-      gridSoon = setTimeout(() => later(() => { if (S && S.path && S.path.rows && t) gridOf(); }), 300);
+      gridSoon = setTimeout(() => later(() => { const S = session.data; if (S && S.path && S.path.rows && t) gridOf(); }), 300);
     }
     // Where (0, 0) is and how many CSS pixels a step is, and the steps
     // for a millimetre when known: for scripts.
@@ -430,11 +451,11 @@ const pathView = (() => {
       g.stroke();
     };
     const sel = selectedRow();
-    mark(hover, '#ff9f1c', 4);
-    mark(sel, '#e0245e', 3);
+    mark(hover, colours.hover, 4);
+    mark(sel, colours.selected, 3);
     // Where the tool was at the moment hovered on the timeline.
     if (moment && moment.at) {
-      g.strokeStyle = '#ff9f1c';
+      g.strokeStyle = colours.hover;
       g.lineWidth = 2.5;
       g.beginPath();
       g.arc(ox + moment.at.x * scale, oy - moment.at.y * scale, 6, 0, 2 * Math.PI);
@@ -456,15 +477,16 @@ const pathView = (() => {
     }
     const b = layered(s3, stripKey, paintS3);
     if (sel >= 0 && strip && sel + 1 >= strip.from && sel + 1 <= strip.to) {
-      b.g.fillStyle = '#e0245e';
+      b.g.fillStyle = colours.selected;
       b.g.fillRect(stripX(sel + 1, b.w) - 1, 0, 2, b.h);
     }
   }
 
   function selectedRow() {
-    if (!S || selected < 0) return -1;
-    const r = lowerBound(S.rowMessage, selected);
-    return r < S.rowMessage.length && S.rowMessage[r] === selected ? r : -1;
+    const S = session.data;
+    if (!S || session.selected < 0) return -1;
+    const r = lowerBound(S.rowMessage, session.selected);
+    return r < S.rowMessage.length && S.rowMessage[r] === session.selected ? r : -1;
   }
 
   // The segments by the square of the plan they cross (kCell CSS pixels a
@@ -475,6 +497,7 @@ const pathView = (() => {
   let gridSoon = 0;
 
   function gridOf() {
+    const S = session.data;
     const key = t.key + '|' + S.path.rows;
     if (grid && grid.key === key) return grid;
     const { rows, x, y } = S.path;
@@ -502,6 +525,7 @@ const pathView = (() => {
   // The stored segment nearest to (px, py), within 8 pixels (the later
   // one of two as near), and where on it (0 at its start, 1 at its end).
   function nearest(px, py) {
+    const S = session.data;
     if (!t || !S || !S.path.rows) return { r: -1, u: 0 };
     const { x, y } = S.path;
     const g = gridOf();
@@ -532,14 +556,16 @@ const pathView = (() => {
   // The moment at the point u along row r (0 its start, 1 its end), by the
   // motion model: null when the model does not know when the row ran.
   function timeAlong(r, u) {
+    const S = session.data;
     const a = S.rowStart[r];
-    if (!motionOf() || !(a === a)) return null;
+    if (!motionOf(S) || !(a === a)) return null;
     return a + u * (S.rowFinish[r] - a);
   }
 
   // When row r ran, as the model tells it, and the moment at u along it.
   function runText(r, u) {
-    if (!motionOf()) return '';
+    const S = session.data;
+    if (!motionOf(S)) return '';
     const a = timeAlong(r, 0);
     if (a === null) return S.growing ? '; not run yet' : '; never ran, as far as the capture shows';
     const here = u === undefined ? '' : ', here at ' + timeAlong(r, u).toFixed(3) + ' s';
@@ -549,12 +575,14 @@ const pathView = (() => {
   // Row r and where the tool is: at the row's end (the steps CSV's sums
   // down to that row), and at the point u along it when hovered.
   function describe(r, u) {
+    const S = session.data;
     const m = S.rowMessage[r];
     const steps = S.rowSteps;
+    const per = S.strides.rowSteps;
     const { x, y, z } = S.path;
     const at = (v) => Math.round(v[r] + u * (v[r + 1] - v[r]));
     return 'Row ' + (r + 1) + ' of the steps CSV: SEG ' + S.rowSeg[r] +
-      (S.rowEnd[r] ? ', end of data' : ', S1 ' + steps[3 * r] + ', S2 ' + steps[3 * r + 1] + ', S3 ' + steps[3 * r + 2] +
+      (S.rowEnd[r] ? ', end of data' : ', S1 ' + steps[per * r] + ', S2 ' + steps[per * r + 1] + ', S3 ' + steps[per * r + 2] +
         (S.rowPwm[r] >= 0 ? ', PWM ' + S.rowPwm[r] : '')) +
       (m >= 0 ? '; Data message #' + S.number[m] : '') +
       '. Position after it: S1 ' + x[r + 1] + ', S2 ' + y[r + 1] + ', S3 ' + z[r + 1] + ' steps' +
@@ -576,15 +604,16 @@ const pathView = (() => {
   // capture that gives them for S1 and S2 (the table read or written last);
   // null while its lines are asked of the worker, and when none does.
   function perMm() {
+    const S = session.data;
     if (!S) return null;
     if (S.perMm !== undefined) return S.perMm;
     if (!S.tableMessages) {
       S.tableMessages = [];
-      for (let i = S.n - 1; i >= 0 && S.tableMessages.length < 16; i--) if (S.code[i] === 0x54) S.tableMessages.push(i);
+      for (let i = S.n - 1; i >= 0 && S.tableMessages.length < 16; i--) if (S.code[i] === S.protocol.table) S.tableMessages.push(i);
     }
     const missing = S.tableMessages.filter((i) => !S.parsed.has(i));
     if (missing.length) {
-      ask(missing);
+      session.ask(missing);
       return null;
     }
     S.perMm = null;
@@ -606,7 +635,8 @@ const pathView = (() => {
   // data-row and data-s1, data-s2, data-s3 (the position after that row,
   // in steps from the start) for scripts.
   function say(r, u) {
-    const line = $('path-hover');
+    const S = session.data;
+    const line = el.pathHover;
     line.textContent = r >= 0 ? describe(r, u) : '';
     if (r >= 0) {
       line.dataset.row = String(r + 1);
@@ -622,10 +652,11 @@ const pathView = (() => {
   // row under way then, or the last done, or the stop that left the tool
   // there, and where it was.
   function sayMoment({ t, at }) {
-    const line = $('path-hover');
+    const S = session.data;
+    const line = el.pathHover;
     for (const k of ['row', 's1', 's2', 's3']) delete line.dataset[k];
     let text = 'At ' + t.toFixed(3) + ' s: ';
-    if (!motionOf()) text += 'the capture has no times to tell where the tool was';
+    if (!motionOf(S)) text += 'the capture has no times to tell where the tool was';
     else if (!at) text += 'no stored segment had started; the tool at the start';
     else {
       const m = S.rowMessage[at.row];
@@ -644,7 +675,8 @@ const pathView = (() => {
   // The moment t (seconds) hovered on the timeline, or none (null): where
   // the tool was then, marked on the plan.
   function showMoment(t) {
-    moment = t === null || !S || !S.path ? null : { t, at: positionAt(t) };
+    const S = session.data;
+    moment = t === null || !S || !S.path ? null : { t, at: positionAt(S, t) };
     drawSoon();
   }
 
@@ -672,6 +704,7 @@ const pathView = (() => {
   }
   let drag = null; // the pointer's place and the view where a drag began
   plan.addEventListener('mousemove', (e) => {
+    const S = session.data;
     if (!S || !t || drag) return;
     // A stop's mark names its stop in the plan's title.
     const stop = stopNear(e.offsetX, e.offsetY);
@@ -682,20 +715,22 @@ const pathView = (() => {
     const { r, u } = nearest(e.offsetX, e.offsetY);
     if (r >= 0) say(r, u);
     // The moment at that point of the row, marked on the timeline.
-    timeline.showMoment(r >= 0 ? timeAlong(r, u) : null);
+    P.timeline.showMoment(r >= 0 ? timeAlong(r, u) : null);
     if (r === hover) return;
     hover = r;
     drawSoon();
   });
-  plan.addEventListener('mouseleave', () => { hover = -1; timeline.showMoment(null); draw(); });
+  plan.addEventListener('mouseleave', () => { hover = -1; P.timeline.showMoment(null); draw(); });
   // The wheel zooms about the pointer; a drag moves the path; a click (no
   // drag) selects the Data message of the segment under the pointer.
   plan.addEventListener('wheel', (e) => {
+    const S = session.data;
     if (!S || !t || !S.path.rows) return;
     e.preventDefault();
     zoomAt(e.offsetX, e.offsetY, e.deltaY > 0 ? 0.8 : 1.25);
   }, { passive: false });
   plan.addEventListener('mousedown', (e) => {
+    const S = session.data;
     if (!S || !t || !S.path.rows || e.button !== 0) return;
     drag = { x: e.clientX, y: e.clientY, view: view(), moved: false };
   });
@@ -715,10 +750,11 @@ const pathView = (() => {
     plan.classList.remove('moving');
   });
   plan.addEventListener('click', (e) => {
+    const S = session.data;
     const { r } = nearest(e.offsetX, e.offsetY);
     if (r >= 0 && S.rowMessage[r] >= 0) {
       const i = S.rowMessage[r];
-      show(i);
+      session.show(i);
     }
   });
   plan.addEventListener('dblclick', () => { if (zoom) setView(null); });
@@ -729,6 +765,7 @@ const pathView = (() => {
   const kZoomKeys = { '+': 1.25, '=': 1.25, '-': 0.8, _: 0.8 };
   const kPanKeys = { ArrowLeft: [1, 0], ArrowRight: [-1, 0], ArrowUp: [0, 1], ArrowDown: [0, -1] };
   plan.addEventListener('keydown', (e) => {
+    const S = session.data;
     if (!S || !t || !S.path.rows || e.ctrlKey || e.altKey || e.metaKey) return;
     const w = plan.clientWidth, h = plan.clientHeight;
     if (kZoomKeys[e.key]) {
@@ -751,10 +788,22 @@ const pathView = (() => {
     e.stopPropagation();
   });
   s3.addEventListener('click', (e) => {
+    const S = session.data;
     if (!S || !S.path || !S.path.rows || !strip) return;
     const at = strip.from + Math.round(((e.offsetX - 6) / (s3.clientWidth - 12)) * (strip.to - strip.from));
     const r = Math.min(S.path.rows - 1, Math.max(0, at - 1));
-    if (S.rowMessage[r] >= 0) select(S.rowMessage[r]);
+    if (S.rowMessage[r] >= 0) session.select(S.rowMessage[r]);
   });
-  return { reset, draw, showMoment };
-})();
+  return {
+    reset,
+    draw,
+    showMoment,
+    build: buildPath,
+    selected: () => draw(),
+    // The tables' steps for a millimetre may have come.
+    linesCame(indices) {
+      const S = session.data;
+      if (S.tableMessages && indices.some((i) => S.tableMessages.includes(i))) draw();
+    },
+  };
+});

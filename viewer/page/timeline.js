@@ -9,19 +9,39 @@
 // segments waiting at each moment, as percent of the buffer's 7, and the
 // rows' executions and stand-stills; without times, the buffer fill is the
 // BUF that the Data replies sampled.
-const timeline = (() => {
-  const canvas = $('timeline');
+panel('timeline', ['timeline', 'timeline-legend'], (session, el) => {
+  const P = session.P;
+  const canvas = el.timeline;
   let view = null; // [x0, x1]
   let drag = null;
-  // The markers drawn: for each row (errors, "buffer full", other
-  // refusals, no reply, stops) and pixel column, the first message marked
-  // there, or -1; and the columns' span (markers.span, from view[0]).
+  // The markers' rows under the plot, top to bottom: each the mark it
+  // shows (a name of the decoder's mark bits; 'refused': the other
+  // refusals, each in its cause's colour) and the colour it is drawn in.
+  const kMarkRows = [
+    { mark: 'errors', colour: 'error' },
+    { mark: 'refusal', colour: 'refusal' },
+    { mark: 'refused', colour: 'refusal' }, // (each marker in its cause's colour)
+    { mark: 'noReply', colour: 'noReply' },
+    { mark: 'stop', colour: 'stop' },
+  ];
+  const kRows = kMarkRows.length;
+  const rowOf = Object.fromEntries(kMarkRows.map(({ mark }, r) => [mark, r]));
+  const kRefusedRow = rowOf.refused;
+  // The rows of the marks that a mark bit gives ([row, mark name]).
+  const kBitRows = kMarkRows.filter(({ mark }) => mark !== 'refused').map(({ mark }) => [rowOf[mark], mark]);
+  // The markers drawn: for each row and pixel column, the first message
+  // marked there, or -1; and the columns' span (markers.span, from view[0]).
   let markers = null;
-  const kRows = 5;
+  // The rows of the mark bits, and the bit of each, for `S`'s bits.
+  const markBitsOf = (S) => [Int32Array.from(kBitRows, ([r]) => r), Int32Array.from(kBitRows, ([, mark]) => S.markBits[mark])];
   const pad = { l: 44, r: 44, t: 8, b: 58 };
-  const colours = { buffer: '#2a6fdb', segment: '#7a7a7a', rate: '#2e9e5b', delay: '#00838f',
-    error: '#d21f1f', refusal: '#ff7b00', noReply: '#8e44ad', stop: '#111111', finding: '#c2185b',
-    selected: '#e0245e', moving: '#5b8c2a', stood: '#e8590c', moment: '#ff9f1c' };
+  // The series' and markers' colours, as viewer.css defines them.
+  const colours = cssColours({ buffer: 'buffer', segment: 'segment', rate: 'rate', delay: 'delay', error: 'error',
+    refusal: 'refusal', noReply: 'no-reply', stop: 'stop', finding: 'finding', selected: 'selected', moving: 'moving',
+    stood: 'stood', stoodLabel: 'stood-label', moment: 'moment', accent: 'accent', frame: 'frame', tick: 'tick', label: 'label',
+    labelGround: 'label-ground' });
+  // The other refusals' colours by their cause.
+  const causeColours = cssColours(Object.fromEntries(Object.keys(kRefusalCauses).map((cause) => [cause, 'cause-' + cause])));
   // The moment the tool path's hover points at (seconds), or null.
   let moment = null;
 
@@ -29,6 +49,7 @@ const timeline = (() => {
   let extent = null;
 
   function reset() {
+    const S = session.data;
     moment = null;
     if (!S || !S.n) { view = [0, 1]; extent = null; draw(); legend(); return; }
     const lo = S.x[0];
@@ -42,17 +63,19 @@ const timeline = (() => {
   // The session grew (live): a view of the whole session grows with it;
   // one that was zoomed or moved stays where it is.
   function grew() {
+    const S = session.data;
     if (!view || !extent || !S || !S.n || (view[0] <= extent[0] && view[1] >= extent[1])) reset();
     else { legend(); draw(); }
   }
 
   // The messages that no longer change: all of them but in a live
   // session, whose last ones its next update may give again.
-  const settled = () => (S.settled === undefined ? S.n : Math.min(S.settled, S.n));
+  const settled = (S) => (S.settled === undefined ? S.n : Math.min(S.settled, S.n));
 
   // The markers counted, kept with the session for the messages settled:
   // a live session's update counts only what came.
   function markCounts() {
+    const S = session.data;
     const add = (counts, a, b) => {
       for (let i = a; i < b; i++) {
         const m = S.marks[i];
@@ -64,13 +87,14 @@ const timeline = (() => {
       return counts;
     };
     const kept = S.markCounts || (S.markCounts = { at: 0, counts: { error: 0, refusal: 0, noReply: 0, stop: 0 } });
-    const upTo = settled();
+    const upTo = settled(S);
     add(kept.counts, kept.at, upTo);
     kept.at = Math.max(kept.at, upTo);
     return add(Object.assign({}, kept.counts), kept.at, S.n);
   }
 
   function legend() {
+    const S = session.data;
     const box = $('timeline-legend');
     box.replaceChildren();
     const counts = S ? markCounts() : { error: 0, refusal: 0, noReply: 0, stop: 0 };
@@ -83,14 +107,14 @@ const timeline = (() => {
     if (S) for (const cause of S.refused.values()) causes.set(cause, (causes.get(cause) || 0) + 1);
     canvas.dataset.findings = String(S ? S.findings.length : 0);
     const model = !!(S && S.timed);
-    const items = [['buffer', model ? 'segments waiting, % of ' + bufferRoom() : 'buffer fill % (BUF)'], ['segment', 'segment'],
+    const items = [['buffer', model ? 'segments waiting, % of ' + bufferRoom(S) : 'buffer fill % (BUF)'], ['segment', 'segment'],
       ['rate', 'Data messages/s'], ['delay', 'reply delay']];
     if (model) items.push(['moving', 'moving'], ['stood', 'standing still']);
     items.push(['error', 'errors ' + counts.error], ['refusal', '"buffer full" ' + counts.refusal]);
     // Each cause of the other refusals (none: one key for them all).
-    for (const [cause, [colour, name]] of Object.entries(kRefusalCauses))
-      if (causes.has(cause)) items.push([colour, name + ' ' + causes.get(cause)]);
-    if (!causes.size) items.push([kRefusalCauses['not-usb-mode'][0], 'other refusals 0']);
+    for (const [cause, name] of Object.entries(kRefusalCauses))
+      if (causes.has(cause)) items.push([causeColours[cause], name + ' ' + causes.get(cause)]);
+    if (!causes.size) items.push([causeColours['not-usb-mode'], 'other refusals 0']);
     items.push(['noReply', 'no reply ' + counts.noReply], ['stop', 'stops ' + counts.stop],
       ['finding', 'findings ' + (S ? S.findings.length : 0)]);
     for (const [key, text] of items) {
@@ -107,6 +131,7 @@ const timeline = (() => {
   const fromX = (px, w) => view[0] + ((px - pad.l) / (w - pad.l - pad.r)) * (view[1] - view[0]);
 
   function first(x) {
+    const S = session.data;
     let lo = 0;
     let hi = S.n;
     while (lo < hi) {
@@ -118,6 +143,7 @@ const timeline = (() => {
   }
 
   function paint(g, w, h) {
+    const S = session.data;
     const plotH = h - pad.t - pad.b;
     const y = (share) => pad.t + plotH * (1 - share);
     const cols = Math.max(1, Math.floor(w - pad.l - pad.r));
@@ -133,28 +159,26 @@ const timeline = (() => {
     const b = first(view[1] + 1e-12 * Math.abs(view[1])) ;
     const span = (view[1] - view[0]) / cols;
     markers = Object.assign(marks, { span, from: view[0] });
-    const bits = S.markBits;
+    const [bitRows, rowBits] = markBitsOf(S);
+    const dataCode = S.protocol.data;
     // The other refusals, each column in the colour of its first one's cause.
     const refusedColour = new Array(cols);
     const refusedAt = (i, c) => {
-      if (marks[2][c] >= 0) return;
+      if (marks[kRefusedRow][c] >= 0) return;
       const cause = S.refused.get(i);
-      marks[2][c] = i;
-      refusedColour[c] = kRefusalCauses[cause] ? kRefusalCauses[cause][0] : colours.refusal;
+      marks[kRefusedRow][c] = i;
+      refusedColour[c] = causeColours[cause] || colours.refusal;
     };
     const put = (i) => {
       const c = Math.min(cols - 1, Math.floor((S.x[i] - view[0]) / span));
       if (c < 0) return;
       if (S.buffer[i] >= 0) buf[c] = S.buffer[i];
       if (S.segment[i] >= 0) { seg[c] = S.segment[i]; }
-      if (S.code[i] === 0x44 && S.from[i] === 0) rate[c]++;
+      if (S.code[i] === dataCode && S.from[i] === 0) rate[c]++;
       const d = S.delay[i];
       if (!Number.isNaN(d) && !(delay[c] >= d)) delay[c] = d;
       const m = S.marks[i];
-      if (m & bits.errors && marks[0][c] < 0) marks[0][c] = i;
-      if (m & bits.refusal && marks[1][c] < 0) marks[1][c] = i;
-      if (m & bits.noReply && marks[3][c] < 0) marks[3][c] = i;
-      if (m & bits.stop && marks[4][c] < 0) marks[4][c] = i;
+      for (let k = 0; k < bitRows.length; k++) if (m & rowBits[k] && marks[bitRows[k]][c] < 0) marks[bitRows[k]][c] = i;
     };
     const bins = S.growing && whole() ? binsOf() : null;
     if (bins) {
@@ -170,7 +194,7 @@ const timeline = (() => {
         rate[c] += B.data[k];
         if (!Number.isNaN(B.delay[k]) && !(delay[c] >= B.delay[k])) delay[c] = B.delay[k];
         for (let r = 0; r < kRows; r++) if (B.marks[r][k] >= 0 && marks[r][c] < 0) {
-          if (r === 2) refusedAt(B.marks[r][k], c);
+          if (r === kRefusedRow) refusedAt(B.marks[r][k], c);
           else marks[r][c] = B.marks[r][k];
         }
       }
@@ -204,21 +228,21 @@ const timeline = (() => {
     }
     // The motion model's buffer fill and motion lane, per pixel column;
     // the fill's columns for scripts (data-buffer).
-    const M = motionOf();
+    const M = motionOf(S);
     const fill = M && waiting(M, cols, span);
     const motion = M && moving(M, cols, span);
     if (fill) canvas.dataset.buffer = fillText(fill);
     else delete canvas.dataset.buffer;
     // Range selected.
     if (S.range) {
-      g.fillStyle = '#2a6fdb1a';
+      g.fillStyle = colours.accent + '1a';
       const x0 = Math.max(pad.l, toX(S.range[0], w));
       const x1 = Math.min(w - pad.r, toX(S.range[1], w));
       g.fillRect(x0, pad.t, Math.max(1, x1 - x0), plotH);
     }
-    g.strokeStyle = '#ddd';
+    g.strokeStyle = colours.frame;
     g.strokeRect(pad.l, pad.t, w - pad.l - pad.r, plotH);
-    g.fillStyle = '#555';
+    g.fillStyle = colours.label;
     g.font = '10px system-ui, sans-serif';
     g.textAlign = 'right';
     g.fillText('100%', pad.l - 4, y(1) + 8);
@@ -232,7 +256,7 @@ const timeline = (() => {
     g.fillText(Math.round(rateMax) + '/s', w - 2, y(1) + 8);
     g.fillStyle = colours.delay;
     g.fillText(+delayMax.toPrecision(3) + ' ms', w - 2, y(1) + 20);
-    g.fillStyle = '#555';
+    g.fillStyle = colours.label;
     g.textAlign = 'left';
     ticks(g, w, h);
     if (S.range) rangeText(g, w);
@@ -271,11 +295,11 @@ const timeline = (() => {
       }
       g.fillStyle = colours.buffer + '40';
       for (let c = 0; c < cols; c++) if (most[c] > least[c]) {
-        const top = y(Math.min(1, most[c] / bufferRoom()));
-        g.fillRect(pad.l + c, top, 1, y(Math.min(1, least[c] / bufferRoom())) - top);
+        const top = y(Math.min(1, most[c] / bufferRoom(S)));
+        g.fillRect(pad.l + c, top, 1, y(Math.min(1, least[c] / bufferRoom(S))) - top);
       }
-      series(most, bufferRoom(), colours.buffer, false);
-      series(least, bufferRoom(), colours.buffer, false);
+      series(most, bufferRoom(S), colours.buffer, false);
+      series(least, bufferRoom(S), colours.buffer, false);
     } else {
       series(buf, 100, colours.buffer, true);
     }
@@ -294,21 +318,20 @@ const timeline = (() => {
         }
       }
       g.globalAlpha = 1;
-      g.fillStyle = '#555';
+      g.fillStyle = colours.label;
       g.font = '9px system-ui, sans-serif';
       g.fillText('motion', w - pad.r + 4, motionTop(h) + 5);
       g.font = '10px system-ui, sans-serif';
       // Each stand-still's duration, over it, where it is wide enough.
-      for (const { text, x } of stills.labels) boxedLabel(g, text, x, pad.t + 15, 12, '#b3440a');
+      for (const { text, x } of stills.labels) boxedLabel(g, text, x, pad.t + 15, 12, colours.stoodLabel);
     }
-    const rows = [['error', 0], ['refusal', 1], ['refused', 2], ['noReply', 3], ['stop', 4]];
-    for (const [key, r] of rows) {
-      g.fillStyle = colours[key];
+    kMarkRows.forEach(({ colour }, r) => {
+      g.fillStyle = colours[colour];
       for (let c = 0; c < cols; c++) if (marks[r][c] >= 0) {
-        if (r === 2) g.fillStyle = refusedColour[c];
+        if (r === kRefusedRow) g.fillStyle = refusedColour[c];
         g.fillRect(pad.l + c - 1, markerTop(h) + r * 5, 3, 4);
       }
-    }
+    });
     // The findings' lane, and a tint over the plot where they last, from
     // bins: the findings over each pixel column counted, then each run of
     // columns of one count drawn once, the tint darker where more last.
@@ -331,6 +354,7 @@ const timeline = (() => {
   // pad.l - 1 on: each bar adds one at its first column and takes it
   // away after its last, then the sums along the lane.
   function findingsCover(w) {
+    const S = session.data;
     const cover = new Int32Array(Math.max(1, Math.ceil(w - pad.r + 2 - (pad.l - 1))) + 1);
     const last = cover.length - 1;
     for (const f of S.findings) {
@@ -350,6 +374,7 @@ const timeline = (() => {
   // value at each moment taken once all that happened at that moment is
   // counted: the same moment gives the same value at every zoom.
   function waiting(M, cols, span) {
+    const S = session.data;
     const least = new Int32Array(cols).fill(-1);
     const most = new Int32Array(cols).fill(-1);
     const from = view[0];
@@ -361,7 +386,7 @@ const timeline = (() => {
     const arrival = (r) => (rowMessage[r] >= 0 ? x[rowMessage[r]] : -Infinity);
     // The k-th leave in time: row k's, unless the rows' order is not theirs.
     const leave = sorted ? (k) => sorted[k]
-      : (k) => (rowStart[k] === rowStart[k] ? Math.max(arrival(k), rowStart[k]) : leaveOf(M, k));
+      : (k) => (rowStart[k] === rowStart[k] ? Math.max(arrival(k), rowStart[k]) : leaveOf(S, M, k));
     const column = (t) => Math.max(0, Math.min(cols - 1, Math.floor((t - from) / span)));
     // The rows arrived, and gone, by lo.
     let ia = 0;
@@ -416,10 +441,11 @@ const timeline = (() => {
   // each row's start to its finish (for a row a stop cut short, where the
   // model says its pulses ran out).
   function moving(M, cols, span) {
+    const S = session.data;
     const share = new Float32Array(cols);
     const from = view[0], to = view[1];
     const started = M.started, rowStart = S.rowStart, rowFinish = S.rowFinish;
-    for (let k = Math.max(0, startedBy(M, from)); k < started.length; k++) {
+    for (let k = Math.max(0, startedBy(S, M, from)); k < started.length; k++) {
       const r = started[k];
       const a = rowStart[r];
       if (a > to) break;
@@ -451,6 +477,7 @@ const timeline = (() => {
   // duration written over it where it is wide enough. Returns { share
   // (for the motion lane), labels }.
   function standStills(g, M, w, h, cols, span) {
+    const S = session.data;
     const stills = M.stills;
     const share = new Float32Array(cols);
     const labels = [];
@@ -458,12 +485,12 @@ const timeline = (() => {
     let k = 0;
     for (let top = stills.length; k < top;) {
       const mid = (k + top) >> 1;
-      if (stillEnd(stills[mid]) < view[0]) k = mid + 1;
+      if (stillEnd(S, stills[mid]) < view[0]) k = mid + 1;
       else top = mid;
     }
     for (; k < stills.length; k++) {
       const r = stills[k];
-      const end = stillEnd(r);
+      const end = stillEnd(S, r);
       if (end - M.longest > view[1]) break;
       const begin = end - S.rowStood[r];
       if (begin > view[1]) continue;
@@ -494,6 +521,7 @@ const timeline = (() => {
   // A finding's bar in the lane, [left, right] in pixels (3 wide at
   // least), or null when it is out of view.
   function findingSpan(f, w) {
+    const S = session.data;
     if (f.at < 0) return null;
     const a = toX(S.x[f.at], w);
     const b = toX(S.x[f.lastAt], w);
@@ -505,6 +533,7 @@ const timeline = (() => {
   // The place in S.findings of the finding whose bar is under (px, py)
   // or nearest within a few pixels, or -1.
   function findingAt(px, py, h) {
+    const S = session.data;
     if (!S.findings.length || py < laneTop(h) - 2 || py > laneTop(h) + 7) return -1;
     const w = canvas.clientWidth;
     let best = -1;
@@ -519,14 +548,15 @@ const timeline = (() => {
   }
 
   function draw() {
+    const S = session.data;
     if (!S || !view) { fit(canvas); return; }
     canvas.dataset.from = String(view[0]);
     canvas.dataset.to = String(view[1]);
     const range = S.range ? S.range.join(',') : '';
-    const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + generation + '|' + S.n + '|' + settled() +
+    const { g, w, h } = layered(canvas, view.join(',') + '|' + range + '|' + session.generation + '|' + S.n + '|' + settled(S) +
       '|' + !!S.growing + '|' + S.findingsVersion + '|' + S.rowsVersion, paint);
     // The finding gone to last, outlined in its lane.
-    const current = S.findings[findingsView.current()];
+    const current = S.findings[P.findings.current()];
     const span = current && findingSpan(current, w);
     if (span) {
       g.strokeStyle = colours.selected;
@@ -547,8 +577,8 @@ const timeline = (() => {
         g.lineWidth = 1;
       }
     }
-    if (selected >= 0) {
-      const px = toX(S.x[selected], w);
+    if (session.selected >= 0) {
+      const px = toX(S.x[session.selected], w);
       if (px >= pad.l && px <= w - pad.r) {
         g.strokeStyle = colours.selected;
         g.beginPath();
@@ -565,9 +595,8 @@ const timeline = (() => {
   const markerTop = (h) => motionTop(h) + 7;
   const laneTop = (h) => markerTop(h) + kRows * 5 + 2;
 
-  // Whether message i has a marker in row r (main.js's hasMarker).
-  const kRowMarks = ['errors', 'refusal', 'refused', 'noReply', 'stop'];
-  const marked = (r, i) => hasMarker(kRowMarks[r], i);
+  // Whether message i has a marker in row r.
+  const marked = (r, i) => hasMarker(session.data, kMarkRows[r].mark, i);
 
   // The message a click on the marker nearest to (px, py) selects: the
   // first one marked in its pixel column, or, when the selection is one of
@@ -575,11 +604,12 @@ const timeline = (() => {
   // marker of several messages reaches each; -1 when no marker is within a
   // few pixels.
   function markedAt(px, py, h) {
+    const S = session.data;
     const hit = markerAt(px, py, h);
     if (!hit) return -1;
     const column = (i) => Math.min(markers[hit.row].length - 1, Math.floor((S.x[i] - markers.from) / markers.span));
-    if (selected >= 0 && marked(hit.row, selected) && column(selected) === hit.column) {
-      for (let i = selected + 1; i < S.n && column(i) === hit.column; i++) if (marked(hit.row, i)) return i;
+    if (session.selected >= 0 && marked(hit.row, session.selected) && column(session.selected) === hit.column) {
+      for (let i = session.selected + 1; i < S.n && column(i) === hit.column; i++) if (marked(hit.row, i)) return i;
     }
     return markers[hit.row][hit.column];
   }
@@ -608,6 +638,7 @@ const timeline = (() => {
   // Brings message i into view when the view does not show it, the view's
   // width kept.
   function reveal(i) {
+    const S = session.data;
     if (!S || !view || (S.x[i] >= view[0] && S.x[i] <= view[1])) return;
     const half = (view[1] - view[0]) / 2;
     view = [S.x[i] - half, S.x[i] + half];
@@ -616,6 +647,7 @@ const timeline = (() => {
   // The view around messages a to b (indices): they take two thirds of it,
   // and it spans a second at least (100 messages without times).
   function zoomTo(a, b) {
+    const S = session.data;
     if (!S || a < 0) return;
     const x0 = S.x[a];
     const x1 = S.x[Math.max(a, b)];
@@ -626,9 +658,10 @@ const timeline = (() => {
 
   // The view around the selection: a second (100 messages without times).
   function zoomToSelection() {
-    if (!S || selected < 0) return;
+    const S = session.data;
+    if (!S || session.selected < 0) return;
     const half = S.timed ? 0.5 : 50;
-    view = [S.x[selected] - half, S.x[selected] + half];
+    view = [S.x[session.selected] - half, S.x[session.selected] + half];
     draw();
   }
 
@@ -636,16 +669,18 @@ const timeline = (() => {
   // message i (kept with the session; a live session's update counts on
   // from the first message it may have changed, in room that grows by half).
   function dataSent() {
+    const S = session.data;
     const n = S.n;
     let kept = S.sent;
-    const from = kept ? Math.min(kept.at, settled()) : 0;
+    const from = kept ? Math.min(kept.at, settled(S)) : 0;
     if (!kept || kept.room.length < n + 1) {
       const room = new Int32Array(kept ? Math.ceil(1.5 * (n + 1)) : n + 1);
       if (kept) room.set(kept.room.subarray(0, from + 1));
       kept = S.sent = { room, at: from };
     }
     const sent = kept.room;
-    for (let i = from; i < n; i++) sent[i + 1] = sent[i] + (S.code[i] === 0x44 && S.from[i] === 0 ? 1 : 0);
+    const dataCode = S.protocol.data;
+    for (let i = from; i < n; i++) sent[i + 1] = sent[i] + (S.code[i] === dataCode && S.from[i] === 0 ? 1 : 0);
     kept.at = n;
     return sent.subarray(0, n + 1);
   }
@@ -662,14 +697,16 @@ const timeline = (() => {
   // from some thousands of bins, not from every message.
   const kBins = 8192;
   function binsOf() {
+    const S = session.data;
     let B = S.bins;
     if (!B || B.timed !== S.timed) {
       B = S.bins = { timed: S.timed, at: 0, x0: S.x[0], width: S.timed ? 1e-3 : 1, count: new Int32Array(kBins),
         buf: new Float32Array(kBins).fill(NaN), seg: new Float64Array(kBins).fill(NaN), data: new Int32Array(kBins),
         delay: new Float32Array(kBins).fill(NaN), marks: Array.from({ length: kRows }, () => new Int32Array(kBins).fill(-1)) };
     }
-    const bits = S.markBits;
-    const upTo = settled();
+    const [bitRows, rowBits] = markBitsOf(S);
+    const dataCode = S.protocol.data;
+    const upTo = settled(S);
     for (let i = B.at; i < upTo; i++) {
       if (!Number.isFinite(S.x[i])) continue;
       while (S.x[i] - B.x0 >= B.width * kBins) widen(B);
@@ -677,16 +714,13 @@ const timeline = (() => {
       B.count[k]++;
       if (S.buffer[i] >= 0) B.buf[k] = S.buffer[i];
       if (S.segment[i] >= 0) B.seg[k] = S.segment[i];
-      if (S.code[i] === 0x44 && S.from[i] === 0) B.data[k]++;
+      if (S.code[i] === dataCode && S.from[i] === 0) B.data[k]++;
       const d = S.delay[i];
       if (!Number.isNaN(d) && !(B.delay[k] >= d)) B.delay[k] = d;
       const m = S.marks[i];
       const marks = B.marks;
-      if (m & bits.errors && marks[0][k] < 0) marks[0][k] = i;
-      if (m & bits.refusal && marks[1][k] < 0) marks[1][k] = i;
-      if (marks[2][k] < 0 && S.refused.has(i)) marks[2][k] = i;
-      if (m & bits.noReply && marks[3][k] < 0) marks[3][k] = i;
-      if (m & bits.stop && marks[4][k] < 0) marks[4][k] = i;
+      for (let r = 0; r < bitRows.length; r++) if (m & rowBits[r] && marks[bitRows[r]][k] < 0) marks[bitRows[r]][k] = i;
+      if (marks[kRefusedRow][k] < 0 && S.refused.has(i)) marks[kRefusedRow][k] = i;
     }
     B.at = Math.max(B.at, upTo);
     return B;
@@ -728,6 +762,7 @@ const timeline = (() => {
   // or 5 times a power of ten seconds, minutes or hours, or of message
   // numbers), each with its unit and the decimals its step needs.
   function ticks(g, w, h) {
+    const S = session.data;
     const plotW = w - pad.l - pad.r;
     const per = (view[1] - view[0]) / Math.max(1, plotW);
     let step = niceStep(90 * per);
@@ -736,8 +771,8 @@ const timeline = (() => {
     if (unit && unit[0] > 1) step = niceStep(90 * per / unit[0]) * unit[0];
     const digits = unit ? Math.max(0, -Math.floor(Math.log10(step / unit[0]) + 1e-9)) : 0;
     const label = (x) => (unit ? (x / unit[0]).toFixed(digits) + ' ' + unit[1] : '#' + Math.round(x));
-    g.strokeStyle = '#bbb';
-    g.fillStyle = '#555';
+    g.strokeStyle = colours.tick;
+    g.fillStyle = colours.label;
     g.textAlign = 'center';
     g.beginPath();
     const base = h - pad.b;
@@ -753,19 +788,20 @@ const timeline = (() => {
 
   // The range's length and its messages, above it.
   function rangeText(g, w) {
+    const S = session.data;
     const [a, b] = S.range;
     const count = first(b + 1e-12 * Math.abs(b)) - first(a);
     const text = (S.timed ? durationText(b - a) : Math.round(b - a) + ' message numbers') + ', ' + count +
       (count === 1 ? ' message' : ' messages');
     const mid = Math.min(w - pad.r - 80, Math.max(pad.l + 80, (toX(a, w) + toX(b, w)) / 2));
-    boxedLabel(g, text, mid, pad.t + 1, 13, '#2a6fdb');
+    boxedLabel(g, text, mid, pad.t + 1, 13, colours.accent);
     canvas.dataset.rangeMessages = String(count);
   }
 
   // A text centred at x on a light box `height` high from `top`.
   function boxedLabel(g, text, x, top, height, colour) {
     const width = g.measureText(text).width;
-    g.fillStyle = '#ffffffd9';
+    g.fillStyle = colours.labelGround;
     g.fillRect(x - width / 2 - 3, top, width + 6, height);
     g.fillStyle = colour;
     g.textAlign = 'center';
@@ -780,6 +816,7 @@ const timeline = (() => {
   }
 
   canvas.addEventListener('wheel', (e) => {
+    const S = session.data;
     if (!S || !S.n) return;
     e.preventDefault();
     zoomAt(fromX(e.offsetX, canvas.clientWidth), e.deltaY > 0 ? 1.25 : 0.8);
@@ -790,6 +827,7 @@ const timeline = (() => {
   // half).
   const kZoomKeys = { '+': 0.8, '=': 0.8, ArrowUp: 0.8, '-': 1.25, _: 1.25, ArrowDown: 1.25 };
   canvas.addEventListener('keydown', (e) => {
+    const S = session.data;
     if (!S || !S.n || e.ctrlKey || e.altKey || e.metaKey) return;
     const pan = { ArrowLeft: -1, ArrowRight: 1 }[e.key];
     if (!kZoomKeys[e.key] && !pan) return;
@@ -801,15 +839,17 @@ const timeline = (() => {
       draw();
       return;
     }
-    const at = selected >= 0 && S.x[selected] >= view[0] && S.x[selected] <= view[1] ? S.x[selected]
+    const at = session.selected >= 0 && S.x[session.selected] >= view[0] && S.x[session.selected] <= view[1] ? S.x[session.selected]
       : (view[0] + view[1]) / 2;
     zoomAt(at, kZoomKeys[e.key]);
   });
   canvas.addEventListener('mousedown', (e) => {
+    const S = session.data;
     if (!S || !S.n) return;
     drag = { x: e.offsetX, y: e.offsetY, view: view.slice(), range: e.shiftKey, moved: false };
   });
   window.addEventListener('mousemove', (e) => {
+    const S = session.data;
     if (!drag) return;
     const rect = canvas.getBoundingClientRect();
     const px = e.clientX - rect.left;
@@ -826,42 +866,44 @@ const timeline = (() => {
     draw();
   });
   window.addEventListener('mouseup', (e) => {
+    const S = session.data;
     if (!drag) return;
     const d = drag;
     drag = null;
-    if (d.range && d.moved) { applyFilters(); draw(); return; }
+    if (d.range && d.moved) { P.filters.apply(); draw(); return; }
     if (!d.moved) {
       // A click: the finding of a bar in the findings' lane, the marked
       // message of a marker there, or the message nearest in time.
       const finding = findingAt(d.x, d.y, canvas.clientHeight);
       if (finding >= 0) {
-        findingsView.goTo(finding);
+        P.findings.goTo(finding);
         return;
       }
       const marker = markedAt(d.x, d.y, canvas.clientHeight);
       if (marker >= 0) {
         // (A marker of a message that left the live page selects nothing.)
-        if (marker < S.n) show(marker);
+        if (marker < S.n) session.show(marker);
         return;
       }
       const at = fromX(d.x, canvas.clientWidth);
       let i = Math.min(S.n - 1, first(at));
       if (i > 0 && Math.abs(S.x[i - 1] - at) < Math.abs(S.x[i] - at)) i--;
-      if (position(i) < 0 && shown.length) {
-        const k = Math.min(shown.length - 1, Math.max(0, lowerBound(shown, i)));
-        i = shown[k];
+      if (session.position(i) < 0 && session.shown.length) {
+        const k = Math.min(session.shown.length - 1, Math.max(0, lowerBound(session.shown, i)));
+        i = session.shown[k];
       }
-      select(i);
+      session.select(i);
     }
     void e;
   });
   // Hovering: where the tool was at that moment, shown on the tool path.
   canvas.addEventListener('mousemove', (e) => {
+    const S = session.data;
     if (!S || !S.n || drag) return;
     const w = canvas.clientWidth;
-    pathView.showMoment(S.timed && e.offsetX >= pad.l && e.offsetX <= w - pad.r ? fromX(e.offsetX, w) : null);
+    P.path.showMoment(S.timed && e.offsetX >= pad.l && e.offsetX <= w - pad.r ? fromX(e.offsetX, w) : null);
   });
-  canvas.addEventListener('mouseleave', () => { if (S) pathView.showMoment(null); });
+  canvas.addEventListener('mouseleave', () => { if (session.data) P.path.showMoment(null); });
 
   // The moment t (seconds) marked on the timeline, or none (null): the
   // tool path's hover.
@@ -878,10 +920,17 @@ const timeline = (() => {
   }
 
   canvas.addEventListener('dblclick', () => {
+    const S = session.data;
     if (!S) return;
     S.range = null;
     reset();
-    applyFilters();
+    P.filters.apply();
   });
-  return { reset, grew, draw, reveal, zoomTo, zoomToSelection, showMoment };
-})();
+  return {
+    reset, grew, draw, reveal, zoomTo, zoomToSelection, showMoment,
+    selected(i) {
+      reveal(i);
+      draw();
+    },
+  };
+});
