@@ -1,3 +1,5 @@
+// The details: the selected message's JSON line, field by field, with the
+// message it answers or that answers it, and the copy-link button.
 panel('details', ['details', 'copy-link'], (session, el) => {
   // A link to message j, as its number.
   function linkTo(j) {

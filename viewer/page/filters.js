@@ -1,5 +1,6 @@
 // The filters: instructions, sender, errors only, a text search (asked of
-// the worker) and the timeline's range; what they let through is `shown`.
+// the worker) and the timeline's range; what they let through is the
+// session's `shown`.
 panel('filters', ['f-instructions', 'f-sender', 'f-errors', 'f-search', 'f-hits', 'f-count'], (session, el) => {
   const P = session.P;
 
