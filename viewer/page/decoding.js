@@ -106,7 +106,7 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
     bar.hidden = false;
     bar.value = 0;
     const w = startWorker();
-    delete $('f-search').dataset.indexed;
+    P.filters.indexed(false);
     const began = performance.now();
     w.onmessage = (event) => {
       const m = event.data;
@@ -128,8 +128,7 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
         session.answered(m);
       } else if (m.type === 'indexed') {
         if (session.data) session.data.indexed = true;
-        $('f-search').dataset.indexed = 'true';
-        if (P.filters.asking() && !session.data.search) P.filters.showSearchCount();
+        P.filters.indexed(true);
       } else if (m.type === 'search') {
         P.filters.searchAnswered(m);
       }
@@ -203,8 +202,7 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
     body.dataset.state = 'ready';
     performance.mark('vornlog-ready');
     // A search typed before the capture was there is asked now.
-    P.filters.forgetSearch();
-    if ($('f-search').value) P.filters.searchNow();
+    P.filters.askTyped();
     if (!session.fromHash() && session.shown.length) session.select(session.shown[0], false);
   }
 

@@ -186,8 +186,20 @@ panel('filters', ['f-instructions', 'f-sender', 'f-errors', 'f-search', 'f-hits'
     nextHit,
     // The search asked of the worker and not yet answered, or null.
     asking: () => searchAsked,
-    // A new session: no search asked of its worker yet.
-    forgetSearch: () => { searchAsked = null; },
+    // The worker's search index made (true), or a new worker's not yet.
+    indexed(made) {
+      if (!made) {
+        delete el.fSearch.dataset.indexed;
+        return;
+      }
+      el.fSearch.dataset.indexed = 'true';
+      if (searchAsked && session.data && !session.data.search) showSearchCount();
+    },
+    // A new session: a search typed before it was there asked of its worker.
+    askTyped() {
+      searchAsked = null;
+      if (el.fSearch.value) searchNow();
+    },
     selected: showHits,
   };
 });

@@ -76,7 +76,7 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     session.data = null;
     stores = {};
     newFindings = '';
-    delete $('f-search').dataset.indexed;
+    P.filters.indexed(false);
     w.onmessage = (event) => received(event.data);
     w.onerror = (e) => {
       body.dataset.state = 'failed';
@@ -104,8 +104,7 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     else if (m.type === 'lines') session.answered(m);
     else if (m.type === 'indexed') {
       if (S) S.indexed = true;
-      $('f-search').dataset.indexed = 'true';
-      if (P.filters.asking() && !S.search) P.filters.showSearchCount();
+      P.filters.indexed(true);
     } else if (m.type === 'search') P.filters.searchAnswered(m);
   }
 

@@ -95,7 +95,7 @@ panel('timeline', ['timeline', 'timeline-legend'], (session, el) => {
 
   function legend() {
     const S = session.data;
-    const box = $('timeline-legend');
+    const box = el.timelineLegend;
     box.replaceChildren();
     const counts = S ? markCounts() : { error: 0, refusal: 0, noReply: 0, stop: 0 };
     canvas.dataset.errors = String(counts.error);
