@@ -14,12 +14,12 @@ function inflate(compressed) {
     const w = newWorker();
     w.onmessage = (event) => {
       const m = event.data;
-      if (m.type !== 'inflated' && m.type !== 'failed') return;
+      if (m.type !== kToPage.inflated && m.type !== kToPage.failed) return;
       w.terminate();
-      if (m.type === 'inflated') resolve(m.parts);
+      if (m.type === kToPage.inflated) resolve(m.parts);
       else reject(m.text);
     };
-    w.postMessage({ type: 'inflate-kept', parts: compressed });
+    w.postMessage({ type: kToWorker.inflateKept, parts: compressed });
   });
 }
 
@@ -58,7 +58,7 @@ let lastCapture = null;
 function decode(parts, name, again) {
   const w = startDecoding(name, again);
   const buffers = parts.map((p) => (p.buffer.byteLength === p.byteLength ? p.buffer : p.slice().buffer));
-  w.postMessage({ type: 'decode', wasm: wasmBytes, parts: buffers, name, device: $('device').value.trim() }, buffers);
+  w.postMessage({ type: kToWorker.decode, wasm: wasmBytes, parts: buffers, name, device: $('device').value.trim() }, buffers);
 }
 
 // Decodes a capture compressed by vornlog -w whose parts (base64) come one
@@ -76,17 +76,17 @@ function decodeAsItComes(name, size) {
   const kept = new Promise((resolve) => { keep = resolve; });
   const w = startDecoding(name, () => kept.then(inflate));
   const pieces = new MessageChannel();
-  w.postMessage({ type: 'pieces', whole: true, wasm: wasmBytes, name, device: $('device').value.trim(),
+  w.postMessage({ type: kToWorker.pieces, whole: true, wasm: wasmBytes, name, device: $('device').value.trim(),
     expected: size, port: pieces.port2 }, [pieces.port2]);
   const inflating = newWorker();
   inflater = inflating;
   inflating.onmessage = (event) => {
     const m = event.data;
-    if (m.type === 'inflated') {
+    if (m.type === kToPage.inflated) {
       keep(m.parts);
       inflating.terminate();
       if (worker === w) performance.mark('vornlog-inflated');
-    } else if (m.type === 'failed' && worker === w) {
+    } else if (m.type === kToPage.failed && worker === w) {
       w.terminate();
       inflating.terminate();
       $('progress').hidden = true;
@@ -94,8 +94,8 @@ function decodeAsItComes(name, size) {
       setStatus('The embedded capture is damaged: ' + m.text, true);
     }
   };
-  inflating.postMessage({ type: 'inflate', port: pieces.port1 }, [pieces.port1]);
-  return (text) => inflating.postMessage({ type: 'part', text });
+  inflating.postMessage({ type: kToWorker.inflate, port: pieces.port1 }, [pieces.port1]);
+  return (text) => inflating.postMessage({ type: kToWorker.part, text });
 }
 
 // The page made ready for a capture decoded by a new worker, whose
@@ -112,38 +112,51 @@ function startDecoding(name, again) {
   const w = startWorker();
   delete $('f-search').dataset.indexed;
   const began = performance.now();
-  w.onmessage = (event) => {
-    const m = event.data;
-    if (m.type === 'progress') {
+  listen(w, {
+    [kToPage.progress]: (m) => {
       if (m.pass === 1) bar.value = m.share;
-    } else if (m.type === 'failed') {
+    },
+    [kToPage.failed]: (m) => {
       bar.hidden = true;
       body.dataset.state = 'failed';
       setStatus('The decoder failed: ' + m.text, true);
-    } else if (m.type === 'done') {
+    },
+    [kToPage.done]: (m) => {
       bar.hidden = true;
       performance.mark('vornlog-decoded', { detail: m.timing });
       loaded(m, name, performance.now() - began);
-    } else if (m.type === 'devices') {
-      listDevices(m.devices);
-    } else if (m.type === 'summary') {
-      showSummary(m.summary);
-    } else if (m.type === 'lines') {
-      answered(m);
-    } else if (m.type === 'indexed') {
-      if (S) S.indexed = true;
-      $('f-search').dataset.indexed = 'true';
-      if (searchAsked && !S.search) showSearchCount();
-    } else if (m.type === 'search') {
-      searchAnswered(m);
-    }
-  };
+    },
+  });
   w.onerror = (e) => {
     bar.hidden = true;
     body.dataset.state = 'failed';
     setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
   };
   return w;
+}
+
+// The worker's messages that every decoding takes alike (the capture
+// decoded at once, or live).
+const kFromWorker = {
+  [kToPage.devices]: (m) => listDevices(m.devices),
+  [kToPage.summary]: (m) => showSummary(m.summary),
+  [kToPage.lines]: (m) => answered(m),
+  [kToPage.indexed]: () => {
+    if (S) S.indexed = true;
+    $('f-search').dataset.indexed = 'true';
+    if (searchAsked && !S.search) showSearchCount();
+  },
+  [kToPage.search]: (m) => searchAnswered(m),
+};
+
+// The one place where the page takes a worker's messages: `own`, the
+// handlers of the decoding under way, then those every decoding shares.
+function listen(w, own) {
+  w.onmessage = (event) => {
+    const m = event.data;
+    const take = own[m.type] || kFromWorker[m.type];
+    if (take) take(m);
+  };
 }
 
 // The USB device choice, as the console's: the one recognised (named once
@@ -195,7 +208,7 @@ function loaded(m, name, ms) {
   // The session: the decoder's columns by their names (number, time, from,
   // code, marks, ...), the bits of its marks, and what the views keep.
   const n = m.columns.number.length;
-  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, causes: m.causes, instructions: m.instructions, protocol: m.protocol, range: null,
+  S = Object.assign({}, m.columns, { n, name, markBits: m.markBits, causes: m.causes, instructions: m.instructions, protocol: m.protocol, perMm: m.perMm, range: null,
     parsed: new Map(), search: null, indexed: false, findings: [], refused: new Map() });
   generation++;
   selected = -1;

@@ -102,7 +102,7 @@ function searchNow() {
   }
   if (searchAsked && searchAsked.query === query || !searchAsked && S.search && S.search.query === query) return;
   searchAsked = { id: ++searchId, query };
-  worker.postMessage({ type: 'search', id: searchId, query: JSON.stringify(query).slice(1, -1) });
+  worker.postMessage({ type: kToWorker.search, id: searchId, query: JSON.stringify(query).slice(1, -1) });
   showSearchCount();
 }
 

@@ -74,13 +74,20 @@ const liveView = (() => {
     stores = {};
     newFindings = '';
     delete $('f-search').dataset.indexed;
-    w.onmessage = (event) => received(event.data);
+    listen(w, {
+      [kToPage.update]: updated,
+      [kToPage.stream]: streamSaid,
+      [kToPage.failed]: (m) => {
+        body.dataset.state = 'failed';
+        setStatus('The decoder failed: ' + m.text, true);
+      },
+    });
     w.onerror = (e) => {
       body.dataset.state = 'failed';
       setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
     run.keep = keep;
-    w.postMessage({ type: 'live', wasm: wasmBytes, url: run.url, name, device: $('device').value.trim(), keep });
+    w.postMessage({ type: kToWorker.live, wasm: wasmBytes, url: run.url, name, device: $('device').value.trim(), keep });
   }
 
   // What the session holds, for the benchmarks (window.vornlogHeld()): the
@@ -88,22 +95,6 @@ const liveView = (() => {
   // and of the decoder's memory.
   window.vornlogHeld = () => ({ messages: S ? S.n : 0, decoder: S ? S.decoderMemory || 0 : 0,
     columns: Object.values(stores).reduce((sum, store) => sum + store.byteLength, 0) });
-
-  function received(m) {
-    if (m.type === 'update') updated(m);
-    else if (m.type === 'stream') streamSaid(m);
-    else if (m.type === 'failed') {
-      body.dataset.state = 'failed';
-      setStatus('The decoder failed: ' + m.text, true);
-    } else if (m.type === 'devices') listDevices(m.devices);
-    else if (m.type === 'summary') showSummary(m.summary);
-    else if (m.type === 'lines') answered(m);
-    else if (m.type === 'indexed') {
-      if (S) S.indexed = true;
-      $('f-search').dataset.indexed = 'true';
-      if (searchAsked && !S.search) showSearchCount();
-    } else if (m.type === 'search') searchAnswered(m);
-  }
 
   // How the input goes, as the worker reads the capture stream: bytes
   // come, the input is quiet (or the server out of reach), or it ended
@@ -186,9 +177,6 @@ const liveView = (() => {
     const refused = new Map();
     for (const [i, cause] of S.refused) if (i >= d) refused.set(i - d, cause);
     S.refused = refused;
-    S.tables = (S.tables || []).map((i) => i - d).filter((i) => i >= 0);
-    S.tableMessages = undefined;
-    S.perMm = undefined;
     S.rowsVersion = (S.rowsVersion || 0) + 1;
     S.search = null;
     selected = selected >= d ? selected - d : -1;
@@ -240,6 +228,7 @@ const liveView = (() => {
     S.causes = m.causes;
     S.instructions = m.instructions;
     S.protocol = m.protocol;
+    S.perMm = m.perMm;
     for (const [name, part] of Object.entries(m.columns)) {
       const per = name === 'rowSteps' ? 3 : 1;
       if (S.base && (name === 'partner' || name === 'rowMessage'))
@@ -292,16 +281,6 @@ const liveView = (() => {
     // The other refusals (in capture order: those given again were the last).
     const bit = S.markBits.refused;
     for (let i = from; i < n; i++) if (S.marks[i] & bit) S.refused.set(i, S.causes[S.cause[i]]);
-    // The tables' steps for a millimetre: the last 16 Table messages, asked
-    // again when they change.
-    const tables = (S.tables || []).filter((i) => i < from);
-    for (let i = from; i < n; i++) if (S.code[i] === 0x54) tables.push(i);
-    S.tables = tables.slice(-16);
-    const latest = S.tables.slice().reverse();
-    if (!S.tableMessages || latest.join() !== S.tableMessages.join()) {
-      S.tableMessages = latest;
-      S.perMm = undefined;
-    }
     buildPath(m.rowsFrom - S.rowBase);
     newFindings += m.findings;
     // A stop or a stall alerts at once, even in a tab out of sight.
@@ -325,7 +304,7 @@ const liveView = (() => {
       viewsSoon();
     }
     // Drawn: the worker may send the next update.
-    worker.postMessage({ type: 'drawn' });
+    worker.postMessage({ type: kToWorker.drawn });
   }
 
   // The timeline, the tool path and the findings: drawn again at most

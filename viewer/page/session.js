@@ -38,7 +38,7 @@ function ask(indices) {
   // (The worker counts from the session's first message, some of which a
   // live page may have let go.)
   const base = S.base || 0;
-  worker.postMessage({ type: 'lines', id: ++askedId, indices: Int32Array.from(wanted, (i) => i + base) });
+  worker.postMessage({ type: kToWorker.lines, id: ++askedId, indices: Int32Array.from(wanted, (i) => i + base) });
 }
 
 // The lines kept parsed: those asked last (a parsed line takes some
@@ -70,8 +70,6 @@ function answered(m) {
     rendered.set(i, made);
   }
   renderList();
-  // The tables' steps for a millimetre may have come.
-  if (S.tableMessages && m.indices.some((i) => S.tableMessages.includes(i))) pathView.draw();
   if (detailsWanted >= 0 && S.parsed.has(detailsWanted)) {
     const i = detailsWanted;
     detailsWanted = -1;
