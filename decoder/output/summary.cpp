@@ -108,12 +108,7 @@ void SessionSummary::feed(const CaptureRecord& record, const FieldValues& messag
     parts_->tap(record, message);
 }
 
-void SessionSummary::found(const findings::Finding& finding)
-{
-    // A live engine tells a finding still open as ongoing, and again once
-    // complete: the summary lists it once.
-    if (!finding.ongoing) parts_->findingList.add(finding);
-}
+void SessionSummary::found(const findings::Finding& finding) { parts_->findingList.add(finding); }
 
 void SessionSummary::engineFinished(std::optional<RequestPairing::Request> waiting)
 {

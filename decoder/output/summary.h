@@ -38,10 +38,11 @@ class SessionSummary {
 public:
     explicit SessionSummary(const MessageSource& in);
     // A summary that reads the findings, the pairing and the reply times of
-    // its owner's engine (not one of its own): the owner feeds that engine
-    // each message first, then feed(record, message) with the message's
-    // decoding, tells it each finding (found) and finishes the engine before
-    // write. For a caller that decodes each message once for all its views.
+    // its owner's engine (not one of its own; an engine of a capture read at
+    // once, not live): the owner feeds that engine each message first, then
+    // feed(record, message) with the message's decoding, tells it each
+    // finding (found) and finishes the engine before write. For a caller
+    // that decodes each message once for all its views.
     SessionSummary(const MessageSource& in, findings::Engine& engine);
     ~SessionSummary();
     SessionSummary(const SessionSummary&) = delete;

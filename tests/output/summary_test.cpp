@@ -414,9 +414,13 @@ TEST(Summary, CountsPacketsAndReadsTheirTimestampsInAUsbCaptureFile)
 // an engine of its own, findings included, on real sessions.
 TEST(Summary, ReadFromItsOwnersEngineItSaysWhatItsOwnEngineSays)
 {
-    for (const char* name : {"session.txt", "stall.txt"}) {
-        SCOPED_TRACE(name);
-        const std::string capture = fileText(std::string(VORNLOG_SOURCE_DIR) + "/examples/" + name);
+    const std::string session = fileText(std::string(VORNLOG_SOURCE_DIR) + "/examples/session.txt");
+    // (Cut after its stop's reply: the stop is still open at the end.)
+    std::size_t cut = 0;
+    for (int line = 0; line < 64 && cut != std::string::npos; ++line) cut = session.find('\n', cut) + 1;
+    for (const std::string& capture :
+         {session, fileText(std::string(VORNLOG_SOURCE_DIR) + "/examples/stall.txt"), session.substr(0, cut)}) {
+        SCOPED_TRACE(capture.size());
         ASSERT_FALSE(capture.empty());
 
         LineReader lines(capture);
@@ -442,5 +446,8 @@ TEST(Summary, ReadFromItsOwnersEngineItSaysWhatItsOwnEngineSays)
         }
         EXPECT_EQ(shared, summarize(capture));
         EXPECT_NE(shared.find("Findings"), std::string::npos);
+        if (capture.size() < session.size()) {
+            EXPECT_NE(shared.find("still open at the end"), std::string::npos) << shared;
+        }
     }
 }
