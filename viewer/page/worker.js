@@ -662,7 +662,6 @@ function inflateTo(port) {
 // A part of the capture (base64; null: the last has come) to inflate.
 function inflatePart(text) {
   const { inflater, parts, done } = inflating;
-  const failed = (e) => failed(e);
   if (text === null) {
     inflater.end().then(done, failed);
     return;

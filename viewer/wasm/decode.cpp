@@ -246,7 +246,10 @@ struct Session {
 
 // The messages of the capture, each decoded once, with their columns, the
 // findings and the session summary taken on the way: one findings engine
-// serves the columns, the findings and the summary.
+// serves the columns, the findings and the summary. (Live, the engine tells
+// a finding still open as ongoing, numbered as first told; the summary, as
+// -t writes it, has an engine of its own that reads the capture as at
+// once.)
 class Columns final : public ForwardingSource {
 public:
     // `stream`: the bytes whose share read is the progress (none for a live
@@ -257,9 +260,9 @@ public:
           engine_(in.format() == "text dump", live,
                   [this](const findings::Finding& f) {
                       putFindingJson(found_, f);
-                      summary_.found(f);
+                      if (!live_) summary_->found(f);
                   }),
-          summary_(in, engine_)
+          live_(live), summary_(live ? std::make_unique<SessionSummary>(in) : std::make_unique<SessionSummary>(in, engine_))
     {
         // The stored segments' rows carry what the motion model made of
         // them.
@@ -271,14 +274,18 @@ public:
         if (!in_.next(record)) return false;
         if (++records_ % 8192 == 0) progress();
         if (record.isMessage) take(record);
-        summary_.feed(record, maker_.values());
+        if (live_)
+            summary_->feed(record);
+        else
+            summary_->feed(record, maker_.values());
         return true;
     }
 
     void finish()
     {
         maker_.finish();
-        summary_.engineFinished(engine_.finish());
+        const auto waiting = engine_.finish();
+        if (!live_) summary_->engineFinished(waiting);
         flushFindings();
     }
 
@@ -287,7 +294,7 @@ public:
     {
         std::string text;
         Out out(&text);
-        summary_.write(in, name, out);
+        summary_->write(in, name, out);
         out.flush();
         return text;
     }
@@ -328,7 +335,8 @@ private:
     MessageColumnsMaker maker_{s.results.columns};
     Out found_{&s.results.findings, false, 1 << 12};
     findings::Engine engine_;
-    SessionSummary summary_;
+    bool live_;
+    std::unique_ptr<SessionSummary> summary_;
 };
 
 // Room for what a capture of `size` bytes can give at most, taken at once:
