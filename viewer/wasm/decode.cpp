@@ -678,8 +678,13 @@ private:
     void again()
     {
         if (s.captureBase > 0) {
-            // (The first bytes went with the messages let go.)
+            // (The first bytes went with the messages let go.) Nor can its
+            // summary be whole.
             s.results.problem = "The live capture cannot be read again from its first byte, which has gone: " + name_;
+            s.results.summary = s.capture.base > 0 ? "No summary: the session's first " + std::to_string(s.capture.base) +
+                                                         " messages left the page, which keeps the newest " +
+                                                         std::to_string(s.keepMessages) + " in full.\n"
+                                                   : "No summary: the capture's first bytes left the page once read.\n";
             done_ = true;
             return;
         }
