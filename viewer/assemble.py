@@ -6,11 +6,13 @@ style by their hashes, WebAssembly, and the worker made from a blob.
 
 The page's script is made of SCRIPT files (the session, the decoding, one
 file per panel, the input) put together in the order given, in one scope
-of their own.
+of their own. The messages between page and worker (messages.js, beside
+the worker's script) go first in both the page's script and the worker's.
 
 usage: assemble.py TEMPLATE CSS WORKER WASM OUTPUT SCRIPT...
 """
 import base64
+import os
 import sys
 
 from page_parts import inline, sha256
@@ -23,8 +25,11 @@ def main():
     scripts = sys.argv[6:]
     read = lambda p: open(p, encoding="utf-8").read()
     style = inline(css, read(css))
-    main_script = "'use strict';\n\n(() => {\n" + "\n".join(inline(p, read(p)) for p in scripts) + "})();\n"
-    worker_source = inline(worker, read(worker))
+    shared = os.path.join(os.path.dirname(worker), "messages.js")
+    messages = inline(shared, read(shared))
+    main_script = ("'use strict';\n\n(() => {\n" + messages + "\n" + "\n".join(inline(p, read(p)) for p in scripts) +
+                   "})();\n")
+    worker_source = "'use strict';\n\n" + messages + "\n" + inline(worker, read(worker))
     wasm_text = base64.b64encode(open(wasm, "rb").read()).decode()
     csp = "; ".join([
         "default-src 'none'",
@@ -49,7 +54,6 @@ def main():
         sys.exit("assemble.py: the capture's element comes before the page's script")
     with open(output + ".part", "w", encoding="utf-8", newline="\n") as f:
         f.write(page)
-    import os
     os.replace(output + ".part", output)
 
 

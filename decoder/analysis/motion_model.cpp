@@ -395,6 +395,11 @@ void Model::feed(const CaptureRecord& record, const FieldValues& v, const Messag
 {
     events_ = Events{};
     const std::uint8_t code = v.code();
+    if (code == table::kTableCode && v.has<table::kStepsPerMm>(1) && v.has<table::kStepsPerMm>(2)) {
+        const auto perMm = [&](int axis) { return std::max(v.signedValue<table::kStepsPerMm>(axis), 0); };
+        if (perMm(1) > 0 && perMm(2) > 0)
+            perMm_ = StepsPerMm{{perMm(1), perMm(2), v.has<table::kStepsPerMm>(3) ? perMm(3) : 0}, record.number};
+    }
     if (record.direction == Direction::Pc) {
         if (code == kStopCode && v.has<kStopCmd>() && stopsMotion(v.value<kStopCmd>())) {
             endJob();

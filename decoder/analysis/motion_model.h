@@ -77,6 +77,13 @@ struct Execution {
     TimeNs end = 0;
 };
 
+// The steps for 1 mm of S1, S2 and S3 (0: not given), as the Table
+// message that gave them last says, and that message.
+struct StepsPerMm {
+    std::array<std::int32_t, 3> steps{};
+    std::uint64_t number = 0;
+};
+
 class Model {
 public:
     // What the message fed last did.
@@ -130,6 +137,10 @@ public:
     // When the machine will have executed every segment stored so far, as
     // the last block and the rate foretell; none without a rate or times.
     std::optional<TimeNs> projectedEnd() const;
+    // The steps for 1 mm that positions are read in: those of the last Table
+    // message (either way) that gives them for S1 and S2; none before one
+    // does.
+    const std::optional<StepsPerMm>& stepsPerMm() const { return perMm_; }
 
 private:
     // Times inside the model: nanoseconds since its first time, so that
@@ -224,6 +235,7 @@ private:
     std::int64_t chainPulses_ = 0;
     // The rate in use as nanoseconds a pulse (0: none).
     double nsPerPulse_ = 0;
+    std::optional<StepsPerMm> perMm_;
 };
 
 } // namespace vornlog::motion

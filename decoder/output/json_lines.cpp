@@ -406,6 +406,13 @@ void putJsonText(Out& out, std::string_view text)
     out.advance(writeJsonText(out.room(kJsonTextGrowth * text.size()), text));
 }
 
+void writeJsonLine(const CaptureRecord& record, const CaptureRecord* start, Out& dest)
+{
+    JsonLines json(dest);
+    if (start) json.leaveOut(*start);
+    json.message(record);
+}
+
 void writeJsonLines(MessageSource& in, Out& dest, Progress& progress)
 {
     in.readTimes();

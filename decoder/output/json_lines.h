@@ -33,6 +33,11 @@ class Progress;
 // (t counts from the capture's first message all the same).
 void writeJsonLines(MessageSource& in, Out& dest, Progress& progress);
 
+// Writes the JSON line of one message, the same line writeJsonLines writes
+// for it in its capture: t counts from `start` (the capture's first message
+// with a time; none when no message before it has one).
+void writeJsonLine(const CaptureRecord& record, const CaptureRecord* start, Out& dest);
+
 // Writes `text` as the contents of a JSON string (without its quotes):
 // valid UTF-8 as it is, but quotes, backslashes and control characters
 // escaped, and U+FFFD for bytes that are not UTF-8.

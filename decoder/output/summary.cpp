@@ -13,9 +13,13 @@ namespace vornlog {
 
 // The parts of the summary, fed one record after the other.
 struct SessionSummary::Parts {
-    Parts(bool textDump, std::string kept)
+    Parts(bool textDump, std::string kept, findings::Engine* owners)
         : filtered(!kept.empty()), capture(textDump, std::move(kept)), replies(textDump), errors(textDump), timing(textDump),
-          findingList(textDump), engine(textDump, false, [this](const findings::Finding& f) { findingList.add(f); })
+          findingList(textDump),
+          own(owners ? nullptr
+                     : std::make_unique<findings::Engine>(textDump, false,
+                                                          [this](const findings::Finding& f) { findingList.add(f); })),
+          engine(owners ? *owners : *own)
     {
         // Filtered, the summary pairs the kept messages only, and times
         // their replies itself.
@@ -24,25 +28,25 @@ struct SessionSummary::Parts {
 
     void feed(const CaptureRecord& record)
     {
-        summary::Tapped t{record, message};
-        t.timed = timing.time(record, t.ns);
         // A message left out (-i) is counted and seen by the findings alone,
         // which are made from every message; every other is decoded once,
         // into its values and error kinds.
-        if (!capture.add(t)) {
-            if (record.leftOut) {
-                decodeMessage(record.direction, record.field, message);
-                engine.feed(record, message);
-            }
-            return;
-        }
-        if (record.isMessage) {
+        if (record.isMessage || record.leftOut) {
             decodeMessage(record.direction, record.field, message);
             engine.feed(record, message);
-            // The pairing and segments the engine worked out, unless some
-            // messages are left out: the parts pair those they see.
-            t.facts = filtered ? &keptFacts.add(record, message) : &engine.facts();
         }
+        tap(record, message);
+    }
+
+    // The record, its message decoded and fed to the engine.
+    void tap(const CaptureRecord& record, const FieldValues& decoded)
+    {
+        summary::Tapped t{record, decoded};
+        t.timed = timing.time(record, t.ns);
+        if (!capture.add(t)) return;
+        // The pairing and segments the engine worked out, unless some
+        // messages are left out: the parts pair those they see.
+        if (record.isMessage) t.facts = filtered ? &keptFacts.add(record, decoded) : &engine.facts();
         replies.add(t);
         errors.add(t);
         motion.add(t);
@@ -51,7 +55,9 @@ struct SessionSummary::Parts {
 
     void write(Out& out, std::string_view name, std::string_view format, std::string_view fault)
     {
-        const auto waited = engine.finish();
+        // (An owner's engine is finished by its owner, which keeps what it
+        // said.)
+        const auto waited = own ? engine.finish() : ownersWaited;
         replies.finish(filtered ? keptFacts.finish() : waited);
         summary::Row().text("Vornlog session summary").put(out);
         summary::Row().text("=======================").put(out);
@@ -73,11 +79,18 @@ struct SessionSummary::Parts {
     summary::MotionTally motion;
     summary::Timing timing;
     summary::FindingList findingList;
-    findings::Engine engine;
+    std::unique_ptr<findings::Engine> own;
+    findings::Engine& engine;
+    std::optional<RequestPairing::Request> ownersWaited;
 };
 
 SessionSummary::SessionSummary(const MessageSource& in)
-    : parts_(std::make_unique<Parts>(in.format() == "text dump", in.keptInstructions()))
+    : parts_(std::make_unique<Parts>(in.format() == "text dump", in.keptInstructions(), nullptr))
+{
+}
+
+SessionSummary::SessionSummary(const MessageSource& in, findings::Engine& engine)
+    : parts_(std::make_unique<Parts>(in.format() == "text dump", in.keptInstructions(), &engine))
 {
 }
 
@@ -87,6 +100,19 @@ void SessionSummary::feed(const CaptureRecord& record)
 {
     ++fed_;
     parts_->feed(record);
+}
+
+void SessionSummary::feed(const CaptureRecord& record, const FieldValues& message)
+{
+    ++fed_;
+    parts_->tap(record, message);
+}
+
+void SessionSummary::found(const findings::Finding& finding) { parts_->findingList.add(finding); }
+
+void SessionSummary::engineFinished(std::optional<RequestPairing::Request> waiting)
+{
+    parts_->ownersWaited = waiting;
 }
 
 void SessionSummary::write(const MessageSource& in, std::string_view captureName, Out& dest)

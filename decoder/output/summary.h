@@ -12,12 +12,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
+#include "analysis/pairing.h"
 #include "capture/source.h"
 #include "base/out.h"
 
 namespace vornlog {
+
+class FieldValues;
+namespace findings {
+class Engine;
+struct Finding;
+} // namespace findings
 
 class Progress;
 
@@ -29,11 +37,25 @@ class Progress;
 class SessionSummary {
 public:
     explicit SessionSummary(const MessageSource& in);
+    // A summary that reads the findings, the pairing and the reply times of
+    // its owner's engine (not one of its own; an engine of a capture read at
+    // once, not live): the owner feeds that engine each message first, then
+    // feed(record, message) with the message's decoding, tells it each
+    // finding (found) and finishes the engine before write. For a caller
+    // that decodes each message once for all its views.
+    SessionSummary(const MessageSource& in, findings::Engine& engine);
     ~SessionSummary();
     SessionSummary(const SessionSummary&) = delete;
     SessionSummary& operator=(const SessionSummary&) = delete;
 
     void feed(const CaptureRecord& record);
+    // With the owner's engine: a record and its message's decoding (any
+    // values for a record that holds none).
+    void feed(const CaptureRecord& record, const FieldValues& message);
+    void found(const findings::Finding& finding);
+    // What the owner's engine's finish gave: the PC message still waiting
+    // for its reply.
+    void engineFinished(std::optional<RequestPairing::Request> waiting);
     // Writes the summary of the records fed, once `in` has given its last:
     // `captureName` is the capture's file name as the user gave it; the
     // summary tells the capture's format and fault, and where reading

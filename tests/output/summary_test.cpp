@@ -1,10 +1,14 @@
 // The session summary of crafted captures whose counts are known.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "analysis/findings.h"
 #include "capture/capture.h"
 #include "capture/source.h"
 #include "capture_builder.h"
@@ -13,7 +17,9 @@
 #include "output/summary.h"
 #include "report_lines.h"
 #include "output/progress.h"
+#include "protocol/decode.h"
 #include "protocol/lines.h"
+#include "protocol/values.h"
 
 using namespace vornlog;
 
@@ -39,6 +45,14 @@ std::string summarize(const std::string& capture)
         writeSummary(in, "crafted.txt", out, progress);
     }
     return text;
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 // The lines of one section, from its title to the next section's.
@@ -393,4 +407,47 @@ TEST(Summary, CountsPacketsAndReadsTheirTimestampsInAUsbCaptureFile)
     EXPECT_NE(timing.find("  0x56 V  Version                           1      2.500      2.500      2.500      2.500\n"),
               std::string::npos)
         << timing;
+}
+
+// A caller that decodes each message once (the viewer) feeds the summary
+// its own findings engine's results: the summary says what it says with
+// an engine of its own, findings included, on real sessions.
+TEST(Summary, ReadFromItsOwnersEngineItSaysWhatItsOwnEngineSays)
+{
+    const std::string session = fileText(std::string(VORNLOG_SOURCE_DIR) + "/examples/session.txt");
+    // (Cut after its stop's reply: the stop is still open at the end.)
+    std::size_t cut = 0;
+    for (int line = 0; line < 64 && cut != std::string::npos; ++line) cut = session.find('\n', cut) + 1;
+    for (const std::string& capture :
+         {session, fileText(std::string(VORNLOG_SOURCE_DIR) + "/examples/stall.txt"), session.substr(0, cut)}) {
+        SCOPED_TRACE(capture.size());
+        ASSERT_FALSE(capture.empty());
+
+        LineReader lines(capture);
+        TextDumpSource in(lines);
+        in.readTimes();
+        ValueSink values;
+        std::optional<SessionSummary> summary;
+        findings::Engine engine(true, false, [&](const findings::Finding& f) { summary->found(f); });
+        summary.emplace(in, engine);
+        CaptureRecord record;
+        while (in.next(record)) {
+            if (record.isMessage) {
+                decodeMessage(record.direction, record.field, values);
+                engine.feed(record, values);
+            }
+            summary->feed(record, values);
+        }
+        summary->engineFinished(engine.finish());
+        std::string shared;
+        {
+            Out out(&shared);
+            summary->write(in, "crafted.txt", out);
+        }
+        EXPECT_EQ(shared, summarize(capture));
+        EXPECT_NE(shared.find("Findings"), std::string::npos);
+        if (capture.size() < session.size()) {
+            EXPECT_NE(shared.find("still open at the end"), std::string::npos) << shared;
+        }
+    }
 }

@@ -847,10 +847,10 @@ else:
 check_console_and_network("empty page")
 
 # The worker, driven as the page drives it: a question asked while a long
-# capture is decoded is answered as soon as the decoding is done, before
-# the summary that follows it; another capture given while that summary
-# is written stops it, and the summary and devices that come are the new
-# capture's.
+# capture is decoded is answered as soon as the decoding is done (its
+# summary, made in the same pass, just before), before the device scan
+# that follows it; another capture given while that scan runs stops it,
+# and the summary and devices that come are the new capture's.
 long_dump = os.path.join(work, "long.txt")
 with open(sample, "rb") as f:
     one = f.read()
@@ -884,13 +884,14 @@ w.postMessage({ type: 'decode', wasm: bytes(document.getElementById('decoder').t
 w.postMessage({ type: 'lines', id: 1, indices: Int32Array.of(0) });
 """, base64.b64encode(one).decode(), 2000, base64.b64encode(second).decode(), "session.pcapng")
 first_line = lambda capture: run("-j", capture, "-").stdout.decode().splitlines()[0]
-want = ["done", "lines " + first_line(long_dump), "done",
+want = ["done", "summary " + run("-t", long_dump, "-").stdout.decode().replace(long_dump, "long.txt", 1),
+        "lines " + first_line(long_dump), "done",
         "summary " + run("-t", pcapng, "-").stdout.decode().replace(pcapng, "session.pcapng", 1),
         "devices", "lines " + first_line(pcapng)]
 if seen != want:
-    fail("worker: questions during the summary, another capture: " + repr([t[:80] for t in seen]))
+    fail("worker: questions during the device scan, another capture: " + repr([t[:80] for t in seen]))
 else:
-    print("ok: worker: a question answered before the summary; another capture stops the last one's summary")
+    print("ok: worker: a question answered before the device scan; another capture stops the last one's scan")
 
 # A -w page of a capture that comes in several parts, inflated and decoded
 # as the browser reads the page, in pieces of 1 MiB that cut lines (the

@@ -15,12 +15,12 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
       const w = newWorker();
       w.onmessage = (event) => {
         const m = event.data;
-        if (m.type !== 'inflated' && m.type !== 'failed') return;
+      if (m.type !== kToPage.inflated && m.type !== kToPage.failed) return;
         w.terminate();
-        if (m.type === 'inflated') resolve(m.parts);
+      if (m.type === kToPage.inflated) resolve(m.parts);
         else reject(m.text);
       };
-      w.postMessage({ type: 'inflate-kept', parts: compressed });
+    w.postMessage({ type: kToWorker.inflateKept, parts: compressed });
     });
   }
 
@@ -54,7 +54,7 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
   function decode(parts, name, again) {
     const w = startDecoding(name, again);
     const buffers = parts.map((p) => (p.buffer.byteLength === p.byteLength ? p.buffer : p.slice().buffer));
-    w.postMessage({ type: 'decode', wasm: wasmBytes, parts: buffers, name, device: el.device.value.trim() }, buffers);
+    w.postMessage({ type: kToWorker.decode, wasm: wasmBytes, parts: buffers, name, device: el.device.value.trim() }, buffers);
   }
 
   // Decodes a capture compressed by vornlog -w whose parts (base64) come one
@@ -72,17 +72,17 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
     const kept = new Promise((resolve) => { keep = resolve; });
     const w = startDecoding(name, () => kept.then(inflate));
     const pieces = new MessageChannel();
-    w.postMessage({ type: 'pieces', whole: true, wasm: wasmBytes, name, device: el.device.value.trim(),
+    w.postMessage({ type: kToWorker.pieces, whole: true, wasm: wasmBytes, name, device: el.device.value.trim(),
       expected: size, port: pieces.port2 }, [pieces.port2]);
     const inflating = newWorker();
     inflater = inflating;
     inflating.onmessage = (event) => {
       const m = event.data;
-      if (m.type === 'inflated') {
+    if (m.type === kToPage.inflated) {
         keep(m.parts);
         inflating.terminate();
         if (session.worker === w) performance.mark('vornlog-inflated');
-      } else if (m.type === 'failed' && session.worker === w) {
+      } else if (m.type === kToPage.failed && session.worker === w) {
         w.terminate();
         inflating.terminate();
         el.progress.hidden = true;
@@ -90,8 +90,8 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
         session.setStatus('The embedded capture is damaged: ' + m.text, true);
       }
     };
-    inflating.postMessage({ type: 'inflate', port: pieces.port1 }, [pieces.port1]);
-    return (text) => inflating.postMessage({ type: 'part', text });
+    inflating.postMessage({ type: kToWorker.inflate, port: pieces.port1 }, [pieces.port1]);
+    return (text) => inflating.postMessage({ type: kToWorker.part, text });
   }
 
   // The page made ready for a capture decoded by a new worker, whose
@@ -108,37 +108,50 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
     const w = startWorker();
     P.filters.indexed(false);
     const began = performance.now();
-    w.onmessage = (event) => {
-      const m = event.data;
-      if (m.type === 'progress') {
+    listen(w, {
+      [kToPage.progress]: (m) => {
         if (m.pass === 1) bar.value = m.share;
-      } else if (m.type === 'failed') {
+      },
+      [kToPage.failed]: (m) => {
         bar.hidden = true;
         body.dataset.state = 'failed';
         session.setStatus('The decoder failed: ' + m.text, true);
-      } else if (m.type === 'done') {
+      },
+      [kToPage.done]: (m) => {
         bar.hidden = true;
         performance.mark('vornlog-decoded', { detail: m.timing });
         loaded(m, name, performance.now() - began);
-      } else if (m.type === 'devices') {
-        listDevices(m.devices);
-      } else if (m.type === 'summary') {
-        P.summary.show(m.summary);
-      } else if (m.type === 'lines') {
-        session.answered(m);
-      } else if (m.type === 'indexed') {
-        if (session.data) session.data.indexed = true;
-        P.filters.indexed(true);
-      } else if (m.type === 'search') {
-        P.filters.searchAnswered(m);
-      }
-    };
+      },
+    });
     w.onerror = (e) => {
       bar.hidden = true;
       body.dataset.state = 'failed';
       session.setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
     return w;
+  }
+
+  // The worker's messages that every decoding takes alike (the capture
+  // decoded at once, or live).
+  const kFromWorker = {
+    [kToPage.devices]: (m) => listDevices(m.devices),
+    [kToPage.summary]: (m) => P.summary.show(m.summary),
+    [kToPage.lines]: (m) => session.answered(m),
+    [kToPage.indexed]: () => {
+      if (session.data) session.data.indexed = true;
+      P.filters.indexed(true);
+    },
+    [kToPage.search]: (m) => P.filters.searchAnswered(m),
+  };
+
+  // The one place where the page takes a worker's messages: `own`, the
+  // handlers of the decoding under way, then those every decoding shares.
+  function listen(w, own) {
+    w.onmessage = (event) => {
+      const m = event.data;
+      const take = own[m.type] || kFromWorker[m.type];
+      if (take) take(m);
+    };
   }
 
   // The USB device choice, as the console's: the one recognised (named once
@@ -168,7 +181,7 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
     // columns' strides, and what the views keep.
     const n = m.columns.number.length;
     const S = session.data = Object.assign({}, m.columns, { n, name, markBits: m.markBits, causes: m.causes, instructions: m.instructions,
-      protocol: m.protocol, strides: m.strides, range: null, parsed: new Map(), search: null, indexed: false, findings: [], refused: new Map() });
+      protocol: m.protocol, strides: m.strides, perMm: m.perMm, range: null, parsed: new Map(), search: null, indexed: false, findings: [], refused: new Map() });
     session.generation++;
     session.selected = -1;
     session.forgetAsked();
@@ -220,6 +233,7 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
   return {
     decode,
     decodeAsItComes,
+    listen,
     startWorker,
     listDevices,
     deviceOption,

@@ -108,7 +108,7 @@ panel('filters', ['f-instructions', 'f-sender', 'f-errors', 'f-search', 'f-hits'
     }
     if (searchAsked && searchAsked.query === query || !searchAsked && S.search && S.search.query === query) return;
     searchAsked = { id: ++searchId, query };
-    session.worker.postMessage({ type: 'search', id: searchId, query: JSON.stringify(query).slice(1, -1) });
+    session.worker.postMessage({ type: kToWorker.search, id: searchId, query: JSON.stringify(query).slice(1, -1) });
     showSearchCount();
   }
 

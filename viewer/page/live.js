@@ -77,13 +77,20 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     stores = {};
     newFindings = '';
     P.filters.indexed(false);
-    w.onmessage = (event) => received(event.data);
+    P.decoding.listen(w, {
+      [kToPage.update]: updated,
+      [kToPage.stream]: streamSaid,
+      [kToPage.failed]: (m) => {
+        body.dataset.state = 'failed';
+        session.setStatus('The decoder failed: ' + m.text, true);
+      },
+    });
     w.onerror = (e) => {
       body.dataset.state = 'failed';
       session.setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
     };
     run.keep = keep;
-    w.postMessage({ type: 'live', wasm: P.decoding.wasm(), url: run.url, name, device: el.device.value.trim(), keep });
+    w.postMessage({ type: kToWorker.live, wasm: P.decoding.wasm(), url: run.url, name, device: el.device.value.trim(), keep });
   }
 
   // What the session holds, for the benchmarks (window.vornlogHeld()): the
@@ -91,22 +98,6 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
   // and of the decoder's memory.
   window.vornlogHeld = () => ({ messages: session.data ? session.data.n : 0,
     decoder: session.data ? session.data.decoderMemory || 0 : 0, columns: Object.values(stores).reduce((sum, store) => sum + store.byteLength, 0) });
-
-  function received(m) {
-    const S = session.data;
-    if (m.type === 'update') updated(m);
-    else if (m.type === 'stream') streamSaid(m);
-    else if (m.type === 'failed') {
-      body.dataset.state = 'failed';
-      session.setStatus('The decoder failed: ' + m.text, true);
-    } else if (m.type === 'devices') P.decoding.listDevices(m.devices);
-    else if (m.type === 'summary') P.summary.show(m.summary);
-    else if (m.type === 'lines') session.answered(m);
-    else if (m.type === 'indexed') {
-      if (S) S.indexed = true;
-      P.filters.indexed(true);
-    } else if (m.type === 'search') P.filters.searchAnswered(m);
-  }
 
   // How the input goes, as the worker reads the capture stream: bytes
   // come, the input is quiet (or the server out of reach), or it ended
@@ -192,9 +183,6 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     const refused = new Map();
     for (const [i, cause] of S.refused) if (i >= d) refused.set(i - d, cause);
     S.refused = refused;
-    S.tables = (S.tables || []).map((i) => i - d).filter((i) => i >= 0);
-    S.tableMessages = undefined;
-    S.perMm = undefined;
     S.rowsVersion = (S.rowsVersion || 0) + 1;
     S.search = null;
     session.selected = session.selected >= d ? session.selected - d : -1;
@@ -245,6 +233,7 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     S.instructions = m.instructions;
     S.protocol = m.protocol;
     S.strides = m.strides;
+    S.perMm = m.perMm;
     for (const [name, part] of Object.entries(m.columns)) {
       const per = S.strides[name] || 1;
       if (S.base && (name === 'partner' || name === 'rowMessage'))
@@ -293,16 +282,6 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     // The other refusals (in capture order: those given again were the last).
     const bit = S.markBits.refused;
     for (let i = from; i < n; i++) if (S.marks[i] & bit) S.refused.set(i, S.causes[S.cause[i]]);
-    // The tables' steps for a millimetre: the last 16 Table messages, asked
-    // again when they change.
-    const tables = (S.tables || []).filter((i) => i < from);
-    for (let i = from; i < n; i++) if (S.code[i] === S.protocol.table) tables.push(i);
-    S.tables = tables.slice(-16);
-    const latest = S.tables.slice().reverse();
-    if (!S.tableMessages || latest.join() !== S.tableMessages.join()) {
-      S.tableMessages = latest;
-      S.perMm = undefined;
-    }
     P.path.build(m.rowsFrom - S.rowBase);
     newFindings += m.findings;
     // A stop or a stall alerts at once, even in a tab out of sight.
@@ -326,7 +305,7 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
       viewsSoon();
     }
     // Drawn: the worker may send the next update.
-    session.worker.postMessage({ type: 'drawn' });
+    session.worker.postMessage({ type: kToWorker.drawn });
   }
 
   // The timeline, the tool path and the findings: drawn again at most

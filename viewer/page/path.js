@@ -600,35 +600,12 @@ panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
   }
 
   // The steps for a millimetre of S1, S2 and S3 ({ s: [s1, s2, s3], number:
-  // the message that gives them }), from the last Table message of the
-  // capture that gives them for S1 and S2 (the table read or written last);
-  // null while its lines are asked of the worker, and when none does.
+  // the message that gives them }), as the decoder's motion model read them
+  // from the last Table message that gives them for S1 and S2 (the table
+  // read or written last); null when none does.
   function perMm() {
     const S = session.data;
-    if (!S) return null;
-    if (S.perMm !== undefined) return S.perMm;
-    if (!S.tableMessages) {
-      S.tableMessages = [];
-      for (let i = S.n - 1; i >= 0 && S.tableMessages.length < 16; i--) if (S.code[i] === S.protocol.table) S.tableMessages.push(i);
-    }
-    const missing = S.tableMessages.filter((i) => !S.parsed.has(i));
-    if (missing.length) {
-      session.ask(missing);
-      return null;
-    }
-    S.perMm = null;
-    for (const i of S.tableMessages) {
-      const o = S.parsed.get(i);
-      const of = (name) => {
-        const f = o.fields.find((f) => f.name === name && f.unit === 'steps/mm');
-        return f && f.value > 0 ? f.value : 0;
-      };
-      if (of('S1') && of('S2')) {
-        S.perMm = { s: [of('S1'), of('S2'), of('S3')], number: o.number };
-        break;
-      }
-    }
-    return S.perMm;
+    return S && S.perMm ? S.perMm : null;
   }
 
   // The line under the path: the hovered segment, else the selected one;
@@ -800,10 +777,5 @@ panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
     showMoment,
     build: buildPath,
     selected: () => draw(),
-    // The tables' steps for a millimetre may have come.
-    linesCame(indices) {
-      const S = session.data;
-      if (S.tableMessages && indices.some((i) => S.tableMessages.includes(i))) draw();
-    },
   };
 });

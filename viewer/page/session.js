@@ -298,7 +298,7 @@ function makeSession() {
     // (The worker counts from the session's first message, some of which a
     // live page may have let go.)
     const base = S.base || 0;
-    session.worker.postMessage({ type: 'lines', id: ++askedId, indices: Int32Array.from(wanted, (i) => i + base) });
+    session.worker.postMessage({ type: kToWorker.lines, id: ++askedId, indices: Int32Array.from(wanted, (i) => i + base) });
   };
 
   // No line asked any more (a new session, or messages let go).

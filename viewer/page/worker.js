@@ -1,13 +1,14 @@
-// The viewer's worker: runs the decoder (the WebAssembly module built from
-// the console program's sources) on one capture (handed over whole, or
-// live, as its bytes come), sends the page the views'
-// columns and the findings, then the summary and the USB devices (written in the
-// background), and answers the page's questions as they come: the JSON
-// lines of some messages (their details, as vornlog -j writes them) and the
-// messages whose line holds a text (from an index made after the summary). The module's bytes are handed over by
-// the page, so nothing is ever fetched. A second worker of this script may
-// inflate a capture for it (inflateTo).
-'use strict';
+// The viewer's worker: a pipe between the page and the decoder (the
+// WebAssembly module built from the console program's sources). The page's
+// messages (messages.js) become requests of the decoder, its one entry (a
+// kind, a session, an input; a reply), and the replies the page's
+// messages: a capture handed over whole, or live as its bytes come; the
+// views' columns, findings and summary once decoded, then the USB devices
+// and the search index made in the background; the JSON lines of some
+// messages and the text search as the page asks. The module's bytes are
+// handed over by the page, so nothing is ever fetched. A second worker of
+// this script may inflate a capture for it (inflateTo). In the page, it
+// runs in strict mode after messages.js (assemble.py).
 
 let modulePromise = null;
 
@@ -20,7 +21,7 @@ function base64Bytes(text) {
   return bytes;
 }
 
-// The module made ready: its functions (pointers and sizes come back as
+// The module made ready: its entry (pointers and sizes come back as
 // signed numbers: read them with >>> 0) and its memory. Of the system it
 // asks only what its C library's writes to the standard streams need
 // (nothing it writes there reaches the page). A module that stops (a fault
@@ -44,7 +45,7 @@ function loadModule(wasm) {
     };
     const imports = {
       wasi_snapshot_preview1: system,
-      vornlog: { progress: (pass, share) => postMessage({ type: 'progress', pass, share }) },
+      vornlog: { progress: (pass, share) => postMessage({ type: kToPage.progress, pass, share }) },
     };
     const wasmBytes = typeof wasm === 'string' ? base64Bytes(wasm) : wasm;
     modulePromise = WebAssembly.instantiate(wasmBytes, imports).then(({ instance }) => {
@@ -58,43 +59,61 @@ function loadModule(wasm) {
 
 const bytesOf = (M) => new Uint8Array(M.memory.buffer);
 
-// A copy of n elements of the given typed array type at a pointer.
-function copyOut(M, Type, pointer, n) {
-  const at = pointer >>> 0;
-  return new Type(M.memory.buffer.slice(at, at + n * Type.BYTES_PER_ELEMENT));
-}
-
 // The columns' element types, by the names the decoder gives them.
 const kColumnTypes = { u8: Uint8Array, i8: Int8Array, i32: Int32Array, f32: Float32Array, f64: Float64Array };
 
 const utf8 = new TextDecoder('utf-8');
 const toUtf8 = new TextEncoder();
 
-// The text at a pointer: `size` bytes, or up to its terminating 0.
-function textAt(M, pointer, size) {
-  const at = pointer >>> 0;
-  const heap = bytesOf(M);
-  const end = size === undefined ? heap.indexOf(0, at) : at + (size >>> 0);
-  return utf8.decode(heap.subarray(at, end));
+// The session of the decoder that this worker's page shows.
+const kSession = 0;
+
+// One request of the decoder: its kind (kRequest), its input (texts, each
+// ended by a 0 in the module's memory, or bytes). Returns its reply: the
+// head (the JSON of its first line) and the body's bytes (in the module's
+// memory: valid until the next request).
+function request(M, kind, input = []) {
+  const bytes = input instanceof Uint8Array ? input : toUtf8.encode(input.map((v) => String(v) + '\0').join(''));
+  const at = bytes.length ? M.malloc(bytes.length) >>> 0 : 0;
+  if (bytes.length && !at) throw new Error('the decoder has no memory left');
+  bytesOf(M).set(bytes, at);
+  let where;
+  try {
+    where = M.vornlog_request(kSession, kind, at, bytes.length) >>> 0;
+  } finally {
+    if (at) M.free(at);
+  }
+  if (!where) throw new Error('the decoder has no such session');
+  const [replyAt, size] = new Uint32Array(M.memory.buffer.slice(where, where + 8));
+  const reply = bytesOf(M).subarray(replyAt, replyAt + size);
+  const line = reply.indexOf(10);
+  return { head: JSON.parse(utf8.decode(line < 0 ? reply : reply.subarray(0, line))),
+    body: line < 0 ? reply.subarray(size) : reply.subarray(line + 1) };
 }
 
-// Calls f with the texts put in the module's memory (UTF-8, each ended by
-// a 0), freed after.
-function withTexts(M, texts, f) {
-  const at = texts.map((text) => {
-    const bytes = toUtf8.encode(text);
-    const p = M.malloc(bytes.length + 1) >>> 0;
-    if (!p) throw new Error('the decoder has no memory left');
-    const heap = bytesOf(M);
-    heap.set(bytes, p);
-    heap[p + bytes.length] = 0;
-    return p;
-  });
-  try {
-    return f(...at);
-  } finally {
-    for (const p of at) M.free(p);
+// A reply's columns (the memory its head names), copied out to hand over.
+function columnsOf(M, head) {
+  const columns = {};
+  for (const c of head.columns) {
+    const Type = kColumnTypes[c.type];
+    const at = c.at >>> 0;
+    columns[c.name] = new Type(M.memory.buffer.slice(at, at + c.length * Type.BYTES_PER_ELEMENT));
   }
+  return columns;
+}
+
+// Room in the module's memory for `size` bytes (a capture's, kRequest.room,
+// or the live capture's next, kRequest.liveRoom); null when there is none.
+function room(M, kind, size) {
+  const { head } = request(M, kind, [size]);
+  return head.size || !size ? bytesOf(M).subarray(head.at, head.at + size) : null;
+}
+
+// What a reply's head says of the capture, for the page.
+const kDescribed = ['markBits', 'causes', 'instructions', 'protocol', 'strides', 'perMm'];
+function described(head, to) {
+  for (const key of kDescribed) to[key] = head[key];
+  return to;
 }
 
 async function decode(M, asked, began) {
@@ -102,71 +121,64 @@ async function decode(M, asked, began) {
   stopRunning(M);
   if (live) live.stopped = true;
   live = null;
-  // A search of the last capture is answered no more.
-  indexed = false;
-  searchToken++;
-  if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
-  searchAsked = null;
+  forgetSearch();
   // The capture's parts go into the module's memory, one after the other;
   // their buffers here are let go.
   const size = asked.parts.reduce((sum, part) => sum + part.byteLength, 0);
-  let at = M.vornlog_capture(size) >>> 0;
-  if (!at) throw new Error('the decoder has no memory left for a capture of ' + size + ' bytes');
-  const heap = bytesOf(M);
+  const into = room(M, kRequest.room, size);
+  if (!into) throw new Error('the decoder has no memory left for a capture of ' + size + ' bytes');
+  let at = 0;
   for (const part of asked.parts) {
-    heap.set(new Uint8Array(part), at);
+    into.set(new Uint8Array(part), at);
     at += part.byteLength;
   }
   asked.parts = null;
-  postMessage({ type: 'progress', pass: 1, share: 0 });
+  postMessage({ type: kToPage.progress, pass: 1, share: 0 });
   const loaded = performance.now();
-  const status = withTexts(M, [name, device || ''], (n, d) => M.vornlog_decode(n, d));
+  const reply = request(M, kRequest.decode, [name, device || '']);
   const decoded = performance.now();
-  decodingDone(M, name, device, status, { module: loaded - began, decode: decoded - loaded });
+  decodingDone(M, reply, { module: loaded - began, decode: decoded - loaded });
 }
 
-// The capture decoded: its columns, findings and what the console says
-// sent to the page, then the summary and the USB devices made in the
-// background. `timing`: where the worker's time went, in ms.
-function decodingDone(M, name, device, status, timing) {
-  // Every column as the decoder describes it: copied out whatever it is.
-  const described = JSON.parse(textAt(M, M.vornlog_columns()));
-  const columns = {};
-  for (const c of described.columns) columns[c.name] = copyOut(M, kColumnTypes[c.type], c.at, c.length);
-  const result = {
-    type: 'done',
-    status,
-    problem: textAt(M, M.vornlog_problem()),
-    console: textAt(M, M.vornlog_console()),
+// The capture decoded (`reply`: the decoder's reply): its columns,
+// findings, summary and what the console says sent to the page, then the
+// USB devices and the search index made in the background. `timing`:
+// where the worker's time went, in ms.
+function decodingDone(M, reply, timing) {
+  const { head } = reply;
+  const columns = columnsOf(M, head);
+  const result = described(head, {
+    type: kToPage.done,
+    status: head.status,
+    problem: head.problem,
+    console: head.console,
     columns,
-    markBits: described.markBits,
-    causes: described.causes,
-    instructions: described.instructions,
-    protocol: described.protocol,
-    strides: described.strides,
     // The findings, a JSON line each as vornlog -e writes them.
-    findings: textAt(M, M.vornlog_findings()),
+    findings: utf8.decode(reply.body),
     // Where the worker's time went, in ms (the module made ready, the
     // decoding), and the module's memory then, in bytes.
     timing: Object.assign(timing, { memory: M.memory.buffer.byteLength }),
-  };
-  M.vornlog_release();
-  const transfer = Object.values(columns).map((v) => v.buffer);
-  postMessage(result, transfer);
-  // Then the summary and the USB devices, in the background.
+  });
+  request(M, kRequest.release);
+  postMessage(result, Object.values(columns).map((v) => v.buffer));
+  postMessage({ type: kToPage.summary, summary: head.summary });
   const run = { stopped: false };
   running = run;
-  afterDecoding(M, run, name, device || '').catch((e) => {
-    if (!run.stopped) postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
+  afterDecoding(M, run).catch((e) => {
+    if (!run.stopped) failed(e);
   });
 }
 
-// The summary and the device scan each read the whole capture once more:
-// they run in slices of some milliseconds, one event of the worker each,
-// so that a question of the page (a message's details, a search) waits for
-// one slice at most, not for the whole pass.
+function failed(e) {
+  postMessage({ type: kToPage.failed, text: String(e && e.message ? e.message : e) });
+}
+
+// The device scan and the search index each go over the capture once
+// more: they run in slices of some milliseconds, one event of the worker
+// each, so that a question of the page (a message's details, a search)
+// waits for one slice at most, not for the whole pass.
 const kSliceMs = 8;
-const kStep = 2048; // records (or packets) for one call into the decoder
+const kStep = 2048; // packets (or messages) for one request
 let running = null; // the passes after the decoding, while they run: { stopped }
 // After a question, the passes wait a little: the page draws the answer
 // (and asks the next question) with the processor to itself.
@@ -185,12 +197,12 @@ function nextTurn() {
   });
 }
 
-// Runs `step` slice after slice until it says it is done (true), or the
-// run is stopped (false).
-async function slices(run, step) {
+// Asks `kind` slice after slice until its reply says it is done (its
+// head, returned), or the run is stopped (null).
+async function slices(M, run, kind, count) {
   for (;;) {
     await nextTurn();
-    if (run.stopped) return false;
+    if (run.stopped) return null;
     const quiet = quietUntil - performance.now();
     if (quiet > 0) {
       await new Promise((resolve) => setTimeout(resolve, quiet));
@@ -198,33 +210,22 @@ async function slices(run, step) {
     }
     const began = performance.now();
     do {
-      if (step()) return true;
+      const { head } = request(M, kind, [count]);
+      if (head.done) return head;
     } while (performance.now() - began < kSliceMs);
   }
 }
 
-async function afterDecoding(M, run, name, device) {
-  // The summary, which the page shows when it comes.
-  withTexts(M, [name, device], (n, d) => M.vornlog_summary_begin(n, d));
-  if (!await slices(run, () => M.vornlog_summary_step(kStep))) return;
-  M.vornlog_summary_finish();
-  const summary = textAt(M, M.vornlog_summary());
-  M.vornlog_release();
-  postMessage({ type: 'summary', summary });
+async function afterDecoding(M, run) {
   // The USB devices of the capture, for the page's choice.
-  M.vornlog_devices_begin();
-  if (!await slices(run, () => M.vornlog_devices_step(kStep))) return;
-  M.vornlog_devices_finish();
-  const devices = textAt(M, M.vornlog_scratch(), M.vornlog_scratch_size()).split('\n').filter(Boolean)
-    .map((line) => { const [device, packets] = line.split(' '); return { device, packets: Number(packets) }; });
-  M.vornlog_capture_free();
-  postMessage({ type: 'devices', devices });
+  const scanned = await slices(M, run, kRequest.devices, kStep);
+  if (!scanned) return;
+  postMessage({ type: kToPage.devices, devices: scanned.devices });
   // The text search's index, from the messages kept.
-  M.vornlog_index_begin();
-  if (!await slices(run, () => M.vornlog_index_step(kStep))) return;
+  if (!await slices(M, run, kRequest.index, kStep)) return;
   running = null;
   indexed = true;
-  postMessage({ type: 'indexed' });
+  postMessage({ type: kToPage.indexed });
   if (searchAsked && !searching) runSearches(M);
 }
 
@@ -234,30 +235,34 @@ function stopRunning(M) {
   if (!running) return;
   running.stopped = true;
   running = null;
-  M.vornlog_background_stop();
+  request(M, kRequest.stop);
 }
 
 function lines(M, { id, indices }) {
-  const at = M.malloc(indices.length * 4 + 4) >>> 0;
-  if (!at) throw new Error('the decoder has no memory left');
-  new Int32Array(M.memory.buffer, at, indices.length).set(indices);
-  M.vornlog_lines(at, indices.length);
-  M.free(at);
-  const text = textAt(M, M.vornlog_scratch(), M.vornlog_scratch_size());
-  postMessage({ type: 'lines', id, indices, lines: text.split('\n').slice(0, indices.length) });
+  const asked = Int32Array.from(indices);
+  const { body } = request(M, kRequest.lines, new Uint8Array(asked.buffer));
+  postMessage({ type: kToPage.lines, id, indices, lines: utf8.decode(body).split('\n').slice(0, indices.length) });
 }
 
 // The text search: the latest search asked, answered once the index is
 // made. A search asked while another is under way or waiting cancels it:
 // the older one is answered { cancelled: true } at the next step.
-const kSearchStep = 65536; // messages for one call into the decoder
+const kSearchStep = 65536; // messages for one request
 let searchAsked = null; // { id, query } not begun yet
 let searchToken = 0; // changes with every search asked and every capture
 let searching = false;
 let indexed = false;
 
+// A new capture: a search of the last one is answered no more.
+function forgetSearch() {
+  indexed = false;
+  searchToken++;
+  if (searchAsked) postMessage({ type: kToPage.search, id: searchAsked.id, cancelled: true });
+  searchAsked = null;
+}
+
 function askSearch(m) {
-  if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
+  if (searchAsked) postMessage({ type: kToPage.search, id: searchAsked.id, cancelled: true });
   searchAsked = m;
   searchToken++;
   if (indexed && !searching) modulePromise.then(runSearches);
@@ -270,20 +275,20 @@ async function runSearches(M) {
     searchAsked = null;
     const token = searchToken;
     const began = performance.now();
-    withTexts(M, [query], (at) => M.vornlog_search_begin(at, toUtf8.encode(query).length));
-    let done = false;
+    request(M, kRequest.search, [query]);
+    let hits = null;
     for (;;) {
-      done = M.vornlog_search_step(kSearchStep);
-      if (done || token !== searchToken) break;
+      const reply = request(M, kRequest.searchStep, [kSearchStep]);
+      if (reply.head.done) hits = reply.body.slice();
+      if (hits || token !== searchToken) break;
       await nextTurn();
       if (token !== searchToken) break;
     }
-    if (!done || token !== searchToken) {
-      postMessage({ type: 'search', id, cancelled: true });
+    if (!hits || token !== searchToken) {
+      postMessage({ type: kToPage.search, id, cancelled: true });
       continue;
     }
-    const hits = copyOut(M, Uint8Array, M.vornlog_hits(), M.vornlog_hits_size());
-    postMessage({ type: 'search', id, hits, ms: performance.now() - began }, [hits.buffer]);
+    postMessage({ type: kToPage.search, id, hits, ms: performance.now() - began }, [hits.buffer]);
     quietUntil = performance.now() + kQuietMs;
   }
   searching = false;
@@ -297,10 +302,10 @@ async function runSearches(M) {
 // the page is told what changed (an update: the columns from the first
 // message that changed, the new findings) at most every kUpdateMs, once
 // the page has drawn the last update, and at once when the input has
-// ended and everything is decoded. Then come the summary, the devices and
-// the search index, as after a capture decoded at once.
+// ended and everything is decoded. Then come the devices and the search
+// index, as after a capture decoded at once.
 const kUpdateMs = 100;
-const kLiveStep = 512; // records for one call into the decoder
+const kLiveStep = 512; // records for one request
 const kIdleMs = 250; // how often the findings engine hears that time passes
 // { name, device, pumping, lastPost, timer, done, stopped, dirty (decoded
 // since the last update), drawing (the page draws the last update) }
@@ -309,20 +314,24 @@ let live = null;
 function liveBegin(M, { name, device, expected, whole, port, keep }, began) {
   stopRunning(M);
   if (live) live.stopped = true;
-  indexed = false;
-  searchToken++;
-  if (searchAsked) postMessage({ type: 'search', id: searchAsked.id, cancelled: true });
-  searchAsked = null;
+  forgetSearch();
   live = { name, device: device || '', pumping: false, lastPost: 0, timer: 0, done: false, stopped: false,
     dirty: false, drawing: false, lastMessage: performance.now(), whole: !!whole, expected: expected || 0,
-    began, loaded: performance.now(), firstBytes: 0 };
+    began, loaded: performance.now(), firstBytes: 0, messages: 0, size: 0 };
+  const begun = request(M, kRequest.liveBegin, [name, live.device, expected || 0, whole ? 1 : 0, whole ? 0 : keep || 0]).head;
   if (whole) {
     // The pieces come from the inflating worker, in their order.
     if (port) port.onmessage = onmessage;
-    if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0, 1, 0)) !== 0) {
+    if (begun.status !== 0) {
+      // (The page shows the capture empty, with the problem.)
       live.done = true;
-      decodingDone(M, name, live.device, 1, { module: live.loaded - began, decode: 0 });
+      decodingDone(M, request(M, kRequest.liveUpdate, [1]), { module: live.loaded - began, decode: 0 });
     }
+    return;
+  }
+  if (begun.status !== 0) {
+    live.done = true;
+    postMessage({ type: kToPage.failed, text: begun.problem });
     return;
   }
   // While no message comes, the findings engine hears that time passes
@@ -334,15 +343,11 @@ function liveBegin(M, { name, device, expected, whole, port, keep }, began) {
       return;
     }
     const waited = performance.now() - run.lastMessage;
-    if (!run.pumping && waited >= kIdleMs && M.vornlog_live_idle(waited)) {
+    if (!run.pumping && waited >= kIdleMs && request(M, kRequest.liveIdle, [waited]).head.found) {
       run.dirty = true;
       soon(M, run);
     }
   }, kIdleMs);
-  if (withTexts(M, [name, live.device], (n, d) => M.vornlog_live_begin(n, d, expected || 0, 0, keep || 0)) !== 0) {
-    live.done = true;
-    postMessage({ type: 'failed', text: textAt(M, M.vornlog_problem()) });
-  }
 }
 
 // The capture stream, read here, so that the page's drawing never holds
@@ -386,14 +391,14 @@ function follow(M, asked) {
       if (s !== stream || s.ended) return;
       await new Promise((resolve) => setTimeout(resolve, kAgainMs));
     }
-  })().catch((e) => postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) }));
+  })().catch((e) => failed(e));
 }
 
 // The page told how the input goes, when that changes (or with a problem).
 function said(s, state, problem, saved) {
   if (s.state === state && !problem) return;
   s.state = state;
-  postMessage({ type: 'stream', state, problem, saved });
+  postMessage({ type: kToPage.stream, state, problem, saved });
 }
 
 async function frames(M, s, reader) {
@@ -451,13 +456,13 @@ async function frames(M, s, reader) {
 // decoder's memory has no room for them.
 function liveBytes(M, bytes) {
   if (!live || live.done) return true;
-  const at = M.vornlog_live_room(bytes.length) >>> 0;
-  if (!at) {
-    postMessage({ type: 'failed', text: 'the decoder has no memory left for the live capture' });
+  const into = room(M, kRequest.liveRoom, bytes.length);
+  if (!into) {
+    postMessage({ type: kToPage.failed, text: 'the decoder has no memory left for the live capture' });
     return false;
   }
-  bytesOf(M).set(bytes, at);
-  M.vornlog_live_add(bytes.length);
+  into.set(bytes);
+  live.size = request(M, kRequest.liveAdd, [bytes.length]).head.size;
   return true;
 }
 
@@ -470,13 +475,13 @@ function piece(M, buffer) {
     live.done = true;
     return;
   }
-  if (live.expected) postMessage({ type: 'progress', pass: 1, share: M.vornlog_live_size() / live.expected });
+  if (live.expected) postMessage({ type: kToPage.progress, pass: 1, share: live.size / live.expected });
   pump(M, live);
 }
 
 function liveEnd(M) {
   if (!live || live.done) return;
-  M.vornlog_live_end();
+  request(M, kRequest.liveEnd);
   pump(M, live);
 }
 
@@ -486,19 +491,21 @@ async function pump(M, run) {
   try {
     for (;;) {
       const began = performance.now();
-      const decoded = M.vornlog_live_messages();
-      let status;
-      do status = M.vornlog_live_step(kLiveStep);
-      while (status === 1 && performance.now() - began < kSliceMs);
-      if (M.vornlog_live_messages() !== decoded) run.lastMessage = performance.now();
-      if (status === 2) {
+      const decoded = run.messages;
+      let step;
+      do {
+        step = request(M, kRequest.liveStep, [kLiveStep]).head;
+        run.messages = step.messages;
+      } while (step.status === 1 && performance.now() - began < kSliceMs);
+      if (run.messages !== decoded) run.lastMessage = performance.now();
+      if (step.status === 2) {
         run.done = true;
         clearTimeout(run.timer);
         if (run.whole) {
-          const decoded = performance.now();
+          const decodedAt = performance.now();
           // (Decoding from the first bytes on, while they came.)
-          decodingDone(M, run.name, run.device, textAt(M, M.vornlog_problem()) ? 1 : 0,
-            { module: run.loaded - run.began, decode: decoded - (run.firstBytes || decoded) });
+          decodingDone(M, request(M, kRequest.liveUpdate, [1]),
+            { module: run.loaded - run.began, decode: decodedAt - (run.firstBytes || decodedAt) });
           return;
         }
         postUpdate(M, run, true);
@@ -507,7 +514,7 @@ async function pump(M, run) {
       }
       run.dirty = true;
       soon(M, run);
-      if (status === 0) return;
+      if (step.status === 0) return;
       await nextTurn();
       if (run.stopped) return;
     }
@@ -535,30 +542,28 @@ function postUpdate(M, run, done) {
   run.lastPost = performance.now();
   run.dirty = false;
   run.drawing = !done;
-  const described = JSON.parse(textAt(M, M.vornlog_live_update()));
-  const findings = textAt(M, M.vornlog_scratch(), M.vornlog_scratch_size());
-  const columns = {};
-  for (const c of described.columns) columns[c.name] = copyOut(M, kColumnTypes[c.type], c.at, c.length);
-  const update = { type: 'update', done, from: described.from, rowsFrom: described.rowsFrom, again: described.again,
-    base: described.base, rowBase: described.rowBase, memory: M.memory.buffer.byteLength,
-    columns, markBits: described.markBits, causes: described.causes, instructions: described.instructions,
-    protocol: described.protocol, strides: described.strides, findings };
+  const { head, body } = request(M, kRequest.liveUpdate, [done ? 1 : 0]);
+  const columns = columnsOf(M, head);
+  const update = described(head, { type: kToPage.update, done, from: head.from, rowsFrom: head.rowsFrom,
+    again: head.again, base: head.base, rowBase: head.rowBase, memory: M.memory.buffer.byteLength, columns,
+    findings: utf8.decode(body) });
   if (done) {
-    update.status = textAt(M, M.vornlog_problem()) ? 1 : 0;
-    update.problem = textAt(M, M.vornlog_problem());
-    update.console = textAt(M, M.vornlog_console());
+    update.status = head.status;
+    update.problem = head.problem;
+    update.console = head.console;
   }
   postMessage(update, Object.values(columns).map((v) => v.buffer));
+  if (done) postMessage({ type: kToPage.summary, summary: head.summary });
 }
 
-// Once the live capture is decoded to its end: the summary, the devices
-// and the search index, in the background.
-function afterLive(M, run) {
-  M.vornlog_release();
+// Once the live capture is decoded to its end: the devices and the search
+// index, in the background.
+function afterLive(M) {
+  request(M, kRequest.release);
   const background = { stopped: false };
   running = background;
-  afterDecoding(M, background, run.name, run.device).catch((e) => {
-    if (!background.stopped) postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
+  afterDecoding(M, background).catch((e) => {
+    if (!background.stopped) failed(e);
   });
 }
 
@@ -640,7 +645,7 @@ function inflateTo(port) {
     }
     waiting = [];
     size = 0;
-    port.postMessage({ type: 'bytes', bytes: piece.buffer }, [piece.buffer]);
+    port.postMessage({ type: kToWorker.bytes, bytes: piece.buffer }, [piece.buffer]);
   };
   const inflater = partsInflater((value) => {
     waiting.push(value);
@@ -649,15 +654,14 @@ function inflateTo(port) {
   });
   inflating = { inflater, parts, done: () => {
     if (size) send();
-    port.postMessage({ type: 'end' });
-    postMessage({ type: 'inflated', parts }, parts.map((p) => p.buffer));
+    port.postMessage({ type: kToWorker.end });
+    postMessage({ type: kToPage.inflated, parts }, parts.map((p) => p.buffer));
   } };
 }
 
 // A part of the capture (base64; null: the last has come) to inflate.
 function inflatePart(text) {
   const { inflater, parts, done } = inflating;
-  const failed = (e) => postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
   if (text === null) {
     inflater.end().then(done, failed);
     return;
@@ -680,50 +684,48 @@ function inflateKept(parts) {
   const out = [];
   const inflater = partsInflater((value) => out.push(value));
   for (const p of parts) inflater.add(new Uint8Array(p));
-  inflater.end().then(() => postMessage({ type: 'inflated', parts: out }, [...new Set(out.map((p) => p.buffer))]),
-    (e) => postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) }));
+  inflater.end().then(() => postMessage({ type: kToPage.inflated, parts: out }, [...new Set(out.map((p) => p.buffer))]),
+    (e) => failed(e));
 }
+
+// The page's messages, by their type: those answered at once, and those
+// answered one at a time in the order asked (a question asked while a
+// capture is decoded waits for its decoding, not for its background
+// passes).
+const kAtOnce = {
+  [kToWorker.inflate]: (m) => inflateTo(m.port),
+  [kToWorker.part]: (m) => inflatePart(m.text),
+  [kToWorker.inflateKept]: (m) => inflateKept(m.parts),
+  [kToWorker.search]: (m) => askSearch(m),
+  [kToWorker.drawn]: () => drawn(),
+};
+const kInTurn = {
+  [kToWorker.decode]: (M, m, began) => decode(M, m, began),
+  [kToWorker.live]: (M, m) => follow(M, m),
+  [kToWorker.pieces]: (M, m, began) => liveBegin(M, m, began),
+  [kToWorker.bytes]: (M, m) => piece(M, m.bytes),
+  [kToWorker.end]: (M) => liveEnd(M),
+  [kToWorker.lines]: (M, m) => {
+    lines(M, m);
+    quietUntil = performance.now() + kQuietMs;
+  },
+};
 
 let queue = Promise.resolve();
 onmessage = (event) => {
   const m = event.data;
-  if (m.type === 'inflate') {
-    inflateTo(m.port);
+  if (kAtOnce[m.type]) {
+    kAtOnce[m.type](m);
     return;
   }
-  if (m.type === 'part') {
-    inflatePart(m.text);
-    return;
-  }
-  if (m.type === 'inflate-kept') {
-    inflateKept(m.parts);
-    return;
-  }
-  if (m.type === 'search') {
-    askSearch(m);
-    return;
-  }
-  if (m.type === 'drawn') {
-    drawn();
-    return;
-  }
-  // One question at a time, in the order asked; a question asked while a
-  // capture is decoded waits for its decoding, not for its summary.
+  const inTurn = kInTurn[m.type];
+  if (!inTurn) return;
   queue = queue.then(async () => {
     try {
       const began = performance.now();
-      const M = await loadModule(m.wasm || null);
-      if (m.type === 'decode') await decode(M, m, began);
-      else if (m.type === 'live') follow(M, m);
-      else if (m.type === 'pieces') liveBegin(M, m, began);
-      else if (m.type === 'bytes') piece(M, m.bytes);
-      else if (m.type === 'end') liveEnd(M);
-      else if (m.type === 'lines') {
-        lines(M, m);
-        quietUntil = performance.now() + kQuietMs;
-      }
+      await inTurn(await loadModule(m.wasm || null), m, began);
     } catch (e) {
-      postMessage({ type: 'failed', text: String(e && e.message ? e.message : e) });
+      failed(e);
     }
   });
 };

@@ -1,25 +1,27 @@
 // The viewer's decoding, compiled to WebAssembly: the console program's own
 // capture readers, decoders and outputs, run in the browser on a capture
-// that the page has written into the module's memory (vornlog_capture).
+// that the page has written into the module's memory.
 //
-// One pass (vornlog_decode) keeps every message's record (its bytes, time
-// and sender: far less than its JSON line) and takes what the views need
-// of each message in columns of numbers (analysis/message_columns.h). A
-// second pass
-// (vornlog_summary_*) writes the session summary (-t; a bounded live
-// session, which lets its bytes go once read, has it written on the way),
-// and a third
-// (vornlog_devices_*) lists the capture's USB devices; both run in steps,
-// so that the page's questions are answered while they run.
+// The page's worker speaks to it through one entry (vornlog_request): a
+// request's kind, the session it is for and its input in; a reply out (a
+// JSON head on its first line, then a body). All that a session holds is
+// in one Session object; the module holds two, so that one page can show
+// two sessions side by side.
 //
-// The findings (analysis/findings.h) are made in the first pass by the
-// console's own engine, fed every message with its decoding, and handed to
-// the page as -e writes them (vornlog_findings).
+// One pass (Request::Decode) decodes each message once and keeps its
+// record (its bytes, time and sender: far less than its JSON line); one
+// findings engine (analysis/findings.h), fed every message with its
+// decoding, gives the views' columns of numbers
+// (analysis/message_columns.h), the findings (as -e writes them) and the
+// session summary (-t). A second pass (Request::Devices) lists the
+// capture's USB devices, in steps, so that the page's questions are
+// answered while it runs.
 //
-// A message's details are its JSON line, as -j writes it, written when the
-// page asks (vornlog_lines) from the record kept; the text search looks
-// in an index of their parts (vornlog_index_*, vornlog_search_*). The page reads the columns
-// as vornlog_columns describes them, then frees them with vornlog_release.
+// A message's details are its JSON line, as -j writes it, written by the
+// same JSON writer from the record kept when the page asks
+// (Request::Lines); the text search looks in an index of their parts
+// (Request::Index, Request::Search). The page copies the columns that a
+// reply's head names, then lets them go (Request::Release).
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -40,7 +42,6 @@
 #include "capture/usb_source.h"
 #include "output/findings_lines.h"
 #include "output/json_lines.h"
-#include "output/progress.h"
 #include "output/summary.h"
 #include "page_facts.h"
 #include "protocol/instructions.h"
@@ -166,126 +167,177 @@ struct Capture {
     std::string firstTimedField;
 };
 
-Capture capture;
-
-// The capture's bytes, as the page wrote them (vornlog_capture), or as
-// they came so far (vornlog_live_room): every pass reads them from the
-// first. Held by malloc, so that a live capture grows in place where it
-// can.
+// The capture's bytes, as the page wrote them, or as they came so far:
+// every pass reads them from the first. Held by malloc, so that a live
+// capture grows in place where it can.
 struct FreeBytes {
     void operator()(char* p) const { std::free(p); }
 };
-// A live session bounded to its newest messages lets the bytes that its
-// reader has read go too: captureBytes then holds the capture's bytes
-// from offset captureBase on.
-std::unique_ptr<char, FreeBytes> captureBytes;
-std::size_t captureSize = 0;
-std::size_t captureRoom = 0;
-std::uint64_t captureBase = 0;
-std::string_view captureView() { return {captureBytes.get(), captureSize}; }
 
-void dropCapture()
-{
+struct Results {
+    MessageColumns columns;
+    std::string described; // the columns as the decoded reply describes them
+    std::string summary;   // the session summary (-t), made in the same pass
+    std::string findings;  // the findings' JSON Lines, as -e writes them
+    std::string problem;
+    std::string console; // what the console says of the USB device
+    std::optional<motion::StepsPerMm> perMm; // as the motion model read them last
+};
+
+// What the page was given of the live capture's decoding: the messages'
+// columns up to `rows` (the last PC message among them, which its reply
+// or the next PC message may still change, is given again), the stored
+// segments' up to `segments`, the findings' text up to `findings`.
+struct Posted {
+    bool any = false;
+    std::size_t rows = 0;
+    std::optional<std::size_t> lastPc;
+    std::size_t segments = 0;
+    std::size_t findings = 0;
+};
+
+class DeviceScan;
+class LiveDecoding;
+
+// One session: a capture, what was decoded of it, and the passes and
+// questions under way. The page holds up to kSessions at once, each
+// addressed by its number in every request.
+struct Session {
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    Capture capture;
+
+    // A live session bounded to its newest messages lets the bytes that its
+    // reader has read go too: captureBytes then holds the capture's bytes
+    // from offset captureBase on.
+    std::unique_ptr<char, FreeBytes> captureBytes;
+    std::size_t captureSize = 0;
+    std::size_t captureRoom = 0;
+    std::uint64_t captureBase = 0;
+    std::string_view captureView() const { return {captureBytes.get(), captureSize}; }
+    void dropCapture()
+    {
     captureBytes.reset();
     captureSize = 0;
     captureRoom = 0;
     captureBase = 0;
-}
+    }
 
-// The live session's bound: the messages kept in full (0: every one).
-std::size_t keepMessages = 0;
+    // The live session's bound: the messages kept in full (0: every one).
+    std::size_t keepMessages = 0;
 
-// A bounded live session's summary, written from the records on the way
-// (its bytes go once read, so no later pass can read them again); set
-// once the input has ended and every record is decoded.
-std::optional<std::string> liveSummary;
+    // Text handed to the page in a reply.
+    std::string scratch;
 
-// Scratch text handed to the page (JSON lines, the device list).
-std::string scratch;
+    // The text search's index of the capture decoded last, and the answer of
+    // the search made last.
+    SearchIndex searchIndex;
+    std::string searchHits;
 
-// The text search's index of the capture decoded last, and the answer of
-// the search made last.
-SearchIndex searchIndex;
-std::string searchHits;
-
-struct Results {
-    MessageColumns columns;
-    std::string described; // the columns as vornlog_columns describes them
-    std::string summary;
-    std::string findings; // the findings' JSON Lines, as -e writes them
-    std::string problem;
-    std::string console; // what the console says of the USB device
+    Results results;
+    // The device scan that follows the decoding, while it runs.
+    std::unique_ptr<DeviceScan> deviceScan;
+    // A live capture, or one that comes in pieces.
+    std::unique_ptr<LiveDecoding> live;
+    Posted posted;
 };
 
-Results results;
-
-// The messages of the capture, with their columns taken on the way.
+// The messages of the capture, each decoded once, with their columns, the
+// findings and the session summary taken on the way: one findings engine
+// serves the columns, the findings and the summary. (Live, the engine tells
+// a finding still open as ongoing, numbered as first told; the summary, as
+// -t writes it, has an engine of its own that reads the capture as at
+// once.)
 class Columns final : public ForwardingSource {
 public:
-    // `pass` 1 takes the columns; pass 2 (the summary) only shows progress.
     // `stream`: the bytes whose share read is the progress (none for a live
     // capture, whose end is not known). `live`: the findings engine reports
     // an underrun or a stop still open as ongoing, and again complete.
-    Columns(MessageSource& in, const MemoryStream* stream, int pass, bool live = false)
-        : ForwardingSource(in), stream_(stream), pass_(pass)
+    Columns(Session& session, MessageSource& in, const MemoryStream* stream, bool live = false)
+        : ForwardingSource(in), s(session), stream_(stream),
+          engine_(in.format() == "text dump", live,
+                  [this](const findings::Finding& f) {
+                      putFindingJson(found_, f);
+                      if (!live_) summary_->found(f);
+                  }),
+          live_(live), summary_(live ? std::make_unique<SessionSummary>(in) : std::make_unique<SessionSummary>(in, engine_))
     {
-        if (pass_ == 1) {
-            engine_ = std::make_unique<findings::Engine>(in.format() == "text dump", live,
-                                                         [this](const findings::Finding& f) { putFindingJson(found_, f); });
             // The stored segments' rows carry what the motion model made of
             // them.
-            engine_->model().onExecution([this](const motion::Execution& e) { maker_.execution(e); });
-        }
+        engine_.model().onExecution([this](const motion::Execution& e) { maker_.execution(e); });
     }
 
     bool next(CaptureRecord& record) override
     {
         if (!in_.next(record)) return false;
         if (++records_ % 8192 == 0) progress();
-        if (pass_ == 1 && record.isMessage) take(record);
+        if (record.isMessage) take(record);
+        if (live_)
+            summary_->feed(record);
+        else
+            summary_->feed(record, maker_.values());
         return true;
     }
 
     void finish()
     {
         maker_.finish();
-        if (!engine_) return;
-        engine_->finish();
-        found_.flush();
+        const auto waiting = engine_.finish();
+        if (!live_) summary_->engineFinished(waiting);
+        flushFindings();
+    }
+
+    // The session summary of the records read, once the last has come.
+    std::string summary(const MessageSource& in, std::string_view name)
+    {
+        std::string text;
+        Out out(&text);
+        summary_->write(in, name, out);
+        out.flush();
+        return text;
     }
 
     // The findings made so far written out into results.findings.
-    void flushFindings() { found_.flush(); }
+    // (So too the steps for 1 mm.)
+    void flushFindings()
+    {
+        found_.flush();
+        s.results.perMm = engine_.model().stepsPerMm();
+    }
     // Live: `waited` ns passed since the last message decoded (which had a
     // time) without another: what waited for time to pass is reported.
     void idle(TimeNs waited)
     {
-        if (!engine_) return;
-        if (const std::optional<TimeNs> last = engine_->lastTime()) engine_->idle(*last + waited);
+        if (const std::optional<TimeNs> last = engine_.lastTime()) engine_.idle(*last + waited);
     }
 
 private:
     void progress() const
     {
         if (stream_ && stream_->size() > 0)
-            vornlog_progress(pass_, static_cast<double>(stream_->position()) / static_cast<double>(stream_->size()));
+            vornlog_progress(1, static_cast<double>(stream_->position()) / static_cast<double>(stream_->size()));
     }
 
     void take(const CaptureRecord& record)
     {
-        if (record.hasTime && !capture.firstTimed) capture.firstTimed = capture.base + capture.messages.size();
-        capture.messages.push_back(Kept::of(record, capture.fields));
+        if (record.hasTime && !s.capture.firstTimed) s.capture.firstTimed = s.capture.base + s.capture.messages.size();
+        s.capture.messages.push_back(Kept::of(record, s.capture.fields));
         maker_.add(record);
-        engine_->feed(record, maker_.values());
-        if (engine_->model().events().resumed) maker_.standStill(engine_->model().standStill());
+        engine_.feed(record, maker_.values());
+        if (engine_.model().events().resumed) maker_.standStill(engine_.model().standStill());
     }
 
+    Session& s;
     const MemoryStream* stream_;
-    int pass_;
     std::uint64_t records_ = 0;
-    MessageColumnsMaker maker_{results.columns};
-    Out found_{&results.findings, false, 1 << 12};
-    std::unique_ptr<findings::Engine> engine_;
+    MessageColumnsMaker maker_{s.results.columns};
+    Out found_{&s.results.findings, false, 1 << 12};
+    findings::Engine engine_;
+    bool live_;
+    std::unique_ptr<SessionSummary> summary_;
 };
 
 // Room for what a capture of `size` bytes can give at most, taken at once:
@@ -294,13 +346,13 @@ private:
 // the browser nothing.) A text dump's message nearly always takes a line
 // of more than 40 characters (the few shorter ones grow the columns past
 // this room), a USB capture's a packet of more than 40 bytes.
-void reserveFor(std::size_t bytes)
+void reserveFor(Session& s, std::size_t bytes)
 {
     if (bytes == 0 || bytes > (std::size_t{1} << 28)) return;
     const std::size_t most = bytes / 40 + 1;
-    capture.fields.reserve(bytes);
-    capture.messages.reserve(most);
-    results.columns.reserve(most);
+    s.capture.fields.reserve(bytes);
+    s.capture.messages.reserve(most);
+    s.results.columns.reserve(most);
 }
 
 // The capture read for one pass: its reader, whatever its kind, and the
@@ -308,7 +360,8 @@ void reserveFor(std::size_t bytes)
 // the console.
 class CapturePass {
 public:
-    CapturePass(const char* name, const std::optional<UsbDevice>& device) : name_(name), stream_(captureView())
+    CapturePass(const Session& s, const std::string& name, const std::optional<UsbDevice>& device)
+        : name_(name), stream_(s.captureView())
     {
         input_ = std::make_unique<DumpInput>(stream_, device, console_);
         if (!input_->problem().empty()) problem_ = input_->problem() + name_;
@@ -349,80 +402,29 @@ private:
 // One pass over the capture: false, with results.problem, when it cannot
 // be read. What was decoded before a fault stays.
 template <class Pass>
-bool onePass(const char* name, const std::optional<UsbDevice>& device, Pass pass)
+bool onePass(Session& s, const std::string& name, const std::optional<UsbDevice>& device, Pass pass)
 {
-    CapturePass open(name, device);
+    CapturePass open(s, name, device);
     if (!open.problem().empty()) {
-        results.problem = open.problem();
+        s.results.problem = open.problem();
         return false;
     }
     pass(open.source(), open.stream());
     const bool whole = open.finish();
-    results.console = open.console();
-    results.problem = open.problem();
+    s.results.console = open.console();
+    s.results.problem = open.problem();
     return whole;
 }
-
-// The session summary of the capture (-t), written a few records at a
-// time, so that the page's questions are answered between the steps.
-class SummaryPass {
-public:
-    SummaryPass(const char* name, const std::optional<UsbDevice>& device) : name_(name), open_(name, device)
-    {
-        if (!open_.problem().empty() || capture.base > 0 || captureBase > 0) return;
-        counted_.emplace(open_.source(), &open_.stream(), 2);
-        summary_.emplace(*counted_);
-        counted_->readTimes();
-    }
-
-    // Feeds up to `records` more records; true once the capture has given
-    // its last.
-    bool step(int records)
-    {
-        for (int k = 0; k < records && !done_; ++k) {
-            if (counted_ && counted_->next(record_))
-                summary_->feed(record_);
-            else
-                done_ = true;
-        }
-        return done_;
-    }
-
-    // The summary of the records fed (nothing for a capture that could
-    // not be opened).
-    std::string finish()
-    {
-        std::string text;
-        if (capture.base > 0)
-            return "No summary: the session's first " + std::to_string(capture.base) +
-                   " messages left the page, which keeps the newest " + std::to_string(keepMessages) + " in full.\n";
-        if (captureBase > 0) return "No summary: the capture's first bytes left the page once read.\n";
-        if (!counted_) return text;
-        Out out(&text);
-        summary_->write(*counted_, name_, out);
-        out.flush();
-        open_.finish();
-        return text;
-    }
-
-private:
-    std::string name_;
-    CapturePass open_;
-    std::optional<Columns> counted_;
-    std::optional<SessionSummary> summary_;
-    CaptureRecord record_;
-    bool done_ = false;
-};
 
 // The USB devices whose packets carry messages in a capture (none in a
 // text dump), in the order they first send or receive one, scanned a few
 // packets at a time.
 class DeviceScan {
 public:
-    DeviceScan()
+    explicit DeviceScan(const Session& s)
     {
-        const std::string_view bytes = captureView();
-        if (captureBase > 0) return; // (its first bytes gone with the messages let go)
+        const std::string_view bytes = s.captureView();
+        if (s.captureBase > 0) return; // (its first bytes gone with the messages let go)
         const auto* head = reinterpret_cast<const unsigned char*>(bytes.data());
         if (detectCaptureFormat(head, std::min<std::size_t>(bytes.size(), 4)) == CaptureFormat::TextDump) return;
         reader_ = std::make_unique<UsbCaptureReader>(bytes);
@@ -447,26 +449,17 @@ public:
         return !reader_;
     }
 
-    // A line "BUS.ADDR PACKETS" for each device found.
-    std::string finish() const
-    {
-        std::string text;
-        for (const auto& [device, packets] : found_)
-            text += std::to_string(device.bus) + "." + std::to_string(device.address) + " " + std::to_string(packets) + "\n";
-        return text;
-    }
+    // Each device found, with its packets that carry a message.
+    const std::vector<std::pair<UsbDevice, std::uint64_t>>& found() const { return found_; }
 
 private:
     std::unique_ptr<UsbCaptureReader> reader_;
     std::vector<std::pair<UsbDevice, std::uint64_t>> found_;
 };
 
-// The passes that follow the decoding, while one runs.
-std::unique_ptr<SummaryPass> summaryPass;
-std::unique_ptr<DeviceScan> deviceScan;
 
 // A live capture (vornlog -l): its bytes come in blocks as the capture
-// grows (vornlog_live_room, vornlog_live_add), and the console's own
+// grows (Request::LiveRoom, Request::LiveAdd), and the console's own
 // readers decode them as they do a pipe's, one record after the other,
 // keeping what they decoded. A reader asks its stream for bytes until it
 // holds a whole record; here no read may wait, so a record is asked for
@@ -557,14 +550,14 @@ private:
 // device is not yet known can still read them from the first byte.)
 constexpr std::size_t kReadBytesKept = std::size_t{4} << 20;
 
-void letReadBytesGo(std::uint64_t read)
+void letReadBytesGo(Session& s, std::uint64_t read)
 {
-    if (read <= captureBase || read - captureBase < kReadBytesKept) return;
-    if (read - captureBase > captureSize) return;
-    const auto gone = static_cast<std::size_t>(read - captureBase);
-    std::memmove(captureBytes.get(), captureBytes.get() + gone, captureSize - gone);
-    captureSize -= gone;
-    captureBase = read;
+    if (read <= s.captureBase || read - s.captureBase < kReadBytesKept) return;
+    if (read - s.captureBase > s.captureSize) return;
+    const auto gone = static_cast<std::size_t>(read - s.captureBase);
+    std::memmove(s.captureBytes.get(), s.captureBytes.get() + gone, s.captureSize - gone);
+    s.captureSize -= gone;
+    s.captureBase = read;
 }
 
 // The live capture's bytes as its reader reads them: up to the end of the
@@ -573,15 +566,17 @@ void letReadBytesGo(std::uint64_t read)
 // it for the capture's end.
 class LiveStream final : public ByteStream {
 public:
+    explicit LiveStream(const Session& session) : s(session) {}
+
     std::size_t read(void* dst, std::size_t n) override
     {
-        const std::uint64_t end = ended_ ? captureBase + captureSize : limit_;
+        const std::uint64_t end = ended_ ? s.captureBase + s.captureSize : limit_;
         if (at_ >= end) {
             starved_ = starved_ || !ended_;
             return 0;
         }
         const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n, end - at_));
-        std::memcpy(dst, captureBytes.get() + (at_ - captureBase), k);
+        std::memcpy(dst, s.captureBytes.get() + (at_ - s.captureBase), k);
         at_ += k;
         return k;
     }
@@ -595,6 +590,7 @@ public:
     std::uint64_t position() const { return at_; }
 
 private:
+    const Session& s;
     std::uint64_t at_ = 0;
     std::uint64_t limit_ = 0;
     bool ended_ = false;
@@ -612,15 +608,15 @@ private:
 // less than twice over.
 class LiveDecoding {
 public:
-    LiveDecoding(std::string name, std::optional<UsbDevice> device, bool live)
-        : name_(std::move(name)), device_(device), live_(live)
+    LiveDecoding(Session& session, std::string name, std::optional<UsbDevice> device, bool live)
+        : s(session), name_(std::move(name)), device_(device), live_(live)
     {
     }
 
     // Bytes came: the end of the whole records moves on.
     void grew()
     {
-        limit_ = whole_.advance(captureBytes.get(), captureBase, captureBase + captureSize);
+        limit_ = whole_.advance(s.captureBytes.get(), s.captureBase, s.captureBase + s.captureSize);
         if (stream_) stream_->limit(limit_);
     }
     // The input ended: its last bytes are read too.
@@ -642,7 +638,7 @@ public:
         for (int k = 0; k < records; ++k) {
             if (!stream_->ended() && end_ >= limit_) {
                 columns_->flushFindings();
-                if (lettingGo_) letReadBytesGo(read());
+                if (lettingGo_) letReadBytesGo(s, read());
                 return 0;
             }
             if (!columns_->next(record)) {
@@ -652,11 +648,10 @@ public:
                 }
                 return finish();
             }
-            if (summary_) summary_->feed(record);
             end_ = record.end;
         }
         columns_->flushFindings();
-        if (lettingGo_) letReadBytesGo(read());
+        if (lettingGo_) letReadBytesGo(s, read());
         return 1;
     }
 
@@ -683,20 +678,24 @@ private:
     // decoded again from its first byte.
     void again()
     {
-        if (captureBase > 0) {
-            // (The first bytes went with the messages let go.)
-            results.problem = "The live capture cannot be read again from its first byte, which has gone: " + name_;
+        if (s.captureBase > 0) {
+            // (The first bytes went with the messages let go.) Nor can its
+            // summary be whole.
+            s.results.problem = "The live capture cannot be read again from its first byte, which has gone: " + name_;
+            s.results.summary = s.capture.base > 0 ? "No summary: the session's first " + std::to_string(s.capture.base) +
+                                                         " messages left the page, which keeps the newest " +
+                                                         std::to_string(s.keepMessages) + " in full.\n"
+                                                   : "No summary: the capture's first bytes left the page once read.\n";
             done_ = true;
             return;
         }
-        summary_.reset();
         columns_.reset();
         input_.reset();
         stream_.reset();
         console_.reset();
         consoleText_.clear();
-        results = Results{};
-        capture = Capture{};
+        s.results = Results{};
+        s.capture = Capture{};
         end_ = 0;
         again_ = true;
         heldUntil_ = limit_;
@@ -709,7 +708,7 @@ private:
     {
         // Nothing new since the last try: the same bytes give the same.
         if (!ended_ && (limit_ < 4 || limit_ <= heldUntil_ || (!live_ && limit_ < 2 * heldUntil_))) return false;
-        auto stream = std::make_unique<LiveStream>();
+        auto stream = std::make_unique<LiveStream>(s);
         stream->limit(limit_);
         if (ended_) stream->end();
         // (What an attempt before said of the capture is said again.)
@@ -722,20 +721,16 @@ private:
             return false;
         }
         if (!input->problem().empty()) {
-            results.problem = input->problem() + name_;
+            s.results.problem = input->problem() + name_;
             done_ = true;
             return false;
         }
         stream_ = std::move(stream);
         input_ = std::move(input);
         input_->source().readTimes();
-        columns_ = std::make_unique<Columns>(input_->source(), nullptr, 1, live_);
-        // A bounded live session: its summary written as it is decoded, the
-        // bytes read let go. (A capture that comes in pieces keeps its
-        // bytes: its summary, written after, is not in the way of the page's
-        // first drawing.)
-        lettingGo_ = keepMessages > 0;
-        if (lettingGo_) summary_ = std::make_unique<SessionSummary>(input_->source());
+        columns_ = std::make_unique<Columns>(s, input_->source(), nullptr, live_);
+        // A bounded live session lets the bytes read go.
+        lettingGo_ = s.keepMessages > 0;
         return true;
     }
 
@@ -744,21 +739,15 @@ private:
         columns_->finish();
         input_->conclude(*console_);
         console_->flush();
-        results.console = consoleText_;
+        s.results.console = consoleText_;
         const MessageSource& in = input_->source();
-        if (!in.fault().empty()) results.problem = "Damaged capture file, " + in.fault() + ": " + name_;
-        if (summary_) {
-            std::string text;
-            Out out(&text);
-            summary_->write(in, name_, out);
-            out.flush();
-            liveSummary = std::move(text);
-            summary_.reset();
-        }
+        if (!in.fault().empty()) s.results.problem = "Damaged capture file, " + in.fault() + ": " + name_;
+        s.results.summary = columns_->summary(in, name_);
         done_ = true;
         return 2;
     }
 
+    Session& s;
     std::string name_;
     std::optional<UsbDevice> device_;
     bool live_;
@@ -774,22 +763,19 @@ private:
     std::unique_ptr<Out> console_;
     std::unique_ptr<DumpInput> input_;
     std::unique_ptr<Columns> columns_;
-    std::unique_ptr<SessionSummary> summary_; // fed as it is decoded, when lettingGo_
     bool lettingGo_ = false;                  // the bytes read let go
 };
 
-std::unique_ptr<LiveDecoding> live;
-
-// The columns described as vornlog_columns says, from message `from` and
+// The columns described for the page (their memory, to copy out), from message `from` and
 // stored segment `rowsFrom` on.
-void describeColumns(std::string& d, std::size_t from, std::size_t rowsFrom)
+void describeColumns(Session& s, std::string& d, std::size_t from, std::size_t rowsFrom)
 {
     d = "{\"columns\":[";
-    forEachColumn(results.columns, [&](std::string_view name, ColumnType type, const void* at, std::size_t length) {
+    forEachColumn(s.results.columns, [&](std::string_view name, ColumnType type, const void* at, std::size_t length) {
         if (d.back() != '[') d += ',';
         // The stored segments' columns (rowSteps: three a row) and the messages'.
         const std::size_t per = name == "rowSteps" ? 3 : 1;
-        const MessageColumns& c = results.columns;
+        const MessageColumns& c = s.results.columns;
         const bool row = name.substr(0, 3) == "row";
         const std::size_t first = row ? std::max(rowsFrom, c.rowBase) - c.rowBase : std::max(from, c.base) - c.base;
         const std::size_t skip = std::min(length, first * per);
@@ -800,415 +786,424 @@ void describeColumns(std::string& d, std::size_t from, std::size_t rowsFrom)
     });
     d += ']';
     writePageFacts(d);
-    d += '}';
+    // The steps for 1 mm that the motion model read last (null: none yet).
+    d += ",\"perMm\":";
+    if (const auto& mm = s.results.perMm)
+        d += "{\"s\":[" + std::to_string(mm->steps[0]) + "," + std::to_string(mm->steps[1]) + "," +
+             std::to_string(mm->steps[2]) + "],\"number\":" + std::to_string(mm->number) + "}";
+    else
+        d += "null";
+    d += "}";
 }
 
-// What the page was given of the live capture's decoding: the messages'
-// columns up to `rows` (the last PC message among them, which its reply
-// or the next PC message may still change, is given again), the stored
-// segments' up to `segments`, the findings' text up to `findings`.
-struct Posted {
-    bool any = false;
-    std::size_t rows = 0;
-    std::optional<std::size_t> lastPc;
-    std::size_t segments = 0;
-    std::size_t findings = 0;
-};
-Posted posted;
 
 // A live session bounded to keepMessages: once it holds an eighth more,
 // the oldest messages that the page was given for good go (their records
 // and rows), so that the module's memory, which never shrinks, is reused
 // from there on.
-void letOldGo()
+void letOldGo(Session& s)
 {
-    const std::size_t held = capture.messages.size();
-    if (!keepMessages || held <= keepMessages + keepMessages / 8) return;
-    const std::size_t until = std::min(capture.base + held - keepMessages,
-                                       std::min(posted.rows, posted.lastPc.value_or(posted.rows)));
-    if (until <= capture.base) return;
-    const std::size_t n = until - capture.base;
-    if (capture.firstTimed && *capture.firstTimed >= capture.base && *capture.firstTimed < until) {
-        Kept first = capture.messages[*capture.firstTimed - capture.base];
-        capture.firstTimedField = capture.fields.substr(first.fieldAt, first.fieldSize);
+    const std::size_t held = s.capture.messages.size();
+    if (!s.keepMessages || held <= s.keepMessages + s.keepMessages / 8) return;
+    const std::size_t until = std::min(s.capture.base + held - s.keepMessages,
+                                       std::min(s.posted.rows, s.posted.lastPc.value_or(s.posted.rows)));
+    if (until <= s.capture.base) return;
+    const std::size_t n = until - s.capture.base;
+    if (s.capture.firstTimed && *s.capture.firstTimed >= s.capture.base && *s.capture.firstTimed < until) {
+        Kept first = s.capture.messages[*s.capture.firstTimed - s.capture.base];
+        s.capture.firstTimedField = s.capture.fields.substr(first.fieldAt, first.fieldSize);
         first.fieldAt = 0;
-        capture.firstTimedKept = first;
+        s.capture.firstTimedKept = first;
     }
-    const std::uint32_t fieldsFrom = n < held ? capture.messages[n].fieldAt : static_cast<std::uint32_t>(capture.fields.size());
-    capture.messages.erase(capture.messages.begin(), capture.messages.begin() + static_cast<std::ptrdiff_t>(n));
-    for (Kept& k : capture.messages) k.fieldAt -= fieldsFrom;
-    capture.fields.erase(0, fieldsFrom);
-    capture.base = until;
-    results.columns.dropBefore(until);
+    const std::uint32_t fieldsFrom = n < held ? s.capture.messages[n].fieldAt : static_cast<std::uint32_t>(s.capture.fields.size());
+    s.capture.messages.erase(s.capture.messages.begin(), s.capture.messages.begin() + static_cast<std::ptrdiff_t>(n));
+    for (Kept& k : s.capture.messages) k.fieldAt -= fieldsFrom;
+    s.capture.fields.erase(0, fieldsFrom);
+    s.capture.base = until;
+    s.results.columns.dropBefore(until);
 }
 
 // Room, taken at once, for the records of a live session bounded to
 // `keep` messages: growing by doubling would leave every smaller copy
 // behind in the module's memory. (Room never written costs nothing.)
-void reserveForKept(std::size_t keep)
+void reserveForKept(Session& s, std::size_t keep)
 {
     const std::size_t most = keep + keep / 8 + (std::size_t{1} << 16);
-    capture.messages.reserve(most);
-    capture.fields.reserve(most * 48);
+    s.capture.messages.reserve(most);
+    s.capture.fields.reserve(most * 48);
     // (A stored segment's row for a Data message at most.)
-    MessageColumns& c = results.columns;
+    MessageColumns& c = s.results.columns;
     for (auto* v : {&c.rowMessage, &c.rowPwm, &c.rowSeg}) v->reserve(most);
     c.rowSteps.reserve(3 * most);
     c.rowEnd.reserve(most);
     for (auto* v : {&c.rowStart, &c.rowFinish, &c.rowStood}) v->reserve(most);
 }
 
-// The kept records of some messages, as a capture gives them.
-class Replay final : public MessageSource {
-public:
-    explicit Replay(std::vector<std::size_t> which) : which_(std::move(which)) {}
+// The JSON line of message i, as -j writes it: its record decoded by the
+// JSON writer, t counting from the capture's first message with a time.
+void putLine(Session& s, std::size_t i)
+{
+    const Capture& c = s.capture;
+    std::string text, startText;
+    const CaptureRecord record = c.messages[i - c.base].record(c.fields, text);
+    std::optional<CaptureRecord> start;
+    if (c.firstTimed && *c.firstTimed != i)
+        start = *c.firstTimed < c.base ? c.firstTimedKept->record(c.firstTimedField, startText)
+                                       : c.messages[*c.firstTimed - c.base].record(c.fields, startText);
+    Out out(&s.scratch, false);
+    writeJsonLine(record, start ? &*start : nullptr, out);
+    out.flush();
+}
 
-    bool next(CaptureRecord& record) override
-    {
-        if (at_ == which_.size()) return false;
-        std::string& text = text_[at_ % 2];
-        const std::size_t i = which_[at_++];
-        record = i < capture.base ? capture.firstTimedKept->record(capture.firstTimedField, text)
-                                  : capture.messages[i - capture.base].record(capture.fields, text);
-        return true;
-    }
-    bool readError() const override { return false; }
-    std::string_view format() const override { return {}; }
+// ---- The requests ----------------------------------------------------------------
 
-private:
-    std::vector<std::size_t> which_;
-    std::size_t at_ = 0;
-    std::string text_[2]; // the data fields of the last two records given
+// What a request asks; its input and its reply. Every reply begins with a
+// JSON object on its first line (its head); some have a body after it.
+// The page's scripts hold the same kinds by name (viewer/page/messages.js).
+enum class Request : int {
+    Room = 1,        // SIZE: room for a new capture's bytes; {"at", "size"} (size 0: no memory)
+    Decode = 2,      // NAME, DEVICE: the capture decoded; the columns' head, the findings as its body
+    Release = 3,     // the columns handed over: let go
+    Devices = 4,     // COUNT: the USB devices scanned, COUNT packets more; {"done", "devices"}
+    Index = 5,       // COUNT: the search index made, COUNT messages more; {"done"}
+    Search = 6,      // QUERY: a search begun; {}
+    SearchStep = 7,  // COUNT: COUNT messages more looked at; {"done"}, the hits as its body once done
+    Lines = 8,       // INDICES (32-bit): the messages' JSON lines as -j writes them, as the body
+    Stop = 9,        // the background passes stopped
+    LiveBegin = 10,  // NAME, DEVICE, EXPECTED, WHOLE, KEEP: a capture whose bytes come in blocks; {"status", "problem"}
+    LiveRoom = 11,   // SIZE: room for SIZE more bytes; {"at", "size"}
+    LiveAdd = 12,    // SIZE: SIZE bytes written there; {"size"}: the capture's bytes so far
+    LiveEnd = 13,    // the input ended
+    LiveStep = 14,   // COUNT: COUNT records more decoded; {"status", "messages", "size", "failed"}
+    LiveIdle = 15,   // MS: no record for MS ms; {"found"}
+    LiveUpdate = 16, // what changed: the columns' head, the new findings as its body
 };
 
-// The JSON line of message i, as -j writes it: the capture's first timed
-// message goes first (t counts from it), its line is left out.
-void putLine(std::size_t i)
-{
-    std::vector<std::size_t> which;
-    if (capture.firstTimed && *capture.firstTimed < i) which.push_back(*capture.firstTimed);
-    which.push_back(i);
-    Replay replay(std::move(which));
-    std::string text;
+// A request's input: texts one after the other, each ended by a 0.
+class Input {
+public:
+    explicit Input(std::string_view in) : in_(in) {}
+    std::string text()
     {
-        Out out(&text, false);
-        std::string consoleText;
-        Out console(&consoleText);
-        Progress progress(console, false);
-        writeJsonLines(replay, out, progress);
+        const std::size_t end = std::min(in_.find('\0'), in_.size());
+        std::string t(in_.substr(0, end));
+        in_.remove_prefix(std::min(end + 1, in_.size()));
+        return t;
+    }
+    double number()
+    {
+        const std::string t = text();
+        char* end = nullptr;
+        const double v = std::strtod(t.c_str(), &end);
+        return end != t.c_str() && v == v ? v : 0;
+    }
+    int count() { return static_cast<int>(std::clamp(number(), 0.0, 1e9)); }
+
+private:
+    std::string_view in_;
+};
+
+// The text as a JSON string, quotes included.
+std::string jsonString(std::string_view text)
+{
+    std::string quoted = "\"";
+    Out out(&quoted, false);
+    putJsonText(out, text);
         out.flush();
-    }
-    const std::size_t last = text.rfind('\n', text.size() >= 2 ? text.size() - 2 : 0);
-    scratch.append(last == std::string::npos || text.size() < 2 ? text : text.substr(last + 1));
+    return quoted + "\"";
 }
 
-} // namespace
-
-extern "C" {
-
-// The JSON lines of `count` messages (indices), one line each, in that
-// order, in vornlog_scratch.
-EXPORTED(vornlog_lines) void vornlog_lines(const std::int32_t* indices, int count)
+// A device asked for ("" for the one the console would recognise); false,
+// with the problem said, when it is not "BUS.ADDR".
+bool deviceOf(Session& s, const std::string& text, std::optional<UsbDevice>& device)
 {
-    scratch.clear();
-    for (int k = 0; k < count; ++k) {
-        const auto i = static_cast<std::size_t>(indices[k]);
-        if (indices[k] >= 0 && i >= capture.base && i - capture.base < capture.messages.size()) putLine(i);
-        else scratch += "null\n";
-    }
+    device.reset();
+    if (text.empty()) return true;
+    device = parseUsbDevice(text.c_str());
+    if (device) return true;
+    s.results.problem = "Not a USB device (BUS.ADDR): " + text;
+    return false;
 }
 
-// The text search's index (search_index.h), made in steps after the
-// summary: begin, then step until it says it is done (1), each step adding
-// up to `count` messages. A search asked before waits for it.
-EXPORTED(vornlog_index_begin) void vornlog_index_begin()
-{
-    searchIndex = SearchIndex{};
-    searchIndex.reserve(capture.messages.size());
-}
-EXPORTED(vornlog_index_step) int vornlog_index_step(int count)
-{
-    std::size_t i = searchIndex.size();
-    const std::size_t last = std::min(capture.messages.size(), i + static_cast<std::size_t>(std::max(count, 0)));
-    std::string text;
-    for (; i < last; ++i) {
-        const Kept& k = capture.messages[i];
-        searchIndex.add(k.direction(), k.field(capture.fields, text));
-    }
-    if (i < capture.messages.size()) return 0;
-    searchIndex.finish();
-    return 1;
-}
-
-// A search for `query` (UTF-8, escaped as the JSON line writes it), A to Z
-// matching a to z, in steps: begin, then step until it says it is done
-// (1), each step looking at up to `count` messages. Then vornlog_hits
-// holds one byte for each message: 1 when a part of its JSON line (its
-// sender and instruction, one of its fields, its errors) holds the query.
-EXPORTED(vornlog_search_begin) void vornlog_search_begin(const char* query, int size)
-{
-    searchIndex.begin(std::string_view(query, static_cast<std::size_t>(std::max(size, 0))));
-}
-EXPORTED(vornlog_search_step) int vornlog_search_step(int count)
-{
-    return searchIndex.step(static_cast<std::size_t>(std::max(count, 0)), searchHits);
-}
-EXPORTED(vornlog_hits) const char* vornlog_hits() { return searchHits.data(); }
-EXPORTED(vornlog_hits_size) std::size_t vornlog_hits_size() { return searchHits.size(); }
-
-EXPORTED(vornlog_scratch) const char* vornlog_scratch() { return scratch.data(); }
-EXPORTED(vornlog_scratch_size) std::size_t vornlog_scratch_size() { return scratch.size(); }
-
-// Stops the summary or the device scan that still runs (before the
-// capture is replaced by another).
-EXPORTED(vornlog_background_stop) void vornlog_background_stop()
-{
-    summaryPass.reset();
-    deviceScan.reset();
-}
+// Stops the device scan that still runs (before the capture is replaced
+// by another).
+void stopBackground(Session& s) { s.deviceScan.reset(); }
 
 // Forgets the session decoded before: its background passes, its live
 // reading, its results and its search.
-static void forgetSession()
+void forget(Session& s)
 {
-    vornlog_background_stop();
-    live.reset();
-    liveSummary.reset();
-    results = Results{};
-    capture = Capture{};
-    searchIndex = SearchIndex{};
-    searchHits = std::string();
+    stopBackground(s);
+    s.live.reset();
+    s.results = Results{};
+    s.capture = Capture{};
+    s.searchIndex = SearchIndex{};
+    s.searchHits = std::string();
 }
 
-// Room for a capture of `size` bytes, which the page writes there before
-// it asks for vornlog_decode; null when the module's memory cannot hold
-// it. What was kept of the capture before goes first.
-EXPORTED(vornlog_capture) char* vornlog_capture(std::size_t size)
+std::string roomHead(const char* at, std::size_t size)
 {
-    forgetSession();
-    dropCapture();
-    captureBytes.reset(static_cast<char*>(std::malloc(size ? size : 1)));
-    if (captureBytes) captureSize = captureRoom = size;
-    return captureBytes.get();
+    return "{\"at\":" + std::to_string(reinterpret_cast<std::uintptr_t>(at)) + ",\"size\":" + std::to_string(at ? size : 0) +
+           "}";
 }
 
-// Lets the capture's bytes go once every pass has read them.
-EXPORTED(vornlog_capture_free) void vornlog_capture_free()
+// The decoded capture's head: its columns as describeColumns says, and
+// the status, the problem, what the console says and the summary.
+std::string decodedHead(Session& s, int status)
 {
-    vornlog_background_stop();
-    dropCapture();
+    std::string& d = s.results.described;
+    d.pop_back();
+    d += ",\"status\":" + std::to_string(status) + ",\"problem\":" + jsonString(s.results.problem) +
+         ",\"console\":" + jsonString(s.results.console) + ",\"summary\":" + jsonString(s.results.summary) + "}";
+    return d;
 }
 
-// Decodes the capture (named `name` in the summary and in the messages),
-// from USB device `device` ("BUS.ADDR", or "" for the one the console
-// would recognise). Returns 0, or 1 when the capture could not be decoded
-// to its end (vornlog_problem says why, as the console would).
-EXPORTED(vornlog_decode) int vornlog_decode(const char* name, const char* device)
+std::string decode(Session& s, Input in)
 {
-    vornlog_background_stop();
-    results = Results{};
-    capture = Capture{};
-    searchIndex = SearchIndex{};
+    const std::string name = in.text();
+    const std::string device = in.text();
+    stopBackground(s);
+    s.results = Results{};
+    s.capture = Capture{};
+    s.searchIndex = SearchIndex{};
     std::optional<UsbDevice> wanted;
-    if (device && *device) {
-        wanted = parseUsbDevice(device);
-        if (!wanted) {
-            results.problem = std::string("Not a USB device (BUS.ADDR): ") + device;
-            return 1;
-        }
-    }
-    const bool whole = onePass(name, wanted, [](MessageSource& in, const MemoryStream& stream) {
-        in.readTimes();
-        reserveFor(stream.size());
-        Columns columns(in, &stream, 1);
+    bool whole = false;
+    if (deviceOf(s, device, wanted)) {
+        whole = onePass(s, name, wanted, [&](MessageSource& source, const MemoryStream& stream) {
+            source.readTimes();
+            reserveFor(s, stream.size());
+            Columns columns(s, source, &stream);
         CaptureRecord record;
         while (columns.next(record)) {
         }
         columns.finish();
+            s.results.summary = columns.summary(source, name);
     });
-    return whole ? 0 : 1;
-}
-
-// The session summary of the capture decoded last (after vornlog_release:
-// the page is ready before it), in steps: begin, then step until it says
-// it is done (1), each step reading up to `records` records; then finish
-// writes the summary in vornlog_summary. A capture that cannot be opened
-// gives no summary.
-EXPORTED(vornlog_summary_begin) void vornlog_summary_begin(const char* name, const char* device)
-{
-    results = Results{};
-    std::optional<UsbDevice> wanted;
-    if (device && *device) wanted = parseUsbDevice(device);
-    if (!liveSummary) summaryPass = std::make_unique<SummaryPass>(name, wanted);
-}
-EXPORTED(vornlog_summary_step) int vornlog_summary_step(int records) { return !summaryPass || summaryPass->step(records); }
-EXPORTED(vornlog_summary_finish) void vornlog_summary_finish()
-{
-    if (summaryPass) results.summary = summaryPass->finish();
-    else if (liveSummary) results.summary = *liveSummary;
-    summaryPass.reset();
-}
-
-// The columns of the capture decoded last, described as JSON:
-// {"columns": [{"name", "type" (u8, i8, i32, f32, f64), "at" (their place in
-// the module's memory), "length" (elements)}, ...], "markBits": {name: bit}
-// (the bits of the marks column), "instructions": {code: name}} (the
-// instruction set, for the page's filter). Valid until vornlog_release.
-EXPORTED(vornlog_columns) const char* vornlog_columns()
-{
-    describeColumns(results.described, 0, 0);
-    return results.described.c_str();
-}
-EXPORTED(vornlog_summary) const char* vornlog_summary() { return results.summary.c_str(); }
-// The findings of the capture decoded last, a JSON line each as -e writes
-// them, in the order they became known. Valid until vornlog_release.
-EXPORTED(vornlog_findings) const char* vornlog_findings() { return results.findings.c_str(); }
-EXPORTED(vornlog_problem) const char* vornlog_problem() { return results.problem.c_str(); }
-EXPORTED(vornlog_console) const char* vornlog_console() { return results.console.c_str(); }
-
-// The USB devices whose packets carry messages in the capture
-// (none in a text dump), in the order they first send or receive one, in
-// steps as the summary: begin, step (up to `packets` packets) until done,
-// then finish writes a line "BUS.ADDR PACKETS" each in vornlog_scratch.
-// The page offers them as -d would take them.
-EXPORTED(vornlog_devices_begin) void vornlog_devices_begin() { deviceScan = std::make_unique<DeviceScan>(); }
-EXPORTED(vornlog_devices_step) int vornlog_devices_step(int packets) { return !deviceScan || deviceScan->step(packets); }
-EXPORTED(vornlog_devices_finish) void vornlog_devices_finish()
-{
-    scratch = deviceScan ? deviceScan->finish() : std::string();
-    deviceScan.reset();
-}
-
-EXPORTED(vornlog_release) void vornlog_release() { results = Results{}; }
-
-// The live capture (vornlog -l): begin, then room and add for each block
-// of bytes that comes, end when the input ended; step decodes, update
-// tells the page what changed.
-
-// A live capture begins (or begins again): what was kept of the last goes.
-// `expected`: the bytes the capture has already (room is made for them
-// and what they decode to at once, instead of growing to it step by step,
-// which leaves every smaller copy behind). `whole`: not a live session but
-// a capture whose bytes all come, in pieces (its findings as of a capture
-// read at once). `keep`: the messages kept in full (0: every one; the
-// oldest go beyond it). Returns 1 when `device` is not "BUS.ADDR"
-// (vornlog_problem says so).
-EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char* device, double expected, int whole,
-                                                    double keep)
-{
-    forgetSession();
-    posted = Posted{};
-    dropCapture();
-    keepMessages = whole == 0 && keep >= 1 && keep < 1e9 ? static_cast<std::size_t>(keep) : 0;
-    std::optional<UsbDevice> wanted;
-    if (device && *device) {
-        wanted = parseUsbDevice(device);
-        if (!wanted) {
-            results.problem = std::string("Not a USB device (BUS.ADDR): ") + device;
-            return 1;
         }
+    describeColumns(s, s.results.described, 0, 0);
+    return decodedHead(s, whole ? 0 : 1) + "\n" + s.results.findings;
+}
+
+std::string devices(Session& s, int count)
+{
+    if (!s.deviceScan) s.deviceScan = std::make_unique<DeviceScan>(s);
+    if (!s.deviceScan->step(count)) return "{\"done\":false}";
+    std::string head = "{\"done\":true,\"devices\":[";
+    for (const auto& [device, packets] : s.deviceScan->found()) {
+        if (head.back() != '[') head += ',';
+        head += "{\"device\":\"" + std::to_string(device.bus) + "." + std::to_string(device.address) +
+                "\",\"packets\":" + std::to_string(packets) + "}";
     }
-    live = std::make_unique<LiveDecoding>(name, wanted, whole == 0);
-    if (keepMessages) reserveForKept(keepMessages);
+    s.deviceScan.reset();
+    // Every pass has read the capture's bytes: they go.
+    s.dropCapture();
+    return head + "]}";
+}
+
+std::string index(Session& s, int count)
+{
+    std::size_t i = s.searchIndex.size();
+    if (i == 0) s.searchIndex.reserve(s.capture.messages.size());
+    const std::size_t last = std::min(s.capture.messages.size(), i + static_cast<std::size_t>(count));
+    std::string text;
+    for (; i < last; ++i) {
+        const Kept& k = s.capture.messages[i];
+        s.searchIndex.add(k.direction(), k.field(s.capture.fields, text));
+    }
+    if (i < s.capture.messages.size()) return "{\"done\":false}";
+    s.searchIndex.finish();
+    return "{\"done\":true}";
+}
+
+std::string lines(Session& s, std::string_view in)
+{
+    s.scratch.clear();
+    for (std::size_t at = 0; at + 4 <= in.size(); at += 4) {
+        std::int32_t index;
+        std::memcpy(&index, in.data() + at, 4);
+        const auto i = static_cast<std::size_t>(index);
+        if (index >= 0 && i >= s.capture.base && i - s.capture.base < s.capture.messages.size())
+            putLine(s, i);
+        else
+            s.scratch += "null\n";
+    }
+    return "{}\n" + s.scratch;
+}
+
+std::string liveBegin(Session& s, Input in)
+{
+    const std::string name = in.text();
+    const std::string device = in.text();
+    const double expected = in.number();
+    const bool whole = in.number() != 0;
+    const double keep = in.number();
+    forget(s);
+    s.posted = Posted{};
+    s.dropCapture();
+    s.keepMessages = !whole && keep >= 1 && keep < 1e9 ? static_cast<std::size_t>(keep) : 0;
+    std::optional<UsbDevice> wanted;
+    if (!deviceOf(s, device, wanted)) return "{\"status\":1,\"problem\":" + jsonString(s.results.problem) + "}";
+    s.live = std::make_unique<LiveDecoding>(s, name, wanted, !whole);
+    if (s.keepMessages) reserveForKept(s, s.keepMessages);
     if (expected > 0 && expected < static_cast<double>(std::size_t{1} << 31)) {
         const auto bytes = static_cast<std::size_t>(expected);
-        captureBytes.reset(static_cast<char*>(std::malloc(bytes)));
-        captureRoom = captureBytes ? bytes : 0;
-        if (keepMessages)
-            results.columns.reserve(std::min(bytes / 40 + 1, keepMessages + keepMessages / 8));
+        s.captureBytes.reset(static_cast<char*>(std::malloc(bytes)));
+        s.captureRoom = s.captureBytes ? bytes : 0;
+        if (s.keepMessages)
+            s.results.columns.reserve(std::min(bytes / 40 + 1, s.keepMessages + s.keepMessages / 8));
         else
-            reserveFor(bytes);
+            reserveFor(s, bytes);
     }
-    return 0;
+    return "{\"status\":0,\"problem\":\"\"}";
 }
 
-// Room for `size` more bytes at the end of the live capture, which the
-// page writes there before vornlog_live_add; null when the module's memory
-// cannot hold them.
-EXPORTED(vornlog_live_room) char* vornlog_live_room(std::size_t size)
+// Room for `size` more bytes at the end of the live capture; none when the
+// module's memory cannot hold them.
+std::string liveRoom(Session& s, std::size_t size)
 {
-    if (captureRoom - captureSize < size) {
-        const std::size_t room = std::max(captureSize + size, captureRoom + captureRoom / 2);
-        char* grown = static_cast<char*>(std::realloc(captureBytes.get(), room ? room : 1));
-        if (!grown) return nullptr;
-        (void)captureBytes.release();
-        captureBytes.reset(grown);
-        captureRoom = room;
+    if (s.captureRoom - s.captureSize < size) {
+        const std::size_t room = std::max(s.captureSize + size, s.captureRoom + s.captureRoom / 2);
+        char* grown = static_cast<char*>(std::realloc(s.captureBytes.get(), room ? room : 1));
+        if (!grown) return roomHead(nullptr, 0);
+        (void)s.captureBytes.release();
+        s.captureBytes.reset(grown);
+        s.captureRoom = room;
     }
-    return captureBytes.get() + captureSize;
-}
-EXPORTED(vornlog_live_add) void vornlog_live_add(std::size_t size)
-{
-    captureSize += std::min(size, captureRoom - captureSize);
-    if (live) live->grew();
-}
-EXPORTED(vornlog_live_end) void vornlog_live_end()
-{
-    if (live) live->end();
+    return roomHead(s.captureBytes.get() + s.captureSize, size);
 }
 
-// Decodes up to `records` more records of the live capture: 0 when it
-// waits for bytes, 1 when there is more to decode, 2 once it is done (the
-// input ended and all was decoded, or the capture cannot be decoded
-// further: vornlog_problem says why).
-EXPORTED(vornlog_live_step) int vornlog_live_step(int records) { return live ? live->step(std::max(records, 1)) : 2; }
-
-// The bytes of the live capture so far.
-EXPORTED(vornlog_live_size) double vornlog_live_size() { return static_cast<double>(captureBase + captureSize); }
-
-// The messages decoded so far.
-EXPORTED(vornlog_live_messages) double vornlog_live_messages()
+std::string liveStep(Session& s, int count)
 {
-    return static_cast<double>(capture.base + capture.messages.size());
+    const int status = s.live ? s.live->step(std::max(count, 1)) : 2;
+    return "{\"status\":" + std::to_string(status) +
+           ",\"messages\":" + std::to_string(s.capture.base + s.capture.messages.size()) +
+           ",\"size\":" + std::to_string(s.captureBase + s.captureSize) +
+           ",\"failed\":" + (s.results.problem.empty() ? "false" : "true") + "}";
 }
 
-// No message came for `waitedMs` ms while the input goes on (the capture's
-// clock is taken to run on with the page's): an underrun or a stop that
-// has lasted is reported as ongoing. Returns 1 when findings were reported.
-EXPORTED(vornlog_live_idle) int vornlog_live_idle(double waitedMs)
+// What changed since the last update, described as the decoded capture's
+// columns with "from" and "rowsFrom" (the first message and stored
+// segment the columns begin at: every column from there on replaces the
+// page's) and "again" (true when the decoding started again from the
+// first byte), "base" and "rowBase" (the first message and stored segment
+// still kept: those before went); once the decoding is done, its status,
+// problem, console and summary too. The findings' new lines are its body.
+std::string liveUpdate(Session& s, bool done)
 {
-    const std::size_t before = results.findings.size();
-    if (live) live->idle(waitedMs);
-    return results.findings.size() != before;
-}
-
-// What changed since the last update, described as vornlog_columns says
-// with "from" and "rowsFrom" (the first message and stored segment the
-// columns begin at: every column from there on replaces the page's) and
-// "again" (true when the decoding started again from the first byte),
-// "base" and "rowBase" (the first message and stored segment still kept:
-// those before went); the findings' new lines are in vornlog_scratch.
-EXPORTED(vornlog_live_update) const char* vornlog_live_update()
-{
-    if (live && live->startedAgain()) posted = Posted{};
-    letOldGo();
+    if (s.live && s.live->startedAgain()) s.posted = Posted{};
+    letOldGo(s);
+    Posted& posted = s.posted;
     const std::size_t givenFor = std::min(posted.rows, posted.lastPc.value_or(posted.rows));
     // (The page holds the messages given for good: a bounded session's
     // decoder keeps only those it may change.)
-    if (keepMessages) results.columns.dropMessagesBefore(givenFor);
-    const MessageColumns& c = results.columns;
+    if (s.keepMessages) s.results.columns.dropMessagesBefore(givenFor);
+    const MessageColumns& c = s.results.columns;
     const std::size_t from = std::max(c.base, givenFor);
-    std::string& d = results.described;
+    std::string& d = s.results.described;
     // The rows whose execution the model settled since are given again
     // (those still kept).
-    const std::size_t rowsFrom = std::max(c.rowBase, std::min(posted.segments, results.columns.rowsChangedFrom));
-    results.columns.rowsChangedFrom = SIZE_MAX;
-    describeColumns(d, from, rowsFrom);
+    const std::size_t rowsFrom = std::max(c.rowBase, std::min(posted.segments, s.results.columns.rowsChangedFrom));
+    s.results.columns.rowsChangedFrom = SIZE_MAX;
+    describeColumns(s, d, from, rowsFrom);
     d.pop_back();
     d += ",\"from\":" + std::to_string(from) + ",\"rowsFrom\":" + std::to_string(rowsFrom) +
-         ",\"again\":" + (posted.any ? "false" : "true") + ",\"base\":" + std::to_string(capture.base) +
+         ",\"again\":" + (posted.any ? "false" : "true") + ",\"base\":" + std::to_string(s.capture.base) +
          ",\"rowBase\":" + std::to_string(c.rowBase) + "}";
+    if (done) decodedHead(s, s.results.problem.empty() ? 0 : 1);
     posted.any = true;
     for (std::size_t i = std::max(posted.rows, c.base); i < c.base + c.from.size(); ++i)
         if (c.from[i - c.base] == 0) posted.lastPc = i;
     posted.rows = c.base + c.number.size();
     posted.segments = c.rowBase + c.rowMessage.size();
-    scratch.assign(results.findings, std::min(posted.findings, results.findings.size()));
+    std::string reply = d + "\n";
+    reply.append(s.results.findings, std::min(posted.findings, s.results.findings.size()));
     // A bounded session's findings, once given, are the page's only.
-    if (keepMessages) results.findings.clear();
-    posted.findings = results.findings.size();
-    return d.c_str();
+    if (s.keepMessages) s.results.findings.clear();
+    posted.findings = s.results.findings.size();
+    return reply;
 }
 
+std::string answer(Session& s, Request kind, std::string_view bytes)
+{
+    Input in(bytes);
+    switch (kind) {
+    case Request::Room: {
+        const auto size = static_cast<std::size_t>(std::clamp(in.number(), 0.0, 4294967295.0));
+        forget(s);
+        s.dropCapture();
+        s.captureBytes.reset(static_cast<char*>(std::malloc(size ? size : 1)));
+        if (s.captureBytes) s.captureSize = s.captureRoom = size;
+        return roomHead(s.captureBytes.get(), size);
+    }
+    case Request::Decode: return decode(s, in);
+    case Request::Release: s.results = Results{}; return "{}";
+    case Request::Devices: return devices(s, in.count());
+    case Request::Index: return index(s, in.count());
+    case Request::Search: {
+        const std::string query = in.text();
+        s.searchIndex.begin(query);
+        return "{}";
+    }
+    case Request::SearchStep:
+        if (!s.searchIndex.step(static_cast<std::size_t>(in.count()), s.searchHits)) return "{\"done\":false}";
+        return "{\"done\":true}\n" + s.searchHits;
+    case Request::Lines: return lines(s, bytes);
+    case Request::Stop: stopBackground(s); return "{}";
+    case Request::LiveBegin: return liveBegin(s, in);
+    case Request::LiveRoom: return liveRoom(s, static_cast<std::size_t>(std::clamp(in.number(), 0.0, 4294967295.0)));
+    case Request::LiveAdd: {
+        const auto size = static_cast<std::size_t>(std::clamp(in.number(), 0.0, 4294967295.0));
+        s.captureSize += std::min(size, s.captureRoom - s.captureSize);
+        if (s.live) s.live->grew();
+        return "{\"size\":" + std::to_string(s.captureBase + s.captureSize) + "}";
+    }
+    case Request::LiveEnd:
+        if (s.live) s.live->end();
+        return "{}";
+    case Request::LiveStep: return liveStep(s, in.count());
+    case Request::LiveIdle: {
+        const std::size_t before = s.results.findings.size();
+        if (s.live) s.live->idle(in.number());
+        return s.results.findings.size() != before ? "{\"found\":true}" : "{\"found\":false}";
+    }
+    case Request::LiveUpdate: return liveUpdate(s, in.number() != 0);
+    }
+    return "{\"unknown\":true}";
+}
 
-} // extern "C"
+} // namespace
+
+Session::Session() = default;
+Session::~Session() = default;
+
+namespace {
+
+// The sessions the page holds at once (a comparison shows two), made when
+// first asked for; the only state of the module besides its memory.
+constexpr int kSessions = 2;
+struct Sessions {
+    std::unique_ptr<Session> session[kSessions];
+    // The reply to the request made last: where its bytes are, how many.
+    std::string reply;
+    std::uint32_t where[2] = {0, 0};
+};
+Sessions sessions;
+
+} // namespace
+
+// The one request entry: a request of kind `kind` for session `session`
+// (0 or 1), its input the `size` bytes at `in` (written there by the
+// page, which frees them after). Returns where the reply is: its address
+// and its size, two 32-bit numbers, valid until the next request; null
+// for a session that cannot be.
+extern "C" EXPORTED(vornlog_request) const std::uint32_t* vornlog_request(int session, int kind, const char* in,
+                                                                        std::size_t size)
+{
+    if (session < 0 || session >= kSessions) return nullptr;
+    auto& s = sessions.session[session];
+    if (!s) s = std::make_unique<Session>();
+    sessions.reply = answer(*s, static_cast<Request>(kind), std::string_view(in ? in : "", in ? size : 0));
+    sessions.where[0] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(sessions.reply.data()));
+    sessions.where[1] = static_cast<std::uint32_t>(sessions.reply.size());
+    return sessions.where;
+}

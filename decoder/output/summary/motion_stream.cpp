@@ -18,7 +18,7 @@ constexpr unsigned kCountedStopBits = motion::kStopReasonBits | motion::kEndOfDa
 void MotionTally::add(const Tapped& t)
 {
     if (!t.record.isMessage) return;
-    const ValueSink& m = t.message;
+    const FieldValues& m = t.message;
     const bool pc = t.record.direction == Direction::Pc;
     switch (m.code()) {
     case motion::kStopCode:

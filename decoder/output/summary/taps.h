@@ -35,7 +35,7 @@ namespace vornlog::summary {
 struct Tapped {
     const CaptureRecord& record;
     // Its message decoded, for a record that holds one.
-    const ValueSink& message;
+    const FieldValues& message;
     // Its time, when it has one written as the capture's first time is.
     bool timed = false;
     TimeNs ns = 0;
