@@ -816,15 +816,16 @@ struct Posted {
 };
 Posted posted;
 
-// A live session bounded to keepMessages: once it holds an eighth more,
-// the oldest messages that the page was given for good go (their records
-// and rows), so that the module's memory, which never shrinks, is reused
-// from there on.
+// A live session bounded to keepMessages: once it holds more, the oldest
+// messages that the page was given for good go (their records and rows),
+// down to seven eighths of the bound (an eighth at a time, so that moving
+// the rest costs little), so that the module's memory, which never
+// shrinks, is reused from there on.
 void letOldGo()
 {
     const std::size_t held = capture.messages.size();
-    if (!keepMessages || held <= keepMessages + keepMessages / 8) return;
-    const std::size_t until = std::min(capture.base + held - keepMessages,
+    if (!keepMessages || held <= keepMessages) return;
+    const std::size_t until = std::min(capture.base + held - (keepMessages - keepMessages / 8),
                                        std::min(posted.rows, posted.lastPc.value_or(posted.rows)));
     if (until <= capture.base) return;
     const std::size_t n = until - capture.base;
@@ -847,7 +848,7 @@ void letOldGo()
 // behind in the module's memory. (Room never written costs nothing.)
 void reserveForKept(std::size_t keep)
 {
-    const std::size_t most = keep + keep / 8 + (std::size_t{1} << 16);
+    const std::size_t most = keep + (std::size_t{1} << 16);
     capture.messages.reserve(most);
     capture.fields.reserve(most * 48);
     // (A stored segment's row for a Data message at most.)
@@ -1115,7 +1116,7 @@ EXPORTED(vornlog_live_begin) int vornlog_live_begin(const char* name, const char
         captureBytes.reset(static_cast<char*>(std::malloc(bytes)));
         captureRoom = captureBytes ? bytes : 0;
         if (keepMessages)
-            results.columns.reserve(std::min(bytes / 40 + 1, keepMessages + keepMessages / 8));
+            results.columns.reserve(std::min(bytes / 40 + 1, keepMessages));
         else
             reserveFor(bytes);
     }
