@@ -8,7 +8,7 @@
 // data-error says why, and nothing more comes). The list follows the newest message until the person
 // selects one or scrolls it; the Follow button takes it back to following.
 //
-// The page keeps the newest kKeep messages in full (the page's address may
+// The page keeps at most the newest kKeep messages in full (the page's address may
 // ask for fewer: #keep=N): the worker lets the older ones go, and the page
 // with it (the index of a message in the page counts from S.base, the
 // session's first message still kept); the list says how many left above
@@ -119,8 +119,8 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
 
   // A column grown: its elements from `base` on replaced by `part`, in
   // room that grows by half as the session grows, never past what the
-  // kept messages need (the worker lets the older go once it holds an
-  // eighth more than it keeps): the elements before `base` are copied only
+  // kept messages need (the worker lets the older go once it holds more
+  // than it keeps): the elements before `base` are copied only
   // when the room grows.
   function grow(name, part, base) {
     const S = session.data;
@@ -129,7 +129,7 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     if (!store || store.length < length) {
       const Type = part.constructor;
       const per = S.strides[name] || 1;
-      const most = per * (run.keep + Math.ceil(run.keep / 8) + 65536);
+      const most = per * (run.keep + 65536);
       const grown = new Type(Math.max(length, Math.min(Math.max(1024, Math.ceil(1.5 * length)), most)));
       if (store) grown.set(store.subarray(0, base));
       store = grown;
@@ -177,7 +177,8 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
       for (const row of S.bins.marks)
         for (let k = 0; k < row.length; k++) if (row[k] >= 0 && row[k] !== kGoneMarker) row[k] = row[k] >= d ? row[k] - d : kGoneMarker;
     }
-    S.sent = undefined;
+    // (The Data messages' running count is made again in the room it has.)
+    if (S.sent) S.sent.at = 0;
     S.parsed.clear();
     session.forgetAsked();
     const refused = new Map();
@@ -192,11 +193,12 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
       const r = Math.min(dr, S.path.rows);
       S.pathFrom = [S.path.x[r], S.path.y[r], S.path.z[r]];
     }
+    S.pathRoom = S.path;
     S.path = null;
     refind = true;
     const note = el.listGone;
     note.hidden = false;
-    note.textContent = base.toLocaleString('en') + ' earlier messages left the page (it keeps the newest ' +
+    note.textContent = base.toLocaleString('en') + ' earlier messages left the page (it keeps at most the newest ' +
       run.keep.toLocaleString('en') + ' in full); the findings keep them';
     body.dataset.gone = String(base);
   }

@@ -22,14 +22,19 @@ panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
     const rows = S.rowMessage.length;
     const old = S.path;
     const kept = old && rowsFrom > 0 && rowsFrom <= old.rows ? rowsFrom : 0;
-    const room = kept && old.xs.length > rows ? old.xs.length : Math.max(rows + 1, kept ? Math.ceil(1.5 * (rows + 1)) : 0);
+    // (A live session whose oldest rows left builds its path again in the
+    // room it had, rather than leave that room to the garbage collector.)
+    const had = old || S.pathRoom;
+    const reuse = had && had.xs.length > rows;
+    const room = reuse ? had.xs.length : Math.max(rows + 1, kept ? Math.ceil(1.5 * (rows + 1)) : 0);
     const grown = (v) => {
-      if (kept && v.length === room) return v;
+      if (reuse) return v;
       const a = new Float64Array(room);
       if (kept) a.set(v.subarray(0, kept + 1));
       return a;
     };
-    const x = grown(kept ? old.xs : null), y = grown(kept ? old.ys : null), z = grown(kept ? old.zs : null);
+    const x = grown(had && had.xs), y = grown(had && had.ys), z = grown(had && had.zs);
+    S.pathRoom = null;
     // (A live session's rows that went leave the position they reached.)
     const [ox, oy, oz] = S.pathFrom || [0, 0, 0];
     if (!kept) [x[0], y[0], z[0]] = [ox, oy, oz];
@@ -494,6 +499,7 @@ panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
   // segments of the squares around it, not at every segment.
   const kCell = 16;
   let grid = null;
+  let gridRoom = {};
   let gridSoon = 0;
 
   function gridOf() {
@@ -512,11 +518,18 @@ panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
       const l0 = Math.max(0, Math.floor(Math.min(ay, by) / kCell)), l1 = Math.min(lines - 1, Math.floor(Math.max(ay, by) / kCell));
       for (let l = l0; l <= l1; l++) for (let c = c0; c <= c1; c++) visit(l * cols + c);
     };
-    const first = new Int32Array(cells + 1);
+    // (Its arrays are kept for the next grid: a live path is gridded
+    // again at every update.)
+    const room = (name, length) => {
+      if (!gridRoom[name] || gridRoom[name].length < length) gridRoom[name] = new Int32Array(Math.ceil(1.25 * length));
+      return gridRoom[name].subarray(0, length);
+    };
+    const first = room('first', cells + 1).fill(0);
     for (let r = 0; r < rows; r++) box(r, (k) => first[k + 1]++);
     for (let k = 0; k < cells; k++) first[k + 1] += first[k];
-    const filled = first.slice(0, cells);
-    const members = new Int32Array(first[cells]);
+    const filled = room('filled', cells);
+    filled.set(first.subarray(0, cells));
+    const members = room('members', first[cells]);
     for (let r = 0; r < rows; r++) box(r, (k) => { members[filled[k]++] = r; });
     grid = { key, cols, lines, first, members };
     return grid;

@@ -797,15 +797,16 @@ void describeColumns(Session& s, std::string& d, std::size_t from, std::size_t r
 }
 
 
-// A live session bounded to keepMessages: once it holds an eighth more,
-// the oldest messages that the page was given for good go (their records
-// and rows), so that the module's memory, which never shrinks, is reused
-// from there on.
+// A live session bounded to keepMessages: once it holds more, the oldest
+// messages that the page was given for good go (their records and rows),
+// down to seven eighths of the bound (an eighth at a time, so that moving
+// the rest costs little), so that the module's memory, which never
+// shrinks, is reused from there on.
 void letOldGo(Session& s)
 {
     const std::size_t held = s.capture.messages.size();
-    if (!s.keepMessages || held <= s.keepMessages + s.keepMessages / 8) return;
-    const std::size_t until = std::min(s.capture.base + held - s.keepMessages,
+    if (!s.keepMessages || held <= s.keepMessages) return;
+    const std::size_t until = std::min(s.capture.base + held - (s.keepMessages - s.keepMessages / 8),
                                        std::min(s.posted.rows, s.posted.lastPc.value_or(s.posted.rows)));
     if (until <= s.capture.base) return;
     const std::size_t n = until - s.capture.base;
@@ -828,7 +829,7 @@ void letOldGo(Session& s)
 // behind in the module's memory. (Room never written costs nothing.)
 void reserveForKept(Session& s, std::size_t keep)
 {
-    const std::size_t most = keep + keep / 8 + (std::size_t{1} << 16);
+    const std::size_t most = keep + (std::size_t{1} << 16);
     s.capture.messages.reserve(most);
     s.capture.fields.reserve(most * 48);
     // (A stored segment's row for a Data message at most.)
@@ -1050,7 +1051,7 @@ std::string liveBegin(Session& s, Input in)
         s.captureBytes.reset(static_cast<char*>(std::malloc(bytes)));
         s.captureRoom = s.captureBytes ? bytes : 0;
         if (s.keepMessages)
-            s.results.columns.reserve(std::min(bytes / 40 + 1, s.keepMessages + s.keepMessages / 8));
+            s.results.columns.reserve(std::min(bytes / 40 + 1, s.keepMessages));
         else
             reserveFor(s, bytes);
     }
