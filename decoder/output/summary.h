@@ -33,7 +33,10 @@ public:
     SessionSummary(const SessionSummary&) = delete;
     SessionSummary& operator=(const SessionSummary&) = delete;
 
-    void feed(const CaptureRecord& record);
+    // `values`: where the findings below take the values of this record's
+    // decoding (MessageSource::valuesFor), so that it is decoded once; null
+    // when nothing below reads them.
+    void feed(const CaptureRecord& record, ValueSink* values = nullptr);
     // Writes the summary of the records fed, once `in` has given its last:
     // `captureName` is the capture's file name as the user gave it; the
     // summary tells the capture's format and fault, and where reading
