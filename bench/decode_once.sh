@@ -5,7 +5,7 @@
 # time (user + system) of REPEAT (3) runs of each, and the machine's load
 # before and after.
 #
-#   bash bench/decode_once.sh OLD/vornlog NEW/vornlog [LINES] [--findings]
+#   [REPEAT=N] [MODES=M,M] bash bench/decode_once.sh OLD/vornlog NEW/vornlog [LINES] [--findings]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 old=$(realpath "$1")
@@ -20,6 +20,8 @@ g++ -O2 -std=c++20 bench/make_capture.cpp -o "$work/make_capture"
 "$work/make_capture" $kind "$lines" "$work/capture.txt"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 modes=("-v" "-v --fail-on=any" "-e" "-t" "-t --fail-on=any" "-j" "-j --fail-on=any" "-s" "-s --fail-on=any")
+# MODES="-t,-t --fail-on=any": those alone.
+[[ -n ${MODES:-} ]] && IFS=, read -ra modes <<< "$MODES"
 printf '%-20s %10s %10s %8s\n' mode "old ms" "new ms" change
 for mode in "${modes[@]}"; do
   best_old=999999999 best_new=999999999
