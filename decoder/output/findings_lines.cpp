@@ -65,8 +65,8 @@ void putFindingJson(Out& out, const findings::Finding& f)
 }
 
 FindingsTap::FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock,
-                         FindingPages* pages)
-    : ForwardingSource(in), dest_(dest), pages_(pages), clock_(std::move(clock)),
+                         FindingPages* pages, bool readerDecodes)
+    : ForwardingSource(in), dest_(dest), pages_(pages), clock_(std::move(clock)), readerDecodes_(readerDecodes),
       // The pages kept need to know of a long finding while it lasts, as a
       // live run tells it.
       engine_(in.format() == "text dump", clock_ != nullptr || pages_ != nullptr, [this](const findings::Finding& f) {
@@ -87,9 +87,15 @@ bool FindingsTap::next(CaptureRecord& record)
     }
     if (pages_) pages_->record(record);
     if (record.isMessage || record.leftOut) {
-        given_ = record;
-        waiting_ = true;
-        filled_ = false;
+        if (readerDecodes_) {
+            given_ = record;
+            waiting_ = true;
+            filled_ = false;
+        } else {
+            decodeMessage(record.direction, record.field, message_);
+            ++decodedHere_;
+            engine_.feed(record, message_);
+        }
         if (clock_) lastSeen_ = clock_();
     }
     return true;

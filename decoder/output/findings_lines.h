@@ -48,8 +48,10 @@ public:
     // `pages` (--keep): given every record and finding, and the clock; an
     // underrun or a stop open for a second is then told at once as ongoing,
     // as live, whatever the capture.
+    // `readerDecodes`: false when nothing above decodes a message (-e,
+    // the findings of -w): the tap then decodes each as it reads it.
     FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock = nullptr,
-                FindingPages* pages = nullptr);
+                FindingPages* pages = nullptr, bool readerDecodes = true);
     bool next(CaptureRecord& record) override;
     // The tap's values for the message it gave last, which the caller then
     // decodes into; null for any other record.
@@ -82,6 +84,7 @@ private:
     Out* dest_;
     FindingPages* pages_;
     std::function<Clock::time_point()> clock_;
+    bool readerDecodes_;
     bool finished_ = false;
     unsigned kinds_ = 0;
     findings::Engine engine_;
