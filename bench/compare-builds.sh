@@ -10,7 +10,8 @@
 # (bench/random_captures.py) and two benchmark captures as text dump and
 # pcapng. Modes: the report (plain and -v), -s, -p, -t, -j, -w with a fixed
 # page, -i in three spellings with the modes that list messages and with
-# -s and -p, -d on the USB captures, -q, and dest "-". Each program is
+# -s and -p, --fail-on with each mode that decodes (the findings made from
+# the writer's decoding), -d on the USB captures, -q, and dest "-". Each program is
 # copied into a folder of its own with the same fixed viewer page, so that
 # both find the same one. A -w page's compressed capture is compared by
 # the bytes it inflates to (how they are compressed may change from build
@@ -54,7 +55,9 @@ for d in tests/fuzz/corpus/*; do
 done
 
 modes=("" "-v" "-s" "-p" "-t" "-j" "-w" "-q" "-i D" "-iM,P,G" "-i 0x44" "-v -i D" "-t -i D"
-       "-t -iM,P,G" "-j -i D" "-j -i 0x44,0x53" "-s -i D" "-p -i S" "-w -i D" "-q -t")
+       "-t -iM,P,G" "-j -i D" "-j -i 0x44,0x53" "-s -i D" "-p -i S" "-w -i D" "-q -t"
+       "--fail-on=any" "-j --fail-on=any" "-t --fail-on=any" "-s --fail-on=any" "-p --fail-on=stop"
+       "-e --fail-on=any" "-j -i D --fail-on=any" "-t -i D --fail-on=any")
 usb_modes=("-d 1.7" "-t -d 1.7" "-j -d 1.7" "-d 9.9" "-s -d 1.7" "-i D -d 1.7")
 
 # A -w page (FILE) with its compressed capture replaced by the bytes it

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <utility>
 
-#include "protocol/instructions.h"
+#include "protocol/both_sinks.h"
 #include "protocol/decode.h"
+#include "protocol/instructions.h"
 
 namespace vornlog::motion {
 
@@ -97,6 +98,17 @@ DataEvent StoredSegments::reply(std::uint32_t st, int buf, std::int32_t seg, Sto
 {
     Message<SegmentSink> m(field, sink);
     sink.instruction(m.code, findInstruction(m.code));
+    if (direction == Direction::Pc)
+        runLayout<kDataPc>(m);
+    else
+        runLayout<kDataReply>(m);
+}
+
+[[gnu::flatten]] void decodeData(Direction direction, std::string_view field, SegmentSink& sink, ValueSink& values)
+{
+    BothSinks both(sink, values);
+    Message<BothSinks<SegmentSink, ValueSink>> m(field, both);
+    both.instruction(m.code, findInstruction(m.code));
     if (direction == Direction::Pc)
         runLayout<kDataPc>(m);
     else

@@ -135,6 +135,8 @@ private:
 // Decodes a Data message (from the PC) or a Data reply (from the
 // controller) into `sink`, with the decoders of the report.
 void decodeData(Direction direction, std::string_view field, SegmentSink& sink);
+// The same decoding handed to `values` as well (what the findings read).
+void decodeData(Direction direction, std::string_view field, SegmentSink& sink, ValueSink& values);
 
 // A Data message as its data field writes it, enough of it to tell a
 // segment sent again: a copy of the text is cheaper than its bytes.

@@ -12,6 +12,8 @@
 
 namespace vornlog {
 
+class ValueSink;
+
 // One record of a capture: a capture line of a text dump or a packet of a
 // USB capture file. Every record is counted in the progress line; only
 // those that hold a message are decoded.
@@ -77,6 +79,12 @@ public:
     // others out (-i), as "0x44 D Data, 0x53 S Stop"; empty when it gives
     // every message.
     virtual std::string keptInstructions() const { return {}; }
+    // Where a reader that decodes `record` (the last one next gave) puts
+    // its values as well, so that what reads them below (the findings)
+    // takes that decoding instead of making its own: each message is
+    // decoded once. Null when nothing below wants them. A reader that gets
+    // one decodes the record into it (BothSinks) before it reads on.
+    virtual ValueSink* valuesFor(const CaptureRecord&) { return nullptr; }
 };
 
 // A source that passes on the records of another, changed or looked at on
@@ -91,6 +99,7 @@ public:
     bool interrupted() const override { return in_.interrupted(); }
     void readTimes() override { in_.readTimes(); }
     std::string keptInstructions() const override { return in_.keptInstructions(); }
+    ValueSink* valuesFor(const CaptureRecord& record) override { return in_.valuesFor(record); }
 
 protected:
     MessageSource& in_;

@@ -65,8 +65,8 @@ void putFindingJson(Out& out, const findings::Finding& f)
 }
 
 FindingsTap::FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time_point()> clock,
-                         FindingPages* pages)
-    : ForwardingSource(in), dest_(dest), pages_(pages), clock_(std::move(clock)),
+                         FindingPages* pages, bool readerDecodes)
+    : ForwardingSource(in), dest_(dest), pages_(pages), clock_(std::move(clock)), readerDecodes_(readerDecodes),
       // The pages kept need to know of a long finding while it lasts, as a
       // live run tells it.
       engine_(in.format() == "text dump", clock_ != nullptr || pages_ != nullptr, [this](const findings::Finding& f) {
@@ -80,21 +80,49 @@ FindingsTap::FindingsTap(MessageSource& in, Out* dest, std::function<Clock::time
 
 bool FindingsTap::next(CaptureRecord& record)
 {
+    settle();
     if (!in_.next(record)) {
         finish();
         return false;
     }
     if (pages_) pages_->record(record);
     if (record.isMessage || record.leftOut) {
-        decodeMessage(record.direction, record.field, message_);
-        engine_.feed(record, message_);
+        if (readerDecodes_) {
+            given_ = record;
+            waiting_ = true;
+            filled_ = false;
+        } else {
+            decodeMessage(record.direction, record.field, message_);
+            ++decodedHere_;
+            engine_.feed(record, message_);
+        }
         if (clock_) lastSeen_ = clock_();
     }
     return true;
 }
 
+ValueSink* FindingsTap::valuesFor(const CaptureRecord& record)
+{
+    if (!waiting_ || filled_ || record.number != given_.number || record.field.data() != given_.field.data())
+        return nullptr;
+    filled_ = true;
+    return &message_;
+}
+
+void FindingsTap::settle()
+{
+    if (!waiting_) return;
+    waiting_ = false;
+    if (!filled_) {
+        decodeMessage(given_.direction, given_.field, message_);
+        ++decodedHere_;
+    }
+    engine_.feed(given_, message_);
+}
+
 void FindingsTap::idle(Clock::time_point now)
 {
+    settle();
     const std::optional<TimeNs> last = engine_.lastTime();
     if (!last || finished_) return;
     const auto waited = std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastSeen_).count();
@@ -105,6 +133,7 @@ void FindingsTap::idle(Clock::time_point now)
 void FindingsTap::finish()
 {
     if (finished_) return;
+    settle();
     finished_ = true;
     engine_.finish();
     if (pages_) pages_->finish();

@@ -8,8 +8,10 @@
 
 #include "json_sink.h"
 #include "output/progress.h"
+#include "protocol/both_sinks.h"
 #include "protocol/decode.h"
 #include "protocol/instructions.h"
+#include "protocol/values.h"
 
 namespace vornlog {
 
@@ -112,7 +114,9 @@ public:
         startDigits_ = record.timeDigits;
     }
 
-    void message(const CaptureRecord& record)
+    // `values`: where the findings below take this decoding's values, or
+    // null.
+    void message(const CaptureRecord& record, ValueSink* values)
     {
         // The message's bytes as the decoder reads them: one for every pair
         // the field begins, up to its last character that is not a space
@@ -149,11 +153,21 @@ public:
         out_.advance(p);
 
         sink_.begin();
-        decodeMessage(record.direction, record.field, sink_);
+        decode(record, values);
         sink_.end();
     }
 
 private:
+    void decode(const CaptureRecord& record, ValueSink* values)
+    {
+        if (!values) {
+            decodeMessage(record.direction, record.field, sink_);
+            return;
+        }
+        BothSinks both(sink_, *values);
+        decodeMessage(record.direction, record.field, both);
+    }
+
     // What a message's keys, number, sender, times and device take at most.
     static constexpr std::size_t kHeadRoom = 240;
 
@@ -421,7 +435,7 @@ void writeJsonLines(MessageSource& in, Out& dest, Progress& progress)
     while (!dest.failed() && in.next(record)) {
         progress.count();
         if (record.isMessage)
-            json.message(record);
+            json.message(record, in.valuesFor(record));
         else if (record.leftOut)
             json.leaveOut(record);
     }

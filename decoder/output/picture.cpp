@@ -184,7 +184,10 @@ void writePicture(MessageSource& in, Out& dest, Progress& progress, std::string_
     while (in.next(record)) {
         progress.count();
         if (!record.isMessage || record.shortLine || instructionCode(record.field) != motion::kDataCode) continue;
-        motion::decodeData(record.direction, record.field, data);
+        if (ValueSink* values = in.valuesFor(record))
+            motion::decodeData(record.direction, record.field, data, *values);
+        else
+            motion::decodeData(record.direction, record.field, data);
         const motion::DataEvent event = segments.feed(record.direction, data.message(), stored);
         if (event != motion::DataEvent::None) picture.add(event, stored);
     }

@@ -6,8 +6,10 @@
 #include <string_view>
 
 #include "output/progress.h"
+#include "protocol/both_sinks.h"
 #include "protocol/decode.h"
 #include "protocol/instructions.h"
+#include "protocol/values.h"
 
 namespace vornlog {
 
@@ -67,12 +69,21 @@ void ReportSink::instruction(std::uint8_t, const Instruction* instruction)
     }
 }
 
-void reportMessage(Direction direction, std::string_view field, Out& dest)
+namespace {
+
+void putEcho(Direction direction, std::string_view field, Out& dest)
 {
     if (direction == Direction::Pc)
         put<"PC     :  %s\n">(dest, field);
     else
         put<" QMR5V :  %s\n">(dest, field);
+}
+
+} // namespace
+
+void reportMessage(Direction direction, std::string_view field, Out& dest)
+{
+    putEcho(direction, field, dest);
     ReportSink sink(dest);
     decodeMessage(direction, field, sink);
 }
@@ -82,7 +93,17 @@ void writeReport(MessageSource& in, Out& dest, Progress& progress)
     CaptureRecord record;
     while (!dest.failed() && in.next(record)) {
         progress.count();
-        if (record.isMessage && !record.shortLine) reportMessage(record.direction, record.field, dest);
+        if (!record.isMessage || record.shortLine) continue;
+        // The findings below take this decoding's values when they read.
+        ValueSink* values = in.valuesFor(record);
+        if (!values) {
+            reportMessage(record.direction, record.field, dest);
+            continue;
+        }
+        putEcho(record.direction, record.field, dest);
+        ReportSink sink(dest);
+        BothSinks both(sink, *values);
+        decodeMessage(record.direction, record.field, both);
     }
 }
 

@@ -3,7 +3,6 @@
 #include "analysis/segments.h"
 #include "output/progress.h"
 #include "protocol/instructions.h"
-#include "protocol/instructions.h"
 
 namespace vornlog {
 
@@ -47,7 +46,10 @@ void writeStepsCsv(MessageSource& in, Out& dest, Out& console, Progress& progres
     while (!dest.failed() && in.next(record)) {
         progress.count();
         if (!record.isMessage || record.shortLine || instructionCode(record.field) != kDataCode) continue;
-        decodeData(record.direction, record.field, data);
+        if (ValueSink* values = in.valuesFor(record))
+            decodeData(record.direction, record.field, data, *values);
+        else
+            decodeData(record.direction, record.field, data);
         if (segments.feed(record.direction, data.message(), stored) == DataEvent::Stored) writeRow(dest, stored);
     }
 }

@@ -26,31 +26,60 @@ struct SessionSummary::Parts {
         if (!filtered) replies.readTimesFrom(engine);
     }
 
-    void feed(const CaptureRecord& record)
+    // `shared`: where the findings below the summary take the values of
+    // this record's decoding, or null (valuesFor).
+    // `shared`: where the findings below the summary take the values of
+    // this record's decoding, or null (valuesFor).
+    void feed(const CaptureRecord& record, ValueSink* shared)
     {
+        // The values of the message decoded last, wherever they were put.
+        const ValueSink* decoded = shared ? shared : last;
+        summary::Tapped t{record, *decoded};
+        t.timed = timing.time(record, t.ns);
         // A message left out (-i) is counted and seen by the findings alone,
         // which are made from every message; every other is decoded once,
         // into its values and error kinds.
-        if (record.isMessage || record.leftOut) {
-            decodeMessage(record.direction, record.field, message);
-            engine.feed(record, message);
+        if (!capture.add(t)) {
+            if (record.leftOut) engine.feed(record, decode(record, shared));
+            return;
         }
-        tap(record, message);
+        if (record.isMessage) {
+            const ValueSink& values = decode(record, shared);
+            engine.feed(record, values);
+            // The pairing and segments the engine worked out, unless some
+            // messages are left out: the parts pair those they see.
+            t.facts = filtered ? &keptFacts.add(record, values) : &engine.facts();
+        }
+        add(t);
     }
 
-    // The record, its message decoded and fed to the engine.
+    // With the owner's engine: the record, its message decoded and fed to
+    // that engine already.
     void tap(const CaptureRecord& record, const FieldValues& decoded)
     {
         summary::Tapped t{record, decoded};
         t.timed = timing.time(record, t.ns);
         if (!capture.add(t)) return;
-        // The pairing and segments the engine worked out, unless some
-        // messages are left out: the parts pair those they see.
         if (record.isMessage) t.facts = filtered ? &keptFacts.add(record, decoded) : &engine.facts();
+        add(t);
+    }
+
+    void add(summary::Tapped& t)
+    {
         replies.add(t);
         errors.add(t);
         motion.add(t);
         timing.add(t);
+    }
+
+    // Decodes the record's message into `shared`, or into the summary's own
+    // values.
+    const ValueSink& decode(const CaptureRecord& record, ValueSink* shared)
+    {
+        ValueSink& into = shared ? *shared : message;
+        decodeMessage(record.direction, record.field, into);
+        last = &into;
+        return into;
     }
 
     void write(Out& out, std::string_view name, std::string_view format, std::string_view fault)
@@ -73,6 +102,7 @@ struct SessionSummary::Parts {
     bool filtered;
     MessageFactsMaker keptFacts;
     ValueSink message;
+    const ValueSink* last = &message;
     summary::CaptureCounts capture;
     summary::Replies replies;
     summary::ErrorCensus errors;
@@ -96,10 +126,10 @@ SessionSummary::SessionSummary(const MessageSource& in, findings::Engine& engine
 
 SessionSummary::~SessionSummary() = default;
 
-void SessionSummary::feed(const CaptureRecord& record)
+void SessionSummary::feed(const CaptureRecord& record, ValueSink* values)
 {
     ++fed_;
-    parts_->feed(record);
+    parts_->feed(record, values);
 }
 
 void SessionSummary::feed(const CaptureRecord& record, const FieldValues& message)
@@ -128,7 +158,8 @@ void writeSummary(MessageSource& in, std::string_view captureName, Out& dest, Pr
     CaptureRecord record;
     while (in.next(record)) {
         progress.count();
-        summary.feed(record);
+        // Only a record the summary decodes asks for the findings' values.
+        summary.feed(record, record.isMessage || record.leftOut ? in.valuesFor(record) : nullptr);
     }
     summary.write(in, captureName, dest);
 }

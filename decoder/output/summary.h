@@ -48,7 +48,10 @@ public:
     SessionSummary(const SessionSummary&) = delete;
     SessionSummary& operator=(const SessionSummary&) = delete;
 
-    void feed(const CaptureRecord& record);
+    // `values`: where the findings below take the values of this record's
+    // decoding (MessageSource::valuesFor), so that it is decoded once; null
+    // when nothing below reads them.
+    void feed(const CaptureRecord& record, ValueSink* values = nullptr);
     // With the owner's engine: a record and its message's decoding (any
     // values for a record that holds none).
     void feed(const CaptureRecord& record, const FieldValues& message);

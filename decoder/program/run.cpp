@@ -281,7 +281,7 @@ unsigned findingsWhileReading(const Options& options, DumpStream& stream, Findin
     // Live, the pages kept are written while the reading waits.
     std::function<FindingsTap::Clock::time_point()> clock;
     if (pages && stream.live()) clock = [] { return FindingsTap::Clock::now(); };
-    FindingsTap findings(input.source(), nullptr, clock, pages);
+    FindingsTap findings(input.source(), nullptr, clock, pages, false);
     if (clock) stream.onWait([&findings] { findings.idle(FindingsTap::Clock::now()); });
     CaptureRecord record;
     while (findings.next(record)) {
@@ -488,7 +488,8 @@ Decoded decodeCapture(const Options& options, const RunMode& mode, DumpInput& in
     if (mode.findings || options.failOn) {
         std::function<FindingsTap::Clock::time_point()> clock;
         if (stream.live()) clock = [] { return FindingsTap::Clock::now(); };
-        findings.emplace(input.source(), mode.findings ? &out : nullptr, std::move(clock), pages);
+        // -e's writer decodes nothing: the tap decodes as it reads.
+        findings.emplace(input.source(), mode.findings ? &out : nullptr, std::move(clock), pages, !mode.findings);
     }
     MessageSource& in = findings ? static_cast<MessageSource&>(*findings) : input.source();
     stream.onWait([&] {
