@@ -424,7 +424,7 @@ void writeJsonLine(const CaptureRecord& record, const CaptureRecord* start, Out&
 {
     JsonLines json(dest);
     if (start) json.leaveOut(*start);
-    json.message(record);
+    json.message(record, nullptr);
 }
 
 void writeJsonLines(MessageSource& in, Out& dest, Progress& progress)
