@@ -94,7 +94,9 @@ def main():
             by_number = {m["number"]: m for m in messages}
             want = lambda: [r for r in rows(driver) if r[3]]
             deadline = time.monotonic() + LIMIT
-            while len(want()) < 5 and time.monotonic() < deadline:
+            # (A row's line comes after the row: the newest is waited for.)
+            while not ((w := want()) and len(w) >= 5 and w[-1][0] == messages[-1]["number"]) \
+                    and time.monotonic() < deadline:
                 time.sleep(0.1)
             drawn = want()
             check(drawn and drawn[-1][0] == messages[-1]["number"], f"the newest rows: {drawn[-3:]}")
@@ -103,11 +105,13 @@ def main():
                 check(m and instruction == (m["instruction"] or instruction), f"row {number}: {instruction} for {m}")
             # The list's first row: the first message kept.
             driver.execute_script("document.getElementById('list').scrollTop = 0;")
+            m = messages[gone]
+            # (The list draws its rows again once it hears of the scroll, and
+            # a row's line comes after the row: both are waited for.)
             deadline = time.monotonic() + LIMIT
-            while time.monotonic() < deadline and not (rows(driver) and rows(driver)[0][3]):
+            while time.monotonic() < deadline and not ((r := rows(driver)) and r[0][3] and r[0][0] == m["number"]):
                 time.sleep(0.1)
             first = rows(driver)[0]
-            m = messages[gone]
             check(first[0] == m["number"] and first[1] == (m["instruction"] or first[1]),
                   f"the first row kept: {first}, message {m['number']} {m['instruction']}")
             # The findings stay: as many as -e finds in the whole capture.

@@ -34,13 +34,27 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     following = on;
     followButton.setAttribute('aria-pressed', String(on));
     body.dataset.following = String(on);
-    if (on) scrollToNewest();
+    if (!on) return;
+    placed = null;
+    scrollToNewest();
   }
+
+  // Where the page last put the list's scroll, following.
+  let placed = null;
 
   function scrollToNewest() {
     const S = session.data;
     if (!S || !session.shown) return;
-    el.list.scrollTop = el.list.scrollHeight;
+    const list = el.list;
+    // (The list moved away from its end since the page put it there: the
+    // person scrolled it, and the scroll's event has not come yet.)
+    if (placed !== null && Math.abs(list.scrollTop - placed) > 1 &&
+        list.scrollTop + list.clientHeight < list.scrollHeight - ROW) {
+      setFollowing(false);
+      return;
+    }
+    list.scrollTop = list.scrollHeight;
+    placed = list.scrollTop;
     P.list.render();
   }
 
