@@ -332,27 +332,36 @@ void JsonSink::instruction(std::uint8_t code, const Instruction* instruction)
         p = copy(p, "\",\"fields\":[");
     } else {
         p = copy(p, ",\"instruction\":null,\"fields\":[");
-        addError(kKindOf<kUnknownInstruction>, false, detail::trimmedForm<kUnknownInstruction>.view());
+        addError(kKindOf<kUnknownInstruction>, false, kUnknownInstruction);
     }
     out_.advance(p);
 }
 
 void JsonSink::bits(std::span<const BitText> table, unsigned value)
 {
-    constexpr std::size_t kShortRow = 48;
-    // The rows, written out in the table, are copied whole, each after a
-    // comma; the first comma opens the array.
+    // Each row after a comma, ,{"bit":3,"value":1,"text":"Source:USB"}; the
+    // first comma opens the array. The meanings are plain ASCII (texts.h).
+    constexpr std::string_view bitKey = ",{\"bit\":";
+    constexpr std::string_view valueKey = ",\"value\":";
+    constexpr std::string_view textKey = ",\"text\":\"";
+    constexpr std::size_t kMostRow = bitKey.size() + 2 + valueKey.size() + 1 + textKey.size() + BitText::kMostText + 2;
     if (fields_ == 0) return; // a bit row always follows its field
-    char* const start = out_.room(8 + table.size() * BitJson::kCapacity);
+    char* const start = out_.room(8 + table.size() * kMostRow);
     char* p = start;
     if (!bitsOpen_) p = copy(p, ",\"bits\":");
     char* const first = p;
     for (const BitText& entry : table) {
-        const BitJson& row = (value >> entry.bit) & 1 ? entry.jsonSet : entry.jsonClear;
-        // Most rows are short: their first part alone is copied.
-        std::memcpy(p, row.text, kShortRow);
-        if (row.size > kShortRow) std::memcpy(p + kShortRow, row.text + kShortRow, BitJson::kCapacity - kShortRow);
-        p += row.size;
+        const int bit = (value >> entry.bit) & 1;
+        const TableText& meaning = entry.meaning(bit);
+        if (!meaning) continue;
+        p = copy(p, bitKey);
+        p = fmt::decimal(p, static_cast<std::uint32_t>(entry.bit));
+        p = copy(p, valueKey);
+        *p++ = static_cast<char>('0' + bit);
+        p = copy(p, textKey);
+        p = copy(p, meaning.view());
+        *p++ = '"';
+        *p++ = '}';
     }
     if (p == first) {
         out_.advance(start);

@@ -22,9 +22,11 @@ struct InstructionLine {
 
 constexpr InstructionLine instructionLine(const Instruction& instruction)
 {
-    constexpr std::string_view start = "   => Inst 0x";
+    constexpr std::string_view start = "Inst 0x";
     InstructionLine line;
-    if (start.size() + 2 + 1 + instruction.name.size() + 1 > sizeof line.text) throw "instruction name too long";
+    for (char ch : kFrame.view()) line.text[line.size++] = ch;
+    if (kFrame.size + start.size() + 2 + 1 + instruction.name.size() + 1 > sizeof line.text)
+        throw "instruction name too long";
     for (char ch : start) line.text[line.size++] = ch;
     line.text[line.size++] = fmt::kHexDigits[instruction.code >> 4];
     line.text[line.size++] = fmt::kHexDigits[instruction.code & 15];
@@ -45,13 +47,26 @@ constexpr auto kInstructionLines = [] {
 
 void putBits(Out& out, std::span<const BitText> table, unsigned value)
 {
-    // Each line is copied whole and the end moved on by its size (0 for no
-    // line): no branch on the bit, no length to find.
-    char* p = out.room(table.size() * BitLine::kCapacity);
+    // "       .", the bit, "=", its value, "\t-> ", the meaning, the line end.
+    constexpr std::string_view start = "       .";
+    static_assert(start.size() == kUnder.size + 1);
+    constexpr std::size_t kMostRow = 8 + 2 + 1 + 1 + 4 + BitText::kMostText + 1;
+    char* p = out.room(table.size() * kMostRow);
     for (const BitText& entry : table) {
-        const BitLine& line = (value >> entry.bit) & 1 ? entry.whenSet : entry.whenClear;
-        std::memcpy(p, line.text, BitLine::kCapacity);
-        p += line.size;
+        const int bit = (value >> entry.bit) & 1;
+        const TableText& meaning = entry.meaning(bit);
+        if (!meaning) continue;
+        std::memcpy(p, start.data(), start.size());
+        p += start.size();
+        if (entry.bit >= 10) *p++ = static_cast<char>('0' + entry.bit / 10);
+        p[0] = static_cast<char>('0' + entry.bit % 10);
+        p[1] = '=';
+        p[2] = static_cast<char>('0' + bit);
+        std::memcpy(p + 3, "\t-> ", 4);
+        p += 7;
+        std::memcpy(p, meaning.text, meaning.size);
+        p += meaning.size;
+        *p++ = '\n';
     }
     out.advance(p);
 }
@@ -63,7 +78,7 @@ void ReportSink::instruction(std::uint8_t, const Instruction* instruction)
         const InstructionLine& line = kInstructionLines[at];
         out_.write(line.text, line.size);
     } else {
-        out_.write(std::string_view(kUnknownInstruction));
+        put<fmt::join(kFrame, fmt::join(fmt::Text(kUnknownInstruction), fmt::Text("\n")))>(out_);
     }
 }
 

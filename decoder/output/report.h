@@ -19,6 +19,23 @@ namespace vornlog {
 class Progress;
 struct Instruction;
 
+// The report's layout around the texts that the decoders give, which are
+// data without it:
+//
+//    => Inst 0x54=TABLE                    an instruction (kFrame)
+//        A1=0x04->	X                      a field's line: its head, its
+//                                           meaning, the line end (kIndent)
+//        OUT1=	0x87                        a field whose description gives
+//          Axe=7                            no meaning: what is said of it
+//          .7=1	-> STEP                  goes below (kUnder), and so do
+//                                           every field's bit rows
+//        ERROR: invalid number NBR=0x05    an error or a text on its own line
+//        C0=0x 1 C1=0x 2 ... C7=0x 8      the numbers of a field that
+//                                           shares its line
+inline constexpr fmt::Text kFrame("   => ");
+inline constexpr fmt::Text kIndent("     ");
+inline constexpr fmt::Text kUnder("       ");
+
 // Writes `text` and the line end after it.
 inline void putTextLine(Out& out, std::string_view text)
 {
@@ -41,12 +58,14 @@ inline void putTableText(Out& out, const TableText& text, int number)
     put<"%s%d%s\n">(out, text.view().substr(0, text.number), number, text.view().substr(text.number + 2));
 }
 
-// Writes the bit lines of `value`, one for each table entry in table order.
+// Writes the bit rows of `value`, one for each table entry that has a
+// meaning, in table order: "       .3=1\t-> Source:USB".
 void putBits(Out& out, std::span<const BitText> table, unsigned value);
 
 // Writes what the decoders find as the report's lines: a field's line is
-// its head and its meaning joined into one format when compiling, so that
-// a line costs what it did when the decoders wrote it themselves.
+// its indentation, head, meaning and line end joined into one format when
+// compiling, so that a line costs what it did when the decoders wrote it
+// themselves.
 class ReportSink {
 public:
     explicit ReportSink(Out& out) : out_(out) {}
@@ -57,48 +76,68 @@ public:
     template <const Field& F, fmt::Text M, class... A>
     void field(FieldRead read, const A&... meaning)
     {
-        putLine<F, fmt::join(kHeadForm<F>, M)>(read, meaning...);
+        if constexpr (F.sharesLine) {
+            static_assert(F.numbered(), "a field that shares its line has numbers");
+            if (read.number == F.first) out_.write(kIndent.view());
+            putLine<F, fmt::join(kHeadForm<F>, M)>(read, meaning...);
+            if (read.number == F.last) out_.write("\n", 1);
+        } else if constexpr (meaningFollows(F) || M.size == 0) {
+            putLine<F, fmt::join(fmt::join(kIndent, kHeadForm<F>), fmt::join(M, fmt::Text("\n")))>(read, meaning...);
+        } else {
+            putLine<F, fmt::join(fmt::join(kIndent, kHeadForm<F>), fmt::join(fmt::join(fmt::Text("\n"), kUnder),
+                                                                               fmt::join(M, fmt::Text("\n"))))>(
+                read, meaning...);
+        }
+        below_ = !meaningFollows(F);
     }
 
     template <const Field& F>
     void codeField(FieldRead read, const TableText* text, int number)
     {
-        putLine<F, kHeadForm<F>>(read);
+        putLine<F, fmt::join(kIndent, kHeadForm<F>)>(read);
         if (text) {
             putTableText(out_, *text, number);
         } else if constexpr (F.unknown != nullptr) {
             putTextLine(out_, std::string_view(F.unknown));
         }
+        below_ = false;
     }
 
     template <const Field& F, fmt::Text E>
     void fieldError(FieldRead read)
     {
-        putLine<F, fmt::join(kHeadForm<F>, E)>(read);
+        putLine<F, fmt::join(fmt::join(kIndent, kHeadForm<F>), fmt::join(E, fmt::Text("\n")))>(read);
+        below_ = false;
     }
 
     template <const Field& F>
     void valueOnly(FieldRead)
     {
+        below_ = false;
     }
 
     void bits(std::span<const BitText> table, unsigned value) { putBits(out_, table, value); }
 
+    // An error line of its own: under the field just before it when that
+    // field's line ended at its value, else a line at the fields' level.
     template <fmt::Text E, class... A>
     void error(const A&... args)
     {
-        put<E>(out_, args...);
+        if (below_)
+            put<fmt::join(kUnder, fmt::join(E, fmt::Text("\n")))>(out_, args...);
+        else
+            put<fmt::join(kIndent, fmt::join(E, fmt::Text("\n")))>(out_, args...);
     }
 
     template <fmt::Text T, class... A>
     void line(const A&... args)
     {
-        put<T>(out_, args...);
+        put<fmt::join(kIndent, fmt::join(T, fmt::Text("\n")))>(out_, args...);
     }
 
 private:
-    // Writes form L, which begins with F's head: the field's number and
-    // value where the head converts them, then the rest's conversions.
+    // Writes form L, which holds F's head: the field's number and value
+    // where the head converts them, then the rest's conversions.
     template <const Field& F, fmt::Text L, class... A>
     void putLine(FieldRead read, const A&... rest)
     {
@@ -116,6 +155,9 @@ private:
     }
 
     Out& out_;
+    // The field written last ended its line at its value: an error line
+    // about it goes below, as its meaning would.
+    bool below_ = false;
 };
 
 // Decodes one message into the report: its echo line, its instruction line

@@ -63,13 +63,13 @@ template <class S>
 concept Sink = requires(S& s, std::uint8_t code, const Instruction* instruction, const TableText* text,
                         std::span<const BitText> table, FieldRead read, unsigned value, int n) {
     s.instruction(code, instruction);
-    s.template field<detail::kSinkProbe, "%d\n">(read, n);
+    s.template field<detail::kSinkProbe, "%d">(read, n);
     s.template codeField<detail::kSinkProbe>(read, text, n);
-    s.template fieldError<detail::kSinkProbe, " ERROR\n">(read);
+    s.template fieldError<detail::kSinkProbe, "ERROR">(read);
     s.template valueOnly<detail::kSinkProbe>(read);
     s.bits(table, value);
-    s.template error<"ERROR %d\n">(n);
-    s.template line<"text\n">();
+    s.template error<"ERROR %d">(n);
+    s.template line<"text">();
 };
 
 namespace detail {
