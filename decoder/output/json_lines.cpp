@@ -7,6 +7,7 @@
 #include <string>
 
 #include "json_sink.h"
+#include "output/bit_rows.h"
 #include "output/progress.h"
 #include "protocol/decode.h"
 #include "protocol/instructions.h"
@@ -337,31 +338,55 @@ void JsonSink::instruction(std::uint8_t code, const Instruction* instruction)
     out_.advance(p);
 }
 
+namespace {
+
+// A bit row after a comma, ,{"bit":3,"value":1,"text":"Source:USB"}; the
+// meanings are plain ASCII (texts.h), written as they are.
+constexpr std::size_t kBitRowRoom = 96;
+static_assert(8 + 2 + 9 + 1 + 9 + BitText::kMostText + 2 <= kBitRowRoom);
+
+constexpr void writeBitRow(BitRow<kBitRowRoom>& row, int bit, int value, std::string_view meaning)
+{
+    row.add(",{\"bit\":");
+    row.addNumber(bit);
+    row.add(",\"value\":");
+    row.addNumber(value);
+    row.add(",\"text\":\"");
+    row.add(meaning);
+    row.add("\"}");
+}
+
+constexpr auto kBitRows = renderBitRows<kBitRowRoom>(writeBitRow);
+
+} // namespace
+
 void JsonSink::bits(std::span<const BitText> table, unsigned value)
 {
-    // Each row after a comma, ,{"bit":3,"value":1,"text":"Source:USB"}; the
-    // first comma opens the array. The meanings are plain ASCII (texts.h).
-    constexpr std::string_view bitKey = ",{\"bit\":";
-    constexpr std::string_view valueKey = ",\"value\":";
-    constexpr std::string_view textKey = ",\"text\":\"";
-    constexpr std::size_t kMostRow = bitKey.size() + 2 + valueKey.size() + 1 + textKey.size() + BitText::kMostText + 2;
+    constexpr std::size_t kShortRow = 48;
+    // The rows are copied whole, each after a comma; the first comma opens
+    // the array.
     if (fields_ == 0) return; // a bit row always follows its field
-    char* const start = out_.room(8 + table.size() * kMostRow);
+    char* const start = out_.room(8 + table.size() * kBitRowRoom);
     char* p = start;
     if (!bitsOpen_) p = copy(p, ",\"bits\":");
     char* const first = p;
-    for (const BitText& entry : table) {
-        const int bit = (value >> entry.bit) & 1;
-        const TableText& meaning = entry.meaning(bit);
-        if (!meaning) continue;
-        p = copy(p, bitKey);
-        p = fmt::decimal(p, static_cast<std::uint32_t>(entry.bit));
-        p = copy(p, valueKey);
-        *p++ = static_cast<char>('0' + bit);
-        p = copy(p, textKey);
-        p = copy(p, meaning.view());
-        *p++ = '"';
-        *p++ = '}';
+    if (const BitRow<kBitRowRoom>* rows = kBitRows.of(table)) {
+        for (std::size_t k = 0; k < table.size(); ++k) {
+            const BitRow<kBitRowRoom>& row = rows[2 * k + ((value >> table[k].bit) & 1 ? 0 : 1)];
+            // Most rows are short: their first part alone is copied.
+            std::memcpy(p, row.text, kShortRow);
+            if (row.size > kShortRow) std::memcpy(p + kShortRow, row.text + kShortRow, kBitRowRoom - kShortRow);
+            p += row.size;
+        }
+    } else {
+        for (const BitText& entry : table) {
+            const int bit = (value >> entry.bit) & 1;
+            if (const TableText& meaning = entry.meaning(bit)) {
+                BitRow<kBitRowRoom> row;
+                writeBitRow(row, entry.bit, bit, meaning.view());
+                p = copy(p, std::string_view(row.text, row.size));
+            }
+        }
     }
     if (p == first) {
         out_.advance(start);

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "output/bit_rows.h"
 #include "output/progress.h"
 #include "protocol/decode.h"
 #include "protocol/instructions.h"
@@ -43,30 +44,51 @@ constexpr auto kInstructionLines = [] {
     return lines;
 }();
 
+// A bit row, "       .3=1\t-> Source:USB\n": kUnder, ".", the bit, "=", its
+// value, "\t-> ", the meaning and the line end. The protocol's rows are
+// made when compiling in rooms of kBitRowRoom (one that does not fit does
+// not compile); another table's at run time, in a room for the longest.
+constexpr std::size_t kBitRowRoom = 80;
+constexpr std::size_t kLongestBitRow = kUnder.size + 1 + 2 + 1 + 1 + 4 + BitText::kMostText + 1;
+
+template <std::size_t Room>
+constexpr void writeBitRow(BitRow<Room>& row, int bit, int value, std::string_view meaning)
+{
+    row.add(kUnder.view());
+    row.add(".");
+    row.addNumber(bit);
+    row.add("=");
+    row.addNumber(value);
+    row.add("\t-> ");
+    row.add(meaning);
+    row.add("\n");
+}
+
+constexpr auto kBitRows = renderBitRows<kBitRowRoom>(writeBitRow<kBitRowRoom>);
+
 } // namespace
 
 void putBits(Out& out, std::span<const BitText> table, unsigned value)
 {
-    // "       .", the bit, "=", its value, "\t-> ", the meaning, the line end.
-    constexpr std::string_view start = "       .";
-    static_assert(start.size() == kUnder.size + 1);
-    constexpr std::size_t kMostRow = 8 + 2 + 1 + 1 + 4 + BitText::kMostText + 1;
-    char* p = out.room(table.size() * kMostRow);
-    for (const BitText& entry : table) {
-        const int bit = (value >> entry.bit) & 1;
-        const TableText& meaning = entry.meaning(bit);
-        if (!meaning) continue;
-        std::memcpy(p, start.data(), start.size());
-        p += start.size();
-        if (entry.bit >= 10) *p++ = static_cast<char>('0' + entry.bit / 10);
-        p[0] = static_cast<char>('0' + entry.bit % 10);
-        p[1] = '=';
-        p[2] = static_cast<char>('0' + bit);
-        std::memcpy(p + 3, "\t-> ", 4);
-        p += 7;
-        std::memcpy(p, meaning.text, meaning.size);
-        p += meaning.size;
-        *p++ = '\n';
+    char* p = out.room(table.size() * kLongestBitRow);
+    if (const BitRow<kBitRowRoom>* rows = kBitRows.of(table)) {
+        // Each row is copied whole and the end moved on by its size (0 for
+        // no row): no branch on the bit, no length to find.
+        for (std::size_t k = 0; k < table.size(); ++k) {
+            const BitRow<kBitRowRoom>& row = rows[2 * k + ((value >> table[k].bit) & 1 ? 0 : 1)];
+            std::memcpy(p, row.text, kBitRowRoom);
+            p += row.size;
+        }
+    } else {
+        for (const BitText& entry : table) {
+            const int bit = (value >> entry.bit) & 1;
+            const TableText& meaning = entry.meaning(bit);
+            if (!meaning) continue;
+            BitRow<kLongestBitRow> row;
+            writeBitRow(row, entry.bit, bit, meaning.view());
+            std::memcpy(p, row.text, row.size);
+            p += row.size;
+        }
     }
     out.advance(p);
 }
@@ -78,7 +100,8 @@ void ReportSink::instruction(std::uint8_t, const Instruction* instruction)
         const InstructionLine& line = kInstructionLines[at];
         out_.write(line.text, line.size);
     } else {
-        put<fmt::join(kFrame, fmt::join(fmt::Text(kUnknownInstruction), fmt::Text("\n")))>(out_);
+        out_.write(kFrame.view());
+        putTextLine(out_, kUnknownInstruction);
     }
 }
 

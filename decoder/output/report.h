@@ -20,18 +20,18 @@ class Progress;
 struct Instruction;
 
 // The report's layout around the texts that the decoders give, which are
-// data without it:
+// data without it ("\t" stands for a tab):
 //
-//    => Inst 0x54=TABLE                    an instruction (kFrame)
-//        A1=0x04->	X                      a field's line: its head, its
-//                                           meaning, the line end (kIndent)
-//        OUT1=	0x87                        a field whose description gives
-//          Axe=7                            no meaning: what is said of it
-//          .7=1	-> STEP                  goes below (kUnder), and so do
-//                                           every field's bit rows
-//        ERROR: invalid number NBR=0x05    an error or a text on its own line
-//        C0=0x 1 C1=0x 2 ... C7=0x 8      the numbers of a field that
-//                                           shares its line
+//   "   => Inst 0x54=TABLE"     an instruction, after kFrame
+//   "     A1=0x04->\tX"         a field's line: kIndent, its head, its
+//                               meaning, the line end
+//   "     OUT1=\t0x87"          a field whose description gives no meaning
+//   "       Axe=7"              ends its line at its value; what is said of
+//   "       .7=1\t-> STEP"      it goes below, after kUnder, and so do the
+//                               bit rows of every field
+//   "     ERROR: invalid number NBR=0x05"   an error or a text on a line
+//                               of its own
+//   "     C0=0x 1 C1=0x 2 ..."  the numbers of a field that shares its line
 inline constexpr fmt::Text kFrame("   => ");
 inline constexpr fmt::Text kIndent("     ");
 inline constexpr fmt::Text kUnder("       ");
