@@ -5,16 +5,19 @@
 // when it is 0, in the writer's own form.
 //
 //   constexpr auto kRows = renderBitRows<80>(writeRow);
-//   if (const BitRow<80>* rows = kRows.of(table)) ... rows[2 * k + (bit ? 0 : 1)]
+//   if (char* end = kRows.put(p, table, value)) ... else make them here
 //
 // A table that no layout shows (a test's) has none: the writer makes its
 // rows at run time.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "protocol/instructions.h"
 #include "protocol/layout.h"
@@ -33,7 +36,7 @@ struct BitTables {
     {
         if (table.empty()) return;
         for (std::size_t i = 0; i < count; ++i)
-            if (tables[i].data() == table.data()) return;
+            if (tables[i].data() == table.data() && tables[i].size() == table.size()) return;
         if (count == kMost) throw "more bit tables than kMost";
         tables[count++] = table;
         entries += table.size();
@@ -84,19 +87,59 @@ struct BitRow {
     }
 };
 
-// The rows of every entry of kBitTables: for entry k of a table, the row
-// when its bit is 1 at 2k and when it is 0 at 2k + 1.
+// An entry's two rows: when its bit is 1 and when it is 0.
+template <std::size_t Capacity>
+struct BitRowPair {
+    int bit = 0;
+    BitRow<Capacity> set{};
+    BitRow<Capacity> clear{};
+};
+
+// The rows of every entry of kBitTables, each table's pairs in its order.
+// A table's rows are copied in a room of its own, its longest row rounded
+// up to 16 bytes, so that a short table's rows cost a short copy.
 template <std::size_t Capacity>
 struct BitRows {
+    static constexpr std::size_t kStep = 16;
     std::array<std::size_t, BitTables::kMost> first{};
-    std::array<BitRow<Capacity>, 2 * kBitTables.entries> rows{};
+    std::array<std::size_t, BitTables::kMost> room{};
+    std::array<BitRowPair<Capacity>, kBitTables.entries> pairs{};
 
-    // The rows of `table`, or null for a table that no layout shows.
-    const BitRow<Capacity>* of(std::span<const BitText> table) const
+    // Writes at p the rows of `value` by `table` and returns their end, or
+    // null for a table that no layout shows. Writes up to Capacity bytes
+    // past the last row's start: p has room for table.size() * Capacity.
+    char* put(char* p, std::span<const BitText> table, unsigned value) const
     {
         for (std::size_t i = 0; i < kBitTables.count; ++i)
-            if (kBitTables.tables[i].data() == table.data()) return &rows[first[i]];
+            if (kBitTables.tables[i].data() == table.data() && kBitTables.tables[i].size() == table.size())
+                return putIn(std::make_index_sequence<Capacity / kStep>(), room[i], p, &pairs[first[i]],
+                             table.size(), value);
         return nullptr;
+    }
+
+private:
+    // Each row is copied whole, in its table's room, and the end moved on
+    // by its size (0 for no row): no length to find.
+    template <std::size_t Room>
+    static char* copyRows(char* p, const BitRowPair<Capacity>* pair, std::size_t count, unsigned value)
+    {
+        for (const BitRowPair<Capacity>* end = pair + count; pair != end; ++pair) {
+            const BitRow<Capacity>& row = (value >> pair->bit) & 1 ? pair->set : pair->clear;
+            std::memcpy(p, row.text, Room);
+            p += row.size;
+        }
+        return p;
+    }
+
+    template <std::size_t... R>
+    static char* putIn(std::index_sequence<R...>, std::size_t room, char* p, const BitRowPair<Capacity>* pair,
+                       std::size_t count, unsigned value)
+    {
+        char* end = p;
+        static_cast<void>(((room == (R + 1) * kStep ? (end = copyRows<(R + 1) * kStep>(p, pair, count, value), true)
+                                                    : false) ||
+                           ...));
+        return end;
     }
 };
 
@@ -104,15 +147,20 @@ struct BitRows {
 template <std::size_t Capacity, class Write>
 constexpr BitRows<Capacity> renderBitRows(Write write)
 {
+    static_assert(Capacity % BitRows<Capacity>::kStep == 0, "a row's capacity is a whole number of steps");
     BitRows<Capacity> r;
     std::size_t at = 0;
     for (std::size_t i = 0; i < kBitTables.count; ++i) {
         r.first[i] = at;
+        std::size_t longest = 1;
         for (const BitText& entry : kBitTables.tables[i]) {
-            if (entry.set) write(r.rows[at], entry.bit, 1, entry.set.view());
-            if (entry.clear) write(r.rows[at + 1], entry.bit, 0, entry.clear.view());
-            at += 2;
+            BitRowPair<Capacity>& pair = r.pairs[at++];
+            pair.bit = entry.bit;
+            if (entry.set) write(pair.set, entry.bit, 1, entry.set.view());
+            if (entry.clear) write(pair.clear, entry.bit, 0, entry.clear.view());
+            longest = std::max(longest, std::max(pair.set.size, pair.clear.size));
         }
+        r.room[i] = (longest + BitRows<Capacity>::kStep - 1) / BitRows<Capacity>::kStep * BitRows<Capacity>::kStep;
     }
     return r;
 }

@@ -362,7 +362,6 @@ constexpr auto kBitRows = renderBitRows<kBitRowRoom>(writeBitRow);
 
 void JsonSink::bits(std::span<const BitText> table, unsigned value)
 {
-    constexpr std::size_t kShortRow = 48;
     // The rows are copied whole, each after a comma; the first comma opens
     // the array.
     if (fields_ == 0) return; // a bit row always follows its field
@@ -370,14 +369,8 @@ void JsonSink::bits(std::span<const BitText> table, unsigned value)
     char* p = start;
     if (!bitsOpen_) p = copy(p, ",\"bits\":");
     char* const first = p;
-    if (const BitRow<kBitRowRoom>* rows = kBitRows.of(table)) {
-        for (std::size_t k = 0; k < table.size(); ++k) {
-            const BitRow<kBitRowRoom>& row = rows[2 * k + ((value >> table[k].bit) & 1 ? 0 : 1)];
-            // Most rows are short: their first part alone is copied.
-            std::memcpy(p, row.text, kShortRow);
-            if (row.size > kShortRow) std::memcpy(p + kShortRow, row.text + kShortRow, kBitRowRoom - kShortRow);
-            p += row.size;
-        }
+    if (char* end = kBitRows.put(p, table, value)) {
+        p = end;
     } else {
         for (const BitText& entry : table) {
             const int bit = (value >> entry.bit) & 1;

@@ -65,30 +65,25 @@ constexpr void writeBitRow(BitRow<Room>& row, int bit, int value, std::string_vi
 }
 
 constexpr auto kBitRows = renderBitRows<kBitRowRoom>(writeBitRow<kBitRowRoom>);
+static_assert(kBitRowRoom <= kLongestBitRow, "the room putBits takes holds a copied row's room");
 
 } // namespace
 
 void putBits(Out& out, std::span<const BitText> table, unsigned value)
 {
     char* p = out.room(table.size() * kLongestBitRow);
-    if (const BitRow<kBitRowRoom>* rows = kBitRows.of(table)) {
-        // Each row is copied whole and the end moved on by its size (0 for
-        // no row): no branch on the bit, no length to find.
-        for (std::size_t k = 0; k < table.size(); ++k) {
-            const BitRow<kBitRowRoom>& row = rows[2 * k + ((value >> table[k].bit) & 1 ? 0 : 1)];
-            std::memcpy(p, row.text, kBitRowRoom);
-            p += row.size;
-        }
-    } else {
-        for (const BitText& entry : table) {
-            const int bit = (value >> entry.bit) & 1;
-            const TableText& meaning = entry.meaning(bit);
-            if (!meaning) continue;
-            BitRow<kLongestBitRow> row;
-            writeBitRow(row, entry.bit, bit, meaning.view());
-            std::memcpy(p, row.text, row.size);
-            p += row.size;
-        }
+    if (char* end = kBitRows.put(p, table, value)) {
+        out.advance(end);
+        return;
+    }
+    for (const BitText& entry : table) {
+        const int bit = (value >> entry.bit) & 1;
+        const TableText& meaning = entry.meaning(bit);
+        if (!meaning) continue;
+        BitRow<kLongestBitRow> row;
+        writeBitRow(row, entry.bit, bit, meaning.view());
+        std::memcpy(p, row.text, row.size);
+        p += row.size;
     }
     out.advance(p);
 }
