@@ -88,7 +88,6 @@ public:
                                                                                fmt::join(M, fmt::Text("\n"))))>(
                 read, meaning...);
         }
-        below_ = !meaningFollows(F);
     }
 
     template <const Field& F>
@@ -100,33 +99,38 @@ public:
         } else if constexpr (F.unknown != nullptr) {
             putTextLine(out_, std::string_view(F.unknown));
         }
-        below_ = false;
     }
 
     template <const Field& F, fmt::Text E>
     void fieldError(FieldRead read)
     {
         putLine<F, fmt::join(fmt::join(kIndent, kHeadForm<F>), fmt::join(E, fmt::Text("\n")))>(read);
-        below_ = false;
     }
 
     template <const Field& F>
     void valueOnly(FieldRead)
     {
-        below_ = false;
     }
 
     void bits(std::span<const BitText> table, unsigned value) { putBits(out_, table, value); }
 
-    // An error line of its own: under the field just before it when that
-    // field's line ended at its value, else a line at the fields' level.
+    // An error line of its own, at the fields' level.
     template <fmt::Text E, class... A>
     void error(const A&... args)
     {
-        if (below_)
-            put<fmt::join(kUnder, fmt::join(E, fmt::Text("\n")))>(out_, args...);
+        put<fmt::join(kIndent, fmt::join(E, fmt::Text("\n")))>(out_, args...);
+    }
+
+    // An error about F, whose line was just written: under it when its line
+    // ended at its value, as its meaning would be, else at the fields'
+    // level. Where it goes is known when compiling.
+    template <const Field& F, fmt::Text E, class... A>
+    void errorAfter(const A&... args)
+    {
+        if constexpr (meaningFollows(F))
+            error<E>(args...);
         else
-            put<fmt::join(kIndent, fmt::join(E, fmt::Text("\n")))>(out_, args...);
+            put<fmt::join(kUnder, fmt::join(E, fmt::Text("\n")))>(out_, args...);
     }
 
     template <fmt::Text T, class... A>
@@ -155,9 +159,6 @@ private:
     }
 
     Out& out_;
-    // The field written last ended its line at its value: an error line
-    // about it goes below, as its meaning would.
-    bool below_ = false;
 };
 
 // Decodes one message into the report: its echo line, its instruction line

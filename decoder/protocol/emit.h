@@ -26,6 +26,7 @@
 //   valueOnly<F>(m, [number], value)                 a value the error line that follows shows
 //   bits(m, table, value)                            the bit rows of the field above
 //   error<"ERROR ... %d">(m, ...)                    an error line of its own
+//   errorAfter<F, "ERROR ... %d">(m, ...)            an error about F, whose line was just written
 //   line<"No paramters">(m, ...)                     report text that is neither
 // Here, and only here, those arguments become what a sink gets (the Sink
 // concept, decode.h): the field's number and value in a FieldRead, then
@@ -237,6 +238,18 @@ inline void error(Message<S>& m, const A&... args)
 {
     static_assert(bareText(E.view()), "an error text has no line end or indentation");
     m.sink.template error<E>(args...);
+}
+
+// A sink that places an error by the field it follows takes errorAfter;
+// any other sink takes it as error.
+template <const Field& F, fmt::Text E, class S, class... A>
+inline void errorAfter(Message<S>& m, const A&... args)
+{
+    static_assert(bareText(E.view()), "an error text has no line end or indentation");
+    if constexpr (requires { m.sink.template errorAfter<F, E>(args...); })
+        m.sink.template errorAfter<F, E>(args...);
+    else
+        m.sink.template error<E>(args...);
 }
 
 template <fmt::Text T, class S, class... A>
