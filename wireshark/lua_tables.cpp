@@ -27,11 +27,9 @@ namespace {
 
 using namespace vornlog;
 
-// A text of the decoder as a Lua string, without the line end that
-// completes the report's line.
+// A text of the decoder as a Lua string.
 std::string quoted(std::string_view text)
 {
-    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
     std::string s = "\"";
     for (char c : text) {
         unsigned char u = static_cast<unsigned char>(c);
@@ -58,10 +56,6 @@ std::string numberedName(std::string_view name, int n)
     if (at == std::string_view::npos) return std::string(name);
     return std::string(name.substr(0, at)) + std::to_string(n) + std::string(name.substr(at + 2));
 }
-
-// A text of the report as the dissector shows it: without the report's
-// layout around it (indentation, the frame's "=> ", the line end).
-std::string bare(std::string_view text) { return quoted(detail::bareForm(text)); }
 
 std::string rows(std::span<const BitText> table)
 {
@@ -185,8 +179,6 @@ private:
         out << "{\n";
         for (std::size_t i = 0; i < steps.size(); ++i) {
             const Step& s = steps[i];
-            // A line of the report's spacing alone shows nothing.
-            if (s.kind == StepKind::Line && detail::bareForm(s.text).empty()) continue;
             out << indent << "  {";
             writeStep(out, s, bitsSteer);
             if (s.kind == StepKind::When) {
@@ -217,7 +209,7 @@ private:
         case StepKind::Text:
             out << "kind = \"text\", field = " << quoted(s.field->name);
             if (s.lengthField) out << ", counted = true";
-            if (!s.text.empty()) out << ", empty = " << bare(s.text);
+            if (!s.text.empty()) out << ", empty = " << quoted(s.text);
             break;
         case StepKind::When:
             out << "kind = \"when\"";
@@ -239,10 +231,10 @@ private:
             static constexpr const char* kInvalid[] = {"error_line", "in_line", "codes", "ends"};
             out << "kind = \"check\", field = " << quoted(s.field->name) << ", low = " << s.low
                 << ", high = " << s.high << ", invalid = \"" << kInvalid[static_cast<int>(s.invalid)] << "\"";
-            if (!s.text.empty()) out << ", error = " << bare(s.text);
+            if (!s.text.empty()) out << ", error = " << quoted(s.text);
             break;
         }
-        case StepKind::Line: out << "kind = \"line\", text = " << bare(s.text); break;
+        case StepKind::Line: out << "kind = \"line\", text = " << quoted(s.text); break;
         case StepKind::Skip: out << "kind = \"skip\", bytes = " << s.length; break;
         case StepKind::Part: out << "kind = \"part\", part = " << number(*s.part); break;
         case StepKind::Stop: out << "kind = \"stop\""; break;
@@ -263,8 +255,8 @@ void writeHooks(std::ostream& out)
 {
     static_assert((table::kOutAxisMask & (table::kOutAxisMask + 1)) == 0, "an output's axis is its low bits");
     out << "G.hooks = {\n  outputs = {axes = " << table::kOutAxisMask + 1 << ", last_axis = " << table::kLastAxis
-        << ",\n    not_used = " << bare(table::kOutputAxisNotUsed) << ", invalid = " << bare(table::kOutputAxisInvalid)
-        << ", axis = " << bare(table::kOutputAxis) << "},\n}\n\n";
+        << ",\n    not_used = " << quoted(table::kOutputAxisNotUsed) << ", invalid = " << quoted(table::kOutputAxisInvalid)
+        << ", axis = " << quoted(table::kOutputAxis) << "},\n}\n\n";
 }
 
 void writeTables(std::ostream& out)
@@ -294,12 +286,12 @@ void writeTables(std::ostream& out)
     out << "\n";
     writeHooks(out);
     // The error of a message whose code no instruction has.
-    out << "G.say = {unknown_instruction = " << bare(kUnknownInstruction) << "}\n\n";
-    // The kinds of error, by their text without the report's layout (a
-    // form with its values as conversions).
+    out << "G.say = {unknown_instruction = " << quoted(kUnknownInstruction) << "}\n\n";
+    // The kinds of error, by their text (a form with its values as
+    // conversions).
     out << "G.kinds = {\n";
     for (const ErrorKindName& kind : kErrorKinds)
-        out << "  [" << quoted(detail::bareForm(kind.form)) << "] = {name = " << quoted(kind.name)
+        out << "  [" << quoted(kind.form) << "] = {name = " << quoted(kind.name)
             << ", meaning = " << quoted(kind.meaning) << "},\n";
     out << "}\n\n";
 }

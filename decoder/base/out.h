@@ -365,51 +365,6 @@ inline char* arg(char* p, const A& a)
     }
 }
 
-// The text put<F> writes for these arguments, worked out when the program
-// is compiled: for tables of whole lines that are copied at run time.
-// Understands %d and %s; a line longer than `capacity` does not compile.
-struct ConstArg {
-    long long number = 0;
-    std::string_view text;
-    constexpr ConstArg(long long n) : number(n) {}
-    constexpr ConstArg(int n) : number(n) {}
-    constexpr ConstArg(std::string_view s) : text(s) {}
-};
-
-template <Text F, class... A>
-constexpr std::size_t render(char* dst, std::size_t capacity, const A&... args)
-{
-    constexpr const auto& P = parsed<F>;
-    static_assert(P.count == sizeof...(A), "argument count does not match the format");
-    const ConstArg list[] = {ConstArg(args)..., ConstArg(0)};
-    std::size_t n = 0;
-    auto emit = [&](char c) {
-        if (n == capacity) throw "line too long for its table";
-        dst[n++] = c;
-    };
-    for (std::size_t i = 0; i <= P.count; ++i) {
-        for (std::size_t k = 0; k < P.len[i]; ++k) emit(P.lit[P.start[i] + k]);
-        if (i == P.count) break;
-        if (P.conv[i].kind == Kind::Str) {
-            for (char c : list[i].text) emit(c);
-        } else if (P.conv[i].kind == Kind::Dec) {
-            long long v = list[i].number;
-            if (v < 0) emit('-');
-            unsigned long long u = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-            char digits[20]{};
-            int count = 0;
-            do {
-                digits[count++] = static_cast<char>('0' + u % 10);
-                u /= 10;
-            } while (u);
-            while (count) emit(digits[--count]);
-        } else {
-            throw "only %d and %s are rendered at compile time";
-        }
-    }
-    return n;
-}
-
 // The most bytes that F writes with these arguments.
 template <Text F, class... A>
 inline std::size_t bound(const A&... args)

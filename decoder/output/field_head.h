@@ -1,13 +1,15 @@
-// The head of a field's line in the report: what comes before its meaning.
-// One rule makes it from the field's name and width:
+// The head of a field's line in the report: what comes after its
+// indentation and before its meaning. One rule makes it from the field's
+// name and width:
 //
-//   a number whose line ends there       "     FLAG=0x%02X\n"
-//   a number of 1 to 3 bytes, then its meaning    "     CMD=0x%02X\t-> "
-//   a number of 4 bytes, then its meaning         "     NBR=0x%08X -> "
-//   a text                               "     STRING="
+//   a number whose line ends there                "FLAG=0x%02X"
+//   a number of 1 to 3 bytes, then its meaning    "CMD=0x%02X\t-> "
+//   a number of 4 bytes, then its meaning         "NBR=0x%08X -> "
+//   a text                                        "STRING="
 //
 // the value in as many hexadecimal digits as it has bytes, and a numbered
-// field's number in place of the "%d" of its name ("     S%d=0x%08X -> ").
+// field's number in place of the "%d" of its name ("S%d=0x%08X -> "). The
+// report writer lays the line out around it (report.h).
 // A field whose line looks otherwise gives its head itself (Field::head);
 // the summary's census of error texts shows the same head.
 #pragma once
@@ -15,6 +17,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/out.h"
 #include "protocol/fields.h"
 
 namespace vornlog {
@@ -43,17 +46,13 @@ constexpr bool meaningFollows(const Field& field)
 constexpr FieldHead ruledHead(const Field& field)
 {
     FieldHead head;
-    head.add("     ");
     head.add(field.name);
     head.add("=");
     if (!field.hasValue()) return head;
     if (field.width < 1 || field.width > 4) throw "a number is 1 to 4 bytes";
     constexpr std::string_view digits[] = {"0x%02X", "0x%04X", "0x%06X", "0x%08X"};
     head.add(digits[field.width - 1]);
-    if (!meaningFollows(field))
-        head.add("\n");
-    else
-        head.add(field.width == 4 ? " -> " : "\t-> ");
+    if (meaningFollows(field)) head.add(field.width == 4 ? " -> " : "\t-> ");
     return head;
 }
 

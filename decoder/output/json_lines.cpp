@@ -7,6 +7,7 @@
 #include <string>
 
 #include "json_sink.h"
+#include "output/bit_rows.h"
 #include "output/progress.h"
 #include "protocol/both_sinks.h"
 #include "protocol/decode.h"
@@ -346,27 +347,53 @@ void JsonSink::instruction(std::uint8_t code, const Instruction* instruction)
         p = copy(p, "\",\"fields\":[");
     } else {
         p = copy(p, ",\"instruction\":null,\"fields\":[");
-        addError(kKindOf<kUnknownInstruction>, false, detail::trimmedForm<kUnknownInstruction>.view());
+        addError(kKindOf<kUnknownInstruction>, false, kUnknownInstruction);
     }
     out_.advance(p);
 }
 
+namespace {
+
+// A bit row after a comma, ,{"bit":3,"value":1,"text":"Source:USB"}; the
+// meanings are plain ASCII (texts.h), written as they are.
+constexpr std::size_t kBitRowRoom = 96;
+static_assert(8 + 2 + 9 + 1 + 9 + BitText::kMostText + 2 <= kBitRowRoom);
+
+constexpr void writeBitRow(BitRow<kBitRowRoom>& row, int bit, int value, std::string_view meaning)
+{
+    row.add(",{\"bit\":");
+    row.addNumber(bit);
+    row.add(",\"value\":");
+    row.addNumber(value);
+    row.add(",\"text\":\"");
+    row.add(meaning);
+    row.add("\"}");
+}
+
+constexpr auto kBitRows = renderBitRows<kBitRowRoom>(writeBitRow);
+
+} // namespace
+
 void JsonSink::bits(std::span<const BitText> table, unsigned value)
 {
-    constexpr std::size_t kShortRow = 48;
-    // The rows, written out in the table, are copied whole, each after a
-    // comma; the first comma opens the array.
+    // The rows are copied whole, each after a comma; the first comma opens
+    // the array.
     if (fields_ == 0) return; // a bit row always follows its field
-    char* const start = out_.room(8 + table.size() * BitJson::kCapacity);
+    char* const start = out_.room(8 + table.size() * kBitRowRoom);
     char* p = start;
     if (!bitsOpen_) p = copy(p, ",\"bits\":");
     char* const first = p;
-    for (const BitText& entry : table) {
-        const BitJson& row = (value >> entry.bit) & 1 ? entry.jsonSet : entry.jsonClear;
-        // Most rows are short: their first part alone is copied.
-        std::memcpy(p, row.text, kShortRow);
-        if (row.size > kShortRow) std::memcpy(p + kShortRow, row.text + kShortRow, BitJson::kCapacity - kShortRow);
-        p += row.size;
+    if (char* end = kBitRows.put(p, table, value)) {
+        p = end;
+    } else {
+        for (const BitText& entry : table) {
+            const int bit = (value >> entry.bit) & 1;
+            if (const TableText& meaning = entry.meaning(bit)) {
+                BitRow<kBitRowRoom> row;
+                writeBitRow(row, entry.bit, bit, meaning.view());
+                p = copy(p, std::string_view(row.text, row.size));
+            }
+        }
     }
     if (p == first) {
         out_.advance(start);

@@ -87,7 +87,7 @@ public:
     template <const Field& F, fmt::Text M, class... A>
     void field(FieldRead read, const A&... meaning)
     {
-        constexpr const auto& T = detail::trimmedForm<M>;
+        constexpr const auto& T = M;
         constexpr bool carries = detail::carriesText<T>();
         static_assert(plainText(T.view()), "a meaning's form is plain ASCII");
         const std::size_t textRoom = T.size == 0 ? 0 : 12 + fmt::bound<T>(meaning...) * (carries ? kJsonTextGrowth : 1);
@@ -151,7 +151,7 @@ public:
     void fieldError(FieldRead read)
     {
         valueOnly<F>(read);
-        addError(kKindOf<E>, true, detail::trimmedForm<E>.view());
+        addError(kKindOf<E>, true, E.view());
     }
 
     template <const Field& F>
@@ -167,7 +167,7 @@ public:
     template <fmt::Text E, class... A>
     void error(const A&... args)
     {
-        constexpr const auto& T = detail::trimmedForm<E>;
+        constexpr const auto& T = E;
         static_assert(plainText(T.view()) && !detail::carriesText<T>(), "an error text is plain ASCII");
         char text[kErrorRoom];
         static_assert(T.size + sizeof...(A) * fmt::kMaxConv <= kErrorRoom);

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "output/bit_rows.h"
 #include "output/progress.h"
 #include "protocol/both_sinks.h"
 #include "protocol/decode.h"
@@ -24,9 +25,11 @@ struct InstructionLine {
 
 constexpr InstructionLine instructionLine(const Instruction& instruction)
 {
-    constexpr std::string_view start = "   => Inst 0x";
+    constexpr std::string_view start = "Inst 0x";
     InstructionLine line;
-    if (start.size() + 2 + 1 + instruction.name.size() + 1 > sizeof line.text) throw "instruction name too long";
+    for (char ch : kFrame.view()) line.text[line.size++] = ch;
+    if (kFrame.size + start.size() + 2 + 1 + instruction.name.size() + 1 > sizeof line.text)
+        throw "instruction name too long";
     for (char ch : start) line.text[line.size++] = ch;
     line.text[line.size++] = fmt::kHexDigits[instruction.code >> 4];
     line.text[line.size++] = fmt::kHexDigits[instruction.code & 15];
@@ -43,17 +46,46 @@ constexpr auto kInstructionLines = [] {
     return lines;
 }();
 
+// A bit row, "       .3=1\t-> Source:USB\n": kUnder, ".", the bit, "=", its
+// value, "\t-> ", the meaning and the line end. The protocol's rows are
+// made when compiling in rooms of kBitRowRoom (one that does not fit does
+// not compile); another table's at run time, in a room for the longest.
+constexpr std::size_t kBitRowRoom = 80;
+constexpr std::size_t kLongestBitRow = kUnder.size + 1 + 2 + 1 + 1 + 4 + BitText::kMostText + 1;
+
+template <std::size_t Room>
+constexpr void writeBitRow(BitRow<Room>& row, int bit, int value, std::string_view meaning)
+{
+    row.add(kUnder.view());
+    row.add(".");
+    row.addNumber(bit);
+    row.add("=");
+    row.addNumber(value);
+    row.add("\t-> ");
+    row.add(meaning);
+    row.add("\n");
+}
+
+constexpr auto kBitRows = renderBitRows<kBitRowRoom>(writeBitRow<kBitRowRoom>);
+static_assert(kBitRowRoom <= kLongestBitRow, "the room putBits takes holds a copied row's room");
+
 } // namespace
 
 void putBits(Out& out, std::span<const BitText> table, unsigned value)
 {
-    // Each line is copied whole and the end moved on by its size (0 for no
-    // line): no branch on the bit, no length to find.
-    char* p = out.room(table.size() * BitLine::kCapacity);
+    char* p = out.room(table.size() * kLongestBitRow);
+    if (char* end = kBitRows.put(p, table, value)) {
+        out.advance(end);
+        return;
+    }
     for (const BitText& entry : table) {
-        const BitLine& line = (value >> entry.bit) & 1 ? entry.whenSet : entry.whenClear;
-        std::memcpy(p, line.text, BitLine::kCapacity);
-        p += line.size;
+        const int bit = (value >> entry.bit) & 1;
+        const TableText& meaning = entry.meaning(bit);
+        if (!meaning) continue;
+        BitRow<kLongestBitRow> row;
+        writeBitRow(row, entry.bit, bit, meaning.view());
+        std::memcpy(p, row.text, row.size);
+        p += row.size;
     }
     out.advance(p);
 }
@@ -65,7 +97,8 @@ void ReportSink::instruction(std::uint8_t, const Instruction* instruction)
         const InstructionLine& line = kInstructionLines[at];
         out_.write(line.text, line.size);
     } else {
-        out_.write(std::string_view(kUnknownInstruction));
+        out_.write(kFrame.view());
+        putTextLine(out_, kUnknownInstruction);
     }
 }
 

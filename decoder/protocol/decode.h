@@ -54,6 +54,9 @@ inline constexpr Field kSinkProbe{.name = "P%d", .head = "P%d=%d"};
 //   bits(table, value)                    the bit rows of the field above
 //   error<E>(args...)                     an error line of its own, `args`
 //                                         the conversions of E in order
+//   errorAfter<F, E>(args...)             (a sink may leave it out, and then
+//                                         gets error<E>) an error about the
+//                                         field F whose line came just before
 //   line<T>(args...)                      report text that is none of these,
 //                                         `args` the conversions of T
 // Forms are fixed when compiling. A field's head converts its number (when
@@ -63,13 +66,13 @@ template <class S>
 concept Sink = requires(S& s, std::uint8_t code, const Instruction* instruction, const TableText* text,
                         std::span<const BitText> table, FieldRead read, unsigned value, int n) {
     s.instruction(code, instruction);
-    s.template field<detail::kSinkProbe, "%d\n">(read, n);
+    s.template field<detail::kSinkProbe, "%d">(read, n);
     s.template codeField<detail::kSinkProbe>(read, text, n);
-    s.template fieldError<detail::kSinkProbe, " ERROR\n">(read);
+    s.template fieldError<detail::kSinkProbe, "ERROR">(read);
     s.template valueOnly<detail::kSinkProbe>(read);
     s.bits(table, value);
-    s.template error<"ERROR %d\n">(n);
-    s.template line<"text\n">();
+    s.template error<"ERROR %d">(n);
+    s.template line<"text">();
 };
 
 namespace detail {
@@ -167,7 +170,7 @@ inline void outputs(Message<S>& m)
             field<F, kOutputAxisNotUsed>(m, n, signal);
         } else if (axis > kLastAxis) {
             field<F>(m, n, signal);
-            error<kOutputAxisInvalid>(m, axis);
+            errorAfter<F, kOutputAxisInvalid>(m, axis);
         } else {
             field<F, kOutputAxis>(m, n, signal, axis);
             bits(m, kOutSignalBits, signal);

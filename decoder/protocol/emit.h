@@ -19,17 +19,19 @@
 // [value] for a field that has a value, in the order the report's line
 // converts them:
 //   field<F>(m, [number], [value], meaning...)       head and F's meaning
-//   field<F, "form\n">(m, [number], [value], ...)    head and another meaning
+//   field<F, "form">(m, [number], [value], ...)      head and another meaning
 //   codeField<F>(m, value [, n])                     head and F.codes' text (with n for its "%d"),
 //   codeFieldAt<F>(m, number, value)                 or F.unknown as an error; true when named
-//   fieldError<F, "ERROR...\n">(m, [number], value)  head completed by an error
+//   fieldError<F, "ERROR...">(m, [number], value)    head completed by an error
 //   valueOnly<F>(m, [number], value)                 a value the error line that follows shows
 //   bits(m, table, value)                            the bit rows of the field above
-//   error<"     ERROR ... %d\n">(m, ...)             an error line of its own
-//   line<"     No paramters\n">(m, ...)              report text that is neither
+//   error<"ERROR ... %d">(m, ...)                    an error line of its own
+//   errorAfter<F, "ERROR ... %d">(m, ...)            an error about F, whose line was just written
+//   line<"No paramters">(m, ...)                     report text that is neither
 // Here, and only here, those arguments become what a sink gets (the Sink
 // concept, decode.h): the field's number and value in a FieldRead, then
-// the conversions of the meaning's form.
+// the conversions of the meaning's form. Forms and texts are data, without
+// the report's layout (indentation, line ends): each writer lays them out.
 #pragma once
 
 #include <cstdint>
@@ -67,23 +69,6 @@ struct Message {
     std::int32_t value(int width) { return bytes.value(width); }
 };
 
-namespace detail {
-
-// A form or an error text without the report's layout around it: leading
-// spaces and tabs, the frame's "=> ", the line end.
-consteval std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    if (s.starts_with("=> ")) s.remove_prefix(3);
-    if (!s.empty() && s.back() == '\n') s.remove_suffix(1);
-    return s;
-}
-
-template <fmt::Text F>
-inline constexpr fmt::Text<trimmed(F.view()).size() + 1> trimmedForm{trimmed(F.view())};
-
-} // namespace detail
-
 // True for printable ASCII without a quote or a backslash: text that JSON
 // holds as it is.
 consteval bool plainText(std::string_view s)
@@ -91,6 +76,12 @@ consteval bool plainText(std::string_view s)
     for (char c : s)
         if (c == '"' || c == '\\' || c < 0x20 || c > 0x7E) return false;
     return true;
+}
+
+// True for a text without layout: no line end, no indentation.
+consteval bool bareText(std::string_view s)
+{
+    return s.find('\n') == std::string_view::npos && !s.starts_with(' ') && !s.starts_with('\t');
 }
 
 // True when every text of a field's tables is plain.
@@ -108,6 +99,7 @@ struct FieldForms {
     static_assert(!F.numbered() || F.first <= F.last, "a numbered field gives its numbers");
     static_assert(plainText(F.name), "a field's name is plain ASCII");
     static_assert(plainTexts(F), "a field's texts are plain ASCII");
+    static_assert(bareText(F.meaning) && bareText(F.head), "a field's forms have no line end or indentation");
 };
 
 template <const Field& F>
@@ -194,6 +186,7 @@ inline void fieldAfter2(S& sink, const N& number, const V& value, const A&... me
 template <const Field& F, fmt::Text M = meaningOf<F>, class S, class... A>
 inline void field(Message<S>& m, const A&... args)
 {
+    static_assert(bareText(M.view()), "a meaning has no line end or indentation");
     if constexpr (F.numbered() && F.hasValue())
         detail::fieldAfter2<F, M>(m.sink, args...);
     else if constexpr (F.numbered() || F.hasValue())
@@ -224,6 +217,7 @@ template <const Field& F, fmt::Text E, class S, class... A>
 inline void fieldError(Message<S>& m, const A&... numberAndValue)
 {
     static_assert(fmt::parsed<E>.count == 0, "a field's error has no values of its own");
+    static_assert(bareText(E.view()), "an error text has no line end or indentation");
     m.sink.template fieldError<F, E>(detail::readOf<F>(numberAndValue...));
 }
 
@@ -242,12 +236,26 @@ inline void bits(Message<S>& m, std::span<const BitText> table, unsigned value)
 template <fmt::Text E, class S, class... A>
 inline void error(Message<S>& m, const A&... args)
 {
+    static_assert(bareText(E.view()), "an error text has no line end or indentation");
     m.sink.template error<E>(args...);
+}
+
+// A sink that places an error by the field it follows takes errorAfter;
+// any other sink takes it as error.
+template <const Field& F, fmt::Text E, class S, class... A>
+inline void errorAfter(Message<S>& m, const A&... args)
+{
+    static_assert(bareText(E.view()), "an error text has no line end or indentation");
+    if constexpr (requires { m.sink.template errorAfter<F, E>(args...); })
+        m.sink.template errorAfter<F, E>(args...);
+    else
+        m.sink.template error<E>(args...);
 }
 
 template <fmt::Text T, class S, class... A>
 inline void line(Message<S>& m, const A&... args)
 {
+    static_assert(bareText(T.view()), "a text has no line end or indentation");
     m.sink.template line<T>(args...);
 }
 

@@ -12,6 +12,7 @@
 
 #include <string_view>
 
+#include "base/out.h"
 #include "instructions/lcd.h"
 #include "instructions/reset.h"
 #include "lines.h"
@@ -20,7 +21,7 @@
 namespace vornlog {
 
 struct ErrorKindName {
-    // The report's form, as a decoder gives it.
+    // The text or form, as a decoder gives it.
     std::string_view form;
     // snake_case, stable: scripts and filters rely on it.
     std::string_view name;
@@ -44,24 +45,11 @@ inline constexpr ErrorKindName kErrorKinds[] = {
     {control::kNoResetSequence, "no_reset_sequence", "a Reset message without its sequence 0xAA55"},
 };
 
-namespace detail {
-
-// A form without its indentation, the frame's "=> " and its line end.
-constexpr std::string_view bareForm(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    if (s.starts_with("=> ")) s.remove_prefix(3);
-    while (!s.empty() && s.back() == '\n') s.remove_suffix(1);
-    return s;
-}
-
-} // namespace detail
-
 // The kind of an error form; a form without a kind does not compile.
 constexpr const ErrorKindName& errorKindOf(std::string_view form)
 {
     for (const ErrorKindName& kind : kErrorKinds)
-        if (detail::bareForm(kind.form) == detail::bareForm(form)) return kind;
+        if (kind.form == form) return kind;
     throw "every error text the decoders write has a kind in kErrorKinds";
 }
 

@@ -3,13 +3,15 @@
 // it, what kind of value it is and how wide, and the form or the table of
 // texts or bits that gives its meaning.
 //
-//   inline constexpr Field kDataNbr{.name = "NBR", .width = 4, .meaning = "%d pulses\n"};
+//   inline constexpr Field kDataNbr{.name = "NBR", .width = 4, .meaning = "%d pulses"};
 //
 // A layout's steps (layout.h) name the fields a message holds; the
 // interpreter (decode.h) reads each and hands its values over (emit.h);
 // the report writes the field's head (made from its name and width,
-// output/field_head.h) and its meaning, the JSON Lines take the name, the
-// raw value and the meaning's text. Each instruction's layouts give, for each
+// output/field_head.h) and its meaning, and lays out the line around them
+// (its indentation, its end); the JSON Lines take the name, the raw value
+// and the meaning's text. Every text here is data: no line end, no
+// indentation. Each instruction's layouts give, for each
 // direction, every field its messages may hold (instructions.h), so that a
 // program can walk the whole protocol: instructions, fields, their widths,
 // tables and layouts.
@@ -66,11 +68,14 @@ struct Field {
     int width = 1;
     // Empty for nearly every field: the report makes the head of its line
     // from the name and the width (output/field_head.h). Given only for a
-    // line that looks otherwise ("     ID=\t0x%02X\n"), as a format: the
-    // field's number (when its name has one), then its value, are its
-    // conversions. A head that does not show the value has none for it.
+    // line that looks otherwise ("ID=\t0x%02X"), as a format: the field's
+    // number (when its name has one), then its value, are its conversions.
+    // A head that does not show the value has none for it.
     std::string_view head{};
-    // The meaning's form when it is always the same ("%d pulses\n"), its
+    // A numbered field whose numbers follow one another on one line (the
+    // rows of a graphic character), rather than each on a line of its own.
+    bool sharesLine = false;
+    // The meaning's form when it is always the same ("%d pulses"), its
     // conversions taking the values that the decoder works out; empty when
     // a table gives the meaning or the decoder chooses among forms.
     std::string_view meaning{};

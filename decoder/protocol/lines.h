@@ -13,6 +13,6 @@ inline constexpr char kUnknownStatus[] = "ERROR: Unknown status";
 inline constexpr char kInvalidValue[] = "ERROR: invalid value";
 inline constexpr char kGetStatus[] = "Get status";
 // The line of an instruction that has no decoder (the frame writes it).
-inline constexpr char kUnknownInstruction[] = "   => ERROR: Unknown instruction...\n";
+inline constexpr char kUnknownInstruction[] = "ERROR: Unknown instruction...";
 
 } // namespace vornlog

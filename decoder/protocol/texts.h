@@ -21,7 +21,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/out.h"
 
 namespace vornlog {
 
@@ -59,60 +58,30 @@ constexpr const TableText* lookup(std::span<const CodeText> table, int code)
     return nullptr;
 }
 
-// A text made whole as the program is compiled; size 0 means none.
-template <std::size_t N>
-struct RenderedText {
-    static constexpr std::size_t kCapacity = N;
-    char text[N]{};
-    std::size_t size = 0;
-};
-
-// A bit line of the report.
-using BitLine = RenderedText<80>;
-// A bit row of the JSON Lines, after a comma: ,{"bit":3,"value":1,"text":"Source:USB"}
-using BitJson = RenderedText<96>;
-
-// A bit and its meaning when 1 and when 0 (null: no line). Both bit lines
-// "       .3=1\t-> Source:USB\n", and both rows of the JSON Lines, are
-// written out in the table itself, so that writing them is a copy.
+// A bit and its meaning when 1 and when 0 (null: no row). The meanings
+// are plain ASCII of at most kMostText characters, so that a writer knows
+// the room a row takes and may write it into JSON as it is.
 struct BitText {
+    static constexpr std::size_t kMostText = 64;
+
     int bit;
     TableText set;
     TableText clear;
-    BitLine whenSet;
-    BitLine whenClear;
-    BitJson jsonSet;
-    BitJson jsonClear;
 
-    constexpr BitText(int b, TableText s, TableText c)
-        : bit(b), set(s), clear(c), whenSet(line(b, 1, s)), whenClear(line(b, 0, c)), jsonSet(json(b, 1, s)),
-          jsonClear(json(b, 0, c))
+    constexpr BitText(int b, TableText s, TableText c) : bit(b), set(s), clear(c)
     {
+        if (b < 0 || b > 31) throw "a bit of a field of at most 4 bytes";
+        for (const TableText& meaning : {s, c}) {
+            if (meaning.size > kMostText) throw "a bit's meaning fits kMostText";
+            for (char ch : meaning.view())
+                if (ch == '"' || ch == '\\' || static_cast<unsigned char>(ch) < 0x20 ||
+                    static_cast<unsigned char>(ch) > 0x7E)
+                    throw "a bit's meaning is plain ASCII, written into JSON as it is";
+        }
     }
 
-    // The meaning of the bit at `value` (1 or 0); null for no line.
+    // The meaning of the bit at `value` (1 or 0); null for no row.
     constexpr const TableText& meaning(int value) const { return value ? set : clear; }
-
-private:
-    static constexpr BitLine line(int bit, int value, TableText meaning)
-    {
-        BitLine l;
-        if (meaning)
-            l.size = fmt::render<"       .%d=%d\t-> %s\n">(l.text, BitLine::kCapacity, bit, value, meaning.view());
-        return l;
-    }
-    static constexpr BitJson json(int bit, int value, TableText meaning)
-    {
-        BitJson j;
-        for (char c : meaning.view())
-            if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
-                throw "a bit's meaning is plain ASCII, written into JSON as it is";
-        if (meaning)
-            j.size = fmt::render<",{\"bit\":%d,\"value\":%d,\"text\":\"%s\"}">(j.text, BitJson::kCapacity, bit, value,
-                                                                           meaning.view());
-        return j;
-    }
 };
-
 
 } // namespace vornlog

@@ -30,9 +30,8 @@ namespace vornlog {
 // form, so that a count can tell kinds apart by it.
 struct ErrorKind {
     std::string_view form;
-    // The form on one line, as a census lists it: without its indentation,
-    // the frame's "=> " and the line end, tabs as spaces and each value as
-    // "?" ("ERROR invalid value POS=0x?=?").
+    // The form as a census lists it: tabs as spaces and each value as "?"
+    // ("ERROR invalid value POS=0x?=?").
     std::string_view census;
     // Its stable name ("unknown_status", errors.h).
     std::string_view name;
@@ -53,16 +52,9 @@ struct CensusText {
 } // namespace detail
 
 // Writes `form` as a census lists it into `to` (room for form.size()
-// characters) and gives its size. A form that starts a line loses its
-// indentation and the frame's "=> "; one that continues a line keeps its
-// start.
-constexpr std::size_t censusOf(std::string_view form, bool startsLine, char* to)
+// characters) and gives its size.
+constexpr std::size_t censusOf(std::string_view form, char* to)
 {
-    if (startsLine) {
-        while (!form.empty() && form.front() == ' ') form.remove_prefix(1);
-        if (form.starts_with("=> ")) form.remove_prefix(3);
-    }
-    while (!form.empty() && form.back() == '\n') form.remove_suffix(1);
     std::size_t size = 0;
     for (std::size_t i = 0; i < form.size(); ++i) {
         const char ch = form[i];
@@ -87,10 +79,10 @@ constexpr std::size_t censusOf(std::string_view form, bool startsLine, char* to)
 namespace detail {
 
 template <fmt::Text T>
-consteval auto censusOf(bool startsLine)
+consteval auto censusOf()
 {
     CensusText<T.size + 1> c;
-    c.size = vornlog::censusOf(T.view(), startsLine, c.text);
+    c.size = vornlog::censusOf(T.view(), c.text);
     return c;
 }
 
@@ -98,7 +90,7 @@ consteval auto censusOf(bool startsLine)
 // completes.
 template <fmt::Text T, const Field* F = nullptr>
 struct ErrorKindOf {
-    static constexpr auto census = censusOf<T>(F == nullptr);
+    static constexpr auto census = censusOf<T>();
     static constexpr ErrorKind kind{T.view(), std::string_view(census.text, census.size), kKindOf<T>, F};
 };
 

@@ -92,7 +92,7 @@ public:
         events_.instruction(code, instruction);
         last_ = {};
         cmd_ = 0;
-        if (!instruction) events_.error({kKindOf<kUnknownInstruction>, {}, detail::trimmedForm<kUnknownInstruction>.view()});
+        if (!instruction) events_.error({kKindOf<kUnknownInstruction>, {}, kUnknownInstruction});
     }
 
     template <const Field& F, fmt::Text M, class... A>
@@ -113,7 +113,7 @@ public:
                 e.move = motion::moveOf(cmd_, e.number, static_cast<std::int32_t>(read.value));
             }
         }
-        if constexpr (detail::trimmedForm<M>.size != 0) e.text = render<detail::trimmedForm<M>>(meaning...);
+        if constexpr (M.size != 0) e.text = render<M>(meaning...);
         events_.field(e);
     }
 
@@ -133,7 +133,7 @@ public:
     void fieldError(FieldRead read)
     {
         valueOnly<F>(read);
-        events_.error({kKindOf<E>, last_, detail::trimmedForm<E>.view()});
+        events_.error({kKindOf<E>, last_, E.view()});
     }
 
     template <const Field& F>
@@ -157,13 +157,13 @@ public:
     void error(const A&... args)
     {
         // An error line of its own belongs to the field just before it.
-        events_.error({kKindOf<E>, last_, render<detail::trimmedForm<E>>(args...)});
+        events_.error({kKindOf<E>, last_, render<E>(args...)});
     }
 
     template <fmt::Text T, class... A>
     void line(const A&... args)
     {
-        const std::string_view text = render<detail::trimmedForm<T>>(args...);
+        const std::string_view text = render<T>(args...);
         if (!text.empty()) events_.line(text);
     }
 

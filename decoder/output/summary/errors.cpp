@@ -22,7 +22,7 @@ std::string censusText(const ErrorKind& kind)
     if (kind.field) {
         const FieldHead head = headOf(*kind.field);
         char census[FieldHead::kCapacity];
-        text.assign(census, censusOf(head.view(), true, census));
+        text.assign(census, censusOf(head.view(), census));
     }
     text += kind.census;
     return text;

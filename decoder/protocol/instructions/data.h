@@ -46,25 +46,25 @@ constexpr std::int32_t moveOf(unsigned cmd, int axis, std::int32_t value)
 
 inline constexpr Field kDataCmd{.name = "CMD", .bits = kDataCmdBits};
 inline constexpr Field kDataNbr{
-    .name = "NBR", .width = 4, .meaning = "%d pulses\n", .quantity = 0, .unit = "pulses"};
+    .name = "NBR", .width = 4, .meaning = "%d pulses", .quantity = 0, .unit = "pulses"};
 inline constexpr Field kDataSteps{.name = "S%d",
                                   .first = 1,
                                   .last = 5,
                                   .width = 4,
-                                  .meaning = "%d steps\n",
+                                  .meaning = "%d steps",
                                   .quantity = 0,
                                   .unit = "steps",
                                   .shows = kHalf};
 inline constexpr Field kDataPwm{.name = "PWM",
-                                .meaning = "%d => %d%%\n",
+                                .meaning = "%d => %d%%",
                                 .quantity = 1,
                                 .unit = "%",
                                 .shows = kValueAndPwmPercent};
-inline constexpr Field kDataFAcc{.name = "F_ACC", .head = "     F_ACC=0x%02X=", .meaning = "%d\n", .quantity = 0};
-inline constexpr Field kDataFDec{.name = "F_DEC", .head = "     F_DEC=0x%02X=", .meaning = "%d\n", .quantity = 0};
+inline constexpr Field kDataFAcc{.name = "F_ACC", .head = "F_ACC=0x%02X=", .meaning = "%d", .quantity = 0};
+inline constexpr Field kDataFDec{.name = "F_DEC", .head = "F_DEC=0x%02X=", .meaning = "%d", .quantity = 0};
 inline constexpr Field kDataNbrDec{.name = "NBR_DEC",
                                    .width = 4,
-                                   .meaning = "%d pulses\n",
+                                   .meaning = "%d pulses",
                                    .quantity = 0,
                                    .unit = "pulses"};
 

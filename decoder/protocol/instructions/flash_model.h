@@ -8,10 +8,10 @@
 
 namespace vornlog::control {
 
-inline constexpr Field kFlashId{.name = "ID", .head = "     ID=\t0x%02X\n"};
-inline constexpr Field kFlashType{.name = "TYPE", .head = "     TYPE=\t0x%02X\n"};
-inline constexpr Field kFlashSize{.name = "SIZE", .head = "     SIZE=\t0x%02X\n"};
-inline constexpr Field kFlashWps{.name = "WPS", .head = "     WPS=\t0x%02X\n"};
+inline constexpr Field kFlashId{.name = "ID", .head = "ID=\t0x%02X"};
+inline constexpr Field kFlashType{.name = "TYPE", .head = "TYPE=\t0x%02X"};
+inline constexpr Field kFlashSize{.name = "SIZE", .head = "SIZE=\t0x%02X"};
+inline constexpr Field kFlashWps{.name = "WPS", .head = "WPS=\t0x%02X"};
 
 inline constexpr Step kFlashModelReplySteps[] = {read(kFlashId), read(kFlashType), read(kFlashSize), read(kFlashWps)};
 inline constexpr Layout kFlashModelReply{kFlashModelReplySteps};

@@ -39,23 +39,24 @@ inline constexpr int kGraphicRows = 8;
 // POS, LEN, CHAR and the rows of a graphic character show their hexadecimal
 // value two characters wide, padded with a space and not a zero ("0x 5").
 inline constexpr Field kLcdLine{.name = "LINE", .codes = kLcdLines};
-inline constexpr Field kLcdPos{.name = "POS", .head = "     POS=0x%2X=", .meaning = "%d\n", .quantity = 0};
-inline constexpr Field kLcdLength{.name = "LEN", .head = "     LEN=0x%2X=", .meaning = "%d\n", .quantity = 0};
+inline constexpr Field kLcdPos{.name = "POS", .head = "POS=0x%2X=", .meaning = "%d", .quantity = 0};
+inline constexpr Field kLcdLength{.name = "LEN", .head = "LEN=0x%2X=", .meaning = "%d", .quantity = 0};
 // The characters go out raw: control codes and zero bytes included.
 inline constexpr Field kLcdString{
-    .name = "STRING", .kind = FieldKind::Text, .width = 0, .meaning = "%s\n"};
+    .name = "STRING", .kind = FieldKind::Text, .width = 0, .meaning = "%s"};
 inline constexpr Field kLcdCmd{
     .name = "CMD", .codes = kLcdCommands, .unknown = kUnknownCommand};
-inline constexpr Field kLcdCharacter{.name = "CHAR", .head = "     CHAR=0x%2X=", .meaning = "%d\n", .quantity = 0};
+inline constexpr Field kLcdCharacter{.name = "CHAR", .head = "CHAR=0x%2X=", .meaning = "%d", .quantity = 0};
 // The rows of a graphic character, all on one line.
-inline constexpr Field kLcdRow{.name = "C%d", .first = 0, .last = kGraphicRows - 1, .head = "C%d=0x%2X "};
+inline constexpr Field kLcdRow{
+    .name = "C%d", .first = 0, .last = kGraphicRows - 1, .head = "C%d=0x%2X ", .sharesLine = true};
 inline constexpr Field kLcdRet{
     .name = "RET", .codes = kLcdStates, .unknown = kInvalidStatus};
 
 // The errors of a write-string or create-character value out of range.
-inline constexpr char kInvalidLcdPos[] = "     ERROR invalid value POS=0x%2X=%d\n";
-inline constexpr char kInvalidLcdLength[] = "     ERROR invalid value LEN=0x%2X=%d\n";
-inline constexpr char kInvalidLcdCharacter[] = "     ERROR invalid character hex code value=0x%2X=%d\n";
+inline constexpr char kInvalidLcdPos[] = "ERROR invalid value POS=0x%2X=%d";
+inline constexpr char kInvalidLcdLength[] = "ERROR invalid value LEN=0x%2X=%d";
+inline constexpr char kInvalidLcdCharacter[] = "ERROR invalid character hex code value=0x%2X=%d";
 
 // Out-of-range values are shown as errors and used as they are: the string
 // has LEN characters.
@@ -67,11 +68,9 @@ inline constexpr Step kLcdPcSteps[] = {
     textOf(kLcdString, kLcdLength),
     stop(),
     read(kLcdCmd),
-    when(kCreateCharacter, 4),
+    when(kCreateCharacter, 2),
     check(kLcdCharacter, 0, kGraphicCharacters - 1, Invalid::ErrorLine, kInvalidLcdCharacter),
-    line("     "),
     repeat(kLcdRow),
-    line("\n"),
 };
 inline constexpr Layout kLcdPc{kLcdPcSteps};
 

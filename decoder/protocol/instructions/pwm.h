@@ -26,7 +26,7 @@ inline constexpr BitText kPwmModeBits[] = {
 inline constexpr Field kPwmCmd{
     .name = "CMD", .codes = kPwmCommands, .unknown = kUnknownCommand};
 inline constexpr Field kPwmValue{.name = "VAL",
-                                 .meaning = "%d => %d%%\n",
+                                 .meaning = "%d => %d%%",
                                  .quantity = 1,
                                  .unit = "%",
                                  .shows = kValueAndPwmPercent};

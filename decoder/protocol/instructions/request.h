@@ -6,7 +6,7 @@
 
 namespace vornlog::control {
 
-inline constexpr char kNoParameters[] = "     No paramters\n";
+inline constexpr char kNoParameters[] = "No paramters";
 
 inline constexpr Step kNoParametersSteps[] = {line(kNoParameters)};
 inline constexpr Layout kNoParametersRequest{kNoParametersSteps};

@@ -13,7 +13,7 @@ inline constexpr std::uint8_t kResetCode = 0x5A;
 
 // The two bytes a Reset must carry, read as a little-endian value: 55 AA.
 inline constexpr std::int32_t kResetSequence = 0xAA55;
-inline constexpr char kNoResetSequence[] = "     ERROR: Reset sequence 0xAA55 not present...\n";
+inline constexpr char kNoResetSequence[] = "ERROR: Reset sequence 0xAA55 not present...";
 
 inline constexpr CodeText kRebootModes[] = {
     {0x00, "Reboot in Normal mode"},
@@ -21,7 +21,7 @@ inline constexpr CodeText kRebootModes[] = {
 };
 
 inline constexpr Field kResetSequenceField{
-    .name = "Reset sequence", .width = 2, .head = "     Reset sequence 0x%04X ", .meaning = "OK\n"};
+    .name = "Reset sequence", .width = 2, .head = "Reset sequence 0x%04X ", .meaning = "OK"};
 inline constexpr Field kBootLoader{
     .name = "BLDR", .codes = kRebootModes, .unknown = kUnknownCommand};
 

@@ -22,7 +22,7 @@ inline constexpr CodeText kMoffDisabled[] = {
     {0x00, "Auto motors on/off disabled"},
 };
 inline constexpr Field kMoff{.name = "MOFF",
-                             .meaning = "Auto motors on/off set to %d sec\n",
+                             .meaning = "Auto motors on/off set to %d sec",
                              .codes = kMoffDisabled,
                              .unknown = kInvalidValue,
                              .quantity = 0,

@@ -90,25 +90,25 @@ inline constexpr Scale kBufferPercent[] = {{100, kBufferSegments}};
 constexpr int bufferPercent(int buf) { return kBufferPercent[0].of(buf); }
 
 inline constexpr Field kBuf{.name = "BUF",
-                            .meaning = "Buffer %d%%\n",
+                            .meaning = "Buffer %d%%",
                             .quantity = 0,
                             .unit = "%",
                             .shows = kBufferPercent};
 // The segment being processed and the pulses left for it, as the status
 // block and the Stop reply show them.
 inline constexpr Field kSeg{
-    .name = "SEG", .width = 3, .meaning = "segment number being processed:%d\n", .quantity = 0};
+    .name = "SEG", .width = 3, .meaning = "segment number being processed:%d", .quantity = 0};
 inline constexpr Field kFlag{.name = "FLAG", .bits = kFlagBits};
 inline constexpr Field kInput{.name = "INPUT", .bits = kInputBits};
 // The PWM values of the automatic and the manual mode, as the status block
 // and the PWM reply show them.
 inline constexpr Field kPwma{.name = "PWMA",
-                             .meaning = "%d => %d%%\n",
+                             .meaning = "%d => %d%%",
                              .quantity = 1,
                              .unit = "%",
                              .shows = kValueAndPwmPercent};
 inline constexpr Field kPwmm{.name = "PWMM",
-                             .meaning = "%d => %d%%\n",
+                             .meaning = "%d => %d%%",
                              .quantity = 1,
                              .unit = "%",
                              .shows = kValueAndPwmPercent};
@@ -116,7 +116,7 @@ inline constexpr Field kKeyb{.name = "KEYB", .bits = kKeybBits};
 inline constexpr Field kStop{.name = "STOP", .bits = kStopStateBits};
 inline constexpr Field kPulsesLeft{.name = "NBR",
                                    .width = 4,
-                                   .meaning = "%d pulses left for the current segment\n",
+                                   .meaning = "%d pulses left for the current segment",
                                    .quantity = 0,
                                    .unit = "pulses"};
 

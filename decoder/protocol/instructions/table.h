@@ -53,12 +53,12 @@ inline constexpr CodeText kTableReplies[] = {
 
 // The tables in use are 0, 1 and 2.
 inline constexpr std::uint8_t kLastTableNumber = 2;
-inline constexpr char kInvalidTableNumber[] = "     ERROR: invalid number NBR=0x%02X\n";
+inline constexpr char kInvalidTableNumber[] = "ERROR: invalid number NBR=0x%02X";
 
 inline constexpr Field kTableCmd{
     .name = "CMD", .codes = kTableCommands, .unknown = kUnknownCommand};
 inline constexpr Field kTableNumber{
-    .name = "NBR", .meaning = "table number %d\n", .quantity = 0};
+    .name = "NBR", .meaning = "table number %d", .quantity = 0};
 // A status shows on a RET line, an echoed sub-command on a CMD line.
 inline constexpr Field kTableReplyRet{
     .name = "RET", .codes = kTableReplies, .unknown = kInvalidStatus};
@@ -103,38 +103,38 @@ inline constexpr BitText kFlagsBits[] = {
 inline constexpr std::uint8_t kSlowestSlope = 0x0F;
 
 // Eight characters, or the empty name when the first is 0.
-inline constexpr char kEmptyTableName[] = "empty name...\n";
+inline constexpr char kEmptyTableName[] = "empty name...";
 inline constexpr Field kTableName{.name = "Table name",
                                   .kind = FieldKind::Text,
                                   .width = kNameLength,
-                                  .head = "     Table name:\t",
-                                  .meaning = "%s\n"};
+                                  .head = "Table name:\t",
+                                  .meaning = "%s"};
 inline constexpr char kUnknownAxisCode[] = "Error: Unknown value...";
 inline constexpr Field kAxisName{.name = "A%d",
                                  .first = 1,
                                  .last = kAxes,
-                                 .head = "     A%d=0x%02X->\t",
+                                 .head = "A%d=0x%02X->\t",
                                  .codes = kAxisCodes,
                                  .unknown = kUnknownAxisCode};
 // Its meaning, on the line below, is the axis of bits 0 to 2.
 inline constexpr Field kOutput{
-    .name = "OUT%d", .first = 1, .last = kOutputs, .head = "     OUT%d=\t0x%02X\n", .bits = kOutSignalBits};
-inline constexpr char kOutputAxisNotUsed[] = "       Axe is not used\n";
-inline constexpr char kOutputAxisInvalid[] = "       Axe %d is invalid\n";
-inline constexpr char kOutputAxis[] = "       Axe=%d\n";
+    .name = "OUT%d", .first = 1, .last = kOutputs, .head = "OUT%d=\t0x%02X", .bits = kOutSignalBits};
+inline constexpr char kOutputAxisNotUsed[] = "Axe is not used";
+inline constexpr char kOutputAxisInvalid[] = "Axe %d is invalid";
+inline constexpr char kOutputAxis[] = "Axe=%d";
 // In units of 10 kHz.
 inline constexpr Scale kTensOf[] = {{10, 1}};
 inline constexpr Field kFreq{.name = "FREQ",
-                             .meaning = "%dkHz\n",
+                             .meaning = "%dkHz",
                              .quantity = 0,
                              .unit = "kHz",
                              .shows = kTensOf};
 inline constexpr Field kSlope{
-    .name = "SLOPE", .meaning = "0x00:fastest...0x0F:slowest\n"};
-inline constexpr char kInvalidSlope[] = "ERROR: Invalid value...\n";
+    .name = "SLOPE", .meaning = "0x00:fastest...0x0F:slowest"};
+inline constexpr char kInvalidSlope[] = "ERROR: Invalid value...";
 inline constexpr Field kPwmMax{.name = "PWM max",
-                               .head = "     PWM max=0x%02X -> ",
-                               .meaning = "%d => %d%%\n",
+                               .head = "PWM max=0x%02X -> ",
+                               .meaning = "%d => %d%%",
                                .quantity = 1,
                                .unit = "%",
                                .shows = kValueAndPwmPercent};
@@ -163,22 +163,22 @@ inline constexpr Field kStepsPerMm{.name = "S%d",
                                    .first = 1,
                                    .last = kAxes,
                                    .width = 2,
-                                   .meaning = "%d steps for 1mm\n",
+                                   .meaning = "%d steps for 1mm",
                                    .quantity = 0,
                                    .unit = "steps/mm"};
 inline constexpr Field kSpeed{.name = "V%dM",
                               .first = 1,
                               .last = kAxes,
                               .width = 2,
-                              .meaning = "%d steps/s -> %.1f mm/s without acceleration\n",
+                              .meaning = "%d steps/s -> %.1f mm/s without acceleration",
                               .quantity = 0,
                               .unit = "steps/s"};
 inline constexpr Field kSpeedWithAcceleration{.name = "V%dMA",
                                               .first = 1,
                                               .last = kAxes,
                                               .width = 2,
-                                              .head = "     V%dMA=0x%04X -> ",
-                                              .meaning = "%d steps/s -> %.1f mm/s with acceleration\n",
+                                              .head = "V%dMA=0x%04X -> ",
+                                              .meaning = "%d steps/s -> %.1f mm/s with acceleration",
                                               .quantity = 0,
                                               .unit = "steps/s"};
 
@@ -195,7 +195,7 @@ inline constexpr Field kOrigin{.name = "ORI%d",
                                .first = 1,
                                .last = kAxes,
                                .width = 2,
-                               .meaning = "%d steps from Origin switch\n",
+                               .meaning = "%d steps from Origin switch",
                                .quantity = 0,
                                .unit = "steps"};
 

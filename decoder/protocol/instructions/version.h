@@ -13,8 +13,8 @@ inline constexpr int kVersionLength = 11;
 inline constexpr Field kVersion{.name = "Version",
                                 .kind = FieldKind::Text,
                                 .width = kVersionLength,
-                                .head = "     Version=\t",
-                                .meaning = "%s\n"};
+                                .head = "Version=\t",
+                                .meaning = "%s"};
 
 inline constexpr Step kVersionReplySteps[] = {text(kVersion)};
 inline constexpr Layout kVersionReply{kVersionReplySteps};
