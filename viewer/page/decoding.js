@@ -114,8 +114,7 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
       },
       [kToPage.failed]: (m) => {
         bar.hidden = true;
-        body.dataset.state = 'failed';
-        session.setStatus('The decoder failed: ' + m.text, true);
+        session.decoderFailed(m.text);
       },
       [kToPage.done]: (m) => {
         bar.hidden = true;
@@ -125,8 +124,7 @@ panel('decoding', ['worker-source', 'decoder', 'progress', 'device', 'capture-na
     });
     w.onerror = (e) => {
       bar.hidden = true;
-      body.dataset.state = 'failed';
-      session.setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
+      session.decoderFailed(e.message || 'unknown error');
     };
     return w;
   }

@@ -94,15 +94,9 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
     P.decoding.listen(w, {
       [kToPage.update]: updated,
       [kToPage.stream]: streamSaid,
-      [kToPage.failed]: (m) => {
-        body.dataset.state = 'failed';
-        session.setStatus('The decoder failed: ' + m.text, true);
-      },
+      [kToPage.failed]: (m) => session.decoderFailed(m.text),
     });
-    w.onerror = (e) => {
-      body.dataset.state = 'failed';
-      session.setStatus('The decoder failed: ' + (e.message || 'unknown error'), true);
-    };
+    w.onerror = (e) => session.decoderFailed(e.message || 'unknown error');
     run.keep = keep;
     w.postMessage({ type: kToWorker.live, wasm: P.decoding.wasm(), url: run.url, name, device: el.device.value.trim(), keep });
   }

@@ -395,6 +395,13 @@ function makeSession() {
     $('status').classList.toggle('problem', !!problem);
   };
 
+  // The decoder's worker failed, for `why`: the page says so, whatever it
+  // was decoding.
+  session.decoderFailed = (why) => {
+    body.dataset.state = 'failed';
+    session.setStatus('The decoder failed: ' + why, true);
+  };
+
   // A key found nothing ahead: the status line says so for a few seconds
   // (data-nothing holds what it says), then says again what it said.
   let nothingTimer = 0;
