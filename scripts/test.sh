@@ -13,9 +13,10 @@ cd "$(dirname "$0")/.."
 # chromium-driver and python3-selenium: the page's test in headless
 # Chromium; firefox-esr: the same page in headless Firefox, driven through
 # its own remote protocol. curl: a client of the live viewer's server
-# besides Python's.
+# besides Python's. nodejs: the decoder module through its one entry,
+# outside a browser.
 bash scripts/deps.sh --wasm librsvg2-bin libxml2-utils imagemagick tshark qt6-translations-l10n bash-completion jq \
-  python3 python3-jsonschema chromium chromium-driver python3-selenium firefox-esr curl
+  python3 python3-jsonschema chromium chromium-driver python3-selenium firefox-esr curl nodejs
 bash scripts/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
