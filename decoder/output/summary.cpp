@@ -28,8 +28,6 @@ struct SessionSummary::Parts {
 
     // `shared`: where the findings below the summary take the values of
     // this record's decoding, or null (valuesFor).
-    // `shared`: where the findings below the summary take the values of
-    // this record's decoding, or null (valuesFor).
     void feed(const CaptureRecord& record, ValueSink* shared)
     {
         // The values of the message decoded last, wherever they were put.
@@ -53,14 +51,20 @@ struct SessionSummary::Parts {
         add(t);
     }
 
-    // With the owner's engine: the record, its message decoded and fed to
-    // that engine already.
+    // The record and its message decoded by the caller: fed to the
+    // summary's own engine, or already to the owner's.
     void tap(const CaptureRecord& record, const FieldValues& decoded)
     {
         summary::Tapped t{record, decoded};
         t.timed = timing.time(record, t.ns);
-        if (!capture.add(t)) return;
-        if (record.isMessage) t.facts = filtered ? &keptFacts.add(record, decoded) : &engine.facts();
+        if (!capture.add(t)) {
+            if (own && record.leftOut) engine.feed(record, decoded);
+            return;
+        }
+        if (record.isMessage) {
+            if (own) engine.feed(record, decoded);
+            t.facts = filtered ? &keptFacts.add(record, decoded) : &engine.facts();
+        }
         add(t);
     }
 

@@ -52,8 +52,9 @@ public:
     // decoding (MessageSource::valuesFor), so that it is decoded once; null
     // when nothing below reads them.
     void feed(const CaptureRecord& record, ValueSink* values = nullptr);
-    // With the owner's engine: a record and its message's decoding (any
-    // values for a record that holds none).
+    // A record and its message's decoding (any values for a record that
+    // holds none), made by the caller: fed to the summary's own engine, or
+    // (with the owner's engine) already fed to that one.
     void feed(const CaptureRecord& record, const FieldValues& message);
     void found(const findings::Finding& finding);
     // What the owner's engine's finish gave: the PC message still waiting

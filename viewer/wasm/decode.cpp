@@ -250,7 +250,7 @@ struct Session {
 // serves the columns, the findings and the summary. (Live, the engine tells
 // a finding still open as ongoing, numbered as first told; the summary, as
 // -t writes it, has an engine of its own that reads the capture as at
-// once.)
+// once, fed the same decoding.)
 class Columns final : public ForwardingSource {
 public:
     // `stream`: the bytes whose share read is the progress (none for a live
@@ -275,10 +275,7 @@ public:
         if (!in_.next(record)) return false;
         if (++records_ % 8192 == 0) progress();
         if (record.isMessage) take(record);
-        if (live_)
-            summary_->feed(record);
-        else
-            summary_->feed(record, maker_.values());
+        summary_->feed(record, maker_.values());
         return true;
     }
 
