@@ -307,8 +307,10 @@ async function runSearches(M) {
 const kUpdateMs = 100;
 const kLiveStep = 512; // records for one request
 const kIdleMs = 250; // how often the findings engine hears that time passes
+const kInputQuietMs = 1000; // the input quiet this long before the server says so
 // { name, device, pumping, lastPost, timer, done, stopped, dirty (decoded
-// since the last update), drawing (the page draws the last update) }
+// since the last update), drawing (the page draws the last update),
+// quietFrom (since when the input is quiet, as the server said; 0: it is not) }
 let live = null;
 
 function liveBegin(M, { name, device, expected, whole, port, keep }, began) {
@@ -316,7 +318,7 @@ function liveBegin(M, { name, device, expected, whole, port, keep }, began) {
   if (live) live.stopped = true;
   forgetSearch();
   live = { name, device: device || '', pumping: false, lastPost: 0, timer: 0, done: false, stopped: false,
-    dirty: false, drawing: false, lastMessage: performance.now(), whole: !!whole, expected: expected || 0,
+    dirty: false, drawing: false, quietFrom: 0, whole: !!whole, expected: expected || 0,
     began, loaded: performance.now(), firstBytes: 0, messages: 0, size: 0 };
   const begun = request(M, kRequest.liveBegin, [name, live.device, expected || 0, whole ? 1 : 0, whole ? 0 : keep || 0]).head;
   if (whole) {
@@ -334,16 +336,19 @@ function liveBegin(M, { name, device, expected, whole, port, keep }, began) {
     postMessage({ type: kToPage.failed, text: begun.problem });
     return;
   }
-  // While no message comes, the findings engine hears that time passes
-  // (as the console's does while it waits for its input).
+  // While the input is quiet, the findings engine hears that time passes
+  // (as the console's does while it waits for its input). Quiet as the
+  // server says, not as the bytes come here: bytes held up on their way
+  // (a busy machine, a page that draws) are no time that passed in the
+  // capture.
   const run = live;
   const idle = setInterval(() => {
     if (run.stopped || run.done) {
       clearInterval(idle);
       return;
     }
-    const waited = performance.now() - run.lastMessage;
-    if (!run.pumping && waited >= kIdleMs && request(M, kRequest.liveIdle, [waited]).head.found) {
+    const waited = performance.now() - run.quietFrom;
+    if (!run.pumping && run.quietFrom && request(M, kRequest.liveIdle, [waited]).head.found) {
       run.dirty = true;
       soon(M, run);
     }
@@ -429,8 +434,11 @@ async function frames(M, s, reader) {
           return;
         }
         s.offset += size;
+        if (live) live.quietFrom = 0;
         said(s, 'live');
       } else if (kind === 'Q') {
+        // (The server says so once the input has been quiet a second.)
+        if (live && !live.quietFrom) live.quietFrom = performance.now() - kInputQuietMs;
         said(s, 'waiting');
       } else if (kind === 'X') {
         s.ended = true;
@@ -491,13 +499,11 @@ async function pump(M, run) {
   try {
     for (;;) {
       const began = performance.now();
-      const decoded = run.messages;
       let step;
       do {
         step = request(M, kRequest.liveStep, [kLiveStep]).head;
         run.messages = step.messages;
       } while (step.status === 1 && performance.now() - began < kSliceMs);
-      if (run.messages !== decoded) run.lastMessage = performance.now();
       if (step.status === 2) {
         run.done = true;
         clearTimeout(run.timer);
