@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The live page bounded to its newest messages (#keep=N in its address),
-fed a capture of more: it counts every message, the list holds at most a
-quarter more than N with a note above it saying how many left, its rows are
+fed a capture of more at its own pace: it counts every message, the list
+holds from 7/8 of N to N with a note above it saying how many left, its rows are
 the newest messages with their own lines (as -j writes them), the findings
 stay, and the ended session's summary is the whole capture's, as -t writes
 it. Everything is waited for, with generous limits.
@@ -52,6 +52,33 @@ def rows(driver):
         ".sort((a, b) => a[0] - b[0]);")
 
 
+def replay(path, lines):
+    """Appends the text dump's `lines` to `path` at the pace of their time
+    stamps (the third column, in seconds), each written with its time plus
+    what the writer lost so far."""
+    began = time.monotonic()
+    lost = 0.0
+    with open(path, "ab", buffering=0) as f:
+        waiting = []
+        for line in lines:
+            cells = line.split(b"\t", 3)
+            try:
+                at = float(cells[2])
+            except (IndexError, ValueError):
+                waiting.append(line)
+                continue
+            late = time.monotonic() - began - (at + lost)
+            if late < 0:
+                f.write(b"".join(waiting))
+                waiting = []
+                time.sleep(-late)
+            elif late > 0.005:
+                lost += late
+            cells[2] = b"%.6f" % (at + lost)
+            waiting.append(b"\t".join(cells))
+        f.write(b"".join(waiting))
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
@@ -72,14 +99,14 @@ def main():
         try:
             driver = browser.driver
             driver.get(live.url + "#keep=" + str(KEEP))
-            # Written in parts, each waited for: the page lets messages go
-            # several times.
-            parts = 4
-            for k in range(1, parts + 1):
-                with open(grown, "ab") as f:
-                    f.writelines(lines[(k - 1) * len(lines) // parts:k * len(lines) // parts])
-                total = len(lines_of(grown, "-j"))
-                wait(driver, f"part {k}", lambda b: b["messages"] == str(total))
+            # Written at the capture's own pace, as a machine would: the page
+            # lets messages go several times on the way. A writer held up
+            # writes the time it lost into the time stamps that follow, so
+            # that the file's clock never lags the page's: the findings the
+            # page makes while the input is quiet are those of the file.
+            replay(grown, lines)
+            total = len(lines_of(grown, "-j"))
+            wait(driver, "every message", lambda b: b["messages"] == str(total))
             messages = lines_of(grown, "-j")
             # (The list's count follows the messages' count: waited for.)
             settled = lambda b: b["gone"] and b["note"] and b["listed"] and \

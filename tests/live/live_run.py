@@ -13,8 +13,12 @@ LIMIT = 60  # seconds: a generous limit for what is waited for
 class Live:
     """A vornlog -l run; its address is read from its standard output."""
 
-    def __init__(self, vornlog, args, cwd):
-        self.proc = subprocess.Popen([vornlog] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    def __init__(self, vornlog, args, cwd, stdin=None):
+        # (Ctrl-C as a terminal gives it, even when this runs in the
+        # background of a shell, which starts it with SIGINT ignored: vornlog
+        # keeps a SIGINT ignored as it found it.)
+        self.proc = subprocess.Popen([vornlog] + args, cwd=cwd, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
         self.out = b""
         self.wait_for(rb"Live viewer: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/)\n")
         m = re.search(rb"Live viewer: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/)\n", self.out)
