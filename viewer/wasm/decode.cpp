@@ -197,17 +197,27 @@ public:
     // Message i (from the first kept), whole; its field's place in fields().
     Kept operator[](std::size_t i) const
     {
-        const std::size_t run = static_cast<std::size_t>(std::upper_bound(runAt_.begin(), runAt_.end(), i) - runAt_.begin()) - 1;
+        const std::size_t run = runOf(i);
         Kept k = runs_[run].kept();
-        for (std::size_t j = runAt_[run] + 1; j <= i; ++j) {
-            const Step& step = steps_[j];
-            k.fieldAt += k.fieldSize;
-            k.fieldSize = step.size;
-            k.number += step.number;
-            k.timeNs += step.time;
-            k.flags = static_cast<std::uint8_t>((k.flags & ~kOwn) | step.own);
-        }
+        for (std::size_t j = runAt_[run] + 1; j <= i; ++j) stepOn(k, j);
         return k;
+    }
+
+    // f(k) for each message from `from` up to `to`, one after the other.
+    template <class F>
+    void each(std::size_t from, std::size_t to, F&& f) const
+    {
+        if (from >= to) return;
+        std::size_t run = runOf(from);
+        Kept k = (*this)[from];
+        f(static_cast<const Kept&>(k));
+        for (std::size_t j = from + 1; j < to; ++j) {
+            if (run + 1 < runAt_.size() && runAt_[run + 1] == j)
+                k = runs_[++run].kept();
+            else
+                stepOn(k, j);
+            f(static_cast<const Kept&>(k));
+        }
     }
 
     // Lets the first n messages go, and their data fields.
@@ -237,6 +247,21 @@ public:
     }
 
 private:
+    std::size_t runOf(std::size_t i) const
+    {
+        return static_cast<std::size_t>(std::upper_bound(runAt_.begin(), runAt_.end(), i) - runAt_.begin()) - 1;
+    }
+    // The message before j, k, made message j (of the same run).
+    void stepOn(Kept& k, std::size_t j) const
+    {
+        const Step& step = steps_[j];
+        k.fieldAt += k.fieldSize;
+        k.fieldSize = step.size;
+        k.number += step.number;
+        k.timeNs += step.time;
+        k.flags = static_cast<std::uint8_t>((k.flags & ~kOwn) | step.own);
+    }
+
     // The flags each message has of its own; the others are its run's.
     static constexpr std::uint8_t kOwn = Kept::kPc | Kept::kShortLine | Kept::kBytes;
     static constexpr std::size_t kRun = 64;
@@ -1140,11 +1165,8 @@ std::string index(Session& s, int count)
     if (i == 0) s.searchIndex.reserve(s.capture.messages.size());
     const std::size_t last = std::min(s.capture.messages.size(), i + static_cast<std::size_t>(count));
     std::string text;
-    for (; i < last; ++i) {
-        const Kept k = s.capture.messages[i];
-        s.searchIndex.add(k.direction(), k.field(s.capture.messages.fields(), text));
-    }
-    if (i < s.capture.messages.size()) return "{\"done\":false}";
+    s.capture.messages.each(i, last, [&](const Kept& k) { s.searchIndex.add(k.direction(), k.field(s.capture.messages.fields(), text)); });
+    if (last < s.capture.messages.size()) return "{\"done\":false}";
     s.searchIndex.finish();
     return "{\"done\":true}";
 }
