@@ -122,7 +122,10 @@ function givenBack(buffers) {
 function spareBuffer(bytes) {
   let k = -1; // the smallest that holds them
   spareBuffers.forEach((b, i) => { if (b.byteLength >= bytes && (k < 0 || b.byteLength < spareBuffers[k].byteLength)) k = i; });
-  return k >= 0 ? spareBuffers.splice(k, 1)[0] : new ArrayBuffer(Math.max(4096, 2 ** Math.ceil(Math.log2(bytes || 1))));
+  if (k >= 0) return spareBuffers.splice(k, 1)[0];
+  // (Rounded up, so that it serves the next updates; one too large to be
+  // kept, to its size.)
+  return new ArrayBuffer(bytes > 2 ** 20 ? bytes : Math.max(4096, 2 ** Math.ceil(Math.log2(bytes || 1))));
 }
 
 // Room in the module's memory for `size` bytes (a capture's, kRequest.room,
