@@ -314,8 +314,10 @@ panel('live', ['follow', 'list', 'list-gone', 'capture-name', 'device'], (sessio
       session.setStatus(liveText(), body.dataset.live === 'error');
       viewsSoon();
     }
-    // Drawn: the worker may send the next update.
-    session.worker.postMessage({ type: kToWorker.drawn });
+    // Drawn: the worker may send the next update, into the room of this
+    // one's columns (copied into the page's own), which goes back to it.
+    const spare = [...new Set(Object.values(m.columns).map((part) => part.buffer))];
+    session.worker.postMessage({ type: kToWorker.drawn, spare }, spare);
   }
 
   // The timeline, the tool path and the findings: drawn again at most

@@ -12,7 +12,7 @@ const kToWorker = Object.freeze({
   end: 'end', // its last piece has come
   lines: 'lines', // some messages' JSON lines: { id, indices }
   search: 'search', // a text search: { id, query }
-  drawn: 'drawn', // the page has drawn the last update
+  drawn: 'drawn', // the page has drawn the last update: { spare } (the room of its columns, given back)
   inflate: 'inflate', // inflate the parts that come for the decoding worker: { port }
   part: 'part', // a part to inflate: { text } (base64; null: the last)
   inflateKept: 'inflate-kept', // inflate the parts kept by the page: { parts }

@@ -91,15 +91,41 @@ function request(M, kind, input = []) {
     body: line < 0 ? reply.subarray(size) : reply.subarray(line + 1) };
 }
 
-// A reply's columns (the memory its head names), copied out to hand over.
-function columnsOf(M, head) {
+// A reply's columns (the memory its head names), copied out to hand over
+// (with `spare`: into the room it gives).
+function columnsOf(M, head, spare) {
   const columns = {};
   for (const c of head.columns) {
     const Type = kColumnTypes[c.type];
     const at = c.at >>> 0;
-    columns[c.name] = new Type(M.memory.buffer.slice(at, at + c.length * Type.BYTES_PER_ELEMENT));
+    const bytes = c.length * Type.BYTES_PER_ELEMENT;
+    if (!spare) columns[c.name] = new Type(M.memory.buffer.slice(at, at + bytes));
+    else (columns[c.name] = new Type(spare(bytes), 0, c.length)).set(new Type(M.memory.buffer, at, c.length));
   }
   return columns;
+}
+
+// The buffers of a live update's columns that the page gave back once it
+// had copied them: the next updates' columns are copied into them, so
+// that updates leave no buffers behind for the garbage collector.
+// (Those of at most 1 MiB, 8 MiB in all: what a burst needed once is not
+// held for good.)
+const spareBuffers = [];
+function givenBack(buffers) {
+  let held = spareBuffers.reduce((sum, b) => sum + b.byteLength, 0);
+  for (const b of buffers || []) {
+    if (!(b instanceof ArrayBuffer) || !b.byteLength || b.byteLength > 2 ** 20 || held + b.byteLength > 2 ** 23) continue;
+    spareBuffers.push(b);
+    held += b.byteLength;
+  }
+}
+function spareBuffer(bytes) {
+  let k = -1; // the smallest that holds them
+  spareBuffers.forEach((b, i) => { if (b.byteLength >= bytes && (k < 0 || b.byteLength < spareBuffers[k].byteLength)) k = i; });
+  if (k >= 0) return spareBuffers.splice(k, 1)[0];
+  // (Rounded up, so that it serves the next updates; one too large to be
+  // kept, to its size.)
+  return new ArrayBuffer(bytes > 2 ** 20 ? bytes : Math.max(4096, 2 ** Math.ceil(Math.log2(bytes || 1))));
 }
 
 // Room in the module's memory for `size` bytes (a capture's, kRequest.room,
@@ -549,7 +575,7 @@ function postUpdate(M, run, done) {
   run.dirty = false;
   run.drawing = !done;
   const { head, body } = request(M, kRequest.liveUpdate, [done ? 1 : 0]);
-  const columns = columnsOf(M, head);
+  const columns = columnsOf(M, head, spareBuffer);
   const update = described(head, { type: kToPage.update, done, from: head.from, rowsFrom: head.rowsFrom,
     again: head.again, base: head.base, rowBase: head.rowBase, memory: M.memory.buffer.byteLength, columns,
     findings: utf8.decode(body) });
@@ -703,7 +729,7 @@ const kAtOnce = {
   [kToWorker.part]: (m) => inflatePart(m.text),
   [kToWorker.inflateKept]: (m) => inflateKept(m.parts),
   [kToWorker.search]: (m) => askSearch(m),
-  [kToWorker.drawn]: () => drawn(),
+  [kToWorker.drawn]: (m) => { givenBack(m.spare); drawn(); },
 };
 const kInTurn = {
   [kToWorker.decode]: (M, m, began) => decode(M, m, began),

@@ -59,17 +59,16 @@ extern "C" __attribute__((import_module("vornlog"), import_name("progress"))) vo
 
 namespace {
 
-// A message's record as the JSON line needs it, in 40 bytes (the page
-// keeps millions: its time in two halves, which need no 16-byte
-// alignment); its data field is kept in one text for all, as its bytes
-// when it is written as captures write them (upper-case hex pairs, one
-// space apart: a third of the text), else as its text.
+// A message's record as the JSON line needs it (its data field kept in one
+// text for all, as its bytes when it is written as captures write them:
+// upper-case hex pairs, one space apart, a third of the text; else as its
+// text). The page keeps millions: KeptMessages holds them packed, and
+// gives each back whole.
 struct Kept {
-    double number = 0;
-    std::uint64_t timeLow = 0;
-    std::int64_t timeHigh = 0;
-    std::uint32_t fieldAt = 0;
-    std::uint32_t fieldSize = 0;
+    std::uint64_t number = 0;
+    TimeNs timeNs = 0;
+    std::size_t fieldAt = 0;
+    std::size_t fieldSize = 0;
     UsbDevice device;
     std::uint8_t flags = 0; // kPc, kHasTime, kHasDevice, kShortLine, kBytes
     std::uint8_t timeForm = 0;
@@ -81,15 +80,15 @@ struct Kept {
 
     Direction direction() const { return flags & kPc ? Direction::Pc : Direction::Controller; }
 
-    // A message as its record gives it, its data field kept in `fields`.
+    // A message as its record gives it, its data field kept at the end of
+    // `fields`.
     static Kept of(const CaptureRecord& record, std::string& fields)
     {
         Kept k;
-        k.number = static_cast<double>(record.number);
-        k.timeLow = static_cast<std::uint64_t>(record.timeNs);
-        k.timeHigh = static_cast<std::int64_t>(record.timeNs >> 64);
-        k.fieldAt = static_cast<std::uint32_t>(fields.size());
-        k.fieldSize = static_cast<std::uint32_t>(record.field.size());
+        k.number = record.number;
+        k.timeNs = loadTime(record.timeNs);
+        k.fieldAt = fields.size();
+        k.fieldSize = record.field.size();
         k.flags = static_cast<std::uint8_t>((record.direction == Direction::Pc ? kPc : 0) | (record.hasTime ? kHasTime : 0) |
                                             (record.hasDevice ? kHasDevice : 0) | (record.shortLine ? kShortLine : 0));
         k.timeForm = static_cast<std::uint8_t>(record.timeForm);
@@ -97,7 +96,7 @@ struct Kept {
         k.device = record.device;
         if (hexPairs(record.field)) {
             k.flags |= kBytes;
-            k.fieldSize = static_cast<std::uint32_t>((record.field.size() + 1) / 3);
+            k.fieldSize = (record.field.size() + 1) / 3;
             for (std::size_t i = 0; i < record.field.size(); i += 3)
                 fields.push_back(static_cast<char>(digit(record.field[i]) << 4 | digit(record.field[i + 1])));
         } else {
@@ -125,12 +124,12 @@ struct Kept {
     CaptureRecord record(std::string_view fields, std::string& text) const
     {
         CaptureRecord r;
-        r.number = static_cast<std::uint64_t>(number);
+        r.number = number;
         r.isMessage = true;
         r.direction = direction();
         r.field = field(fields, text);
         r.hasTime = flags & kHasTime;
-        r.timeNs = static_cast<TimeNs>(static_cast<unsigned __int128>(static_cast<__int128>(timeHigh)) << 64 | timeLow);
+        r.timeNs = timeNs;
         r.timeForm = static_cast<TimeForm>(timeForm);
         r.timeDigits = timeDigits;
         r.hasDevice = flags & kHasDevice;
@@ -152,15 +151,179 @@ private:
     }
     static int digit(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
 };
-static_assert(sizeof(Kept) == 40);
+
+// The messages kept, packed: in runs of up to kRun messages, the first of
+// each run kept whole (40 bytes), each message after it as its steps from
+// the one before (8 bytes: how far its number and time moved on, its data
+// field's size, its sender and line flags; its field's place is where the
+// one before ends). A message that a step cannot say (its number or time
+// back or far on, a long field, another device or form of time) begins a
+// run of its own, so that every message is kept as it came.
+class KeptMessages {
+public:
+    std::size_t size() const { return steps_.size(); }
+    bool empty() const { return steps_.empty(); }
+    const std::string& fields() const { return fields_; }
+
+    // Room for `messages` messages and `fieldBytes` bytes of their data
+    // fields, taken at once.
+    void reserve(std::size_t messages, std::size_t fieldBytes)
+    {
+        steps_.reserve(messages);
+        runs_.reserve(messages / kRun + 1);
+        runAt_.reserve(messages / kRun + 1);
+        fields_.reserve(fieldBytes);
+    }
+
+    void push(const CaptureRecord& record)
+    {
+        const Kept k = Kept::of(record, fields_);
+        const std::uint8_t own = k.flags & kOwn;
+        if (!steps_.empty() && steps_.size() - runAt_.back() < kRun && k.fieldSize <= 0xFF &&
+            (k.flags & ~kOwn) == (last_.flags & ~kOwn) && k.device == last_.device && k.timeForm == last_.timeForm &&
+            k.timeDigits == last_.timeDigits && k.number >= last_.number && k.number - last_.number <= 0xFFFF &&
+            k.timeNs >= last_.timeNs && k.timeNs - last_.timeNs <= 0xFFFFFFFF) {
+            steps_.push_back({static_cast<std::uint32_t>(k.timeNs - last_.timeNs),
+                              static_cast<std::uint16_t>(k.number - last_.number), static_cast<std::uint8_t>(k.fieldSize),
+                              own});
+        } else {
+            runs_.push_back(First::of(k));
+            runAt_.push_back(steps_.size());
+            steps_.push_back({0, 0, 0, own});
+        }
+        last_ = k;
+    }
+
+    // Message i (from the first kept), whole; its field's place in fields().
+    Kept operator[](std::size_t i) const
+    {
+        const std::size_t run = runOf(i);
+        Kept k = runs_[run].kept();
+        for (std::size_t j = runAt_[run] + 1; j <= i; ++j) stepOn(k, j);
+        return k;
+    }
+
+    // f(k) for each message from `from` up to `to`, one after the other.
+    template <class F>
+    void each(std::size_t from, std::size_t to, F&& f) const
+    {
+        if (from >= to) return;
+        std::size_t run = runOf(from);
+        Kept k = (*this)[from];
+        f(static_cast<const Kept&>(k));
+        for (std::size_t j = from + 1; j < to; ++j) {
+            if (run + 1 < runAt_.size() && runAt_[run + 1] == j)
+                k = runs_[++run].kept();
+            else
+                stepOn(k, j);
+            f(static_cast<const Kept&>(k));
+        }
+    }
+
+    // Lets the first n messages go, and their data fields.
+    void dropFront(std::size_t n)
+    {
+        if (n == 0) return;
+        if (n >= steps_.size()) {
+            steps_.clear();
+            runs_.clear();
+            runAt_.clear();
+            fields_.clear();
+            return;
+        }
+        // The first message kept begins a run.
+        Kept first = (*this)[n];
+        const std::size_t fieldsFrom = first.fieldAt;
+        first.fieldAt = 0;
+        const auto run = std::upper_bound(runAt_.begin(), runAt_.end(), n) - runAt_.begin() - 1;
+        runs_.erase(runs_.begin(), runs_.begin() + run);
+        runAt_.erase(runAt_.begin(), runAt_.begin() + run);
+        runs_.front() = First::of(first);
+        runAt_.front() = n;
+        for (std::size_t r = 1; r < runs_.size(); ++r) runs_[r].fieldAt -= static_cast<std::uint32_t>(fieldsFrom);
+        for (std::size_t& at : runAt_) at -= n;
+        steps_.erase(steps_.begin(), steps_.begin() + static_cast<std::ptrdiff_t>(n));
+        fields_.erase(0, fieldsFrom);
+    }
+
+private:
+    std::size_t runOf(std::size_t i) const
+    {
+        return static_cast<std::size_t>(std::upper_bound(runAt_.begin(), runAt_.end(), i) - runAt_.begin()) - 1;
+    }
+    // The message before j, k, made message j (of the same run).
+    void stepOn(Kept& k, std::size_t j) const
+    {
+        const Step& step = steps_[j];
+        k.fieldAt += k.fieldSize;
+        k.fieldSize = step.size;
+        k.number += step.number;
+        k.timeNs += step.time;
+        k.flags = static_cast<std::uint8_t>((k.flags & ~kOwn) | step.own);
+    }
+
+    // The flags each message has of its own; the others are its run's.
+    static constexpr std::uint8_t kOwn = Kept::kPc | Kept::kShortLine | Kept::kBytes;
+    static constexpr std::size_t kRun = 64;
+
+    // The first message of a run, whole (its time in two halves, which
+    // need no 16-byte alignment).
+    struct First {
+        std::uint64_t number;
+        std::uint64_t timeLow;
+        std::int64_t timeHigh;
+        std::uint32_t fieldAt;
+        std::uint32_t fieldSize;
+        UsbDevice device;
+        std::uint8_t flags;
+        std::uint8_t timeForm;
+        std::uint8_t timeDigits;
+
+        static First of(const Kept& k)
+        {
+            return {k.number, static_cast<std::uint64_t>(k.timeNs), static_cast<std::int64_t>(k.timeNs >> 64),
+                    static_cast<std::uint32_t>(k.fieldAt), static_cast<std::uint32_t>(k.fieldSize), k.device, k.flags,
+                    k.timeForm, k.timeDigits};
+        }
+        Kept kept() const
+        {
+            Kept k;
+            k.number = number;
+            k.timeNs = static_cast<TimeNs>(static_cast<unsigned __int128>(static_cast<__int128>(timeHigh)) << 64 | timeLow);
+            k.fieldAt = fieldAt;
+            k.fieldSize = fieldSize;
+            k.device = device;
+            k.flags = flags;
+            k.timeForm = timeForm;
+            k.timeDigits = timeDigits;
+            return k;
+        }
+    };
+    static_assert(sizeof(First) == 40);
+
+    // A message after the first of its run: how far it moved on from the
+    // one before.
+    struct Step {
+        std::uint32_t time;   // ns
+        std::uint16_t number;
+        std::uint8_t size;    // its data field's bytes
+        std::uint8_t own;     // its own flags (kOwn)
+    };
+    static_assert(sizeof(Step) == 8);
+
+    std::vector<Step> steps_;
+    std::vector<First> runs_;
+    std::vector<std::size_t> runAt_; // the first message of each run
+    std::string fields_;
+    Kept last_;                      // the message pushed last
+};
 
 // Every message of the capture decoded last, and the first with a time
 // (its JSON t counts from it). A live session bounded to its newest
-// messages lets the oldest go: `messages` holds message `base` on (and
-// `fields` their data fields), `firstTimed` a copy of its own.
+// messages lets the oldest go: `messages` holds message `base` on,
+// `firstTimed` a copy of its own.
 struct Capture {
-    std::vector<Kept> messages;
-    std::string fields;
+    KeptMessages messages;
     std::optional<std::size_t> firstTimed;
     std::size_t base = 0;
     std::optional<Kept> firstTimedKept;
@@ -321,7 +484,7 @@ private:
     void take(const CaptureRecord& record)
     {
         if (record.hasTime && !s.capture.firstTimed) s.capture.firstTimed = s.capture.base + s.capture.messages.size();
-        s.capture.messages.push_back(Kept::of(record, s.capture.fields));
+        s.capture.messages.push(record);
         maker_.add(record);
         engine_.feed(record, maker_.values());
         if (engine_.model().events().resumed) maker_.standStill(engine_.model().standStill());
@@ -347,8 +510,7 @@ void reserveFor(Session& s, std::size_t bytes)
 {
     if (bytes == 0 || bytes > (std::size_t{1} << 28)) return;
     const std::size_t most = bytes / 40 + 1;
-    s.capture.fields.reserve(bytes);
-    s.capture.messages.reserve(most);
+    s.capture.messages.reserve(most, bytes);
     s.results.columns.reserve(most);
 }
 
@@ -809,14 +971,11 @@ void letOldGo(Session& s)
     const std::size_t n = until - s.capture.base;
     if (s.capture.firstTimed && *s.capture.firstTimed >= s.capture.base && *s.capture.firstTimed < until) {
         Kept first = s.capture.messages[*s.capture.firstTimed - s.capture.base];
-        s.capture.firstTimedField = s.capture.fields.substr(first.fieldAt, first.fieldSize);
+        s.capture.firstTimedField = s.capture.messages.fields().substr(first.fieldAt, first.fieldSize);
         first.fieldAt = 0;
         s.capture.firstTimedKept = first;
     }
-    const std::uint32_t fieldsFrom = n < held ? s.capture.messages[n].fieldAt : static_cast<std::uint32_t>(s.capture.fields.size());
-    s.capture.messages.erase(s.capture.messages.begin(), s.capture.messages.begin() + static_cast<std::ptrdiff_t>(n));
-    for (Kept& k : s.capture.messages) k.fieldAt -= fieldsFrom;
-    s.capture.fields.erase(0, fieldsFrom);
+    s.capture.messages.dropFront(n);
     s.capture.base = until;
     s.results.columns.dropBefore(until);
 }
@@ -827,8 +986,7 @@ void letOldGo(Session& s)
 void reserveForKept(Session& s, std::size_t keep)
 {
     const std::size_t most = keep + (std::size_t{1} << 16);
-    s.capture.messages.reserve(most);
-    s.capture.fields.reserve(most * 48);
+    s.capture.messages.reserve(most, most * 48);
     // (A stored segment's row for a Data message at most.)
     MessageColumns& c = s.results.columns;
     for (auto* v : {&c.rowMessage, &c.rowPwm, &c.rowSeg}) v->reserve(most);
@@ -843,11 +1001,11 @@ void putLine(Session& s, std::size_t i)
 {
     const Capture& c = s.capture;
     std::string text, startText;
-    const CaptureRecord record = c.messages[i - c.base].record(c.fields, text);
+    const CaptureRecord record = c.messages[i - c.base].record(c.messages.fields(), text);
     std::optional<CaptureRecord> start;
     if (c.firstTimed && *c.firstTimed != i)
         start = *c.firstTimed < c.base ? c.firstTimedKept->record(c.firstTimedField, startText)
-                                       : c.messages[*c.firstTimed - c.base].record(c.fields, startText);
+                                       : c.messages[*c.firstTimed - c.base].record(c.messages.fields(), startText);
     Out out(&s.scratch, false);
     writeJsonLine(record, start ? &*start : nullptr, out);
     out.flush();
@@ -1004,11 +1162,8 @@ std::string index(Session& s, int count)
     if (i == 0) s.searchIndex.reserve(s.capture.messages.size());
     const std::size_t last = std::min(s.capture.messages.size(), i + static_cast<std::size_t>(count));
     std::string text;
-    for (; i < last; ++i) {
-        const Kept& k = s.capture.messages[i];
-        s.searchIndex.add(k.direction(), k.field(s.capture.fields, text));
-    }
-    if (i < s.capture.messages.size()) return "{\"done\":false}";
+    s.capture.messages.each(i, last, [&](const Kept& k) { s.searchIndex.add(k.direction(), k.field(s.capture.messages.fields(), text)); });
+    if (last < s.capture.messages.size()) return "{\"done\":false}";
     s.searchIndex.finish();
     return "{\"done\":true}";
 }
