@@ -10,28 +10,59 @@ import { readFileSync } from 'node:fs';
 
 const [vornlog, wasmPath, messagesPath, examples] = process.argv.slice(2);
 // The request kinds, from the table that page and worker share.
-const kRequest = new Function(readFileSync(messagesPath, 'utf8') + '\nreturn kRequest;')();
+const { kRequest, kToPage } = new Function(readFileSync(messagesPath, 'utf8') + '\nreturn { kRequest, kToPage };')();
 
 let M = null;
 const { instance } = await WebAssembly.instantiate(readFileSync(wasmPath), {
   wasi_snapshot_preview1: { fd_write: () => 0, fd_close: () => 0, fd_seek: () => 8 },
-  vornlog: { progress: () => {} },
+  vornlog: { progress: () => {}, now: () => performance.now() },
 });
 M = instance.exports;
 M._initialize();
 
+// The request's input (texts, then bytes) in memory from malloc, which the
+// decoder takes over; the reply's messages for the page, with what they
+// name in the body or the memory read out, as the worker does.
 const utf8 = new TextDecoder();
-function request(session, kind, input = []) {
-  const bytes = input instanceof Uint8Array ? input : new TextEncoder().encode(input.map((v) => v + '\0').join(''));
-  const at = bytes.length ? M.malloc(bytes.length) >>> 0 : 0;
-  new Uint8Array(M.memory.buffer).set(bytes, at);
-  const where = M.vornlog_request(session, kind, at, bytes.length) >>> 0;
-  if (at) M.free(at);
+const kTypes = { u8: Uint8Array, i8: Int8Array, i32: Int32Array, f32: Float32Array, f64: Float64Array };
+function request(session, kind, texts = [], bytes = new Uint8Array(0)) {
+  const said = new TextEncoder().encode(texts.map((v) => v + '\0').join(''));
+  const size = said.length + bytes.length;
+  const at = size ? M.malloc(size) >>> 0 : 0;
+  new Uint8Array(M.memory.buffer).set(said, at);
+  new Uint8Array(M.memory.buffer).set(bytes, at + said.length);
+  const where = M.vornlog_request(session, kind, at, size) >>> 0;
   if (!where) return null;
-  const [replyAt, size] = new Uint32Array(M.memory.buffer.slice(where, where + 8));
-  const text = utf8.decode(new Uint8Array(M.memory.buffer, replyAt, size));
-  const line = text.indexOf('\n');
-  return { head: JSON.parse(line < 0 ? text : text.slice(0, line)), body: line < 0 ? '' : text.slice(line + 1) };
+  const [replyAt, replySize] = new Uint32Array(M.memory.buffer.slice(where, where + 8));
+  const reply = new Uint8Array(M.memory.buffer, replyAt, replySize);
+  const line = reply.indexOf(10);
+  const head = JSON.parse(utf8.decode(reply.subarray(0, line < 0 ? replySize : line)));
+  const body = reply.subarray(line < 0 ? replySize : line + 1);
+  const cut = ([from, n]) => body.slice(from, from + n);
+  for (const post of head.posts) {
+    for (const [key, v] of Object.entries(post)) {
+      if (!v || typeof v !== 'object') continue;
+      if (v.$text) post[key] = utf8.decode(cut(v.$text));
+      else if (v.$lines) post[key] = utf8.decode(cut(v.$lines)).split('\n').slice(0, -1);
+      else if (v.$bytes) post[key] = cut(v.$bytes);
+      else if (v.$columns) post[key] = Object.fromEntries(v.$columns.map((c) => [c.name,
+        new kTypes[c.type](M.memory.buffer.slice(c.at >>> 0, (c.at >>> 0) + c.length * kTypes[c.type].BYTES_PER_ELEMENT))]));
+    }
+  }
+  return head;
+}
+// The messages of one type among a reply's.
+const postsOf = (head, type) => head.posts.filter((p) => p.type === type);
+// Asks for the work until none is due now, as the worker does; every
+// message posted.
+function workDone(session) {
+  const posts = [];
+  for (let k = 0; k < 100000; k++) {
+    const head = request(session, kRequest.work, [8, 0]);
+    posts.push(...head.posts);
+    if (!head.more) return posts;
+  }
+  throw new Error('the work never ends');
 }
 
 let failures = 0;
@@ -56,25 +87,61 @@ function perMmOf(json) {
   return perMm;
 }
 
+const decoded = [];
 captures.forEach((path, session) => {
-  const bytes = readFileSync(path);
-  const room = request(session, kRequest.room, [bytes.length]).head;
-  new Uint8Array(M.memory.buffer).set(bytes, room.at);
-  const decoded = request(session, kRequest.decode, [path, '']).head;
-  check(path + ': decoded', [decoded.status, decoded.problem], [0, '']);
-  check(path + ': summary', decoded.summary, execFileSync(vornlog, ['-n', '-t', path, '-'], { encoding: 'utf8', maxBuffer: 1 << 28, stdio: ['ignore', 'pipe', 'ignore'] }));
-  check(path + ': steps for 1 mm', decoded.perMm, perMmOf(jsonOf(path)));
-  request(session, kRequest.release);
+  const head = request(session, kRequest.decode, [0, path, ''], readFileSync(path));
+  const [done] = postsOf(head, 'done');
+  check(path + ': decoded', [done.status, done.problem], [0, '']);
+  check(path + ': summary', postsOf(head, 'summary')[0].summary, execFileSync(vornlog, ['-n', '-t', path, '-'], { encoding: 'utf8', maxBuffer: 1 << 28, stdio: ['ignore', 'pipe', 'ignore'] }));
+  check(path + ': steps for 1 mm', done.perMm, perMmOf(jsonOf(path)));
+  decoded.push(done);
 });
-
 // Each session's details, asked after both were decoded.
 captures.forEach((path, session) => {
   const json = jsonOf(path);
   const indices = Int32Array.from(json.keys());
-  const lines = request(session, kRequest.lines, new Uint8Array(indices.buffer)).body.split('\n').slice(0, json.length);
-  check(path + ': every JSON line', lines, json);
+  const [answer] = postsOf(request(session, kRequest.lines, [7], new Uint8Array(indices.buffer)), 'lines');
+  check(path + ': every JSON line', [answer.id, answer.lines], [7, json]);
 });
 
-check('a third session', request(2, kRequest.stop), null);
+// The work after the decoding: the devices (none in a text dump), the
+// index, then a search; one asked while another waits cancels it.
+{
+  const posts = workDone(0);
+  check('the work after the decoding', posts.map((p) => p.type), ['devices', 'indexed']);
+  request(0, kRequest.search, [1, 'nowhere-at-all']);
+  const cancelled = request(0, kRequest.search, [2, 'Buffer']).posts;
+  check('a search replaced', cancelled, [{ type: 'search', id: 1, cancelled: true }]);
+  const [found] = workDone(0).filter((p) => p.type === 'search');
+  const json = jsonOf(captures[0]);
+  const hits = json.map((line) => line.toLowerCase().includes('buffer') ? 1 : 0);
+  check('a search answered by the work', [found.id, Array.from(found.hits)], [2, hits]);
+}
+
+// A capture that comes in pieces, whatever their bounds: the same
+// columns, findings and summary as the capture handed over whole.
+{
+  const bytes = readFileSync(captures[1]);
+  request(1, kRequest.begin, [0, captures[1], '', bytes.length, 1, 0]);
+  const posts = [];
+  for (let at = 0; at < bytes.length; at += 777) {
+    check('a piece taken', request(1, kRequest.add, [], bytes.subarray(at, at + 777)).taken, true);
+    posts.push(...workDone(1));
+  }
+  request(1, kRequest.end);
+  posts.push(...workDone(1));
+  const [done] = posts.filter((p) => p.type === 'done');
+  const whole = decoded[1];
+  check('in pieces: findings', done.findings, whole.findings);
+  check('in pieces: messages', Array.from(done.columns.number), Array.from(whole.columns.number));
+  check('in pieces: summary', posts.filter((p) => p.type === 'summary').map((p) => p.summary),
+    [execFileSync(vornlog, ['-n', '-t', captures[1], '-'], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] })]);
+  check('in pieces: then the devices and the index', posts.map((p) => p.type).slice(-2), ['devices', 'indexed']);
+  // Every message is one the page knows.
+  const kinds = new Set(Object.values(kToPage));
+  check('the messages\' types', posts.map((p) => p.type).filter((t) => !kinds.has(t)), []);
+}
+
+check('a third session', request(2, kRequest.drawn), null);
 if (failures) process.exit(1);
 console.log('the decoder module: two sessions, each its own');
