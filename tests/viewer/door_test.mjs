@@ -2,7 +2,9 @@
 // browser: two sessions held at once, each answering for its own capture
 // after the other was decoded (the JSON lines as vornlog -j writes them,
 // the summary as -t writes it, the steps for 1 mm of the last Table
-// message that gives them); a session that cannot be is refused.
+// message that gives them); the work after a decoding (a search answered
+// through it); a capture that comes in pieces decoded as the whole one; a
+// session that cannot be is refused.
 //
 // usage: node door_test.mjs VORNLOG DECODER.wasm MESSAGES.js EXAMPLES
 import { execFileSync } from 'node:child_process';
@@ -125,7 +127,7 @@ captures.forEach((path, session) => {
   request(1, kRequest.begin, [0, captures[1], '', bytes.length, 1, 0]);
   const posts = [];
   for (let at = 0; at < bytes.length; at += 777) {
-    check('a piece taken', request(1, kRequest.add, [], bytes.subarray(at, at + 777)).taken, true);
+    check('a piece taken', request(1, kRequest.add, [Math.min(777, bytes.length - at)], bytes.subarray(at, at + 777)).taken, true);
     posts.push(...workDone(1));
   }
   request(1, kRequest.end);
@@ -140,6 +142,19 @@ captures.forEach((path, session) => {
   // Every message is one the page knows.
   const kinds = new Set(Object.values(kToPage));
   check('the messages\' types', posts.map((p) => p.type).filter((t) => !kinds.has(t)), []);
+}
+
+// Bytes that the worker could not hand over: the capture is not shown as
+// if it were whole.
+{
+  const bytes = readFileSync(captures[1]);
+  request(1, kRequest.begin, [0, captures[1], '', bytes.length, 1, 0]);
+  request(1, kRequest.add, [1000], bytes.subarray(0, 1000));
+  const lost = request(1, kRequest.add, [1000]);
+  check('bytes lost', [lost.taken, lost.posts.map((p) => p.type)], [false, ['failed']]);
+  request(1, kRequest.add, [bytes.length - 2000], bytes.subarray(2000));
+  request(1, kRequest.end);
+  check('bytes lost: nothing decoded shown', workDone(1).map((p) => p.type), []);
 }
 
 check('a third session', request(2, kRequest.drawn), null);

@@ -73,6 +73,8 @@ const toUtf8 = new TextEncoder();
 // The session of the decoder that this worker's page shows.
 const kSession = 0;
 
+class NoRoom extends Error {}
+
 // One request of the decoder: its kind (kRequest), its input (texts, each
 // ended by a 0, then bytes: one array, or the buffers of a capture's
 // parts one after the other), written into the module's memory, which
@@ -83,7 +85,7 @@ function request(M, kind, texts = [], bytes = []) {
   const parts = bytes instanceof Uint8Array ? [bytes] : bytes.map((b) => new Uint8Array(b));
   const size = parts.reduce((sum, part) => sum + part.length, said.length);
   const at = size ? M.malloc(size) >>> 0 : 0;
-  if (size && !at) throw new Error('the decoder has no memory left for ' + size + ' bytes');
+  if (size && !at) throw new NoRoom('the decoder has no memory left for ' + size + ' bytes');
   const memory = bytesOf(M);
   memory.set(said, at);
   let to = at + said.length;
@@ -204,233 +206,14 @@ function begin(M, { name, device, expected, whole, keep }, began) {
 }
 
 // Bytes of that capture: false when the decoder has no room for them (the
-// page told).
+// page told). Bytes that cannot even be handed over are said lost.
 function add(M, bytes) {
-  return request(M, kRequest.add, [], bytes).taken;
-}
-
-// The capture stream, read here, so that the page's drawing never holds
-// up the bytes: `GET url?start=S&from=N` gives the capture's bytes from
-// offset N in frames (a kind, the payload's length in 4 bytes
-// little-endian, the payload): B bytes, Q the input quiet for a second, E
-// the input ended (the payload: where the page was saved), X the server
-// could not keep the capture (the payload: why; nothing more comes). A stream cut
-// short is asked for again every kAgainMs from the offset decoded; a new
-// capture (the first, or a followed file read again from its start or
-// replaced) is decoded from its first byte. The page hears how the input
-// goes: { type: 'stream', state: 'live', 'waiting', 'ended' or 'error',
-// saved, problem }.
-const kAgainMs = 500;
-let stream = null; // { url, name, device, start, offset, ended, state }
-
-function follow(M, asked) {
-  const s = { url: asked.url, name: asked.name, device: asked.device, keep: asked.keep, start: null, offset: 0, ended: false,
-    state: '' };
-  stream = s;
-  (async () => {
-    while (s === stream && !s.ended) {
-      try {
-        const query = s.start === null ? '' : '?start=' + s.start + '&from=' + s.offset;
-        const response = await fetch(s.url + query, { cache: 'no-store' });
-        if (!response.ok) throw new Error('the server answered ' + response.status);
-        const start = response.headers.get('X-Capture-Start');
-        const from = Number(response.headers.get('X-Capture-From'));
-        if (s !== stream) return;
-        if (start !== s.start || from !== s.offset) {
-          s.start = start;
-          s.offset = from;
-          begin(M, { name: s.name, device: s.device, keep: s.keep,
-            expected: Number(response.headers.get('X-Capture-Size')) || 0 });
-        }
-        await frames(M, s, response.body.getReader());
-      } catch (e) {
-        if (s !== stream || s.ended) return;
-        said(s, 'waiting', 'The live viewer cannot be reached (' + (e && e.message ? e.message : e) + '): trying again');
-      }
-      if (s !== stream || s.ended) return;
-      await new Promise((resolve) => setTimeout(resolve, kAgainMs));
-    }
-  })().catch((e) => failed(e));
-}
-
-// The page told how the input goes, when that changes (or with a problem).
-function said(s, state, problem, saved) {
-  if (s.state === state && !problem) return;
-  s.state = state;
-  postMessage({ type: kToPage.stream, state, problem, saved });
-}
-
-async function frames(M, s, reader) {
-  let buffer = new Uint8Array(1 << 16);
-  let have = 0;
-  for (;;) {
-    const { done, value } = await reader.read();
-    if (done || s !== stream) return;
-    if (have + value.length > buffer.length) {
-      const grown = new Uint8Array(Math.max(buffer.length * 2, have + value.length));
-      grown.set(buffer.subarray(0, have));
-      buffer = grown;
-    }
-    buffer.set(value, have);
-    have += value.length;
-    // The whole frames that came: their bytes straight into the decoder's memory.
-    let at = 0;
-    while (have - at >= 5) {
-      const size = (buffer[at + 1] | buffer[at + 2] << 8 | buffer[at + 3] << 16 | buffer[at + 4] << 24) >>> 0;
-      if (have - at < 5 + size) break;
-      const kind = String.fromCharCode(buffer[at]);
-      const payload = buffer.subarray(at + 5, at + 5 + size);
-      at += 5 + size;
-      if (kind === 'B') {
-        if (!add(M, payload)) {
-          s.ended = true;
-          reader.cancel();
-          return;
-        }
-        s.offset += size;
-        said(s, 'live');
-      } else if (kind === 'Q') {
-        said(s, 'waiting');
-      } else if (kind === 'X') {
-        s.ended = true;
-        said(s, 'error', utf8.decode(payload));
-        work(M);
-        reader.cancel();
-        return;
-      } else if (kind === 'E') {
-        s.ended = true;
-        said(s, 'ended', undefined, utf8.decode(payload));
-        request(M, kRequest.end);
-        work(M);
-        reader.cancel();
-        return;
-      }
-    }
-    if (at) work(M);
-    buffer.copyWithin(0, at, have);
-    have -= at;
-  }
-}
-
-// The capture compressed by vornlog -w: parts, each the four bytes of its
-// length (little-endian) then a zlib stream of its own. Returns
-// { add(bytes), end() }: add takes the compressed bytes in pieces as they
-// come, whatever their bounds; each part is inflated by a
-// DecompressionStream of its own, and what it gives goes to `take`, in the
-// parts' order. end() resolves once all is handed on, and fails when a
-// part does not inflate or the bytes end inside one.
-function partsInflater(take) {
-  const head = new Uint8Array(4);
-  let have = 0; // bytes of the next part's length
-  let left = 0; // bytes of the open part still to come
-  let writer = null;
-  let inflated = Promise.resolve();
-  const open = () => {
-    const stream = new DecompressionStream('deflate');
-    writer = stream.writable.getWriter();
-    const reader = stream.readable.getReader();
-    inflated = inflated.then(async () => {
-      for (;;) {
-        const { done, value } = await reader.read();
-        if (done) return;
-        take(value);
-      }
-    });
-  };
-  return {
-    add(bytes) {
-      let at = 0;
-      while (at < bytes.length) {
-        if (!writer) {
-          while (have < 4 && at < bytes.length) head[have++] = bytes[at++];
-          if (have < 4) return;
-          have = 0;
-          left = (head[0] | (head[1] << 8) | (head[2] << 16) | (head[3] << 24)) >>> 0;
-          open();
-        }
-        const n = Math.min(left, bytes.length - at);
-        // (A write that fails makes the reading fail, which says why.)
-        if (n) writer.write(bytes.subarray(at, at + n)).catch(() => {});
-        at += n;
-        left -= n;
-        if (!left) {
-          writer.close().catch(() => {});
-          writer = null;
-        }
-      }
-    },
-    end() {
-      if (writer) writer.abort(new Error('the capture ends inside a part')).catch(() => {});
-      const cut = have > 0;
-      return inflated.then(() => {
-        if (cut) throw new Error('the capture ends inside a part');
-      });
-    },
-  };
-}
-
-// A worker that only inflates a capture compressed by vornlog -w: its
-// parts come from the page (base64) as the browser reads them, and what
-// they give goes to the decoding worker (`port`) in pieces of about kPiece
-// bytes, then { type: 'end' }; the page hears 'inflated' with the parts'
-// bytes (to decode the capture again), or 'failed'.
-const kPiece = 1 << 20;
-let inflating = null; // { inflater, parts, send }
-
-function inflateTo(port) {
-  const parts = [];
-  let waiting = [];
-  let size = 0;
-  const send = () => {
-    const piece = new Uint8Array(size);
-    let at = 0;
-    for (const p of waiting) {
-      piece.set(p, at);
-      at += p.length;
-    }
-    waiting = [];
-    size = 0;
-    port.postMessage({ type: kToWorker.bytes, bytes: piece.buffer }, [piece.buffer]);
-  };
-  const inflater = partsInflater((value) => {
-    waiting.push(value);
-    size += value.length;
-    if (size >= kPiece) send();
-  });
-  inflating = { inflater, parts, done: () => {
-    if (size) send();
-    port.postMessage({ type: kToWorker.end });
-    postMessage({ type: kToPage.inflated, parts }, parts.map((p) => p.buffer));
-  } };
-}
-
-// A part of the capture (base64; null: the last has come) to inflate.
-function inflatePart(text) {
-  const { inflater, parts, done } = inflating;
-  if (text === null) {
-    inflater.end().then(done, failed);
-    return;
-  }
-  let bytes;
   try {
-    bytes = base64Bytes(text);
+    return request(M, kRequest.add, [bytes.length], bytes).taken;
   } catch (e) {
-    // (Said once the parts before it are inflated.)
-    inflating.inflater = { add() {}, end: () => inflater.end().then(() => { throw e; }) };
-    return;
+    if (!(e instanceof NoRoom)) throw e;
+    return request(M, kRequest.add, [bytes.length]).taken;
   }
-  parts.push(bytes);
-  inflater.add(bytes);
-}
-
-// The capture's compressed bytes kept by the page (`parts`), inflated
-// again: the page hears 'inflated' with what they give, or 'failed'.
-function inflateKept(parts) {
-  const out = [];
-  const inflater = partsInflater((value) => out.push(value));
-  for (const p of parts) inflater.add(new Uint8Array(p));
-  inflater.end().then(() => postMessage({ type: kToPage.inflated, parts: out }, [...new Set(out.map((p) => p.buffer))]),
-    (e) => failed(e));
 }
 
 // The page's messages, by their type: those answered at once, and those

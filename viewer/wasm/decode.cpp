@@ -46,6 +46,7 @@
 #include "output/findings_lines.h"
 #include "output/json_lines.h"
 #include "output/summary.h"
+#include "capture_scans.h"
 #include "page_facts.h"
 #include "protocol/instructions.h"
 #include "search_index.h"
@@ -200,7 +201,6 @@ struct Posted {
     std::size_t findings = 0;
 };
 
-class DeviceScan;
 class LiveDecoding;
 
 // One session: a capture, what was decoded of it, and the passes and
@@ -443,132 +443,13 @@ bool onePass(Session& s, const std::string& name, const std::optional<UsbDevice>
     return whole;
 }
 
-// The USB devices whose packets carry messages in a capture (none in a
-// text dump), in the order they first send or receive one, scanned a few
-// packets at a time.
-class DeviceScan {
-public:
-    explicit DeviceScan(const Session& s)
-    {
-        const std::string_view bytes = s.captureView();
-        if (s.captureBase > 0) return; // (its first bytes gone with the messages let go)
-        const auto* head = reinterpret_cast<const unsigned char*>(bytes.data());
-        if (detectCaptureFormat(head, std::min<std::size_t>(bytes.size(), 4)) == CaptureFormat::TextDump) return;
-        reader_ = std::make_unique<UsbCaptureReader>(bytes);
-    }
-
-    // Reads up to `packets` more packets; true at the capture's end.
-    bool step(int packets)
-    {
-        UsbPacket packet;
-        for (int k = 0; k < packets && reader_; ++k) {
-            if (!reader_->next(packet)) {
-                reader_.reset();
-                break;
-            }
-            if (!packet.isUsb || !carriesMessage(packet)) continue;
-            auto at = std::find_if(found_.begin(), found_.end(), [&](const auto& f) { return f.first == packet.device; });
-            if (at != found_.end())
-                ++at->second;
-            else if (found_.size() < 1000) // a bound against a hostile file; a bus has 127 devices
-                found_.emplace_back(packet.device, 1);
-        }
-        return !reader_;
-    }
-
-    // Each device found, with its packets that carry a message.
-    const std::vector<std::pair<UsbDevice, std::uint64_t>>& found() const { return found_; }
-
-private:
-    std::unique_ptr<UsbCaptureReader> reader_;
-    std::vector<std::pair<UsbDevice, std::uint64_t>> found_;
-};
-
-
 // A live capture (vornlog -l): its bytes come in blocks as the capture
-// grows (Request::LiveRoom, Request::LiveAdd), and the console's own
+// grows (Request::Add), and the console's own
 // readers decode them as they do a pipe's, one record after the other,
 // keeping what they decoded. A reader asks its stream for bytes until it
 // holds a whole record; here no read may wait, so a record is asked for
 // only once its bytes have all come: the reader is held at the end of the
 // last whole record (WholeRecords) until the input ends.
-
-// How far the bytes of a capture hold whole records: after the last line
-// end of a text dump, after the last whole packet record or block of a
-// pcap or pcapng. What looks damaged (a block length that no block has)
-// holds the records where they are; the reader finds the damage once the
-// input has ended.
-class WholeRecords {
-public:
-    // The end of the whole records among the capture's first `size` bytes,
-    // held from offset `base` on at `bytes` (the same bytes as before, and
-    // more; those before `base` looked at already).
-    std::uint64_t advance(const char* bytes, std::uint64_t base, std::uint64_t size)
-    {
-        const auto* held = reinterpret_cast<const unsigned char*>(bytes);
-        const auto p = [&](std::uint64_t offset) { return held + (offset - base); };
-        if (!format_) {
-            if (size < 4) return whole_;
-            format_ = detectCaptureFormat(p(0), 4);
-        }
-        if (*format_ == CaptureFormat::TextDump) {
-            for (std::uint64_t i = size; i > scanned_; --i)
-                if (*p(i - 1) == '\n') {
-                    whole_ = i;
-                    break;
-                }
-            scanned_ = size;
-            return whole_;
-        }
-        while (!stuck_) {
-            const std::uint64_t left = size - scanned_;
-            const unsigned char* at = p(scanned_);
-            std::size_t length = 0;
-            bool packet = true;
-            if (*format_ == CaptureFormat::Pcap) {
-                if (scanned_ == 0) {
-                    if (left < 24) break;
-                    swap_ = u32(at, false) == 0xD4C3B2A1 || u32(at, false) == 0x4D3CB2A1;
-                    scanned_ = 24;
-                    continue;
-                }
-                if (left < 16) break;
-                const std::uint32_t captured = u32(at + 8, swap_);
-                if (captured > kMaxCapturedLength) stuck_ = true;
-                length = std::size_t{16} + captured;
-            } else {
-                if (left < 12) break;
-                const std::uint32_t type = u32(at, false);
-                if (type == UsbCaptureReader::kSectionHeaderBlock) swap_ = u32(at + 8, false) == 0x4D3C2B1A;
-                const std::uint32_t blockLength = u32(at + 4, swap_);
-                if (blockLength < 12 || blockLength % 4 != 0) stuck_ = true;
-                const std::uint32_t kind = swap_ && type != UsbCaptureReader::kSectionHeaderBlock ? swap(type) : type;
-                packet = kind == UsbCaptureReader::kEnhancedPacketBlock || kind == UsbCaptureReader::kSimplePacketBlock ||
-                         kind == UsbCaptureReader::kObsoletePacketBlock;
-                length = blockLength;
-            }
-            if (stuck_ || left < length) break;
-            scanned_ += length;
-            if (packet) whole_ = scanned_;
-        }
-        return whole_;
-    }
-
-private:
-    static std::uint32_t swap(std::uint32_t v) { return __builtin_bswap32(v); }
-    static std::uint32_t u32(const unsigned char* p, bool swapped)
-    {
-        const std::uint32_t v = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-                                std::uint32_t{p[3]} << 24;
-        return swapped ? swap(v) : v;
-    }
-
-    std::optional<CaptureFormat> format_;
-    std::uint64_t scanned_ = 0; // text: looked at for line ends; else: the start of the next record or block
-    std::uint64_t whole_ = 0;
-    bool swap_ = false;
-    bool stuck_ = false;
-};
 
 // The capture's bytes that its reader has read, let go by a live decoding
 // whose summary is written as it decodes: the module's memory, which never
@@ -893,7 +774,7 @@ void putLine(Session& s, std::size_t i)
 enum class Request : int {
     Decode = 1, // MODULE_MS, NAME, DEVICE, then the capture's bytes: decoded at once; posts done, summary
     Begin = 2,  // MODULE_MS, NAME, DEVICE, EXPECTED, WHOLE, KEEP: a capture whose bytes come in blocks
-    Add = 3,    // the bytes that came; {"taken"} (false: no room for them, the page told)
+    Add = 3,    // COUNT, then the COUNT bytes that came; {"taken"} (false: no room for them, the page told)
     End = 4,    // the input ended
     Work = 5,   // BUDGET_MS, QUIET: the work due, for about BUDGET_MS ms; {"more", "wait", "afterQuiet", "answered"}
     Lines = 6,  // ID, then INDICES (32-bit): posts lines, the messages' JSON lines as -j writes them
@@ -1025,7 +906,8 @@ std::string decode(Session& s, Input in, std::unique_ptr<char, FreeBytes>& input
 
 bool Session::scanDevices(int packets, Posts& posts)
 {
-    if (!deviceScan) deviceScan = std::make_unique<DeviceScan>(*this);
+    // (A live capture whose first bytes went with the messages let go is not scanned.)
+    if (!deviceScan) deviceScan = std::make_unique<DeviceScan>(captureBase > 0 ? std::string_view() : captureView());
     if (!deviceScan->step(packets)) return false;
     std::string list = "[";
     for (const auto& [device, packets] : deviceScan->found()) {
@@ -1141,12 +1023,15 @@ bool liveRoom(Session& s, std::size_t size)
     return true;
 }
 
-// Bytes of the live capture (or of one that comes in pieces) that came.
-std::string liveAdd(Session& s, std::string_view bytes)
+// Bytes of the live capture (or of one that comes in pieces) that came:
+// `count` of them, all in `bytes` unless the worker had no room to hand
+// them over. Bytes lost, or no room to keep them: the capture cannot be
+// decoded further, and the page is told.
+std::string liveAdd(Session& s, double count, std::string_view bytes)
 {
     Posts posts;
     if (!s.work.live()) return posts.reply("\"taken\":true");
-    if (!liveRoom(s, bytes.size())) {
+    if (count != static_cast<double>(bytes.size()) || !liveRoom(s, bytes.size())) {
         posts.post("failed").json("text", jsonString("the decoder has no memory left for the live capture"));
         s.work.stop();
         return posts.reply("\"taken\":false");
@@ -1241,7 +1126,10 @@ std::string answer(Session& s, Request kind, std::unique_ptr<char, FreeBytes>& i
     switch (kind) {
     case Request::Decode: return decode(s, in, input);
     case Request::Begin: return liveBegin(s, in);
-    case Request::Add: return liveAdd(s, bytes);
+    case Request::Add: {
+        const double count = in.number();
+        return liveAdd(s, count, in.rest());
+    }
     case Request::End:
         if (s.work.live() && s.live) s.live->end();
         s.work.ended();
