@@ -15,9 +15,11 @@ const [vornlog, wasmPath, messagesPath, examples] = process.argv.slice(2);
 const { kRequest, kToPage } = new Function(readFileSync(messagesPath, 'utf8') + '\nreturn { kRequest, kToPage };')();
 
 let M = null;
+// The worker's clock, which the test moves on.
+let clock = 0;
 const { instance } = await WebAssembly.instantiate(readFileSync(wasmPath), {
   wasi_snapshot_preview1: { fd_write: () => 0, fd_close: () => 0, fd_seek: () => 8 },
-  vornlog: { progress: () => {}, now: () => performance.now() },
+  vornlog: { progress: () => {}, now: () => clock },
 });
 M = instance.exports;
 M._initialize();
@@ -142,6 +144,35 @@ captures.forEach((path, session) => {
   // Every message is one the page knows.
   const kinds = new Set(Object.values(kToPage));
   check('the messages\' types', posts.map((p) => p.type).filter((t) => !kinds.has(t)), []);
+}
+
+// A live capture fed in blocks, each update taken as the live page takes
+// it (every column from its first message, or stored segment, on
+// replaced), a second passing at every request so that an update is due
+// at every turn, amid the decoding: the columns of the capture decoded
+// whole.
+{
+  const bytes = readFileSync(captures[1]);
+  request(1, kRequest.begin, [0, captures[1], '', 0, 0, 0]);
+  const columns = {};
+  for (let at = 0; at <= bytes.length; at += 500) {
+    if (at < bytes.length) request(1, kRequest.add, [Math.min(500, bytes.length - at)], bytes.subarray(at, at + 500));
+    else request(1, kRequest.end);
+    for (let more = true; more;) {
+      clock += 1000;
+      const head = request(1, kRequest.work, [8, 0]);
+      for (const u of postsOf(head, 'update')) {
+        for (const [name, part] of Object.entries(u.columns)) {
+          const from = (name.startsWith('row') ? u.rowsFrom : u.from) * (u.strides[name] || 1);
+          columns[name] = [...(columns[name] || []).slice(0, from), ...part];
+        }
+        request(1, kRequest.drawn);
+      }
+      more = head.more;
+    }
+  }
+  for (const [name, column] of Object.entries(decoded[1].columns))
+    check('live: column ' + name, columns[name], Array.from(column));
 }
 
 // Bytes that the worker could not hand over: the capture is not shown as

@@ -158,6 +158,7 @@ bool Work::step(bool quiet, Posts& posts)
             dirty_ = false;
             drawing_ = true;
             p_.update(posts, false);
+            columnsGiven_ = true;
             return true;
         }
         if (!waiting_) {
@@ -168,6 +169,7 @@ bool Work::step(bool quiet, Posts& posts)
             waiting_ = status == 0;
             if (status == 2) {
                 phase_ = Phase::Devices;
+                columnsGiven_ = true;
                 if (whole_)
                     p_.decoded(posts, firstBytes_ < 0 ? 0 : nowMs() - firstBytes_);
                 else
@@ -211,9 +213,11 @@ bool Work::step(bool quiet, Posts& posts)
 
 std::string Work::run(double budgetMs, bool quiet, Posts& posts)
 {
-    answered_ = false;
+    answered_ = columnsGiven_ = false;
     const double began = nowMs();
-    while (step(quiet, posts) && nowMs() - began < budgetMs) {
+    // (Columns given are read by the worker before anything changes them:
+    // the reply goes at once.)
+    while (step(quiet, posts) && !columnsGiven_ && nowMs() - began < budgetMs) {
     }
     const double now = nowMs();
     std::string head = dueNow(quiet, now) ? "\"more\":true" : "\"more\":false";

@@ -146,6 +146,7 @@ private:
     std::string query_;
     double searchStarted_ = 0;
     bool answered_ = false;
+    bool columnsGiven_ = false; // in the reply under way
 };
 
 } // namespace vornlog
