@@ -163,15 +163,17 @@ function nextTurn() {
   });
 }
 
-// Asks for the decoder's work, slice after slice, while some is due.
-async function work(M) {
+// Asks for the decoder's work, slice after slice, while some is due, each
+// in a turn of its own; `atOnce`, the first in this one (bytes came: they
+// are decoded in the same event).
+async function work(M, atOnce = false) {
   if (working) return;
   working = true;
   clearTimeout(timer);
   timer = 0;
   try {
-    for (;;) {
-      await nextTurn();
+    for (let first = true; ; first = false) {
+      if (!first || !atOnce) await nextTurn();
       const quiet = quietUntil - performance.now();
       const head = request(M, kRequest.work, [kSliceMs, quiet > 0 ? 1 : 0]);
       if (head.answered) quietUntil = performance.now() + kQuietMs;
@@ -234,11 +236,11 @@ const kInTurn = {
   },
   [kToWorker.bytes]: (M, m) => {
     add(M, new Uint8Array(m.bytes));
-    work(M);
+    work(M, true);
   },
   [kToWorker.end]: (M) => {
     request(M, kRequest.end);
-    work(M);
+    work(M, true);
   },
   [kToWorker.lines]: (M, m) => {
     request(M, kRequest.lines, [m.id], new Uint8Array(Int32Array.from(m.indices).buffer));

@@ -86,19 +86,19 @@ async function frames(M, s, reader) {
       } else if (kind === 'X') {
         s.ended = true;
         said(s, 'error', utf8.decode(payload));
-        work(M);
+        work(M, true);
         reader.cancel();
         return;
       } else if (kind === 'E') {
         s.ended = true;
         said(s, 'ended', undefined, utf8.decode(payload));
         request(M, kRequest.end);
-        work(M);
+        work(M, true);
         reader.cancel();
         return;
       }
     }
-    if (at) work(M);
+    if (at) work(M, true);
     buffer.copyWithin(0, at, have);
     have -= at;
   }
