@@ -6,10 +6,12 @@ style by their hashes, WebAssembly, and the worker made from a blob.
 
 The page's script is made of SCRIPT files (the session, the decoding, one
 file per panel, the input) put together in the order given, in one scope
-of their own. The messages between page and worker (messages.js, beside
-the worker's script) go first in both the page's script and the worker's.
+of their own; the worker's of the WORKERS files (separated by commas: the
+pipe to the decoder, the live stream's reading, the inflating). The
+messages between page and worker (messages.js, beside the worker's
+script) go first in both the page's script and the worker's.
 
-usage: assemble.py TEMPLATE CSS WORKER WASM OUTPUT SCRIPT...
+usage: assemble.py TEMPLATE CSS WORKERS WASM OUTPUT SCRIPT...
 """
 import base64
 import os
@@ -21,15 +23,16 @@ from page_parts import inline, sha256
 def main():
     if len(sys.argv) < 7:
         sys.exit(__doc__)
-    template, css, worker, wasm, output = sys.argv[1:6]
+    template, css, workers, wasm, output = sys.argv[1:6]
+    workers = workers.split(",")
     scripts = sys.argv[6:]
     read = lambda p: open(p, encoding="utf-8").read()
     style = inline(css, read(css))
-    shared = os.path.join(os.path.dirname(worker), "messages.js")
+    shared = os.path.join(os.path.dirname(workers[0]), "messages.js")
     messages = inline(shared, read(shared))
     main_script = ("'use strict';\n\n(() => {\n" + messages + "\n" + "\n".join(inline(p, read(p)) for p in scripts) +
                    "})();\n")
-    worker_source = "'use strict';\n\n" + messages + "\n" + inline(worker, read(worker))
+    worker_source = "'use strict';\n\n" + messages + "\n" + "\n".join(inline(p, read(p)) for p in workers)
     wasm_text = base64.b64encode(open(wasm, "rb").read()).decode()
     csp = "; ".join([
         "default-src 'none'",

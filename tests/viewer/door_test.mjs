@@ -2,7 +2,10 @@
 // browser: two sessions held at once, each answering for its own capture
 // after the other was decoded (the JSON lines as vornlog -j writes them,
 // the summary as -t writes it, the steps for 1 mm of the last Table
-// message that gives them); a session that cannot be is refused.
+// message that gives them); the work after a decoding (a search answered
+// through it); a capture that comes in pieces decoded as the whole one; a
+// session that cannot be is refused; messages the decoder cannot keep
+// packed, kept whole or let go.
 //
 // usage: node door_test.mjs VORNLOG DECODER.wasm MESSAGES.js EXAMPLES
 import { execFileSync } from 'node:child_process';
@@ -12,28 +15,61 @@ import { join } from 'node:path';
 
 const [vornlog, wasmPath, messagesPath, examples] = process.argv.slice(2);
 // The request kinds, from the table that page and worker share.
-const kRequest = new Function(readFileSync(messagesPath, 'utf8') + '\nreturn kRequest;')();
+const { kRequest, kToPage } = new Function(readFileSync(messagesPath, 'utf8') + '\nreturn { kRequest, kToPage };')();
 
 let M = null;
+// The worker's clock, which the test moves on.
+let clock = 0;
 const { instance } = await WebAssembly.instantiate(readFileSync(wasmPath), {
   wasi_snapshot_preview1: { fd_write: () => 0, fd_close: () => 0, fd_seek: () => 8 },
-  vornlog: { progress: () => {} },
+  vornlog: { progress: () => {}, now: () => clock },
 });
 M = instance.exports;
 M._initialize();
 
+// The request's input (texts, then bytes) in memory from malloc, which the
+// decoder takes over; the reply's messages for the page, with what they
+// name in the body or the memory read out, as the worker does.
 const utf8 = new TextDecoder();
-function request(session, kind, input = []) {
-  const bytes = input instanceof Uint8Array ? input : new TextEncoder().encode(input.map((v) => v + '\0').join(''));
-  const at = bytes.length ? M.malloc(bytes.length) >>> 0 : 0;
-  new Uint8Array(M.memory.buffer).set(bytes, at);
-  const where = M.vornlog_request(session, kind, at, bytes.length) >>> 0;
-  if (at) M.free(at);
+const kTypes = { u8: Uint8Array, i8: Int8Array, i32: Int32Array, f32: Float32Array, f64: Float64Array };
+function request(session, kind, texts = [], bytes = new Uint8Array(0)) {
+  const said = new TextEncoder().encode(texts.map((v) => v + '\0').join(''));
+  const size = said.length + bytes.length;
+  const at = size ? M.malloc(size) >>> 0 : 0;
+  new Uint8Array(M.memory.buffer).set(said, at);
+  new Uint8Array(M.memory.buffer).set(bytes, at + said.length);
+  const where = M.vornlog_request(session, kind, at, size) >>> 0;
   if (!where) return null;
-  const [replyAt, size] = new Uint32Array(M.memory.buffer.slice(where, where + 8));
-  const text = utf8.decode(new Uint8Array(M.memory.buffer, replyAt, size));
-  const line = text.indexOf('\n');
-  return { head: JSON.parse(line < 0 ? text : text.slice(0, line)), body: line < 0 ? '' : text.slice(line + 1) };
+  const [replyAt, replySize] = new Uint32Array(M.memory.buffer.slice(where, where + 8));
+  const reply = new Uint8Array(M.memory.buffer, replyAt, replySize);
+  const line = reply.indexOf(10);
+  const head = JSON.parse(utf8.decode(reply.subarray(0, line < 0 ? replySize : line)));
+  const body = reply.subarray(line < 0 ? replySize : line + 1);
+  const cut = ([from, n]) => body.slice(from, from + n);
+  for (const post of head.posts) {
+    for (const [key, v] of Object.entries(post)) {
+      if (!v || typeof v !== 'object') continue;
+      if (v.$text) post[key] = utf8.decode(cut(v.$text));
+      else if (v.$lines) post[key] = utf8.decode(cut(v.$lines)).split('\n').slice(0, -1);
+      else if (v.$bytes) post[key] = cut(v.$bytes);
+      else if (v.$columns) post[key] = Object.fromEntries(v.$columns.map((c) => [c.name,
+        new kTypes[c.type](M.memory.buffer.slice(c.at >>> 0, (c.at >>> 0) + c.length * kTypes[c.type].BYTES_PER_ELEMENT))]));
+    }
+  }
+  return head;
+}
+// The messages of one type among a reply's.
+const postsOf = (head, type) => head.posts.filter((p) => p.type === type);
+// Asks for the work until none is due now, as the worker does; every
+// message posted.
+function workDone(session) {
+  const posts = [];
+  for (let k = 0; k < 100000; k++) {
+    const head = request(session, kRequest.work, [8, 0]);
+    posts.push(...head.posts);
+    if (!head.more) return posts;
+  }
+  throw new Error('the work never ends');
 }
 
 let failures = 0;
@@ -58,24 +94,102 @@ function perMmOf(json) {
   return perMm;
 }
 
+const decoded = [];
 captures.forEach((path, session) => {
-  const bytes = readFileSync(path);
-  const room = request(session, kRequest.room, [bytes.length]).head;
-  new Uint8Array(M.memory.buffer).set(bytes, room.at);
-  const decoded = request(session, kRequest.decode, [path, '']).head;
-  check(path + ': decoded', [decoded.status, decoded.problem], [0, '']);
-  check(path + ': summary', decoded.summary, execFileSync(vornlog, ['-n', '-t', path, '-'], { encoding: 'utf8', maxBuffer: 1 << 28, stdio: ['ignore', 'pipe', 'ignore'] }));
-  check(path + ': steps for 1 mm', decoded.perMm, perMmOf(jsonOf(path)));
-  request(session, kRequest.release);
+  const head = request(session, kRequest.decode, [0, path, ''], readFileSync(path));
+  const [done] = postsOf(head, 'done');
+  check(path + ': decoded', [done.status, done.problem], [0, '']);
+  check(path + ': summary', postsOf(head, 'summary')[0].summary, execFileSync(vornlog, ['-n', '-t', path, '-'], { encoding: 'utf8', maxBuffer: 1 << 28, stdio: ['ignore', 'pipe', 'ignore'] }));
+  check(path + ': steps for 1 mm', done.perMm, perMmOf(jsonOf(path)));
+  decoded.push(done);
 });
-
 // Each session's details, asked after both were decoded.
 captures.forEach((path, session) => {
   const json = jsonOf(path);
   const indices = Int32Array.from(json.keys());
-  const lines = request(session, kRequest.lines, new Uint8Array(indices.buffer)).body.split('\n').slice(0, json.length);
-  check(path + ': every JSON line', lines, json);
+  const [answer] = postsOf(request(session, kRequest.lines, [7], new Uint8Array(indices.buffer)), 'lines');
+  check(path + ': every JSON line', [answer.id, answer.lines], [7, json]);
 });
+
+// The work after the decoding: the devices (none in a text dump), the
+// index, then a search; one asked while another waits cancels it.
+{
+  const posts = workDone(0);
+  check('the work after the decoding', posts.map((p) => p.type), ['devices', 'indexed']);
+  request(0, kRequest.search, [1, 'nowhere-at-all']);
+  const cancelled = request(0, kRequest.search, [2, 'Buffer']).posts;
+  check('a search replaced', cancelled, [{ type: 'search', id: 1, cancelled: true }]);
+  const [found] = workDone(0).filter((p) => p.type === 'search');
+  const json = jsonOf(captures[0]);
+  const hits = json.map((line) => line.toLowerCase().includes('buffer') ? 1 : 0);
+  check('a search answered by the work', [found.id, Array.from(found.hits)], [2, hits]);
+}
+
+// A capture that comes in pieces, whatever their bounds: the same
+// columns, findings and summary as the capture handed over whole.
+{
+  const bytes = readFileSync(captures[1]);
+  request(1, kRequest.begin, [0, captures[1], '', bytes.length, 1, 0]);
+  const posts = [];
+  for (let at = 0; at < bytes.length; at += 777) {
+    check('a piece taken', request(1, kRequest.add, [Math.min(777, bytes.length - at)], bytes.subarray(at, at + 777)).taken, true);
+    posts.push(...workDone(1));
+  }
+  request(1, kRequest.end);
+  posts.push(...workDone(1));
+  const [done] = posts.filter((p) => p.type === 'done');
+  const whole = decoded[1];
+  check('in pieces: findings', done.findings, whole.findings);
+  check('in pieces: messages', Array.from(done.columns.number), Array.from(whole.columns.number));
+  check('in pieces: summary', posts.filter((p) => p.type === 'summary').map((p) => p.summary),
+    [execFileSync(vornlog, ['-n', '-t', captures[1], '-'], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] })]);
+  check('in pieces: then the devices and the index', posts.map((p) => p.type).slice(-2), ['devices', 'indexed']);
+  // Every message is one the page knows.
+  const kinds = new Set(Object.values(kToPage));
+  check('the messages\' types', posts.map((p) => p.type).filter((t) => !kinds.has(t)), []);
+}
+
+// A live capture fed in blocks, each update taken as the live page takes
+// it (every column from its first message, or stored segment, on
+// replaced), a second passing at every request so that an update is due
+// at every turn, amid the decoding: the columns of the capture decoded
+// whole.
+{
+  const bytes = readFileSync(captures[1]);
+  request(1, kRequest.begin, [0, captures[1], '', 0, 0, 0]);
+  const columns = {};
+  for (let at = 0; at <= bytes.length; at += 500) {
+    if (at < bytes.length) request(1, kRequest.add, [Math.min(500, bytes.length - at)], bytes.subarray(at, at + 500));
+    else request(1, kRequest.end);
+    for (let more = true; more;) {
+      clock += 1000;
+      const head = request(1, kRequest.work, [8, 0]);
+      for (const u of postsOf(head, 'update')) {
+        for (const [name, part] of Object.entries(u.columns)) {
+          const from = (name.startsWith('row') ? u.rowsFrom : u.from) * (u.strides[name] || 1);
+          columns[name] = [...(columns[name] || []).slice(0, from), ...part];
+        }
+        request(1, kRequest.drawn);
+      }
+      more = head.more;
+    }
+  }
+  for (const [name, column] of Object.entries(decoded[1].columns))
+    check('live: column ' + name, columns[name], Array.from(column));
+}
+
+// Bytes that the worker could not hand over: the capture is not shown as
+// if it were whole.
+{
+  const bytes = readFileSync(captures[1]);
+  request(1, kRequest.begin, [0, captures[1], '', bytes.length, 1, 0]);
+  request(1, kRequest.add, [1000], bytes.subarray(0, 1000));
+  const lost = request(1, kRequest.add, [1000]);
+  check('bytes lost', [lost.taken, lost.posts.map((p) => p.type)], [false, ['failed']]);
+  request(1, kRequest.add, [bytes.length - 2000], bytes.subarray(2000));
+  request(1, kRequest.end);
+  check('bytes lost: nothing decoded shown', workDone(1).map((p) => p.type), []);
+}
 
 // Messages that the decoder cannot keep as steps from the one before,
 // among those it can: lines between them (their numbers far apart), a
@@ -107,30 +221,35 @@ writeFileSync(oddPath, odd);
 const oddJson = jsonOf(oddPath);
 rmSync(folder, { recursive: true });
 {
-  const room = request(0, kRequest.room, [odd.length]).head;
-  new Uint8Array(M.memory.buffer).set(odd, room.at);
-  check('odd capture: decoded', request(0, kRequest.decode, [oddPath, '']).head.status, 0);
+  const [done] = postsOf(request(0, kRequest.decode, [0, oddPath, ''], odd), 'done');
+  check('odd capture: decoded', done.status, 0);
   const indices = Int32Array.from(oddJson.keys());
-  check('odd capture: every JSON line', request(0, kRequest.lines, new Uint8Array(indices.buffer)).body.split('\n').slice(0, oddJson.length), oddJson);
+  const [answer] = postsOf(request(0, kRequest.lines, [1], new Uint8Array(indices.buffer)), 'lines');
+  check('odd capture: every JSON line', answer.lines, oddJson);
 }
 {
   const keep = 50;
-  check('odd capture live: begun', request(1, kRequest.liveBegin, [oddPath, '', 0, 0, keep]).head.status, 0);
+  request(1, kRequest.begin, [0, oddPath, '', 0, 0, keep]);
   let base = 0;
-  for (let at = 0; at < odd.length; at += 4096) {
-    const piece = odd.subarray(at, at + 4096);
-    const room = request(1, kRequest.liveRoom, [piece.length]).head;
-    new Uint8Array(M.memory.buffer).set(piece, room.at);
-    request(1, kRequest.liveAdd, [piece.length]);
-    if (at + 4096 >= odd.length) request(1, kRequest.liveEnd);
-    while (request(1, kRequest.liveStep, [1000]).head.status === 1);
-    base = request(1, kRequest.liveUpdate, [0]).head.base;
+  for (let at = 0; at <= odd.length; at += 4096) {
+    if (at < odd.length) request(1, kRequest.add, [Math.min(4096, odd.length - at)], odd.subarray(at, at + 4096));
+    else request(1, kRequest.end);
+    for (let more = true; more;) {
+      clock += 1000;
+      const head = request(1, kRequest.work, [8, 0]);
+      for (const u of postsOf(head, 'update')) {
+        base = u.base;
+        request(1, kRequest.drawn);
+      }
+      more = head.more;
+    }
   }
   const kept = Int32Array.from(oddJson.keys()).slice(base);
   check('odd capture live: messages let go', base > 2 * keep, true);
-  check('odd capture live: every JSON line kept', request(1, kRequest.lines, new Uint8Array(kept.buffer)).body.split('\n').slice(0, kept.length), oddJson.slice(base));
+  const [answer] = postsOf(request(1, kRequest.lines, [2], new Uint8Array(kept.buffer)), 'lines');
+  check('odd capture live: every JSON line kept', answer.lines, oddJson.slice(base));
 }
 
-check('a third session', request(2, kRequest.stop), null);
+check('a third session', request(2, kRequest.drawn), null);
 if (failures) process.exit(1);
 console.log('the decoder module: two sessions, each its own');

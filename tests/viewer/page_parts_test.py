@@ -57,7 +57,7 @@ for path in scripts:
     for literal in re.findall(r"\b0x([0-9A-Fa-f]{1,2})\b", text):
         if int(literal, 16) in codes:
             fail(f"{name}: the instruction code 0x{literal} is written in the script")
-    if re.search(r"^(let|var)\s", text, flags=re.M) and name != "worker.js":
+    if re.search(r"^(let|var)\s", text, flags=re.M) and not name.startswith("worker"):
         fail(f"{name}: state shared by the page's parts (a top-level let or var)")
 for cause in re.findall(r"^\s*'([\w-]+)':", re.search(r"kRefusalCauses = \{(.*?)\};",
                         open(os.path.join(page, "session.js")).read(), flags=re.S).group(1), flags=re.M):

@@ -35,8 +35,17 @@ const kToPage = Object.freeze({
 
 // The decoder's requests (its one entry: a kind, a session, an input; a
 // reply: a JSON head on its first line, then a body), as the decoder
-// numbers them.
+// numbers them (viewer/wasm/decode.cpp). Every head holds `posts`: the
+// messages for the page that the request made ready, of the types above
+// (kToPage), which the worker posts as they are.
 const kRequest = Object.freeze({
-  room: 1, decode: 2, release: 3, devices: 4, index: 5, search: 6, searchStep: 7, lines: 8, stop: 9,
-  liveBegin: 10, liveRoom: 11, liveAdd: 12, liveEnd: 13, liveStep: 14, liveIdle: 15, liveUpdate: 16,
+  decode: 1, // MODULE_MS, NAME, DEVICE, then the capture's bytes
+  begin: 2, // MODULE_MS, NAME, DEVICE, EXPECTED, WHOLE, KEEP: a capture whose bytes come in blocks
+  add: 3, // COUNT, then the COUNT bytes that came; { taken }
+  end: 4, // the input ended
+  work: 5, // BUDGET_MS, QUIET: the work due; { more, wait, afterQuiet, answered }
+  lines: 6, // ID, then the messages' indices (32-bit)
+  search: 7, // ID, QUERY
+  drawn: 8, // the page drew the last update
+  quiet: 9, // QUIET_MS: the input has been quiet for QUIET_MS ms, as the server says
 });

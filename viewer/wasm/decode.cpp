@@ -1,27 +1,30 @@
 // The viewer's decoding, compiled to WebAssembly: the console program's own
 // capture readers, decoders and outputs, run in the browser on a capture
-// that the page has written into the module's memory.
+// that the page hands to the module.
 //
 // The page's worker speaks to it through one entry (vornlog_request): a
 // request's kind, the session it is for and its input in; a reply out (a
-// JSON head on its first line, then a body). All that a session holds is
-// in one Session object; the module holds two, so that one page can show
-// two sessions side by side.
+// JSON head on its first line, then a body). The head holds the messages
+// for the page that the request made ready (Posts, work.h), which the
+// worker posts as they are. All that a session holds is in one Session
+// object; the module holds two, so that one page can show two sessions
+// side by side.
 //
 // One pass (Request::Decode) decodes each message once and keeps its
 // record (its bytes, time and sender: far less than its JSON line); one
 // findings engine (analysis/findings.h), fed every message with its
 // decoding, gives the views' columns of numbers
 // (analysis/message_columns.h), the findings (as -e writes them) and the
-// session summary (-t). A second pass (Request::Devices) lists the
-// capture's USB devices, in steps, so that the page's questions are
-// answered while it runs.
+// session summary (-t). Then the session's work (Request::Work, work.h),
+// in slices so that the page's questions are answered meanwhile: the USB
+// devices of the capture, the search index, the searches asked. A live
+// capture is decoded so too, record after record as its bytes come.
 //
 // A message's details are its JSON line, as -j writes it, written by the
 // same JSON writer from the record kept when the page asks
 // (Request::Lines); the text search looks in an index of their parts
-// (Request::Index, Request::Search). The page copies the columns that a
-// reply's head names, then lets them go (Request::Release).
+// (search_index.h). The page copies the columns that a message names; they
+// are let go at the next request once the decoding is done.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -43,9 +46,11 @@
 #include "output/findings_lines.h"
 #include "output/json_lines.h"
 #include "output/summary.h"
+#include "capture_scans.h"
 #include "page_facts.h"
 #include "protocol/instructions.h"
 #include "search_index.h"
+#include "work.h"
 
 using namespace vornlog;
 
@@ -359,13 +364,12 @@ struct Posted {
     std::size_t findings = 0;
 };
 
-class DeviceScan;
 class LiveDecoding;
 
 // One session: a capture, what was decoded of it, and the passes and
 // questions under way. The page holds up to kSessions at once, each
 // addressed by its number in every request.
-struct Session {
+struct Session final : Passes {
     Session();
     ~Session();
     Session(const Session&) = delete;
@@ -375,15 +379,19 @@ struct Session {
 
     // A live session bounded to its newest messages lets the bytes that its
     // reader has read go too: captureBytes then holds the capture's bytes
-    // from offset captureBase on.
+    // from offset captureBase on. A capture handed over whole is the
+    // request's input kept as it is: its bytes begin at captureAt, after
+    // the request's texts (a live capture's at 0).
     std::unique_ptr<char, FreeBytes> captureBytes;
+    std::size_t captureAt = 0;
     std::size_t captureSize = 0;
     std::size_t captureRoom = 0;
     std::uint64_t captureBase = 0;
-    std::string_view captureView() const { return {captureBytes.get(), captureSize}; }
+    std::string_view captureView() const { return {captureBytes.get() + captureAt, captureSize}; }
     void dropCapture()
     {
     captureBytes.reset();
+    captureAt = 0;
     captureSize = 0;
     captureRoom = 0;
     captureBase = 0;
@@ -406,6 +414,24 @@ struct Session {
     // A live capture, or one that comes in pieces.
     std::unique_ptr<LiveDecoding> live;
     Posted posted;
+
+    // The work after, or while, the capture is decoded, in slices.
+    Work work{*this};
+    // The columns given with the decoding done: let go at the next request.
+    bool releaseDue = false;
+    // The ms the worker took to make the module ready, for the page's marks.
+    double moduleMs = 0;
+    // The bytes a capture that comes in pieces will have (0: not known).
+    double expected = 0;
+
+    int liveStep(int records) override;
+    bool liveIdle(double waitedMs) override;
+    void update(Posts& posts, bool done) override;
+    void decoded(Posts& posts, double decodeMs) override;
+    bool scanDevices(int packets, Posts& posts) override;
+    bool index(int messages) override;
+    void searchBegin(std::string_view query) override { searchIndex.begin(query); }
+    bool searchStep(int messages, std::string_view& hits) override;
 };
 
 // The messages of the capture, each decoded once, with their columns, the
@@ -575,132 +601,13 @@ bool onePass(Session& s, const std::string& name, const std::optional<UsbDevice>
     return whole;
 }
 
-// The USB devices whose packets carry messages in a capture (none in a
-// text dump), in the order they first send or receive one, scanned a few
-// packets at a time.
-class DeviceScan {
-public:
-    explicit DeviceScan(const Session& s)
-    {
-        const std::string_view bytes = s.captureView();
-        if (s.captureBase > 0) return; // (its first bytes gone with the messages let go)
-        const auto* head = reinterpret_cast<const unsigned char*>(bytes.data());
-        if (detectCaptureFormat(head, std::min<std::size_t>(bytes.size(), 4)) == CaptureFormat::TextDump) return;
-        reader_ = std::make_unique<UsbCaptureReader>(bytes);
-    }
-
-    // Reads up to `packets` more packets; true at the capture's end.
-    bool step(int packets)
-    {
-        UsbPacket packet;
-        for (int k = 0; k < packets && reader_; ++k) {
-            if (!reader_->next(packet)) {
-                reader_.reset();
-                break;
-            }
-            if (!packet.isUsb || !carriesMessage(packet)) continue;
-            auto at = std::find_if(found_.begin(), found_.end(), [&](const auto& f) { return f.first == packet.device; });
-            if (at != found_.end())
-                ++at->second;
-            else if (found_.size() < 1000) // a bound against a hostile file; a bus has 127 devices
-                found_.emplace_back(packet.device, 1);
-        }
-        return !reader_;
-    }
-
-    // Each device found, with its packets that carry a message.
-    const std::vector<std::pair<UsbDevice, std::uint64_t>>& found() const { return found_; }
-
-private:
-    std::unique_ptr<UsbCaptureReader> reader_;
-    std::vector<std::pair<UsbDevice, std::uint64_t>> found_;
-};
-
-
 // A live capture (vornlog -l): its bytes come in blocks as the capture
-// grows (Request::LiveRoom, Request::LiveAdd), and the console's own
+// grows (Request::Add), and the console's own
 // readers decode them as they do a pipe's, one record after the other,
 // keeping what they decoded. A reader asks its stream for bytes until it
 // holds a whole record; here no read may wait, so a record is asked for
 // only once its bytes have all come: the reader is held at the end of the
 // last whole record (WholeRecords) until the input ends.
-
-// How far the bytes of a capture hold whole records: after the last line
-// end of a text dump, after the last whole packet record or block of a
-// pcap or pcapng. What looks damaged (a block length that no block has)
-// holds the records where they are; the reader finds the damage once the
-// input has ended.
-class WholeRecords {
-public:
-    // The end of the whole records among the capture's first `size` bytes,
-    // held from offset `base` on at `bytes` (the same bytes as before, and
-    // more; those before `base` looked at already).
-    std::uint64_t advance(const char* bytes, std::uint64_t base, std::uint64_t size)
-    {
-        const auto* held = reinterpret_cast<const unsigned char*>(bytes);
-        const auto p = [&](std::uint64_t offset) { return held + (offset - base); };
-        if (!format_) {
-            if (size < 4) return whole_;
-            format_ = detectCaptureFormat(p(0), 4);
-        }
-        if (*format_ == CaptureFormat::TextDump) {
-            for (std::uint64_t i = size; i > scanned_; --i)
-                if (*p(i - 1) == '\n') {
-                    whole_ = i;
-                    break;
-                }
-            scanned_ = size;
-            return whole_;
-        }
-        while (!stuck_) {
-            const std::uint64_t left = size - scanned_;
-            const unsigned char* at = p(scanned_);
-            std::size_t length = 0;
-            bool packet = true;
-            if (*format_ == CaptureFormat::Pcap) {
-                if (scanned_ == 0) {
-                    if (left < 24) break;
-                    swap_ = u32(at, false) == 0xD4C3B2A1 || u32(at, false) == 0x4D3CB2A1;
-                    scanned_ = 24;
-                    continue;
-                }
-                if (left < 16) break;
-                const std::uint32_t captured = u32(at + 8, swap_);
-                if (captured > kMaxCapturedLength) stuck_ = true;
-                length = std::size_t{16} + captured;
-            } else {
-                if (left < 12) break;
-                const std::uint32_t type = u32(at, false);
-                if (type == UsbCaptureReader::kSectionHeaderBlock) swap_ = u32(at + 8, false) == 0x4D3C2B1A;
-                const std::uint32_t blockLength = u32(at + 4, swap_);
-                if (blockLength < 12 || blockLength % 4 != 0) stuck_ = true;
-                const std::uint32_t kind = swap_ && type != UsbCaptureReader::kSectionHeaderBlock ? swap(type) : type;
-                packet = kind == UsbCaptureReader::kEnhancedPacketBlock || kind == UsbCaptureReader::kSimplePacketBlock ||
-                         kind == UsbCaptureReader::kObsoletePacketBlock;
-                length = blockLength;
-            }
-            if (stuck_ || left < length) break;
-            scanned_ += length;
-            if (packet) whole_ = scanned_;
-        }
-        return whole_;
-    }
-
-private:
-    static std::uint32_t swap(std::uint32_t v) { return __builtin_bswap32(v); }
-    static std::uint32_t u32(const unsigned char* p, bool swapped)
-    {
-        const std::uint32_t v = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-                                std::uint32_t{p[3]} << 24;
-        return swapped ? swap(v) : v;
-    }
-
-    std::optional<CaptureFormat> format_;
-    std::uint64_t scanned_ = 0; // text: looked at for line ends; else: the start of the next record or block
-    std::uint64_t whole_ = 0;
-    bool swap_ = false;
-    bool stuck_ = false;
-};
 
 // The capture's bytes that its reader has read, let go by a live decoding
 // whose summary is written as it decodes: the module's memory, which never
@@ -926,10 +833,11 @@ private:
 };
 
 // The columns described for the page (their memory, to copy out), from message `from` and
-// stored segment `rowsFrom` on.
+// stored segment `rowsFrom` on, with the page's facts and the steps for 1 mm: members of
+// a message for the page.
 void describeColumns(Session& s, std::string& d, std::size_t from, std::size_t rowsFrom)
 {
-    d = "{\"columns\":[";
+    d = "\"columns\":{\"$columns\":[";
     forEachColumn(s.results.columns, [&](std::string_view name, ColumnType type, const void* at, std::size_t length) {
         if (d.back() != '[') d += ',';
         // The stored segments' columns (rowSteps: three a row) and the messages'.
@@ -943,7 +851,7 @@ void describeColumns(Session& s, std::string& d, std::size_t from, std::size_t r
              "\",\"at\":" + std::to_string(reinterpret_cast<std::uintptr_t>(at) + skip * size) +
              ",\"length\":" + std::to_string(length - skip) + "}";
     });
-    d += ']';
+    d += "]}";
     writePageFacts(d);
     // The steps for 1 mm that the motion model read last (null: none yet).
     d += ",\"perMm\":";
@@ -952,7 +860,6 @@ void describeColumns(Session& s, std::string& d, std::size_t from, std::size_t r
              std::to_string(mm->steps[2]) + "],\"number\":" + std::to_string(mm->number) + "}";
     else
         d += "null";
-    d += "}";
 }
 
 
@@ -1013,32 +920,28 @@ void putLine(Session& s, std::size_t i)
 
 // ---- The requests ----------------------------------------------------------------
 
-// What a request asks; its input and its reply. Every reply begins with a
-// JSON object on its first line (its head); some have a body after it.
-// The page's scripts hold the same kinds by name (viewer/page/messages.js).
+// What a request asks; its input and its reply. Every reply's head (a JSON
+// object on its first line) holds "posts", the messages for the page that
+// the request made ready (work.h), and what more the request says; its
+// body holds what they name. The page's scripts hold the same kinds by
+// name (viewer/page/messages.js).
 enum class Request : int {
-    Room = 1,        // SIZE: room for a new capture's bytes; {"at", "size"} (size 0: no memory)
-    Decode = 2,      // NAME, DEVICE: the capture decoded; the columns' head, the findings as its body
-    Release = 3,     // the columns handed over: let go
-    Devices = 4,     // COUNT: the USB devices scanned, COUNT packets more; {"done", "devices"}
-    Index = 5,       // COUNT: the search index made, COUNT messages more; {"done"}
-    Search = 6,      // QUERY: a search begun; {}
-    SearchStep = 7,  // COUNT: COUNT messages more looked at; {"done"}, the hits as its body once done
-    Lines = 8,       // INDICES (32-bit): the messages' JSON lines as -j writes them, as the body
-    Stop = 9,        // the background passes stopped
-    LiveBegin = 10,  // NAME, DEVICE, EXPECTED, WHOLE, KEEP: a capture whose bytes come in blocks; {"status", "problem"}
-    LiveRoom = 11,   // SIZE: room for SIZE more bytes; {"at", "size"}
-    LiveAdd = 12,    // SIZE: SIZE bytes written there; {"size"}: the capture's bytes so far
-    LiveEnd = 13,    // the input ended
-    LiveStep = 14,   // COUNT: COUNT records more decoded; {"status", "messages", "size", "failed"}
-    LiveIdle = 15,   // MS: no record for MS ms; {"found"}
-    LiveUpdate = 16, // what changed: the columns' head, the new findings as its body
+    Decode = 1, // MODULE_MS, NAME, DEVICE, then the capture's bytes: decoded at once; posts done, summary
+    Begin = 2,  // MODULE_MS, NAME, DEVICE, EXPECTED, WHOLE, KEEP: a capture whose bytes come in blocks
+    Add = 3,    // COUNT, then the COUNT bytes that came; {"taken"} (false: no room for them, the page told)
+    End = 4,    // the input ended
+    Work = 5,   // BUDGET_MS, QUIET: the work due, for about BUDGET_MS ms; {"more", "wait", "afterQuiet", "answered"}
+    Lines = 6,  // ID, then INDICES (32-bit): posts lines, the messages' JSON lines as -j writes them
+    Search = 7, // ID, QUERY: a text search, answered by the work; the one it replaces is answered cancelled
+    Drawn = 8,  // the page drew the last update
+    Quiet = 9,  // QUIET_MS: the live input has been quiet for QUIET_MS ms, as the server says
 };
 
-// A request's input: texts one after the other, each ended by a 0.
+// A request's input: texts one after the other, each ended by a 0, then
+// maybe bytes (rest()).
 class Input {
 public:
-    explicit Input(std::string_view in) : in_(in) {}
+    explicit Input(std::string_view in) : in_(in), size_(in.size()) {}
     std::string text()
     {
         const std::size_t end = std::min(in_.find('\0'), in_.size());
@@ -1053,10 +956,13 @@ public:
         const double v = std::strtod(t.c_str(), &end);
         return end != t.c_str() && v == v ? v : 0;
     }
-    int count() { return static_cast<int>(std::clamp(number(), 0.0, 1e9)); }
+    // What follows the texts read, and where it begins.
+    std::string_view rest() const { return in_; }
+    std::size_t used() const { return size_ - in_.size(); }
 
 private:
     std::string_view in_;
+    std::size_t size_;
 };
 
 // The text as a JSON string, quotes included.
@@ -1068,6 +974,9 @@ std::string jsonString(std::string_view text)
         out.flush();
     return quoted + "\"";
 }
+
+// The module's memory, in bytes.
+double memoryBytes() { return static_cast<double>(__builtin_wasm_memory_size(0)) * 65536; }
 
 // A device asked for ("" for the one the console would recognise); false,
 // with the problem said, when it is not "BUS.ADDR".
@@ -1081,47 +990,55 @@ bool deviceOf(Session& s, const std::string& text, std::optional<UsbDevice>& dev
     return false;
 }
 
-// Stops the device scan that still runs (before the capture is replaced
-// by another).
-void stopBackground(Session& s) { s.deviceScan.reset(); }
-
-// Forgets the session decoded before: its background passes, its live
-// reading, its results and its search.
-void forget(Session& s)
+// Forgets the session decoded before: its work, its live reading, its
+// results and its search (a search asked of it is answered cancelled).
+void forget(Session& s, Posts& posts)
 {
-    stopBackground(s);
+    s.deviceScan.reset();
     s.live.reset();
     s.results = Results{};
     s.capture = Capture{};
     s.searchIndex = SearchIndex{};
     s.searchHits = std::string();
+    s.posted = Posted{};
+    s.releaseDue = false;
+    s.work.forget(posts);
 }
 
-std::string roomHead(const char* at, std::size_t size)
+// The capture decoded: its "done" message (its columns, as describeColumns
+// wrote them into results.described, the status, the problem, what the
+// console says, its findings as -e writes them, where the time went) and
+// its summary. The columns are let go at the next request.
+void postDecoded(Session& s, Posts& posts, int status, std::string_view findings, double decodeMs)
 {
-    return "{\"at\":" + std::to_string(reinterpret_cast<std::uintptr_t>(at)) + ",\"size\":" + std::to_string(at ? size : 0) +
-           "}";
+    posts.post("done")
+        .members(s.results.described)
+        .number("status", status)
+        .json("problem", jsonString(s.results.problem))
+        .json("console", jsonString(s.results.console))
+        .text("findings", findings)
+        .json("timing", "{\"module\":" + jsonNumber(s.moduleMs) + ",\"decode\":" + jsonNumber(decodeMs) +
+                            ",\"memory\":" + jsonNumber(memoryBytes()) + "}");
+    posts.post("summary").text("summary", s.results.summary);
+    s.releaseDue = true;
 }
 
-// The decoded capture's head: its columns as describeColumns says, and
-// the status, the problem, what the console says and the summary.
-std::string decodedHead(Session& s, int status)
+// The capture handed over whole: the request's input, kept from its
+// capture's bytes on (`input`: the input's memory, taken over).
+std::string decode(Session& s, Input in, std::unique_ptr<char, FreeBytes>& input)
 {
-    std::string& d = s.results.described;
-    d.pop_back();
-    d += ",\"status\":" + std::to_string(status) + ",\"problem\":" + jsonString(s.results.problem) +
-         ",\"console\":" + jsonString(s.results.console) + ",\"summary\":" + jsonString(s.results.summary) + "}";
-    return d;
-}
-
-std::string decode(Session& s, Input in)
-{
+    const double moduleMs = in.number();
     const std::string name = in.text();
     const std::string device = in.text();
-    stopBackground(s);
-    s.results = Results{};
-    s.capture = Capture{};
-    s.searchIndex = SearchIndex{};
+    Posts posts;
+    forget(s, posts);
+    s.dropCapture();
+    s.moduleMs = moduleMs;
+    s.captureAt = in.used();
+    s.captureSize = s.captureRoom = in.rest().size();
+    s.captureBytes = std::move(input);
+    vornlog_progress(1, 0);
+    const double began = nowMs();
     std::optional<UsbDevice> wanted;
     bool whole = false;
     if (deviceOf(s, device, wanted)) {
@@ -1137,66 +1054,99 @@ std::string decode(Session& s, Input in)
     });
         }
     describeColumns(s, s.results.described, 0, 0);
-    return decodedHead(s, whole ? 0 : 1) + "\n" + s.results.findings;
+    postDecoded(s, posts, whole ? 0 : 1, s.results.findings, nowMs() - began);
+    s.work.decoded();
+    return posts.reply();
 }
 
-std::string devices(Session& s, int count)
+bool Session::scanDevices(int packets, Posts& posts)
 {
-    if (!s.deviceScan) s.deviceScan = std::make_unique<DeviceScan>(s);
-    if (!s.deviceScan->step(count)) return "{\"done\":false}";
-    std::string head = "{\"done\":true,\"devices\":[";
-    for (const auto& [device, packets] : s.deviceScan->found()) {
-        if (head.back() != '[') head += ',';
-        head += "{\"device\":\"" + std::to_string(device.bus) + "." + std::to_string(device.address) +
+    // (A live capture whose first bytes went with the messages let go is not scanned.)
+    if (!deviceScan) deviceScan = std::make_unique<DeviceScan>(captureBase > 0 ? std::string_view() : captureView());
+    if (!deviceScan->step(packets)) return false;
+    std::string list = "[";
+    for (const auto& [device, packets] : deviceScan->found()) {
+        if (list.back() != '[') list += ',';
+        list += "{\"device\":\"" + std::to_string(device.bus) + "." + std::to_string(device.address) +
                 "\",\"packets\":" + std::to_string(packets) + "}";
     }
-    s.deviceScan.reset();
+    posts.post("devices").json("devices", list + "]");
+    deviceScan.reset();
     // Every pass has read the capture's bytes: they go.
-    s.dropCapture();
-    return head + "]}";
+    dropCapture();
+    return true;
 }
 
-std::string index(Session& s, int count)
+bool Session::index(int count)
 {
-    std::size_t i = s.searchIndex.size();
-    if (i == 0) s.searchIndex.reserve(s.capture.messages.size());
-    const std::size_t last = std::min(s.capture.messages.size(), i + static_cast<std::size_t>(count));
+    std::size_t i = searchIndex.size();
+    if (i == 0) searchIndex.reserve(capture.messages.size());
+    const std::size_t last = std::min(capture.messages.size(), i + static_cast<std::size_t>(std::max(count, 1)));
     std::string text;
-    s.capture.messages.each(i, last, [&](const Kept& k) { s.searchIndex.add(k.direction(), k.field(s.capture.messages.fields(), text)); });
-    if (last < s.capture.messages.size()) return "{\"done\":false}";
-    s.searchIndex.finish();
-    return "{\"done\":true}";
+    capture.messages.each(i, last, [&](const Kept& k) { searchIndex.add(k.direction(), k.field(capture.messages.fields(), text)); });
+    if (last < capture.messages.size()) return false;
+    searchIndex.finish();
+    return true;
 }
 
-std::string lines(Session& s, std::string_view in)
+bool Session::searchStep(int messages, std::string_view& hits)
 {
+    if (!searchIndex.step(static_cast<std::size_t>(std::max(messages, 1)), searchHits)) return false;
+    hits = searchHits;
+    return true;
+}
+
+// The JSON lines of the messages asked (their indices, 32-bit; "null" for
+// one not kept).
+std::string lines(Session& s, Input in)
+{
+    const double id = in.number();
+    const std::string_view indices = in.rest();
     s.scratch.clear();
-    for (std::size_t at = 0; at + 4 <= in.size(); at += 4) {
+    std::string asked = "[";
+    for (std::size_t at = 0; at + 4 <= indices.size(); at += 4) {
         std::int32_t index;
-        std::memcpy(&index, in.data() + at, 4);
+        std::memcpy(&index, indices.data() + at, 4);
+        if (asked.back() != '[') asked += ',';
+        asked += std::to_string(index);
         const auto i = static_cast<std::size_t>(index);
         if (index >= 0 && i >= s.capture.base && i - s.capture.base < s.capture.messages.size())
             putLine(s, i);
         else
             s.scratch += "null\n";
     }
-    return "{}\n" + s.scratch;
+    Posts posts;
+    posts.post("lines").number("id", id).json("indices", asked + "]").lines("lines", s.scratch);
+    return posts.reply();
 }
 
 std::string liveBegin(Session& s, Input in)
 {
+    const double moduleMs = in.number();
     const std::string name = in.text();
     const std::string device = in.text();
     const double expected = in.number();
     const bool whole = in.number() != 0;
     const double keep = in.number();
-    forget(s);
-    s.posted = Posted{};
+    Posts posts;
+    forget(s, posts);
     s.dropCapture();
+    s.moduleMs = moduleMs;
+    s.expected = expected > 0 ? expected : 0;
     s.keepMessages = !whole && keep >= 1 && keep < 1e9 ? static_cast<std::size_t>(keep) : 0;
     std::optional<UsbDevice> wanted;
-    if (!deviceOf(s, device, wanted)) return "{\"status\":1,\"problem\":" + jsonString(s.results.problem) + "}";
+    if (!deviceOf(s, device, wanted)) {
+        if (whole) {
+            // The page shows the capture empty, with the problem.
+            s.decoded(posts, 0);
+            s.work.decoded();
+        } else {
+            posts.post("failed").json("text", jsonString(s.results.problem));
+        }
+        return posts.reply();
+    }
     s.live = std::make_unique<LiveDecoding>(s, name, wanted, !whole);
+    s.work.liveBegin(whole);
     if (s.keepMessages) reserveForKept(s, s.keepMessages);
     if (expected > 0 && expected < static_cast<double>(std::size_t{1} << 31)) {
         const auto bytes = static_cast<std::size_t>(expected);
@@ -1207,41 +1157,62 @@ std::string liveBegin(Session& s, Input in)
         else
             reserveFor(s, bytes);
     }
-    return "{\"status\":0,\"problem\":\"\"}";
+    return posts.reply();
 }
 
-// Room for `size` more bytes at the end of the live capture; none when the
-// module's memory cannot hold them.
-std::string liveRoom(Session& s, std::size_t size)
+// Room for `size` more bytes at the end of the live capture; false when
+// the module's memory cannot hold them.
+bool liveRoom(Session& s, std::size_t size)
 {
     if (s.captureRoom - s.captureSize < size) {
         const std::size_t room = std::max(s.captureSize + size, s.captureRoom + s.captureRoom / 2);
         char* grown = static_cast<char*>(std::realloc(s.captureBytes.get(), room ? room : 1));
-        if (!grown) return roomHead(nullptr, 0);
+        if (!grown) return false;
         (void)s.captureBytes.release();
         s.captureBytes.reset(grown);
         s.captureRoom = room;
     }
-    return roomHead(s.captureBytes.get() + s.captureSize, size);
+    return true;
 }
 
-std::string liveStep(Session& s, int count)
+// Bytes of the live capture (or of one that comes in pieces) that came:
+// `count` of them, all in `bytes` unless the worker had no room to hand
+// them over. Bytes lost, or no room to keep them: the capture cannot be
+// decoded further, and the page is told.
+std::string liveAdd(Session& s, double count, std::string_view bytes)
 {
-    const int status = s.live ? s.live->step(std::max(count, 1)) : 2;
-    return "{\"status\":" + std::to_string(status) +
-           ",\"messages\":" + std::to_string(s.capture.base + s.capture.messages.size()) +
-           ",\"size\":" + std::to_string(s.captureBase + s.captureSize) +
-           ",\"failed\":" + (s.results.problem.empty() ? "false" : "true") + "}";
+    Posts posts;
+    if (!s.work.live()) return posts.reply("\"taken\":true");
+    if (count != static_cast<double>(bytes.size()) || !liveRoom(s, bytes.size())) {
+        posts.post("failed").json("text", jsonString("the decoder has no memory left for the live capture"));
+        s.work.stop();
+        return posts.reply("\"taken\":false");
+    }
+    if (!bytes.empty()) std::memcpy(s.captureBytes.get() + s.captureSize, bytes.data(), bytes.size());
+    s.captureSize += bytes.size();
+    if (s.live) s.live->grew();
+    s.work.bytesCame();
+    if (s.work.whole() && s.expected > 0)
+        posts.post("progress").number("pass", 1).number("share", static_cast<double>(s.captureBase + s.captureSize) / s.expected);
+    return posts.reply("\"taken\":true");
 }
 
-// What changed since the last update, described as the decoded capture's
-// columns with "from" and "rowsFrom" (the first message and stored
-// segment the columns begin at: every column from there on replaces the
-// page's) and "again" (true when the decoding started again from the
-// first byte), "base" and "rowBase" (the first message and stored segment
-// still kept: those before went); once the decoding is done, its status,
-// problem, console and summary too. The findings' new lines are its body.
-std::string liveUpdate(Session& s, bool done)
+int Session::liveStep(int records) { return live ? live->step(std::max(records, 1)) : 2; }
+
+bool Session::liveIdle(double waitedMs)
+{
+    const std::size_t before = results.findings.size();
+    if (live) live->idle(waitedMs);
+    return results.findings.size() != before;
+}
+
+// What changed since the last update: results.described holds the
+// columns described with "from" and "rowsFrom" (the first message and
+// stored segment the columns begin at: every column from there on
+// replaces the page's) and "again" (true when the decoding started again
+// from the first byte), "base" and "rowBase" (the first message and stored
+// segment still kept: those before went). Returns the findings' new lines.
+std::string liveChanges(Session& s)
 {
     if (s.live && s.live->startedAgain()) s.posted = Posted{};
     letOldGo(s);
@@ -1258,70 +1229,79 @@ std::string liveUpdate(Session& s, bool done)
     const std::size_t rowsFrom = std::max(c.rowBase, std::min(posted.segments, s.results.columns.rowsChangedFrom));
     s.results.columns.rowsChangedFrom = SIZE_MAX;
     describeColumns(s, d, from, rowsFrom);
-    d.pop_back();
     d += ",\"from\":" + std::to_string(from) + ",\"rowsFrom\":" + std::to_string(rowsFrom) +
          ",\"again\":" + (posted.any ? "false" : "true") + ",\"base\":" + std::to_string(s.capture.base) +
-         ",\"rowBase\":" + std::to_string(c.rowBase) + "}";
-    if (done) decodedHead(s, s.results.problem.empty() ? 0 : 1);
+         ",\"rowBase\":" + std::to_string(c.rowBase);
     posted.any = true;
     for (std::size_t i = std::max(posted.rows, c.base); i < c.base + c.from.size(); ++i)
         if (c.from[i - c.base] == 0) posted.lastPc = i;
     posted.rows = c.base + c.number.size();
     posted.segments = c.rowBase + c.rowMessage.size();
-    std::string reply = d + "\n";
-    reply.append(s.results.findings, std::min(posted.findings, s.results.findings.size()));
+    std::string found = s.results.findings.substr(std::min(posted.findings, s.results.findings.size()));
     // A bounded session's findings, once given, are the page's only.
     if (s.keepMessages) s.results.findings.clear();
     posted.findings = s.results.findings.size();
-    return reply;
+    return found;
 }
 
-std::string answer(Session& s, Request kind, std::string_view bytes)
+// The live page's update: what changed; once the decoding is done, its
+// status, problem and what the console says too, then the summary.
+void Session::update(Posts& posts, bool done)
 {
+    const std::string found = liveChanges(*this);
+    posts.post("update").flag("done", done).members(results.described).number("memory", memoryBytes()).text("findings", found);
+    if (!done) return;
+    posts.number("status", results.problem.empty() ? 0 : 1)
+        .json("problem", jsonString(results.problem))
+        .json("console", jsonString(results.console));
+    posts.post("summary").text("summary", results.summary);
+    releaseDue = true;
+}
+
+void Session::decoded(Posts& posts, double decodeMs)
+{
+    const std::string found = liveChanges(*this);
+    postDecoded(*this, posts, results.problem.empty() ? 0 : 1, found, decodeMs);
+}
+
+// `input`: the request's input, whose memory is the session's to take.
+std::string answer(Session& s, Request kind, std::unique_ptr<char, FreeBytes>& input, std::size_t size)
+{
+    // The columns given with the decoding done are the page's now.
+    if (s.releaseDue) {
+        s.results = Results{};
+        s.releaseDue = false;
+    }
+    const std::string_view bytes(input ? input.get() : "", input ? size : 0);
     Input in(bytes);
+    Posts posts;
     switch (kind) {
-    case Request::Room: {
-        const auto size = static_cast<std::size_t>(std::clamp(in.number(), 0.0, 4294967295.0));
-        forget(s);
-        s.dropCapture();
-        s.captureBytes.reset(static_cast<char*>(std::malloc(size ? size : 1)));
-        if (s.captureBytes) s.captureSize = s.captureRoom = size;
-        return roomHead(s.captureBytes.get(), size);
+    case Request::Decode: return decode(s, in, input);
+    case Request::Begin: return liveBegin(s, in);
+    case Request::Add: {
+        const double count = in.number();
+        return liveAdd(s, count, in.rest());
     }
-    case Request::Decode: return decode(s, in);
-    case Request::Release: s.results = Results{}; return "{}";
-    case Request::Devices: return devices(s, in.count());
-    case Request::Index: return index(s, in.count());
+    case Request::End:
+        if (s.work.live() && s.live) s.live->end();
+        s.work.ended();
+        return posts.reply();
+    case Request::Work: {
+        const double budget = in.number();
+        const bool quiet = in.number() != 0;
+        const std::string more = s.work.run(budget, quiet, posts);
+        return posts.reply(more);
+    }
+    case Request::Lines: return lines(s, in);
     case Request::Search: {
-        const std::string query = in.text();
-        s.searchIndex.begin(query);
-        return "{}";
+        const double id = in.number();
+        s.work.search(id, in.text(), posts);
+        return posts.reply();
     }
-    case Request::SearchStep:
-        if (!s.searchIndex.step(static_cast<std::size_t>(in.count()), s.searchHits)) return "{\"done\":false}";
-        return "{\"done\":true}\n" + s.searchHits;
-    case Request::Lines: return lines(s, bytes);
-    case Request::Stop: stopBackground(s); return "{}";
-    case Request::LiveBegin: return liveBegin(s, in);
-    case Request::LiveRoom: return liveRoom(s, static_cast<std::size_t>(std::clamp(in.number(), 0.0, 4294967295.0)));
-    case Request::LiveAdd: {
-        const auto size = static_cast<std::size_t>(std::clamp(in.number(), 0.0, 4294967295.0));
-        s.captureSize += std::min(size, s.captureRoom - s.captureSize);
-        if (s.live) s.live->grew();
-        return "{\"size\":" + std::to_string(s.captureBase + s.captureSize) + "}";
+    case Request::Drawn: s.work.drawn(); return posts.reply();
+    case Request::Quiet: s.work.inputQuiet(in.number()); return posts.reply();
     }
-    case Request::LiveEnd:
-        if (s.live) s.live->end();
-        return "{}";
-    case Request::LiveStep: return liveStep(s, in.count());
-    case Request::LiveIdle: {
-        const std::size_t before = s.results.findings.size();
-        if (s.live) s.live->idle(in.number());
-        return s.results.findings.size() != before ? "{\"found\":true}" : "{\"found\":false}";
-    }
-    case Request::LiveUpdate: return liveUpdate(s, in.number() != 0);
-    }
-    return "{\"unknown\":true}";
+    return "{\"posts\":[],\"unknown\":true}";
 }
 
 } // namespace
@@ -1345,17 +1325,19 @@ Sessions sessions;
 } // namespace
 
 // The one request entry: a request of kind `kind` for session `session`
-// (0 or 1), its input the `size` bytes at `in` (written there by the
-// page, which frees them after). Returns where the reply is: its address
+// (0 or 1), its input the `size` bytes at `in` (taken by malloc and
+// written there by the page; the module's from then on: freed once
+// answered, or kept as a capture's bytes). Returns where the reply is: its address
 // and its size, two 32-bit numbers, valid until the next request; null
 // for a session that cannot be.
-extern "C" EXPORTED(vornlog_request) const std::uint32_t* vornlog_request(int session, int kind, const char* in,
+extern "C" EXPORTED(vornlog_request) const std::uint32_t* vornlog_request(int session, int kind, char* in,
                                                                         std::size_t size)
 {
+    std::unique_ptr<char, FreeBytes> input(in);
     if (session < 0 || session >= kSessions) return nullptr;
     auto& s = sessions.session[session];
     if (!s) s = std::make_unique<Session>();
-    sessions.reply = answer(*s, static_cast<Request>(kind), std::string_view(in ? in : "", in ? size : 0));
+    sessions.reply = answer(*s, static_cast<Request>(kind), input, size);
     sessions.where[0] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(sessions.reply.data()));
     sessions.where[1] = static_cast<std::uint32_t>(sessions.reply.size());
     return sessions.where;
