@@ -72,6 +72,25 @@ function workDone(session) {
   throw new Error('the work never ends');
 }
 
+// A live capture's bytes fed in blocks, then its end, a second passing
+// at every request so that an update is due at every turn, amid the
+// decoding: each update handed to `take`, then drawn.
+function feedLive(session, bytes, block, take) {
+  for (let at = 0; at <= bytes.length; at += block) {
+    if (at < bytes.length) request(session, kRequest.add, [Math.min(block, bytes.length - at)], bytes.subarray(at, at + block));
+    else request(session, kRequest.end);
+    for (let more = true; more;) {
+      clock += 1000;
+      const head = request(session, kRequest.work, [8, 0]);
+      for (const u of postsOf(head, 'update')) {
+        take(u);
+        request(session, kRequest.drawn);
+      }
+      more = head.more;
+    }
+  }
+}
+
 let failures = 0;
 function check(what, got, want) {
   if (JSON.stringify(got) === JSON.stringify(want)) return;
@@ -158,22 +177,12 @@ captures.forEach((path, session) => {
   const bytes = readFileSync(captures[1]);
   request(1, kRequest.begin, [0, captures[1], '', 0, 0, 0]);
   const columns = {};
-  for (let at = 0; at <= bytes.length; at += 500) {
-    if (at < bytes.length) request(1, kRequest.add, [Math.min(500, bytes.length - at)], bytes.subarray(at, at + 500));
-    else request(1, kRequest.end);
-    for (let more = true; more;) {
-      clock += 1000;
-      const head = request(1, kRequest.work, [8, 0]);
-      for (const u of postsOf(head, 'update')) {
-        for (const [name, part] of Object.entries(u.columns)) {
-          const from = (name.startsWith('row') ? u.rowsFrom : u.from) * (u.strides[name] || 1);
-          columns[name] = [...(columns[name] || []).slice(0, from), ...part];
-        }
-        request(1, kRequest.drawn);
-      }
-      more = head.more;
+  feedLive(1, bytes, 500, (u) => {
+    for (const [name, part] of Object.entries(u.columns)) {
+      const from = (name.startsWith('row') ? u.rowsFrom : u.from) * (u.strides[name] || 1);
+      columns[name] = [...(columns[name] || []).slice(0, from), ...part];
     }
-  }
+  });
   for (const [name, column] of Object.entries(decoded[1].columns))
     check('live: column ' + name, columns[name], Array.from(column));
 }
@@ -231,19 +240,7 @@ rmSync(folder, { recursive: true });
   const keep = 50;
   request(1, kRequest.begin, [0, oddPath, '', 0, 0, keep]);
   let base = 0;
-  for (let at = 0; at <= odd.length; at += 4096) {
-    if (at < odd.length) request(1, kRequest.add, [Math.min(4096, odd.length - at)], odd.subarray(at, at + 4096));
-    else request(1, kRequest.end);
-    for (let more = true; more;) {
-      clock += 1000;
-      const head = request(1, kRequest.work, [8, 0]);
-      for (const u of postsOf(head, 'update')) {
-        base = u.base;
-        request(1, kRequest.drawn);
-      }
-      more = head.more;
-    }
-  }
+  feedLive(1, odd, 4096, (u) => { base = u.base; });
   const kept = Int32Array.from(oddJson.keys()).slice(base);
   check('odd capture live: messages let go', base > 2 * keep, true);
   const [answer] = postsOf(request(1, kRequest.lines, [2], new Uint8Array(kept.buffer)), 'lines');
