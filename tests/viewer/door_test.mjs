@@ -187,6 +187,28 @@ captures.forEach((path, session) => {
     check('live: column ' + name, columns[name], Array.from(column));
 }
 
+// A bounded live page that does not draw (its first update not drawn yet)
+// while some 12 MB come: the decoder stops decoding ahead of it and says
+// it holds as many bytes as it may; once the page draws, every message
+// comes.
+{
+  const block = readFileSync(captures[1]);
+  const bytes = Buffer.concat(Array(200).fill(block));
+  request(1, kRequest.begin, [0, 'long.txt', '', 0, 0, 1000]);
+  let at = 0;
+  let full = false;
+  for (; at < bytes.length && !full; at += 65536) {
+    full = request(1, kRequest.add, [Math.min(65536, bytes.length - at)], bytes.subarray(at, at + 65536)).full;
+    clock += 1000;
+    request(1, kRequest.work, [1000, 0]);
+  }
+  check('a page that does not draw: the decoder full', [full, request(1, kRequest.add, [0]).full], [true, true]);
+  let last = null;
+  request(1, kRequest.drawn);
+  feedLive(1, bytes.subarray(at), 65536, (u) => { last = u; });
+  check('once drawn: every message', last && last.from + last.columns.number.length, 200 * jsonOf(captures[1]).length);
+}
+
 // Bytes that the worker could not hand over: the capture is not shown as
 // if it were whole.
 {

@@ -41,7 +41,7 @@ const kToPage = Object.freeze({
 const kRequest = Object.freeze({
   decode: 1, // MODULE_MS, NAME, DEVICE, then the capture's bytes
   begin: 2, // MODULE_MS, NAME, DEVICE, EXPECTED, WHOLE, KEEP: a capture whose bytes come in blocks
-  add: 3, // COUNT, then the COUNT bytes that came; { taken }
+  add: 3, // COUNT, then the COUNT bytes that came (none: is there room again?); { taken, full }
   end: 4, // the input ended
   work: 5, // BUDGET_MS, QUIET: the work due; { more, wait, afterQuiet, answered }
   lines: 6, // ID, then the messages' indices (32-bit)

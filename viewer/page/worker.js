@@ -234,14 +234,15 @@ function begin(M, { name, device, expected, whole, keep }, began) {
   work(M);
 }
 
-// Bytes of that capture: false when the decoder has no room for them (the
-// page told). Bytes that cannot even be handed over are said lost.
+// Bytes of that capture: { taken } false when the decoder has no room for
+// them (the page told); { full } when it holds as many as it may that wait
+// to be decoded. Bytes that cannot even be handed over are said lost.
 function add(M, bytes) {
   try {
-    return request(M, kRequest.add, [bytes.length], bytes).taken;
+    return request(M, kRequest.add, [bytes.length], bytes);
   } catch (e) {
     if (!(e instanceof NoRoom)) throw e;
-    return request(M, kRequest.add, [bytes.length]).taken;
+    return request(M, kRequest.add, [bytes.length]);
   }
 }
 

@@ -14,6 +14,7 @@
 // saved, problem }.
 const kAgainMs = 500;
 const kInputQuietMs = 1000; // the input quiet this long before the server says so
+const kFullMs = 50; // how often a decoder that holds as many bytes as it may is asked again
 let stream = null; // { url, name, device, start, offset, ended, state }
 
 function follow(M, asked) {
@@ -68,6 +69,7 @@ async function frames(M, s, reader) {
     have += value.length;
     // The whole frames that came: their bytes straight into the decoder's memory.
     let at = 0;
+    let full = false;
     while (have - at >= 5) {
       const size = (buffer[at + 1] | buffer[at + 2] << 8 | buffer[at + 3] << 16 | buffer[at + 4] << 24) >>> 0;
       if (have - at < 5 + size) break;
@@ -75,7 +77,9 @@ async function frames(M, s, reader) {
       const payload = buffer.subarray(at + 5, at + 5 + size);
       at += 5 + size;
       if (kind === 'B') {
-        if (!add(M, payload)) {
+        const added = add(M, payload);
+        full = added.full;
+        if (!added.taken) {
           s.ended = true;
           reader.cancel();
           return;
@@ -106,5 +110,12 @@ async function frames(M, s, reader) {
     if (at) work(M, true);
     buffer.copyWithin(0, at, have);
     have -= at;
+    // The decoder holds as many bytes as it may that wait to be decoded (a
+    // page that cannot draw as fast as they come): the stream is read on
+    // once it has room again; the server keeps the capture meanwhile.
+    while (full && s === stream) {
+      await new Promise((resolve) => setTimeout(resolve, kFullMs));
+      full = add(M, new Uint8Array(0)).full;
+    }
   }
 }

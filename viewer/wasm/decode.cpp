@@ -425,6 +425,11 @@ struct Session final : Passes {
     double expected = 0;
 
     int liveStep(int records) override;
+    bool farAhead() const override;
+    // Bytes of a bounded live session waiting to be decoded, as many as it
+    // may hold: the worker reads the stream on once there is room (the
+    // server keeps the capture).
+    bool full() const;
     bool liveIdle(double waitedMs) override;
     void update(Posts& posts, bool done) override;
     void decoded(Posts& posts, double decodeMs) override;
@@ -928,7 +933,7 @@ void putLine(Session& s, std::size_t i)
 enum class Request : int {
     Decode = 1, // MODULE_MS, NAME, DEVICE, then the capture's bytes: decoded at once; posts done, summary
     Begin = 2,  // MODULE_MS, NAME, DEVICE, EXPECTED, WHOLE, KEEP: a capture whose bytes come in blocks
-    Add = 3,    // COUNT, then the COUNT bytes that came; {"taken"} (false: no room for them, the page told)
+    Add = 3,    // COUNT, then the COUNT bytes that came; {"taken"} (false: no room for them, the page told), {"full"} (read on once not)
     End = 4,    // the input ended
     Work = 5,   // BUDGET_MS, QUIET: the work due, for about BUDGET_MS ms; {"more", "wait", "afterQuiet", "answered"}
     Lines = 6,  // ID, then INDICES (32-bit): posts lines, the messages' JSON lines as -j writes them
@@ -1183,6 +1188,8 @@ std::string liveAdd(Session& s, double count, std::string_view bytes)
 {
     Posts posts;
     if (!s.work.live()) return posts.reply("\"taken\":true");
+    // (None: the worker asks whether there is room again.)
+    if (count == 0 && bytes.empty()) return posts.reply(std::string("\"taken\":true,\"full\":") + (s.full() ? "true" : "false"));
     if (count != static_cast<double>(bytes.size()) || !liveRoom(s, bytes.size())) {
         posts.post("failed").json("text", jsonString("the decoder has no memory left for the live capture"));
         s.work.stop();
@@ -1194,10 +1201,26 @@ std::string liveAdd(Session& s, double count, std::string_view bytes)
     s.work.bytesCame();
     if (s.work.whole() && s.expected > 0)
         posts.post("progress").number("pass", 1).number("share", static_cast<double>(s.captureBase + s.captureSize) / s.expected);
-    return posts.reply("\"taken\":true");
+    return posts.reply(std::string("\"taken\":true,\"full\":") + (s.full() ? "true" : "false"));
 }
 
 int Session::liveStep(int records) { return live ? live->step(std::max(records, 1)) : 2; }
+
+// The messages a bounded live session decodes beyond those the page was
+// given (some 0.3 s at 100,000 lines a second), within the room taken for
+// it (reserveForKept).
+constexpr std::size_t kMostAhead = std::size_t{1} << 15;
+// The bytes it holds that wait to be decoded.
+constexpr std::size_t kMostUnread = std::size_t{8} << 20;
+
+bool Session::farAhead() const { return keepMessages && capture.base + capture.messages.size() >= posted.rows + kMostAhead; }
+
+bool Session::full() const
+{
+    if (!keepMessages) return false;
+    const std::uint64_t read = std::max<std::uint64_t>(live ? live->read() : 0, captureBase);
+    return captureBase + captureSize - std::min<std::uint64_t>(read, captureBase + captureSize) > kMostUnread;
+}
 
 bool Session::liveIdle(double waitedMs)
 {

@@ -143,7 +143,7 @@ bool Work::dueNow(bool quiet, double now) const
 {
     switch (phase_) {
     case Phase::None: return false;
-    case Phase::Live: return !waiting_ || updateDue(now) || idleDue(now);
+    case Phase::Live: return (!waiting_ && !p_.farAhead()) || updateDue(now) || idleDue(now);
     case Phase::Devices:
     case Phase::Index: return !quiet;
     case Phase::Ready: return searchDue();
@@ -168,7 +168,7 @@ bool Work::step(bool quiet, Posts& posts)
             columnsGiven_ = true;
             return true;
         }
-        if (!waiting_) {
+        if (!waiting_ && !p_.farAhead()) {
             const int status = p_.liveStep(kLiveStep);
             dirty_ = true;
             waiting_ = status == 0;

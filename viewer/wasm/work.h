@@ -60,6 +60,11 @@ public:
     // The live capture: up to `records` more records decoded; 0 when it
     // waits for bytes, 1 when it has more, 2 once it is done.
     virtual int liveStep(int records) = 0;
+    // A live session bounded to its newest messages that has decoded as
+    // many as it may beyond those the page was given: its decoding waits
+    // for the page to take them (the module's memory, which never shrinks,
+    // would otherwise grow with every while the page cannot draw).
+    virtual bool farAhead() const = 0;
     // The input has been quiet for `waitedMs` ms: true when the findings
     // changed.
     virtual bool liveIdle(double waitedMs) = 0;
