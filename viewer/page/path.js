@@ -186,15 +186,19 @@ panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
     // more, and only where it crosses the plan: a million segments become
     // as many points as the drawing can show, and the stroke (one pixel
     // wide, the canvas's quickest) stays quick at any zoom.
+    // (Where the path is and its last point given to the canvas are kept in
+    // a typed array: doubles changed in a closure's variables would each be
+    // a new object, some millions of them at every drawing.)
+    const at = new Float64Array(4); // the path's x, y; the last point given's x, y
     const stroke = (colour, only) => {
       g.strokeStyle = colour;
       g.beginPath();
-      let lastPx = NaN, lastPy = NaN; // where the path is
-      let drawnPx = NaN, drawnPy = NaN; // its last point given to the canvas
+      at.fill(NaN);
       let points = 0; // given to the canvas since the last stroke
       const to = (px, py) => {
         g.lineTo(px, py);
-        drawnPx = px; drawnPy = py;
+        at[2] = px;
+        at[3] = py;
         // Stroked in pieces: one stroke of many thousand points costs the
         // canvas far more than its pieces do.
         if (++points === 512) {
@@ -204,26 +208,32 @@ panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
           points = 0;
         }
       };
+      // The path given so far ends where it is.
+      const ends = () => {
+        if (!Number.isNaN(at[0]) && (at[0] !== at[2] || at[1] !== at[3])) to(at[0], at[1]);
+      };
       const outside = (px, py) => (px < -8 ? 1 : px > w + 8 ? 2 : 0) | (py < -8 ? 4 : py > h + 8 ? 8 : 0);
       for (let r = first; r < rows; r++) {
         if (only && !only(r)) continue;
         const px1 = ox + x[r] * scale, py1 = oy - y[r] * scale;
         const px2 = ox + x[r + 1] * scale, py2 = oy - y[r + 1] * scale;
         if (outside(px1, py1) & outside(px2, py2)) {
-          // Wholly beyond one edge: the path given so far ends where it is.
-          if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) to(lastPx, lastPy);
-          lastPx = lastPy = drawnPx = drawnPy = NaN;
+          // Wholly beyond one edge.
+          ends();
+          at.fill(NaN);
           continue;
         }
-        if (px1 !== lastPx || py1 !== lastPy) {
-          if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) to(lastPx, lastPy);
+        if (px1 !== at[0] || py1 !== at[1]) {
+          ends();
           g.moveTo(px1, py1);
-          drawnPx = px1; drawnPy = py1;
+          at[2] = px1;
+          at[3] = py1;
         }
-        lastPx = px2; lastPy = py2;
-        if (Math.abs(px2 - drawnPx) >= 0.5 || Math.abs(py2 - drawnPy) >= 0.5) to(px2, py2);
+        at[0] = px2;
+        at[1] = py2;
+        if (Math.abs(px2 - at[2]) >= 0.5 || Math.abs(py2 - at[3]) >= 0.5) to(px2, py2);
       }
-      if (!Number.isNaN(lastPx) && (lastPx !== drawnPx || lastPy !== drawnPy)) g.lineTo(lastPx, lastPy);
+      if (!Number.isNaN(at[0]) && (at[0] !== at[2] || at[1] !== at[3])) g.lineTo(at[0], at[1]);
       g.stroke();
     };
     g.lineWidth = 1;
@@ -524,13 +534,18 @@ panel('path', ['plan', 's3', 'path-hover'], (session, el) => {
       if (!gridRoom[name] || gridRoom[name].length < length) gridRoom[name] = new Int32Array(Math.ceil(1.25 * length));
       return gridRoom[name].subarray(0, length);
     };
+    // (The visits made once: one made for each segment would be as many
+    // objects for the collector.)
     const first = room('first', cells + 1).fill(0);
-    for (let r = 0; r < rows; r++) box(r, (k) => first[k + 1]++);
+    const count = (k) => { first[k + 1]++; };
+    for (let r = 0; r < rows; r++) box(r, count);
     for (let k = 0; k < cells; k++) first[k + 1] += first[k];
     const filled = room('filled', cells);
     filled.set(first.subarray(0, cells));
     const members = room('members', first[cells]);
-    for (let r = 0; r < rows; r++) box(r, (k) => { members[filled[k]++] = r; });
+    let member = 0;
+    const place = (k) => { members[filled[k]++] = member; };
+    for (member = 0; member < rows; member++) box(member, place);
     grid = { key, cols, lines, first, members };
     return grid;
   }
