@@ -41,9 +41,30 @@ void MessageColumns::dropMessagesBefore(std::size_t message)
 void MessageColumns::dropBefore(std::size_t message)
 {
     dropMessagesBefore(message);
+    // (The rows taken come before those held.)
+    while (!takenRowMessages.empty() && takenRowMessages.front() >= 0 &&
+           static_cast<std::size_t>(takenRowMessages.front()) < message) {
+        takenRowMessages.pop_front();
+        ++takenFrom;
+    }
+    if (!takenRowMessages.empty()) return;
     std::size_t rows = 0;
     while (rows < rowMessage.size() && rowMessage[rows] >= 0 && static_cast<std::size_t>(rowMessage[rows]) < message)
         ++rows;
+    dropRows(rows);
+}
+
+void MessageColumns::dropTakenRowsBefore(std::size_t row)
+{
+    if (row <= rowBase) return;
+    const std::size_t rows = std::min(row - rowBase, rowMessage.size());
+    if (takenRowMessages.empty()) takenFrom = rowBase;
+    takenRowMessages.insert(takenRowMessages.end(), rowMessage.begin(), rowMessage.begin() + static_cast<std::ptrdiff_t>(rows));
+    dropRows(rows);
+}
+
+void MessageColumns::dropRows(std::size_t rows)
+{
     const auto rowFront = [rows](auto& v, std::size_t per) {
         v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(rows * per));
     };
@@ -142,6 +163,7 @@ void MessageColumnsMaker::add(const CaptureRecord& record)
 void MessageColumnsMaker::execution(const motion::Execution& e)
 {
     MessageColumns& c = out_;
+    c.rowsExecuted = std::max(c.rowsExecuted, static_cast<std::size_t>(e.segment));
     if (e.segment <= c.rowBase || e.segment > c.rowBase + c.rowStart.size() || !e.timed || !firstTime_) return;
     const std::size_t row = e.segment - 1;
     c.rowStart[row - c.rowBase] = static_cast<double>(e.start - *firstTime_) / 1e9;

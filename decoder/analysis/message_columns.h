@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -95,6 +96,15 @@ struct MessageColumns {
     // from the session's first.
     std::size_t base = 0;
     std::size_t rowBase = 0;
+    // The last stored segment the motion model executed (counted from 1).
+    std::size_t rowsExecuted = 0;
+    // Rows let go while their messages are kept (a reader took them, and
+    // the model will not change them): the Data message of each, from row
+    // `takenFrom` on, up to rowBase.
+    std::deque<std::int32_t> takenRowMessages;
+    std::size_t takenFrom = 0;
+    // The first row of the messages kept (message `base` on).
+    std::size_t keptRowBase() const { return takenRowMessages.empty() ? rowBase : takenFrom; }
 
     // Room for `messages` messages, taken at once.
     void reserve(std::size_t messages);
@@ -104,6 +114,13 @@ struct MessageColumns {
     // Lets the messages before `message` go, their rows kept (a reader that
     // took them already, while the motion model may still settle rows).
     void dropMessagesBefore(std::size_t message);
+    // Lets the rows before `row` go, their messages kept (a reader that took
+    // them already, once the model will not change them).
+    void dropTakenRowsBefore(std::size_t row);
+
+private:
+    // Lets the first `rows` rows held go.
+    void dropRows(std::size_t rows);
 };
 
 // A column's elements, as a reader copies them.

@@ -1235,6 +1235,10 @@ bool Session::liveIdle(double waitedMs)
 // replaces the page's) and "again" (true when the decoding started again
 // from the first byte), "base" and "rowBase" (the first message and stored
 // segment still kept: those before went). Returns the findings' new lines.
+// The stored segments before the last the motion model executed that it
+// may still change (a stop cutting one short, a stand-still before one).
+constexpr std::size_t kRowsUnsettled = 64;
+
 std::string liveChanges(Session& s)
 {
     if (s.live && s.live->startedAgain()) s.posted = Posted{};
@@ -1244,6 +1248,15 @@ std::string liveChanges(Session& s)
     // (The page holds the messages given for good: a bounded session's
     // decoder keeps only those it may change.)
     if (s.keepMessages) s.results.columns.dropMessagesBefore(givenFor);
+    // Nor the stored segments' rows given that the motion model will not
+    // change again: it executes the segments in order, and changes none of
+    // those well before the last it executed. (The page still holds them,
+    // with their messages.)
+    if (s.keepMessages) {
+        MessageColumns& rows = s.results.columns;
+        const std::size_t settled = rows.rowsExecuted > kRowsUnsettled ? rows.rowsExecuted - kRowsUnsettled : 0;
+        rows.dropTakenRowsBefore(std::min({posted.segments, settled, rows.rowsChangedFrom}));
+    }
     const MessageColumns& c = s.results.columns;
     const std::size_t from = std::max(c.base, givenFor);
     std::string& d = s.results.described;
@@ -1254,7 +1267,7 @@ std::string liveChanges(Session& s)
     describeColumns(s, d, from, rowsFrom);
     d += ",\"from\":" + std::to_string(from) + ",\"rowsFrom\":" + std::to_string(rowsFrom) +
          ",\"again\":" + (posted.any ? "false" : "true") + ",\"base\":" + std::to_string(s.capture.base) +
-         ",\"rowBase\":" + std::to_string(c.rowBase);
+         ",\"rowBase\":" + std::to_string(c.keptRowBase());
     posted.any = true;
     for (std::size_t i = std::max(posted.rows, c.base); i < c.base + c.from.size(); ++i)
         if (c.from[i - c.base] == 0) posted.lastPc = i;
