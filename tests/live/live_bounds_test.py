@@ -23,7 +23,7 @@ import tempfile
 import threading
 import time
 
-from live_run import LIMIT, Live
+from live_run import LIMIT, Live, ctrl_c_as_a_terminal
 
 failures = []
 
@@ -168,6 +168,7 @@ def full_store(vornlog, sample, folder):
 
     def limit():
         resource.setrlimit(resource.RLIMIT_FSIZE, (64 << 10, 64 << 10))
+        ctrl_c_as_a_terminal()
 
     proc = subprocess.Popen([vornlog, "-n", "-q", "-f", "-l", capture, "-"], cwd=folder, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, env=dict(os.environ, TMPDIR=store), preexec_fn=limit)

@@ -10,15 +10,20 @@ import time
 LIMIT = 60  # seconds: a generous limit for what is waited for
 
 
+def ctrl_c_as_a_terminal():
+    """For a child that the test stops with SIGINT (preexec_fn): Ctrl-C as a
+    terminal gives it, even when the test runs in the background of a
+    shell, which starts it with SIGINT ignored (vornlog keeps a SIGINT
+    ignored as it found it)."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 class Live:
     """A vornlog -l run; its address is read from its standard output."""
 
     def __init__(self, vornlog, args, cwd, stdin=None):
-        # (Ctrl-C as a terminal gives it, even when this runs in the
-        # background of a shell, which starts it with SIGINT ignored: vornlog
-        # keeps a SIGINT ignored as it found it.)
         self.proc = subprocess.Popen([vornlog] + args, cwd=cwd, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+                                     preexec_fn=ctrl_c_as_a_terminal)
         self.out = b""
         self.wait_for(rb"Live viewer: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/)\n")
         m = re.search(rb"Live viewer: (http://127\.0\.0\.1:(\d+)/([0-9a-f]{32})/)\n", self.out)

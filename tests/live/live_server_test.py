@@ -23,7 +23,7 @@ import tempfile
 import threading
 import time
 
-from live_run import LIMIT, Live
+from live_run import LIMIT, Live, ctrl_c_as_a_terminal
 
 failures = []
 
@@ -271,7 +271,7 @@ def opened(vornlog, sample, folder):
     os.chmod(opener, 0o700)
     env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""))
     proc = subprocess.Popen([vornlog, "-q", "-l", sample, "opened.html"], cwd=folder, env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=ctrl_c_as_a_terminal)
     line = proc.stdout.readline().decode()
     calls = os.path.join(bin_dir, "calls")
     deadline = time.monotonic() + LIMIT
