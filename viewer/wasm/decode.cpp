@@ -1188,8 +1188,9 @@ std::string liveAdd(Session& s, double count, std::string_view bytes)
 {
     Posts posts;
     if (!s.work.live()) return posts.reply("\"taken\":true");
+    const auto taken = [&s] { return std::string("\"taken\":true,\"full\":") + (s.full() ? "true" : "false"); };
     // (None: the worker asks whether there is room again.)
-    if (count == 0 && bytes.empty()) return posts.reply(std::string("\"taken\":true,\"full\":") + (s.full() ? "true" : "false"));
+    if (count == 0 && bytes.empty()) return posts.reply(taken());
     if (count != static_cast<double>(bytes.size()) || !liveRoom(s, bytes.size())) {
         posts.post("failed").json("text", jsonString("the decoder has no memory left for the live capture"));
         s.work.stop();
@@ -1201,7 +1202,7 @@ std::string liveAdd(Session& s, double count, std::string_view bytes)
     s.work.bytesCame();
     if (s.work.whole() && s.expected > 0)
         posts.post("progress").number("pass", 1).number("share", static_cast<double>(s.captureBase + s.captureSize) / s.expected);
-    return posts.reply(std::string("\"taken\":true,\"full\":") + (s.full() ? "true" : "false"));
+    return posts.reply(taken());
 }
 
 int Session::liveStep(int records) { return live ? live->step(std::max(records, 1)) : 2; }
