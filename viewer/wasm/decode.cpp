@@ -388,6 +388,8 @@ struct Session final : Passes {
     std::size_t captureRoom = 0;
     std::uint64_t captureBase = 0;
     std::string_view captureView() const { return {captureBytes.get() + captureAt, captureSize}; }
+    // The live capture's offset after its last byte that came.
+    std::uint64_t captureEnd() const { return captureBase + captureSize; }
     void dropCapture()
     {
     captureBytes.reset();
@@ -641,7 +643,7 @@ public:
 
     std::size_t read(void* dst, std::size_t n) override
     {
-        const std::uint64_t end = ended_ ? s.captureBase + s.captureSize : limit_;
+        const std::uint64_t end = ended_ ? s.captureEnd() : limit_;
         if (at_ >= end) {
             starved_ = starved_ || !ended_;
             return 0;
@@ -687,7 +689,7 @@ public:
     // Bytes came: the end of the whole records moves on.
     void grew()
     {
-        limit_ = whole_.advance(s.captureBytes.get(), s.captureBase, s.captureBase + s.captureSize);
+        limit_ = whole_.advance(s.captureBytes.get(), s.captureBase, s.captureEnd());
         if (stream_) stream_->limit(limit_);
     }
     // The input ended: its last bytes are read too.
@@ -1201,7 +1203,7 @@ std::string liveAdd(Session& s, double count, std::string_view bytes)
     if (s.live) s.live->grew();
     s.work.bytesCame();
     if (s.work.whole() && s.expected > 0)
-        posts.post("progress").number("pass", 1).number("share", static_cast<double>(s.captureBase + s.captureSize) / s.expected);
+        posts.post("progress").number("pass", 1).number("share", static_cast<double>(s.captureEnd()) / s.expected);
     return posts.reply(taken());
 }
 
@@ -1219,8 +1221,8 @@ bool Session::farAhead() const { return keepMessages && capture.base + capture.m
 bool Session::full() const
 {
     if (!keepMessages) return false;
-    const std::uint64_t read = std::max<std::uint64_t>(live ? live->read() : 0, captureBase);
-    return captureBase + captureSize - std::min<std::uint64_t>(read, captureBase + captureSize) > kMostUnread;
+    const std::uint64_t read = std::clamp<std::uint64_t>(live ? live->read() : 0, captureBase, captureEnd());
+    return captureEnd() - read > kMostUnread;
 }
 
 bool Session::liveIdle(double waitedMs)
